@@ -1,0 +1,121 @@
+// CNameContainer: one namespace node of the name tree. It holds names under
+// 32-bit IDs, answers text-by-ID and ID-by-text (ignoring letter case, while
+// giving texts back in the case they were entered), owns its sub-containers
+// and keeps per-base-name counters for proposing fresh names.
+//
+// The container stores and looks up; it does not judge names. Validity,
+// keywords and duplicates across namespaces are CNameServer's business.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "nametree/types.h"
+
+namespace nametree {
+
+class IStream;
+class NameByIdTable;
+class IdByNameTable;
+class SubContainerTable;
+
+struct CObjectCounter {
+  CString baseName;
+  std::int32_t count = 0;
+};
+
+// Receives each step of a trace dump: the indent of the level, and either a
+// name (isContainer false, id = name ID) or a container being entered.
+using TraceSink = std::function<void(const CString& indent, bool isContainer, std::uint32_t id,
+                                     std::int16_t type, const CString& name)>;
+
+class CNameContainer {
+ public:
+  // false: initialise at once (tables sized, a fresh ID drawn).
+  // true: stay uninitialised, for CreateContainerFromData.
+  explicit CNameContainer(bool bUninitialized = false);
+  ~CNameContainer();
+  CNameContainer(const CNameContainer&) = delete;
+  CNameContainer& operator=(const CNameContainer&) = delete;
+
+  // --- lifetime
+  void Initialize();
+  void Shutdown();
+  void ResetContainer();
+
+  // --- names
+  std::uint32_t AddName(CString text);
+  HRESULT DeleteName(std::uint32_t id);
+  HRESULT FindNameByID(std::uint32_t id, CString* pText) const;
+  HRESULT FindIDByName(CString text, std::uint32_t* pID) const;
+  HRESULT FindName(CString text, bool bRecurse, std::uint32_t* pID) const;
+  std::uint32_t GetIDOfName(CString text) const;
+  HRESULT Rename(std::uint32_t id, CString newText);
+  HRESULT Rename(CString oldText, CString newText);
+  int GetNumNames() const;
+  // Each writes at most GetNumNames() entries; the caller sizes the arrays.
+  HRESULT GetAllNamesInContainer(CString* const texts) const;
+  HRESULT GetAllIDsInContainer(std::uint32_t* const ids) const;
+  HRESULT GetAllNameAndIDsInContainer(CString* const texts, std::uint32_t* const ids) const;
+
+  // --- tree
+  std::uint32_t GetID() const { return m_ID; }
+  CNameContainer* GetParent() const { return m_pParent; }
+  std::uint32_t GetParentID() const;
+  void SetParent(CNameContainer* parent) { m_pParent = parent; }
+  CNameContainer* FindRootContainer();
+  std::uint32_t AddContainer(std::int16_t type);
+  HRESULT DeleteContainer(std::uint32_t id);
+  CNameContainer* FindContainer(std::uint32_t id) const;
+  CNameContainer* FindContainerOfName(std::uint32_t nameID);
+  HRESULT FindNameByIDForAllContainers(std::uint32_t id, CString* pText) const;
+  int GetNumSubContainers() const;
+  int GetSubContainerIDs(std::uint32_t* const ids) const;
+  bool IsGlobalContainer() const { return m_Type == kGlobalContainer; }
+  void SetContainerType(std::int16_t type) { m_Type = type; }
+  std::int16_t GetContainerType() const { return m_Type; }
+
+  // --- object counters
+  void ResetObjectIndex() { m_nObjectIndex = -1; }
+  int GetNextObjectCount(const CString& baseName);
+
+  // --- persistence
+  HRESULT Load(IStream* pStream);
+  HRESULT Save(IStream* pStream) const;
+  HRESULT CreateContainerFromData(std::uint32_t id, std::int16_t type);
+  HRESULT AddContainerFromData(CNameContainer* parent, std::uint32_t id, std::int16_t type);
+  HRESULT AddNameFromData(std::uint32_t id, CString name, std::uint32_t value);
+
+  // --- diagnostics
+  void TraceDumpContainer(CString indent) const;
+  void TraceDumpContainer(CString indent, const TraceSink& sink) const;
+
+  // The process-wide last issued name ID, from which every name ID and
+  // container ID is drawn. 0 when the library is loaded.
+  static std::uint32_t GetLastIssuedNameID();
+  static void SetLastIssuedNameID(std::uint32_t value);
+
+  // Bucket counts of the three tables (sub-containers, names by ID, names
+  // by text); the walk orders above follow them.
+  std::uint32_t GetBucketCounts(std::uint32_t* namesByText = nullptr,
+                                std::uint32_t* subContainers = nullptr) const;
+
+ protected:
+  static std::uint32_t GetNextNameID();
+
+ private:
+  CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
+
+  std::uint32_t m_ID;
+  std::int16_t m_Type;
+  CNameContainer* m_pParent;
+  std::unique_ptr<SubContainerTable> m_SubContainers;
+  std::unique_ptr<NameByIdTable> m_NamesByID;
+  std::unique_ptr<IdByNameTable> m_IDsByName;
+  std::int32_t m_nObjectIndex;
+  std::vector<CObjectCounter> m_ObjectCounters;
+};
+
+}  // namespace nametree

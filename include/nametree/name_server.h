@@ -1,0 +1,136 @@
+// CNameServer: the one object through which a host manages the names of a
+// document. It owns the tree of containers, applies the name rules and the
+// duplicate checks across namespaces, proposes fresh names, posts deletions
+// and renames to the host's notification manager, and saves and loads its
+// state in the document's storage.
+//
+// Every call comes from the host's thread; nothing is locked. Nothing is
+// thrown across this interface: every failure is a result code.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "nametree/legacy_storage.h"
+#include "nametree/name_container.h"
+#include "nametree/notification.h"
+#include "nametree/storage.h"
+#include "nametree/types.h"
+
+namespace nametree {
+
+struct CLegacyModel;
+struct CLegacyModelDeleter {
+  void operator()(CLegacyModel* model) const;
+};
+
+// Name kinds: kAllowLeadingUnderscore lets a name begin with "_" and makes
+// AddName skip the name rule altogether.
+inline constexpr std::uint32_t kOrdinaryName = 0;
+inline constexpr std::uint32_t kAllowLeadingUnderscore = 1;
+
+// Longest name the rules accept, in UTF-16 code units.
+inline constexpr int kMaxNameLength = 32;
+
+// All target namespaces, for FindNameInTargetNameSpace.
+inline constexpr std::uint32_t kAllTargets = 0xFFFFFFFFu;
+
+class CNameServer {
+ public:
+  CNameServer();
+  virtual ~CNameServer();
+  CNameServer(const CNameServer&) = delete;
+  CNameServer& operator=(const CNameServer&) = delete;
+
+  // --- lifetime and registry
+  HRESULT Initialize(CNotificationManager* manager);
+  std::uint32_t AddContainer(std::uint32_t parentID, std::int16_t type);
+  HRESULT DeleteContainer(std::uint32_t id, bool notify);
+  CNameContainer* GetContainer(std::uint32_t id) const;
+  CNameContainer* FindContainerOfName(std::uint32_t nameID) const;
+  std::uint32_t GetGlobalContainerID() const;
+  // Appends, in top-level order, the ID of every top-level container of type 3.
+  HRESULT GetTargetsContainerIDList(std::vector<std::uint32_t>& ids) const;
+  void SetDirty(bool dirty) { m_bDirty = dirty; }
+  bool IsDirty() const { return m_bDirty; }
+  virtual HRESULT ReceiveNotification(std::uint32_t value, const CNotification* notification);
+
+  // The top-level containers, in list order (for hosts and tools that walk the tree).
+  std::vector<std::uint32_t> GetTopLevelContainerIDs() const;
+
+  // --- name rules
+  bool IsValidName(CString name, std::uint32_t kind) const;
+  HRESULT AddKeyword(CString keyword);
+  bool IsKeyword(CString text) const;
+
+  // --- duplicates and lookup
+  bool IsDuplicateName(std::uint32_t containerID, CString name, bool confine) const;
+  bool IsGlobalName(CString text) const;
+  bool FindName(std::uint32_t containerID, CString name, bool descend) const;
+  HRESULT GetName(std::uint32_t nameID, CString& text) const;
+  HRESULT GetNames(std::uint32_t containerID, int capacity, int& count, CString* names) const;
+  HRESULT GetNameIDs(std::uint32_t containerID, int capacity, int& count, std::uint32_t* ids) const;
+  HRESULT GetNamesAndIDs(std::uint32_t containerID, int capacity, int& count, std::uint32_t* ids,
+                         CString* names) const;
+  std::uint32_t GetID(std::uint32_t containerID, CString name) const;
+  int GetNameSize(std::uint32_t containerID) const;
+
+  // --- name editing
+  HRESULT AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
+                  bool checkDuplicates, bool confine);
+  HRESULT AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
+                  bool checkDuplicates);
+  HRESULT DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify);
+  HRESULT Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,
+                 bool notify, bool confine);
+  HRESULT Rename(std::uint32_t containerID, CString oldText, CString newText, std::uint32_t kind,
+                 bool notify, bool confine);
+
+  // --- unique names
+  HRESULT GetNextName(std::uint32_t containerID, CString baseName, int digits, CString* pResult);
+
+  // --- persistence: the "NameServer" stream of the document's storage
+  HRESULT Load(IStorage* storage);
+  HRESULT Save(IStorage* storage);
+
+  // --- diagnostics
+  void TraceDumpNameServer() const;
+  void TraceDumpNameServer(const TraceSink& sink) const;
+
+  // --- documents of the earlier format
+  HRESULT LoadOldVersion(IZebStorage* storage);
+  std::uint32_t GetBagbyName(std::uint32_t parentID, CString name) const;
+
+ protected:
+  void Shutdown();
+  CString RemoveInvalidChars(CString text) const;
+  HRESULT FindNameInGlobalContainer(CString name, std::uint32_t* pID) const;
+  bool FindNameInTargetNameSpace(CString name, std::uint32_t containerID) const;
+  int GetNextObjectCount(std::uint32_t containerID, CString baseName, bool reset);
+
+ private:
+  friend class CNameServerTestAccess;
+
+  HRESULT SetNotification(bool on);
+  void PostNotification(const char16_t* name, std::uint32_t containerID, std::uint32_t nameID,
+                        const CString& oldName, const CString& newName);
+
+  // Legacy import steps.
+  CLegacyModel& Legacy();
+  HRESULT LoadOldNameObjectData(IStream* stream, std::uint32_t count);
+  HRESULT LoadOldNameBagData(IStream* stream, std::uint32_t count);
+  HRESULT LoadOldBagContainerData(IStream* stream, std::uint32_t count);
+  HRESULT ConvertOldToNewNameServer();
+  HRESULT AddContainerFromData(std::uint32_t id, std::uint32_t parentID, std::int16_t type);
+  HRESULT AddNameFromData(std::uint32_t nameID, std::uint32_t containerID, CString name,
+                          std::uint32_t value);
+
+  std::unique_ptr<CLegacyModel, CLegacyModelDeleter> m_pLegacy;  // made on first legacy load
+  bool m_bDirty = false;
+  CNotificationManager* m_pNotificationManager = nullptr;
+  std::vector<std::unique_ptr<CNameContainer>> m_TopLevelContainers;
+  std::vector<CString> m_Keywords;
+};
+
+}  // namespace nametree

@@ -1,0 +1,39 @@
+// Basic vocabulary shared by every part of the library: wide strings,
+// status codes and IDs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace nametree {
+
+// Names are sequences of UTF-16 code units.
+using CString = std::u16string;
+
+// Status values follow the HRESULT convention: negative means failure.
+using HRESULT = std::int32_t;
+
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT S_FALSE = 1;
+inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+inline constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+inline constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+inline constexpr HRESULT E_NAME_INVALID = static_cast<HRESULT>(0x800A03EAu);
+inline constexpr HRESULT E_NAME_DUPLICATE = static_cast<HRESULT>(0x800A03EBu);
+
+constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
+constexpr bool Failed(HRESULT hr) { return hr < 0; }
+
+// Container types the library gives a meaning to; any other value is stored as is.
+inline constexpr std::int16_t kOrdinaryContainer = 0;
+inline constexpr std::int16_t kGlobalContainer = 2;
+inline constexpr std::int16_t kTargetContainer = 3;
+inline constexpr std::int16_t kLocalCheckContainer = 4;
+
+// Returns a short symbolic name for a status ("S_OK", "E_NAME_DUPLICATE", ...),
+// or "0x........" for values the library does not define.
+std::string StatusName(HRESULT hr);
+
+}  // namespace nametree

@@ -1,0 +1,176 @@
+#include "nametree/name_container.h"
+
+#include "container/container_tables.h"
+#include "platform/text.h"
+
+namespace nametree {
+
+CNameContainer::CNameContainer(bool bUninitialized)
+    : m_ID(0xFFFFFFFFu),
+      m_Type(0),
+      m_pParent(nullptr),
+      m_SubContainers(std::make_unique<SubContainerTable>()),
+      m_NamesByID(std::make_unique<NameByIdTable>()),
+      m_IDsByName(std::make_unique<IdByNameTable>()),
+      m_nObjectIndex(-1) {
+  if (!bUninitialized) Initialize();
+}
+
+CNameContainer::CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type)
+    : CNameContainer(true) {
+  m_SubContainers->InitHashTable(kSubContainerBuckets);
+  m_NamesByID->InitHashTable(kNameBuckets);
+  m_IDsByName->InitHashTable(kNameBuckets);
+  m_pParent = parent;
+  m_ID = id;
+  m_Type = type;
+}
+
+CNameContainer::~CNameContainer() { Shutdown(); }
+
+void CNameContainer::Initialize() {
+  m_SubContainers->InitHashTable(kSubContainerBuckets);
+  m_NamesByID->InitHashTable(kNameBuckets);
+  m_IDsByName->InitHashTable(kNameBuckets);
+  m_ID = GetNextNameID();
+}
+
+void CNameContainer::Shutdown() {
+  // Each child takes its subtree with it, in table order.
+  m_SubContainers->Walk([](std::uint32_t, std::unique_ptr<CNameContainer>& child) {
+    child->Shutdown();
+    child.reset();
+    return true;
+  });
+  m_SubContainers->RemoveAll();
+  m_pParent = nullptr;
+  m_NamesByID->RemoveAll();
+  m_IDsByName->RemoveAll();
+}
+
+void CNameContainer::ResetContainer() {
+  m_NamesByID->RemoveAll();
+  m_IDsByName->RemoveAll();
+}
+
+std::uint32_t CNameContainer::AddName(CString text) {
+  const std::uint32_t id = GetNextNameID();
+  CString key = ToUpper(text);
+  m_NamesByID->SetAt(id, std::move(text));
+  m_IDsByName->SetAt(key, id);
+  return id;
+}
+
+HRESULT CNameContainer::DeleteName(std::uint32_t id) {
+  CString text;
+  if (id == 0 || !m_NamesByID->RemoveKey(id, &text)) return E_FAIL;
+  m_IDsByName->RemoveKey(ToUpper(text));
+  return S_OK;
+}
+
+HRESULT CNameContainer::FindNameByID(std::uint32_t id, CString* pText) const {
+  if (id == 0) return E_FAIL;
+  const CString* text = m_NamesByID->Lookup(id);
+  if (!text) return S_FALSE;
+  if (pText) *pText = *text;
+  return S_OK;
+}
+
+HRESULT CNameContainer::FindIDByName(CString text, std::uint32_t* pID) const {
+  if (text.empty()) return E_FAIL;
+  const std::uint32_t* id = m_IDsByName->Lookup(ToUpper(text));
+  if (!id) return S_FALSE;
+  if (pID) *pID = *id;
+  return S_OK;
+}
+
+HRESULT CNameContainer::FindName(CString text, bool bRecurse, std::uint32_t* pID) const {
+  if (text.empty()) return S_FALSE;
+  MakeUpper(text);
+  // The descent upper-cases once and then looks up the key at every level.
+  std::function<bool(const CNameContainer&)> search = [&](const CNameContainer& c) {
+    if (const std::uint32_t* id = c.m_IDsByName->Lookup(text)) {
+      if (pID) *pID = *id;
+      return true;
+    }
+    if (!bRecurse) return false;
+    return !c.m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
+      const std::int16_t t = child->m_Type;
+      if (t != 2 && t != 3 && t != 4) return true;
+      return !search(*child);
+    });
+  };
+  return search(*this) ? S_OK : S_FALSE;
+}
+
+std::uint32_t CNameContainer::GetIDOfName(CString text) const {
+  const std::uint32_t* id = m_IDsByName->Lookup(ToUpper(text));
+  return id ? *id : 0;
+}
+
+HRESULT CNameContainer::Rename(std::uint32_t id, CString newText) {
+  if (id == 0 || newText.empty()) return E_FAIL;
+  CString* current = m_NamesByID->Lookup(id);
+  if (!current) return S_FALSE;
+  const CString oldKey = ToUpper(*current);
+  CString newKey = ToUpper(newText);
+  *current = std::move(newText);
+  m_IDsByName->RemoveKey(oldKey);
+  m_IDsByName->SetAt(newKey, id);
+  return S_OK;
+}
+
+HRESULT CNameContainer::Rename(CString oldText, CString newText) {
+  if (oldText.empty() || newText.empty()) return E_FAIL;
+  const CString oldKey = ToUpper(oldText);
+  std::uint32_t id = 0;
+  if (!m_IDsByName->RemoveKey(oldKey, &id)) return S_FALSE;
+  CString newKey = ToUpper(newText);
+  m_NamesByID->SetAt(id, std::move(newText));
+  m_IDsByName->SetAt(newKey, id);
+  return S_OK;
+}
+
+int CNameContainer::GetNumNames() const { return static_cast<int>(m_IDsByName->size()); }
+
+HRESULT CNameContainer::GetAllNamesInContainer(CString* const texts) const {
+  int left = GetNumNames();
+  CString* out = texts;
+  m_NamesByID->Walk([&](std::uint32_t, const CString& text) {
+    if (left-- <= 0) return false;
+    *out++ = text;
+    return true;
+  });
+  return S_OK;
+}
+
+HRESULT CNameContainer::GetAllIDsInContainer(std::uint32_t* const ids) const {
+  std::uint32_t* out = ids;
+  m_IDsByName->Walk([&](const CString&, std::uint32_t id) {
+    *out++ = id;
+    return true;
+  });
+  return S_OK;
+}
+
+HRESULT CNameContainer::GetAllNameAndIDsInContainer(CString* const texts, std::uint32_t* const ids) const {
+  int left = GetNumNames();
+  std::size_t i = 0;
+  m_NamesByID->Walk([&](std::uint32_t id, const CString& text) {
+    if (left-- <= 0) return false;
+    texts[i] = text;
+    ids[i] = id;
+    ++i;
+    return true;
+  });
+  return S_OK;
+}
+
+std::uint32_t CNameContainer::GetBucketCounts(std::uint32_t* namesByText,
+                                              std::uint32_t* subContainers) const {
+  if (namesByText) *namesByText = m_IDsByName->BucketCount();
+  if (subContainers) *subContainers = m_SubContainers->BucketCount();
+  return m_NamesByID->BucketCount();
+}
+
+}  // namespace nametree

@@ -1,0 +1,178 @@
+#include "nametree/memory_storage.h"
+
+#include "platform/counted.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace nametree {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct StreamData {
+  Bytes bytes;
+  bool open = false;  // exclusive sharing: one handle at a time
+};
+
+class MemoryStream final : public Counted<IStream> {
+ public:
+  MemoryStream(std::shared_ptr<StreamData> data, std::shared_ptr<HandleLedger> ledger)
+      : Counted(std::move(ledger)), data_(std::move(data)) {
+    data_->open = true;
+  }
+  ~MemoryStream() override { data_->open = false; }
+
+  HRESULT QueryInterface(const IID& iid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IStream) {
+      AddRef();
+      *ppv = static_cast<IStream*>(this);
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+
+  HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) override {
+    if (!pv && cb) return E_POINTER;
+    const Bytes& b = data_->bytes;
+    std::size_t avail = pos_ < b.size() ? b.size() - pos_ : 0;
+    std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(avail, cb));
+    if (n) std::memcpy(pv, b.data() + pos_, n);
+    pos_ += n;
+    if (pcbRead) *pcbRead = n;
+    return n == cb ? S_OK : S_FALSE;
+  }
+
+  HRESULT Write(const void* pv, std::uint32_t cb, std::uint32_t* pcbWritten) override {
+    if (!pv && cb) return E_POINTER;
+    Bytes& b = data_->bytes;
+    if (pos_ + cb > b.size()) b.resize(pos_ + cb);
+    if (cb) std::memcpy(b.data() + pos_, pv, cb);
+    pos_ += cb;
+    if (pcbWritten) *pcbWritten = cb;
+    return S_OK;
+  }
+
+  const Bytes& Data() const { return data_->bytes; }
+
+ private:
+  std::shared_ptr<StreamData> data_;
+  std::size_t pos_ = 0;
+};
+
+class MemoryStorage;
+
+struct StorageNode {
+  std::map<CString, std::shared_ptr<StreamData>> streams;
+  std::map<CString, std::shared_ptr<StorageNode>> children;
+  std::set<CString> denied;
+};
+
+class MemoryStorage final : public Counted<IStorage> {
+ public:
+  MemoryStorage(std::shared_ptr<StorageNode> node, std::shared_ptr<HandleLedger> ledger)
+      : Counted(std::move(ledger)), node_(std::move(node)) {}
+
+  HRESULT QueryInterface(const IID& iid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IStorage) {
+      AddRef();
+      *ppv = static_cast<IStorage*>(this);
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+
+  HRESULT OpenStream(const CString& name, std::uint32_t, IStream** pp) override {
+    if (!pp) return E_POINTER;
+    *pp = nullptr;
+    if (node_->denied.count(name)) return STG_E_ACCESSDENIED;
+    auto it = node_->streams.find(name);
+    if (it == node_->streams.end()) return STG_E_FILENOTFOUND;
+    if (it->second->open) return STG_E_ACCESSDENIED;
+    *pp = new MemoryStream(it->second, Ledger());
+    return S_OK;
+  }
+
+  HRESULT CreateStream(const CString& name, std::uint32_t, IStream** pp) override {
+    if (!pp) return E_POINTER;
+    *pp = nullptr;
+    if (name.empty()) return STG_E_INVALIDNAME;
+    if (node_->denied.count(name) || node_->children.count(name)) return STG_E_ACCESSDENIED;
+    auto& slot = node_->streams[name];
+    if (slot && slot->open) return STG_E_ACCESSDENIED;
+    slot = std::make_shared<StreamData>();
+    *pp = new MemoryStream(slot, Ledger());
+    return S_OK;
+  }
+
+  HRESULT OpenStorage(const CString& name, std::uint32_t, IStorage** pp) override {
+    if (!pp) return E_POINTER;
+    *pp = nullptr;
+    auto it = node_->children.find(name);
+    if (it == node_->children.end()) return STG_E_FILENOTFOUND;
+    *pp = new MemoryStorage(it->second, Ledger());
+    return S_OK;
+  }
+
+  HRESULT CreateStorage(const CString& name, std::uint32_t, IStorage** pp) override {
+    if (!pp) return E_POINTER;
+    *pp = nullptr;
+    if (name.empty()) return STG_E_INVALIDNAME;
+    if (node_->streams.count(name)) return STG_E_ACCESSDENIED;
+    auto& slot = node_->children[name];
+    slot = std::make_shared<StorageNode>();
+    *pp = new MemoryStorage(slot, Ledger());
+    return S_OK;
+  }
+
+  HRESULT EnumElements(std::vector<StorageElement>* out) override {
+    if (!out) return E_POINTER;
+    out->clear();
+    for (auto& [n, s] : node_->streams) out->push_back({n, false, s->bytes.size()});
+    for (auto& [n, c] : node_->children) out->push_back({n, true, 0});
+    std::sort(out->begin(), out->end(),
+              [](const StorageElement& a, const StorageElement& b) { return a.name < b.name; });
+    return S_OK;
+  }
+
+  StorageNode& Node() { return *node_; }
+
+ private:
+  std::shared_ptr<StorageNode> node_;
+};
+
+}  // namespace
+
+ComPtr<IStorage> CreateMemoryStorage() {
+  return ComPtr<IStorage>::Attach(
+      new MemoryStorage(std::make_shared<StorageNode>(), std::make_shared<HandleLedger>()));
+}
+
+std::shared_ptr<HandleLedger> MemoryStorageLedger(IStorage* storage) {
+  auto* m = dynamic_cast<MemoryStorage*>(storage);
+  return m ? m->Ledger() : nullptr;
+}
+
+ComPtr<IStream> CreateMemoryStream(std::vector<std::uint8_t> bytes) {
+  auto data = std::make_shared<StreamData>();
+  data->bytes = std::move(bytes);
+  return ComPtr<IStream>::Attach(new MemoryStream(std::move(data), nullptr));
+}
+
+std::vector<std::uint8_t> MemoryStreamBytes(IStream* stream) {
+  auto* m = dynamic_cast<MemoryStream*>(stream);
+  return m ? m->Data() : Bytes{};
+}
+
+void DenyMemoryStreamAccess(IStorage* storage, const CString& name) {
+  if (auto* m = dynamic_cast<MemoryStorage*>(storage)) m->Node().denied.insert(name);
+}
+
+}  // namespace nametree

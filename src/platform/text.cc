@@ -1,0 +1,126 @@
+#include "platform/text.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
+
+namespace nametree {
+
+std::uint16_t ClassifyCodePoint(char32_t cp) {
+  if (cp < 0x80) {
+    // The ASCII classes are fixed, independent of any locale data.
+    std::uint16_t w = C1_DEFINED;
+    if (cp >= 'A' && cp <= 'Z') w |= C1_ALPHA | C1_UPPER;
+    if (cp >= 'a' && cp <= 'z') w |= C1_ALPHA | C1_LOWER;
+    if (cp >= '0' && cp <= '9') w |= C1_DIGIT;
+    if ((cp >= '0' && cp <= '9') || (cp >= 'A' && cp <= 'F') || (cp >= 'a' && cp <= 'f')) w |= C1_XDIGIT;
+    if (cp == ' ' || (cp >= 0x09 && cp <= 0x0D)) w |= C1_SPACE;
+    if (cp == ' ' || cp == '\t') w |= C1_BLANK;
+    if (cp < 0x20 || cp == 0x7F) w |= C1_CNTRL;
+    if (cp > 0x20 && cp < 0x7F && !(w & (C1_ALPHA | C1_DIGIT))) w |= C1_PUNCT;
+    return w;
+  }
+  if (U_IS_SURROGATE(cp)) return C1_DEFINED;
+  const auto c = static_cast<UChar32>(cp);
+  const auto cat = static_cast<UCharCategory>(u_charType(c));
+  if (cat == U_UNASSIGNED) return 0;
+  std::uint16_t w = C1_DEFINED;
+  switch (cat) {
+    case U_UPPERCASE_LETTER:
+    case U_TITLECASE_LETTER:
+      w |= C1_ALPHA | C1_UPPER;
+      break;
+    case U_LOWERCASE_LETTER:
+      w |= C1_ALPHA | C1_LOWER;
+      break;
+    case U_MODIFIER_LETTER:
+    case U_OTHER_LETTER:
+    case U_NON_SPACING_MARK:
+    case U_COMBINING_SPACING_MARK:
+    case U_ENCLOSING_MARK:
+      w |= C1_ALPHA;
+      break;
+    case U_DECIMAL_DIGIT_NUMBER:
+      w |= C1_DIGIT;
+      break;
+    case U_SPACE_SEPARATOR:
+      w |= C1_SPACE | C1_BLANK;
+      break;
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR:
+      w |= C1_SPACE;
+      break;
+    case U_CONTROL_CHAR:
+      w |= C1_CNTRL;
+      if (u_isspace(c)) w |= C1_SPACE;
+      break;
+    case U_FORMAT_CHAR:
+    case U_PRIVATE_USE_CHAR:
+      break;
+    default:  // punctuation, symbols, letter-like numbers
+      w |= C1_PUNCT;
+      break;
+  }
+  return w;
+}
+
+void ClassifyText(const CString& text, std::vector<std::uint16_t>& classes) {
+  const std::size_t n = text.size();
+  classes.assign(n, 0);
+  for (std::size_t i = 0; i < n;) {
+    char16_t u = text[i];
+    if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(text[i + 1])) {
+      std::uint16_t w = ClassifyCodePoint(U16_GET_SUPPLEMENTARY(u, text[i + 1]));
+      classes[i] = classes[i + 1] = w;
+      i += 2;
+    } else {
+      classes[i] = ClassifyCodePoint(u);
+      ++i;
+    }
+  }
+}
+
+void MakeUpper(CString& text) {
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    char16_t u = text[i];
+    if (u < 0x80) {
+      if (u >= 'a' && u <= 'z') text[i] = static_cast<char16_t>(u - 0x20);
+      ++i;
+    } else if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(text[i + 1])) {
+      UChar32 up = u_toupper(U16_GET_SUPPLEMENTARY(u, text[i + 1]));
+      // Simple mappings stay in the supplementary planes, so the length holds.
+      if (up > 0xFFFF) {
+        text[i] = U16_LEAD(up);
+        text[i + 1] = U16_TRAIL(up);
+      }
+      i += 2;
+    } else {
+      if (!U16_IS_SURROGATE(u)) {
+        UChar32 up = u_toupper(u);
+        if (up <= 0xFFFF) text[i] = static_cast<char16_t>(up);
+      }
+      ++i;
+    }
+  }
+}
+
+CString ToUpper(const CString& text) {
+  CString copy = text;
+  MakeUpper(copy);
+  return copy;
+}
+
+int CompareNoCase(const CString& a, const CString& b) { return ToUpper(a).compare(ToUpper(b)); }
+
+bool EqualsAsciiNoCase(const CString& a, const CString& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char16_t>(x - 0x20);
+    if (y >= 'a' && y <= 'z') y = static_cast<char16_t>(y - 0x20);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace nametree
