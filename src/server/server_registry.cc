@@ -1,0 +1,118 @@
+#include "nametree/name_server.h"
+
+#include <algorithm>
+
+namespace nametree {
+
+CNameServer::CNameServer() = default;
+
+CNameServer::~CNameServer() { Shutdown(); }
+
+void CNameServer::Shutdown() {
+  for (auto& c : m_TopLevelContainers) {
+    c->Shutdown();
+    c.reset();
+  }
+  m_TopLevelContainers.clear();
+  m_pLegacy.reset();
+  m_Keywords.clear();
+  SetNotification(false);
+  m_pNotificationManager = nullptr;
+}
+
+HRESULT CNameServer::Initialize(CNotificationManager* manager) {
+  if (!manager) return E_FAIL;
+  m_pNotificationManager = manager;
+  return SetNotification(true) == 0 ? S_OK : E_FAIL;
+}
+
+HRESULT CNameServer::SetNotification(bool) { return 0; }
+
+HRESULT CNameServer::ReceiveNotification(std::uint32_t, const CNotification*) { return 0; }
+
+CNameContainer* CNameServer::GetContainer(std::uint32_t id) const {
+  if (id == 0) return nullptr;
+  for (const auto& c : m_TopLevelContainers) {
+    if (c->GetID() == id) return c.get();
+    if (c->GetNumSubContainers() > 0) {
+      if (CNameContainer* found = c->FindContainer(id)) return found;
+    }
+  }
+  return nullptr;
+}
+
+CNameContainer* CNameServer::FindContainerOfName(std::uint32_t nameID) const {
+  for (const auto& c : m_TopLevelContainers) {
+    if (CNameContainer* found = c->FindContainerOfName(nameID)) return found;
+  }
+  return nullptr;
+}
+
+std::uint32_t CNameServer::GetGlobalContainerID() const {
+  for (const auto& c : m_TopLevelContainers)
+    if (c->IsGlobalContainer()) return c->GetID();
+  return 0;
+}
+
+HRESULT CNameServer::GetTargetsContainerIDList(std::vector<std::uint32_t>& ids) const {
+  for (const auto& c : m_TopLevelContainers)
+    if (c->GetContainerType() == kTargetContainer) ids.push_back(c->GetID());
+  return S_OK;
+}
+
+std::vector<std::uint32_t> CNameServer::GetTopLevelContainerIDs() const {
+  std::vector<std::uint32_t> ids;
+  ids.reserve(m_TopLevelContainers.size());
+  for (const auto& c : m_TopLevelContainers) ids.push_back(c->GetID());
+  return ids;
+}
+
+std::uint32_t CNameServer::AddContainer(std::uint32_t parentID, std::int16_t type) {
+  std::uint32_t id = 0;
+  if (parentID != 0) {
+    CNameContainer* parent = GetContainer(parentID);
+    if (!parent) return 0;
+    id = parent->AddContainer(type);
+    if (id == 0) return 0;
+  } else {
+    auto c = std::make_unique<CNameContainer>(false);
+    c->SetContainerType(type);
+    id = c->GetID();
+    m_TopLevelContainers.push_back(std::move(c));
+  }
+  m_bDirty = true;
+  return id;
+}
+
+HRESULT CNameServer::DeleteContainer(std::uint32_t id, bool notify) {
+  CNameContainer* c = GetContainer(id);
+  if (!c) return S_OK;
+  if (CNameContainer* parent = c->GetParent()) {
+    if (parent->DeleteContainer(id) != S_OK) return E_FAIL;
+  } else {
+    auto it = std::find_if(m_TopLevelContainers.begin(), m_TopLevelContainers.end(),
+                           [id](const auto& p) { return p->GetID() == id; });
+    if (it == m_TopLevelContainers.end()) return E_FAIL;
+    std::unique_ptr<CNameContainer> dead = std::move(*it);
+    m_TopLevelContainers.erase(it);
+    dead->Shutdown();
+  }
+  if (notify) PostNotification(kContainerWasDeleted, id, 0, CString(), CString());
+  m_bDirty = true;
+  return S_OK;
+}
+
+void CNameServer::PostNotification(const char16_t* name, std::uint32_t containerID, std::uint32_t nameID,
+                                   const CString& oldName, const CString& newName) {
+  if (!m_pNotificationManager) return;
+  CNotificationPayload payload;
+  payload.containerID = containerID;
+  payload.nameID = nameID;
+  payload.oldName = oldName;
+  payload.newName = newName;
+  const CNotification record(&payload, this, name);
+  // What the manager answers is not the server's concern: the change stands.
+  m_pNotificationManager->Post(record);
+}
+
+}  // namespace nametree
