@@ -1,0 +1,44 @@
+# Installs the build into a fresh prefix, then builds the example host
+# against it twice: through the CMake package and through pkg-config.
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+foreach(f include/nametree/name_server.h include/nametree/version.h lib/cmake/nametree/nametreeConfig.cmake
+          lib/pkgconfig/nametree.pc share/doc/nametree/LICENSE)
+  if(NOT EXISTS ${prefix}/${f})
+    string(REPLACE "lib/" "lib64/" alt ${f})
+    if(NOT EXISTS ${prefix}/${alt})
+      message(FATAL_ERROR "not installed: ${f}")
+    endif()
+  endif()
+endforeach()
+file(GLOB sonames ${prefix}/lib*/libnametree.so.1)
+if(NOT sonames)
+  message(FATAL_ERROR "no libnametree.so.1 with a SONAME link under ${prefix}")
+endif()
+
+# The example must come from the install tree only: copy it out of the sources.
+file(COPY ${SOURCE_DIR}/examples/host DESTINATION ${WORK_DIR})
+run(${CMAKE_COMMAND} -S ${WORK_DIR}/host -B ${WORK_DIR}/host-build -G Ninja
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/host-build)
+run(${WORK_DIR}/host-build/host)
+message(STATUS "host (CMake package): ${last_output}")
+
+# pkg-config users: the same program from the flags alone.
+set(ENV{PKG_CONFIG_PATH} "${prefix}/lib/pkgconfig:${prefix}/lib64/pkgconfig")
+run(pkg-config --cflags --libs nametree)
+string(STRIP "${last_output}" flags)
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(${CXX} -std=c++20 ${WORK_DIR}/host/main.cc ${flags} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/host-pc)
+run(${WORK_DIR}/host-pc)
+message(STATUS "host (pkg-config): ${last_output}")
