@@ -7,6 +7,7 @@
 // keywords and duplicates across namespaces are CNameServer's business.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -101,6 +102,9 @@ class CNameContainer {
   // by text); the walk orders above follow them.
   std::uint32_t GetBucketCounts(std::uint32_t* namesByText = nullptr,
                                 std::uint32_t* subContainers = nullptr) const;
+
+  // Approximate bytes held by this container alone (not its sub-containers).
+  std::size_t GetMemoryFootprint() const;
 
  protected:
   static std::uint32_t GetNextNameID();

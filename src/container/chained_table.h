@@ -9,12 +9,19 @@
 //  - a walk visits buckets 0..B-1, each chain front to back;
 //  - the bucket array is made at the first insertion (or on request) and
 //    released when the table becomes empty; B stays.
+//
+// Storage: a table of many buckets holding few keys keeps only its
+// non-empty buckets, sorted by index, and turns into a full bucket array
+// once enough buckets are in use. Both forms walk in the same order, so the
+// choice is invisible to callers; it only keeps a container with a handful
+// of names from costing two arrays of 13513 buckets.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "nametree/types.h"
 
@@ -44,6 +51,10 @@ class ChainedTable {
     Key key;
     Value value;
   };
+  struct Slot {
+    std::uint32_t bucket;
+    Node* head;
+  };
 
  public:
   explicit ChainedTable(std::uint32_t buckets = kDefaultBuckets) : buckets_(buckets ? buckets : 1) {}
@@ -52,15 +63,15 @@ class ChainedTable {
   ~ChainedTable() { RemoveAll(); }
 
   // Empties the table and sets its bucket count; with makeArray the bucket
-  // array is made at once rather than at the first insertion.
+  // array counts as made at once rather than at the first insertion.
   void InitHashTable(std::uint32_t buckets, bool makeArray = true) {
     RemoveAll();
     buckets_ = buckets ? buckets : 1;
-    if (makeArray) array_ = std::make_unique<Node*[]>(buckets_);
+    if (makeArray) MakeArray();
   }
 
   std::uint32_t BucketCount() const { return buckets_; }
-  bool HasArray() const { return array_ != nullptr; }
+  bool HasArray() const { return made_; }
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   std::uint32_t BucketOf(const Key& key) const { return Hash{}(key) % buckets_; }
@@ -83,23 +94,32 @@ class ChainedTable {
       n->value = std::forward<V>(value);
       return n->value;
     }
-    if (!array_) array_ = std::make_unique<Node*[]>(buckets_);
-    Node*& head = array_[BucketOf(key)];
-    head = new Node{head, key, std::forward<V>(value)};
+    if (!made_) MakeArray();
+    Node* fresh = new Node{nullptr, key, std::forward<V>(value)};
+    Node*& head = HeadForInsert(BucketOf(key));
+    fresh->next = head;
+    head = fresh;
     ++count_;
-    return head->value;
+    return fresh->value;
   }
 
   // Unlinks key; hands its value to `out` when given. False if absent.
   bool RemoveKey(const Key& key, Value* out = nullptr) {
-    if (!array_) return false;
-    for (Node** link = &array_[BucketOf(key)]; *link; link = &(*link)->next) {
+    const std::uint32_t b = BucketOf(key);
+    Node** head = HeadAt(b);
+    if (!head) return false;
+    for (Node** link = head; *link; link = &(*link)->next) {
       if ((*link)->key == key) {
         Node* dead = *link;
         *link = dead->next;
         if (out) *out = std::move(dead->value);
         delete dead;
-        if (--count_ == 0) array_.reset();
+        --count_;
+        if (count_ == 0) {
+          Release();
+        } else if (!dense_ && !*head) {
+          EraseSlot(b);
+        }
         return true;
       }
     }
@@ -107,43 +127,126 @@ class ChainedTable {
   }
 
   void RemoveAll() {
-    if (!array_) return;
-    for (std::uint32_t b = 0; b < buckets_; ++b) {
-      for (Node* n = array_[b]; n;) {
-        Node* next = n->next;
-        delete n;
-        n = next;
-      }
+    if (dense_) {
+      for (std::uint32_t b = 0; b < buckets_; ++b) FreeChain(dense_[b]);
+    } else {
+      for (Slot& s : sparse_) FreeChain(s.head);
     }
-    array_.reset();
-    count_ = 0;
+    Release();
   }
 
   // Calls f(key, value) in walk order. f returns false to stop; the walk
   // returns false when it was stopped. f may remove the entry it was given.
   template <class F>
   bool Walk(F&& f) const {
-    if (!array_) return true;
-    for (std::uint32_t b = 0; b < buckets_ && array_; ++b) {
-      for (Node* n = array_[b]; n;) {
-        Node* next = n->next;
-        if (!f(static_cast<const Key&>(n->key), n->value)) return false;
-        n = next;
+    if (dense_) {
+      for (std::uint32_t b = 0; b < buckets_ && dense_; ++b) {
+        if (!WalkChain(dense_[b], f)) return false;
       }
+      return true;
+    }
+    // Slots may vanish under f, so resume from the bucket index, not a position.
+    std::size_t i = 0;
+    while (i < sparse_.size()) {
+      const std::uint32_t b = sparse_[i].bucket;
+      if (!WalkChain(sparse_[i].head, f)) return false;
+      i = LowerSlot(b + 1);
     }
     return true;
   }
 
+  // Bytes held by the table itself: bucket storage and entries (not the
+  // heap memory that the keys and values own).
+  std::size_t MemoryUsage() const {
+    return (dense_ ? buckets_ * sizeof(Node*) : sparse_.capacity() * sizeof(Slot)) +
+           count_ * sizeof(Node);
+  }
+
  private:
+  // Tables this small use their bucket array from the start.
+  static constexpr std::uint32_t kAlwaysDense = 32;
+
+  void MakeArray() {
+    made_ = true;
+    if (buckets_ <= kAlwaysDense && !dense_) dense_ = std::make_unique<Node*[]>(buckets_);
+  }
+
+  void Release() {
+    dense_.reset();
+    sparse_.clear();
+    sparse_.shrink_to_fit();
+    made_ = false;
+    count_ = 0;
+  }
+
+  static void FreeChain(Node* n) {
+    while (n) {
+      Node* next = n->next;
+      delete n;
+      n = next;
+    }
+  }
+
+  template <class F>
+  static bool WalkChain(Node* n, F& f) {
+    while (n) {
+      Node* next = n->next;
+      if (!f(static_cast<const Key&>(n->key), n->value)) return false;
+      n = next;
+    }
+    return true;
+  }
+
+  std::size_t LowerSlot(std::uint32_t bucket) const {
+    std::size_t lo = 0, hi = sparse_.size();
+    while (lo < hi) {
+      const std::size_t mid = (lo + hi) / 2;
+      if (sparse_[mid].bucket < bucket) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  }
+
+  Node** HeadAt(std::uint32_t b) const {
+    if (dense_) return &dense_[b];
+    const std::size_t i = LowerSlot(b);
+    if (i < sparse_.size() && sparse_[i].bucket == b) return const_cast<Node**>(&sparse_[i].head);
+    return nullptr;
+  }
+
+  Node*& HeadForInsert(std::uint32_t b) {
+    if (dense_) return dense_[b];
+    const std::size_t i = LowerSlot(b);
+    if (i < sparse_.size() && sparse_[i].bucket == b) return sparse_[i].head;
+    if (sparse_.size() + 1 > buckets_ / 16) {
+      // Enough buckets in use that the full array is the cheaper form.
+      dense_ = std::make_unique<Node*[]>(buckets_);
+      for (const Slot& s : sparse_) dense_[s.bucket] = s.head;
+      sparse_.clear();
+      sparse_.shrink_to_fit();
+      return dense_[b];
+    }
+    sparse_.insert(sparse_.begin() + static_cast<std::ptrdiff_t>(i), Slot{b, nullptr});
+    return sparse_[i].head;
+  }
+
+  void EraseSlot(std::uint32_t b) {
+    const std::size_t i = LowerSlot(b);
+    if (i < sparse_.size() && sparse_[i].bucket == b) sparse_.erase(sparse_.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+
   Node* Find(const Key& key) const {
-    if (!array_) return nullptr;
-    for (Node* n = array_[BucketOf(key)]; n; n = n->next)
+    Node** head = HeadAt(BucketOf(key));
+    if (!head) return nullptr;
+    for (Node* n = *head; n; n = n->next)
       if (n->key == key) return n;
     return nullptr;
   }
 
   std::uint32_t buckets_;
-  std::unique_ptr<Node*[]> array_;
+  bool made_ = false;
+  std::unique_ptr<Node*[]> dense_;
+  std::vector<Slot> sparse_;
   std::size_t count_ = 0;
 };
 

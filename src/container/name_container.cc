@@ -173,4 +173,17 @@ std::uint32_t CNameContainer::GetBucketCounts(std::uint32_t* namesByText,
   return m_NamesByID->BucketCount();
 }
 
+std::size_t CNameContainer::GetMemoryFootprint() const {
+  std::size_t bytes = sizeof(*this) + sizeof(SubContainerTable) + sizeof(NameByIdTable) +
+                      sizeof(IdByNameTable) + m_SubContainers->MemoryUsage() + m_NamesByID->MemoryUsage() +
+                      m_IDsByName->MemoryUsage() + m_ObjectCounters.capacity() * sizeof(CObjectCounter);
+  // Texts longer than the small-string buffer live on the heap, once per table.
+  auto heap = [](const CString& s) { return s.capacity() > CString().capacity() ? (s.capacity() + 1) * 2 : 0; };
+  m_NamesByID->Walk([&](std::uint32_t, const CString& text) {
+    bytes += 2 * heap(text);
+    return true;
+  });
+  return bytes;
+}
+
 }  // namespace nametree

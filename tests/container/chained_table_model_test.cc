@@ -1,0 +1,133 @@
+// The table against a plain reference: a fixed array of B chains, written
+// straight from the bucket rules. Random operation sequences must give the
+// same walk after every step, whichever storage form the table is in.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <list>
+#include <random>
+#include <vector>
+
+#include "container/chained_table.h"
+
+namespace nametree {
+namespace {
+
+template <class Key, class Hash>
+class ReferenceTable {
+ public:
+  explicit ReferenceTable(std::uint32_t b) : chains_(b) {}
+  void SetAt(const Key& k, int v) {
+    auto& chain = chains_[Hash{}(k) % chains_.size()];
+    for (auto& e : chain)
+      if (e.first == k) { e.second = v; return; }
+    chain.emplace_front(k, v);
+  }
+  bool Remove(const Key& k) {
+    auto& chain = chains_[Hash{}(k) % chains_.size()];
+    auto it = std::find_if(chain.begin(), chain.end(), [&](auto& e) { return e.first == k; });
+    if (it == chain.end()) return false;
+    chain.erase(it);
+    return true;
+  }
+  void Clear() { for (auto& c : chains_) c.clear(); }
+  std::vector<std::pair<Key, int>> Walk() const {
+    std::vector<std::pair<Key, int>> out;
+    for (auto& c : chains_) out.insert(out.end(), c.begin(), c.end());
+    return out;
+  }
+
+ private:
+  std::vector<std::list<std::pair<Key, int>>> chains_;
+};
+
+template <class Key, class Hash>
+std::vector<std::pair<Key, int>> WalkOf(const ChainedTable<Key, int, Hash>& t) {
+  std::vector<std::pair<Key, int>> out;
+  t.Walk([&](const Key& k, int v) {
+    out.emplace_back(k, v);
+    return true;
+  });
+  return out;
+}
+
+template <class Key, class Hash, class MakeKey>
+void RunModel(std::uint32_t buckets, int keySpace, int steps, unsigned seed, MakeKey makeKey) {
+  std::mt19937 rng(seed);
+  ChainedTable<Key, int, Hash> table(buckets);
+  ReferenceTable<Key, Hash> ref(buckets);
+  for (int step = 0; step < steps; ++step) {
+    const Key k = makeKey(static_cast<int>(rng() % static_cast<unsigned>(keySpace)));
+    const unsigned op = rng() % 100;
+    if (op < 60) {
+      const int v = static_cast<int>(rng());
+      table.SetAt(k, v);
+      ref.SetAt(k, v);
+    } else if (op < 99) {
+      ASSERT_EQ(table.RemoveKey(k), ref.Remove(k)) << "step " << step;
+    } else {
+      table.RemoveAll();
+      ref.Clear();
+    }
+    const auto expected = ref.Walk();
+    ASSERT_EQ(table.size(), expected.size()) << "step " << step;
+    // Comparing every step is quadratic; sample densely, and always near the end.
+    if (step % 7 == 0 || step > steps - 50) {
+      ASSERT_EQ(WalkOf(table), expected) << "step " << step;
+    }
+    const Key probe = makeKey(static_cast<int>(rng() % static_cast<unsigned>(keySpace)));
+    const auto it = std::find_if(expected.begin(), expected.end(), [&](auto& e) { return e.first == probe; });
+    const int* found = table.Lookup(probe);
+    ASSERT_EQ(found != nullptr, it != expected.end());
+    if (found) {
+      ASSERT_EQ(*found, it->second);
+    }
+  }
+}
+
+TEST(ChainedTableModel, IdKeysInEveryBucketCount) {
+  for (std::uint32_t b : {17u, 101u, 13513u}) {
+    // Small key spaces crowd chains; large ones cross the switch to a full array.
+    RunModel<std::uint32_t, IdKeyHash>(b, 64, 3000, b, [](int i) { return static_cast<std::uint32_t>(i) * 16; });
+    RunModel<std::uint32_t, IdKeyHash>(b, 40000, 6000, b + 1,
+                                       [](int i) { return static_cast<std::uint32_t>(i) * 7 + 1; });
+  }
+}
+
+TEST(ChainedTableModel, TextKeys) {
+  for (std::uint32_t b : {17u, 13513u}) {
+    RunModel<CString, TextKeyHash>(b, 3000, 5000, b, [](int i) {
+      CString s;
+      for (int v = i + 1; v; v /= 26) s.push_back(static_cast<char16_t>(u'A' + v % 26));
+      return s;
+    });
+  }
+}
+
+TEST(ChainedTableModel, WalkMayRemoveTheVisitedEntry) {
+  ChainedTable<std::uint32_t, int, IdKeyHash> t(13513);
+  for (std::uint32_t k = 1; k < 2000; k += 3) t.SetAt(k * 16, 0);
+  std::vector<std::uint32_t> seen;
+  t.Walk([&](std::uint32_t k, int) {
+    seen.push_back(k);
+    t.RemoveKey(k);
+    return true;
+  });
+  EXPECT_EQ(seen.size(), 667u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_TRUE(t.empty());
+  EXPECT_FALSE(t.HasArray());
+}
+
+TEST(ChainedTableModel, TextHashStopsAtZeroUnit) {
+  EXPECT_EQ(TextKeyHash{}(u"AB"), 65u * 33 + 66);
+  EXPECT_EQ(TextKeyHash{}(CString(u"AB\0C", 4)), TextKeyHash{}(u"AB"));
+  // 32-bit wrap-around: seven 'z' units overflow.
+  std::uint32_t h = 0;
+  for (int i = 0; i < 7; ++i) h = h * 33 + u'z';
+  EXPECT_EQ(TextKeyHash{}(u"zzzzzzz"), h);
+  EXPECT_EQ(IdKeyHash{}(272) % 17, 0u);
+}
+
+}  // namespace
+}  // namespace nametree
