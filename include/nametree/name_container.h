@@ -27,8 +27,10 @@ struct CObjectCounter {
   std::int32_t count = 0;
 };
 
-// Receives each step of a trace dump: the indent of the level, and either a
-// name (isContainer false, id = name ID) or a container being entered.
+// Receives each step of a trace dump, with the indent of the container's
+// level: first the container itself (isContainer true, id = its ID, name
+// empty), then each of its names (isContainer false, id = the name's ID),
+// then its sub-containers in the same way, two spaces deeper.
 using TraceSink = std::function<void(const CString& indent, bool isContainer, std::uint32_t id,
                                      std::int16_t type, const CString& name)>;
 

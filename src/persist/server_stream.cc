@@ -1,0 +1,61 @@
+// The "NameServer" stream: u16 version (1) | i16 T | T container records |
+// u32 last issued name ID.
+#include <limits>
+
+#include "nametree/name_server.h"
+#include "persist/stream_io.h"
+
+namespace nametree {
+namespace {
+constexpr char16_t kStreamName[] = u"NameServer";
+constexpr std::uint16_t kStreamVersion = 1;
+}  // namespace
+
+HRESULT CNameServer::Save(IStorage* storage) {
+  if (!storage) return E_FAIL;
+  if (m_TopLevelContainers.size() > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
+    return E_FAIL;
+  ComPtr<IStream> stream;
+  if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) {
+    if (Failed(storage->CreateStream(kStreamName, kCreateMode, stream.Put())) || !stream) return E_FAIL;
+  }
+  try {
+    WriteU16(stream.Get(), kStreamVersion);
+    WriteU16(stream.Get(), static_cast<std::uint16_t>(m_TopLevelContainers.size()));
+    for (const auto& c : m_TopLevelContainers) {
+      if (c->Save(stream.Get()) != S_OK) return E_FAIL;
+    }
+    WriteU32(stream.Get(), CNameContainer::GetLastIssuedNameID());
+  } catch (eSTREAM_ERROR_CODE) {
+    return E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_FAIL;
+  }
+  m_bDirty = false;
+  return S_OK;
+}
+
+HRESULT CNameServer::Load(IStorage* storage) {
+  if (!storage) return E_FAIL;
+  ComPtr<IStream> stream;
+  // A document without the stream, or one that refuses access to it, has nothing to load.
+  if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) return S_OK;
+  try {
+    ReadU16(stream.Get());  // version, not examined
+    const auto count = static_cast<std::int16_t>(ReadU16(stream.Get()));
+    for (int i = 0; i < count; ++i) {
+      auto c = std::make_unique<CNameContainer>(false);
+      if (c->Load(stream.Get()) != S_OK) return E_FAIL;
+      m_TopLevelContainers.push_back(std::move(c));
+    }
+    std::uint32_t last = ReadU32(stream.Get());
+    CNameContainer::SetLastIssuedNameID(last);
+  } catch (eSTREAM_ERROR_CODE) {
+    return E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+}  // namespace nametree

@@ -1,0 +1,127 @@
+// The "NameServer" stream of a document: header, records, counter; what a
+// load or save leaves behind.
+#include "persist_fixture.h"
+
+namespace nametree::test {
+namespace {
+
+using ServerStream = PersistTest;
+
+const char* kRecord26 = "01 00 | 01 00 00 00 | 02 00 | 01 00 | 02 00 00 00 | 06 00 00 00 | 41 00 42 00 00 00 | 00 00";
+
+TEST_F(ServerStream, EmptyServerIsEightBytes) {
+  CNameContainer::SetLastIssuedNameID(0x0A0B0C0D);
+  CNameServer server;
+  server.SetDirty(true);
+  ComPtr<IStorage> st = CreateMemoryStorage();
+  ASSERT_EQ(server.Save(st.Get()), S_OK);
+  EXPECT_EQ(ToHex(StreamOf(st.Get())), ToHex(Hex("01 00 00 00 0D 0C 0B 0A")));
+  EXPECT_FALSE(server.IsDirty());
+}
+
+TEST_F(ServerStream, OneContainerDocument) {
+  CNameServer server;
+  const std::uint32_t g = server.AddContainer(0, kGlobalContainer);  // ID 1
+  ASSERT_EQ(server.GetContainer(g)->AddName(u"AB"), 2u);
+  ComPtr<IStorage> st = CreateMemoryStorage();
+  ASSERT_EQ(server.Save(st.Get()), S_OK);
+  const auto expected = Hex(std::string("01 00 01 00 ") + kRecord26 + " 02 00 00 00");
+  ASSERT_EQ(expected.size(), 34u);
+  EXPECT_EQ(ToHex(StreamOf(st.Get())), ToHex(expected));
+
+  CNameContainer::SetLastIssuedNameID(100);
+  CNameServer loaded;
+  ASSERT_EQ(loaded.Load(st.Get()), S_OK);
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 2u);
+  EXPECT_EQ(loaded.GetGlobalContainerID(), 1u);
+  EXPECT_FALSE(loaded.IsDirty());
+  CString text;
+  EXPECT_EQ(loaded.GetName(2, text), S_OK);
+  EXPECT_EQ(text, u"AB");
+  EXPECT_EQ(loaded.AddContainer(0, 0), 3u);  // new IDs continue from the stored counter
+}
+
+TEST_F(ServerStream, NoStreamOrDeniedStreamLoadsNothing) {
+  CNameServer server;
+  server.AddContainer(0, 3);
+  server.SetDirty(true);
+  const std::uint32_t counter = CNameContainer::GetLastIssuedNameID();
+  ComPtr<IStorage> st = CreateMemoryStorage();
+  EXPECT_EQ(server.Load(st.Get()), S_OK);
+  PutStream(st.Get(), Hex("01 00 01 00 | 01 00 09 00 00 00 02 00 00 00 00 00 | 09 00 00 00"));
+  DenyMemoryStreamAccess(st.Get(), u"NameServer");
+  EXPECT_EQ(server.Load(st.Get()), S_OK);
+  EXPECT_EQ(server.GetTopLevelContainerIDs().size(), 1u);
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), counter);
+  EXPECT_TRUE(server.IsDirty());
+  EXPECT_EQ(server.Load(nullptr), E_FAIL);
+  EXPECT_EQ(server.Save(nullptr), E_FAIL);
+}
+
+TEST_F(ServerStream, LoadAppendsBehindExistingContainers) {
+  CNameServer server;
+  const std::uint32_t first = server.AddContainer(0, 0);
+  ComPtr<IStorage> st = CreateMemoryStorage();
+  PutStream(st.Get(), Hex("01 00 02 00 | 01 00 09 00 00 00 02 00 00 00 00 00 | 01 00 0A 00 00 00 03 00 00 00 00 00 | 0B 00 00 00"));
+  ASSERT_EQ(server.Load(st.Get()), S_OK);
+  EXPECT_EQ(server.GetTopLevelContainerIDs(), (std::vector<std::uint32_t>{first, 9, 10}));
+  EXPECT_EQ(server.GetGlobalContainerID(), 9u);
+  std::vector<std::uint32_t> targets{77};
+  server.GetTargetsContainerIDList(targets);
+  EXPECT_EQ(targets, (std::vector<std::uint32_t>{77, 10}));
+}
+
+TEST_F(ServerStream, ZeroByteAndTruncatedStreams) {
+  CNameServer server;
+  ComPtr<IStorage> st = CreateMemoryStorage();
+  PutStream(st.Get(), {});
+  EXPECT_EQ(server.Load(st.Get()), E_FAIL);
+  EXPECT_TRUE(server.GetTopLevelContainerIDs().empty());
+
+  // The first record is whole, the second is cut: the first stays, the
+  // counter has moved by one per container made, the dirty flag has not.
+  CNameContainer::SetLastIssuedNameID(50);
+  PutStream(st.Get(), Hex("01 00 02 00 | 01 00 09 00 00 00 02 00 00 00 00 00 | 01 00 0A 00"));
+  EXPECT_EQ(server.Load(st.Get()), E_FAIL);
+  EXPECT_EQ(server.GetTopLevelContainerIDs(), (std::vector<std::uint32_t>{9}));
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 52u);
+  EXPECT_FALSE(server.IsDirty());
+}
+
+TEST_F(ServerStream, ShorterSaveLeavesOldTailThatLoadIgnores) {
+  ComPtr<IStorage> st = CreateMemoryStorage();
+  PutStream(st.Get(), std::vector<std::uint8_t>(40, 0xCC));
+  CNameContainer::SetLastIssuedNameID(7);
+  CNameServer server;
+  ASSERT_EQ(server.Save(st.Get()), S_OK);
+  const auto bytes = StreamOf(st.Get());
+  ASSERT_EQ(bytes.size(), 40u);
+  EXPECT_EQ(ToHex({bytes.begin(), bytes.begin() + 9}), "01 00 00 00 07 00 00 00 CC");
+  CNameServer loaded;
+  EXPECT_EQ(loaded.Load(st.Get()), S_OK);
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 7u);
+}
+
+TEST_F(ServerStream, TraceDumpVisitsLevelsWithGrowingIndent) {
+  CNameServer server;
+  const std::uint32_t top = server.AddContainer(0, 2);
+  const std::uint32_t mid = server.AddContainer(top, 3);
+  const std::uint32_t low = server.AddContainer(mid, 0);
+  server.GetContainer(low)->AddName(u"Deep");
+  server.SetDirty(false);
+  const std::uint32_t counter = CNameContainer::GetLastIssuedNameID();
+  std::vector<std::pair<std::size_t, std::uint32_t>> seen;
+  server.TraceDumpNameServer([&](const CString& indent, bool isContainer, std::uint32_t id, std::int16_t,
+                                 const CString&) { seen.emplace_back(indent.size(), isContainer ? id : 0); });
+  EXPECT_EQ(seen, (std::vector<std::pair<std::size_t, std::uint32_t>>{{2, top}, {4, mid}, {6, low}, {6, 0}}));
+  server.TraceDumpNameServer();
+  EXPECT_FALSE(server.IsDirty());
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), counter);
+  CNameServer empty;
+  int calls = 0;
+  empty.TraceDumpNameServer([&](const CString&, bool, std::uint32_t, std::int16_t, const CString&) { ++calls; });
+  EXPECT_EQ(calls, 0);
+}
+
+}  // namespace
+}  // namespace nametree::test
