@@ -1,6 +1,7 @@
 #include "nametree/name_server.h"
 
 #include <algorithm>
+#include <new>
 
 namespace nametree {
 
@@ -75,10 +76,15 @@ std::uint32_t CNameServer::AddContainer(std::uint32_t parentID, std::int16_t typ
     id = parent->AddContainer(type);
     if (id == 0) return 0;
   } else {
-    auto c = std::make_unique<CNameContainer>(false);
-    c->SetContainerType(type);
-    id = c->GetID();
-    m_TopLevelContainers.push_back(std::move(c));
+    // A container that cannot be made is reported as no ID, not thrown.
+    try {
+      auto c = std::make_unique<CNameContainer>(false);
+      c->SetContainerType(type);
+      id = c->GetID();
+      m_TopLevelContainers.push_back(std::move(c));
+    } catch (const std::bad_alloc&) {
+      return 0;
+    }
   }
   m_bDirty = true;
   return id;
@@ -105,14 +111,18 @@ HRESULT CNameServer::DeleteContainer(std::uint32_t id, bool notify) {
 void CNameServer::PostNotification(const char16_t* name, std::uint32_t containerID, std::uint32_t nameID,
                                    const CString& oldName, const CString& newName) {
   if (!m_pNotificationManager) return;
-  CNotificationPayload payload;
-  payload.containerID = containerID;
-  payload.nameID = nameID;
-  payload.oldName = oldName;
-  payload.newName = newName;
-  const CNotification record(&payload, this, name);
-  // What the manager answers is not the server's concern: the change stands.
-  m_pNotificationManager->Post(record);
+  // What the manager answers, or throws, is not the server's concern: the
+  // change stands, and nothing leaves the library as an exception.
+  try {
+    CNotificationPayload payload;
+    payload.containerID = containerID;
+    payload.nameID = nameID;
+    payload.oldName = oldName;
+    payload.newName = newName;
+    const CNotification record(&payload, this, name);
+    m_pNotificationManager->Post(record);
+  } catch (...) {
+  }
 }
 
 }  // namespace nametree

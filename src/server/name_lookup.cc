@@ -1,0 +1,82 @@
+// Read-only lookups of names and IDs through the server.
+#include "nametree/name_server.h"
+
+namespace nametree {
+
+namespace {
+
+// The shared protocol of the list getters: the count is reported before the
+// capacity is checked, so a caller learns the size it needs and asks again.
+// A null array with names to deliver is refused rather than written through.
+template <class Fill>
+HRESULT ListNames(const CNameContainer* container, std::uint32_t containerID, int capacity, int& count,
+                  bool arraysGiven, Fill fill) {
+  if (containerID == 0) return E_FAIL;
+  if (!container) return S_FALSE;
+  count = container->GetNumNames();
+  if (capacity < count) return S_FALSE;
+  if (count > 0 && !arraysGiven) return E_POINTER;
+  return fill();
+}
+
+}  // namespace
+
+bool CNameServer::FindName(std::uint32_t containerID, CString name, bool descend) const {
+  if (containerID == 0) return false;
+  for (const auto& top : m_TopLevelContainers) {
+    if (top->GetID() == containerID) {
+      if (top->FindName(name, descend, nullptr) == S_OK) return true;
+    } else if (top->GetNumSubContainers() > 0) {
+      const CNameContainer* found = top->FindContainer(containerID);
+      if (found && found->FindName(name, descend, nullptr) == S_OK) return true;
+    }
+  }
+  return false;
+}
+
+HRESULT CNameServer::GetName(std::uint32_t nameID, CString& text) const {
+  for (const auto& top : m_TopLevelContainers) {
+    CString found;
+    if (top->FindNameByIDForAllContainers(nameID, &found) == S_OK) {
+      text = std::move(found);
+      return S_OK;
+    }
+  }
+  return E_FAIL;
+}
+
+HRESULT CNameServer::GetNames(std::uint32_t containerID, int capacity, int& count, CString* names) const {
+  const CNameContainer* c = GetContainer(containerID);
+  return ListNames(c, containerID, capacity, count, names != nullptr,
+                   [&] { return c->GetAllNamesInContainer(names); });
+}
+
+HRESULT CNameServer::GetNameIDs(std::uint32_t containerID, int capacity, int& count,
+                                std::uint32_t* ids) const {
+  const CNameContainer* c = GetContainer(containerID);
+  return ListNames(c, containerID, capacity, count, ids != nullptr,
+                   [&] { return c->GetAllIDsInContainer(ids); });
+}
+
+HRESULT CNameServer::GetNamesAndIDs(std::uint32_t containerID, int capacity, int& count,
+                                    std::uint32_t* ids, CString* names) const {
+  const CNameContainer* c = GetContainer(containerID);
+  return ListNames(c, containerID, capacity, count, ids != nullptr && names != nullptr,
+                   [&] { return c->GetAllNameAndIDsInContainer(names, ids); });
+}
+
+std::uint32_t CNameServer::GetID(std::uint32_t containerID, CString name) const {
+  // The failure code stands in for an ID here; hosts compare against it.
+  if (containerID == 0) return static_cast<std::uint32_t>(E_FAIL);
+  std::uint32_t id = 0;
+  if (FindNameInGlobalContainer(name, &id) == S_OK) return id;
+  const CNameContainer* c = GetContainer(containerID);
+  return c ? c->GetIDOfName(std::move(name)) : 0;
+}
+
+int CNameServer::GetNameSize(std::uint32_t containerID) const {
+  const CNameContainer* c = GetContainer(containerID);
+  return c ? c->GetNumNames() : 0;
+}
+
+}  // namespace nametree

@@ -1,0 +1,84 @@
+// What text may be a name: the character and length rule, the cleaning of
+// arbitrary text into name characters, and the keyword list.
+#include <vector>
+
+#include "nametree/name_server.h"
+#include "platform/text.h"
+
+namespace nametree {
+
+namespace {
+
+constexpr std::uint16_t kNameCharMask = C1_ALPHA | C1_DIGIT;
+
+}  // namespace
+
+bool CNameServer::IsValidName(CString name, std::uint32_t kind) const {
+  if (name.empty() || name.size() > static_cast<std::size_t>(kMaxNameLength)) return false;
+
+  // Underscores classify as digits, so they pass wherever a digit may stand;
+  // the unreplaced text is kept for the leading-underscore test.
+  const CString kept = name;
+  for (char16_t& u : name)
+    if (u == u'_') u = u'0';
+
+  std::vector<std::uint16_t> classes;
+  ClassifyText(name, classes);
+  classes.push_back(0);  // the end marker
+
+  if (classes[0] == 0) return true;
+
+  // One class word per code unit; the cursor steps one code unit at a time.
+  // It ends at the text's length, so an embedded zero unit is classified
+  // like any other character (a control, refused) rather than ending the text.
+  std::size_t cursor = 0;
+  for (std::size_t i = 0;;) {
+    if (cursor == kept.size()) return true;
+    const std::uint16_t w = classes[i];
+    if (i == 0) {
+      if (w & C1_ALPHA) {
+        ++cursor;
+      } else if (!(kept[0] == u'_' && kind == kAllowLeadingUnderscore)) {
+        return false;
+      }
+    } else {
+      if (!(w & kNameCharMask)) return false;
+      ++cursor;
+    }
+    ++i;
+    // Scanning stops at the first unassigned code unit, accepting the rest.
+    if (classes[i] == 0) return true;
+  }
+}
+
+CString CNameServer::RemoveInvalidChars(CString text) const {
+  std::vector<std::uint16_t> classes;
+  ClassifyText(text, classes);
+  CString out;
+  bool dropped = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (classes[i] & kNameCharMask) {
+      out.push_back(text[i]);
+    } else {
+      dropped = true;
+    }
+  }
+  return dropped ? out : text;
+}
+
+HRESULT CNameServer::AddKeyword(CString keyword) {
+  MakeUpper(keyword);
+  for (const CString& k : m_Keywords)
+    if (k == keyword) return S_FALSE;
+  m_Keywords.push_back(std::move(keyword));
+  return S_OK;
+}
+
+bool CNameServer::IsKeyword(CString text) const {
+  MakeUpper(text);
+  for (const CString& k : m_Keywords)
+    if (k == text) return true;
+  return false;
+}
+
+}  // namespace nametree

@@ -1,0 +1,118 @@
+// Proposals for fresh names: a cleaned base name followed by the next value
+// of the container's counter for it, advanced until the proposal is not a
+// name of that container. Nothing is entered; the host does that.
+#include <algorithm>
+
+#include "nametree/name_server.h"
+
+namespace nametree {
+
+namespace {
+
+constexpr std::size_t kMaxLength = static_cast<std::size_t>(kMaxNameLength);
+
+// The number part as "%d", "%0Nd" or "%0-Nd" writes it ("-" wins over "0":
+// left-aligned, filled with spaces).
+enum class Fill { kNone, kZeros, kSpacesAfter };
+
+struct NumberFormat {
+  Fill fill = Fill::kNone;
+  std::size_t width = 0;
+};
+
+// A field wider than a name is refused by the length rule whatever its exact
+// width, so clamping it changes no proposal and bounds the text made for any
+// digit count, INT_MIN included.
+constexpr std::size_t kWidestField = kMaxLength + 1;
+
+NumberFormat FormatForDigits(int digits) {
+  if (digits == 0) return {};
+  const std::int64_t magnitude = digits < 0 ? -static_cast<std::int64_t>(digits) : digits;
+  const auto width = static_cast<std::size_t>(std::min<std::int64_t>(magnitude, kWidestField));
+  return {digits < 0 ? Fill::kSpacesAfter : Fill::kZeros, width};
+}
+
+CString FormatNumber(int value, NumberFormat format) {
+  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  char16_t digits[10];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+
+  const std::size_t length = n + (value < 0 ? 1 : 0);
+  const std::size_t pad = format.width > length ? format.width - length : 0;
+  CString out;
+  if (value < 0) out.push_back(u'-');
+  if (format.fill == Fill::kZeros) out.append(pad, u'0');
+  while (n > 0) out.push_back(digits[--n]);
+  if (format.fill == Fill::kSpacesAfter) out.append(pad, u' ');
+  return out;
+}
+
+// The candidate for `count` under the length rule. Where even the unpadded
+// number does not fit, the base loses its last code units until the padded
+// form fits, and stays shortened for the rest of the request. False when the
+// base runs out first.
+bool MakeCandidate(CString& base, int count, NumberFormat format, CString& candidate) {
+  const CString number = FormatNumber(count, format);
+  if (format.fill == Fill::kNone || base.size() + number.size() <= kMaxLength) {
+    candidate = base + number;
+    return true;
+  }
+  const CString plain = FormatNumber(count, NumberFormat{});
+  if (base.size() + plain.size() <= kMaxLength) {
+    candidate = base + plain;
+    return true;
+  }
+  // Dropping one unit at a time stops at the first length that fits; that
+  // length is known at once.
+  if (number.size() > kMaxLength) {
+    base.clear();
+    return false;
+  }
+  base.resize(kMaxLength - number.size());
+  candidate = base + number;
+  return true;
+}
+
+}  // namespace
+
+int CNameServer::GetNextObjectCount(std::uint32_t containerID, CString baseName, bool reset) {
+  if (containerID == 0 || baseName.empty()) return 0;
+  CNameContainer* container = GetContainer(containerID);
+  if (!container) return 0;
+  if (reset) container->ResetObjectIndex();
+  return container->GetNextObjectCount(baseName);
+}
+
+HRESULT CNameServer::GetNextName(std::uint32_t containerID, CString baseName, int digits, CString* pResult) {
+  if (containerID == 0 || !pResult) return S_FALSE;
+  pResult->clear();
+  CString base = RemoveInvalidChars(std::move(baseName));
+  if (base.empty()) return S_FALSE;
+  const NumberFormat format = FormatForDigits(digits);
+
+  int count = GetNextObjectCount(containerID, base, true);
+  CString candidate;
+  if (!MakeCandidate(base, count, format, candidate)) return S_FALSE;
+  const CNameContainer* container = GetContainer(containerID);
+  if (!container) return S_FALSE;
+
+  for (;;) {
+    std::uint32_t id = 0;
+    if (container->FindIDByName(candidate, &id) != S_OK) {
+      *pResult = std::move(candidate);
+      return S_OK;
+    }
+    // The counter selected above keeps advancing, whatever the base became.
+    count = GetNextObjectCount(containerID, base, false);
+    // A base cut to nothing has no counter: the same bare number would come
+    // back every time.
+    if (count == 0) return S_FALSE;
+    if (!MakeCandidate(base, count, format, candidate)) return S_FALSE;
+  }
+}
+
+}  // namespace nametree

@@ -1,0 +1,100 @@
+// Adding, deleting and renaming names: refusals, dirty flag, notifications.
+#include "server_fixture.h"
+
+namespace nametree::test {
+namespace {
+
+class Editing : public ServerTest {
+ protected:
+  Editing() : g(server.AddContainer(0, 2)), c(server.AddContainer(0, 0)), valve(Put(g, u"Valve")), pump(Put(c, u"Pump")) {
+    Put(c, u"Bad name");
+    server.SetDirty(false);
+  }
+  const std::uint32_t g, c, valve, pump;
+};
+
+TEST_F(Editing, AddNameChecksInOrderAndNotifiesNothing) {
+  std::uint32_t id = 77;
+  EXPECT_EQ((Results{server.AddName(id, 0, u"Motor", 0, true), server.AddName(id, 999, u"1abc", 0, true),
+                     server.AddName(id, c, u"Bad name", 0, true),  // invalid before duplicate
+                     server.AddName(id, c, u"Valve", 0, true), server.AddName(id, 999, u"Motor", 0, true)}),
+            (Results{E_FAIL, E_NAME_INVALID, E_NAME_INVALID, E_NAME_DUPLICATE, E_FAIL}));
+  EXPECT_EQ(id, 77u);
+  EXPECT_FALSE(server.IsDirty());
+  // Kind 1 skips the rule; without the check a second Pump goes in.
+  EXPECT_EQ((Results{server.AddName(id, c, u"1abc", 1, true), server.AddName(id, c, CString(40, u'x'), 1, true),
+                     server.AddName(id, c, u"Pump", 0, false)}),
+            (Results{S_OK, S_OK, S_OK}));
+  EXPECT_EQ(server.GetID(c, u"PUMP"), id);
+  EXPECT_TRUE(server.IsDirty());
+  EXPECT_TRUE(posted.empty());
+}
+
+TEST_F(Editing, DeleteName) {
+  EXPECT_EQ((Results{server.DeleteName(c, 0, true), server.DeleteName(c, valve, true)}), (Results{E_FAIL, E_FAIL}));
+  EXPECT_FALSE(server.IsDirty());
+  EXPECT_EQ((Results{server.DeleteName(c, pump, true), server.DeleteName(g, valve, false)}), (Results{S_OK, S_OK}));
+  EXPECT_EQ(server.GetNameSize(c) + server.GetNameSize(g), 1);
+  server.SetDirty(false);
+  EXPECT_EQ(server.DeleteName(999, 5, true), S_OK);  // nothing to delete or tell, still an edit
+  EXPECT_TRUE(server.IsDirty());
+  EXPECT_EQ(posted, (std::vector<Posted>{{kNameWasDeleted, c, pump, u"", u""}}));
+}
+
+TEST_F(Editing, RenameById) {
+  EXPECT_EQ((Results{server.Rename(0, pump, u"Pump", 0, true, false), server.Rename(c, 0, u"Motor", 0, true, false),
+                     server.Rename(c, pump, u"", 0, true, false), server.Rename(0, 999, u"Motor", 0, true, false),
+                     server.Rename(c, pump, CString(33, u'a'), 0, true, false),
+                     server.Rename(c, pump, u"VALVE", 0, true, false),
+                     server.Rename(c, valve, u"Motor", 0, true, false)}),  // not held by c
+            (Results{S_FALSE, E_FAIL, E_FAIL, E_FAIL, E_NAME_INVALID, E_NAME_DUPLICATE, S_FALSE}));
+  EXPECT_FALSE(server.IsDirty());
+  const std::uint32_t local = Put(c, u"valve");
+  EXPECT_EQ((Results{server.Rename(0, pump, u"pump", 0, true, false),  // container found from the ID
+                     server.Rename(c, pump, u"_Motor", 1, false, false),
+                     server.Rename(c, local, u"VALVE", 0, true, false)}),  // case only: no global check
+            (Results{S_OK, S_OK, S_OK}));
+  CString text;
+  server.GetName(pump, text);
+  EXPECT_EQ(text, u"_Motor");
+  EXPECT_EQ(posted, (std::vector<Posted>{{kNameChanged, c, pump, u"Pump", u"pump"},
+                                         {kNameChanged, c, local, u"valve", u"VALVE"}}));
+}
+
+TEST_F(Editing, RenameByText) {
+  EXPECT_EQ((Results{server.Rename(c, u"Pump", u"PUMP", 0, true, false),  // nothing done
+                     server.Rename(0, u"Pump", u"Motor", 0, true, false), server.Rename(c, u"", u"Motor", 0, true, false),
+                     server.Rename(c, u"Pump", u"Mo tor", 0, true, false),
+                     server.Rename(c, u"Pump", u"valve", 0, true, false),
+                     server.Rename(999, u"Pump", u"Motor", 0, true, false),
+                     server.Rename(c, u"Gear", u"Motor", 0, true, false)}),
+            (Results{S_OK, E_FAIL, E_FAIL, E_NAME_INVALID, E_NAME_DUPLICATE, E_FAIL, S_FALSE}));
+  EXPECT_FALSE(server.IsDirty());
+  EXPECT_EQ(server.Rename(c, u"pUMP", u"Motor", 0, true, false), S_OK);
+  EXPECT_TRUE(server.IsDirty());
+  EXPECT_EQ(server.GetID(c, u"motor"), pump);
+  EXPECT_EQ(posted, (std::vector<Posted>{{kNameChanged, c, pump, u"pUMP", u"Motor"}}));
+}
+
+TEST_F(Editing, ConfineAppliesToTypeFourOnly) {
+  const std::uint32_t t = server.AddContainer(0, 3), k = server.AddContainer(t, 4), o = server.AddContainer(t, 1);
+  const std::uint32_t belt = Put(k, u"Belt"), gear = Put(o, u"Gear");
+  Put(t, u"Hub");
+  std::uint32_t id = 0;
+  EXPECT_EQ((Results{server.AddName(id, k, u"Hub", 0, true), server.Rename(k, belt, u"Hub", 0, false, false),
+                     server.Rename(k, belt, u"Hub", 0, false, true), server.Rename(o, gear, u"Hub", 0, false, true)}),
+            (Results{E_NAME_DUPLICATE, E_NAME_DUPLICATE, S_OK, E_NAME_DUPLICATE}));
+}
+
+TEST(EditingWithoutManager, ChangesStandAndNothingFails) {
+  CNameServer server;
+  const std::uint32_t c = server.AddContainer(0, 0), sub = server.AddContainer(c, 0);
+  std::uint32_t id = 0;  // the list is evaluated in order: id is set before the rename
+  EXPECT_EQ((Results{server.AddName(id, c, u"Pump", 0, true), server.Rename(c, id, u"Motor", 0, true, false),
+                     server.DeleteName(c, id, true), server.DeleteContainer(sub, true)}),
+            (Results{S_OK, S_OK, S_OK, S_OK}));
+  EXPECT_TRUE(server.GetNameSize(c) == 0 && !server.GetContainer(sub) && server.IsDirty());
+}
+
+}  // namespace
+}  // namespace nametree::test

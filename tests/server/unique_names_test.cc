@@ -1,0 +1,76 @@
+// Proposals for fresh names and the counters they are numbered from.
+#include <climits>
+
+#include "server_fixture.h"
+
+namespace nametree::test {
+namespace {
+
+struct Request {
+  CString base;
+  int digits;
+  CString proposal;  // "<S_FALSE>" when none is made
+};
+
+class UniqueNames : public ServerTest {
+ protected:
+  // Runs the requests in order on one container.
+  void Expect(const std::vector<Request>& requests) {
+    for (const Request& r : requests) {
+      CString out = u"stale";
+      const HRESULT hr = server.GetNextName(c, r.base, r.digits, &out);
+      EXPECT_TRUE(hr == S_OK || (hr == S_FALSE && out.empty())) << hr;
+      EXPECT_EQ(hr == S_OK ? out : u"<S_FALSE>", r.proposal) << "base of " << r.base.size() << ", " << r.digits;
+    }
+  }
+  const std::uint32_t c = server.AddContainer(0, 0);
+  const CString abc32 = u"abcdefghijklmnopqrstuvwxyzABCDEF", q32 = CString(32, u'q');
+};
+
+TEST_F(UniqueNames, CountsUpAndSkipsTakenNamesInAnyCase) {
+  Put(c, u"Pump1"), Put(c, u"PUMP2");
+  server.SetDirty(false);
+  Expect({{u"Pump", 0, u"Pump3"}, {u"Pump", 0, u"Pump4"}, {u"pump", 0, u"pump3"},  // own counter, same names
+          {u"Valve", 3, u"Valve001"}, {u"Valve", 3, u"Valve002"}, {u"Gate", -4, u"Gate1   "},
+          {u"Pump-A", 0, u"PumpA1"}, {u"2ndPump", 0, u"2ndPump1"}, {u"-_ .", 0, u"<S_FALSE>"}});
+  EXPECT_FALSE(server.IsDirty());
+  EXPECT_EQ(server.GetNameSize(c), 2);
+}
+
+TEST_F(UniqueNames, LongBasesFollowTheLengthRule) {
+  Expect({{abc32.substr(0, 30), 3, abc32.substr(0, 30) + u"1"},  // 33 units padded, 31 not
+          {abc32, 3, u"abcdefghijklmnopqrstuvwxyzABC001"},
+          {abc32, 3, u"abcdefghijklmnopqrstuvwxyzABC002"},  // cut again from the full base
+          {abc32 + u"0123456", 0, abc32 + u"01234561"},      // no limit without digits
+          {u"A", 32, u"A1"},
+          // A 32-unit number leaves no room for any of the base.
+          {q32, 32, u"00000000000000000000000000000001"}, {q32, -32, u"2                               "}});
+  Put(c, u"00000000000000000000000000000003");
+  Expect({{q32, 32, u"<S_FALSE>"}});  // the bare number is taken and cannot advance
+}
+
+TEST_F(UniqueNames, ExtremeDigitCountsAndMissingContainers) {
+  Expect({{u"Pump", INT_MIN, u"Pump1"}, {u"Pump", INT_MAX, u"Pump2"}, {u"Pump", -33, u"Pump3"},
+          {abc32, 1000000, u"<S_FALSE>"}, {abc32, INT_MIN, u"<S_FALSE>"}});
+  CString out = u"kept";
+  EXPECT_EQ((Results{server.GetNextName(0, u"Pump", 0, &out), server.GetNextName(c, u"Pump", 0, nullptr)}),
+            (Results{S_FALSE, S_FALSE}));
+  EXPECT_EQ(out, u"kept");
+  EXPECT_EQ(server.GetNextName(999, u"Pump", 0, &out), S_FALSE);
+  EXPECT_EQ(out, u"");
+}
+
+TEST_F(UniqueNames, ObjectCountersThroughTheServer) {
+  auto count = [&](std::uint32_t id, CString base, bool reset) {
+    return CNameServerTestAccess::GetNextObjectCount(server, id, base, reset);
+  };
+  // Valve stays selected for the Pump request without reset.
+  EXPECT_EQ((std::vector<int>{count(c, u"Valve", true), count(c, u"Valve", false), count(c, u"Pump", false),
+                              count(c, u"Pump", true), count(c, u"Valve", true), count(c, u"valve", true),
+                              count(c, u"", true), count(0, u"Valve", true), count(999, u"Valve", true)}),
+            (std::vector<int>{1, 2, 3, 1, 4, 1, 0, 0, 0}));
+  Expect({{u"Valve", 0, u"Valve5"}});
+}
+
+}  // namespace
+}  // namespace nametree::test
