@@ -20,5 +20,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/nametreeConfigVersion.cma
 install(FILES ${PROJECT_BINARY_DIR}/nametreeConfig.cmake ${PROJECT_BINARY_DIR}/nametreeConfigVersion.cmake
   DESTINATION ${NAMETREE_CMAKE_DIR})
 
+file(RELATIVE_PATH PC_RELATIVE_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" PC_RELATIVE_PREFIX "${PC_RELATIVE_PREFIX}")
 configure_file(cmake/nametree.pc.in ${PROJECT_BINARY_DIR}/nametree.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/nametree.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
