@@ -36,6 +36,14 @@ inline constexpr int kMaxNameLength = 32;
 // All target namespaces, for FindNameInTargetNameSpace.
 inline constexpr std::uint32_t kAllTargets = 0xFFFFFFFFu;
 
+// Where a proposed name collides, for hosts that explain a refusal.
+struct CDuplicateHit {
+  enum class Where { kNone, kOwnContainer, kKeyword, kGlobal, kTarget, kOwnTree };
+  Where where = Where::kNone;
+  std::uint32_t containerID = 0;  // the container that holds the name (0 for a keyword)
+  std::uint32_t nameID = 0;
+};
+
 class CNameServer {
  public:
   CNameServer();
@@ -66,6 +74,9 @@ class CNameServer {
 
   // --- duplicates and lookup
   bool IsDuplicateName(std::uint32_t containerID, CString name, bool confine) const;
+  // The same verdict as IsDuplicateName, with the first collision found.
+  bool FindDuplicate(std::uint32_t containerID, const CString& name, bool confine,
+                     CDuplicateHit* hit) const;
   bool IsGlobalName(CString text) const;
   bool FindName(std::uint32_t containerID, CString name, bool descend) const;
   HRESULT GetName(std::uint32_t nameID, CString& text) const;

@@ -5,27 +5,68 @@
 
 namespace nametree {
 
+namespace {
+
+using Where = CDuplicateHit::Where;
+
+bool Report(CDuplicateHit* hit, Where where, const CNameContainer* holder, std::uint32_t nameID) {
+  if (hit) *hit = CDuplicateHit{where, holder ? holder->GetID() : 0, nameID};
+  return true;
+}
+
+// Searches a top-level container and the namespaces below it; on a hit,
+// names the container that holds the text.
+bool FindInTree(CNameContainer* top, const CString& name, Where where, CDuplicateHit* hit) {
+  std::uint32_t id = 0;
+  if (top->FindName(name, true, &id) != S_OK) return false;
+  const CNameContainer* holder = top->FindContainerOfName(id);
+  return Report(hit, where, holder ? holder : top, id);
+}
+
+}  // namespace
+
 bool CNameServer::IsDuplicateName(std::uint32_t containerID, CString name, bool confine) const {
+  return FindDuplicate(containerID, name, confine, nullptr);
+}
+
+bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, bool confine,
+                                CDuplicateHit* hit) const {
+  if (hit) *hit = CDuplicateHit{};
   CNameContainer* container = GetContainer(containerID);
   if (!container) return false;
   const std::int16_t type = container->GetContainerType();
 
+  auto inGlobal = [&] {
+    for (const auto& top : m_TopLevelContainers) {
+      if (top->GetContainerType() == kGlobalContainer && FindInTree(top.get(), name, Where::kGlobal, hit))
+        return true;
+    }
+    return false;
+  };
+  auto keyword = [&] { return IsKeyword(name) && Report(hit, Where::kKeyword, nullptr, 0); };
+
   if (type == kOrdinaryContainer || (type == kLocalCheckContainer && confine)) {
     std::uint32_t id = 0;
-    if (container->FindIDByName(name, &id) == S_OK) return true;
-    if (IsKeyword(name)) return true;
-    return FindNameInGlobalContainer(name, nullptr) == S_OK;
+    if (container->FindIDByName(name, &id) == S_OK) return Report(hit, Where::kOwnContainer, container, id);
+    return keyword() || inGlobal();
   }
 
   CNameContainer* root = container->FindRootContainer();
   if (!root) return false;
-  if (IsKeyword(name)) return true;
+  if (keyword()) return true;
   if (root->IsGlobalContainer()) {
-    if (FindNameInGlobalContainer(name, nullptr) == S_OK) return true;
-    return FindNameInTargetNameSpace(name, kAllTargets);
+    if (inGlobal()) return true;
+    for (const auto& top : m_TopLevelContainers) {
+      if (top->GetContainerType() == kTargetContainer && FindInTree(top.get(), name, Where::kTarget, hit))
+        return true;
+    }
+    return false;
   }
-  if (FindNameInTargetNameSpace(name, root->GetID())) return true;
-  return FindNameInGlobalContainer(name, nullptr) == S_OK;
+  // Every top-level container that carries the root's ID is the root's namespace.
+  for (const auto& top : m_TopLevelContainers) {
+    if (top->GetID() == root->GetID() && FindInTree(top.get(), name, Where::kOwnTree, hit)) return true;
+  }
+  return inGlobal();
 }
 
 HRESULT CNameServer::FindNameInGlobalContainer(CString name, std::uint32_t* pID) const {

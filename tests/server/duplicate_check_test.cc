@@ -59,5 +59,33 @@ TEST_F(Namespaces, EachContainerCollidesWithItsOwnNamespaces) {
   EXPECT_FALSE(server.IsGlobalName(u"Pump"));
 }
 
+TEST_F(Namespaces, ExplanationNamesTheNamespaceAndTheHolder) {
+  using W = CDuplicateHit::Where;
+  const std::uint32_t pump = server.GetID(T, u"Pump"), fan = server.GetID(G3, u"Fan");
+  const std::uint32_t belt = server.GetID(T4, u"Belt"), gear = server.GetID(T0, u"Gear");
+  struct Expected {
+    std::uint32_t container;
+    const char16_t* name;
+    bool confine;
+    W where;
+    std::uint32_t holder, id;
+  };
+  const Expected cases[] = {
+      {T0, u"gear", false, W::kOwnContainer, T0, gear}, {T0, u"begin", false, W::kKeyword, 0, 0},
+      {O3, u"FAN", false, W::kGlobal, G3, fan},         {G, u"Pump", false, W::kTarget, T, pump},
+      {T, u"Belt", false, W::kOwnTree, T4, belt},       {T4, u"Belt", true, W::kOwnContainer, T4, belt},
+      {T1, u"Fan", false, W::kGlobal, G3, fan},         {T, u"Nothing", false, W::kNone, 0, 0},
+  };
+  for (const Expected& c : cases) {
+    CDuplicateHit hit{W::kOwnTree, 77, 77};
+    const bool taken = server.FindDuplicate(c.container, c.name, c.confine, &hit);
+    EXPECT_EQ(taken, c.where != W::kNone) << "case " << (&c - cases);
+    EXPECT_EQ(taken, server.IsDuplicateName(c.container, c.name, c.confine)) << "case " << (&c - cases);
+    EXPECT_EQ(hit.where, c.where) << "case " << (&c - cases);
+    EXPECT_EQ(hit.containerID, c.holder) << "case " << (&c - cases);
+    EXPECT_EQ(hit.nameID, c.id) << "case " << (&c - cases);
+  }
+}
+
 }  // namespace
 }  // namespace nametree::test
