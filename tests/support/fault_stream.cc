@@ -25,7 +25,10 @@ class FaultStream final : public Counted<IStream> {
 
   HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcb) override {
     const int k = reads_++;
-    if (counters_) ++counters_->reads;
+    if (counters_) {
+      ++counters_->reads;
+      counters_->readSizes.push_back(cb);
+    }
     if (k == plan_.readIndex) {
       if (plan_.readFault == Fault::kFail) {
         if (pcb) *pcb = 0;
@@ -97,11 +100,12 @@ class FaultStorage final : public Counted<IStorage> {
     }
     return Wrap(inner_->CreateStream(name, mode, pp), pp);
   }
+  // Child storages hand out spoiled streams too, so nested elements can be tested.
   HRESULT OpenStorage(const CString& name, std::uint32_t mode, IStorage** pp) override {
-    return inner_->OpenStorage(name, mode, pp);
+    return WrapChild(inner_->OpenStorage(name, mode, pp), pp);
   }
   HRESULT CreateStorage(const CString& name, std::uint32_t mode, IStorage** pp) override {
-    return inner_->CreateStorage(name, mode, pp);
+    return WrapChild(inner_->CreateStorage(name, mode, pp), pp);
   }
   HRESULT EnumElements(std::vector<StorageElement>* out) override { return inner_->EnumElements(out); }
 
@@ -110,6 +114,13 @@ class FaultStorage final : public Counted<IStorage> {
     if (Failed(hr) || !pp || !*pp) return hr;
     ComPtr<IStream> raw = ComPtr<IStream>::Attach(*pp);
     *pp = WrapStream(raw.Get(), faults_.plan, counters_).Detach();
+    return hr;
+  }
+
+  HRESULT WrapChild(HRESULT hr, IStorage** pp) {
+    if (Failed(hr) || !pp || !*pp) return hr;
+    ComPtr<IStorage> raw = ComPtr<IStorage>::Attach(*pp);
+    *pp = new FaultStorage(raw.Get(), faults_, counters_);
     return hr;
   }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "nametree/storage.h"
 
@@ -21,6 +22,7 @@ struct FaultPlan {
 struct FaultCounters {
   int reads = 0;
   int writes = 0;
+  std::vector<std::uint32_t> readSizes;  // bytes asked for by each Read, in order
 };
 
 // Wraps `inner` (taking a reference). A failing call returns
@@ -29,8 +31,8 @@ struct FaultCounters {
 // Read, S_OK on Write. Counters, when given, count calls made.
 ComPtr<IStream> WrapStream(IStream* inner, FaultPlan plan, FaultCounters* counters = nullptr);
 
-// A storage whose streams are wrapped with `plan`; OpenStream and
-// CreateStream can also be refused.
+// A storage whose streams (and its child storages' streams) are wrapped
+// with `plan`; OpenStream and CreateStream can also be refused.
 struct StorageFaults {
   FaultPlan plan;
   bool refuseOpen = false;
