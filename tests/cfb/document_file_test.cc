@@ -1,0 +1,139 @@
+// The library on real document files: saving and loading a name server
+// and importing a legacy document through a compound file, and a commit
+// that the file system fails at any step leaving the earlier file whole.
+#include "cfb/cfb_file.h"
+#include "cfb_fixture.h"
+#include "nametree/cfb_storage.h"
+#include "nametree/legacy_storage.h"
+#include "nametree/memory_storage.h"
+#include "nametree/name_server.h"
+
+namespace nametree::test {
+namespace {
+
+Bytes StreamBytes(IStorage* storage, const CString& name) {
+  ComPtr<IStream> s;
+  if (Failed(storage->OpenStream(name, kOpenMode, s.Put()))) return {};
+  return MemoryStreamBytes(s.Get());
+}
+
+CString Ascii(const std::string& text) { return CString(text.begin(), text.end()); }
+
+// A plant of `names` names over a global tree and a few targets.
+void BuildPlant(CNameServer& server, int names) {
+  const std::uint32_t global = server.AddContainer(0, kGlobalContainer);
+  std::vector<std::uint32_t> where{global};
+  for (int i = 0; i < 40; ++i) where.push_back(server.AddContainer(where[static_cast<std::size_t>(i) / 3], i % 2 ? 3 : 0));
+  for (int t = 0; t < 3; ++t) where.push_back(server.AddContainer(0, kTargetContainer));
+  for (int i = 0; i < names; ++i) {
+    const std::uint32_t c = where[static_cast<std::size_t>(i) % where.size()];
+    server.GetContainer(c)->AddName(u"Tag\u00e9" + CString(1, static_cast<char16_t>(u'A' + i % 26)) + u"_" +
+                                    Ascii(std::to_string(i)));
+  }
+}
+
+TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
+  TempDir dir;
+  const std::string path = dir.File("plant.nt");
+  CNameContainer::SetLastIssuedNameID(0);
+  CNameServer server;
+  BuildPlant(server, 200000);
+  ComPtr<IStorage> inMemory = CreateMemoryStorage();
+  ASSERT_EQ(server.Save(inMemory.Get()), S_OK);
+  const Bytes expected = StreamBytes(inMemory.Get(), u"NameServer");
+  ASSERT_GT(expected.size(), 3u * 1024 * 1024);
+
+  std::string error;
+  {
+    ComPtr<IStorage> file;
+    ASSERT_TRUE(CreateCompoundFile(path, &file, &error)) << error;
+    ASSERT_EQ(server.Save(file.Get()), S_OK);
+    ASSERT_TRUE(CommitCompoundFile(file.Get(), &error)) << error;
+  }
+  ComPtr<IStorage> reopened;
+  ASSERT_TRUE(OpenCompoundFile(path, false, &reopened, &error)) << error;
+  EXPECT_EQ(Sha256Hex(StreamBytes(reopened.Get(), u"NameServer")), Sha256Hex(expected));
+  CNameServer loaded;
+  ASSERT_EQ(loaded.Load(reopened.Get()), S_OK);
+  ComPtr<IStorage> again = CreateMemoryStorage();
+  ASSERT_EQ(loaded.Save(again.Get()), S_OK);
+  EXPECT_EQ(StreamBytes(again.Get(), u"NameServer").size(), expected.size());
+  EXPECT_EQ(loaded.GetTopLevelContainerIDs(), server.GetTopLevelContainerIDs());
+  for (std::uint32_t id : server.GetTopLevelContainerIDs()) EXPECT_EQ(loaded.GetNameSize(id), server.GetNameSize(id));
+  // Read-only documents are not written back.
+  EXPECT_FALSE(CommitCompoundFile(reopened.Get(), &error));
+  EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+}
+
+TEST(DocumentFile, LegacyDocumentImportsFromAFile) {
+  TempDir dir;
+  const std::string path = dir.File("old.doc");
+  // Frame, no objects or bags, one target bag container (ID 10).
+  const Bytes stream = {0, 0, 0, 0, 0x2C, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
+                        10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  std::string error;
+  {
+    ComPtr<IStorage> root;
+    ASSERT_TRUE(CreateCompoundFile(path, &root, &error)) << error;
+    Build(root.Get(), {{"B926AE3FAF0511d28CDB00A0C9A0FF", std::nullopt},
+                       {"B926AE3FAF0511d28CDB00A0C9A0FF/NameService", stream}});
+    ASSERT_TRUE(CommitCompoundFile(root.Get(), &error)) << error;
+  }
+  ComPtr<IStorage> file;
+  ASSERT_TRUE(OpenCompoundFile(path, false, &file, &error)) << error;
+  ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(file.Get());
+  CNameServer server;
+  ASSERT_EQ(server.LoadOldVersion(legacy.Get()), S_OK);
+  EXPECT_EQ(server.GetTopLevelContainerIDs(), std::vector<std::uint32_t>{10});
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 300u);
+}
+
+// Every file operation of a commit, failed or cut short in turn.
+TEST(DocumentFile, FailedCommitLeavesTheEarlierFile) {
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  std::string error;
+  ComPtr<IStorage> storage;
+  ASSERT_TRUE(CreateCompoundFile(path, &storage, &error)) << error;
+  Build(storage.Get(), {{"NameServer", Pattern(3000, 1)}, {"Sub", std::nullopt}, {"Sub/big", Pattern(9000, 2)}});
+  ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
+  const Bytes before = ReadBytes(path);
+
+  Build(storage.Get(), {{"NameServer", Pattern(70000, 3)}});
+  cfb::FaultyFileLayer counting(cfb::SystemFiles(), cfb::FileFault::kFail, -1);
+  {
+    // A dry run elsewhere counts the calls a commit makes.
+    ComPtr<IStorage> probe;
+    ASSERT_TRUE(cfb::CreateCompoundFile(cfb::SystemFiles(), dir.File("probe.nt"), 3, &probe, &error));
+    Build(probe.Get(), {{"NameServer", Pattern(70000, 3)}, {"Sub", std::nullopt}, {"Sub/big", Pattern(9000, 2)}});
+    ASSERT_TRUE(cfb::CommitCompoundFile(counting, probe.Get(), &error)) << error;
+    std::remove(dir.File("probe.nt").c_str());
+  }
+  ASSERT_GE(counting.Calls(), 5);
+  Bytes after;
+  ASSERT_TRUE(SerializeCompoundFile(storage.Get(), 3, &after, &error)) << error;
+  for (cfb::FileFault fault : {cfb::FileFault::kFail, cfb::FileFault::kShortWrite}) {
+    for (int k = 0; k < counting.Calls(); ++k) {
+      cfb::FaultyFileLayer faulty(cfb::SystemFiles(), fault, k);
+      error.clear();
+      const bool ok = cfb::CommitCompoundFile(faulty, storage.Get(), &error);
+      const Bytes now = ReadBytes(path);
+      if (ok) {
+        // Only a step after the rename may fail without failing the commit.
+        EXPECT_EQ(now, after) << "call " << k;
+        WriteBytes(path, before);
+      } else {
+        EXPECT_FALSE(error.empty()) << "call " << k;
+        // Once renamed, the new file is whole even if a later step fails.
+        EXPECT_TRUE(now == before || now == after) << "damaged at call " << k << ": " << error;
+        if (now != before) WriteBytes(path, before);
+      }
+      EXPECT_EQ(dir.Names(), std::vector<std::string>{"doc.nt"}) << "temporary file left at call " << k;
+    }
+  }
+  ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
+  EXPECT_EQ(Parse(ReadBytes(path)).at("NameServer"), Pattern(70000, 3));
+}
+
+}  // namespace
+}  // namespace nametree::test

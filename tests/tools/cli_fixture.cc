@@ -1,0 +1,58 @@
+#include "cli_fixture.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace nametree::test {
+namespace {
+
+std::string Quote(const std::string& word) {
+  std::string q = "'";
+  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+void CliTest::SetUp() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "nametree-cli-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  dir_ = pattern;
+}
+
+void CliTest::TearDown() {
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+RunResult CliTest::Run(const std::vector<std::string>& args) const {
+  std::string command = Quote(NAMETREE_CLI);
+  for (const std::string& a : args) command += " " + Quote(a);
+  command += " >" + Quote(Path(".out")) + " 2>" + Quote(Path(".err")) + " </dev/null";
+  const int status = std::system(command.c_str());
+  RunResult r;
+  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Slurp(Path(".out"));
+  r.err = Slurp(Path(".err"));
+  return r;
+}
+
+std::string CliTest::Bytes(const std::string& name) const { return Slurp(Path(name)); }
+
+void CliTest::WriteFile(const std::string& name, const std::string& bytes) const {
+  std::ofstream out(Path(name), std::ios::binary);
+  out << bytes;
+}
+
+}  // namespace nametree::test

@@ -1,0 +1,154 @@
+#include "document.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "args.h"
+#include "cli.h"
+#include "nametree/cfb_storage.h"
+#include "nametree/legacy_storage.h"
+#include "output.h"
+
+namespace nametree::cli {
+
+namespace {
+
+constexpr char16_t kServerStream[] = u"NameServer";
+
+bool HasStream(IStorage* storage, const CString& name) {
+  std::vector<StorageElement> elements;
+  if (Failed(storage->EnumElements(&elements))) return false;
+  for (const StorageElement& e : elements)
+    if (!e.isStorage && e.name == name) return true;
+  return false;
+}
+
+int RefuseExisting(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) && !ec) return kExitOk;
+  ReportFile(path, ec ? "cannot check the file: " + ec.message()
+                      : "already exists; it is not replaced");
+  return kExitError;
+}
+
+}  // namespace
+
+Document::Document() { server_.Initialize(&notifications_); }
+
+int Document::Open(const std::string& path, bool writable) {
+  path_ = path;
+  std::string error;
+  if (!OpenCompoundFile(path, writable, &storage_, &error)) {
+    ReportFile(path, "cannot open: " + error);
+    return kExitError;
+  }
+  if (!HasStream(storage_.Get(), kServerStream)) {
+    ReportFile(path, "holds no \"NameServer\" stream; a document of the earlier format is read "
+                     "with 'nametree import-legacy'");
+    return kExitError;
+  }
+  if (server_.Load(storage_.Get()) != S_OK) {
+    ReportFile(path, "the \"NameServer\" stream is damaged and cannot be read");
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+int Document::Create(const std::string& path) {
+  path_ = path;
+  if (int rc = RefuseExisting(path)) return rc;
+  std::string error;
+  if (!CreateCompoundFile(path, &storage_, &error)) {
+    ReportFile(path, "cannot create: " + error);
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+int Document::Save() {
+  if (HRESULT hr = server_.Save(storage_.Get()); hr != S_OK) {
+    ReportFile(path_, "cannot save the name server: " + StatusName(hr));
+    return kExitError;
+  }
+  std::string error;
+  if (!CommitCompoundFile(storage_.Get(), &error)) {
+    ReportFile(path_, "cannot write: " + error);
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+int LoadKeywords(const Args& args, CNameServer& server) {
+  const std::string* path = args.Value("keywords");
+  if (!path) return kExitOk;
+  std::ifstream in(*path, std::ios::binary);
+  if (!in) {
+    ReportFile(*path, std::string("cannot read keywords: ") + std::strerror(errno));
+    return kExitError;
+  }
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::optional<CString> keyword = ParseUtf8(line);
+    if (!keyword) {
+      ReportFile(*path, "line " + std::to_string(number) + " is not valid UTF-8");
+      return kExitError;
+    }
+    server.AddKeyword(*keyword);
+  }
+  if (in.bad()) {
+    ReportFile(*path, "cannot read keywords");
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+int ImportLegacyDocument(const std::string& path, CNameServer& server) {
+  ComPtr<IStorage> storage;
+  std::string error;
+  if (!OpenCompoundFile(path, false, &storage, &error)) {
+    ReportFile(path, "cannot open: " + error);
+    return kExitError;
+  }
+  ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(storage.Get());
+  if (server.LoadOldVersion(legacy.Get()) != S_OK) {
+    ReportFile(path, "is no readable document of the earlier format (no \"QXTNameServer\" "
+                     "storage with a \"NameService\" element, or a damaged one)");
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+int WriteLegacyDocument(const std::string& path, const std::vector<std::uint8_t>& legacyStream) {
+  if (int rc = RefuseExisting(path)) return rc;
+  ComPtr<IStorage> root, child;
+  ComPtr<IStream> stream;
+  std::string error;
+  if (!CreateCompoundFile(path, &root, &error)) {
+    ReportFile(path, "cannot create: " + error);
+    return kExitError;
+  }
+  std::uint32_t written = 0;
+  if (Failed(root->CreateStorage(u"QXTNameServer", kCreateMode, child.Put())) ||
+      Failed(child->CreateStream(u"NameService", kCreateMode, stream.Put())) ||
+      Failed(stream->Write(legacyStream.data(), static_cast<std::uint32_t>(legacyStream.size()),
+                           &written)) ||
+      written != legacyStream.size()) {
+    ReportFile(path, "cannot write the legacy element");
+    return kExitError;
+  }
+  stream.Reset();
+  child.Reset();
+  if (!CommitCompoundFile(root.Get(), &error)) {
+    ReportFile(path, "cannot write: " + error);
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+}  // namespace nametree::cli

@@ -1,0 +1,33 @@
+// The container tree of a name server as text or JSON: each container with
+// its ID and type, its names (by ID) and its sub-containers (by ID).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "nametree/name_server.h"
+#include "output.h"
+
+namespace nametree::cli {
+
+struct TreeOptions {
+  int maxNamesShown = -1;  // per container; -1 shows all, the rest is counted
+  // An optional caption after a container's line (the demo names its containers).
+  std::function<std::string(std::uint32_t)> caption;
+};
+
+void PrintTree(const CNameServer& server, const TreeOptions& options);
+void WriteTreeJson(JsonWriter& json, const CNameServer& server);
+
+struct TreeCounts {
+  int containers = 0;
+  int names = 0;
+};
+TreeCounts CountTree(const CNameServer& server);
+
+// A container's names sorted by ID, and its sub-container IDs sorted.
+std::vector<std::pair<std::uint32_t, CString>> NamesOf(const CNameContainer& c);
+std::vector<std::uint32_t> SubContainersOf(const CNameContainer& c);
+
+}  // namespace nametree::cli
