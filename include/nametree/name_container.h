@@ -112,6 +112,7 @@ class CNameContainer {
   static std::uint32_t GetNextNameID();
 
  private:
+  friend class CContainerIndex;  // walks the sub-container tables to index them
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
 
   std::uint32_t m_ID;

@@ -24,6 +24,10 @@ struct CLegacyModel;
 struct CLegacyModelDeleter {
   void operator()(CLegacyModel* model) const;
 };
+class CContainerIndex;
+struct CContainerIndexDeleter {
+  void operator()(CContainerIndex* index) const;
+};
 
 // Name kinds: kAllowLeadingUnderscore lets a name begin with "_" and makes
 // AddName skip the name rule altogether.
@@ -138,6 +142,8 @@ class CNameServer {
                           std::uint32_t value);
 
   std::unique_ptr<CLegacyModel, CLegacyModelDeleter> m_pLegacy;  // made on first legacy load
+  // Answers GetContainer without a walk; rebuilt whenever a tree changed.
+  mutable std::unique_ptr<CContainerIndex, CContainerIndexDeleter> m_pIndex;
   bool m_bDirty = false;
   CNotificationManager* m_pNotificationManager = nullptr;
   std::vector<std::unique_ptr<CNameContainer>> m_TopLevelContainers;

@@ -161,8 +161,8 @@ bool ReplaceFile(FileLayer& files, const std::string& path, const std::vector<st
   open = false;
   if (!files.Close(fd, error)) return abandon(*error + " (" + temp + ")");
   if (!files.Rename(temp, path, error)) return abandon(*error);
-  std::string directory = std::filesystem::path(path).parent_path().string();
-  if (directory.empty()) directory = ".";
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  const std::string directory = parent.empty() ? std::string(".") : parent.string();
   if (!files.SyncDirectory(directory, error)) {
     *error = path + " was replaced but may not survive a crash: " + *error;
     return false;

@@ -1,4 +1,5 @@
 #include "container/container_tables.h"
+#include "container/tree_generation.h"
 #include "nametree/name_container.h"
 
 namespace nametree {
@@ -20,6 +21,7 @@ std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
   child->m_pParent = this;
   child->m_Type = type;
   m_SubContainers->SetAt(id, std::move(child));
+  NoteTreeChange();
   return id;
 }
 
@@ -30,6 +32,7 @@ HRESULT CNameContainer::DeleteContainer(std::uint32_t id) {
   (*slot)->Shutdown();
   slot->reset();
   m_SubContainers->RemoveKey(id);
+  NoteTreeChange();
   return S_OK;
 }
 

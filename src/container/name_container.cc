@@ -1,6 +1,7 @@
 #include "nametree/name_container.h"
 
 #include "container/container_tables.h"
+#include "container/tree_generation.h"
 #include "platform/text.h"
 
 namespace nametree {
@@ -13,6 +14,7 @@ CNameContainer::CNameContainer(bool bUninitialized)
       m_NamesByID(std::make_unique<NameByIdTable>()),
       m_IDsByName(std::make_unique<IdByNameTable>()),
       m_nObjectIndex(-1) {
+  NoteTreeChange();
   if (!bUninitialized) Initialize();
 }
 
@@ -26,13 +28,17 @@ CNameContainer::CNameContainer(CNameContainer* parent, std::uint32_t id, std::in
   m_Type = type;
 }
 
-CNameContainer::~CNameContainer() { Shutdown(); }
+CNameContainer::~CNameContainer() {
+  Shutdown();
+  NoteTreeChange();
+}
 
 void CNameContainer::Initialize() {
   m_SubContainers->InitHashTable(kSubContainerBuckets);
   m_NamesByID->InitHashTable(kNameBuckets);
   m_IDsByName->InitHashTable(kNameBuckets);
   m_ID = GetNextNameID();
+  NoteTreeChange();
 }
 
 void CNameContainer::Shutdown() {
@@ -42,6 +48,7 @@ void CNameContainer::Shutdown() {
     child.reset();
     return true;
   });
+  if (!m_SubContainers->empty()) NoteTreeChange();
   m_SubContainers->RemoveAll();
   m_pParent = nullptr;
   m_NamesByID->RemoveAll();

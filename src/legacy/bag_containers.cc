@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "container/tree_generation.h"
 #include "legacy/legacy_model.h"
 #include "persist/stream_io.h"
 
@@ -21,6 +22,7 @@ HRESULT CNameServer::AddContainerFromData(std::uint32_t id, std::uint32_t parent
   auto top = std::make_unique<CNameContainer>(true);
   top->CreateContainerFromData(id, type);
   m_TopLevelContainers.push_back(std::move(top));
+  NoteTreeChange();
   return S_OK;
 }
 

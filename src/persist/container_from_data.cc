@@ -1,4 +1,5 @@
 #include "container/container_tables.h"
+#include "container/tree_generation.h"
 #include "nametree/name_container.h"
 #include "platform/text.h"
 
@@ -10,6 +11,7 @@ HRESULT CNameContainer::CreateContainerFromData(std::uint32_t id, std::int16_t t
   m_pParent = nullptr;
   m_Type = type;
   m_ID = id;
+  NoteTreeChange();
   return S_OK;
 }
 
@@ -19,6 +21,7 @@ HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32
   }
   std::unique_ptr<CNameContainer> child(new CNameContainer(parent, id, type));
   m_SubContainers->SetAt(id, std::move(child));
+  NoteTreeChange();
   return S_OK;
 }
 

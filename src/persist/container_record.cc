@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "container/container_tables.h"
+#include "container/tree_generation.h"
 #include "nametree/name_container.h"
 #include "persist/stream_io.h"
 #include "platform/text.h"
@@ -46,6 +47,7 @@ HRESULT CNameContainer::Load(IStream* pStream) {
   try {
     ReadU16(pStream);  // record version, not examined
     m_ID = ReadU32(pStream);
+    NoteTreeChange();
     m_Type = static_cast<std::int16_t>(ReadU16(pStream));
     const auto names = static_cast<std::int16_t>(ReadU16(pStream));
     for (int i = 0; i < names; ++i) {
@@ -62,6 +64,7 @@ HRESULT CNameContainer::Load(IStream* pStream) {
       child->m_pParent = this;
       const std::uint32_t id = child->m_ID;
       m_SubContainers->SetAt(id, std::move(child));
+      NoteTreeChange();
     }
     return S_OK;
   } catch (eSTREAM_ERROR_CODE) {

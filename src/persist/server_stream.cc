@@ -2,6 +2,7 @@
 // u32 last issued name ID.
 #include <limits>
 
+#include "container/tree_generation.h"
 #include "nametree/name_server.h"
 #include "persist/stream_io.h"
 
@@ -47,6 +48,7 @@ HRESULT CNameServer::Load(IStorage* storage) {
       auto c = std::make_unique<CNameContainer>(false);
       if (c->Load(stream.Get()) != S_OK) return E_FAIL;
       m_TopLevelContainers.push_back(std::move(c));
+      NoteTreeChange();
     }
     std::uint32_t last = ReadU32(stream.Get());
     CNameContainer::SetLastIssuedNameID(last);
