@@ -95,7 +95,7 @@ HRESULT CNameContainer::FindName(CString text, bool bRecurse, std::uint32_t* pID
   if (text.empty()) return S_FALSE;
   MakeUpper(text);
   // The descent upper-cases once and then looks up the key at every level.
-  std::function<bool(const CNameContainer&)> search = [&](const CNameContainer& c) {
+  auto search = [&](auto& self, const CNameContainer& c) -> bool {
     if (const std::uint32_t* id = c.m_IDsByName->Lookup(text)) {
       if (pID) *pID = *id;
       return true;
@@ -104,10 +104,10 @@ HRESULT CNameContainer::FindName(CString text, bool bRecurse, std::uint32_t* pID
     return !c.m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
       const std::int16_t t = child->m_Type;
       if (t != 2 && t != 3 && t != 4) return true;
-      return !search(*child);
+      return !self(self, *child);
     });
   };
-  return search(*this) ? S_OK : S_FALSE;
+  return search(search, *this) ? S_OK : S_FALSE;
 }
 
 std::uint32_t CNameContainer::GetIDOfName(CString text) const {

@@ -64,8 +64,12 @@ std::uint16_t ClassifyCodePoint(char32_t cp) {
 }
 
 void ClassifyText(const CString& text, std::vector<std::uint16_t>& classes) {
+  classes.assign(text.size(), 0);
+  ClassifyText(std::u16string_view(text), classes.data());
+}
+
+void ClassifyText(std::u16string_view text, std::uint16_t* classes) {
   const std::size_t n = text.size();
-  classes.assign(n, 0);
   for (std::size_t i = 0; i < n;) {
     char16_t u = text[i];
     if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(text[i + 1])) {

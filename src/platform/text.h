@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "nametree/types.h"
@@ -33,6 +34,8 @@ std::uint16_t ClassifyCodePoint(char32_t cp);
 
 // One class word per code unit of `text`, in `classes` (resized to fit).
 void ClassifyText(const CString& text, std::vector<std::uint16_t>& classes);
+// The same into `classes`, which holds at least text.size() words.
+void ClassifyText(std::u16string_view text, std::uint16_t* classes);
 
 // Upper-cases a copy with the simple, length-preserving Unicode mapping,
 // code point by code point (an unpaired surrogate stays as it is).

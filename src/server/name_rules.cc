@@ -22,9 +22,9 @@ bool CNameServer::IsValidName(CString name, std::uint32_t kind) const {
   for (char16_t& u : name)
     if (u == u'_') u = u'0';
 
-  std::vector<std::uint16_t> classes;
-  ClassifyText(name, classes);
-  classes.push_back(0);  // the end marker
+  // Names are short: the classes fit on the stack, with the end marker.
+  std::uint16_t classes[kMaxNameLength + 1] = {};
+  ClassifyText(std::u16string_view(name), classes);
 
   if (classes[0] == 0) return true;
 
