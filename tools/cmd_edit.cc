@@ -100,64 +100,74 @@ std::string WhyRefused(CNameServer& server, HRESULT hr, std::uint32_t containerI
   return "the library refused it";
 }
 
-int RunAdd(const Args& args) {
-  auto container = IdArg(args, 1, "CONTAINER");
-  if (!container) return kExitError;
+// FILE ID NAME [--kind N] [--confine]: the arguments of add and rename.
+struct NameEdit {
+  std::uint32_t id = 0;
+  CString name;
+  std::uint32_t kind = kOrdinaryName;
+  bool confine = false;
+};
+
+std::optional<NameEdit> ParseNameEdit(const Args& args, const char* idWhat) {
+  auto id = IdArg(args, 1, idWhat);
+  if (!id) return std::nullopt;
   auto name = NameArg(args, 2);
-  if (!name) return kExitError;
+  if (!name) return std::nullopt;
   auto kind = KindOption(args);
-  if (!kind) return kExitError;
-  const bool confine = args.Has("confine");
+  if (!kind) return std::nullopt;
+  return NameEdit{*id, *name, *kind, args.Has("confine")};
+}
+
+int RunAdd(const Args& args) {
+  const std::optional<NameEdit> e = ParseNameEdit(args, "CONTAINER");
+  if (!e) return kExitError;
+  const bool confine = e->confine;
 
   Edit edit(args);
   if (int rc = edit.Open()) return rc;
   std::uint32_t id = 0;
-  const HRESULT hr = edit.Server().AddName(id, *container, *name, *kind, !args.Has("no-check"), confine);
+  const HRESULT hr = edit.Server().AddName(id, e->id, e->name, e->kind, !args.Has("no-check"), confine);
   if (hr != S_OK)
-    return edit.Refuse("cannot add " + Quoted(*name) + " to container " + std::to_string(*container),
-                       WhyRefused(edit.Server(), hr, *container, *name, *kind, confine), hr);
-  return edit.Commit("added " + Quoted(*name) + " to container " + std::to_string(*container) +
+    return edit.Refuse("cannot add " + Quoted(e->name) + " to container " + std::to_string(e->id),
+                       WhyRefused(edit.Server(), hr, e->id, e->name, e->kind, confine), hr);
+  return edit.Commit("added " + Quoted(e->name) + " to container " + std::to_string(e->id) +
                          " as ID " + std::to_string(id),
                      [&](JsonWriter& json) {
                        json.Member("id", id);
-                       json.Member("container", *container);
-                       json.Member("name", *name);
+                       json.Member("container", e->id);
+                       json.Member("name", e->name);
                      });
 }
 
 int RunRename(const Args& args) {
-  auto id = IdArg(args, 1, "ID");
-  if (!id) return kExitError;
-  auto name = NameArg(args, 2);
-  if (!name) return kExitError;
-  auto kind = KindOption(args);
-  if (!kind) return kExitError;
-  const bool confine = args.Has("confine");
+  const std::optional<NameEdit> e = ParseNameEdit(args, "ID");
+  if (!e) return kExitError;
+  const bool confine = e->confine;
 
   Edit edit(args);
   if (int rc = edit.Open()) return rc;
   CNameServer& server = edit.Server();
-  const CNameContainer* holder = server.FindContainerOfName(*id);
+  const CNameContainer* holder = server.FindContainerOfName(e->id);
   CString old;
-  server.GetName(*id, old);
-  const HRESULT hr = server.Rename(0, *id, *name, *kind, true, confine);
+  server.GetName(e->id, old);
+  const HRESULT hr = server.Rename(0, e->id, e->name, e->kind, true, confine);
   if (hr != S_OK) {
     std::string why;
     if (!holder)
-      why = "no name has ID " + std::to_string(*id);
+      why = "no name has ID " + std::to_string(e->id);
     else if (hr == S_FALSE)
       why = "that is its name already; nothing to change";
     else
-      why = WhyRefused(server, hr, holder->GetID(), *name, *kind, confine);
-    return edit.Refuse("cannot rename ID " + std::to_string(*id) + " to " + Quoted(*name), why, hr);
+      why = WhyRefused(server, hr, holder->GetID(), e->name, e->kind, confine);
+    return edit.Refuse("cannot rename ID " + std::to_string(e->id) + " to " + Quoted(e->name), why, hr);
   }
-  return edit.Commit("renamed ID " + std::to_string(*id) + " from " + Quoted(old) + " to " +
-                         Quoted(*name),
+  return edit.Commit("renamed ID " + std::to_string(e->id) + " from " + Quoted(old) + " to " +
+                         Quoted(e->name),
                      [&](JsonWriter& json) {
-                       json.Member("id", *id);
+                       json.Member("id", e->id);
                        json.Member("container", holder->GetID());
                        json.Member("old", old);
-                       json.Member("new", *name);
+                       json.Member("new", e->name);
                      });
 }
 

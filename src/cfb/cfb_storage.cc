@@ -26,16 +26,7 @@ class FileStorage final : public Counted<IStorage> {
         writable_(writable),
         majorVersion_(majorVersion) {}
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IStorage) {
-      AddRef();
-      *ppv = static_cast<IStorage*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStorage, ppv); }
   HRESULT OpenStream(const CString& name, std::uint32_t mode, IStream** pp) override {
     return root_->OpenStream(name, mode, pp);
   }

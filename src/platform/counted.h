@@ -29,6 +29,19 @@ class Counted : public Base {
   }
   const std::shared_ptr<HandleLedger>& Ledger() const { return ledger_; }
 
+ protected:
+  // QueryInterface for an object that offers one interface besides IUnknown.
+  HRESULT Answer(const IID& iid, const IID& offered, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (iid == IID_IUnknown || iid == offered) {
+      AddRef();
+      *ppv = static_cast<Base*>(this);
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+
  private:
   std::uint32_t refs_ = 1;
   std::shared_ptr<HandleLedger> ledger_;

@@ -10,16 +10,7 @@ class LegacyAdapter final : public Counted<IZebStorage> {
   explicit LegacyAdapter(IStorage* storage)
       : Counted(MemoryStorageLedger(storage)), storage_(storage) {}
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IZebStorage) {
-      AddRef();
-      *ppv = static_cast<IZebStorage*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IZebStorage, ppv); }
 
   HRESULT OpenChildStorage(const CString& name, std::uint32_t mode, std::uint32_t, const CString*,
                            IZebStorage** pp) override {

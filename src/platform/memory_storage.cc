@@ -26,16 +26,7 @@ class MemoryStream final : public Counted<IStream> {
   }
   ~MemoryStream() override { data_->open = false; }
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IStream) {
-      AddRef();
-      *ppv = static_cast<IStream*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStream, ppv); }
 
   HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) override {
     if (!pv && cb) return E_POINTER;
@@ -78,16 +69,7 @@ class MemoryStorage final : public Counted<IStorage> {
   MemoryStorage(std::shared_ptr<StorageNode> node, std::shared_ptr<HandleLedger> ledger)
       : Counted(std::move(ledger)), node_(std::move(node)) {}
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IStorage) {
-      AddRef();
-      *ppv = static_cast<IStorage*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStorage, ppv); }
 
   HRESULT OpenStream(const CString& name, std::uint32_t, IStream** pp) override {
     if (!pp) return E_POINTER;

@@ -12,16 +12,7 @@ class FaultStream final : public Counted<IStream> {
   FaultStream(IStream* inner, FaultPlan plan, FaultCounters* counters)
       : Counted(nullptr), inner_(inner), plan_(plan), counters_(counters) {}
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IStream) {
-      AddRef();
-      *ppv = static_cast<IStream*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStream, ppv); }
 
   HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcb) override {
     const int k = reads_++;
@@ -75,16 +66,7 @@ class FaultStorage final : public Counted<IStorage> {
   FaultStorage(IStorage* inner, StorageFaults faults, FaultCounters* counters)
       : Counted(nullptr), inner_(inner), faults_(faults), counters_(counters) {}
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IStorage) {
-      AddRef();
-      *ppv = static_cast<IStorage*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
+  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStorage, ppv); }
 
   HRESULT OpenStream(const CString& name, std::uint32_t mode, IStream** pp) override {
     if (faults_.refuseOpen) {
