@@ -9,17 +9,17 @@ namespace nametree::cli {
 
 namespace {
 
-const OptionSpec* FindOption(const CommandSpec& spec, std::string_view name) {
-  for (const OptionSpec& o : spec.options)
+const OptionSpec* FindOption(const CommandSpec& command, std::string_view name) {
+  for (const OptionSpec& o : command.options)
     if (o.name == name) return &o;
   return nullptr;
 }
 
 }  // namespace
 
-bool Args::Parse(const CommandSpec& spec, const std::vector<std::string>& words, Args* out,
+bool Args::Parse(const CommandSpec& command, const std::vector<std::string>& words, Args* out,
                  int* exitCode) {
-  out->command_ = std::string(spec.name);
+  out->command_ = std::string(command.name);
   bool optionsEnded = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
@@ -32,7 +32,7 @@ bool Args::Parse(const CommandSpec& spec, const std::vector<std::string>& words,
       continue;
     }
     if (w == "-h" || w == "--help") {
-      PrintCommandHelp(spec);
+      PrintCommandHelp(command);
       *exitCode = kExitOk;
       return false;
     }
@@ -42,7 +42,7 @@ bool Args::Parse(const CommandSpec& spec, const std::vector<std::string>& words,
       value = name.substr(eq + 1);
       name.resize(eq);
     }
-    const OptionSpec* option = FindOption(spec, name);
+    const OptionSpec* option = FindOption(command, name);
     if (!option) {
       *exitCode = out->UsageError("unknown option --" + name);
       return false;
@@ -60,8 +60,8 @@ bool Args::Parse(const CommandSpec& spec, const std::vector<std::string>& words,
     out->options_[name] = value.value_or("");
   }
   const int n = static_cast<int>(out->positional_.size());
-  if (n < spec.minArgs || n > spec.maxArgs) {
-    *exitCode = out->UsageError(n < spec.minArgs ? "missing arguments" : "too many arguments");
+  if (n < command.minArgs || n > command.maxArgs) {
+    *exitCode = out->UsageError(n < command.minArgs ? "missing arguments" : "too many arguments");
     return false;
   }
   return true;
@@ -78,11 +78,11 @@ int Args::UsageError(const std::string& message) const {
   return kExitError;
 }
 
-void PrintCommandHelp(const CommandSpec& spec) {
-  std::printf("usage: nametree %.*s %.*s\n\n%.*s\n\n%.*s", static_cast<int>(spec.name.size()),
-              spec.name.data(), static_cast<int>(spec.synopsis.size()), spec.synopsis.data(),
-              static_cast<int>(spec.summary.size()), spec.summary.data(),
-              static_cast<int>(spec.details.size()), spec.details.data());
+void PrintCommandHelp(const CommandSpec& command) {
+  std::printf("usage: nametree %.*s %.*s\n\n%.*s\n\n%.*s", static_cast<int>(command.name.size()),
+              command.name.data(), static_cast<int>(command.synopsis.size()), command.synopsis.data(),
+              static_cast<int>(command.summary.size()), command.summary.data(),
+              static_cast<int>(command.details.size()), command.details.data());
 }
 
 std::optional<std::uint32_t> ParseUnsigned(std::string_view text) {

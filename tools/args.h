@@ -19,7 +19,7 @@ class Args {
  public:
   // Parses argv (the words after the command name). Returns false when the
   // caller should stop with *exitCode: after --help (0) or a usage error (2).
-  static bool Parse(const CommandSpec& spec, const std::vector<std::string>& words, Args* out,
+  static bool Parse(const CommandSpec& command, const std::vector<std::string>& words, Args* out,
                     int* exitCode);
 
   std::string_view Command() const { return command_; }
@@ -38,7 +38,7 @@ class Args {
   std::map<std::string, std::string> options_;
 };
 
-void PrintCommandHelp(const CommandSpec& spec);
+void PrintCommandHelp(const CommandSpec& command);
 
 // Strict conversions of what the user typed; nullopt when the text is not one.
 std::optional<std::uint32_t> ParseUnsigned(std::string_view text);

@@ -54,13 +54,13 @@ int main(int argc, char** argv) {
     std::printf("nametree %s\n", nametree::LibraryVersion());
     return kExitOk;
   }
-  for (const CommandSpec& spec : table) {
-    if (spec.name != first) continue;
+  for (const CommandSpec& command : table) {
+    if (command.name != first) continue;
     Args args;
     int exitCode = kExitOk;
-    if (!Args::Parse(spec, std::vector<std::string>(argv + 2, argv + argc), &args, &exitCode))
+    if (!Args::Parse(command, std::vector<std::string>(argv + 2, argv + argc), &args, &exitCode))
       return exitCode;
-    return spec.run(args);
+    return command.run(args);
   }
   std::fprintf(stderr, "nametree: unknown command '%s'\nTry 'nametree --help'.\n", first.c_str());
   return kExitError;

@@ -18,7 +18,7 @@ namespace {
 std::atomic<bool> g_watching{false};
 std::atomic<std::size_t> g_largest{0};
 
-void Note(std::size_t size) {
+[[maybe_unused]] void Note(std::size_t size) {
   if (!g_watching.load(std::memory_order_relaxed)) return;
   std::size_t seen = g_largest.load(std::memory_order_relaxed);
   while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
