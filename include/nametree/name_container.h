@@ -54,6 +54,8 @@ class CNameContainer {
   HRESULT FindNameByID(std::uint32_t id, CString* pText) const;
   HRESULT FindIDByName(CString text, std::uint32_t* pID) const;
   HRESULT FindName(CString text, bool bRecurse, std::uint32_t* pID) const;
+  // FindName for a text that the caller has already upper-cased.
+  HRESULT FindNameByKey(const CString& upperText, bool bRecurse, std::uint32_t* pID) const;
   std::uint32_t GetIDOfName(CString text) const;
   HRESULT Rename(std::uint32_t id, CString newText);
   HRESULT Rename(CString oldText, CString newText);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "nametree/legacy_storage.h"
@@ -133,6 +134,8 @@ class CNameServer {
 
   // Legacy import steps.
   CLegacyModel& Legacy();
+  // IsValidName without a copy of the text.
+  static bool IsValidNameText(std::u16string_view name, std::uint32_t kind);
   HRESULT LoadOldNameObjectData(IStream* stream, std::uint32_t count);
   HRESULT LoadOldNameBagData(IStream* stream, std::uint32_t count);
   HRESULT LoadOldBagContainerData(IStream* stream, std::uint32_t count);

@@ -94,7 +94,12 @@ HRESULT CNameContainer::FindIDByName(CString text, std::uint32_t* pID) const {
 HRESULT CNameContainer::FindName(CString text, bool bRecurse, std::uint32_t* pID) const {
   if (text.empty()) return S_FALSE;
   MakeUpper(text);
-  // The descent upper-cases once and then looks up the key at every level.
+  return FindNameByKey(text, bRecurse, pID);
+}
+
+HRESULT CNameContainer::FindNameByKey(const CString& text, bool bRecurse, std::uint32_t* pID) const {
+  if (text.empty()) return S_FALSE;
+  // The descent looks up the one upper-cased key at every level.
   auto search = [&](auto& self, const CNameContainer& c) -> bool {
     if (const std::uint32_t* id = c.m_IDsByName->Lookup(text)) {
       if (pID) *pID = *id;

@@ -2,6 +2,7 @@
 // stay apart from: its own names or its own tree, the keywords, the global
 // namespace and, from inside the global tree, every target namespace.
 #include "nametree/name_server.h"
+#include "platform/text.h"
 
 namespace nametree {
 
@@ -14,11 +15,11 @@ bool Report(CDuplicateHit* hit, Where where, const CNameContainer* holder, std::
   return true;
 }
 
-// Searches a top-level container and the namespaces below it; on a hit,
-// names the container that holds the text.
-bool FindInTree(CNameContainer* top, const CString& name, Where where, CDuplicateHit* hit) {
+// Searches a top-level container and the namespaces below it for the
+// upper-cased text; on a hit, names the container that holds it.
+bool FindInTree(CNameContainer* top, const CString& key, Where where, CDuplicateHit* hit) {
   std::uint32_t id = 0;
-  if (top->FindName(name, true, &id) != S_OK) return false;
+  if (top->FindNameByKey(key, true, &id) != S_OK) return false;
   const CNameContainer* holder = top->FindContainerOfName(id);
   return Report(hit, where, holder ? holder : top, id);
 }
@@ -35,19 +36,25 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   CNameContainer* container = GetContainer(containerID);
   if (!container) return false;
   const std::int16_t type = container->GetContainerType();
+  // Every namespace is searched by the same key: upper-case it once.
+  const CString key = ToUpper(name);
 
   auto inGlobal = [&] {
     for (const auto& top : m_TopLevelContainers) {
-      if (top->GetContainerType() == kGlobalContainer && FindInTree(top.get(), name, Where::kGlobal, hit))
+      if (top->GetContainerType() == kGlobalContainer && FindInTree(top.get(), key, Where::kGlobal, hit))
         return true;
     }
     return false;
   };
-  auto keyword = [&] { return IsKeyword(name) && Report(hit, Where::kKeyword, nullptr, 0); };
+  auto keyword = [&] {
+    for (const CString& k : m_Keywords)
+      if (k == key) return Report(hit, Where::kKeyword, nullptr, 0);
+    return false;
+  };
 
   if (type == kOrdinaryContainer || (type == kLocalCheckContainer && confine)) {
     std::uint32_t id = 0;
-    if (container->FindIDByName(name, &id) == S_OK) return Report(hit, Where::kOwnContainer, container, id);
+    if (container->FindNameByKey(key, false, &id) == S_OK) return Report(hit, Where::kOwnContainer, container, id);
     return keyword() || inGlobal();
   }
 
@@ -57,14 +64,14 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   if (root->IsGlobalContainer()) {
     if (inGlobal()) return true;
     for (const auto& top : m_TopLevelContainers) {
-      if (top->GetContainerType() == kTargetContainer && FindInTree(top.get(), name, Where::kTarget, hit))
+      if (top->GetContainerType() == kTargetContainer && FindInTree(top.get(), key, Where::kTarget, hit))
         return true;
     }
     return false;
   }
   // Every top-level container that carries the root's ID is the root's namespace.
   for (const auto& top : m_TopLevelContainers) {
-    if (top->GetID() == root->GetID() && FindInTree(top.get(), name, Where::kOwnTree, hit)) return true;
+    if (top->GetID() == root->GetID() && FindInTree(top.get(), key, Where::kOwnTree, hit)) return true;
   }
   return inGlobal();
 }

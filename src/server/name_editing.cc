@@ -9,8 +9,8 @@ namespace nametree {
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                              bool checkDuplicates, bool confine) {
   if (containerID == 0) return E_FAIL;
-  if (kind != kAllowLeadingUnderscore && !IsValidName(text, kind)) return E_NAME_INVALID;
-  if (checkDuplicates && IsDuplicateName(containerID, text, confine)) return E_NAME_DUPLICATE;
+  if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
+  if (checkDuplicates && FindDuplicate(containerID, text, confine, nullptr)) return E_NAME_DUPLICATE;
   CNameContainer* container = GetContainer(containerID);
   if (!container) return E_FAIL;
   id = container->AddName(std::move(text));

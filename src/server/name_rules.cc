@@ -13,18 +13,18 @@ constexpr std::uint16_t kNameCharMask = C1_ALPHA | C1_DIGIT;
 
 }  // namespace
 
-bool CNameServer::IsValidName(CString name, std::uint32_t kind) const {
+bool CNameServer::IsValidName(CString name, std::uint32_t kind) const { return IsValidNameText(name, kind); }
+
+bool CNameServer::IsValidNameText(std::u16string_view name, std::uint32_t kind) {
   if (name.empty() || name.size() > static_cast<std::size_t>(kMaxNameLength)) return false;
 
   // Underscores classify as digits, so they pass wherever a digit may stand;
-  // the unreplaced text is kept for the leading-underscore test.
-  const CString kept = name;
-  for (char16_t& u : name)
-    if (u == u'_') u = u'0';
-
-  // Names are short: the classes fit on the stack, with the end marker.
-  std::uint16_t classes[kMaxNameLength + 1] = {};
-  ClassifyText(std::u16string_view(name), classes);
+  // names are short, so the copy and its classes live on the stack.
+  char16_t units[kMaxNameLength];
+  for (std::size_t i = 0; i < name.size(); ++i) units[i] = name[i] == u'_' ? u'0' : name[i];
+  std::uint16_t classes[kMaxNameLength + 1] = {};  // with the end marker
+  ClassifyText(std::u16string_view(units, name.size()), classes);
+  const std::u16string_view kept = name;
 
   if (classes[0] == 0) return true;
 
