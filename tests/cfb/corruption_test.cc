@@ -145,8 +145,11 @@ TEST(Corrupt, DirectoryEntries) {
   EXPECT_REFUSED(edit([](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"inner")) + 2] = 0; }), "bad length");
   EXPECT_REFUSED(edit([](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"inner")) + 66] = 7; }), "type 7");
   EXPECT_REFUSED(edit([](Surgeon& s) { s.file[s.EntryOffset(0) + 66] = 1; }), "no root");
-  EXPECT_REFUSED(edit([](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"pair2")) + 8] = '1'; }),
-                 "two entries are named \"pair1\"");
+  EXPECT_REFUSED(edit([](Surgeon& s) {  // "PaIr1" beside "pair1"
+                   const std::size_t at = s.EntryOffset(s.Id(u"pair2"));
+                   for (int i = 0; i < 5; ++i) s.file[at + 2 * i] = static_cast<std::uint8_t>("PaIr1"[i]);
+                 }),
+                 "two entries are named");
 }
 
 TEST(Corrupt, HugeSizeInVersion4) {
