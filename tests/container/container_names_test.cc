@@ -1,5 +1,5 @@
-// Names in one container: IDs, case-insensitive lookup, renames, and the
-// walk orders of the two name tables.
+// Names in one container: IDs, case-insensitive lookup, renames, the walk
+// orders of the two name tables, and the per-base-name counters.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -23,36 +23,27 @@ class ContainerNames : public ::testing::Test {
     EXPECT_EQ(c.GetAllIDsInContainer(v.data()), S_OK);
     return v;
   }
+  static CString Text(const CNameContainer& c, std::uint32_t id) {
+    CString text;
+    EXPECT_EQ(c.FindNameByID(id, &text), S_OK);
+    return text;
+  }
 };
-
-TEST_F(ContainerNames, FirstContainerAndNameTakeTheFirstIds) {
-  CNameContainer c;
-  EXPECT_EQ(c.GetID(), 1u);
-  EXPECT_EQ(c.AddName(u"Pump"), 2u);
-  EXPECT_EQ(c.AddName(u"Valve"), 3u);
-  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 3u);
-}
 
 TEST_F(ContainerNames, LookupIgnoresCaseButTextKeepsIt) {
   CNameContainer c;
+  EXPECT_EQ(c.GetID(), 1u);
   const std::uint32_t id = c.AddName(u"Pump");
+  EXPECT_EQ(id, 2u);
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 2u);
   std::uint32_t found = 0;
-  EXPECT_EQ(c.FindIDByName(u"PUMP", &found), S_OK);
-  EXPECT_EQ(found, id);
-  found = 0;
   EXPECT_EQ(c.FindIDByName(u"pump", &found), S_OK);
   EXPECT_EQ(found, id);
   EXPECT_EQ(c.GetIDOfName(u"pUmP"), id);
-  CString text;
-  EXPECT_EQ(c.FindNameByID(id, &text), S_OK);
-  EXPECT_EQ(text, u"Pump");
-}
-
-TEST_F(ContainerNames, NonAsciiLettersCompareWithoutCase) {
-  CNameContainer c;
-  const std::uint32_t id = c.AddName(u"\u03b1\u03b2\u03b3");  // Greek αβγ
-  EXPECT_EQ(c.GetIDOfName(u"\u0391\u0392\u0393"), id);     // ΑΒΓ
-  const std::uint32_t deseret = c.AddName(u"\U00010428");  // a letter beyond the basic plane
+  EXPECT_EQ(Text(c, id), u"Pump");
+  const std::uint32_t greek = c.AddName(u"\u03b1\u03b2\u03b3");
+  EXPECT_EQ(c.GetIDOfName(u"\u0391\u0392\u0393"), greek);
+  const std::uint32_t deseret = c.AddName(u"\U00010428");  // beyond the basic plane
   EXPECT_EQ(c.GetIDOfName(u"\U00010400"), deseret);
 }
 
@@ -80,43 +71,25 @@ TEST_F(ContainerNames, UnusableArgumentsAndMissingEntries) {
   EXPECT_EQ(c.GetNumNames(), 1);
 }
 
-TEST_F(ContainerNames, DeleteRemovesBothDirections) {
+TEST_F(ContainerNames, DeleteAndRenameUpdateBothDirections) {
   CNameContainer c;
   const std::uint32_t pump = c.AddName(u"Pump");
   const std::uint32_t valve = c.AddName(u"Valve");
   EXPECT_EQ(c.DeleteName(pump), S_OK);
-  EXPECT_EQ(c.GetNumNames(), 1);
   EXPECT_EQ(c.GetIDOfName(u"PUMP"), 0u);
   CString text;
   EXPECT_EQ(c.FindNameByID(pump, &text), S_FALSE);
-  EXPECT_EQ(c.GetIDOfName(u"valve"), valve);
   EXPECT_EQ(c.DeleteName(pump), E_FAIL);
-}
 
-TEST_F(ContainerNames, RenameByIdChangesTextAndKey) {
-  CNameContainer c;
-  const std::uint32_t id = c.AddName(u"pump");
-  EXPECT_EQ(c.Rename(id, u"PUMP"), S_OK);
-  CString text;
-  c.FindNameByID(id, &text);
-  EXPECT_EQ(text, u"PUMP");
-  EXPECT_EQ(c.GetIDOfName(u"Pump"), id);
-
-  EXPECT_EQ(c.Rename(id, u"Valve"), S_OK);
-  EXPECT_EQ(c.GetIDOfName(u"pump"), 0u);
-  EXPECT_EQ(c.GetIDOfName(u"VALVE"), id);
+  EXPECT_EQ(c.Rename(valve, u"VALVE"), S_OK);
+  EXPECT_EQ(Text(c, valve), u"VALVE");
+  EXPECT_EQ(c.Rename(valve, u"Motor"), S_OK);
+  EXPECT_EQ(c.GetIDOfName(u"valve"), 0u);
+  EXPECT_EQ(c.Rename(u"MOTOR", u"Fan"), S_OK);
+  EXPECT_EQ(Text(c, valve), u"Fan");
+  EXPECT_EQ(c.GetIDOfName(u"motor"), 0u);
+  EXPECT_EQ(c.GetIDOfName(u"fan"), valve);
   EXPECT_EQ(c.GetNumNames(), 1);
-}
-
-TEST_F(ContainerNames, RenameByTextKeepsTheId) {
-  CNameContainer c;
-  const std::uint32_t id = c.AddName(u"Pump");
-  EXPECT_EQ(c.Rename(u"PUMP", u"Motor"), S_OK);
-  CString text;
-  c.FindNameByID(id, &text);
-  EXPECT_EQ(text, u"Motor");
-  EXPECT_EQ(c.GetIDOfName(u"motor"), id);
-  EXPECT_EQ(c.GetIDOfName(u"pump"), 0u);
 }
 
 TEST_F(ContainerNames, IdTableWalksBucketsThenNewestFirst) {
@@ -126,7 +99,6 @@ TEST_F(ContainerNames, IdTableWalksBucketsThenNewestFirst) {
   c.AddNameFromData(20, u"twenty", 0);
   c.AddNameFromData(21, u"twentyone", 0);
   EXPECT_EQ(Names(c), (std::vector<CString>{u"five", u"twentyone", u"twenty"}));
-
   std::vector<CString> texts(3);
   std::vector<std::uint32_t> ids(3);
   c.GetAllNameAndIDsInContainer(texts.data(), ids.data());
@@ -134,18 +106,13 @@ TEST_F(ContainerNames, IdTableWalksBucketsThenNewestFirst) {
   EXPECT_EQ(texts[1], u"twentyone");
 }
 
-TEST_F(ContainerNames, TextTableWalksByTextHash) {
+TEST_F(ContainerNames, TextTableWalksByUpperCaseTextHash) {
   // Hashes: A = 65, B = 66, AB = 65 * 33 + 66 = 2211 (of 13513 buckets).
   CNameContainer c;
-  const std::uint32_t ab = c.AddName(u"AB");
+  const std::uint32_t ab = c.AddName(u"ab");
   const std::uint32_t b = c.AddName(u"B");
-  const std::uint32_t a = c.AddName(u"A");
+  const std::uint32_t a = c.AddName(u"a");
   EXPECT_EQ(IdsByText(c), (std::vector<std::uint32_t>{a, b, ab}));
-  // Lower case hashes as its upper-case key.
-  CNameContainer d;
-  const std::uint32_t ab2 = d.AddName(u"ab");
-  const std::uint32_t a2 = d.AddName(u"a");
-  EXPECT_EQ(IdsByText(d), (std::vector<std::uint32_t>{a2, ab2}));
 }
 
 TEST_F(ContainerNames, UninitialisedContainerUsesSeventeenBuckets) {
@@ -182,8 +149,7 @@ TEST_F(ContainerNames, TwoNamesEqualAfterUpperCasing) {
   const std::uint32_t second = c.AddName(u"PUMP");
   EXPECT_EQ(c.GetNumNames(), 1);
   EXPECT_EQ(c.GetIDOfName(u"pump"), second);
-  CString text;
-  EXPECT_EQ(c.FindNameByID(first, &text), S_OK);
+  EXPECT_EQ(Text(c, first), u"Pump");
   // Lists never write more entries than GetNumNames reports.
   std::vector<CString> texts(1, u"sentinel");
   std::vector<std::uint32_t> ids(1);
@@ -195,8 +161,11 @@ TEST_F(ContainerNames, TwoNamesEqualAfterUpperCasing) {
   EXPECT_EQ(c.GetIDOfName(u"pump"), 0u);
 }
 
-TEST_F(ContainerNames, ResetEmptiesNamesOnly) {
+TEST_F(ContainerNames, ResetAndShutdownEmptyNamesButKeepCounters) {
+  CNameContainer parent;
   CNameContainer c;
+  c.SetContainerType(2);
+  c.SetParent(&parent);
   const std::uint32_t child = c.AddContainer(3);
   c.AddName(u"Pump");
   EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 1);
@@ -204,20 +173,9 @@ TEST_F(ContainerNames, ResetEmptiesNamesOnly) {
   EXPECT_EQ(c.GetNumNames(), 0);
   EXPECT_EQ(c.GetIDOfName(u"Pump"), 0u);
   EXPECT_NE(c.FindContainer(child), nullptr);
-  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 2);
-  // The table is usable again after being emptied.
-  const std::uint32_t id = c.AddName(u"Again");
-  EXPECT_EQ(c.GetIDOfName(u"AGAIN"), id);
-}
+  const std::uint32_t again = c.AddName(u"Again");
+  EXPECT_EQ(c.GetIDOfName(u"AGAIN"), again);
 
-TEST_F(ContainerNames, ShutdownKeepsIdTypeAndCounters) {
-  CNameContainer parent;
-  CNameContainer c;
-  c.SetContainerType(2);
-  c.SetParent(&parent);
-  c.AddContainer(0);
-  c.AddName(u"Pump");
-  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 1);
   const std::uint32_t id = c.GetID();
   c.Shutdown();
   EXPECT_EQ(c.GetID(), id);
@@ -226,6 +184,26 @@ TEST_F(ContainerNames, ShutdownKeepsIdTypeAndCounters) {
   EXPECT_EQ(c.GetNumSubContainers(), 0);
   EXPECT_EQ(c.GetNumNames(), 0);
   EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 2);
+  EXPECT_EQ(CNameContainer().GetNextObjectCount(u"Valve"), 1);
+}
+
+TEST_F(ContainerNames, SelectedCounterAdvancesUntilReset) {
+  CNameContainer c;
+  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 1);
+  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 2);
+  EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 3);  // still selected: the base is not looked at
+  c.ResetObjectIndex();
+  EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 1);
+  c.ResetObjectIndex();
+  EXPECT_EQ(c.GetNextObjectCount(u"valve"), 1);  // base names are case-sensitive
+  c.ResetObjectIndex();
+  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 4);
+  for (int i = 0; i < 3; ++i) {  // an empty base always starts a new counter
+    c.ResetObjectIndex();
+    EXPECT_EQ(c.GetNextObjectCount(u""), 1);
+  }
+  c.ResetObjectIndex();
+  EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 2);
 }
 
 }  // namespace
