@@ -1,6 +1,7 @@
 #include "persist/stream_io.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace nametree {
@@ -8,6 +9,7 @@ namespace {
 // A counted string is read in pieces no larger than this, so that a hostile
 // length costs no more memory than the bytes that actually arrive.
 constexpr std::uint32_t kStringChunk = 64 * 1024;
+constexpr std::uint32_t kSmallString = 256;
 }  // namespace
 
 void ReadExact(IStream* stream, void* buffer, std::uint32_t size) {
@@ -70,43 +72,59 @@ CString ReadCountedString(IStream* stream) {
   // Shorter than the terminating zero unit: no room can be made for it.
   if (length < 2) throw STREAM_READ_FAILED;
 
-  std::vector<std::uint8_t> bytes;
-  std::uint32_t done = 0;
-  while (done < length) {
-    const std::uint32_t piece = std::min(kStringChunk, length - done);
-    bytes.resize(static_cast<std::size_t>(done) + piece);
-    hr = stream->Read(bytes.data() + done, piece, nullptr);
+  // Names are short: those arrive in one read into the stack, without a
+  // heap buffer per string.
+  std::uint8_t small[kSmallString];
+  std::vector<std::uint8_t> large;
+  std::uint8_t* bytes = small;
+  if (length <= kSmallString) {
+    // A stream may deliver less than asked without failing; what did not arrive reads as zero.
+    std::memset(small, 0, length);
+    hr = stream->Read(small, length, nullptr);
     if (hr != S_OK) throw STREAM_READ_FAILED;
-    done += piece;
+  } else {
+    std::uint32_t done = 0;
+    while (done < length) {
+      const std::uint32_t piece = std::min(kStringChunk, length - done);
+      large.resize(static_cast<std::size_t>(done) + piece);
+      hr = stream->Read(large.data() + done, piece, nullptr);
+      if (hr != S_OK) throw STREAM_READ_FAILED;
+      done += piece;
+    }
+    bytes = large.data();
   }
-  CString text;
-  text.reserve(length / 2);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const char16_t unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    if (unit == 0) break;
-    text.push_back(unit);
-  }
+  std::size_t units = 0;
+  while (units < length / 2 && (bytes[2 * units] | bytes[2 * units + 1]) != 0) ++units;
+  CString text(units, u'\0');
+  for (std::size_t i = 0; i < units; ++i)
+    text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   return text;
 }
 
 void WriteCountedString(IStream* stream, const CString& text) {
   // Only the units up to the first zero unit are written.
   const std::size_t units = std::min(text.size(), text.find(u'\0'));
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(units * 2 + 2);
-  for (std::size_t i = 0; i < units; ++i) {
-    bytes.push_back(static_cast<std::uint8_t>(text[i]));
-    bytes.push_back(static_cast<std::uint8_t>(text[i] >> 8));
+  const std::size_t size = units * 2 + 2;
+  std::uint8_t small[kSmallString];
+  std::vector<std::uint8_t> large;
+  std::uint8_t* bytes = small;
+  if (size > kSmallString) {
+    large.resize(size);
+    bytes = large.data();
   }
-  bytes.push_back(0);
-  bytes.push_back(0);
-  const std::uint32_t length = static_cast<std::uint32_t>(bytes.size());
+  for (std::size_t i = 0; i < units; ++i) {
+    bytes[2 * i] = static_cast<std::uint8_t>(text[i]);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+  }
+  bytes[size - 2] = 0;
+  bytes[size - 1] = 0;
+  const std::uint32_t length = static_cast<std::uint32_t>(size);
   const std::uint8_t lb[4] = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
                               static_cast<std::uint8_t>(length >> 16),
                               static_cast<std::uint8_t>(length >> 24)};
   // The counts moved are deliberately not compared for counted strings.
   if (Failed(stream->Write(lb, 4, nullptr))) throw STREAM_WRITE_FAILED;
-  if (Failed(stream->Write(bytes.data(), length, nullptr))) throw STREAM_WRITE_FAILED;
+  if (Failed(stream->Write(bytes, length, nullptr))) throw STREAM_WRITE_FAILED;
 }
 
 }  // namespace nametree
