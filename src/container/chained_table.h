@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "container/sparse_buckets.h"
 #include "nametree/types.h"
 
 namespace nametree {
@@ -50,10 +51,6 @@ class ChainedTable {
     Node* next;
     Key key;
     Value value;
-  };
-  struct Slot {
-    std::uint32_t bucket;
-    Node* head;
   };
 
  public:
@@ -130,7 +127,10 @@ class ChainedTable {
     if (dense_) {
       for (std::uint32_t b = 0; b < buckets_; ++b) FreeChain(dense_[b]);
     } else {
-      for (Slot& s : sparse_) FreeChain(s.head);
+      sparse_.Walk([](std::uint32_t, Node* head) {
+        FreeChain(head);
+        return true;
+      });
     }
     Release();
   }
@@ -145,20 +145,13 @@ class ChainedTable {
       }
       return true;
     }
-    // Slots may vanish under f, so resume from the bucket index, not a position.
-    std::size_t i = 0;
-    while (i < sparse_.size()) {
-      const std::uint32_t b = sparse_[i].bucket;
-      if (!WalkChain(sparse_[i].head, f)) return false;
-      i = LowerSlot(b + 1);
-    }
-    return true;
+    return sparse_.Walk([&](std::uint32_t, Node* head) { return WalkChain(head, f); });
   }
 
   // Bytes held by the table itself: bucket storage and entries (not the
   // heap memory that the keys and values own).
   std::size_t MemoryUsage() const {
-    return (dense_ ? buckets_ * sizeof(Node*) : sparse_.capacity() * sizeof(Slot)) +
+    return (dense_ ? buckets_ * sizeof(Node*) : sparse_.MemoryUsage()) +
            count_ * sizeof(Node);
   }
 
@@ -173,8 +166,7 @@ class ChainedTable {
 
   void Release() {
     dense_.reset();
-    sparse_.clear();
-    sparse_.shrink_to_fit();
+    sparse_.Clear();
     made_ = false;
     count_ = 0;
   }
@@ -197,42 +189,27 @@ class ChainedTable {
     return true;
   }
 
-  std::size_t LowerSlot(std::uint32_t bucket) const {
-    std::size_t lo = 0, hi = sparse_.size();
-    while (lo < hi) {
-      const std::size_t mid = (lo + hi) / 2;
-      if (sparse_[mid].bucket < bucket) lo = mid + 1;
-      else hi = mid;
-    }
-    return lo;
-  }
-
   Node** HeadAt(std::uint32_t b) const {
-    if (dense_) return &dense_[b];
-    const std::size_t i = LowerSlot(b);
-    if (i < sparse_.size() && sparse_[i].bucket == b) return const_cast<Node**>(&sparse_[i].head);
-    return nullptr;
+    return dense_ ? &dense_[b] : sparse_.Find(b);
   }
 
   Node*& HeadForInsert(std::uint32_t b) {
     if (dense_) return dense_[b];
-    const std::size_t i = LowerSlot(b);
-    if (i < sparse_.size() && sparse_[i].bucket == b) return sparse_[i].head;
-    if (sparse_.size() + 1 > buckets_ / 16) {
+    if (!sparse_.Find(b) && sparse_.size() + 1 > buckets_ / 16) {
       // Enough buckets in use that the full array is the cheaper form.
       dense_ = std::make_unique<Node*[]>(buckets_);
-      for (const Slot& s : sparse_) dense_[s.bucket] = s.head;
-      sparse_.clear();
-      sparse_.shrink_to_fit();
+      sparse_.Walk([&](std::uint32_t i, Node* head) {
+        dense_[i] = head;
+        return true;
+      });
+      sparse_.Clear();
       return dense_[b];
     }
-    sparse_.insert(sparse_.begin() + static_cast<std::ptrdiff_t>(i), Slot{b, nullptr});
-    return sparse_[i].head;
+    return sparse_.Insert(b);
   }
 
   void EraseSlot(std::uint32_t b) {
-    const std::size_t i = LowerSlot(b);
-    if (i < sparse_.size() && sparse_[i].bucket == b) sparse_.erase(sparse_.begin() + static_cast<std::ptrdiff_t>(i));
+    sparse_.Erase(b);
   }
 
   Node* Find(const Key& key) const {
@@ -246,7 +223,7 @@ class ChainedTable {
   std::uint32_t buckets_;
   bool made_ = false;
   std::unique_ptr<Node*[]> dense_;
-  std::vector<Slot> sparse_;
+  SparseBuckets<Node> sparse_;
   std::size_t count_ = 0;
 };
 
