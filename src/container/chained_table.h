@@ -84,16 +84,18 @@ class ChainedTable {
   bool Contains(const Key& key) const { return Find(key) != nullptr; }
 
   // Sets the value of key: in place when present, else a new entry at the
-  // front of its chain. Returns the stored value.
-  template <class V>
-  Value& SetAt(const Key& key, V&& value) {
+  // front of its chain. Returns the stored value. A key passed as an
+  // rvalue is moved into the entry rather than copied.
+  template <class K, class V>
+  Value& SetAt(K&& key, V&& value) {
     if (Node* n = Find(key)) {
       n->value = std::forward<V>(value);
       return n->value;
     }
     if (!made_) MakeArray();
-    Node* fresh = new Node{nullptr, key, std::forward<V>(value)};
-    Node*& head = HeadForInsert(BucketOf(key));
+    const std::uint32_t bucket = BucketOf(key);
+    Node* fresh = new Node{nullptr, Key(std::forward<K>(key)), std::forward<V>(value)};
+    Node*& head = HeadForInsert(bucket);
     fresh->next = head;
     head = fresh;
     ++count_;

@@ -64,7 +64,7 @@ std::uint32_t CNameContainer::AddName(CString text) {
   const std::uint32_t id = GetNextNameID();
   CString key = ToUpper(text);
   m_NamesByID->SetAt(id, std::move(text));
-  m_IDsByName->SetAt(key, id);
+  m_IDsByName->SetAt(std::move(key), id);
   return id;
 }
 
@@ -128,7 +128,7 @@ HRESULT CNameContainer::Rename(std::uint32_t id, CString newText) {
   CString newKey = ToUpper(newText);
   *current = std::move(newText);
   m_IDsByName->RemoveKey(oldKey);
-  m_IDsByName->SetAt(newKey, id);
+  m_IDsByName->SetAt(std::move(newKey), id);
   return S_OK;
 }
 
@@ -139,7 +139,7 @@ HRESULT CNameContainer::Rename(CString oldText, CString newText) {
   if (!m_IDsByName->RemoveKey(oldKey, &id)) return S_FALSE;
   CString newKey = ToUpper(newText);
   m_NamesByID->SetAt(id, std::move(newText));
-  m_IDsByName->SetAt(newKey, id);
+  m_IDsByName->SetAt(std::move(newKey), id);
   return S_OK;
 }
 

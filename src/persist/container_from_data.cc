@@ -28,7 +28,7 @@ HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32
 HRESULT CNameContainer::AddNameFromData(std::uint32_t id, CString name, std::uint32_t) {
   CString key = ToUpper(name);
   m_NamesByID->SetAt(id, std::move(name));
-  m_IDsByName->SetAt(key, id);
+  m_IDsByName->SetAt(std::move(key), id);
   return S_OK;
 }
 

@@ -55,7 +55,7 @@ HRESULT CNameContainer::Load(IStream* pStream) {
       CString text = ReadCountedString(pStream);
       CString key = ToUpper(text);
       m_NamesByID->SetAt(id, std::move(text));
-      m_IDsByName->SetAt(key, id);
+      m_IDsByName->SetAt(std::move(key), id);
     }
     const auto subs = static_cast<std::int16_t>(ReadU16(pStream));
     for (int i = 0; i < subs; ++i) {
