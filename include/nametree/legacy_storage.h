@@ -3,6 +3,8 @@
 // child storage; an element yields its contents through IStream.
 #pragma once
 
+#include "nametree/export.h"
+
 #include <cstdint>
 
 #include "nametree/storage.h"
@@ -11,7 +13,7 @@
 
 namespace nametree {
 
-class IZebStorage : public IUnknown {
+class NAMETREE_API IZebStorage : public IUnknown {
  public:
   // pReserved points to a string that callers pass empty; reserved is 0.
   virtual HRESULT OpenChildStorage(const CString& name, std::uint32_t mode, std::uint32_t reserved,
@@ -26,6 +28,6 @@ class IZebStorage : public IUnknown {
 
 // Presents any storage as the host's legacy storage: a child storage is a
 // child IStorage, an element is a stream in it. Takes its own reference.
-ComPtr<IZebStorage> CreateLegacyStorageAdapter(IStorage* storage);
+NAMETREE_API ComPtr<IZebStorage> CreateLegacyStorageAdapter(IStorage* storage);
 
 }  // namespace nametree

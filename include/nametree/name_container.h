@@ -7,6 +7,8 @@
 // keywords and duplicates across namespaces are CNameServer's business.
 #pragma once
 
+#include "nametree/export.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -22,7 +24,7 @@ class NameByIdTable;
 class IdByNameTable;
 class SubContainerTable;
 
-struct CObjectCounter {
+struct NAMETREE_API CObjectCounter {
   CString baseName;
   std::int32_t count = 0;
 };
@@ -34,7 +36,7 @@ struct CObjectCounter {
 using TraceSink = std::function<void(const CString& indent, bool isContainer, std::uint32_t id,
                                      std::int16_t type, const CString& name)>;
 
-class CNameContainer {
+class NAMETREE_API CNameContainer {
  public:
   // false: initialise at once (tables sized, a fresh ID drawn).
   // true: stay uninitialised, for CreateContainerFromData.

@@ -8,6 +8,8 @@
 // thrown across this interface: every failure is a result code.
 #pragma once
 
+#include "nametree/export.h"
+
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -22,11 +24,11 @@
 namespace nametree {
 
 struct CLegacyModel;
-struct CLegacyModelDeleter {
+struct NAMETREE_API CLegacyModelDeleter {
   void operator()(CLegacyModel* model) const;
 };
 class CContainerIndex;
-struct CContainerIndexDeleter {
+struct NAMETREE_API CContainerIndexDeleter {
   void operator()(CContainerIndex* index) const;
 };
 
@@ -65,7 +67,7 @@ struct CDuplicateHit {
   std::uint32_t nameID = 0;
 };
 
-class CNameServer {
+class NAMETREE_API CNameServer {
  public:
   CNameServer();
   virtual ~CNameServer();

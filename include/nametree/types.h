@@ -2,6 +2,8 @@
 // status codes and IDs.
 #pragma once
 
+#include "nametree/export.h"
+
 #include <cstdint>
 #include <string>
 
@@ -34,6 +36,6 @@ inline constexpr std::int16_t kLocalCheckContainer = 4;
 
 // Returns a short symbolic name for a status ("S_OK", "E_NAME_DUPLICATE", ...),
 // or "0x........" for values the library does not define.
-std::string StatusName(HRESULT hr);
+NAMETREE_API std::string StatusName(HRESULT hr);
 
 }  // namespace nametree

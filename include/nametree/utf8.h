@@ -2,6 +2,8 @@
 // tools that speak UTF-8. Ill-formed input becomes U+FFFD.
 #pragma once
 
+#include "nametree/export.h"
+
 #include <string>
 #include <string_view>
 
@@ -9,7 +11,7 @@
 
 namespace nametree {
 
-std::string ToUtf8(std::u16string_view text);
-CString FromUtf8(std::string_view text);
+NAMETREE_API std::string ToUtf8(std::u16string_view text);
+NAMETREE_API CString FromUtf8(std::string_view text);
 
 }  // namespace nametree
