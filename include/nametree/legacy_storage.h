@@ -3,10 +3,9 @@
 // child storage; an element yields its contents through IStream.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <cstdint>
 
+#include "nametree/export.h"
 #include "nametree/storage.h"
 #include "nametree/types.h"
 #include "nametree/unknown.h"

@@ -2,12 +2,11 @@
 // memory, with counted handles that can be audited.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/storage.h"
 
 namespace nametree {

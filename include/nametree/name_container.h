@@ -7,14 +7,13 @@
 // keywords and duplicates across namespaces are CNameServer's business.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 
 namespace nametree {

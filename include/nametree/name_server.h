@@ -8,13 +8,12 @@
 // thrown across this interface: every failure is a result code.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <cstdint>
 #include <memory>
 #include <string_view>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/legacy_storage.h"
 #include "nametree/name_container.h"
 #include "nametree/notification.h"

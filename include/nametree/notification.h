@@ -2,12 +2,11 @@
 // record posted to a manager, which hands it to its subscribers.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <cstdint>
 #include <functional>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 
 namespace nametree {

@@ -2,11 +2,10 @@
 // named streams, and streams with sequential read and write.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <cstdint>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 #include "nametree/unknown.h"
 

@@ -2,10 +2,10 @@
 // status codes and IDs.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <cstdint>
 #include <string>
+
+#include "nametree/export.h"
 
 namespace nametree {
 

@@ -2,11 +2,10 @@
 // smart pointer that holds them.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <cstdint>
 #include <utility>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 
 namespace nametree {

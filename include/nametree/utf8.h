@@ -2,11 +2,10 @@
 // tools that speak UTF-8. Ill-formed input becomes U+FFFD.
 #pragma once
 
-#include "nametree/export.h"
-
 #include <string>
 #include <string_view>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 
 namespace nametree {
