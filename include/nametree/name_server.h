@@ -46,7 +46,8 @@ inline constexpr int kMaxNameLength = 32;
 inline constexpr int kMaxEntriesPerTable = 32767;
 
 // Why a text is not a valid name: the rule it breaks and the first UTF-16
-// code unit that breaks it (for kTooLong, the first unit past the limit).
+// code unit that breaks it (for kTooLong, the first unit past the limit; for
+// kEmpty, index 0 and unit 0).
 struct CNameRuleViolation {
   enum class Rule { kNone, kEmpty, kTooLong, kFirstCharacter, kCharacter };
   Rule rule = Rule::kNone;
