@@ -85,11 +85,9 @@ TEST(SeveralDocuments, RaisingTheCounterAfterALoadKeepsEveryIDUnique) {
   ASSERT_EQ((Results{first.AddName(fan, top, u"Fan", 0, true), second.AddName(gate, 1, u"Gate", 0, true)}),
             (Results{S_OK, S_OK}));
   EXPECT_EQ((Ids{fan, gate}), (Ids{motor + 1, motor + 2}));
-  CString text;
-  EXPECT_EQ((Results{first.GetName(pump, text), first.GetName(motor, text)}), (Results{S_OK, S_OK}));
-  EXPECT_EQ(text, u"Motor");
-  first.GetName(pump, text);
-  EXPECT_EQ(text, u"Pump");
+  CString texts[2];
+  EXPECT_EQ((Results{first.GetName(pump, texts[0]), first.GetName(motor, texts[1])}), (Results{S_OK, S_OK}));
+  EXPECT_EQ(texts[0] + u"," + texts[1], u"Pump,Motor");
 }
 
 }  // namespace
