@@ -144,12 +144,6 @@ void RenameAndDelete(Document& doc, const Plant& p) {
   doc.Notifications().Unsubscribe(token);
 }
 
-std::string TreeJson(const CNameServer& server) {
-  JsonWriter json;
-  WriteTreeJson(json, server);
-  return json.Text();
-}
-
 int SaveAndReload(Document& doc, const Plant& p) {
   DemoHeading(5, "Saved, and loaded back into a new server");
   if (int rc = doc.Save()) return rc;
@@ -210,13 +204,13 @@ std::function<std::string(std::uint32_t)> CaptionsOf(const DemoCaptions& caption
 }
 
 void AddDemoCommand(std::vector<CommandSpec>& table) {
-  table.push_back({"demo", "", "a short tour of the library on a plant document",
+  table.push_back({"demo", "a short tour of the library on a plant document",
                    "Builds a plant document in a temporary directory (removed afterwards):\n"
                    "namespaces, a few hundred proposed names, refused collisions with their\n"
                    "reasons, renames and deletes with their notifications, save and reload,\n"
                    "and the import of a document of the earlier format. Touches no files of\n"
-                   "yours.\n",
-                   0, 0, {}, RunDemo});
+                   "yours.",
+                   {}, {}, RunDemo});
 }
 
 }  // namespace nametree::cli
