@@ -98,7 +98,7 @@ std::string DropWords(const CLegacyDrop& d) {
 
 // Why a converted tree cannot be saved, or empty when it can.
 std::string OverLimit(const Snapshot& s) {
-  constexpr std::size_t kMax = 32767;
+  constexpr auto kMax = static_cast<std::size_t>(kMaxEntriesPerTable);
   if (s.tops.size() > kMax) return std::to_string(s.tops.size()) + " top-level containers, more than 32767";
   for (std::size_t i = 0; i < s.containers.size(); ++i) {
     const ContainerEntry& c = s.containers[i];

@@ -55,7 +55,7 @@ int RunRepair(const Args& args) {
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
   const Snapshot snapshot = TakeSnapshot(doc.Server());
-  const std::uint32_t highest = snapshot.HighestID();
+  const std::uint32_t highest = doc.Server().GetHighestID();
   Json json = Json::object();
   if (stored < highest) {
     CNameContainer::SetLastIssuedNameID(highest);

@@ -75,8 +75,10 @@ int RunNext(const Args& args) {
     std::string why;
     if (!server.GetContainer(q.container))
       why = "no container has ID " + std::to_string(q.container);
+    else if (hr == E_FAIL)
+      why = "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
     else if (hr == E_NAME_INVALID)
-      why = "no number makes a valid name of it: " + DescribeInvalidName(proposal.empty() ? q.name : proposal, q.kind);
+      why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? q.name : proposal, q.kind);
     else
       why = Quoted(q.name) + " leaves no letters or digits to build a name from";
     ReportError(args.At(0), "no proposal for " + Quoted(q.name) + ": " + why, hr == S_OK ? E_FAIL : hr);
@@ -97,7 +99,7 @@ int RunNext(const Args& args) {
   CDuplicateHit hit;
   if (!server.IsValidName(proposal, q.kind))
     std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(),
-                 DescribeInvalidName(proposal, q.kind).c_str());
+                 DescribeInvalidName(server, proposal, q.kind).c_str());
   else if (server.FindDuplicate(q.container, proposal, confine, &hit))
     std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(), DescribeDuplicate(hit).c_str());
   return kExitOk;
@@ -134,7 +136,7 @@ int RunCheck(const Args& args) {
   } else {
     std::printf("%s in %s\n", Quoted(q.name).c_str(), ContainerWords(server, q.container).c_str());
     std::printf("  valid:      %s\n",
-                valid ? "yes" : ("no, " + DescribeInvalidName(q.name, q.kind)).c_str());
+                valid ? "yes" : ("no, " + DescribeInvalidName(server, q.name, q.kind)).c_str());
     std::printf("  duplicate:  %s\n", duplicate ? ("yes, " + DescribeDuplicate(hit)).c_str() : "no");
     std::printf("  add:        %s\n", verdict == S_OK ? "would be accepted"
                                                       : ("would be refused with " +

@@ -111,7 +111,7 @@ void TryAdd(CNameServer& server, const Plant& p, std::uint32_t container, const 
     server.FindDuplicate(container, name, confine, &hit);
     why = StatusName(hr) + ": " + DescribeDuplicate(hit);
   } else {
-    why = StatusName(hr) + ": " + DescribeInvalidName(name, kOrdinaryName);
+    why = StatusName(hr) + ": " + DescribeInvalidName(server, name, kOrdinaryName);
   }
   std::printf("%-38s %s\n", line.c_str(), why.c_str());
 }

@@ -47,7 +47,7 @@ std::optional<std::uint32_t> KindOption(const Args& args, EditResult* error) {
 // Why the library refused a name for the container, in words.
 std::string WhyRefused(CNameServer& server, HRESULT hr, std::uint32_t containerID, const CString& name,
                        std::uint32_t kind, bool confine) {
-  if (hr == E_NAME_INVALID) return "not a valid name: " + DescribeInvalidName(name, kind);
+  if (hr == E_NAME_INVALID) return "not a valid name: " + DescribeInvalidName(server, name, kind);
   if (hr == E_NAME_DUPLICATE) {
     CDuplicateHit hit;
     server.FindDuplicate(containerID, name, confine, &hit);
@@ -56,8 +56,8 @@ std::string WhyRefused(CNameServer& server, HRESULT hr, std::uint32_t containerI
   if (containerID == 0 || !server.GetContainer(containerID))
     return "no container has ID " + std::to_string(containerID);
   if (name.empty()) return "the name is empty";
-  if (const CNameContainer* c = server.GetContainer(containerID); c && c->GetNumNames() >= 32767)
-    return "the container holds the most names a saved document allows (32767)";
+  if (server.GetContainer(containerID)->GetNumNameIDs() >= kMaxEntriesPerTable)
+    return "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
   return "the library refused it";
 }
 
@@ -179,7 +179,8 @@ EditResult AddContainer(EditContext& context, const Args& args) {
   if (id == 0) {
     const CNameContainer* p = *parent == 0 ? nullptr : server.GetContainer(*parent);
     const std::string why = *parent != 0 && !p ? "no container has ID " + std::to_string(*parent)
-                                               : "it holds the most containers a saved document allows (32767)";
+                                               : "it holds " + std::to_string(kMaxEntriesPerTable) +
+                                                     " containers, the most a saved document allows";
     return Refused("cannot add a container under " + std::to_string(*parent), why, E_FAIL);
   }
   EditResult r;

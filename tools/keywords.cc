@@ -8,7 +8,6 @@
 #include "args.h"
 #include "cli.h"
 #include "output.h"
-#include "snapshot.h"
 
 namespace nametree::cli {
 
@@ -58,7 +57,7 @@ int LoadKeywords(const Args& args, CNameServer& server) {
 int OpenForEdit(Document& doc, const Args& args) {
   if (int rc = doc.Open(args.At(0), true)) return rc;
   const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
-  const std::uint32_t highest = TakeSnapshot(doc.Server()).HighestID();
+  const std::uint32_t highest = doc.Server().GetHighestID();
   if (stored < highest) {
     ReportFile(doc.Path(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
                                std::to_string(highest) +

@@ -14,7 +14,7 @@ namespace nametree::cli {
 
 namespace {
 
-constexpr std::size_t kMaxEntries = 32767;
+constexpr auto kMaxEntries = static_cast<std::size_t>(kMaxEntriesPerTable);
 
 struct Ref {
   int container = -1;
@@ -109,7 +109,7 @@ class Linter {
   }
 
   void CheckCounter(std::uint32_t stored) {
-    const std::uint32_t highest = s_.HighestID();
+    const std::uint32_t highest = server_.GetHighestID();
     if (stored >= highest) return;
     Add(false, "counter",
         "the stored last issued ID " + std::to_string(stored) + " is below ID " + std::to_string(highest) +
@@ -228,7 +228,7 @@ class Linter {
       const Ref r{i, static_cast<int>(j)};
       if (!server_.IsValidName(N(r).text, kOrdinaryName))
         Add(false, "invalid",
-            Where(i) + ": " + Entry(r) + " breaks the name rule: " + DescribeInvalidName(N(r).text, kOrdinaryName),
+            Where(i) + ": " + Entry(r) + " breaks the name rule: " + DescribeInvalidName(server_, N(r).text, kOrdinaryName),
             {{"container", c.id}, {"id", N(r).id}, {"name", JsonText(N(r).text)}});
       auto [first, fresh] = own.exact.try_emplace(Upper(r), FirstTwo{r, {}});
       if (!fresh) {

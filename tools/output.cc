@@ -141,21 +141,22 @@ Json NotificationJson(const PostedNotification& n) {
   return json;
 }
 
-std::string DescribeInvalidName(std::u16string_view name, std::uint32_t kind) {
-  if (name.empty()) return "it is empty";
-  if (name.size() > static_cast<std::size_t>(kMaxNameLength))
-    return "it has " + std::to_string(name.size()) + " UTF-16 code units, more than " +
-           std::to_string(kMaxNameLength);
-  // Only ASCII is classified here; letters of other scripts are the library's to judge.
-  auto isAsciiLetter = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
-  auto isAsciiDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
-  const char16_t first = name[0];
-  if (first < 0x80 && !isAsciiLetter(first) && !(first == u'_' && kind == kAllowLeadingUnderscore))
-    return "it begins with " + Quoted(name.substr(0, 1)) + "; a name begins with a letter";
-  for (std::size_t i = 1; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    if (c < 0x80 && !isAsciiLetter(c) && !isAsciiDigit(c) && c != u'_')
-      return "it contains " + Quoted(name.substr(i, 1)) + " at position " + std::to_string(i + 1) +
+std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind) {
+  CNameRuleViolation why;
+  if (!server.ExplainInvalidName(CString(name), kind, &why)) return "it is a valid name";
+  const auto at = static_cast<std::size_t>(why.index);
+  const std::string unit = at < name.size() ? Quoted(name.substr(at, 1)) : std::string();
+  using Rule = CNameRuleViolation::Rule;
+  switch (why.rule) {
+    case Rule::kNone: break;
+    case Rule::kEmpty: return "it is empty";
+    case Rule::kTooLong:
+      return "it has " + std::to_string(name.size()) + " UTF-16 code units, more than " + std::to_string(kMaxNameLength);
+    case Rule::kFirstCharacter:
+      return "it begins with " + unit + "; a name begins with a letter" +
+             (kind == kAllowLeadingUnderscore ? " or an underscore" : "");
+    case Rule::kCharacter:
+      return "it contains " + unit + " at position " + std::to_string(at + 1) +
              "; only letters, digits and underscores may follow the first letter";
   }
   return "a name is a letter followed by letters, digits and underscores";

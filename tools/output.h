@@ -56,7 +56,7 @@ std::string DescribeNotification(const PostedNotification& n);
 Json NotificationJson(const PostedNotification& n);
 
 // Why IsValidName refuses a name, in words ("it begins with '1'").
-std::string DescribeInvalidName(std::u16string_view name, std::uint32_t kind);
+std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind);
 
 // Where a duplicate was found, in words and as the JSON namespace key.
 std::string DescribeDuplicate(const CDuplicateHit& hit);

@@ -37,15 +37,6 @@ Snapshot TakeSnapshot(const CNameServer& server) {
   return s;
 }
 
-std::uint32_t Snapshot::HighestID() const {
-  std::uint32_t highest = 0;
-  for (const ContainerEntry& c : containers) {
-    highest = std::max(highest, c.id);
-    for (const NameEntry& n : c.names) highest = std::max(highest, n.id);
-  }
-  return highest;
-}
-
 std::string Snapshot::Path(int index) const {
   std::vector<std::uint32_t> ids;
   for (int i = index; i >= 0; i = containers[static_cast<std::size_t>(i)].parent)

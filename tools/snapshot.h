@@ -34,8 +34,6 @@ struct Snapshot {
   std::vector<ContainerEntry> containers;  // the walk's order: a container before its subtree
   std::vector<int> tops;                   // top-level list order
 
-  // The highest name or container ID held.
-  std::uint32_t HighestID() const;
   // "1/5/9": the IDs from the top down to the container.
   std::string Path(int index) const;
   std::size_t NameCount() const;

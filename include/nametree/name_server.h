@@ -164,7 +164,8 @@ class CNameServer {
   // S_FALSE where GetNextName makes none (no container, nothing left of the
   // base); E_NAME_INVALID, with *pResult empty, where no number can ever pass
   // the name rule: a base that does not begin with a letter under kind 0, or
-  // a candidate too long or padded with spaces (negative digit counts).
+  // a candidate too long or padded with spaces (negative digit counts);
+  // E_FAIL where the container holds kMaxEntriesPerTable names already.
   // Numbers only grow, so the first candidate that breaks the rule ends the
   // request.
   HRESULT GetNextAcceptedName(std::uint32_t containerID, CString baseName, int digits,

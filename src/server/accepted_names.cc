@@ -19,6 +19,8 @@ HRESULT CNameServer::GetNextAcceptedName(std::uint32_t containerID, CString base
   if (!MakeCandidate(base, count, format, candidate)) return S_FALSE;
   const CNameContainer* container = GetContainer(containerID);
   if (!container) return S_FALSE;
+  // AddName refuses every name into a full container.
+  if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
 
   for (;;) {
     // A container whose own names its duplicate check does not cover would
