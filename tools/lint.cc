@@ -41,7 +41,9 @@ class LookAlike {
     nfc_ = unorm2_getNFCInstance(&status);
     if (U_FAILURE(status)) nfc_ = nullptr;
   }
-  CString Key(const CString& text) const {
+  // Names compare ignoring case, so look-alikes do too.
+  CString Key(const CString& name) const {
+    const CString text = ToUpper(name);
     const auto* src = reinterpret_cast<const UChar*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     CString out(text.size() * 2 + 8, u'\0');
@@ -57,9 +59,9 @@ class LookAlike {
       if (status != U_BUFFER_OVERFLOW_ERROR) break;
       out.assign(static_cast<std::size_t>(n) + 1, u'\0');
     }
-    if (U_FAILURE(status) || (!checker_ && !nfc_)) return ToUpper(text);
+    if (U_FAILURE(status) || (!checker_ && !nfc_)) return text;
     out.resize(static_cast<std::size_t>(n));
-    return checker_ ? out : ToUpper(out);
+    return out;
   }
   const char* What() const { return checker_ ? "the same confusable skeleton" : "the same text after NFC"; }
 
