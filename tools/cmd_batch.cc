@@ -4,6 +4,7 @@
 // edited so far, so that one run reports every problem.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -99,6 +100,10 @@ class LineParser {
   }
 
   bool Parse(std::vector<std::string> words, Args* out, std::string* error) {
+    if (std::none_of(specs_.begin(), specs_.end(), [&](const CommandSpec& s) { return s.name == words[0]; })) {
+      *error = "\"" + words[0] + "\" is no edit; a line is add, rename, delete, add-container or keyword";
+      return false;
+    }
     app_.clear();
     std::reverse(words.begin(), words.end());
     try {

@@ -55,14 +55,15 @@ constexpr PositionalSpec kFile{"FILE", "the document"};
 std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
   std::vector<CommandSpec> specs = {
       {"add", "add a name to a container",
-       "NAME (UTF-8) is checked against the name rules and, unless --no-check, against every namespace the "
-       "container must not collide with. Prints the new name's ID.",
+       "NAME (UTF-8) is checked against the name rules and, unless --no-check, against every\n"
+       "namespace the container must not collide with. Prints the new name's ID. A document\n"
+       "whose stored last issued ID is below an ID it holds is refused: run 'nametree repair'.",
        {{"CONTAINER", "the container's ID"}, {"NAME", "the name"}},
        {kKind, {"no-check", "", "skip the duplicate check"}, kConfine},
        RunSingleEdit},
       {"rename", "give a name a new text",
-       "Gives the name with this ID a new text; the ID stays. Prints the \"NameChanged\" notification that the "
-       "library posts.",
+       "Gives the name with this ID a new text; the ID stays. Prints the \"NameChanged\"\n"
+       "notification that the library posts.",
        {{"ID", "the name's ID"}, {"NEWNAME", "its new text"}},
        {kKind, kConfine},
        RunSingleEdit},

@@ -112,7 +112,7 @@ TEST_F(CliTest, LintFindsWhatEntryWouldRefuseAndRepairRaisesTheCounter) {
     std::uint32_t id = 0;
     for (auto [container, text] : std::vector<std::pair<std::uint32_t, CString>>{
              {g, u"Pump"}, {t, u"PUMP"}, {t, u"\u0420ump"}, {plain, u"1bad"}, {plain, u"Twin"}, {plain, u"TWIN"},
-             {plain, u"Ctl\u0001"}})
+             {plain, u"Ctl\u0001"}, {plain, CString(u"Lone") + char16_t(0xD800)}})
       ASSERT_EQ(server.AddName(id, container, text, kAllowLeadingUnderscore, false), S_OK);
     CNameContainer::SetLastIssuedNameID(3);
     ComPtr<IStorage> storage;
@@ -127,11 +127,14 @@ TEST_F(CliTest, LintFindsWhatEntryWouldRefuseAndRepairRaisesTheCounter) {
   for (const char* part :
        {"\"PUMP\" (ID 6) collides with the global namespace: \"Pump\" (ID 5)", "collides with the target namespace",
         "\"1bad\" (ID 8) breaks the name rule", "\"Twin\" (ID 9) and \"TWIN\" (ID 10) are one text held twice",
-        "stored last issued ID 3 is below ID 11", "\"\u0420ump\" (ID 7) looks like \"PUMP\" (ID 6) of the own-tree",
-        "6 errors, 3 warnings"})
+        "stored last issued ID 3 is below ID 12", "\"\u0420ump\" (ID 7) looks like \"PUMP\" (ID 6) of the own-tree",
+        "7 errors, 3 warnings"})
     EXPECT_TRUE(Contains(lint.out, part)) << part << "\n" << lint.out;
   EXPECT_TRUE(Contains(Run({"lint", doc, "--json"}).out, "{\"severity\":\"warning\",\"check\":\"look-alike\""));
-  EXPECT_TRUE(Contains(Run({"tree", doc}).out, "11  Ctl\\x01\n"));
+  const std::string tree = Run({"tree", doc}).out;
+  for (const char* part : {"     9  Twin\n    10  TWIN\n    11  Ctl\\x01\n", "12  Lone\xEF\xBF\xBD\n"})
+    EXPECT_TRUE(Contains(tree, part)) << part << "\n" << tree;
+  EXPECT_TRUE(Contains(Run({"tree", doc, "--json"}).out, "{\"id\":12,\"name\":\"Lone\xEF\xBF\xBD\"}"));
 
   const RunResult refused = Run({"add", doc, "1", "Fresh"});
   EXPECT_EQ(refused.exit, 2);
@@ -140,9 +143,9 @@ TEST_F(CliTest, LintFindsWhatEntryWouldRefuseAndRepairRaisesTheCounter) {
 
   const RunResult repair = Run({"repair", doc});
   EXPECT_EQ(repair.exit, 1) << "the collisions remain";
-  EXPECT_TRUE(Contains(repair.out, "raised the stored last issued ID from 3 to 11")) << repair.out;
+  EXPECT_TRUE(Contains(repair.out, "raised the stored last issued ID from 3 to 12")) << repair.out;
   EXPECT_FALSE(Contains(repair.out, "below ID")) << repair.out;
-  EXPECT_EQ(Run({"add", doc, "1", "Fresh"}).out, "added \"Fresh\" to container 1 as ID 12\n");
+  EXPECT_EQ(Run({"add", doc, "1", "Fresh"}).out, "added \"Fresh\" to container 1 as ID 13\n");
 }
 
 TEST_F(CliTest, ImportListsWhatItDropsAndRefusesWhatCannotBeSaved) {
