@@ -23,13 +23,14 @@ struct Case {
 
 class Workflows : public CliTest {
  protected:
-  // A global container 1 with Pump1 (2) and a target 3 with Valve (4), made by one batch.
+  // A global container 1 with Pump1 (2) and a Cyrillic-a "V\u0430lve" (5) that looks like
+  // the Valve (4) of target 3, made by one batch.
   void SetUp() override {
     CliTest::SetUp();
     ASSERT_EQ(Run({"init", Path("base.nt")}).exit, 0);
     const RunResult made = Run({"batch", Path("base.nt")},
                                "add-container 0 --type global\nadd 1 Pump1\nadd-container 0 --type target\n"
-                               "add 3 Valve\n");
+                               "add 3 Valve\nadd 1 V\u0430lve\n");
     ASSERT_EQ(made.exit, 0) << made.err;
   }
 
@@ -94,7 +95,8 @@ TEST_F(Workflows, LookupsProposalsAndErrorsAsJson) {
        {"{\"error\":\"cannot add \\\"pump1\\\"", "\"result\":\"0x800A03EB\",\"resultName\":\"E_NAME_DUPLICATE\"}"}},
       {{"add", "DOC", "x", "Y", "--json"}, "", 2, {"\"resultName\":\"E_INVALIDARG\""}},
       {{"tree", "FILE:absent.nt", "--json"}, "", 2, {"\"error\":", "absent.nt"}},
-      {{"lint", "DOC"}, "", 0, {"clean"}},
+      {{"lint", "DOC"}, "", 0, {"0 errors, 2 warnings"}},  // each side of the look-alike
+      {{"lint", "DOC", "--strict", "--json"}, "", 1, {"\"errors\":0,\"warnings\":2"}},
       {{"-V"}, "", 0, {"nametree "}},
       {{"rename", "--help"}, "", 0, {"NEWNAME", "--kind"}},
   });
@@ -114,6 +116,7 @@ TEST_F(CliTest, LintFindsWhatEntryWouldRefuseAndRepairRaisesTheCounter) {
              {g, u"Pump"}, {t, u"PUMP"}, {t, u"\u0420ump"}, {plain, u"1bad"}, {plain, u"Twin"}, {plain, u"TWIN"},
              {plain, u"Ctl\u0001"}, {plain, CString(u"Lone") + char16_t(0xD800)}})
       ASSERT_EQ(server.AddName(id, container, text, kAllowLeadingUnderscore, false), S_OK);
+    server.GetContainer(plain)->AddNameFromData(5, u"Again", 0);
     CNameContainer::SetLastIssuedNameID(3);
     ComPtr<IStorage> storage;
     std::string error;
@@ -128,7 +131,7 @@ TEST_F(CliTest, LintFindsWhatEntryWouldRefuseAndRepairRaisesTheCounter) {
        {"\"PUMP\" (ID 6) collides with the global namespace: \"Pump\" (ID 5)", "collides with the target namespace",
         "\"1bad\" (ID 8) breaks the name rule", "\"Twin\" (ID 9) and \"TWIN\" (ID 10) are one text held twice",
         "stored last issued ID 3 is below ID 12", "\"\u0420ump\" (ID 7) looks like \"PUMP\" (ID 6) of the own-tree",
-        "7 errors, 3 warnings"})
+        "ID 5 is held twice: by name \"Pump\" in container 1", "8 errors, 3 warnings"})
     EXPECT_TRUE(Contains(lint.out, part)) << part << "\n" << lint.out;
   EXPECT_TRUE(Contains(Run({"lint", doc, "--json"}).out, "{\"severity\":\"warning\",\"check\":\"look-alike\""));
   const std::string tree = Run({"tree", doc}).out;
