@@ -122,7 +122,7 @@ void TryAdd(CNameServer& server, const Plant& p, std::uint32_t container, const 
     server.FindDuplicate(container, name, confine, &hit);
     why = StatusName(hr) + ": " + DescribeDuplicate(hit);
   } else {
-    why = StatusName(hr) + ": " + DescribeInvalidName(name, kOrdinaryName);
+    why = StatusName(hr) + ": " + DescribeInvalidName(server, name, kOrdinaryName);
   }
   std::printf("%-38s %s\n", line.c_str(), why.c_str());
 }
@@ -153,12 +153,6 @@ void RenameAndDelete(Document& doc, const Plant& p) {
               p.plc2, server.GetNameSize(p.plc2));
   server.DeleteContainer(p.plc2, true);
   doc.Notifications().Unsubscribe(token);
-}
-
-std::string TreeJson(const CNameServer& server) {
-  JsonWriter json;
-  WriteTreeJson(json, server);
-  return json.Text();
 }
 
 int SaveAndReload(Document& doc, const Plant& p) {
@@ -232,16 +226,18 @@ std::function<std::string(std::uint32_t)> CaptionsOf(const DemoCaptions& caption
 }
 
 void AddDemoCommand(std::vector<CommandSpec>& table) {
-  table.push_back({"demo", "[--keep DIR]", "a short tour of the library on a plant document",
+  table.push_back({"demo", "a short tour of the library on a plant document",
                    "Builds a plant document in a temporary directory (removed afterwards):\n"
                    "namespaces, a few hundred proposed names, refused collisions with their\n"
                    "reasons, renames and deletes with their notifications, save and reload,\n"
                    "and the import of a document of the earlier format. Touches no files of\n"
-                   "yours.\n\n"
-                   "  --keep DIR   write into DIR (made if needed; must be empty) and keep the\n"
-                   "               files: plant.nt, earlier.nt, and earlier.doc, a document of\n"
-                   "               the earlier format to try 'nametree import-legacy' on\n",
-                   0, 0, {{"keep", true}}, RunDemo});
+                   "yours unless --keep DIR is given.",
+                   {},
+                   {{"keep", "DIR",
+                     "write into DIR (made if needed; must be empty) and keep the files: plant.nt, "
+                     "earlier.nt, and earlier.doc, a document of the earlier format to try "
+                     "'nametree import-legacy' on"}},
+                   RunDemo});
 }
 
 }  // namespace nametree::cli

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,25 @@ struct CDuplicateHit {
   std::uint32_t containerID = 0;  // the container that holds the name (0 for a keyword)
   std::uint32_t nameID = 0;
 };
+
+// A record of a legacy document that the import read but left out of the
+// converted tree, as told to the observer of SetLegacyDropObserver.
+struct CLegacyDrop {
+  enum class Record { kNameObject, kNameBag, kBagContainer };
+  enum class Reason {
+    kReplaced,          // a later record with the same name ID took its place
+    kNoContainer,       // a name object that no converted bag lists and that names no container
+    kContainerMissing,  // the container it belongs in (containerID) does not exist
+    kNoParent,          // a bag with parent 0 is not converted (its names go where they say)
+    kParentMissing,     // the parent (containerID) does not exist when it is converted
+  };
+  Record record = Record::kNameObject;
+  Reason reason = Reason::kReplaced;
+  std::uint32_t id = 0;           // name ID, bag ID or container ID
+  std::uint32_t containerID = 0;  // where it was meant to go: a container, or the parent
+  CString name;                   // the text of a name object
+};
+using LegacyDropObserver = std::function<void(const CLegacyDrop&)>;
 
 class NAMETREE_API CNameServer {
  public:
@@ -138,6 +158,20 @@ class NAMETREE_API CNameServer {
 
   // --- unique names
   HRESULT GetNextName(std::uint32_t containerID, CString baseName, int digits, CString* pResult);
+  // A proposal that AddName(id, containerID, proposal, kind, true, confine)
+  // will accept: GetNextName's candidates and counter, skipping every number
+  // whose candidate the container already holds, breaks the name rule (unless
+  // kind is 1, for which AddName skips it), is a keyword or collides with a
+  // namespace the container must stay apart from. S_OK with the proposal;
+  // S_FALSE where GetNextName makes none (no container, nothing left of the
+  // base); E_NAME_INVALID, with *pResult empty, where no number can ever pass
+  // the name rule: a base that does not begin with a letter under kind 0, or
+  // a candidate too long or padded with spaces (negative digit counts);
+  // E_FAIL where the container holds kMaxEntriesPerTable names already.
+  // Numbers only grow, so the first candidate that breaks the rule ends the
+  // request.
+  HRESULT GetNextAcceptedName(std::uint32_t containerID, CString baseName, int digits,
+                              std::uint32_t kind, bool confine, CString* pResult);
 
   // --- persistence: the "NameServer" stream of the document's storage
   HRESULT Load(IStorage* storage);
@@ -149,6 +183,9 @@ class NAMETREE_API CNameServer {
 
   // --- documents of the earlier format
   HRESULT LoadOldVersion(IZebStorage* storage);
+  // Told of every record that LoadOldVersion reads but does not place;
+  // observing changes nothing in the conversion. An empty observer stops it.
+  void SetLegacyDropObserver(LegacyDropObserver observer);
   std::uint32_t GetBagbyName(std::uint32_t parentID, CString name) const;
 
  protected:
