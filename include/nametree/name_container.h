@@ -21,6 +21,7 @@ class IStream;
 class NameByIdTable;
 class IdByNameTable;
 class SubContainerTable;
+class CounterIndex;
 
 struct CObjectCounter {
   CString baseName;
@@ -125,6 +126,7 @@ class CNameContainer {
   std::unique_ptr<IdByNameTable> m_IDsByName;
   std::int32_t m_nObjectIndex;
   std::vector<CObjectCounter> m_ObjectCounters;
+  std::unique_ptr<CounterIndex> m_pCounterIndex;  // made once the counters are many
 };
 
 }  // namespace nametree
