@@ -355,13 +355,27 @@ void BM_DeleteAmongSiblings(benchmark::State& state) {
 }
 BENCHMARK(BM_DeleteAmongSiblings)->Arg(1000)->Arg(30000)->Unit(benchmark::kNanosecond);
 
-// --- LoadOldVersion: per name object. Half the objects come in bags of
-// ten (a container each), half name one of a few large containers of at
-// most 30 000 names directly.
+// The same on the container itself, without the server's search for it.
+void BM_DeleteAmongSiblingsInContainer(benchmark::State& state) {
+  CNameContainer parent;
+  std::vector<std::uint32_t> ids;
+  for (int i = 0; i < state.range(0); ++i) ids.push_back(parent.AddContainer(kGlobalContainer));
+  std::mt19937 rng(5);
+  for (auto _ : state) {
+    std::uint32_t& victim = ids[rng() % ids.size()];
+    benchmark::DoNotOptimize(parent.DeleteContainer(victim));
+    victim = parent.AddContainer(kGlobalContainer);
+  }
+}
+BENCHMARK(BM_DeleteAmongSiblingsInContainer)->Arg(1000)->Arg(30000)->Unit(benchmark::kNanosecond);
 
-std::vector<std::uint8_t> LegacyPlant(int objects) {
+// --- LoadOldVersion: per name object. With bags, half the objects come in
+// bags of ten (a container each); the others name one of a few large
+// containers of at most 30 000 names directly.
+
+std::vector<std::uint8_t> LegacyPlant(int objects, bool bags) {
   constexpr int kPerLargeContainer = 30000;
-  const int direct = objects / 2;
+  const int direct = bags ? objects / 2 : objects;
   const int large = (direct + kPerLargeContainer - 1) / kPerLargeContainer;
   test::LegacyDocument doc;
   std::uint32_t next = 1;
@@ -393,7 +407,7 @@ std::vector<std::uint8_t> LegacyPlant(int objects) {
 
 void BM_LoadOldVersion(benchmark::State& state) {
   const int objects = static_cast<int>(state.range(0));
-  ComPtr<IStorage> storage = test::LegacyStorage(LegacyPlant(objects));
+  ComPtr<IStorage> storage = test::LegacyStorage(LegacyPlant(objects, state.range(1) != 0));
   for (auto _ : state) {
     CNameServer server;
     ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(storage.Get());
@@ -401,7 +415,13 @@ void BM_LoadOldVersion(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * objects);
 }
-BENCHMARK(BM_LoadOldVersion)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadOldVersion)
+    ->ArgNames({"objects", "bags"})
+    ->Args({1000, 0})
+    ->Args({100000, 0})
+    ->Args({1000, 1})
+    ->Args({100000, 1})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace nametree

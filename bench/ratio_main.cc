@@ -69,9 +69,15 @@ void PlantRatios(const Collector& c) {
         c.Find("BM_DistinctBaseNames/1000"), 2.0, true);
   Ratio("DeleteContainer + AddName, 30 000 / 1 000 siblings", c.Find("BM_DeleteAmongSiblings/30000"),
         c.Find("BM_DeleteAmongSiblings/1000"), 2.0, true);
+  Ratio("DeleteContainer + AddContainer on the parent, 30 000 / 1 000 siblings",
+        c.Find("BM_DeleteAmongSiblingsInContainer/30000"), c.Find("BM_DeleteAmongSiblingsInContainer/1000"), 2.0, true);
   // Per name object: the rate of the small import over that of the large one.
-  Ratio("LoadOldVersion per name object, 100 000 / 1 000 records", c.Find("BM_LoadOldVersion/1000"),
-        c.Find("BM_LoadOldVersion/100000"), 2.0, true, "items_per_second");
+  Ratio("LoadOldVersion per name object, 100 000 / 1 000 records, no bags",
+        c.Find("BM_LoadOldVersion/objects:1000/bags:0"), c.Find("BM_LoadOldVersion/objects:100000/bags:0"), 2.0,
+        true, "items_per_second");
+  Ratio("LoadOldVersion per name object, 100 000 / 1 000 records, half in bags of ten",
+        c.Find("BM_LoadOldVersion/objects:1000/bags:1"), c.Find("BM_LoadOldVersion/objects:100000/bags:1"), 2.0,
+        true, "items_per_second");
 }
 
 }  // namespace
