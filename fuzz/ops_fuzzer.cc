@@ -119,7 +119,19 @@ struct MC {
   Ordered<std::uint32_t, std::unique_ptr<MC>> subs{101};
   Ordered<std::uint32_t, CString> byID{13513};
   Ordered<CString, std::uint32_t> byText{13513};
+  std::vector<std::pair<CString, int>> counters;  // base name and last count, in order of first use
+  int selected = -1;
 
+  int NextCount(const CString& base) {
+    if (selected >= static_cast<int>(counters.size())) selected = -1;
+    for (std::size_t i = 0; selected == -1 && !base.empty() && i < counters.size(); ++i)
+      if (counters[i].first == base) selected = static_cast<int>(i);
+    if (selected == -1) {
+      counters.emplace_back(base, 0);
+      selected = static_cast<int>(counters.size() - 1);
+    }
+    return ++counters[static_cast<std::size_t>(selected)].second;
+  }
   bool HasSubs() { return !subs.Entries().empty(); }
   void AddNameFromData(std::uint32_t nid, const CString& text) {
     byID.Set(nid, text);
@@ -686,12 +698,32 @@ void ServerStep(CNameServer& server, Model& model, Input& in, int op) {
       break;
     }
     case 7: {
+      // Bases of at most six units and at most four digits never meet the length rule.
       const std::uint32_t cid = PickID(model, in);
+      const CString base = in.Text();
+      const int digits = in.Byte() % 5;
+      CString clean;
+      for (char16_t c : base)
+        if (c != u'_' && c != u' ') clean.push_back(c);
+      MC* m = model.GetContainer(cid);
+      HRESULT expected = S_FALSE;
       CString proposal;
-      if (server.GetNextName(cid, in.Text(), in.Byte() % 5, &proposal) == S_OK) {
-        MC* m = model.GetContainer(cid);
-        CHECK(m && !m->byText.Find(Upper(proposal)));
+      if (cid != 0 && !clean.empty() && m) {
+        m->selected = -1;
+        for (int count = m->NextCount(clean);; count = m->NextCount(clean)) {
+          CString number;
+          for (int v = count; v; v /= 10) number.insert(number.begin(), static_cast<char16_t>(u'0' + v % 10));
+          if (number.size() < static_cast<std::size_t>(digits)) number.insert(0, static_cast<std::size_t>(digits) - number.size(), u'0');
+          if (!m->byText.Find(Upper(clean + number))) {
+            proposal = clean + number;
+            expected = S_OK;
+            break;
+          }
+        }
       }
+      CString got = u"untouched";
+      CHECK(server.GetNextName(cid, base, digits, &got) == expected);
+      CHECK(got == (cid == 0 ? CString(u"untouched") : proposal));
       break;
     }
     case 8: {
