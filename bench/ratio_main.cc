@@ -35,14 +35,51 @@ class Collector : public benchmark::ConsoleReporter {
   std::map<std::string, Result> results;
 };
 
-void Ratio(const char* what, const Result* a, const Result* b, double target, bool atMost,
+void Ratio(const std::string& what, const Result* a, const Result* b, double target, bool atMost,
            const char* counter = nullptr) {
   if (!a || !b) return;
   const double x = counter ? a->counters.at(counter) : a->cpuNs;
   const double y = counter ? b->counters.at(counter) : b->cpuNs;
   const double r = x / y;
-  std::printf("  %-66s %8.3fx  (target %s %.2fx: %s)\n", what, r, atMost ? "<=" : ">=", target,
+  std::printf("  %-72s %8.3fx  (target %s %.2fx: %s)\n", what.c_str(), r, atMost ? "<=" : ">=", target,
               (atMost ? r <= target : r >= target) ? "met" : "NOT met");
+}
+
+// Plant shapes: each operation at the largest shape against the smallest,
+// and each check or lookup against the bare map of the same document.
+void PlantRatios(const Collector& c) {
+  const std::string large = "/100x1000/", small = "/1x10/";
+  const char* const lookups[] = {"IsDuplicateName", "IsGlobalName", "FindName/", "GetID",
+                                 "GetName", "FindContainerOfName", "GetContainer"};
+  for (const auto& [name, r] : c.results) {
+    const std::size_t at = name.find(large);
+    if (name.rfind("Plant/", 0) != 0 || at == std::string::npos || name.find("BareMap") != std::string::npos)
+      continue;
+    const std::string head = name.substr(0, at), tail = name.substr(at + large.size());
+    const std::string variant = tail.substr(0, tail.find('/'));
+    const std::string op = head.substr(6);
+    Ratio(op + ", " + variant + ": largest / smallest shape", &r,
+          c.Find(head + small + variant), 2.0, true);
+    for (const char* l : lookups) {
+      if (op.rfind(l, 0) != 0) continue;
+      Ratio(op + ", " + variant + ": largest shape / bare map", &r,
+            c.Find("Plant/BareMap" + large + variant), 5.0, true);
+      break;
+    }
+  }
+  Ratio("GetNextName + AddName, 30 000 / 1 000 distinct bases", c.Find("BM_DistinctBaseNames/30000"),
+        c.Find("BM_DistinctBaseNames/1000"), 2.0, true);
+  Ratio("DeleteContainer + AddName, 30 000 / 1 000 siblings", c.Find("BM_DeleteAmongSiblings/30000"),
+        c.Find("BM_DeleteAmongSiblings/1000"), 2.0, true);
+  Ratio("DeleteContainer + AddContainer on the parent, 30 000 / 1 000 siblings",
+        c.Find("BM_DeleteAmongSiblingsInContainer/30000"), c.Find("BM_DeleteAmongSiblingsInContainer/1000"), 2.0, true);
+  // Per name object: the rate of the small import over that of the large one.
+  Ratio("LoadOldVersion per name object, 100 000 / 1 000 records, no bags",
+        c.Find("BM_LoadOldVersion/objects:1000/bags:0"), c.Find("BM_LoadOldVersion/objects:100000/bags:0"), 2.0,
+        true, "items_per_second");
+  Ratio("LoadOldVersion per name object, 100 000 / 1 000 records, half in bags of ten",
+        c.Find("BM_LoadOldVersion/objects:1000/bags:1"), c.Find("BM_LoadOldVersion/objects:100000/bags:1"), 2.0,
+        true, "items_per_second");
 }
 
 }  // namespace
@@ -64,6 +101,7 @@ int main(int argc, char** argv) {
         collector.Find("BM_AddNameChecked/100000"), collector.Find("BM_BaselineUnorderedMapInsertFind"), 3.0, true);
   Ratio("Save+Load of 1M names / memcpy of the same bytes (bytes/s)", collector.Find("BM_SaveLoadMillionNames"),
         collector.Find("BM_BaselineMemcpySameBytes"), 0.25, false, "bytes_per_second");
+  PlantRatios(collector);
   if (const Result* batch = collector.Find("BM_Batch100kAddsIn100kContainers")) {
     const double seconds = batch->realNs / 1e9;
     std::printf("  %-66s %8.2f s   (target < 5 s: %s)\n", "batch: 100 000 adds into 1 000 of 100 000 containers",

@@ -22,6 +22,7 @@ class IStream;
 class NameByIdTable;
 class IdByNameTable;
 class SubContainerTable;
+class CounterIndex;
 
 struct NAMETREE_API CObjectCounter {
   CString baseName;
@@ -132,6 +133,7 @@ class NAMETREE_API CNameContainer {
   std::unique_ptr<IdByNameTable> m_IDsByName;
   std::int32_t m_nObjectIndex;
   std::vector<CObjectCounter> m_ObjectCounters;
+  std::unique_ptr<CounterIndex> m_pCounterIndex;  // made once the counters are many
 };
 
 }  // namespace nametree

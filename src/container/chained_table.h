@@ -15,6 +15,12 @@
 // once enough buckets are in use. Both forms walk in the same order, so the
 // choice is invisible to callers; it only keeps a container with a handful
 // of names from costing two arrays of 13513 buckets.
+//
+// Long chains: a table holding many more keys than buckets (17 buckets of
+// an uninitialised container, 101 of a sub-container table with thousands
+// of children) also keeps a ChainIndex, so that finding and unlinking a key
+// costs the same in a chain of thousands as in a chain of one. It changes
+// no chain; it is dropped when the table shrinks well below that size.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "container/chain_index.h"
 #include "container/sparse_buckets.h"
 #include "nametree/types.h"
 
@@ -97,13 +104,20 @@ class ChainedTable {
     Node* fresh = new Node{nullptr, Key(std::forward<K>(key)), std::forward<V>(value)};
     Node*& head = HeadForInsert(bucket);
     fresh->next = head;
+    if (index_ && head) index_->Move(head, &fresh->next);
     head = fresh;
     ++count_;
+    if (index_) {
+      index_->Insert(&head);
+    } else if (count_ > IndexFrom()) {
+      BuildIndex();
+    }
     return fresh->value;
   }
 
   // Unlinks key; hands its value to `out` when given. False if absent.
   bool RemoveKey(const Key& key, Value* out = nullptr) {
+    if (index_) return RemoveIndexed(key, out);
     const std::uint32_t b = BucketOf(key);
     Node** head = HeadAt(b);
     if (!head) return false;
@@ -153,8 +167,8 @@ class ChainedTable {
   // Bytes held by the table itself: bucket storage and entries (not the
   // heap memory that the keys and values own).
   std::size_t MemoryUsage() const {
-    return (dense_ ? buckets_ * sizeof(Node*) : sparse_.MemoryUsage()) +
-           count_ * sizeof(Node);
+    return (dense_ ? buckets_ * sizeof(Node*) : sparse_.MemoryUsage()) + count_ * sizeof(Node) +
+           (index_ ? sizeof(*index_) + index_->MemoryUsage() : 0);
   }
 
  private:
@@ -166,7 +180,49 @@ class ChainedTable {
     if (buckets_ <= kAlwaysDense && !dense_) dense_ = std::make_unique<Node*[]>(buckets_);
   }
 
+  // Chains average this many keys before the table indexes them, and half
+  // as many when it lets the index go.
+  static constexpr std::size_t kIndexedChain = 8;
+  static constexpr std::size_t kIndexedMinimum = 64;
+  std::size_t IndexFrom() const {
+    const std::size_t n = std::size_t{buckets_} * kIndexedChain;
+    return n > kIndexedMinimum ? n : kIndexedMinimum;
+  }
+
+  void BuildIndex() {
+    if (!dense_) {
+      // Heads must stay put while indexed; only the full array keeps them so.
+      dense_ = std::make_unique<Node*[]>(buckets_);
+      sparse_.Walk([&](std::uint32_t i, Node* head) {
+        dense_[i] = head;
+        return true;
+      });
+      sparse_.Clear();
+    }
+    index_ = std::make_unique<ChainIndex<Node>>();
+    for (std::uint32_t b = 0; b < buckets_; ++b)
+      for (Node** link = &dense_[b]; *link; link = &(*link)->next) index_->Insert(link);
+  }
+
+  bool RemoveIndexed(const Key& key, Value* out) {
+    Node** link = index_->Find(key);
+    if (!link) return false;
+    Node* dead = *link;
+    index_->Erase(dead);
+    if (dead->next) index_->Move(dead->next, link);
+    *link = dead->next;
+    if (out) *out = std::move(dead->value);
+    delete dead;
+    if (--count_ == 0) {
+      Release();
+    } else if (count_ < IndexFrom() / 2) {
+      index_.reset();
+    }
+    return true;
+  }
+
   void Release() {
+    index_.reset();
     dense_.reset();
     sparse_.Clear();
     made_ = false;
@@ -215,6 +271,10 @@ class ChainedTable {
   }
 
   Node* Find(const Key& key) const {
+    if (index_) {
+      Node** link = index_->Find(key);
+      return link ? *link : nullptr;
+    }
     Node** head = HeadAt(BucketOf(key));
     if (!head) return nullptr;
     for (Node* n = *head; n; n = n->next)
@@ -226,6 +286,7 @@ class ChainedTable {
   bool made_ = false;
   std::unique_ptr<Node*[]> dense_;
   SparseBuckets<Node> sparse_;
+  std::unique_ptr<ChainIndex<Node>> index_;  // only while chains are long
   std::size_t count_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "nametree/name_container.h"
 
 #include "container/container_tables.h"
+#include "container/counter_index.h"
 #include "container/tree_generation.h"
 #include "platform/text.h"
 
@@ -188,7 +189,8 @@ std::uint32_t CNameContainer::GetBucketCounts(std::uint32_t* namesByText,
 std::size_t CNameContainer::GetMemoryFootprint() const {
   std::size_t bytes = sizeof(*this) + sizeof(SubContainerTable) + sizeof(NameByIdTable) +
                       sizeof(IdByNameTable) + m_SubContainers->MemoryUsage() + m_NamesByID->MemoryUsage() +
-                      m_IDsByName->MemoryUsage() + m_ObjectCounters.capacity() * sizeof(CObjectCounter);
+                      m_IDsByName->MemoryUsage() + m_ObjectCounters.capacity() * sizeof(CObjectCounter) +
+                      (m_pCounterIndex ? m_pCounterIndex->MemoryUsage() : 0);
   // Texts longer than the small-string buffer live on the heap, once per table.
   auto heap = [](const CString& s) { return s.capacity() > CString().capacity() ? (s.capacity() + 1) * 2 : 0; };
   m_NamesByID->Walk([&](std::uint32_t, const CString& text) {

@@ -1,3 +1,4 @@
+#include "container/counter_index.h"
 #include "nametree/name_container.h"
 
 namespace nametree {
@@ -8,11 +9,13 @@ int CNameContainer::GetNextObjectCount(const CString& baseName) {
   if (m_nObjectIndex == -1) {
     // An empty base name is never looked up: it always gets a counter of its own.
     if (!baseName.empty()) {
-      for (std::size_t i = 0; i < m_ObjectCounters.size(); ++i) {
-        if (m_ObjectCounters[i].baseName == baseName) {
-          m_nObjectIndex = static_cast<std::int32_t>(i);
-          break;
-        }
+      if (!m_pCounterIndex && m_ObjectCounters.size() > CounterIndex::kScanLimit)
+        m_pCounterIndex = std::make_unique<CounterIndex>();
+      if (m_pCounterIndex) {
+        m_nObjectIndex = m_pCounterIndex->Find(m_ObjectCounters, baseName);
+      } else {
+        for (std::size_t i = 0; i < m_ObjectCounters.size() && m_nObjectIndex == -1; ++i)
+          if (m_ObjectCounters[i].baseName == baseName) m_nObjectIndex = static_cast<std::int32_t>(i);
       }
     }
     if (m_nObjectIndex == -1) {

@@ -1,6 +1,7 @@
 // The table against a plain reference: a fixed array of B chains, written
 // straight from the bucket rules. Random operation sequences must give the
-// same walk after every step, whichever storage form the table is in.
+// same walk after every step, whichever storage form the table is in and
+// whether or not its chains have grown long enough to be indexed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,23 +52,28 @@ std::vector<std::pair<Key, int>> WalkOf(const ChainedTable<Key, int, Hash>& t) {
   return out;
 }
 
+// Each step empties the whole table with `clearPerMille`, else inserts
+// with `insertShare` percent and removes otherwise; for the second half of
+// the steps the shares swap. A high share grows chains far past their
+// bucket count and then shrinks them back.
 template <class Key, class Hash, class MakeKey>
-void RunModel(std::uint32_t buckets, int keySpace, int steps, unsigned seed, MakeKey makeKey) {
+void RunModel(std::uint32_t buckets, int keySpace, int steps, unsigned seed, MakeKey makeKey,
+              unsigned insertShare = 60, unsigned clearPerMille = 10) {
   std::mt19937 rng(seed);
   ChainedTable<Key, int, Hash> table(buckets);
   ReferenceTable<Key, Hash> ref(buckets);
   for (int step = 0; step < steps; ++step) {
     const Key k = makeKey(static_cast<int>(rng() % static_cast<unsigned>(keySpace)));
-    const unsigned op = rng() % 100;
-    if (op < 60) {
+    const unsigned share = step < steps / 2 ? insertShare : 100 - insertShare;
+    if (rng() % 1000 < clearPerMille) {
+      table.RemoveAll();
+      ref.Clear();
+    } else if (rng() % 100 < share) {
       const int v = static_cast<int>(rng());
       table.SetAt(k, v);
       ref.SetAt(k, v);
-    } else if (op < 99) {
-      ASSERT_EQ(table.RemoveKey(k), ref.Remove(k)) << "step " << step;
     } else {
-      table.RemoveAll();
-      ref.Clear();
+      ASSERT_EQ(table.RemoveKey(k), ref.Remove(k)) << "step " << step;
     }
     const auto expected = ref.Walk();
     ASSERT_EQ(table.size(), expected.size()) << "step " << step;
@@ -92,16 +98,21 @@ TEST(ChainedTableModel, IdKeysInEveryBucketCount) {
     RunModel<std::uint32_t, IdKeyHash>(b, 40000, 6000, b + 1,
                                        [](int i) { return static_cast<std::uint32_t>(i) * 7 + 1; });
   }
+  // Thousands of keys in 17 or 101 chains, and back down to a few.
+  for (std::uint32_t b : {17u, 101u}) {
+    RunModel<std::uint32_t, IdKeyHash>(b, 40000, 8000, b + 2,
+                                       [](int i) { return static_cast<std::uint32_t>(i) * 2 + 1; }, 90, 0);
+  }
 }
 
 TEST(ChainedTableModel, TextKeys) {
-  for (std::uint32_t b : {17u, 13513u}) {
-    RunModel<CString, TextKeyHash>(b, 3000, 5000, b, [](int i) {
-      CString s;
-      for (int v = i + 1; v; v /= 26) s.push_back(static_cast<char16_t>(u'A' + v % 26));
-      return s;
-    });
-  }
+  const auto text = [](int i) {
+    CString s;
+    for (int v = i + 1; v; v /= 26) s.push_back(static_cast<char16_t>(u'A' + v % 26));
+    return s;
+  };
+  for (std::uint32_t b : {17u, 13513u}) RunModel<CString, TextKeyHash>(b, 3000, 5000, b, text);
+  RunModel<CString, TextKeyHash>(17, 3000, 5000, 18, text, 85, 0);  // long chains
 }
 
 TEST(ChainedTableModel, WalkMayRemoveTheVisitedEntry) {

@@ -188,22 +188,33 @@ TEST_F(ContainerNames, ResetAndShutdownEmptyNamesButKeepCounters) {
 }
 
 TEST_F(ContainerNames, SelectedCounterAdvancesUntilReset) {
-  CNameContainer c;
-  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 1);
-  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 2);
-  EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 3);  // still selected: the base is not looked at
-  c.ResetObjectIndex();
-  EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 1);
-  c.ResetObjectIndex();
-  EXPECT_EQ(c.GetNextObjectCount(u"valve"), 1);  // base names are case-sensitive
-  c.ResetObjectIndex();
-  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 4);
-  for (int i = 0; i < 3; ++i) {  // an empty base always starts a new counter
+  // Behind a few or many other counters, which a container finds differently.
+  for (int others : {0, 40}) {
+    SCOPED_TRACE(others);
+    CNameContainer c;
+    for (int i = 0; i < others; ++i) {
+      c.ResetObjectIndex();
+      c.GetNextObjectCount(CString(u"Other") + static_cast<char16_t>(u'A' + i));
+    }
     c.ResetObjectIndex();
-    EXPECT_EQ(c.GetNextObjectCount(u""), 1);
+    EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 1);
+    EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 2);
+    EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 3);  // still selected: the base is not looked at
+    c.ResetObjectIndex();
+    EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 1);
+    c.ResetObjectIndex();
+    EXPECT_EQ(c.GetNextObjectCount(u"valve"), 1);  // base names are case-sensitive
+    c.ResetObjectIndex();
+    EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 4);
+    for (int i = 0; i < 3; ++i) {  // an empty base always starts a new counter
+      c.ResetObjectIndex();
+      EXPECT_EQ(c.GetNextObjectCount(u""), 1);
+    }
+    c.ResetObjectIndex();
+    EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 2);
+    c.ResetObjectIndex();
+    EXPECT_EQ(c.GetNextObjectCount(u"OtherA"), others ? 2 : 1);
   }
-  c.ResetObjectIndex();
-  EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 2);
 }
 
 }  // namespace
