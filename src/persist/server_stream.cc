@@ -2,7 +2,7 @@
 // u32 last issued name ID.
 #include <limits>
 
-#include "container/tree_generation.h"
+#include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "persist/stream_io.h"
 
@@ -48,7 +48,7 @@ HRESULT CNameServer::Load(IStorage* storage) {
       auto c = std::make_unique<CNameContainer>(false);
       if (c->Load(stream.Get()) != S_OK) return E_FAIL;
       m_TopLevelContainers.push_back(std::move(c));
-      NoteTreeChange();
+      m_pIndex->TopAppended(m_TopLevelContainers.back().get());
     }
     std::uint32_t last = ReadU32(stream.Get());
     CNameContainer::SetLastIssuedNameID(last);

@@ -1,6 +1,10 @@
 // Whether a proposed name collides with a namespace that its container must
 // stay apart from: its own names or its own tree, the keywords, the global
 // namespace and, from inside the global tree, every target namespace.
+#include <algorithm>
+#include <functional>
+
+#include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
 
@@ -9,20 +13,28 @@ namespace nametree {
 namespace {
 
 using Where = CDuplicateHit::Where;
+using TopFilter = std::function<bool(const CNameContainer*)>;
 
 bool Report(CDuplicateHit* hit, Where where, const CNameContainer* holder, std::uint32_t nameID) {
   if (hit) *hit = CDuplicateHit{where, holder ? holder->GetID() : 0, nameID};
   return true;
 }
 
-// Searches a top-level container and the namespaces below it for the
-// upper-cased text; on a hit, names the container that holds it.
-bool FindInTree(CNameContainer* top, const CString& key, Where where, CDuplicateHit* hit) {
+// The first tree (among those wantTop accepts) that holds the upper-cased
+// text; on a hit, names the first container of that tree holding its ID.
+bool FindInTrees(const CTreeIndex& index, const CString& key, const TopFilter& wantTop, Where where,
+                 CDuplicateHit* hit) {
+  const CNameContainer* found = index.FirstTextHolder(key, wantTop);
+  if (!found) return false;
   std::uint32_t id = 0;
-  if (top->FindNameByKey(key, true, &id) != S_OK) return false;
-  const CNameContainer* holder = top->FindContainerOfName(id);
+  found->FindNameByKey(key, false, &id);
+  const CNameContainer* top = CTreeIndex::TopOf(found);
+  const CNameContainer* holder = index.FirstHolderOfName(id, top);
   return Report(hit, where, holder ? holder : top, id);
 }
+
+bool IsGlobalTop(const CNameContainer* top) { return top->GetContainerType() == kGlobalContainer; }
+bool IsTargetTop(const CNameContainer* top) { return top->GetContainerType() == kTargetContainer; }
 
 }  // namespace
 
@@ -38,19 +50,13 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   const std::int16_t type = container->GetContainerType();
   // Every namespace is searched by the same key: upper-case it once.
   const CString key = ToUpper(name);
+  const CTreeIndex& index = *m_pIndex;
 
   auto inGlobal = [&] {
-    for (const auto& top : m_TopLevelContainers) {
-      if (top->GetContainerType() == kGlobalContainer && FindInTree(top.get(), key, Where::kGlobal, hit))
-        return true;
-    }
-    return false;
+    if (!hit) return index.TextInGlobalTrees(key);
+    return FindInTrees(index, key, IsGlobalTop, Where::kGlobal, hit);
   };
-  auto keyword = [&] {
-    for (const CString& k : m_Keywords)
-      if (k == key) return Report(hit, Where::kKeyword, nullptr, 0);
-    return false;
-  };
+  auto keyword = [&] { return m_KeywordSet.count(key) && Report(hit, Where::kKeyword, nullptr, 0); };
 
   if (type == kOrdinaryContainer || (type == kLocalCheckContainer && confine)) {
     std::uint32_t id = 0;
@@ -63,29 +69,33 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   if (keyword()) return true;
   if (root->IsGlobalContainer()) {
     if (inGlobal()) return true;
-    for (const auto& top : m_TopLevelContainers) {
-      if (top->GetContainerType() == kTargetContainer && FindInTree(top.get(), key, Where::kTarget, hit))
-        return true;
-    }
-    return false;
+    if (!hit) return index.TextInTargetTrees(key);
+    return FindInTrees(index, key, IsTargetTop, Where::kTarget, hit);
   }
-  // Every top-level container that carries the root's ID is the root's namespace.
-  for (const auto& top : m_TopLevelContainers) {
-    if (top->GetID() == root->GetID() && FindInTree(top.get(), key, Where::kOwnTree, hit)) return true;
+  // The root's namespace is every top-level container carrying its ID
+  // (and, for the all-targets ID, every target).
+  const std::uint32_t rootID = root->GetID();
+  const std::vector<CNameContainer*> tops = index.TopsWithID(rootID);
+  if (!hit) {
+    for (const CNameContainer* top : tops)
+      if (index.TextInTree(top, key)) return true;
+    if (rootID == kAllTargets && index.TextInTargetTrees(key)) return true;
+  } else {
+    const TopFilter own = [&](const CNameContainer* top) {
+      return (rootID == kAllTargets && IsTargetTop(top)) || std::find(tops.begin(), tops.end(), top) != tops.end();
+    };
+    if (FindInTrees(index, key, own, Where::kOwnTree, hit)) return true;
   }
   return inGlobal();
 }
 
 HRESULT CNameServer::FindNameInGlobalContainer(CString name, std::uint32_t* pID) const {
-  for (const auto& top : m_TopLevelContainers) {
-    if (top->GetContainerType() != kGlobalContainer) continue;
-    std::uint32_t id = 0;
-    if (top->FindName(name, true, &id) == S_OK) {
-      if (pID) *pID = id;
-      return S_OK;
-    }
-  }
-  return S_FALSE;
+  MakeUpper(name);
+  if (!pID) return m_pIndex->TextInGlobalTrees(name) ? S_OK : S_FALSE;
+  const CNameContainer* found = m_pIndex->FirstTextHolder(name, IsGlobalTop);
+  if (!found) return S_FALSE;
+  found->FindNameByKey(name, false, pID);
+  return S_OK;
 }
 
 bool CNameServer::IsGlobalName(CString text) const {
@@ -93,13 +103,10 @@ bool CNameServer::IsGlobalName(CString text) const {
 }
 
 bool CNameServer::FindNameInTargetNameSpace(CString name, std::uint32_t containerID) const {
-  for (const auto& top : m_TopLevelContainers) {
-    if (containerID == kAllTargets && top->GetContainerType() == kTargetContainer) {
-      if (top->FindName(name, true, nullptr) == S_OK) return true;
-      continue;
-    }
-    if (top->GetID() == containerID && top->FindName(name, true, nullptr) == S_OK) return true;
-  }
+  MakeUpper(name);
+  if (containerID == kAllTargets && m_pIndex->TextInTargetTrees(name)) return true;
+  for (const CNameContainer* top : m_pIndex->TopsWithID(containerID))
+    if (m_pIndex->TextInTree(top, name)) return true;
   return false;
 }
 
