@@ -46,7 +46,7 @@ HRESULT CNameContainer::Load(IStream* pStream) {
   try {
     ReadU16(pStream);  // record version, not examined
     ChangeID(ReadU32(pStream));
-    m_Type = static_cast<std::int16_t>(ReadU16(pStream));
+    SetContainerType(static_cast<std::int16_t>(ReadU16(pStream)));
     const auto names = static_cast<std::int16_t>(ReadU16(pStream));
     for (int i = 0; i < names; ++i) {
       const std::uint32_t id = ReadU32(pStream);
