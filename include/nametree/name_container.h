@@ -146,6 +146,7 @@ class CNameContainer {
   std::uint64_t m_nSlotOrder = 0;
   std::uint32_t m_nSlotKey = 0;
   std::uint32_t m_nSubtreeSize = 1;
+  std::uint32_t m_nHandle = 0;
 };
 
 }  // namespace nametree

@@ -6,8 +6,8 @@ namespace nametree {
 
 // Two or more holders of one key. The counts are kept for texts only.
 struct CTreeIndex::Group {
-  FlatMap<std::uintptr_t, std::uint8_t> holders;
-  FlatMap<std::uintptr_t, std::uint32_t> perTop;
+  FlatMap<std::uint32_t, std::uint8_t> holders;  // handles
+  FlatMap<std::uint32_t, std::uint32_t> perTop;  // top handle to count
   std::uint32_t global = 0;
   std::uint32_t target = 0;
 };
@@ -16,24 +16,22 @@ namespace {
 
 bool Descends(std::int16_t type) { return type == 2 || type == 3 || type == 4; }
 
-std::uintptr_t AsRef(const CNameContainer* c) { return reinterpret_cast<std::uintptr_t>(c); }
-
 }  // namespace
 
-CTreeIndex::~CTreeIndex() { Reset(); }
+CTreeIndex::CTreeIndex() = default;
+
+CTreeIndex::~CTreeIndex() = default;
 
 void CTreeIndex::Reset() {
-  m_ByKey.ForEach([](std::uint64_t, Ref r) { FreeRef(r); });
-  m_ByNameID.ForEach([](std::uint32_t, Ref r) { FreeRef(r); });
-  m_ByText.ForEach([](std::uint64_t, Ref r) { FreeRef(r); });
-  m_ByKey = {};
-  m_ByNameID = {};
-  m_ByText = {};
+  m_ByKey.Clear();
+  m_KeyZero = 0;
+  m_ByNameID.Clear();
+  m_ByText.Clear();
+  m_Handles.assign(1, nullptr);
+  m_FreeHandles.clear();
+  m_Groups.clear();
+  m_FreeGroups.clear();
   m_bTearingDown = false;
-}
-
-void CTreeIndex::FreeRef(Ref ref) {
-  if (ref & 1) delete reinterpret_cast<Group*>(ref & ~Ref{1});
 }
 
 std::uint64_t CTreeIndex::TextHash(const CString& key) {
@@ -49,14 +47,13 @@ std::uint64_t CTreeIndex::TextHash(const CString& key) {
 }
 
 template <class F>
-void CTreeIndex::ForEachHolder(Ref ref, F&& f) {
+void CTreeIndex::ForEachHolder(Ref ref, F&& f) const {
   if (!ref) return;
-  if (!(ref & 1)) {
-    f(reinterpret_cast<CNameContainer*>(ref));
+  if (!(ref & kGroup)) {
+    f(m_Handles[ref]);
     return;
   }
-  reinterpret_cast<Group*>(ref & ~Ref{1})->holders.ForEach(
-      [&](std::uintptr_t c, std::uint8_t) { f(reinterpret_cast<CNameContainer*>(c)); });
+  GroupOf(ref).holders.ForEach([&](std::uint32_t h, std::uint8_t) { f(m_Handles[h]); });
 }
 
 // --- positions
@@ -103,52 +100,60 @@ bool CTreeIndex::Before(const CNameContainer* a, const CNameContainer* b, bool d
 
 // --- holder sets
 
-template <class K>
-void CTreeIndex::AddHolder(FlatMap<K, Ref>& map, K key, CNameContainer* c, bool counted) {
-  Ref& ref = map.Insert(key);
+void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted) {
+  const std::uint32_t h = c->m_nHandle;
   if (!ref) {
-    ref = AsRef(c);
+    ref = h;
     return;
   }
-  if (!(ref & 1)) {
-    if (ref == AsRef(c)) return;
-    auto g = std::make_unique<Group>();
-    g->holders.Insert(ref);
-    if (counted) Count(*g, reinterpret_cast<CNameContainer*>(ref), +1);
-    ref = reinterpret_cast<Ref>(g.release()) | 1;
+  if (!(ref & kGroup)) {
+    if (ref == h) return;
+    std::uint32_t slot;
+    if (m_FreeGroups.empty()) {
+      slot = static_cast<std::uint32_t>(m_Groups.size());
+      m_Groups.push_back(nullptr);
+    } else {
+      slot = m_FreeGroups.back();
+      m_FreeGroups.pop_back();
+    }
+    m_Groups[slot] = std::make_unique<Group>();
+    Group& g = *m_Groups[slot];
+    g.holders.Insert(ref);
+    if (counted) Count(g, m_Handles[ref], +1);
+    ref = slot | kGroup;
   }
-  Group& g = *reinterpret_cast<Group*>(ref & ~Ref{1});
-  if (g.holders.Find(AsRef(c))) return;
-  g.holders.Insert(AsRef(c));
+  Group& g = GroupOf(ref);
+  if (g.holders.Find(h)) return;
+  g.holders.Insert(h);
   if (counted) Count(g, c, +1);
 }
 
-template <class K>
-void CTreeIndex::RemoveHolder(FlatMap<K, Ref>& map, K key, CNameContainer* c, bool counted) {
-  Ref* ref = map.Find(key);
-  if (!ref) return;
-  if (!(*ref & 1)) {
-    if (*ref == AsRef(c)) map.Erase(key);
-    return;
+bool CTreeIndex::RemoveFrom(Ref& ref, CNameContainer* c, bool counted) {
+  const std::uint32_t h = c->m_nHandle;
+  if (!(ref & kGroup)) {
+    if (ref == h) ref = 0;
+    return ref == 0;
   }
-  Group* g = reinterpret_cast<Group*>(*ref & ~Ref{1});
-  if (!g->holders.Erase(AsRef(c))) return;
-  if (counted) Count(*g, c, -1);
-  if (g->holders.size() == 1) {
+  Group& g = GroupOf(ref);
+  if (!g.holders.Erase(h)) return false;
+  if (counted) Count(g, c, -1);
+  if (g.holders.size() == 1) {
     Ref last = 0;
-    g->holders.ForEach([&](std::uintptr_t h, std::uint8_t) { last = h; });
-    delete g;
-    *ref = last;
+    g.holders.ForEach([&](std::uint32_t k, std::uint8_t) { last = k; });
+    m_Groups[ref & ~kGroup].reset();
+    m_FreeGroups.push_back(ref & ~kGroup);
+    ref = last;
   }
+  return false;
 }
 
 void CTreeIndex::Count(Group& g, const CNameContainer* c, int sign) {
   const Place p = PlaceOf(c);
   if (!p.seen) return;
   const auto delta = static_cast<std::uint32_t>(sign);
-  std::uint32_t& n = g.perTop.Insert(AsRef(p.top));
+  std::uint32_t& n = g.perTop.Insert(p.top->m_nHandle);
   n += delta;
-  if (n == 0) g.perTop.Erase(AsRef(p.top));
+  if (n == 0) g.perTop.Erase(p.top->m_nHandle);
   if (p.top->m_Type == kGlobalContainer) g.global += delta;
   if (p.top->m_Type == kTargetContainer) g.target += delta;
 }
@@ -161,8 +166,7 @@ void CTreeIndex::CountSubtree(CNameContainer* c, int sign) {
     CNameContainer* d = pending.back();
     pending.pop_back();
     d->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
-      if (const Ref* r = m_ByText.Find(TextHash(key)); r && (*r & 1))
-        Count(*reinterpret_cast<Group*>(*r & ~Ref{1}), d, sign);
+      if (const Ref* r = m_ByText.Find(TextHash(key)); r && (*r & kGroup)) Count(GroupOf(*r), d, sign);
       return true;
     });
     d->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
@@ -172,34 +176,53 @@ void CTreeIndex::CountSubtree(CNameContainer* c, int sign) {
   }
 }
 
-std::uint64_t CTreeIndex::KeyOf(const CNameContainer* c) {
-  return std::uint64_t{c->m_pHolder ? c->m_nSlotKey : c->m_ID} + 1;
+std::uint32_t CTreeIndex::KeyOf(const CNameContainer* c) { return c->m_pHolder ? c->m_nSlotKey : c->m_ID; }
+
+void CTreeIndex::EnterKey(std::uint32_t key, CNameContainer* c) { AddTo(key ? m_ByKey.Insert(key) : m_KeyZero, c, false); }
+
+void CTreeIndex::LeaveKey(std::uint32_t key, CNameContainer* c) {
+  if (!key) {
+    RemoveFrom(m_KeyZero, c, false);
+  } else if (Ref* r = m_ByKey.Find(key); r && RemoveFrom(*r, c, false)) {
+    m_ByKey.Erase(key);
+  }
 }
 
 // Lists one container (already placed) under its key, IDs and texts.
 void CTreeIndex::Enter(CNameContainer* c) {
   c->m_pIndex = this;
-  AddHolder(m_ByKey, KeyOf(c), c, false);
+  if (m_FreeHandles.empty()) {
+    c->m_nHandle = static_cast<std::uint32_t>(m_Handles.size());
+    m_Handles.push_back(c);
+  } else {
+    c->m_nHandle = m_FreeHandles.back();
+    m_FreeHandles.pop_back();
+    m_Handles[c->m_nHandle] = c;
+  }
+  EnterKey(KeyOf(c), c);
   c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
-    if (id) AddHolder(m_ByNameID, id, c, false);
+    if (id) AddTo(m_ByNameID.Insert(id), c, false);
     return true;
   });
   c->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
-    AddHolder(m_ByText, TextHash(key), c, true);
+    AddTo(m_ByText.Insert(TextHash(key)), c, true);
     return true;
   });
 }
 
 void CTreeIndex::Leave(CNameContainer* c) {
-  RemoveHolder(m_ByKey, KeyOf(c), c, false);
+  LeaveKey(KeyOf(c), c);
   c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
-    if (id) RemoveHolder(m_ByNameID, id, c, false);
+    NameIdLeft(c, id);
     return true;
   });
   c->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
-    RemoveHolder(m_ByText, TextHash(key), c, true);
+    TextLeft(c, TextHash(key));
     return true;
   });
+  m_Handles[c->m_nHandle] = nullptr;
+  m_FreeHandles.push_back(c->m_nHandle);
+  c->m_nHandle = 0;
   c->m_pIndex = nullptr;
 }
 
@@ -255,33 +278,34 @@ std::uint64_t CTreeIndex::ChildDetaching(CNameContainer* child) {
   const std::uint64_t order = child->m_nSlotOrder;
   if (m_bTearingDown) return order;
   for (CNameContainer* up = child->m_pHolder; up; up = up->m_pHolder) up->m_nSubtreeSize -= child->m_nSubtreeSize;
-  std::vector<CNameContainer*> pending{child};
-  while (!pending.empty()) {
-    CNameContainer* c = pending.back();
-    pending.pop_back();
-    c->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
-      pending.push_back(sub.get());
+  // Children leave before their parents: a shared text's count names the top.
+  std::vector<CNameContainer*> all{child};
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    all[i]->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+      all.push_back(sub.get());
       return true;
     });
-    Leave(c);
   }
+  for (auto it = all.rbegin(); it != all.rend(); ++it) Leave(*it);
   return order;
 }
 
 void CTreeIndex::NameIdEntered(CNameContainer* c, std::uint32_t id) {
-  if (id && !m_bTearingDown) AddHolder(m_ByNameID, id, c, false);
+  if (id && !m_bTearingDown) AddTo(m_ByNameID.Insert(id), c, false);
 }
 
 void CTreeIndex::NameIdLeft(CNameContainer* c, std::uint32_t id) {
-  if (id && !m_bTearingDown) RemoveHolder(m_ByNameID, id, c, false);
+  if (!id || m_bTearingDown) return;
+  if (Ref* r = m_ByNameID.Find(id); r && RemoveFrom(*r, c, false)) m_ByNameID.Erase(id);
 }
 
 void CTreeIndex::TextEntered(CNameContainer* c, std::uint64_t hash) {
-  if (!m_bTearingDown) AddHolder(m_ByText, hash, c, true);
+  if (!m_bTearingDown) AddTo(m_ByText.Insert(hash), c, true);
 }
 
 void CTreeIndex::TextLeft(CNameContainer* c, std::uint64_t hash) {
-  if (!m_bTearingDown) RemoveHolder(m_ByText, hash, c, true);
+  if (m_bTearingDown) return;
+  if (Ref* r = m_ByText.Find(hash); r && RemoveFrom(*r, c, true)) m_ByText.Erase(hash);
 }
 
 void CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
@@ -302,15 +326,15 @@ void CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
 
 void CTreeIndex::TopIdChanging(CNameContainer* top, std::uint32_t newID) {
   if (m_bTearingDown || top->m_pHolder) return;
-  RemoveHolder(m_ByKey, KeyOf(top), top, false);
-  AddHolder(m_ByKey, std::uint64_t{newID} + 1, top, false);
+  LeaveKey(top->m_ID, top);
+  EnterKey(newID, top);
 }
 
 // --- queries
 
 CNameContainer* CTreeIndex::FindContainer(std::uint32_t id) const {
   if (id == 0) return nullptr;
-  const Ref* ref = m_ByKey.Find(std::uint64_t{id} + 1);
+  const Ref* ref = KeyRef(id);
   if (!ref) return nullptr;
   CNameContainer* best = nullptr;
   ForEachHolder(*ref, [&](CNameContainer* c) {
@@ -321,7 +345,7 @@ CNameContainer* CTreeIndex::FindContainer(std::uint32_t id) const {
 
 std::vector<CNameContainer*> CTreeIndex::ContainersSearchedFor(std::uint32_t id) const {
   std::vector<CNameContainer*> found;  // at most one per top-level container
-  const Ref* ref = id ? m_ByKey.Find(std::uint64_t{id} + 1) : nullptr;
+  const Ref* ref = id ? KeyRef(id) : nullptr;
   if (!ref) return found;
   ForEachHolder(*ref, [&](CNameContainer* c) {
     const CNameContainer* top = PlaceOf(c).top;
@@ -337,7 +361,7 @@ std::vector<CNameContainer*> CTreeIndex::ContainersSearchedFor(std::uint32_t id)
 
 std::vector<CNameContainer*> CTreeIndex::TopsWithID(std::uint32_t id) const {
   std::vector<CNameContainer*> tops;
-  if (const Ref* ref = m_ByKey.Find(std::uint64_t{id} + 1)) {
+  if (const Ref* ref = KeyRef(id)) {
     ForEachHolder(*ref, [&](CNameContainer* c) {
       if (!c->m_pHolder) tops.push_back(c);
     });
@@ -362,8 +386,8 @@ bool CTreeIndex::TextExists(const CString& key, Single single, Shared shared) co
   if (key.empty()) return false;
   const Ref* ref = m_ByText.Find(TextHash(key));
   if (!ref) return false;
-  if (*ref & 1) return shared(*reinterpret_cast<const Group*>(*ref & ~Ref{1}));
-  const auto* c = reinterpret_cast<const CNameContainer*>(*ref);
+  if (*ref & kGroup) return shared(GroupOf(*ref));
+  const CNameContainer* c = m_Handles[*ref];
   const Place p = PlaceOf(c);
   return p.seen && single(p.top) && c->m_IDsByName->Contains(key);
 }
@@ -383,7 +407,7 @@ bool CTreeIndex::TextInTargetTrees(const CString& key) const {
 bool CTreeIndex::TextInTree(const CNameContainer* top, const CString& key) const {
   return TextExists(
       key, [top](const CNameContainer* t) { return t == top; },
-      [top](const Group& g) { return g.perTop.Find(AsRef(top)) != nullptr; });
+      [top](const Group& g) { return g.perTop.Find(top->m_nHandle) != nullptr; });
 }
 
 bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const {
@@ -391,12 +415,12 @@ bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const
   if (!from->m_pHolder) return TextInTree(from, key);
   const Ref* ref = m_ByText.Find(TextHash(key));
   if (!ref) return false;
-  if (!(*ref & 1)) {
-    const auto* c = reinterpret_cast<const CNameContainer*>(*ref);
+  if (!(*ref & kGroup)) {
+    const CNameContainer* c = m_Handles[*ref];
     return Reaches(from, c) && c->m_IDsByName->Contains(key);
   }
   // Whichever is smaller: the holders, or the subtree to search.
-  const Group& g = *reinterpret_cast<const Group*>(*ref & ~Ref{1});
+  const Group& g = GroupOf(*ref);
   if (g.holders.size() > from->m_nSubtreeSize) return from->FindNameByKey(key, true, nullptr) == S_OK;
   bool hit = false;
   ForEachHolder(*ref, [&](CNameContainer* c) { hit = hit || (Reaches(from, c) && c->m_IDsByName->Contains(key)); });
@@ -418,16 +442,13 @@ CNameContainer* CTreeIndex::FirstTextHolder(const CString& key,
 }
 
 std::size_t CTreeIndex::MemoryUsage() const {
-  std::size_t bytes = sizeof(*this) + m_ByKey.MemoryUsage() + m_ByNameID.MemoryUsage() + m_ByText.MemoryUsage();
-  auto groups = [&](auto, Ref r) {
-    if (r & 1) {
-      const Group& g = *reinterpret_cast<const Group*>(r & ~Ref{1});
-      bytes += sizeof(Group) + g.holders.MemoryUsage() + g.perTop.MemoryUsage();
-    }
-  };
-  m_ByKey.ForEach(groups);
-  m_ByNameID.ForEach(groups);
-  m_ByText.ForEach(groups);
+  std::size_t bytes = sizeof(*this) + m_ByKey.MemoryUsage() + m_ByNameID.MemoryUsage() + m_ByText.MemoryUsage() +
+                      m_Handles.capacity() * sizeof(CNameContainer*) +
+                      m_FreeHandles.capacity() * sizeof(std::uint32_t) +
+                      m_Groups.capacity() * sizeof(std::unique_ptr<Group>) +
+                      m_FreeGroups.capacity() * sizeof(std::uint32_t);
+  for (const auto& g : m_Groups)
+    if (g) bytes += sizeof(Group) + g->holders.MemoryUsage() + g->perTop.MemoryUsage();
   return bytes;
 }
 

@@ -14,7 +14,8 @@
 //  Each container of the tree carries m_pIndex (this index), m_pHolder (the
 //  container whose table holds it, none at the top), m_nSlotKey,
 //  m_nSlotOrder (later insertion into the same bucket, higher order; at the
-//  top, list order) and m_nSubtreeSize.
+//  top, list order), m_nSubtreeSize and m_nHandle, the 32-bit number by
+//  which the maps below name it (half the size of a pointer).
 //
 // Invariants, true between any two public calls of a container or server:
 //  1. a container has m_pIndex set exactly when it is in the tree, and it
@@ -52,7 +53,7 @@ namespace nametree {
 
 class CTreeIndex {
  public:
-  CTreeIndex() = default;
+  CTreeIndex();
   ~CTreeIndex();
   CTreeIndex(const CTreeIndex&) = delete;
   CTreeIndex& operator=(const CTreeIndex&) = delete;
@@ -113,7 +114,9 @@ class CTreeIndex {
 
  private:
   struct Group;
-  using Ref = std::uintptr_t;  // 0, a CNameContainer*, or a Group* with the low bit set
+  // 0: none; a container's handle; or kGroup plus the index of a Group.
+  using Ref = std::uint32_t;
+  static constexpr Ref kGroup = 0x80000000u;
   struct Place {
     CNameContainer* top;
     bool seen;  // a tree search from top reaches it
@@ -123,24 +126,31 @@ class CTreeIndex {
   static bool Reaches(const CNameContainer* from, const CNameContainer* c);
   static bool Before(const CNameContainer* a, const CNameContainer* b, bool directFirst);
   template <class F>
-  static void ForEachHolder(Ref ref, F&& f);
+  void ForEachHolder(Ref ref, F&& f) const;
+  Group& GroupOf(Ref ref) const { return *m_Groups[ref & ~kGroup]; }
+  const Ref* KeyRef(std::uint32_t key) const { return key ? m_ByKey.Find(key) : (m_KeyZero ? &m_KeyZero : nullptr); }
 
-  template <class K>
-  void AddHolder(FlatMap<K, Ref>& map, K key, CNameContainer* c, bool counted);
-  template <class K>
-  void RemoveHolder(FlatMap<K, Ref>& map, K key, CNameContainer* c, bool counted);
+  void AddTo(Ref& ref, CNameContainer* c, bool counted);
+  // True when ref is left empty.
+  bool RemoveFrom(Ref& ref, CNameContainer* c, bool counted);
   static void Count(Group& g, const CNameContainer* c, int sign);
   void CountSubtree(CNameContainer* c, int sign);
   void Enter(CNameContainer* c);
   void Leave(CNameContainer* c);
-  static std::uint64_t KeyOf(const CNameContainer* c);
-  static void FreeRef(Ref ref);
+  void EnterKey(std::uint32_t key, CNameContainer* c);
+  void LeaveKey(std::uint32_t key, CNameContainer* c);
+  static std::uint32_t KeyOf(const CNameContainer* c);
   template <class Single, class Shared>
   bool TextExists(const CString& key, Single single, Shared shared) const;
 
-  FlatMap<std::uint64_t, Ref> m_ByKey;  // key + 1: a container may sit under key 0
+  FlatMap<std::uint32_t, Ref> m_ByKey;  // containers under key 0 are in m_KeyZero
+  Ref m_KeyZero = 0;
   FlatMap<std::uint32_t, Ref> m_ByNameID;
   FlatMap<std::uint64_t, Ref> m_ByText;
+  std::vector<CNameContainer*> m_Handles{nullptr};  // handle 0 is none
+  std::vector<std::uint32_t> m_FreeHandles;
+  std::vector<std::unique_ptr<Group>> m_Groups;
+  std::vector<std::uint32_t> m_FreeGroups;
   std::uint64_t m_nNextOrder = 1;
   bool m_bTearingDown = false;
 };
