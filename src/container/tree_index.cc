@@ -380,39 +380,34 @@ CNameContainer* CTreeIndex::FirstHolderOfName(std::uint32_t nameID, const CNameC
   return best;
 }
 
+bool CTreeIndex::TopSet::Has(const CNameContainer* top) const {
+  if ((global && top->m_Type == kGlobalContainer) || (target && top->m_Type == kTargetContainer)) return true;
+  for (const CNameContainer* t : tops)
+    if (t == top) return true;
+  return false;
+}
+
+bool CTreeIndex::Counted(const Group& g, const TopSet& trees) {
+  if ((trees.global && g.global) || (trees.target && g.target)) return true;
+  for (const CNameContainer* t : trees.tops)
+    if (g.perTop.Find(t->m_nHandle)) return true;
+  return false;
+}
+
 // A single holder is checked where it is; a shared text answers from its counts.
-template <class Single, class Shared>
-bool CTreeIndex::TextExists(const CString& key, Single single, Shared shared) const {
+bool CTreeIndex::TextIn(const CString& key, const TopSet& trees) const {
   if (key.empty()) return false;
   const Ref* ref = m_ByText.Find(TextHash(key));
   if (!ref) return false;
-  if (*ref & kGroup) return shared(GroupOf(*ref));
+  if (*ref & kGroup) return Counted(GroupOf(*ref), trees);
   const CNameContainer* c = m_Handles[*ref];
   const Place p = PlaceOf(c);
-  return p.seen && single(p.top) && c->m_IDsByName->Contains(key);
-}
-
-bool CTreeIndex::TextInGlobalTrees(const CString& key) const {
-  return TextExists(
-      key, [](const CNameContainer* top) { return top->m_Type == kGlobalContainer; },
-      [](const Group& g) { return g.global > 0; });
-}
-
-bool CTreeIndex::TextInTargetTrees(const CString& key) const {
-  return TextExists(
-      key, [](const CNameContainer* top) { return top->m_Type == kTargetContainer; },
-      [](const Group& g) { return g.target > 0; });
-}
-
-bool CTreeIndex::TextInTree(const CNameContainer* top, const CString& key) const {
-  return TextExists(
-      key, [top](const CNameContainer* t) { return t == top; },
-      [top](const Group& g) { return g.perTop.Find(top->m_nHandle) != nullptr; });
+  return p.seen && trees.Has(p.top) && c->m_IDsByName->Contains(key);
 }
 
 bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const {
   if (key.empty()) return false;
-  if (!from->m_pHolder) return TextInTree(from, key);
+  if (!from->m_pHolder) return TextIn(key, TopSet{false, false, {from}});
   const Ref* ref = m_ByText.Find(TextHash(key));
   if (!ref) return false;
   if (!(*ref & kGroup)) {
@@ -427,15 +422,14 @@ bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const
   return hit;
 }
 
-CNameContainer* CTreeIndex::FirstTextHolder(const CString& key,
-                                            const std::function<bool(const CNameContainer*)>& wantTop) const {
+CNameContainer* CTreeIndex::FirstTextHolder(const CString& key, const TopSet& trees) const {
   if (key.empty()) return nullptr;
   const Ref* ref = m_ByText.Find(TextHash(key));
-  if (!ref) return nullptr;
+  if (!ref || ((*ref & kGroup) && !Counted(GroupOf(*ref), trees))) return nullptr;
   CNameContainer* best = nullptr;
   ForEachHolder(*ref, [&](CNameContainer* c) {
     const Place p = PlaceOf(c);
-    if (!p.seen || !wantTop(p.top) || !c->m_IDsByName->Contains(key)) return;
+    if (!p.seen || !trees.Has(p.top) || !c->m_IDsByName->Contains(key)) return;
     if (!best || Before(c, best, false)) best = c;
   });
   return best;

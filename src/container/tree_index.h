@@ -42,7 +42,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -97,17 +96,21 @@ class CTreeIndex {
   // when given), or null.
   CNameContainer* FirstHolderOfName(std::uint32_t nameID, const CNameContainer* top = nullptr) const;
 
-  bool TextInGlobalTrees(const CString& key) const;
-  bool TextInTargetTrees(const CString& key) const;
-  // The tree search from a top-level container.
-  bool TextInTree(const CNameContainer* top, const CString& key) const;
+  // A choice of top-level trees: the global ones, the target ones, and
+  // some named ones.
+  struct TopSet {
+    bool global = false;
+    bool target = false;
+    std::vector<const CNameContainer*> tops;
+    bool Has(const CNameContainer* top) const;
+  };
+  // Whether a tree search from a top in `trees` finds the upper-cased text.
+  bool TextIn(const CString& key, const TopSet& trees) const;
   // CNameContainer::FindName with descent, from any container of the tree.
   bool TextBelow(const CNameContainer* from, const CString& key) const;
-  // The first container, in top-level order and then pre-order, that a tree
-  // search from a top accepted by wantTop finds holding the text; null if
-  // none.
-  CNameContainer* FirstTextHolder(const CString& key,
-                                  const std::function<bool(const CNameContainer*)>& wantTop) const;
+  // The container that the first of those searches (in top-level order)
+  // finds holding the text, or null.
+  CNameContainer* FirstTextHolder(const CString& key, const TopSet& trees) const;
 
   // Bytes held by the index.
   std::size_t MemoryUsage() const;
@@ -140,8 +143,8 @@ class CTreeIndex {
   void EnterKey(std::uint32_t key, CNameContainer* c);
   void LeaveKey(std::uint32_t key, CNameContainer* c);
   static std::uint32_t KeyOf(const CNameContainer* c);
-  template <class Single, class Shared>
-  bool TextExists(const CString& key, Single single, Shared shared) const;
+  // Whether a shared text's counts allow a holder in `trees`.
+  static bool Counted(const Group& g, const TopSet& trees);
 
   FlatMap<std::uint32_t, Ref> m_ByKey;  // containers under key 0 are in m_KeyZero
   Ref m_KeyZero = 0;

@@ -1,9 +1,6 @@
 // Whether a proposed name collides with a namespace that its container must
 // stay apart from: its own names or its own tree, the keywords, the global
 // namespace and, from inside the global tree, every target namespace.
-#include <algorithm>
-#include <functional>
-
 #include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
@@ -13,18 +10,19 @@ namespace nametree {
 namespace {
 
 using Where = CDuplicateHit::Where;
-using TopFilter = std::function<bool(const CNameContainer*)>;
+using Trees = CTreeIndex::TopSet;
 
 bool Report(CDuplicateHit* hit, Where where, const CNameContainer* holder, std::uint32_t nameID) {
   if (hit) *hit = CDuplicateHit{where, holder ? holder->GetID() : 0, nameID};
   return true;
 }
 
-// The first tree (among those wantTop accepts) that holds the upper-cased
-// text; on a hit, names the first container of that tree holding its ID.
-bool FindInTrees(const CTreeIndex& index, const CString& key, const TopFilter& wantTop, Where where,
+// Whether the trees hold the upper-cased text; on a hit, names the first
+// container of the first such tree that holds its ID.
+bool FindInTrees(const CTreeIndex& index, const CString& key, const Trees& trees, Where where,
                  CDuplicateHit* hit) {
-  const CNameContainer* found = index.FirstTextHolder(key, wantTop);
+  if (!hit) return index.TextIn(key, trees);
+  const CNameContainer* found = index.FirstTextHolder(key, trees);
   if (!found) return false;
   std::uint32_t id = 0;
   found->FindNameByKey(key, false, &id);
@@ -33,8 +31,8 @@ bool FindInTrees(const CTreeIndex& index, const CString& key, const TopFilter& w
   return Report(hit, where, holder ? holder : top, id);
 }
 
-bool IsGlobalTop(const CNameContainer* top) { return top->GetContainerType() == kGlobalContainer; }
-bool IsTargetTop(const CNameContainer* top) { return top->GetContainerType() == kTargetContainer; }
+const Trees kGlobalTrees{true, false, {}};
+const Trees kTargetTrees{false, true, {}};
 
 }  // namespace
 
@@ -51,11 +49,7 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   // Every namespace is searched by the same key: upper-case it once.
   const CString key = ToUpper(name);
   const CTreeIndex& index = *m_pIndex;
-
-  auto inGlobal = [&] {
-    if (!hit) return index.TextInGlobalTrees(key);
-    return FindInTrees(index, key, IsGlobalTop, Where::kGlobal, hit);
-  };
+  auto inGlobal = [&] { return FindInTrees(index, key, kGlobalTrees, Where::kGlobal, hit); };
   auto keyword = [&] { return m_KeywordSet.count(key) && Report(hit, Where::kKeyword, nullptr, 0); };
 
   if (type == kOrdinaryContainer || (type == kLocalCheckContainer && confine)) {
@@ -67,32 +61,19 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   CNameContainer* root = container->FindRootContainer();
   if (!root) return false;
   if (keyword()) return true;
-  if (root->IsGlobalContainer()) {
-    if (inGlobal()) return true;
-    if (!hit) return index.TextInTargetTrees(key);
-    return FindInTrees(index, key, IsTargetTop, Where::kTarget, hit);
-  }
-  // The root's namespace is every top-level container carrying its ID
-  // (and, for the all-targets ID, every target).
+  if (root->IsGlobalContainer()) return inGlobal() || FindInTrees(index, key, kTargetTrees, Where::kTarget, hit);
+  // The root's namespace: every top-level container carrying its ID (and,
+  // for the all-targets ID, every target).
   const std::uint32_t rootID = root->GetID();
-  const std::vector<CNameContainer*> tops = index.TopsWithID(rootID);
-  if (!hit) {
-    for (const CNameContainer* top : tops)
-      if (index.TextInTree(top, key)) return true;
-    if (rootID == kAllTargets && index.TextInTargetTrees(key)) return true;
-  } else {
-    const TopFilter own = [&](const CNameContainer* top) {
-      return (rootID == kAllTargets && IsTargetTop(top)) || std::find(tops.begin(), tops.end(), top) != tops.end();
-    };
-    if (FindInTrees(index, key, own, Where::kOwnTree, hit)) return true;
-  }
-  return inGlobal();
+  Trees own{false, rootID == kAllTargets, {}};
+  for (const CNameContainer* top : index.TopsWithID(rootID)) own.tops.push_back(top);
+  return FindInTrees(index, key, own, Where::kOwnTree, hit) || inGlobal();
 }
 
 HRESULT CNameServer::FindNameInGlobalContainer(CString name, std::uint32_t* pID) const {
   MakeUpper(name);
-  if (!pID) return m_pIndex->TextInGlobalTrees(name) ? S_OK : S_FALSE;
-  const CNameContainer* found = m_pIndex->FirstTextHolder(name, IsGlobalTop);
+  if (!pID) return m_pIndex->TextIn(name, kGlobalTrees) ? S_OK : S_FALSE;
+  const CNameContainer* found = m_pIndex->FirstTextHolder(name, kGlobalTrees);
   if (!found) return S_FALSE;
   found->FindNameByKey(name, false, pID);
   return S_OK;
@@ -104,10 +85,9 @@ bool CNameServer::IsGlobalName(CString text) const {
 
 bool CNameServer::FindNameInTargetNameSpace(CString name, std::uint32_t containerID) const {
   MakeUpper(name);
-  if (containerID == kAllTargets && m_pIndex->TextInTargetTrees(name)) return true;
-  for (const CNameContainer* top : m_pIndex->TopsWithID(containerID))
-    if (m_pIndex->TextInTree(top, name)) return true;
-  return false;
+  Trees trees{false, containerID == kAllTargets, {}};
+  for (const CNameContainer* top : m_pIndex->TopsWithID(containerID)) trees.tops.push_back(top);
+  return m_pIndex->TextIn(name, trees);
 }
 
 }  // namespace nametree
