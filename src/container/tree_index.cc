@@ -244,12 +244,12 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
   child->m_nSlotOrder = order ? order : m_nNextOrder++;
   // Pre-order, so that each container's holders are placed before it is
   // counted; a loaded subtree gets orders that keep its tables' walk order.
-  std::vector<CNameContainer*> order_;
+  std::vector<CNameContainer*> visited;
   std::vector<CNameContainer*> pending{child};
   while (!pending.empty()) {
     CNameContainer* c = pending.back();
     pending.pop_back();
-    order_.push_back(c);
+    visited.push_back(c);
     Enter(c);
     const std::uint64_t base = m_nNextOrder;
     std::uint64_t left = c->m_SubContainers->size();
@@ -262,7 +262,7 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
       return true;
     });
   }
-  for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+  for (auto it = visited.rbegin(); it != visited.rend(); ++it) {
     CNameContainer* c = *it;
     std::uint32_t size = 1;
     c->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
