@@ -26,13 +26,16 @@
 // positions, so each is exactly what the walk over the tables finds first.
 //
 // Kept current by the containers themselves, each change in time
-// proportional to what it changes: name-table changes (AddName, DeleteName,
-// both Rename, ResetContainer, Load, AddNameFromData, Shutdown), sub-
-// container changes (AddContainer, DeleteContainer, Load, AddContainerFrom
-// Data, CreateContainerFromData, Initialize, Shutdown), SetContainerType
-// (a re-typed container's subtree is recounted) and ID changes of top-level
-// containers (Load, Initialize, CreateContainerFromData); and by the server
-// when it appends or removes a top-level container.
+// proportional to what it changes:
+//  - name tables: AddName, DeleteName, both Rename, ResetContainer, Load,
+//    AddNameFromData, Shutdown, Initialize;
+//  - sub-container tables: AddContainer, DeleteContainer, Load,
+//    AddContainerFromData, CreateContainerFromData, Initialize, Shutdown;
+//  - types: SetContainerType and Load (a re-typed container's subtree is
+//    recounted);
+//  - IDs of top-level containers: Load, Initialize, CreateContainerFromData;
+//  - the server, when it appends or removes a top-level container.
+// SetParent changes nothing here: the tree is what the tables hold.
 //
 // One thread, like the rest of the library. A text hash collision between
 // two different upper-cased texts (about n*n / 2^65 for n texts) could make
