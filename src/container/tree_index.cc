@@ -344,18 +344,21 @@ CNameContainer* CTreeIndex::FindContainer(std::uint32_t id) const {
 }
 
 std::vector<CNameContainer*> CTreeIndex::ContainersSearchedFor(std::uint32_t id) const {
-  std::vector<CNameContainer*> found;  // at most one per top-level container
+  std::vector<std::pair<const CNameContainer*, CNameContainer*>> best;  // per top-level container
   const Ref* ref = id ? KeyRef(id) : nullptr;
-  if (!ref) return found;
-  ForEachHolder(*ref, [&](CNameContainer* c) {
-    const CNameContainer* top = PlaceOf(c).top;
-    for (CNameContainer*& f : found) {
-      if (PlaceOf(f).top != top) continue;
-      if (Before(c, f, true)) f = c;
-      return;
-    }
-    found.push_back(c);
-  });
+  if (ref) {
+    ForEachHolder(*ref, [&](CNameContainer* c) {
+      const CNameContainer* top = PlaceOf(c).top;
+      for (auto& [t, f] : best) {
+        if (t != top) continue;
+        if (Before(c, f, true)) f = c;
+        return;
+      }
+      best.emplace_back(top, c);
+    });
+  }
+  std::vector<CNameContainer*> found;
+  for (const auto& [t, f] : best) found.push_back(f);
   return found;
 }
 
