@@ -244,6 +244,20 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
   child->m_nSlotOrder = order ? order : m_nNextOrder++;
   // Pre-order, so that each container's holders are placed before it is
   // counted; a loaded subtree gets orders that keep its tables' walk order.
+  std::size_t names = 0, containers = 0;
+  for (std::vector<const CNameContainer*> count{child}; !count.empty();) {
+    const CNameContainer* c = count.back();
+    count.pop_back();
+    ++containers;
+    names += c->m_NamesByID->size();
+    c->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+      count.push_back(sub.get());
+      return true;
+    });
+  }
+  m_ByKey.Reserve(containers);
+  m_ByNameID.Reserve(names);
+  m_ByText.Reserve(names);
   std::vector<CNameContainer*> visited;
   std::vector<CNameContainer*> pending{child};
   while (!pending.empty()) {
