@@ -386,6 +386,13 @@ std::vector<CNameContainer*> CTreeIndex::TopsWithID(std::uint32_t id) const {
   return tops;
 }
 
+CNameContainer* CTreeIndex::FirstTopWithID(std::uint32_t id) const {
+  CNameContainer* first = nullptr;
+  for (CNameContainer* top : TopsWithID(id))
+    if (!first || top->m_nSlotOrder < first->m_nSlotOrder) first = top;
+  return first;
+}
+
 CNameContainer* CTreeIndex::FirstHolderOfName(std::uint32_t nameID, const CNameContainer* top) const {
   const Ref* ref = nameID ? m_ByNameID.Find(nameID) : nullptr;
   if (!ref) return nullptr;

@@ -95,6 +95,10 @@ class CTreeIndex {
   std::vector<CNameContainer*> ContainersSearchedFor(std::uint32_t id) const;
   // Top-level containers whose ID is id.
   std::vector<CNameContainer*> TopsWithID(std::uint32_t id) const;
+  // The first of them in list order, or null.
+  CNameContainer* FirstTopWithID(std::uint32_t id) const;
+  // Position in the top-level list: later entries have larger values.
+  static std::uint64_t ListOrder(const CNameContainer* top) { return top->m_nSlotOrder; }
   // The first container in pre-order that holds the name ID (within top,
   // when given), or null.
   CNameContainer* FirstHolderOfName(std::uint32_t nameID, const CNameContainer* top = nullptr) const;

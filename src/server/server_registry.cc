@@ -93,9 +93,11 @@ HRESULT CNameServer::DeleteContainer(std::uint32_t id, bool notify) {
   if (CNameContainer* parent = c->GetParent()) {
     if (parent->DeleteContainer(id) != S_OK) return E_FAIL;
   } else {
-    auto it = std::find_if(m_TopLevelContainers.begin(), m_TopLevelContainers.end(),
-                           [id](const auto& p) { return p->GetID() == id; });
-    if (it == m_TopLevelContainers.end()) return E_FAIL;
+    // The list is in the index's list order, so the entry is found by halving.
+    const CNameContainer* first = m_pIndex->FirstTopWithID(id);
+    if (!first) return E_FAIL;
+    auto it = std::lower_bound(m_TopLevelContainers.begin(), m_TopLevelContainers.end(), CTreeIndex::ListOrder(first),
+                               [](const auto& p, std::uint64_t order) { return CTreeIndex::ListOrder(p.get()) < order; });
     m_pIndex->TopRemoving(it->get());
     std::unique_ptr<CNameContainer> dead = std::move(*it);
     m_TopLevelContainers.erase(it);

@@ -2,6 +2,7 @@
 // the public container API is the reference: trees with repeated IDs and
 // texts are changed directly through their containers, and after every step
 // each lookup must give what the walk gives.
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <random>
@@ -175,11 +176,14 @@ std::vector<std::uint8_t> Saved(const CNameContainer& c) {
 // One change, mostly made directly through a container of the tree.
 void Mutate(std::unique_ptr<CNameServer>& server, std::mt19937& rng) {
   const std::vector<CNameContainer*> all = Everything(*server);
-  auto pick = [&](std::uint32_t n) { return n ? static_cast<std::uint32_t>(rng() % n) : 0u; };
+  auto pick = [&](std::size_t n) { return n ? static_cast<std::uint32_t>(rng() % n) : 0u; };
   const CString& text = kTexts[pick(7)];
   const std::uint32_t anyID = 1 + pick(CNameContainer::GetLastIssuedNameID() + 2);
   const auto type = static_cast<std::int16_t>(pick(5));
+  const std::vector<CNameContainer*> tops = Access::Tops(*server);
   if (all.empty() || pick(12) == 0) {
+    // Now and then under the ID of a top-level container that is already there.
+    if (!tops.empty() && pick(2)) CNameContainer::SetLastIssuedNameID(tops[pick(tops.size())]->GetID() - 1);
     server->AddContainer(0, static_cast<std::int16_t>(2 + pick(3)));
     return;
   }
@@ -209,7 +213,21 @@ void Mutate(std::unique_ptr<CNameServer>& server, std::mt19937& rng) {
       break;
     case 9: c->AddContainerFromData(c, anyID, type); break;
     case 10: c->AddNameFromData(anyID, text, 0); break;
-    case 11: server->DeleteContainer(anyID, false); break;
+    case 11: {  // a container without a parent goes as the first top-level entry with its ID
+      const std::uint32_t id = pick(2) ? tops[pick(tops.size())]->GetID() : anyID;
+      std::vector<CNameContainer*> left = tops;
+      const CNameContainer* found = Reference{*server}.Container(id);
+      const bool fromList = !found || !found->GetParent();
+      if (found && fromList) {
+        auto it = std::find_if(left.begin(), left.end(), [&](auto* t) { return t->GetID() == id; });
+        if (it != left.end()) left.erase(it);
+      }
+      server->DeleteContainer(id, false);
+      if (fromList) {
+        ASSERT_EQ(Access::Tops(*server), left);
+      }
+      break;
+    }
     case 12: CNameContainer::SetLastIssuedNameID(pick(CNameContainer::GetLastIssuedNameID())); break;
     case 13: {
       std::uint32_t id = 0;
