@@ -1,88 +1,163 @@
 #include "args.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "nametree/utf8.h"
+#include "nametree/version.h"
+#include "output.h"
 
 namespace nametree::cli {
 
+const std::string* Args::Value(std::string_view option) const {
+  auto it = options_.find(option);
+  return it == options_.end() || it->second.empty() ? nullptr : &it->second.back();
+}
+
+std::vector<std::string> Args::Values(std::string_view option) const {
+  auto it = options_.find(option);
+  return it == options_.end() ? std::vector<std::string>{} : it->second;
+}
+
+Args Args::WithoutFirst() const {
+  Args out = *this;
+  if (!out.positional_.empty()) out.positional_.erase(out.positional_.begin());
+  return out;
+}
+
+int Args::UsageError(const std::string& message) const {
+  if (JsonErrors()) {
+    ReportError("", "nametree " + command_ + ": " + message, E_INVALIDARG);
+  } else {
+    std::fprintf(stderr, "nametree %s: %s\nTry 'nametree %s --help'.\n", command_.c_str(), message.c_str(),
+                 command_.c_str());
+  }
+  return kExitError;
+}
+
+ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& spec)
+    : spec_(spec), app_(parent.add_subcommand(std::string(spec.name), std::string(spec.summary))) {
+  if (!spec.details.empty()) app_->footer(std::string(spec.details));
+  for (const PositionalSpec& p : spec.positionals) {
+    CLI::Option* o = app_->add_option(std::string(p.name))->description(std::string(p.help));
+    if (p.required) o->required();
+    positionals_.push_back(o);
+  }
+  for (const OptionSpec& s : spec.options) {
+    const std::string name = "--" + std::string(s.name);
+    const std::string help = std::string(s.help);
+    CLI::Option* o = nullptr;
+    if (s.value.empty()) {
+      o = app_->add_flag(name)->description(help);
+    } else {
+      o = app_->add_option(name)->description(help)->type_name(std::string(s.value));
+      if (s.repeatable) o->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    }
+    options_.emplace_back(std::string(s.name), o);
+  }
+}
+
+Args ParsedCommand::Collect() const {
+  std::vector<std::string> positional;
+  for (CLI::Option* o : positionals_)
+    if (o->count() != 0) positional.push_back(o->results().front());
+  std::map<std::string, std::vector<std::string>, std::less<>> options;
+  for (const auto& [name, o] : options_) {
+    if (o->count() == 0) continue;
+    std::vector<std::string>& values = options[name];
+    if (o->get_type_size() == 0) values.push_back("");  // a flag
+    else values = o->results();
+  }
+  return Args(std::string(spec_.name), std::move(positional), std::move(options));
+}
+
 namespace {
 
-const OptionSpec* FindOption(const CommandSpec& command, std::string_view name) {
-  for (const OptionSpec& o : command.options)
-    if (o.name == name) return &o;
-  return nullptr;
+constexpr char kAbout[] =
+    "Keeps the names of a document valid and unique across its namespaces: a tree of\n"
+    "containers whose top-level global containers no name may repeat and whose target\n"
+    "containers must not collide with the global ones.";
+
+constexpr char kFooter[] =
+    "Run 'nametree COMMAND --help' for the arguments of one command. Names are UTF-8.\n"
+    "Exit codes: 0 success, 1 refused by the library (or findings of lint), 2 usage,\n"
+    "file or output error. Try 'nametree demo' for a tour.";
+
+bool WantsJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  return false;
+}
+
+// Output that could not be written is an error even when the work was done.
+int CheckOutput(int code) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
+  std::fprintf(stderr, "nametree: cannot write the output: %s\n", std::strerror(errno ? errno : EIO));
+  return kExitError;
+}
+
+int Dispatch(int argc, char** argv) {
+  const std::vector<CommandSpec> table = AllCommands();
+  CLI::App app(kAbout, "nametree");
+  app.footer(kFooter);
+  app.require_subcommand(0, 1);
+  bool version = false;
+  app.add_flag("-V,--version", version, "print the program's version and exit");
+  std::vector<std::unique_ptr<ParsedCommand>> commands;
+  for (const CommandSpec& spec : table) commands.push_back(std::make_unique<ParsedCommand>(app, spec));
+
+  if (argc < 2) {
+    std::fputs(app.help().c_str(), stdout);
+    return kExitError;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    SetJsonErrors(WantsJson(argc, argv));
+    const CLI::App* failed = &app;
+    for (const auto& c : commands)
+      if (c->App()->parsed()) failed = c->App();
+    const std::string name = failed == &app ? std::string() : failed->get_name();
+    if (JsonErrors()) {
+      ReportError("", "nametree" + (name.empty() ? "" : " " + name) + ": " + e.what(), E_INVALIDARG);
+    } else {
+      std::fprintf(stderr, "nametree%s%s: %s\nTry 'nametree%s%s --help'.\n", name.empty() ? "" : " ",
+                   name.c_str(), e.what(), name.empty() ? "" : " ", name.c_str());
+    }
+    return kExitError;
+  }
+  if (version) {
+    std::printf("nametree %s\n", LibraryVersion());
+    return kExitOk;
+  }
+  for (const auto& c : commands) {
+    if (!c->App()->parsed()) continue;
+    const Args args = c->Collect();
+    SetJsonErrors(args.Has("json"));
+    return c->Spec().run(args);
+  }
+  std::fputs(app.help().c_str(), stdout);
+  return kExitError;
 }
 
 }  // namespace
 
-bool Args::Parse(const CommandSpec& command, const std::vector<std::string>& words, Args* out,
-                 int* exitCode) {
-  out->command_ = std::string(command.name);
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string& w = words[i];
-    if (optionsEnded || w.size() < 2 || w[0] != '-' || (w[1] != '-' && w != "-h")) {
-      out->positional_.push_back(w);
-      continue;
-    }
-    if (w == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (w == "-h" || w == "--help") {
-      PrintCommandHelp(command);
-      *exitCode = kExitOk;
-      return false;
-    }
-    std::string name = w.substr(2);
-    std::optional<std::string> value;
-    if (std::size_t eq = name.find('='); eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    const OptionSpec* option = FindOption(command, name);
-    if (!option) {
-      *exitCode = out->UsageError("unknown option --" + name);
-      return false;
-    }
-    if (option->takesValue && !value) {
-      if (i + 1 == words.size()) {
-        *exitCode = out->UsageError("option --" + name + " needs a value");
-        return false;
-      }
-      value = words[++i];
-    } else if (!option->takesValue && value) {
-      *exitCode = out->UsageError("option --" + name + " takes no value");
-      return false;
-    }
-    out->options_[name] = value.value_or("");
-  }
-  const int n = static_cast<int>(out->positional_.size());
-  if (n < command.minArgs || n > command.maxArgs) {
-    *exitCode = out->UsageError(n < command.minArgs ? "missing arguments" : "too many arguments");
-    return false;
-  }
-  return true;
-}
+int RunProgram(int argc, char** argv) { return CheckOutput(Dispatch(argc, argv)); }
 
-const std::string* Args::Value(std::string_view option) const {
-  auto it = options_.find(std::string(option));
-  return it == options_.end() ? nullptr : &it->second;
-}
-
-int Args::UsageError(const std::string& message) const {
-  std::fprintf(stderr, "nametree %s: %s\nTry 'nametree %s --help'.\n", command_.c_str(),
-               message.c_str(), command_.c_str());
-  return kExitError;
-}
-
-void PrintCommandHelp(const CommandSpec& command) {
-  std::printf("usage: nametree %.*s %.*s\n\n%.*s\n\n%.*s", static_cast<int>(command.name.size()),
-              command.name.data(), static_cast<int>(command.synopsis.size()), command.synopsis.data(),
-              static_cast<int>(command.summary.size()), command.summary.data(),
-              static_cast<int>(command.details.size()), command.details.data());
+std::vector<CommandSpec> AllCommands() {
+  std::vector<CommandSpec> table;
+  AddDocumentCommands(table);
+  AddEditCommands(table);
+  AddBatchCommand(table);
+  AddNameCommands(table);
+  AddLookupCommands(table);
+  AddLintCommands(table);
+  AddDemoCommand(table);
+  return table;
 }
 
 std::optional<std::uint32_t> ParseUnsigned(std::string_view text) {

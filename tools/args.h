@@ -1,10 +1,14 @@
-// Command-line arguments of one subcommand: positional arguments and
-// "--name" / "--name VALUE" / "--name=VALUE" options, checked against the
-// command's table entry.
+// The arguments of one subcommand as the command line parser left them:
+// positional words in order and options by name (a repeatable option keeps
+// every value). Built by ParseCommandLine for the program and by the batch
+// reader for each of its lines.
 #pragma once
+
+#include <CLI/CLI.hpp>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,28 +21,51 @@ namespace nametree::cli {
 
 class Args {
  public:
-  // Parses argv (the words after the command name). Returns false when the
-  // caller should stop with *exitCode: after --help (0) or a usage error (2).
-  static bool Parse(const CommandSpec& command, const std::vector<std::string>& words, Args* out,
-                    int* exitCode);
+  Args() = default;
+  Args(std::string command, std::vector<std::string> positional,
+       std::map<std::string, std::vector<std::string>, std::less<>> options)
+      : command_(std::move(command)), positional_(std::move(positional)), options_(std::move(options)) {}
 
   std::string_view Command() const { return command_; }
   std::size_t Count() const { return positional_.size(); }
   const std::string& At(std::size_t i) const { return positional_[i]; }
-  bool Has(std::string_view option) const { return options_.count(std::string(option)) != 0; }
-  // The option's value, or null when it was not given.
+  bool Has(std::string_view option) const { return options_.count(option) != 0; }
+  // The option's last value, or null when it was not given.
   const std::string* Value(std::string_view option) const;
+  // Every value of a repeatable option, in the order given.
+  std::vector<std::string> Values(std::string_view option) const;
+  // The same arguments without the first positional word (the document).
+  Args WithoutFirst() const;
 
-  // Prints "nametree CMD: message" and a pointer to the help; returns 2.
+  // Prints "nametree CMD: message" and a pointer to the help (or, under
+  // --json, an error object); returns 2.
   int UsageError(const std::string& message) const;
 
  private:
   std::string command_;
   std::vector<std::string> positional_;
-  std::map<std::string, std::string> options_;
+  std::map<std::string, std::vector<std::string>, std::less<>> options_;
 };
 
-void PrintCommandHelp(const CommandSpec& command);
+// One subcommand of a CLI11 app built from a table entry, and the Args of
+// its last parse.
+class ParsedCommand {
+ public:
+  ParsedCommand(CLI::App& parent, const CommandSpec& spec);
+  const CommandSpec& Spec() const { return spec_; }
+  CLI::App* App() const { return app_; }
+  Args Collect() const;
+
+ private:
+  const CommandSpec& spec_;
+  CLI::App* app_;
+  std::vector<CLI::Option*> positionals_;
+  std::vector<std::pair<std::string, CLI::Option*>> options_;
+};
+
+// Runs the program: parses argv, dispatches, and checks that stdout was
+// written. Returns the exit code.
+int RunProgram(int argc, char** argv);
 
 // Strict conversions of what the user typed; nullopt when the text is not one.
 std::optional<std::uint32_t> ParseUnsigned(std::string_view text);

@@ -1,5 +1,5 @@
 // Shared vocabulary of the nametree program: exit codes and the table of
-// subcommands that main() dispatches on.
+// subcommands that main() builds its command line from.
 #pragma once
 
 #include <string_view>
@@ -7,26 +7,33 @@
 
 namespace nametree::cli {
 
-// Exit codes: success, an edit or name the library refused, and a usage
-// or file error (bad arguments, unreadable or damaged document).
+// Exit codes: success, an edit or name the library refused (or findings),
+// and a usage or file error (bad arguments, unreadable or damaged document,
+// output that cannot be written).
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitRefused = 1;
 inline constexpr int kExitError = 2;
 
 class Args;
 
+struct PositionalSpec {
+  std::string_view name;  // upper case, as the usage line shows it
+  std::string_view help;
+  bool required = true;
+};
+
 struct OptionSpec {
-  std::string_view name;  // without the leading "--"
-  bool takesValue;
+  std::string_view name;   // without the leading "--"
+  std::string_view value;  // what the value is ("N", "FILE"); empty for a flag
+  std::string_view help;
+  bool repeatable = false;
 };
 
 struct CommandSpec {
   std::string_view name;
-  std::string_view synopsis;  // the arguments, as shown in usage lines
-  std::string_view summary;   // one line for the global help
-  std::string_view details;   // the per-command help after the usage line
-  int minArgs;
-  int maxArgs;
+  std::string_view summary;  // one line for the global help
+  std::string_view details;  // prose after the options in the command's help
+  std::vector<PositionalSpec> positionals;
   std::vector<OptionSpec> options;
   int (*run)(const Args& args);
 };
@@ -34,7 +41,13 @@ struct CommandSpec {
 // Each file of subcommands contributes its entries.
 void AddDocumentCommands(std::vector<CommandSpec>& table);
 void AddEditCommands(std::vector<CommandSpec>& table);
+void AddBatchCommand(std::vector<CommandSpec>& table);
 void AddNameCommands(std::vector<CommandSpec>& table);
+void AddLookupCommands(std::vector<CommandSpec>& table);
+void AddLintCommands(std::vector<CommandSpec>& table);
 void AddDemoCommand(std::vector<CommandSpec>& table);
+
+// The whole table, in the order the global help lists it.
+std::vector<CommandSpec> AllCommands();
 
 }  // namespace nametree::cli

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "args.h"
+#include "snapshot.h"
 #include "cli.h"
 #include "document.h"
 #include "nametree/utf8.h"
@@ -28,14 +29,11 @@ int RunTree(const Args& args) {
     PrintTree(doc.Server(), TreeOptions{});
     return kExitOk;
   }
-  JsonWriter json;
-  json.BeginObject();
-  json.MemberUtf8("file", args.At(0));
-  json.Member("lastIssuedID", CNameContainer::GetLastIssuedNameID());
-  json.Key("containers");
-  WriteTreeJson(json, doc.Server());
-  json.EndObject();
-  json.Print();
+  Json json;
+  json["file"] = args.At(0);
+  json["lastIssuedID"] = CNameContainer::GetLastIssuedNameID();
+  json["containers"] = TreeJson(doc.Server());
+  PrintJson(json);
   return kExitOk;
 }
 
@@ -43,51 +41,120 @@ int RunDump(const Args& args) {
   Document doc;
   if (int rc = doc.Open(args.At(0), false)) return rc;
   const bool asJson = args.Has("json");
-  JsonWriter json;
-  json.BeginArray();
+  Json steps = Json::array();
   doc.Server().TraceDumpNameServer([&](const CString& indent, bool isContainer, std::uint32_t id,
                                        std::int16_t type, const CString& name) {
     if (asJson) {
-      json.BeginObject();
-      json.Member("indent", static_cast<std::int64_t>(indent.size()));
-      json.MemberUtf8("step", isContainer ? "container" : "name");
-      json.Member("id", id);
+      Json step;
+      step["indent"] = indent.size();
+      step["step"] = isContainer ? "container" : "name";
+      step["id"] = id;
       if (isContainer)
-        json.Member("type", type);
+        step["type"] = type;
       else
-        json.Member("name", name);
-      json.EndObject();
+        step["name"] = JsonText(name);
+      steps.push_back(std::move(step));
     } else if (isContainer) {
-      std::printf("%scontainer %u (%s)\n", ToUtf8(indent).c_str(), id, TypeLabel(type).c_str());
+      std::printf("%scontainer %u (%s)\n", Display(indent).c_str(), id, TypeLabel(type).c_str());
     } else {
-      std::printf("%s%u %s\n", ToUtf8(indent).c_str(), id, ToUtf8(name).c_str());
+      std::printf("%s%u %s\n", Display(indent).c_str(), id, Display(name).c_str());
     }
   });
-  json.EndArray();
-  if (asJson) json.Print();
+  if (asJson) PrintJson(steps);
   return kExitOk;
+}
+
+std::string_view RecordWords(CLegacyDrop::Record record) {
+  switch (record) {
+    case CLegacyDrop::Record::kNameObject: return "name object";
+    case CLegacyDrop::Record::kNameBag: return "bag";
+    case CLegacyDrop::Record::kBagContainer: return "bag container";
+  }
+  return "record";
+}
+
+std::string_view ReasonKey(CLegacyDrop::Reason reason) {
+  switch (reason) {
+    case CLegacyDrop::Reason::kReplaced: return "replaced";
+    case CLegacyDrop::Reason::kNoContainer: return "no-container";
+    case CLegacyDrop::Reason::kContainerMissing: return "container-missing";
+    case CLegacyDrop::Reason::kNoParent: return "no-parent";
+    case CLegacyDrop::Reason::kParentMissing: return "parent-missing";
+  }
+  return "dropped";
+}
+
+std::string DropWords(const CLegacyDrop& d) {
+  const std::string container = std::to_string(d.containerID);
+  switch (d.reason) {
+    case CLegacyDrop::Reason::kReplaced: return "a later record with the same ID replaced it";
+    case CLegacyDrop::Reason::kNoContainer: return "no converted bag lists it and it names no container";
+    case CLegacyDrop::Reason::kContainerMissing: return "container " + container + ", where it belongs, does not exist";
+    case CLegacyDrop::Reason::kNoParent: return "its parent is 0, so it becomes no container (its names go where they say)";
+    case CLegacyDrop::Reason::kParentMissing: return "its parent " + container + " does not exist";
+  }
+  return "dropped";
+}
+
+// Why a converted tree cannot be saved, or empty when it can.
+std::string OverLimit(const Snapshot& s) {
+  constexpr auto kMax = static_cast<std::size_t>(kMaxEntriesPerTable);
+  if (s.tops.size() > kMax) return std::to_string(s.tops.size()) + " top-level containers, more than 32767";
+  for (std::size_t i = 0; i < s.containers.size(); ++i) {
+    const ContainerEntry& c = s.containers[i];
+    if (c.names.size() > kMax)
+      return "container " + s.Path(static_cast<int>(i)) + " holds " + std::to_string(c.names.size()) +
+             " names, more than 32767";
+    if (c.children.size() > kMax)
+      return "container " + s.Path(static_cast<int>(i)) + " holds " + std::to_string(c.children.size()) +
+             " sub-containers, more than 32767";
+  }
+  return {};
 }
 
 int RunImportLegacy(const Args& args) {
   const std::string& from = args.At(0);
   const std::string& to = args.At(1);
   Document doc;
+  std::vector<CLegacyDrop> drops;
+  doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
   if (int rc = ImportLegacyDocument(from, doc.Server())) return rc;
+  const Snapshot snapshot = TakeSnapshot(doc.Server());
+  if (const std::string why = OverLimit(snapshot); !why.empty()) {
+    ReportFile(from, "the converted document cannot be saved: " + why + "; nothing was written");
+    return kExitError;
+  }
   if (int rc = doc.Create(to)) return rc;
   if (int rc = doc.Save()) return rc;
-  const TreeCounts counts = CountTree(doc.Server());
   if (args.Has("json")) {
-    JsonWriter json;
-    json.BeginObject();
-    json.MemberUtf8("from", from);
-    json.MemberUtf8("to", to);
-    json.Member("containers", counts.containers);
-    json.Member("names", counts.names);
-    json.EndObject();
-    json.Print();
-  } else {
-    std::printf("imported %s into %s: %d containers, %d names\n", from.c_str(), to.c_str(),
-                counts.containers, counts.names);
+    Json json;
+    json["from"] = from;
+    json["to"] = to;
+    json["containers"] = snapshot.containers.size();
+    json["names"] = snapshot.NameCount();
+    json["dropped"] = drops.size();
+    Json list = Json::array();
+    for (const CLegacyDrop& d : drops) {
+      Json item;
+      item["record"] = RecordWords(d.record);
+      item["id"] = d.id;
+      item["reason"] = ReasonKey(d.reason);
+      item["container"] = d.containerID;
+      if (d.record == CLegacyDrop::Record::kNameObject) item["name"] = JsonText(d.name);
+      item["message"] = DropWords(d);
+      list.push_back(std::move(item));
+    }
+    json["drops"] = std::move(list);
+    PrintJson(json);
+    return kExitOk;
+  }
+  std::printf("imported %s into %s: %zu containers, %zu names\n", from.c_str(), to.c_str(),
+              snapshot.containers.size(), snapshot.NameCount());
+  if (!drops.empty()) std::printf("dropped %zu records of %s:\n", drops.size(), from.c_str());
+  for (const CLegacyDrop& d : drops) {
+    std::string what = std::string(RecordWords(d.record)) + " " + std::to_string(d.id);
+    if (d.record == CLegacyDrop::Record::kNameObject) what += " " + Quoted(d.name);
+    std::printf("  %s: %s\n", what.c_str(), DropWords(d).c_str());
   }
   return kExitOk;
 }
@@ -95,27 +162,29 @@ int RunImportLegacy(const Args& args) {
 }  // namespace
 
 void AddDocumentCommands(std::vector<CommandSpec>& table) {
-  table.push_back({"init", "FILE", "create a new, empty document",
-                   "FILE must not exist yet. The document holds an empty name server; add\n"
-                   "containers with 'nametree add-container FILE 0 --type global'.\n",
-                   1, 1, {}, RunInit});
-  table.push_back({"tree", "FILE [--json]", "show the container tree with types, IDs and names",
-                   "Each container is shown with its ID and type (plain 0, global 2, target 3,\n"
-                   "own 4), then its names by ID, then its sub-containers.\n\n"
-                   "  --json   one JSON object: file, lastIssuedID, containers (nested)\n",
-                   1, 1, {{"json", false}}, RunTree});
-  table.push_back({"dump", "FILE [--json]", "walk the tree the way the library's trace dump does",
-                   "Lists every name and container in the order of the library's trace walk\n"
-                   "(storage order), indented by level.\n\n"
-                   "  --json   a JSON array of steps: indent, step, id, and type or name\n",
-                   1, 1, {{"json", false}}, RunDump});
-  table.push_back({"import-legacy", "IN OUT [--json]",
-                   "convert a document of the earlier format into a new document",
-                   "IN is read through its \"QXTNameServer\" storage (or the older alternative)\n"
-                   "and its \"NameService\" element; the converted names keep their IDs. OUT\n"
-                   "must not exist yet.\n\n"
-                   "  --json   report the counts as JSON\n",
-                   2, 2, {{"json", false}}, RunImportLegacy});
+  const PositionalSpec file{"FILE", "the document"};
+  const OptionSpec json{"json", "", "report as JSON (errors too, on stdout)"};
+  table.push_back({"init", "create a new, empty document",
+                   "FILE must not exist yet. The document holds an empty name server; add containers with\n"
+                   "'nametree add-container FILE 0 --type global'.",
+                   {file}, {}, RunInit});
+  table.push_back({"tree", "show the container tree with types, IDs and names",
+                   "Each container is shown with its ID and type (plain 0, global 2, target 3, own 4), then\n"
+                   "every name it holds by ID (also a second ID under a text that differs only in case),\n"
+                   "then its sub-containers. Control characters in names are shown escaped.",
+                   {file}, {{"json", "", "one JSON object: file, lastIssuedID, containers (nested)"}}, RunTree});
+  table.push_back({"dump", "walk the tree the way the library's trace dump does",
+                   "Lists every name and container in the order of the library's trace walk (storage\n"
+                   "order), indented by level.",
+                   {file}, {{"json", "", "a JSON array of steps: indent, step, id, and type or name"}}, RunDump});
+  table.push_back({"import-legacy", "convert a document of the earlier format into a new document",
+                   "IN is read through its \"QXTNameServer\" storage (or the older alternative) and its\n"
+                   "\"NameService\" element; the converted names keep their IDs. Every record the\n"
+                   "conversion leaves out is listed with the reason. A converted container that a\n"
+                   "document cannot hold (more than 32767 names or sub-containers) fails the import and\n"
+                   "nothing is written. OUT must not exist yet.",
+                   {{"IN", "the document of the earlier format"}, {"OUT", "the new document"}},
+                   {json}, RunImportLegacy});
 }
 
 }  // namespace nametree::cli

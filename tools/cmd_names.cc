@@ -1,11 +1,13 @@
-// Read-only questions about names: next (a fresh proposal) and check (would
-// this name be accepted, and if not, where does it collide).
+// Read-only questions about names: next (a fresh proposal that add will
+// take) and check (would this name be accepted, and if not, where does it
+// collide).
 #include <cstdio>
 #include <optional>
 
 #include "args.h"
 #include "cli.h"
 #include "document.h"
+#include "keywords.h"
 #include "nametree/utf8.h"
 #include "output.h"
 
@@ -60,38 +62,46 @@ int RunNext(const Args& args) {
       return args.UsageError("--digits must be a number from 0 to 32, not \"" + *text + "\"");
     digits = static_cast<int>(*n);
   }
+  const bool local = args.Has("local");
+  const bool confine = args.Has("confine");
   Document doc;
   if (int rc = doc.Open(args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   CNameServer& server = doc.Server();
   CString proposal;
-  if (server.GetNextName(q.container, q.name, digits, &proposal) != S_OK) {
-    const std::string why = server.GetContainer(q.container)
-                                ? Quoted(q.name) + " leaves no letters or digits to build a name from"
-                                : "no container has ID " + std::to_string(q.container);
-    ReportFile(args.At(0), "no proposal for " + Quoted(q.name) + ": " + why);
+  const HRESULT hr = local ? server.GetNextName(q.container, q.name, digits, &proposal)
+                           : server.GetNextAcceptedName(q.container, q.name, digits, q.kind, confine, &proposal);
+  if (hr != S_OK) {
+    std::string why;
+    if (!server.GetContainer(q.container))
+      why = "no container has ID " + std::to_string(q.container);
+    else if (hr == E_FAIL)
+      why = "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
+    else if (hr == E_NAME_INVALID)
+      why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? q.name : proposal, q.kind);
+    else
+      why = Quoted(q.name) + " leaves no letters or digits to build a name from";
+    ReportError(args.At(0), "no proposal for " + Quoted(q.name) + ": " + why, hr == S_OK ? E_FAIL : hr);
     return kExitRefused;
   }
   if (args.Has("json")) {
-    JsonWriter json;
-    json.BeginObject();
-    json.Member("container", q.container);
-    json.Member("base", q.name);
-    json.Member("digits", digits);
-    json.Member("proposal", proposal);
-    json.EndObject();
-    json.Print();
+    Json json;
+    json["container"] = q.container;
+    json["base"] = JsonText(q.name);
+    json["digits"] = digits;
+    json["proposal"] = JsonText(proposal);
+    PrintJson(json);
   } else {
-    std::printf("%s\n", ToUtf8(proposal).c_str());
+    std::printf("%s\n", Display(proposal).c_str());
   }
+  if (!local) return kExitOk;
   // The proposal is free in the container itself; say so when add would still refuse it.
   CDuplicateHit hit;
   if (!server.IsValidName(proposal, q.kind))
     std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(),
-                 DescribeInvalidName(proposal, q.kind).c_str());
-  else if (server.FindDuplicate(q.container, proposal, false, &hit))
-    std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(),
-                 DescribeDuplicate(hit).c_str());
+                 DescribeInvalidName(server, proposal, q.kind).c_str());
+  else if (server.FindDuplicate(q.container, proposal, confine, &hit))
+    std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(), DescribeDuplicate(hit).c_str());
   return kExitOk;
 }
 
@@ -113,29 +123,20 @@ int RunCheck(const Args& args) {
   const bool exists = server.GetContainer(q.container) != nullptr;
 
   if (args.Has("json")) {
-    JsonWriter json;
-    json.BeginObject();
-    json.Member("container", q.container);
-    json.MemberBool("containerExists", exists);
-    json.Member("name", q.name);
-    json.MemberBool("valid", valid);
-    json.Key("duplicate");
-    if (duplicate) {
-      json.BeginObject();
-      json.MemberUtf8("namespace", DuplicateNamespace(hit.where));
-      json.Member("container", hit.containerID);
-      json.Member("id", hit.nameID);
-      json.EndObject();
-    } else {
-      json.Null();
-    }
-    json.MemberUtf8("result", StatusName(verdict));
-    json.EndObject();
-    json.Print();
+    Json json;
+    json["container"] = q.container;
+    json["containerExists"] = exists;
+    json["name"] = JsonText(q.name);
+    json["valid"] = valid;
+    json["duplicate"] = nullptr;
+    if (duplicate)
+      json["duplicate"] = {{"namespace", DuplicateNamespace(hit.where)}, {"container", hit.containerID}, {"id", hit.nameID}};
+    json["result"] = StatusName(verdict);
+    PrintJson(json);
   } else {
     std::printf("%s in %s\n", Quoted(q.name).c_str(), ContainerWords(server, q.container).c_str());
     std::printf("  valid:      %s\n",
-                valid ? "yes" : ("no, " + DescribeInvalidName(q.name, q.kind)).c_str());
+                valid ? "yes" : ("no, " + DescribeInvalidName(server, q.name, q.kind)).c_str());
     std::printf("  duplicate:  %s\n", duplicate ? ("yes, " + DescribeDuplicate(hit)).c_str() : "no");
     std::printf("  add:        %s\n", verdict == S_OK ? "would be accepted"
                                                       : ("would be refused with " +
@@ -144,34 +145,35 @@ int RunCheck(const Args& args) {
   return verdict == S_OK ? kExitOk : kExitRefused;
 }
 
-constexpr std::string_view kCheckOptions =
-    "  --kind N         name kind; 1 lets a name begin with \"_\" (default 0)\n"
-    "  --keywords FILE  reserved words, UTF-8, one per line\n";
-
 }  // namespace
 
 void AddNameCommands(std::vector<CommandSpec>& table) {
-  static const std::string nextDetails =
-      "Proposes BASE followed by a number (Pump1, or Pump001 with --digits 3) that no\n"
-      "name of the container has yet. Counters are not stored with the document, so\n"
-      "each run starts at 1 and skips the numbers already taken. Nothing is added.\n\n"
-      "  --digits N       at least N digits, with leading zeros (0 to 32; default 0)\n" +
-      std::string(kCheckOptions) + "  --json           report as JSON\n";
-  static const std::string checkDetails =
-      "Tells whether NAME is valid, whether it collides with a name the container must\n"
-      "stay apart from (a keyword, the container itself, its own tree, the global or a\n"
-      "target namespace) and where, and whether 'nametree add' would accept it.\n"
-      "Exit code 0 when it would, 1 when it would not. The file is not changed.\n\n" +
-      std::string(kCheckOptions) +
-      "  --confine        an \"own\" container (type 4) checks only its own names\n"
-      "  --json           report as JSON\n";
-  table.push_back({"next", "FILE CONTAINER BASE [options]", "propose a fresh name from a base name",
-                   nextDetails, 3, 3,
-                   {{"digits", true}, {"kind", true}, {"keywords", true}, {"json", false}}, RunNext});
-  table.push_back({"check", "FILE CONTAINER NAME [options]",
-                   "explain whether a name would be accepted", checkDetails, 3, 3,
-                   {{"kind", true}, {"confine", false}, {"keywords", true}, {"json", false}},
-                   RunCheck});
+  const OptionSpec kind{"kind", "N", "name kind; 1 lets a name begin with \"_\" (default 0)"};
+  const OptionSpec keywords{"keywords", "FILE", "reserved words, UTF-8, one per line; may be repeated; - reads "
+                                                "standard input", true};
+  const OptionSpec confine{"confine", "", "an \"own\" container (type 4) checks only its own names"};
+  const OptionSpec json{"json", "", "report as JSON (errors too, on stdout)"};
+  const std::vector<PositionalSpec> positionals = {{"FILE", "the document"}, {"CONTAINER", "the container's ID"}};
+  std::vector<PositionalSpec> next = positionals, check = positionals;
+  next.push_back({"BASE", "the base name; characters other than letters and digits are dropped"});
+  check.push_back({"NAME", "the name to judge"});
+  table.push_back({"next", "propose a fresh name that add will accept",
+                   "Proposes BASE followed by a number (Pump1, or Pump001 with --digits 3) that 'nametree add'\n"
+                   "with the same --kind and --confine accepts: valid, no keyword, and free in every\n"
+                   "namespace the container must stay apart from. Exit 1 with the reason where no number\n"
+                   "can pass (a base beginning with a digit under kind 0). Counters are not stored with\n"
+                   "the document, so each run starts at 1. Nothing is added.",
+                   next,
+                   {{"digits", "N", "at least N digits, with leading zeros (0 to 32; default 0)"}, kind, confine,
+                    {"local", "", "look at the container's own names alone, as the library's GetNextName does"},
+                    keywords, json},
+                   RunNext});
+  table.push_back({"check", "explain whether a name would be accepted",
+                   "Tells whether NAME is valid, whether it collides with a name the container must stay\n"
+                   "apart from (a keyword, the container itself, its own tree, the global or a target\n"
+                   "namespace) and where, and whether 'nametree add' would accept it. Exit code 0 when it\n"
+                   "would, 1 when it would not. The file is not changed.",
+                   check, {kind, keywords, confine, json}, RunCheck});
 }
 
 }  // namespace nametree::cli

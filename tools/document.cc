@@ -81,33 +81,6 @@ int Document::Save() {
   return kExitOk;
 }
 
-int LoadKeywords(const Args& args, CNameServer& server) {
-  const std::string* path = args.Value("keywords");
-  if (!path) return kExitOk;
-  std::ifstream in(*path, std::ios::binary);
-  if (!in) {
-    ReportFile(*path, std::string("cannot read keywords: ") + std::strerror(errno));
-    return kExitError;
-  }
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    std::optional<CString> keyword = ParseUtf8(line);
-    if (!keyword) {
-      ReportFile(*path, "line " + std::to_string(number) + " is not valid UTF-8");
-      return kExitError;
-    }
-    server.AddKeyword(*keyword);
-  }
-  if (in.bad()) {
-    ReportFile(*path, "cannot read keywords");
-    return kExitError;
-  }
-  return kExitOk;
-}
-
 int ImportLegacyDocument(const std::string& path, CNameServer& server) {
   ComPtr<IStorage> storage;
   std::string error;

@@ -42,9 +42,6 @@ class Document {
   CNameServer server_;
 };
 
-// Adds the keywords of --keywords FILE (UTF-8, one per line) to the server.
-int LoadKeywords(const Args& args, CNameServer& server);
-
 // Reads a document of the earlier format into the server.
 int ImportLegacyDocument(const std::string& path, CNameServer& server);
 

@@ -6,91 +6,86 @@
 
 namespace nametree::cli {
 
-void AppendJsonString(std::string& out, std::u16string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  auto escape = [&out](char16_t c) {
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 0xF];
-  };
-  out += '"';
+namespace {
+
+bool g_jsonErrors = false;
+
+// Calls f(codePoint, isLoneSurrogate) for each code point of the text.
+template <class F>
+void ForEachCodePoint(std::u16string_view text, F f) {
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == u'"' || c == u'\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == u'\n') {
-      out += "\\n";
-    } else if (c == u'\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7F) {
-      escape(c);
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-               text[i + 1] <= 0xDFFF) {
-      out += ToUtf8(text.substr(i, 2));
+    const char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      f(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00), false);
       ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      escape(c);
     } else {
-      out += ToUtf8(text.substr(i, 1));
+      f(c, c >= 0xD800 && c <= 0xDFFF);
     }
   }
-  out += '"';
 }
 
-void JsonWriter::Separate() {
-  if (afterKey_) {
-    afterKey_ = false;
-    return;
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
   }
-  if (!first_.empty()) {
-    if (!first_.back()) out_ += ',';
-    first_.back() = false;
-  }
 }
 
-void JsonWriter::Open(char c) {
-  Separate();
-  out_ += c;
-  first_.push_back(true);
+constexpr char32_t kReplacement = 0xFFFD;
+
+}  // namespace
+
+std::string JsonText(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&](char32_t cp, bool lone) { AppendUtf8(out, lone ? kReplacement : cp); });
+  return out;
 }
 
-void JsonWriter::Close(char c) {
-  out_ += c;
-  first_.pop_back();
+void PrintJson(const Json& json) {
+  const std::string text = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
 }
 
-void JsonWriter::Key(std::string_view key) {
-  Separate();
-  AppendJsonString(out_, FromUtf8(key));
-  out_ += ':';
-  afterKey_ = true;
+std::string Display(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&](char32_t cp, bool lone) {
+    char buffer[16];
+    if (lone) {
+      AppendUtf8(out, kReplacement);
+    } else if (cp == u'\\') {
+      out += "\\\\";
+    } else if (cp == u'\n') {
+      out += "\\n";
+    } else if (cp == u'\t') {
+      out += "\\t";
+    } else if (cp < 0x20 || cp == 0x7F) {
+      std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(cp));
+      out += buffer;
+    } else if (cp >= 0x80 && cp < 0xA0) {
+      std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
+      out += buffer;
+    } else {
+      AppendUtf8(out, cp);
+    }
+  });
+  return out;
 }
 
-void JsonWriter::String(std::u16string_view text) {
-  Separate();
-  AppendJsonString(out_, text);
-}
-
-void JsonWriter::Utf8(std::string_view text) { String(FromUtf8(text)); }
-
-void JsonWriter::Number(std::int64_t value) {
-  Separate();
-  out_ += std::to_string(value);
-}
-
-void JsonWriter::Bool(bool value) {
-  Separate();
-  out_ += value ? "true" : "false";
-}
-
-void JsonWriter::Null() {
-  Separate();
-  out_ += "null";
-}
-
-void JsonWriter::Print() const { std::printf("%s\n", out_.c_str()); }
+std::string Quoted(std::u16string_view name) { return "\"" + Display(name) + "\""; }
 
 std::string TypeLabel(std::int16_t type) {
   switch (type) {
@@ -102,12 +97,28 @@ std::string TypeLabel(std::int16_t type) {
   }
 }
 
-void ReportFile(std::string_view file, const std::string& message) {
-  std::fprintf(stderr, "nametree: %.*s: %s\n", static_cast<int>(file.size()), file.data(),
-               message.c_str());
+void SetJsonErrors(bool on) { g_jsonErrors = on; }
+bool JsonErrors() { return g_jsonErrors; }
+
+std::string StatusHex(HRESULT hr) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<std::uint32_t>(hr));
+  return buffer;
 }
 
-std::string Quoted(std::u16string_view name) { return "\"" + ToUtf8(name) + "\""; }
+void ReportError(std::string_view file, const std::string& message, HRESULT hr) {
+  if (g_jsonErrors) {
+    Json error;
+    error["error"] = message;
+    if (!file.empty()) error["file"] = std::string(file);
+    error["result"] = StatusHex(hr);
+    error["resultName"] = StatusName(hr);
+    PrintJson(error);
+    return;
+  }
+  std::fprintf(stderr, "nametree: %.*s%s%s\n", static_cast<int>(file.size()), file.data(),
+               file.empty() ? "" : ": ", message.c_str());
+}
 
 std::string DescribeNotification(const PostedNotification& n) {
   const CNotificationPayload& p = n.payload;
@@ -117,34 +128,35 @@ std::string DescribeNotification(const PostedNotification& n) {
   return line;
 }
 
-void WriteNotificationJson(JsonWriter& json, const PostedNotification& n) {
+Json NotificationJson(const PostedNotification& n) {
   const CNotificationPayload& p = n.payload;
-  json.BeginObject();
-  json.Member("notification", n.name);
-  json.Member("container", p.containerID);
-  json.Member("id", p.nameID);
+  Json json;
+  json["notification"] = JsonText(n.name);
+  json["container"] = p.containerID;
+  json["id"] = p.nameID;
   if (n.name == kNameChanged) {
-    json.Member("old", p.oldName);
-    json.Member("new", p.newName);
+    json["old"] = JsonText(p.oldName);
+    json["new"] = JsonText(p.newName);
   }
-  json.EndObject();
+  return json;
 }
 
-std::string DescribeInvalidName(std::u16string_view name, std::uint32_t kind) {
-  if (name.empty()) return "it is empty";
-  if (name.size() > static_cast<std::size_t>(kMaxNameLength))
-    return "it has " + std::to_string(name.size()) + " UTF-16 code units, more than " +
-           std::to_string(kMaxNameLength);
-  // Only ASCII is classified here; letters of other scripts are the library's to judge.
-  auto isAsciiLetter = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
-  auto isAsciiDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
-  const char16_t first = name[0];
-  if (first < 0x80 && !isAsciiLetter(first) && !(first == u'_' && kind == kAllowLeadingUnderscore))
-    return "it begins with " + Quoted(name.substr(0, 1)) + "; a name begins with a letter";
-  for (std::size_t i = 1; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    if (c < 0x80 && !isAsciiLetter(c) && !isAsciiDigit(c) && c != u'_')
-      return "it contains " + Quoted(name.substr(i, 1)) + " at position " + std::to_string(i + 1) +
+std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind) {
+  CNameRuleViolation why;
+  if (!server.ExplainInvalidName(CString(name), kind, &why)) return "it is a valid name";
+  const auto at = static_cast<std::size_t>(why.index);
+  const std::string unit = at < name.size() ? Quoted(name.substr(at, 1)) : std::string();
+  using Rule = CNameRuleViolation::Rule;
+  switch (why.rule) {
+    case Rule::kNone: break;
+    case Rule::kEmpty: return "it is empty";
+    case Rule::kTooLong:
+      return "it has " + std::to_string(name.size()) + " UTF-16 code units, more than " + std::to_string(kMaxNameLength);
+    case Rule::kFirstCharacter:
+      return "it begins with " + unit + "; a name begins with a letter" +
+             (kind == kAllowLeadingUnderscore ? " or an underscore" : "");
+    case Rule::kCharacter:
+      return "it contains " + unit + " at position " + std::to_string(at + 1) +
              "; only letters, digits and underscores may follow the first letter";
   }
   return "a name is a letter followed by letters, digits and underscores";

@@ -3,100 +3,73 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "nametree/utf8.h"
-
 namespace nametree::cli {
-
-std::vector<std::pair<std::uint32_t, CString>> NamesOf(const CNameContainer& c) {
-  const std::size_t n = static_cast<std::size_t>(std::max(0, c.GetNumNames()));
-  std::vector<CString> texts(n);
-  std::vector<std::uint32_t> ids(n);
-  c.GetAllNameAndIDsInContainer(texts.data(), ids.data());
-  std::vector<std::pair<std::uint32_t, CString>> names;
-  for (std::size_t i = 0; i < n; ++i) names.emplace_back(ids[i], std::move(texts[i]));
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::vector<std::uint32_t> SubContainersOf(const CNameContainer& c) {
-  std::vector<std::uint32_t> ids(static_cast<std::size_t>(std::max(0, c.GetNumSubContainers())));
-  c.GetSubContainerIDs(ids.data());
-  std::sort(ids.begin(), ids.end());
-  return ids;
-}
 
 namespace {
 
-void PrintContainer(const CNameContainer& c, int depth, const TreeOptions& options) {
+std::vector<NameEntry> SortedNames(const ContainerEntry& c) {
+  std::vector<NameEntry> names = c.names;
+  std::sort(names.begin(), names.end(), [](const NameEntry& a, const NameEntry& b) { return a.id < b.id; });
+  return names;
+}
+
+std::vector<int> SortedChildren(const Snapshot& s, const ContainerEntry& c) {
+  std::vector<int> children = c.children;
+  std::sort(children.begin(), children.end(), [&](int a, int b) {
+    return s.containers[static_cast<std::size_t>(a)].id < s.containers[static_cast<std::size_t>(b)].id;
+  });
+  return children;
+}
+
+void PrintContainer(const Snapshot& s, int index, int depth, const TreeOptions& options) {
+  const ContainerEntry& c = s.containers[static_cast<std::size_t>(index)];
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-  std::string caption = options.caption ? options.caption(c.GetID()) : std::string();
-  std::printf("%scontainer %u (%s)%s%s\n", indent.c_str(), c.GetID(),
-              TypeLabel(c.GetContainerType()).c_str(), caption.empty() ? "" : "  ",
-              caption.c_str());
-  const auto names = NamesOf(c);
-  const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().first).size());
+  const std::string caption = options.caption ? options.caption(c.id) : std::string();
+  std::printf("%scontainer %u (%s)%s%s\n", indent.c_str(), c.id, TypeLabel(c.type).c_str(),
+              caption.empty() ? "" : "  ", caption.c_str());
+  const std::vector<NameEntry> names = SortedNames(c);
+  const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().id).size());
   std::size_t shown = names.size();
-  if (options.maxNamesShown >= 0)
-    shown = std::min(shown, static_cast<std::size_t>(options.maxNamesShown));
+  if (options.maxNamesShown >= 0) shown = std::min(shown, static_cast<std::size_t>(options.maxNamesShown));
   for (std::size_t i = 0; i < shown; ++i)
-    std::printf("%s  %*u  %s\n", indent.c_str(), width, names[i].first,
-                ToUtf8(names[i].second).c_str());
-  if (shown < names.size())
-    std::printf("%s  ... %zu more names\n", indent.c_str(), names.size() - shown);
-  for (std::uint32_t id : SubContainersOf(c))
-    if (const CNameContainer* sub = c.FindContainer(id)) PrintContainer(*sub, depth + 1, options);
+    std::printf("%s  %*u  %s\n", indent.c_str(), width, names[i].id, Display(names[i].text).c_str());
+  if (shown < names.size()) std::printf("%s  ... %zu more names\n", indent.c_str(), names.size() - shown);
+  for (int child : SortedChildren(s, c)) PrintContainer(s, child, depth + 1, options);
 }
 
-void WriteContainerJson(JsonWriter& json, const CNameContainer& c) {
-  json.BeginObject();
-  json.Member("id", c.GetID());
-  json.Member("type", c.GetContainerType());
-  json.MemberUtf8("typeName", TypeLabel(c.GetContainerType()));
-  json.Key("names");
-  json.BeginArray();
-  for (const auto& [id, text] : NamesOf(c)) {
-    json.BeginObject();
-    json.Member("id", id);
-    json.Member("name", text);
-    json.EndObject();
-  }
-  json.EndArray();
-  json.Key("containers");
-  json.BeginArray();
-  for (std::uint32_t id : SubContainersOf(c))
-    if (const CNameContainer* sub = c.FindContainer(id)) WriteContainerJson(json, *sub);
-  json.EndArray();
-  json.EndObject();
-}
-
-void Count(const CNameContainer& c, TreeCounts& counts) {
-  ++counts.containers;
-  counts.names += c.GetNumNames();
-  for (std::uint32_t id : SubContainersOf(c))
-    if (const CNameContainer* sub = c.FindContainer(id)) Count(*sub, counts);
+Json ContainerJson(const Snapshot& s, int index) {
+  const ContainerEntry& c = s.containers[static_cast<std::size_t>(index)];
+  Json json;
+  json["id"] = c.id;
+  json["type"] = c.type;
+  json["typeName"] = TypeLabel(c.type);
+  Json names = Json::array();
+  for (const NameEntry& n : SortedNames(c)) names.push_back({{"id", n.id}, {"name", JsonText(n.text)}});
+  json["names"] = std::move(names);
+  Json subs = Json::array();
+  for (int child : SortedChildren(s, c)) subs.push_back(ContainerJson(s, child));
+  json["containers"] = std::move(subs);
+  return json;
 }
 
 }  // namespace
 
 void PrintTree(const CNameServer& server, const TreeOptions& options) {
-  const auto tops = server.GetTopLevelContainerIDs();
-  if (tops.empty()) std::printf("(no containers)\n");
-  for (std::uint32_t id : tops)
-    if (const CNameContainer* c = server.GetContainer(id)) PrintContainer(*c, 0, options);
+  const Snapshot s = TakeSnapshot(server);
+  if (s.tops.empty()) std::printf("(no containers)\n");
+  for (int top : s.tops) PrintContainer(s, top, 0, options);
 }
 
-void WriteTreeJson(JsonWriter& json, const CNameServer& server) {
-  json.BeginArray();
-  for (std::uint32_t id : server.GetTopLevelContainerIDs())
-    if (const CNameContainer* c = server.GetContainer(id)) WriteContainerJson(json, *c);
-  json.EndArray();
+Json TreeJson(const CNameServer& server) {
+  const Snapshot s = TakeSnapshot(server);
+  Json json = Json::array();
+  for (int top : s.tops) json.push_back(ContainerJson(s, top));
+  return json;
 }
 
 TreeCounts CountTree(const CNameServer& server) {
-  TreeCounts counts;
-  for (std::uint32_t id : server.GetTopLevelContainerIDs())
-    if (const CNameContainer* c = server.GetContainer(id)) Count(*c, counts);
-  return counts;
+  const Snapshot s = TakeSnapshot(server);
+  return {static_cast<int>(s.containers.size()), static_cast<int>(s.NameCount())};
 }
 
 }  // namespace nametree::cli

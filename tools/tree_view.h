@@ -1,5 +1,6 @@
 // The container tree of a name server as text or JSON: each container with
-// its ID and type, its names (by ID) and its sub-containers (by ID).
+// its ID and type, every entry of its names (by ID) and its sub-containers
+// (by ID).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "nametree/name_server.h"
 #include "output.h"
+#include "snapshot.h"
 
 namespace nametree::cli {
 
@@ -18,16 +20,12 @@ struct TreeOptions {
 };
 
 void PrintTree(const CNameServer& server, const TreeOptions& options);
-void WriteTreeJson(JsonWriter& json, const CNameServer& server);
+Json TreeJson(const CNameServer& server);
 
 struct TreeCounts {
   int containers = 0;
   int names = 0;
 };
 TreeCounts CountTree(const CNameServer& server);
-
-// A container's names sorted by ID, and its sub-container IDs sorted.
-std::vector<std::pair<std::uint32_t, CString>> NamesOf(const CNameContainer& c);
-std::vector<std::uint32_t> SubContainersOf(const CNameContainer& c);
 
 }  // namespace nametree::cli

@@ -9,11 +9,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/legacy_storage.h"
 #include "nametree/name_container.h"
 #include "nametree/notification.h"
@@ -23,11 +25,11 @@
 namespace nametree {
 
 struct CLegacyModel;
-struct CLegacyModelDeleter {
+struct NAMETREE_API CLegacyModelDeleter {
   void operator()(CLegacyModel* model) const;
 };
 class CTreeIndex;
-struct CTreeIndexDeleter {
+struct NAMETREE_API CTreeIndexDeleter {
   void operator()(CTreeIndex* index) const;
 };
 
@@ -38,6 +40,23 @@ inline constexpr std::uint32_t kAllowLeadingUnderscore = 1;
 
 // Longest name the rules accept, in UTF-16 code units.
 inline constexpr int kMaxNameLength = 32;
+
+// The most names one container, sub-containers one parent, and top-level
+// containers one server can hold: a saved document counts each in 16 signed
+// bits. The server refuses to grow past it at entry rather than at Save;
+// documents that already exceed it still load.
+inline constexpr int kMaxEntriesPerTable = 32767;
+
+// Why a text is not a valid name: the rule it breaks and the first UTF-16
+// code unit that breaks it (for kTooLong, the first unit past the limit; for
+// kEmpty, index 0 and unit 0).
+struct CNameRuleViolation {
+  enum class Rule { kNone, kEmpty, kTooLong, kFirstCharacter, kCharacter };
+  Rule rule = Rule::kNone;
+  int index = -1;
+  char16_t unit = 0;
+  bool operator==(const CNameRuleViolation&) const = default;
+};
 
 // All target namespaces, for FindNameInTargetNameSpace.
 inline constexpr std::uint32_t kAllTargets = 0xFFFFFFFFu;
@@ -50,7 +69,26 @@ struct CDuplicateHit {
   std::uint32_t nameID = 0;
 };
 
-class CNameServer {
+// A record of a legacy document that the import read but left out of the
+// converted tree, as told to the observer of SetLegacyDropObserver.
+struct CLegacyDrop {
+  enum class Record { kNameObject, kNameBag, kBagContainer };
+  enum class Reason {
+    kReplaced,          // a later record with the same name ID took its place
+    kNoContainer,       // a name object that no converted bag lists and that names no container
+    kContainerMissing,  // the container it belongs in (containerID) does not exist
+    kNoParent,          // a bag with parent 0 is not converted (its names go where they say)
+    kParentMissing,     // the parent (containerID) does not exist when it is converted
+  };
+  Record record = Record::kNameObject;
+  Reason reason = Reason::kReplaced;
+  std::uint32_t id = 0;           // name ID, bag ID or container ID
+  std::uint32_t containerID = 0;  // where it was meant to go: a container, or the parent
+  CString name;                   // the text of a name object
+};
+using LegacyDropObserver = std::function<void(const CLegacyDrop&)>;
+
+class NAMETREE_API CNameServer {
  public:
   CNameServer();
   virtual ~CNameServer();
@@ -73,8 +111,23 @@ class CNameServer {
   // The top-level containers, in list order (for hosts and tools that walk the tree).
   std::vector<std::uint32_t> GetTopLevelContainerIDs() const;
 
+  // The highest name or container ID this server holds, 0 when it holds
+  // none. Load and LoadOldVersion set the process-wide last issued name ID
+  // from the document, which may be below IDs that another open server
+  // holds; a host with several documents open should therefore, after each
+  // load, raise the counter to the highest over all its servers:
+  //   CNameContainer::SetLastIssuedNameID(std::max({
+  //       CNameContainer::GetLastIssuedNameID(), a.GetHighestID(), b.GetHighestID()}));
+  // Otherwise a later AddName may draw an ID a server already holds and
+  // replace that name's text.
+  std::uint32_t GetHighestID() const;
+
   // --- name rules
   bool IsValidName(CString name, std::uint32_t kind) const;
+  // True when the text breaks the name rule (exactly when IsValidName is
+  // false), with the reason in *why if given; false and kNone when valid.
+  // Keywords play no part, as in IsValidName.
+  bool ExplainInvalidName(const CString& name, std::uint32_t kind, CNameRuleViolation* why) const;
   HRESULT AddKeyword(CString keyword);
   bool IsKeyword(CString text) const;
 
@@ -106,6 +159,20 @@ class CNameServer {
 
   // --- unique names
   HRESULT GetNextName(std::uint32_t containerID, CString baseName, int digits, CString* pResult);
+  // A proposal that AddName(id, containerID, proposal, kind, true, confine)
+  // will accept: GetNextName's candidates and counter, skipping every number
+  // whose candidate the container already holds, breaks the name rule (unless
+  // kind is 1, for which AddName skips it), is a keyword or collides with a
+  // namespace the container must stay apart from. S_OK with the proposal;
+  // S_FALSE where GetNextName makes none (no container, nothing left of the
+  // base); E_NAME_INVALID, with *pResult empty, where no number can ever pass
+  // the name rule: a base that does not begin with a letter under kind 0, or
+  // a candidate too long or padded with spaces (negative digit counts);
+  // E_FAIL where the container holds kMaxEntriesPerTable names already.
+  // Numbers only grow, so the first candidate that breaks the rule ends the
+  // request.
+  HRESULT GetNextAcceptedName(std::uint32_t containerID, CString baseName, int digits,
+                              std::uint32_t kind, bool confine, CString* pResult);
 
   // --- persistence: the "NameServer" stream of the document's storage
   HRESULT Load(IStorage* storage);
@@ -117,6 +184,9 @@ class CNameServer {
 
   // --- documents of the earlier format
   HRESULT LoadOldVersion(IZebStorage* storage);
+  // Told of every record that LoadOldVersion reads but does not place;
+  // observing changes nothing in the conversion. An empty observer stops it.
+  void SetLegacyDropObserver(LegacyDropObserver observer);
   std::uint32_t GetBagbyName(std::uint32_t parentID, CString name) const;
 
  protected:

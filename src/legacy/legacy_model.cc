@@ -9,4 +9,8 @@ CLegacyModel& CNameServer::Legacy() {
   return *m_pLegacy;
 }
 
+void CNameServer::SetLegacyDropObserver(LegacyDropObserver observer) {
+  Legacy().m_DropObserver = std::move(observer);
+}
+
 }  // namespace nametree

@@ -44,6 +44,12 @@ struct CLegacyModel {
   std::vector<std::unique_ptr<COldBagContainer>> m_OldBagContainers;
   std::vector<std::uint32_t> m_OldSubContainerIDs;
   std::vector<COldSpecialBag> m_SpecialBags;
+  LegacyDropObserver m_DropObserver;  // a host's window on what the import leaves out
+
+  void ReportDrop(CLegacyDrop::Record record, CLegacyDrop::Reason reason, std::uint32_t id,
+                  std::uint32_t containerID, const CString& name = CString()) const {
+    if (m_DropObserver) m_DropObserver(CLegacyDrop{record, reason, id, containerID, name});
+  }
 };
 
 }  // namespace nametree

@@ -35,6 +35,9 @@ HRESULT CNameServer::LoadOldNameObjectData(IStream* stream, std::uint32_t count)
       ReadU32(stream);  // not examined
       if (version == 1) SkipVersion1Tail(stream);
       const std::uint32_t key = object->nameID;
+      if (const auto* earlier = model.m_OldNameObjects.Lookup(key))
+        model.ReportDrop(CLegacyDrop::Record::kNameObject, CLegacyDrop::Reason::kReplaced, key,
+                         (*earlier)->containerID, (*earlier)->name);
       model.m_OldNameObjects.SetAt(key, std::move(object));  // a later record wins
     }
   } catch (eSTREAM_ERROR_CODE) {

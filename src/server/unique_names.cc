@@ -3,27 +3,22 @@
 // name of that container. Nothing is entered; the host does that.
 #include <algorithm>
 
-#include "nametree/name_server.h"
+#include "server/name_candidate.h"
 
 namespace nametree {
+
+namespace candidate {
 
 namespace {
 
 constexpr std::size_t kMaxLength = static_cast<std::size_t>(kMaxNameLength);
 
-// The number part as "%d", "%0Nd" or "%0-Nd" writes it ("-" wins over "0":
-// left-aligned, filled with spaces).
-enum class Fill { kNone, kZeros, kSpacesAfter };
-
-struct NumberFormat {
-  Fill fill = Fill::kNone;
-  std::size_t width = 0;
-};
-
 // A field wider than a name is refused by the length rule whatever its exact
 // width, so clamping it changes no proposal and bounds the text made for any
 // digit count, INT_MIN included.
 constexpr std::size_t kWidestField = kMaxLength + 1;
+
+}  // namespace
 
 NumberFormat FormatForDigits(int digits) {
   if (digits == 0) return {};
@@ -31,6 +26,8 @@ NumberFormat FormatForDigits(int digits) {
   const auto width = static_cast<std::size_t>(std::min<std::int64_t>(magnitude, kWidestField));
   return {digits < 0 ? Fill::kSpacesAfter : Fill::kZeros, width};
 }
+
+namespace {
 
 CString FormatNumber(int value, NumberFormat format) {
   std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
@@ -51,10 +48,8 @@ CString FormatNumber(int value, NumberFormat format) {
   return out;
 }
 
-// The candidate for `count` under the length rule. Where even the unpadded
-// number does not fit, the base loses its last code units until the padded
-// form fits, and stays shortened for the rest of the request. False when the
-// base runs out first.
+}  // namespace
+
 bool MakeCandidate(CString& base, int count, NumberFormat format, CString& candidate) {
   const CString number = FormatNumber(count, format);
   if (format.fill == Fill::kNone || base.size() + number.size() <= kMaxLength) {
@@ -77,7 +72,9 @@ bool MakeCandidate(CString& base, int count, NumberFormat format, CString& candi
   return true;
 }
 
-}  // namespace
+}  // namespace candidate
+
+using namespace candidate;
 
 int CNameServer::GetNextObjectCount(std::uint32_t containerID, CString baseName, bool reset) {
   if (containerID == 0 || baseName.empty()) return 0;

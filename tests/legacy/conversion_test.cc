@@ -116,5 +116,32 @@ TEST_F(Conversion, LoadAddsToWhatTheServerHolds) {
   EXPECT_EQ(next, 501u);
 }
 
+// The observer hears of every record that the conversion leaves out, and
+// the tree it leaves is the one it leaves unobserved.
+TEST_F(Conversion, TheDropObserverHearsOfEveryRecordLeftOut) {
+  LegacyDocument doc = TargetTen();
+  doc.containers.push_back({.id = 70, .parent = 77});  // pending under a parent that never comes
+  doc.objects = {{.name = u"Old", .id = 100, .container = 10}, {.name = u"Pump", .id = 100, .container = 10},
+                 {.name = u"Lost", .id = 101, .container = 10}, {.name = u"Orphan", .id = 102},
+                 {.name = u"Astray", .id = 103, .container = 55}};
+  doc.bags = {{.name = u"Gone", .id = 60, .parent = 99, .members = {101}},
+              {.name = u"Loose", .id = 61, .parent = 0, .members = {102}}};
+  std::string heard;
+  server.SetLegacyDropObserver([&](const CLegacyDrop& d) {
+    heard += std::to_string(static_cast<int>(d.record)) + "/" + std::to_string(static_cast<int>(d.reason)) +
+             " " + std::to_string(d.id) + ">" + std::to_string(d.containerID) + " " +
+             std::string(d.name.begin(), d.name.end()) + "\n";
+  });
+  ASSERT_EQ(LoadDoc(doc), S_OK);
+  EXPECT_EQ(TreeOf(server), "#10 t3\n  100 Pump\n");
+  // kNameObject 0, kNameBag 1, kBagContainer 2; kReplaced 0 ... kParentMissing 4.
+  EXPECT_EQ(heard,
+            "0/0 100>10 Old\n"
+            "2/4 70>77 \n"
+            "1/3 61>0 \n"
+            "1/4 60>99 \n0/2 101>60 Lost\n"
+            "0/2 103>55 Astray\n0/1 102>0 Orphan\n");  // one bucket, latest first
+}
+
 }  // namespace
 }  // namespace nametree::test

@@ -72,5 +72,46 @@ TEST_F(UniqueNames, ObjectCountersThroughTheServer) {
   Expect({{u"Valve", 0, u"Valve5"}});
 }
 
+// A proposal made to be added is one that AddName takes, with the same kind
+// and confinement; where no number can pass, the request says so.
+TEST_F(UniqueNames, AcceptedProposalsPassEveryCheckAddNameMakes) {
+  const std::uint32_t g = server.AddContainer(0, kGlobalContainer), t = server.AddContainer(0, kTargetContainer);
+  const std::uint32_t own = server.AddContainer(t, kLocalCheckContainer), sub = server.AddContainer(own, 0);
+  Put(g, u"Pump1"), Put(t, u"PUMP2"), Put(own, u"Fan1"), Put(sub, u"Fan2");
+  server.AddKeyword(u"Pump3");
+  struct Case {
+    std::uint32_t container;
+    CString base;
+    int digits;
+    std::uint32_t kind;
+    bool confine;
+    HRESULT hr;
+    CString proposal;
+  } cases[] = {
+      {t, u"Pump", 0, 0, false, S_OK, u"Pump4"},        // global, own tree and keyword skipped
+      {c, u"Pump", 0, 0, false, S_OK, u"Pump2"},        // a plain container sees the global namespace only
+      {sub, u"Fan", 0, 0, false, S_OK, u"Fan1"},        // and its own names, not its parent's
+      {own, u"Fan", 0, 0, true, S_OK, u"Fan2"},         // confined: its own names, not its tree
+      {own, u"Fan", 0, 0, false, S_OK, u"Fan3"},        // counters advance as GetNextName's do
+      {t, u"2ndPump", 0, 0, false, E_NAME_INVALID, u""},
+      {t, u"2ndPump", 0, kAllowLeadingUnderscore, false, S_OK, u"2ndPump2"},  // the refusal used 1
+      {t, u"Gate", -3, 0, false, E_NAME_INVALID, u""},  // padded with spaces
+      {t, abc32, 0, 0, false, E_NAME_INVALID, u""},
+      {t, abc32, 3, 0, false, S_OK, u"abcdefghijklmnopqrstuvwxyzABC002"},
+      {t, u"-_ .", 0, 0, false, S_FALSE, u""},
+      {999, u"Pump", 0, 0, false, S_FALSE, u""},
+  };
+  for (const Case& k : cases) {
+    CString out = u"stale";
+    EXPECT_EQ(server.GetNextAcceptedName(k.container, k.base, k.digits, k.kind, k.confine, &out), k.hr)
+        << &k - cases;
+    EXPECT_EQ(out, k.proposal) << &k - cases;
+    std::uint32_t id = 0;
+    if (k.hr == S_OK) {
+      EXPECT_EQ(server.AddName(id, k.container, out, k.kind, true, k.confine), S_OK);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace nametree::test

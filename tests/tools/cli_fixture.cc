@@ -36,10 +36,12 @@ void CliTest::TearDown() {
   std::filesystem::remove_all(dir_, ec);
 }
 
-RunResult CliTest::Run(const std::vector<std::string>& args) const {
+RunResult CliTest::Run(const std::vector<std::string>& args, const std::string& input, const std::string& out) const {
+  WriteFile(".in", input);
   std::string command = Quote(NAMETREE_CLI);
   for (const std::string& a : args) command += " " + Quote(a);
-  command += " >" + Quote(Path(".out")) + " 2>" + Quote(Path(".err")) + " </dev/null";
+  command += " >" + Quote(out.empty() ? Path(".out") : out) + " 2>" + Quote(Path(".err")) + " <" + Quote(Path(".in"));
+  if (!out.empty()) WriteFile(".out", "");
   const int status = std::system(command.c_str());
   RunResult r;
   r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

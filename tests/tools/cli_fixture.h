@@ -18,7 +18,10 @@ class CliTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  RunResult Run(const std::vector<std::string>& args) const;
+  // Runs the program with `input` on stdin; `out` names where stdout goes
+  // (its own file when empty).
+  RunResult Run(const std::vector<std::string>& args, const std::string& input = "",
+                const std::string& out = "") const;
   // The path of `name` inside the scratch directory.
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   std::string Bytes(const std::string& name) const;

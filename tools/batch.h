@@ -1,0 +1,33 @@
+// The batch of edits that 'nametree batch' applies, apart from its files,
+// so that the benchmark times the same path.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nametree/name_server.h"
+
+namespace nametree::cli {
+
+struct BatchRefusal {
+  int line = 0;
+  std::string text;
+  int exit = 0;  // 1 refused by the library, 2 not an edit
+  HRESULT hr = 0;
+  std::string message;
+};
+
+struct BatchReport {
+  int edits = 0;  // lines that are edits (not blank, not comments, not the CSV header)
+  int applied = 0;
+  bool csvKind = false;
+  std::vector<BatchRefusal> refused;
+  std::map<std::string, std::uint32_t, std::less<>> labels;
+};
+
+// Applies every edit of `input` (lines, or CSV rows) to the server in order.
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv);
+
+}  // namespace nametree::cli

@@ -1,0 +1,309 @@
+// 'nametree batch': many edits in one process, one load and one save. By
+// default the document is saved only when every line succeeded; a refused
+// line does not stop the others from being checked against the document as
+// edited so far, so that one run reports every problem.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "batch.h"
+#include "cli.h"
+#include "edit_ops.h"
+#include "keywords.h"
+
+namespace nametree::cli {
+
+namespace {
+
+bool ReadAll(const std::string& source, std::string* text) {
+  std::ostringstream s;
+  if (source == "-") {
+    s << std::cin.rdbuf();
+    *text = s.str();
+    return !std::cin.bad();
+  }
+  std::ifstream in(source, std::ios::binary);
+  if (!in) return false;
+  s << in.rdbuf();
+  *text = s.str();
+  return !in.bad();
+}
+
+// Splits a line into words: blanks separate, "..." and '...' keep blanks,
+// and inside double quotes a backslash keeps the next character.
+bool Words(std::string_view line, std::vector<std::string>& words, std::string* error) {
+  words.clear();
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i == line.size()) break;
+    std::string word;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
+      const char c = line[i++];
+      if (c != '"' && c != '\'') {
+        word += c;
+        continue;
+      }
+      for (;;) {
+        if (i == line.size()) {
+          *error = std::string("a quote ") + c + " is not closed";
+          return false;
+        }
+        char d = line[i++];
+        if (d == c) break;
+        if (c == '"' && d == '\\' && i < line.size()) d = line[i++];
+        word += d;
+      }
+    }
+    words.push_back(std::move(word));
+  }
+  return true;
+}
+
+// One CSV record: fields separated by commas, "..." quoted with "" inside.
+bool CsvFields(std::string_view line, std::vector<std::string>& fields, std::string* error) {
+  fields.assign(1, std::string());
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted) {
+      if (c != '"') fields.back() += c;
+      else if (i + 1 < line.size() && line[i + 1] == '"') fields.back() += line[++i];
+      else quoted = false;
+    } else if (c == '"' && fields.back().empty()) {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  if (quoted) *error = "a quoted field is not closed";
+  return !quoted;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return text;
+}
+
+// The parser of one batch line: the edit commands without the document.
+class LineParser {
+ public:
+  LineParser() : specs_(EditCommandSpecs(true)), app_("a line of a batch", "batch") {
+    app_.require_subcommand(1);
+    for (const CommandSpec& spec : specs_) commands_.push_back(std::make_unique<ParsedCommand>(app_, spec));
+  }
+
+  bool Parse(std::vector<std::string> words, Args* out, std::string* error) {
+    if (std::none_of(specs_.begin(), specs_.end(), [&](const CommandSpec& s) { return s.name == words[0]; })) {
+      *error = "\"" + words[0] + "\" is no edit; a line is add, rename, delete, add-container or keyword";
+      return false;
+    }
+    app_.clear();
+    std::reverse(words.begin(), words.end());
+    try {
+      app_.parse(words);
+    } catch (const CLI::ParseError& e) {
+      *error = e.what();
+      return false;
+    }
+    for (const auto& c : commands_) {
+      if (!c->App()->parsed()) continue;
+      *out = c->Collect();
+      return true;
+    }
+    *error = "no command";
+    return false;
+  }
+
+ private:
+  std::vector<CommandSpec> specs_;
+  CLI::App app_;
+  std::vector<std::unique_ptr<ParsedCommand>> commands_;
+};
+
+class Progress {
+ public:
+  explicit Progress(std::size_t total) : total_(total), on_(total >= 10000 && isatty(STDERR_FILENO)) {}
+  void At(std::size_t done) {
+    if (on_ && done % 5000 == 0) std::fprintf(stderr, "\rbatch: %zu of %zu lines", done, total_);
+  }
+  ~Progress() {
+    if (on_) std::fprintf(stderr, "\rbatch: %zu of %zu lines\n", total_, total_);
+  }
+
+ private:
+  std::size_t total_;
+  bool on_;
+};
+
+}  // namespace
+
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv) {
+  BatchReport report;
+  Labels labels;
+  EditContext context{server, &labels};
+  LineParser parser;
+  std::vector<std::string_view> lines;
+  for (std::size_t start = 0; start < input.size();) {
+    std::size_t end = input.find('\n', start);
+    if (end == std::string_view::npos) end = input.size();
+    lines.push_back(input.substr(start, end - start));
+    start = end + 1;
+  }
+  if (!lines.empty() && lines[0].substr(0, 3) == "\xEF\xBB\xBF") lines[0].remove_prefix(3);
+
+  Progress progress(lines.size());
+  std::vector<std::string> words;
+  bool header = csv;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    progress.At(i);
+    std::string_view line = lines[i];
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line[first] == '#') continue;
+    const int number = static_cast<int>(i + 1);
+    auto refuse = [&](int exit, HRESULT hr, std::string message) {
+      report.refused.push_back({number, std::string(line), exit, hr, std::move(message)});
+    };
+
+    Args args;
+    std::string error;
+    if (csv) {
+      if (!CsvFields(line, words, &error)) {
+        refuse(kExitError, E_INVALIDARG, error);
+        continue;
+      }
+      if (header) {
+        header = false;
+        for (std::string& w : words) w = Lower(w);
+        report.csvKind = words.size() == 3 && words[2] == "kind";
+        if (words.size() < 2 || words.size() > 3 || words[0] != "container" || words[1] != "name" ||
+            (words.size() == 3 && !report.csvKind)) {
+          refuse(kExitError, E_INVALIDARG, "the header must be container,name or container,name,kind");
+          break;
+        }
+        continue;
+      }
+      if (words.size() != (report.csvKind ? 3u : 2u)) {
+        refuse(kExitError, E_INVALIDARG, "expected " + std::to_string(report.csvKind ? 3 : 2) + " fields, found " +
+                                             std::to_string(words.size()));
+        continue;
+      }
+      std::map<std::string, std::vector<std::string>, std::less<>> options;
+      if (report.csvKind && !words[2].empty()) options["kind"] = {words[2]};
+      args = Args("add", {words[0], words[1]}, std::move(options));
+    } else if (!Words(line, words, &error) || !parser.Parse(words, &args, &error)) {
+      refuse(kExitError, E_INVALIDARG, error);
+      continue;
+    }
+    ++report.edits;
+
+    const std::string* label = args.Value("as");
+    if (label) {
+      auto made = labels.ids.find(*label);
+      if (made != labels.ids.end() || labels.refusedAt.count(*label) != 0) {
+        refuse(kExitError, E_INVALIDARG, "an earlier line already uses --as " + *label);
+        continue;
+      }
+    }
+    EditResult r = ApplyEdit(context, args);
+    if (r.exit != kExitOk) {
+      if (label) labels.refusedAt[*label] = number;
+      refuse(r.exit, r.hr, r.text);
+      continue;
+    }
+    ++report.applied;
+    if (label) labels.ids[*label] = r.created;
+  }
+  report.labels = std::move(labels.ids);
+  return report;
+}
+
+namespace {
+
+int RunBatchCommand(const Args& args) {
+  const std::string source = args.Count() > 1 ? args.At(1) : "-";
+  const bool stdinKeywords = [&] {
+    for (const std::string& k : args.Values("keywords"))
+      if (k == "-") return true;
+    return false;
+  }();
+  if (source == "-" && stdinKeywords)
+    return args.UsageError("--keywords - and a batch from standard input cannot share it");
+  std::string input;
+  if (!ReadAll(source, &input)) {
+    ReportFile(source == "-" ? "standard input" : source, "cannot read the batch");
+    return kExitError;
+  }
+  Document doc;
+  if (int rc = OpenForEdit(doc, args)) return rc;
+  const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"));
+  const bool keepGoing = args.Has("keep-going");
+  const bool save = report.applied > 0 && (report.refused.empty() || keepGoing);
+  if (save)
+    if (int rc = doc.Save()) return rc;
+  int exit = kExitOk;
+  for (const BatchRefusal& r : report.refused) exit = std::max(exit, r.exit);
+
+  const std::string inputName = source == "-" ? "standard input" : source;
+  if (args.Has("json")) {
+    Json json;
+    json["file"] = doc.Path();
+    json["input"] = inputName;
+    json["edits"] = report.edits;
+    json["applied"] = report.applied;
+    json["saved"] = save;
+    Json refused = Json::array();
+    for (const BatchRefusal& r : report.refused)
+      refused.push_back({{"line", r.line}, {"text", r.text}, {"error", r.message}, {"result", StatusHex(r.hr)},
+                         {"resultName", StatusName(r.hr)}});
+    json["refused"] = std::move(refused);
+    Json labels = Json::object();
+    for (const auto& [label, id] : report.labels) labels[label] = id;
+    json["labels"] = std::move(labels);
+    PrintJson(json);
+    return exit;
+  }
+  for (const BatchRefusal& r : report.refused)
+    std::fprintf(stderr, "nametree: %s:%d: %s%s\n", inputName.c_str(), r.line, r.message.c_str(),
+                 r.exit == kExitRefused ? (" (" + StatusName(r.hr) + ")").c_str() : "");
+  if (report.refused.empty())
+    std::printf("applied %d edits from %s to %s\n", report.applied, inputName.c_str(), doc.Path().c_str());
+  else if (save)
+    std::printf("applied %d of %d edits to %s; %zu lines refused\n", report.applied, report.edits,
+                doc.Path().c_str(), report.refused.size());
+  else
+    std::printf("%zu lines refused; %s left as it was%s\n", report.refused.size(), doc.Path().c_str(),
+                keepGoing ? "" : " (--keep-going saves the edits that succeed)");
+  return exit;
+}
+
+}  // namespace
+
+void AddBatchCommand(std::vector<CommandSpec>& table) {
+  table.push_back(
+      {"batch", "apply many edits in one run: one load, one save",
+       "Each line of INPUT is an edit as it is typed without 'nametree' and the document:\n"
+       "  add 2 Tag17 --kind 1\n  rename 17 Feed17\n  delete 17 [--container]\n"
+       "  add-container 1 --type target --as plc1\n  add @plc1 Tag1\n  keyword BEGIN\n"
+       "Blank lines and lines beginning with # are skipped; \"...\" quotes a word. --as LABEL\n"
+       "names what a line makes; later lines write @LABEL for its ID. With --csv, INPUT is a\n"
+       "CSV file with the header container,name (and optionally kind), one add per row.\n"
+       "The document is saved only when every line succeeded, unless --keep-going; every\n"
+       "refused line is reported with its number and reason. Exit 1 when a line was\n"
+       "refused, 2 when one could not be read as an edit.",
+       {{"FILE", "the document"}, {"INPUT", "the edits; - or nothing reads standard input", false}},
+       {{"csv", "", "INPUT is CSV: container,name[,kind]"},
+        {"keep-going", "", "save the edits that succeeded even when others were refused"},
+        {"keywords", "FILE", "reserved words, one per line; may be repeated; - reads standard input", true},
+        {"json", "", "report as one JSON object"}},
+       RunBatchCommand});
+}
+
+}  // namespace nametree::cli

@@ -1,0 +1,103 @@
+// 'nametree lint' checks a whole document; 'nametree repair' fixes what can
+// be fixed without losing anything (the stored last issued ID) and reports
+// the rest.
+#include <cstdio>
+
+#include "args.h"
+#include "cli.h"
+#include "document.h"
+#include "keywords.h"
+#include "lint.h"
+
+namespace nametree::cli {
+
+namespace {
+
+// Prints the findings; returns 1 when they count (errors, or warnings under --strict).
+int Report(const Args& args, const std::string& path, const std::vector<Finding>& findings, Json json) {
+  int errors = 0, warnings = 0;
+  for (const Finding& f : findings) (f.warning ? warnings : errors)++;
+  const bool counts = errors > 0 || (args.Has("strict") && warnings > 0);
+  if (args.Has("json")) {
+    json["file"] = path;
+    json["errors"] = errors;
+    json["warnings"] = warnings;
+    Json list = Json::array();
+    for (const Finding& f : findings) {
+      Json item = {{"severity", f.warning ? "warning" : "error"}, {"check", f.check}, {"message", f.message}};
+      item.update(f.json);
+      list.push_back(std::move(item));
+    }
+    json["findings"] = std::move(list);
+    PrintJson(json);
+  } else {
+    for (const Finding& f : findings) std::printf("%s: %s\n", f.warning ? "warning" : "error", f.message.c_str());
+    if (findings.empty())
+      std::printf("%s: clean\n", path.c_str());
+    else
+      std::printf("%s: %d errors, %d warnings\n", path.c_str(), errors, warnings);
+  }
+  return counts ? kExitRefused : kExitOk;
+}
+
+int RunLint(const Args& args) {
+  Document doc;
+  if (int rc = doc.Open(args.At(0), false)) return rc;
+  if (int rc = LoadKeywords(args, doc.Server())) return rc;
+  const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
+  const Snapshot snapshot = TakeSnapshot(doc.Server());
+  return Report(args, doc.Path(), LintDocument(doc.Server(), snapshot, stored), Json::object());
+}
+
+int RunRepair(const Args& args) {
+  Document doc;
+  if (int rc = doc.Open(args.At(0), true)) return rc;
+  if (int rc = LoadKeywords(args, doc.Server())) return rc;
+  const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
+  const Snapshot snapshot = TakeSnapshot(doc.Server());
+  const std::uint32_t highest = doc.Server().GetHighestID();
+  Json json = Json::object();
+  if (stored < highest) {
+    CNameContainer::SetLastIssuedNameID(highest);
+    doc.Server().SetDirty(true);
+    if (int rc = doc.Save()) return rc;
+    if (!args.Has("json"))
+      std::printf("raised the stored last issued ID from %u to %u\n", stored, highest);
+    json["raised"] = {{"from", stored}, {"to", highest}};
+  } else if (!args.Has("json")) {
+    std::printf("the stored last issued ID %u is above every ID in use; nothing to repair\n", stored);
+  }
+  // The rest cannot be fixed without choosing which name to lose or rename.
+  return Report(args, doc.Path(), LintDocument(doc.Server(), snapshot, CNameContainer::GetLastIssuedNameID()),
+                std::move(json));
+}
+
+}  // namespace
+
+void AddLintCommands(std::vector<CommandSpec>& table) {
+  const OptionSpec keywords{"keywords", "FILE",
+                            "reserved words, one per line, judged as add judges them; may be repeated; - reads "
+                            "standard input",
+                            true};
+  const OptionSpec json{"json", "", "report as one JSON object"};
+  const OptionSpec strict{"strict", "", "warnings count as findings too (exit 1)"};
+  table.push_back(
+      {"lint", "check a whole document for what the library would refuse",
+       "Reports, judged as 'nametree add' judges by default (kind 0, duplicate check, not\n"
+       "confined): names that break the name rule; names that collide with a namespace their\n"
+       "container must stay apart from (reported for that container, saying which namespace);\n"
+       "keywords used as names; texts held twice in one container; a stored last issued ID\n"
+       "below an ID in use; IDs held twice; containers over the 32767 limits. As warnings:\n"
+       "names that look alike but differ (the same confusable skeleton of Unicode TR 39) in\n"
+       "namespaces that must stay apart, such as a Latin and a Cyrillic \"Pump\".\n"
+       "Exit 0 when clean (warnings alone keep 0 unless --strict), 1 with findings.",
+       {{"FILE", "the document"}}, {keywords, strict, json}, RunLint});
+  table.push_back(
+      {"repair", "raise a stored last issued ID that is below an ID in use, and report the rest",
+       "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"
+       "use is raised to the highest ID, so that edits cannot issue held IDs again. Everything\n"
+       "else lint finds is reported, not changed. Exit 0 when nothing is left, 1 otherwise.",
+       {{"FILE", "the document"}}, {keywords, strict, json}, RunRepair});
+}
+
+}  // namespace nametree::cli

@@ -1,0 +1,71 @@
+#include "keywords.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+#include "args.h"
+#include "cli.h"
+#include "output.h"
+
+namespace nametree::cli {
+
+namespace {
+
+int ReadKeywords(std::istream& in, const std::string& source, CNameServer& server) {
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::optional<CString> keyword = ParseUtf8(line);
+    if (!keyword) {
+      ReportFile(source, "line " + std::to_string(number) + " is not valid UTF-8");
+      return kExitError;
+    }
+    server.AddKeyword(*keyword);
+  }
+  if (in.bad()) {
+    ReportFile(source, "cannot read keywords");
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int LoadKeywords(const Args& args, CNameServer& server) {
+  bool stdinUsed = false;
+  for (const std::string& path : args.Values("keywords")) {
+    if (path == "-") {
+      if (stdinUsed) return args.UsageError("--keywords - may be given once: standard input is read once");
+      stdinUsed = true;
+      if (int rc = ReadKeywords(std::cin, "standard input", server)) return rc;
+      continue;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      ReportFile(path, std::string("cannot read keywords: ") + std::strerror(errno));
+      return kExitError;
+    }
+    if (int rc = ReadKeywords(in, path, server)) return rc;
+  }
+  return kExitOk;
+}
+
+int OpenForEdit(Document& doc, const Args& args) {
+  if (int rc = doc.Open(args.At(0), true)) return rc;
+  const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
+  const std::uint32_t highest = doc.Server().GetHighestID();
+  if (stored < highest) {
+    ReportFile(doc.Path(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
+                               std::to_string(highest) +
+                               ", which the document holds; an edit would issue held IDs again and "
+                               "replace names. Run 'nametree repair " + doc.Path() + "' first");
+    return kExitError;
+  }
+  return LoadKeywords(args, doc.Server());
+}
+
+}  // namespace nametree::cli

@@ -1,0 +1,20 @@
+// Reserved words from --keywords FILE options (UTF-8, one per line; "-"
+// reads standard input), and the guard every edit command opens a document
+// through.
+#pragma once
+
+#include "document.h"
+
+namespace nametree::cli {
+
+class Args;
+
+// Adds the keywords of every --keywords option, in the order given.
+int LoadKeywords(const Args& args, CNameServer& server);
+
+// Opens the document (args.At(0)) for an edit and adds the keywords. A
+// document whose stored last issued ID is below an ID it holds is refused
+// with 2: the next add would issue a held ID again and replace that name.
+int OpenForEdit(Document& doc, const Args& args);
+
+}  // namespace nametree::cli
