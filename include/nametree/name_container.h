@@ -22,6 +22,7 @@ class IStream;
 class NameByIdTable;
 class IdByNameTable;
 class SubContainerTable;
+class CTreeIndex;
 class CounterIndex;
 
 struct NAMETREE_API CObjectCounter {
@@ -74,7 +75,10 @@ class NAMETREE_API CNameContainer {
   std::uint32_t GetID() const { return m_ID; }
   CNameContainer* GetParent() const { return m_pParent; }
   std::uint32_t GetParentID() const;
-  void SetParent(CNameContainer* parent) { m_pParent = parent; }
+  // Only the container whose table holds this one, or none, is supported as
+  // a parent (as Load uses it). A parent in another server's tree gives
+  // unspecified answers; a parent that would make a cycle is ignored.
+  void SetParent(CNameContainer* parent);
   CNameContainer* FindRootContainer();
   std::uint32_t AddContainer(std::int16_t type);
   HRESULT DeleteContainer(std::uint32_t id);
@@ -87,7 +91,7 @@ class NAMETREE_API CNameContainer {
   // every sub-container's, whether as a table key or as a stored value.
   std::uint32_t GetHighestID() const;
   bool IsGlobalContainer() const { return m_Type == kGlobalContainer; }
-  void SetContainerType(std::int16_t type) { m_Type = type; }
+  void SetContainerType(std::int16_t type);
   std::int16_t GetContainerType() const { return m_Type; }
 
   // --- object counters
@@ -122,8 +126,18 @@ class NAMETREE_API CNameContainer {
   static std::uint32_t GetNextNameID();
 
  private:
-  friend class CContainerIndex;  // walks the sub-container tables to index them
+  friend class CTreeIndex;  // reads the tables and keeps the fields below
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
+
+  // Table edits that keep the server's index current.
+  void EnterName(std::uint32_t id, CString text);
+  void EnterKey(CString key, std::uint32_t id);
+  bool RemoveName(std::uint32_t id, CString* text);
+  bool RemoveKey(const CString& key, std::uint32_t* id);
+  void RemoveAllNames();
+  void PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child);
+  void RemoveAllChildren();
+  void ChangeID(std::uint32_t id);
 
   std::uint32_t m_ID;
   std::int16_t m_Type;
@@ -133,6 +147,14 @@ class NAMETREE_API CNameContainer {
   std::unique_ptr<IdByNameTable> m_IDsByName;
   std::int32_t m_nObjectIndex;
   std::vector<CObjectCounter> m_ObjectCounters;
+
+  // Place in a server's tree; see container/tree_index.h.
+  CTreeIndex* m_pIndex = nullptr;
+  CNameContainer* m_pHolder = nullptr;
+  std::uint64_t m_nSlotOrder = 0;
+  std::uint32_t m_nSlotKey = 0;
+  std::uint32_t m_nSubtreeSize = 1;
+  std::uint32_t m_nHandle = 0;
   std::unique_ptr<CounterIndex> m_pCounterIndex;  // made once the counters are many
 };
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "nametree/export.h"
@@ -27,9 +28,9 @@ struct CLegacyModel;
 struct NAMETREE_API CLegacyModelDeleter {
   void operator()(CLegacyModel* model) const;
 };
-class CContainerIndex;
-struct NAMETREE_API CContainerIndexDeleter {
-  void operator()(CContainerIndex* index) const;
+class CTreeIndex;
+struct NAMETREE_API CTreeIndexDeleter {
+  void operator()(CTreeIndex* index) const;
 };
 
 // Name kinds: kAllowLeadingUnderscore lets a name begin with "_" and makes
@@ -215,12 +216,14 @@ class NAMETREE_API CNameServer {
                           std::uint32_t value);
 
   std::unique_ptr<CLegacyModel, CLegacyModelDeleter> m_pLegacy;  // made on first legacy load
-  // Answers GetContainer without a walk; rebuilt whenever a tree changed.
-  mutable std::unique_ptr<CContainerIndex, CContainerIndexDeleter> m_pIndex;
+  // Containers by ID, names by ID and by text, kept current by the
+  // containers of this server's tree as they change.
+  std::unique_ptr<CTreeIndex, CTreeIndexDeleter> m_pIndex;
   bool m_bDirty = false;
   CNotificationManager* m_pNotificationManager = nullptr;
   std::vector<std::unique_ptr<CNameContainer>> m_TopLevelContainers;
   std::vector<CString> m_Keywords;
+  std::unordered_set<CString> m_KeywordSet;  // the same keywords, for lookup
 };
 
 }  // namespace nametree

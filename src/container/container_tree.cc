@@ -1,5 +1,5 @@
 #include "container/container_tables.h"
-#include "container/tree_generation.h"
+#include "container/tree_index.h"
 #include "nametree/name_container.h"
 
 namespace nametree {
@@ -20,8 +20,7 @@ std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
   child->m_ID = id;
   child->m_pParent = this;
   child->m_Type = type;
-  m_SubContainers->SetAt(id, std::move(child));
-  NoteTreeChange();
+  PlaceChild(id, std::move(child));
   return id;
 }
 
@@ -29,10 +28,10 @@ HRESULT CNameContainer::DeleteContainer(std::uint32_t id) {
   if (id == 0 || m_SubContainers->empty()) return E_FAIL;
   std::unique_ptr<CNameContainer>* slot = m_SubContainers->Lookup(id);
   if (!slot) return S_FALSE;
+  if (m_pIndex) m_pIndex->ChildDetaching(slot->get());
   (*slot)->Shutdown();
   slot->reset();
   m_SubContainers->RemoveKey(id);
-  NoteTreeChange();
   return S_OK;
 }
 

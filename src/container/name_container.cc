@@ -1,8 +1,8 @@
 #include "nametree/name_container.h"
 
 #include "container/container_tables.h"
+#include "container/tree_index.h"
 #include "container/counter_index.h"
-#include "container/tree_generation.h"
 #include "platform/text.h"
 
 namespace nametree {
@@ -15,7 +15,6 @@ CNameContainer::CNameContainer(bool bUninitialized)
       m_NamesByID(std::make_unique<NameByIdTable>()),
       m_IDsByName(std::make_unique<IdByNameTable>()),
       m_nObjectIndex(-1) {
-  NoteTreeChange();
   if (!bUninitialized) Initialize();
 }
 
@@ -29,50 +28,117 @@ CNameContainer::CNameContainer(CNameContainer* parent, std::uint32_t id, std::in
   m_Type = type;
 }
 
-CNameContainer::~CNameContainer() {
-  Shutdown();
-  NoteTreeChange();
-}
+CNameContainer::~CNameContainer() { Shutdown(); }
 
 void CNameContainer::Initialize() {
+  RemoveAllChildren();
+  RemoveAllNames();
   m_SubContainers->InitHashTable(kSubContainerBuckets);
   m_NamesByID->InitHashTable(kNameBuckets);
   m_IDsByName->InitHashTable(kNameBuckets);
-  m_ID = GetNextNameID();
-  NoteTreeChange();
+  ChangeID(GetNextNameID());
 }
 
 void CNameContainer::Shutdown() {
+  RemoveAllChildren();
+  m_pParent = nullptr;
+  RemoveAllNames();
+}
+
+void CNameContainer::ResetContainer() { RemoveAllNames(); }
+
+// Every change of the tables below goes through these few members, so
+// that a server's index hears of it.
+void CNameContainer::EnterName(std::uint32_t id, CString text) {
+  const std::size_t before = m_NamesByID->size();
+  m_NamesByID->SetAt(id, std::move(text));
+  if (m_pIndex && m_NamesByID->size() != before) m_pIndex->NameIdEntered(this, id);
+}
+
+void CNameContainer::EnterKey(CString key, std::uint32_t id) {
+  const std::uint64_t hash = m_pIndex ? CTreeIndex::TextHash(key) : 0;
+  const std::size_t before = m_IDsByName->size();
+  m_IDsByName->SetAt(std::move(key), id);
+  if (m_pIndex && m_IDsByName->size() != before) m_pIndex->TextEntered(this, hash);
+}
+
+bool CNameContainer::RemoveName(std::uint32_t id, CString* text) {
+  if (!m_NamesByID->RemoveKey(id, text)) return false;
+  if (m_pIndex) m_pIndex->NameIdLeft(this, id);
+  return true;
+}
+
+bool CNameContainer::RemoveKey(const CString& key, std::uint32_t* id) {
+  if (!m_IDsByName->RemoveKey(key, id)) return false;
+  if (m_pIndex) m_pIndex->TextLeft(this, CTreeIndex::TextHash(key));
+  return true;
+}
+
+void CNameContainer::RemoveAllNames() {
+  if (m_pIndex && !m_pIndex->TearingDown()) {
+    m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
+      m_pIndex->NameIdLeft(this, id);
+      return true;
+    });
+    m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+      m_pIndex->TextLeft(this, CTreeIndex::TextHash(key));
+      return true;
+    });
+  }
+  m_NamesByID->RemoveAll();
+  m_IDsByName->RemoveAll();
+}
+
+void CNameContainer::PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child) {
+  CNameContainer* raw = child.get();
+  raw->m_pHolder = this;
+  raw->m_nSlotKey = key;
+  // A child replaced under its key leaves its place in the walk to the new one.
+  std::uint64_t order = 0;
+  if (const auto* old = m_SubContainers->Lookup(key); old && m_pIndex) order = m_pIndex->ChildDetaching(old->get());
+  m_SubContainers->SetAt(key, std::move(child));
+  if (m_pIndex) m_pIndex->ChildAttached(this, raw, order);
+}
+
+void CNameContainer::RemoveAllChildren() {
   // Each child takes its subtree with it, in table order.
-  m_SubContainers->Walk([](std::uint32_t, std::unique_ptr<CNameContainer>& child) {
+  m_SubContainers->Walk([&](std::uint32_t, std::unique_ptr<CNameContainer>& child) {
+    if (m_pIndex) m_pIndex->ChildDetaching(child.get());
     child->Shutdown();
     child.reset();
     return true;
   });
-  if (!m_SubContainers->empty()) NoteTreeChange();
   m_SubContainers->RemoveAll();
-  m_pParent = nullptr;
-  m_NamesByID->RemoveAll();
-  m_IDsByName->RemoveAll();
 }
 
-void CNameContainer::ResetContainer() {
-  m_NamesByID->RemoveAll();
-  m_IDsByName->RemoveAll();
+void CNameContainer::ChangeID(std::uint32_t id) {
+  if (m_pIndex) m_pIndex->TopIdChanging(this, id);
+  m_ID = id;
+}
+
+void CNameContainer::SetContainerType(std::int16_t type) {
+  if (m_pIndex) m_pIndex->TypeChanging(this, type);
+  else m_Type = type;
+}
+
+void CNameContainer::SetParent(CNameContainer* parent) {
+  for (const CNameContainer* p = parent; p; p = p->m_pParent)
+    if (p == this) return;
+  m_pParent = parent;
 }
 
 std::uint32_t CNameContainer::AddName(CString text) {
   const std::uint32_t id = GetNextNameID();
   CString key = ToUpper(text);
-  m_NamesByID->SetAt(id, std::move(text));
-  m_IDsByName->SetAt(std::move(key), id);
+  EnterName(id, std::move(text));
+  EnterKey(std::move(key), id);
   return id;
 }
 
 HRESULT CNameContainer::DeleteName(std::uint32_t id) {
   CString text;
-  if (id == 0 || !m_NamesByID->RemoveKey(id, &text)) return E_FAIL;
-  m_IDsByName->RemoveKey(ToUpper(text));
+  if (id == 0 || !RemoveName(id, &text)) return E_FAIL;
+  RemoveKey(ToUpper(text), nullptr);
   return S_OK;
 }
 
@@ -128,8 +194,8 @@ HRESULT CNameContainer::Rename(std::uint32_t id, CString newText) {
   const CString oldKey = ToUpper(*current);
   CString newKey = ToUpper(newText);
   *current = std::move(newText);
-  m_IDsByName->RemoveKey(oldKey);
-  m_IDsByName->SetAt(std::move(newKey), id);
+  RemoveKey(oldKey, nullptr);
+  EnterKey(std::move(newKey), id);
   return S_OK;
 }
 
@@ -137,10 +203,10 @@ HRESULT CNameContainer::Rename(CString oldText, CString newText) {
   if (oldText.empty() || newText.empty()) return E_FAIL;
   const CString oldKey = ToUpper(oldText);
   std::uint32_t id = 0;
-  if (!m_IDsByName->RemoveKey(oldKey, &id)) return S_FALSE;
+  if (!RemoveKey(oldKey, &id)) return S_FALSE;
   CString newKey = ToUpper(newText);
-  m_NamesByID->SetAt(id, std::move(newText));
-  m_IDsByName->SetAt(std::move(newKey), id);
+  EnterName(id, std::move(newText));
+  EnterKey(std::move(newKey), id);
   return S_OK;
 }
 

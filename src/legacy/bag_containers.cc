@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "container/tree_generation.h"
+#include "container/tree_index.h"
 #include "legacy/legacy_model.h"
 #include "persist/stream_io.h"
 
@@ -22,7 +22,7 @@ HRESULT CNameServer::AddContainerFromData(std::uint32_t id, std::uint32_t parent
   auto top = std::make_unique<CNameContainer>(true);
   top->CreateContainerFromData(id, type);
   m_TopLevelContainers.push_back(std::move(top));
-  NoteTreeChange();
+  m_pIndex->TopAppended(m_TopLevelContainers.back().get());
   return S_OK;
 }
 

@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "container/container_tables.h"
-#include "container/tree_generation.h"
 #include "nametree/name_container.h"
 #include "persist/stream_io.h"
 #include "platform/text.h"
@@ -46,16 +45,15 @@ HRESULT CNameContainer::Load(IStream* pStream) {
   if (!pStream) return E_POINTER;
   try {
     ReadU16(pStream);  // record version, not examined
-    m_ID = ReadU32(pStream);
-    NoteTreeChange();
-    m_Type = static_cast<std::int16_t>(ReadU16(pStream));
+    ChangeID(ReadU32(pStream));
+    SetContainerType(static_cast<std::int16_t>(ReadU16(pStream)));
     const auto names = static_cast<std::int16_t>(ReadU16(pStream));
     for (int i = 0; i < names; ++i) {
       const std::uint32_t id = ReadU32(pStream);
       CString text = ReadCountedString(pStream);
       CString key = ToUpper(text);
-      m_NamesByID->SetAt(id, std::move(text));
-      m_IDsByName->SetAt(std::move(key), id);
+      EnterName(id, std::move(text));
+      EnterKey(std::move(key), id);
     }
     const auto subs = static_cast<std::int16_t>(ReadU16(pStream));
     for (int i = 0; i < subs; ++i) {
@@ -63,8 +61,7 @@ HRESULT CNameContainer::Load(IStream* pStream) {
       if (child->Load(pStream) != S_OK) return E_FAIL;
       child->m_pParent = this;
       const std::uint32_t id = child->m_ID;
-      m_SubContainers->SetAt(id, std::move(child));
-      NoteTreeChange();
+      PlaceChild(id, std::move(child));
     }
     return S_OK;
   } catch (eSTREAM_ERROR_CODE) {

@@ -2,7 +2,7 @@
 // u32 last issued name ID.
 #include <limits>
 
-#include "container/tree_generation.h"
+#include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "persist/stream_io.h"
 
@@ -45,10 +45,16 @@ HRESULT CNameServer::Load(IStorage* storage) {
     ReadU16(stream.Get());  // version, not examined
     const auto count = static_cast<std::int16_t>(ReadU16(stream.Get()));
     for (int i = 0; i < count; ++i) {
-      auto c = std::make_unique<CNameContainer>(false);
-      if (c->Load(stream.Get()) != S_OK) return E_FAIL;
-      m_TopLevelContainers.push_back(std::move(c));
-      NoteTreeChange();
+      // Listed before it is read, so that each part is indexed while it is
+      // fresh in memory; a record that fails to load is taken out again.
+      m_TopLevelContainers.push_back(std::make_unique<CNameContainer>(false));
+      CNameContainer* c = m_TopLevelContainers.back().get();
+      m_pIndex->TopAppended(c);
+      if (c->Load(stream.Get()) != S_OK) {
+        m_pIndex->TopRemoving(c);
+        m_TopLevelContainers.pop_back();
+        return E_FAIL;
+      }
     }
     std::uint32_t last = ReadU32(stream.Get());
     CNameContainer::SetLastIssuedNameID(last);

@@ -1,6 +1,7 @@
 // Whether a proposed name collides with a namespace that its container must
 // stay apart from: its own names or its own tree, the keywords, the global
 // namespace and, from inside the global tree, every target namespace.
+#include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
 
@@ -9,20 +10,29 @@ namespace nametree {
 namespace {
 
 using Where = CDuplicateHit::Where;
+using Trees = CTreeIndex::TopSet;
 
 bool Report(CDuplicateHit* hit, Where where, const CNameContainer* holder, std::uint32_t nameID) {
   if (hit) *hit = CDuplicateHit{where, holder ? holder->GetID() : 0, nameID};
   return true;
 }
 
-// Searches a top-level container and the namespaces below it for the
-// upper-cased text; on a hit, names the container that holds it.
-bool FindInTree(CNameContainer* top, const CString& key, Where where, CDuplicateHit* hit) {
+// Whether the trees hold the upper-cased text; on a hit, names the first
+// container of the first such tree that holds its ID.
+bool FindInTrees(const CTreeIndex& index, const CString& key, const Trees& trees, Where where,
+                 CDuplicateHit* hit) {
+  if (!hit) return index.TextIn(key, trees);
+  const CNameContainer* found = index.FirstTextHolder(key, trees);
+  if (!found) return false;
   std::uint32_t id = 0;
-  if (top->FindNameByKey(key, true, &id) != S_OK) return false;
-  const CNameContainer* holder = top->FindContainerOfName(id);
+  found->FindNameByKey(key, false, &id);
+  const CNameContainer* top = CTreeIndex::TopOf(found);
+  const CNameContainer* holder = index.FirstHolderOfName(id, top);
   return Report(hit, where, holder ? holder : top, id);
 }
+
+const Trees kGlobalTrees{true, false, {}};
+const Trees kTargetTrees{false, true, {}};
 
 }  // namespace
 
@@ -38,19 +48,9 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   const std::int16_t type = container->GetContainerType();
   // Every namespace is searched by the same key: upper-case it once.
   const CString key = ToUpper(name);
-
-  auto inGlobal = [&] {
-    for (const auto& top : m_TopLevelContainers) {
-      if (top->GetContainerType() == kGlobalContainer && FindInTree(top.get(), key, Where::kGlobal, hit))
-        return true;
-    }
-    return false;
-  };
-  auto keyword = [&] {
-    for (const CString& k : m_Keywords)
-      if (k == key) return Report(hit, Where::kKeyword, nullptr, 0);
-    return false;
-  };
+  const CTreeIndex& index = *m_pIndex;
+  auto inGlobal = [&] { return FindInTrees(index, key, kGlobalTrees, Where::kGlobal, hit); };
+  auto keyword = [&] { return m_KeywordSet.count(key) && Report(hit, Where::kKeyword, nullptr, 0); };
 
   if (type == kOrdinaryContainer || (type == kLocalCheckContainer && confine)) {
     std::uint32_t id = 0;
@@ -61,31 +61,22 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   CNameContainer* root = container->FindRootContainer();
   if (!root) return false;
   if (keyword()) return true;
-  if (root->IsGlobalContainer()) {
-    if (inGlobal()) return true;
-    for (const auto& top : m_TopLevelContainers) {
-      if (top->GetContainerType() == kTargetContainer && FindInTree(top.get(), key, Where::kTarget, hit))
-        return true;
-    }
-    return false;
-  }
-  // Every top-level container that carries the root's ID is the root's namespace.
-  for (const auto& top : m_TopLevelContainers) {
-    if (top->GetID() == root->GetID() && FindInTree(top.get(), key, Where::kOwnTree, hit)) return true;
-  }
-  return inGlobal();
+  if (root->IsGlobalContainer()) return inGlobal() || FindInTrees(index, key, kTargetTrees, Where::kTarget, hit);
+  // The root's namespace: every top-level container carrying its ID (and,
+  // for the all-targets ID, every target).
+  const std::uint32_t rootID = root->GetID();
+  Trees own{false, rootID == kAllTargets, {}};
+  for (const CNameContainer* top : index.TopsWithID(rootID)) own.tops.push_back(top);
+  return FindInTrees(index, key, own, Where::kOwnTree, hit) || inGlobal();
 }
 
 HRESULT CNameServer::FindNameInGlobalContainer(CString name, std::uint32_t* pID) const {
-  for (const auto& top : m_TopLevelContainers) {
-    if (top->GetContainerType() != kGlobalContainer) continue;
-    std::uint32_t id = 0;
-    if (top->FindName(name, true, &id) == S_OK) {
-      if (pID) *pID = id;
-      return S_OK;
-    }
-  }
-  return S_FALSE;
+  MakeUpper(name);
+  if (!pID) return m_pIndex->TextIn(name, kGlobalTrees) ? S_OK : S_FALSE;
+  const CNameContainer* found = m_pIndex->FirstTextHolder(name, kGlobalTrees);
+  if (!found) return S_FALSE;
+  found->FindNameByKey(name, false, pID);
+  return S_OK;
 }
 
 bool CNameServer::IsGlobalName(CString text) const {
@@ -93,14 +84,10 @@ bool CNameServer::IsGlobalName(CString text) const {
 }
 
 bool CNameServer::FindNameInTargetNameSpace(CString name, std::uint32_t containerID) const {
-  for (const auto& top : m_TopLevelContainers) {
-    if (containerID == kAllTargets && top->GetContainerType() == kTargetContainer) {
-      if (top->FindName(name, true, nullptr) == S_OK) return true;
-      continue;
-    }
-    if (top->GetID() == containerID && top->FindName(name, true, nullptr) == S_OK) return true;
-  }
-  return false;
+  MakeUpper(name);
+  Trees trees{false, containerID == kAllTargets, {}};
+  for (const CNameContainer* top : m_pIndex->TopsWithID(containerID)) trees.tops.push_back(top);
+  return m_pIndex->TextIn(name, trees);
 }
 
 }  // namespace nametree

@@ -1,6 +1,9 @@
 // Read-only lookups of names and IDs through the server.
 #include "nametree/name_server.h"
 
+#include "container/tree_index.h"
+#include "platform/text.h"
+
 namespace nametree {
 
 namespace {
@@ -22,27 +25,21 @@ HRESULT ListNames(const CNameContainer* container, std::uint32_t containerID, in
 }  // namespace
 
 bool CNameServer::FindName(std::uint32_t containerID, CString name, bool descend) const {
-  if (containerID == 0) return false;
-  for (const auto& top : m_TopLevelContainers) {
-    if (top->GetID() == containerID) {
-      if (top->FindName(name, descend, nullptr) == S_OK) return true;
-    } else if (top->GetNumSubContainers() > 0) {
-      const CNameContainer* found = top->FindContainer(containerID);
-      if (found && found->FindName(name, descend, nullptr) == S_OK) return true;
-    }
+  if (containerID == 0 || name.empty()) return false;
+  MakeUpper(name);
+  // Each top-level tree contributes the container its walk finds first.
+  for (const CNameContainer* c : m_pIndex->ContainersSearchedFor(containerID)) {
+    if (descend ? m_pIndex->TextBelow(c, name) : c->FindNameByKey(name, false, nullptr) == S_OK) return true;
   }
   return false;
 }
 
 HRESULT CNameServer::GetName(std::uint32_t nameID, CString& text) const {
-  for (const auto& top : m_TopLevelContainers) {
-    CString found;
-    if (top->FindNameByIDForAllContainers(nameID, &found) == S_OK) {
-      text = std::move(found);
-      return S_OK;
-    }
-  }
-  return E_FAIL;
+  const CNameContainer* holder = m_pIndex->FirstHolderOfName(nameID);
+  CString found;
+  if (!holder || holder->FindNameByID(nameID, &found) != S_OK) return E_FAIL;
+  text = std::move(found);
+  return S_OK;
 }
 
 HRESULT CNameServer::GetNames(std::uint32_t containerID, int capacity, int& count, CString* names) const {

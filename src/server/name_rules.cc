@@ -82,17 +82,14 @@ CString CNameServer::RemoveInvalidChars(CString text) const {
 
 HRESULT CNameServer::AddKeyword(CString keyword) {
   MakeUpper(keyword);
-  for (const CString& k : m_Keywords)
-    if (k == keyword) return S_FALSE;
+  if (!m_KeywordSet.insert(keyword).second) return S_FALSE;
   m_Keywords.push_back(std::move(keyword));
   return S_OK;
 }
 
 bool CNameServer::IsKeyword(CString text) const {
   MakeUpper(text);
-  for (const CString& k : m_Keywords)
-    if (k == text) return true;
-  return false;
+  return m_KeywordSet.count(text) != 0;
 }
 
 }  // namespace nametree

@@ -27,6 +27,11 @@ class CNameServerTestAccess {
     }
     return nullptr;
   }
+  static std::vector<CNameContainer*> Tops(const CNameServer& s) {
+    std::vector<CNameContainer*> tops;
+    for (const auto& top : s.m_TopLevelContainers) tops.push_back(top.get());
+    return tops;
+  }
 };
 
 namespace test {

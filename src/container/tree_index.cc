@@ -1,0 +1,473 @@
+#include "container/tree_index.h"
+
+#include "container/container_tables.h"
+
+namespace nametree {
+
+// Two or more holders of one key. The counts are kept for texts only.
+struct CTreeIndex::Group {
+  FlatMap<std::uint32_t, std::uint8_t> holders;  // handles
+  FlatMap<std::uint32_t, std::uint32_t> perTop;  // top handle to count
+  std::uint32_t global = 0;
+  std::uint32_t target = 0;
+};
+
+namespace {
+
+bool Descends(std::int16_t type) { return type == 2 || type == 3 || type == 4; }
+
+}  // namespace
+
+CTreeIndex::CTreeIndex() = default;
+
+CTreeIndex::~CTreeIndex() = default;
+
+void CTreeIndex::Reset() {
+  m_ByKey.Clear();
+  m_KeyZero = 0;
+  m_ByNameID.Clear();
+  m_ByText.Clear();
+  m_Handles.assign(1, nullptr);
+  m_FreeHandles.clear();
+  m_Groups.clear();
+  m_FreeGroups.clear();
+  m_bTearingDown = false;
+}
+
+std::uint64_t CTreeIndex::TextHash(const CString& key) {
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (char16_t c : key) {
+    h ^= c;
+    h *= 0x100000001b3ULL;
+  }
+  h ^= h >> 29;
+  h *= 0xbf58476d1ce4e5b9ULL;
+  h ^= h >> 32;
+  return h ? h : 1;  // 0 marks an empty slot
+}
+
+template <class F>
+void CTreeIndex::ForEachHolder(Ref ref, F&& f) const {
+  if (!ref) return;
+  if (!(ref & kGroup)) {
+    f(m_Handles[ref]);
+    return;
+  }
+  GroupOf(ref).holders.ForEach([&](std::uint32_t h, std::uint8_t) { f(m_Handles[h]); });
+}
+
+// --- positions
+
+CTreeIndex::Place CTreeIndex::PlaceOf(const CNameContainer* c) {
+  bool seen = true;
+  while (c->m_pHolder) {
+    if (!Descends(c->m_Type)) seen = false;
+    c = c->m_pHolder;
+  }
+  return {const_cast<CNameContainer*>(c), seen};
+}
+
+bool CTreeIndex::Reaches(const CNameContainer* from, const CNameContainer* c) {
+  for (; c != from; c = c->m_pHolder) {
+    if (!c->m_pHolder || !Descends(c->m_Type)) return false;
+  }
+  return true;
+}
+
+// Whether a comes before b in the walk: top-level list order, then down
+// the tables. directFirst: at each level the walk by container ID looks at
+// the direct children before it descends (a pre-order walk does not).
+bool CTreeIndex::Before(const CNameContainer* a, const CNameContainer* b, bool directFirst) {
+  std::vector<const CNameContainer*> pa, pb;
+  for (const CNameContainer* c = a; c; c = c->m_pHolder) pa.push_back(c);
+  for (const CNameContainer* c = b; c; c = c->m_pHolder) pb.push_back(c);
+  // Paths run from the container up; compare from the top down.
+  auto ia = pa.rbegin(), ib = pb.rbegin();
+  if (*ia != *ib) return (*ia)->m_nSlotOrder < (*ib)->m_nSlotOrder;
+  const CNameContainer* parent = *ia;
+  for (++ia, ++ib; ia != pa.rend() && ib != pb.rend() && *ia == *ib; ++ia, ++ib) parent = *ia;
+  if (ia == pa.rend()) return true;  // a is b or above it
+  if (ib == pb.rend()) return false;
+  if (directFirst) {
+    const bool aDirect = *ia == a, bDirect = *ib == b;
+    if (aDirect != bDirect) return aDirect;
+  }
+  const SubContainerTable& table = *parent->m_SubContainers;
+  const std::uint32_t ba = table.BucketOf((*ia)->m_nSlotKey), bb = table.BucketOf((*ib)->m_nSlotKey);
+  if (ba != bb) return ba < bb;
+  return (*ia)->m_nSlotOrder > (*ib)->m_nSlotOrder;  // newest first within a bucket
+}
+
+// --- holder sets
+
+void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted) {
+  const std::uint32_t h = c->m_nHandle;
+  if (!ref) {
+    ref = h;
+    return;
+  }
+  if (!(ref & kGroup)) {
+    if (ref == h) return;
+    std::uint32_t slot;
+    if (m_FreeGroups.empty()) {
+      slot = static_cast<std::uint32_t>(m_Groups.size());
+      m_Groups.push_back(nullptr);
+    } else {
+      slot = m_FreeGroups.back();
+      m_FreeGroups.pop_back();
+    }
+    m_Groups[slot] = std::make_unique<Group>();
+    Group& g = *m_Groups[slot];
+    g.holders.Insert(ref);
+    if (counted) Count(g, m_Handles[ref], +1);
+    ref = slot | kGroup;
+  }
+  Group& g = GroupOf(ref);
+  if (g.holders.Find(h)) return;
+  g.holders.Insert(h);
+  if (counted) Count(g, c, +1);
+}
+
+bool CTreeIndex::RemoveFrom(Ref& ref, CNameContainer* c, bool counted) {
+  const std::uint32_t h = c->m_nHandle;
+  if (!(ref & kGroup)) {
+    if (ref == h) ref = 0;
+    return ref == 0;
+  }
+  Group& g = GroupOf(ref);
+  if (!g.holders.Erase(h)) return false;
+  if (counted) Count(g, c, -1);
+  if (g.holders.size() == 1) {
+    Ref last = 0;
+    g.holders.ForEach([&](std::uint32_t k, std::uint8_t) { last = k; });
+    m_Groups[ref & ~kGroup].reset();
+    m_FreeGroups.push_back(ref & ~kGroup);
+    ref = last;
+  }
+  return false;
+}
+
+void CTreeIndex::Count(Group& g, const CNameContainer* c, int sign) {
+  const Place p = PlaceOf(c);
+  if (!p.seen) return;
+  const auto delta = static_cast<std::uint32_t>(sign);
+  std::uint32_t& n = g.perTop.Insert(p.top->m_nHandle);
+  n += delta;
+  if (n == 0) g.perTop.Erase(p.top->m_nHandle);
+  if (p.top->m_Type == kGlobalContainer) g.global += delta;
+  if (p.top->m_Type == kTargetContainer) g.target += delta;
+}
+
+// Adds or removes the counted contributions of every shared text held in
+// c's subtree.
+void CTreeIndex::CountSubtree(CNameContainer* c, int sign) {
+  std::vector<CNameContainer*> pending{c};
+  while (!pending.empty()) {
+    CNameContainer* d = pending.back();
+    pending.pop_back();
+    d->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+      if (const Ref* r = m_ByText.Find(TextHash(key)); r && (*r & kGroup)) Count(GroupOf(*r), d, sign);
+      return true;
+    });
+    d->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
+      pending.push_back(child.get());
+      return true;
+    });
+  }
+}
+
+std::uint32_t CTreeIndex::KeyOf(const CNameContainer* c) { return c->m_pHolder ? c->m_nSlotKey : c->m_ID; }
+
+void CTreeIndex::EnterKey(std::uint32_t key, CNameContainer* c) { AddTo(key ? m_ByKey.Insert(key) : m_KeyZero, c, false); }
+
+void CTreeIndex::LeaveKey(std::uint32_t key, CNameContainer* c) {
+  if (!key) {
+    RemoveFrom(m_KeyZero, c, false);
+  } else if (Ref* r = m_ByKey.Find(key); r && RemoveFrom(*r, c, false)) {
+    m_ByKey.Erase(key);
+  }
+}
+
+// Lists one container (already placed) under its key, IDs and texts.
+void CTreeIndex::Enter(CNameContainer* c) {
+  c->m_pIndex = this;
+  if (m_FreeHandles.empty()) {
+    c->m_nHandle = static_cast<std::uint32_t>(m_Handles.size());
+    m_Handles.push_back(c);
+  } else {
+    c->m_nHandle = m_FreeHandles.back();
+    m_FreeHandles.pop_back();
+    m_Handles[c->m_nHandle] = c;
+  }
+  EnterKey(KeyOf(c), c);
+  c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
+    if (id) AddTo(m_ByNameID.Insert(id), c, false);
+    return true;
+  });
+  c->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+    AddTo(m_ByText.Insert(TextHash(key)), c, true);
+    return true;
+  });
+}
+
+void CTreeIndex::Leave(CNameContainer* c) {
+  LeaveKey(KeyOf(c), c);
+  c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
+    NameIdLeft(c, id);
+    return true;
+  });
+  c->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+    TextLeft(c, TextHash(key));
+    return true;
+  });
+  m_Handles[c->m_nHandle] = nullptr;
+  m_FreeHandles.push_back(c->m_nHandle);
+  c->m_nHandle = 0;
+  c->m_pIndex = nullptr;
+}
+
+// --- changes
+
+void CTreeIndex::TopAppended(CNameContainer* top) {
+  top->m_pHolder = nullptr;
+  top->m_nSlotOrder = m_nNextOrder++;
+  ChildAttached(nullptr, top, top->m_nSlotOrder);
+}
+
+void CTreeIndex::TopRemoving(CNameContainer* top) {
+  if (!m_bTearingDown && top->m_pIndex == this) ChildDetaching(top);
+}
+
+void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, std::uint64_t order) {
+  if (m_bTearingDown) return;
+  child->m_pHolder = parent;
+  child->m_nSlotOrder = order ? order : m_nNextOrder++;
+  // Pre-order, so that each container's holders are placed before it is
+  // counted; a loaded subtree gets orders that keep its tables' walk order.
+  std::size_t names = 0, containers = 0;
+  for (std::vector<const CNameContainer*> count{child}; !count.empty();) {
+    const CNameContainer* c = count.back();
+    count.pop_back();
+    ++containers;
+    names += c->m_NamesByID->size();
+    c->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+      count.push_back(sub.get());
+      return true;
+    });
+  }
+  m_ByKey.Reserve(containers);
+  m_ByNameID.Reserve(names);
+  m_ByText.Reserve(names);
+  std::vector<CNameContainer*> visited;
+  std::vector<CNameContainer*> pending{child};
+  while (!pending.empty()) {
+    CNameContainer* c = pending.back();
+    pending.pop_back();
+    visited.push_back(c);
+    Enter(c);
+    const std::uint64_t base = m_nNextOrder;
+    std::uint64_t left = c->m_SubContainers->size();
+    m_nNextOrder += left;
+    c->m_SubContainers->Walk([&](std::uint32_t key, const std::unique_ptr<CNameContainer>& sub) {
+      sub->m_pHolder = c;
+      sub->m_nSlotKey = key;
+      sub->m_nSlotOrder = base + --left;
+      pending.push_back(sub.get());
+      return true;
+    });
+  }
+  for (auto it = visited.rbegin(); it != visited.rend(); ++it) {
+    CNameContainer* c = *it;
+    std::uint32_t size = 1;
+    c->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+      size += sub->m_nSubtreeSize;
+      return true;
+    });
+    c->m_nSubtreeSize = size;
+  }
+  for (CNameContainer* up = parent; up; up = up->m_pHolder) up->m_nSubtreeSize += child->m_nSubtreeSize;
+}
+
+std::uint64_t CTreeIndex::ChildDetaching(CNameContainer* child) {
+  const std::uint64_t order = child->m_nSlotOrder;
+  if (m_bTearingDown) return order;
+  for (CNameContainer* up = child->m_pHolder; up; up = up->m_pHolder) up->m_nSubtreeSize -= child->m_nSubtreeSize;
+  // Children leave before their parents: a shared text's count names the top.
+  std::vector<CNameContainer*> all{child};
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    all[i]->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+      all.push_back(sub.get());
+      return true;
+    });
+  }
+  for (auto it = all.rbegin(); it != all.rend(); ++it) Leave(*it);
+  return order;
+}
+
+void CTreeIndex::NameIdEntered(CNameContainer* c, std::uint32_t id) {
+  if (id && !m_bTearingDown) AddTo(m_ByNameID.Insert(id), c, false);
+}
+
+void CTreeIndex::NameIdLeft(CNameContainer* c, std::uint32_t id) {
+  if (!id || m_bTearingDown) return;
+  if (Ref* r = m_ByNameID.Find(id); r && RemoveFrom(*r, c, false)) m_ByNameID.Erase(id);
+}
+
+void CTreeIndex::TextEntered(CNameContainer* c, std::uint64_t hash) {
+  if (!m_bTearingDown) AddTo(m_ByText.Insert(hash), c, true);
+}
+
+void CTreeIndex::TextLeft(CNameContainer* c, std::uint64_t hash) {
+  if (m_bTearingDown) return;
+  if (Ref* r = m_ByText.Find(hash); r && RemoveFrom(*r, c, true)) m_ByText.Erase(hash);
+}
+
+void CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
+  const std::int16_t old = c->m_Type;
+  // Below the top a type decides whether searches enter; at the top, which
+  // namespace the tree is.
+  const bool matters = c->m_pHolder ? Descends(old) != Descends(newType)
+                                    : (old == kGlobalContainer || old == kTargetContainer ||
+                                       newType == kGlobalContainer || newType == kTargetContainer);
+  if (m_bTearingDown || old == newType || !matters) {
+    c->m_Type = newType;
+    return;
+  }
+  CountSubtree(c, -1);
+  c->m_Type = newType;
+  CountSubtree(c, +1);
+}
+
+void CTreeIndex::TopIdChanging(CNameContainer* top, std::uint32_t newID) {
+  if (m_bTearingDown || top->m_pHolder) return;
+  LeaveKey(top->m_ID, top);
+  EnterKey(newID, top);
+}
+
+// --- queries
+
+CNameContainer* CTreeIndex::FindContainer(std::uint32_t id) const {
+  if (id == 0) return nullptr;
+  const Ref* ref = KeyRef(id);
+  if (!ref) return nullptr;
+  CNameContainer* best = nullptr;
+  ForEachHolder(*ref, [&](CNameContainer* c) {
+    if (!best || Before(c, best, true)) best = c;
+  });
+  return best;
+}
+
+std::vector<CNameContainer*> CTreeIndex::ContainersSearchedFor(std::uint32_t id) const {
+  std::vector<std::pair<const CNameContainer*, CNameContainer*>> best;  // per top-level container
+  const Ref* ref = id ? KeyRef(id) : nullptr;
+  if (ref) {
+    ForEachHolder(*ref, [&](CNameContainer* c) {
+      const CNameContainer* top = PlaceOf(c).top;
+      for (auto& [t, f] : best) {
+        if (t != top) continue;
+        if (Before(c, f, true)) f = c;
+        return;
+      }
+      best.emplace_back(top, c);
+    });
+  }
+  std::vector<CNameContainer*> found;
+  for (const auto& [t, f] : best) found.push_back(f);
+  return found;
+}
+
+std::vector<CNameContainer*> CTreeIndex::TopsWithID(std::uint32_t id) const {
+  std::vector<CNameContainer*> tops;
+  if (const Ref* ref = KeyRef(id)) {
+    ForEachHolder(*ref, [&](CNameContainer* c) {
+      if (!c->m_pHolder) tops.push_back(c);
+    });
+  }
+  return tops;
+}
+
+CNameContainer* CTreeIndex::FirstTopWithID(std::uint32_t id) const {
+  CNameContainer* first = nullptr;
+  for (CNameContainer* top : TopsWithID(id))
+    if (!first || top->m_nSlotOrder < first->m_nSlotOrder) first = top;
+  return first;
+}
+
+CNameContainer* CTreeIndex::FirstHolderOfName(std::uint32_t nameID, const CNameContainer* top) const {
+  const Ref* ref = nameID ? m_ByNameID.Find(nameID) : nullptr;
+  if (!ref) return nullptr;
+  CNameContainer* best = nullptr;
+  ForEachHolder(*ref, [&](CNameContainer* c) {
+    if (top && PlaceOf(c).top != top) return;
+    if (!best || Before(c, best, false)) best = c;
+  });
+  return best;
+}
+
+bool CTreeIndex::TopSet::Has(const CNameContainer* top) const {
+  if ((global && top->m_Type == kGlobalContainer) || (target && top->m_Type == kTargetContainer)) return true;
+  for (const CNameContainer* t : tops)
+    if (t == top) return true;
+  return false;
+}
+
+bool CTreeIndex::Counted(const Group& g, const TopSet& trees) {
+  if ((trees.global && g.global) || (trees.target && g.target)) return true;
+  for (const CNameContainer* t : trees.tops)
+    if (g.perTop.Find(t->m_nHandle)) return true;
+  return false;
+}
+
+// A single holder is checked where it is; a shared text answers from its counts.
+bool CTreeIndex::TextIn(const CString& key, const TopSet& trees) const {
+  if (key.empty()) return false;
+  const Ref* ref = m_ByText.Find(TextHash(key));
+  if (!ref) return false;
+  if (*ref & kGroup) return Counted(GroupOf(*ref), trees);
+  const CNameContainer* c = m_Handles[*ref];
+  const Place p = PlaceOf(c);
+  return p.seen && trees.Has(p.top) && c->m_IDsByName->Contains(key);
+}
+
+bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const {
+  if (key.empty()) return false;
+  if (!from->m_pHolder) return TextIn(key, TopSet{false, false, {from}});
+  const Ref* ref = m_ByText.Find(TextHash(key));
+  if (!ref) return false;
+  if (!(*ref & kGroup)) {
+    const CNameContainer* c = m_Handles[*ref];
+    return Reaches(from, c) && c->m_IDsByName->Contains(key);
+  }
+  // Whichever is smaller: the holders, or the subtree to search.
+  const Group& g = GroupOf(*ref);
+  if (g.holders.size() > from->m_nSubtreeSize) return from->FindNameByKey(key, true, nullptr) == S_OK;
+  bool hit = false;
+  ForEachHolder(*ref, [&](CNameContainer* c) { hit = hit || (Reaches(from, c) && c->m_IDsByName->Contains(key)); });
+  return hit;
+}
+
+CNameContainer* CTreeIndex::FirstTextHolder(const CString& key, const TopSet& trees) const {
+  if (key.empty()) return nullptr;
+  const Ref* ref = m_ByText.Find(TextHash(key));
+  if (!ref || ((*ref & kGroup) && !Counted(GroupOf(*ref), trees))) return nullptr;
+  CNameContainer* best = nullptr;
+  ForEachHolder(*ref, [&](CNameContainer* c) {
+    const Place p = PlaceOf(c);
+    if (!p.seen || !trees.Has(p.top) || !c->m_IDsByName->Contains(key)) return;
+    if (!best || Before(c, best, false)) best = c;
+  });
+  return best;
+}
+
+std::size_t CTreeIndex::MemoryUsage() const {
+  std::size_t bytes = sizeof(*this) + m_ByKey.MemoryUsage() + m_ByNameID.MemoryUsage() + m_ByText.MemoryUsage() +
+                      m_Handles.capacity() * sizeof(CNameContainer*) +
+                      m_FreeHandles.capacity() * sizeof(std::uint32_t) +
+                      m_Groups.capacity() * sizeof(std::unique_ptr<Group>) +
+                      m_FreeGroups.capacity() * sizeof(std::uint32_t);
+  for (const auto& g : m_Groups)
+    if (g) bytes += sizeof(Group) + g->holders.MemoryUsage() + g->perTop.MemoryUsage();
+  return bytes;
+}
+
+}  // namespace nametree

@@ -1,0 +1,168 @@
+// CTreeIndex: what a server's tree holds, by container key, by name ID and
+// by name text, so that the server answers lookups without walking trees.
+//
+// Holds, for the containers reachable from the server's top-level list
+// through the sub-container tables (the "tree"):
+//  - by container key: every container under the key its parent's table
+//    holds it by; a top-level container under its own ID;
+//  - by name ID: every container whose ID-keyed name table has the ID;
+//  - by text: every container whose name-keyed table has the upper-cased
+//    text, keyed by a 64-bit hash of that text. A text held in two or more
+//    containers also carries counts of the holders that a tree search sees
+//    (each container on the way down, the holder included, of type 2, 3 or
+//    4): per top-level container, in all global trees, in all target trees.
+//  Each container of the tree carries m_pIndex (this index), m_pHolder (the
+//  container whose table holds it, none at the top), m_nSlotKey,
+//  m_nSlotOrder (later insertion into the same bucket, higher order; at the
+//  top, list order), m_nSubtreeSize and m_nHandle, the 32-bit number by
+//  which the maps below name it (half the size of a pointer).
+//
+// Invariants, true between any two public calls of a container or server:
+//  1. a container has m_pIndex set exactly when it is in the tree, and it
+//     is then listed under its key, each of its name IDs and each text key;
+//  2. the counts of a shared text equal those a tree search would find;
+//  3. m_nSubtreeSize is the number of containers in the subtree.
+// The answers are chosen among the holders of one key by their walk
+// positions, so each is exactly what the walk over the tables finds first.
+//
+// Kept current by the containers themselves, each change in time
+// proportional to what it changes:
+//  - name tables: AddName, DeleteName, both Rename, ResetContainer, Load,
+//    AddNameFromData, Shutdown, Initialize;
+//  - sub-container tables: AddContainer, DeleteContainer, Load,
+//    AddContainerFromData, CreateContainerFromData, Initialize, Shutdown;
+//  - types: SetContainerType and Load (a re-typed container's subtree is
+//    recounted);
+//  - IDs of top-level containers: Load, Initialize, CreateContainerFromData;
+//  - the server, when it appends or removes a top-level container.
+// SetParent changes nothing here: the tree is what the tables hold.
+//
+// One thread, like the rest of the library. A text hash collision between
+// two different upper-cased texts (about n*n / 2^65 for n texts) could make
+// a shared text's counts answer for both; answers naming an ID are always
+// checked against the containers' own tables.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "container/flat_map.h"
+#include "nametree/name_container.h"
+
+namespace nametree {
+
+class CTreeIndex {
+ public:
+  CTreeIndex();
+  ~CTreeIndex();
+  CTreeIndex(const CTreeIndex&) = delete;
+  CTreeIndex& operator=(const CTreeIndex&) = delete;
+
+  static std::uint64_t TextHash(const CString& upperText);
+
+  // --- the server's top-level list
+  // REQUIRES: top was just appended to the end of the list.
+  void TopAppended(CNameContainer* top);
+  // REQUIRES: top is still in the list, about to leave it.
+  void TopRemoving(CNameContainer* top);
+  // The whole server goes: later notices are ignored.
+  void BeginTeardown() { m_bTearingDown = true; }
+  // Forgets everything; the index is empty and in use again.
+  void Reset();
+
+  // --- notices from containers (c is in the tree)
+  void NameIdEntered(CNameContainer* c, std::uint32_t id);
+  void NameIdLeft(CNameContainer* c, std::uint32_t id);
+  void TextEntered(CNameContainer* c, std::uint64_t hash);
+  void TextLeft(CNameContainer* c, std::uint64_t hash);
+  // child is in parent's table under key; order 0 draws a fresh one.
+  void ChildAttached(CNameContainer* parent, CNameContainer* child, std::uint64_t order);
+  // REQUIRES: child still in its parent's table. Returns its order.
+  std::uint64_t ChildDetaching(CNameContainer* child);
+  void TypeChanging(CNameContainer* c, std::int16_t newType);
+  void TopIdChanging(CNameContainer* top, std::uint32_t newID);
+  bool TearingDown() const { return m_bTearingDown; }
+
+  // --- queries
+  // The top-level container above c, through the tables.
+  static CNameContainer* TopOf(const CNameContainer* c) { return PlaceOf(c).top; }
+  // The container that the walk by ID finds first, or null.
+  CNameContainer* FindContainer(std::uint32_t id) const;
+  // The containers the server's FindName searches for this ID: each
+  // top-level container with the ID, else the first in each top's subtree.
+  std::vector<CNameContainer*> ContainersSearchedFor(std::uint32_t id) const;
+  // Top-level containers whose ID is id.
+  std::vector<CNameContainer*> TopsWithID(std::uint32_t id) const;
+  // The first of them in list order, or null.
+  CNameContainer* FirstTopWithID(std::uint32_t id) const;
+  // Position in the top-level list: later entries have larger values.
+  static std::uint64_t ListOrder(const CNameContainer* top) { return top->m_nSlotOrder; }
+  // The first container in pre-order that holds the name ID (within top,
+  // when given), or null.
+  CNameContainer* FirstHolderOfName(std::uint32_t nameID, const CNameContainer* top = nullptr) const;
+
+  // A choice of top-level trees: the global ones, the target ones, and
+  // some named ones.
+  struct TopSet {
+    bool global = false;
+    bool target = false;
+    std::vector<const CNameContainer*> tops;
+    bool Has(const CNameContainer* top) const;
+  };
+  // Whether a tree search from a top in `trees` finds the upper-cased text.
+  bool TextIn(const CString& key, const TopSet& trees) const;
+  // CNameContainer::FindName with descent, from any container of the tree.
+  bool TextBelow(const CNameContainer* from, const CString& key) const;
+  // The container that the first of those searches (in top-level order)
+  // finds holding the text, or null.
+  CNameContainer* FirstTextHolder(const CString& key, const TopSet& trees) const;
+
+  // Bytes held by the index.
+  std::size_t MemoryUsage() const;
+
+ private:
+  struct Group;
+  // 0: none; a container's handle; or kGroup plus the index of a Group.
+  using Ref = std::uint32_t;
+  static constexpr Ref kGroup = 0x80000000u;
+  struct Place {
+    CNameContainer* top;
+    bool seen;  // a tree search from top reaches it
+  };
+
+  static Place PlaceOf(const CNameContainer* c);
+  static bool Reaches(const CNameContainer* from, const CNameContainer* c);
+  static bool Before(const CNameContainer* a, const CNameContainer* b, bool directFirst);
+  template <class F>
+  void ForEachHolder(Ref ref, F&& f) const;
+  Group& GroupOf(Ref ref) const { return *m_Groups[ref & ~kGroup]; }
+  const Ref* KeyRef(std::uint32_t key) const { return key ? m_ByKey.Find(key) : (m_KeyZero ? &m_KeyZero : nullptr); }
+
+  void AddTo(Ref& ref, CNameContainer* c, bool counted);
+  // True when ref is left empty.
+  bool RemoveFrom(Ref& ref, CNameContainer* c, bool counted);
+  static void Count(Group& g, const CNameContainer* c, int sign);
+  void CountSubtree(CNameContainer* c, int sign);
+  void Enter(CNameContainer* c);
+  void Leave(CNameContainer* c);
+  void EnterKey(std::uint32_t key, CNameContainer* c);
+  void LeaveKey(std::uint32_t key, CNameContainer* c);
+  static std::uint32_t KeyOf(const CNameContainer* c);
+  // Whether a shared text's counts allow a holder in `trees`.
+  static bool Counted(const Group& g, const TopSet& trees);
+
+  FlatMap<std::uint32_t, Ref> m_ByKey;  // containers under key 0 are in m_KeyZero
+  Ref m_KeyZero = 0;
+  FlatMap<std::uint32_t, Ref> m_ByNameID;
+  FlatMap<std::uint64_t, Ref> m_ByText;
+  std::vector<CNameContainer*> m_Handles{nullptr};  // handle 0 is none
+  std::vector<std::uint32_t> m_FreeHandles;
+  std::vector<std::unique_ptr<Group>> m_Groups;
+  std::vector<std::uint32_t> m_FreeGroups;
+  std::uint64_t m_nNextOrder = 1;
+  bool m_bTearingDown = false;
+};
+
+}  // namespace nametree
