@@ -1,0 +1,96 @@
+// The entries of an opened compound file, held without their bytes.
+//
+// A stream node either owns its bytes (`data`, once written to or created)
+// or names where they lie in the file it was read from (`start`, `size`,
+// read through the shared FileLayout). Invariants, established by the
+// reader before any node is handed out and kept by every operation:
+//  - a node that names file bytes has a chain that was followed in full,
+//    stays inside the file, and shares no sector with any other entry;
+//  - the FileLayout and its ByteSource outlive every node that names them
+//    (each holder keeps a shared reference);
+//  - children are unique by exact name; entries that could not be read are
+//    kept apart in `unreadable`, never among the children, until replaced.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cfb/cfb_format.h"
+
+namespace nametree::cfb {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Random access to the bytes of a file; reads past the end fail.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t Size() const = 0;
+  virtual bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size, std::string* error) = 0;
+};
+
+std::shared_ptr<ByteSource> MemorySource(Bytes bytes);
+
+// The allocation tables of a file as read: enough to find any stream.
+struct FileLayout {
+  std::shared_ptr<ByteSource> source;
+  int majorVersion = 3;
+  std::uint32_t sectorSize = 512;
+  std::uint64_t sectorCount = 0;
+  std::vector<std::uint32_t> fat;
+  std::vector<std::uint32_t> miniFat;
+  std::vector<std::uint32_t> miniChain;  // the sectors of the mini stream, in order
+  std::uint64_t miniStreamSize = 0;
+};
+
+struct Unreadable {
+  CString name;
+  std::string reason;
+};
+
+struct DocNode {
+  CString name;
+  bool storage = false;
+  EntryMetadata metadata;
+  // A stream's bytes: owned once loaded or written, else in the file.
+  std::shared_ptr<Bytes> data;
+  std::uint32_t start = kEndOfChain;
+  std::uint64_t size = 0;
+  bool open = false;  // exclusive sharing: one stream handle at a time
+  std::vector<std::shared_ptr<DocNode>> children;
+  std::vector<Unreadable> unreadable;
+
+  std::uint64_t Size() const { return data ? data->size() : size; }
+};
+
+// Reads a stream still in the file front to back, remembering where in the
+// chain it is so that each sector is found once.
+class ChainReader {
+ public:
+  ChainReader(std::shared_ptr<const FileLayout> layout, std::uint32_t start, std::uint64_t size);
+
+  // Reads `size` bytes at the current position (which must stay inside the
+  // stream) and advances.
+  bool Read(std::uint8_t* data, std::size_t size, std::string* error);
+  // The file offset and length of the longest run of adjacent sectors from
+  // the current position, at most `limit` bytes; advances past it.
+  bool NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint64_t* length, std::string* error);
+
+ private:
+  std::uint64_t UnitOffset(std::uint32_t unit) const;  // where a sector or mini sector lies in the file
+
+  std::shared_ptr<const FileLayout> layout_;
+  bool mini_;
+  std::uint32_t unitSize_;
+  std::uint64_t remaining_;
+  std::uint32_t unit_;       // the unit holding the position
+  std::uint32_t intoUnit_ = 0;
+};
+
+// A whole stream's bytes, from memory or the file.
+bool LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out,
+                std::string* error);
+
+}  // namespace nametree::cfb
