@@ -37,13 +37,16 @@ class Reader {
     return true;
   }
 
-  bool ReadTree(ReadResult* out) {
+  bool ReadTree(bool checkChains, ReadResult* out) {
     if (!ReadHeader() || !ReadFat() || !ReadEntries() || !ReadMiniStream()) return false;
     auto root = std::make_shared<DocNode>();
     root->storage = true;
     root->name = entries_[0].name;
     root->metadata = entries_[0].metadata;
     if (!WalkTree(root)) return false;
+    layout_->owned = std::move(owned_);
+    layout_->miniOwned = std::move(miniOwned_);
+    if (checkChains && !CheckChains(layout_.get(), *root, "", true, &warnings_, error_)) return false;
     out->layout = layout_;
     out->root = std::move(root);
     out->warnings = std::move(warnings_);
@@ -156,67 +159,47 @@ class Reader {
         locations.push_back(Get32(buffer.data() + 4 * i));
       sector = Get32(buffer.data() + 4 * perSector);
     }
-    for (std::uint32_t s : locations)
-      if (s < sectorCount_ && !Claim(s, "FAT sectors")) return false;
-    return ReadTableSectors(locations, &layout_->fat, "the FAT");
+    for (std::uint32_t s : locations) {
+      if (s >= sectorCount_) return Fail("the FAT needs sector " + Num(s) + ", beyond the end of the file");
+      if (!Claim(s, "FAT sectors")) return false;
+    }
+    layout_->fatSectors = std::move(locations);
+    return true;
   }
 
-  // Follows a chain through `table` from `start`, collecting up to `wanted`
-  // units (all of them up to the end of chain when unbounded). `space` is the
-  // number of units that exist. Sectors are claimed in `owned` when given;
-  // otherwise only a loop is looked for.
-  bool FollowChain(std::uint32_t start, const std::vector<std::uint32_t>& table, std::uint64_t space,
-                   std::uint64_t wanted, const std::string& what, std::vector<bool>* owned,
-                   std::vector<std::uint32_t>* out, EntryProblem* problem) {
-    space = std::min<std::uint64_t>(space, table.size());
-    std::vector<bool> local;
-    if (!owned) {
-      local.assign(space, false);
-      owned = &local;
-    }
-    if (out) out->clear();
-    std::uint64_t count = 0;
+  // Follows a chain of the file's own tables through the FAT from `start`,
+  // collecting up to `wanted` sectors (all of them up to the end of chain
+  // when unbounded) and claiming each.
+  bool FollowChain(std::uint32_t start, std::uint64_t wanted, const std::string& what,
+                   std::vector<std::uint32_t>* out) {
+    const std::uint64_t space = std::min<std::uint64_t>(sectorCount_, layout_->FatEntries());
+    std::vector<std::uint32_t> chain;
     std::uint32_t unit = start;
-    auto unreadable = [&](std::string reason) {
-      if (!problem) return Fail(std::move(reason));
-      problem->reason = std::move(reason);
-      return true;
-    };
-    while (wanted == kUnbounded || count < wanted) {
+    while (wanted == kUnbounded || chain.size() < wanted) {
       if (unit == kEndOfChain) {
         if (wanted == kUnbounded) break;
-        return unreadable("the chain of " + what + " ends after " + Num(count) + " of " + Num(wanted) +
-                          " sectors");
+        return Fail("the chain of " + what + " ends after " + Num(chain.size()) + " of " + Num(wanted) + " sectors");
       }
       if (unit >= space)
-        return unreadable("the chain of " + what + " points at sector " + Num(unit) + ", which does not exist");
-      if ((*owned)[unit]) {
-        if (owned == &local || ChainHolds(start, table, count, unit))
+        return Fail("the chain of " + what + " points at sector " + Num(unit) + ", which does not exist");
+      if (owned_[unit]) {
+        if (std::find(chain.begin(), chain.end(), unit) != chain.end())
           return Fail("the chain of " + what + " loops at sector " + Num(unit));
         return Fail("the chain of " + what + " reaches sector " + Num(unit) +
                     ", which another entry also uses (a shared chain)");
       }
-      (*owned)[unit] = true;
-      if (out) out->push_back(unit);
-      ++count;
-      unit = table[unit];
+      owned_[unit] = true;
+      chain.push_back(unit);
+      std::string why;
+      if (!layout_->Next(unit, &unit, &why)) return Fail(why);
     }
+    *out = std::move(chain);
     return true;
-  }
-
-  // Whether the first `count` units of a chain include `unit`.
-  static bool ChainHolds(std::uint32_t start, const std::vector<std::uint32_t>& table, std::uint64_t count,
-                         std::uint32_t unit) {
-    for (std::uint32_t u = start; count > 0 && u < table.size(); --count, u = table[u])
-      if (u == unit) return true;
-    return false;
   }
 
   bool ReadEntries() {
     std::vector<std::uint32_t> chain;
-    if (!FollowChain(Get32(header_ + kOffFirstDirectorySector), layout_->fat, sectorCount_, kUnbounded,
-                     "the directory", &owned_, &chain, nullptr))
-      return false;
+    if (!FollowChain(Get32(header_ + kOffFirstDirectorySector), kUnbounded, "the directory", &chain)) return false;
     if (chain.empty()) return Fail("the directory is empty");
     const std::uint32_t perSector = sectorSize_ / kEntrySize;
     entries_.reserve(chain.size() * perSector);
@@ -255,14 +238,11 @@ class Reader {
     const DirectoryEntry& root = entries_[0];
     if (root.size > size_)
       return Fail("the mini stream claims " + Num(root.size) + " bytes, more than the whole file");
-    if (!FollowChain(root.start, layout_->fat, sectorCount_, (root.size + sectorSize_ - 1) / sectorSize_,
-                     "the mini stream", &owned_, &layout_->miniChain, nullptr))
+    if (!FollowChain(root.start, (root.size + sectorSize_ - 1) / sectorSize_, "the mini stream", &layout_->miniChain))
       return false;
     layout_->miniStreamSize = root.size;
     std::vector<std::uint32_t> chain;
-    if (!FollowChain(Get32(header_ + kOffFirstMiniFatSector), layout_->fat, sectorCount_, kUnbounded,
-                     "the mini FAT", &owned_, &chain, nullptr))
-      return false;
+    if (!FollowChain(Get32(header_ + kOffFirstMiniFatSector), kUnbounded, "the mini FAT", &chain)) return false;
     if (!ReadTableSectors(chain, &layout_->miniFat, "the mini FAT")) return false;
     miniOwned_.assign(std::min<std::uint64_t>(layout_->miniFat.size(),
                                               (root.size + kMiniSectorSize - 1) / kMiniSectorSize),
@@ -270,19 +250,10 @@ class Reader {
     return true;
   }
 
-  // Checks a stream's chain and claims its sectors; a problem of its own
-  // leaves it unreadable.
-  bool CheckStream(const DirectoryEntry& e, const std::string& what, EntryProblem* problem) {
-    if (e.size > size_) {
+  // What can be said of a stream without following its chain.
+  void CheckStream(const DirectoryEntry& e, const std::string& what, EntryProblem* problem) {
+    if (e.size > size_)
       problem->reason = what + " claims " + Num(e.size) + " bytes, more than the whole file (" + Num(size_) + ")";
-      return true;
-    }
-    if (e.size == 0) return true;
-    if (e.size < kMiniStreamCutoff)
-      return FollowChain(e.start, layout_->miniFat, miniOwned_.size(),
-                         (e.size + kMiniSectorSize - 1) / kMiniSectorSize, what, &miniOwned_, nullptr, problem);
-    return FollowChain(e.start, layout_->fat, sectorCount_, (e.size + sectorSize_ - 1) / sectorSize_, what,
-                       &owned_, nullptr, problem);
   }
 
   bool NameProblem(std::uint32_t id, EntryProblem* problem) {
@@ -342,8 +313,7 @@ class Reader {
                            " where a stream or storage belongs";
         else if (!NameProblem(id, &problem) && !names.insert(ToUpper(e.name)).second)
           return Fail("two entries are named " + Quote(e.name) + " in one storage");
-        if (problem.reason.empty() && e.type == EntryType::kStream && !CheckStream(e, "stream " + Quote(e.name), &problem))
-          return false;
+        if (problem.reason.empty() && e.type == EntryType::kStream) CheckStream(e, "stream " + Quote(e.name), &problem);
         if (!problem.reason.empty()) {
           warnings_.push_back(path + ": " + problem.reason);
           p.node->unreadable.push_back({e.name, problem.reason});
@@ -386,8 +356,8 @@ bool ReadDirectory(const std::vector<std::uint8_t>& file, ParsedDirectory* out, 
   return Reader(MemorySource(file), error).ReadStructure(out);
 }
 
-bool ReadCompoundFile(std::shared_ptr<ByteSource> source, ReadResult* out, std::string* error) {
-  return Reader(std::move(source), error).ReadTree(out);
+bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out, std::string* error) {
+  return Reader(std::move(source), error).ReadTree(checkChains, out);
 }
 
 }  // namespace nametree::cfb

@@ -32,9 +32,11 @@ struct ReadResult {
 };
 
 // Reads the structure of the file and walks its directory into a tree of
-// nodes whose streams stay in the file. A chain that loops or is shared
-// between entries, or a damaged header, table or directory, refuses the
-// file; an entry whose own data cannot be read is left out with a warning.
-bool ReadCompoundFile(std::shared_ptr<ByteSource> source, ReadResult* out, std::string* error);
+// nodes whose streams stay in the file. A damaged header, table or
+// directory refuses the file; an entry whose own data cannot be read is
+// left out with a warning. With `checkChains` every stream's chain is
+// followed now (a chain that loops or is shared between entries refuses
+// the file); without, each is followed when first used.
+bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out, std::string* error);
 
 }  // namespace nametree::cfb

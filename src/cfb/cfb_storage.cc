@@ -72,12 +72,12 @@ struct FileState {
   WriteFormat format;
   std::shared_ptr<FdHandle> lock;  // held by a writable open
   FileInfo locked;                 // the locked file as it was read
-  std::vector<std::string> warnings;
 };
 
 struct TreeState {
   std::shared_ptr<const FileLayout> layout;  // null when nothing comes from a file
   std::shared_ptr<HandleLedger> ledger;
+  std::vector<std::string> warnings;  // entries found unreadable, at open or since
 };
 
 class DocStream final : public Counted<IStream> {
@@ -144,6 +144,18 @@ class DocStorage final : public Counted<IStorage> {
     DocNode* found = Find(name);
     if (!found || found->storage) return Missing(name);
     if (found->open) return STG_E_ACCESSDENIED;
+    if (!found->data && !found->checked) {
+      std::string why;
+      if (!tree_->layout || CheckChain(*tree_->layout, found->start, found->size, "stream \"" + ToUtf8(name) + "\"",
+                                       &why) != ChainCheck::kGood) {
+        tree_->warnings.push_back(ToUtf8(name) + ": " + why);
+        node_->unreadable.push_back({name, why});
+        auto& c = node_->children;
+        c.erase(std::remove_if(c.begin(), c.end(), [&](const auto& n) { return n.get() == found; }), c.end());
+        return STG_E_DOCFILECORRUPT;
+      }
+      found->checked = true;
+    }
     *pp = new DocStream(tree_, Shared(found));
     return S_OK;
   }
@@ -289,10 +301,17 @@ DocStorage* RootOf(IStorage* storage) {
   return doc && doc->File() ? doc : nullptr;
 }
 
+// Every chain is followed before a write, so that what cannot be read is
+// known (and refused, unless forced) before anything is written.
+bool CheckBeforeWrite(DocStorage* doc, std::string* error) {
+  return CheckChains(doc->Tree()->layout.get(), *doc->Node(), "", false, &doc->Tree()->warnings, error);
+}
+
 ComPtr<IStorage> MakeRoot(std::shared_ptr<const FileLayout> layout, std::shared_ptr<DocNode> root,
-                          std::shared_ptr<FileState> file) {
+                          std::shared_ptr<FileState> file, std::vector<std::string> warnings) {
   auto tree = std::make_shared<TreeState>();
   tree->layout = std::move(layout);
+  tree->warnings = std::move(warnings);
   tree->ledger = std::make_shared<HandleLedger>();
   return ComPtr<IStorage>::Attach(new DocStorage(std::move(tree), std::move(root), std::move(file)));
 }
@@ -366,11 +385,10 @@ bool OpenCompoundFile(FileLayer& files, const std::string& path, bool writable,
   if (!OpenAndLock(files, file->target, writable, options.lockWaitMilliseconds, &handle, &file->locked, error))
     return false;
   ReadResult read;
-  if (!ReadCompoundFile(std::make_shared<FdSource>(handle, file->locked.size), &read, error)) return false;
+  if (!ReadCompoundFile(std::make_shared<FdSource>(handle, file->locked.size), false, &read, error)) return false;
   file->format = {read.layout->majorVersion, read.layout->sectorSize};
-  file->warnings = std::move(read.warnings);
   if (writable) file->lock = std::move(handle);
-  *out = MakeRoot(std::move(read.layout), std::move(read.root), std::move(file));
+  *out = MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
   return true;
 }
 
@@ -387,7 +405,7 @@ bool CreateCompoundFile(FileLayer&, const std::string& path, int majorVersion, c
   file->format = {majorVersion, majorVersion == 4 ? 4096u : 512u};
   auto root = std::make_shared<DocNode>();
   root->storage = true;
-  *out = MakeRoot(nullptr, std::move(root), std::move(file));
+  *out = MakeRoot(nullptr, std::move(root), std::move(file), {});
   return true;
 }
 
@@ -430,7 +448,7 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
   };
 
   FileSink sink(files, fd, temp.empty() ? "a new file beside " + target : temp);
-  if (!WriteTree(*root->Node(), root->Tree()->layout, file.format, options.force, sink, leftOut, error) ||
+  if (!CheckBeforeWrite(root, error) || !WriteTree(*root->Node(), root->Tree()->layout, file.format, options.force, sink, leftOut, error) ||
       !sink.Flush(error))
     return abandon(*error);
   if (!files.Sync(fd, error)) return abandon(*error + " (a new file beside " + target + ")");
@@ -508,7 +526,7 @@ bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options, s
 
 std::vector<std::string> CompoundFileWarnings(IStorage* storage) {
   cfb::DocStorage* root = cfb::RootOf(storage);
-  return root ? root->File()->warnings : std::vector<std::string>{};
+  return root ? root->Tree()->warnings : std::vector<std::string>{};
 }
 
 std::shared_ptr<HandleLedger> CompoundFileLedger(IStorage* storage) {
@@ -521,12 +539,11 @@ bool ParseCompoundFile(const std::vector<std::uint8_t>& bytes, ComPtr<IStorage>*
   if (!out) return cfb::Report(error, "no place for the storage");
   out->Reset();
   cfb::ReadResult read;
-  if (!cfb::ReadCompoundFile(cfb::MemorySource(bytes), &read, error)) return false;
+  if (!cfb::ReadCompoundFile(cfb::MemorySource(bytes), true, &read, error)) return false;
   if (majorVersion) *majorVersion = read.layout->majorVersion;
   auto file = std::make_shared<cfb::FileState>();  // in memory: nothing to commit to
-  file->warnings = std::move(read.warnings);
   file->format = {read.layout->majorVersion, read.layout->sectorSize};
-  *out = cfb::MakeRoot(std::move(read.layout), std::move(read.root), std::move(file));
+  *out = cfb::MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
   return true;
 }
 
@@ -537,7 +554,7 @@ bool SerializeCompoundFile(IStorage* storage, int majorVersion, std::vector<std:
   cfb::VectorSink sink(out);
   const cfb::WriteFormat format{majorVersion, majorVersion == 4 ? 4096u : 512u};
   if (auto* doc = dynamic_cast<cfb::DocStorage*>(storage))
-    return cfb::WriteTree(*doc->Node(), doc->Tree()->layout, format, false, sink, nullptr, error);
+    return cfb::CheckBeforeWrite(doc, error) && cfb::WriteTree(*doc->Node(), doc->Tree()->layout, format, false, sink, nullptr, error);
   std::shared_ptr<cfb::DocNode> root;
   if (!cfb::ImportStorage(storage, &root, error)) return false;
   return cfb::WriteTree(*root, nullptr, format, false, sink, nullptr, error);

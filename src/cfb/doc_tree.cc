@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "nametree/utf8.h"
+
 namespace nametree::cfb {
 namespace {
 
@@ -28,7 +30,108 @@ bool Broken(std::string* error) {
   return false;
 }
 
+std::string Num(std::uint64_t v) { return std::to_string(v); }
+
 }  // namespace
+
+bool FileLayout::Next(std::uint32_t sector, std::uint32_t* next, std::string* error) const {
+  const std::uint32_t perSector = sectorSize / 4;
+  const std::size_t page = sector / perSector;
+  if (page >= fatSectors.size()) {
+    if (error) *error = "sector " + Num(sector) + " lies beyond the FAT";
+    return false;
+  }
+  if (fatPages_.empty()) fatPages_.resize(fatSectors.size());
+  if (!fatPages_[page]) {
+    const std::uint32_t at = fatSectors[page];
+    std::vector<std::uint8_t> bytes(sectorSize);
+    std::string why;
+    if (at >= sectorCount || !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), sectorSize, &why)) {
+      if (error) *error = "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why);
+      return false;
+    }
+    auto entries = std::make_unique<std::uint32_t[]>(perSector);
+    for (std::uint32_t i = 0; i < perSector; ++i) entries[i] = Get32(bytes.data() + 4 * i);
+    fatPages_[page] = std::move(entries);
+  }
+  *next = fatPages_[page][sector % perSector];
+  return true;
+}
+
+ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64_t size, const std::string& what,
+                      std::string* why) {
+  const bool mini = size < kMiniStreamCutoff;
+  const std::uint64_t unit = mini ? kMiniSectorSize : layout.sectorSize;
+  const std::uint64_t wanted = (size + unit - 1) / unit;
+  std::vector<bool>& owned = mini ? layout.miniOwned : layout.owned;
+  const std::uint64_t space = std::min<std::uint64_t>(owned.size(), mini ? layout.miniFat.size() : layout.FatEntries());
+  auto next = [&](std::uint32_t u, std::uint32_t* n) {
+    if (mini) {
+      *n = layout.miniFat[u];
+      return true;
+    }
+    return layout.Next(u, n, why);
+  };
+  std::uint32_t u = start;
+  for (std::uint64_t count = 0; count < wanted; ++count) {
+    if (u == kEndOfChain) {
+      *why = "the chain of " + what + " ends after " + Num(count) + " of " + Num(wanted) + " sectors";
+      return ChainCheck::kUnreadable;
+    }
+    if (u >= space) {
+      *why = "the chain of " + what + " points at sector " + Num(u) + ", which does not exist";
+      return ChainCheck::kUnreadable;
+    }
+    if (owned[u]) {
+      // Its own earlier sector, or another chain's.
+      bool loops = false;
+      std::uint32_t v = start;
+      for (std::uint64_t i = 0; i < count && !loops; ++i) {
+        loops = v == u;
+        if (!next(v, &v)) break;
+      }
+      *why = loops ? "the chain of " + what + " loops at sector " + Num(u)
+                   : "the chain of " + what + " reaches sector " + Num(u) +
+                         ", which another entry also uses (a shared chain)";
+      return ChainCheck::kCorrupt;
+    }
+    owned[u] = true;
+    if (count + 1 < wanted && !next(u, &u)) return ChainCheck::kUnreadable;
+  }
+  return ChainCheck::kGood;
+}
+
+bool CheckChains(const FileLayout* layout, DocNode& storage, const std::string& path, bool corruptIsFatal,
+                 std::vector<std::string>* warnings, std::string* error) {
+  auto& children = storage.children;
+  for (std::size_t i = 0; i < children.size();) {
+    DocNode& c = *children[i];
+    if (c.storage || c.data || c.checked || !layout) {
+      ++i;
+      continue;
+    }
+    std::string why;
+    const ChainCheck check = CheckChain(*layout, c.start, c.size, "stream \"" + ToUtf8(c.name) + "\"", &why);
+    if (check == ChainCheck::kCorrupt && corruptIsFatal) {
+      if (error) *error = why;
+      return false;
+    }
+    if (check == ChainCheck::kGood) {
+      c.checked = true;
+      ++i;
+      continue;
+    }
+    if (warnings) warnings->push_back(path + ToUtf8(c.name) + ": " + why);
+    storage.unreadable.push_back({c.name, why});
+    children.erase(children.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  // Storages after streams: the order chains are claimed in decides which
+  // of two sharing entries is reported.
+  for (const auto& c : children)
+    if (c->storage && !CheckChains(layout, *c, path + ToUtf8(c->name) + "/", corruptIsFatal, warnings, error))
+      return false;
+  return true;
+}
 
 std::shared_ptr<ByteSource> MemorySource(Bytes bytes) { return std::make_shared<BytesSource>(std::move(bytes)); }
 
@@ -49,7 +152,6 @@ std::uint64_t ChainReader::UnitOffset(std::uint32_t unit) const {
 
 bool ChainReader::NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint64_t* length,
                           std::string* error) {
-  const std::vector<std::uint32_t>& table = mini_ ? layout_->miniFat : layout_->fat;
   *length = 0;
   limit = std::min(limit, remaining_);
   while (*length < limit) {
@@ -63,8 +165,13 @@ bool ChainReader::NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint6
     if (intoUnit_ == unitSize_) {
       intoUnit_ = 0;
       if (remaining_ > *length) {
-        if (unit_ >= table.size()) return Broken(error);
-        unit_ = table[unit_];
+        if (!mini_) {
+          if (!layout_->Next(unit_, &unit_, error)) return false;
+        } else if (unit_ < layout_->miniFat.size()) {
+          unit_ = layout_->miniFat[unit_];
+        } else {
+          return Broken(error);
+        }
       }
     }
   }

@@ -2,10 +2,11 @@
 //
 // A stream node either owns its bytes (`data`, once written to or created)
 // or names where they lie in the file it was read from (`start`, `size`,
-// read through the shared FileLayout). Invariants, established by the
-// reader before any node is handed out and kept by every operation:
-//  - a node that names file bytes has a chain that was followed in full,
-//    stays inside the file, and shares no sector with any other entry;
+// read through the shared FileLayout). Invariants kept by every operation:
+//  - a node's bytes are read only after its chain was followed in full
+//    (`checked`): it stays inside the file and shares no sector with any
+//    other checked chain or the file's own tables (FileLayout::owned);
+//  - a commit checks every chain not yet checked before it writes;
 //  - the FileLayout and its ByteSource outlive every node that names them
 //    (each holder keeps a shared reference);
 //  - children are unique by exact name; entries that could not be read are
@@ -33,16 +34,28 @@ class ByteSource {
 
 std::shared_ptr<ByteSource> MemorySource(Bytes bytes);
 
-// The allocation tables of a file as read: enough to find any stream.
+// The allocation tables of a file as read: enough to find any stream. The
+// FAT is read a sector at a time when a chain first needs it, so opening a
+// large file costs what its directory costs.
 struct FileLayout {
   std::shared_ptr<ByteSource> source;
   int majorVersion = 3;
   std::uint32_t sectorSize = 512;
   std::uint64_t sectorCount = 0;
-  std::vector<std::uint32_t> fat;
+  std::vector<std::uint32_t> fatSectors;  // where each sector of the FAT lies
   std::vector<std::uint32_t> miniFat;
   std::vector<std::uint32_t> miniChain;  // the sectors of the mini stream, in order
   std::uint64_t miniStreamSize = 0;
+  // Sectors and mini sectors taken by the tables and by the chains checked so far.
+  mutable std::vector<bool> owned;
+  mutable std::vector<bool> miniOwned;
+
+  // The entry of `sector` in the FAT: the next sector of its chain.
+  bool Next(std::uint32_t sector, std::uint32_t* next, std::string* error) const;
+  std::uint64_t FatEntries() const { return std::uint64_t{fatSectors.size()} * (sectorSize / 4); }
+
+ private:
+  mutable std::vector<std::unique_ptr<std::uint32_t[]>> fatPages_;
 };
 
 struct Unreadable {
@@ -58,7 +71,8 @@ struct DocNode {
   std::shared_ptr<Bytes> data;
   std::uint32_t start = kEndOfChain;
   std::uint64_t size = 0;
-  bool open = false;  // exclusive sharing: one stream handle at a time
+  bool open = false;     // exclusive sharing: one stream handle at a time
+  bool checked = false;  // its chain in the file was followed and claimed
   std::vector<std::shared_ptr<DocNode>> children;
   std::vector<Unreadable> unreadable;
 
@@ -88,6 +102,20 @@ class ChainReader {
   std::uint32_t unit_;       // the unit holding the position
   std::uint32_t intoUnit_ = 0;
 };
+
+enum class ChainCheck { kGood, kUnreadable, kCorrupt };
+
+// Follows the chain of a stream still in the file and claims its sectors.
+// kUnreadable: the chain leaves the file or ends early (the entry alone is
+// lost); kCorrupt: it loops or meets another chain (the file is damaged).
+ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64_t size, const std::string& what,
+                      std::string* why);
+
+// Checks every chain under `storage` not yet checked; an entry that fails
+// moves to `unreadable`, with "path: reason" added to `warnings`. Returns
+// false, with `error`, at the first corrupt chain when `corruptIsFatal`.
+bool CheckChains(const FileLayout* layout, DocNode& storage, const std::string& path, bool corruptIsFatal,
+                 std::vector<std::string>* warnings, std::string* error);
 
 // A whole stream's bytes, from memory or the file.
 bool LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out,

@@ -205,37 +205,56 @@ TEST(DocumentCrash, KilledSaveLeavesNothingBehindTheNextCommit) {
 }
 
 // An entry that cannot be read does not stop the rest from being read,
-// but is never dropped silently: the commit is refused unless forced.
+// but is never dropped silently: the commit is refused unless forced. Its
+// damage is found at open, or when its chain is first followed.
 TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
-  TempDir dir;
-  const std::string path = dir.File("doc.nt");
-  Bytes file = Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}});
+  const Bytes good = Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}});
   cfb::ParsedDirectory parsed;
   std::string error;
-  ASSERT_TRUE(cfb::ReadDirectory(file, &parsed, &error)) << error;
-  for (std::uint32_t id = 0; id < parsed.entries.size(); ++id)
-    if (parsed.entries[id].name == u"Broken") cfb::Put32(&file[(cfb::Get32(&file[48]) + 1) * 512 + 128 * id + 120], 0x7FFFFFF0);
-  WriteBytes(path, file);
+  ASSERT_TRUE(cfb::ReadDirectory(good, &parsed, &error)) << error;
+  auto field = [&](const CString& name, std::size_t offset) {
+    for (std::uint32_t id = 0; id < parsed.entries.size(); ++id)
+      if (parsed.entries[id].name == name) return (cfb::Get32(&good[48]) + 1) * 512 + 128 * id + offset;
+    return std::size_t{0};
+  };
+  const struct {
+    std::size_t at;
+    std::uint32_t value;
+    const char* words;
+  } cases[] = {
+      {field(u"Broken", 120), 0x7FFFFFF0, "Broken: stream \"Broken\" claims 2147483632 bytes"},
+      {field(u"Broken", 116), cfb::Get32(&good[field(u"Fine", 116)]), "another entry also uses (a shared chain)"},
+      {field(u"Broken", 116), 0x00FFFFFF, "points at sector 16777215, which does not exist"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    TempDir dir;
+    const std::string path = dir.File("doc.nt");
+    Bytes file = good;
+    cfb::Put32(&file[c.at], c.value);
+    WriteBytes(path, file);
+    ComPtr<IStorage> storage;
+    ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
+    ComPtr<IStream> stream;
+    EXPECT_EQ(storage->OpenStream(u"Fine", kOpenMode, stream.Put()), S_OK);
+    stream.Reset();
+    EXPECT_EQ(storage->OpenStream(u"Broken", kOpenMode, stream.Put()), STG_E_DOCFILECORRUPT);
+    const std::vector<std::string> warnings = CompoundFileWarnings(storage.Get());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(c.words), std::string::npos) << warnings[0];
+    EXPECT_EQ(Snapshot(storage.Get()), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
 
-  ComPtr<IStorage> storage;
-  ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
-  ASSERT_EQ(CompoundFileWarnings(storage.Get()).size(), 1u);
-  EXPECT_NE(CompoundFileWarnings(storage.Get())[0].find("Broken: stream \"Broken\" claims 2147483632 bytes"),
-            std::string::npos);
-  ComPtr<IStream> broken;
-  EXPECT_EQ(storage->OpenStream(u"Broken", kOpenMode, broken.Put()), STG_E_DOCFILECORRUPT);
-  EXPECT_EQ(Snapshot(storage.Get()).at("NameServer"), Pattern(300, 1));
-
-  EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));
-  EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos) << error;
-  EXPECT_EQ(ReadBytes(path), file);
-  CompoundFileOptions force;
-  force.force = true;
-  std::vector<std::string> leftOut;
-  ASSERT_TRUE(CommitCompoundFile(storage.Get(), force, &leftOut, &error)) << error;
-  ASSERT_EQ(leftOut.size(), 1u);
-  EXPECT_EQ(leftOut[0].rfind("Broken (", 0), 0u) << leftOut[0];
-  EXPECT_EQ(Parse(ReadBytes(path)), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
+    EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));
+    EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos) << error;
+    EXPECT_EQ(ReadBytes(path), file);
+    CompoundFileOptions force;
+    force.force = true;
+    std::vector<std::string> leftOut;
+    ASSERT_TRUE(CommitCompoundFile(storage.Get(), force, &leftOut, &error)) << error;
+    ASSERT_EQ(leftOut.size(), 1u);
+    EXPECT_EQ(leftOut[0].rfind("Broken (", 0), 0u) << leftOut[0];
+    EXPECT_EQ(Parse(ReadBytes(path)), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
+  }
 }
 
 }  // namespace
