@@ -91,7 +91,7 @@ class Reader {
     sectorCount_ = std::min<std::uint64_t>((size_ - sectorSize_ + sectorSize_ - 1) / sectorSize_,
                                            std::uint64_t{kMaxRegularSector} + 1);
     layout_->sectorCount = sectorCount_;
-    owned_.assign(sectorCount_, false);
+    owned_.Reset(sectorCount_);
     return true;
   }
 
@@ -103,15 +103,6 @@ class Reader {
     if (sector >= sectorCount_ || SectorOffset(sector) + sectorSize_ > size_)
       return Fail(std::string(what) + " needs sector " + Num(sector) + ", beyond the end of the file");
     return ReadBytes(SectorOffset(sector), data, sectorSize_, what);
-  }
-
-  // Marks a sector as used by the structure or an entry; a second claim is
-  // a chain that loops or is shared.
-  bool Claim(std::uint32_t sector, const std::string& what) {
-    if (owned_[sector]) return Fail("the chain of " + what + " reaches sector " + Num(sector) +
-                                    ", which another chain also uses (a shared or looping chain)");
-    owned_[sector] = true;
-    return true;
   }
 
   // The FAT is read in runs of adjacent sectors, as writers lay it out.
@@ -142,27 +133,38 @@ class Reader {
     if (fatSectors > sectorCount_)
       return Fail("the header claims " + Num(fatSectors) + " FAT sectors, the file holds " +
                   Num(sectorCount_) + " sectors");
-    std::vector<std::uint32_t> locations;
-    for (std::uint32_t i = 0; i < std::min<std::uint32_t>(fatSectors, kHeaderDifatEntries); ++i)
-      locations.push_back(Get32(h + kOffHeaderDifat + 4 * i));
+    std::vector<std::uint32_t> locations(fatSectors);
+    std::size_t known = std::min<std::uint32_t>(fatSectors, kHeaderDifatEntries);
+    for (std::size_t i = 0; i < known; ++i) locations[i] = Get32(h + kOffHeaderDifat + 4 * i);
     std::uint32_t sector = Get32(h + kOffFirstDifatSector);
-    std::vector<std::uint8_t> buffer(sectorSize_);
-    while (locations.size() < fatSectors) {
+    // DIFAT sectors mostly lie side by side, so they are read in blocks.
+    constexpr std::uint64_t kBlockSectors = 64;
+    const std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kBlockSectors * sectorSize_]);
+    std::uint64_t blockFirst = 0, blockSectors = 0;
+    const std::uint32_t perSector = EntriesPerSector() - 1;
+    while (known < fatSectors) {
       if (sector >= sectorCount_)
-        return Fail("the DIFAT ends after " + Num(locations.size()) + " of " + Num(fatSectors) +
-                    " FAT sectors");
+        return Fail("the DIFAT ends after " + Num(known) + " of " + Num(fatSectors) + " FAT sectors");
       if (owned_[sector]) return Fail("the DIFAT chain loops at sector " + Num(sector));
-      owned_[sector] = true;
-      if (!ReadSector(sector, buffer.data(), "the DIFAT")) return false;
-      const std::uint32_t perSector = EntriesPerSector() - 1;
-      for (std::uint32_t i = 0; i < perSector && locations.size() < fatSectors; ++i)
-        locations.push_back(Get32(buffer.data() + 4 * i));
-      sector = Get32(buffer.data() + 4 * perSector);
+      owned_.Set(sector);
+      if (sector < blockFirst || sector >= blockFirst + blockSectors) {
+        if (SectorOffset(sector) + sectorSize_ > size_)
+          return Fail("the DIFAT needs sector " + Num(sector) + ", beyond the end of the file");
+        blockSectors = std::min<std::uint64_t>((size_ - SectorOffset(sector)) / sectorSize_, kBlockSectors);
+        blockFirst = sector;
+        if (!ReadBytes(SectorOffset(sector), block.get(), blockSectors * sectorSize_, "the DIFAT")) return false;
+      }
+      const std::uint8_t* p = block.get() + (sector - blockFirst) * sectorSize_;
+      const std::size_t take = std::min<std::size_t>(perSector, fatSectors - known);
+      for (std::size_t i = 0; i < take; ++i) locations[known + i] = Get32(p + 4 * i);
+      known += take;
+      sector = Get32(p + 4 * perSector);
     }
-    for (std::uint32_t s : locations) {
+    // FAT sectors are not claimed: a chain through one reads table bytes as
+    // data, harmless, and claiming 16 000 of them would cost a large file's
+    // open more than everything else.
+    for (std::uint32_t s : locations)
       if (s >= sectorCount_) return Fail("the FAT needs sector " + Num(s) + ", beyond the end of the file");
-      if (!Claim(s, "FAT sectors")) return false;
-    }
     layout_->fatSectors = std::move(locations);
     return true;
   }
@@ -188,7 +190,7 @@ class Reader {
         return Fail("the chain of " + what + " reaches sector " + Num(unit) +
                     ", which another entry also uses (a shared chain)");
       }
-      owned_[unit] = true;
+      owned_.Set(unit);
       chain.push_back(unit);
       std::string why;
       if (!layout_->Next(unit, &unit, &why)) return Fail(why);
@@ -244,9 +246,7 @@ class Reader {
     std::vector<std::uint32_t> chain;
     if (!FollowChain(Get32(header_ + kOffFirstMiniFatSector), kUnbounded, "the mini FAT", &chain)) return false;
     if (!ReadTableSectors(chain, &layout_->miniFat, "the mini FAT")) return false;
-    miniOwned_.assign(std::min<std::uint64_t>(layout_->miniFat.size(),
-                                              (root.size + kMiniSectorSize - 1) / kMiniSectorSize),
-                      false);
+    miniOwned_.Reset(std::min<std::uint64_t>(layout_->miniFat.size(), (root.size + kMiniSectorSize - 1) / kMiniSectorSize));
     return true;
   }
 
@@ -343,8 +343,8 @@ class Reader {
   std::uint8_t header_[kHeaderSize] = {};
   std::uint32_t sectorSize_ = 512;
   std::uint64_t sectorCount_ = 0;
-  std::vector<bool> owned_;
-  std::vector<bool> miniOwned_;
+  SectorSet owned_;
+  SectorSet miniOwned_;
   std::vector<DirectoryEntry> entries_;
   std::vector<bool> reached_;
   std::vector<std::string> warnings_;

@@ -98,7 +98,7 @@ class DocStream final : public Counted<IStream> {
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(pos_ < size ? size - pos_ : 0, cb));
     if (node_->data) {
       if (n) std::memcpy(pv, node_->data->data() + pos_, n);
-    } else if (n && !reader_->Read(static_cast<std::uint8_t*>(pv), n, nullptr)) {
+    } else if (n && !ReadFromFile(static_cast<std::uint8_t*>(pv), n)) {
       return STG_E_READFAULT;
     }
     pos_ += n;
@@ -116,6 +116,7 @@ class DocStream final : public Counted<IStream> {
       node_->data = std::move(data);
       reader_.reset();
     }
+    ahead_.clear();
     Bytes& b = *node_->data;
     if (pos_ + cb > b.size()) b.resize(pos_ + cb);
     if (cb) std::memcpy(b.data() + pos_, pv, cb);
@@ -125,10 +126,38 @@ class DocStream final : public Counted<IStream> {
   }
 
  private:
+  // Callers read a few bytes at a time; the file is read in larger pieces.
+  bool ReadFromFile(std::uint8_t* out, std::uint32_t n) {
+    constexpr std::uint64_t kAhead = 64 * 1024;
+    while (n > 0) {
+      if (aheadAt_ == ahead_.size()) {
+        const std::uint64_t left = node_->size - fileAt_;
+        if (n >= kAhead) {
+          if (!reader_->Read(out, n, nullptr)) return false;
+          fileAt_ += n;
+          return true;
+        }
+        ahead_.resize(static_cast<std::size_t>(std::min(kAhead, left)));
+        if (ahead_.empty() || !reader_->Read(ahead_.data(), ahead_.size(), nullptr)) return false;
+        fileAt_ += ahead_.size();
+        aheadAt_ = 0;
+      }
+      const auto take = static_cast<std::uint32_t>(std::min<std::size_t>(n, ahead_.size() - aheadAt_));
+      std::memcpy(out, ahead_.data() + aheadAt_, take);
+      aheadAt_ += take;
+      out += take;
+      n -= take;
+    }
+    return true;
+  }
+
   std::shared_ptr<TreeState> tree_;
   std::shared_ptr<DocNode> node_;
   std::uint64_t pos_ = 0;
   std::optional<ChainReader> reader_;
+  Bytes ahead_;
+  std::size_t aheadAt_ = 0;
+  std::uint64_t fileAt_ = 0;  // how far the reader has gone
 };
 
 class DocStorage final : public Counted<IStorage> {

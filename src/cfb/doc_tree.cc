@@ -41,20 +41,24 @@ bool FileLayout::Next(std::uint32_t sector, std::uint32_t* next, std::string* er
     if (error) *error = "sector " + Num(sector) + " lies beyond the FAT";
     return false;
   }
-  if (fatPages_.empty()) fatPages_.resize(fatSectors.size());
-  if (!fatPages_[page]) {
-    const std::uint32_t at = fatSectors[page];
-    std::vector<std::uint8_t> bytes(sectorSize);
-    std::string why;
-    if (at >= sectorCount || !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), sectorSize, &why)) {
-      if (error) *error = "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why);
-      return false;
+  if (page != lastPage_) {
+    auto& entries = fatPages_[static_cast<std::uint32_t>(page)];
+    if (!entries) {
+      const std::uint32_t at = fatSectors[page];
+      std::vector<std::uint8_t> bytes(sectorSize);
+      std::string why;
+      if (at >= sectorCount || !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), sectorSize, &why)) {
+        fatPages_.erase(static_cast<std::uint32_t>(page));
+        if (error) *error = "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why);
+        return false;
+      }
+      entries = std::make_unique<std::uint32_t[]>(perSector);
+      for (std::uint32_t i = 0; i < perSector; ++i) entries[i] = Get32(bytes.data() + 4 * i);
     }
-    auto entries = std::make_unique<std::uint32_t[]>(perSector);
-    for (std::uint32_t i = 0; i < perSector; ++i) entries[i] = Get32(bytes.data() + 4 * i);
-    fatPages_[page] = std::move(entries);
+    lastPage_ = static_cast<std::uint32_t>(page);
+    lastEntries_ = entries.get();
   }
-  *next = fatPages_[page][sector % perSector];
+  *next = lastEntries_[sector % perSector];
   return true;
 }
 
@@ -63,7 +67,7 @@ ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64
   const bool mini = size < kMiniStreamCutoff;
   const std::uint64_t unit = mini ? kMiniSectorSize : layout.sectorSize;
   const std::uint64_t wanted = (size + unit - 1) / unit;
-  std::vector<bool>& owned = mini ? layout.miniOwned : layout.owned;
+  SectorSet& owned = mini ? layout.miniOwned : layout.owned;
   const std::uint64_t space = std::min<std::uint64_t>(owned.size(), mini ? layout.miniFat.size() : layout.FatEntries());
   auto next = [&](std::uint32_t u, std::uint32_t* n) {
     if (mini) {
@@ -95,7 +99,7 @@ ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64
                          ", which another entry also uses (a shared chain)";
       return ChainCheck::kCorrupt;
     }
-    owned[u] = true;
+    owned.Set(u);
     if (count + 1 < wanted && !next(u, &u)) return ChainCheck::kUnreadable;
   }
   return ChainCheck::kGood;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cfb/cfb_format.h"
@@ -34,6 +35,32 @@ class ByteSource {
 
 std::shared_ptr<ByteSource> MemorySource(Bytes bytes);
 
+// Which of `size` sectors are taken, in pages allocated when first marked,
+// so that a large file costs only for the parts a chain touched.
+class SectorSet {
+ public:
+  void Reset(std::uint64_t size) {
+    size_ = size;
+    pages_.clear();
+    pages_.resize(static_cast<std::size_t>((size + kPageBits - 1) / kPageBits));
+  }
+  std::uint64_t size() const { return size_; }
+  bool operator[](std::uint64_t i) const {
+    const auto& page = pages_[static_cast<std::size_t>(i / kPageBits)];
+    return page && (page[(i % kPageBits) / 64] >> (i % 64) & 1);
+  }
+  void Set(std::uint64_t i) {
+    auto& page = pages_[static_cast<std::size_t>(i / kPageBits)];
+    if (!page) page = std::make_unique<std::uint64_t[]>(kPageBits / 64);
+    page[(i % kPageBits) / 64] |= std::uint64_t{1} << (i % 64);
+  }
+
+ private:
+  static constexpr std::uint64_t kPageBits = 1 << 15;
+  std::uint64_t size_ = 0;
+  std::vector<std::unique_ptr<std::uint64_t[]>> pages_;
+};
+
 // The allocation tables of a file as read: enough to find any stream. The
 // FAT is read a sector at a time when a chain first needs it, so opening a
 // large file costs what its directory costs.
@@ -47,15 +74,17 @@ struct FileLayout {
   std::vector<std::uint32_t> miniChain;  // the sectors of the mini stream, in order
   std::uint64_t miniStreamSize = 0;
   // Sectors and mini sectors taken by the tables and by the chains checked so far.
-  mutable std::vector<bool> owned;
-  mutable std::vector<bool> miniOwned;
+  mutable SectorSet owned;
+  mutable SectorSet miniOwned;
 
   // The entry of `sector` in the FAT: the next sector of its chain.
   bool Next(std::uint32_t sector, std::uint32_t* next, std::string* error) const;
   std::uint64_t FatEntries() const { return std::uint64_t{fatSectors.size()} * (sectorSize / 4); }
 
  private:
-  mutable std::vector<std::unique_ptr<std::uint32_t[]>> fatPages_;
+  mutable std::unordered_map<std::uint32_t, std::unique_ptr<std::uint32_t[]>> fatPages_;
+  mutable std::uint32_t lastPage_ = ~std::uint32_t{0};
+  mutable const std::uint32_t* lastEntries_ = nullptr;
 };
 
 struct Unreadable {
