@@ -46,6 +46,7 @@ class FdHandle {
 class FdSource final : public ByteSource {
  public:
   FdSource(std::shared_ptr<FdHandle> handle, std::uint64_t size) : handle_(std::move(handle)), size_(size) {}
+  const FdHandle& Handle() const { return *handle_; }
   std::uint64_t Size() const override { return size_; }
   bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size, std::string* error) override {
     std::size_t got = 0;
@@ -106,8 +107,30 @@ class FileSink final : public ByteSink {
     return ok;
   }
 
+  // Runs of a file go from file to file inside the kernel where it can.
+  bool CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length, std::string* error) override {
+    auto* file = dynamic_cast<FdSource*>(&source);
+    if (!file || !inKernel_ || length < kInKernel) return ByteSink::CopyFrom(source, offset, length, error);
+    if (!Flush(error)) return false;
+    for (std::uint64_t done = 0; done < length;) {
+      std::size_t copied = 0;
+      bool unsupported = false;
+      std::string why;
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, std::uint64_t{1} << 30));
+      if (!files_.CopyRange(file->Handle().Fd(), offset + done, fd_, n, &copied, &unsupported, &why)) {
+        if (!unsupported || done > 0) return Report(error, "cannot write " + name_ + ": " + why);
+        inKernel_ = false;
+        return ByteSink::CopyFrom(source, offset, length, error);
+      }
+      if (copied == 0) return Report(error, "cannot write " + name_ + ": the copy stopped short");
+      done += copied;
+    }
+    return true;
+  }
+
  private:
   static constexpr std::size_t kBuffer = std::size_t{1} << 20;
+  static constexpr std::size_t kInKernel = std::size_t{64} << 10;
 
   bool WriteAll(const std::uint8_t* data, std::size_t size, std::string* error) {
     for (std::size_t done = 0; done < size;) {
@@ -125,6 +148,7 @@ class FileSink final : public ByteSink {
   int fd_;
   std::string name_;
   Bytes buffer_;
+  bool inKernel_ = true;
 };
 
 std::string TempName(const std::string& target) {

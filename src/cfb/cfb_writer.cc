@@ -9,8 +9,10 @@
 namespace nametree::cfb {
 namespace {
 
-// Copies of streams still in the old file go through a buffer of this size.
+// Copies of streams still in the old file go through a buffer of this size,
+// one run of adjacent sectors at a time.
 constexpr std::size_t kCopyChunk = std::size_t{4} << 20;
+constexpr std::uint64_t kLongestRun = std::uint64_t{1} << 30;
 
 struct Node {
   const DocNode* doc = nullptr;  // null for the root
@@ -222,21 +224,14 @@ class Layout {
     } else {
       if (!source_) return Fail("stream " + Quote(doc.name) + " has no file to be read from");
       ChainReader reader(source_, doc.start, doc.size);
-      buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, doc.size)));
-      std::uint64_t done = 0;
-      while (done < doc.size) {
-        // Gather adjacent runs until the buffer is full.
-        std::size_t filled = 0;
+      for (std::uint64_t done = 0; done < doc.size;) {
+        std::uint64_t offset = 0, length = 0;
         std::string why;
-        while (filled < buffer_.size() && done + filled < doc.size) {
-          std::uint64_t offset = 0, length = 0;
-          if (!reader.NextRun(buffer_.size() - filled, &offset, &length, &why) || length == 0 ||
-              !source_->source->ReadAt(offset, buffer_.data() + filled, static_cast<std::size_t>(length), &why))
-            return Fail("cannot read stream " + Quote(doc.name) + " from the file: " + why);
-          filled += static_cast<std::size_t>(length);
-        }
-        if (!sink_.Put(buffer_.data(), filled, error_)) return false;
-        done += filled;
+        if (!reader.NextRun(kLongestRun, &offset, &length, &why) || length == 0)
+          return Fail("cannot read stream " + Quote(doc.name) + " from the file: " + why);
+        if (!sink_.CopyFrom(*source_->source, offset, length, &why))
+          return Fail("cannot copy stream " + Quote(doc.name) + ": " + why);
+        done += length;
       }
     }
     const std::uint64_t tail = doc.Size() % sectorSize_;
@@ -332,7 +327,6 @@ class Layout {
   ByteSink& sink_;
   std::string* error_;
   std::vector<std::uint32_t> fat_;
-  Bytes buffer_;
 };
 
 class ImportCollector {
@@ -389,6 +383,16 @@ class ImportCollector {
 };
 
 }  // namespace
+
+bool ByteSink::CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length, std::string* error) {
+  Bytes buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk)));
+  for (std::uint64_t done = 0; done < length;) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+    if (!source.ReadAt(offset + done, buffer.data(), n, error) || !Put(buffer.data(), n, error)) return false;
+    done += n;
+  }
+  return true;
+}
 
 bool WriteTree(const DocNode& root, const std::shared_ptr<const FileLayout>& layout, WriteFormat format,
                bool force, ByteSink& sink, std::vector<std::string>* leftOut, std::string* error) {

@@ -17,6 +17,9 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual bool Put(const std::uint8_t* data, std::size_t size, std::string* error) = 0;
+  // Appends `length` bytes of `source` from `offset`; by default through a
+  // buffer of at most a few MB.
+  virtual bool CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length, std::string* error);
 };
 
 struct WriteFormat {

@@ -42,23 +42,35 @@ bool FileLayout::Next(std::uint32_t sector, std::uint32_t* next, std::string* er
     return false;
   }
   if (page != lastPage_) {
-    auto& entries = fatPages_[static_cast<std::uint32_t>(page)];
-    if (!entries) {
-      const std::uint32_t at = fatSectors[page];
-      std::vector<std::uint8_t> bytes(sectorSize);
-      std::string why;
-      if (at >= sectorCount || !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), sectorSize, &why)) {
-        fatPages_.erase(static_cast<std::uint32_t>(page));
-        if (error) *error = "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why);
-        return false;
-      }
-      entries = std::make_unique<std::uint32_t[]>(perSector);
-      for (std::uint32_t i = 0; i < perSector; ++i) entries[i] = Get32(bytes.data() + 4 * i);
-    }
+    if (!fatPages_.count(static_cast<std::uint32_t>(page)) && !LoadFatPages(page, error)) return false;
     lastPage_ = static_cast<std::uint32_t>(page);
-    lastEntries_ = entries.get();
+    lastEntries_ = fatPages_[lastPage_].get();
   }
   *next = lastEntries_[sector % perSector];
+  return true;
+}
+
+// A chain walked to its end needs every FAT sector after this one; those
+// lying side by side are read in one go.
+bool FileLayout::LoadFatPages(std::size_t page, std::string* error) const {
+  const std::uint32_t perSector = sectorSize / 4;
+  std::size_t count = 1;
+  while (count < 64 && page + count < fatSectors.size() && fatSectors[page + count] == fatSectors[page] + count &&
+         !fatPages_.count(static_cast<std::uint32_t>(page + count)))
+    ++count;
+  const std::uint32_t at = fatSectors[page];
+  std::string why;
+  if (at >= sectorCount || at + count > sectorCount) count = 1;
+  std::vector<std::uint8_t> bytes(count * sectorSize);
+  if (at >= sectorCount || !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), bytes.size(), &why)) {
+    if (error) *error = "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why);
+    return false;
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    auto entries = std::make_unique<std::uint32_t[]>(perSector);
+    for (std::uint32_t i = 0; i < perSector; ++i) entries[i] = Get32(bytes.data() + k * sectorSize + 4 * i);
+    fatPages_[static_cast<std::uint32_t>(page + k)] = std::move(entries);
+  }
   return true;
 }
 

@@ -82,6 +82,8 @@ struct FileLayout {
   std::uint64_t FatEntries() const { return std::uint64_t{fatSectors.size()} * (sectorSize / 4); }
 
  private:
+  bool LoadFatPages(std::size_t page, std::string* error) const;
+
   mutable std::unordered_map<std::uint32_t, std::unique_ptr<std::uint32_t[]>> fatPages_;
   mutable std::uint32_t lastPage_ = ~std::uint32_t{0};
   mutable const std::uint32_t* lastEntries_ = nullptr;

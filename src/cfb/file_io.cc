@@ -170,6 +170,22 @@ class PosixFiles final : public FileLayer {
     return true;
   }
 
+  bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
+                 bool* unsupported, std::string* error) override {
+    *unsupported = false;
+    for (;;) {
+      loff_t from = static_cast<loff_t>(offset);
+      const ssize_t n = ::copy_file_range(inFd, &from, outFd, nullptr, size, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP;
+        return SystemError("cannot copy", error);
+      }
+      *copied = static_cast<std::size_t>(n);
+      return true;
+    }
+  }
+
   bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
              std::string* error) override {
     for (;;) {
@@ -261,7 +277,8 @@ void RemoveStaleTemps(FileLayer& files, const std::string& target) {
     errno = 0;
     const long pid = std::strtol(digits, &end, 10);
     if (end == digits || *end != '-' || errno != 0 || pid <= 0 || pid > INT_MAX) continue;
-    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // its writer may be at work
+    // A commit runs start to end in one call, so one of ours is stale too.
+    if (pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;
     files.Remove(directory + "/" + name, &ignored);
   }
 }
@@ -321,6 +338,17 @@ bool FaultyFileLayer::Write(int fd, const std::uint8_t* data, std::size_t size, 
     return inner_.Write(fd, data, size / 2, written, error);
   }
   return inner_.Write(fd, data, size, written, error);
+}
+
+bool FaultyFileLayer::CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
+                                bool* unsupported, std::string* error) {
+  const int index = calls_;
+  if (FailHere("copy", error)) return *unsupported = false, false;
+  if (index == at_ && fault_ == FileFault::kShortWrite && size > 1) {
+    fired_ = true;
+    return inner_.CopyRange(inFd, offset, outFd, size / 2, copied, unsupported, error);
+  }
+  return inner_.CopyRange(inFd, offset, outFd, size, copied, unsupported, error);
 }
 
 bool FaultyFileLayer::Sync(int fd, std::string* error) {

@@ -54,6 +54,11 @@ class FileLayer {
                           std::string* error) = 0;
   // Gives an unnamed file from CreateTemp the name `path`; fails if taken.
   virtual bool LinkTemp(int fd, const std::string& path, std::string* error) = 0;
+  // Copies up to `size` bytes from `inFd` at `offset` to the end of what
+  // was written to `outFd`, inside the kernel; *copied tells how many.
+  // *unsupported, with a failure, means that the caller must copy itself.
+  virtual bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
+                         bool* unsupported, std::string* error) = 0;
   // Writes up to `size` bytes; *written tells how many went out.
   virtual bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
                      std::string* error) = 0;
@@ -75,8 +80,9 @@ FileLayer& SystemFilesWithNamedTemps();
 // The directory that holds `path` ("." for a bare name).
 std::string DirectoryOf(const std::string& path);
 
-// Temporary files of ours beside `target` whose process is gone: a crash
-// left them, and nothing else will remove them.
+// Temporary files of ours beside `target` whose process is gone (or is
+// this one, between commits): a crash or a failed clean-up left them, and
+// nothing else will remove them.
 void RemoveStaleTemps(FileLayer& files, const std::string& target);
 
 enum class FileFault { kFail, kShortWrite };
@@ -102,6 +108,8 @@ class FaultyFileLayer final : public FileLayer {
   bool CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath,
                   std::string* error) override;
   bool LinkTemp(int fd, const std::string& path, std::string* error) override;
+  bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
+                 bool* unsupported, std::string* error) override;
   bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
              std::string* error) override;
   bool Sync(int fd, std::string* error) override;
