@@ -69,7 +69,8 @@ int MakeDocument(const std::string& path, std::uint64_t filler) {
     ComPtr<IStream> s;
     root->CreateStream(u"HostData", kCreateMode, s.Put());
     Bytes chunk(64 * kMiB);
-    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
+    for (std::size_t i = 0; i < chunk.size(); ++i)
+      chunk[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
     for (std::uint64_t done = 0; done < filler; done += chunk.size())
       if (!WriteAll(s.Get(), chunk.data(), std::min<std::uint64_t>(chunk.size(), filler - done))) return 1;
   }
@@ -106,8 +107,8 @@ int ChildCommit(const std::string& path) {
   CNameServer server;
   std::uint32_t id = 0;
   if (server.Load(root.Get()) != S_OK ||
-      server.AddName(id, server.GetTopLevelContainerIDs().at(0), u"Added" + CString(1, u'A' + getpid() % 26), 0,
-                     false) != S_OK ||
+      server.AddName(id, server.GetTopLevelContainerIDs().at(0), u"Added" + CString(1, u'A' + getpid() % 26),
+                     0, false) != S_OK ||
       server.Save(root.Get()) != S_OK || !CommitCompoundFile(root.Get(), &error))
     return std::fprintf(stderr, "%s\n", error.c_str()), 1;
   std::printf("%.9f\n", Seconds(start));
@@ -129,8 +130,8 @@ int ChildCopy(const std::string& path) {
 
 struct ChildResult {
   bool ok = false;
-  double seconds = 0;     // the operation, as the child timed it
-  double process = 0;     // the whole child, exec to exit
+  double seconds = 0;  // the operation, as the child timed it
+  double process = 0;  // the whole child, exec to exit
   double peakRssMiB = 0;
 };
 
@@ -143,7 +144,8 @@ ChildResult RunChild(const std::string& op, const std::string& path) {
   if (pid == 0) {
     ::dup2(out[1], 1);
     ::close(out[0]);
-    ::execl("/proc/self/exe", "cfb_file_bench", "--child", op.c_str(), path.c_str(), static_cast<char*>(nullptr));
+    ::execl("/proc/self/exe", "cfb_file_bench", "--child", op.c_str(), path.c_str(),
+            static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(out[1]);
@@ -209,7 +211,9 @@ void Measure(benchmark::State& state, const std::string& op, const std::string& 
   }
   state.counters["peak_rss_mib"] = rss;
   state.counters["process_s"] = benchmark::Counter(process, benchmark::Counter::kAvgIterations);
-  if (bytes > 0) state.counters["bytes_per_second"] = benchmark::Counter(bytes, benchmark::Counter::kIsIterationInvariantRate);
+  if (bytes > 0)
+    state.counters["bytes_per_second"] =
+        benchmark::Counter(bytes, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_OpenReadNameServer_1MiB(benchmark::State& state) { Measure(state, "open", Prepare().small, 0); }
@@ -222,10 +226,26 @@ void BM_BaselineCpFsync_1GiB(benchmark::State& state) {
 }
 
 // Medians of repetitions: the machine's other work shows up as outliers.
-BENCHMARK(BM_OpenReadNameServer_1MiB)->UseManualTime()->Iterations(20)->Repetitions(7)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_OpenReadNameServer_1GiB)->UseManualTime()->Iterations(20)->Repetitions(7)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BaselineCpFsync_1GiB)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CommitNameServer_1GiB)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenReadNameServer_1MiB)
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Repetitions(7)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenReadNameServer_1GiB)
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Repetitions(7)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BaselineCpFsync_1GiB)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CommitNameServer_1GiB)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
 
 struct Row {
   double seconds = 0;
@@ -252,8 +272,8 @@ class Collector : public benchmark::ConsoleReporter {
 };
 
 void Verdict(const char* what, double value, const char* unit, double target, bool atMost) {
-  std::printf("  %-58s %9.3f%s (target %s %.2f%s: %s)\n", what, value, unit, atMost ? "<=" : ">=", target, unit,
-              (atMost ? value <= target : value >= target) ? "met" : "NOT met");
+  std::printf("  %-58s %9.3f%s (target %s %.2f%s: %s)\n", what, value, unit, atMost ? "<=" : ">=", target,
+              unit, (atMost ? value <= target : value >= target) ? "met" : "NOT met");
 }
 
 }  // namespace
@@ -284,9 +304,10 @@ int main(int argc, char** argv) {
   const Row* cp = collector.Find("BM_BaselineCpFsync_1GiB");
   std::printf("(medians of repetitions)\n");
   if (small && large) {
-    Verdict("open + load NameServer, 1 GiB / 1 MiB document (time)", large->seconds / small->seconds, "x", 2.0, true);
-    Verdict("the same, whole child process (time)", large->counters.at("process_s") / small->counters.at("process_s"),
-            "x", 2.0, true);
+    Verdict("open + load NameServer, 1 GiB / 1 MiB document (time)", large->seconds / small->seconds, "x",
+            2.0, true);
+    Verdict("the same, whole child process (time)",
+            large->counters.at("process_s") / small->counters.at("process_s"), "x", 2.0, true);
     Verdict("peak RSS opening the 1 GiB document", large->counters.at("peak_rss_mib"), " MiB", 32.0, true);
   }
   if (commit && cp)

@@ -21,8 +21,6 @@ void BM_ContainerFootprint(benchmark::State& state) {
     benchmark::DoNotOptimize(bytes);
   }
   state.counters["bytes_per_container"] = static_cast<double>(bytes);
-  // What two full arrays of 13513 buckets plus one of 101 would cost.
-  state.counters["bytes_full_arrays"] = static_cast<double>((13513 * 2 + 101) * sizeof(void*));
 }
 BENCHMARK(BM_ContainerFootprint)->Arg(0)->Arg(1)->Arg(10)->Arg(100)->Arg(1000);
 

@@ -18,16 +18,19 @@ CString NameFor(std::uint64_t i) {
 }
 
 // A global tree, two target trees, and `containers` plain containers spread
-// under the targets; names are added into the last container created.
+// under the targets: deep under the first, wide under the second (as wide
+// as a saved document allows); names are added into the last container created.
 struct Document {
   explicit Document(int containers) {
     global = server.AddContainer(0, kGlobalContainer);
     const std::uint32_t t1 = server.AddContainer(0, kTargetContainer);
-    const std::uint32_t t2 = server.AddContainer(0, kTargetContainer);
+    std::uint32_t wide = server.AddContainer(0, kTargetContainer);
     std::uint32_t parent = t1;
+    int wideCount = 0;
     for (int i = 0; i < containers; ++i) {
-      const std::uint32_t id = server.AddContainer(i % 2 ? t2 : parent, 0);
+      const std::uint32_t id = server.AddContainer(i % 2 ? wide : parent, 0);
       if (i % 100 == 0) parent = id;
+      if (i % 2 && ++wideCount % kMaxEntriesPerTable == 0) wide = id;
       last = id;
     }
   }
@@ -38,6 +41,10 @@ struct Document {
 
 void BM_AddNameChecked(benchmark::State& state) {
   Document doc(static_cast<int>(state.range(0)));
+  if (doc.last == 0) {
+    state.SkipWithError("the document could not be built");
+    return;
+  }
   std::uint64_t i = 0;
   for (auto _ : state) {
     std::uint32_t id = 0;

@@ -4,15 +4,20 @@ include(CMakePackageConfigHelpers)
 
 set(NAMETREE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nametree)
 
-install(TARGETS nametree nametree_static EXPORT nametreeTargets
+# Two export sets, so that a consumer of the shared library never needs ICU's
+# development files: only the static library passes ICU on to the link.
+install(TARGETS nametree EXPORT nametreeTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(TARGETS nametree_static EXPORT nametreeStaticTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY include/nametree DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES LICENSE README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT nametreeTargets NAMESPACE nametree:: DESTINATION ${NAMETREE_CMAKE_DIR})
+install(EXPORT nametreeStaticTargets NAMESPACE nametree:: DESTINATION ${NAMETREE_CMAKE_DIR})
 configure_package_config_file(cmake/nametreeConfig.cmake.in
   ${PROJECT_BINARY_DIR}/nametreeConfig.cmake INSTALL_DESTINATION ${NAMETREE_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/nametreeConfigVersion.cmake

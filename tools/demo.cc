@@ -1,5 +1,5 @@
 // 'nametree demo': a tour of the library on a plant document made in a
-// temporary directory (removed afterwards).
+// temporary directory (removed afterwards), or in a directory the user keeps.
 #include "demo.h"
 
 #include <cstdio>
@@ -20,21 +20,32 @@ namespace nametree::cli {
 
 namespace {
 
-class TempDir {
+// Where the demo writes: a temporary directory removed at the end, or the
+// user's directory (new or empty, so that no file of theirs is overwritten).
+class DemoDir {
  public:
-  TempDir() {
+  explicit DemoDir(const std::string* keep) {
+    if (keep) {
+      std::error_code ec;
+      std::filesystem::create_directories(*keep, ec);
+      if (!ec && std::filesystem::is_empty(*keep, ec) && !ec) path_ = *keep;
+      kept_ = true;
+      return;
+    }
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/nametree-demo-XXXXXX";
     if (mkdtemp(pattern.data())) path_ = pattern;
   }
-  ~TempDir() {
+  ~DemoDir() {
     std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    if (!kept_ && !path_.empty()) std::filesystem::remove_all(path_, ec);
   }
   const std::string& Path() const { return path_; }
+  bool Kept() const { return kept_; }
 
  private:
   std::string path_;
+  bool kept_ = false;
 };
 
 struct Plant {
@@ -175,13 +186,18 @@ int SaveAndReload(Document& doc, const Plant& p) {
   return same ? kExitOk : kExitRefused;
 }
 
-int RunDemo(const Args&) {
-  TempDir dir;
+int RunDemo(const Args& args) {
+  const DemoDir dir(args.Value("keep"));
   if (dir.Path().empty()) {
-    ReportFile("demo", "cannot make a temporary directory");
+    if (dir.Kept()) {
+      ReportFile(*args.Value("keep"), "cannot be made, or is not an empty directory");
+    } else {
+      ReportFile("demo", "cannot make a temporary directory");
+    }
     return kExitError;
   }
-  std::printf("nametree demo: the names of a small plant, kept in %s\n", dir.Path().c_str());
+  std::printf("nametree demo: the names of a small plant, written to %s (%s)\n", dir.Path().c_str(),
+              dir.Kept() ? "kept" : "a temporary directory, removed at the end; --keep DIR keeps the files");
   Document doc;
   if (int rc = doc.Create(dir.Path() + "/plant.nt")) return rc;
   Plant plant;
@@ -195,7 +211,13 @@ int RunDemo(const Args&) {
   ShowCollisions(doc.Server(), plant);
   RenameAndDelete(doc, plant);
   if (int rc = SaveAndReload(doc, plant)) return rc;
-  return DemoLegacyImport(dir.Path());
+  if (int rc = DemoLegacyImport(dir.Path())) return rc;
+  if (dir.Kept()) {
+    std::printf("\nkept in %s: plant.nt, earlier.doc (the earlier format), earlier.nt\n"
+                "try: nametree import-legacy %s/earlier.doc converted.nt\n",
+                dir.Path().c_str(), dir.Path().c_str());
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -210,13 +232,16 @@ std::function<std::string(std::uint32_t)> CaptionsOf(const DemoCaptions& caption
 }
 
 void AddDemoCommand(std::vector<CommandSpec>& table) {
-  table.push_back({"demo", "", "a short tour of the library on a plant document",
+  table.push_back({"demo", "[--keep DIR]", "a short tour of the library on a plant document",
                    "Builds a plant document in a temporary directory (removed afterwards):\n"
                    "namespaces, a few hundred proposed names, refused collisions with their\n"
                    "reasons, renames and deletes with their notifications, save and reload,\n"
                    "and the import of a document of the earlier format. Touches no files of\n"
-                   "yours.\n",
-                   0, 0, {}, RunDemo});
+                   "yours.\n\n"
+                   "  --keep DIR   write into DIR (made if needed; must be empty) and keep the\n"
+                   "               files: plant.nt, earlier.nt, and earlier.doc, a document of\n"
+                   "               the earlier format to try 'nametree import-legacy' on\n",
+                   0, 0, {{"keep", true}}, RunDemo});
 }
 
 }  // namespace nametree::cli

@@ -1,5 +1,7 @@
 // A minimal host: one server per document, a subscriber for notifications,
-// a few names entered and renamed, and the document saved to storage.
+// a few names entered and renamed, the document saved to storage, and a
+// second document opened beside the first.
+#include <algorithm>
 #include <cstdio>
 
 #include "nametree/memory_storage.h"
@@ -35,5 +37,17 @@ int main() {
   if (server.Save(document.Get()) != S_OK) return 1;
   std::printf("nametree %s: saved %d names, dirty=%d\n", LibraryVersion(), server.GetNameSize(plant),
               server.IsDirty() ? 1 : 0);
-  return refused == E_NAME_DUPLICATE ? 0 : 1;
+
+  // Loading sets the process-wide ID counter from the document; with several
+  // documents open, raise it above every ID that any of them holds.
+  CNameServer second;
+  if (second.Load(document.Get()) != S_OK) return 1;
+  CNameContainer::SetLastIssuedNameID(std::max(
+      {CNameContainer::GetLastIssuedNameID(), server.GetHighestID(), second.GetHighestID()}));
+  std::uint32_t motor = 0;
+  if (server.AddName(motor, plant, u"Motor", kOrdinaryName, true) != S_OK) return 1;
+  CNameRuleViolation why;
+  if (server.ExplainInvalidName(u"Feed Pump", kOrdinaryName, &why))
+    std::printf("Feed Pump is no name: character %d is U+%04X\n", why.index, static_cast<unsigned>(why.unit));
+  return refused == E_NAME_DUPLICATE && motor > second.GetHighestID() ? 0 : 1;
 }

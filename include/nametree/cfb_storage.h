@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/memory_storage.h"
 #include "nametree/storage.h"
 #include "nametree/unknown.h"
@@ -38,19 +39,21 @@ struct CompoundFileOptions {
 // failure `error` says why. Writing is refused for anything but a regular
 // file with a write permission bit, and for a file with more than one
 // name (hard links), which a replacement would split.
-bool OpenCompoundFile(const std::string& path, bool writable, ComPtr<IStorage>* out, std::string* error);
-bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
-                      ComPtr<IStorage>* out, std::string* error);
+NAMETREE_API bool OpenCompoundFile(const std::string& path, bool writable, ComPtr<IStorage>* out,
+                                   std::string* error);
+NAMETREE_API bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
+                                   ComPtr<IStorage>* out, std::string* error);
 
 // Returns an empty root storage for a new compound file at `path`, to be
 // filled and committed; nothing is on disk until the first commit puts the
 // whole file there at once (replacing any file there unless exclusive).
 // The version is 3 (512-byte sectors) or 4 (4096-byte sectors).
-bool CreateCompoundFile(const std::string& path, ComPtr<IStorage>* out, std::string* error);
-bool CreateCompoundFile(const std::string& path, int majorVersion, ComPtr<IStorage>* out,
-                        std::string* error);
-bool CreateCompoundFile(const std::string& path, int majorVersion, const CompoundFileOptions& options,
-                        ComPtr<IStorage>* out, std::string* error);
+NAMETREE_API bool CreateCompoundFile(const std::string& path, ComPtr<IStorage>* out, std::string* error);
+NAMETREE_API bool CreateCompoundFile(const std::string& path, int majorVersion, ComPtr<IStorage>* out,
+                                     std::string* error);
+NAMETREE_API bool CreateCompoundFile(const std::string& path, int majorVersion,
+                                     const CompoundFileOptions& options, ComPtr<IStorage>* out,
+                                     std::string* error);
 
 // Writes the tree of a storage returned by OpenCompoundFile or
 // CreateCompoundFile to its file, in the file's own version and sector
@@ -58,24 +61,24 @@ bool CreateCompoundFile(const std::string& path, int majorVersion, const Compoun
 // of the tree must be closed. Entries that could not be read refuse the
 // commit unless `options.force`; then they are left out and named in
 // `leftOut`.
-bool CommitCompoundFile(IStorage* storage, std::string* error);
-bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
-                        std::vector<std::string>* leftOut, std::string* error);
+NAMETREE_API bool CommitCompoundFile(IStorage* storage, std::string* error);
+NAMETREE_API bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
+                                     std::vector<std::string>* leftOut, std::string* error);
 
 // The entries of an opened file that could not be read, each as
 // "path: reason"; the rest of the file is readable.
-std::vector<std::string> CompoundFileWarnings(IStorage* storage);
+NAMETREE_API std::vector<std::string> CompoundFileWarnings(IStorage* storage);
 
 // The ledger of the handles of a storage tree from this file (the root or
 // any storage opened from it); null for another storage.
-std::shared_ptr<HandleLedger> CompoundFileLedger(IStorage* storage);
+NAMETREE_API std::shared_ptr<HandleLedger> CompoundFileLedger(IStorage* storage);
 
 // The in-memory halves of the above: a compound file's bytes to a storage
 // tree (and the file's major version, when asked), and any storage tree to
 // a compound file's bytes.
-bool ParseCompoundFile(const std::vector<std::uint8_t>& bytes, ComPtr<IStorage>* out, std::string* error,
-                       int* majorVersion = nullptr);
-bool SerializeCompoundFile(IStorage* storage, int majorVersion, std::vector<std::uint8_t>* out,
-                           std::string* error);
+NAMETREE_API bool ParseCompoundFile(const std::vector<std::uint8_t>& bytes, ComPtr<IStorage>* out,
+                                    std::string* error, int* majorVersion = nullptr);
+NAMETREE_API bool SerializeCompoundFile(IStorage* storage, int majorVersion, std::vector<std::uint8_t>* out,
+                                        std::string* error);
 
 }  // namespace nametree

@@ -5,13 +5,14 @@
 
 #include <cstdint>
 
+#include "nametree/export.h"
 #include "nametree/storage.h"
 #include "nametree/types.h"
 #include "nametree/unknown.h"
 
 namespace nametree {
 
-class IZebStorage : public IUnknown {
+class NAMETREE_API IZebStorage : public IUnknown {
  public:
   // pReserved points to a string that callers pass empty; reserved is 0.
   virtual HRESULT OpenChildStorage(const CString& name, std::uint32_t mode, std::uint32_t reserved,
@@ -26,6 +27,6 @@ class IZebStorage : public IUnknown {
 
 // Presents any storage as the host's legacy storage: a child storage is a
 // child IStorage, an element is a stream in it. Takes its own reference.
-ComPtr<IZebStorage> CreateLegacyStorageAdapter(IStorage* storage);
+NAMETREE_API ComPtr<IZebStorage> CreateLegacyStorageAdapter(IStorage* storage);
 
 }  // namespace nametree

@@ -6,13 +6,14 @@
 #include <memory>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/storage.h"
 
 namespace nametree {
 
 // Counts the handles that a storage tree has handed out and not yet got
 // back, so that a caller can check that every one was released.
-class HandleLedger {
+class NAMETREE_API HandleLedger {
  public:
   void Opened() { ++live_; ++total_; }
   void Closed() { --live_; }
@@ -26,21 +27,21 @@ class HandleLedger {
 
 // Creates an empty in-memory storage. The caller owns the one reference
 // returned. All child storages and streams opened from it share its ledger.
-ComPtr<IStorage> CreateMemoryStorage();
+NAMETREE_API ComPtr<IStorage> CreateMemoryStorage();
 
 // The ledger of a storage made by CreateMemoryStorage (or a child of one);
 // null for any other storage.
-std::shared_ptr<HandleLedger> MemoryStorageLedger(IStorage* storage);
+NAMETREE_API std::shared_ptr<HandleLedger> MemoryStorageLedger(IStorage* storage);
 
 // A stand-alone in-memory stream over the given bytes, positioned at 0.
-ComPtr<IStream> CreateMemoryStream(std::vector<std::uint8_t> bytes = {});
+NAMETREE_API ComPtr<IStream> CreateMemoryStream(std::vector<std::uint8_t> bytes = {});
 
 // The bytes of a stream made by CreateMemoryStream or held by a memory
 // storage; empty for any other stream.
-std::vector<std::uint8_t> MemoryStreamBytes(IStream* stream);
+NAMETREE_API std::vector<std::uint8_t> MemoryStreamBytes(IStream* stream);
 
 // Refuses OpenStream and CreateStream of `name` with STG_E_ACCESSDENIED
 // (for exercising hosts whose storage denies access).
-void DenyMemoryStreamAccess(IStorage* storage, const CString& name);
+NAMETREE_API void DenyMemoryStreamAccess(IStorage* storage, const CString& name);
 
 }  // namespace nametree

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 
 namespace nametree {
@@ -22,7 +23,7 @@ class NameByIdTable;
 class IdByNameTable;
 class SubContainerTable;
 
-struct CObjectCounter {
+struct NAMETREE_API CObjectCounter {
   CString baseName;
   std::int32_t count = 0;
 };
@@ -34,7 +35,7 @@ struct CObjectCounter {
 using TraceSink = std::function<void(const CString& indent, bool isContainer, std::uint32_t id,
                                      std::int16_t type, const CString& name)>;
 
-class CNameContainer {
+class NAMETREE_API CNameContainer {
  public:
   // false: initialise at once (tables sized, a fresh ID drawn).
   // true: stay uninitialised, for CreateContainerFromData.
@@ -60,6 +61,9 @@ class CNameContainer {
   HRESULT Rename(std::uint32_t id, CString newText);
   HRESULT Rename(CString oldText, CString newText);
   int GetNumNames() const;
+  // Entries of the ID-keyed table, which Save writes: more than GetNumNames
+  // when two names are equal ignoring case.
+  int GetNumNameIDs() const;
   // Each writes at most GetNumNames() entries; the caller sizes the arrays.
   HRESULT GetAllNamesInContainer(CString* const texts) const;
   HRESULT GetAllIDsInContainer(std::uint32_t* const ids) const;
@@ -78,6 +82,9 @@ class CNameContainer {
   HRESULT FindNameByIDForAllContainers(std::uint32_t id, CString* pText) const;
   int GetNumSubContainers() const;
   int GetSubContainerIDs(std::uint32_t* const ids) const;
+  // The highest ID in this container's subtree: its own, every name ID and
+  // every sub-container's, whether as a table key or as a stored value.
+  std::uint32_t GetHighestID() const;
   bool IsGlobalContainer() const { return m_Type == kGlobalContainer; }
   void SetContainerType(std::int16_t type) { m_Type = type; }
   std::int16_t GetContainerType() const { return m_Type; }

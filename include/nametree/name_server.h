@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/legacy_storage.h"
 #include "nametree/name_container.h"
 #include "nametree/notification.h"
@@ -22,11 +23,11 @@
 namespace nametree {
 
 struct CLegacyModel;
-struct CLegacyModelDeleter {
+struct NAMETREE_API CLegacyModelDeleter {
   void operator()(CLegacyModel* model) const;
 };
 class CContainerIndex;
-struct CContainerIndexDeleter {
+struct NAMETREE_API CContainerIndexDeleter {
   void operator()(CContainerIndex* index) const;
 };
 
@@ -37,6 +38,23 @@ inline constexpr std::uint32_t kAllowLeadingUnderscore = 1;
 
 // Longest name the rules accept, in UTF-16 code units.
 inline constexpr int kMaxNameLength = 32;
+
+// The most names one container, sub-containers one parent, and top-level
+// containers one server can hold: a saved document counts each in 16 signed
+// bits. The server refuses to grow past it at entry rather than at Save;
+// documents that already exceed it still load.
+inline constexpr int kMaxEntriesPerTable = 32767;
+
+// Why a text is not a valid name: the rule it breaks and the first UTF-16
+// code unit that breaks it (for kTooLong, the first unit past the limit; for
+// kEmpty, index 0 and unit 0).
+struct CNameRuleViolation {
+  enum class Rule { kNone, kEmpty, kTooLong, kFirstCharacter, kCharacter };
+  Rule rule = Rule::kNone;
+  int index = -1;
+  char16_t unit = 0;
+  bool operator==(const CNameRuleViolation&) const = default;
+};
 
 // All target namespaces, for FindNameInTargetNameSpace.
 inline constexpr std::uint32_t kAllTargets = 0xFFFFFFFFu;
@@ -49,7 +67,7 @@ struct CDuplicateHit {
   std::uint32_t nameID = 0;
 };
 
-class CNameServer {
+class NAMETREE_API CNameServer {
  public:
   CNameServer();
   virtual ~CNameServer();
@@ -72,8 +90,23 @@ class CNameServer {
   // The top-level containers, in list order (for hosts and tools that walk the tree).
   std::vector<std::uint32_t> GetTopLevelContainerIDs() const;
 
+  // The highest name or container ID this server holds, 0 when it holds
+  // none. Load and LoadOldVersion set the process-wide last issued name ID
+  // from the document, which may be below IDs that another open server
+  // holds; a host with several documents open should therefore, after each
+  // load, raise the counter to the highest over all its servers:
+  //   CNameContainer::SetLastIssuedNameID(std::max({
+  //       CNameContainer::GetLastIssuedNameID(), a.GetHighestID(), b.GetHighestID()}));
+  // Otherwise a later AddName may draw an ID a server already holds and
+  // replace that name's text.
+  std::uint32_t GetHighestID() const;
+
   // --- name rules
   bool IsValidName(CString name, std::uint32_t kind) const;
+  // True when the text breaks the name rule (exactly when IsValidName is
+  // false), with the reason in *why if given; false and kNone when valid.
+  // Keywords play no part, as in IsValidName.
+  bool ExplainInvalidName(const CString& name, std::uint32_t kind, CNameRuleViolation* why) const;
   HRESULT AddKeyword(CString keyword);
   bool IsKeyword(CString text) const;
 

@@ -6,13 +6,14 @@
 #include <functional>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 
 namespace nametree {
 
 class CNameServer;
 
-struct CNotificationPayload {
+struct NAMETREE_API CNotificationPayload {
   std::uint32_t containerID = 0;
   std::uint32_t reserved1 = 0;  // always 0
   std::uint32_t nameID = 0;
@@ -27,7 +28,7 @@ inline constexpr char16_t kContainerWasDeleted[] = u"ContainerWasDeleted";
 
 // A record lives only for the duration of one Post call; subscribers copy
 // what they want to keep.
-class CNotification {
+class NAMETREE_API CNotification {
  public:
   // Throws std::invalid_argument for an empty name or a null sender.
   CNotification(const CNotificationPayload* payload, const CNameServer* sender, CString name);
@@ -43,7 +44,7 @@ class CNotification {
   CString name_;
 };
 
-class CNotificationManager {
+class NAMETREE_API CNotificationManager {
  public:
   using Subscriber = std::function<void(const CNotification&)>;
   using Token = std::uint64_t;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 #include "nametree/unknown.h"
 
@@ -38,7 +39,7 @@ inline constexpr HRESULT STG_E_MEDIUMFULL = static_cast<HRESULT>(0x80030070u);
 // S_OK when all cb bytes arrived, S_FALSE with a smaller count when the
 // stream ended first, and a negative status on failure. Write puts cb bytes
 // at the position, extending the stream as needed. pcb may be null.
-class IStream : public IUnknown {
+class NAMETREE_API IStream : public IUnknown {
  public:
   virtual HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) = 0;
   virtual HRESULT Write(const void* pv, std::uint32_t cb, std::uint32_t* pcbWritten) = 0;
@@ -47,7 +48,7 @@ class IStream : public IUnknown {
   ~IStream() = default;
 };
 
-struct StorageElement {
+struct NAMETREE_API StorageElement {
   CString name;
   bool isStorage = false;
   std::uint64_t size = 0;  // bytes of a stream; 0 for a storage
@@ -57,7 +58,7 @@ struct StorageElement {
 // positioned at its start; CreateStream replaces any stream of that name
 // with an empty one. The library itself uses only the two stream
 // operations; the others serve hosts, tools and the legacy adapter.
-class IStorage : public IUnknown {
+class NAMETREE_API IStorage : public IUnknown {
  public:
   virtual HRESULT OpenStream(const CString& name, std::uint32_t mode, IStream** ppStream) = 0;
   virtual HRESULT CreateStream(const CString& name, std::uint32_t mode, IStream** ppStream) = 0;

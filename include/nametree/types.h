@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "nametree/export.h"
+
 namespace nametree {
 
 // Names are sequences of UTF-16 code units.
@@ -34,6 +36,6 @@ inline constexpr std::int16_t kLocalCheckContainer = 4;
 
 // Returns a short symbolic name for a status ("S_OK", "E_NAME_DUPLICATE", ...),
 // or "0x........" for values the library does not define.
-std::string StatusName(HRESULT hr);
+NAMETREE_API std::string StatusName(HRESULT hr);
 
 }  // namespace nametree

@@ -5,11 +5,12 @@
 #include <cstdint>
 #include <utility>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 
 namespace nametree {
 
-struct IID {
+struct NAMETREE_API IID {
   std::uint32_t data1;
   std::uint16_t data2;
   std::uint16_t data3;
@@ -18,13 +19,13 @@ struct IID {
   friend bool operator==(const IID&, const IID&) = default;
 };
 
-extern const IID IID_IUnknown;
-extern const IID IID_IStream;
-extern const IID IID_IStorage;
-extern const IID IID_IZebStorage;
+extern NAMETREE_API const IID IID_IUnknown;
+extern NAMETREE_API const IID IID_IStream;
+extern NAMETREE_API const IID IID_IStorage;
+extern NAMETREE_API const IID IID_IZebStorage;
 
 // Every handle is a counted reference: whoever obtains one releases it once.
-class IUnknown {
+class NAMETREE_API IUnknown {
  public:
   virtual HRESULT QueryInterface(const IID& iid, void** ppv) = 0;
   virtual std::uint32_t AddRef() = 0;

@@ -5,11 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "nametree/export.h"
 #include "nametree/types.h"
 
 namespace nametree {
 
-std::string ToUtf8(std::u16string_view text);
-CString FromUtf8(std::string_view text);
+NAMETREE_API std::string ToUtf8(std::u16string_view text);
+NAMETREE_API CString FromUtf8(std::string_view text);
 
 }  // namespace nametree

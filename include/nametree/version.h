@@ -2,6 +2,8 @@
 // the one place where they are set.
 #pragma once
 
+#include "nametree/export.h"
+
 #define NAMETREE_VERSION_MAJOR 1
 #define NAMETREE_VERSION_MINOR 0
 #define NAMETREE_VERSION_PATCH 0
@@ -11,6 +13,6 @@ namespace nametree {
 
 // The version of the library actually linked, which may differ from the
 // header a host was compiled against.
-const char* LibraryVersion();
+NAMETREE_API const char* LibraryVersion();
 
 }  // namespace nametree

@@ -71,7 +71,8 @@ class Reader {
       return Fail("the file holds " + Num(size_) + " bytes, too few for a compound-file header");
     if (!ReadBytes(0, header_, kHeaderSize, "the header")) return false;
     const std::uint8_t* h = header_;
-    if (std::memcmp(h, kSignature, sizeof kSignature) != 0) return Fail("not a compound file (bad signature)");
+    if (std::memcmp(h, kSignature, sizeof kSignature) != 0)
+      return Fail("not a compound file (bad signature)");
     if (Get16(h + kOffByteOrder) != kByteOrderMark) return Fail("bad byte-order mark in the header");
     const int major = Get16(h + kOffMajorVersion);
     const std::uint16_t shift = Get16(h + kOffSectorShift);
@@ -152,7 +153,8 @@ class Reader {
           return Fail("the DIFAT needs sector " + Num(sector) + ", beyond the end of the file");
         blockSectors = std::min<std::uint64_t>((size_ - SectorOffset(sector)) / sectorSize_, kBlockSectors);
         blockFirst = sector;
-        if (!ReadBytes(SectorOffset(sector), block.get(), blockSectors * sectorSize_, "the DIFAT")) return false;
+        if (!ReadBytes(SectorOffset(sector), block.get(), blockSectors * sectorSize_, "the DIFAT"))
+          return false;
       }
       const std::uint8_t* p = block.get() + (sector - blockFirst) * sectorSize_;
       const std::size_t take = std::min<std::size_t>(perSector, fatSectors - known);
@@ -180,7 +182,8 @@ class Reader {
     while (wanted == kUnbounded || chain.size() < wanted) {
       if (unit == kEndOfChain) {
         if (wanted == kUnbounded) break;
-        return Fail("the chain of " + what + " ends after " + Num(chain.size()) + " of " + Num(wanted) + " sectors");
+        return Fail("the chain of " + what + " ends after " + Num(chain.size()) + " of " + Num(wanted) +
+                    " sectors");
       }
       if (unit >= space)
         return Fail("the chain of " + what + " points at sector " + Num(unit) + ", which does not exist");
@@ -201,7 +204,8 @@ class Reader {
 
   bool ReadEntries() {
     std::vector<std::uint32_t> chain;
-    if (!FollowChain(Get32(header_ + kOffFirstDirectorySector), kUnbounded, "the directory", &chain)) return false;
+    if (!FollowChain(Get32(header_ + kOffFirstDirectorySector), kUnbounded, "the directory", &chain))
+      return false;
     if (chain.empty()) return Fail("the directory is empty");
     const std::uint32_t perSector = sectorSize_ / kEntrySize;
     entries_.reserve(chain.size() * perSector);
@@ -240,20 +244,24 @@ class Reader {
     const DirectoryEntry& root = entries_[0];
     if (root.size > size_)
       return Fail("the mini stream claims " + Num(root.size) + " bytes, more than the whole file");
-    if (!FollowChain(root.start, (root.size + sectorSize_ - 1) / sectorSize_, "the mini stream", &layout_->miniChain))
+    if (!FollowChain(root.start, (root.size + sectorSize_ - 1) / sectorSize_, "the mini stream",
+                     &layout_->miniChain))
       return false;
     layout_->miniStreamSize = root.size;
     std::vector<std::uint32_t> chain;
-    if (!FollowChain(Get32(header_ + kOffFirstMiniFatSector), kUnbounded, "the mini FAT", &chain)) return false;
+    if (!FollowChain(Get32(header_ + kOffFirstMiniFatSector), kUnbounded, "the mini FAT", &chain))
+      return false;
     if (!ReadTableSectors(chain, &layout_->miniFat, "the mini FAT")) return false;
-    miniOwned_.Reset(std::min<std::uint64_t>(layout_->miniFat.size(), (root.size + kMiniSectorSize - 1) / kMiniSectorSize));
+    miniOwned_.Reset(std::min<std::uint64_t>(layout_->miniFat.size(),
+                                             (root.size + kMiniSectorSize - 1) / kMiniSectorSize));
     return true;
   }
 
   // What can be said of a stream without following its chain.
   void CheckStream(const DirectoryEntry& e, const std::string& what, EntryProblem* problem) {
     if (e.size > size_)
-      problem->reason = what + " claims " + Num(e.size) + " bytes, more than the whole file (" + Num(size_) + ")";
+      problem->reason =
+          what + " claims " + Num(e.size) + " bytes, more than the whole file (" + Num(size_) + ")";
   }
 
   bool NameProblem(std::uint32_t id, EntryProblem* problem) {
@@ -284,7 +292,8 @@ class Reader {
         return Fail("the directory under entry " + Num(owner) + " links to entry " + Num(id) +
                     ", past the last of " + Num(entries_.size()));
       if (reached_[id])
-        return Fail("the directory under entry " + Num(owner) + " reaches entry " + Num(id) + " twice (a cycle)");
+        return Fail("the directory under entry " + Num(owner) + " reaches entry " + Num(id) +
+                    " twice (a cycle)");
       reached_[id] = true;
       out->push_back(id);
       stack.push_back(entries_[id].right);
@@ -313,7 +322,8 @@ class Reader {
                            " where a stream or storage belongs";
         else if (!NameProblem(id, &problem) && !names.insert(ToUpper(e.name)).second)
           return Fail("two entries are named " + Quote(e.name) + " in one storage");
-        if (problem.reason.empty() && e.type == EntryType::kStream) CheckStream(e, "stream " + Quote(e.name), &problem);
+        if (problem.reason.empty() && e.type == EntryType::kStream)
+          CheckStream(e, "stream " + Quote(e.name), &problem);
         if (!problem.reason.empty()) {
           warnings_.push_back(path + ": " + problem.reason);
           p.node->unreadable.push_back({e.name, problem.reason});
@@ -327,7 +337,8 @@ class Reader {
           node->size = e.size;
         } else {
           node->storage = true;
-          if (p.depth + 1 > kMaxNesting) return Fail("storages are nested deeper than " + Num(kMaxNesting) + " levels");
+          if (p.depth + 1 > kMaxNesting)
+            return Fail("storages are nested deeper than " + Num(kMaxNesting) + " levels");
           pending.push_back({id, node, p.depth + 1, path + "/"});
         }
         p.node->children.push_back(std::move(node));
@@ -356,7 +367,8 @@ bool ReadDirectory(const std::vector<std::uint8_t>& file, ParsedDirectory* out, 
   return Reader(MemorySource(file), error).ReadStructure(out);
 }
 
-bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out, std::string* error) {
+bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out,
+                      std::string* error) {
   return Reader(std::move(source), error).ReadTree(checkChains, out);
 }
 

@@ -37,6 +37,7 @@ struct ReadResult {
 // left out with a warning. With `checkChains` every stream's chain is
 // followed now (a chain that loops or is shared between entries refuses
 // the file); without, each is followed when first used.
-bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out, std::string* error);
+bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out,
+                      std::string* error);
 
 }  // namespace nametree::cfb

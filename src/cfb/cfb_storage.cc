@@ -161,8 +161,9 @@ bool WritableChecks(const std::string& path, const FileInfo& info, std::string* 
   // Checked by hand: the superuser's writes pass every access check.
   if ((info.mode & 0222) == 0) return Report(error, path + " is read-only");
   if (info.links > 1)
-    return Report(error, path + " has " + std::to_string(info.links) +
-                             " names (hard links); writing it would split them, so it is not opened for writing");
+    return Report(error,
+                  path + " has " + std::to_string(info.links) +
+                      " names (hard links); writing it would split them, so it is not opened for writing");
   return true;
 }
 
@@ -217,18 +218,20 @@ bool OpenCompoundFile(FileLayer& files, const std::string& path, bool writable,
   file->onDisk = true;
   if (!files.ResolvePath(path, &file->target, error)) return false;
   std::shared_ptr<FdHandle> handle;
-  if (!OpenAndLock(files, file->target, writable, options.lockWaitMilliseconds, &handle, &file->locked, error))
+  if (!OpenAndLock(files, file->target, writable, options.lockWaitMilliseconds, &handle, &file->locked,
+                   error))
     return false;
   ReadResult read;
-  if (!ReadCompoundFile(std::make_shared<FdSource>(handle, file->locked.size), false, &read, error)) return false;
+  if (!ReadCompoundFile(std::make_shared<FdSource>(handle, file->locked.size), false, &read, error))
+    return false;
   file->format = {read.layout->majorVersion, read.layout->sectorSize};
   if (writable) file->lock = std::move(handle);
   *out = MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
   return true;
 }
 
-bool CreateCompoundFile(FileLayer&, const std::string& path, int majorVersion, const CompoundFileOptions& options,
-                        ComPtr<IStorage>* out, std::string* error) {
+bool CreateCompoundFile(FileLayer&, const std::string& path, int majorVersion,
+                        const CompoundFileOptions& options, ComPtr<IStorage>* out, std::string* error) {
   if (!out) return Report(error, "no place for the storage");
   out->Reset();
   if (majorVersion != 3 && majorVersion != 4)
@@ -283,7 +286,8 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
   };
 
   FileSink sink(files, fd, temp.empty() ? "a new file beside " + target : temp);
-  if (!CheckBeforeWrite(root, error) || !WriteTree(*root->Node(), root->Tree()->layout, file.format, options.force, sink, leftOut, error) ||
+  if (!CheckBeforeWrite(root, error) ||
+      !WriteTree(*root->Node(), root->Tree()->layout, file.format, options.force, sink, leftOut, error) ||
       !sink.Flush(error))
     return abandon(*error);
   if (!files.Sync(fd, error)) return abandon(*error + " (a new file beside " + target + ")");
@@ -293,7 +297,8 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
     if (!files.StatPath(target, &now, &exists, error) || !files.StatFd(file.lock->Fd(), &still, error))
       return abandon(*error);
     if (!exists || !now.SameFile(file.locked) || !still.Unchanged(file.locked))
-      return abandon(target + " was changed or replaced by another program since it was opened; it is left as it is");
+      return abandon(target +
+                     " was changed or replaced by another program since it was opened; it is left as it is");
   }
   // The new file is locked before anyone can see it.
   bool busy = false;
@@ -341,7 +346,8 @@ bool CreateCompoundFile(const std::string& path, ComPtr<IStorage>* out, std::str
   return cfb::CreateCompoundFile(cfb::SystemFiles(), path, 3, {}, out, error);
 }
 
-bool CreateCompoundFile(const std::string& path, int majorVersion, ComPtr<IStorage>* out, std::string* error) {
+bool CreateCompoundFile(const std::string& path, int majorVersion, ComPtr<IStorage>* out,
+                        std::string* error) {
   return cfb::CreateCompoundFile(cfb::SystemFiles(), path, majorVersion, {}, out, error);
 }
 
@@ -354,8 +360,8 @@ bool CommitCompoundFile(IStorage* storage, std::string* error) {
   return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, {}, nullptr, error);
 }
 
-bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options, std::vector<std::string>* leftOut,
-                        std::string* error) {
+bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
+                        std::vector<std::string>* leftOut, std::string* error) {
   return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, options, leftOut, error);
 }
 
@@ -378,7 +384,8 @@ bool ParseCompoundFile(const std::vector<std::uint8_t>& bytes, ComPtr<IStorage>*
   if (majorVersion) *majorVersion = read.layout->majorVersion;
   auto file = std::make_shared<cfb::FileState>();  // in memory: nothing to commit to
   file->format = {read.layout->majorVersion, read.layout->sectorSize};
-  *out = cfb::MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
+  *out =
+      cfb::MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
   return true;
 }
 
@@ -389,7 +396,8 @@ bool SerializeCompoundFile(IStorage* storage, int majorVersion, std::vector<std:
   cfb::VectorSink sink(out);
   const cfb::WriteFormat format{majorVersion, majorVersion == 4 ? 4096u : 512u};
   if (auto* doc = dynamic_cast<cfb::DocStorage*>(storage))
-    return cfb::CheckBeforeWrite(doc, error) && cfb::WriteTree(*doc->Node(), doc->Tree()->layout, format, false, sink, nullptr, error);
+    return cfb::CheckBeforeWrite(doc, error) &&
+           cfb::WriteTree(*doc->Node(), doc->Tree()->layout, format, false, sink, nullptr, error);
   std::shared_ptr<cfb::DocNode> root;
   if (!cfb::ImportStorage(storage, &root, error)) return false;
   return cfb::WriteTree(*root, nullptr, format, false, sink, nullptr, error);

@@ -37,7 +37,8 @@ class Collector {
   bool Collect(const DocNode& storage, std::uint32_t self, int depth, const std::string& path) {
     if (depth > kMaxNesting)
       return Fail("storages are nested deeper than " + std::to_string(kMaxNesting) + " levels");
-    for (const Unreadable& u : storage.unreadable) unreadable_.push_back(path + ToUtf8(u.name) + " (" + u.reason + ")");
+    for (const Unreadable& u : storage.unreadable)
+      unreadable_.push_back(path + ToUtf8(u.name) + " (" + u.reason + ")");
     std::vector<const DocNode*> children;
     for (const auto& c : storage.children) children.push_back(c.get());
     std::sort(children.begin(), children.end(),
@@ -47,7 +48,8 @@ class Collector {
       if (!IsValidEntryName(name))
         return Fail("the name " + Quote(name) + " cannot be stored (up to 31 characters, none of / \\ : !)");
       if (i > 0 && CompareEntryNames(children[i - 1]->name, name) == 0)
-        return Fail("the names " + Quote(children[i - 1]->name) + " and " + Quote(name) + " differ only in case");
+        return Fail("the names " + Quote(children[i - 1]->name) + " and " + Quote(name) +
+                    " differ only in case");
       if (!children[i]->storage && children[i]->open)
         return Fail("cannot open stream " + Quote(name) + " (is it still open?)");
     }
@@ -61,8 +63,8 @@ class Collector {
       nodes_.push_back(node);
     }
     for (std::size_t i = 0; i < children.size(); ++i)
-      if (children[i]->storage &&
-          !Collect(*children[i], first + static_cast<std::uint32_t>(i), depth + 1, path + ToUtf8(children[i]->name) + "/"))
+      if (children[i]->storage && !Collect(*children[i], first + static_cast<std::uint32_t>(i), depth + 1,
+                                           path + ToUtf8(children[i]->name) + "/"))
         return false;
     return true;
   }
@@ -136,9 +138,12 @@ class Layout {
     std::uint64_t miniSectors = 0, bigSectors = 0;
     for (const Node& n : nodes_) {
       if (n.type != EntryType::kStream) continue;
-      if (major_ == 3 && n.size > 0xFFFFFFFFu) return Fail("stream " + Quote(n.doc->name) + " is too large for a version 3 file");
-      if (n.size < kMiniStreamCutoff) miniSectors += CeilDiv(n.size, kMiniSectorSize);
-      else bigSectors += CeilDiv(n.size, sectorSize_);
+      if (major_ == 3 && n.size > 0xFFFFFFFFu)
+        return Fail("stream " + Quote(n.doc->name) + " is too large for a version 3 file");
+      if (n.size < kMiniStreamCutoff)
+        miniSectors += CeilDiv(n.size, kMiniSectorSize);
+      else
+        bigSectors += CeilDiv(n.size, sectorSize_);
     }
     const std::uint64_t dirSectors = CeilDiv(nodes_.size() * kEntrySize, sectorSize_);
     const std::uint64_t miniFatSectors = CeilDiv(miniSectors * 4, sectorSize_);
@@ -269,12 +274,15 @@ class Layout {
     Bytes dir(dirSectors * sectorSize_);
     Node root = nodes_[0];
     root.color = EntryColor::kBlack;
-    WriteEntry(dir.data(), u"Root Entry", EntryType::kRoot, root, rootMetadata_, miniStreamStart, miniStreamBytes);
+    WriteEntry(dir.data(), u"Root Entry", EntryType::kRoot, root, rootMetadata_, miniStreamStart,
+               miniStreamBytes);
     for (std::size_t i = 1; i < nodes_.size(); ++i) {
       const Node& n = nodes_[i];
       std::uint8_t* p = dir.data() + i * kEntrySize;
-      if (n.type == EntryType::kStorage) WriteEntry(p, n.doc->name, n.type, n, n.doc->metadata, 0, 0);
-      else WriteEntry(p, n.doc->name, n.type, n, n.doc->metadata, n.start, n.size);
+      if (n.type == EntryType::kStorage)
+        WriteEntry(p, n.doc->name, n.type, n, n.doc->metadata, 0, 0);
+      else
+        WriteEntry(p, n.doc->name, n.type, n, n.doc->metadata, n.start, n.size);
     }
     for (std::size_t i = nodes_.size(); i < dir.size() / kEntrySize; ++i) {
       std::uint8_t* p = dir.data() + i * kEntrySize;
@@ -305,7 +313,8 @@ class Layout {
     Put32(h + kOffDifatSectors, static_cast<std::uint32_t>(difatSectors));
     std::uint64_t fat = 0;
     for (std::size_t i = 0; i < kHeaderDifatEntries; ++i, ++fat)
-      Put32(h + kOffHeaderDifat + 4 * i, fat < fatSectors ? static_cast<std::uint32_t>(fatStart + fat) : kFreeSector);
+      Put32(h + kOffHeaderDifat + 4 * i,
+            fat < fatSectors ? static_cast<std::uint32_t>(fatStart + fat) : kFreeSector);
     for (std::uint64_t d = 0; d < difatSectors; ++d) {
       std::uint8_t* p = difat + d * sectorSize_;
       for (std::uint32_t i = 0; i + 1 < perSector_; ++i, ++fat)

@@ -99,8 +99,8 @@ HRESULT DocStorage::OpenStream(const CString& name, std::uint32_t, IStream** pp)
   if (found->open) return STG_E_ACCESSDENIED;
   if (!found->data && !found->checked) {
     std::string why;
-    if (!tree_->layout || CheckChain(*tree_->layout, found->start, found->size, "stream \"" + ToUtf8(name) + "\"",
-                                     &why) != ChainCheck::kGood) {
+    if (!tree_->layout || CheckChain(*tree_->layout, found->start, found->size,
+                                     "stream \"" + ToUtf8(name) + "\"", &why) != ChainCheck::kGood) {
       tree_->warnings.push_back(ToUtf8(name) + ": " + why);
       node_->unreadable.push_back({name, why});
       auto& c = node_->children;

@@ -55,15 +55,19 @@ bool FileLayout::Next(std::uint32_t sector, std::uint32_t* next, std::string* er
 bool FileLayout::LoadFatPages(std::size_t page, std::string* error) const {
   const std::uint32_t perSector = sectorSize / 4;
   std::size_t count = 1;
-  while (count < 64 && page + count < fatSectors.size() && fatSectors[page + count] == fatSectors[page] + count &&
+  while (count < 64 && page + count < fatSectors.size() &&
+         fatSectors[page + count] == fatSectors[page] + count &&
          !fatPages_.count(static_cast<std::uint32_t>(page + count)))
     ++count;
   const std::uint32_t at = fatSectors[page];
   std::string why;
   if (at >= sectorCount || at + count > sectorCount) count = 1;
   std::vector<std::uint8_t> bytes(count * sectorSize);
-  if (at >= sectorCount || !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), bytes.size(), &why)) {
-    if (error) *error = "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why);
+  if (at >= sectorCount ||
+      !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), bytes.size(), &why)) {
+    if (error)
+      *error =
+          "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why);
     return false;
   }
   for (std::size_t k = 0; k < count; ++k) {
@@ -74,13 +78,14 @@ bool FileLayout::LoadFatPages(std::size_t page, std::string* error) const {
   return true;
 }
 
-ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64_t size, const std::string& what,
-                      std::string* why) {
+ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64_t size,
+                      const std::string& what, std::string* why) {
   const bool mini = size < kMiniStreamCutoff;
   const std::uint64_t unit = mini ? kMiniSectorSize : layout.sectorSize;
   const std::uint64_t wanted = (size + unit - 1) / unit;
   SectorSet& owned = mini ? layout.miniOwned : layout.owned;
-  const std::uint64_t space = std::min<std::uint64_t>(owned.size(), mini ? layout.miniFat.size() : layout.FatEntries());
+  const std::uint64_t space =
+      std::min<std::uint64_t>(owned.size(), mini ? layout.miniFat.size() : layout.FatEntries());
   auto next = [&](std::uint32_t u, std::uint32_t* n) {
     if (mini) {
       *n = layout.miniFat[u];
@@ -149,7 +154,9 @@ bool CheckChains(const FileLayout* layout, DocNode& storage, const std::string& 
   return true;
 }
 
-std::shared_ptr<ByteSource> MemorySource(Bytes bytes) { return std::make_shared<BytesSource>(std::move(bytes)); }
+std::shared_ptr<ByteSource> MemorySource(Bytes bytes) {
+  return std::make_shared<BytesSource>(std::move(bytes));
+}
 
 ChainReader::ChainReader(std::shared_ptr<const FileLayout> layout, std::uint32_t start, std::uint64_t size)
     : layout_(std::move(layout)),
@@ -173,8 +180,10 @@ bool ChainReader::NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint6
   while (*length < limit) {
     const std::uint64_t at = UnitOffset(unit_);
     if (at == ~std::uint64_t{0}) return Broken(error);
-    if (*length == 0) *offset = at + intoUnit_;
-    else if (at != *offset + *length) break;
+    if (*length == 0)
+      *offset = at + intoUnit_;
+    else if (at != *offset + *length)
+      break;
     const std::uint64_t take = std::min<std::uint64_t>(unitSize_ - intoUnit_, limit - *length);
     *length += take;
     intoUnit_ += static_cast<std::uint32_t>(take);

@@ -130,7 +130,7 @@ class ChainReader {
   bool mini_;
   std::uint32_t unitSize_;
   std::uint64_t remaining_;
-  std::uint32_t unit_;       // the unit holding the position
+  std::uint32_t unit_;  // the unit holding the position
   std::uint32_t intoUnit_ = 0;
 };
 
@@ -139,8 +139,8 @@ enum class ChainCheck { kGood, kUnreadable, kCorrupt };
 // Follows the chain of a stream still in the file and claims its sectors.
 // kUnreadable: the chain leaves the file or ends early (the entry alone is
 // lost); kCorrupt: it loops or meets another chain (the file is damaged).
-ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64_t size, const std::string& what,
-                      std::string* why);
+ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64_t size,
+                      const std::string& what, std::string* why);
 
 // Checks every chain under `storage` not yet checked; an entry that fails
 // moves to `unreadable`, with "path: reason" added to `warnings`. Returns

@@ -9,9 +9,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <random>
 
 namespace nametree::cfb {
@@ -340,8 +340,8 @@ bool FaultyFileLayer::Write(int fd, const std::uint8_t* data, std::size_t size, 
   return inner_.Write(fd, data, size, written, error);
 }
 
-bool FaultyFileLayer::CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
-                                bool* unsupported, std::string* error) {
+bool FaultyFileLayer::CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size,
+                                std::size_t* copied, bool* unsupported, std::string* error) {
   const int index = calls_;
   if (FailHere("copy", error)) return *unsupported = false, false;
   if (index == at_ && fault_ == FileFault::kShortWrite && size > 1) {
@@ -364,7 +364,8 @@ bool FaultyFileLayer::Close(int fd, std::string* error) {
   return inner_.Close(fd, error);
 }
 
-bool FaultyFileLayer::Rename(const std::string& from, const std::string& to, bool replace, std::string* error) {
+bool FaultyFileLayer::Rename(const std::string& from, const std::string& to, bool replace,
+                             std::string* error) {
   return !FailHere("rename", error) && inner_.Rename(from, to, replace, error);
 }
 

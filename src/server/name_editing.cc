@@ -13,6 +13,8 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
   if (checkDuplicates && FindDuplicate(containerID, text, confine, nullptr)) return E_NAME_DUPLICATE;
   CNameContainer* container = GetContainer(containerID);
   if (!container) return E_FAIL;
+  // Refused here rather than at Save, when the work would be lost.
+  if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
   id = container->AddName(std::move(text));
   m_bDirty = true;
   return S_OK;

@@ -11,44 +11,58 @@ namespace {
 
 constexpr std::uint16_t kNameCharMask = C1_ALPHA | C1_DIGIT;
 
-}  // namespace
-
-bool CNameServer::IsValidName(CString name, std::uint32_t kind) const { return IsValidNameText(name, kind); }
-
-bool CNameServer::IsValidNameText(std::u16string_view name, std::uint32_t kind) {
-  if (name.empty() || name.size() > static_cast<std::size_t>(kMaxNameLength)) return false;
+// The name rule, with the first place where a text breaks it; IsValidName
+// and ExplainInvalidName both answer from here so their verdicts cannot part.
+CNameRuleViolation CheckNameRule(std::u16string_view name, std::uint32_t kind) {
+  using Rule = CNameRuleViolation::Rule;
+  constexpr std::size_t kMax = static_cast<std::size_t>(kMaxNameLength);
+  if (name.empty()) return {Rule::kEmpty, 0, 0};
+  if (name.size() > kMax) return {Rule::kTooLong, kMaxNameLength, name[kMax]};
 
   // Underscores classify as digits, so they pass wherever a digit may stand;
   // names are short, so the copy and its classes live on the stack.
-  char16_t units[kMaxNameLength];
+  char16_t units[kMax];
   for (std::size_t i = 0; i < name.size(); ++i) units[i] = name[i] == u'_' ? u'0' : name[i];
-  std::uint16_t classes[kMaxNameLength + 1] = {};  // with the end marker
+  std::uint16_t classes[kMax + 1] = {};  // with the end marker
   ClassifyText(std::u16string_view(units, name.size()), classes);
-  const std::u16string_view kept = name;
 
-  if (classes[0] == 0) return true;
+  if (classes[0] == 0) return {};
 
   // One class word per code unit; the cursor steps one code unit at a time.
   // It ends at the text's length, so an embedded zero unit is classified
   // like any other character (a control, refused) rather than ending the text.
   std::size_t cursor = 0;
   for (std::size_t i = 0;;) {
-    if (cursor == kept.size()) return true;
+    if (cursor == name.size()) return {};
     const std::uint16_t w = classes[i];
     if (i == 0) {
       if (w & C1_ALPHA) {
         ++cursor;
-      } else if (!(kept[0] == u'_' && kind == kAllowLeadingUnderscore)) {
-        return false;
+      } else if (!(name[0] == u'_' && kind == kAllowLeadingUnderscore)) {
+        return {Rule::kFirstCharacter, 0, name[0]};
       }
     } else {
-      if (!(w & kNameCharMask)) return false;
+      if (!(w & kNameCharMask)) return {Rule::kCharacter, static_cast<int>(i), name[i]};
       ++cursor;
     }
     ++i;
     // Scanning stops at the first unassigned code unit, accepting the rest.
-    if (classes[i] == 0) return true;
+    if (classes[i] == 0) return {};
   }
+}
+
+}  // namespace
+
+bool CNameServer::IsValidName(CString name, std::uint32_t kind) const { return IsValidNameText(name, kind); }
+
+bool CNameServer::IsValidNameText(std::u16string_view name, std::uint32_t kind) {
+  return CheckNameRule(name, kind).rule == CNameRuleViolation::Rule::kNone;
+}
+
+bool CNameServer::ExplainInvalidName(const CString& name, std::uint32_t kind, CNameRuleViolation* why) const {
+  const CNameRuleViolation found = CheckNameRule(name, kind);
+  if (why) *why = found;
+  return found.rule != CNameRuleViolation::Rule::kNone;
 }
 
 CString CNameServer::RemoveInvalidChars(CString text) const {

@@ -92,11 +92,14 @@ std::uint32_t CNameServer::AddContainer(std::uint32_t parentID, std::int16_t typ
   if (parentID != 0) {
     CNameContainer* parent = GetContainer(parentID);
     if (!parent) return 0;
+    // Refused here rather than at Save, when the work would be lost.
+    if (parent->GetNumSubContainers() >= kMaxEntriesPerTable) return 0;
     indexed = m_pIndex && m_pIndex->Current();
     id = parent->AddContainer(type);
     if (id == 0) return 0;
     added = parent->FindContainer(id);
   } else {
+    if (m_TopLevelContainers.size() >= static_cast<std::size_t>(kMaxEntriesPerTable)) return 0;
     indexed = m_pIndex && m_pIndex->Current();
     // A container that cannot be made is reported as no ID, not thrown.
     try {

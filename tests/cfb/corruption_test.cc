@@ -130,7 +130,8 @@ TEST(Corrupt, Chains) {
     return f;
   };
   EXPECT_REFUSED(patched(clean.FatOffset(big + 2), big), "chain of stream \"Big\" loops");
-  EXPECT_WARNED(patched(clean.FatOffset(big + 2), 0x00FFFFFF), "Big: the chain of stream \"Big\" points at sector");
+  EXPECT_WARNED(patched(clean.FatOffset(big + 2), 0x00FFFFFF),
+                "Big: the chain of stream \"Big\" points at sector");
   EXPECT_WARNED(patched(clean.FatOffset(big), cfb::kEndOfChain), "ends after 1 of 10");
   EXPECT_WARNED(patched(clean.FatOffset(big), cfb::kFreeSector), "does not exist");
   EXPECT_REFUSED(patched(clean.MiniFatOffset(small + 3), small), "chain of stream \"small\" loops");
@@ -153,7 +154,8 @@ TEST(Corrupt, DirectoryEntries) {
                    s.SetLink(leaf, 68, top);
                  }),
                  "twice (a cycle)");
-  EXPECT_WARNED(edit([](Surgeon& s) { s.SetLink(u"small", 120, 0x7FFFFFF0); }), "small: stream \"small\" claims");
+  EXPECT_WARNED(edit([](Surgeon& s) { s.SetLink(u"small", 120, 0x7FFFFFF0); }),
+                "small: stream \"small\" claims");
   EXPECT_WARNED(edit([](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"inner")) + 64] = 65; }), "bad length 65");
   EXPECT_WARNED(edit([](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"inner")) + 2] = 0; }), "bad length");
   EXPECT_WARNED(edit([](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"inner")) + 66] = 7; }), "type 7");
@@ -181,7 +183,8 @@ TEST(Corrupt, ManyEntriesOnOneChain) {
   for (int i = 0; i < 1200; ++i) tree["s" + std::to_string(i)] = Pattern(5000, 1);
   Surgeon s(Serialize(tree));
   for (std::uint32_t id = 2; id < s.dir.entries.size(); ++id)
-    if (s.dir.entries[id].type == cfb::EntryType::kStream) Put32(&s.file[s.EntryOffset(id) + 116], s.dir.entries[1].start);
+    if (s.dir.entries[id].type == cfb::EntryType::kStream)
+      Put32(&s.file[s.EntryOffset(id) + 116], s.dir.entries[1].start);
   EXPECT_REFUSED(s.file, "shared chain");
 }
 

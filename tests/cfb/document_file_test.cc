@@ -30,7 +30,8 @@ CString Ascii(const std::string& text) { return CString(text.begin(), text.end()
 void BuildPlant(CNameServer& server, int names) {
   const std::uint32_t global = server.AddContainer(0, kGlobalContainer);
   std::vector<std::uint32_t> where{global};
-  for (int i = 0; i < 40; ++i) where.push_back(server.AddContainer(where[static_cast<std::size_t>(i) / 3], i % 2 ? 3 : 0));
+  for (int i = 0; i < 40; ++i)
+    where.push_back(server.AddContainer(where[static_cast<std::size_t>(i) / 3], i % 2 ? 3 : 0));
   for (int t = 0; t < 3; ++t) where.push_back(server.AddContainer(0, kTargetContainer));
   for (int i = 0; i < names; ++i) {
     const std::uint32_t c = where[static_cast<std::size_t>(i) % where.size()];
@@ -66,7 +67,8 @@ TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
   ASSERT_EQ(loaded.Save(again.Get()), S_OK);
   EXPECT_EQ(StreamBytes(again.Get(), u"NameServer").size(), expected.size());
   EXPECT_EQ(loaded.GetTopLevelContainerIDs(), server.GetTopLevelContainerIDs());
-  for (std::uint32_t id : server.GetTopLevelContainerIDs()) EXPECT_EQ(loaded.GetNameSize(id), server.GetNameSize(id));
+  for (std::uint32_t id : server.GetTopLevelContainerIDs())
+    EXPECT_EQ(loaded.GetNameSize(id), server.GetNameSize(id));
   // Read-only documents are not written back.
   EXPECT_FALSE(CommitCompoundFile(reopened.Get(), &error));
   EXPECT_NE(error.find("read-only"), std::string::npos) << error;
@@ -76,8 +78,8 @@ TEST(DocumentFile, LegacyDocumentImportsFromAFile) {
   TempDir dir;
   const std::string path = dir.File("old.doc");
   // Frame, no objects or bags, one target bag container (ID 10).
-  const Bytes stream = {0, 0, 0, 0, 0x2C, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
-                        10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes stream = {0, 0, 0,  0, 0x2C, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0,
+                        0, 0, 10, 0, 0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   std::string error;
   {
     ComPtr<IStorage> root;
@@ -137,8 +139,10 @@ TEST(DocumentFile, FailedFileOperationLeavesTheEarlierFile) {
         error.clear();
         const bool ok = Edit(faulty, path, change, &error);
         const Bytes now = ReadBytes(path);
-        if (ok) EXPECT_EQ(now, after) << "call " << k;
-        else EXPECT_FALSE(error.empty()) << "call " << k;
+        if (ok)
+          EXPECT_EQ(now, after) << "call " << k;
+        else
+          EXPECT_FALSE(error.empty()) << "call " << k;
         // Once renamed, the new file is whole even if a later step fails.
         EXPECT_TRUE(now == before || now == after) << "damaged at call " << k << ": " << error;
         EXPECT_EQ(dir.Names(), std::vector<std::string>{"doc.nt"}) << "temporary file left at call " << k;

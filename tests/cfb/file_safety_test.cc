@@ -54,13 +54,16 @@ TEST(DocumentPaths, RefusedForWritingWithoutTouchingTheFile) {
     const char* words;
   };
   const Case cases[] = {
-      {"read-only", [](const std::string& p, const TempDir&) { ::chmod(p.c_str(), 0444); }, true, "read-only"},
-      {"hard-linked", [](const std::string& p, const TempDir& d) { ::link(p.c_str(), d.File("twin").c_str()); },
-       true, "hard links"},
+      {"read-only", [](const std::string& p, const TempDir&) { ::chmod(p.c_str(), 0444); }, true,
+       "read-only"},
+      {"hard-linked",
+       [](const std::string& p, const TempDir& d) { ::link(p.c_str(), d.File("twin").c_str()); }, true,
+       "hard links"},
       {"FIFO", [](const std::string& p, const TempDir&) { ::unlink(p.c_str()), ::mkfifo(p.c_str(), 0666); },
        false, "not a regular file"},
-      {"directory", [](const std::string& p, const TempDir&) { ::unlink(p.c_str()), ::mkdir(p.c_str(), 0777); },
-       false, "not a regular file"},
+      {"directory",
+       [](const std::string& p, const TempDir&) { ::unlink(p.c_str()), ::mkdir(p.c_str(), 0777); }, false,
+       "not a regular file"},
       {"missing", [](const std::string& p, const TempDir&) { ::unlink(p.c_str()); }, false, "No such file"},
   };
   const Bytes original = Serialize(kDocument);
@@ -161,8 +164,9 @@ TEST(DocumentLock, TwoProcessesAddingNamesLoseNone) {
       CNameServer server;
       std::uint32_t id = 0;
       if (!OpenCompoundFile(path, true, &storage, &error) || server.Load(storage.Get()) != S_OK ||
-          server.AddName(id, global, CString(1, who) + u"_" + CString(1, static_cast<char16_t>(u'A' + i % 26)) +
-                                         CString(1, static_cast<char16_t>(u'a' + i / 26)),
+          server.AddName(id, global,
+                         CString(1, who) + u"_" + CString(1, static_cast<char16_t>(u'A' + i % 26)) +
+                             CString(1, static_cast<char16_t>(u'a' + i / 26)),
                          0, true) != S_OK ||
           server.Save(storage.Get()) != S_OK || !CommitCompoundFile(storage.Get(), &error))
         return 1;
@@ -192,7 +196,8 @@ TEST(DocumentCrash, KilledSaveLeavesNothingBehindTheNextCommit) {
       WriteBytes(path, Serialize(kDocument));
       const pid_t child = ::fork();
       if (child == 0) {
-        for (std::uint32_t round = 0;; ++round) Edit(*layer, path, {{"Big", Pattern(std::size_t{6} << 20, round)}});
+        for (std::uint32_t round = 0;; ++round)
+          Edit(*layer, path, {{"Big", Pattern(std::size_t{6} << 20, round)}});
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
       ::kill(child, SIGKILL);
@@ -208,7 +213,8 @@ TEST(DocumentCrash, KilledSaveLeavesNothingBehindTheNextCommit) {
 // but is never dropped silently: the commit is refused unless forced. Its
 // damage is found at open, or when its chain is first followed.
 TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
-  const Bytes good = Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}});
+  const Bytes good =
+      Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}});
   cfb::ParsedDirectory parsed;
   std::string error;
   ASSERT_TRUE(cfb::ReadDirectory(good, &parsed, &error)) << error;
@@ -223,7 +229,8 @@ TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
     const char* words;
   } cases[] = {
       {field(u"Broken", 120), 0x7FFFFFF0, "Broken: stream \"Broken\" claims 2147483632 bytes"},
-      {field(u"Broken", 116), cfb::Get32(&good[field(u"Fine", 116)]), "another entry also uses (a shared chain)"},
+      {field(u"Broken", 116), cfb::Get32(&good[field(u"Fine", 116)]),
+       "another entry also uses (a shared chain)"},
       {field(u"Broken", 116), 0x00FFFFFF, "points at sector 16777215, which does not exist"},
   };
   for (const auto& c : cases) {
@@ -245,7 +252,8 @@ TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
     EXPECT_EQ(Snapshot(storage.Get()), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
 
     EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));
-    EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos) << error;
+    EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos)
+        << error;
     EXPECT_EQ(ReadBytes(path), file);
     CompoundFileOptions force;
     force.force = true;

@@ -120,7 +120,8 @@ TEST(CompoundFileDirectory, SiblingsFormRedBlackTreesInNameOrder) {
   // Sizes from 1 to 40 give every shape of bottom level, over several sectors.
   for (int count = 1; count <= 40; ++count) {
     Tree many;
-    for (int i = 0; i < count; ++i) many["S" + std::to_string(count) + "_" + std::to_string(i * 7919 % 1000)] = Bytes{};
+    for (int i = 0; i < count; ++i)
+      many["S" + std::to_string(count) + "_" + std::to_string(i * 7919 % 1000)] = Bytes{};
     ASSERT_TRUE(cfb::ReadDirectory(Serialize(many), &dir, &error)) << error;
     EXPECT_EQ(CheckSiblings(dir.entries, dir.entries[0].child).size(), static_cast<std::size_t>(count));
   }

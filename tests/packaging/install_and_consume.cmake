@@ -1,5 +1,6 @@
 # Installs the build into a fresh prefix, then builds the example host
-# against it twice: through the CMake package and through pkg-config.
+# against it, with no C++ standard of its own: through the CMake package
+# (shared, where ICU must not be needed, and static) and through pkg-config.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -28,17 +29,29 @@ endif()
 
 # The example must come from the install tree only: copy it out of the sources.
 file(COPY ${SOURCE_DIR}/examples/host DESTINATION ${WORK_DIR})
-run(${CMAKE_COMMAND} -S ${WORK_DIR}/host -B ${WORK_DIR}/host-build -G Ninja
-    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix})
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/host-build)
-run(${WORK_DIR}/host-build/host)
-message(STATUS "host (CMake package): ${last_output}")
+foreach(variant shared static)
+  set(args -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix})
+  if(variant STREQUAL "shared")
+    list(APPEND args -DCMAKE_DISABLE_FIND_PACKAGE_ICU=ON)  # the shared library brings its own
+  else()
+    list(APPEND args -DHOST_STATIC=ON)
+  endif()
+  run(${CMAKE_COMMAND} -S ${WORK_DIR}/host -B ${WORK_DIR}/host-${variant} -G Ninja ${args})
+  run(${CMAKE_COMMAND} --build ${WORK_DIR}/host-${variant})
+  run(${WORK_DIR}/host-${variant}/host)
+  message(STATUS "host (CMake package, ${variant}): ${last_output}")
+endforeach()
 
-# pkg-config users: the same program from the flags alone.
-set(ENV{PKG_CONFIG_PATH} "${prefix}/lib/pkgconfig:${prefix}/lib64/pkgconfig")
+# pkg-config users: the same program from the flags alone, with no other
+# package's .pc file in reach.
+set(ENV{PKG_CONFIG_LIBDIR} "${prefix}/lib/pkgconfig:${prefix}/lib64/pkgconfig")
+unset(ENV{PKG_CONFIG_PATH})
 run(pkg-config --cflags --libs nametree)
 string(STRIP "${last_output}" flags)
+if(NOT flags MATCHES "-std=c\\+\\+20")
+  message(FATAL_ERROR "pkg-config gives no -std=c++20: ${flags}")
+endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(${CXX} -std=c++20 ${WORK_DIR}/host/main.cc ${flags} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/host-pc)
+run(${CXX} ${WORK_DIR}/host/main.cc ${flags} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/host-pc)
 run(${WORK_DIR}/host-pc)
 message(STATUS "host (pkg-config): ${last_output}")

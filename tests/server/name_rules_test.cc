@@ -4,28 +4,53 @@
 namespace nametree::test {
 namespace {
 
+using Rule = CNameRuleViolation::Rule;
+
 struct RuleCase {
   CString text;
   std::uint32_t kind;
-  bool valid;
+  Rule broken;
+  int at = -1;  // the offending code unit, when a rule is broken
 };
 
-TEST(NameRule, AnswersForEachKindOfCharacter) {
+TEST(NameRule, AnswersForEachKindOfCharacterAndSaysWhere) {
   const RuleCase cases[] = {
-      {u"Motor1", 0, true},       {u"1Motor", 0, false},     {u"Motor_1", 0, true},   {u"Mo tor", 0, false},
-      {u"Mo-tor", 0, false},      {u"Motor.", 0, false},     {u"_Motor", 0, false},   {u"_Motor", 1, true},
-      {u"_", 1, true},            {u"__", 1, true},          {u"_", 7, false},        {u"1Motor", 1, false},
-      {CString(32, u'a'), 0, true}, {CString(33, u'a'), 0, false}, {u"", 1, false},  {u"Δέλτα2", 0, true},
-      {u"泵站_3", 0, true},       {u"\U00020000x", 0, true},  // an ideograph outside the basic plane
-      {u"\u0661A", 0, false},     {u"A\u0661\u0662", 0, true},  // Arabic-Indic digits: digits, not letters
-      {u"\u0966x", 0, false},     {u"x\u0966", 0, true},     // Devanagari digit zero
-      {u"a\u0301", 0, true},      // a combining accent counts as a letter
-      {u"A\u0378!", 0, true},     {u"\u0378 !", 0, true},    // the scan stops at an unassigned code point
-      {CString(u"A\0B", 3), 0, false},
+      {u"Motor1", 0, Rule::kNone},
+      {u"1Motor", 0, Rule::kFirstCharacter, 0},
+      {u"Motor_1", 0, Rule::kNone},
+      {u"Mo tor", 0, Rule::kCharacter, 2},
+      {u"Mo-tor", 0, Rule::kCharacter, 2},
+      {u"Motor.", 0, Rule::kCharacter, 5},
+      {u"_Motor", 0, Rule::kFirstCharacter, 0},
+      {u"_Motor", 1, Rule::kNone},
+      {u"_", 1, Rule::kNone},
+      {u"__", 1, Rule::kNone},
+      {u"_", 7, Rule::kFirstCharacter, 0},
+      {u"1Motor", 1, Rule::kFirstCharacter, 0},
+      {CString(32, u'a'), 0, Rule::kNone},
+      {CString(32, u'a') + u"!", 0, Rule::kTooLong, 32},
+      {u"", 1, Rule::kEmpty, 0},
+      {u"Δέλτα2", 0, Rule::kNone},
+      {u"泵站_3", 0, Rule::kNone},
+      {u"\U00020000x", 0, Rule::kNone},  // an ideograph outside the basic plane
+      {u"\u0661A", 0, Rule::kFirstCharacter, 0},  // Arabic-Indic digits: digits, not letters
+      {u"A\u0661\u0662", 0, Rule::kNone},
+      {u"\u0966x", 0, Rule::kFirstCharacter, 0},  // Devanagari digit zero
+      {u"x\u0966", 0, Rule::kNone},
+      {u"a\u0301", 0, Rule::kNone},  // a combining accent counts as a letter
+      {u"A\u0378!", 0, Rule::kNone},  // the scan stops at an unassigned code point
+      {u"\u0378 !", 0, Rule::kNone},
+      {CString(u"A\0B", 3), 0, Rule::kCharacter, 1},
   };
   CNameServer server;
-  for (const RuleCase& c : cases)
-    EXPECT_EQ(server.IsValidName(c.text, c.kind), c.valid) << "case " << (&c - cases);
+  for (const RuleCase& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(&c - cases));
+    const CNameRuleViolation expected =
+        c.broken == Rule::kNone ? CNameRuleViolation{} : CNameRuleViolation{c.broken, c.at, c.text[c.at]};
+    CNameRuleViolation why{Rule::kTooLong, 99, u'?'};
+    EXPECT_EQ(server.ExplainInvalidName(c.text, c.kind, &why), !server.IsValidName(c.text, c.kind));
+    EXPECT_EQ(why, expected);
+  }
 }
 
 TEST(NameRule, CleaningKeepsOnlyLettersAndDigits) {

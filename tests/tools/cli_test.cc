@@ -162,12 +162,17 @@ TEST_F(CliTest, ImportsADocumentOfTheEarlierFormat) {
   EXPECT_EQ(Bytes("new.ntd"), made);
 }
 
-TEST_F(CliTest, DemoRunsOnItsOwn) {
-  RunResult demo = Run({"demo"});
+TEST_F(CliTest, DemoRunsOnItsOwnAndKeepsItsFilesWhenAsked) {
+  RunResult demo = Run({"demo", "--keep", Path("kept")});
   ASSERT_EQ(demo.exit, 0) << demo.err;
   for (const char* part : {"NameChanged", "NameWasDeleted", "ContainerWasDeleted", "E_NAME_DUPLICATE",
                            "the same tree", "imported and saved"})
     EXPECT_TRUE(Contains(demo.out, part)) << part << "\n" << demo.out;
+  // The kept document of the earlier format is one to try the import on.
+  EXPECT_EQ(Run({"import-legacy", Path("kept/earlier.doc"), Path("converted.ntd")}).exit, 0);
+  const std::string kept = Bytes("kept/plant.nt");
+  EXPECT_EQ(Run({"demo", "--keep", Path("kept")}).exit, 2);
+  EXPECT_EQ(Bytes("kept/plant.nt"), kept);
 }
 
 }  // namespace

@@ -1,0 +1,82 @@
+# Checks the shared library's dynamic symbols against the public headers:
+# every exported symbol belongs to a class or function that a header in
+# include/nametree marks NAMETREE_API, and every member of CNameServer and
+# CNameContainer that the library defines is exported.
+#   cmake -DSHARED=... -DSTATIC=... -DINCLUDE_DIR=... -DNM=nm -P exported_symbols.cmake
+cmake_minimum_required(VERSION 3.25)
+
+function(symbols out)  # nm arguments...; demangled names of the defined symbols
+  execute_process(COMMAND ${NM} --defined-only -C ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${NM} ${ARGN} failed: ${err}")
+  endif()
+  string(REPLACE ";" "\\;" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(names)
+  foreach(line IN LISTS lines)
+    # "address type name"; keep the strong and weak symbols of code and data
+    if(line MATCHES "^[0-9a-f]* ([A-Za-z]) (.*)$")
+      list(APPEND names "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+    endif()
+  endforeach()
+  set(${out} "${names}" PARENT_SCOPE)
+endfunction()
+
+# What the headers declare public.
+file(GLOB headers ${INCLUDE_DIR}/nametree/*.h)
+set(public)
+foreach(h IN LISTS headers)
+  file(READ ${h} text)
+  string(REGEX MATCHALL "(class|struct) NAMETREE_API [A-Za-z_0-9]+" decls "${text}")
+  string(REGEX MATCHALL "NAMETREE_API [^(;{]*[ *&][A-Za-z_0-9]+\\(" fns "${text}")
+  string(REGEX MATCHALL "NAMETREE_API const [A-Za-z_0-9]+ [A-Za-z_0-9]+;" vars "${text}")
+  foreach(d IN LISTS decls fns vars)
+    string(REGEX MATCH "([A-Za-z_0-9]+)[(;]?$" _ "${d}")
+    list(APPEND public ${CMAKE_MATCH_1})
+  endforeach()
+endforeach()
+foreach(must CNameServer CNameContainer StatusName)
+  if(NOT must IN_LIST public)
+    message(FATAL_ERROR "no NAMETREE_API declaration of ${must} found under ${INCLUDE_DIR}")
+  endif()
+endforeach()
+
+symbols(exported -D ${SHARED})
+set(stray)
+set(exported_names)
+foreach(entry IN LISTS exported)
+  string(SUBSTRING "${entry}" 2 -1 name)
+  list(APPEND exported_names "${name}")
+  string(REGEX REPLACE "^(typeinfo for |typeinfo name for |vtable for |VTT for |non-virtual thunk to |virtual thunk to )" ""
+         owner "${name}")
+  if(NOT owner MATCHES "^nametree::([A-Za-z_0-9]+)(::|\\(|\\[|$)" OR NOT CMAKE_MATCH_1 IN_LIST public)
+    list(APPEND stray "${name}")
+  endif()
+endforeach()
+if(stray)
+  list(JOIN stray "\n  " shown)
+  message(FATAL_ERROR "exported but not public:\n  ${shown}")
+endif()
+
+# Every member of the two classes that the static library defines (its
+# objects are the shared library's) must be exported.
+symbols(defined -g ${STATIC})
+set(missing)
+set(checked 0)
+foreach(entry IN LISTS defined)
+  if(entry MATCHES "^[TDBR] (nametree::(CNameServer|CNameContainer)::.*)$")
+    math(EXPR checked "${checked} + 1")
+    if(NOT CMAKE_MATCH_1 IN_LIST exported_names)
+      list(APPEND missing "${CMAKE_MATCH_1}")
+    endif()
+  endif()
+endforeach()
+if(checked LESS 50)
+  message(FATAL_ERROR "only ${checked} members of CNameServer and CNameContainer found in ${STATIC}")
+endif()
+if(missing)
+  list(JOIN missing "\n  " shown)
+  message(FATAL_ERROR "members not exported:\n  ${shown}")
+endif()
+list(LENGTH exported_names n)
+message(STATUS "${n} exported symbols, all public; ${checked} class members, all exported")
