@@ -1,6 +1,7 @@
 // Compound-file parsing of arbitrary bytes: any result is fine, a crash,
 // hang, leak or huge allocation is not. A file that parses must serialise
-// again and parse back; a "NameServer" stream in it goes through Load.
+// again (unless some entries could not be read) and parse back with the
+// same entries; a "NameServer" stream in it goes through Load.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,12 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::vector<std::uint8_t> again;
   if (!SerializeCompoundFile(storage.Get(), version, &again, &error)) {
-    // Only names the format cannot hold (case twins, say) may refuse.
+    // Names the format cannot hold (case twins, say), or unreadable entries.
     if (error.empty()) __builtin_trap();
     return 0;
   }
   ComPtr<IStorage> back;
   if (!ParseCompoundFile(again, &back, &error)) __builtin_trap();
-  if (MemoryStorageLedger(storage.Get())->Live() != 1) __builtin_trap();  // a handle leaked
+  if (!CompoundFileWarnings(back.Get()).empty()) __builtin_trap();
+  std::vector<std::uint8_t> third;
+  if (!SerializeCompoundFile(back.Get(), version, &third, &error) || third != again) __builtin_trap();
+  if (CompoundFileLedger(storage.Get())->Live() != 1) __builtin_trap();  // a handle leaked
   return 0;
 }

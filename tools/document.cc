@@ -34,17 +34,27 @@ int RefuseExisting(const std::string& path) {
   return kExitError;
 }
 
+CompoundFileOptions FileOptions(const DocumentOptions& options) {
+  CompoundFileOptions file;
+  file.lockWaitMilliseconds = options.lockWaitSeconds * 1000;
+  file.force = options.force;
+  return file;
+}
+
 }  // namespace
 
 Document::Document() { server_.Initialize(&notifications_); }
 
-int Document::Open(const std::string& path, bool writable) {
+int Document::Open(const std::string& path, bool writable, const DocumentOptions& options) {
   path_ = path;
+  options_ = options;
   std::string error;
-  if (!OpenCompoundFile(path, writable, &storage_, &error)) {
+  if (!OpenCompoundFile(path, writable, FileOptions(options), &storage_, &error)) {
     ReportFile(path, "cannot open: " + error);
     return kExitError;
   }
+  for (const std::string& warning : CompoundFileWarnings(storage_.Get()))
+    ReportFile(path, "warning: cannot read " + warning);
   if (!HasStream(storage_.Get(), kServerStream)) {
     ReportFile(path, "holds no \"NameServer\" stream; a document of the earlier format is read "
                      "with 'nametree import-legacy'");
@@ -57,11 +67,14 @@ int Document::Open(const std::string& path, bool writable) {
   return kExitOk;
 }
 
-int Document::Create(const std::string& path) {
+int Document::Create(const std::string& path, const DocumentOptions& options) {
   path_ = path;
+  options_ = options;
   if (int rc = RefuseExisting(path)) return rc;
+  CompoundFileOptions create = FileOptions(options);
+  create.exclusive = true;
   std::string error;
-  if (!CreateCompoundFile(path, &storage_, &error)) {
+  if (!CreateCompoundFile(path, 3, create, &storage_, &error)) {
     ReportFile(path, "cannot create: " + error);
     return kExitError;
   }
@@ -74,10 +87,12 @@ int Document::Save() {
     return kExitError;
   }
   std::string error;
-  if (!CommitCompoundFile(storage_.Get(), &error)) {
+  std::vector<std::string> leftOut;
+  if (!CommitCompoundFile(storage_.Get(), FileOptions(options_), &leftOut, &error)) {
     ReportFile(path_, "cannot write: " + error);
     return kExitError;
   }
+  for (const std::string& entry : leftOut) ReportFile(path_, "left out: " + entry);
   return kExitOk;
 }
 
@@ -102,7 +117,9 @@ int WriteLegacyDocument(const std::string& path, const std::vector<std::uint8_t>
   ComPtr<IStorage> root, child;
   ComPtr<IStream> stream;
   std::string error;
-  if (!CreateCompoundFile(path, &root, &error)) {
+  CompoundFileOptions create;
+  create.exclusive = true;
+  if (!CreateCompoundFile(path, 3, create, &root, &error)) {
     ReportFile(path, "cannot create: " + error);
     return kExitError;
   }

@@ -16,6 +16,15 @@ namespace nametree::cli {
 
 class Args;
 
+// How a document file is opened and saved; the command line sets these.
+struct DocumentOptions {
+  // How long a writable open waits for another program writing the file.
+  int lockWaitSeconds = 10;
+  // Save even though some entries of the file could not be read: they are
+  // left out and named on stderr.
+  bool force = false;
+};
+
 class Document {
  public:
   Document();  // the server posts to Notifications()
@@ -23,10 +32,13 @@ class Document {
   Document& operator=(const Document&) = delete;
 
   // Opens an existing document and loads its name server. A file without a
-  // "NameServer" stream is refused: it is no document of this format.
-  int Open(const std::string& path, bool writable);
-  // Makes a new, empty document file; an existing file is not replaced.
-  int Create(const std::string& path);
+  // "NameServer" stream is refused: it is no document of this format. A
+  // writable open holds the file locked until the document is destroyed;
+  // entries that could not be read are named on stderr.
+  int Open(const std::string& path, bool writable, const DocumentOptions& options = {});
+  // Starts a new, empty document; nothing is on disk until Save, which
+  // then refuses to replace a file that appeared meanwhile.
+  int Create(const std::string& path, const DocumentOptions& options = {});
   // Saves the server into the storage and commits the file (written aside,
   // then put in place), so that the old file stays whole if anything fails.
   int Save();
@@ -37,6 +49,7 @@ class Document {
 
  private:
   std::string path_;
+  DocumentOptions options_;
   ComPtr<IStorage> storage_;
   CNotificationManager notifications_;
   CNameServer server_;

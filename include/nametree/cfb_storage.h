@@ -1,36 +1,77 @@
-// Documents as compound files on disk. Opening reads the whole file into an
-// in-memory storage tree; the tree is edited in memory and written back as
-// a whole by CommitCompoundFile, crash-safely: the new file is written
-// beside the old one and renamed over it, so a failed or interrupted commit
-// leaves the old file as it was.
+// Documents as compound files on disk. Opening reads the file's tables and
+// directory only; a stream's bytes are read when it is opened, and a
+// commit copies the streams nobody changed from the old file. A commit is
+// crash-safe: the new file is written beside the old one (unnamed where
+// the system allows) and renamed over it, so a failed or interrupted
+// commit leaves the old file as it was.
+//
+// A writable open locks the file (an advisory lock on the file itself)
+// until the storage is released; a second writer waits for it a bounded
+// time and then gives up. Readers take no lock: the rename gives them the
+// whole old file or the whole new one.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "nametree/export.h"
+#include "nametree/memory_storage.h"
 #include "nametree/storage.h"
 #include "nametree/unknown.h"
 
 namespace nametree {
 
-// Opens the compound file at `path`. A storage opened read-only can be
-// changed in memory but not committed. On failure `error` says why.
+struct CompoundFileOptions {
+  // How long a writable open waits for another writer to finish.
+  int lockWaitMilliseconds = 10000;
+  // Commit even though some entries could not be read: they are left out
+  // (and listed), instead of refusing the commit.
+  bool force = false;
+  // CreateCompoundFile: the first commit refuses to replace a file that
+  // is at the path by then.
+  bool exclusive = false;
+};
+
+// Opens the compound file at `path` (a symbolic link is followed). A
+// storage opened read-only can be changed in memory but not committed. On
+// failure `error` says why. Writing is refused for anything but a regular
+// file with a write permission bit, and for a file with more than one
+// name (hard links), which a replacement would split.
 NAMETREE_API bool OpenCompoundFile(const std::string& path, bool writable, ComPtr<IStorage>* out,
                                    std::string* error);
+NAMETREE_API bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
+                                   ComPtr<IStorage>* out, std::string* error);
 
-// Writes an empty compound file at `path` at once (replacing any file
-// there) and returns its root storage, to be filled and committed. The
-// version is 3 (512-byte sectors) or 4 (4096-byte sectors).
+// Returns an empty root storage for a new compound file at `path`, to be
+// filled and committed; nothing is on disk until the first commit puts the
+// whole file there at once (replacing any file there unless exclusive).
+// The version is 3 (512-byte sectors) or 4 (4096-byte sectors).
 NAMETREE_API bool CreateCompoundFile(const std::string& path, ComPtr<IStorage>* out, std::string* error);
 NAMETREE_API bool CreateCompoundFile(const std::string& path, int majorVersion, ComPtr<IStorage>* out,
                                      std::string* error);
+NAMETREE_API bool CreateCompoundFile(const std::string& path, int majorVersion,
+                                     const CompoundFileOptions& options, ComPtr<IStorage>* out,
+                                     std::string* error);
 
 // Writes the tree of a storage returned by OpenCompoundFile or
-// CreateCompoundFile to its file, in the file's own version. Every stream of
-// the tree must be closed.
+// CreateCompoundFile to its file, in the file's own version and sector
+// size, keeping every entry's class ID, state bits and times. Every stream
+// of the tree must be closed. Entries that could not be read refuse the
+// commit unless `options.force`; then they are left out and named in
+// `leftOut`.
 NAMETREE_API bool CommitCompoundFile(IStorage* storage, std::string* error);
+NAMETREE_API bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
+                                     std::vector<std::string>* leftOut, std::string* error);
+
+// The entries of an opened file that could not be read, each as
+// "path: reason"; the rest of the file is readable.
+NAMETREE_API std::vector<std::string> CompoundFileWarnings(IStorage* storage);
+
+// The ledger of the handles of a storage tree from this file (the root or
+// any storage opened from it); null for another storage.
+NAMETREE_API std::shared_ptr<HandleLedger> CompoundFileLedger(IStorage* storage);
 
 // The in-memory halves of the above: a compound file's bytes to a storage
 // tree (and the file's major version, when asked), and any storage tree to

@@ -10,7 +10,7 @@ int CompareEntryNames(const CString& a, const CString& b) {
 }
 
 bool IsValidEntryName(const CString& name) {
-  if (name.empty() || name.size() > kMaxNameUnits) return false;
+  if (name.size() > kMaxNameUnits) return false;
   for (char16_t c : name)
     if (c == 0 || c == u'/' || c == u'\\' || c == u':' || c == u'!') return false;
   return true;

@@ -57,6 +57,10 @@ inline constexpr std::size_t kOffEntryColor = 67;
 inline constexpr std::size_t kOffEntryLeft = 68;
 inline constexpr std::size_t kOffEntryRight = 72;
 inline constexpr std::size_t kOffEntryChild = 76;
+inline constexpr std::size_t kOffEntryClsid = 80;
+inline constexpr std::size_t kOffEntryState = 96;
+inline constexpr std::size_t kOffEntryCreated = 100;
+inline constexpr std::size_t kOffEntryModified = 108;
 inline constexpr std::size_t kOffEntryStart = 116;
 inline constexpr std::size_t kOffEntrySize = 120;
 
@@ -67,8 +71,19 @@ enum class EntryColor : std::uint8_t { kRed = 0, kBlack = 1 };
 // walked, so that hostile files cannot exhaust the stack.
 inline constexpr int kMaxNesting = 256;
 
+// What an entry carries besides its name, links and data; kept as read.
+struct EntryMetadata {
+  std::uint8_t clsid[16] = {};
+  std::uint32_t stateBits = 0;
+  std::uint64_t created = 0;
+  std::uint64_t modified = 0;
+
+  friend bool operator==(const EntryMetadata&, const EntryMetadata&) = default;
+};
+
 struct DirectoryEntry {
   CString name;
+  std::uint16_t nameLength = 0;  // the stored byte count, terminator included
   EntryType type = EntryType::kUnused;
   EntryColor color = EntryColor::kBlack;
   std::uint32_t left = kNoStream;
@@ -76,11 +91,10 @@ struct DirectoryEntry {
   std::uint32_t child = kNoStream;
   std::uint32_t start = kEndOfChain;
   std::uint64_t size = 0;
+  EntryMetadata metadata;
 };
 
-inline std::uint16_t Get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+inline std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 inline std::uint32_t Get32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -104,8 +118,8 @@ inline void Put64(std::uint8_t* p, std::uint64_t v) {
 // equal length by their upper-cased code units.
 int CompareEntryNames(const CString& a, const CString& b);
 
-// Whether `name` may name an entry: 1 to 31 code units, none of them zero
-// or one of / \ : !
+// Whether `name` may name an entry: at most 31 code units, none of them
+// zero or one of / \ : ! (an empty name is read in real files and kept)
 bool IsValidEntryName(const CString& name);
 
 }  // namespace nametree::cfb

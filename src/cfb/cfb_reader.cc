@@ -11,29 +11,46 @@
 namespace nametree::cfb {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
 constexpr std::uint64_t kUnbounded = ~std::uint64_t{0};
 
 std::string Num(std::uint64_t v) { return std::to_string(v); }
 
 std::string Quote(const CString& name) { return "\"" + ToUtf8(name) + "\""; }
 
+// Why an entry of its own cannot be read; the file as a whole still can.
+struct EntryProblem {
+  std::string reason;
+};
+
 class Reader {
  public:
-  Reader(const Bytes& file, std::string* error) : file_(file), error_(error) {}
+  Reader(std::shared_ptr<ByteSource> source, std::string* error)
+      : source_(std::move(source)), size_(source_->Size()), error_(error) {
+    layout_ = std::make_shared<FileLayout>();
+    layout_->source = source_;
+  }
 
   bool ReadStructure(ParsedDirectory* out) {
     if (!ReadHeader() || !ReadFat() || !ReadEntries()) return false;
-    out->majorVersion = major_;
+    out->majorVersion = layout_->majorVersion;
     out->entries = entries_;
     return true;
   }
 
-  bool ReadTree(IStorage* root, int* majorVersion) {
+  bool ReadTree(bool checkChains, ReadResult* out) {
     if (!ReadHeader() || !ReadFat() || !ReadEntries() || !ReadMiniStream()) return false;
-    if (majorVersion) *majorVersion = major_;
-    return WalkTree(root);
+    auto root = std::make_shared<DocNode>();
+    root->storage = true;
+    root->name = entries_[0].name;
+    root->metadata = entries_[0].metadata;
+    if (!WalkTree(root)) return false;
+    layout_->owned = std::move(owned_);
+    layout_->miniOwned = std::move(miniOwned_);
+    if (checkChains && !CheckChains(layout_.get(), *root, "", true, &warnings_, error_)) return false;
+    out->layout = layout_;
+    out->root = std::move(root);
+    out->warnings = std::move(warnings_);
+    return true;
   }
 
  private:
@@ -42,119 +59,160 @@ class Reader {
     return false;
   }
 
+  bool ReadBytes(std::uint64_t at, std::uint8_t* data, std::size_t n, const std::string& what) {
+    if (at > size_ || n > size_ - at) return Fail(what + " reaches beyond the end of the file");
+    std::string why;
+    if (!source_->ReadAt(at, data, n, &why)) return Fail("cannot read " + what + ": " + why);
+    return true;
+  }
+
   bool ReadHeader() {
-    if (file_.size() < kHeaderSize)
-      return Fail("the file holds " + Num(file_.size()) +
-                  " bytes, too few for a compound-file header");
-    const std::uint8_t* h = file_.data();
+    if (size_ < kHeaderSize)
+      return Fail("the file holds " + Num(size_) + " bytes, too few for a compound-file header");
+    if (!ReadBytes(0, header_, kHeaderSize, "the header")) return false;
+    const std::uint8_t* h = header_;
     if (std::memcmp(h, kSignature, sizeof kSignature) != 0)
       return Fail("not a compound file (bad signature)");
     if (Get16(h + kOffByteOrder) != kByteOrderMark) return Fail("bad byte-order mark in the header");
-    major_ = Get16(h + kOffMajorVersion);
+    const int major = Get16(h + kOffMajorVersion);
     const std::uint16_t shift = Get16(h + kOffSectorShift);
-    if (major_ != 3 && major_ != 4) return Fail("unsupported major version " + Num(major_));
-    if (shift != (major_ == 3 ? kSectorShiftV3 : kSectorShiftV4))
-      return Fail("sector shift " + Num(shift) + " does not fit major version " + Num(major_));
+    if (major != 3 && major != 4) return Fail("unsupported major version " + Num(major));
+    // Version 3 files with 4096-byte sectors exist in the wild and are read.
+    if (shift != kSectorShiftV4 && (major == 4 || shift != kSectorShiftV3))
+      return Fail("sector shift " + Num(shift) + " does not fit major version " + Num(major));
     if (Get16(h + kOffMiniSectorShift) != kMiniSectorShift)
       return Fail("bad mini sector shift " + Num(Get16(h + kOffMiniSectorShift)));
     if (Get32(h + kOffMiniStreamCutoff) != kMiniStreamCutoff)
       return Fail("bad mini stream cutoff " + Num(Get32(h + kOffMiniStreamCutoff)));
+    layout_->majorVersion = major;
     sectorSize_ = std::uint32_t{1} << shift;
-    if (file_.size() < sectorSize_) return Fail("the file ends inside its header sector");
+    layout_->sectorSize = sectorSize_;
+    if (size_ < sectorSize_) return Fail("the file ends inside its header sector");
     // A last sector cut short still counts; reads check for the bytes they need.
-    sectorCount_ = (file_.size() - sectorSize_ + sectorSize_ - 1) / sectorSize_;
+    sectorCount_ = std::min<std::uint64_t>((size_ - sectorSize_ + sectorSize_ - 1) / sectorSize_,
+                                           std::uint64_t{kMaxRegularSector} + 1);
+    layout_->sectorCount = sectorCount_;
+    owned_.Reset(sectorCount_);
     return true;
   }
 
   std::uint32_t EntriesPerSector() const { return sectorSize_ / 4; }
 
-  // The `length` bytes at `offset` in sector `sector`, or null after Fail.
-  const std::uint8_t* SectorBytes(std::uint32_t sector, std::uint32_t offset, std::uint32_t length,
-                                  const char* what) {
-    const std::uint64_t at = (static_cast<std::uint64_t>(sector) + 1) * sectorSize_ + offset;
-    if (sector >= sectorCount_ || at + length > file_.size()) {
-      Fail(std::string(what) + " needs sector " + Num(sector) + ", beyond the end of the file");
-      return nullptr;
-    }
-    return file_.data() + at;
+  std::uint64_t SectorOffset(std::uint32_t sector) const { return (std::uint64_t{sector} + 1) * sectorSize_; }
+
+  bool ReadSector(std::uint32_t sector, std::uint8_t* data, const char* what) {
+    if (sector >= sectorCount_ || SectorOffset(sector) + sectorSize_ > size_)
+      return Fail(std::string(what) + " needs sector " + Num(sector) + ", beyond the end of the file");
+    return ReadBytes(SectorOffset(sector), data, sectorSize_, what);
   }
 
-  bool AppendTableSector(std::uint32_t sector, std::vector<std::uint32_t>* table, const char* what) {
-    const std::uint8_t* p = SectorBytes(sector, 0, sectorSize_, what);
-    if (!p) return false;
-    for (std::uint32_t i = 0; i < EntriesPerSector(); ++i) table->push_back(Get32(p + 4 * i));
+  // The FAT is read in runs of adjacent sectors, as writers lay it out.
+  bool ReadTableSectors(const std::vector<std::uint32_t>& sectors, std::vector<std::uint32_t>* table,
+                        const char* what) {
+    table->resize(sectors.size() * EntriesPerSector());
+    std::vector<std::uint8_t> buffer;
+    for (std::size_t i = 0; i < sectors.size();) {
+      std::size_t j = i + 1;
+      while (j < sectors.size() && j - i < 256 && sectors[j] == sectors[j - 1] + 1) ++j;
+      const std::uint32_t first = sectors[i];
+      const std::uint32_t last = sectors[j - 1];
+      if (first >= sectorCount_ || last >= sectorCount_ || SectorOffset(last) + sectorSize_ > size_)
+        return Fail(std::string(what) + " needs sector " + Num(std::max(first, last)) +
+                    ", beyond the end of the file");
+      buffer.resize((j - i) * sectorSize_);
+      if (!ReadBytes(SectorOffset(first), buffer.data(), buffer.size(), what)) return false;
+      for (std::size_t k = 0; k < (j - i) * EntriesPerSector(); ++k)
+        (*table)[i * EntriesPerSector() + k] = Get32(buffer.data() + 4 * k);
+      i = j;
+    }
     return true;
   }
 
   bool ReadFat() {
-    const std::uint8_t* h = file_.data();
+    const std::uint8_t* h = header_;
     const std::uint32_t fatSectors = Get32(h + kOffFatSectors);
     if (fatSectors > sectorCount_)
       return Fail("the header claims " + Num(fatSectors) + " FAT sectors, the file holds " +
                   Num(sectorCount_) + " sectors");
-    std::vector<std::uint32_t> locations;
-    for (std::uint32_t i = 0; i < std::min<std::uint32_t>(fatSectors, kHeaderDifatEntries); ++i)
-      locations.push_back(Get32(h + kOffHeaderDifat + 4 * i));
+    std::vector<std::uint32_t> locations(fatSectors);
+    std::size_t known = std::min<std::uint32_t>(fatSectors, kHeaderDifatEntries);
+    for (std::size_t i = 0; i < known; ++i) locations[i] = Get32(h + kOffHeaderDifat + 4 * i);
     std::uint32_t sector = Get32(h + kOffFirstDifatSector);
-    std::vector<bool> seen(sectorCount_);
-    while (locations.size() < fatSectors) {
+    // DIFAT sectors mostly lie side by side, so they are read in blocks.
+    constexpr std::uint64_t kBlockSectors = 64;
+    const std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kBlockSectors * sectorSize_]);
+    std::uint64_t blockFirst = 0, blockSectors = 0;
+    const std::uint32_t perSector = EntriesPerSector() - 1;
+    while (known < fatSectors) {
       if (sector >= sectorCount_)
-        return Fail("the DIFAT ends after " + Num(locations.size()) + " of " + Num(fatSectors) +
-                    " FAT sectors");
-      if (seen[sector]) return Fail("the DIFAT chain loops at sector " + Num(sector));
-      seen[sector] = true;
-      const std::uint8_t* p = SectorBytes(sector, 0, sectorSize_, "the DIFAT");
-      if (!p) return false;
-      const std::uint32_t perSector = EntriesPerSector() - 1;
-      for (std::uint32_t i = 0; i < perSector && locations.size() < fatSectors; ++i)
-        locations.push_back(Get32(p + 4 * i));
+        return Fail("the DIFAT ends after " + Num(known) + " of " + Num(fatSectors) + " FAT sectors");
+      if (owned_[sector]) return Fail("the DIFAT chain loops at sector " + Num(sector));
+      owned_.Set(sector);
+      if (sector < blockFirst || sector >= blockFirst + blockSectors) {
+        if (SectorOffset(sector) + sectorSize_ > size_)
+          return Fail("the DIFAT needs sector " + Num(sector) + ", beyond the end of the file");
+        blockSectors = std::min<std::uint64_t>((size_ - SectorOffset(sector)) / sectorSize_, kBlockSectors);
+        blockFirst = sector;
+        if (!ReadBytes(SectorOffset(sector), block.get(), blockSectors * sectorSize_, "the DIFAT"))
+          return false;
+      }
+      const std::uint8_t* p = block.get() + (sector - blockFirst) * sectorSize_;
+      const std::size_t take = std::min<std::size_t>(perSector, fatSectors - known);
+      for (std::size_t i = 0; i < take; ++i) locations[known + i] = Get32(p + 4 * i);
+      known += take;
       sector = Get32(p + 4 * perSector);
     }
-    fat_.reserve(static_cast<std::size_t>(fatSectors) * EntriesPerSector());
+    // FAT sectors are not claimed: a chain through one reads table bytes as
+    // data, harmless, and claiming 16 000 of them would cost a large file's
+    // open more than everything else.
     for (std::uint32_t s : locations)
-      if (!AppendTableSector(s, &fat_, "the FAT")) return false;
+      if (s >= sectorCount_) return Fail("the FAT needs sector " + Num(s) + ", beyond the end of the file");
+    layout_->fatSectors = std::move(locations);
     return true;
   }
 
-  // Follows a chain through `table` from `start`, collecting up to `wanted`
-  // units (all of them up to the end of chain when unbounded). `space` is the
-  // number of units that exist.
-  bool FollowChain(std::uint32_t start, const std::vector<std::uint32_t>& table, std::uint64_t space,
-                   std::uint64_t wanted, const std::string& what, std::vector<std::uint32_t>* out) {
-    space = std::min<std::uint64_t>(space, table.size());
-    out->clear();
-    std::vector<bool> seen(space);
+  // Follows a chain of the file's own tables through the FAT from `start`,
+  // collecting up to `wanted` sectors (all of them up to the end of chain
+  // when unbounded) and claiming each.
+  bool FollowChain(std::uint32_t start, std::uint64_t wanted, const std::string& what,
+                   std::vector<std::uint32_t>* out) {
+    const std::uint64_t space = std::min<std::uint64_t>(sectorCount_, layout_->FatEntries());
+    std::vector<std::uint32_t> chain;
     std::uint32_t unit = start;
-    while (wanted == kUnbounded || out->size() < wanted) {
+    while (wanted == kUnbounded || chain.size() < wanted) {
       if (unit == kEndOfChain) {
         if (wanted == kUnbounded) break;
-        return Fail("the chain of " + what + " ends after " + Num(out->size()) + " of " +
-                    Num(wanted) + " sectors");
+        return Fail("the chain of " + what + " ends after " + Num(chain.size()) + " of " + Num(wanted) +
+                    " sectors");
       }
       if (unit >= space)
-        return Fail("the chain of " + what + " points at sector " + Num(unit) +
-                    ", which does not exist");
-      if (seen[unit]) return Fail("the chain of " + what + " loops at sector " + Num(unit));
-      seen[unit] = true;
-      out->push_back(unit);
-      unit = table[unit];
+        return Fail("the chain of " + what + " points at sector " + Num(unit) + ", which does not exist");
+      if (owned_[unit]) {
+        if (std::find(chain.begin(), chain.end(), unit) != chain.end())
+          return Fail("the chain of " + what + " loops at sector " + Num(unit));
+        return Fail("the chain of " + what + " reaches sector " + Num(unit) +
+                    ", which another entry also uses (a shared chain)");
+      }
+      owned_.Set(unit);
+      chain.push_back(unit);
+      std::string why;
+      if (!layout_->Next(unit, &unit, &why)) return Fail(why);
     }
+    *out = std::move(chain);
     return true;
   }
 
   bool ReadEntries() {
     std::vector<std::uint32_t> chain;
-    if (!FollowChain(Get32(file_.data() + kOffFirstDirectorySector), fat_, sectorCount_, kUnbounded,
-                     "the directory", &chain))
+    if (!FollowChain(Get32(header_ + kOffFirstDirectorySector), kUnbounded, "the directory", &chain))
       return false;
     if (chain.empty()) return Fail("the directory is empty");
     const std::uint32_t perSector = sectorSize_ / kEntrySize;
     entries_.reserve(chain.size() * perSector);
-    nameLengths_.reserve(chain.size() * perSector);
+    std::vector<std::uint8_t> buffer(sectorSize_);
     for (std::uint32_t sector : chain) {
-      const std::uint8_t* p = SectorBytes(sector, 0, sectorSize_, "the directory");
-      if (!p) return false;
-      for (std::uint32_t i = 0; i < perSector; ++i) DecodeEntry(p + i * kEntrySize);
+      if (!ReadSector(sector, buffer.data(), "the directory")) return false;
+      for (std::uint32_t i = 0; i < perSector; ++i) DecodeEntry(buffer.data() + i * kEntrySize);
     }
     if (entries_[0].type != EntryType::kRoot) return Fail("the first directory entry is no root");
     return true;
@@ -166,80 +224,61 @@ class Reader {
     const std::size_t units = std::min<std::size_t>(length / 2, 32);
     for (std::size_t i = 0; i < units; ++i) e.name.push_back(static_cast<char16_t>(Get16(p + 2 * i)));
     if (!e.name.empty() && e.name.back() == 0) e.name.pop_back();
+    e.nameLength = length;
     e.type = static_cast<EntryType>(p[kOffEntryType]);
     e.color = static_cast<EntryColor>(p[kOffEntryColor]);
     e.left = Get32(p + kOffEntryLeft);
     e.right = Get32(p + kOffEntryRight);
     e.child = Get32(p + kOffEntryChild);
+    std::memcpy(e.metadata.clsid, p + kOffEntryClsid, sizeof e.metadata.clsid);
+    e.metadata.stateBits = Get32(p + kOffEntryState);
+    e.metadata.created = Get64(p + kOffEntryCreated);
+    e.metadata.modified = Get64(p + kOffEntryModified);
     e.start = Get32(p + kOffEntryStart);
     // Version 3 files may carry junk in the high half of the size.
-    e.size = major_ == 3 ? Get32(p + kOffEntrySize) : Get64(p + kOffEntrySize);
+    e.size = layout_->majorVersion == 3 ? Get32(p + kOffEntrySize) : Get64(p + kOffEntrySize);
     entries_.push_back(std::move(e));
-    nameLengths_.push_back(length);
   }
 
   bool ReadMiniStream() {
     const DirectoryEntry& root = entries_[0];
-    if (root.size > file_.size())
+    if (root.size > size_)
       return Fail("the mini stream claims " + Num(root.size) + " bytes, more than the whole file");
-    if (!ReadRegular(root.start, root.size, "the mini stream", &miniStream_)) return false;
-    std::vector<std::uint32_t> chain;
-    if (!FollowChain(Get32(file_.data() + kOffFirstMiniFatSector), fat_, sectorCount_, kUnbounded,
-                     "the mini FAT", &chain))
+    if (!FollowChain(root.start, (root.size + sectorSize_ - 1) / sectorSize_, "the mini stream",
+                     &layout_->miniChain))
       return false;
-    for (std::uint32_t s : chain)
-      if (!AppendTableSector(s, &miniFat_, "the mini FAT")) return false;
+    layout_->miniStreamSize = root.size;
+    std::vector<std::uint32_t> chain;
+    if (!FollowChain(Get32(header_ + kOffFirstMiniFatSector), kUnbounded, "the mini FAT", &chain))
+      return false;
+    if (!ReadTableSectors(chain, &layout_->miniFat, "the mini FAT")) return false;
+    miniOwned_.Reset(std::min<std::uint64_t>(layout_->miniFat.size(),
+                                             (root.size + kMiniSectorSize - 1) / kMiniSectorSize));
     return true;
   }
 
-  bool ReadRegular(std::uint32_t start, std::uint64_t size, const std::string& what, Bytes* out) {
-    std::vector<std::uint32_t> chain;
-    if (!FollowChain(start, fat_, sectorCount_, (size + sectorSize_ - 1) / sectorSize_, what, &chain))
-      return false;
-    out->resize(size);
-    std::uint64_t done = 0;
-    for (std::uint32_t sector : chain) {
-      const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectorSize_, size - done));
-      const std::uint8_t* p = SectorBytes(sector, 0, n, what.c_str());
-      if (!p) return false;
-      std::memcpy(out->data() + done, p, n);
-      done += n;
-    }
-    return true;
+  // What can be said of a stream without following its chain.
+  void CheckStream(const DirectoryEntry& e, const std::string& what, EntryProblem* problem) {
+    if (e.size > size_)
+      problem->reason =
+          what + " claims " + Num(e.size) + " bytes, more than the whole file (" + Num(size_) + ")";
   }
 
-  bool ReadMini(std::uint32_t start, std::uint64_t size, const std::string& what, Bytes* out) {
-    std::vector<std::uint32_t> chain;
-    const std::uint64_t miniSectors = (miniStream_.size() + kMiniSectorSize - 1) / kMiniSectorSize;
-    if (!FollowChain(start, miniFat_, miniSectors, (size + kMiniSectorSize - 1) / kMiniSectorSize,
-                     what, &chain))
-      return false;
-    out->resize(size);
-    std::uint64_t done = 0;
-    for (std::uint32_t sector : chain) {
-      const std::uint64_t n = std::min<std::uint64_t>(kMiniSectorSize, size - done);
-      const std::uint64_t at = static_cast<std::uint64_t>(sector) * kMiniSectorSize;
-      if (at + n > miniStream_.size())
-        return Fail(what + " needs mini sector " + Num(sector) + ", beyond the end of the mini stream");
-      std::memcpy(out->data() + done, miniStream_.data() + at, n);
-      done += n;
-    }
-    return true;
-  }
-
-  bool CheckName(std::uint32_t id) {
-    const std::uint16_t length = nameLengths_[id];
-    const CString& name = entries_[id].name;
-    if (length % 2 != 0 || length < 4 || length > 64 || name.size() != length / 2u - 1 ||
-        name.find(u'\0') != CString::npos)
-      return Fail("directory entry " + Num(id) + " has a name of bad length " + Num(length));
-    return true;
+  bool NameProblem(std::uint32_t id, EntryProblem* problem) {
+    const DirectoryEntry& e = entries_[id];
+    const std::uint16_t length = e.nameLength;
+    // A length of 0 is an empty name with no terminator.
+    if (length % 2 != 0 || length > 64 || (length > 0 && e.name.size() != length / 2u - 1) ||
+        e.name.find(u'\0') != CString::npos)
+      problem->reason = "directory entry " + Num(id) + " has a name of bad length " + Num(length);
+    return !problem->reason.empty();
   }
 
   struct Pending {
     std::uint32_t entry;
-    ComPtr<IStorage> storage;
+    std::shared_ptr<DocNode> node;
     int depth;
+    std::string path;
   };
 
   // The entries of the tree under `top`, each reached exactly once.
@@ -263,11 +302,11 @@ class Reader {
     return true;
   }
 
-  bool WalkTree(IStorage* root) {
+  bool WalkTree(const std::shared_ptr<DocNode>& root) {
     reached_.assign(entries_.size(), false);
     reached_[0] = true;
     std::deque<Pending> pending;
-    pending.push_back({0, ComPtr<IStorage>(root), 0});
+    pending.push_back({0, root, 0, ""});
     while (!pending.empty()) {
       Pending p = std::move(pending.front());
       pending.pop_front();
@@ -276,72 +315,61 @@ class Reader {
       std::set<CString> names;
       for (std::uint32_t id : children) {
         const DirectoryEntry& e = entries_[id];
+        const std::string path = p.path + ToUtf8(e.name);
+        EntryProblem problem;
         if (e.type != EntryType::kStream && e.type != EntryType::kStorage)
-          return Fail("directory entry " + Num(id) + " has type " +
-                      Num(static_cast<unsigned>(e.type)) + " where a stream or storage belongs");
-        if (!CheckName(id)) return false;
-        if (!names.insert(ToUpper(e.name)).second)
+          problem.reason = "directory entry " + Num(id) + " has type " + Num(static_cast<unsigned>(e.type)) +
+                           " where a stream or storage belongs";
+        else if (!NameProblem(id, &problem) && !names.insert(ToUpper(e.name)).second)
           return Fail("two entries are named " + Quote(e.name) + " in one storage");
-        if (e.type == EntryType::kStream) {
-          if (!ReadStreamInto(p.storage.Get(), e)) return false;
+        if (problem.reason.empty() && e.type == EntryType::kStream)
+          CheckStream(e, "stream " + Quote(e.name), &problem);
+        if (!problem.reason.empty()) {
+          warnings_.push_back(path + ": " + problem.reason);
+          p.node->unreadable.push_back({e.name, problem.reason});
           continue;
         }
-        if (p.depth + 1 > kMaxNesting)
-          return Fail("storages are nested deeper than " + Num(kMaxNesting) + " levels");
-        ComPtr<IStorage> child;
-        if (Failed(p.storage->CreateStorage(e.name, kCreateMode, child.Put())))
-          return Fail("cannot hold storage " + Quote(e.name));
-        pending.push_back({id, std::move(child), p.depth + 1});
+        auto node = std::make_shared<DocNode>();
+        node->name = e.name;
+        node->metadata = e.metadata;
+        if (e.type == EntryType::kStream) {
+          node->start = e.start;
+          node->size = e.size;
+        } else {
+          node->storage = true;
+          if (p.depth + 1 > kMaxNesting)
+            return Fail("storages are nested deeper than " + Num(kMaxNesting) + " levels");
+          pending.push_back({id, node, p.depth + 1, path + "/"});
+        }
+        p.node->children.push_back(std::move(node));
       }
     }
     return true;
   }
 
-  bool ReadStreamInto(IStorage* storage, const DirectoryEntry& e) {
-    const std::string what = "stream " + Quote(e.name);
-    if (e.size > file_.size())
-      return Fail(what + " claims " + Num(e.size) + " bytes, more than the whole file (" +
-                  Num(file_.size()) + ")");
-    Bytes data;
-    const bool ok = e.size < kMiniStreamCutoff ? ReadMini(e.start, e.size, what, &data)
-                                               : ReadRegular(e.start, e.size, what, &data);
-    if (!ok) return false;
-    ComPtr<IStream> stream;
-    if (Failed(storage->CreateStream(e.name, kCreateMode, stream.Put())))
-      return Fail("cannot hold " + what);
-    constexpr std::size_t kChunk = std::size_t{1} << 30;
-    for (std::size_t done = 0; done < data.size();) {
-      const auto n = static_cast<std::uint32_t>(std::min(kChunk, data.size() - done));
-      std::uint32_t written = 0;
-      if (Failed(stream->Write(data.data() + done, n, &written)) || written != n)
-        return Fail("cannot hold " + what);
-      done += n;
-    }
-    return true;
-  }
-
-  const Bytes& file_;
+  std::shared_ptr<ByteSource> source_;
+  std::uint64_t size_;
   std::string* error_;
-  int major_ = 3;
+  std::shared_ptr<FileLayout> layout_;
+  std::uint8_t header_[kHeaderSize] = {};
   std::uint32_t sectorSize_ = 512;
   std::uint64_t sectorCount_ = 0;
-  std::vector<std::uint32_t> fat_;
-  std::vector<std::uint32_t> miniFat_;
-  Bytes miniStream_;
+  SectorSet owned_;
+  SectorSet miniOwned_;
   std::vector<DirectoryEntry> entries_;
-  std::vector<std::uint16_t> nameLengths_;
   std::vector<bool> reached_;
+  std::vector<std::string> warnings_;
 };
 
 }  // namespace
 
 bool ReadDirectory(const std::vector<std::uint8_t>& file, ParsedDirectory* out, std::string* error) {
-  return Reader(file, error).ReadStructure(out);
+  return Reader(MemorySource(file), error).ReadStructure(out);
 }
 
-bool ReadCompoundFile(const std::vector<std::uint8_t>& file, IStorage* root, int* majorVersion,
+bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out,
                       std::string* error) {
-  return Reader(file, error).ReadTree(root, majorVersion);
+  return Reader(std::move(source), error).ReadTree(checkChains, out);
 }
 
 }  // namespace nametree::cfb

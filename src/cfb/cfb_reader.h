@@ -1,15 +1,16 @@
-// Reading a compound file held in memory. Every sector number, chain, link,
+// Reading a compound file: the header, the allocation tables and the
+// directory, never the streams' bytes. Every sector number, chain, link,
 // size and name is checked against the file before it is used, so a damaged
 // or hostile file gives an error message, never a crash, a hang or an
 // allocation beyond the size of the file.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "cfb/cfb_format.h"
-#include "nametree/storage.h"
+#include "cfb/doc_tree.h"
 
 namespace nametree::cfb {
 
@@ -22,9 +23,21 @@ struct ParsedDirectory {
 // directory entry; the trees they form are not walked.
 bool ReadDirectory(const std::vector<std::uint8_t>& file, ParsedDirectory* out, std::string* error);
 
-// Reads the whole file into `root`, an empty storage: a child storage for
-// each storage entry, a stream for each stream entry.
-bool ReadCompoundFile(const std::vector<std::uint8_t>& file, IStorage* root, int* majorVersion,
+struct ReadResult {
+  std::shared_ptr<FileLayout> layout;
+  std::shared_ptr<DocNode> root;
+  // Entries left unreadable, each with its path and why; the rest of the
+  // file is intact.
+  std::vector<std::string> warnings;
+};
+
+// Reads the structure of the file and walks its directory into a tree of
+// nodes whose streams stay in the file. A damaged header, table or
+// directory refuses the file; an entry whose own data cannot be read is
+// left out with a warning. With `checkChains` every stream's chain is
+// followed now (a chain that loops or is shared between entries refuses
+// the file); without, each is followed when first used.
+bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out,
                       std::string* error);
 
 }  // namespace nametree::cfb

@@ -9,17 +9,20 @@
 namespace nametree::cfb {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+// Copies of streams still in the old file go through a buffer of this size,
+// one run of adjacent sectors at a time.
+constexpr std::size_t kCopyChunk = std::size_t{4} << 20;
+constexpr std::uint64_t kLongestRun = std::uint64_t{1} << 30;
 
 struct Node {
-  CString name;
+  const DocNode* doc = nullptr;  // null for the root
   EntryType type = EntryType::kStream;
-  Bytes data;
   std::vector<std::uint32_t> children;  // indices, in directory order
   // Filled by the layout.
   std::uint32_t left = kNoStream, right = kNoStream, child = kNoStream;
   EntryColor color = EntryColor::kBlack;
   std::uint32_t start = kEndOfChain;
+  std::uint64_t size = 0;
 };
 
 std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
@@ -28,45 +31,54 @@ std::string Quote(const CString& name) { return "\"" + ToUtf8(name) + "\""; }
 
 class Collector {
  public:
-  Collector(std::vector<Node>* nodes, std::string* error) : nodes_(*nodes), error_(error) {}
+  Collector(std::vector<Node>* nodes, bool force, std::vector<std::string>* leftOut, std::string* error)
+      : nodes_(*nodes), force_(force), leftOut_(leftOut), error_(error) {}
 
-  bool Collect(IStorage* storage, std::uint32_t self, int depth) {
+  bool Collect(const DocNode& storage, std::uint32_t self, int depth, const std::string& path) {
     if (depth > kMaxNesting)
       return Fail("storages are nested deeper than " + std::to_string(kMaxNesting) + " levels");
-    std::vector<StorageElement> elements;
-    if (Failed(storage->EnumElements(&elements))) return Fail("cannot list a storage");
-    std::sort(elements.begin(), elements.end(), [](const StorageElement& a, const StorageElement& b) {
-      return CompareEntryNames(a.name, b.name) < 0;
-    });
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-      const CString& name = elements[i].name;
+    for (const Unreadable& u : storage.unreadable)
+      unreadable_.push_back(path + ToUtf8(u.name) + " (" + u.reason + ")");
+    std::vector<const DocNode*> children;
+    for (const auto& c : storage.children) children.push_back(c.get());
+    std::sort(children.begin(), children.end(),
+              [](const DocNode* a, const DocNode* b) { return CompareEntryNames(a->name, b->name) < 0; });
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      const CString& name = children[i]->name;
       if (!IsValidEntryName(name))
-        return Fail("the name " + Quote(name) +
-                    " cannot be stored (1 to 31 characters, none of / \\ : !)");
-      if (i > 0 && CompareEntryNames(elements[i - 1].name, name) == 0)
-        return Fail("the names " + Quote(elements[i - 1].name) + " and " + Quote(name) +
+        return Fail("the name " + Quote(name) + " cannot be stored (up to 31 characters, none of / \\ : !)");
+      if (i > 0 && CompareEntryNames(children[i - 1]->name, name) == 0)
+        return Fail("the names " + Quote(children[i - 1]->name) + " and " + Quote(name) +
                     " differ only in case");
+      if (!children[i]->storage && children[i]->open)
+        return Fail("cannot open stream " + Quote(name) + " (is it still open?)");
     }
-    const std::uint32_t first = static_cast<std::uint32_t>(nodes_.size());
-    for (const StorageElement& e : elements) {
+    const auto first = static_cast<std::uint32_t>(nodes_.size());
+    for (const DocNode* c : children) {
       nodes_[self].children.push_back(static_cast<std::uint32_t>(nodes_.size()));
       Node node;
-      node.name = e.name;
-      node.type = e.isStorage ? EntryType::kStorage : EntryType::kStream;
-      nodes_.push_back(std::move(node));
+      node.doc = c;
+      node.type = c->storage ? EntryType::kStorage : EntryType::kStream;
+      node.size = c->storage ? 0 : c->Size();
+      nodes_.push_back(node);
     }
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-      const std::uint32_t id = first + static_cast<std::uint32_t>(i);
-      if (elements[i].isStorage) {
-        ComPtr<IStorage> child;
-        if (Failed(storage->OpenStorage(elements[i].name, kOpenMode, child.Put())))
-          return Fail("cannot open storage " + Quote(elements[i].name));
-        if (!Collect(child.Get(), id, depth + 1)) return false;
-      } else if (!ReadStream(storage, elements[i], &nodes_[id].data)) {
+    for (std::size_t i = 0; i < children.size(); ++i)
+      if (children[i]->storage && !Collect(*children[i], first + static_cast<std::uint32_t>(i), depth + 1,
+                                           path + ToUtf8(children[i]->name) + "/"))
         return false;
-      }
-    }
     return true;
+  }
+
+  bool CheckUnreadable() {
+    if (unreadable_.empty()) return true;
+    if (force_) {
+      if (leftOut_) *leftOut_ = unreadable_;
+      return true;
+    }
+    std::string list;
+    for (const std::string& u : unreadable_) list += (list.empty() ? "" : "; ") + u;
+    return Fail(std::to_string(unreadable_.size()) + " entries could not be read and would be lost: " + list +
+                "; force the commit to leave them out");
   }
 
  private:
@@ -75,33 +87,18 @@ class Collector {
     return false;
   }
 
-  bool ReadStream(IStorage* storage, const StorageElement& element, Bytes* out) {
-    ComPtr<IStream> stream;
-    if (Failed(storage->OpenStream(element.name, kOpenMode, stream.Put())))
-      return Fail("cannot open stream " + Quote(element.name) + " (is it still open?)");
-    out->reserve(element.size);
-    buffer_.resize(65536);
-    for (;;) {
-      std::uint32_t got = 0;
-      const auto want = static_cast<std::uint32_t>(buffer_.size());
-      if (Failed(stream->Read(buffer_.data(), want, &got)) || got > want)
-        return Fail("cannot read stream " + Quote(element.name));
-      out->insert(out->end(), buffer_.begin(), buffer_.begin() + got);
-      if (got < want) break;
-    }
-    return true;
-  }
-
   std::vector<Node>& nodes_;
+  bool force_;
+  std::vector<std::string>* leftOut_;
   std::string* error_;
-  Bytes buffer_;
+  std::vector<std::string> unreadable_;
 };
 
 // Links `ids` (sorted) as a balanced tree and returns its top. Nodes on the
 // bottom level are red when that level is incomplete, which keeps every
 // path to a leaf at the same number of black nodes.
-std::uint32_t LinkSiblings(std::vector<Node>& nodes, const std::vector<std::uint32_t>& ids,
-                           std::size_t lo, std::size_t hi, int depth, int redDepth) {
+std::uint32_t LinkSiblings(std::vector<Node>& nodes, const std::vector<std::uint32_t>& ids, std::size_t lo,
+                           std::size_t hi, int depth, int redDepth) {
   if (lo >= hi) return kNoStream;
   const std::size_t mid = lo + (hi - lo) / 2;
   Node& n = nodes[ids[mid]];
@@ -122,26 +119,31 @@ void LinkTree(std::vector<Node>& nodes, std::uint32_t storage) {
   nodes[storage].child = LinkSiblings(nodes, ids, 0, k, 0, perfect ? -1 : bottom);
 }
 
+// Sectors are allocated in one sequence: directory, mini FAT, mini stream,
+// the large streams in directory order, FAT, DIFAT. Every chain is a run
+// of adjacent sectors, so the file is emitted front to back.
 class Layout {
  public:
-  Layout(std::vector<Node>& nodes, int majorVersion)
+  Layout(std::vector<Node>& nodes, const std::shared_ptr<const FileLayout>& source, WriteFormat format,
+         ByteSink& sink, std::string* error)
       : nodes_(nodes),
-        major_(majorVersion),
-        sectorSize_(majorVersion == 4 ? 4096u : 512u),
-        perSector_(sectorSize_ / 4) {}
+        source_(source),
+        major_(format.majorVersion),
+        sectorSize_(format.sectorSize),
+        perSector_(sectorSize_ / 4),
+        sink_(sink),
+        error_(error) {}
 
-  bool Write(Bytes* out, std::string* error) {
+  bool Write() {
     std::uint64_t miniSectors = 0, bigSectors = 0;
     for (const Node& n : nodes_) {
       if (n.type != EntryType::kStream) continue;
-      if (major_ == 3 && n.data.size() > 0xFFFFFFFFu) {
-        *error = "stream " + Quote(n.name) + " is too large for a version 3 file";
-        return false;
-      }
-      if (n.data.size() < kMiniStreamCutoff)
-        miniSectors += CeilDiv(n.data.size(), kMiniSectorSize);
+      if (major_ == 3 && n.size > 0xFFFFFFFFu)
+        return Fail("stream " + Quote(n.doc->name) + " is too large for a version 3 file");
+      if (n.size < kMiniStreamCutoff)
+        miniSectors += CeilDiv(n.size, kMiniSectorSize);
       else
-        bigSectors += CeilDiv(n.data.size(), sectorSize_);
+        bigSectors += CeilDiv(n.size, sectorSize_);
     }
     const std::uint64_t dirSectors = CeilDiv(nodes_.size() * kEntrySize, sectorSize_);
     const std::uint64_t miniFatSectors = CeilDiv(miniSectors * 4, sectorSize_);
@@ -158,15 +160,12 @@ class Layout {
       fatSectors = f;
       difatSectors = d;
     }
-    const std::uint64_t total = dataSectors + fatSectors + difatSectors;
-    if (total > kMaxRegularSector) {
-      *error = "the storage tree is too large for one compound file";
-      return false;
-    }
-    out->assign(sectorSize_ + total * sectorSize_, 0);
-    bytes_ = out->data();
+    if (dataSectors + fatSectors + difatSectors > kMaxRegularSector)
+      return Fail("the storage tree is too large for one compound file");
     fat_.assign(fatSectors * perSector_, kFreeSector);
-    miniFat_.assign(miniFatSectors * perSector_, kFreeSector);
+    Bytes miniFat(miniFatSectors * sectorSize_);
+    for (std::size_t at = 0; at < miniFat.size(); at += 4) Put32(&miniFat[at], kFreeSector);
+    Bytes miniStream(miniStreamSectors * sectorSize_);
 
     std::uint32_t next = 0;
     const std::uint32_t dirStart = Chain(next, dirSectors);
@@ -174,17 +173,15 @@ class Layout {
     const std::uint32_t miniStreamStart = Chain(next, miniStreamSectors);
     std::uint32_t nextMini = 0;
     for (Node& n : nodes_) {
-      if (n.type != EntryType::kStream || n.data.empty()) continue;
-      if (n.data.size() < kMiniStreamCutoff) {
-        const std::uint64_t count = CeilDiv(n.data.size(), kMiniSectorSize);
+      if (n.type != EntryType::kStream || n.size == 0) continue;
+      if (n.size < kMiniStreamCutoff) {
+        const std::uint64_t count = CeilDiv(n.size, kMiniSectorSize);
         n.start = nextMini;
         for (std::uint64_t i = 0; i < count; ++i, ++nextMini)
-          miniFat_[nextMini] = i + 1 < count ? nextMini + 1 : kEndOfChain;
-        std::memcpy(SectorAt(miniStreamStart) + std::uint64_t{n.start} * kMiniSectorSize,
-                    n.data.data(), n.data.size());
+          Put32(&miniFat[4 * std::size_t{nextMini}], i + 1 < count ? nextMini + 1 : kEndOfChain);
+        if (!ReadStream(*n.doc, miniStream.data() + std::uint64_t{n.start} * kMiniSectorSize)) return false;
       } else {
-        n.start = Chain(next, CeilDiv(n.data.size(), sectorSize_));
-        std::memcpy(SectorAt(n.start), n.data.data(), n.data.size());
+        n.start = Chain(next, CeilDiv(n.size, sectorSize_));
       }
     }
     const std::uint32_t fatStart = next;
@@ -192,18 +189,60 @@ class Layout {
     const std::uint32_t difatStart = next;
     for (std::uint64_t i = 0; i < difatSectors; ++i) fat_[next++] = kDifatSector;
 
-    WriteTable(fat_, fatStart);
-    WriteTable(miniFat_, miniFatStart);
-    WriteDirectory(dirStart, dirSectors, miniStreamStart, miniStreamBytes);
-    WriteHeader(dirSectors, fatSectors, fatStart, dirStart, miniFatSectors, miniFatStart,
-                difatSectors, difatStart);
-    return true;
+    Bytes header(sectorSize_);
+    Bytes difat(difatSectors * sectorSize_);
+    WriteHeader(header.data(), difat.data(), dirSectors, fatSectors, fatStart, dirStart, miniFatSectors,
+                miniFatStart, difatSectors, difatStart);
+    if (!Emit(header) || !Emit(Directory(dirSectors, miniStreamStart, miniStreamBytes)) || !Emit(miniFat) ||
+        !Emit(miniStream))
+      return false;
+    for (const Node& n : nodes_)
+      if (n.type == EntryType::kStream && n.size >= kMiniStreamCutoff && !CopyStream(*n.doc)) return false;
+    Bytes fat(fat_.size() * 4);
+    for (std::size_t i = 0; i < fat_.size(); ++i) Put32(&fat[4 * i], fat_[i]);
+    return Emit(fat) && Emit(difat);
   }
 
  private:
-  // Sectors being contiguous, the block of sector 0 onwards is one run.
-  std::uint8_t* SectorAt(std::uint32_t sector) {
-    return bytes_ + (std::uint64_t{sector} + 1) * sectorSize_;
+  bool Fail(std::string message) {
+    if (error_) *error_ = std::move(message);
+    return false;
+  }
+
+  bool Emit(const Bytes& bytes) { return bytes.empty() || sink_.Put(bytes.data(), bytes.size(), error_); }
+
+  bool ReadStream(const DocNode& doc, std::uint8_t* out) {
+    if (doc.data) {
+      if (!doc.data->empty()) std::memcpy(out, doc.data->data(), doc.data->size());
+      return true;
+    }
+    std::string why;
+    if (!source_ || !ChainReader(source_, doc.start, doc.size).Read(out, doc.size, &why))
+      return Fail("cannot read stream " + Quote(doc.name) + " from the file: " + why);
+    return true;
+  }
+
+  // Writes a large stream and the zeros that fill its last sector.
+  bool CopyStream(const DocNode& doc) {
+    if (doc.data) {
+      if (!sink_.Put(doc.data->data(), doc.data->size(), error_)) return false;
+    } else {
+      if (!source_) return Fail("stream " + Quote(doc.name) + " has no file to be read from");
+      ChainReader reader(source_, doc.start, doc.size);
+      for (std::uint64_t done = 0; done < doc.size;) {
+        std::uint64_t offset = 0, length = 0;
+        std::string why;
+        if (!reader.NextRun(kLongestRun, &offset, &length, &why) || length == 0)
+          return Fail("cannot read stream " + Quote(doc.name) + " from the file: " + why);
+        if (!sink_.CopyFrom(*source_->source, offset, length, &why))
+          return Fail("cannot copy stream " + Quote(doc.name) + ": " + why);
+        done += length;
+      }
+    }
+    const std::uint64_t tail = doc.Size() % sectorSize_;
+    if (tail == 0) return true;
+    const Bytes zeros(sectorSize_ - tail);
+    return sink_.Put(zeros.data(), zeros.size(), error_);
   }
 
   // Allocates `count` consecutive sectors chained in order; returns the first.
@@ -214,17 +253,8 @@ class Layout {
     return first;
   }
 
-  void WriteTable(const std::vector<std::uint32_t>& table, std::uint32_t start) {
-    if (table.empty()) return;
-    std::uint8_t* p = SectorAt(start);
-    for (std::uint32_t v : table) {
-      Put32(p, v);
-      p += 4;
-    }
-  }
-
-  void WriteEntry(std::uint8_t* p, const CString& name, EntryType type, const Node& links,
-                  std::uint32_t start, std::uint64_t size) {
+  static void WriteEntry(std::uint8_t* p, const CString& name, EntryType type, const Node& links,
+                         const EntryMetadata& metadata, std::uint32_t start, std::uint64_t size) {
     for (std::size_t i = 0; i < name.size(); ++i) Put16(p + 2 * i, name[i]);
     Put16(p + kOffEntryNameLength, static_cast<std::uint16_t>(2 * (name.size() + 1)));
     p[kOffEntryType] = static_cast<std::uint8_t>(type);
@@ -232,41 +262,45 @@ class Layout {
     Put32(p + kOffEntryLeft, links.left);
     Put32(p + kOffEntryRight, links.right);
     Put32(p + kOffEntryChild, links.child);
+    std::memcpy(p + kOffEntryClsid, metadata.clsid, sizeof metadata.clsid);
+    Put32(p + kOffEntryState, metadata.stateBits);
+    Put64(p + kOffEntryCreated, metadata.created);
+    Put64(p + kOffEntryModified, metadata.modified);
     Put32(p + kOffEntryStart, start);
     Put64(p + kOffEntrySize, size);
   }
 
-  void WriteDirectory(std::uint32_t dirStart, std::uint64_t dirSectors, std::uint32_t miniStreamStart,
-                      std::uint64_t miniStreamBytes) {
-    std::uint8_t* dir = SectorAt(dirStart);
+  Bytes Directory(std::uint64_t dirSectors, std::uint32_t miniStreamStart, std::uint64_t miniStreamBytes) {
+    Bytes dir(dirSectors * sectorSize_);
     Node root = nodes_[0];
     root.color = EntryColor::kBlack;
-    WriteEntry(dir, u"Root Entry", EntryType::kRoot, root, miniStreamStart, miniStreamBytes);
+    WriteEntry(dir.data(), u"Root Entry", EntryType::kRoot, root, rootMetadata_, miniStreamStart,
+               miniStreamBytes);
     for (std::size_t i = 1; i < nodes_.size(); ++i) {
       const Node& n = nodes_[i];
+      std::uint8_t* p = dir.data() + i * kEntrySize;
       if (n.type == EntryType::kStorage)
-        WriteEntry(dir + i * kEntrySize, n.name, n.type, n, 0, 0);
+        WriteEntry(p, n.doc->name, n.type, n, n.doc->metadata, 0, 0);
       else
-        WriteEntry(dir + i * kEntrySize, n.name, n.type, n, n.start, n.data.size());
+        WriteEntry(p, n.doc->name, n.type, n, n.doc->metadata, n.start, n.size);
     }
-    const std::uint64_t slots = dirSectors * sectorSize_ / kEntrySize;
-    for (std::uint64_t i = nodes_.size(); i < slots; ++i) {
-      std::uint8_t* p = dir + i * kEntrySize;
+    for (std::size_t i = nodes_.size(); i < dir.size() / kEntrySize; ++i) {
+      std::uint8_t* p = dir.data() + i * kEntrySize;
       Put32(p + kOffEntryLeft, kNoStream);
       Put32(p + kOffEntryRight, kNoStream);
       Put32(p + kOffEntryChild, kNoStream);
     }
+    return dir;
   }
 
-  void WriteHeader(std::uint64_t dirSectors, std::uint64_t fatSectors, std::uint32_t fatStart,
-                   std::uint32_t dirStart, std::uint64_t miniFatSectors, std::uint32_t miniFatStart,
-                   std::uint64_t difatSectors, std::uint32_t difatStart) {
-    std::uint8_t* h = bytes_;
+  void WriteHeader(std::uint8_t* h, std::uint8_t* difat, std::uint64_t dirSectors, std::uint64_t fatSectors,
+                   std::uint32_t fatStart, std::uint32_t dirStart, std::uint64_t miniFatSectors,
+                   std::uint32_t miniFatStart, std::uint64_t difatSectors, std::uint32_t difatStart) {
     std::memcpy(h, kSignature, sizeof kSignature);
     Put16(h + kOffMinorVersion, kMinorVersion);
     Put16(h + kOffMajorVersion, static_cast<std::uint16_t>(major_));
     Put16(h + kOffByteOrder, kByteOrderMark);
-    Put16(h + kOffSectorShift, major_ == 4 ? kSectorShiftV4 : kSectorShiftV3);
+    Put16(h + kOffSectorShift, sectorSize_ == 4096 ? kSectorShiftV4 : kSectorShiftV3);
     Put16(h + kOffMiniSectorShift, kMiniSectorShift);
     // Version 3 leaves the directory sector count at zero.
     Put32(h + kOffDirectorySectors, major_ == 4 ? static_cast<std::uint32_t>(dirSectors) : 0);
@@ -279,9 +313,10 @@ class Layout {
     Put32(h + kOffDifatSectors, static_cast<std::uint32_t>(difatSectors));
     std::uint64_t fat = 0;
     for (std::size_t i = 0; i < kHeaderDifatEntries; ++i, ++fat)
-      Put32(h + kOffHeaderDifat + 4 * i, fat < fatSectors ? fatStart + fat : kFreeSector);
+      Put32(h + kOffHeaderDifat + 4 * i,
+            fat < fatSectors ? static_cast<std::uint32_t>(fatStart + fat) : kFreeSector);
     for (std::uint64_t d = 0; d < difatSectors; ++d) {
-      std::uint8_t* p = SectorAt(static_cast<std::uint32_t>(difatStart + d));
+      std::uint8_t* p = difat + d * sectorSize_;
       for (std::uint32_t i = 0; i + 1 < perSector_; ++i, ++fat)
         Put32(p + 4 * i, fat < fatSectors ? static_cast<std::uint32_t>(fatStart + fat) : kFreeSector);
       Put32(p + 4 * (perSector_ - 1),
@@ -289,35 +324,115 @@ class Layout {
     }
   }
 
+ public:
+  EntryMetadata rootMetadata_;
+
+ private:
   std::vector<Node>& nodes_;
+  std::shared_ptr<const FileLayout> source_;
   int major_;
   std::uint32_t sectorSize_;
   std::uint32_t perSector_;
-  std::uint8_t* bytes_ = nullptr;
+  ByteSink& sink_;
+  std::string* error_;
   std::vector<std::uint32_t> fat_;
-  std::vector<std::uint32_t> miniFat_;
+};
+
+class ImportCollector {
+ public:
+  explicit ImportCollector(std::string* error) : error_(error) {}
+
+  bool Import(IStorage* storage, DocNode* node, int depth) {
+    if (depth > kMaxNesting)
+      return Fail("storages are nested deeper than " + std::to_string(kMaxNesting) + " levels");
+    std::vector<StorageElement> elements;
+    if (Failed(storage->EnumElements(&elements))) return Fail("cannot list a storage");
+    for (const StorageElement& e : elements) {
+      auto child = std::make_shared<DocNode>();
+      child->name = e.name;
+      child->storage = e.isStorage;
+      if (e.isStorage) {
+        ComPtr<IStorage> sub;
+        if (Failed(storage->OpenStorage(e.name, kOpenMode, sub.Put())))
+          return Fail("cannot open storage " + Quote(e.name));
+        if (!Import(sub.Get(), child.get(), depth + 1)) return false;
+      } else {
+        child->data = std::make_shared<Bytes>();
+        if (!ReadStream(storage, e, child->data.get())) return false;
+      }
+      node->children.push_back(std::move(child));
+    }
+    return true;
+  }
+
+ private:
+  bool Fail(std::string message) {
+    if (error_) *error_ = std::move(message);
+    return false;
+  }
+
+  bool ReadStream(IStorage* storage, const StorageElement& element, Bytes* out) {
+    ComPtr<IStream> stream;
+    if (Failed(storage->OpenStream(element.name, kOpenMode, stream.Put())))
+      return Fail("cannot open stream " + Quote(element.name) + " (is it still open?)");
+    buffer_.resize(65536);
+    for (;;) {
+      std::uint32_t got = 0;
+      const auto want = static_cast<std::uint32_t>(buffer_.size());
+      if (Failed(stream->Read(buffer_.data(), want, &got)) || got > want)
+        return Fail("cannot read stream " + Quote(element.name));
+      out->insert(out->end(), buffer_.begin(), buffer_.begin() + got);
+      if (got < want) break;
+    }
+    return true;
+  }
+
+  std::string* error_;
+  Bytes buffer_;
 };
 
 }  // namespace
 
-bool WriteCompoundFile(IStorage* root, int majorVersion, std::vector<std::uint8_t>* out,
-                       std::string* error) {
+bool ByteSink::CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length, std::string* error) {
+  Bytes buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk)));
+  for (std::uint64_t done = 0; done < length;) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+    if (!source.ReadAt(offset + done, buffer.data(), n, error) || !Put(buffer.data(), n, error)) return false;
+    done += n;
+  }
+  return true;
+}
+
+bool WriteTree(const DocNode& root, const std::shared_ptr<const FileLayout>& layout, WriteFormat format,
+               bool force, ByteSink& sink, std::vector<std::string>* leftOut, std::string* error) {
   std::string ignored;
   if (!error) error = &ignored;
-  if (!root || !out) {
-    *error = "no storage or no output given";
+  if (format.majorVersion != 3 && format.majorVersion != 4) {
+    *error = "major version " + std::to_string(format.majorVersion) + " is not 3 or 4";
     return false;
   }
-  if (majorVersion != 3 && majorVersion != 4) {
-    *error = "major version " + std::to_string(majorVersion) + " is not 3 or 4";
+  if (format.sectorSize != 4096 && (format.majorVersion == 4 || format.sectorSize != 512)) {
+    *error = "sectors of " + std::to_string(format.sectorSize) + " bytes do not fit version " +
+             std::to_string(format.majorVersion);
     return false;
   }
   std::vector<Node> nodes(1);
   nodes[0].type = EntryType::kRoot;
-  if (!Collector(&nodes, error).Collect(root, 0, 0)) return false;
+  Collector collector(&nodes, force, leftOut, error);
+  if (!collector.Collect(root, 0, 0, "") || !collector.CheckUnreadable()) return false;
   for (std::uint32_t i = 0; i < nodes.size(); ++i)
     if (nodes[i].type != EntryType::kStream) LinkTree(nodes, i);
-  return Layout(nodes, majorVersion).Write(out, error);
+  Layout out(nodes, layout, format, sink, error);
+  out.rootMetadata_ = root.metadata;
+  return out.Write();
+}
+
+bool ImportStorage(IStorage* storage, std::shared_ptr<DocNode>* root, std::string* error) {
+  auto node = std::make_shared<DocNode>();
+  node->storage = true;
+  if (!ImportCollector(error).Import(storage, node.get(), 0)) return false;
+  *root = std::move(node);
+  return true;
 }
 
 }  // namespace nametree::cfb

@@ -1,12 +1,17 @@
 #include "cfb/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <random>
 
 namespace nametree::cfb {
@@ -17,73 +22,168 @@ bool SystemError(const std::string& what, std::string* error) {
   return false;
 }
 
+FileInfo InfoOf(const struct stat& st) {
+  FileInfo info;
+  info.device = st.st_dev;
+  info.inode = st.st_ino;
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.mode = st.st_mode;
+  info.owner = st.st_uid;
+  info.group = st.st_gid;
+  info.links = st.st_nlink;
+  return info;
+}
+
+std::string TempPrefix(const std::string& target) { return target + ".tmp-"; }
+
 class PosixFiles final : public FileLayer {
  public:
-  bool ReadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error) override {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return SystemError("cannot open " + path, error);
+  explicit PosixFiles(bool unnamedTemps) : unnamedTemps_(unnamedTemps) {}
+
+  bool ResolvePath(const std::string& path, std::string* resolved, std::string* error) override {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return SystemError("cannot find " + path, error);
+    *resolved = real;
+    std::free(real);
+    return true;
+  }
+
+  bool StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) override {
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-      const int saved = errno;
-      ::close(fd);
-      errno = saved;
+    if (::stat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) {
+        *exists = false;
+        return true;
+      }
       return SystemError("cannot examine " + path, error);
     }
-    if (!S_ISREG(st.st_mode)) {
-      ::close(fd);
-      if (error) *error = path + " is not a regular file";
-      return false;
-    }
-    out->resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < out->size()) {
-      const ssize_t n = ::read(fd, out->data() + done, out->size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return SystemError("cannot read " + path, error);
-      }
-      if (n == 0) break;  // the file shrank meanwhile
-      done += static_cast<std::size_t>(n);
-    }
-    out->resize(done);
-    ::close(fd);
+    *exists = true;
+    *info = InfoOf(st);
     return true;
   }
 
-  bool CheckWritable(const std::string& path, std::string* error) override {
-    if (::access(path.c_str(), W_OK) != 0) return SystemError("cannot write " + path, error);
+  bool OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) override {
+    const int flags = (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int f = ::open(path.c_str(), flags);
+    if (f < 0) return SystemError("cannot open " + path, error);
+    *fd = f;
     return true;
   }
 
-  bool CreateTemp(const std::string& target, int* fd, std::string* tempPath, std::string* error) override {
+  bool StatFd(int fd, FileInfo* info, std::string* error) override {
     struct stat st;
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device seed;
-    std::mt19937 random(seed());
-    std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = target + ".tmp-";
-      for (int i = 0; i < 6; ++i) name += kLetters[pick(random)];
-      const int f = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (f < 0 && errno == EEXIST) continue;
-      if (f < 0) return SystemError("cannot create a file beside " + target, error);
-      if (exists && ::fchmod(f, st.st_mode & 07777) != 0) {
-        const int saved = errno;
-        ::close(f);
-        ::unlink(name.c_str());
-        errno = saved;
-        return SystemError("cannot set the permissions of " + name, error);
-      }
-      *fd = f;
-      *tempPath = std::move(name);
+    if (::fstat(fd, &st) != 0) return SystemError("cannot examine an open file", error);
+    *info = InfoOf(st);
+    return true;
+  }
+
+  bool TryLock(int fd, bool* busy, std::string* error) override {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    *busy = false;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+    if (errno == EAGAIN || errno == EACCES) {
+      *busy = true;
       return true;
     }
-    if (error) *error = "cannot find a free temporary name beside " + target;
-    return false;
+    if (errno != EINVAL) return SystemError("cannot lock", error);
+    // Kernels without per-open-file record locks still have flock.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno == EWOULDBLOCK) {
+      *busy = true;
+      return true;
+    }
+    return SystemError("cannot lock", error);
+  }
+
+  bool Unlock(int fd, std::string* error) override {
+    struct flock lock {};
+    lock.l_type = F_UNLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0 || (errno == EINVAL && ::flock(fd, LOCK_UN) == 0)) return true;
+    return SystemError("cannot unlock", error);
+  }
+
+  bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size, std::size_t* got,
+              std::string* error) override {
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return SystemError("cannot read", error);
+      if (n == 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    *got = done;
+    return true;
+  }
+
+  bool CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath,
+                  std::string* error) override {
+    const mode_t mode = like ? static_cast<mode_t>(like->mode & 07777) : 0666;
+    int f = -1;
+    std::string name;
+    if (unnamedTemps_) f = ::open(DirectoryOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode & 0777);
+    if (f < 0 && unnamedTemps_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL &&
+        errno != ENOENT)
+      return SystemError("cannot create a file beside " + target, error);
+    if (f < 0) {
+      static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+      std::random_device seed;
+      std::mt19937 random(seed());
+      std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
+      for (int attempt = 0; attempt < 100 && f < 0; ++attempt) {
+        name = TempPrefix(target) + std::to_string(::getpid()) + "-";
+        for (int i = 0; i < 6; ++i) name += kLetters[pick(random)];
+        f = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
+        if (f < 0 && errno != EEXIST) return SystemError("cannot create a file beside " + target, error);
+      }
+      if (f < 0) {
+        if (error) *error = "cannot find a free temporary name beside " + target;
+        return false;
+      }
+    }
+    if (like) {
+      // Only where the caller may: a user can give away neither owner nor
+      // foreign group, and the file then stays theirs.
+      if (::fchown(f, like->owner, like->group) != 0 && errno == EPERM) (void)::fchown(f, -1, like->group);
+      // After fchown, which clears the set-ID bits.
+      if (::fchmod(f, mode) != 0) {
+        const int saved = errno;
+        ::close(f);
+        if (!name.empty()) ::unlink(name.c_str());
+        errno = saved;
+        return SystemError("cannot set the permissions of a file beside " + target, error);
+      }
+    }
+    *fd = f;
+    *tempPath = std::move(name);
+    return true;
+  }
+
+  bool LinkTemp(int fd, const std::string& path, std::string* error) override {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+      return SystemError("cannot name the new file " + path, error);
+    return true;
+  }
+
+  bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
+                 bool* unsupported, std::string* error) override {
+    *unsupported = false;
+    for (;;) {
+      loff_t from = static_cast<loff_t>(offset);
+      const ssize_t n = ::copy_file_range(inFd, &from, outFd, nullptr, size, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP;
+        return SystemError("cannot copy", error);
+      }
+      *copied = static_cast<std::size_t>(n);
+      return true;
+    }
   }
 
   bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
@@ -107,8 +207,10 @@ class PosixFiles final : public FileLayer {
     return true;
   }
 
-  bool Rename(const std::string& from, const std::string& to, std::string* error) override {
-    if (::rename(from.c_str(), to.c_str()) != 0) return SystemError("cannot rename " + from + " to " + to, error);
+  bool Rename(const std::string& from, const std::string& to, bool replace, std::string* error) override {
+    const int rc = replace ? ::rename(from.c_str(), to.c_str())
+                           : ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (rc != 0) return SystemError("cannot rename " + from + " to " + to, error);
     return true;
   }
 
@@ -126,48 +228,59 @@ class PosixFiles final : public FileLayer {
     errno = saved;
     return ok || SystemError("cannot flush directory " + directory, error);
   }
+
+  bool ListDirectory(const std::string& directory, std::vector<std::string>* names,
+                     std::string* error) override {
+    DIR* d = ::opendir(directory.c_str());
+    if (!d) return SystemError("cannot list " + directory, error);
+    names->clear();
+    while (const dirent* e = ::readdir(d)) names->push_back(e->d_name);
+    ::closedir(d);
+    return true;
+  }
+
+ private:
+  bool unnamedTemps_;
 };
 
 }  // namespace
 
+bool FileInfo::Regular() const { return S_ISREG(mode); }
+
 FileLayer& SystemFiles() {
-  static PosixFiles files;
+  static PosixFiles files(true);
   return files;
 }
 
-bool ReplaceFile(FileLayer& files, const std::string& path, const std::vector<std::uint8_t>& bytes,
-                 std::string* error) {
+FileLayer& SystemFilesWithNamedTemps() {
+  static PosixFiles files(false);
+  return files;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void RemoveStaleTemps(FileLayer& files, const std::string& target) {
+  const std::string directory = DirectoryOf(target);
+  const std::size_t slash = target.rfind('/');
+  const std::string prefix = TempPrefix(slash == std::string::npos ? target : target.substr(slash + 1));
+  std::vector<std::string> names;
   std::string ignored;
-  if (!error) error = &ignored;
-  int fd = -1;
-  std::string temp;
-  if (!files.CreateTemp(path, &fd, &temp, error)) return false;
-  bool open = true;
-  auto abandon = [&](const std::string& why) {
-    std::string cleanup;
-    if (open) files.Close(fd, &cleanup);
-    files.Remove(temp, &cleanup);
-    *error = why;
-    return false;
-  };
-  for (std::size_t done = 0; done < bytes.size();) {
-    std::size_t written = 0;
-    if (!files.Write(fd, bytes.data() + done, bytes.size() - done, &written, error))
-      return abandon("cannot write " + temp + ": " + *error);
-    if (written == 0) return abandon("cannot write " + temp + ": no space was taken");
-    done += written;
+  if (!files.ListDirectory(directory, &names, &ignored)) return;
+  for (const std::string& name : names) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const char* digits = name.c_str() + prefix.size();
+    char* end = nullptr;
+    errno = 0;
+    const long pid = std::strtol(digits, &end, 10);
+    if (end == digits || *end != '-' || errno != 0 || pid <= 0 || pid > INT_MAX) continue;
+    // A commit runs start to end in one call, so one of ours is stale too.
+    if (pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;
+    files.Remove(directory + "/" + name, &ignored);
   }
-  if (!files.Sync(fd, error)) return abandon(*error + " (" + temp + ")");
-  open = false;
-  if (!files.Close(fd, error)) return abandon(*error + " (" + temp + ")");
-  if (!files.Rename(temp, path, error)) return abandon(*error);
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  const std::string directory = parent.empty() ? std::string(".") : parent.string();
-  if (!files.SyncDirectory(directory, error)) {
-    *error = path + " was replaced but may not survive a crash: " + *error;
-    return false;
-  }
-  return true;
 }
 
 bool FaultyFileLayer::FailHere(const char* what, std::string* error) {
@@ -178,17 +291,42 @@ bool FaultyFileLayer::FailHere(const char* what, std::string* error) {
   return true;
 }
 
-bool FaultyFileLayer::ReadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error) {
-  return !FailHere("read", error) && inner_.ReadFile(path, out, error);
+bool FaultyFileLayer::ResolvePath(const std::string& path, std::string* resolved, std::string* error) {
+  return !FailHere("path resolution", error) && inner_.ResolvePath(path, resolved, error);
 }
 
-bool FaultyFileLayer::CheckWritable(const std::string& path, std::string* error) {
-  return !FailHere("access check", error) && inner_.CheckWritable(path, error);
+bool FaultyFileLayer::StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) {
+  return !FailHere("stat", error) && inner_.StatPath(path, info, exists, error);
 }
 
-bool FaultyFileLayer::CreateTemp(const std::string& target, int* fd, std::string* tempPath,
-                                 std::string* error) {
-  return !FailHere("create", error) && inner_.CreateTemp(target, fd, tempPath, error);
+bool FaultyFileLayer::OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) {
+  return !FailHere("open", error) && inner_.OpenExisting(path, writable, fd, error);
+}
+
+bool FaultyFileLayer::StatFd(int fd, FileInfo* info, std::string* error) {
+  return !FailHere("fstat", error) && inner_.StatFd(fd, info, error);
+}
+
+bool FaultyFileLayer::TryLock(int fd, bool* busy, std::string* error) {
+  return !FailHere("lock", error) && inner_.TryLock(fd, busy, error);
+}
+
+bool FaultyFileLayer::Unlock(int fd, std::string* error) {
+  return !FailHere("unlock", error) && inner_.Unlock(fd, error);
+}
+
+bool FaultyFileLayer::ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size,
+                             std::size_t* got, std::string* error) {
+  return !FailHere("read", error) && inner_.ReadAt(fd, offset, data, size, got, error);
+}
+
+bool FaultyFileLayer::CreateTemp(const std::string& target, const FileInfo* like, int* fd,
+                                 std::string* tempPath, std::string* error) {
+  return !FailHere("create", error) && inner_.CreateTemp(target, like, fd, tempPath, error);
+}
+
+bool FaultyFileLayer::LinkTemp(int fd, const std::string& path, std::string* error) {
+  return !FailHere("link", error) && inner_.LinkTemp(fd, path, error);
 }
 
 bool FaultyFileLayer::Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
@@ -200,6 +338,17 @@ bool FaultyFileLayer::Write(int fd, const std::uint8_t* data, std::size_t size, 
     return inner_.Write(fd, data, size / 2, written, error);
   }
   return inner_.Write(fd, data, size, written, error);
+}
+
+bool FaultyFileLayer::CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size,
+                                std::size_t* copied, bool* unsupported, std::string* error) {
+  const int index = calls_;
+  if (FailHere("copy", error)) return *unsupported = false, false;
+  if (index == at_ && fault_ == FileFault::kShortWrite && size > 1) {
+    fired_ = true;
+    return inner_.CopyRange(inFd, offset, outFd, size / 2, copied, unsupported, error);
+  }
+  return inner_.CopyRange(inFd, offset, outFd, size, copied, unsupported, error);
 }
 
 bool FaultyFileLayer::Sync(int fd, std::string* error) {
@@ -215,8 +364,9 @@ bool FaultyFileLayer::Close(int fd, std::string* error) {
   return inner_.Close(fd, error);
 }
 
-bool FaultyFileLayer::Rename(const std::string& from, const std::string& to, std::string* error) {
-  return !FailHere("rename", error) && inner_.Rename(from, to, error);
+bool FaultyFileLayer::Rename(const std::string& from, const std::string& to, bool replace,
+                             std::string* error) {
+  return !FailHere("rename", error) && inner_.Rename(from, to, replace, error);
 }
 
 bool FaultyFileLayer::Remove(const std::string& path, std::string* error) {
@@ -225,6 +375,11 @@ bool FaultyFileLayer::Remove(const std::string& path, std::string* error) {
 
 bool FaultyFileLayer::SyncDirectory(const std::string& directory, std::string* error) {
   return !FailHere("directory sync", error) && inner_.SyncDirectory(directory, error);
+}
+
+bool FaultyFileLayer::ListDirectory(const std::string& directory, std::vector<std::string>* names,
+                                    std::string* error) {
+  return !FailHere("directory listing", error) && inner_.ListDirectory(directory, names, error);
 }
 
 }  // namespace nametree::cfb

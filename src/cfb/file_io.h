@@ -9,35 +9,81 @@
 
 namespace nametree::cfb {
 
+// What a commit compares and copies: which file it is, and how it looked.
+struct FileInfo {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::uint32_t mode = 0;  // type and permission bits
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  std::uint64_t links = 0;
+
+  bool Regular() const;
+  bool SameFile(const FileInfo& o) const { return device == o.device && inode == o.inode; }
+  bool Unchanged(const FileInfo& o) const {
+    return SameFile(o) && size == o.size && modifiedNs == o.modifiedNs;
+  }
+};
+
 class FileLayer {
  public:
   virtual ~FileLayer() = default;
 
-  virtual bool ReadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error) = 0;
-  virtual bool CheckWritable(const std::string& path, std::string* error) = 0;
-  // Creates a new empty file "<target>.tmp-XXXXXX" beside `target`, with
-  // the permission bits of `target` when that exists.
-  virtual bool CreateTemp(const std::string& target, int* fd, std::string* tempPath,
+  // The file that `path` names once symbolic links are followed.
+  virtual bool ResolvePath(const std::string& path, std::string* resolved, std::string* error) = 0;
+  // Follows links; *exists is false, and the call succeeds, when nothing is there.
+  virtual bool StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) = 0;
+  // Opens an existing file without waiting on it (a FIFO or device does not
+  // block the call).
+  virtual bool OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) = 0;
+  virtual bool StatFd(int fd, FileInfo* info, std::string* error) = 0;
+  // An exclusive advisory lock on the open file, not waited for: *busy tells
+  // that another open file holds it.
+  virtual bool TryLock(int fd, bool* busy, std::string* error) = 0;
+  virtual bool Unlock(int fd, std::string* error) = 0;
+  // Reads up to `size` bytes at `offset`; *got is short only at the end.
+  virtual bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size, std::size_t* got,
+                      std::string* error) = 0;
+  // A new, readable and writable file in the directory of `target`, owned
+  // and permitted like `like` when given (owner and group as far as the
+  // caller may set them). Unnamed where the system allows it (*tempPath is
+  // then empty), else named "<target>.tmp-<pid>-XXXXXX".
+  virtual bool CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath,
                           std::string* error) = 0;
+  // Gives an unnamed file from CreateTemp the name `path`; fails if taken.
+  virtual bool LinkTemp(int fd, const std::string& path, std::string* error) = 0;
+  // Copies up to `size` bytes from `inFd` at `offset` to the end of what
+  // was written to `outFd`, inside the kernel; *copied tells how many.
+  // *unsupported, with a failure, means that the caller must copy itself.
+  virtual bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
+                         bool* unsupported, std::string* error) = 0;
   // Writes up to `size` bytes; *written tells how many went out.
   virtual bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
                      std::string* error) = 0;
   virtual bool Sync(int fd, std::string* error) = 0;
   virtual bool Close(int fd, std::string* error) = 0;
-  virtual bool Rename(const std::string& from, const std::string& to, std::string* error) = 0;
+  // Without `replace`, fails when `to` is taken.
+  virtual bool Rename(const std::string& from, const std::string& to, bool replace, std::string* error) = 0;
   virtual bool Remove(const std::string& path, std::string* error) = 0;
   virtual bool SyncDirectory(const std::string& directory, std::string* error) = 0;
+  virtual bool ListDirectory(const std::string& directory, std::vector<std::string>* names,
+                             std::string* error) = 0;
 };
 
-// The operating system's files.
+// The operating system's files. The second never makes unnamed temporary
+// files, as on file systems that cannot.
 FileLayer& SystemFiles();
+FileLayer& SystemFilesWithNamedTemps();
 
-// Puts `bytes` at `path` so that a failure or crash at any point leaves
-// either the old file or the whole new one: a temporary file beside it,
-// written and synced, renamed over it, then the directory synced. On
-// failure the temporary file is removed.
-bool ReplaceFile(FileLayer& files, const std::string& path, const std::vector<std::uint8_t>& bytes,
-                 std::string* error);
+// The directory that holds `path` ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
+
+// Temporary files of ours beside `target` whose process is gone (or is
+// this one, between commits): a crash or a failed clean-up left them, and
+// nothing else will remove them.
+void RemoveStaleTemps(FileLayer& files, const std::string& target);
 
 enum class FileFault { kFail, kShortWrite };
 
@@ -51,16 +97,28 @@ class FaultyFileLayer final : public FileLayer {
   int Calls() const { return calls_; }
   bool Fired() const { return fired_; }
 
-  bool ReadFile(const std::string& path, std::vector<std::uint8_t>* out, std::string* error) override;
-  bool CheckWritable(const std::string& path, std::string* error) override;
-  bool CreateTemp(const std::string& target, int* fd, std::string* tempPath, std::string* error) override;
+  bool ResolvePath(const std::string& path, std::string* resolved, std::string* error) override;
+  bool StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) override;
+  bool OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) override;
+  bool StatFd(int fd, FileInfo* info, std::string* error) override;
+  bool TryLock(int fd, bool* busy, std::string* error) override;
+  bool Unlock(int fd, std::string* error) override;
+  bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size, std::size_t* got,
+              std::string* error) override;
+  bool CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath,
+                  std::string* error) override;
+  bool LinkTemp(int fd, const std::string& path, std::string* error) override;
+  bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
+                 bool* unsupported, std::string* error) override;
   bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
              std::string* error) override;
   bool Sync(int fd, std::string* error) override;
   bool Close(int fd, std::string* error) override;
-  bool Rename(const std::string& from, const std::string& to, std::string* error) override;
+  bool Rename(const std::string& from, const std::string& to, bool replace, std::string* error) override;
   bool Remove(const std::string& path, std::string* error) override;
   bool SyncDirectory(const std::string& directory, std::string* error) override;
+  bool ListDirectory(const std::string& directory, std::vector<std::string>* names,
+                     std::string* error) override;
 
  private:
   // Counts the call; true when it is the one to spoil with a failure.

@@ -14,7 +14,14 @@ namespace {
 Bytes StreamBytes(IStorage* storage, const CString& name) {
   ComPtr<IStream> s;
   if (Failed(storage->OpenStream(name, kOpenMode, s.Put()))) return {};
-  return MemoryStreamBytes(s.Get());
+  Bytes out, chunk(1 << 16);
+  std::uint32_t got = 0;
+  HRESULT hr = S_OK;
+  while (hr == S_OK) {
+    hr = s->Read(chunk.data(), static_cast<std::uint32_t>(chunk.size()), &got);
+    out.insert(out.end(), chunk.begin(), chunk.begin() + got);
+  }
+  return out;
 }
 
 CString Ascii(const std::string& text) { return CString(text.begin(), text.end()); }
@@ -23,7 +30,8 @@ CString Ascii(const std::string& text) { return CString(text.begin(), text.end()
 void BuildPlant(CNameServer& server, int names) {
   const std::uint32_t global = server.AddContainer(0, kGlobalContainer);
   std::vector<std::uint32_t> where{global};
-  for (int i = 0; i < 40; ++i) where.push_back(server.AddContainer(where[static_cast<std::size_t>(i) / 3], i % 2 ? 3 : 0));
+  for (int i = 0; i < 40; ++i)
+    where.push_back(server.AddContainer(where[static_cast<std::size_t>(i) / 3], i % 2 ? 3 : 0));
   for (int t = 0; t < 3; ++t) where.push_back(server.AddContainer(0, kTargetContainer));
   for (int i = 0; i < names; ++i) {
     const std::uint32_t c = where[static_cast<std::size_t>(i) % where.size()];
@@ -59,7 +67,8 @@ TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
   ASSERT_EQ(loaded.Save(again.Get()), S_OK);
   EXPECT_EQ(StreamBytes(again.Get(), u"NameServer").size(), expected.size());
   EXPECT_EQ(loaded.GetTopLevelContainerIDs(), server.GetTopLevelContainerIDs());
-  for (std::uint32_t id : server.GetTopLevelContainerIDs()) EXPECT_EQ(loaded.GetNameSize(id), server.GetNameSize(id));
+  for (std::uint32_t id : server.GetTopLevelContainerIDs())
+    EXPECT_EQ(loaded.GetNameSize(id), server.GetNameSize(id));
   // Read-only documents are not written back.
   EXPECT_FALSE(CommitCompoundFile(reopened.Get(), &error));
   EXPECT_NE(error.find("read-only"), std::string::npos) << error;
@@ -69,8 +78,8 @@ TEST(DocumentFile, LegacyDocumentImportsFromAFile) {
   TempDir dir;
   const std::string path = dir.File("old.doc");
   // Frame, no objects or bags, one target bag container (ID 10).
-  const Bytes stream = {0, 0, 0, 0, 0x2C, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
-                        10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes stream = {0, 0, 0,  0, 0x2C, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0,
+                        0, 0, 10, 0, 0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   std::string error;
   {
     ComPtr<IStorage> root;
@@ -88,51 +97,70 @@ TEST(DocumentFile, LegacyDocumentImportsFromAFile) {
   EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 300u);
 }
 
-// Every file operation of a commit, failed or cut short in turn.
-TEST(DocumentFile, FailedCommitLeavesTheEarlierFile) {
-  TempDir dir;
-  const std::string path = dir.File("doc.nt");
-  std::string error;
+// One edit as a program makes it, every file operation through `files`.
+bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, std::string* error) {
   ComPtr<IStorage> storage;
-  ASSERT_TRUE(CreateCompoundFile(path, &storage, &error)) << error;
-  Build(storage.Get(), {{"NameServer", Pattern(3000, 1)}, {"Sub", std::nullopt}, {"Sub/big", Pattern(9000, 2)}});
-  ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
-  const Bytes before = ReadBytes(path);
+  if (!cfb::OpenCompoundFile(files, path, true, {}, &storage, error)) return false;
+  Build(storage.Get(), change);
+  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
+}
 
-  Build(storage.Get(), {{"NameServer", Pattern(70000, 3)}});
-  cfb::FaultyFileLayer counting(cfb::SystemFiles(), cfb::FileFault::kFail, -1);
-  {
-    // A dry run elsewhere counts the calls a commit makes.
-    ComPtr<IStorage> probe;
-    ASSERT_TRUE(cfb::CreateCompoundFile(cfb::SystemFiles(), dir.File("probe.nt"), 3, &probe, &error));
-    Build(probe.Get(), {{"NameServer", Pattern(70000, 3)}, {"Sub", std::nullopt}, {"Sub/big", Pattern(9000, 2)}});
-    ASSERT_TRUE(cfb::CommitCompoundFile(counting, probe.Get(), &error)) << error;
-    std::remove(dir.File("probe.nt").c_str());
-  }
-  ASSERT_GE(counting.Calls(), 5);
-  Bytes after;
-  ASSERT_TRUE(SerializeCompoundFile(storage.Get(), 3, &after, &error)) << error;
-  for (cfb::FileFault fault : {cfb::FileFault::kFail, cfb::FileFault::kShortWrite}) {
-    for (int k = 0; k < counting.Calls(); ++k) {
-      cfb::FaultyFileLayer faulty(cfb::SystemFiles(), fault, k);
-      error.clear();
-      const bool ok = cfb::CommitCompoundFile(faulty, storage.Get(), &error);
-      const Bytes now = ReadBytes(path);
-      if (ok) {
-        // Only a step after the rename may fail without failing the commit.
-        EXPECT_EQ(now, after) << "call " << k;
+bool Create(cfb::FileLayer& files, const std::string& path, const Tree& tree, std::string* error) {
+  CompoundFileOptions exclusive;
+  exclusive.exclusive = true;
+  ComPtr<IStorage> storage;
+  if (!cfb::CreateCompoundFile(files, path, 3, exclusive, &storage, error)) return false;
+  Build(storage.Get(), tree);
+  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
+}
+
+// Every file operation of an edit and of a creation, failed or cut short
+// in turn (a full disk among them): the earlier file stays byte for byte,
+// or the whole new one is there, and no temporary file is left.
+TEST(DocumentFile, FailedFileOperationLeavesTheEarlierFile) {
+  const Tree tree = {{"NameServer", Pattern(3000, 1)}, {"Sub", std::nullopt}, {"Sub/big", Pattern(90000, 2)}};
+  const Tree change = {{"NameServer", Pattern(70000, 3)}};
+  Tree changed = tree;
+  changed["NameServer"] = change.at("NameServer");
+  const Bytes before = Serialize(tree), after = Serialize(changed);
+  for (cfb::FileLayer* layer : {&cfb::SystemFiles(), &cfb::SystemFilesWithNamedTemps()}) {
+    TempDir dir;
+    const std::string path = dir.File("doc.nt");
+    std::string error;
+    WriteBytes(path, before);
+    cfb::FaultyFileLayer counting(*layer, cfb::FileFault::kFail, -1);
+    ASSERT_TRUE(Edit(counting, path, change, &error)) << error;
+    ASSERT_EQ(ReadBytes(path), after);
+    ASSERT_GE(counting.Calls(), 10);
+    for (cfb::FileFault fault : {cfb::FileFault::kFail, cfb::FileFault::kShortWrite}) {
+      for (int k = 0; k < counting.Calls(); ++k) {
         WriteBytes(path, before);
-      } else {
-        EXPECT_FALSE(error.empty()) << "call " << k;
+        cfb::FaultyFileLayer faulty(*layer, fault, k);
+        error.clear();
+        const bool ok = Edit(faulty, path, change, &error);
+        const Bytes now = ReadBytes(path);
+        if (ok)
+          EXPECT_EQ(now, after) << "call " << k;
+        else
+          EXPECT_FALSE(error.empty()) << "call " << k;
         // Once renamed, the new file is whole even if a later step fails.
         EXPECT_TRUE(now == before || now == after) << "damaged at call " << k << ": " << error;
-        if (now != before) WriteBytes(path, before);
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{"doc.nt"}) << "temporary file left at call " << k;
       }
-      EXPECT_EQ(dir.Names(), std::vector<std::string>{"doc.nt"}) << "temporary file left at call " << k;
+    }
+    // A new document is all there or not at all.
+    const std::string fresh = dir.File("new.nt");
+    cfb::FaultyFileLayer creating(*layer, cfb::FileFault::kFail, -1);
+    ASSERT_TRUE(Create(creating, fresh, tree, &error)) << error;
+    ASSERT_EQ(ReadBytes(fresh), before);
+    for (int k = 0; k < creating.Calls(); ++k) {
+      std::remove(fresh.c_str());
+      cfb::FaultyFileLayer faulty(*layer, cfb::FileFault::kFail, k);
+      if (!Create(faulty, fresh, tree, &error) && dir.Names().size() == 1) continue;
+      EXPECT_EQ(ReadBytes(fresh), before) << "call " << k;
+      EXPECT_EQ(dir.Names(), (std::vector<std::string>{"doc.nt", "new.nt"})) << "call " << k;
     }
   }
-  ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
-  EXPECT_EQ(Parse(ReadBytes(path)).at("NameServer"), Pattern(70000, 3));
 }
 
 }  // namespace

@@ -120,7 +120,8 @@ TEST(CompoundFileDirectory, SiblingsFormRedBlackTreesInNameOrder) {
   // Sizes from 1 to 40 give every shape of bottom level, over several sectors.
   for (int count = 1; count <= 40; ++count) {
     Tree many;
-    for (int i = 0; i < count; ++i) many["S" + std::to_string(count) + "_" + std::to_string(i * 7919 % 1000)] = Bytes{};
+    for (int i = 0; i < count; ++i)
+      many["S" + std::to_string(count) + "_" + std::to_string(i * 7919 % 1000)] = Bytes{};
     ASSERT_TRUE(cfb::ReadDirectory(Serialize(many), &dir, &error)) << error;
     EXPECT_EQ(CheckSiblings(dir.entries, dir.entries[0].child).size(), static_cast<std::size_t>(count));
   }
@@ -155,6 +156,63 @@ TEST(CompoundFileBytes, MoreThan109FatSectorsUseDifatSectors) {
   EXPECT_GT(fatSectors, 109u);
   EXPECT_EQ(cfb::Get32(file.data() + 72), 1u);  // one DIFAT sector holds 127 more
   EXPECT_EQ(Parse(file), tree);
+}
+
+// Everything the directory holds besides names and bytes comes back from a
+// commit as it was read: class IDs, state bits and times of every entry,
+// the version with its sector size (version 3 with 4096-byte sectors too),
+// and a storage with an empty name.
+TEST(CompoundFileMetadata, CommitKeepsWhatItRead) {
+  Tree tree = Mixed();
+  tree["E"] = std::nullopt;  // first in its storage, so emptying its name keeps the order
+  tree["E/x"] = Bytes{1, 2};
+  struct Case {
+    int serializedAs;
+    bool asVersion3;  // relabel a version 4 file: version 3 with 4096-byte sectors
+  };
+  for (const Case c : {Case{3, false}, Case{4, false}, Case{4, true}}) {
+    SCOPED_TRACE(c.serializedAs * 10 + c.asVersion3);
+    Bytes file = Serialize(tree, c.serializedAs);
+    if (c.asVersion3) {
+      file[26] = 3;
+      cfb::Put32(&file[40], 0);
+    }
+    cfb::ParsedDirectory dir;
+    std::string error;
+    ASSERT_TRUE(cfb::ReadDirectory(file, &dir, &error)) << error;
+    const std::uint32_t sectorSize = 1u << file[30];
+    auto entryAt = [&](std::uint32_t id) {
+      std::uint32_t sector = cfb::Get32(&file[48]);
+      for (std::uint32_t skip = id / (sectorSize / 128); skip > 0; --skip)
+        sector = cfb::Get32(&file[(cfb::Get32(&file[76]) + 1) * sectorSize + 4 * sector]);
+      return (std::size_t{sector} + 1) * sectorSize + 128 * (id % (sectorSize / 128));
+    };
+    for (std::uint32_t id = 0; id < dir.entries.size(); ++id) {
+      if (dir.entries[id].type == EntryType::kUnused) continue;
+      const std::size_t at = entryAt(id);
+      for (int k = 0; k < 16; ++k) file[at + 80 + k] = static_cast<std::uint8_t>(id * 16 + k);
+      cfb::Put32(&file[at + 96], 0xA0000000u + id);
+      if (dir.entries[id].type != EntryType::kStream) {
+        cfb::Put64(&file[at + 100], 0x01D9000000000000ull + id);
+        cfb::Put64(&file[at + 108], 0x01DA000000000000ull + id);
+      }
+      if (dir.entries[id].name == u"E") {
+        file[at] = 0;
+        file[at + 64] = 2;
+      }
+    }
+    TempDir tmp;
+    const std::string path = tmp.File("meta.doc");
+    WriteBytes(path, file);
+    {
+      ComPtr<IStorage> storage;
+      ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
+      ComPtr<IStorage> empty;
+      EXPECT_EQ(storage->OpenStorage(u"", kOpenMode, empty.Put()), S_OK);
+      ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
+    }
+    EXPECT_EQ(ToHex(ReadBytes(path)), ToHex(file));
+  }
 }
 
 TEST(CompoundFileWriter, RefusesWhatTheFormatCannotHold) {

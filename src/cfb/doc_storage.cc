@@ -1,0 +1,206 @@
+#include "cfb/doc_storage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "nametree/utf8.h"
+
+namespace nametree::cfb {
+namespace {
+
+class DocStream final : public Counted<IStream> {
+ public:
+  DocStream(std::shared_ptr<TreeState> tree, std::shared_ptr<DocNode> node)
+      : Counted(tree->ledger), tree_(std::move(tree)), node_(std::move(node)) {
+    node_->open = true;
+    if (!node_->data) reader_.emplace(tree_->layout, node_->start, node_->size);
+  }
+  ~DocStream() override { node_->open = false; }
+
+  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStream, ppv); }
+
+  HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) override {
+    if (pcbRead) *pcbRead = 0;
+    if (!pv && cb) return E_POINTER;
+    const std::uint64_t size = node_->Size();
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(pos_ < size ? size - pos_ : 0, cb));
+    if (node_->data) {
+      if (n) std::memcpy(pv, node_->data->data() + pos_, n);
+    } else if (n && !ReadFromFile(static_cast<std::uint8_t*>(pv), n)) {
+      return STG_E_READFAULT;
+    }
+    pos_ += n;
+    if (pcbRead) *pcbRead = n;
+    return n == cb ? S_OK : S_FALSE;
+  }
+
+  HRESULT Write(const void* pv, std::uint32_t cb, std::uint32_t* pcbWritten) override {
+    if (pcbWritten) *pcbWritten = 0;
+    if (!pv && cb) return E_POINTER;
+    if (!node_->data) {
+      // Bytes behind the new contents stay, so the old ones come in first.
+      auto data = std::make_shared<Bytes>();
+      if (!LoadStream(tree_->layout, *node_, data.get(), nullptr)) return STG_E_READFAULT;
+      node_->data = std::move(data);
+      reader_.reset();
+    }
+    ahead_.clear();
+    Bytes& b = *node_->data;
+    if (pos_ + cb > b.size()) b.resize(pos_ + cb);
+    if (cb) std::memcpy(b.data() + pos_, pv, cb);
+    pos_ += cb;
+    if (pcbWritten) *pcbWritten = cb;
+    return S_OK;
+  }
+
+ private:
+  // Callers read a few bytes at a time; the file is read in larger pieces.
+  bool ReadFromFile(std::uint8_t* out, std::uint32_t n) {
+    constexpr std::uint64_t kAhead = 64 * 1024;
+    while (n > 0) {
+      if (aheadAt_ == ahead_.size()) {
+        const std::uint64_t left = node_->size - fileAt_;
+        if (n >= kAhead) {
+          if (!reader_->Read(out, n, nullptr)) return false;
+          fileAt_ += n;
+          return true;
+        }
+        ahead_.resize(static_cast<std::size_t>(std::min(kAhead, left)));
+        if (ahead_.empty() || !reader_->Read(ahead_.data(), ahead_.size(), nullptr)) return false;
+        fileAt_ += ahead_.size();
+        aheadAt_ = 0;
+      }
+      const auto take = static_cast<std::uint32_t>(std::min<std::size_t>(n, ahead_.size() - aheadAt_));
+      std::memcpy(out, ahead_.data() + aheadAt_, take);
+      aheadAt_ += take;
+      out += take;
+      n -= take;
+    }
+    return true;
+  }
+
+  std::shared_ptr<TreeState> tree_;
+  std::shared_ptr<DocNode> node_;
+  std::uint64_t pos_ = 0;
+  std::optional<ChainReader> reader_;
+  Bytes ahead_;
+  std::size_t aheadAt_ = 0;
+  std::uint64_t fileAt_ = 0;  // how far the reader has gone
+};
+
+}  // namespace
+
+HRESULT DocStorage::OpenStream(const CString& name, std::uint32_t, IStream** pp) {
+  if (!pp) return E_POINTER;
+  *pp = nullptr;
+  DocNode* found = Find(name);
+  if (!found || found->storage) return Missing(name);
+  if (found->open) return STG_E_ACCESSDENIED;
+  if (!found->data && !found->checked) {
+    std::string why;
+    if (!tree_->layout || CheckChain(*tree_->layout, found->start, found->size,
+                                     "stream \"" + ToUtf8(name) + "\"", &why) != ChainCheck::kGood) {
+      tree_->warnings.push_back(ToUtf8(name) + ": " + why);
+      node_->unreadable.push_back({name, why});
+      auto& c = node_->children;
+      c.erase(std::remove_if(c.begin(), c.end(), [&](const auto& n) { return n.get() == found; }), c.end());
+      return STG_E_DOCFILECORRUPT;
+    }
+    found->checked = true;
+  }
+  *pp = new DocStream(tree_, Shared(found));
+  return S_OK;
+}
+
+HRESULT DocStorage::CreateStream(const CString& name, std::uint32_t, IStream** pp) {
+  if (!pp) return E_POINTER;
+  *pp = nullptr;
+  if (name.empty()) return STG_E_INVALIDNAME;
+  DocNode* found = Find(name);
+  if (found && (found->storage || found->open)) return STG_E_ACCESSDENIED;
+  auto node = Replace(name, false);
+  node->data = std::make_shared<Bytes>();
+  *pp = new DocStream(tree_, std::move(node));
+  return S_OK;
+}
+
+HRESULT DocStorage::OpenStorage(const CString& name, std::uint32_t, IStorage** pp) {
+  if (!pp) return E_POINTER;
+  *pp = nullptr;
+  DocNode* found = Find(name);
+  if (!found || !found->storage) return Missing(name);
+  *pp = new DocStorage(tree_, Shared(found), nullptr);
+  return S_OK;
+}
+
+HRESULT DocStorage::CreateStorage(const CString& name, std::uint32_t, IStorage** pp) {
+  if (!pp) return E_POINTER;
+  *pp = nullptr;
+  if (name.empty()) return STG_E_INVALIDNAME;
+  DocNode* found = Find(name);
+  if (found && !found->storage) return STG_E_ACCESSDENIED;
+  *pp = new DocStorage(tree_, Replace(name, true), nullptr);
+  return S_OK;
+}
+
+HRESULT DocStorage::EnumElements(std::vector<StorageElement>* out) {
+  if (!out) return E_POINTER;
+  out->clear();
+  for (const auto& c : node_->children) out->push_back({c->name, c->storage, c->storage ? 0 : c->Size()});
+  std::sort(out->begin(), out->end(),
+            [](const StorageElement& a, const StorageElement& b) { return a.name < b.name; });
+  return S_OK;
+}
+
+DocNode* DocStorage::Find(const CString& name) const {
+  for (const auto& c : node_->children)
+    if (c->name == name) return c.get();
+  return nullptr;
+}
+
+std::shared_ptr<DocNode> DocStorage::Shared(DocNode* node) const {
+  for (const auto& c : node_->children)
+    if (c.get() == node) return c;
+  return nullptr;
+}
+
+HRESULT DocStorage::Missing(const CString& name) const {
+  for (const Unreadable& u : node_->unreadable)
+    if (u.name == name) return STG_E_DOCFILECORRUPT;
+  return STG_E_FILENOTFOUND;
+}
+
+// A new empty entry in place of any of that name, readable or not.
+std::shared_ptr<DocNode> DocStorage::Replace(const CString& name, bool storage) {
+  auto& gone = node_->unreadable;
+  gone.erase(std::remove_if(gone.begin(), gone.end(), [&](const Unreadable& u) { return u.name == name; }),
+             gone.end());
+  auto node = std::make_shared<DocNode>();
+  node->name = name;
+  node->storage = storage;
+  for (auto& c : node_->children)
+    if (c->name == name) return c = node;
+  node_->children.push_back(node);
+  return node;
+}
+
+DocStorage* RootOf(IStorage* storage) {
+  auto* doc = dynamic_cast<DocStorage*>(storage);
+  return doc && doc->File() ? doc : nullptr;
+}
+
+bool CheckBeforeWrite(DocStorage* doc, std::string* error) {
+  return CheckChains(doc->Tree()->layout.get(), *doc->Node(), "", false, &doc->Tree()->warnings, error);
+}
+
+ComPtr<IStorage> MakeRoot(std::shared_ptr<const FileLayout> layout, std::shared_ptr<DocNode> root,
+                          std::shared_ptr<FileState> file, std::vector<std::string> warnings) {
+  auto tree = std::make_shared<TreeState>();
+  tree->layout = std::move(layout);
+  tree->warnings = std::move(warnings);
+  tree->ledger = std::make_shared<HandleLedger>();
+  return ComPtr<IStorage>::Attach(new DocStorage(std::move(tree), std::move(root), std::move(file)));
+}
+
+}  // namespace nametree::cfb

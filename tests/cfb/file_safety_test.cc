@@ -1,0 +1,269 @@
+// Document files under the hazards of real use: paths that are links or no
+// files at all, read-only and hard-linked files, writers in other
+// processes, a save killed halfway, entries that cannot be read.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "cfb/cfb_file.h"
+#include "cfb/cfb_reader.h"
+#include "cfb_fixture.h"
+#include "nametree/cfb_storage.h"
+#include "nametree/name_server.h"
+
+namespace nametree::test {
+namespace {
+
+const Tree kDocument = {{"NameServer", Pattern(300, 1)}, {"Other", Pattern(9000, 2)}};
+
+std::string OpenError(const std::string& path, bool writable, int waitMs = 10000) {
+  CompoundFileOptions options;
+  options.lockWaitMilliseconds = waitMs;
+  ComPtr<IStorage> storage;
+  std::string error;
+  return OpenCompoundFile(path, writable, options, &storage, &error) ? "" : error;
+}
+
+// Opens, applies `change`, commits; for child processes, so no assertions.
+bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, int waitMs = 10000) {
+  CompoundFileOptions options;
+  options.lockWaitMilliseconds = waitMs;
+  ComPtr<IStorage> storage;
+  std::string error;
+  if (!cfb::OpenCompoundFile(files, path, true, options, &storage, &error)) return false;
+  Build(storage.Get(), change);
+  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, &error);
+}
+
+int WaitChild(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(DocumentPaths, RefusedForWritingWithoutTouchingTheFile) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& path, const TempDir& dir)> make;
+    bool readable;
+    const char* words;
+  };
+  const Case cases[] = {
+      {"read-only", [](const std::string& p, const TempDir&) { ::chmod(p.c_str(), 0444); }, true,
+       "read-only"},
+      {"hard-linked",
+       [](const std::string& p, const TempDir& d) { ::link(p.c_str(), d.File("twin").c_str()); }, true,
+       "hard links"},
+      {"FIFO", [](const std::string& p, const TempDir&) { ::unlink(p.c_str()), ::mkfifo(p.c_str(), 0666); },
+       false, "not a regular file"},
+      {"directory",
+       [](const std::string& p, const TempDir&) { ::unlink(p.c_str()), ::mkdir(p.c_str(), 0777); }, false,
+       "not a regular file"},
+      {"missing", [](const std::string& p, const TempDir&) { ::unlink(p.c_str()); }, false, "No such file"},
+  };
+  const Bytes original = Serialize(kDocument);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.File("doc.nt");
+    WriteBytes(path, original);
+    c.make(path, dir);
+    const auto names = dir.Names();
+    EXPECT_NE(OpenError(path, true).find(c.words), std::string::npos) << OpenError(path, true);
+    EXPECT_EQ(OpenError(path, false).empty(), c.readable) << OpenError(path, false);
+    if (c.readable) {
+      EXPECT_EQ(ReadBytes(path), original);
+    }
+    EXPECT_EQ(dir.Names(), names);
+  }
+}
+
+TEST(DocumentPaths, LinkedFileIsReplacedWhereItLiesWithItsModeAndOwner) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0777), 0);
+  const std::string target = dir.File("real/doc.nt");
+  WriteBytes(target, Serialize(kDocument));
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(target.c_str(), 4321, 4322), 0);
+  }
+  ASSERT_EQ(::symlink("real/doc.nt", dir.File("link.nt").c_str()), 0);
+
+  ASSERT_TRUE(Edit(cfb::SystemFiles(), dir.File("link.nt"), {{"NameServer", Pattern(700, 9)}}));
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.File("link.nt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u));
+  }
+  EXPECT_EQ(Parse(ReadBytes(target)).at("NameServer"), Pattern(700, 9));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"link.nt", "real"}));
+}
+
+TEST(DocumentLock, SecondWriterWaitsABoundedTimeAndReadersNever) {
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  WriteBytes(path, Serialize(kDocument));
+  ComPtr<IStorage> first;
+  std::string error;
+  ASSERT_TRUE(OpenCompoundFile(path, true, &first, &error)) << error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(OpenError(path, true, 300).find("another program"), std::string::npos);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  EXPECT_EQ(OpenError(path, false, 0), "");
+  first.Reset();
+  EXPECT_EQ(OpenError(path, true, 0), "");
+}
+
+// The first writer's rename replaces the file that the second was waiting
+// on; the second must edit the new file, not the old one.
+TEST(DocumentLock, WaitingWriterEditsTheFileThatReplacedTheLockedOne) {
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  WriteBytes(path, Serialize(kDocument));
+  ComPtr<IStorage> first;
+  std::string error;
+  ASSERT_TRUE(OpenCompoundFile(path, true, &first, &error)) << error;
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(Edit(cfb::SystemFiles(), path, {{"Child", Bytes{1}}}) ? 0 : 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Build(first.Get(), {{"Parent", Bytes{2}}});
+  ASSERT_TRUE(CommitCompoundFile(first.Get(), &error)) << error;
+  first.Reset();
+  EXPECT_EQ(WaitChild(child), 0);
+  const Tree now = Parse(ReadBytes(path));
+  EXPECT_EQ(now.count("Parent") + now.count("Child"), 2u);
+}
+
+TEST(DocumentLock, TwoProcessesAddingNamesLoseNone) {
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  std::uint32_t global = 0;
+  {
+    CNameServer server;
+    global = server.AddContainer(0, kGlobalContainer);
+    ComPtr<IStorage> storage;
+    std::string error;
+    ASSERT_TRUE(CreateCompoundFile(path, &storage, &error)) << error;
+    ASSERT_EQ(server.Save(storage.Get()), S_OK);
+    ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
+  }
+  constexpr int kAdds = 40;
+  auto adder = [&](char16_t who) {
+    for (int i = 0; i < kAdds; ++i) {
+      ComPtr<IStorage> storage;
+      std::string error;
+      CNameServer server;
+      std::uint32_t id = 0;
+      if (!OpenCompoundFile(path, true, &storage, &error) || server.Load(storage.Get()) != S_OK ||
+          server.AddName(id, global,
+                         CString(1, who) + u"_" + CString(1, static_cast<char16_t>(u'A' + i % 26)) +
+                             CString(1, static_cast<char16_t>(u'a' + i / 26)),
+                         0, true) != S_OK ||
+          server.Save(storage.Get()) != S_OK || !CommitCompoundFile(storage.Get(), &error))
+        return 1;
+    }
+    return 0;
+  };
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c)
+    if ((children[c] = ::fork()) == 0) ::_exit(adder(c ? u'P' : u'Q'));
+  for (pid_t child : children) EXPECT_EQ(WaitChild(child), 0);
+  ComPtr<IStorage> storage;
+  std::string error;
+  ASSERT_TRUE(OpenCompoundFile(path, false, &storage, &error)) << error;
+  CNameServer server;
+  ASSERT_EQ(server.Load(storage.Get()), S_OK);
+  EXPECT_EQ(server.GetNameSize(global), 2 * kAdds);
+}
+
+// A save killed at any moment leaves the old or the new file, and the
+// next commit leaves no temporary file, whether or not the system offers
+// unnamed ones.
+TEST(DocumentCrash, KilledSaveLeavesNothingBehindTheNextCommit) {
+  for (cfb::FileLayer* layer : {&cfb::SystemFiles(), &cfb::SystemFilesWithNamedTemps()}) {
+    for (int delayMs : {5, 40, 120}) {
+      TempDir dir;
+      const std::string path = dir.File("doc.nt");
+      WriteBytes(path, Serialize(kDocument));
+      const pid_t child = ::fork();
+      if (child == 0) {
+        for (std::uint32_t round = 0;; ++round)
+          Edit(*layer, path, {{"Big", Pattern(std::size_t{6} << 20, round)}});
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+      ::kill(child, SIGKILL);
+      WaitChild(child);
+      ASSERT_TRUE(Edit(*layer, path, {{"NameServer", Pattern(10, 3)}}));
+      EXPECT_EQ(dir.Names(), std::vector<std::string>{"doc.nt"});
+      EXPECT_EQ(Parse(ReadBytes(path)).at("NameServer"), Pattern(10, 3));
+    }
+  }
+}
+
+// An entry that cannot be read does not stop the rest from being read,
+// but is never dropped silently: the commit is refused unless forced. Its
+// damage is found at open, or when its chain is first followed.
+TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
+  const Bytes good =
+      Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}});
+  cfb::ParsedDirectory parsed;
+  std::string error;
+  ASSERT_TRUE(cfb::ReadDirectory(good, &parsed, &error)) << error;
+  auto field = [&](const CString& name, std::size_t offset) {
+    for (std::uint32_t id = 0; id < parsed.entries.size(); ++id)
+      if (parsed.entries[id].name == name) return (cfb::Get32(&good[48]) + 1) * 512 + 128 * id + offset;
+    return std::size_t{0};
+  };
+  const struct {
+    std::size_t at;
+    std::uint32_t value;
+    const char* words;
+  } cases[] = {
+      {field(u"Broken", 120), 0x7FFFFFF0, "Broken: stream \"Broken\" claims 2147483632 bytes"},
+      {field(u"Broken", 116), cfb::Get32(&good[field(u"Fine", 116)]),
+       "another entry also uses (a shared chain)"},
+      {field(u"Broken", 116), 0x00FFFFFF, "points at sector 16777215, which does not exist"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    TempDir dir;
+    const std::string path = dir.File("doc.nt");
+    Bytes file = good;
+    cfb::Put32(&file[c.at], c.value);
+    WriteBytes(path, file);
+    ComPtr<IStorage> storage;
+    ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
+    ComPtr<IStream> stream;
+    EXPECT_EQ(storage->OpenStream(u"Fine", kOpenMode, stream.Put()), S_OK);
+    stream.Reset();
+    EXPECT_EQ(storage->OpenStream(u"Broken", kOpenMode, stream.Put()), STG_E_DOCFILECORRUPT);
+    const std::vector<std::string> warnings = CompoundFileWarnings(storage.Get());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(c.words), std::string::npos) << warnings[0];
+    EXPECT_EQ(Snapshot(storage.Get()), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
+
+    EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));
+    EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos)
+        << error;
+    EXPECT_EQ(ReadBytes(path), file);
+    CompoundFileOptions force;
+    force.force = true;
+    std::vector<std::string> leftOut;
+    ASSERT_TRUE(CommitCompoundFile(storage.Get(), force, &leftOut, &error)) << error;
+    ASSERT_EQ(leftOut.size(), 1u);
+    EXPECT_EQ(leftOut[0].rfind("Broken (", 0), 0u) << leftOut[0];
+    EXPECT_EQ(Parse(ReadBytes(path)), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
+  }
+}
+
+}  // namespace
+}  // namespace nametree::test
