@@ -302,6 +302,8 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
        {{"csv", "", "INPUT is CSV: container,name[,kind]"},
         {"keep-going", "", "save the edits that succeeded even when others were refused"},
         {"keywords", "FILE", "reserved words, one per line; may be repeated; - reads standard input", true},
+        kWaitOption,
+        kForceOption,
         {"json", "", "report as one JSON object"}},
        RunBatchCommand});
 }

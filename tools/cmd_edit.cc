@@ -85,6 +85,8 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
     } else {
       spec.positionals.insert(spec.positionals.begin(), kFile);
       if (spec.name == "add" || spec.name == "rename") spec.options.push_back(kKeywords);
+      spec.options.push_back(kWaitOption);
+      spec.options.push_back(kForceOption);
       spec.options.push_back(kJson);
     }
   }

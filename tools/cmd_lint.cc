@@ -51,7 +51,9 @@ int RunLint(const Args& args) {
 
 int RunRepair(const Args& args) {
   Document doc;
-  if (int rc = doc.Open(args.At(0), true)) return rc;
+  DocumentOptions options;
+  if (int rc = WriteOptions(args, &options)) return rc;
+  if (int rc = doc.Open(args.At(0), true, options)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
   const Snapshot snapshot = TakeSnapshot(doc.Server());
@@ -97,7 +99,7 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"
        "use is raised to the highest ID, so that edits cannot issue held IDs again. Everything\n"
        "else lint finds is reported, not changed. Exit 0 when nothing is left, 1 otherwise.",
-       {{"FILE", "the document"}}, {keywords, strict, json}, RunRepair});
+       {{"FILE", "the document"}}, {keywords, strict, kWaitOption, kForceOption, json}, RunRepair});
 }
 
 }  // namespace nametree::cli

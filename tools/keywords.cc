@@ -1,6 +1,7 @@
 #include "keywords.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -54,8 +55,29 @@ int LoadKeywords(const Args& args, CNameServer& server) {
   return kExitOk;
 }
 
+const OptionSpec kWaitOption{"wait", "SECONDS",
+                             "wait at most this long for another program writing the document (default 10)"};
+const OptionSpec kForceOption{"force", "",
+                              "save even though some entries of the file could not be read; they are left out "
+                              "and listed"};
+
+int WriteOptions(const Args& args, DocumentOptions* options) {
+  options->force = args.Has("force");
+  if (const std::string* text = args.Value("wait")) {
+    char* end = nullptr;
+    errno = 0;
+    const long seconds = std::strtol(text->c_str(), &end, 10);
+    if (text->empty() || *end != 0 || errno != 0 || seconds < 0 || seconds > 86400)
+      return args.UsageError("--wait takes a whole number of seconds from 0 to 86400");
+    options->lockWaitSeconds = static_cast<int>(seconds);
+  }
+  return kExitOk;
+}
+
 int OpenForEdit(Document& doc, const Args& args) {
-  if (int rc = doc.Open(args.At(0), true)) return rc;
+  DocumentOptions options;
+  if (int rc = WriteOptions(args, &options)) return rc;
+  if (int rc = doc.Open(args.At(0), true, options)) return rc;
   const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
   const std::uint32_t highest = doc.Server().GetHighestID();
   if (stored < highest) {

@@ -3,6 +3,7 @@
 // through.
 #pragma once
 
+#include "cli.h"
 #include "document.h"
 
 namespace nametree::cli {
@@ -11,6 +12,13 @@ class Args;
 
 // Adds the keywords of every --keywords option, in the order given.
 int LoadKeywords(const Args& args, CNameServer& server);
+
+// The options of every command that writes a document: how long to wait for
+// another writer, and whether to save over entries that could not be read.
+extern const OptionSpec kWaitOption;
+extern const OptionSpec kForceOption;
+// DocumentOptions from --wait and --force; a bad --wait is a usage error (2).
+int WriteOptions(const Args& args, DocumentOptions* options);
 
 // Opens the document (args.At(0)) for an edit and adds the keywords. A
 // document whose stored last issued ID is below an ID it holds is refused

@@ -94,6 +94,9 @@ TEST_F(Workflows, LookupsProposalsAndErrorsAsJson) {
       {{"add", "DOC", "3", "pump1", "--json"}, "", 1,
        {"{\"error\":\"cannot add \\\"pump1\\\"", "\"result\":\"0x800A03EB\",\"resultName\":\"E_NAME_DUPLICATE\"}"}},
       {{"add", "DOC", "x", "Y", "--json"}, "", 2, {"\"resultName\":\"E_INVALIDARG\""}},
+      {{"add", "DOC", "3", "Motor", "--wait", "soon"}, "", 2, {}, {"--wait takes a whole number"}},
+      {{"batch", "DOC", "-", "--wait", "-1"}, "add 3 Motor\n", 2, {}, {"--wait takes a whole number"}},
+      {{"add", "DOC", "3", "Motor", "--wait", "0", "--force"}, "", 0, {}, {}, false},
       {{"tree", "FILE:absent.nt", "--json"}, "", 2, {"\"error\":", "absent.nt"}},
       {{"lint", "DOC"}, "", 0, {"0 errors, 2 warnings"}},  // each side of the look-alike
       {{"lint", "DOC", "--strict", "--json"}, "", 1, {"\"errors\":0,\"warnings\":2"}},
