@@ -37,15 +37,15 @@ int Args::UsageError(const std::string& message) const {
   return kExitError;
 }
 
-ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& spec)
-    : spec_(spec), app_(parent.add_subcommand(std::string(spec.name), std::string(spec.summary))) {
-  if (!spec.details.empty()) app_->footer(std::string(spec.details));
-  for (const PositionalSpec& p : spec.positionals) {
+ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& entry)
+    : entry_(entry), app_(parent.add_subcommand(std::string(entry.name), std::string(entry.summary))) {
+  if (!entry.details.empty()) app_->footer(std::string(entry.details));
+  for (const PositionalSpec& p : entry.positionals) {
     CLI::Option* o = app_->add_option(std::string(p.name))->description(std::string(p.help));
     if (p.required) o->required();
     positionals_.push_back(o);
   }
-  for (const OptionSpec& s : spec.options) {
+  for (const OptionSpec& s : entry.options) {
     const std::string name = "--" + std::string(s.name);
     const std::string help = std::string(s.help);
     CLI::Option* o = nullptr;
@@ -70,7 +70,7 @@ Args ParsedCommand::Collect() const {
     if (o->get_type_size() == 0) values.push_back("");  // a flag
     else values = o->results();
   }
-  return Args(std::string(spec_.name), std::move(positional), std::move(options));
+  return Args(std::string(entry_.name), std::move(positional), std::move(options));
 }
 
 namespace {
@@ -106,7 +106,7 @@ int Dispatch(int argc, char** argv) {
   bool version = false;
   app.add_flag("-V,--version", version, "print the program's version and exit");
   std::vector<std::unique_ptr<ParsedCommand>> commands;
-  for (const CommandSpec& spec : table) commands.push_back(std::make_unique<ParsedCommand>(app, spec));
+  for (const CommandSpec& entry : table) commands.push_back(std::make_unique<ParsedCommand>(app, entry));
 
   if (argc < 2) {
     std::fputs(app.help().c_str(), stdout);

@@ -51,13 +51,13 @@ class Args {
 // its last parse.
 class ParsedCommand {
  public:
-  ParsedCommand(CLI::App& parent, const CommandSpec& spec);
-  const CommandSpec& Spec() const { return spec_; }
+  ParsedCommand(CLI::App& parent, const CommandSpec& entry);
+  const CommandSpec& Spec() const { return entry_; }
   CLI::App* App() const { return app_; }
   Args Collect() const;
 
  private:
-  const CommandSpec& spec_;
+  const CommandSpec& entry_;
   CLI::App* app_;
   std::vector<CLI::Option*> positionals_;
   std::vector<std::pair<std::string, CLI::Option*>> options_;

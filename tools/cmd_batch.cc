@@ -96,7 +96,7 @@ class LineParser {
  public:
   LineParser() : specs_(EditCommandSpecs(true)), app_("a line of a batch", "batch") {
     app_.require_subcommand(1);
-    for (const CommandSpec& spec : specs_) commands_.push_back(std::make_unique<ParsedCommand>(app_, spec));
+    for (const CommandSpec& entry : specs_) commands_.push_back(std::make_unique<ParsedCommand>(app_, entry));
   }
 
   bool Parse(std::vector<std::string> words, Args* out, std::string* error) {

@@ -79,15 +79,15 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
        {{"type", "T", "global (2), target (3), own (4), plain (0, the default), or any number from -32768 to 32767"}},
        RunSingleEdit},
   };
-  for (CommandSpec& spec : specs) {
+  for (CommandSpec& entry : specs) {
     if (batchLine) {
-      if (spec.name == "add" || spec.name == "add-container") spec.options.push_back(kAs);
+      if (entry.name == "add" || entry.name == "add-container") entry.options.push_back(kAs);
     } else {
-      spec.positionals.insert(spec.positionals.begin(), kFile);
-      if (spec.name == "add" || spec.name == "rename") spec.options.push_back(kKeywords);
-      spec.options.push_back(kWaitOption);
-      spec.options.push_back(kForceOption);
-      spec.options.push_back(kJson);
+      entry.positionals.insert(entry.positionals.begin(), kFile);
+      if (entry.name == "add" || entry.name == "rename") entry.options.push_back(kKeywords);
+      entry.options.push_back(kWaitOption);
+      entry.options.push_back(kForceOption);
+      entry.options.push_back(kJson);
     }
   }
   if (batchLine)
@@ -97,7 +97,7 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
 }
 
 void AddEditCommands(std::vector<CommandSpec>& table) {
-  for (CommandSpec& spec : EditCommandSpecs(false)) table.push_back(std::move(spec));
+  for (CommandSpec& entry : EditCommandSpecs(false)) table.push_back(std::move(entry));
 }
 
 }  // namespace nametree::cli

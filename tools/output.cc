@@ -10,48 +10,24 @@ namespace {
 
 bool g_jsonErrors = false;
 
-// Calls f(codePoint, isLoneSurrogate) for each code point of the text.
+// Calls f(codePoint, units) for each code point of the text, with the one or
+// two UTF-16 units it came from; a lone surrogate is a code point of its own.
 template <class F>
 void ForEachCodePoint(std::u16string_view text, F f) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      f(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00), false);
+      f(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00), text.substr(i, 2));
       ++i;
     } else {
-      f(c, c >= 0xD800 && c <= 0xDFFF);
+      f(c, text.substr(i, 1));
     }
   }
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-constexpr char32_t kReplacement = 0xFFFD;
-
 }  // namespace
 
-std::string JsonText(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  ForEachCodePoint(text, [&](char32_t cp, bool lone) { AppendUtf8(out, lone ? kReplacement : cp); });
-  return out;
-}
+std::string JsonText(std::u16string_view text) { return ToUtf8(text); }
 
 void PrintJson(const Json& json) {
   const std::string text = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -62,11 +38,9 @@ void PrintJson(const Json& json) {
 std::string Display(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  ForEachCodePoint(text, [&](char32_t cp, bool lone) {
+  ForEachCodePoint(text, [&](char32_t cp, std::u16string_view units) {
     char buffer[16];
-    if (lone) {
-      AppendUtf8(out, kReplacement);
-    } else if (cp == u'\\') {
+    if (cp == u'\\') {
       out += "\\\\";
     } else if (cp == u'\n') {
       out += "\\n";
@@ -79,7 +53,7 @@ std::string Display(std::u16string_view text) {
       std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
       out += buffer;
     } else {
-      AppendUtf8(out, cp);
+      out += ToUtf8(units);  // a lone surrogate becomes U+FFFD
     }
   });
   return out;
