@@ -207,6 +207,12 @@ class NAMETREE_API CNameServer {
   CLegacyModel& Legacy();
   // IsValidName without a copy of the text.
   static bool IsValidNameText(std::u16string_view name, std::uint32_t kind);
+  // The proposal loop of GetNextName and GetNextAcceptedName: candidates from
+  // the container's counter until `judge` takes one (S_OK) or gives up (any
+  // result but S_FALSE).
+  HRESULT ProposeName(std::uint32_t containerID, CString baseName, int digits,
+                      const std::function<HRESULT(const CNameContainer&, const CString&)>& judge,
+                      CString* pResult);
   HRESULT LoadOldNameObjectData(IStream* stream, std::uint32_t count);
   HRESULT LoadOldNameBagData(IStream* stream, std::uint32_t count);
   HRESULT LoadOldBagContainerData(IStream* stream, std::uint32_t count);

@@ -84,7 +84,9 @@ int CNameServer::GetNextObjectCount(std::uint32_t containerID, CString baseName,
   return container->GetNextObjectCount(baseName);
 }
 
-HRESULT CNameServer::GetNextName(std::uint32_t containerID, CString baseName, int digits, CString* pResult) {
+HRESULT CNameServer::ProposeName(std::uint32_t containerID, CString baseName, int digits,
+                                 const std::function<HRESULT(const CNameContainer&, const CString&)>& judge,
+                                 CString* pResult) {
   if (containerID == 0 || !pResult) return S_FALSE;
   pResult->clear();
   CString base = RemoveInvalidChars(std::move(baseName));
@@ -98,11 +100,12 @@ HRESULT CNameServer::GetNextName(std::uint32_t containerID, CString baseName, in
   if (!container) return S_FALSE;
 
   for (;;) {
-    std::uint32_t id = 0;
-    if (container->FindIDByName(candidate, &id) != S_OK) {
+    const HRESULT verdict = judge(*container, candidate);
+    if (verdict == S_OK) {
       *pResult = std::move(candidate);
       return S_OK;
     }
+    if (verdict != S_FALSE) return verdict;
     // The counter selected above keeps advancing, whatever the base became.
     count = GetNextObjectCount(containerID, base, false);
     // A base cut to nothing has no counter: the same bare number would come
@@ -110,6 +113,15 @@ HRESULT CNameServer::GetNextName(std::uint32_t containerID, CString baseName, in
     if (count == 0) return S_FALSE;
     if (!MakeCandidate(base, count, format, candidate)) return S_FALSE;
   }
+}
+
+HRESULT CNameServer::GetNextName(std::uint32_t containerID, CString baseName, int digits, CString* pResult) {
+  return ProposeName(containerID, std::move(baseName), digits,
+                     [](const CNameContainer& container, const CString& candidate) {
+                       std::uint32_t id = 0;
+                       return container.FindIDByName(candidate, &id) == S_OK ? S_FALSE : S_OK;
+                     },
+                     pResult);
 }
 
 }  // namespace nametree
