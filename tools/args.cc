@@ -138,7 +138,7 @@ int Dispatch(int argc, char** argv) {
     if (!c->App()->parsed()) continue;
     const Args args = c->Collect();
     SetJsonErrors(args.Has("json"));
-    return c->Spec().run(args);
+    return c->Entry().run(args);
   }
   std::fputs(app.help().c_str(), stdout);
   return kExitError;

@@ -52,7 +52,7 @@ class Args {
 class ParsedCommand {
  public:
   ParsedCommand(CLI::App& parent, const CommandSpec& entry);
-  const CommandSpec& Spec() const { return entry_; }
+  const CommandSpec& Entry() const { return entry_; }
   CLI::App* App() const { return app_; }
   Args Collect() const;
 
