@@ -61,60 +61,78 @@ std::string WhyRefused(CNameServer& server, HRESULT hr, std::uint32_t containerI
   return "the library refused it";
 }
 
+// The arguments add and rename share: an ID (the container's or the name's),
+// the new text, its kind and whether the check stays in an own container.
+struct NameEditArgs {
+  std::uint32_t id;
+  CString name;
+  std::uint32_t kind;
+  bool confine;
+};
+
+std::optional<NameEditArgs> ParseNameEdit(const EditContext& context, const Args& args, const char* what,
+                                          EditResult* error) {
+  auto id = IdArg(context, args.At(0), what, error);
+  if (!id) return std::nullopt;
+  auto name = NameArg(args.At(1), error);
+  if (!name) return std::nullopt;
+  auto kind = KindOption(args, error);
+  if (!kind) return std::nullopt;
+  return NameEditArgs{*id, std::move(*name), *kind, args.Has("confine")};
+}
+
 EditResult Add(EditContext& context, const Args& args) {
   EditResult error;
-  auto container = IdArg(context, args.At(0), "CONTAINER", &error);
-  if (!container) return error;
-  auto name = NameArg(args.At(1), &error);
-  if (!name) return error;
-  auto kind = KindOption(args, &error);
-  if (!kind) return error;
-  const bool confine = args.Has("confine");
+  auto edit = ParseNameEdit(context, args, "CONTAINER", &error);
+  if (!edit) return error;
+  const std::uint32_t container = edit->id;
+  const CString& name = edit->name;
+  const std::uint32_t kind = edit->kind;
+  const bool confine = edit->confine;
   CNameServer& server = context.server;
   std::uint32_t id = 0;
-  const HRESULT hr = server.AddName(id, *container, *name, *kind, !args.Has("no-check"), confine);
+  const HRESULT hr = server.AddName(id, container, name, kind, !args.Has("no-check"), confine);
   if (hr != S_OK)
-    return Refused("cannot add " + Quoted(*name) + " to container " + std::to_string(*container),
-                   WhyRefused(server, hr, *container, *name, *kind, confine), hr);
+    return Refused("cannot add " + Quoted(name) + " to container " + std::to_string(container),
+                   WhyRefused(server, hr, container, name, kind, confine), hr);
   EditResult r;
   r.created = id;
-  r.text = "added " + Quoted(*name) + " to container " + std::to_string(*container) + " as ID " + std::to_string(id);
+  r.text = "added " + Quoted(name) + " to container " + std::to_string(container) + " as ID " + std::to_string(id);
   r.json["id"] = id;
-  r.json["container"] = *container;
-  r.json["name"] = JsonText(*name);
+  r.json["container"] = container;
+  r.json["name"] = JsonText(name);
   return r;
 }
 
 EditResult Rename(EditContext& context, const Args& args) {
   EditResult error;
-  auto id = IdArg(context, args.At(0), "ID", &error);
-  if (!id) return error;
-  auto name = NameArg(args.At(1), &error);
-  if (!name) return error;
-  auto kind = KindOption(args, &error);
-  if (!kind) return error;
-  const bool confine = args.Has("confine");
+  auto edit = ParseNameEdit(context, args, "ID", &error);
+  if (!edit) return error;
+  const std::uint32_t id = edit->id;
+  const CString& name = edit->name;
+  const std::uint32_t kind = edit->kind;
+  const bool confine = edit->confine;
   CNameServer& server = context.server;
-  const CNameContainer* holder = server.FindContainerOfName(*id);
+  const CNameContainer* holder = server.FindContainerOfName(id);
   CString old;
-  server.GetName(*id, old);
-  const HRESULT hr = server.Rename(0, *id, *name, *kind, true, confine);
+  server.GetName(id, old);
+  const HRESULT hr = server.Rename(0, id, name, kind, true, confine);
   if (hr != S_OK) {
     std::string why;
     if (!holder)
-      why = "no name has ID " + std::to_string(*id);
+      why = "no name has ID " + std::to_string(id);
     else if (hr == S_FALSE)
       why = "that is its name already; nothing to change";
     else
-      why = WhyRefused(server, hr, holder->GetID(), *name, *kind, confine);
-    return Refused("cannot rename ID " + std::to_string(*id) + " to " + Quoted(*name), why, hr);
+      why = WhyRefused(server, hr, holder->GetID(), name, kind, confine);
+    return Refused("cannot rename ID " + std::to_string(id) + " to " + Quoted(name), why, hr);
   }
   EditResult r;
-  r.text = "renamed ID " + std::to_string(*id) + " from " + Quoted(old) + " to " + Quoted(*name);
-  r.json["id"] = *id;
+  r.text = "renamed ID " + std::to_string(id) + " from " + Quoted(old) + " to " + Quoted(name);
+  r.json["id"] = id;
   r.json["container"] = holder->GetID();
   r.json["old"] = JsonText(old);
-  r.json["new"] = JsonText(*name);
+  r.json["new"] = JsonText(name);
   return r;
 }
 
