@@ -1,7 +1,6 @@
 // What a saved document can count, so that a host learns of a limit when it
-// adds, not when it saves; and several documents open in one process
-// sharing one ID counter, kept above all of them by their highest IDs.
-#include <algorithm>
+// adds, not when it saves; and the highest ID a server holds, which lets a
+// host with several documents open keep the shared counter above them all.
 #include <functional>
 
 #include "nametree/memory_storage.h"
@@ -94,8 +93,6 @@ TEST(EntryLimits, DocumentsBeyondALimitStillLoad) {
   EXPECT_EQ(server.Save(doc.Get()), E_FAIL);
 }
 
-
-
 struct HighestCase {
   const char* scene;
   // Builds on a server whose one top-level container has ID 1, with the
@@ -142,37 +139,6 @@ TEST(HighestID, CountsEveryKeyAndEveryStoredID) {
     c.build(server, *server.GetContainer(server.AddContainer(0, 0)));
     EXPECT_EQ(server.GetHighestID(), c.highest) << c.scene;
   }
-}
-
-TEST(SeveralDocuments, RaisingTheCounterAfterALoadKeepsEveryIDUnique) {
-  CNameContainer::SetLastIssuedNameID(0);
-  ComPtr<IStorage> doc = CreateMemoryStorage();
-  {
-    CNameServer early;  // saved while the counter stood at 2
-    std::uint32_t valve = 0;
-    ASSERT_EQ(early.AddName(valve, early.AddContainer(0, kGlobalContainer), u"Valve", 0, true), S_OK);
-    ASSERT_EQ(early.Save(doc.Get()), S_OK);
-  }
-  CNameServer first;
-  const std::uint32_t top = first.AddContainer(0, kGlobalContainer);
-  std::uint32_t pump = 0, motor = 0;
-  ASSERT_EQ((Results{first.AddName(pump, top, u"Pump", 0, true), first.AddName(motor, top, u"Motor", 0, true)}),
-            (Results{S_OK, S_OK}));
-
-  CNameServer second;
-  ASSERT_EQ(second.Load(doc.Get()), S_OK);
-  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 2u);  // the loaded document's counter, set back
-  EXPECT_EQ((Ids{first.GetHighestID(), second.GetHighestID()}), (Ids{motor, 2}));
-
-  CNameContainer::SetLastIssuedNameID(
-      std::max({CNameContainer::GetLastIssuedNameID(), first.GetHighestID(), second.GetHighestID()}));
-  std::uint32_t fan = 0, gate = 0;
-  ASSERT_EQ((Results{first.AddName(fan, top, u"Fan", 0, true), second.AddName(gate, 1, u"Gate", 0, true)}),
-            (Results{S_OK, S_OK}));
-  EXPECT_EQ((Ids{fan, gate}), (Ids{motor + 1, motor + 2}));
-  CString texts[2];
-  EXPECT_EQ((Results{first.GetName(pump, texts[0]), first.GetName(motor, texts[1])}), (Results{S_OK, S_OK}));
-  EXPECT_EQ(texts[0] + u"," + texts[1], u"Pump,Motor");
 }
 
 }  // namespace

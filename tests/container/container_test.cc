@@ -1,5 +1,6 @@
-// Names in one container: IDs, case-insensitive lookup, renames, the walk
-// orders of the two name tables, and the per-base-name counters.
+// One container and its subtree: IDs, case-insensitive lookup, renames,
+// the walk orders of its tables, the per-base-name counters, and searches
+// through sub-containers.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,7 +12,7 @@ namespace {
 
 using Results = std::vector<HRESULT>;
 
-class ContainerNames : public ::testing::Test {
+class Container : public ::testing::Test {
  protected:
   void SetUp() override { CNameContainer::SetLastIssuedNameID(0); }
 
@@ -25,6 +26,11 @@ class ContainerNames : public ::testing::Test {
     EXPECT_EQ(c.GetAllIDsInContainer(v.data()), S_OK);
     return v;
   }
+  static std::vector<std::uint32_t> SubIds(const CNameContainer& c) {
+    std::vector<std::uint32_t> v(static_cast<std::size_t>(c.GetNumSubContainers()));
+    EXPECT_EQ(c.GetSubContainerIDs(v.data()), c.GetNumSubContainers());
+    return v;
+  }
   static CString Text(const CNameContainer& c, std::uint32_t id) {
     CString text;
     EXPECT_EQ(c.FindNameByID(id, &text), S_OK);
@@ -32,7 +38,7 @@ class ContainerNames : public ::testing::Test {
   }
 };
 
-TEST_F(ContainerNames, LookupIgnoresCaseButTextKeepsIt) {
+TEST_F(Container, LookupIgnoresCaseButTextKeepsIt) {
   CNameContainer c;
   EXPECT_EQ(c.GetID(), 1u);
   // Upper-casing keeps the length: a letter without a one-unit upper case
@@ -55,7 +61,7 @@ TEST_F(ContainerNames, LookupIgnoresCaseButTextKeepsIt) {
   EXPECT_EQ(c.GetIDOfName(u"STRASSE"), 0u);
 }
 
-TEST_F(ContainerNames, UnusableArgumentsAndMissingEntries) {
+TEST_F(Container, UnusableArgumentsAndMissingEntries) {
   CNameContainer c;
   const std::uint32_t id = c.AddName(u"Pump");
   CString text = u"untouched";
@@ -72,7 +78,7 @@ TEST_F(ContainerNames, UnusableArgumentsAndMissingEntries) {
   EXPECT_EQ(c.GetNumNames(), 1);
 }
 
-TEST_F(ContainerNames, DeleteAndRenameUpdateBothDirections) {
+TEST_F(Container, DeleteAndRenameUpdateBothDirections) {
   CNameContainer c;
   const std::uint32_t pump = c.AddName(u"Pump");
   const std::uint32_t valve = c.AddName(u"Valve");
@@ -93,7 +99,7 @@ TEST_F(ContainerNames, DeleteAndRenameUpdateBothDirections) {
   EXPECT_EQ(c.GetNumNames(), 1);
 }
 
-TEST_F(ContainerNames, TextTableWalksByUpperCaseTextHash) {
+TEST_F(Container, TextTableWalksByUpperCaseTextHash) {
   // Hashes: A = 65, B = 66, AB = 65 * 33 + 66 = 2211 (of 13513 buckets).
   CNameContainer c;
   const std::uint32_t ab = c.AddName(u"ab");
@@ -102,7 +108,7 @@ TEST_F(ContainerNames, TextTableWalksByUpperCaseTextHash) {
   EXPECT_EQ(IdsByText(c), (std::vector<std::uint32_t>{a, b, ab}));
 }
 
-TEST_F(ContainerNames, UninitialisedContainerUsesSeventeenBuckets) {
+TEST_F(Container, UninitialisedContainerUsesSeventeenBuckets) {
   // ID 16 -> bucket 1; ID 272 -> bucket 0 of 17 (bucket 17 of 13513).
   CNameContainer small(true);
   CNameContainer::SetLastIssuedNameID(15);
@@ -114,7 +120,7 @@ TEST_F(ContainerNames, UninitialisedContainerUsesSeventeenBuckets) {
   EXPECT_EQ(CNameContainer().GetBucketCounts(), 13513u);
 }
 
-TEST_F(ContainerNames, CaseOnlyRenameReentersKeyAtFrontOfItsBucket) {
+TEST_F(Container, CaseOnlyRenameReentersKeyAtFrontOfItsBucket) {
   // In 17 buckets "A" (65) and "R" (82) share bucket 14.
   CNameContainer c(true);
   const std::uint32_t a = c.AddName(u"a");
@@ -126,7 +132,7 @@ TEST_F(ContainerNames, CaseOnlyRenameReentersKeyAtFrontOfItsBucket) {
   EXPECT_EQ(Names(c), (std::vector<CString>{u"r", u"A"}));
 }
 
-TEST_F(ContainerNames, TwoNamesEqualAfterUpperCasing) {
+TEST_F(Container, TwoNamesEqualAfterUpperCasing) {
   CNameContainer c;
   const std::uint32_t first = c.AddName(u"Pump");
   const std::uint32_t second = c.AddName(u"PUMP");
@@ -144,7 +150,7 @@ TEST_F(ContainerNames, TwoNamesEqualAfterUpperCasing) {
   EXPECT_EQ(c.GetIDOfName(u"pump"), 0u);
 }
 
-TEST_F(ContainerNames, ResetAndShutdownEmptyNamesButKeepCounters) {
+TEST_F(Container, ResetAndShutdownEmptyNamesButKeepCounters) {
   CNameContainer parent;
   CNameContainer c;
   c.SetContainerType(2);
@@ -170,7 +176,7 @@ TEST_F(ContainerNames, ResetAndShutdownEmptyNamesButKeepCounters) {
   EXPECT_EQ(CNameContainer().GetNextObjectCount(u"Valve"), 1);
 }
 
-TEST_F(ContainerNames, SelectedCounterAdvancesUntilReset) {
+TEST_F(Container, SelectedCounterAdvancesUntilReset) {
   // Behind a few or many other counters, which a container finds differently.
   for (int others : {0, 40}) {
     SCOPED_TRACE(others);
@@ -198,6 +204,140 @@ TEST_F(ContainerNames, SelectedCounterAdvancesUntilReset) {
     c.ResetObjectIndex();
     EXPECT_EQ(c.GetNextObjectCount(u"OtherA"), others ? 2 : 1);
   }
+}
+
+TEST_F(Container, EachSubContainerUsesTwoIds) {
+  CNameContainer top;
+  EXPECT_EQ(top.GetParentID(), 0u);
+  EXPECT_EQ(top.FindRootContainer(), &top);
+  const std::uint32_t child = top.AddContainer(3);
+  EXPECT_EQ(child, 3u);
+  EXPECT_EQ(top.AddName(u"Pump"), 4u);
+  CNameContainer* c = top.FindContainer(child);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->GetContainerType(), 3);
+  EXPECT_EQ(c->GetParent(), &top);
+  EXPECT_EQ(c->GetParentID(), 1u);
+  EXPECT_EQ(c->FindRootContainer(), &top);
+  EXPECT_FALSE(c->IsGlobalContainer());
+  c->SetContainerType(2);
+  EXPECT_TRUE(c->IsGlobalContainer());
+}
+
+TEST_F(Container, SubContainerIdsInTableOrder) {
+  // 101 buckets: 3 -> bucket 0; 20 and 21 -> bucket 1, newest first.
+  CNameContainer top;
+  ASSERT_EQ(top.AddContainer(0), 3u);
+  CNameContainer::SetLastIssuedNameID(18);
+  ASSERT_EQ(top.AddContainer(0), 20u);
+  CNameContainer::SetLastIssuedNameID(19);
+  ASSERT_EQ(top.AddContainer(0), 21u);
+  EXPECT_EQ(SubIds(top), (std::vector<std::uint32_t>{3, 21, 20}));
+  EXPECT_EQ(CNameContainer().GetSubContainerIDs(nullptr), 0);
+}
+
+TEST_F(Container, DeleteContainerReachesDirectChildrenOnly) {
+  CNameContainer top;
+  EXPECT_EQ(top.DeleteContainer(5), E_FAIL);  // no sub-containers at all
+  const std::uint32_t child = top.AddContainer(3);
+  CNameContainer* c = top.FindContainer(child);
+  const std::uint32_t grandchild = c->AddContainer(0);
+  const std::uint32_t name = top.FindContainer(grandchild)->AddName(u"Deep");
+  EXPECT_EQ((Results{top.DeleteContainer(0), top.DeleteContainer(999), top.DeleteContainer(grandchild)}),
+            (Results{E_FAIL, S_FALSE, S_FALSE}));
+  EXPECT_NE(top.FindContainer(grandchild), nullptr);
+
+  EXPECT_EQ(c->DeleteContainer(grandchild), S_OK);
+  EXPECT_EQ(top.FindContainer(grandchild), nullptr);
+  EXPECT_EQ(top.FindContainerOfName(name), nullptr);
+  CString text;
+  EXPECT_EQ(top.FindNameByIDForAllContainers(name, &text), S_FALSE);
+  EXPECT_EQ(c->GetNumSubContainers(), 0);
+  EXPECT_EQ(top.GetNumSubContainers(), 1);
+}
+
+TEST_F(Container, DeletingASubtreeFreesEveryLevel) {
+  CNameContainer top;
+  std::uint32_t id = top.AddContainer(2);
+  const std::uint32_t first = id;
+  CNameContainer* level = top.FindContainer(id);
+  for (int i = 0; i < 50; ++i) {
+    level->AddName(u"n");
+    id = level->AddContainer(static_cast<std::int16_t>(i % 5));
+    level = level->FindContainer(id);
+  }
+  EXPECT_EQ(top.FindContainer(id), level);
+  EXPECT_EQ(top.DeleteContainer(first), S_OK);
+  EXPECT_EQ(top.FindContainer(id), nullptr);
+}
+
+TEST_F(Container, FindContainerPrefersDirectChildThenDepthFirst) {
+  CNameContainer top;
+  // Direct child 100 and a grandchild 100 under child 16: the direct one wins.
+  top.AddContainerFromData(&top, 16, 2);
+  top.AddContainerFromData(&top, 100, 7);
+  CNameContainer* a = top.FindContainer(16);
+  a->AddContainerFromData(a, 100, 8);
+  EXPECT_EQ(top.FindContainer(100)->GetContainerType(), 7);
+  EXPECT_EQ(top.FindContainer(top.GetID()), nullptr);
+
+  // Grandchildren 500 under 16 (bucket 1) and under 32 (bucket 2): bucket order decides.
+  top.AddContainerFromData(&top, 32, 2);
+  CNameContainer* b = top.FindContainer(32);
+  b->AddContainerFromData(b, 500, 9);
+  a->AddContainerFromData(a, 500, 10);
+  EXPECT_EQ(top.FindContainer(500)->GetContainerType(), 10);
+  EXPECT_EQ(top.FindContainer(0), nullptr);
+}
+
+TEST_F(Container, NameByIdSearchesWholeSubtreeWhateverTheType) {
+  CNameContainer top;
+  CNameContainer* plain = top.FindContainer(top.AddContainer(0));
+  CNameContainer* deep = plain->FindContainer(plain->AddContainer(1));
+  const std::uint32_t id = deep->AddName(u"Hidden");
+  EXPECT_EQ(top.FindContainerOfName(id), deep);
+  CString text;
+  EXPECT_EQ(top.FindNameByIDForAllContainers(id, &text), S_OK);
+  EXPECT_EQ(text, u"Hidden");
+  EXPECT_EQ(top.FindNameByIDForAllContainers(0, &text), S_FALSE);
+  EXPECT_EQ(top.FindContainerOfName(0), nullptr);
+}
+
+TEST_F(Container, FindNameDescendsOnlyThroughTypesTwoThreeFour) {
+  CNameContainer top;
+  CNameContainer* global = top.FindContainer(top.AddContainer(2));
+  CNameContainer* ordinary = top.FindContainer(top.AddContainer(0));
+  CNameContainer* typeOne = top.FindContainer(top.AddContainer(1));
+  CNameContainer* local = global->FindContainer(global->AddContainer(4));
+  CNameContainer* underOrdinary = ordinary->FindContainer(ordinary->AddContainer(3));
+
+  const std::uint32_t deep = local->AddName(u"Deep");
+  ordinary->AddName(u"Plain");
+  typeOne->AddName(u"One");
+  underOrdinary->AddName(u"Below");
+
+  std::uint32_t found = 0;
+  EXPECT_EQ(top.FindName(u"deep", true, &found), S_OK);
+  EXPECT_EQ(found, deep);
+  EXPECT_EQ(top.FindName(u"deep", false, &found), S_FALSE);
+  EXPECT_EQ(top.FindName(u"Plain", true, nullptr), S_FALSE);
+  EXPECT_EQ(top.FindName(u"One", true, nullptr), S_FALSE);
+  EXPECT_EQ(top.FindName(u"Below", true, nullptr), S_FALSE);
+  // The container's own names are always searched, whatever its type.
+  EXPECT_EQ(ordinary->FindName(u"PLAIN", false, nullptr), S_OK);
+}
+
+TEST_F(Container, AddContainerFromDataKeepsSameTypeReplacesOther) {
+  CNameContainer top;
+  top.AddContainerFromData(&top, 40, 3);
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 1u);  // no ID drawn
+  top.FindContainer(40)->AddName(u"Kept");
+  EXPECT_EQ(top.AddContainerFromData(&top, 40, 3), S_OK);
+  EXPECT_EQ(top.FindContainer(40)->GetNumNames(), 1);
+  EXPECT_EQ(top.AddContainerFromData(&top, 40, 2), S_OK);
+  EXPECT_EQ(top.FindContainer(40)->GetNumNames(), 0);
+  EXPECT_EQ(top.FindContainer(40)->GetContainerType(), 2);
+  EXPECT_EQ(top.GetNumSubContainers(), 1);
 }
 
 }  // namespace
