@@ -181,28 +181,17 @@ TEST_F(Container, SelectedCounterAdvancesUntilReset) {
   for (int others : {0, 40}) {
     SCOPED_TRACE(others);
     CNameContainer c;
-    for (int i = 0; i < others; ++i) {
-      c.ResetObjectIndex();
-      c.GetNextObjectCount(CString(u"Other") + static_cast<char16_t>(u'A' + i));
-    }
-    c.ResetObjectIndex();
-    EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 1);
-    EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 2);
-    EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 3);  // still selected: the base is not looked at
-    c.ResetObjectIndex();
-    EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 1);
-    c.ResetObjectIndex();
-    EXPECT_EQ(c.GetNextObjectCount(u"valve"), 1);  // base names are case-sensitive
-    c.ResetObjectIndex();
-    EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 4);
-    for (int i = 0; i < 3; ++i) {  // an empty base always starts a new counter
-      c.ResetObjectIndex();
-      EXPECT_EQ(c.GetNextObjectCount(u""), 1);
-    }
-    c.ResetObjectIndex();
-    EXPECT_EQ(c.GetNextObjectCount(u"Pump"), 2);
-    c.ResetObjectIndex();
-    EXPECT_EQ(c.GetNextObjectCount(u"OtherA"), others ? 2 : 1);
+    const auto next = [&](const CString& base, bool reset) {
+      if (reset) c.ResetObjectIndex();
+      return c.GetNextObjectCount(base);
+    };
+    for (int i = 0; i < others; ++i) next(CString(u"Other") + static_cast<char16_t>(u'A' + i), true);
+    // A selected counter goes on whatever the base; base names are
+    // case-sensitive; an empty base always starts a new counter.
+    EXPECT_EQ((std::vector<int>{next(u"Valve", true), next(u"Valve", false), next(u"Pump", false), next(u"Pump", true),
+                                next(u"valve", true), next(u"Valve", true), next(u"", true), next(u"", true),
+                                next(u"", true), next(u"Pump", true), next(u"OtherA", true)}),
+              (std::vector<int>{1, 2, 3, 1, 1, 4, 1, 1, 1, 2, others ? 2 : 1}));
   }
 }
 
@@ -236,39 +225,30 @@ TEST_F(Container, SubContainerIdsInTableOrder) {
   EXPECT_EQ(CNameContainer().GetSubContainerIDs(nullptr), 0);
 }
 
-TEST_F(Container, DeleteContainerReachesDirectChildrenOnly) {
+TEST_F(Container, DeleteContainerReachesDirectChildrenOnlyAndFreesEveryLevel) {
   CNameContainer top;
   EXPECT_EQ(top.DeleteContainer(5), E_FAIL);  // no sub-containers at all
-  const std::uint32_t child = top.AddContainer(3);
-  CNameContainer* c = top.FindContainer(child);
+  CNameContainer* c = top.FindContainer(top.AddContainer(3));
   const std::uint32_t grandchild = c->AddContainer(0);
-  const std::uint32_t name = top.FindContainer(grandchild)->AddName(u"Deep");
+  std::uint32_t deepest = grandchild, name = 0;
+  for (int i = 0; i < 50; ++i) {
+    CNameContainer* level = top.FindContainer(deepest);
+    name = level->AddName(u"n");
+    deepest = level->AddContainer(static_cast<std::int16_t>(i % 5));
+  }
+  EXPECT_EQ(top.FindContainerOfName(name)->GetNumSubContainers(), 1);
   EXPECT_EQ((Results{top.DeleteContainer(0), top.DeleteContainer(999), top.DeleteContainer(grandchild)}),
             (Results{E_FAIL, S_FALSE, S_FALSE}));
-  EXPECT_NE(top.FindContainer(grandchild), nullptr);
+  EXPECT_NE(top.FindContainer(deepest), nullptr);
 
   EXPECT_EQ(c->DeleteContainer(grandchild), S_OK);
   EXPECT_EQ(top.FindContainer(grandchild), nullptr);
+  EXPECT_EQ(top.FindContainer(deepest), nullptr);
   EXPECT_EQ(top.FindContainerOfName(name), nullptr);
   CString text;
   EXPECT_EQ(top.FindNameByIDForAllContainers(name, &text), S_FALSE);
   EXPECT_EQ(c->GetNumSubContainers(), 0);
   EXPECT_EQ(top.GetNumSubContainers(), 1);
-}
-
-TEST_F(Container, DeletingASubtreeFreesEveryLevel) {
-  CNameContainer top;
-  std::uint32_t id = top.AddContainer(2);
-  const std::uint32_t first = id;
-  CNameContainer* level = top.FindContainer(id);
-  for (int i = 0; i < 50; ++i) {
-    level->AddName(u"n");
-    id = level->AddContainer(static_cast<std::int16_t>(i % 5));
-    level = level->FindContainer(id);
-  }
-  EXPECT_EQ(top.FindContainer(id), level);
-  EXPECT_EQ(top.DeleteContainer(first), S_OK);
-  EXPECT_EQ(top.FindContainer(id), nullptr);
 }
 
 TEST_F(Container, FindContainerPrefersDirectChildThenDepthFirst) {
