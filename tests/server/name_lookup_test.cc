@@ -88,7 +88,7 @@ TEST_F(UniqueNames, CountsUpAndSkipsTakenNamesInAnyCase) {
   EXPECT_EQ(server.GetNameSize(c), 2);
 }
 
-TEST_F(UniqueNames, LongBasesFollowTheLengthRule) {
+TEST_F(UniqueNames, LongBasesAndExtremeDigitCountsFollowTheLengthRule) {
   Expect({{abc32.substr(0, 30), 3, abc32.substr(0, 30) + u"1"},  // 33 units padded, 31 not
           {abc32, 3, u"abcdefghijklmnopqrstuvwxyzABC001"},
           {abc32, 3, u"abcdefghijklmnopqrstuvwxyzABC002"},  // cut again from the full base
@@ -97,11 +97,8 @@ TEST_F(UniqueNames, LongBasesFollowTheLengthRule) {
           // A 32-unit number leaves no room for any of the base.
           {q32, 32, u"00000000000000000000000000000001"}, {q32, -32, u"2                               "}});
   Put(c, u"00000000000000000000000000000003");
-  Expect({{q32, 32, u"<S_FALSE>"}});  // the bare number is taken and cannot advance
-}
-
-TEST_F(UniqueNames, ExtremeDigitCountsAndMissingContainers) {
-  Expect({{u"Pump", INT_MIN, u"Pump1"}, {u"Pump", INT_MAX, u"Pump2"}, {u"Pump", -33, u"Pump3"},
+  Expect({{q32, 32, u"<S_FALSE>"},  // the bare number is taken and cannot advance
+          {u"Pump", INT_MIN, u"Pump1"}, {u"Pump", INT_MAX, u"Pump2"}, {u"Pump", -33, u"Pump3"},
           {abc32, 1000000, u"<S_FALSE>"}, {abc32, INT_MIN, u"<S_FALSE>"}});
   CString out = u"kept";
   EXPECT_EQ((Results{server.GetNextName(0, u"Pump", 0, &out), server.GetNextName(c, u"Pump", 0, nullptr)}),
