@@ -71,10 +71,9 @@ TEST_F(ServerTest, AFullContainerStillReportsTheEarlierChecksAndTheContainerItse
 
   c->AddName(u"Fresh");
   EXPECT_EQ(c->GetNumNameIDs(), kMaxEntriesPerTable + 1);
-  ComPtr<IStorage> doc = CreateMemoryStorage();
-  server.SetDirty(true);
-  EXPECT_EQ(server.Save(doc.Get()), E_FAIL);
-  EXPECT_TRUE(server.IsDirty());
+  ComPtr<IStream> record = CreateMemoryStream();
+  EXPECT_EQ(c->Save(record.Get()), E_FAIL);
+  EXPECT_TRUE(MemoryStreamBytes(record.Get()).empty());  // refused before writing
 }
 
 TEST(EntryLimits, DocumentsBeyondALimitStillLoad) {
