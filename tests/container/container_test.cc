@@ -194,7 +194,7 @@ TEST_F(Container, SelectedCounterAdvancesUntilReset) {
   }
 }
 
-TEST_F(Container, EachSubContainerUsesTwoIds) {
+TEST_F(Container, EachSubContainerUsesTwoIdsAndListsInTableOrder) {
   CNameContainer top;
   EXPECT_EQ(top.GetParentID(), 0u);
   EXPECT_EQ(top.FindRootContainer(), &top);
@@ -210,12 +210,7 @@ TEST_F(Container, EachSubContainerUsesTwoIds) {
   EXPECT_FALSE(c->IsGlobalContainer());
   c->SetContainerType(2);
   EXPECT_TRUE(c->IsGlobalContainer());
-}
-
-TEST_F(Container, SubContainerIdsInTableOrder) {
   // 101 buckets: 3 -> bucket 0; 20 and 21 -> bucket 1, newest first.
-  CNameContainer top;
-  ASSERT_EQ(top.AddContainer(0), 3u);
   CNameContainer::SetLastIssuedNameID(18);
   ASSERT_EQ(top.AddContainer(0), 20u);
   CNameContainer::SetLastIssuedNameID(19);
