@@ -71,7 +71,7 @@ class Namespaces : public ServerTest {
     T0 = server.AddContainer(T, 0), T1 = server.AddContainer(T, 1), T3 = server.AddContainer(T, 3);
     T4 = server.AddContainer(T, 4), O3 = server.AddContainer(O, 3), X4 = server.AddContainer(X, 4);
     Put(T, u"Pump"), Put(G, u"Valve"), Put(T0, u"Gear"), Put(T1, u"Shaft"), Put(T4, u"Belt");
-    Put(G3, u"Fan"), Put(T3, u"Hub"), Put(X, u"Cog");
+    Put(G3, u"Fan"), Put(T3, u"Hub"), Put(X, u"Cog"), Put(G, u"Gate"), Put(T, u"Gate"), Put(G, u"Begin");
     server.AddKeyword(u"Begin");
   }
 
@@ -119,6 +119,7 @@ TEST_F(Namespaces, ExplanationNamesTheNamespaceAndTheHolder) {
   using W = CDuplicateHit::Where;
   const std::uint32_t pump = server.GetID(T, u"Pump"), fan = server.GetID(G3, u"Fan");
   const std::uint32_t belt = server.GetID(T4, u"Belt"), gear = server.GetID(T0, u"Gear");
+  const std::uint32_t gateG = server.GetID(G, u"Gate"), gateT = gateG + 1;  // drawn next
   struct Expected {
     std::uint32_t container;
     const char16_t* name;
@@ -131,6 +132,9 @@ TEST_F(Namespaces, ExplanationNamesTheNamespaceAndTheHolder) {
       {O3, u"FAN", false, W::kGlobal, G3, fan},         {G, u"Pump", false, W::kTarget, T, pump},
       {T, u"Belt", false, W::kOwnTree, T4, belt},       {T4, u"Belt", true, W::kOwnContainer, T4, belt},
       {T1, u"Fan", false, W::kGlobal, G3, fan},         {T, u"Nothing", false, W::kNone, 0, 0},
+      // Where several namespaces hold a name, the first searched answers.
+      {G, u"Gate", false, W::kGlobal, G, gateG},        {T, u"Gate", false, W::kOwnTree, T, gateT},
+      {O, u"Gate", false, W::kGlobal, G, gateG},        {T, u"BEGIN", false, W::kKeyword, 0, 0},
   };
   for (const Expected& c : cases) {
     CDuplicateHit hit{W::kOwnTree, 77, 77};
