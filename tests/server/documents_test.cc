@@ -92,16 +92,15 @@ TEST(EntryLimits, DocumentsBeyondALimitStillLoad) {
   EXPECT_EQ(server.Save(doc.Get()), E_FAIL);
 }
 
-struct HighestCase {
-  const char* scene;
-  // Builds on a server whose one top-level container has ID 1, with the
-  // counter far below the IDs entered here.
-  std::function<void(CNameServer&, CNameContainer& top)> build;
-  std::uint32_t highest;
-};
 
 TEST(HighestID, CountsEveryKeyAndEveryStoredID) {
-  const HighestCase cases[] = {
+  const struct {
+    const char* scene;
+    // Builds on a server whose one top-level container has ID 1, with the
+    // counter far below the IDs entered here.
+    std::function<void(CNameServer&, CNameContainer& top)> build;
+    std::uint32_t highest;
+  } cases[] = {
       {"the top-level container alone", [](CNameServer&, CNameContainer&) {}, 1},
       {"containers added in depth",
        [](CNameServer& s, CNameContainer&) { s.AddContainer(s.AddContainer(1, 0), 0); }, 5},
@@ -132,7 +131,7 @@ TEST(HighestID, CountsEveryKeyAndEveryStoredID) {
        600},
   };
   EXPECT_EQ(CNameServer().GetHighestID(), 0u);
-  for (const HighestCase& c : cases) {
+  for (const auto& c : cases) {
     CNameContainer::SetLastIssuedNameID(0);
     CNameServer server;
     c.build(server, *server.GetContainer(server.AddContainer(0, 0)));

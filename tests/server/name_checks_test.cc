@@ -7,15 +7,13 @@ namespace {
 
 using Rule = CNameRuleViolation::Rule;
 
-struct RuleCase {
-  CString text;
-  std::uint32_t kind;
-  Rule broken;
-  int at = -1;  // the offending code unit, when a rule is broken
-};
-
 TEST(NameRule, AnswersForEachKindOfCharacterAndSaysWhere) {
-  const RuleCase cases[] = {
+  const struct {
+    CString text;
+    std::uint32_t kind;
+    Rule broken;
+    int at = -1;  // the offending code unit, when a rule is broken
+  } cases[] = {
       {u"Motor1", 0, Rule::kNone}, {u"1Motor", 0, Rule::kFirstCharacter, 0}, {u"Motor_1", 0, Rule::kNone},
       {u"Mo tor", 0, Rule::kCharacter, 2}, {u"Mo-tor", 0, Rule::kCharacter, 2}, {u"Motor.", 0, Rule::kCharacter, 5},
       {u"_Motor", 0, Rule::kFirstCharacter, 0}, {u"_Motor", 1, Rule::kNone}, {u"_", 1, Rule::kNone},
@@ -32,7 +30,7 @@ TEST(NameRule, AnswersForEachKindOfCharacterAndSaysWhere) {
       // An embedded zero and an unpaired surrogate are no name characters.
       {CString(u"A\0B", 3), 0, Rule::kCharacter, 1}, {u"A\xDC00", 0, Rule::kCharacter, 1}};
   CNameServer server;
-  for (const RuleCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE("case " + std::to_string(&c - cases));
     const CNameRuleViolation expected =
         c.broken == Rule::kNone ? CNameRuleViolation{} : CNameRuleViolation{c.broken, c.at, c.text[c.at]};
@@ -79,15 +77,13 @@ class Namespaces : public ServerTest {
   std::uint32_t G, T, O, X, G0, G3, G4, T0, T1, T3, T4, O3, X4;
 };
 
-struct DupCase {
-  std::uint32_t Namespaces::*container;
-  const char16_t* name;
-  bool confine, taken;
-};
-
 TEST_F(Namespaces, EachContainerCollidesWithItsOwnNamespaces) {
   using N = Namespaces;
-  const DupCase cases[] = {
+  const struct {
+    std::uint32_t Namespaces::*container;
+    const char16_t* name;
+    bool confine, taken;
+  } cases[] = {
       // A target name: taken in the target's searched tree and the global tree.
       {&N::T, u"Pump", 0, 1}, {&N::G, u"pump", 0, 1}, {&N::G3, u"Pump", 0, 1}, {&N::G4, u"Pump", 0, 1},
       {&N::T1, u"Pump", 0, 1}, {&N::T3, u"Pump", 0, 1}, {&N::T4, u"Pump", 0, 1}, {&N::T4, u"Pump", 1, 0},
@@ -108,7 +104,7 @@ TEST_F(Namespaces, EachContainerCollidesWithItsOwnNamespaces) {
       {&N::T0, u"BEGIN", 0, 1}, {&N::O, u"begin", 0, 1}, {&N::X4, u"Begin", 1, 1}, {&N::G, u"Begin", 0, 1},
       {&N::T, u"Nothing", 0, 0},
   };
-  for (const DupCase& c : cases)
+  for (const auto& c : cases)
     EXPECT_EQ(server.IsDuplicateName(this->*c.container, c.name, c.confine), c.taken) << "case " << (&c - cases);
   EXPECT_FALSE(server.IsDuplicateName(9999, u"Valve", false));
   EXPECT_TRUE(server.IsGlobalName(u"fan"));
@@ -120,14 +116,13 @@ TEST_F(Namespaces, ExplanationNamesTheNamespaceAndTheHolder) {
   const std::uint32_t pump = server.GetID(T, u"Pump"), fan = server.GetID(G3, u"Fan");
   const std::uint32_t belt = server.GetID(T4, u"Belt"), gear = server.GetID(T0, u"Gear");
   const std::uint32_t gateG = server.GetID(G, u"Gate"), gateT = gateG + 1;  // drawn next
-  struct Expected {
+  const struct {
     std::uint32_t container;
     const char16_t* name;
     bool confine;
     W where;
     std::uint32_t holder, id;
-  };
-  const Expected cases[] = {
+  } cases[] = {
       {T0, u"gear", false, W::kOwnContainer, T0, gear}, {T0, u"begin", false, W::kKeyword, 0, 0},
       {O3, u"FAN", false, W::kGlobal, G3, fan},         {G, u"Pump", false, W::kTarget, T, pump},
       {T, u"Belt", false, W::kOwnTree, T4, belt},       {T4, u"Belt", true, W::kOwnContainer, T4, belt},
@@ -136,7 +131,7 @@ TEST_F(Namespaces, ExplanationNamesTheNamespaceAndTheHolder) {
       {G, u"Gate", false, W::kGlobal, G, gateG},        {T, u"Gate", false, W::kOwnTree, T, gateT},
       {O, u"Gate", false, W::kGlobal, G, gateG},        {T, u"BEGIN", false, W::kKeyword, 0, 0},
   };
-  for (const Expected& c : cases) {
+  for (const auto& c : cases) {
     CDuplicateHit hit{W::kOwnTree, 77, 77};
     const bool taken = server.FindDuplicate(c.container, c.name, c.confine, &hit);
     EXPECT_EQ(taken, c.where != W::kNone) << "case " << (&c - cases);
