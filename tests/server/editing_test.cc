@@ -73,10 +73,10 @@ TEST_F(Editing, RenameByText) {
                      server.Rename(c, u"Gear", u"Motor", 0, true, false)}),
             (Results{S_OK, E_FAIL, E_FAIL, E_NAME_INVALID, E_NAME_DUPLICATE, E_FAIL, S_FALSE}));
   EXPECT_FALSE(server.IsDirty());
-  EXPECT_EQ(server.Rename(c, u"pUMP", u"Motor", 0, true, false), S_OK);
+  EXPECT_EQ(server.Rename(c, u"pUMP", u"Pumps", 0, true, false), S_OK);  // more than a case change
   EXPECT_TRUE(server.IsDirty());
-  EXPECT_EQ(server.GetID(c, u"motor"), pump);
-  EXPECT_EQ(posted, (std::vector<Posted>{{kNameChanged, c, pump, u"pUMP", u"Motor"}}));
+  EXPECT_EQ(server.GetID(c, u"PUMPS"), pump);
+  EXPECT_EQ(posted, (std::vector<Posted>{{kNameChanged, c, pump, u"pUMP", u"Pumps"}}));
 }
 
 TEST_F(Editing, ConfineAppliesToTypeFourOnly) {
