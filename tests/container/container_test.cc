@@ -209,12 +209,12 @@ TEST_F(Container, EachSubContainerUsesTwoIdsAndListsInTableOrder) {
   EXPECT_FALSE(c->IsGlobalContainer());
   c->SetContainerType(2);
   EXPECT_TRUE(c->IsGlobalContainer());
-  // 101 buckets: 3 -> bucket 0; 20 and 21 -> bucket 1, newest first.
+  // 101 buckets: 20 -> bucket 1; 3 and 1616 (1616 >> 4 = 101) -> bucket 0, newest first.
   CNameContainer::SetLastIssuedNameID(18);
   ASSERT_EQ(top.AddContainer(0), 20u);
-  CNameContainer::SetLastIssuedNameID(19);
-  ASSERT_EQ(top.AddContainer(0), 21u);
-  EXPECT_EQ(SubIds(top), (std::vector<std::uint32_t>{3, 21, 20}));
+  CNameContainer::SetLastIssuedNameID(1614);
+  ASSERT_EQ(top.AddContainer(0), 1616u);
+  EXPECT_EQ(SubIds(top), (std::vector<std::uint32_t>{1616, 3, 20}));
   EXPECT_EQ(CNameContainer().GetSubContainerIDs(nullptr), 0);
 }
 
