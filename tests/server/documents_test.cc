@@ -64,9 +64,11 @@ TEST_F(ServerTest, AFullContainerStillReportsTheEarlierChecksAndTheContainerItse
   CNameContainer* c = server.GetContainer(top);
   for (int i = 0; i < kMaxEntriesPerTable; ++i) c->AddName(Numbered(i));
   std::uint32_t id = 77;
+  CString proposal;
   EXPECT_EQ((Results{server.AddName(id, top, u"1x", 0, true), server.AddName(id, top, u"N5", 0, true),
-                     server.AddName(id, top, u"Fresh", 0, true)}),
-            (Results{E_NAME_INVALID, E_NAME_DUPLICATE, E_FAIL}));
+                     server.AddName(id, top, u"Fresh", 0, true),
+                     server.GetNextAcceptedName(top, u"Fresh", 0, 0, false, &proposal)}),
+            (Results{E_NAME_INVALID, E_NAME_DUPLICATE, E_FAIL, E_FAIL}));
   EXPECT_EQ(id, 77u);
 
   c->AddName(u"Fresh");
