@@ -17,16 +17,6 @@ class CNameServerTestAccess {
   static int GetNextObjectCount(CNameServer& s, std::uint32_t id, CString base, bool reset) {
     return s.GetNextObjectCount(id, base, reset);
   }
-  // The walk that defines GetContainer's answer: top-level containers in
-  // list order, each together with its subtree.
-  static CNameContainer* WalkFind(const CNameServer& s, std::uint32_t id) {
-    if (id == 0) return nullptr;
-    for (const auto& top : s.m_TopLevelContainers) {
-      if (top->GetID() == id) return top.get();
-      if (CNameContainer* found = top->FindContainer(id)) return found;
-    }
-    return nullptr;
-  }
   static std::vector<CNameContainer*> Tops(const CNameServer& s) {
     std::vector<CNameContainer*> tops;
     for (const auto& top : s.m_TopLevelContainers) tops.push_back(top.get());
@@ -37,6 +27,7 @@ class CNameServerTestAccess {
 namespace test {
 
 using Results = std::vector<HRESULT>;
+using Ids = std::vector<std::uint32_t>;
 
 struct Posted {
   CString name;

@@ -1,27 +1,24 @@
 #include "support/hex.h"
 
+#include <cctype>
 #include <stdexcept>
 
 namespace nametree::test {
 
 std::vector<std::uint8_t> Hex(std::string_view text) {
-  std::vector<std::uint8_t> out;
-  int hi = -1;
+  std::string digits;
   for (char c : text) {
-    int v;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else if (c == ' ' || c == '|' || c == '\n' || c == '\t') continue;
-    else throw std::invalid_argument("bad hex fixture");
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out.push_back(static_cast<std::uint8_t>(hi * 16 + v));
-      hi = -1;
+    if (std::isxdigit(static_cast<unsigned char>(c))) {
+      digits += c;
+    } else if (std::string_view(" |\n\t").find(c) == std::string_view::npos) {
+      throw std::invalid_argument("bad hex fixture");
     }
   }
-  if (hi >= 0) throw std::invalid_argument("odd hex fixture");
+  if (digits.size() % 2) throw std::invalid_argument("odd hex fixture");
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  }
   return out;
 }
 

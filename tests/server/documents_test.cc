@@ -1,5 +1,6 @@
-// The server keeps every table within what a saved document can count, so
-// that a host learns of the limit when it adds, not when it saves.
+// What a saved document can count, so that a host learns of a limit when it
+// adds, not when it saves; and the highest ID a server holds, which lets a
+// host with several documents open keep the shared counter above them all.
 #include <functional>
 
 #include "nametree/memory_storage.h"
@@ -63,17 +64,18 @@ TEST_F(ServerTest, AFullContainerStillReportsTheEarlierChecksAndTheContainerItse
   CNameContainer* c = server.GetContainer(top);
   for (int i = 0; i < kMaxEntriesPerTable; ++i) c->AddName(Numbered(i));
   std::uint32_t id = 77;
+  CString proposal;
   EXPECT_EQ((Results{server.AddName(id, top, u"1x", 0, true), server.AddName(id, top, u"N5", 0, true),
-                     server.AddName(id, top, u"Fresh", 0, true)}),
-            (Results{E_NAME_INVALID, E_NAME_DUPLICATE, E_FAIL}));
+                     server.AddName(id, top, u"Fresh", 0, true),
+                     server.GetNextAcceptedName(top, u"Fresh", 0, 0, false, &proposal)}),
+            (Results{E_NAME_INVALID, E_NAME_DUPLICATE, E_FAIL, E_FAIL}));
   EXPECT_EQ(id, 77u);
 
   c->AddName(u"Fresh");
   EXPECT_EQ(c->GetNumNameIDs(), kMaxEntriesPerTable + 1);
-  ComPtr<IStorage> doc = CreateMemoryStorage();
-  server.SetDirty(true);
-  EXPECT_EQ(server.Save(doc.Get()), E_FAIL);
-  EXPECT_TRUE(server.IsDirty());
+  ComPtr<IStream> record = CreateMemoryStream();
+  EXPECT_EQ(c->Save(record.Get()), E_FAIL);
+  EXPECT_TRUE(MemoryStreamBytes(record.Get()).empty());  // refused before writing
 }
 
 TEST(EntryLimits, DocumentsBeyondALimitStillLoad) {
@@ -90,6 +92,53 @@ TEST(EntryLimits, DocumentsBeyondALimitStillLoad) {
   EXPECT_EQ(server.AddContainer(0, 0), 0u);
   EXPECT_NE(server.AddContainer(server.GetTopLevelContainerIDs().back(), 0), 0u);
   EXPECT_EQ(server.Save(doc.Get()), E_FAIL);
+}
+
+
+TEST(HighestID, CountsEveryKeyAndEveryStoredID) {
+  const struct {
+    const char* scene;
+    // Builds on a server whose one top-level container has ID 1, with the
+    // counter far below the IDs entered here.
+    std::function<void(CNameServer&, CNameContainer& top)> build;
+    std::uint32_t highest;
+  } cases[] = {
+      {"the top-level container alone", [](CNameServer&, CNameContainer&) {}, 1},
+      {"containers added in depth",
+       [](CNameServer& s, CNameContainer&) { s.AddContainer(s.AddContainer(1, 0), 0); }, 5},
+      {"a name", [](CNameServer&, CNameContainer& top) { top.AddNameFromData(900, u"A", 0); }, 900},
+      {"an ID left only as a text's stored ID",
+       [](CNameServer&, CNameContainer& top) {
+         top.AddNameFromData(900, u"a", 0);
+         top.AddNameFromData(900, u"b", 0);
+         top.DeleteName(900);
+       },
+       900},
+      {"an ID left only as a table key, its text taken by a later ID",
+       [](CNameServer&, CNameContainer& top) {
+         top.AddNameFromData(900, u"A", 0);
+         top.AddNameFromData(7, u"a", 0);
+       },
+       900},
+      {"a sub-container whose own ID is above its key",
+       [](CNameServer& s, CNameContainer&) { s.GetContainer(s.AddContainer(1, 0))->CreateContainerFromData(700, 0); },
+       700},
+      {"a sub-container whose key is above its own ID",
+       [](CNameServer&, CNameContainer& top) {
+         top.AddContainerFromData(&top, 800, 0);
+         top.FindContainer(800)->CreateContainerFromData(2, 0);
+       },
+       800},
+      {"a top-level container given a high ID", [](CNameServer&, CNameContainer& top) { top.CreateContainerFromData(600, 2); },
+       600},
+  };
+  EXPECT_EQ(CNameServer().GetHighestID(), 0u);
+  for (const auto& c : cases) {
+    CNameContainer::SetLastIssuedNameID(0);
+    CNameServer server;
+    c.build(server, *server.GetContainer(server.AddContainer(0, 0)));
+    EXPECT_EQ(server.GetHighestID(), c.highest) << c.scene;
+  }
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
-// Adding, deleting and renaming names: refusals, dirty flag, notifications.
+// Building and dismantling the container tree and adding, deleting and
+// renaming names through the server: refusals, dirty flag, notifications.
+#include <stdexcept>
+
 #include "server_fixture.h"
 
 namespace nametree::test {
@@ -70,10 +73,10 @@ TEST_F(Editing, RenameByText) {
                      server.Rename(c, u"Gear", u"Motor", 0, true, false)}),
             (Results{S_OK, E_FAIL, E_FAIL, E_NAME_INVALID, E_NAME_DUPLICATE, E_FAIL, S_FALSE}));
   EXPECT_FALSE(server.IsDirty());
-  EXPECT_EQ(server.Rename(c, u"pUMP", u"Motor", 0, true, false), S_OK);
+  EXPECT_EQ(server.Rename(c, u"pUMP", u"Pumps", 0, true, false), S_OK);  // more than a case change
   EXPECT_TRUE(server.IsDirty());
-  EXPECT_EQ(server.GetID(c, u"motor"), pump);
-  EXPECT_EQ(posted, (std::vector<Posted>{{kNameChanged, c, pump, u"pUMP", u"Motor"}}));
+  EXPECT_EQ(server.GetID(c, u"PUMPS"), pump);
+  EXPECT_EQ(posted, (std::vector<Posted>{{kNameChanged, c, pump, u"pUMP", u"Pumps"}}));
 }
 
 TEST_F(Editing, ConfineAppliesToTypeFourOnly) {
@@ -86,14 +89,62 @@ TEST_F(Editing, ConfineAppliesToTypeFourOnly) {
             (Results{E_NAME_DUPLICATE, E_NAME_DUPLICATE, S_OK, E_NAME_DUPLICATE}));
 }
 
-TEST(EditingWithoutManager, ChangesStandAndNothingFails) {
-  CNameServer server;
-  const std::uint32_t c = server.AddContainer(0, 0), sub = server.AddContainer(c, 0);
-  std::uint32_t id = 0;  // the list is evaluated in order: id is set before the rename
-  EXPECT_EQ((Results{server.AddName(id, c, u"Pump", 0, true), server.Rename(c, id, u"Motor", 0, true, false),
-                     server.DeleteName(c, id, true), server.DeleteContainer(sub, true)}),
-            (Results{S_OK, S_OK, S_OK, S_OK}));
-  EXPECT_TRUE(server.GetNameSize(c) == 0 && !server.GetContainer(sub) && server.IsDirty());
+using Registry = ServerTest;
+
+TEST_F(Registry, ContainersDrawIdsFromTheSharedCounter) {
+  Ids targets{99};
+  EXPECT_EQ(server.GetTargetsContainerIDList(targets), S_OK);
+  EXPECT_FALSE(server.IsDirty() || server.GetGlobalContainerID() || server.GetContainer(1));
+  // Top level: one draw each; nested: the child's own draw (2) is discarded.
+  EXPECT_EQ((Ids{server.AddContainer(0, 2), server.AddContainer(1, 3), server.AddContainer(0, 2),
+                 server.AddContainer(0, 3)}),
+            (Ids{1, 3, 4, 5}));
+  EXPECT_TRUE(server.IsDirty());
+  EXPECT_EQ(server.GetGlobalContainerID(), 1u);  // the first global one
+  server.GetTargetsContainerIDList(targets);
+  EXPECT_EQ(targets, (Ids{99, 5}));  // the nested type 3 is no target
+  server.SetDirty(false);
+  EXPECT_EQ(server.AddContainer(12345, 0), 0u);
+  EXPECT_FALSE(server.IsDirty());
+  EXPECT_EQ(CNameServer().Initialize(nullptr), E_FAIL);
+}
+
+TEST_F(Registry, DeletingContainers) {
+  const std::uint32_t a = server.AddContainer(0, 2), b = server.AddContainer(0, 3), c = server.AddContainer(0, 0);
+  const std::uint32_t sub = server.AddContainer(b, 4), subsub = server.AddContainer(sub, 0);
+  server.SetDirty(false);
+  EXPECT_EQ((Results{server.DeleteContainer(0, true), server.DeleteContainer(777, true)}), (Results{S_OK, S_OK}));
+  EXPECT_FALSE(server.IsDirty());
+  EXPECT_EQ((Results{server.DeleteContainer(sub, true), server.DeleteContainer(b, true)}), (Results{S_OK, S_OK}));
+  EXPECT_TRUE(server.IsDirty());
+  EXPECT_EQ(server.GetContainer(subsub), nullptr);
+  EXPECT_EQ(server.GetTopLevelContainerIDs(), (Ids{a, c}));
+  EXPECT_EQ(server.DeleteContainer(a, false), S_OK);
+  EXPECT_EQ(posted, (std::vector<Posted>{{kContainerWasDeleted, sub, 0, u"", u""},
+                                         {kContainerWasDeleted, b, 0, u"", u""}}));
+}
+
+// A host manager that throws from Post must neither undo nor abort a change.
+struct ThrowingManager : CNotificationManager {
+  HRESULT Post(const CNotification&) override { throw std::runtime_error("host failure"); }
+};
+
+TEST(EditingWithoutManager, ChangesStandWithNoManagerOrAThrowingOne) {
+  ThrowingManager bad;
+  for (CNotificationManager* manager : std::initializer_list<CNotificationManager*>{nullptr, &bad}) {
+    CNameServer server;
+    if (manager) {
+      ASSERT_EQ(server.Initialize(manager), S_OK);
+    }
+    const std::uint32_t c = server.AddContainer(0, 0), sub = server.AddContainer(c, 0);
+    std::uint32_t id = 0;  // the list is evaluated in order: id is set before the rename
+    EXPECT_EQ((Results{server.AddName(id, c, u"Pump", 0, true), server.Rename(c, id, u"Motor", 0, true, false),
+                       server.DeleteName(c, id, true), server.DeleteContainer(sub, true)}),
+              (Results{S_OK, S_OK, S_OK, S_OK}));
+    EXPECT_TRUE(server.GetNameSize(c) == 0 && !server.GetContainer(sub) && server.IsDirty());
+    EXPECT_EQ(server.DeleteContainer(c, true), S_OK);
+    EXPECT_EQ(server.GetContainer(c), nullptr);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,310 @@
+// One container and its subtree: IDs, case-insensitive lookup, renames,
+// the walk orders of its tables, the per-base-name counters, and searches
+// through sub-containers.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "nametree/name_container.h"
+
+namespace nametree {
+namespace {
+
+using Results = std::vector<HRESULT>;
+
+class Container : public ::testing::Test {
+ protected:
+  void SetUp() override { CNameContainer::SetLastIssuedNameID(0); }
+
+  static std::vector<CString> Names(const CNameContainer& c) {
+    std::vector<CString> v(static_cast<std::size_t>(c.GetNumNames()));
+    EXPECT_EQ(c.GetAllNamesInContainer(v.data()), S_OK);
+    return v;
+  }
+  static std::vector<std::uint32_t> IdsByText(const CNameContainer& c) {
+    std::vector<std::uint32_t> v(static_cast<std::size_t>(c.GetNumNames()));
+    EXPECT_EQ(c.GetAllIDsInContainer(v.data()), S_OK);
+    return v;
+  }
+  static std::vector<std::uint32_t> SubIds(const CNameContainer& c) {
+    std::vector<std::uint32_t> v(static_cast<std::size_t>(c.GetNumSubContainers()));
+    EXPECT_EQ(c.GetSubContainerIDs(v.data()), c.GetNumSubContainers());
+    return v;
+  }
+  static CString Text(const CNameContainer& c, std::uint32_t id) {
+    CString text;
+    EXPECT_EQ(c.FindNameByID(id, &text), S_OK);
+    return text;
+  }
+};
+
+TEST_F(Container, LookupIgnoresCaseButTextKeepsIt) {
+  CNameContainer c;  // ID 1
+  // Upper-casing keeps the length: a letter without a one-unit upper case
+  // stays, and so does an unpaired surrogate.
+  const std::pair<CString, CString> cases[] = {
+      {u"Pump", u"pUmP"},           {u"\u00e9t\u00e9", u"\u00c9T\u00c9"}, {u"\u03b1\u03b2\u03b3", u"\u0391\u0392\u0393"},
+      {u"\U00010428x", u"\U00010400X"}, {u"stra\u00dfe", u"STRA\u00dfE"},   {u"a\xD800" u"b", u"A\xD800" u"B"},
+  };
+  std::uint32_t id = 1;
+  for (const auto& [text, other] : cases) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(c.AddName(text), ++id);
+    EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), id);
+    std::uint32_t found = 0;
+    EXPECT_EQ(c.FindIDByName(other, &found), S_OK);
+    EXPECT_EQ(found, id);
+    EXPECT_EQ(c.GetIDOfName(other), id);
+    EXPECT_EQ(Text(c, id), text);
+  }
+  EXPECT_EQ(c.GetIDOfName(u"STRASSE"), 0u);
+}
+
+TEST_F(Container, UnusableArgumentsAndMissingEntries) {
+  CNameContainer c;
+  const std::uint32_t id = c.AddName(u"Pump");
+  CString text = u"untouched";
+  std::uint32_t out = 77;
+  EXPECT_EQ((Results{c.DeleteName(0), c.DeleteName(id + 100), c.FindNameByID(0, &text), c.FindNameByID(id + 100, &text),
+                     c.FindIDByName(u"", &out), c.FindIDByName(u"Valve", &out), c.FindName(u"", false, &out),
+                     c.Rename(id, u""), c.Rename(0u, u"X"), c.Rename(u"", u"X"), c.Rename(u"Pump", u""),
+                     c.Rename(id + 100, u"X"), c.Rename(u"Valve", u"X")}),
+            (Results{E_FAIL, E_FAIL, E_FAIL, S_FALSE, E_FAIL, S_FALSE, S_FALSE, E_FAIL, E_FAIL, E_FAIL, E_FAIL, S_FALSE,
+                     S_FALSE}));
+  EXPECT_EQ(text, u"untouched");
+  EXPECT_EQ(out, 77u);
+  EXPECT_EQ(c.GetIDOfName(u""), 0u);
+  EXPECT_EQ(c.GetNumNames(), 1);
+}
+
+TEST_F(Container, DeleteAndRenameUpdateBothDirections) {
+  CNameContainer c;
+  const std::uint32_t pump = c.AddName(u"Pump");
+  const std::uint32_t valve = c.AddName(u"Valve");
+  EXPECT_EQ(c.DeleteName(pump), S_OK);
+  EXPECT_EQ(c.GetIDOfName(u"PUMP"), 0u);
+  CString text;
+  EXPECT_EQ(c.FindNameByID(pump, &text), S_FALSE);
+  EXPECT_EQ(c.DeleteName(pump), E_FAIL);
+
+  EXPECT_EQ(c.Rename(valve, u"VALVE"), S_OK);
+  EXPECT_EQ(Text(c, valve), u"VALVE");
+  EXPECT_EQ(c.Rename(valve, u"Motor"), S_OK);
+  EXPECT_EQ(c.GetIDOfName(u"valve"), 0u);
+  EXPECT_EQ(c.Rename(u"MOTOR", u"Fan"), S_OK);
+  EXPECT_EQ(Text(c, valve), u"Fan");
+  EXPECT_EQ(c.GetIDOfName(u"motor"), 0u);
+  EXPECT_EQ(c.GetIDOfName(u"fan"), valve);
+  EXPECT_EQ(c.GetNumNames(), 1);
+}
+
+TEST_F(Container, TextTableWalksByUpperCaseTextHash) {
+  // Hashes: A = 65, B = 66, AB = 65 * 33 + 66 = 2211 (of 13513 buckets).
+  CNameContainer c;
+  const std::uint32_t ab = c.AddName(u"ab");
+  const std::uint32_t b = c.AddName(u"B");
+  const std::uint32_t a = c.AddName(u"a");
+  EXPECT_EQ(IdsByText(c), (std::vector<std::uint32_t>{a, b, ab}));
+}
+
+TEST_F(Container, UninitialisedContainerUsesSeventeenBuckets) {
+  // ID 16 -> bucket 1; ID 272 -> bucket 0 of 17 (bucket 17 of 13513).
+  CNameContainer small(true);
+  CNameContainer::SetLastIssuedNameID(15);
+  ASSERT_EQ(small.AddName(u"sixteen"), 16u);
+  CNameContainer::SetLastIssuedNameID(271);
+  ASSERT_EQ(small.AddName(u"twoseventytwo"), 272u);
+  EXPECT_EQ(Names(small), (std::vector<CString>{u"twoseventytwo", u"sixteen"}));
+  EXPECT_EQ(small.GetBucketCounts(), 17u);
+  EXPECT_EQ(CNameContainer().GetBucketCounts(), 13513u);
+}
+
+TEST_F(Container, CaseOnlyRenameReentersKeyAtFrontOfItsBucket) {
+  // In 17 buckets "A" (65) and "R" (82) share bucket 14.
+  CNameContainer c(true);
+  const std::uint32_t a = c.AddName(u"a");
+  const std::uint32_t r = c.AddName(u"r");
+  EXPECT_EQ(IdsByText(c), (std::vector<std::uint32_t>{r, a}));
+  EXPECT_EQ(c.Rename(a, u"A"), S_OK);
+  EXPECT_EQ(IdsByText(c), (std::vector<std::uint32_t>{a, r}));
+  // The ID table keeps its order: a value change stays in place.
+  EXPECT_EQ(Names(c), (std::vector<CString>{u"r", u"A"}));
+}
+
+TEST_F(Container, TwoNamesEqualAfterUpperCasing) {
+  CNameContainer c;
+  const std::uint32_t first = c.AddName(u"Pump");
+  const std::uint32_t second = c.AddName(u"PUMP");
+  EXPECT_EQ(c.GetNumNames(), 1);
+  EXPECT_EQ(c.GetIDOfName(u"pump"), second);
+  EXPECT_EQ(Text(c, first), u"Pump");
+  // Lists never write more entries than GetNumNames reports.
+  std::vector<CString> texts(1, u"sentinel");
+  std::vector<std::uint32_t> ids(1);
+  c.GetAllNamesInContainer(texts.data());
+  c.GetAllNameAndIDsInContainer(texts.data(), ids.data());
+  EXPECT_TRUE(ids[0] == first || ids[0] == second);
+  // Deleting the older ID removes the shared key as well.
+  EXPECT_EQ(c.DeleteName(first), S_OK);
+  EXPECT_EQ(c.GetIDOfName(u"pump"), 0u);
+}
+
+TEST_F(Container, ResetAndShutdownEmptyNamesButKeepCounters) {
+  CNameContainer parent;
+  CNameContainer c;
+  c.SetContainerType(2);
+  c.SetParent(&parent);
+  const std::uint32_t child = c.AddContainer(3);
+  c.AddName(u"Pump");
+  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 1);
+  c.ResetContainer();
+  EXPECT_EQ(c.GetNumNames(), 0);
+  EXPECT_EQ(c.GetIDOfName(u"Pump"), 0u);
+  EXPECT_NE(c.FindContainer(child), nullptr);
+  const std::uint32_t again = c.AddName(u"Again");
+  EXPECT_EQ(c.GetIDOfName(u"AGAIN"), again);
+
+  const std::uint32_t id = c.GetID();
+  c.Shutdown();
+  EXPECT_EQ(c.GetID(), id);
+  EXPECT_EQ(c.GetContainerType(), 2);
+  EXPECT_EQ(c.GetParent(), nullptr);
+  EXPECT_EQ(c.GetNumSubContainers(), 0);
+  EXPECT_EQ(c.GetNumNames(), 0);
+  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 2);
+}
+
+TEST_F(Container, SelectedCounterAdvancesUntilReset) {
+  // Behind a few or many other counters, which a container finds differently.
+  for (int others : {0, 40}) {
+    SCOPED_TRACE(others);
+    CNameContainer c;
+    const auto next = [&](const CString& base, bool reset) {
+      if (reset) c.ResetObjectIndex();
+      return c.GetNextObjectCount(base);
+    };
+    for (int i = 0; i < others; ++i) next(CString(u"Other") + static_cast<char16_t>(u'A' + i), true);
+    // A selected counter goes on whatever the base; base names are
+    // case-sensitive; an empty base always starts a new counter.
+    EXPECT_EQ((std::vector<int>{next(u"Valve", true), next(u"Valve", false), next(u"Pump", false), next(u"Pump", true),
+                                next(u"valve", true), next(u"Valve", true), next(u"", true), next(u"", true),
+                                next(u"", true), next(u"Pump", true), next(u"OtherA", true)}),
+              (std::vector<int>{1, 2, 3, 1, 1, 4, 1, 1, 1, 2, others ? 2 : 1}));
+  }
+}
+
+TEST_F(Container, EachSubContainerUsesTwoIdsAndListsInTableOrder) {
+  CNameContainer top;
+  EXPECT_EQ(top.GetParentID(), 0u);
+  EXPECT_EQ(top.FindRootContainer(), &top);
+  const std::uint32_t child = top.AddContainer(3);
+  EXPECT_EQ(child, 3u);
+  EXPECT_EQ(top.AddName(u"Pump"), 4u);
+  CNameContainer* c = top.FindContainer(child);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->GetContainerType(), 3);
+  EXPECT_EQ(c->GetParent(), &top);
+  EXPECT_EQ(c->GetParentID(), 1u);
+  EXPECT_EQ(c->FindRootContainer(), &top);
+  EXPECT_FALSE(c->IsGlobalContainer());
+  c->SetContainerType(2);
+  EXPECT_TRUE(c->IsGlobalContainer());
+  // 101 buckets: 20 -> bucket 1; 3 and 1616 (1616 >> 4 = 101) -> bucket 0, newest first.
+  CNameContainer::SetLastIssuedNameID(18);
+  ASSERT_EQ(top.AddContainer(0), 20u);
+  CNameContainer::SetLastIssuedNameID(1614);
+  ASSERT_EQ(top.AddContainer(0), 1616u);
+  EXPECT_EQ(SubIds(top), (std::vector<std::uint32_t>{1616, 3, 20}));
+  EXPECT_EQ(CNameContainer().GetSubContainerIDs(nullptr), 0);
+}
+
+TEST_F(Container, DeleteContainerReachesDirectChildrenOnlyAndFreesEveryLevel) {
+  CNameContainer top;
+  EXPECT_EQ(top.DeleteContainer(5), E_FAIL);  // no sub-containers at all
+  CNameContainer* c = top.FindContainer(top.AddContainer(3));
+  const std::uint32_t grandchild = c->AddContainer(0);
+  // 50 levels of every type below the grandchild, each holding a name.
+  std::uint32_t deepest = grandchild, name = 0;
+  CNameContainer* holder = nullptr;
+  for (int i = 0; i < 50; ++i) {
+    holder = top.FindContainer(deepest);
+    name = holder->AddName(u"n" + CString(1, static_cast<char16_t>(u'a' + i % 26)));
+    deepest = holder->AddContainer(static_cast<std::int16_t>(i % 5));
+  }
+  CString text;
+  EXPECT_EQ(top.FindContainerOfName(name), holder);
+  EXPECT_EQ(top.FindNameByIDForAllContainers(name, &text), S_OK);
+  EXPECT_EQ(text, u"nx");
+  EXPECT_EQ(top.FindNameByIDForAllContainers(0, &text), S_FALSE);
+  EXPECT_EQ(top.FindContainerOfName(0), nullptr);
+  EXPECT_EQ((Results{top.DeleteContainer(0), top.DeleteContainer(999), top.DeleteContainer(grandchild)}),
+            (Results{E_FAIL, S_FALSE, S_FALSE}));
+  EXPECT_NE(top.FindContainer(deepest), nullptr);
+
+  EXPECT_EQ(c->DeleteContainer(grandchild), S_OK);
+  EXPECT_EQ(top.FindContainer(grandchild), nullptr);
+  EXPECT_EQ(top.FindContainer(deepest), nullptr);
+  EXPECT_EQ(top.FindContainerOfName(name), nullptr);
+  EXPECT_EQ(top.FindNameByIDForAllContainers(name, &text), S_FALSE);
+  EXPECT_EQ(c->GetNumSubContainers(), 0);
+  EXPECT_EQ(top.GetNumSubContainers(), 1);
+}
+
+TEST_F(Container, FindContainerPrefersDirectChildThenDepthFirst) {
+  CNameContainer top;
+  // Direct child 100 and a grandchild 100 under child 16: the direct one wins.
+  top.AddContainerFromData(&top, 16, 2);
+  top.AddContainerFromData(&top, 100, 7);
+  CNameContainer* a = top.FindContainer(16);
+  a->AddContainerFromData(a, 100, 8);
+  EXPECT_EQ(top.FindContainer(100)->GetContainerType(), 7);
+  EXPECT_EQ(top.FindContainer(top.GetID()), nullptr);
+
+  // Grandchildren 500 under 16 (bucket 1) and under 32 (bucket 2): bucket order decides.
+  top.AddContainerFromData(&top, 32, 2);
+  CNameContainer* b = top.FindContainer(32);
+  b->AddContainerFromData(b, 500, 9);
+  a->AddContainerFromData(a, 500, 10);
+  EXPECT_EQ(top.FindContainer(500)->GetContainerType(), 10);
+  EXPECT_EQ(top.FindContainer(0), nullptr);
+}
+
+TEST_F(Container, FindNameDescendsOnlyThroughTypesTwoThreeFour) {
+  CNameContainer top;
+  CNameContainer* global = top.FindContainer(top.AddContainer(2));
+  CNameContainer* ordinary = top.FindContainer(top.AddContainer(0));
+  CNameContainer* typeOne = top.FindContainer(top.AddContainer(1));
+  CNameContainer* local = global->FindContainer(global->AddContainer(4));
+  CNameContainer* underOrdinary = ordinary->FindContainer(ordinary->AddContainer(3));
+
+  const std::uint32_t deep = local->AddName(u"Deep");
+  ordinary->AddName(u"Plain");
+  typeOne->AddName(u"One");
+  underOrdinary->AddName(u"Below");
+
+  std::uint32_t found = 0;
+  EXPECT_EQ(top.FindName(u"deep", true, &found), S_OK);
+  EXPECT_EQ(found, deep);
+  EXPECT_EQ(top.FindName(u"deep", false, &found), S_FALSE);
+  EXPECT_EQ(top.FindName(u"Plain", true, nullptr), S_FALSE);
+  EXPECT_EQ(top.FindName(u"One", true, nullptr), S_FALSE);
+  EXPECT_EQ(top.FindName(u"Below", true, nullptr), S_FALSE);
+  // The container's own names are always searched, whatever its type.
+  EXPECT_EQ(ordinary->FindName(u"PLAIN", false, nullptr), S_OK);
+}
+
+TEST_F(Container, AddContainerFromDataKeepsSameTypeReplacesOther) {
+  CNameContainer top;
+  top.AddContainerFromData(&top, 40, 3);
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 1u);  // no ID drawn
+  top.FindContainer(40)->AddName(u"Kept");
+  EXPECT_EQ(top.AddContainerFromData(&top, 40, 3), S_OK);
+  EXPECT_EQ(top.FindContainer(40)->GetNumNames(), 1);
+  EXPECT_EQ(top.AddContainerFromData(&top, 40, 2), S_OK);
+  EXPECT_EQ(top.FindContainer(40)->GetNumNames(), 0);
+  EXPECT_EQ(top.FindContainer(40)->GetContainerType(), 2);
+  EXPECT_EQ(top.GetNumSubContainers(), 1);
+}
+
+}  // namespace
+}  // namespace nametree
