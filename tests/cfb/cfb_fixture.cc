@@ -118,51 +118,45 @@ Tree Parse(const Bytes& file) {
   return root ? Snapshot(root.Get()) : Tree{};
 }
 
-// FIPS 180-4, for checking stream contents against published digests.
-std::string Sha256Hex(const Bytes& data) {
-  static constexpr std::uint32_t k[64] = {
-      0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-      0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-      0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-      0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-      0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-      0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-      0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-      0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-  std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  Bytes m = data;
-  const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8;
-  m.push_back(0x80);
-  while (m.size() % 64 != 56) m.push_back(0);
-  for (int i = 7; i >= 0; --i) m.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
-  auto rotr = [](std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
-  for (std::size_t off = 0; off < m.size(); off += 64) {
-    std::uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-      w[i] = (std::uint32_t{m[off + 4 * i]} << 24) | (std::uint32_t{m[off + 4 * i + 1]} << 16) |
-             (std::uint32_t{m[off + 4 * i + 2]} << 8) | m[off + 4 * i + 3];
-    for (int i = 16; i < 64; ++i) {
-      const std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-      const std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
-    for (int i = 0; i < 64; ++i) {
-      const std::uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
-      const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-      hh = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
-    }
-    const std::uint32_t add[8] = {a, b, c, d, e, f, g, hh};
-    for (int i = 0; i < 8; ++i) h[i] += add[i];
-  }
-  std::string hex;
-  char buf[9];
-  for (std::uint32_t v : h) {
-    std::snprintf(buf, sizeof buf, "%08x", v);
-    hex += buf;
-  }
-  return hex;
+Surgeon::Surgeon(Bytes bytes) : file(std::move(bytes)) {
+  std::string error;
+  EXPECT_TRUE(cfb::ReadDirectory(file, &dir, &error)) << error;
+  sectorSize = 1u << file[30];
+}
+
+std::size_t Surgeon::FatOffset(std::uint32_t index) const {
+  const std::uint32_t perSector = sectorSize / 4;
+  return SectorOffset(cfb::Get32(&file[76 + 4 * (index / perSector)])) + 4 * (index % perSector);
+}
+
+std::size_t Surgeon::MiniFatOffset(std::uint32_t index) const {
+  return SectorOffset(cfb::Get32(&file[60])) + 4 * index;
+}
+
+std::size_t Surgeon::EntryOffset(std::uint32_t id) const {
+  std::uint32_t sector = cfb::Get32(&file[48]);
+  for (std::uint32_t skip = id / (sectorSize / 128); skip > 0; --skip) sector = cfb::Get32(&file[FatOffset(sector)]);
+  return SectorOffset(sector) + 128 * (id % (sectorSize / 128));
+}
+
+std::uint32_t Surgeon::Id(const CString& name) const {
+  for (std::uint32_t i = 0; i < dir.entries.size(); ++i)
+    if (dir.entries[i].name == name) return i;
+  ADD_FAILURE() << "no entry";
+  return 0;
+}
+
+void Surgeon::SetLink(const CString& name, std::size_t field, std::uint32_t value) {
+  cfb::Put32(&file[EntryOffset(Id(name)) + field], value);
+}
+
+bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, std::string* error) {
+  ComPtr<IStorage> storage;
+  std::string ignored;
+  if (!error) error = &ignored;
+  if (!cfb::OpenCompoundFile(files, path, true, {}, &storage, error)) return false;
+  Build(storage.Get(), change);
+  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
 }
 
 TempDir::TempDir() {
@@ -204,12 +198,6 @@ int RunShell(const std::string& command, std::string* output) {
   const int status = ::pclose(p);
   if (output) *output = std::move(text);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool HaveProgram(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
-
-bool HaveOlefile() {
-  return HaveProgram("/usr/bin/python3") && RunShell("/usr/bin/python3 -c 'import olefile' 2>/dev/null") == 0;
 }
 
 std::string ShellQuote(const std::string& text) {

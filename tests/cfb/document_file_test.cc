@@ -1,7 +1,6 @@
 // The library on real document files: saving and loading a name server
 // and importing a legacy document through a compound file, and a commit
 // that the file system fails at any step leaving the earlier file whole.
-#include "cfb/cfb_file.h"
 #include "cfb_fixture.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/legacy_storage.h"
@@ -60,7 +59,7 @@ TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
   }
   ComPtr<IStorage> reopened;
   ASSERT_TRUE(OpenCompoundFile(path, false, &reopened, &error)) << error;
-  EXPECT_EQ(Sha256Hex(StreamBytes(reopened.Get(), u"NameServer")), Sha256Hex(expected));
+  EXPECT_TRUE(StreamBytes(reopened.Get(), u"NameServer") == expected);
   CNameServer loaded;
   ASSERT_EQ(loaded.Load(reopened.Get()), S_OK);
   ComPtr<IStorage> again = CreateMemoryStorage();
@@ -95,14 +94,6 @@ TEST(DocumentFile, LegacyDocumentImportsFromAFile) {
   ASSERT_EQ(server.LoadOldVersion(legacy.Get()), S_OK);
   EXPECT_EQ(server.GetTopLevelContainerIDs(), std::vector<std::uint32_t>{10});
   EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 300u);
-}
-
-// One edit as a program makes it, every file operation through `files`.
-bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, std::string* error) {
-  ComPtr<IStorage> storage;
-  if (!cfb::OpenCompoundFile(files, path, true, {}, &storage, error)) return false;
-  Build(storage.Get(), change);
-  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
 }
 
 bool Create(cfb::FileLayer& files, const std::string& path, const Tree& tree, std::string* error) {
