@@ -79,13 +79,6 @@ void Build(IStorage* storage, const Tree& tree) {
   }
 }
 
-Tree StreamsOnly(const Tree& tree) {
-  Tree streams;
-  for (const auto& [path, data] : tree)
-    if (data) streams[path] = data;
-  return streams;
-}
-
 Bytes Pattern(std::size_t size, std::uint32_t seed) {
   Bytes b(size);
   std::uint32_t x = seed * 2654435761u + 1;

@@ -25,7 +25,6 @@ using Tree = std::map<std::string, std::optional<Bytes>>;
 
 Tree Snapshot(IStorage* storage);
 void Build(IStorage* storage, const Tree& tree);  // storages first, by path order
-Tree StreamsOnly(const Tree& tree);
 
 // Deterministic bytes that differ between seeds and positions.
 Bytes Pattern(std::size_t size, std::uint32_t seed);

@@ -91,16 +91,7 @@ TEST(ExternalWriters, GsfCreateole) {
   if (RunShell(kReaders[2].probe) != 0) GTEST_SKIP() << "libgsf-bin is not installed";
   TempDir dir;
   // Files become streams and directories storages, named by their last part.
-  Tree tree;
-  tree["zero"] = Bytes{};
-  tree["small"] = Pattern(200, 21);
-  tree["edge4095"] = Pattern(4095, 22);
-  tree["edge4096"] = Pattern(4096, 23);
-  tree["large"] = Pattern(30000, 24);
-  tree["folder"] = std::nullopt;
-  tree["folder/inner"] = Pattern(777, 25);
-  tree["folder/nested"] = std::nullopt;
-  tree["folder/nested/deep"] = Pattern(9000, 26);
+  Tree tree = Sample();
   std::string args;
   std::filesystem::create_directory(dir.File("in"));
   for (const auto& [path, data] : tree) {
@@ -114,14 +105,14 @@ TEST(ExternalWriters, GsfCreateole) {
 
   // olefile rewrites streams in place; we see the new bytes, small and large.
   if (RunShell(kReaders[0].probe) != 0) return;
-  tree["small"] = Pattern(200, 31);
-  tree["folder/nested/deep"] = Pattern(9000, 32);
+  tree["small"] = Pattern(100, 31);
+  tree["Sub/Deeper/leaf"] = Pattern(5000, 32);
   WriteBytes(dir.File("new-small"), *tree["small"]);
-  WriteBytes(dir.File("new-deep"), *tree["folder/nested/deep"]);
+  WriteBytes(dir.File("new-deep"), *tree["Sub/Deeper/leaf"]);
   ASSERT_EQ(RunShell("/usr/bin/python3 -c \"import olefile, sys\n"
                      "ole = olefile.OleFileIO(sys.argv[1], write_mode=True)\n"
                      "ole.write_stream('small', open(sys.argv[2], 'rb').read())\n"
-                     "ole.write_stream('folder/nested/deep', open(sys.argv[3], 'rb').read())\n"
+                     "ole.write_stream('Sub/Deeper/leaf', open(sys.argv[3], 'rb').read())\n"
                      "ole.close()\" " +
                      ShellQuote(file) + " " + ShellQuote(dir.File("new-small")) + " " +
                      ShellQuote(dir.File("new-deep"))),

@@ -7,12 +7,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include "cfb_fixture.h"
 #include "nametree/cfb_storage.h"
+#include "nametree/memory_storage.h"
 #include "nametree/name_server.h"
+#include "nametree/utf8.h"
 
 namespace nametree::test {
 namespace {
@@ -34,32 +35,24 @@ int WaitChild(pid_t pid) {
 }
 
 TEST(DocumentPaths, RefusedForWritingWithoutTouchingTheFile) {
-  struct Case {
-    const char* what;
-    std::function<void(const std::string& path, const TempDir& dir)> make;
+  const struct {
+    void (*make)(const std::string& path);
     bool readable;
     const char* words;
-  };
-  const Case cases[] = {
-      {"read-only", [](const std::string& p, const TempDir&) { ::chmod(p.c_str(), 0444); }, true,
-       "read-only"},
-      {"hard-linked",
-       [](const std::string& p, const TempDir& d) { ::link(p.c_str(), d.File("twin").c_str()); }, true,
-       "hard links"},
-      {"FIFO", [](const std::string& p, const TempDir&) { ::unlink(p.c_str()), ::mkfifo(p.c_str(), 0666); },
-       false, "not a regular file"},
-      {"directory",
-       [](const std::string& p, const TempDir&) { ::unlink(p.c_str()), ::mkdir(p.c_str(), 0777); }, false,
-       "not a regular file"},
-      {"missing", [](const std::string& p, const TempDir&) { ::unlink(p.c_str()); }, false, "No such file"},
+  } cases[] = {
+      {[](const std::string& p) { ::chmod(p.c_str(), 0444); }, true, "read-only"},
+      {[](const std::string& p) { ::link(p.c_str(), (p + ".twin").c_str()); }, true, "hard links"},
+      {[](const std::string& p) { ::unlink(p.c_str()), ::mkfifo(p.c_str(), 0666); }, false, "not a regular file"},
+      {[](const std::string& p) { ::unlink(p.c_str()), ::mkdir(p.c_str(), 0777); }, false, "not a regular file"},
+      {[](const std::string& p) { ::unlink(p.c_str()); }, false, "No such file"},
   };
   const Bytes original = Serialize(kDocument);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
     TempDir dir;
     const std::string path = dir.File("doc.nt");
     WriteBytes(path, original);
-    c.make(path, dir);
+    c.make(path);
     const auto names = dir.Names();
     EXPECT_NE(OpenError(path, true).find(c.words), std::string::npos) << OpenError(path, true);
     EXPECT_EQ(OpenError(path, false).empty(), c.readable) << OpenError(path, false);
@@ -124,28 +117,20 @@ TEST(DocumentLock, SecondWriterWaitsAndEditsTheFileThatReplacedTheLockedOne) {
 TEST(DocumentLock, TwoProcessesAddingNamesLoseNone) {
   TempDir dir;
   const std::string path = dir.File("doc.nt");
-  std::uint32_t global = 0;
-  {
-    CNameServer server;
-    global = server.AddContainer(0, kGlobalContainer);
-    ComPtr<IStorage> storage;
-    std::string error;
-    ASSERT_TRUE(CreateCompoundFile(path, &storage, &error)) << error;
-    ASSERT_EQ(server.Save(storage.Get()), S_OK);
-    ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
-  }
+  CNameServer empty;
+  const std::uint32_t global = empty.AddContainer(0, kGlobalContainer);
+  ComPtr<IStorage> saved = CreateMemoryStorage();
+  ASSERT_EQ(empty.Save(saved.Get()), S_OK);
+  WriteBytes(path, SerializeOrDie(saved.Get()));
   constexpr int kAdds = 40;
-  auto adder = [&](char16_t who) {
+  auto adder = [&](const CString& who) {
     for (int i = 0; i < kAdds; ++i) {
       ComPtr<IStorage> storage;
       std::string error;
       CNameServer server;
       std::uint32_t id = 0;
       if (!OpenCompoundFile(path, true, &storage, &error) || server.Load(storage.Get()) != S_OK ||
-          server.AddName(id, global,
-                         CString(1, who) + u"_" + CString(1, static_cast<char16_t>(u'A' + i % 26)) +
-                             CString(1, static_cast<char16_t>(u'a' + i / 26)),
-                         0, true) != S_OK ||
+          server.AddName(id, global, who + FromUtf8(std::to_string(i)), 0, true) != S_OK ||
           server.Save(storage.Get()) != S_OK || !CommitCompoundFile(storage.Get(), &error))
         return 1;
     }
@@ -153,7 +138,7 @@ TEST(DocumentLock, TwoProcessesAddingNamesLoseNone) {
   };
   pid_t children[2];
   for (int c = 0; c < 2; ++c)
-    if ((children[c] = ::fork()) == 0) ::_exit(adder(c ? u'P' : u'Q'));
+    if ((children[c] = ::fork()) == 0) ::_exit(adder(c ? u"P_" : u"Q_"));
   for (pid_t child : children) EXPECT_EQ(WaitChild(child), 0);
   ComPtr<IStorage> storage;
   std::string error;
