@@ -1,7 +1,6 @@
 #include "cfb_fixture.h"
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "nametree/cfb_storage.h"
 #include "nametree/memory_storage.h"
@@ -40,20 +40,6 @@ void SnapshotInto(IStorage* storage, const std::string& prefix, Tree* out) {
   }
 }
 
-ComPtr<IStorage> StorageAt(IStorage* root, const std::string& path) {
-  ComPtr<IStorage> at(root);
-  std::size_t from = 0;
-  for (std::size_t slash; (slash = path.find('/', from)) != std::string::npos; from = slash + 1) {
-    ComPtr<IStorage> next;
-    EXPECT_EQ(at->OpenStorage(FromUtf8(path.substr(from, slash - from)), kOpenMode, next.Put()), S_OK)
-        << path;
-    at = next;
-  }
-  return at;
-}
-
-std::string LeafOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
 }  // namespace
 
 Tree Snapshot(IStorage* storage) {
@@ -64,30 +50,29 @@ Tree Snapshot(IStorage* storage) {
 
 void Build(IStorage* storage, const Tree& tree) {
   for (const auto& [path, data] : tree) {
-    ComPtr<IStorage> parent = StorageAt(storage, path);
-    const CString leaf = FromUtf8(LeafOf(path));
-    if (!data) {
-      ComPtr<IStorage> child;
-      ASSERT_EQ(parent->CreateStorage(leaf, kCreateMode, child.Put()), S_OK) << path;
-      continue;
+    ComPtr<IStorage> parent(storage);
+    std::size_t from = 0;
+    for (std::size_t slash; (slash = path.find('/', from)) != std::string::npos; from = slash + 1) {
+      ComPtr<IStorage> next;
+      ASSERT_EQ(parent->OpenStorage(FromUtf8(path.substr(from, slash - from)), kOpenMode, next.Put()), S_OK);
+      parent = next;
     }
+    const CString leaf = FromUtf8(path.substr(from));
+    ComPtr<IStorage> child;
     ComPtr<IStream> s;
-    ASSERT_EQ(parent->CreateStream(leaf, kCreateMode, s.Put()), S_OK) << path;
-    if (!data->empty()) {
+    if (!data) {
+      ASSERT_EQ(parent->CreateStorage(leaf, kCreateMode, child.Put()), S_OK) << path;
+    } else {
+      ASSERT_EQ(parent->CreateStream(leaf, kCreateMode, s.Put()), S_OK) << path;
       ASSERT_EQ(s->Write(data->data(), static_cast<std::uint32_t>(data->size()), nullptr), S_OK);
     }
   }
 }
 
 Bytes Pattern(std::size_t size, std::uint32_t seed) {
+  std::mt19937 random(seed);
   Bytes b(size);
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (auto& v : b) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    v = static_cast<std::uint8_t>(x);
-  }
+  for (auto& v : b) v = static_cast<std::uint8_t>(random());
   return b;
 }
 
@@ -111,36 +96,17 @@ Tree Parse(const Bytes& file) {
   return root ? Snapshot(root.Get()) : Tree{};
 }
 
-Surgeon::Surgeon(Bytes bytes) : file(std::move(bytes)) {
-  std::string error;
-  EXPECT_TRUE(cfb::ReadDirectory(file, &dir, &error)) << error;
-  sectorSize = 1u << file[30];
-}
-
-std::size_t Surgeon::FatOffset(std::uint32_t index) const {
-  const std::uint32_t perSector = sectorSize / 4;
-  return SectorOffset(cfb::Get32(&file[76 + 4 * (index / perSector)])) + 4 * (index % perSector);
-}
-
-std::size_t Surgeon::MiniFatOffset(std::uint32_t index) const {
-  return SectorOffset(cfb::Get32(&file[60])) + 4 * index;
-}
-
-std::size_t Surgeon::EntryOffset(std::uint32_t id) const {
-  std::uint32_t sector = cfb::Get32(&file[48]);
-  for (std::uint32_t skip = id / (sectorSize / 128); skip > 0; --skip) sector = cfb::Get32(&file[FatOffset(sector)]);
-  return SectorOffset(sector) + 128 * (id % (sectorSize / 128));
-}
-
-std::uint32_t Surgeon::Id(const CString& name) const {
-  for (std::uint32_t i = 0; i < dir.entries.size(); ++i)
-    if (dir.entries[i].name == name) return i;
-  ADD_FAILURE() << "no entry";
-  return 0;
-}
-
-void Surgeon::SetLink(const CString& name, std::size_t field, std::uint32_t value) {
-  cfb::Put32(&file[EntryOffset(Id(name)) + field], value);
+Tree Sample() {
+  Tree t;
+  for (std::size_t size : {0, 1, 63, 64, 65, 4095, 4096, 4097, 70000})
+    t["s" + std::to_string(size)] = Pattern(size, static_cast<std::uint32_t>(size));
+  t["Sub"] = std::nullopt;
+  t["Sub/Deeper"] = std::nullopt;
+  t["Sub/Deeper/Inner"] = std::nullopt;
+  t["Sub/Deeper/Inner/deep"] = Pattern(5000, 7);
+  t["Sub/Deeper/leaf"] = Pattern(5000, 5);
+  for (int i = 0; i < 30; ++i) t["Sub/n" + std::to_string(i)] = Pattern(i * 61, 10 + i);
+  return t;
 }
 
 bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, std::string* error) {
@@ -152,11 +118,8 @@ bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, st
   return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
 }
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/nametree-cfb-XXXXXX";
-  if (!::mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp failed";
-  path_ = pattern;
+TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "nametree-cfb-XXXXXX").string()) {
+  if (!::mkdtemp(path_.data())) ADD_FAILURE() << "mkdtemp failed";
 }
 
 TempDir::~TempDir() {

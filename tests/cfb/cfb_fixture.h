@@ -34,23 +34,40 @@ Bytes Serialize(const Tree& tree, int majorVersion = 3);
 // The tree a file's bytes parse to; a failure is a test failure with the message.
 Tree Parse(const Bytes& file);
 
-// Locates structures in a file of ours, following its tables as a reader would.
-class Surgeon {
- public:
-  explicit Surgeon(Bytes file);
+// Streams on both sides of the mini-stream cutoff and of sector sizes, and
+// storages nested three deep with many entries.
+Tree Sample();
 
-  std::size_t SectorOffset(std::uint32_t sector) const { return (std::size_t{sector} + 1) * sectorSize; }
-  std::size_t FatOffset(std::uint32_t index) const;
-  std::size_t MiniFatOffset(std::uint32_t index) const;
-  std::size_t EntryOffset(std::uint32_t id) const;
-  std::uint32_t Id(const CString& name) const;
+// Locates structures in a file of ours, following its tables as a reader would.
+struct Surgeon {
+  explicit Surgeon(Bytes bytes) : file(std::move(bytes)) {
+    std::string error;
+    EXPECT_TRUE(cfb::ReadDirectory(file, &dir, &error)) << error;
+  }
+  std::size_t SectorOffset(std::uint32_t sector) const { return (std::size_t{sector} + 1) << file[30]; }
+  std::size_t FatOffset(std::uint32_t index) const {
+    const std::uint32_t perSector = (1u << file[30]) / 4;
+    return SectorOffset(cfb::Get32(&file[76 + 4 * (index / perSector)])) + 4 * (index % perSector);
+  }
+  std::size_t EntryOffset(std::uint32_t id) const {
+    std::uint32_t sector = cfb::Get32(&file[48]);
+    for (std::uint32_t skip = id / ((1u << file[30]) / 128); skip > 0; --skip) sector = cfb::Get32(&file[FatOffset(sector)]);
+    return SectorOffset(sector) + 128 * (id % ((1u << file[30]) / 128));
+  }
+  std::uint32_t Id(const CString& name) const {
+    for (std::uint32_t i = 0; i < dir.entries.size(); ++i)
+      if (dir.entries[i].name == name) return i;
+    ADD_FAILURE() << "no entry";
+    return 0;
+  }
   const cfb::DirectoryEntry& Entry(const CString& name) const { return dir.entries[Id(name)]; }
   // Overwrites the 32-bit field at `field` of the entry named `name`.
-  void SetLink(const CString& name, std::size_t field, std::uint32_t value);
+  void SetLink(const CString& name, std::size_t field, std::uint32_t value) {
+    cfb::Put32(&file[EntryOffset(Id(name)) + field], value);
+  }
 
   Bytes file;
   cfb::ParsedDirectory dir;
-  std::uint32_t sectorSize = 512;
 };
 
 // One edit as a program makes it: open for writing, apply `change`, commit.

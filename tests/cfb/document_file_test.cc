@@ -1,8 +1,17 @@
-// The library on real document files: saving and loading a name server
-// through a compound file, and a commit that the file system fails at any
-// step leaving the earlier file whole.
+// The library on real document files and under the hazards of real use:
+// a name server saved and loaded through a file; a commit that the file
+// system fails at any step, or a save killed halfway, leaving the earlier
+// file whole; paths that are links or no files at all, read-only and
+// hard-linked files; writers in other processes; entries that cannot be read.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "cfb_fixture.h"
 #include "nametree/cfb_storage.h"
@@ -12,6 +21,22 @@
 
 namespace nametree::test {
 namespace {
+
+const Tree kDocument = {{"NameServer", Pattern(300, 1)}, {"Other", Pattern(9000, 2)}};
+
+std::string OpenError(const std::string& path, bool writable, int waitMs = 10000) {
+  CompoundFileOptions options;
+  options.lockWaitMilliseconds = waitMs;
+  ComPtr<IStorage> storage;
+  std::string error;
+  return OpenCompoundFile(path, writable, options, &storage, &error) ? "" : error;
+}
+
+int WaitChild(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
   // A plant of 200 000 names over a global tree and a few targets.
@@ -116,6 +141,193 @@ TEST(DocumentFile, FailedFileOperationLeavesTheEarlierFile) {
         }
       }
     }
+  }
+}
+
+TEST(DocumentPaths, RefusedForWritingWithoutTouchingTheFile) {
+  const struct {
+    void (*make)(const std::string& path);
+    bool readable;
+    const char* words;
+  } cases[] = {
+      {[](const std::string& p) { ::chmod(p.c_str(), 0444); }, true, "read-only"},
+      {[](const std::string& p) { ::link(p.c_str(), (p + ".twin").c_str()); }, true, "hard links"},
+      {[](const std::string& p) { ::unlink(p.c_str()), ::mkfifo(p.c_str(), 0666); }, false, "not a regular file"},
+      {[](const std::string& p) { ::unlink(p.c_str()), ::mkdir(p.c_str(), 0777); }, false, "not a regular file"},
+      {[](const std::string& p) { ::unlink(p.c_str()); }, false, "No such file"},
+  };
+  const Bytes original = Serialize(kDocument);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    TempDir dir;
+    const std::string path = dir.File("doc.nt");
+    WriteBytes(path, original);
+    c.make(path);
+    const auto names = dir.Names();
+    EXPECT_NE(OpenError(path, true).find(c.words), std::string::npos) << OpenError(path, true);
+    EXPECT_EQ(OpenError(path, false).empty(), c.readable) << OpenError(path, false);
+    if (c.readable) {
+      EXPECT_EQ(ReadBytes(path), original);
+    }
+    EXPECT_EQ(dir.Names(), names);
+  }
+}
+
+TEST(DocumentPaths, LinkedFileIsReplacedWhereItLiesWithItsModeAndOwner) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0777), 0);
+  const std::string target = dir.File("real/doc.nt");
+  WriteBytes(target, Serialize(kDocument));
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(target.c_str(), 4321, 4322), 0);
+  }
+  ASSERT_EQ(::symlink("real/doc.nt", dir.File("link.nt").c_str()), 0);
+
+  ASSERT_TRUE(Edit(cfb::SystemFiles(), dir.File("link.nt"), {{"NameServer", Pattern(700, 9)}}));
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.File("link.nt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u));
+  }
+  EXPECT_EQ(Parse(ReadBytes(target)).at("NameServer"), Pattern(700, 9));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"link.nt", "real"}));
+}
+
+// A second writer waits a bounded time, readers never. The first
+// writer's rename replaces the file that the second was waiting on; the
+// second must edit the new file, not the old one.
+TEST(DocumentLock, SecondWriterWaitsAndEditsTheFileThatReplacedTheLockedOne) {
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  WriteBytes(path, Serialize(kDocument));
+  ComPtr<IStorage> first;
+  std::string error;
+  ASSERT_TRUE(OpenCompoundFile(path, true, &first, &error)) << error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(OpenError(path, true, 300).find("another program"), std::string::npos);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  EXPECT_EQ(OpenError(path, false, 0), "");
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(Edit(cfb::SystemFiles(), path, {{"Child", Bytes{1}}}) ? 0 : 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Build(first.Get(), {{"Parent", Bytes{2}}});
+  ASSERT_TRUE(CommitCompoundFile(first.Get(), &error)) << error;
+  first.Reset();
+  EXPECT_EQ(WaitChild(child), 0);
+  const Tree now = Parse(ReadBytes(path));
+  EXPECT_EQ(now.count("Parent") + now.count("Child"), 2u);
+  EXPECT_EQ(OpenError(path, true, 0), "");
+}
+
+TEST(DocumentLock, TwoProcessesAddingNamesLoseNone) {
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  CNameServer empty;
+  const std::uint32_t global = empty.AddContainer(0, kGlobalContainer);
+  ComPtr<IStorage> saved = CreateMemoryStorage();
+  ASSERT_EQ(empty.Save(saved.Get()), S_OK);
+  WriteBytes(path, SerializeOrDie(saved.Get()));
+  constexpr int kAdds = 40;
+  auto adder = [&](const CString& who) {
+    for (int i = 0; i < kAdds; ++i) {
+      ComPtr<IStorage> storage;
+      std::string error;
+      CNameServer server;
+      std::uint32_t id = 0;
+      if (!OpenCompoundFile(path, true, &storage, &error) || server.Load(storage.Get()) != S_OK ||
+          server.AddName(id, global, who + FromUtf8(std::to_string(i)), 0, true) != S_OK ||
+          server.Save(storage.Get()) != S_OK || !CommitCompoundFile(storage.Get(), &error))
+        return 1;
+    }
+    return 0;
+  };
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c)
+    if ((children[c] = ::fork()) == 0) ::_exit(adder(c ? u"P_" : u"Q_"));
+  for (pid_t child : children) EXPECT_EQ(WaitChild(child), 0);
+  ComPtr<IStorage> storage;
+  std::string error;
+  ASSERT_TRUE(OpenCompoundFile(path, false, &storage, &error)) << error;
+  CNameServer server;
+  ASSERT_EQ(server.Load(storage.Get()), S_OK);
+  EXPECT_EQ(server.GetNameSize(global), 2 * kAdds);
+}
+
+// A save killed at any moment leaves the old or the new file, and the
+// next commit leaves no temporary file, whether or not the system offers
+// unnamed ones.
+TEST(DocumentCrash, KilledSaveLeavesNothingBehindTheNextCommit) {
+  for (cfb::FileLayer* layer : {&cfb::SystemFiles(), &cfb::SystemFilesWithNamedTemps()}) {
+    for (int delayMs : {5, 40, 120}) {
+      TempDir dir;
+      const std::string path = dir.File("doc.nt");
+      WriteBytes(path, Serialize(kDocument));
+      const pid_t child = ::fork();
+      if (child == 0) {
+        for (std::uint32_t round = 0;; ++round)
+          Edit(*layer, path, {{"Big", Pattern(std::size_t{6} << 20, round)}});
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+      ::kill(child, SIGKILL);
+      WaitChild(child);
+      ASSERT_TRUE(Edit(*layer, path, {{"NameServer", Pattern(10, 3)}}));
+      EXPECT_EQ(dir.Names(), std::vector<std::string>{"doc.nt"});
+      EXPECT_EQ(Parse(ReadBytes(path)).at("NameServer"), Pattern(10, 3));
+    }
+  }
+}
+
+// An entry that cannot be read does not stop the rest from being read,
+// but is never dropped silently: the commit is refused unless forced. Its
+// damage is found at open, or when its chain is first followed.
+TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
+  const Surgeon s(
+      Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}}));
+  const std::size_t broken = s.EntryOffset(s.Id(u"Broken"));
+  const struct {
+    std::size_t at;
+    std::uint32_t value;
+    const char* words;
+  } cases[] = {
+      {broken + 120, 0x7FFFFFF0, "Broken: stream \"Broken\" claims 2147483632 bytes"},
+      {broken + 116, s.Entry(u"Fine").start, "another entry also uses (a shared chain)"},
+      {broken + 116, 0x00FFFFFF, "points at sector 16777215, which does not exist"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    TempDir dir;
+    const std::string path = dir.File("doc.nt");
+    std::string error;
+    Bytes file = s.file;
+    cfb::Put32(&file[c.at], c.value);
+    WriteBytes(path, file);
+    ComPtr<IStorage> storage;
+    ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
+    ComPtr<IStream> stream;
+    EXPECT_EQ(storage->OpenStream(u"Fine", kOpenMode, stream.Put()), S_OK);
+    stream.Reset();
+    EXPECT_EQ(storage->OpenStream(u"Broken", kOpenMode, stream.Put()), STG_E_DOCFILECORRUPT);
+    const std::vector<std::string> warnings = CompoundFileWarnings(storage.Get());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(c.words), std::string::npos) << warnings[0];
+    EXPECT_EQ(Snapshot(storage.Get()), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
+
+    EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));
+    EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos)
+        << error;
+    EXPECT_EQ(ReadBytes(path), file);
+    CompoundFileOptions force;
+    force.force = true;
+    std::vector<std::string> leftOut;
+    ASSERT_TRUE(CommitCompoundFile(storage.Get(), force, &leftOut, &error)) << error;
+    ASSERT_EQ(leftOut.size(), 1u);
+    EXPECT_EQ(leftOut[0].rfind("Broken (", 0), 0u) << leftOut[0];
+    EXPECT_EQ(Parse(ReadBytes(path)), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
   }
 }
 

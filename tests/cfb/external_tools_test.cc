@@ -9,20 +9,6 @@
 namespace nametree::test {
 namespace {
 
-Tree Sample() {
-  Tree t;
-  t["empty"] = Bytes{};
-  t["small"] = Pattern(100, 1);
-  t["edge4095"] = Pattern(4095, 2);
-  t["edge4096"] = Pattern(4096, 3);
-  t["large"] = Pattern(70000, 4);
-  t["Sub"] = std::nullopt;
-  t["Sub/Deeper"] = std::nullopt;
-  t["Sub/Deeper/leaf"] = Pattern(5000, 5);
-  for (int i = 0; i < 30; ++i) t["Sub/n" + std::to_string(i)] = Pattern(i * 61, 10 + i);
-  return t;
-}
-
 // Each listing prints "D path" for a storage and "F path hex" for a stream,
 // one a line, for the file $F; $O is a free path for the tool's output.
 struct Reader {
@@ -91,7 +77,7 @@ TEST(ExternalWriters, GsfCreateole) {
   if (RunShell(kReaders[2].probe) != 0) GTEST_SKIP() << "libgsf-bin is not installed";
   TempDir dir;
   // Files become streams and directories storages, named by their last part.
-  Tree tree = Sample();
+  const Tree tree = Sample();
   std::string args;
   std::filesystem::create_directory(dir.File("in"));
   for (const auto& [path, data] : tree) {
@@ -101,22 +87,6 @@ TEST(ExternalWriters, GsfCreateole) {
   }
   const std::string file = dir.File("made.ole");
   ASSERT_EQ(RunShell("/usr/bin/gsf createole " + ShellQuote(file) + args + " >/dev/null 2>&1"), 0);
-  EXPECT_EQ(Parse(ReadBytes(file)), tree);
-
-  // olefile rewrites streams in place; we see the new bytes, small and large.
-  if (RunShell(kReaders[0].probe) != 0) return;
-  tree["small"] = Pattern(100, 31);
-  tree["Sub/Deeper/leaf"] = Pattern(5000, 32);
-  WriteBytes(dir.File("new-small"), *tree["small"]);
-  WriteBytes(dir.File("new-deep"), *tree["Sub/Deeper/leaf"]);
-  ASSERT_EQ(RunShell("/usr/bin/python3 -c \"import olefile, sys\n"
-                     "ole = olefile.OleFileIO(sys.argv[1], write_mode=True)\n"
-                     "ole.write_stream('small', open(sys.argv[2], 'rb').read())\n"
-                     "ole.write_stream('Sub/Deeper/leaf', open(sys.argv[3], 'rb').read())\n"
-                     "ole.close()\" " +
-                     ShellQuote(file) + " " + ShellQuote(dir.File("new-small")) + " " +
-                     ShellQuote(dir.File("new-deep"))),
-            0);
   EXPECT_EQ(Parse(ReadBytes(file)), tree);
 }
 
