@@ -1,6 +1,7 @@
 // Damaged and hostile files: damage to the file's structure refuses it with
 // a message naming what is wrong; damage confined to one entry leaves that
 // entry out with a warning. None crashes, hangs or allocates beyond its size.
+// Trees the format cannot hold are refused by the writer.
 #include <functional>
 
 #include "cfb_fixture.h"
@@ -34,13 +35,6 @@ std::string Outcome(const Bytes& file) {
   return all;
 }
 
-void ExpectRefused(const Bytes& file, const std::string& words) {
-  const std::string said = Outcome(file);
-  EXPECT_EQ(said.rfind("refused: ", 0), 0u) << said;
-  EXPECT_GT(said.size(), 9u) << "no reason given";
-  EXPECT_NE(said.find(words), std::string::npos) << said;
-}
-
 using Change = std::function<void(Surgeon&)>;
 
 Change Header(std::size_t at, Bytes bytes) {
@@ -48,6 +42,14 @@ Change Header(std::size_t at, Bytes bytes) {
 }
 
 std::uint32_t Start(const Surgeon& s, const CString& name) { return s.Entry(name).start; }
+
+// Storages nested `levels` deep, "A/a/a...", beside a storage "B".
+Tree Nested(int levels) {
+  Tree tree{{"B", std::nullopt}};
+  std::string path = "A";
+  for (int i = 0; i < levels; ++i, path += "/a") tree[path] = std::nullopt;
+  return tree;
+}
 
 // Many entries on one sector chain once cost memory and time per entry.
 Tree ManyStreams() {
@@ -120,6 +122,19 @@ const Damage kDamages[] = {
        for (std::uint32_t id = 2; id < s.dir.entries.size(); ++id) Put32(&s.file[s.EntryOffset(id) + 116], Start(s, u"s0"));
      },
      true, 3, ManyStreams},
+    // 256 levels are read; linking B under the innermost makes 257.
+    {"nested deeper than 256",
+     [](Surgeon& s) {
+       s.SetLink(u"Root Entry", 76, s.Id(u"A"));
+       for (const CString name : {u"A", u"B"}) {
+         s.SetLink(name, 68, cfb::kNoStream);
+         s.SetLink(name, 72, cfb::kNoStream);
+       }
+       std::uint32_t inner = s.Id(u"A");
+       while (s.dir.entries[inner].child != cfb::kNoStream) inner = s.dir.entries[inner].child;
+       Put32(&s.file[s.EntryOffset(inner) + 76], s.Id(u"B"));
+     },
+     true, 3, [] { return Nested(256); }},
 };
 
 TEST(Corrupt, EachDamageIsRefusedOrWarnedWithItsCause) {
@@ -140,38 +155,41 @@ TEST_P(Truncated, AtEverySectorBoundaryAndInside) {
   const std::size_t sector = GetParam() == 4 ? 4096 : 512;
   for (std::size_t cut = 0; cut < file.size(); cut += sector)
     for (std::size_t into : {std::size_t{0}, std::size_t{1}, sector / 2}) {
-      SCOPED_TRACE(cut + into);
-      ExpectRefused(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut + into)), "");
+      const std::string said = Outcome(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut + into)));
+      EXPECT_EQ(said.rfind("refused: ", 0), 0u) << cut + into << ": " << said;
+      EXPECT_GT(said.size(), 9u) << cut + into << ": no reason given";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, Truncated, ::testing::Values(3, 4));
 
-// 256 levels of storages are read and written; the reader refuses a 257th
-// linked in by hand, and the writer one made through the interface.
-TEST(Corrupt, NestingDeeperThan256) {
-  Tree tree{{"B", std::nullopt}};
-  std::string path = "A";
-  for (int i = 0; i < 256; ++i, path += "/a") tree[path] = std::nullopt;
-  EXPECT_EQ(Parse(Serialize(tree)).size(), 257u);
-  Surgeon s(Serialize(tree));
-  s.SetLink(u"Root Entry", 76, s.Id(u"A"));
-  for (const CString name : {u"A", u"B"}) {
-    s.SetLink(name, 68, cfb::kNoStream);
-    s.SetLink(name, 72, cfb::kNoStream);
-  }
-  std::uint32_t inner = s.Id(u"A");
-  while (s.dir.entries[inner].child != cfb::kNoStream) inner = s.dir.entries[inner].child;
-  Put32(&s.file[s.EntryOffset(inner) + 76], s.Id(u"B"));
-  ExpectRefused(s.file, "nested deeper than 256");
+TEST(CompoundFileWriter, RefusesWhatTheFormatCannotHold) {
+  auto refusal = [](const Tree& tree) {
+    ComPtr<IStorage> root = CreateMemoryStorage();
+    Build(root.Get(), tree);
+    Bytes out;
+    std::string error;
+    EXPECT_FALSE(SerializeCompoundFile(root.Get(), 3, &out, &error));
+    return error;
+  };
+  const std::pair<Tree, const char*> cases[] = {
+      {{{std::string(32, 'x'), Bytes{}}}, "cannot be stored"},
+      {{{"a:b", Bytes{}}}, "cannot be stored"},
+      {{{"S", std::nullopt}, {"S/Ab", Bytes{}}, {"S/aB", Bytes{}}}, "only in case"},
+      {Nested(257), "nested deeper than 256"},
+  };
+  for (const auto& [tree, words] : cases) EXPECT_NE(refusal(tree).find(words), std::string::npos) << words;
+  EXPECT_EQ(Parse(Serialize({{std::string(31, 'x'), Bytes{}}})).size(), 1u);
+  EXPECT_EQ(Parse(Serialize(Nested(256))).size(), 257u);
 
-  tree[path] = std::nullopt;
   ComPtr<IStorage> root = CreateMemoryStorage();
-  Build(root.Get(), tree);
+  ComPtr<IStream> open;
+  ASSERT_EQ(root->CreateStream(u"Busy", kCreateMode, open.Put()), S_OK);
   Bytes out;
   std::string error;
   EXPECT_FALSE(SerializeCompoundFile(root.Get(), 3, &out, &error));
-  EXPECT_NE(error.find("nested deeper"), std::string::npos);
+  EXPECT_NE(error.find("Busy"), std::string::npos);
+  EXPECT_FALSE(SerializeCompoundFile(root.Get(), 5, &out, &error));
 }
 
 }  // namespace

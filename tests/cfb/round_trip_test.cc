@@ -4,7 +4,6 @@
 
 #include "cfb_fixture.h"
 #include "nametree/cfb_storage.h"
-#include "nametree/memory_storage.h"
 #include "nametree/utf8.h"
 #include "support/hex.h"
 
@@ -156,32 +155,6 @@ TEST(CompoundFileMetadata, CommitKeepsWhatItRead) {
     }
     EXPECT_EQ(ToHex(ReadBytes(path)), ToHex(s.file));
   }
-}
-
-TEST(CompoundFileWriter, RefusesWhatTheFormatCannotHold) {
-  auto refusal = [](const Tree& tree) {
-    ComPtr<IStorage> root = CreateMemoryStorage();
-    Build(root.Get(), tree);
-    Bytes out;
-    std::string error;
-    EXPECT_FALSE(SerializeCompoundFile(root.Get(), 3, &out, &error));
-    return error;
-  };
-  const std::pair<Tree, const char*> cases[] = {
-      {{{std::string(32, 'x'), Bytes{}}}, "cannot be stored"},
-      {{{"a:b", Bytes{}}}, "cannot be stored"},
-      {{{"S", std::nullopt}, {"S/Ab", Bytes{}}, {"S/aB", Bytes{}}}, "only in case"},
-  };
-  for (const auto& [tree, words] : cases) EXPECT_NE(refusal(tree).find(words), std::string::npos) << words;
-  EXPECT_EQ(Parse(Serialize({{std::string(31, 'x'), Bytes{}}})).size(), 1u);
-  ComPtr<IStorage> root = CreateMemoryStorage();
-  ComPtr<IStream> open;
-  ASSERT_EQ(root->CreateStream(u"Busy", kCreateMode, open.Put()), S_OK);
-  Bytes out;
-  std::string error;
-  EXPECT_FALSE(SerializeCompoundFile(root.Get(), 3, &out, &error));
-  EXPECT_NE(error.find("Busy"), std::string::npos);
-  EXPECT_FALSE(SerializeCompoundFile(root.Get(), 5, &out, &error));
 }
 
 }  // namespace
