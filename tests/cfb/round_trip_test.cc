@@ -15,19 +15,19 @@ using cfb::EntryColor;
 using cfb::EntryType;
 
 // The sample; a FAT beyond what the header lists (DIFAT sectors); a
-// directory over many sectors; names differing in case and length beside
+// directory over many sectors with names differing in case and length and
 // an empty storage; and storages of 1 to 40 entries, every shape of a
 // tree's bottom level.
 std::vector<Tree> Trees() {
-  std::vector<Tree> trees{Sample(), {{"Big", Pattern(8u << 20, 1)}, {"small", Pattern(100, 2)}}, {}, {}};
+  std::vector<Tree> trees{Sample(), {{"Big", Pattern(8u << 20, 1)}, {"small", Pattern(100, 2)}}, {}};
   for (int s = 0; s < 6; ++s) {
     const std::string storage = "Storage" + std::to_string(s);
     trees[2][storage] = std::nullopt;
     for (int i = 0; i < 60; ++i)
       trees[2][storage + "/" + (i % 2 ? "Stream" : "stream_") + std::to_string(i)] = Pattern(i * 37, s * 100 + i);
   }
-  for (const char* n : {"Zed", "b", "AA", "a", "ac"}) trees[3][n] = Bytes{1};
-  trees[3]["Empty storage"] = std::nullopt;
+  for (const char* n : {"Zed", "b", "AA", "a", "ac"}) trees[2][n] = Bytes{1};
+  trees[2]["Empty storage"] = std::nullopt;
   for (int count = 1; count <= 40; ++count) {
     Tree& many = trees.emplace_back();
     for (int i = 0; i < count; ++i) many["S" + std::to_string(count) + "_" + std::to_string(i * 7919 % 1000)] = Bytes{};
@@ -37,12 +37,10 @@ std::vector<Tree> Trees() {
 
 // Sibling order as the format states it, for ASCII names: length first,
 // then the upper-cased characters.
-bool Before(const CString& a, const CString& b) {
-  if (a.size() != b.size()) return a.size() < b.size();
-  auto up = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (up(a[i]) != up(b[i])) return up(a[i]) < up(b[i]);
-  return false;
+bool Before(CString a, CString b) {
+  for (CString* name : {&a, &b})
+    for (char16_t& c : *name) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+  return std::pair(a.size(), a) < std::pair(b.size(), b);
 }
 
 // The black height of the sibling tree under `id`, its names appended in
