@@ -100,9 +100,7 @@ Tree Sample() {
   Tree t;
   for (std::size_t size : {0, 1, 63, 64, 65, 4095, 4096, 4097, 70000})
     t["s" + std::to_string(size)] = Pattern(size, static_cast<std::uint32_t>(size));
-  t["Sub"] = std::nullopt;
-  t["Sub/Deeper"] = std::nullopt;
-  t["Sub/Deeper/Inner"] = std::nullopt;
+  for (const char* storage : {"Sub", "Sub/Deeper", "Sub/Deeper/Inner"}) t[storage] = std::nullopt;
   t["Sub/Deeper/Inner/deep"] = Pattern(5000, 7);
   t["Sub/Deeper/leaf"] = Pattern(5000, 5);
   for (int i = 0; i < 30; ++i) t["Sub/n" + std::to_string(i)] = Pattern(i * 61, 10 + i);

@@ -15,14 +15,8 @@ using cfb::Get32;
 using cfb::Put32;
 
 Tree Victim() {
-  Tree t;
-  t["Big"] = Pattern(5000, 1);
-  t["small"] = Pattern(300, 2);
-  t["Store"] = std::nullopt;
-  t["Store/inner"] = Pattern(100, 3);
-  t["Store/pair1"] = Pattern(10, 4);
-  t["Store/pair2"] = Pattern(10, 5);
-  return t;
+  return {{"Big", Pattern(5000, 1)},          {"small", Pattern(300, 2)},        {"Store", std::nullopt},
+          {"Store/inner", Pattern(100, 3)}, {"Store/pair1", Pattern(10, 4)}, {"Store/pair2", Pattern(10, 5)}};
 }
 
 // "refused: <why>" for a file that is not read, else its warnings.

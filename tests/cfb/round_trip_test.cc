@@ -73,12 +73,11 @@ TEST_P(RoundTrip, TreeAndBytesSurviveAndSiblingsFormRedBlackTrees) {
     EXPECT_EQ(file.size() % (GetParam() == 4 ? 4096 : 512), 0u);
     // One DIFAT sector holds the 127 FAT sectors past the header's 109.
     EXPECT_EQ(cfb::Get32(&file[72]), GetParam() == 3 && tree.count("Big") ? 1u : 0u);
-    cfb::ParsedDirectory dir;
-    ASSERT_TRUE(cfb::ReadDirectory(file, &dir, &error)) << error;
-    for (const DirectoryEntry& e : dir.entries) {
+    const Surgeon s(file);
+    for (const DirectoryEntry& e : s.dir.entries) {
       std::vector<CString> order;
       if (e.type == EntryType::kStorage || e.type == EntryType::kRoot) {
-        EXPECT_GE(BlackHeight(dir.entries, e.child, true, &order), 0) << ToUtf8(e.name);
+        EXPECT_GE(BlackHeight(s.dir.entries, e.child, true, &order), 0) << ToUtf8(e.name);
         EXPECT_TRUE(std::is_sorted(order.begin(), order.end(), Before)) << ToUtf8(e.name);
       }
     }
@@ -88,8 +87,7 @@ TEST_P(RoundTrip, TreeAndBytesSurviveAndSiblingsFormRedBlackTrees) {
 INSTANTIATE_TEST_SUITE_P(Versions, RoundTrip, ::testing::Values(3, 4));
 
 TEST(CompoundFileBytes, OneSmallStreamByHand) {
-  Tree tree;
-  tree["A"] = Bytes{'a', 'b', 'c'};
+  const Tree tree = {{"A", Bytes{'a', 'b', 'c'}}};
   // Sectors: 0 directory, 1 mini FAT, 2 mini stream, 3 FAT.
   Bytes want(2560, 0);
   auto put = [&](std::size_t at, const Bytes& b) { std::copy(b.begin(), b.end(), want.begin() + at); };
