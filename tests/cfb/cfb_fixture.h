@@ -49,11 +49,9 @@ struct Surgeon {
     const std::uint32_t perSector = (1u << file[30]) / 4;
     return SectorOffset(cfb::Get32(&file[76 + 4 * (index / perSector)])) + 4 * (index % perSector);
   }
-  std::size_t EntryOffset(std::uint32_t id) const {
-    std::uint32_t sector = cfb::Get32(&file[48]);
-    for (std::uint32_t skip = id / ((1u << file[30]) / 128); skip > 0; --skip) sector = cfb::Get32(&file[FatOffset(sector)]);
-    return SectorOffset(sector) + 128 * (id % ((1u << file[30]) / 128));
-  }
+  std::size_t MiniFatOffset(std::uint32_t index) const { return SectorOffset(cfb::Get32(&file[60])) + 4 * index; }
+  // Our writer lays every chain out as a run of adjacent sectors.
+  std::size_t EntryOffset(std::uint32_t id) const { return SectorOffset(cfb::Get32(&file[48])) + 128 * id; }
   std::uint32_t Id(const CString& name) const {
     for (std::uint32_t i = 0; i < dir.entries.size(); ++i)
       if (dir.entries[i].name == name) return i;

@@ -35,8 +35,6 @@ Change Header(std::size_t at, Bytes bytes) {
   return [=](Surgeon& s) { std::copy(bytes.begin(), bytes.end(), s.file.begin() + static_cast<std::ptrdiff_t>(at)); };
 }
 
-std::uint32_t Start(const Surgeon& s, const CString& name) { return s.Entry(name).start; }
-
 // Storages nested `levels` deep, "A/a/a...", beside a storage "B".
 Tree Nested(int levels) {
   Tree tree{{"B", std::nullopt}};
@@ -66,19 +64,17 @@ const Damage kDamages[] = {
     {"too few", [](Surgeon& s) { s.file.resize(100); }},
     // Chains of streams, through the FAT and the mini FAT, and of the file's own tables.
     {"chain of stream \"Big\" loops",
-     [](Surgeon& s) { Put32(&s.file[s.FatOffset(Start(s, u"Big") + 2)], Start(s, u"Big")); }},
+     [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start + 2)], s.Entry(u"Big").start); }},
     {"Big: the chain of stream \"Big\" points at sector",
-     [](Surgeon& s) { Put32(&s.file[s.FatOffset(Start(s, u"Big") + 2)], 0x00FFFFFF); }, false},
-    {"ends after 1 of 10", [](Surgeon& s) { Put32(&s.file[s.FatOffset(Start(s, u"Big"))], cfb::kEndOfChain); },
+     [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start + 2)], 0x00FFFFFF); }, false},
+    {"ends after 1 of 10", [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start)], cfb::kEndOfChain); },
      false},
-    {"does not exist", [](Surgeon& s) { Put32(&s.file[s.FatOffset(Start(s, u"Big"))], cfb::kFreeSector); },
+    {"does not exist", [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start)], cfb::kFreeSector); },
      false},
     {"chain of stream \"small\" loops",
-     [](Surgeon& s) {
-       Put32(&s.file[s.SectorOffset(Get32(&s.file[60])) + 4 * (Start(s, u"small") + 3)], Start(s, u"small"));
-     }},
+     [](Surgeon& s) { Put32(&s.file[s.MiniFatOffset(s.Entry(u"small").start + 3)], s.Entry(u"small").start); }},
     {"directory loops", [](Surgeon& s) { Put32(&s.file[s.FatOffset(Get32(&s.file[48]))], Get32(&s.file[48])); }},
-    {"shared chain", [](Surgeon& s) { Put32(&s.file[60], Get32(&s.file[48])); }},
+    {"the mini FAT reaches sector", [](Surgeon& s) { Put32(&s.file[60], Get32(&s.file[48])); }},
     {"directory is empty", [](Surgeon& s) { Put32(&s.file[48], cfb::kEndOfChain); }},
     {"mini stream claims", [](Surgeon& s) { Put32(&s.file[s.EntryOffset(0) + 120], 0x7FFFFFC0); }},
     // Directory entries: links, names, types, sizes and chains shared between entries.
@@ -93,7 +89,7 @@ const Damage kDamages[] = {
     {"bad length 65", [](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"inner")) + 64] = 65; }, false},
     {"bad length", [](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"inner")) + 2] = 0; }, false},
     {"type 7", [](Surgeon& s) { s.file[s.EntryOffset(s.Id(u"inner")) + 66] = 7; }, false},
-    {"shared chain", [](Surgeon& s) { s.SetLink(u"pair2", 116, Start(s, u"pair1")); }},
+    {"shared chain", [](Surgeon& s) { s.SetLink(u"pair2", 116, s.Entry(u"pair1").start); }},
     {"shared chain", [](Surgeon& s) { s.SetLink(u"Big", 116, Get32(&s.file[48])); }},
     {"no root", [](Surgeon& s) { s.file[s.EntryOffset(0) + 66] = 1; }},
     {"two entries are named",  // "PaIr1" beside "pair1"

@@ -4,14 +4,12 @@
 
 #include "cfb_fixture.h"
 #include "nametree/cfb_storage.h"
-#include "nametree/utf8.h"
 #include "support/hex.h"
 
 namespace nametree::test {
 namespace {
 
 using cfb::DirectoryEntry;
-using cfb::EntryColor;
 using cfb::EntryType;
 
 // The sample; a FAT beyond what the header lists (DIFAT sectors); a
@@ -50,7 +48,7 @@ int BlackHeight(const std::vector<DirectoryEntry>& entries, std::uint32_t id, bo
                 std::vector<CString>* order) {
   if (id == cfb::kNoStream) return 0;
   const DirectoryEntry& e = entries.at(id);
-  const bool red = e.color == EntryColor::kRed;
+  const bool red = e.color == cfb::EntryColor::kRed;
   const int left = BlackHeight(entries, e.left, red, order);
   order->push_back(e.name);
   const int right = BlackHeight(entries, e.right, red, order);
@@ -77,8 +75,8 @@ TEST_P(RoundTrip, TreeAndBytesSurviveAndSiblingsFormRedBlackTrees) {
     for (const DirectoryEntry& e : s.dir.entries) {
       std::vector<CString> order;
       if (e.type == EntryType::kStorage || e.type == EntryType::kRoot) {
-        EXPECT_GE(BlackHeight(s.dir.entries, e.child, true, &order), 0) << ToUtf8(e.name);
-        EXPECT_TRUE(std::is_sorted(order.begin(), order.end(), Before)) << ToUtf8(e.name);
+        EXPECT_GE(BlackHeight(s.dir.entries, e.child, true, &order), 0);
+        EXPECT_TRUE(std::is_sorted(order.begin(), order.end(), Before));
       }
     }
   }
@@ -141,14 +139,12 @@ TEST(CompoundFileMetadata, CommitKeepsWhatItRead) {
     TempDir tmp;
     const std::string path = tmp.File("meta.doc");
     WriteBytes(path, s.file);
-    {
-      ComPtr<IStorage> storage;
-      std::string error;
-      ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
-      ComPtr<IStorage> empty;
-      EXPECT_EQ(storage->OpenStorage(u"", kOpenMode, empty.Put()), S_OK);
-      ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
-    }
+    ComPtr<IStorage> storage;
+    std::string error;
+    ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
+    ComPtr<IStorage> empty;
+    EXPECT_EQ(storage->OpenStorage(u"", kOpenMode, empty.Put()), S_OK);
+    ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
     EXPECT_EQ(ToHex(ReadBytes(path)), ToHex(s.file));
   }
 }
