@@ -14,9 +14,9 @@
 namespace nametree::test {
 namespace {
 
-// Each listing prints "D path" for a storage and "F path hex" for a stream,
-// one a line, for the file $F; $O is a free path for the tool's output.
-// Each row: a command that fails when the tool is missing, then the listing.
+// Each row: a command that fails when the tool is missing, then one that
+// lists the file $F, "D path" for a storage and "F path hex" for a stream,
+// one a line; $O is a free path for the tool's output.
 const std::pair<const char*, const char*> kReaders[] = {
     {"/usr/bin/python3 -c 'import olefile' 2>/dev/null", R"sh(/usr/bin/python3 -c '
 import sys, olefile
