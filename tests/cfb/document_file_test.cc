@@ -1,71 +1,71 @@
-// The library on real document files: saving and loading a name server
-// and importing a legacy document through a compound file, and a commit
-// that the file system fails at any step leaving the earlier file whole.
-#include "cfb/cfb_file.h"
+// The library on real document files and under the hazards of real use:
+// a name server saved and loaded through a file; a commit that the file
+// system fails at any step, or a save killed halfway, leaving the earlier
+// file whole; paths that are links or no files at all, read-only and
+// hard-linked files; writers in other processes; entries that cannot be read.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "cfb_fixture.h"
 #include "nametree/cfb_storage.h"
-#include "nametree/legacy_storage.h"
 #include "nametree/memory_storage.h"
 #include "nametree/name_server.h"
+#include "nametree/utf8.h"
 
 namespace nametree::test {
 namespace {
 
-Bytes StreamBytes(IStorage* storage, const CString& name) {
-  ComPtr<IStream> s;
-  if (Failed(storage->OpenStream(name, kOpenMode, s.Put()))) return {};
-  Bytes out, chunk(1 << 16);
-  std::uint32_t got = 0;
-  HRESULT hr = S_OK;
-  while (hr == S_OK) {
-    hr = s->Read(chunk.data(), static_cast<std::uint32_t>(chunk.size()), &got);
-    out.insert(out.end(), chunk.begin(), chunk.begin() + got);
-  }
-  return out;
+const Tree kDocument = {{"NameServer", Pattern(300, 1)}, {"Other", Pattern(9000, 2)}};
+
+std::string OpenError(const std::string& path, bool writable, int waitMs = 10000) {
+  CompoundFileOptions options;
+  options.lockWaitMilliseconds = waitMs;
+  ComPtr<IStorage> storage;
+  std::string error;
+  return OpenCompoundFile(path, writable, options, &storage, &error) ? "" : error;
 }
 
-CString Ascii(const std::string& text) { return CString(text.begin(), text.end()); }
-
-// A plant of `names` names over a global tree and a few targets.
-void BuildPlant(CNameServer& server, int names) {
-  const std::uint32_t global = server.AddContainer(0, kGlobalContainer);
-  std::vector<std::uint32_t> where{global};
-  for (int i = 0; i < 40; ++i)
-    where.push_back(server.AddContainer(where[static_cast<std::size_t>(i) / 3], i % 2 ? 3 : 0));
-  for (int t = 0; t < 3; ++t) where.push_back(server.AddContainer(0, kTargetContainer));
-  for (int i = 0; i < names; ++i) {
-    const std::uint32_t c = where[static_cast<std::size_t>(i) % where.size()];
-    server.GetContainer(c)->AddName(u"Tag\u00e9" + CString(1, static_cast<char16_t>(u'A' + i % 26)) + u"_" +
-                                    Ascii(std::to_string(i)));
-  }
+int WaitChild(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
-  TempDir dir;
-  const std::string path = dir.File("plant.nt");
+  // A plant of 200 000 names over a global tree and a few targets.
   CNameContainer::SetLastIssuedNameID(0);
   CNameServer server;
-  BuildPlant(server, 200000);
+  std::vector<std::uint32_t> where{server.AddContainer(0, kGlobalContainer)};
+  for (int i = 0; i < 40; ++i)
+    where.push_back(server.AddContainer(where[static_cast<std::size_t>(i) / 3], i % 2 ? 3 : 0));
+  for (int t = 0; t < 3; ++t) where.push_back(server.AddContainer(0, kTargetContainer));
+  for (int i = 0; i < 200000; ++i)
+    server.GetContainer(where[static_cast<std::size_t>(i) % where.size()])
+        ->AddName(u"Tag\u00e9" + CString(1, static_cast<char16_t>(u'A' + i % 26)) + u"_" +
+                  FromUtf8(std::to_string(i)));
   ComPtr<IStorage> inMemory = CreateMemoryStorage();
   ASSERT_EQ(server.Save(inMemory.Get()), S_OK);
-  const Bytes expected = StreamBytes(inMemory.Get(), u"NameServer");
+  const Bytes expected = *Snapshot(inMemory.Get()).at("NameServer");
   ASSERT_GT(expected.size(), 3u * 1024 * 1024);
 
+  TempDir dir;
+  const std::string path = dir.File("plant.nt");
   std::string error;
-  {
-    ComPtr<IStorage> file;
-    ASSERT_TRUE(CreateCompoundFile(path, &file, &error)) << error;
-    ASSERT_EQ(server.Save(file.Get()), S_OK);
-    ASSERT_TRUE(CommitCompoundFile(file.Get(), &error)) << error;
-  }
+  ComPtr<IStorage> file;
+  ASSERT_TRUE(CreateCompoundFile(path, &file, &error)) << error;
+  ASSERT_EQ(server.Save(file.Get()), S_OK);
+  ASSERT_TRUE(CommitCompoundFile(file.Get(), &error)) << error;
   ComPtr<IStorage> reopened;
   ASSERT_TRUE(OpenCompoundFile(path, false, &reopened, &error)) << error;
-  EXPECT_EQ(Sha256Hex(StreamBytes(reopened.Get(), u"NameServer")), Sha256Hex(expected));
+  EXPECT_TRUE(*Snapshot(reopened.Get()).at("NameServer") == expected);
   CNameServer loaded;
   ASSERT_EQ(loaded.Load(reopened.Get()), S_OK);
-  ComPtr<IStorage> again = CreateMemoryStorage();
-  ASSERT_EQ(loaded.Save(again.Get()), S_OK);
-  EXPECT_EQ(StreamBytes(again.Get(), u"NameServer").size(), expected.size());
   EXPECT_EQ(loaded.GetTopLevelContainerIDs(), server.GetTopLevelContainerIDs());
   for (std::uint32_t id : server.GetTopLevelContainerIDs())
     EXPECT_EQ(loaded.GetNameSize(id), server.GetNameSize(id));
@@ -74,44 +74,8 @@ TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
   EXPECT_NE(error.find("read-only"), std::string::npos) << error;
 }
 
-TEST(DocumentFile, LegacyDocumentImportsFromAFile) {
-  TempDir dir;
-  const std::string path = dir.File("old.doc");
-  // Frame, no objects or bags, one target bag container (ID 10).
-  const Bytes stream = {0, 0, 0,  0, 0x2C, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0,
-                        0, 0, 10, 0, 0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  std::string error;
-  {
-    ComPtr<IStorage> root;
-    ASSERT_TRUE(CreateCompoundFile(path, &root, &error)) << error;
-    Build(root.Get(), {{"B926AE3FAF0511d28CDB00A0C9A0FF", std::nullopt},
-                       {"B926AE3FAF0511d28CDB00A0C9A0FF/NameService", stream}});
-    ASSERT_TRUE(CommitCompoundFile(root.Get(), &error)) << error;
-  }
-  ComPtr<IStorage> file;
-  ASSERT_TRUE(OpenCompoundFile(path, false, &file, &error)) << error;
-  ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(file.Get());
-  CNameServer server;
-  ASSERT_EQ(server.LoadOldVersion(legacy.Get()), S_OK);
-  EXPECT_EQ(server.GetTopLevelContainerIDs(), std::vector<std::uint32_t>{10});
-  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 300u);
-}
-
-// One edit as a program makes it, every file operation through `files`.
-bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, std::string* error) {
-  ComPtr<IStorage> storage;
-  if (!cfb::OpenCompoundFile(files, path, true, {}, &storage, error)) return false;
-  Build(storage.Get(), change);
-  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
-}
-
-bool Create(cfb::FileLayer& files, const std::string& path, const Tree& tree, std::string* error) {
-  CompoundFileOptions exclusive;
-  exclusive.exclusive = true;
-  ComPtr<IStorage> storage;
-  if (!cfb::CreateCompoundFile(files, path, 3, exclusive, &storage, error)) return false;
-  Build(storage.Get(), tree);
-  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
+std::optional<Bytes> Contents(const std::string& path) {
+  return std::filesystem::exists(path) ? std::optional(ReadBytes(path)) : std::nullopt;
 }
 
 // Every file operation of an edit and of a creation, failed or cut short
@@ -122,44 +86,234 @@ TEST(DocumentFile, FailedFileOperationLeavesTheEarlierFile) {
   const Tree change = {{"NameServer", Pattern(70000, 3)}};
   Tree changed = tree;
   changed["NameServer"] = change.at("NameServer");
-  const Bytes before = Serialize(tree), after = Serialize(changed);
+  auto run = [&](bool creating, cfb::FileLayer& files, const std::string& path, std::string* error) {
+    if (!creating) return Edit(files, path, change, error);
+    CompoundFileOptions exclusive;
+    exclusive.exclusive = true;
+    ComPtr<IStorage> storage;
+    if (!cfb::CreateCompoundFile(files, path, 3, exclusive, &storage, error)) return false;
+    Build(storage.Get(), tree);
+    return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
+  };
+  const struct {
+    bool creating;
+    std::optional<Bytes> before, after;
+  } operations[] = {{false, Serialize(tree), Serialize(changed)}, {true, std::nullopt, Serialize(tree)}};
   for (cfb::FileLayer* layer : {&cfb::SystemFiles(), &cfb::SystemFilesWithNamedTemps()}) {
+    for (const auto& op : operations) {
+      TempDir dir;
+      const std::string path = dir.File("doc.nt");
+      auto restore = [&] {
+        std::filesystem::remove(path);
+        if (op.before) WriteBytes(path, *op.before);
+      };
+      std::string error;
+      restore();
+      cfb::FaultyFileLayer counting(*layer, cfb::FileFault::kFail, -1);
+      ASSERT_TRUE(run(op.creating, counting, path, &error)) << error;
+      ASSERT_EQ(Contents(path), op.after);
+      ASSERT_GE(counting.Calls(), 10);
+      for (cfb::FileFault fault : {cfb::FileFault::kFail, cfb::FileFault::kShortWrite}) {
+        for (int k = 0; k < counting.Calls(); ++k) {
+          SCOPED_TRACE("call " + std::to_string(k));
+          restore();
+          cfb::FaultyFileLayer faulty(*layer, fault, k);
+          error.clear();
+          const bool ok = run(op.creating, faulty, path, &error);
+          const std::optional<Bytes> now = Contents(path);
+          // A failure the commit may get past leaves no message behind.
+          if (ok)
+            EXPECT_TRUE(now == op.after && error.empty()) << error;
+          else
+            EXPECT_FALSE(error.empty());
+          // Once renamed, the new file is whole even if a later step fails.
+          EXPECT_TRUE(now == op.before || now == op.after) << "damaged: " << error;
+          EXPECT_EQ(dir.Names(), now ? std::vector<std::string>{"doc.nt"} : std::vector<std::string>{})
+              << "temporary file left";
+        }
+      }
+    }
+  }
+}
+
+TEST(DocumentPaths, RefusedForWritingWithoutTouchingTheFile) {
+  const struct {
+    void (*make)(const std::string& path);
+    bool readable;
+    const char* words;
+  } cases[] = {
+      {[](const std::string& p) { ::chmod(p.c_str(), 0444); }, true, "read-only"},
+      {[](const std::string& p) { ::link(p.c_str(), (p + ".twin").c_str()); }, true, "hard links"},
+      {[](const std::string& p) { ::unlink(p.c_str()), ::mkfifo(p.c_str(), 0666); }, false, "not a regular file"},
+      {[](const std::string& p) { ::unlink(p.c_str()), ::mkdir(p.c_str(), 0777); }, false, "not a regular file"},
+      {[](const std::string& p) { ::unlink(p.c_str()); }, false, "No such file"},
+  };
+  const Bytes original = Serialize(kDocument);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    TempDir dir;
+    const std::string path = dir.File("doc.nt");
+    WriteBytes(path, original);
+    c.make(path);
+    const auto names = dir.Names();
+    EXPECT_NE(OpenError(path, true).find(c.words), std::string::npos) << OpenError(path, true);
+    EXPECT_EQ(OpenError(path, false).empty(), c.readable) << OpenError(path, false);
+    EXPECT_TRUE(!c.readable || ReadBytes(path) == original);
+    EXPECT_EQ(dir.Names(), names);
+  }
+}
+
+TEST(DocumentPaths, LinkedFileIsReplacedWhereItLiesWithItsModeAndOwner) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0777), 0);
+  const std::string target = dir.File("real/doc.nt");
+  WriteBytes(target, Serialize(kDocument));
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(target.c_str(), 4321, 4322), 0);
+  }
+  ASSERT_EQ(::symlink("real/doc.nt", dir.File("link.nt").c_str()), 0);
+
+  ASSERT_TRUE(Edit(cfb::SystemFiles(), dir.File("link.nt"), {{"NameServer", Pattern(700, 9)}}));
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.File("link.nt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u));
+  }
+  EXPECT_EQ(Parse(ReadBytes(target)).at("NameServer"), Pattern(700, 9));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"link.nt", "real"}));
+}
+
+// A second writer waits a bounded time, readers never. The first
+// writer's rename replaces the file that the second was waiting on; the
+// second must edit the new file, not the old one.
+TEST(DocumentLock, SecondWriterWaitsAndEditsTheFileThatReplacedTheLockedOne) {
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  WriteBytes(path, Serialize(kDocument));
+  ComPtr<IStorage> first;
+  std::string error;
+  ASSERT_TRUE(OpenCompoundFile(path, true, &first, &error)) << error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(OpenError(path, true, 300).find("another program"), std::string::npos);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  EXPECT_EQ(OpenError(path, false, 0), "");
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(Edit(cfb::SystemFiles(), path, {{"Child", Bytes{1}}}) ? 0 : 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Build(first.Get(), {{"Parent", Bytes{2}}});
+  ASSERT_TRUE(CommitCompoundFile(first.Get(), &error)) << error;
+  first.Reset();
+  EXPECT_EQ(WaitChild(child), 0);
+  const Tree now = Parse(ReadBytes(path));
+  EXPECT_EQ(now.count("Parent") + now.count("Child"), 2u);
+  EXPECT_EQ(OpenError(path, true, 0), "");
+}
+
+TEST(DocumentLock, TwoProcessesAddingNamesLoseNone) {
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  CNameServer empty;
+  const std::uint32_t global = empty.AddContainer(0, kGlobalContainer);
+  ComPtr<IStorage> saved = CreateMemoryStorage();
+  ASSERT_EQ(empty.Save(saved.Get()), S_OK);
+  WriteBytes(path, SerializeOrDie(saved.Get()));
+  constexpr int kAdds = 40;
+  auto adder = [&](const CString& who) {
+    for (int i = 0; i < kAdds; ++i) {
+      ComPtr<IStorage> storage;
+      std::string error;
+      CNameServer server;
+      std::uint32_t id = 0;
+      if (!OpenCompoundFile(path, true, &storage, &error) || server.Load(storage.Get()) != S_OK ||
+          server.AddName(id, global, who + FromUtf8(std::to_string(i)), 0, true) != S_OK ||
+          server.Save(storage.Get()) != S_OK || !CommitCompoundFile(storage.Get(), &error))
+        return 1;
+    }
+    return 0;
+  };
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c)
+    if ((children[c] = ::fork()) == 0) ::_exit(adder(c ? u"P_" : u"Q_"));
+  for (pid_t child : children) EXPECT_EQ(WaitChild(child), 0);
+  ComPtr<IStorage> storage;
+  std::string error;
+  ASSERT_TRUE(OpenCompoundFile(path, false, &storage, &error)) << error;
+  CNameServer server;
+  ASSERT_EQ(server.Load(storage.Get()), S_OK);
+  EXPECT_EQ(server.GetNameSize(global), 2 * kAdds);
+}
+
+// A save killed at any moment leaves the old or the new file, and the
+// next commit leaves no temporary file, whether or not the system offers
+// unnamed ones.
+TEST(DocumentCrash, KilledSaveLeavesNothingBehindTheNextCommit) {
+  for (cfb::FileLayer* layer : {&cfb::SystemFiles(), &cfb::SystemFilesWithNamedTemps()}) {
+    for (int delayMs : {5, 40, 120}) {
+      TempDir dir;
+      const std::string path = dir.File("doc.nt");
+      WriteBytes(path, Serialize(kDocument));
+      const pid_t child = ::fork();
+      if (child == 0) {
+        for (std::uint32_t round = 0;; ++round)
+          Edit(*layer, path, {{"Big", Pattern(std::size_t{6} << 20, round)}});
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+      ::kill(child, SIGKILL);
+      WaitChild(child);
+      ASSERT_TRUE(Edit(*layer, path, {{"NameServer", Pattern(10, 3)}}));
+      EXPECT_EQ(dir.Names(), std::vector<std::string>{"doc.nt"});
+      EXPECT_EQ(Parse(ReadBytes(path)).at("NameServer"), Pattern(10, 3));
+    }
+  }
+}
+
+// An entry that cannot be read does not stop the rest from being read,
+// but is never dropped silently: the commit is refused unless forced. Its
+// damage is found at open, or when its chain is first followed.
+TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
+  const Surgeon s(
+      Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}}));
+  const std::size_t broken = s.EntryOffset(s.Id(u"Broken"));
+  const std::tuple<std::size_t, std::uint32_t, const char*> cases[] = {
+      {broken + 120, 0x7FFFFFF0, "Broken: stream \"Broken\" claims 2147483632 bytes"},
+      {broken + 116, s.Entry(u"Fine").start, "another entry also uses (a shared chain)"},
+      {broken + 116, 0x00FFFFFF, "points at sector 16777215, which does not exist"},
+  };
+  for (const auto& [at, value, words] : cases) {
+    SCOPED_TRACE(words);
     TempDir dir;
     const std::string path = dir.File("doc.nt");
     std::string error;
-    WriteBytes(path, before);
-    cfb::FaultyFileLayer counting(*layer, cfb::FileFault::kFail, -1);
-    ASSERT_TRUE(Edit(counting, path, change, &error)) << error;
-    ASSERT_EQ(ReadBytes(path), after);
-    ASSERT_GE(counting.Calls(), 10);
-    for (cfb::FileFault fault : {cfb::FileFault::kFail, cfb::FileFault::kShortWrite}) {
-      for (int k = 0; k < counting.Calls(); ++k) {
-        WriteBytes(path, before);
-        cfb::FaultyFileLayer faulty(*layer, fault, k);
-        error.clear();
-        const bool ok = Edit(faulty, path, change, &error);
-        const Bytes now = ReadBytes(path);
-        if (ok)
-          EXPECT_EQ(now, after) << "call " << k;
-        else
-          EXPECT_FALSE(error.empty()) << "call " << k;
-        // Once renamed, the new file is whole even if a later step fails.
-        EXPECT_TRUE(now == before || now == after) << "damaged at call " << k << ": " << error;
-        EXPECT_EQ(dir.Names(), std::vector<std::string>{"doc.nt"}) << "temporary file left at call " << k;
-      }
-    }
-    // A new document is all there or not at all.
-    const std::string fresh = dir.File("new.nt");
-    cfb::FaultyFileLayer creating(*layer, cfb::FileFault::kFail, -1);
-    ASSERT_TRUE(Create(creating, fresh, tree, &error)) << error;
-    ASSERT_EQ(ReadBytes(fresh), before);
-    for (int k = 0; k < creating.Calls(); ++k) {
-      std::remove(fresh.c_str());
-      cfb::FaultyFileLayer faulty(*layer, cfb::FileFault::kFail, k);
-      if (!Create(faulty, fresh, tree, &error) && dir.Names().size() == 1) continue;
-      EXPECT_EQ(ReadBytes(fresh), before) << "call " << k;
-      EXPECT_EQ(dir.Names(), (std::vector<std::string>{"doc.nt", "new.nt"})) << "call " << k;
-    }
+    Bytes file = s.file;
+    cfb::Put32(&file[at], value);
+    WriteBytes(path, file);
+    ComPtr<IStorage> storage;
+    ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
+    ComPtr<IStream> stream;
+    EXPECT_EQ(storage->OpenStream(u"Fine", kOpenMode, stream.Put()), S_OK);
+    stream.Reset();
+    EXPECT_EQ(storage->OpenStream(u"Broken", kOpenMode, stream.Put()), STG_E_DOCFILECORRUPT);
+    const std::vector<std::string> warnings = CompoundFileWarnings(storage.Get());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(words), std::string::npos) << warnings[0];
+    EXPECT_EQ(Snapshot(storage.Get()), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
+
+    EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));
+    EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos)
+        << error;
+    EXPECT_EQ(ReadBytes(path), file);
+    CompoundFileOptions force;
+    force.force = true;
+    std::vector<std::string> leftOut;
+    ASSERT_TRUE(CommitCompoundFile(storage.Get(), force, &leftOut, &error)) << error;
+    ASSERT_EQ(leftOut.size(), 1u);
+    EXPECT_EQ(leftOut[0].rfind("Broken (", 0), 0u) << leftOut[0];
+    EXPECT_EQ(Parse(ReadBytes(path)), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
   }
 }
 
