@@ -1,83 +1,185 @@
-// How the legacy records become containers and names: pending containers
-// first, then bags (last read first), then the names no bag claimed.
+// The three sections of a legacy stream, read record by record, and how the
+// records become containers and names: pending containers first, then bags
+// (last read first), then the names no bag claimed.
 #include "legacy_fixture.h"
+#include "support/hex.h"
 
 namespace nametree::test {
 namespace {
 
 using Conversion = LegacyTest;
 
-LegacyDocument TargetTen() {
+// One record of each section, worked out by hand.
+const char kOneOfEach[] =
+    "05 00 01 00 | 64 00 00 00"                                       // format word, last issued ID 100
+    "| 01 00 00 00"                                                   // N1
+    "| 02 00 00 00 | 0A 00 00 00 50 00 75 00 6D 00 70 00 00 00"       //   v2, "Pump"
+    "| 65 00 00 00 | 0A 00 00 00 | EF BE AD DE"                       //   ID 101, container 10, unused
+    "| 01 00 00 00"                                                   // N2
+    "| 01 00 00 00 | 10 00 00 00 44 00 72 00 69 00 76 00 65 00 72 00 73 00 00 00"  // v1, "Drivers"
+    "| 28 00 00 00 | 0A 00 00 00 | 01 00 00 00 65 00 00 00 | 00 00 00 00"          //   40 in 10, [101]
+    "| 01 00 00 00"                                                   // N3
+    "| 01 00 00 00 | 00 00 00 00 | 0A 00 00 00 | 00 00 00 00"         //   v1, "", ID 10, parent 0
+    "| 00 00 00 00 | 03 00 00 00 | 02 00 00 00 A0 A1"                 //   no subs, type 3, 2 bytes
+    "| 01 00 00 00 A0";                                               // trailing block
+
+TEST_F(Conversion, HandWorkedStreamConvertsIntoItsTree) {
   LegacyDocument doc;
-  doc.containers.push_back({.name = u"Plant", .id = 10, .type = 3});
-  return doc;
+  doc.formatWord = 0x00010005, doc.lastIssuedID = 100, doc.trailingBytes = 1;
+  doc.objects.push_back(Name(101, u"Pump", 10));
+  doc.bags.push_back({.version = 1, .name = u"Drivers", .id = 40, .parent = 10, .members = {101}});
+  doc.containers.push_back({.id = 10, .type = 3, .skipBytes = 2});
+  ASSERT_EQ(ToHex(Encode(doc)), ToHex(Hex(kOneOfEach))) << "the test writer disagrees with the hand-worked bytes";
+
+  ASSERT_EQ(LoadBytes(Hex(kOneOfEach)), S_OK);
+  EXPECT_EQ(TreeOf(server), "#10 t3\n  #40 t3\n    101 Pump\n");
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 100u);
+  EXPECT_TRUE(server.IsDirty());
+  EXPECT_EQ(server.GetBagbyName(10, u"drivers"), 40u);
 }
 
-TEST_F(Conversion, BagsBecomeContainersThatKeepTheirNames) {
-  LegacyDocument doc = TargetTen();
-  doc.objects = {{.name = u"Pump", .id = 100, .container = 55},
-                 {.name = u"Valve", .id = 101},
-                 {.name = u"Motor", .id = 102, .container = 10}};
-  doc.bags = {{.name = u"Line", .id = 40, .parent = 10, .members = {100, 101, 999}}};
-  ASSERT_EQ(LoadDoc(doc), S_OK);
-  EXPECT_EQ(TreeOf(server), "#10 t3\n  102 Motor\n  #40 t3\n    100 Pump\n    101 Valve\n");
-  EXPECT_EQ(server.GetID(40, u"PUMP"), 100u);
-  EXPECT_EQ(server.FindContainerOfName(102)->GetID(), 10u);
+TEST_F(Conversion, FrameWithEmptySectionsOnlySetsTheCounterAndDirtiesTheServer) {
+  CNameContainer::SetLastIssuedNameID(7);
+  // Bytes behind the trailing block are never read.
+  ASSERT_EQ(LoadBytes(Hex("00 00 00 00 | 39 30 00 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00 | FF")),
+            S_OK);
+  EXPECT_EQ(TreeOf(server), "");
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 12345u);
+  EXPECT_TRUE(server.IsDirty());
 }
 
-TEST_F(Conversion, NamesOfUnconvertedBagsFallBackToTheirOwnContainer) {
-  LegacyDocument doc = TargetTen();
-  doc.objects = {{.name = u"Pump", .id = 100, .container = 10}, {.name = u"Fan", .id = 101, .container = 0}};
-  doc.bags = {{.name = u"Loose", .id = 40, .parent = 0, .members = {100, 101}}};
-  ASSERT_EQ(LoadDoc(doc), S_OK);
-  EXPECT_EQ(TreeOf(server), "#10 t3\n  100 Pump\n");
-}
-
-TEST_F(Conversion, ANameListedTwiceGoesToTheBagReadLast) {
-  LegacyDocument doc = TargetTen();
-  doc.objects = {{.name = u"Pump", .id = 100, .container = 10}};
-  doc.bags = {{.name = u"A", .id = 40, .parent = 10, .members = {100}},
-              {.name = u"B", .id = 41, .parent = 10, .members = {100}}};
-  ASSERT_EQ(LoadDoc(doc), S_OK);
-  EXPECT_EQ(TreeOf(server), "#10 t3\n  #40 t3\n  #41 t3\n    100 Pump\n");
-}
-
-TEST_F(Conversion, ABagWithoutItsParentLosesItsNamesUnlessItsIDExistsElsewhere) {
-  LegacyDocument doc = TargetTen();
-  doc.containers.push_back({.id = 61, .type = 3});
-  doc.objects = {{.name = u"Lost", .id = 100, .container = 10}, {.name = u"Found", .id = 101, .container = 10}};
-  doc.bags = {{.name = u"Orphan", .id = 60, .parent = 99, .members = {100}},
-              {.name = u"Twin", .id = 61, .parent = 98, .members = {101}}};
-  ASSERT_EQ(LoadDoc(doc), S_OK);
-  // The objects are taken by their bags, so they do not fall back to container 10.
-  EXPECT_EQ(TreeOf(server), "#10 t3\n#61 t3\n  101 Found\n");
-}
-
-TEST_F(Conversion, PendingContainersAreMadeLastReadFirstUnderTheirParentsType) {
+struct Case {
+  const char* what;
   LegacyDocument doc;
-  doc.containers = {
-      {.id = 1, .type = 2},
-      {.id = 10, .type = 3},
-      {.id = 81, .parent = 82, .type = 5},  // its parent is read after it: made
-      {.id = 82, .parent = 1, .type = 4},
-      {.id = 85, .parent = 1, .type = 0},
-      {.id = 86, .parent = 85, .type = 0},  // its parent was read before it: dropped
-      {.id = 70, .parent = 40, .type = 1},  // its parent is a bag: bags come after pending containers
-      {.id = 80, .parent = 10, .type = 0},
+  std::string tree;
+  // What the drop observer hears, one record a line: "record/reason id>container name",
+  // with kNameObject 0, kNameBag 1, kBagContainer 2 and kReplaced 0 ... kParentMissing 4.
+  std::string drops;
+};
+
+TEST_F(Conversion, RecordsBecomeTheTreeAndTheDropObserverHearsOfEveryRecordLeftOut) {
+  const Case cases[] = {
+      {"name-object versions and repeats",
+       {.objects = {{.version = 1, .name = u"Plain", .id = 1, .container = 10, .skipBytes = 3},
+                    // A non-zero F brings its K words; F = 3 with K = 2 skips exactly two.
+                    {.version = 1, .name = u"Tailed", .id = 2, .container = 10, .f = 3, .fWords = {9, 9}, .skipBytes = 1},
+                    {.version = 2, .name = u"", .id = 3, .container = 10},
+                    Name(4, u"First", 10), Name(4, u"Second", 10),  // the later record wins
+                    Name(5, u"Homeless", 0), Name(6, u"Lost", 99)},
+        .containers = {Box(10, 3)}},
+       "#10 t3\n  1 Plain\n  2 Tailed\n  3 \n  4 Second\n",
+       "0/0 4>10 First\n0/2 6>99 Lost\n0/1 5>0 Homeless\n"},  // one bucket, latest first
+      {"bags become containers that keep their names",
+       {.objects = {Name(100, u"Pump", 55), Name(101, u"Valve", 0), Name(102, u"Motor", 10)},
+        .bags = {Bag(40, u"Line", 10, {100, 101, 999})},
+        .containers = {Box(10, 3)}},
+       "#10 t3\n  102 Motor\n  #40 t3\n    100 Pump\n    101 Valve\n", ""},
+      {"names of unconverted bags fall back to their own container",
+       {.objects = {Name(100, u"Pump", 10), Name(101, u"Fan", 0)},
+        .bags = {Bag(40, u"Loose", 0, {100, 101})},
+        .containers = {Box(10, 3)}},
+       "#10 t3\n  100 Pump\n", "1/3 40>0 \n0/1 101>0 Fan\n"},
+      {"a name listed twice goes to the bag read last",
+       {.objects = {Name(100, u"Pump", 10)},
+        .bags = {Bag(40, u"A", 10, {100}), Bag(41, u"B", 10, {100})},
+        .containers = {Box(10, 3)}},
+       "#10 t3\n  #40 t3\n  #41 t3\n    100 Pump\n", ""},
+      // Objects taken by a bag do not fall back to their own container.
+      {"a bag without its parent loses its names unless its ID exists elsewhere",
+       {.objects = {Name(100, u"Lost", 10), Name(101, u"Found", 10)},
+        .bags = {Bag(60, u"Orphan", 99, {100}), Bag(61, u"Twin", 98, {101})},
+        .containers = {Box(10, 3), Box(61, 3)}},
+       "#10 t3\n#61 t3\n  101 Found\n", "1/4 61>98 \n1/4 60>99 \n0/2 100>60 Lost\n"},
+      // 81's parent is read after it, 86's before it; 70's parent is a bag, converted later.
+      {"pending containers are made last read first under their parent's type",
+       {.bags = {Bag(40, u"Bag", 10)},
+        .containers = {Box(1, 2), Box(10, 3), Box(81, 5, 82), Box(82, 4, 1), Box(85, 0, 1), Box(86, 0, 85),
+                       Box(70, 1, 40), Box(80, 0, 10)}},
+       "#1 t2\n  #82 t2\n    #81 t2\n  #85 t2\n#10 t3\n  #40 t3\n  #80 t3\n", "2/4 70>40 \n2/4 86>85 \n"},
+      {"a bag keeps the sub-container made for its ID",
+       {.objects = {Name(100, u"Pump", 0)},
+        .bags = {Bag(40, u"Line", 10, {100})},
+        .containers = {{.id = 10, .subs = {40}, .type = 3}}},
+       "#10 t3\n  #40 t3\n    100 Pump\n", ""},
+      {"every reason to leave a record out",
+       {.objects = {Name(100, u"Old", 10), Name(100, u"Pump", 10), Name(101, u"Lost", 10), Name(102, u"Orphan", 0),
+                    Name(103, u"Astray", 55)},
+        .bags = {Bag(60, u"Gone", 99, {101}), Bag(61, u"Loose", 0, {102})},
+        .containers = {Box(10, 3), Box(70, 0, 77)}},
+       "#10 t3\n  100 Pump\n",
+       "0/0 100>10 Old\n2/4 70>77 \n1/3 61>0 \n1/4 60>99 \n0/2 101>60 Lost\n0/2 103>55 Astray\n0/1 102>0 Orphan\n"},
   };
-  doc.bags = {{.name = u"Bag", .id = 40, .parent = 10}};
-  ASSERT_EQ(LoadDoc(doc), S_OK);
-  EXPECT_EQ(TreeOf(server), "#1 t2\n  #82 t2\n    #81 t2\n  #85 t2\n#10 t3\n  #40 t3\n  #80 t3\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CNameContainer::SetLastIssuedNameID(0);
+    CNameServer fresh;
+    std::string heard;
+    fresh.SetLegacyDropObserver([&](const CLegacyDrop& d) {
+      heard += std::to_string(static_cast<int>(d.record)) + "/" + std::to_string(static_cast<int>(d.reason)) + " " +
+               std::to_string(d.id) + ">" + std::to_string(d.containerID) + " " +
+               std::string(d.name.begin(), d.name.end()) + "\n";
+    });
+    ComPtr<IStorage> storage = LegacyStorage(Encode(c.doc));
+    ASSERT_EQ(fresh.LoadOldVersion(CreateLegacyStorageAdapter(storage.Get()).Get()), S_OK);
+    EXPECT_EQ(TreeOf(fresh), c.tree);
+    EXPECT_EQ(heard, c.drops);
+  }
 }
 
-TEST_F(Conversion, ABagKeepsTheSubContainerMadeForItsID) {
-  LegacyDocument doc;
-  doc.containers = {{.id = 10, .subs = {40}, .type = 3}};
-  doc.objects = {{.name = u"Pump", .id = 100}};
-  doc.bags = {{.name = u"Line", .id = 40, .parent = 10, .members = {100}}};
-  ASSERT_EQ(LoadDoc(doc), S_OK);
-  EXPECT_EQ(TreeOf(server), "#10 t3\n  #40 t3\n    100 Pump\n");
-  EXPECT_EQ(server.GetContainer(10)->GetNumSubContainers(), 1);
+TEST_F(Conversion, BadNameObjectVersionEndsTheLoadAndKeepsEarlierObjects) {
+  EXPECT_EQ(LoadDoc({.objects = {Name(1, u"Kept", 10), {.version = 3, .name = u"X", .id = 2}},
+                     .bags = {Bag(40, u"Devices", 10)},
+                     .containers = {Box(10, 3)}}),
+            E_FAIL);
+  EXPECT_EQ(TreeOf(server), "");
+  EXPECT_FALSE(server.IsDirty());
+  EXPECT_EQ(server.GetBagbyName(10, u"Devices"), 0u) << "the bag section must not have been read";
+  // The object read before the failure waits for the next successful load.
+  EXPECT_EQ(LoadDoc({.containers = {Box(10, 3)}}), S_OK);
+  EXPECT_EQ(TreeOf(server), "#10 t3\n  1 Kept\n");
+}
+
+TEST_F(Conversion, SpecialBagsAreFoundByParentAndNameAndAccumulateOverLoads) {
+  EXPECT_EQ(server.GetBagbyName(0, u"Devices"), 0u);
+  ASSERT_EQ(LoadDoc({.bags = {Bag(40, u"DEVICES", 10), Bag(41, u"Device", 10), Bag(42, u"Devices ", 11),
+                              {.version = 1, .name = u"Drivers", .id = 43, .parent = 10},  // no flag byte
+                              {.name = u"drivers", .id = 44, .parent = 10, .skipBytes = 5, .flag = 0xFF},
+                              Bag(45, u"Protocols", 11), Bag(46, u"pRoToCoLs", 0)},
+                     .containers = {Box(10, 3)}}),
+            S_OK);
+  ASSERT_EQ(LoadDoc({.bags = {Bag(50, u"Drivers", 20), Bag(51, u"Drivers", 10)}, .containers = {Box(20, 3)}}), S_OK);
+  const struct {
+    std::uint32_t parent;
+    CString name;
+    std::uint32_t bag;
+  } lookups[] = {
+      {10, u"devices", 40}, {11, u"Devices", 0},   // a trailing blank is not special
+      {10, u"Device", 0},   {10, u"DRIVERS", 43},  // the first of several is found, over loads too
+      {20, u"Drivers", 50}, {11, u"Protocols", 45}, {10, u"Protocols", 0},
+      {0, u"protocols", 46},  // found although no container is made of it
+  };
+  for (const auto& l : lookups) EXPECT_EQ(server.GetBagbyName(l.parent, l.name), l.bag) << l.parent;
+  EXPECT_EQ(TreeOf(server), "#10 t3\n  #40 t3\n  #41 t3\n  #43 t3\n  #44 t3\n  #51 t3\n#20 t3\n  #50 t3\n");
+}
+
+TEST_F(Conversion, BagContainersOfGlobalAndTargetTypeAreMadeAtOnce) {
+  ASSERT_EQ(LoadDoc({.containers =
+                         {
+                             // The parent ID of a type-3 record plays no part.
+                             {.version = 3, .id = 5, .parent = 7, .subs = {20, 21}, .type = 3, .jWords = 2, .skipBytes = 1},
+                             {.version = 2, .id = 1, .subs = {30}, .type = 2, .jWords = 1},
+                             Box(2, 2),
+                             {.id = 8, .subs = {40}, .type = 1},  // leaves no trace, nor do its subs
+                             Box(9, 0x10002),                     // neither 2 nor 3
+                             {.id = 5, .subs = {22}, .type = 3},  // a second top-level 5
+                             {.id = 6, .parent = 5, .subs = {41}, .type = 1},  // pending under the first 5
+                         }}),
+            S_OK);
+  EXPECT_EQ(TreeOf(server), "#5 t3\n  #6 t3\n  #20 t3\n  #21 t3\n  #22 t3\n#1 t2\n  #30 t2\n#2 t2\n#5 t3\n");
+  EXPECT_EQ(server.GetGlobalContainerID(), 1u);
+  std::vector<std::uint32_t> targets;
+  ASSERT_EQ(server.GetTargetsContainerIDList(targets), S_OK);
+  EXPECT_EQ(targets, (std::vector<std::uint32_t>{5, 5}));
 }
 
 TEST_F(Conversion, RemainingNamesArePlacedInBucketOrder) {
@@ -85,12 +187,10 @@ TEST_F(Conversion, RemainingNamesArePlacedInBucketOrder) {
   // is entered last and keeps the text key of the pair.
   for (bool reversed : {false, true}) {
     CNameServer fresh;
-    LegacyDocument doc = TargetTen();
-    doc.objects = {{.name = u"Motor", .id = 17, .container = 10}, {.name = u"MOTOR", .id = 33, .container = 10}};
+    LegacyDocument doc{.objects = {Name(17, u"Motor", 10), Name(33, u"MOTOR", 10)}, .containers = {Box(10, 3)}};
     if (reversed) std::swap(doc.objects[0], doc.objects[1]);
     ComPtr<IStorage> storage = LegacyStorage(Encode(doc));
-    ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(storage.Get());
-    ASSERT_EQ(fresh.LoadOldVersion(legacy.Get()), S_OK);
+    ASSERT_EQ(fresh.LoadOldVersion(CreateLegacyStorageAdapter(storage.Get()).Get()), S_OK);
     EXPECT_EQ(fresh.GetID(10, u"motor"), 33u) << reversed;
     CString text;
     EXPECT_EQ(fresh.GetName(17, text), S_OK);
@@ -98,49 +198,18 @@ TEST_F(Conversion, RemainingNamesArePlacedInBucketOrder) {
   }
 }
 
-TEST_F(Conversion, LoadAddsToWhatTheServerHolds) {
+TEST_F(Conversion, LoadAddsToWhatTheServerHoldsAndTheCounterGoesOnFromTheDocument) {
   const std::uint32_t own = server.AddContainer(0, kTargetContainer);
   std::uint32_t id = 0;
   ASSERT_EQ(server.AddName(id, own, u"Existing", 0, true), S_OK);
   server.SetDirty(false);
-  LegacyDocument doc = TargetTen();
-  doc.lastIssuedID = 500;
-  doc.objects = {{.name = u"Pump", .id = 100, .container = 10}};
-  ASSERT_EQ(LoadDoc(doc), S_OK);
+  ASSERT_EQ(LoadDoc({.lastIssuedID = 500, .objects = {Name(100, u"Pump", 10)}, .containers = {Box(10, 3)}}), S_OK);
   EXPECT_EQ(TreeOf(server), "#" + std::to_string(own) + " t3\n  " + std::to_string(id) +
                                 " Existing\n#10 t3\n  100 Pump\n");
   EXPECT_TRUE(server.IsDirty());
-  // New IDs continue from the document's counter.
   std::uint32_t next = 0;
   ASSERT_EQ(server.AddName(next, 10, u"Fresh", 0, true), S_OK);
   EXPECT_EQ(next, 501u);
-}
-
-// The observer hears of every record that the conversion leaves out, and
-// the tree it leaves is the one it leaves unobserved.
-TEST_F(Conversion, TheDropObserverHearsOfEveryRecordLeftOut) {
-  LegacyDocument doc = TargetTen();
-  doc.containers.push_back({.id = 70, .parent = 77});  // pending under a parent that never comes
-  doc.objects = {{.name = u"Old", .id = 100, .container = 10}, {.name = u"Pump", .id = 100, .container = 10},
-                 {.name = u"Lost", .id = 101, .container = 10}, {.name = u"Orphan", .id = 102},
-                 {.name = u"Astray", .id = 103, .container = 55}};
-  doc.bags = {{.name = u"Gone", .id = 60, .parent = 99, .members = {101}},
-              {.name = u"Loose", .id = 61, .parent = 0, .members = {102}}};
-  std::string heard;
-  server.SetLegacyDropObserver([&](const CLegacyDrop& d) {
-    heard += std::to_string(static_cast<int>(d.record)) + "/" + std::to_string(static_cast<int>(d.reason)) +
-             " " + std::to_string(d.id) + ">" + std::to_string(d.containerID) + " " +
-             std::string(d.name.begin(), d.name.end()) + "\n";
-  });
-  ASSERT_EQ(LoadDoc(doc), S_OK);
-  EXPECT_EQ(TreeOf(server), "#10 t3\n  100 Pump\n");
-  // kNameObject 0, kNameBag 1, kBagContainer 2; kReplaced 0 ... kParentMissing 4.
-  EXPECT_EQ(heard,
-            "0/0 100>10 Old\n"
-            "2/4 70>77 \n"
-            "1/3 61>0 \n"
-            "1/4 60>99 \n0/2 101>60 Lost\n"
-            "0/2 103>55 Astray\n0/1 102>0 Orphan\n");  // one bucket, latest first
 }
 
 }  // namespace

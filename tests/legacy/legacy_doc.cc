@@ -87,22 +87,23 @@ std::vector<std::uint8_t> Encode(const LegacyDocument& doc, LegacyLayout* layout
     b.Filler(r.skipBytes);
     if (r.version >= 3) b.U32(0x33333333);
   }
-  at.trailingStart = b.Size() + 4;
   b.Filler(doc.trailingBytes);
   return b.Take();
 }
 
+bool PutLegacyStream(IStorage* root, const std::optional<std::vector<std::uint8_t>>& stream, const CString& child) {
+  ComPtr<IStorage> sub;
+  ComPtr<IStream> element;
+  if (Failed(root->CreateStorage(child, kCreateMode, sub.Put()))) return false;
+  if (!stream) return true;
+  if (Failed(sub->CreateStream(u"NameService", kCreateMode, element.Put()))) return false;
+  return stream->empty() ||
+         Succeeded(element->Write(stream->data(), static_cast<std::uint32_t>(stream->size()), nullptr));
+}
+
 ComPtr<IStorage> LegacyStorage(const std::optional<std::vector<std::uint8_t>>& stream, const CString& child) {
   ComPtr<IStorage> root = CreateMemoryStorage();
-  ComPtr<IStorage> sub;
-  if (Failed(root->CreateStorage(child, kCreateMode, sub.Put()))) return nullptr;
-  if (!stream) return root;
-  ComPtr<IStream> element;
-  if (Failed(sub->CreateStream(u"NameService", kCreateMode, element.Put()))) return nullptr;
-  if (!stream->empty() &&
-      Failed(element->Write(stream->data(), static_cast<std::uint32_t>(stream->size()), nullptr)))
-    return nullptr;
-  return root;
+  return PutLegacyStream(root.Get(), stream, child) ? root : nullptr;
 }
 
 }  // namespace nametree::test

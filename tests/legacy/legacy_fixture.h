@@ -15,7 +15,8 @@ namespace nametree::test {
 // One line per container ("<indent>#<id> t<type>") followed by its names
 // ("<indent>  <id> <text>"), then its sub-containers. Top-level containers
 // come in list order; names and sub-containers in ascending ID order, so
-// that expectations do not depend on hash-table walk order.
+// that expectations do not depend on hash-table walk order. A name that
+// FindContainerOfName places elsewhere says so.
 std::string TreeOf(const CNameServer& server);
 
 class LegacyTest : public ::testing::Test {
