@@ -1,4 +1,4 @@
-#include "allocation_probe.h"
+#include "legacy_fixture.h"
 
 #include <atomic>
 #include <cstdlib>

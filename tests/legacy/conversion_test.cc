@@ -24,28 +24,18 @@ const char kOneOfEach[] =
     "| 01 00 00 00 A0";                                               // trailing block
 
 TEST_F(Conversion, HandWorkedStreamConvertsIntoItsTree) {
-  LegacyDocument doc;
-  doc.formatWord = 0x00010005, doc.lastIssuedID = 100, doc.trailingBytes = 1;
+  LegacyDocument doc{.formatWord = 0x00010005, .lastIssuedID = 100, .trailingBytes = 1};
   doc.objects.push_back(Name(101, u"Pump", 10));
   doc.bags.push_back({.version = 1, .name = u"Drivers", .id = 40, .parent = 10, .members = {101}});
   doc.containers.push_back({.id = 10, .type = 3, .skipBytes = 2});
   ASSERT_EQ(ToHex(Encode(doc)), ToHex(Hex(kOneOfEach))) << "the test writer disagrees with the hand-worked bytes";
 
-  ASSERT_EQ(LoadBytes(Hex(kOneOfEach)), S_OK);
+  // Bytes behind the trailing block are never read.
+  ASSERT_EQ(LoadBytes(Hex(std::string(kOneOfEach) + "FF FF")), S_OK);
   EXPECT_EQ(TreeOf(server), "#10 t3\n  #40 t3\n    101 Pump\n");
   EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 100u);
   EXPECT_TRUE(server.IsDirty());
   EXPECT_EQ(server.GetBagbyName(10, u"drivers"), 40u);
-}
-
-TEST_F(Conversion, FrameWithEmptySectionsOnlySetsTheCounterAndDirtiesTheServer) {
-  CNameContainer::SetLastIssuedNameID(7);
-  // Bytes behind the trailing block are never read.
-  ASSERT_EQ(LoadBytes(Hex("00 00 00 00 | 39 30 00 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00 | FF")),
-            S_OK);
-  EXPECT_EQ(TreeOf(server), "");
-  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 12345u);
-  EXPECT_TRUE(server.IsDirty());
 }
 
 struct Case {
@@ -108,6 +98,14 @@ TEST_F(Conversion, RecordsBecomeTheTreeAndTheDropObserverHearsOfEveryRecordLeftO
         .containers = {Box(10, 3), Box(70, 0, 77)}},
        "#10 t3\n  100 Pump\n",
        "0/0 100>10 Old\n2/4 70>77 \n1/3 61>0 \n1/4 60>99 \n0/2 101>60 Lost\n0/2 103>55 Astray\n0/1 102>0 Orphan\n"},
+      // 33 lies in a later bucket than 17 whatever the insertion order, so it
+      // is entered last and keeps the text key of the pair.
+      {"remaining names are placed in bucket order",
+       {.objects = {Name(17, u"Motor", 10), Name(33, u"MOTOR", 10)}, .containers = {Box(10, 3)}},
+       "#10 t3\n  17 Motor (text names 33)\n  33 MOTOR\n", ""},
+      {"remaining names are placed in bucket order, whatever the record order",
+       {.objects = {Name(33, u"MOTOR", 10), Name(17, u"Motor", 10)}, .containers = {Box(10, 3)}},
+       "#10 t3\n  17 Motor (text names 33)\n  33 MOTOR\n", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -124,19 +122,6 @@ TEST_F(Conversion, RecordsBecomeTheTreeAndTheDropObserverHearsOfEveryRecordLeftO
     EXPECT_EQ(TreeOf(fresh), c.tree);
     EXPECT_EQ(heard, c.drops);
   }
-}
-
-TEST_F(Conversion, BadNameObjectVersionEndsTheLoadAndKeepsEarlierObjects) {
-  EXPECT_EQ(LoadDoc({.objects = {Name(1, u"Kept", 10), {.version = 3, .name = u"X", .id = 2}},
-                     .bags = {Bag(40, u"Devices", 10)},
-                     .containers = {Box(10, 3)}}),
-            E_FAIL);
-  EXPECT_EQ(TreeOf(server), "");
-  EXPECT_FALSE(server.IsDirty());
-  EXPECT_EQ(server.GetBagbyName(10, u"Devices"), 0u) << "the bag section must not have been read";
-  // The object read before the failure waits for the next successful load.
-  EXPECT_EQ(LoadDoc({.containers = {Box(10, 3)}}), S_OK);
-  EXPECT_EQ(TreeOf(server), "#10 t3\n  1 Kept\n");
 }
 
 TEST_F(Conversion, SpecialBagsAreFoundByParentAndNameAndAccumulateOverLoads) {
@@ -180,36 +165,6 @@ TEST_F(Conversion, BagContainersOfGlobalAndTargetTypeAreMadeAtOnce) {
   std::vector<std::uint32_t> targets;
   ASSERT_EQ(server.GetTargetsContainerIDList(targets), S_OK);
   EXPECT_EQ(targets, (std::vector<std::uint32_t>{5, 5}));
-}
-
-TEST_F(Conversion, RemainingNamesArePlacedInBucketOrder) {
-  // 33 lies in a later bucket than 17 whatever the insertion order, so it
-  // is entered last and keeps the text key of the pair.
-  for (bool reversed : {false, true}) {
-    CNameServer fresh;
-    LegacyDocument doc{.objects = {Name(17, u"Motor", 10), Name(33, u"MOTOR", 10)}, .containers = {Box(10, 3)}};
-    if (reversed) std::swap(doc.objects[0], doc.objects[1]);
-    ComPtr<IStorage> storage = LegacyStorage(Encode(doc));
-    ASSERT_EQ(fresh.LoadOldVersion(CreateLegacyStorageAdapter(storage.Get()).Get()), S_OK);
-    EXPECT_EQ(fresh.GetID(10, u"motor"), 33u) << reversed;
-    CString text;
-    EXPECT_EQ(fresh.GetName(17, text), S_OK);
-    EXPECT_EQ(text, u"Motor");
-  }
-}
-
-TEST_F(Conversion, LoadAddsToWhatTheServerHoldsAndTheCounterGoesOnFromTheDocument) {
-  const std::uint32_t own = server.AddContainer(0, kTargetContainer);
-  std::uint32_t id = 0;
-  ASSERT_EQ(server.AddName(id, own, u"Existing", 0, true), S_OK);
-  server.SetDirty(false);
-  ASSERT_EQ(LoadDoc({.lastIssuedID = 500, .objects = {Name(100, u"Pump", 10)}, .containers = {Box(10, 3)}}), S_OK);
-  EXPECT_EQ(TreeOf(server), "#" + std::to_string(own) + " t3\n  " + std::to_string(id) +
-                                " Existing\n#10 t3\n  100 Pump\n");
-  EXPECT_TRUE(server.IsDirty());
-  std::uint32_t next = 0;
-  ASSERT_EQ(server.AddName(next, 10, u"Fresh", 0, true), S_OK);
-  EXPECT_EQ(next, 501u);
 }
 
 }  // namespace

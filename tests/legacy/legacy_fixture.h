@@ -1,5 +1,6 @@
-// A server that reads documents of the earlier format, and a rendering of
-// its tree that tests compare with the tree they expect.
+// A server that reads documents of the earlier format, a rendering of its
+// tree that tests compare with the tree they expect, and a probe for the
+// memory a reader asks for.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,9 +16,24 @@ namespace nametree::test {
 // One line per container ("<indent>#<id> t<type>") followed by its names
 // ("<indent>  <id> <text>"), then its sub-containers. Top-level containers
 // come in list order; names and sub-containers in ascending ID order, so
-// that expectations do not depend on hash-table walk order. A name that
-// FindContainerOfName places elsewhere says so.
+// that expectations do not depend on hash-table walk order. A name says so
+// when FindContainerOfName places it elsewhere or GetID gives its text
+// another ID.
 std::string TreeOf(const CNameServer& server);
+
+// Records the largest single allocation made while a probe is alive, so
+// that a test can show a reader never sizes memory from untrusted counts.
+class AllocationProbe {
+ public:
+  AllocationProbe();
+  ~AllocationProbe();
+  AllocationProbe(const AllocationProbe&) = delete;
+  AllocationProbe& operator=(const AllocationProbe&) = delete;
+
+  std::size_t Largest() const;
+  // False in sanitizer builds, whose runtime owns operator new.
+  static bool Available();
+};
 
 class LegacyTest : public ::testing::Test {
  protected:

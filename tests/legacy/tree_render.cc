@@ -26,9 +26,10 @@ std::string TreeOf(const CNameServer& server) {
     std::vector<std::uint32_t> key = path;
     key.insert(key.end(), {0, id});
     std::string line = pad + "  " + std::to_string(id) + " " + ToUtf8(name);
-    // A name the server's lookups place elsewhere shows where they place it.
+    // Where the server's lookups by ID and by text disagree with the walk, they say so.
     const CNameContainer* found = server.FindContainerOfName(id);
-    if (!found || found->GetID() != holder) line += " (found in #" + std::to_string(found ? found->GetID() : 0) + ")";
+    if (!found || found->GetID() != holder) line += " (in #" + std::to_string(found ? found->GetID() : 0) + ")";
+    if (const std::uint32_t named = server.GetID(holder, name); named != id) line += " (text names " + std::to_string(named) + ")";
     lines.emplace_back(std::move(key), line + "\n");
   });
   std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -50,6 +50,31 @@ RunResult CliTest::Run(const std::vector<std::string>& args, const std::string& 
   return r;
 }
 
+void ExpectHolds(const std::string& text, const std::vector<std::string>& parts) {
+  for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+}
+
+void CliTest::Expect(const std::vector<Case>& cases, const std::string& base) const {
+  const std::string original = Bytes(base);
+  for (const Case& c : cases) {
+    WriteFile("doc.nt", original);
+    std::vector<std::string> args = c.args;
+    std::string trace;
+    for (std::string& a : args) {
+      trace += a + " ";
+      if (a == "DOC") a = Path("doc.nt");
+      if (a.rfind("FILE:", 0) == 0) a = Path(a.substr(5));
+    }
+    SCOPED_TRACE(trace);
+    const RunResult r = Run(args, c.input);
+    EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+    ExpectHolds(r.out, c.out);
+    ExpectHolds(r.err, c.err);
+    EXPECT_EQ(Bytes("doc.nt") == original, c.unchanged);
+    if (!c.after.empty()) ExpectHolds(Run({"tree", Path("doc.nt"), "--json"}).out, c.after);
+  }
+}
+
 std::string CliTest::Bytes(const std::string& name) const { return Slurp(Path(name)); }
 
 void CliTest::WriteFile(const std::string& name, const std::string& bytes) const {
