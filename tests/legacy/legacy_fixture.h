@@ -39,15 +39,8 @@ class LegacyTest : public ::testing::Test {
  protected:
   void SetUp() override { CNameContainer::SetLastIssuedNameID(0); }
 
-  HRESULT LoadFrom(IStorage* storage) {
-    ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(storage);
-    return server.LoadOldVersion(legacy.Get());
-  }
-  HRESULT LoadBytes(const std::vector<std::uint8_t>& bytes) {
-    ComPtr<IStorage> storage = LegacyStorage(bytes);
-    return LoadFrom(storage.Get());
-  }
-  HRESULT LoadDoc(const LegacyDocument& doc) { return LoadBytes(Encode(doc)); }
+  HRESULT LoadFrom(IStorage* storage) { return server.LoadOldVersion(CreateLegacyStorageAdapter(storage).Get()); }
+  HRESULT LoadDoc(const LegacyDocument& doc) { return LoadFrom(LegacyStorage(Encode(doc)).Get()); }
 
   CNameServer server;
 };

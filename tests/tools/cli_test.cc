@@ -1,9 +1,14 @@
 // The nametree program driven from the outside: exit codes, what it prints,
 // and that a run which must not change the document leaves it byte for byte
 // as it was.
-#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
 
-#include "cli_fixture.h"
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "legacy/legacy_doc.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/name_server.h"
@@ -11,13 +16,47 @@
 namespace nametree::test {
 namespace {
 
-class Cli : public CliTest {
+struct RunResult {
+  int exit = -1;
+  std::string out, err;
+};
+
+struct Case {
+  std::vector<std::string> args;  // "DOC" stands for the copy, "FILE:x" for x in the scratch directory
+  std::string input;              // standard input
+  int exit;
+  std::vector<std::string> out{}, err{};  // fragments each stream must hold
+  bool unchanged = true;                  // the copy keeps its bytes
+  std::vector<std::string> after{};       // fragments of `tree DOC --json` once the run is done
+};
+
+std::string Quote(const std::string& word) {
+  std::string q = "'";
+  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void ExpectHolds(const std::string& text, const std::vector<std::string>& parts) {
+  for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+}
+
+// Runs the built program as a user would, in a scratch directory holding a
+// base document: a global container 1 with Pump1 (2) and a Cyrillic-a
+// "V\u0430lve" (5) that looks like the Valve (4) of target 3, made by one
+// batch; and two files that are no documents.
+class Cli : public ::testing::Test {
  protected:
-  // A global container 1 with Pump1 (2) and a Cyrillic-a "V\u0430lve" (5)
-  // that looks like the Valve (4) of target 3, made by one batch; and two
-  // files that are no documents.
   void SetUp() override {
-    CliTest::SetUp();
+    std::string pattern = (std::filesystem::temp_directory_path() / "nametree-cli-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
     ASSERT_EQ(Run({"init", Path("base.nt")}).exit, 0);
     const RunResult made = Run({"batch", Path("base.nt")},
                                "add-container 0 --type global\nadd 1 Pump1\nadd-container 0 --type target\n"
@@ -25,6 +64,51 @@ class Cli : public CliTest {
     ASSERT_EQ(made.exit, 0) << made.err;
     WriteFile("garbage.nt", std::string(3000, 'x'));
     WriteFile("words.txt", "\xEF\xBB\xBFmotor\r\nBegin\n");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  // Runs the program with `input` on stdin; `out` names where stdout goes
+  // (its own file when empty).
+  RunResult Run(const std::vector<std::string>& args, const std::string& input = "", const std::string& out = "") const {
+    WriteFile(".in", input);
+    std::string command = Quote(NAMETREE_CLI);
+    for (const std::string& a : args) command += " " + Quote(a);
+    command += " >" + Quote(out.empty() ? Path(".out") : out) + " 2>" + Quote(Path(".err")) + " <" + Quote(Path(".in"));
+    if (!out.empty()) WriteFile(".out", "");
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Path(".out")), Slurp(Path(".err"))};
+  }
+
+  // Runs each case on a fresh copy of the scratch file `base`.
+  void Expect(const std::vector<Case>& cases, const std::string& base = "base.nt") const {
+    const std::string original = Bytes(base);
+    for (const Case& c : cases) {
+      WriteFile("doc.nt", original);
+      std::vector<std::string> args = c.args;
+      std::string trace;
+      for (std::string& a : args) {
+        trace += a + " ";
+        if (a == "DOC") a = Path("doc.nt");
+        if (a.rfind("FILE:", 0) == 0) a = Path(a.substr(5));
+      }
+      SCOPED_TRACE(trace);
+      const RunResult r = Run(args, c.input);
+      EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+      ExpectHolds(r.out, c.out);
+      ExpectHolds(r.err, c.err);
+      EXPECT_EQ(Bytes("doc.nt") == original, c.unchanged);
+      if (!c.after.empty()) ExpectHolds(Run({"tree", Path("doc.nt"), "--json"}).out, c.after);
+    }
+  }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Bytes(const std::string& name) const { return Slurp(Path(name)); }
+  void WriteFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(Path(name), std::ios::binary);
+    out << bytes;
   }
 
   // Writes `legacy` as a compound file of the earlier format.
@@ -35,9 +119,12 @@ class Cli : public CliTest {
     ASSERT_TRUE(PutLegacyStream(root.Get(), Encode(legacy)));
     ASSERT_TRUE(CommitCompoundFile(root.Get(), &error)) << error;
   }
+
+ private:
+  std::string dir_;
 };
 
-TEST_F(Cli, UsageAndFileErrorsExitWithTwo) {
+TEST_F(Cli, LookupsProposalsChecksAndErrors) {
   Expect({
       {{}, "", 2},
       {{"--help"}, "", 0, {"import-legacy"}},
@@ -55,7 +142,23 @@ TEST_F(Cli, UsageAndFileErrorsExitWithTwo) {
       {{"tree", "FILE:absent.nt"}, "", 2, {}, {Path("absent.nt")}},
       {{"tree", "FILE:garbage.nt", "--json"}, "", 2, {"\"error\":", Path("garbage.nt")}},
       {{"init", "DOC"}, "", 2},  // never replaces a file
-  }, "base.nt");
+      {{"find", "DOC", "PUMP1"}, "", 0, {"2  \"Pump1\"  in container 1 (global) at 1\n"}},
+      {{"find", "DOC", "Nothing", "--json"}, "", 1, {"{\"text\":\"Nothing\",\"found\":[]}"}},
+      {{"show", "DOC", "3"}, "", 0, {"container 3 (target) at 3\n"}},
+      {{"show", "DOC", "4", "--json"}, "", 0, {"\"names\":[{\"id\":4,\"name\":\"Valve\",\"container\":{\"id\":3"}},
+      {{"show", "DOC", "77"}, "", 1, {"nothing has ID 77"}},
+      {{"check", "DOC", "3", "PUMP1", "--json"}, "", 1,
+       {"\"namespace\":\"global\",\"container\":1,\"id\":2", "\"result\":\"E_NAME_DUPLICATE\""}},
+      {{"check", "DOC", "3", "Motor"}, "", 0, {"duplicate:  no"}},
+      {{"next", "DOC", "3", "Pump"}, "", 0, {"Pump2\n"}},  // Pump1 is global
+      {{"next", "DOC", "3", "Pump", "--local"}, "", 0, {"Pump1\n"}, {"add would refuse \"Pump1\""}},
+      {{"next", "DOC", "1", "Valve", "--digits", "3"}, "", 0, {"Valve001\n"}},
+      {{"next", "DOC", "3", "Gate", "--keywords", "-"}, "GATE1\n", 0, {"Gate2\n"}},
+      {{"next", "DOC", "3", "2nd"}, "", 1, {}, {"no number makes a valid name", "begins with \"2\""}},
+      {{"next", "DOC", "3", "2nd", "--kind", "1", "--json"}, "", 0, {"\"proposal\":\"2nd1\""}},
+      {{"lint", "DOC"}, "", 0, {"0 errors, 2 warnings"}},  // each side of the look-alike
+      {{"lint", "DOC", "--strict", "--json"}, "", 1, {"\"errors\":0,\"warnings\":2"}},
+  });
   EXPECT_EQ(Run({"tree", Path("base.nt")}, "", "/dev/full").exit, 2) << "unwritable output";
 }
 
@@ -81,7 +184,7 @@ TEST_F(Cli, EditsAreSavedAndNotifiedAndRefusalsNamedWithoutTouchingTheFile) {
       {{"rename", "DOC", "77", "Motor"}, "", 1, {}, {"doc.nt"}},
       {{"delete", "DOC", "77"}, "", 1, {}, {"doc.nt"}},
       {{"add-container", "DOC", "55"}, "", 1, {}, {"doc.nt"}},
-  }, "base.nt");
+  });
 }
 
 TEST_F(Cli, BatchAppliesAllOrNothingAndReportsEveryRefusedLine) {
@@ -103,28 +206,7 @@ TEST_F(Cli, BatchAppliesAllOrNothingAndReportsEveryRefusedLine) {
       {{"batch", "DOC", "--csv"}, "container;name\n3;Alpha\n", 2, {}, {"header"}},
       {{"batch", "DOC", "-", "--keywords", "-"}, "add 3 X\n", 2, {}, {"standard input"}},
       {{"batch", "DOC", "FILE:absent.txt"}, "", 2, {}, {"absent.txt"}},
-  }, "base.nt");
-}
-
-TEST_F(Cli, LookupsProposalsAndChecks) {
-  Expect({
-      {{"find", "DOC", "PUMP1"}, "", 0, {"2  \"Pump1\"  in container 1 (global) at 1\n"}},
-      {{"find", "DOC", "Nothing", "--json"}, "", 1, {"{\"text\":\"Nothing\",\"found\":[]}"}},
-      {{"show", "DOC", "3"}, "", 0, {"container 3 (target) at 3\n"}},
-      {{"show", "DOC", "4", "--json"}, "", 0, {"\"names\":[{\"id\":4,\"name\":\"Valve\",\"container\":{\"id\":3"}},
-      {{"show", "DOC", "77"}, "", 1, {"nothing has ID 77"}},
-      {{"check", "DOC", "3", "PUMP1", "--json"}, "", 1,
-       {"\"namespace\":\"global\",\"container\":1,\"id\":2", "\"result\":\"E_NAME_DUPLICATE\""}},
-      {{"check", "DOC", "3", "Motor"}, "", 0, {"duplicate:  no"}},
-      {{"next", "DOC", "3", "Pump"}, "", 0, {"Pump2\n"}},  // Pump1 is global
-      {{"next", "DOC", "3", "Pump", "--local"}, "", 0, {"Pump1\n"}, {"add would refuse \"Pump1\""}},
-      {{"next", "DOC", "1", "Valve", "--digits", "3"}, "", 0, {"Valve001\n"}},
-      {{"next", "DOC", "3", "Gate", "--keywords", "-"}, "GATE1\n", 0, {"Gate2\n"}},
-      {{"next", "DOC", "3", "2nd"}, "", 1, {}, {"no number makes a valid name", "begins with \"2\""}},
-      {{"next", "DOC", "3", "2nd", "--kind", "1", "--json"}, "", 0, {"\"proposal\":\"2nd1\""}},
-      {{"lint", "DOC"}, "", 0, {"0 errors, 2 warnings"}},  // each side of the look-alike
-      {{"lint", "DOC", "--strict", "--json"}, "", 1, {"\"errors\":0,\"warnings\":2"}},
-  }, "base.nt");
+  });
 }
 
 // A document with what the library refuses at entry, made by a host that
@@ -166,7 +248,7 @@ TEST_F(Cli, LintFindsWhatEntryWouldRefuseAndRepairRaisesTheCounter) {
   EXPECT_EQ(Run({"add", Path("bad.nt"), "1", "Fresh"}).out, "added \"Fresh\" to container 1 as ID 13\n");
 }
 
-TEST_F(Cli, ImportConvertsListsWhatItDropsAndNeverOverwrites) {
+TEST_F(Cli, ImportAndDemoConvertListWhatTheyDropAndNeverOverwrite) {
   LegacyDocument legacy{.lastIssuedID = 300,
                         .objects = {Name(100, u"Pump", 10), Name(101, u"Valve", 10), Name(102, u"Orphan", 99)},
                         .containers = {Box(10, 3)}};
@@ -184,19 +266,14 @@ TEST_F(Cli, ImportConvertsListsWhatItDropsAndNeverOverwrites) {
       {{"import-legacy", "DOC", "FILE:current.nt"}, "", 2},  // a current document is no legacy one
       {{"import-legacy", "FILE:old.doc", "DOC"}, "", 2},
       {{"import-legacy", "FILE:big.doc", "FILE:big.nt"}, "", 2, {}, {"container 10 holds 32768 names"}},
-  }, "base.nt");
+      {{"demo", "--keep", "FILE:kept"}, "", 0,
+       {"NameChanged", "NameWasDeleted", "ContainerWasDeleted", "E_NAME_DUPLICATE", "the same tree", "imported and saved"}},
+      // The kept document of the earlier format is one to try the import on.
+      {{"import-legacy", "FILE:kept/earlier.doc", "FILE:converted.nt"}, "", 0},
+  });
   EXPECT_FALSE(std::filesystem::exists(Path("big.nt")));
-}
-
-TEST_F(Cli, DemoRunsOnItsOwnAndKeepsItsFilesWhenAsked) {
-  const RunResult demo = Run({"demo", "--keep", Path("kept")});
-  ASSERT_EQ(demo.exit, 0) << demo.err;
-  ExpectHolds(demo.out, {"NameChanged", "NameWasDeleted", "ContainerWasDeleted", "E_NAME_DUPLICATE", "the same tree",
-                         "imported and saved"});
-  // The kept document of the earlier format is one to try the import on.
-  EXPECT_EQ(Run({"import-legacy", Path("kept/earlier.doc"), Path("converted.nt")}).exit, 0);
   const std::string kept = Bytes("kept/plant.nt");
-  EXPECT_EQ(Run({"demo", "--keep", Path("kept")}).exit, 2);
+  EXPECT_EQ(Run({"demo", "--keep", Path("kept")}).exit, 2) << "the demo never replaces what it kept";
   EXPECT_EQ(Bytes("kept/plant.nt"), kept);
 }
 
