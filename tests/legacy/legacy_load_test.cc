@@ -288,7 +288,8 @@ TEST_F(LegacyEntry, StreamCutShortOrFailingAtEveryPoint) {
   for (std::size_t cut = 0; cut < bytes.size(); ++cut) spoilers.push_back({cut, FaultPlan{}});
   std::size_t offset = 0;
   for (int k = 0; k < clean.reads; offset += clean.readSizes[static_cast<std::size_t>(k++)])
-    for (Fault fault : {Fault::kFail, Fault::kShort}) spoilers.push_back({offset, FaultPlan{fault, k}});
+    for (Fault fault : {Fault::kFail, Fault::kShort})
+      spoilers.push_back({offset, FaultPlan{.readFault = fault, .readIndex = k}});
   ASSERT_GT(clean.reads, 40);
   EXPECT_EQ(offset, bytes.size()) << "the trailing block must be read to its end";
   for (const auto& [cut, plan] : spoilers) {
@@ -296,7 +297,7 @@ TEST_F(LegacyEntry, StreamCutShortOrFailingAtEveryPoint) {
     const std::size_t kept = plan.readFault == Fault::kNone ? cut : bytes.size();
     ComPtr<IStorage> inner = LegacyStorage(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + kept));
     auto ledger = MemoryStorageLedger(inner.Get());
-    EXPECT_EQ(LoadThenEmpty(WrapStorage(inner.Get(), {plan}).Get(), doc), LeftByFailureAt(doc, at, cut));
+    EXPECT_EQ(LoadThenEmpty(WrapStorage(inner.Get(), {.plan = plan}).Get(), doc), LeftByFailureAt(doc, at, cut));
     EXPECT_EQ(ledger->Live(), 1) << "handle left open";
   }
 }

@@ -29,7 +29,7 @@ std::string TreeOf(const CNameServer& server) {
     // Where the server's lookups by ID and by text disagree with the walk, they say so.
     const CNameContainer* found = server.FindContainerOfName(id);
     if (!found || found->GetID() != holder) line += " (in #" + std::to_string(found ? found->GetID() : 0) + ")";
-    if (const std::uint32_t named = server.GetID(holder, name); named != id) line += " (text names " + std::to_string(named) + ")";
+    if (auto byText = server.GetID(holder, name); byText != id) line += " (text names " + std::to_string(byText) + ")";
     lines.emplace_back(std::move(key), line + "\n");
   });
   std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
