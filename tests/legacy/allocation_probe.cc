@@ -1,4 +1,4 @@
-#include "allocation_probe.h"
+#include "legacy_fixture.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -46,22 +46,18 @@ bool AllocationProbe::Available() { return true; }
 
 #ifndef NAMETREE_PROBE_OFF
 
+// The array forms reach these through the standard library's own.
 void* operator new(std::size_t size) {
   Note(size);
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   Note(size);
   return std::malloc(size ? size : 1);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
 void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 #endif

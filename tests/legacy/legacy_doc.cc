@@ -3,36 +3,27 @@
 namespace nametree::test {
 namespace {
 
-class Bytes {
- public:
+// Little-endian writers; passed-over bytes get a recognisable filler.
+struct Bytes {
   void U32(std::uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out_.push_back(static_cast<std::uint8_t>(v >> shift));
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
   }
-  void U8(std::uint8_t v) { out_.push_back(v); }
   void Text(const CString& text) {
-    if (text.empty()) return U32(0);
-    U32(static_cast<std::uint32_t>(text.size() * 2 + 2));
-    for (char16_t c : text) Unit(c);
-    Unit(0);
+    U32(text.empty() ? 0 : static_cast<std::uint32_t>(text.size() * 2 + 2));
+    for (char16_t c : text.empty() ? text : text + u'\0') {
+      out.push_back(static_cast<std::uint8_t>(c));
+      out.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
   }
   void Ids(const std::vector<std::uint32_t>& ids) {
     U32(static_cast<std::uint32_t>(ids.size()));
     for (std::uint32_t id : ids) U32(id);
   }
-  // Passed-over bytes get a recognisable filler.
   void Filler(std::uint32_t count) {
     U32(count);
-    for (std::uint32_t i = 0; i < count; ++i) out_.push_back(static_cast<std::uint8_t>(0xA0 + i));
+    for (std::uint32_t i = 0; i < count; ++i) out.push_back(static_cast<std::uint8_t>(0xA0 + i));
   }
-  std::vector<std::uint8_t> Take() { return std::move(out_); }
-  std::size_t Size() const { return out_.size(); }
-
- private:
-  void Unit(char16_t c) {
-    out_.push_back(static_cast<std::uint8_t>(c));
-    out_.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  std::vector<std::uint8_t> out_;
+  std::vector<std::uint8_t> out;
 };
 
 }  // namespace
@@ -44,7 +35,7 @@ std::vector<std::uint8_t> Encode(const LegacyDocument& doc, LegacyLayout* layout
   Bytes b;
   b.U32(doc.formatWord);
   b.U32(doc.lastIssuedID);
-  at.counterEnd = b.Size();
+  at.counterEnd = b.out.size();
   b.U32(static_cast<std::uint32_t>(doc.objects.size()));
   for (const NameObjectRecord& r : doc.objects) {
     b.U32(r.version);
@@ -57,7 +48,7 @@ std::vector<std::uint8_t> Encode(const LegacyDocument& doc, LegacyLayout* layout
       if (r.f != 0) b.Ids(r.fWords);
       b.Filler(r.skipBytes);
     }
-    at.objectEnds.push_back(b.Size());
+    at.objectEnds.push_back(b.out.size());
   }
   b.U32(static_cast<std::uint32_t>(doc.bags.size()));
   for (const BagRecord& r : doc.bags) {
@@ -65,11 +56,11 @@ std::vector<std::uint8_t> Encode(const LegacyDocument& doc, LegacyLayout* layout
     b.Text(r.name);
     b.U32(r.id);
     b.U32(r.parent);
-    at.bagParentEnds.push_back(b.Size());
+    at.bagParentEnds.push_back(b.out.size());
     b.Ids(r.members);
     b.Filler(r.skipBytes);
-    if (r.version >= 2) b.U8(r.flag);
-    at.bagEnds.push_back(b.Size());
+    if (r.version >= 2) b.out.push_back(r.flag);
+    at.bagEnds.push_back(b.out.size());
   }
   b.U32(static_cast<std::uint32_t>(doc.containers.size()));
   for (const BagContainerRecord& r : doc.containers) {
@@ -79,7 +70,7 @@ std::vector<std::uint8_t> Encode(const LegacyDocument& doc, LegacyLayout* layout
     b.U32(r.parent);
     b.Ids(r.subs);
     b.U32(r.type);
-    at.containerTypeEnds.push_back(b.Size());
+    at.containerTypeEnds.push_back(b.out.size());
     if (r.version >= 2) {
       b.U32(r.jWords);
       for (std::uint32_t i = 0; i < r.jWords; ++i) b.U32(0x11110000 + i);
@@ -87,22 +78,23 @@ std::vector<std::uint8_t> Encode(const LegacyDocument& doc, LegacyLayout* layout
     b.Filler(r.skipBytes);
     if (r.version >= 3) b.U32(0x33333333);
   }
-  at.trailingStart = b.Size() + 4;
   b.Filler(doc.trailingBytes);
-  return b.Take();
+  return std::move(b.out);
+}
+
+bool PutLegacyStream(IStorage* root, const std::optional<std::vector<std::uint8_t>>& stream, const CString& child) {
+  ComPtr<IStorage> sub;
+  ComPtr<IStream> element;
+  if (Failed(root->CreateStorage(child, kCreateMode, sub.Put()))) return false;
+  if (!stream) return true;
+  if (Failed(sub->CreateStream(u"NameService", kCreateMode, element.Put()))) return false;
+  return stream->empty() ||
+         Succeeded(element->Write(stream->data(), static_cast<std::uint32_t>(stream->size()), nullptr));
 }
 
 ComPtr<IStorage> LegacyStorage(const std::optional<std::vector<std::uint8_t>>& stream, const CString& child) {
   ComPtr<IStorage> root = CreateMemoryStorage();
-  ComPtr<IStorage> sub;
-  if (Failed(root->CreateStorage(child, kCreateMode, sub.Put()))) return nullptr;
-  if (!stream) return root;
-  ComPtr<IStream> element;
-  if (Failed(sub->CreateStream(u"NameService", kCreateMode, element.Put()))) return nullptr;
-  if (!stream->empty() &&
-      Failed(element->Write(stream->data(), static_cast<std::uint32_t>(stream->size()), nullptr)))
-    return nullptr;
-  return root;
+  return PutLegacyStream(root.Get(), stream, child) ? root : nullptr;
 }
 
 }  // namespace nametree::test

@@ -45,6 +45,17 @@ struct BagContainerRecord {
   std::uint32_t skipBytes = 0;
 };
 
+// Shorthands for records that set no more than these fields.
+inline NameObjectRecord Name(std::uint32_t id, CString text, std::uint32_t container) {
+  return {.name = std::move(text), .id = id, .container = container};
+}
+inline BagRecord Bag(std::uint32_t id, CString name, std::uint32_t parent, std::vector<std::uint32_t> members = {}) {
+  return {.name = std::move(name), .id = id, .parent = parent, .members = std::move(members)};
+}
+inline BagContainerRecord Box(std::uint32_t id, std::uint32_t type, std::uint32_t parent = 0) {
+  return {.id = id, .parent = parent, .type = type};
+}
+
 struct LegacyDocument {
   std::uint32_t formatWord = 0x00010005;
   std::uint32_t lastIssuedID = 0;
@@ -62,15 +73,17 @@ struct LegacyLayout {
   std::vector<std::size_t> bagParentEnds;      // behind each bag's parent ID
   std::vector<std::size_t> bagEnds;            // behind each bag record
   std::vector<std::size_t> containerTypeEnds;  // behind each bag container's type
-  std::size_t trailingStart = 0;               // behind the count of the trailing block
 };
 
 // The legacy stream of a document. A counted string carries the text and a
 // terminating zero unit; an empty text is written with length 0.
 std::vector<std::uint8_t> Encode(const LegacyDocument& doc, LegacyLayout* layout = nullptr);
 
-// A storage holding `stream` as the element "NameService" of a child
-// storage named `child`; no stream at all when `stream` is empty optional.
+// Makes the child storage `child` of `root` holding `stream` as its element
+// "NameService"; no element at all when `stream` is empty optional.
+bool PutLegacyStream(IStorage* root, const std::optional<std::vector<std::uint8_t>>& stream,
+                     const CString& child = u"QXTNameServer");
+// A memory storage with PutLegacyStream done.
 ComPtr<IStorage> LegacyStorage(const std::optional<std::vector<std::uint8_t>>& stream,
                                const CString& child = u"QXTNameServer");
 
