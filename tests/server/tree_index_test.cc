@@ -25,7 +25,7 @@ TEST(TreeIndex, EveryLookupAgreesWithTheWalkWhileContainersChangeDirectly) {
 TEST(TreeIndex, ALoadedSubContainerIsFoundByTheKeyItsParentHoldsItUnder) {
   CNameContainer::SetLastIssuedNameID(0);
   CNameServer server;
-  const std::uint32_t top = server.AddContainer(0, kTargetContainer);  // 1
+  const std::uint32_t top = server.AddContainer(0, kTargetContainer);    // 1
   const std::uint32_t sub = server.AddContainer(top, kTargetContainer);  // 3
   CNameContainer record(true);
   record.CreateContainerFromData(100, kTargetContainer);

@@ -8,52 +8,17 @@
 
 #include "nametree/memory_storage.h"
 #include "nametree/utf8.h"
+#include "platform/text.h"
 
 namespace nametree::test {
 namespace {
 
 using Where = CDuplicateHit::Where;
-using Kid = std::pair<std::uint32_t, CNameContainer*>;
 
 // Cased pairs, a keyword, letters beyond ASCII, a text that breaks the name
 // rule; the empty text last, for lookups only.
-const std::vector<CString> kTexts{u"Pump", u"pump",  u"Valve",           u"TANK",
-                                  u"X1",   u"\u00e9t\u00e9", u"\u00c9T\u00c9", u"_a b", u""};
-
-std::vector<Kid> Kids(const CNameContainer* c) {
-  std::vector<std::uint32_t> keys(static_cast<std::size_t>(c->GetNumSubContainers()));
-  c->GetSubContainerIDs(keys.data());
-  std::vector<Kid> kids;
-  for (std::uint32_t k : keys) kids.emplace_back(k, c->FindContainer(k));
-  return kids;
-}
-
-CNameContainer* Below(const CNameContainer* c, std::uint32_t id) {
-  const std::vector<Kid> kids = Kids(c);
-  for (const auto& [k, kid] : kids)
-    if (k == id) return kid;
-  for (const auto& [k, kid] : kids)
-    if (CNameContainer* f = Below(kid, id)) return f;
-  return nullptr;
-}
-
-CNameContainer* HolderBelow(CNameContainer* c, std::uint32_t id) {
-  CString text;
-  if (c->FindNameByID(id, &text) == S_OK) return c;
-  for (const auto& [k, kid] : Kids(c))
-    if (CNameContainer* f = HolderBelow(kid, id)) return f;
-  return nullptr;
-}
-
-bool Search(const CNameContainer* c, const CString& text, bool descend, std::uint32_t* id) {
-  if (!text.empty() && c->FindIDByName(text, id) == S_OK) return true;
-  if (!descend) return false;
-  for (const auto& [k, kid] : Kids(c)) {
-    const std::int16_t t = kid->GetContainerType();
-    if ((t == 2 || t == 3 || t == 4) && Search(kid, text, true, id)) return true;
-  }
-  return false;
-}
+const std::vector<CString> kTexts{u"Pump",          u"pump",          u"Valve", u"TANK", u"X1",
+                                  u"\u00e9t\u00e9", u"\u00c9T\u00c9", u"_a b",  u""};
 
 auto OfType(std::int16_t t) {
   return [t](const CNameContainer* top) { return top->GetContainerType() == t; };
@@ -61,23 +26,57 @@ auto OfType(std::int16_t t) {
 
 }  // namespace
 
-std::vector<CNameContainer*> TreeWalk::Everything() const {
-  std::vector<CNameContainer*> all;
+TreeWalk::TreeWalk(const CNameServer& server, TopsOf topsOf) : s_(server), tops_(topsOf(server)) {
   std::function<void(CNameContainer*)> visit = [&](CNameContainer* c) {
-    all.push_back(c);
-    for (const auto& [k, kid] : Kids(c)) visit(kid);
+    all_.push_back(c);
+    std::vector<std::uint32_t> keys(static_cast<std::size_t>(c->GetNumSubContainers()));
+    c->GetSubContainerIDs(keys.data());
+    std::vector<Kid>& kids = kids_[c];
+    for (std::uint32_t k : keys) kids.emplace_back(k, c->FindContainer(k));
+    for (const auto& [k, kid] : kids) visit(kid);
   };
   for (CNameContainer* top : tops_) visit(top);
-  return all;
+}
+
+CNameContainer* TreeWalk::Below(const CNameContainer* c, std::uint32_t id) const {
+  for (const auto& [k, kid] : Kids(c))
+    if (k == id) return kid;
+  for (const auto& [k, kid] : Kids(c))
+    if (CNameContainer* f = Below(kid, id)) return f;
+  return nullptr;
+}
+
+CNameContainer* TreeWalk::HolderBelow(CNameContainer* c, std::uint32_t id) const {
+  if (c->FindNameByID(id, nullptr) == S_OK) return c;
+  for (const auto& [k, kid] : Kids(c))
+    if (CNameContainer* f = HolderBelow(kid, id)) return f;
+  return nullptr;
+}
+
+const TreeWalk::Holders& TreeWalk::HoldersOf(const CString& text) const {
+  auto [at, fresh] = holders_.try_emplace(text);
+  std::uint32_t id = 0;
+  if (fresh)
+    for (const CNameContainer* c : all_)
+      if (c->FindIDByName(text, &id) == S_OK) at->second[c] = id;
+  return at->second;
+}
+
+bool TreeWalk::Search(const CNameContainer* c, const Holders& held, bool descend, std::uint32_t* id) const {
+  if (auto it = held.find(c); it != held.end()) return (*id = it->second, true);
+  if (!descend || held.empty()) return false;
+  for (const auto& [k, kid] : Kids(c)) {
+    const std::int16_t t = kid->GetContainerType();
+    if ((t == 2 || t == 3 || t == 4) && Search(kid, held, true, id)) return true;
+  }
+  return false;
 }
 
 CNameContainer* TreeWalk::Container(std::uint32_t id) const {
-  if (id == 0) return nullptr;
-  for (CNameContainer* top : tops_) {
-    if (top->GetID() == id) return top;
-    if (CNameContainer* f = Below(top, id)) return f;
-  }
-  return nullptr;
+  auto [at, fresh] = containers_.try_emplace(id, nullptr);
+  for (auto top = tops_.begin(); fresh && id != 0 && !at->second && top != tops_.end(); ++top)
+    at->second = (*top)->GetID() == id ? *top : Below(*top, id);
+  return at->second;
 }
 
 CNameContainer* TreeWalk::HolderOfName(std::uint32_t id) const {
@@ -88,9 +87,10 @@ CNameContainer* TreeWalk::HolderOfName(std::uint32_t id) const {
 
 bool TreeWalk::InTrees(const CString& text, const std::function<bool(const CNameContainer*)>& want, Where where,
                        CDuplicateHit* hit) const {
+  const Holders& held = HoldersOf(text);
   for (CNameContainer* top : tops_) {
     std::uint32_t id = 0;
-    if (!want(top) || !Search(top, text, true, &id)) continue;
+    if (!want(top) || !Search(top, held, true, &id)) continue;
     const CNameContainer* holder = HolderBelow(top, id);
     *hit = {where, (holder ? holder : top)->GetID(), id};
     return true;
@@ -128,9 +128,10 @@ bool TreeWalk::Duplicate(std::uint32_t cid, const CString& text, bool confine, C
 bool TreeWalk::FindName(std::uint32_t cid, const CString& text, bool descend) const {
   if (cid == 0) return false;
   std::uint32_t id = 0;
+  const Holders& held = HoldersOf(text);
   for (CNameContainer* top : tops_) {
     const CNameContainer* c = top->GetID() == cid ? top : Below(top, cid);
-    if (c && Search(c, text, descend, &id)) return true;
+    if (c && Search(c, held, descend, &id)) return true;
   }
   return false;
 }
@@ -139,7 +140,7 @@ std::uint32_t TreeWalk::GetID(std::uint32_t cid, const CString& text) const {
   if (cid == 0) return static_cast<std::uint32_t>(E_FAIL);
   std::uint32_t id = 0;
   for (CNameContainer* top : tops_)
-    if (top->GetContainerType() == 2 && Search(top, text, true, &id)) return id;
+    if (top->GetContainerType() == 2 && Search(top, HoldersOf(text), true, &id)) return id;
   const CNameContainer* c = Container(cid);
   return c ? c->GetIDOfName(text) : 0;
 }
@@ -155,6 +156,9 @@ namespace {
 // Every ID up to two past the highest issued or held, and each text from
 // some of the containers, through every lookup.
 std::string Disagreement(const CNameServer& s, const TreeWalk& walk, std::minstd_rand& rng) {
+  std::vector<std::uint32_t> topIDs;
+  for (const CNameContainer* top : walk.Tops()) topIDs.push_back(top->GetID());
+  if (s.GetTopLevelContainerIDs() != topIDs) return "GetTopLevelContainerIDs";
   const std::uint32_t last = std::max(CNameContainer::GetLastIssuedNameID(), s.GetHighestID()) + 2;
   for (std::uint32_t id = 0; id <= last; ++id) {
     const std::string at = " of ID " + std::to_string(id);
@@ -190,7 +194,7 @@ std::string Disagreement(const CNameServer& s, const TreeWalk& walk, std::minstd
 
 std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, const Pick& pick) {
   const TreeWalk walk(*server, topsOf);
-  const std::vector<CNameContainer*> all = walk.Everything();
+  const std::vector<CNameContainer*>& all = walk.Everything();
   const std::vector<CNameContainer*>& tops = walk.Tops();
   auto anyText = [&]() -> const CString& { return kTexts[pick(static_cast<std::uint32_t>(kTexts.size() - 1))]; };
   const CString& text = anyText();
@@ -205,17 +209,31 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
     return {};
   }
   CNameContainer* c = all[pick(static_cast<std::uint32_t>(all.size()))];
-  const std::vector<Kid> kids = Kids(c);
-  const Kid kid = kids.empty() ? Kid{} : kids[pick(static_cast<std::uint32_t>(kids.size()))];
+  const std::vector<TreeWalk::Kid>& kids = walk.Kids(c);
+  const TreeWalk::Kid kid = kids.empty() ? TreeWalk::Kid{} : kids[pick(static_cast<std::uint32_t>(kids.size()))];
   CNameContainer* either = kid.second && flag ? kid.second : c;
   switch (pick(all.size() > 40 ? 16 : 20)) {
-    case 0: c->DeleteName(anyID); break;
-    case 1: c->Rename(anyID, text); break;
-    case 2: c->Rename(anyText(), text); break;
-    case 3: c->SetContainerType(type); break;
-    case 4: if (kid.second) c->DeleteContainer(kid.first); break;
-    case 5: if (pick(4) == 0) c->ResetContainer(); break;
-    case 6: if (pick(3) == 0) either->Shutdown(); break;
+    case 0:
+      c->DeleteName(anyID);
+      break;
+    case 1:
+      c->Rename(anyID, text);
+      break;
+    case 2:
+      c->Rename(anyText(), text);
+      break;
+    case 3:
+      c->SetContainerType(type);
+      break;
+    case 4:
+      if (kid.second) c->DeleteContainer(kid.first);
+      break;
+    case 5:
+      if (pick(4) == 0) c->ResetContainer();
+      break;
+    case 6:
+      if (pick(3) == 0) either->Shutdown();
+      break;
     case 7: {  // a copy of some subtree merged in, under an ID of our choosing
       std::vector<std::uint8_t> bytes = SavedRecord(*all[pick(static_cast<std::uint32_t>(all.size()))]);
       if (bytes.size() < 6) return "Save of a container";
@@ -229,8 +247,12 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
         if (either != c && pick(2)) either->SetParent(c);
       }
       break;
-    case 9: c->AddContainerFromData(c, anyID, type); break;
-    case 10: c->AddNameFromData(anyID, text, 0); break;
+    case 9:
+      c->AddContainerFromData(c, anyID, type);
+      break;
+    case 10:
+      c->AddNameFromData(anyID, text, 0);
+      break;
     case 11: {  // a container without a parent goes as the first top-level entry with its ID
       const std::uint32_t id = flag ? tops[pick(static_cast<std::uint32_t>(tops.size()))]->GetID() : anyID;
       std::vector<CNameContainer*> left = tops;
@@ -244,15 +266,35 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
       if (fromList && topsOf(*server) != left) return "DeleteContainer of top-level " + std::to_string(id);
       break;
     }
-    case 12: CNameContainer::SetLastIssuedNameID(pick(CNameContainer::GetLastIssuedNameID())); break;
-    case 13: {  // the first holder of an ID is the one renamed
-      CNameContainer* holder = walk.HolderOfName(anyID);
-      CString now;
-      if (server->Rename(0, anyID, text, kAllowLeadingUnderscore, false, flag) == S_OK &&
-          (!holder || holder->FindNameByID(anyID, &now) != S_OK || now != text))
-        return "Rename of ID " + std::to_string(anyID);
+    case 12:
+      CNameContainer::SetLastIssuedNameID(pick(CNameContainer::GetLastIssuedNameID()));
+      break;
+    case 13: {  // by name ID in the container given, or else in the first holder
+      const std::uint32_t cid = flag ? 0 : c->GetID();
+      CNameContainer* holder = cid ? walk.Container(cid) : walk.HolderOfName(anyID);
+      CString was, now;
+      const bool held = holder && holder->FindNameByID(anyID, &was) == S_OK;
+      const bool confine = pick(2);
+      CDuplicateHit hit;
+      HRESULT expected = S_OK;
+      if (!holder) {
+        expected = E_FAIL;
+      } else if (text == was) {
+        expected = S_FALSE;
+      } else if (!server->IsValidName(text, kAllowLeadingUnderscore)) {
+        expected = E_NAME_INVALID;
+      } else if (ToUpper(text) != ToUpper(was) && walk.Duplicate(cid ? cid : holder->GetID(), text, confine, &hit)) {
+        expected = E_NAME_DUPLICATE;
+      } else if (!held) {
+        expected = S_FALSE;
+      }
+      if (server->Rename(cid, anyID, text, kAllowLeadingUnderscore, false, confine) != expected ||
+          (expected == S_OK && (holder->FindNameByID(anyID, &now) != S_OK || now != text)))
+        return "Rename of ID " + std::to_string(anyID) + " in " + std::to_string(cid);
       server->Rename(c->GetID(), anyText(), text, kAllowLeadingUnderscore, false, flag);
-      server->DeleteName(pick(2) ? c->GetID() : anyID, anyID, false);
+      const CNameContainer* from = walk.Container(cid);
+      const HRESULT deleted = !from || from->FindNameByID(anyID, nullptr) == S_OK ? S_OK : E_FAIL;
+      if (server->DeleteName(cid, anyID, false) != deleted) return "DeleteName of ID " + std::to_string(anyID);
       break;
     }
     case 14: {
@@ -285,8 +327,12 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
       if (server->Load(storage.Get()) != S_OK) return "Load";
       break;
     }
-    default: c->AddName(text); [[fallthrough]];
-    case 16: c->AddContainer(type); break;
+    default:
+      c->AddName(text);
+      [[fallthrough]];
+    case 16:
+      c->AddContainer(type);
+      break;
   }
   return {};
 }

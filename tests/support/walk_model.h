@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "nametree/name_server.h"
@@ -17,13 +20,17 @@ namespace nametree::test {
 // each program reaches them through its own test access.
 using TopsOf = std::vector<CNameContainer*> (*)(const CNameServer&);
 
+// A snapshot: its answers hold until the tree changes.
 class TreeWalk {
  public:
-  TreeWalk(const CNameServer& server, TopsOf topsOf) : s_(server), tops_(topsOf(server)) {}
+  using Kid = std::pair<std::uint32_t, CNameContainer*>;  // the key a table holds it under
+
+  TreeWalk(const CNameServer& server, TopsOf topsOf);
 
   const std::vector<CNameContainer*>& Tops() const { return tops_; }
   // Every container of the tree, in pre-order.
-  std::vector<CNameContainer*> Everything() const;
+  const std::vector<CNameContainer*>& Everything() const { return all_; }
+  const std::vector<Kid>& Kids(const CNameContainer* c) const { return kids_.at(c); }
   CNameContainer* Container(std::uint32_t id) const;
   CNameContainer* HolderOfName(std::uint32_t id) const;
   bool Duplicate(std::uint32_t cid, const CString& text, bool confine, CDuplicateHit* hit) const;
@@ -32,11 +39,21 @@ class TreeWalk {
   std::uint32_t GetID(std::uint32_t cid, const CString& text) const;
 
  private:
-  bool InTrees(const CString& text, const std::function<bool(const CNameContainer*)>& want,
-               CDuplicateHit::Where where, CDuplicateHit* hit) const;
+  CNameContainer* Below(const CNameContainer* c, std::uint32_t id) const;
+  CNameContainer* HolderBelow(CNameContainer* c, std::uint32_t id) const;
+  // The containers whose table holds a text, with its ID there.
+  using Holders = std::unordered_map<const CNameContainer*, std::uint32_t>;
+  const Holders& HoldersOf(const CString& text) const;
+  bool Search(const CNameContainer* c, const Holders& held, bool descend, std::uint32_t* id) const;
+  bool InTrees(const CString& text, const std::function<bool(const CNameContainer*)>& want, CDuplicateHit::Where where,
+               CDuplicateHit* hit) const;
 
   const CNameServer& s_;
-  std::vector<CNameContainer*> tops_;
+  std::vector<CNameContainer*> tops_, all_;
+  std::unordered_map<const CNameContainer*, std::vector<Kid>> kids_;
+  // Answers asked once per ID and per text.
+  mutable std::unordered_map<std::uint32_t, CNameContainer*> containers_;
+  mutable std::map<CString, Holders> holders_;
 };
 
 // A number below n, 0 when n is 0.
