@@ -3,6 +3,7 @@
 // containers, and after every change each lookup must give what a plain walk
 // of the tables gives.
 #include <random>
+#include <tuple>
 
 #include "nametree/memory_storage.h"
 #include "server_fixture.h"
@@ -13,7 +14,7 @@ namespace test {
 namespace {
 
 TEST(TreeIndex, EveryLookupAgreesWithTheWalkWhileContainersChangeDirectly) {
-  for (unsigned seed = 1; seed <= 4; ++seed) {
+  for (unsigned seed = 1; seed <= 8; ++seed) {
     std::mt19937 rng(seed);
     const Pick pick = [&](std::uint32_t n) { return n ? static_cast<std::uint32_t>(rng() % n) : 0u; };
     EXPECT_EQ(RandomRun(&CNameServerTestAccess::Tops, pick, 160), "") << "seed " << seed;
@@ -43,6 +44,21 @@ TEST(TreeIndex, ALoadedSubContainerIsFoundByTheKeyItsParentHoldsItUnder) {
   EXPECT_EQ(server.DeleteContainer(sub, false), S_OK);
   EXPECT_EQ(server.GetContainer(sub), nullptr);
   EXPECT_FALSE(server.IsDuplicateName(top, u"pump", false));
+}
+
+// Reloading a container's own record replaces each child under its key;
+// the replacements keep the children's places in their chains.
+TEST(TreeIndex, ChildrenReplacedUnderTheirKeysKeepTheirPlaceInTheWalk) {
+  CNameContainer::SetLastIssuedNameID(0);
+  CNameServer server;
+  const std::uint32_t top = server.AddContainer(0, kTargetContainer);
+  CNameContainer* t = server.GetContainer(top);
+  for (int i = 0; i < 2; ++i) t->FindContainer(t->AddContainer(kTargetContainer))->AddName(u"Pump");
+  CDuplicateHit before, after;
+  ASSERT_TRUE(server.FindDuplicate(top, u"pump", false, &before));
+  ASSERT_EQ(t->Load(CreateMemoryStream(SavedRecord(*t)).Get()), S_OK);
+  ASSERT_TRUE(server.FindDuplicate(top, u"pump", false, &after));
+  EXPECT_EQ(std::tie(after.containerID, after.nameID), std::tie(before.containerID, before.nameID));
 }
 
 TEST(TreeIndex, AParentThatWouldCloseACycleIsIgnored) {

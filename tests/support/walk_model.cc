@@ -212,15 +212,22 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
   const std::vector<TreeWalk::Kid>& kids = walk.Kids(c);
   const TreeWalk::Kid kid = kids.empty() ? TreeWalk::Kid{} : kids[pick(static_cast<std::uint32_t>(kids.size()))];
   CNameContainer* either = kid.second && flag ? kid.second : c;
+  // Mostly one of the container's own names, so that edits land.
+  std::vector<std::uint32_t> held(static_cast<std::size_t>(c->GetNumNames()) + 1);
+  c->GetAllIDsInContainer(held.data());
+  held.pop_back();
+  const std::uint32_t nameID = !held.empty() && pick(4) ? held[pick(static_cast<std::uint32_t>(held.size()))] : anyID;
+  CString heldText;
+  const CString& oldText = c->FindNameByID(nameID, &heldText) == S_OK && pick(4) ? heldText : anyText();
   switch (pick(all.size() > 40 ? 16 : 20)) {
     case 0:
-      c->DeleteName(anyID);
+      c->DeleteName(nameID);
       break;
     case 1:
-      c->Rename(anyID, text);
+      c->Rename(nameID, text);
       break;
     case 2:
-      c->Rename(anyText(), text);
+      c->Rename(oldText, text);
       break;
     case 3:
       c->SetContainerType(type);
@@ -235,17 +242,15 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
       if (pick(3) == 0) either->Shutdown();
       break;
     case 7: {  // a copy of some subtree merged in, under an ID of our choosing
-      std::vector<std::uint8_t> bytes = SavedRecord(*all[pick(static_cast<std::uint32_t>(all.size()))]);
+      std::vector<std::uint8_t> bytes = SavedRecord(flag ? *c : *all[pick(static_cast<std::uint32_t>(all.size()))]);
       if (bytes.size() < 6) return "Save of a container";
       for (int i = 0; i < 4; ++i) bytes[2 + i] = static_cast<std::uint8_t>(anyID >> (8 * i));
       if (all.size() <= 40 && c->Load(CreateMemoryStream(bytes).Get()) != S_OK) return "Load of a saved record";
       break;
     }
     case 8:
-      if (pick(3) == 0) {
-        either->CreateContainerFromData(anyID, type);
-        if (either != c && pick(2)) either->SetParent(c);
-      }
+      either->CreateContainerFromData(anyID, type);
+      if (either != c && pick(2)) either->SetParent(c);
       break;
     case 9:
       c->AddContainerFromData(c, anyID, type);
@@ -271,9 +276,9 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
       break;
     case 13: {  // by name ID in the container given, or else in the first holder
       const std::uint32_t cid = flag ? 0 : c->GetID();
-      CNameContainer* holder = cid ? walk.Container(cid) : walk.HolderOfName(anyID);
+      CNameContainer* holder = cid ? walk.Container(cid) : walk.HolderOfName(nameID);
       CString was, now;
-      const bool held = holder && holder->FindNameByID(anyID, &was) == S_OK;
+      const bool held = holder && holder->FindNameByID(nameID, &was) == S_OK;
       const bool confine = pick(2);
       CDuplicateHit hit;
       HRESULT expected = S_OK;
@@ -288,13 +293,13 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
       } else if (!held) {
         expected = S_FALSE;
       }
-      if (server->Rename(cid, anyID, text, kAllowLeadingUnderscore, false, confine) != expected ||
-          (expected == S_OK && (holder->FindNameByID(anyID, &now) != S_OK || now != text)))
-        return "Rename of ID " + std::to_string(anyID) + " in " + std::to_string(cid);
+      if (server->Rename(cid, nameID, text, kAllowLeadingUnderscore, false, confine) != expected ||
+          (expected == S_OK && (holder->FindNameByID(nameID, &now) != S_OK || now != text)))
+        return "Rename of ID " + std::to_string(nameID) + " in " + std::to_string(cid);
       server->Rename(c->GetID(), anyText(), text, kAllowLeadingUnderscore, false, flag);
       const CNameContainer* from = walk.Container(cid);
-      const HRESULT deleted = !from || from->FindNameByID(anyID, nullptr) == S_OK ? S_OK : E_FAIL;
-      if (server->DeleteName(cid, anyID, false) != deleted) return "DeleteName of ID " + std::to_string(anyID);
+      const HRESULT deleted = !from || from->FindNameByID(nameID, nullptr) == S_OK ? S_OK : E_FAIL;
+      if (server->DeleteName(cid, nameID, false) != deleted) return "DeleteName of ID " + std::to_string(nameID);
       break;
     }
     case 14: {
