@@ -241,7 +241,7 @@ std::string RandomChange(std::unique_ptr<CNameServer>& server, TopsOf topsOf, co
     case 6:
       if (pick(3) == 0) either->Shutdown();
       break;
-    case 7: {  // a copy of some subtree merged in, under an ID of our choosing
+    case 7: {  // a copy of some subtree, often its own, merged in under an ID of our choosing
       std::vector<std::uint8_t> bytes = SavedRecord(flag ? *c : *all[pick(static_cast<std::uint32_t>(all.size()))]);
       if (bytes.size() < 6) return "Save of a container";
       for (int i = 0; i < 4; ++i) bytes[2 + i] = static_cast<std::uint8_t>(anyID >> (8 * i));
