@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -116,22 +115,6 @@ bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, st
   return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
 }
 
-TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "nametree-cfb-XXXXXX").string()) {
-  if (!::mkdtemp(path_.data())) ADD_FAILURE() << "mkdtemp failed";
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::vector<std::string> TempDir::Names() const {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 Bytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -152,12 +135,6 @@ int RunShell(const std::string& command, std::string* output) {
   const int status = ::pclose(p);
   if (output) *output = std::move(text);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
 }
 
 }  // namespace nametree::test

@@ -1,6 +1,6 @@
 // Shared helpers for the compound-file tests: storage trees stated as
-// path -> contents maps, surgery on serialized files, temporary
-// directories, edits through a file layer and external tools.
+// path -> contents maps, surgery on serialized files, edits through a
+// file layer and external tools.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include "cfb/cfb_file.h"
 #include "cfb/cfb_reader.h"
 #include "nametree/storage.h"
+#include "support/scratch.h"
 
 namespace nametree::test {
 
@@ -71,22 +72,10 @@ struct Surgeon {
 // One edit as a program makes it: open for writing, apply `change`, commit.
 bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, std::string* error = nullptr);
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  std::vector<std::string> Names() const;  // directory entries, sorted
-
- private:
-  std::string path_;
-};
-
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 
 // Runs `command` through the shell; returns its exit status and stdout.
 int RunShell(const std::string& command, std::string* output = nullptr);
-std::string ShellQuote(const std::string& text);
 
 }  // namespace nametree::test

@@ -12,6 +12,7 @@
 #include "legacy/legacy_doc.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/name_server.h"
+#include "support/scratch.h"
 
 namespace nametree::test {
 namespace {
@@ -29,12 +30,6 @@ struct Case {
   bool unchanged = true;                  // the copy keeps its bytes
   std::vector<std::string> after{};       // fragments of `tree DOC --json` once the run is done
 };
-
-std::string Quote(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -54,9 +49,6 @@ void ExpectHolds(const std::string& text, const std::vector<std::string>& parts)
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "nametree-cli-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     ASSERT_EQ(Run({"init", Path("base.nt")}).exit, 0);
     const RunResult made = Run({"batch", Path("base.nt")},
                                "add-container 0 --type global\nadd 1 Pump1\nadd-container 0 --type target\n"
@@ -65,18 +57,14 @@ class Cli : public ::testing::Test {
     WriteFile("garbage.nt", std::string(3000, 'x'));
     WriteFile("words.txt", "\xEF\xBB\xBFmotor\r\nBegin\n");
   }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-
   // Runs the program with `input` on stdin; `out` names where stdout goes
   // (its own file when empty).
   RunResult Run(const std::vector<std::string>& args, const std::string& input = "", const std::string& out = "") const {
     WriteFile(".in", input);
-    std::string command = Quote(NAMETREE_CLI);
-    for (const std::string& a : args) command += " " + Quote(a);
-    command += " >" + Quote(out.empty() ? Path(".out") : out) + " 2>" + Quote(Path(".err")) + " <" + Quote(Path(".in"));
+    std::string command = ShellQuote(NAMETREE_CLI);
+    for (const std::string& a : args) command += " " + ShellQuote(a);
+    command += " >" + ShellQuote(out.empty() ? Path(".out") : out) + " 2>" + ShellQuote(Path(".err")) + " <" +
+               ShellQuote(Path(".in"));
     if (!out.empty()) WriteFile(".out", "");
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Path(".out")), Slurp(Path(".err"))};
@@ -104,7 +92,7 @@ class Cli : public ::testing::Test {
     }
   }
 
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Path(const std::string& name) const { return dir_.File(name); }
   std::string Bytes(const std::string& name) const { return Slurp(Path(name)); }
   void WriteFile(const std::string& name, const std::string& bytes) const {
     std::ofstream out(Path(name), std::ios::binary);
@@ -121,7 +109,7 @@ class Cli : public ::testing::Test {
   }
 
  private:
-  std::string dir_;
+  TempDir dir_;
 };
 
 TEST_F(Cli, LookupsProposalsChecksAndErrors) {
