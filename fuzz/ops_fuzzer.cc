@@ -10,21 +10,6 @@
 
 #include "support/walk_model.h"
 
-namespace nametree {
-
-// The top-level list even where IDs repeat, which the public API cannot
-// tell apart.
-class CNameServerTestAccess {
- public:
-  static std::vector<CNameContainer*> Tops(const CNameServer& s) {
-    std::vector<CNameContainer*> tops;
-    for (const auto& top : s.m_TopLevelContainers) tops.push_back(top.get());
-    return tops;
-  }
-};
-
-}  // namespace nametree
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::size_t pos = 0;
   // As many input bytes as the range needs; zeros once the input is spent.
@@ -34,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return n ? v % n : 0;
   };
   const int steps = static_cast<int>(std::min<std::size_t>(80, size / 3));
-  const std::string fault = nametree::test::RandomRun(&nametree::CNameServerTestAccess::Tops, pick, steps);
+  const std::string fault = nametree::test::RandomRun(
+      +[](const nametree::CNameServer& s) { return s.GetTopLevelContainers(); }, pick, steps);
   if (!fault.empty()) {
     std::fprintf(stderr, "ops_fuzzer: %s\n", fault.c_str());
     std::abort();

@@ -40,8 +40,4 @@ NAMETREE_API ComPtr<IStream> CreateMemoryStream(std::vector<std::uint8_t> bytes 
 // storage; empty for any other stream.
 NAMETREE_API std::vector<std::uint8_t> MemoryStreamBytes(IStream* stream);
 
-// Refuses OpenStream and CreateStream of `name` with STG_E_ACCESSDENIED
-// (for exercising hosts whose storage denies access).
-NAMETREE_API void DenyMemoryStreamAccess(IStorage* storage, const CString& name);
-
 }  // namespace nametree

@@ -52,6 +52,7 @@ class NAMETREE_API CNameContainer {
   void ResetContainer();
 
   // --- names
+  // 0, with nothing changed, when no ID is left to draw.
   std::uint32_t AddName(CString text);
   HRESULT DeleteName(std::uint32_t id);
   HRESULT FindNameByID(std::uint32_t id, CString* pText) const;
@@ -113,6 +114,10 @@ class NAMETREE_API CNameContainer {
   // container ID is drawn. 0 when the library is loaded.
   static std::uint32_t GetLastIssuedNameID();
   static void SetLastIssuedNameID(std::uint32_t value);
+  // How many IDs can still be drawn before the counter would pass
+  // 0xFFFFFFFF. AddName needs one and AddContainer two; both refuse rather
+  // than wrap to IDs already in use.
+  static std::uint32_t GetRemainingNameIDs();
 
   // Bucket counts of the three tables (sub-containers, names by ID, names
   // by text); the walk orders above follow them.
@@ -127,6 +132,7 @@ class NAMETREE_API CNameContainer {
 
  private:
   friend class CTreeIndex;  // reads the tables and keeps the fields below
+  friend class SubtreeWalk;  // reads the sub-container table
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
 
   // Table edits that keep the server's index current.
@@ -138,6 +144,7 @@ class NAMETREE_API CNameContainer {
   void PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child);
   void RemoveAllChildren();
   void ChangeID(std::uint32_t id);
+  int LoadRecordHead(IStream* pStream);
 
   std::uint32_t m_ID;
   std::int16_t m_Type;
@@ -153,7 +160,8 @@ class NAMETREE_API CNameContainer {
   CNameContainer* m_pHolder = nullptr;
   std::uint64_t m_nSlotOrder = 0;
   std::uint32_t m_nSlotKey = 0;
-  std::uint32_t m_nSubtreeSize = 1;
+  CNameContainer* m_pTop = nullptr;
+  bool m_bSeen = true;
   std::uint32_t m_nHandle = 0;
   std::unique_ptr<CounterIndex> m_pCounterIndex;  // made once the counters are many
 };

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -110,6 +111,14 @@ class NAMETREE_API CNameServer {
 
   // The top-level containers, in list order (for hosts and tools that walk the tree).
   std::vector<std::uint32_t> GetTopLevelContainerIDs() const;
+  // The same list as the containers themselves, which tells apart top-level
+  // containers that a loaded document gave the same ID.
+  std::vector<CNameContainer*> GetTopLevelContainers() const;
+
+  // Checks that what the server answers lookups from agrees with its tree's
+  // tables; returns the first disagreement found, empty when there is none.
+  // It walks the whole document: a diagnostic for tests and debugging.
+  std::string CheckInvariants() const;
 
   // The highest name or container ID this server holds, 0 when it holds
   // none. Load and LoadOldVersion set the process-wide last issued name ID
@@ -197,8 +206,6 @@ class NAMETREE_API CNameServer {
   int GetNextObjectCount(std::uint32_t containerID, CString baseName, bool reset);
 
  private:
-  friend class CNameServerTestAccess;
-
   HRESULT SetNotification(bool on);
   void PostNotification(const char16_t* name, std::uint32_t containerID, std::uint32_t nameID,
                         const CString& oldName, const CString& newName);

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -99,20 +100,27 @@ class ChainedTable {
       n->value = std::forward<V>(value);
       return n->value;
     }
+    // Out of memory the table is left as it was: the entry and its bucket
+    // are made before anything is linked, and the chain index, which only
+    // speeds lookups up, is dropped rather than left behind.
     if (!made_) MakeArray();
     const std::uint32_t bucket = BucketOf(key);
-    Node* fresh = new Node{nullptr, Key(std::forward<K>(key)), std::forward<V>(value)};
+    std::unique_ptr<Node> fresh(new Node{nullptr, Key(std::forward<K>(key)), std::forward<V>(value)});
     Node*& head = HeadForInsert(bucket);
     fresh->next = head;
     if (index_ && head) index_->Move(head, &fresh->next);
-    head = fresh;
+    head = fresh.release();
     ++count_;
-    if (index_) {
-      index_->Insert(&head);
-    } else if (count_ > IndexFrom()) {
-      BuildIndex();
+    try {
+      if (index_) {
+        index_->Insert(&head);
+      } else if (count_ > IndexFrom()) {
+        BuildIndex();
+      }
+    } catch (const std::bad_alloc&) {
+      index_.reset();
     }
-    return fresh->value;
+    return head->value;
   }
 
   // Unlinks key; hands its value to `out` when given. False if absent.

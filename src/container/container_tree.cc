@@ -1,6 +1,8 @@
 #include "container/container_tables.h"
+#include "container/subtree_walk.h"
 #include "container/tree_index.h"
 #include "nametree/name_container.h"
+#include <new>
 
 namespace nametree {
 
@@ -14,14 +16,22 @@ CNameContainer* CNameContainer::FindRootContainer() {
 
 std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
   // The child's own initialisation draws an ID that is then replaced by a
-  // second draw; each sub-container therefore uses up two IDs.
-  auto child = std::make_unique<CNameContainer>(false);
-  const std::uint32_t id = GetNextNameID();
-  child->m_ID = id;
-  child->m_pParent = this;
-  child->m_Type = type;
-  PlaceChild(id, std::move(child));
-  return id;
+  // second draw; each sub-container therefore uses up two IDs, and none is
+  // made when the counter would pass its end.
+  if (GetRemainingNameIDs() < 2) return 0;
+  const std::uint32_t last = GetLastIssuedNameID();
+  try {
+    auto child = std::make_unique<CNameContainer>(false);
+    const std::uint32_t id = GetNextNameID();
+    child->m_ID = id;
+    child->m_pParent = this;
+    child->m_Type = type;
+    PlaceChild(id, std::move(child));
+    return id;
+  } catch (const std::bad_alloc&) {
+    SetLastIssuedNameID(last);  // out of memory: nothing changed, no ID used
+    return 0;
+  }
 }
 
 HRESULT CNameContainer::DeleteContainer(std::uint32_t id) {
@@ -35,35 +45,48 @@ HRESULT CNameContainer::DeleteContainer(std::uint32_t id) {
   return S_OK;
 }
 
+// The searches below visit the subtree in the recursive pre-order, on a
+// stack of their own, so that a tree of any depth is searched.
+
 CNameContainer* CNameContainer::FindContainer(std::uint32_t id) const {
   if (id == 0 || m_SubContainers->empty()) return nullptr;
-  if (auto* slot = m_SubContainers->Lookup(id)) return slot->get();
   CNameContainer* found = nullptr;
-  m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
-    if (!child->m_SubContainers->empty()) found = child->FindContainer(id);
-    return found == nullptr;
-  });
+  try {
+    // At each level the direct children are looked up before any is entered.
+    SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
+      if (auto* slot = c.m_SubContainers->Lookup(id)) found = slot->get();
+      return found ? WalkStep::kStop : WalkStep::kDescend;
+    });
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   return found;
 }
 
 CNameContainer* CNameContainer::FindContainerOfName(std::uint32_t nameID) {
   if (nameID == 0) return nullptr;
-  if (m_NamesByID->Contains(nameID)) return this;
-  CNameContainer* found = nullptr;
-  m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
-    found = child->FindContainerOfName(nameID);
-    return found == nullptr;
-  });
-  return found;
+  const CNameContainer* found = nullptr;
+  try {
+    SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
+      if (c.m_NamesByID->Contains(nameID)) found = &c;
+      return found ? WalkStep::kStop : WalkStep::kDescend;
+    });
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return const_cast<CNameContainer*>(found);
 }
 
 HRESULT CNameContainer::FindNameByIDForAllContainers(std::uint32_t id, CString* pText) const {
-  if (FindNameByID(id, pText) == S_OK) return S_OK;
   bool hit = false;
-  m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
-    hit = child->FindNameByIDForAllContainers(id, pText) == S_OK;
-    return !hit;
-  });
+  try {
+    SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
+      hit = c.FindNameByID(id, pText) == S_OK;
+      return hit ? WalkStep::kStop : WalkStep::kDescend;
+    });
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   return hit ? S_OK : S_FALSE;
 }
 

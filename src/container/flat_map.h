@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace nametree {
 
@@ -68,7 +69,11 @@ class FlatMap {
     if (size_ == 0) {
       Clear();
     } else if (mask_ + 1 > 8 && size_ * 8 < mask_ + 1) {
-      Resize((mask_ + 1) / 2);
+      // Removal never fails: without room for a smaller array the larger stays.
+      try {
+        Resize((mask_ + 1) / 2);
+      } catch (const std::bad_alloc&) {
+      }
     }
     return true;
   }
@@ -113,10 +118,12 @@ class FlatMap {
     return static_cast<std::size_t>(h) & mask_;
   }
 
+  // Either done, or (out of memory) nothing changed.
   void Resize(std::size_t capacity) {
+    auto fresh = std::make_unique<Slot[]>(capacity);
     std::unique_ptr<Slot[]> old = std::move(slots_);
     const std::size_t oldCapacity = old ? mask_ + 1 : 0;
-    slots_ = std::make_unique<Slot[]>(capacity);
+    slots_ = std::move(fresh);
     mask_ = capacity - 1;
     for (std::size_t i = 0; i < oldCapacity; ++i) {
       Key k;

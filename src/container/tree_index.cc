@@ -1,6 +1,11 @@
 #include "container/tree_index.h"
 
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
 #include "container/container_tables.h"
+#include "container/subtree_walk.h"
 
 namespace nametree {
 
@@ -15,6 +20,12 @@ struct CTreeIndex::Group {
 namespace {
 
 bool Descends(std::int16_t type) { return type == 2 || type == 3 || type == 4; }
+
+// Capacity for n entries, grown geometrically.
+template <class V>
+void Room(V& v, std::size_t n) {
+  if (v.capacity() < n) v.reserve(std::max(n, 2 * v.capacity()));
+}
 
 }  // namespace
 
@@ -58,13 +69,17 @@ void CTreeIndex::ForEachHolder(Ref ref, F&& f) const {
 
 // --- positions
 
-CTreeIndex::Place CTreeIndex::PlaceOf(const CNameContainer* c) {
-  bool seen = true;
-  while (c->m_pHolder) {
-    if (!Descends(c->m_Type)) seen = false;
-    c = c->m_pHolder;
+CTreeIndex::Place CTreeIndex::PlaceOf(const CNameContainer* c) { return {c->m_pTop, c->m_bSeen}; }
+
+// Derives c's place from its holder's, which must be current.
+void CTreeIndex::PlaceBelow(CNameContainer* c) {
+  if (const CNameContainer* h = c->m_pHolder) {
+    c->m_pTop = h->m_pTop;
+    c->m_bSeen = h->m_bSeen && Descends(c->m_Type);
+  } else {
+    c->m_pTop = c;
+    c->m_bSeen = true;
   }
-  return {const_cast<CNameContainer*>(c), seen};
 }
 
 bool CTreeIndex::Reaches(const CNameContainer* from, const CNameContainer* c) {
@@ -100,6 +115,9 @@ bool CTreeIndex::Before(const CNameContainer* a, const CNameContainer* b, bool d
 
 // --- holder sets
 
+// Either done or, out of memory, nothing changed: a new group is made whole
+// before it replaces the single holder, and the lists it may later be freed
+// into are grown beforehand, so that no removal needs memory.
 void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted) {
   const std::uint32_t h = c->m_nHandle;
   if (!ref) {
@@ -108,24 +126,36 @@ void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted) {
   }
   if (!(ref & kGroup)) {
     if (ref == h) return;
+    auto g = std::make_unique<Group>();
+    g->holders.Insert(ref);
+    g->holders.Insert(h);
+    if (counted) {
+      Count(*g, m_Handles[ref], +1);
+      Count(*g, c, +1);
+    }
     std::uint32_t slot;
     if (m_FreeGroups.empty()) {
+      Room(m_FreeGroups, m_Groups.size() + 1);
       slot = static_cast<std::uint32_t>(m_Groups.size());
-      m_Groups.push_back(nullptr);
+      m_Groups.push_back(std::move(g));
     } else {
       slot = m_FreeGroups.back();
       m_FreeGroups.pop_back();
+      m_Groups[slot] = std::move(g);
     }
-    m_Groups[slot] = std::make_unique<Group>();
-    Group& g = *m_Groups[slot];
-    g.holders.Insert(ref);
-    if (counted) Count(g, m_Handles[ref], +1);
     ref = slot | kGroup;
+    return;
   }
   Group& g = GroupOf(ref);
   if (g.holders.Find(h)) return;
   g.holders.Insert(h);
-  if (counted) Count(g, c, +1);
+  if (!counted) return;
+  try {
+    Count(g, c, +1);
+  } catch (...) {
+    g.holders.Erase(h);
+    throw;
+  }
 }
 
 bool CTreeIndex::RemoveFrom(Ref& ref, CNameContainer* c, bool counted) {
@@ -151,7 +181,9 @@ void CTreeIndex::Count(Group& g, const CNameContainer* c, int sign) {
   const Place p = PlaceOf(c);
   if (!p.seen) return;
   const auto delta = static_cast<std::uint32_t>(sign);
-  std::uint32_t& n = g.perTop.Insert(p.top->m_nHandle);
+  // Taking a count away finds its entry and so never needs memory.
+  std::uint32_t* found = sign < 0 ? g.perTop.Find(p.top->m_nHandle) : nullptr;
+  std::uint32_t& n = found ? *found : g.perTop.Insert(p.top->m_nHandle);
   n += delta;
   if (n == 0) g.perTop.Erase(p.top->m_nHandle);
   if (p.top->m_Type == kGlobalContainer) g.global += delta;
@@ -190,15 +222,16 @@ void CTreeIndex::LeaveKey(std::uint32_t key, CNameContainer* c) {
 
 // Lists one container (already placed) under its key, IDs and texts.
 void CTreeIndex::Enter(CNameContainer* c) {
-  c->m_pIndex = this;
   if (m_FreeHandles.empty()) {
-    c->m_nHandle = static_cast<std::uint32_t>(m_Handles.size());
+    Room(m_FreeHandles, m_Handles.size() + 1);  // so that Leave needs no memory
     m_Handles.push_back(c);
+    c->m_nHandle = static_cast<std::uint32_t>(m_Handles.size() - 1);
   } else {
     c->m_nHandle = m_FreeHandles.back();
     m_FreeHandles.pop_back();
     m_Handles[c->m_nHandle] = c;
   }
+  c->m_pIndex = this;
   EnterKey(KeyOf(c), c);
   c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
     if (id) AddTo(m_ByNameID.Insert(id), c, false);
@@ -220,8 +253,10 @@ void CTreeIndex::Leave(CNameContainer* c) {
     TextLeft(c, TextHash(key));
     return true;
   });
-  m_Handles[c->m_nHandle] = nullptr;
-  m_FreeHandles.push_back(c->m_nHandle);
+  if (c->m_nHandle) {
+    m_Handles[c->m_nHandle] = nullptr;
+    m_FreeHandles.push_back(c->m_nHandle);
+  }
   c->m_nHandle = 0;
   c->m_pIndex = nullptr;
 }
@@ -258,13 +293,21 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
   m_ByKey.Reserve(containers);
   m_ByNameID.Reserve(names);
   m_ByText.Reserve(names);
-  std::vector<CNameContainer*> visited;
-  std::vector<CNameContainer*> pending{child};
+  std::vector<CNameContainer*> pending{child}, entered;
+  entered.reserve(containers);
+  pending.reserve(containers);
   while (!pending.empty()) {
     CNameContainer* c = pending.back();
     pending.pop_back();
-    visited.push_back(c);
-    Enter(c);
+    PlaceBelow(c);
+    entered.push_back(c);
+    try {
+      Enter(c);
+    } catch (...) {
+      // Out of memory: what was listed leaves again, children first.
+      for (auto it = entered.rbegin(); it != entered.rend(); ++it) Leave(*it);
+      throw;
+    }
     const std::uint64_t base = m_nNextOrder;
     std::uint64_t left = c->m_SubContainers->size();
     m_nNextOrder += left;
@@ -276,22 +319,11 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
       return true;
     });
   }
-  for (auto it = visited.rbegin(); it != visited.rend(); ++it) {
-    CNameContainer* c = *it;
-    std::uint32_t size = 1;
-    c->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
-      size += sub->m_nSubtreeSize;
-      return true;
-    });
-    c->m_nSubtreeSize = size;
-  }
-  for (CNameContainer* up = parent; up; up = up->m_pHolder) up->m_nSubtreeSize += child->m_nSubtreeSize;
 }
 
 std::uint64_t CTreeIndex::ChildDetaching(CNameContainer* child) {
   const std::uint64_t order = child->m_nSlotOrder;
   if (m_bTearingDown) return order;
-  for (CNameContainer* up = child->m_pHolder; up; up = up->m_pHolder) up->m_nSubtreeSize -= child->m_nSubtreeSize;
   // Children leave before their parents: a shared text's count names the top.
   std::vector<CNameContainer*> all{child};
   for (std::size_t i = 0; i < all.size(); ++i) {
@@ -335,6 +367,18 @@ void CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
   }
   CountSubtree(c, -1);
   c->m_Type = newType;
+  // Below the top the type decides what searches reach in the subtree.
+  if (c->m_pHolder) {
+    for (std::vector<CNameContainer*> pending{c}; !pending.empty();) {
+      CNameContainer* d = pending.back();
+      pending.pop_back();
+      PlaceBelow(d);
+      d->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+        pending.push_back(sub.get());
+        return true;
+      });
+    }
+  }
   CountSubtree(c, +1);
 }
 
@@ -438,10 +482,21 @@ bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const
     const CNameContainer* c = m_Handles[*ref];
     return Reaches(from, c) && c->m_IDsByName->Contains(key);
   }
-  // Whichever is smaller: the holders, or the subtree to search.
+  // Whichever ends first: a search of the subtree allowed to visit as many
+  // containers as the text has holders, or a check of every holder.
   const Group& g = GroupOf(*ref);
-  if (g.holders.size() > from->m_nSubtreeSize) return from->FindNameByKey(key, true, nullptr) == S_OK;
-  bool hit = false;
+  std::size_t budget = g.holders.size();
+  bool hit = false, exhausted = false;
+  SubtreeWalk::Run(*from, [&](const CNameContainer& c, std::size_t depth) {
+    if (depth > 0 && !Descends(c.m_Type)) return WalkStep::kSkip;
+    if (budget-- == 0) {
+      exhausted = true;
+      return WalkStep::kStop;
+    }
+    hit = c.m_IDsByName->Contains(key);
+    return hit ? WalkStep::kStop : WalkStep::kDescend;
+  });
+  if (!exhausted) return hit;
   ForEachHolder(*ref, [&](CNameContainer* c) { hit = hit || (Reaches(from, c) && c->m_IDsByName->Contains(key)); });
   return hit;
 }
@@ -468,6 +523,86 @@ std::size_t CTreeIndex::MemoryUsage() const {
   for (const auto& g : m_Groups)
     if (g) bytes += sizeof(Group) + g->holders.MemoryUsage() + g->perTop.MemoryUsage();
   return bytes;
+}
+
+// --- self-check
+
+std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops) const {
+  struct Expect {
+    CNameContainer* c;
+    CNameContainer* holder;
+    std::uint32_t key;
+  };
+  std::vector<Expect> pending;
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it) pending.push_back({*it, nullptr, (*it)->m_ID});
+  // How often each key should be listed, to find entries of containers gone.
+  std::unordered_map<std::uint32_t, std::size_t> keys, ids;
+  std::unordered_map<std::uint64_t, std::size_t> texts;
+  std::unordered_map<std::uint64_t, Group> counts;
+  std::size_t containers = 0;
+  auto listed = [&](const Ref* ref, const CNameContainer* c) {
+    bool in = false;
+    if (ref) ForEachHolder(*ref, [&](CNameContainer* h) { in = in || h == c; });
+    return in;
+  };
+  auto size = [&](const Ref* ref) -> std::size_t { return !ref ? 0 : (*ref & kGroup) ? GroupOf(*ref).holders.size() : 1; };
+  while (!pending.empty()) {
+    const Expect e = pending.back();
+    pending.pop_back();
+    CNameContainer* c = e.c;
+    ++containers;
+    const std::string at = " (container " + std::to_string(c->m_ID) + ")";
+    if (c->m_pIndex != this || c->m_nHandle == 0 || c->m_nHandle >= m_Handles.size() || m_Handles[c->m_nHandle] != c)
+      return "1: not in the index" + at;
+    if (c->m_pHolder != e.holder || (e.holder && c->m_nSlotKey != e.key)) return "1: wrong holder or key" + at;
+    if (!listed(KeyRef(e.key), c)) return "1: not listed under its key" + at;
+    ++keys[e.key];
+    const CNameContainer* top = e.holder ? e.holder->m_pTop : c;
+    const bool seen = !e.holder || (e.holder->m_bSeen && Descends(c->m_Type));
+    if (c->m_pTop != top || c->m_bSeen != seen) return "3: wrong place" + at;
+    std::string fault;
+    c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
+      if (id && !listed(m_ByNameID.Find(id), c)) fault = "1: name ID " + std::to_string(id) + " not listed" + at;
+      if (id) ++ids[id];
+      return fault.empty();
+    });
+    c->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+      const std::uint64_t h = TextHash(key);
+      if (!listed(m_ByText.Find(h), c)) fault = "1: a text not listed" + at;
+      ++texts[h];
+      Count(counts[h], c, +1);
+      return fault.empty();
+    });
+    if (!fault.empty()) return fault;
+    std::vector<Expect> kids;
+    c->m_SubContainers->Walk([&](std::uint32_t key, const std::unique_ptr<CNameContainer>& sub) {
+      kids.push_back({sub.get(), c, key});
+      return true;
+    });
+    pending.insert(pending.end(), kids.rbegin(), kids.rend());
+  }
+  std::size_t live = 0;
+  for (const CNameContainer* h : m_Handles) live += h != nullptr;
+  if (live != containers) return "1: the index lists containers outside the tree";
+  for (const auto& [k, n] : keys)
+    if (size(KeyRef(k)) != n) return "1: key " + std::to_string(k) + " listed for a container not holding it";
+  for (const auto& [k, n] : ids)
+    if (size(m_ByNameID.Find(k)) != n) return "1: name ID " + std::to_string(k) + " listed for a container not holding it";
+  if (m_ByNameID.size() != ids.size() || m_ByText.size() != texts.size()) return "1: entries for keys no container holds";
+  for (const auto& [h, n] : texts) {
+    const Ref* ref = m_ByText.Find(h);
+    if (size(ref) != n) return "1: a text listed for a container not holding it";
+    if (!(*ref & kGroup)) continue;
+    const Group& g = GroupOf(*ref);
+    const Group& want = counts[h];
+    bool same = g.global == want.global && g.target == want.target && g.perTop.size() == want.perTop.size();
+    want.perTop.ForEach([&](std::uint32_t top, std::uint32_t n2) {
+      const std::uint32_t* have = g.perTop.Find(top);
+      same = same && have && *have == n2;
+    });
+    if (!same) return "2: a shared text's counts differ from a search";
+  }
+  return {};
 }
 
 }  // namespace nametree

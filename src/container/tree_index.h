@@ -14,14 +14,19 @@
 //  Each container of the tree carries m_pIndex (this index), m_pHolder (the
 //  container whose table holds it, none at the top), m_nSlotKey,
 //  m_nSlotOrder (later insertion into the same bucket, higher order; at the
-//  top, list order), m_nSubtreeSize and m_nHandle, the 32-bit number by
-//  which the maps below name it (half the size of a pointer).
+//  top, list order), m_pTop and m_bSeen (its place, below) and m_nHandle,
+//  the 32-bit number by which the maps below name it (half the size of a
+//  pointer).
 //
 // Invariants, true between any two public calls of a container or server:
 //  1. a container has m_pIndex set exactly when it is in the tree, and it
 //     is then listed under its key, each of its name IDs and each text key;
 //  2. the counts of a shared text equal those a tree search would find;
-//  3. m_nSubtreeSize is the number of containers in the subtree.
+//  3. m_pTop is the top-level container above it through the tables (itself
+//     at the top), and m_bSeen tells whether a tree search from m_pTop
+//     reaches it (every container below the top on the way is of type 2, 3
+//     or 4); so no answer climbs the tree, and adding a container or a name
+//     costs the same at any depth.
 // The answers are chosen among the holders of one key by their walk
 // positions, so each is exactly what the walk over the tables finds first.
 //
@@ -46,6 +51,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "container/flat_map.h"
@@ -84,6 +90,10 @@ class CTreeIndex {
   void TypeChanging(CNameContainer* c, std::int16_t newType);
   void TopIdChanging(CNameContainer* top, std::uint32_t newID);
   bool TearingDown() const { return m_bTearingDown; }
+
+  // Checks the numbered invariants above against the tables of the tree
+  // reachable from `tops`; returns the first one broken, or an empty text.
+  std::string CheckInvariants(const std::vector<CNameContainer*>& tops) const;
 
   // --- queries
   // The top-level container above c, through the tables.
@@ -145,6 +155,7 @@ class CTreeIndex {
   bool RemoveFrom(Ref& ref, CNameContainer* c, bool counted);
   static void Count(Group& g, const CNameContainer* c, int sign);
   void CountSubtree(CNameContainer* c, int sign);
+  static void PlaceBelow(CNameContainer* c);
   void Enter(CNameContainer* c);
   void Leave(CNameContainer* c);
   void EnterKey(std::uint32_t key, CNameContainer* c);

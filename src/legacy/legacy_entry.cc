@@ -3,6 +3,7 @@
 // leaves the server dirty so that the host saves it in the current format.
 #include "legacy/legacy_model.h"
 #include "persist/stream_io.h"
+#include <new>
 
 namespace nametree {
 namespace {
@@ -31,28 +32,32 @@ ComPtr<IStream> OpenElementStream(IZebStorage* child, ComPtr<IUnknown>& element)
 }  // namespace
 
 HRESULT CNameServer::LoadOldVersion(IZebStorage* storage) {
-  if (!storage) return E_FAIL;
-  // Declared in this order so that the stream goes first, the child storage last.
-  const ComPtr<IZebStorage> child = OpenChildStorage(storage);
-  if (!child) return E_FAIL;
-  ComPtr<IUnknown> element;
-  const ComPtr<IStream> stream = OpenElementStream(child.Get(), element);
-  if (!stream) return E_FAIL;
-
-  IStream* s = stream.Get();
   try {
-    ReadU32(s);  // format word, given no meaning
-    CNameContainer::SetLastIssuedNameID(ReadU32(s));
-    if (Failed(LoadOldNameObjectData(s, ReadU32(s)))) return E_FAIL;
-    if (Failed(LoadOldNameBagData(s, ReadU32(s)))) return E_FAIL;
-    if (Failed(LoadOldBagContainerData(s, ReadU32(s)))) return E_FAIL;
-    SkipBytesSingly(s, ReadU32(s));  // trailing block, read only to pass over it
-  } catch (eSTREAM_ERROR_CODE) {
-    return E_FAIL;
+    if (!storage) return E_FAIL;
+    // Declared in this order so that the stream goes first, the child storage last.
+    const ComPtr<IZebStorage> child = OpenChildStorage(storage);
+    if (!child) return E_FAIL;
+    ComPtr<IUnknown> element;
+    const ComPtr<IStream> stream = OpenElementStream(child.Get(), element);
+    if (!stream) return E_FAIL;
+
+    IStream* s = stream.Get();
+    try {
+      ReadU32(s);  // format word, given no meaning
+      CNameContainer::SetLastIssuedNameID(ReadU32(s));
+      if (Failed(LoadOldNameObjectData(s, ReadU32(s)))) return E_FAIL;
+      if (Failed(LoadOldNameBagData(s, ReadU32(s)))) return E_FAIL;
+      if (Failed(LoadOldBagContainerData(s, ReadU32(s)))) return E_FAIL;
+      SkipBytesSingly(s, ReadU32(s));  // trailing block, read only to pass over it
+    } catch (eSTREAM_ERROR_CODE) {
+      return E_FAIL;
+    }
+    ConvertOldToNewNameServer();
+    SetDirty(true);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  ConvertOldToNewNameServer();
-  SetDirty(true);
-  return S_OK;
 }
 
 }  // namespace nametree

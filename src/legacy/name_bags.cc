@@ -53,11 +53,15 @@ HRESULT CNameServer::LoadOldNameBagData(IStream* stream, std::uint32_t count) {
 }
 
 std::uint32_t CNameServer::GetBagbyName(std::uint32_t parentID, CString name) const {
-  if (!m_pLegacy) return 0;
-  for (const COldSpecialBag& bag : m_pLegacy->m_SpecialBags) {
-    if (bag.parentID == parentID && EqualsAsciiNoCase(bag.name, name)) return bag.bagID;
+  try {
+    if (!m_pLegacy) return 0;
+    for (const COldSpecialBag& bag : m_pLegacy->m_SpecialBags) {
+      if (bag.parentID == parentID && EqualsAsciiNoCase(bag.name, name)) return bag.bagID;
+    }
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return 0;
   }
-  return 0;
 }
 
 }  // namespace nametree

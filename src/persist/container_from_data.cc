@@ -1,6 +1,7 @@
 #include "container/container_tables.h"
 #include "nametree/name_container.h"
 #include "platform/text.h"
+#include <new>
 
 namespace nametree {
 
@@ -15,18 +16,26 @@ HRESULT CNameContainer::CreateContainerFromData(std::uint32_t id, std::int16_t t
 }
 
 HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32_t id, std::int16_t type) {
-  if (auto* slot = m_SubContainers->Lookup(id)) {
-    if ((*slot)->m_Type == type) return S_OK;
+  try {
+    if (auto* slot = m_SubContainers->Lookup(id)) {
+      if ((*slot)->m_Type == type) return S_OK;
+    }
+    PlaceChild(id, std::unique_ptr<CNameContainer>(new CNameContainer(parent, id, type)));
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  PlaceChild(id, std::unique_ptr<CNameContainer>(new CNameContainer(parent, id, type)));
-  return S_OK;
 }
 
 HRESULT CNameContainer::AddNameFromData(std::uint32_t id, CString name, std::uint32_t) {
-  CString key = ToUpper(name);
-  EnterName(id, std::move(name));
-  EnterKey(std::move(key), id);
-  return S_OK;
+  try {
+    CString key = ToUpper(name);
+    EnterName(id, std::move(name));
+    EnterKey(std::move(key), id);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace nametree

@@ -3,8 +3,10 @@
 //   | i16 M | M sub-container records
 // Names and sub-containers follow the walk order of their tables.
 #include <limits>
+#include <vector>
 
 #include "container/container_tables.h"
+#include "container/subtree_walk.h"
 #include "nametree/name_container.h"
 #include "persist/stream_io.h"
 #include "platform/text.h"
@@ -15,25 +17,34 @@ constexpr std::uint16_t kRecordVersion = 1;
 constexpr std::size_t kMaxRecordEntries = std::numeric_limits<std::int16_t>::max();
 }  // namespace
 
+// Both directions keep the records' nesting on a stack of their own, so a
+// document of any depth is read and written.
+
 HRESULT CNameContainer::Save(IStream* pStream) const {
   if (!pStream) return E_POINTER;
-  // A count beyond the 16-bit fields has no faithful record: refuse before writing.
-  if (m_NamesByID->size() > kMaxRecordEntries || m_SubContainers->size() > kMaxRecordEntries) return E_FAIL;
   try {
-    WriteU16(pStream, kRecordVersion);
-    WriteU32(pStream, m_ID);
-    WriteU16(pStream, static_cast<std::uint16_t>(m_Type));
-    WriteU16(pStream, static_cast<std::uint16_t>(m_NamesByID->size()));
-    m_NamesByID->Walk([&](std::uint32_t id, const CString& text) {
-      WriteU32(pStream, id);
-      WriteCountedString(pStream, text);
-      return true;
+    // A count beyond the 16-bit fields has no faithful record: refuse before writing.
+    const bool fits = SubtreeWalk::Run(*this, [](const CNameContainer& c, std::size_t) {
+      const bool ok = c.m_NamesByID->size() <= kMaxRecordEntries && c.m_SubContainers->size() <= kMaxRecordEntries;
+      return ok ? WalkStep::kDescend : WalkStep::kStop;
     });
-    WriteU16(pStream, static_cast<std::uint16_t>(m_SubContainers->size()));
-    bool ok = m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
-      return child->Save(pStream) == S_OK;
+    if (!fits) return E_FAIL;
+    // Pre-order is the record order: each header and its names, then the
+    // records of its sub-containers in walk order.
+    SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
+      WriteU16(pStream, kRecordVersion);
+      WriteU32(pStream, c.m_ID);
+      WriteU16(pStream, static_cast<std::uint16_t>(c.m_Type));
+      WriteU16(pStream, static_cast<std::uint16_t>(c.m_NamesByID->size()));
+      c.m_NamesByID->Walk([&](std::uint32_t id, const CString& text) {
+        WriteU32(pStream, id);
+        WriteCountedString(pStream, text);
+        return true;
+      });
+      WriteU16(pStream, static_cast<std::uint16_t>(c.m_SubContainers->size()));
+      return WalkStep::kDescend;
     });
-    return ok ? S_OK : E_FAIL;
+    return S_OK;
   } catch (eSTREAM_ERROR_CODE) {
     return E_FAIL;
   } catch (const std::bad_alloc&) {
@@ -41,27 +52,51 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
   }
 }
 
+// One record's header and names into c; returns its sub-record count.
+int CNameContainer::LoadRecordHead(IStream* pStream) {
+  ReadU16(pStream);  // record version, not examined
+  ChangeID(ReadU32(pStream));
+  SetContainerType(static_cast<std::int16_t>(ReadU16(pStream)));
+  const auto names = static_cast<std::int16_t>(ReadU16(pStream));
+  for (int i = 0; i < names; ++i) {
+    const std::uint32_t id = ReadU32(pStream);
+    CString text = ReadCountedString(pStream);
+    CString key = ToUpper(text);
+    EnterName(id, std::move(text));
+    EnterKey(std::move(key), id);
+  }
+  return static_cast<std::int16_t>(ReadU16(pStream));
+}
+
 HRESULT CNameContainer::Load(IStream* pStream) {
   if (!pStream) return E_POINTER;
+  // Each open record: the container being read and the sub-records it still
+  // expects. A sub-container joins its parent's table once it is complete,
+  // as a freshly made container drawing its own ID first.
+  struct Open {
+    std::unique_ptr<CNameContainer> owned;  // none for this container
+    CNameContainer* c;
+    int left;
+  };
   try {
-    ReadU16(pStream);  // record version, not examined
-    ChangeID(ReadU32(pStream));
-    SetContainerType(static_cast<std::int16_t>(ReadU16(pStream)));
-    const auto names = static_cast<std::int16_t>(ReadU16(pStream));
-    for (int i = 0; i < names; ++i) {
-      const std::uint32_t id = ReadU32(pStream);
-      CString text = ReadCountedString(pStream);
-      CString key = ToUpper(text);
-      EnterName(id, std::move(text));
-      EnterKey(std::move(key), id);
-    }
-    const auto subs = static_cast<std::int16_t>(ReadU16(pStream));
-    for (int i = 0; i < subs; ++i) {
-      auto child = std::make_unique<CNameContainer>(false);
-      if (child->Load(pStream) != S_OK) return E_FAIL;
-      child->m_pParent = this;
-      const std::uint32_t id = child->m_ID;
-      PlaceChild(id, std::move(child));
+    std::vector<Open> open;
+    const int subs = LoadRecordHead(pStream);
+    open.push_back({nullptr, this, subs});
+    while (!open.empty()) {
+      if (open.back().left-- > 0) {
+        auto child = std::make_unique<CNameContainer>(false);
+        CNameContainer* raw = child.get();
+        const int n = raw->LoadRecordHead(pStream);
+        open.push_back({std::move(child), raw, n});
+        continue;
+      }
+      Open done = std::move(open.back());
+      open.pop_back();
+      if (!done.owned) break;
+      CNameContainer* parent = open.back().c;
+      done.c->m_pParent = parent;
+      const std::uint32_t id = done.c->m_ID;
+      parent->PlaceChild(id, std::move(done.owned));
     }
     return S_OK;
   } catch (eSTREAM_ERROR_CODE) {

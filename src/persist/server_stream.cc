@@ -47,9 +47,12 @@ HRESULT CNameServer::Load(IStorage* storage) {
     for (int i = 0; i < count; ++i) {
       // Listed before it is read, so that each part is indexed while it is
       // fresh in memory; a record that fails to load is taken out again.
-      m_TopLevelContainers.push_back(std::make_unique<CNameContainer>(false));
-      CNameContainer* c = m_TopLevelContainers.back().get();
+      auto top = std::make_unique<CNameContainer>(false);
+      CNameContainer* c = top.get();
+      if (m_TopLevelContainers.size() == m_TopLevelContainers.capacity())
+        m_TopLevelContainers.reserve(2 * m_TopLevelContainers.size() + 1);
       m_pIndex->TopAppended(c);
+      m_TopLevelContainers.push_back(std::move(top));
       if (c->Load(stream.Get()) != S_OK) {
         m_pIndex->TopRemoving(c);
         m_TopLevelContainers.pop_back();

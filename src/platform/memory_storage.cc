@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <set>
 
 namespace nametree {
 
@@ -61,7 +60,6 @@ class MemoryStorage;
 struct StorageNode {
   std::map<CString, std::shared_ptr<StreamData>> streams;
   std::map<CString, std::shared_ptr<StorageNode>> children;
-  std::set<CString> denied;
 };
 
 class MemoryStorage final : public Counted<IStorage> {
@@ -74,7 +72,6 @@ class MemoryStorage final : public Counted<IStorage> {
   HRESULT OpenStream(const CString& name, std::uint32_t, IStream** pp) override {
     if (!pp) return E_POINTER;
     *pp = nullptr;
-    if (node_->denied.count(name)) return STG_E_ACCESSDENIED;
     auto it = node_->streams.find(name);
     if (it == node_->streams.end()) return STG_E_FILENOTFOUND;
     if (it->second->open) return STG_E_ACCESSDENIED;
@@ -86,7 +83,7 @@ class MemoryStorage final : public Counted<IStorage> {
     if (!pp) return E_POINTER;
     *pp = nullptr;
     if (name.empty()) return STG_E_INVALIDNAME;
-    if (node_->denied.count(name) || node_->children.count(name)) return STG_E_ACCESSDENIED;
+    if (node_->children.count(name)) return STG_E_ACCESSDENIED;
     auto& slot = node_->streams[name];
     if (slot && slot->open) return STG_E_ACCESSDENIED;
     slot = std::make_shared<StreamData>();
@@ -151,10 +148,6 @@ ComPtr<IStream> CreateMemoryStream(std::vector<std::uint8_t> bytes) {
 std::vector<std::uint8_t> MemoryStreamBytes(IStream* stream) {
   auto* m = dynamic_cast<MemoryStream*>(stream);
   return m ? m->Data() : Bytes{};
-}
-
-void DenyMemoryStreamAccess(IStorage* storage, const CString& name) {
-  if (auto* m = dynamic_cast<MemoryStorage*>(storage)) m->Node().denied.insert(name);
 }
 
 }  // namespace nametree

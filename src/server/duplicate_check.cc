@@ -4,6 +4,7 @@
 #include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
+#include <new>
 
 namespace nametree {
 
@@ -42,32 +43,36 @@ bool CNameServer::IsDuplicateName(std::uint32_t containerID, CString name, bool 
 
 bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, bool confine,
                                 CDuplicateHit* hit) const {
-  if (hit) *hit = CDuplicateHit{};
-  CNameContainer* container = GetContainer(containerID);
-  if (!container) return false;
-  const std::int16_t type = container->GetContainerType();
-  // Every namespace is searched by the same key: upper-case it once.
-  const CString key = ToUpper(name);
-  const CTreeIndex& index = *m_pIndex;
-  auto inGlobal = [&] { return FindInTrees(index, key, kGlobalTrees, Where::kGlobal, hit); };
-  auto keyword = [&] { return m_KeywordSet.count(key) && Report(hit, Where::kKeyword, nullptr, 0); };
+  try {
+    if (hit) *hit = CDuplicateHit{};
+    CNameContainer* container = GetContainer(containerID);
+    if (!container) return false;
+    const std::int16_t type = container->GetContainerType();
+    // Every namespace is searched by the same key: upper-case it once.
+    const CString key = ToUpper(name);
+    const CTreeIndex& index = *m_pIndex;
+    auto inGlobal = [&] { return FindInTrees(index, key, kGlobalTrees, Where::kGlobal, hit); };
+    auto keyword = [&] { return m_KeywordSet.count(key) && Report(hit, Where::kKeyword, nullptr, 0); };
 
-  if (type == kOrdinaryContainer || (type == kLocalCheckContainer && confine)) {
-    std::uint32_t id = 0;
-    if (container->FindNameByKey(key, false, &id) == S_OK) return Report(hit, Where::kOwnContainer, container, id);
-    return keyword() || inGlobal();
+    if (type == kOrdinaryContainer || (type == kLocalCheckContainer && confine)) {
+      std::uint32_t id = 0;
+      if (container->FindNameByKey(key, false, &id) == S_OK) return Report(hit, Where::kOwnContainer, container, id);
+      return keyword() || inGlobal();
+    }
+
+    CNameContainer* root = container->FindRootContainer();
+    if (!root) return false;
+    if (keyword()) return true;
+    if (root->IsGlobalContainer()) return inGlobal() || FindInTrees(index, key, kTargetTrees, Where::kTarget, hit);
+    // The root's namespace: every top-level container carrying its ID (and,
+    // for the all-targets ID, every target).
+    const std::uint32_t rootID = root->GetID();
+    Trees own{false, rootID == kAllTargets, {}};
+    for (const CNameContainer* top : index.TopsWithID(rootID)) own.tops.push_back(top);
+    return FindInTrees(index, key, own, Where::kOwnTree, hit) || inGlobal();
+  } catch (const std::bad_alloc&) {
+    return true;
   }
-
-  CNameContainer* root = container->FindRootContainer();
-  if (!root) return false;
-  if (keyword()) return true;
-  if (root->IsGlobalContainer()) return inGlobal() || FindInTrees(index, key, kTargetTrees, Where::kTarget, hit);
-  // The root's namespace: every top-level container carrying its ID (and,
-  // for the all-targets ID, every target).
-  const std::uint32_t rootID = root->GetID();
-  Trees own{false, rootID == kAllTargets, {}};
-  for (const CNameContainer* top : index.TopsWithID(rootID)) own.tops.push_back(top);
-  return FindInTrees(index, key, own, Where::kOwnTree, hit) || inGlobal();
 }
 
 HRESULT CNameServer::FindNameInGlobalContainer(CString name, std::uint32_t* pID) const {
@@ -80,7 +85,11 @@ HRESULT CNameServer::FindNameInGlobalContainer(CString name, std::uint32_t* pID)
 }
 
 bool CNameServer::IsGlobalName(CString text) const {
-  return FindNameInGlobalContainer(std::move(text), nullptr) == S_OK;
+  try {
+    return FindNameInGlobalContainer(std::move(text), nullptr) == S_OK;
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
 }
 
 bool CNameServer::FindNameInTargetNameSpace(CString name, std::uint32_t containerID) const {

@@ -3,21 +3,28 @@
 // the host sees), and only a change that was made is notified.
 #include "nametree/name_server.h"
 #include "platform/text.h"
+#include <new>
 
 namespace nametree {
 
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                              bool checkDuplicates, bool confine) {
-  if (containerID == 0) return E_FAIL;
-  if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
-  if (checkDuplicates && FindDuplicate(containerID, text, confine, nullptr)) return E_NAME_DUPLICATE;
-  CNameContainer* container = GetContainer(containerID);
-  if (!container) return E_FAIL;
-  // Refused here rather than at Save, when the work would be lost.
-  if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
-  id = container->AddName(std::move(text));
-  m_bDirty = true;
-  return S_OK;
+  try {
+    if (containerID == 0) return E_FAIL;
+    if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
+    if (checkDuplicates && FindDuplicate(containerID, text, confine, nullptr)) return E_NAME_DUPLICATE;
+    CNameContainer* container = GetContainer(containerID);
+    if (!container) return E_FAIL;
+    // Refused here rather than at Save, when the work would be lost.
+    if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
+    // A wrapped counter would reissue IDs that documents hold.
+    if (CNameContainer::GetRemainingNameIDs() < 1) return E_FAIL;
+    id = container->AddName(std::move(text));
+    m_bDirty = true;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_FAIL;
+  }
 }
 
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
@@ -26,63 +33,75 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
 }
 
 HRESULT CNameServer::DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify) {
-  if (nameID == 0) return E_FAIL;
-  CNameContainer* container = GetContainer(containerID);
-  if (container) {
-    const HRESULT hr = container->DeleteName(nameID);
-    if (hr != S_OK) return hr;
+  try {
+    if (nameID == 0) return E_FAIL;
+    CNameContainer* container = GetContainer(containerID);
+    if (container) {
+      const HRESULT hr = container->DeleteName(nameID);
+      if (hr != S_OK) return hr;
+    }
+    // Without a container nothing was deleted, so there is nothing to tell the
+    // host; the call still counts as an edit, as a deletion would.
+    if (notify && container) PostNotification(kNameWasDeleted, container->GetID(), nameID, CString(), CString());
+    m_bDirty = true;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  // Without a container nothing was deleted, so there is nothing to tell the
-  // host; the call still counts as an edit, as a deletion would.
-  if (notify && container) PostNotification(kNameWasDeleted, container->GetID(), nameID, CString(), CString());
-  m_bDirty = true;
-  return S_OK;
 }
 
 HRESULT CNameServer::Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,
                             bool notify, bool confine) {
-  if (nameID == 0 || newText.empty()) return E_FAIL;
-  CNameContainer* container = nullptr;
-  if (containerID != 0) {
-    container = GetContainer(containerID);
-  } else {
-    container = FindContainerOfName(nameID);
-    if (container) containerID = container->GetID();
+  try {
+    if (nameID == 0 || newText.empty()) return E_FAIL;
+    CNameContainer* container = nullptr;
+    if (containerID != 0) {
+      container = GetContainer(containerID);
+    } else {
+      container = FindContainerOfName(nameID);
+      if (container) containerID = container->GetID();
+    }
+    if (!container) return E_FAIL;
+
+    CString current;
+    container->FindNameByID(nameID, &current);
+    if (newText == current) return S_FALSE;
+    if (!IsValidName(newText, kind)) return E_NAME_INVALID;
+    // A change of letter case only must not collide with the name itself.
+    if (CompareNoCase(newText, current) != 0 && IsDuplicateName(containerID, newText, confine))
+      return E_NAME_DUPLICATE;
+
+    const HRESULT hr = container->Rename(nameID, newText);
+    if (hr != S_OK) return hr;
+    if (notify) PostNotification(kNameChanged, containerID, nameID, current, newText);
+    m_bDirty = true;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  if (!container) return E_FAIL;
-
-  CString current;
-  container->FindNameByID(nameID, &current);
-  if (newText == current) return S_FALSE;
-  if (!IsValidName(newText, kind)) return E_NAME_INVALID;
-  // A change of letter case only must not collide with the name itself.
-  if (CompareNoCase(newText, current) != 0 && IsDuplicateName(containerID, newText, confine))
-    return E_NAME_DUPLICATE;
-
-  const HRESULT hr = container->Rename(nameID, newText);
-  if (hr != S_OK) return hr;
-  if (notify) PostNotification(kNameChanged, containerID, nameID, current, newText);
-  m_bDirty = true;
-  return S_OK;
 }
 
 HRESULT CNameServer::Rename(std::uint32_t containerID, CString oldText, CString newText, std::uint32_t kind,
                             bool notify, bool confine) {
-  if (oldText.empty() || newText.empty() || containerID == 0) return E_FAIL;
-  if (CompareNoCase(oldText, newText) == 0) return S_OK;
-  if (!IsValidName(newText, kind)) return E_NAME_INVALID;
-  if (IsDuplicateName(containerID, newText, confine)) return E_NAME_DUPLICATE;
-  CNameContainer* container = GetContainer(containerID);
-  if (!container) return E_FAIL;
+  try {
+    if (oldText.empty() || newText.empty() || containerID == 0) return E_FAIL;
+    if (CompareNoCase(oldText, newText) == 0) return S_OK;
+    if (!IsValidName(newText, kind)) return E_NAME_INVALID;
+    if (IsDuplicateName(containerID, newText, confine)) return E_NAME_DUPLICATE;
+    CNameContainer* container = GetContainer(containerID);
+    if (!container) return E_FAIL;
 
-  std::uint32_t nameID = 0;
-  HRESULT hr = container->FindIDByName(oldText, &nameID);
-  if (hr != S_OK) return hr;
-  hr = container->Rename(nameID, newText);
-  if (hr != S_OK) return hr;
-  if (notify) PostNotification(kNameChanged, containerID, nameID, oldText, newText);
-  m_bDirty = true;
-  return S_OK;
+    std::uint32_t nameID = 0;
+    HRESULT hr = container->FindIDByName(oldText, &nameID);
+    if (hr != S_OK) return hr;
+    hr = container->Rename(nameID, newText);
+    if (hr != S_OK) return hr;
+    if (notify) PostNotification(kNameChanged, containerID, nameID, oldText, newText);
+    m_bDirty = true;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace nametree

@@ -3,6 +3,7 @@
 
 #include "container/tree_index.h"
 #include "platform/text.h"
+#include <new>
 
 namespace nametree {
 
@@ -25,50 +26,74 @@ HRESULT ListNames(const CNameContainer* container, std::uint32_t containerID, in
 }  // namespace
 
 bool CNameServer::FindName(std::uint32_t containerID, CString name, bool descend) const {
-  if (containerID == 0 || name.empty()) return false;
-  MakeUpper(name);
-  // Each top-level tree contributes the container its walk finds first.
-  for (const CNameContainer* c : m_pIndex->ContainersSearchedFor(containerID)) {
-    if (descend ? m_pIndex->TextBelow(c, name) : c->FindNameByKey(name, false, nullptr) == S_OK) return true;
+  try {
+    if (containerID == 0 || name.empty()) return false;
+    MakeUpper(name);
+    // Each top-level tree contributes the container its walk finds first.
+    for (const CNameContainer* c : m_pIndex->ContainersSearchedFor(containerID)) {
+      if (descend ? m_pIndex->TextBelow(c, name) : c->FindNameByKey(name, false, nullptr) == S_OK) return true;
+    }
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  return false;
 }
 
 HRESULT CNameServer::GetName(std::uint32_t nameID, CString& text) const {
-  const CNameContainer* holder = m_pIndex->FirstHolderOfName(nameID);
-  CString found;
-  if (!holder || holder->FindNameByID(nameID, &found) != S_OK) return E_FAIL;
-  text = std::move(found);
-  return S_OK;
+  try {
+    const CNameContainer* holder = m_pIndex->FirstHolderOfName(nameID);
+    CString found;
+    if (!holder || holder->FindNameByID(nameID, &found) != S_OK) return E_FAIL;
+    text = std::move(found);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT CNameServer::GetNames(std::uint32_t containerID, int capacity, int& count, CString* names) const {
-  const CNameContainer* c = GetContainer(containerID);
-  return ListNames(c, containerID, capacity, count, names != nullptr,
-                   [&] { return c->GetAllNamesInContainer(names); });
+  try {
+    const CNameContainer* c = GetContainer(containerID);
+    return ListNames(c, containerID, capacity, count, names != nullptr,
+                     [&] { return c->GetAllNamesInContainer(names); });
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT CNameServer::GetNameIDs(std::uint32_t containerID, int capacity, int& count,
                                 std::uint32_t* ids) const {
-  const CNameContainer* c = GetContainer(containerID);
-  return ListNames(c, containerID, capacity, count, ids != nullptr,
-                   [&] { return c->GetAllIDsInContainer(ids); });
+  try {
+    const CNameContainer* c = GetContainer(containerID);
+    return ListNames(c, containerID, capacity, count, ids != nullptr,
+                     [&] { return c->GetAllIDsInContainer(ids); });
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT CNameServer::GetNamesAndIDs(std::uint32_t containerID, int capacity, int& count,
                                     std::uint32_t* ids, CString* names) const {
-  const CNameContainer* c = GetContainer(containerID);
-  return ListNames(c, containerID, capacity, count, ids != nullptr && names != nullptr,
-                   [&] { return c->GetAllNameAndIDsInContainer(names, ids); });
+  try {
+    const CNameContainer* c = GetContainer(containerID);
+    return ListNames(c, containerID, capacity, count, ids != nullptr && names != nullptr,
+                     [&] { return c->GetAllNameAndIDsInContainer(names, ids); });
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 std::uint32_t CNameServer::GetID(std::uint32_t containerID, CString name) const {
-  // The failure code stands in for an ID here; hosts compare against it.
-  if (containerID == 0) return static_cast<std::uint32_t>(E_FAIL);
-  std::uint32_t id = 0;
-  if (FindNameInGlobalContainer(name, &id) == S_OK) return id;
-  const CNameContainer* c = GetContainer(containerID);
-  return c ? c->GetIDOfName(std::move(name)) : 0;
+  try {
+    // The failure code stands in for an ID here; hosts compare against it.
+    if (containerID == 0) return static_cast<std::uint32_t>(E_FAIL);
+    std::uint32_t id = 0;
+    if (FindNameInGlobalContainer(name, &id) == S_OK) return id;
+    const CNameContainer* c = GetContainer(containerID);
+    return c ? c->GetIDOfName(std::move(name)) : 0;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
 }
 
 int CNameServer::GetNameSize(std::uint32_t containerID) const {

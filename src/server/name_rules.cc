@@ -4,6 +4,7 @@
 
 #include "nametree/name_server.h"
 #include "platform/text.h"
+#include <new>
 
 namespace nametree {
 
@@ -81,15 +82,23 @@ CString CNameServer::RemoveInvalidChars(CString text) const {
 }
 
 HRESULT CNameServer::AddKeyword(CString keyword) {
-  MakeUpper(keyword);
-  if (!m_KeywordSet.insert(keyword).second) return S_FALSE;
-  m_Keywords.push_back(std::move(keyword));
-  return S_OK;
+  try {
+    MakeUpper(keyword);
+    if (!m_KeywordSet.insert(keyword).second) return S_FALSE;
+    m_Keywords.push_back(std::move(keyword));
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 bool CNameServer::IsKeyword(CString text) const {
-  MakeUpper(text);
-  return m_KeywordSet.count(text) != 0;
+  try {
+    MakeUpper(text);
+    return m_KeywordSet.count(text) != 0;
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
 }
 
 }  // namespace nametree

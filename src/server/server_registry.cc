@@ -52,9 +52,13 @@ std::uint32_t CNameServer::GetGlobalContainerID() const {
 }
 
 HRESULT CNameServer::GetTargetsContainerIDList(std::vector<std::uint32_t>& ids) const {
-  for (const auto& c : m_TopLevelContainers)
-    if (c->GetContainerType() == kTargetContainer) ids.push_back(c->GetID());
-  return S_OK;
+  try {
+    for (const auto& c : m_TopLevelContainers)
+      if (c->GetContainerType() == kTargetContainer) ids.push_back(c->GetID());
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 std::vector<std::uint32_t> CNameServer::GetTopLevelContainerIDs() const {
@@ -64,51 +68,80 @@ std::vector<std::uint32_t> CNameServer::GetTopLevelContainerIDs() const {
   return ids;
 }
 
-std::uint32_t CNameServer::AddContainer(std::uint32_t parentID, std::int16_t type) {
-  std::uint32_t id = 0;
-  if (parentID != 0) {
-    CNameContainer* parent = GetContainer(parentID);
-    if (!parent) return 0;
-    // Refused here rather than at Save, when the work would be lost.
-    if (parent->GetNumSubContainers() >= kMaxEntriesPerTable) return 0;
-    id = parent->AddContainer(type);
-    if (id == 0) return 0;
-  } else {
-    if (m_TopLevelContainers.size() >= static_cast<std::size_t>(kMaxEntriesPerTable)) return 0;
-    // A container that cannot be made is reported as no ID, not thrown.
-    try {
-      auto c = std::make_unique<CNameContainer>(false);
-      c->SetContainerType(type);
-      id = c->GetID();
-      m_TopLevelContainers.push_back(std::move(c));
-    } catch (const std::bad_alloc&) {
-      return 0;
-    }
-    m_pIndex->TopAppended(m_TopLevelContainers.back().get());
+std::vector<CNameContainer*> CNameServer::GetTopLevelContainers() const {
+  std::vector<CNameContainer*> tops;
+  tops.reserve(m_TopLevelContainers.size());
+  for (const auto& c : m_TopLevelContainers) tops.push_back(c.get());
+  return tops;
+}
+
+std::string CNameServer::CheckInvariants() const {
+  try {
+    return m_pIndex->CheckInvariants(GetTopLevelContainers());
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
   }
-  m_bDirty = true;
-  return id;
+}
+
+std::uint32_t CNameServer::AddContainer(std::uint32_t parentID, std::int16_t type) {
+  try {
+    std::uint32_t id = 0;
+    if (parentID != 0) {
+      CNameContainer* parent = GetContainer(parentID);
+      if (!parent) return 0;
+      // Refused here rather than at Save, when the work would be lost.
+      if (parent->GetNumSubContainers() >= kMaxEntriesPerTable) return 0;
+      id = parent->AddContainer(type);
+      if (id == 0) return 0;
+    } else {
+      if (m_TopLevelContainers.size() >= static_cast<std::size_t>(kMaxEntriesPerTable)) return 0;
+      if (CNameContainer::GetRemainingNameIDs() < 1) return 0;
+      // A container that cannot be made or listed is reported as no ID,
+      // with nothing changed.
+      const std::uint32_t last = CNameContainer::GetLastIssuedNameID();
+      try {
+        if (m_TopLevelContainers.size() == m_TopLevelContainers.capacity())
+          m_TopLevelContainers.reserve(2 * m_TopLevelContainers.size() + 1);
+        auto c = std::make_unique<CNameContainer>(false);
+        c->SetContainerType(type);
+        id = c->GetID();
+        m_pIndex->TopAppended(c.get());
+        m_TopLevelContainers.push_back(std::move(c));
+      } catch (const std::bad_alloc&) {
+        CNameContainer::SetLastIssuedNameID(last);
+        return 0;
+      }
+    }
+    m_bDirty = true;
+    return id;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
 }
 
 HRESULT CNameServer::DeleteContainer(std::uint32_t id, bool notify) {
-  CNameContainer* c = GetContainer(id);
-  if (!c) return S_OK;
-  if (CNameContainer* parent = c->GetParent()) {
-    if (parent->DeleteContainer(id) != S_OK) return E_FAIL;
-  } else {
-    // The list is in the index's list order, so the entry is found by halving.
-    const CNameContainer* first = m_pIndex->FirstTopWithID(id);
-    if (!first) return E_FAIL;
-    auto it = std::lower_bound(m_TopLevelContainers.begin(), m_TopLevelContainers.end(), CTreeIndex::ListOrder(first),
-                               [](const auto& p, std::uint64_t order) { return CTreeIndex::ListOrder(p.get()) < order; });
-    m_pIndex->TopRemoving(it->get());
-    std::unique_ptr<CNameContainer> dead = std::move(*it);
-    m_TopLevelContainers.erase(it);
-    dead->Shutdown();
+  try {
+    CNameContainer* c = GetContainer(id);
+    if (!c) return S_OK;
+    if (CNameContainer* parent = c->GetParent()) {
+      if (parent->DeleteContainer(id) != S_OK) return E_FAIL;
+    } else {
+      // The list is in the index's list order, so the entry is found by halving.
+      const CNameContainer* first = m_pIndex->FirstTopWithID(id);
+      if (!first) return E_FAIL;
+      auto it = std::lower_bound(m_TopLevelContainers.begin(), m_TopLevelContainers.end(), CTreeIndex::ListOrder(first),
+                                 [](const auto& p, std::uint64_t order) { return CTreeIndex::ListOrder(p.get()) < order; });
+      m_pIndex->TopRemoving(it->get());
+      std::unique_ptr<CNameContainer> dead = std::move(*it);
+      m_TopLevelContainers.erase(it);
+      dead->Shutdown();
+    }
+    if (notify) PostNotification(kContainerWasDeleted, id, 0, CString(), CString());
+    m_bDirty = true;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  if (notify) PostNotification(kContainerWasDeleted, id, 0, CString(), CString());
-  m_bDirty = true;
-  return S_OK;
 }
 
 void CNameServer::PostNotification(const char16_t* name, std::uint32_t containerID, std::uint32_t nameID,

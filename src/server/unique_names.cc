@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "server/name_candidate.h"
+#include <new>
 
 namespace nametree {
 
@@ -116,12 +117,16 @@ HRESULT CNameServer::ProposeName(std::uint32_t containerID, CString baseName, in
 }
 
 HRESULT CNameServer::GetNextName(std::uint32_t containerID, CString baseName, int digits, CString* pResult) {
-  return ProposeName(containerID, std::move(baseName), digits,
-                     [](const CNameContainer& container, const CString& candidate) {
-                       std::uint32_t id = 0;
-                       return container.FindIDByName(candidate, &id) == S_OK ? S_FALSE : S_OK;
-                     },
-                     pResult);
+  try {
+    return ProposeName(containerID, std::move(baseName), digits,
+                       [](const CNameContainer& container, const CString& candidate) {
+                         std::uint32_t id = 0;
+                         return container.FindIDByName(candidate, &id) == S_OK ? S_FALSE : S_OK;
+                       },
+                       pResult);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace nametree

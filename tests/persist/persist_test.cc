@@ -11,6 +11,7 @@
 
 #include "nametree/memory_storage.h"
 #include "nametree/name_server.h"
+#include "support/deny_storage.h"
 #include "support/fault_stream.h"
 #include "support/hex.h"
 
@@ -184,8 +185,7 @@ TEST_F(ServerStream, NoStreamOrDeniedStreamLoadsNothing) {
   ComPtr<IStorage> st = CreateMemoryStorage();
   EXPECT_EQ(server.Load(st.Get()), S_OK);
   PutStream(st.Get(), Hex("01 00 01 00 | 01 00 09 00 00 00 02 00 00 00 00 00 | 09 00 00 00"));
-  DenyMemoryStreamAccess(st.Get(), u"NameServer");
-  EXPECT_EQ(server.Load(st.Get()), S_OK);
+  EXPECT_EQ(server.Load(DenyingStorage(st, u"NameServer").Get()), S_OK);
   EXPECT_EQ(server.GetTopLevelContainerIDs().size(), 1u);
   EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), counter);
   EXPECT_TRUE(server.IsDirty());

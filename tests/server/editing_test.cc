@@ -109,6 +109,44 @@ TEST_F(Registry, ContainersDrawIdsFromTheSharedCounter) {
   EXPECT_EQ(CNameServer().Initialize(nullptr), E_FAIL);
 }
 
+// Near the counter's end an edit that needs more IDs than are left is
+// refused and changes nothing; the last ID itself is still handed out.
+TEST_F(Registry, IdsNeverWrap) {
+  const std::uint32_t top = server.AddContainer(0, 0);
+  struct Case {
+    std::uint32_t last;
+    char what;  // n: AddName, c: nested AddContainer, t: top-level AddContainer
+    std::uint32_t id;  // 0: refused
+  };
+  for (const Case& k : {Case{0xFFFFFFFDu, 'c', 0xFFFFFFFFu}, Case{0xFFFFFFFEu, 'c', 0}, Case{0xFFFFFFFFu, 'c', 0},
+                        Case{0xFFFFFFFEu, 'n', 0xFFFFFFFFu}, Case{0xFFFFFFFFu, 'n', 0},
+                        Case{0xFFFFFFFEu, 't', 0xFFFFFFFFu}, Case{0xFFFFFFFFu, 't', 0}}) {
+    CNameContainer::SetLastIssuedNameID(k.last);
+    EXPECT_EQ(CNameContainer::GetRemainingNameIDs(), 0xFFFFFFFFu - k.last);
+    server.SetDirty(false);
+    const std::size_t before = server.GetTopLevelContainerIDs().size();
+    const int subs = server.GetContainer(top)->GetNumSubContainers(), names = server.GetNameSize(top);
+    std::uint32_t id = 0;
+    HRESULT hr = S_OK;
+    if (k.what == 'n') hr = server.AddName(id, top, CString(u"Pump") + static_cast<char16_t>(u'A' + k.last % 26), 0, true);
+    if (k.what == 'c') id = server.AddContainer(top, 0);
+    if (k.what == 't') id = server.AddContainer(0, 0);
+    SCOPED_TRACE(testing::Message() << k.what << " " << k.last);
+    EXPECT_EQ(hr, k.id || k.what != 'n' ? S_OK : E_FAIL);
+    EXPECT_EQ(id, k.id);
+    EXPECT_EQ(server.IsDirty(), k.id != 0);
+    EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), k.id ? 0xFFFFFFFFu : k.last);
+    EXPECT_EQ(server.GetTopLevelContainerIDs().size() + server.GetContainer(top)->GetNumSubContainers() +
+                  server.GetNameSize(top),
+              before + subs + names + (k.id ? 1 : 0));
+  }
+  // The container's own entries refuse alike.
+  CNameContainer c;
+  CNameContainer::SetLastIssuedNameID(0xFFFFFFFFu);
+  EXPECT_EQ((Ids{c.AddName(u"A"), c.AddContainer(0)}), (Ids{0, 0}));
+  EXPECT_EQ(c.GetNumNames() + c.GetNumSubContainers(), 0);
+}
+
 TEST_F(Registry, DeletingContainers) {
   const std::uint32_t a = server.AddContainer(0, 2), b = server.AddContainer(0, 3), c = server.AddContainer(0, 0);
   const std::uint32_t sub = server.AddContainer(b, 4), subsub = server.AddContainer(sub, 0);

@@ -10,18 +10,19 @@
 
 namespace nametree {
 
-// The protected steps, reached the way the server's own developers may.
-class CNameServerTestAccess {
- public:
-  static CString RemoveInvalidChars(const CNameServer& s, CString text) { return s.RemoveInvalidChars(text); }
+// The protected steps, named through a derived class as it may name them.
+struct CNameServerTestAccess {
+  struct Exposed : CNameServer {
+    using CNameServer::GetNextObjectCount;
+    using CNameServer::RemoveInvalidChars;
+  };
+  static CString RemoveInvalidChars(const CNameServer& s, CString text) {
+    return (s.*&Exposed::RemoveInvalidChars)(std::move(text));
+  }
   static int GetNextObjectCount(CNameServer& s, std::uint32_t id, CString base, bool reset) {
-    return s.GetNextObjectCount(id, base, reset);
+    return (s.*&Exposed::GetNextObjectCount)(id, std::move(base), reset);
   }
-  static std::vector<CNameContainer*> Tops(const CNameServer& s) {
-    std::vector<CNameContainer*> tops;
-    for (const auto& top : s.m_TopLevelContainers) tops.push_back(top.get());
-    return tops;
-  }
+  static std::vector<CNameContainer*> Tops(const CNameServer& s) { return s.GetTopLevelContainers(); }
 };
 
 namespace test {

@@ -351,6 +351,7 @@ std::string RandomRun(TopsOf topsOf, const Pick& pick, int steps) {
   std::minstd_rand rng(1);
   for (int step = 0; step < steps; ++step) {
     std::string fault = RandomChange(server, topsOf, pick);
+    if (fault.empty()) fault = server->CheckInvariants();
     if (fault.empty()) fault = Disagreement(*server, TreeWalk(*server, topsOf), rng);
     if (!fault.empty()) return "step " + std::to_string(step) + ": " + fault;
   }
