@@ -118,6 +118,10 @@ Json NotificationJson(const PostedNotification& n) {
 std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind) {
   CNameRuleViolation why;
   if (!server.ExplainInvalidName(CString(name), kind, &why)) return "it is a valid name";
+  return DescribeRuleViolation(name, kind, why);
+}
+
+std::string DescribeRuleViolation(std::u16string_view name, std::uint32_t kind, const CNameRuleViolation& why) {
   const auto at = static_cast<std::size_t>(why.index);
   const std::string unit = at < name.size() ? Quoted(name.substr(at, 1)) : std::string();
   using Rule = CNameRuleViolation::Rule;
