@@ -83,8 +83,9 @@ struct DocumentCheckOptions {
   std::vector<CString> keywords;
   // Warnings count as findings (DocumentCheckFails).
   bool strict = false;
-  // The document's last issued ID; by default what the server loaded
-  // (GetStoredLastIssuedID).
+  // The last issued ID to judge: by default the process-wide counter (from
+  // which the next add draws); a tool judging a document as it was saved
+  // passes GetStoredLastIssuedID.
   bool useStoredLastID = false;
   std::uint32_t storedLastID = 0;
 };

@@ -168,6 +168,7 @@ class NAMETREE_API TreeWalk {
  private:
   const CNameServer* server_;
   const CNameContainer* root_ = nullptr;  // the sub-tree's container; none for the whole tree
+  bool missing_ = false;                  // a sub-tree of a container that does not exist
   int rootDepth_ = 0;
   int maxDepth_ = -1;
 };

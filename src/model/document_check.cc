@@ -55,7 +55,7 @@ class Checker {
 
   std::vector<DocumentFinding> Run(const DocumentCheckOptions& options) {
     Collect();
-    CheckCounter(options.useStoredLastID ? options.storedLastID : server_.GetStoredLastIssuedID());
+    CheckCounter(options.useStoredLastID ? options.storedLastID : CNameContainer::GetLastIssuedNameID());
     CheckRepeatedIDs();
     CheckLimits();
     Index();

@@ -78,7 +78,8 @@ TreeWalk::TreeWalk(const CNameServer& server) : server_(&server) {}
 
 TreeWalk::TreeWalk(const CNameServer& server, std::uint32_t containerID, int maxDepth)
     : server_(&server), root_(server.GetContainer(containerID)), maxDepth_(maxDepth) {
-  if (!root_) return;
+  missing_ = !root_;
+  if (missing_) return;
   for (const CNameContainer* c = ContainerReader::Holder(*root_); c; c = ContainerReader::Holder(*c)) ++rootDepth_;
 }
 
@@ -91,6 +92,7 @@ TreeWalk TreeWalk::Levels(const CNameServer& server, int maxDepth) {
 TreeWalk::iterator TreeWalk::begin() const {
   iterator it;
   it.walk_ = this;
+  if (missing_) return it;
   if (root_) {
     it.at_ = root_;
     it.depth_ = rootDepth_;
