@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cfb/cfb_file.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/memory_storage.h"
 #include "nametree/name_server.h"
@@ -37,6 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!CompoundFileWarnings(back.Get()).empty()) __builtin_trap();
   std::vector<std::uint8_t> third;
   if (!SerializeCompoundFile(back.Get(), version, &third, &error) || third != again) __builtin_trap();
-  if (CompoundFileLedger(storage.Get())->Live() != 1) __builtin_trap();  // a handle leaked
+  if (cfb::CompoundFileLedger(storage.Get())->Live() != 1) __builtin_trap();  // a handle leaked
   return 0;
 }

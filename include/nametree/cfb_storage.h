@@ -36,7 +36,8 @@ struct CompoundFileOptions {
 
 // Opens the compound file at `path` (a symbolic link is followed). A
 // storage opened read-only can be changed in memory but not committed. On
-// failure `error` says why. Writing is refused for anything but a regular
+// failure `error` says why (also when memory runs out: no call here lets
+// an exception out). Writing is refused for anything but a regular
 // file with a write permission bit, and for a file with more than one
 // name (hard links), which a replacement would split.
 NAMETREE_API bool OpenCompoundFile(const std::string& path, bool writable, ComPtr<IStorage>* out,
@@ -65,13 +66,22 @@ NAMETREE_API bool CommitCompoundFile(IStorage* storage, std::string* error);
 NAMETREE_API bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
                                      std::vector<std::string>* leftOut, std::string* error);
 
-// The entries of an opened file that could not be read, each as
-// "path: reason"; the rest of the file is readable.
+// The entries of an opened file that could not be read in full, each as
+// "path: reason"; the rest of the file is readable. A stream whose chain
+// ends before its declared size is read up to the chain's end and listed
+// here too.
 NAMETREE_API std::vector<std::string> CompoundFileWarnings(IStorage* storage);
 
-// The ledger of the handles of a storage tree from this file (the root or
-// any storage opened from it); null for another storage.
-NAMETREE_API std::shared_ptr<HandleLedger> CompoundFileLedger(IStorage* storage);
+// What became of an entry of the root storage of an opened compound file.
+// kDamaged: the file holds an entry of that name that cannot be read in
+// full (its chain loops, leaves the file, meets another chain or ends
+// before its size; for a storage, anything under it). Such an entry is
+// never absent: until a forced commit leaves it out, it stays damaged even
+// when a stream of its name is created in its place, and every commit that
+// is not forced refuses to write the file. A stream's chain is checked
+// when this is asked, if it was not yet. The name is UTF-8.
+enum class CompoundEntryState { kAbsent, kReadable, kDamaged };
+NAMETREE_API CompoundEntryState CompoundFileEntryState(IStorage* storage, const std::string& name);
 
 // The in-memory halves of the above: a compound file's bytes to a storage
 // tree (and the file's major version, when asked), and any storage tree to

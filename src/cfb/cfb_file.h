@@ -2,11 +2,13 @@
 // make the file system fail.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cfb/file_io.h"
 #include "nametree/cfb_storage.h"
+#include "nametree/memory_storage.h"
 #include "nametree/storage.h"
 
 namespace nametree::cfb {
@@ -17,5 +19,9 @@ bool CreateCompoundFile(FileLayer& files, const std::string& path, int majorVers
                         const CompoundFileOptions& options, ComPtr<IStorage>* out, std::string* error);
 bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileOptions& options,
                         std::vector<std::string>* leftOut, std::string* error);
+
+// The ledger of the handles of a storage tree from a compound file (the
+// root or any storage opened from it); null for another storage.
+std::shared_ptr<HandleLedger> CompoundFileLedger(IStorage* storage);
 
 }  // namespace nametree::cfb

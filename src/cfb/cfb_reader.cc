@@ -5,6 +5,7 @@
 #include <deque>
 #include <set>
 
+#include "cfb/status.h"
 #include "nametree/utf8.h"
 #include "platform/text.h"
 
@@ -17,10 +18,11 @@ std::string Num(std::uint64_t v) { return std::to_string(v); }
 
 std::string Quote(const CString& name) { return "\"" + ToUtf8(name) + "\""; }
 
-// Why an entry of its own cannot be read; the file as a whole still can.
-struct EntryProblem {
-  std::string reason;
-};
+// Unused directory slots that link nowhere, as writers leave them, share
+// one of these instead of a decoded entry each: a directory costs memory
+// for the entries it holds, not for its size.
+constexpr std::uint32_t kUnusedUnlinked = 0;  // links all kNoStream
+constexpr std::uint32_t kUnusedZeroed = 1;    // links all 0
 
 class Reader {
  public:
@@ -33,7 +35,8 @@ class Reader {
   bool ReadStructure(ParsedDirectory* out) {
     if (!ReadHeader() || !ReadFat() || !ReadEntries()) return false;
     out->majorVersion = layout_->majorVersion;
-    out->entries = entries_;
+    out->entries.clear();
+    for (std::uint32_t id = 0; id < slots_.size(); ++id) out->entries.push_back(Entry(id));
     return true;
   }
 
@@ -41,8 +44,8 @@ class Reader {
     if (!ReadHeader() || !ReadFat() || !ReadEntries() || !ReadMiniStream()) return false;
     auto root = std::make_shared<DocNode>();
     root->storage = true;
-    root->name = entries_[0].name;
-    root->metadata = entries_[0].metadata;
+    root->name = Entry(0).name;
+    root->metadata = Entry(0).metadata;
     if (!WalkTree(root)) return false;
     layout_->owned = std::move(owned_);
     layout_->miniOwned = std::move(miniOwned_);
@@ -54,10 +57,9 @@ class Reader {
   }
 
  private:
-  bool Fail(std::string message) {
-    if (error_) *error_ = std::move(message);
-    return false;
-  }
+  bool Fail(std::string message) { return cfb::Fail(error_, std::move(message)); }
+
+  const DirectoryEntry& Entry(std::uint32_t id) const { return entries_[slots_[id]]; }
 
   bool ReadBytes(std::uint64_t at, std::uint8_t* data, std::size_t n, const std::string& what) {
     if (at > size_ || n > size_ - at) return Fail(what + " reaches beyond the end of the file");
@@ -208,17 +210,25 @@ class Reader {
       return false;
     if (chain.empty()) return Fail("the directory is empty");
     const std::uint32_t perSector = sectorSize_ / kEntrySize;
-    entries_.reserve(chain.size() * perSector);
+    entries_.resize(2);
+    entries_[kUnusedZeroed].left = entries_[kUnusedZeroed].right = entries_[kUnusedZeroed].child = 0;
+    slots_.reserve(chain.size() * perSector);
     std::vector<std::uint8_t> buffer(sectorSize_);
     for (std::uint32_t sector : chain) {
       if (!ReadSector(sector, buffer.data(), "the directory")) return false;
       for (std::uint32_t i = 0; i < perSector; ++i) DecodeEntry(buffer.data() + i * kEntrySize);
     }
-    if (entries_[0].type != EntryType::kRoot) return Fail("the first directory entry is no root");
+    if (Entry(0).type != EntryType::kRoot) return Fail("the first directory entry is no root");
     return true;
   }
 
   void DecodeEntry(const std::uint8_t* p) {
+    const std::uint32_t link = Get32(p + kOffEntryLeft);
+    if (p[kOffEntryType] == 0 && (link == kNoStream || link == 0) && Get32(p + kOffEntryRight) == link &&
+        Get32(p + kOffEntryChild) == link) {
+      slots_.push_back(link == 0 ? kUnusedZeroed : kUnusedUnlinked);
+      return;
+    }
     DirectoryEntry e;
     const std::uint16_t length = Get16(p + kOffEntryNameLength);
     const std::size_t units = std::min<std::size_t>(length / 2, 32);
@@ -237,11 +247,12 @@ class Reader {
     e.start = Get32(p + kOffEntryStart);
     // Version 3 files may carry junk in the high half of the size.
     e.size = layout_->majorVersion == 3 ? Get32(p + kOffEntrySize) : Get64(p + kOffEntrySize);
+    slots_.push_back(static_cast<std::uint32_t>(entries_.size()));
     entries_.push_back(std::move(e));
   }
 
   bool ReadMiniStream() {
-    const DirectoryEntry& root = entries_[0];
+    const DirectoryEntry& root = Entry(0);
     if (root.size > size_)
       return Fail("the mini stream claims " + Num(root.size) + " bytes, more than the whole file");
     if (!FollowChain(root.start, (root.size + sectorSize_ - 1) / sectorSize_, "the mini stream",
@@ -257,21 +268,14 @@ class Reader {
     return true;
   }
 
-  // What can be said of a stream without following its chain.
-  void CheckStream(const DirectoryEntry& e, const std::string& what, EntryProblem* problem) {
-    if (e.size > size_)
-      problem->reason =
-          what + " claims " + Num(e.size) + " bytes, more than the whole file (" + Num(size_) + ")";
-  }
-
-  bool NameProblem(std::uint32_t id, EntryProblem* problem) {
-    const DirectoryEntry& e = entries_[id];
+  bool NameProblem(std::uint32_t id, std::string* problem) {
+    const DirectoryEntry& e = Entry(id);
     const std::uint16_t length = e.nameLength;
     // A length of 0 is an empty name with no terminator.
     if (length % 2 != 0 || length > 64 || (length > 0 && e.name.size() != length / 2u - 1) ||
         e.name.find(u'\0') != CString::npos)
-      problem->reason = "directory entry " + Num(id) + " has a name of bad length " + Num(length);
-    return !problem->reason.empty();
+      *problem = "directory entry " + Num(id) + " has a name of bad length " + Num(length);
+    return !problem->empty();
   }
 
   struct Pending {
@@ -288,22 +292,22 @@ class Reader {
       const std::uint32_t id = stack.back();
       stack.pop_back();
       if (id == kNoStream) continue;
-      if (id >= entries_.size())
+      if (id >= slots_.size())
         return Fail("the directory under entry " + Num(owner) + " links to entry " + Num(id) +
-                    ", past the last of " + Num(entries_.size()));
+                    ", past the last of " + Num(slots_.size()));
       if (reached_[id])
         return Fail("the directory under entry " + Num(owner) + " reaches entry " + Num(id) +
                     " twice (a cycle)");
       reached_[id] = true;
       out->push_back(id);
-      stack.push_back(entries_[id].right);
-      stack.push_back(entries_[id].left);
+      stack.push_back(Entry(id).right);
+      stack.push_back(Entry(id).left);
     }
     return true;
   }
 
   bool WalkTree(const std::shared_ptr<DocNode>& root) {
-    reached_.assign(entries_.size(), false);
+    reached_.assign(slots_.size(), false);
     reached_[0] = true;
     std::deque<Pending> pending;
     pending.push_back({0, root, 0, ""});
@@ -311,30 +315,27 @@ class Reader {
       Pending p = std::move(pending.front());
       pending.pop_front();
       std::vector<std::uint32_t> children;
-      if (!CollectSiblings(entries_[p.entry].child, p.entry, &children)) return false;
+      if (!CollectSiblings(Entry(p.entry).child, p.entry, &children)) return false;
       std::set<CString> names;
       for (std::uint32_t id : children) {
-        const DirectoryEntry& e = entries_[id];
+        const DirectoryEntry& e = Entry(id);
         const std::string path = p.path + ToUtf8(e.name);
-        EntryProblem problem;
+        std::string problem;
         if (e.type != EntryType::kStream && e.type != EntryType::kStorage)
-          problem.reason = "directory entry " + Num(id) + " has type " + Num(static_cast<unsigned>(e.type)) +
+          problem = "directory entry " + Num(id) + " has type " + Num(static_cast<unsigned>(e.type)) +
                            " where a stream or storage belongs";
         else if (!NameProblem(id, &problem) && !names.insert(ToUpper(e.name)).second)
           return Fail("two entries are named " + Quote(e.name) + " in one storage");
-        if (problem.reason.empty() && e.type == EntryType::kStream)
-          CheckStream(e, "stream " + Quote(e.name), &problem);
-        if (!problem.reason.empty()) {
-          warnings_.push_back(path + ": " + problem.reason);
-          p.node->unreadable.push_back({e.name, problem.reason});
+        if (!problem.empty()) {
+          warnings_.push_back(path + ": " + problem);
+          p.node->unreadable.push_back({e.name, problem});
           continue;
         }
         auto node = std::make_shared<DocNode>();
         node->name = e.name;
         node->metadata = e.metadata;
         if (e.type == EntryType::kStream) {
-          node->start = e.start;
-          node->size = e.size;
+          node->place = ChainPlace::Declared(e.start, e.size);
         } else {
           node->storage = true;
           if (p.depth + 1 > kMaxNesting)
@@ -356,7 +357,8 @@ class Reader {
   std::uint64_t sectorCount_ = 0;
   SectorSet owned_;
   SectorSet miniOwned_;
-  std::vector<DirectoryEntry> entries_;
+  std::vector<DirectoryEntry> entries_;  // the two unused forms, then every other entry
+  std::vector<std::uint32_t> slots_;      // directory slot -> its index in entries_
   std::vector<bool> reached_;
   std::vector<std::string> warnings_;
 };

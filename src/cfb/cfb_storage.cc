@@ -4,23 +4,22 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <random>
+#include <new>
 #include <thread>
 
 #include "cfb/cfb_file.h"
 #include "cfb/cfb_reader.h"
 #include "cfb/cfb_writer.h"
 #include "cfb/doc_storage.h"
+#include "cfb/status.h"
+#include "cfb/temp_names.h"
+#include "nametree/utf8.h"
 #include "platform/counted.h"
 
 namespace nametree {
 namespace cfb {
-
-static bool Report(std::string* error, std::string message) {
-  if (error) *error = std::move(message);
-  return false;
-}
 
 // An open descriptor, closed when the last holder lets go.
 class FdHandle {
@@ -51,7 +50,7 @@ class FdSource final : public ByteSource {
   bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size, std::string* error) override {
     std::size_t got = 0;
     if (!handle_->Files().ReadAt(handle_->Fd(), offset, data, size, &got, error)) return false;
-    if (got != size) return Report(error, "the file ended early; was it cut short while open?");
+    if (got != size) return Fail(error, "the file ended early; was it cut short while open?");
     return true;
   }
 
@@ -118,11 +117,11 @@ class FileSink final : public ByteSink {
       std::string why;
       const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, std::uint64_t{1} << 30));
       if (!files_.CopyRange(file->Handle().Fd(), offset + done, fd_, n, &copied, &unsupported, &why)) {
-        if (!unsupported || done > 0) return Report(error, "cannot write " + name_ + ": " + why);
+        if (!unsupported || done > 0) return Fail(error, "cannot write " + name_ + ": " + why);
         inKernel_ = false;
         return ByteSink::CopyFrom(source, offset, length, error);
       }
-      if (copied == 0) return Report(error, "cannot write " + name_ + ": the copy stopped short");
+      if (copied == 0) return Fail(error, "cannot write " + name_ + ": the copy stopped short");
       done += copied;
     }
     return true;
@@ -137,8 +136,8 @@ class FileSink final : public ByteSink {
       std::size_t written = 0;
       std::string why;
       if (!files_.Write(fd_, data + done, size - done, &written, &why))
-        return Report(error, "cannot write " + name_ + ": " + why);
-      if (written == 0) return Report(error, "cannot write " + name_ + ": no space was taken");
+        return Fail(error, "cannot write " + name_ + ": " + why);
+      if (written == 0) return Fail(error, "cannot write " + name_ + ": no space was taken");
       done += written;
     }
     return true;
@@ -151,17 +150,20 @@ class FileSink final : public ByteSink {
   bool inKernel_ = true;
 };
 
-std::string TempName(const std::string& target) {
-  std::random_device seed;
-  return target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(seed() % 1000000);
+// "2.50", "10.0", "100.0": three digits, at least one after the point.
+std::string Seconds(int milliseconds) {
+  const double s = std::max(milliseconds, 0) / 1000.0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", s < 10 ? 2 : 1, s);
+  return text;
 }
 
 bool WritableChecks(const std::string& path, const FileInfo& info, std::string* error) {
-  if (!info.Regular()) return Report(error, path + " is not a regular file");
+  if (!info.Regular()) return Fail(error, path + " is not a regular file");
   // Checked by hand: the superuser's writes pass every access check.
-  if ((info.mode & 0222) == 0) return Report(error, path + " is read-only");
+  if ((info.mode & 0222) == 0) return Fail(error, path + " is read-only");
   if (info.links > 1)
-    return Report(error,
+    return Fail(error,
                   path + " has " + std::to_string(info.links) +
                       " names (hard links); writing it would split them, so it is not opened for writing");
   return true;
@@ -177,24 +179,24 @@ bool OpenAndLock(FileLayer& files, const std::string& target, bool writable, int
     FileInfo seen;
     bool exists = false;
     if (!files.StatPath(target, &seen, &exists, error)) return false;
-    if (!exists) return Report(error, target + " does not exist");
+    if (!exists) return Fail(error, target + " does not exist");
     // Before any open that could block on a FIFO or device.
-    if (!seen.Regular()) return Report(error, target + " is not a regular file");
+    if (!seen.Regular()) return Fail(error, target + " is not a regular file");
     if (writable && !WritableChecks(target, seen, error)) return false;
     int fd = -1;
     if (!files.OpenExisting(target, writable, &fd, error)) return false;
     *handle = std::make_shared<FdHandle>(files, fd);
     if (!files.StatFd(fd, info, error)) return false;
-    if (!info->Regular()) return Report(error, target + " is not a regular file");
+    if (!info->Regular()) return Fail(error, target + " is not a regular file");
     if (!writable) return true;
     if (!WritableChecks(target, *info, error)) return false;
     for (;;) {
       bool busy = false;
-      if (!files.TryLock(fd, &busy, error)) return Report(error, "cannot lock " + target + ": " + *error);
+      if (!files.TryLock(fd, &busy, error)) return Fail(error, "cannot lock " + target + ": " + *error);
       if (!busy) break;
       if (Clock::now() >= deadline)
-        return Report(error, target + " is being changed by another program; gave up waiting after " +
-                                 std::to_string(std::max(waitMs, 0) / 1000.0).substr(0, 4) + " s");
+        return Fail(error, target + " is being changed by another program; gave up waiting after " +
+                                 Seconds(waitMs) + " s");
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // The writer before us may have renamed a new file into place.
@@ -203,14 +205,14 @@ bool OpenAndLock(FileLayer& files, const std::string& target, bool writable, int
     if (exists && now.SameFile(*info)) return files.StatFd(fd, info, error);
     handle->reset();
   }
-  return Report(error, target + " keeps being replaced; gave up");
+  return Fail(error, target + " keeps being replaced; gave up");
 }
 
 }  // namespace
 
 bool OpenCompoundFile(FileLayer& files, const std::string& path, bool writable,
                       const CompoundFileOptions& options, ComPtr<IStorage>* out, std::string* error) {
-  if (!out) return Report(error, "no place for the storage");
+  if (!out) return Fail(error, "no place for the storage");
   out->Reset();
   auto file = std::make_shared<FileState>();
   file->path = path;
@@ -232,10 +234,10 @@ bool OpenCompoundFile(FileLayer& files, const std::string& path, bool writable,
 
 bool CreateCompoundFile(FileLayer&, const std::string& path, int majorVersion,
                         const CompoundFileOptions& options, ComPtr<IStorage>* out, std::string* error) {
-  if (!out) return Report(error, "no place for the storage");
+  if (!out) return Fail(error, "no place for the storage");
   out->Reset();
   if (majorVersion != 3 && majorVersion != 4)
-    return Report(error, "major version " + std::to_string(majorVersion) + " is not 3 or 4");
+    return Fail(error, "major version " + std::to_string(majorVersion) + " is not 3 or 4");
   auto file = std::make_shared<FileState>();
   file->path = path;
   file->writable = true;
@@ -252,10 +254,10 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
   std::string ignored;
   if (!error) error = &ignored;
   DocStorage* root = RootOf(storage);
-  if (!root) return Report(error, "the storage was not opened from a compound file");
+  if (!root) return Fail(error, "the storage was not opened from a compound file");
   FileState& file = *root->File();
-  if (file.path.empty()) return Report(error, "the storage was not opened from a compound file");
-  if (!file.writable) return Report(error, file.path + " was opened read-only");
+  if (file.path.empty()) return Fail(error, "the storage was not opened from a compound file");
+  if (!file.writable) return Fail(error, file.path + " was opened read-only");
 
   std::string target = file.target;
   FileInfo like;
@@ -265,8 +267,8 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
   } else {
     bool exists = false;
     if (!files.StatPath(file.path, &like, &exists, error)) return false;
-    if (exists && file.exclusive) return Report(error, file.path + " already exists; it is not replaced");
-    if (exists && !like.Regular()) return Report(error, file.path + " is not a regular file");
+    if (exists && file.exclusive) return Fail(error, file.path + " already exists; it is not replaced");
+    if (exists && !like.Regular()) return Fail(error, file.path + " is not a regular file");
     if (exists && !files.ResolvePath(file.path, &target, error)) return false;
     if (!exists) target = file.path;
     haveLike = exists;
@@ -282,7 +284,7 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
     std::string cleanup;
     handle.reset();
     if (!named.empty()) files.Remove(named, &cleanup);
-    return Report(error, why);
+    return Fail(error, why);
   };
 
   FileSink sink(files, fd, temp.empty() ? "a new file beside " + target : temp);
@@ -309,7 +311,7 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
     if (!files.LinkTemp(fd, target, error)) return abandon(*error);
   } else {
     if (temp.empty()) {
-      named = TempName(target);
+      named = MakeTempName(target, ::getpid(), RandomTempTail());
       if (!files.LinkTemp(fd, named, error)) {
         named.clear();
         return abandon(*error);
@@ -326,43 +328,63 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
   if (statted) file.locked = info;
   file.target = target;
   file.onDisk = true;
+  ForgetDamage(*root->Node());
   if (!files.SyncDirectory(DirectoryOf(target), error))
-    return Report(error, target + " was replaced but may not survive a crash: " + *error);
+    return Fail(error, target + " was replaced but may not survive a crash: " + *error);
   return true;
 }
 
 }  // namespace cfb
 
+namespace {
+
+// Public entries promise a message, never an exception: allocation fails
+// only on files or trees too large for the memory at hand.
+template <class Call>
+bool Guarded(std::string* error, Call call) {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return cfb::Fail(error, "out of memory (the file or its tree is too large for the memory available)");
+  } catch (const std::length_error&) {
+    return cfb::Fail(error, "out of memory (the file or its tree is too large for the memory available)");
+  }
+}
+
+}  // namespace
+
 bool OpenCompoundFile(const std::string& path, bool writable, ComPtr<IStorage>* out, std::string* error) {
-  return cfb::OpenCompoundFile(cfb::SystemFiles(), path, writable, {}, out, error);
+  return OpenCompoundFile(path, writable, {}, out, error);
 }
 
 bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
                       ComPtr<IStorage>* out, std::string* error) {
-  return cfb::OpenCompoundFile(cfb::SystemFiles(), path, writable, options, out, error);
+  return Guarded(error, [&] { return cfb::OpenCompoundFile(cfb::SystemFiles(), path, writable, options, out, error); });
 }
 
 bool CreateCompoundFile(const std::string& path, ComPtr<IStorage>* out, std::string* error) {
-  return cfb::CreateCompoundFile(cfb::SystemFiles(), path, 3, {}, out, error);
+  return CreateCompoundFile(path, 3, {}, out, error);
 }
 
 bool CreateCompoundFile(const std::string& path, int majorVersion, ComPtr<IStorage>* out,
                         std::string* error) {
-  return cfb::CreateCompoundFile(cfb::SystemFiles(), path, majorVersion, {}, out, error);
+  return CreateCompoundFile(path, majorVersion, {}, out, error);
 }
 
 bool CreateCompoundFile(const std::string& path, int majorVersion, const CompoundFileOptions& options,
                         ComPtr<IStorage>* out, std::string* error) {
-  return cfb::CreateCompoundFile(cfb::SystemFiles(), path, majorVersion, options, out, error);
+  return Guarded(error,
+                 [&] { return cfb::CreateCompoundFile(cfb::SystemFiles(), path, majorVersion, options, out, error); });
 }
 
 bool CommitCompoundFile(IStorage* storage, std::string* error) {
-  return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, {}, nullptr, error);
+  return CommitCompoundFile(storage, {}, nullptr, error);
 }
 
 bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
                         std::vector<std::string>* leftOut, std::string* error) {
-  return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, options, leftOut, error);
+  return Guarded(error,
+                 [&] { return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, options, leftOut, error); });
 }
 
 std::vector<std::string> CompoundFileWarnings(IStorage* storage) {
@@ -370,37 +392,55 @@ std::vector<std::string> CompoundFileWarnings(IStorage* storage) {
   return root ? root->Tree()->warnings : std::vector<std::string>{};
 }
 
+CompoundEntryState CompoundFileEntryState(IStorage* storage, const std::string& name) {
+  cfb::DocStorage* root = cfb::RootOf(storage);
+  if (!root) return CompoundEntryState::kAbsent;
+  try {
+    return root->State(FromUtf8(name));
+  } catch (const std::bad_alloc&) {
+    return CompoundEntryState::kDamaged;  // unknown is never taken for absent
+  }
+}
+
+namespace cfb {
+
 std::shared_ptr<HandleLedger> CompoundFileLedger(IStorage* storage) {
   auto* doc = dynamic_cast<cfb::DocStorage*>(storage);
   return doc ? doc->Ledger() : nullptr;
 }
 
+}  // namespace cfb
+
 bool ParseCompoundFile(const std::vector<std::uint8_t>& bytes, ComPtr<IStorage>* out, std::string* error,
                        int* majorVersion) {
-  if (!out) return cfb::Report(error, "no place for the storage");
+  if (!out) return cfb::Fail(error, "no place for the storage");
   out->Reset();
-  cfb::ReadResult read;
-  if (!cfb::ReadCompoundFile(cfb::MemorySource(bytes), true, &read, error)) return false;
-  if (majorVersion) *majorVersion = read.layout->majorVersion;
-  auto file = std::make_shared<cfb::FileState>();  // in memory: nothing to commit to
-  file->format = {read.layout->majorVersion, read.layout->sectorSize};
-  *out =
-      cfb::MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
-  return true;
+  return Guarded(error, [&] {
+    cfb::ReadResult read;
+    if (!cfb::ReadCompoundFile(cfb::MemorySource(bytes), true, &read, error)) return false;
+    if (majorVersion) *majorVersion = read.layout->majorVersion;
+    auto file = std::make_shared<cfb::FileState>();  // in memory: nothing to commit to
+    file->format = {read.layout->majorVersion, read.layout->sectorSize};
+    *out = cfb::MakeRoot(std::move(read.layout), std::move(read.root), std::move(file),
+                         std::move(read.warnings));
+    return true;
+  });
 }
 
 bool SerializeCompoundFile(IStorage* storage, int majorVersion, std::vector<std::uint8_t>* out,
                            std::string* error) {
-  if (!storage || !out) return cfb::Report(error, "no storage or no output given");
+  if (!storage || !out) return cfb::Fail(error, "no storage or no output given");
   out->clear();
-  cfb::VectorSink sink(out);
-  const cfb::WriteFormat format{majorVersion, majorVersion == 4 ? 4096u : 512u};
-  if (auto* doc = dynamic_cast<cfb::DocStorage*>(storage))
-    return cfb::CheckBeforeWrite(doc, error) &&
-           cfb::WriteTree(*doc->Node(), doc->Tree()->layout, format, false, sink, nullptr, error);
-  std::shared_ptr<cfb::DocNode> root;
-  if (!cfb::ImportStorage(storage, &root, error)) return false;
-  return cfb::WriteTree(*root, nullptr, format, false, sink, nullptr, error);
+  return Guarded(error, [&] {
+    cfb::VectorSink sink(out);
+    const cfb::WriteFormat format{majorVersion, majorVersion == 4 ? 4096u : 512u};
+    if (auto* doc = dynamic_cast<cfb::DocStorage*>(storage))
+      return cfb::CheckBeforeWrite(doc, error) &&
+             cfb::WriteTree(*doc->Node(), doc->Tree()->layout, format, false, sink, nullptr, error);
+    std::shared_ptr<cfb::DocNode> root;
+    if (!cfb::ImportStorage(storage, &root, error)) return false;
+    return cfb::WriteTree(*root, nullptr, format, false, sink, nullptr, error);
+  });
 }
 
 }  // namespace nametree

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cfb/cfb_format.h"
+#include "cfb/status.h"
 #include "nametree/utf8.h"
 
 namespace nametree::cfb {
@@ -82,10 +83,7 @@ class Collector {
   }
 
  private:
-  bool Fail(std::string message) {
-    if (error_) *error_ = std::move(message);
-    return false;
-  }
+  bool Fail(std::string message) { return cfb::Fail(error_, std::move(message)); }
 
   std::vector<Node>& nodes_;
   bool force_;
@@ -204,10 +202,7 @@ class Layout {
   }
 
  private:
-  bool Fail(std::string message) {
-    if (error_) *error_ = std::move(message);
-    return false;
-  }
+  bool Fail(std::string message) { return cfb::Fail(error_, std::move(message)); }
 
   bool Emit(const Bytes& bytes) { return bytes.empty() || sink_.Put(bytes.data(), bytes.size(), error_); }
 
@@ -217,7 +212,7 @@ class Layout {
       return true;
     }
     std::string why;
-    if (!source_ || !ChainReader(source_, doc.start, doc.size).Read(out, doc.size, &why))
+    if (!source_ || !ChainReader(source_, doc.place).Read(out, doc.place.size, &why))
       return Fail("cannot read stream " + Quote(doc.name) + " from the file: " + why);
     return true;
   }
@@ -228,8 +223,8 @@ class Layout {
       if (!sink_.Put(doc.data->data(), doc.data->size(), error_)) return false;
     } else {
       if (!source_) return Fail("stream " + Quote(doc.name) + " has no file to be read from");
-      ChainReader reader(source_, doc.start, doc.size);
-      for (std::uint64_t done = 0; done < doc.size;) {
+      ChainReader reader(source_, doc.place);
+      for (std::uint64_t done = 0; done < doc.place.size;) {
         std::uint64_t offset = 0, length = 0;
         std::string why;
         if (!reader.NextRun(kLongestRun, &offset, &length, &why) || length == 0)
@@ -366,10 +361,7 @@ class ImportCollector {
   }
 
  private:
-  bool Fail(std::string message) {
-    if (error_) *error_ = std::move(message);
-    return false;
-  }
+  bool Fail(std::string message) { return cfb::Fail(error_, std::move(message)); }
 
   bool ReadStream(IStorage* storage, const StorageElement& element, Bytes* out) {
     ComPtr<IStream> stream;
@@ -407,15 +399,11 @@ bool WriteTree(const DocNode& root, const std::shared_ptr<const FileLayout>& lay
                bool force, ByteSink& sink, std::vector<std::string>* leftOut, std::string* error) {
   std::string ignored;
   if (!error) error = &ignored;
-  if (format.majorVersion != 3 && format.majorVersion != 4) {
-    *error = "major version " + std::to_string(format.majorVersion) + " is not 3 or 4";
-    return false;
-  }
-  if (format.sectorSize != 4096 && (format.majorVersion == 4 || format.sectorSize != 512)) {
-    *error = "sectors of " + std::to_string(format.sectorSize) + " bytes do not fit version " +
-             std::to_string(format.majorVersion);
-    return false;
-  }
+  if (format.majorVersion != 3 && format.majorVersion != 4)
+    return Fail(error, "major version " + std::to_string(format.majorVersion) + " is not 3 or 4");
+  if (format.sectorSize != 4096 && (format.majorVersion == 4 || format.sectorSize != 512))
+    return Fail(error, "sectors of " + std::to_string(format.sectorSize) + " bytes do not fit version " +
+                           std::to_string(format.majorVersion));
   std::vector<Node> nodes(1);
   nodes[0].type = EntryType::kRoot;
   Collector collector(&nodes, force, leftOut, error);

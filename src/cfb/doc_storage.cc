@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "nametree/utf8.h"
@@ -14,7 +15,7 @@ class DocStream final : public Counted<IStream> {
   DocStream(std::shared_ptr<TreeState> tree, std::shared_ptr<DocNode> node)
       : Counted(tree->ledger), tree_(std::move(tree)), node_(std::move(node)) {
     node_->open = true;
-    if (!node_->data) reader_.emplace(tree_->layout, node_->start, node_->size);
+    if (!node_->data) reader_.emplace(tree_->layout, node_->place);
   }
   ~DocStream() override { node_->open = false; }
 
@@ -41,13 +42,21 @@ class DocStream final : public Counted<IStream> {
     if (!node_->data) {
       // Bytes behind the new contents stay, so the old ones come in first.
       auto data = std::make_shared<Bytes>();
-      if (!LoadStream(tree_->layout, *node_, data.get(), nullptr)) return STG_E_READFAULT;
+      try {
+        if (!LoadStream(tree_->layout, *node_, data.get(), nullptr)) return STG_E_READFAULT;
+      } catch (const std::bad_alloc&) {
+        return STG_E_INSUFFICIENTMEMORY;
+      }
       node_->data = std::move(data);
       reader_.reset();
     }
     ahead_.clear();
     Bytes& b = *node_->data;
-    if (pos_ + cb > b.size()) b.resize(pos_ + cb);
+    try {
+      if (pos_ + cb > b.size()) b.resize(pos_ + cb);
+    } catch (const std::bad_alloc&) {
+      return STG_E_INSUFFICIENTMEMORY;
+    }
     if (cb) std::memcpy(b.data() + pos_, pv, cb);
     pos_ += cb;
     if (pcbWritten) *pcbWritten = cb;
@@ -60,7 +69,7 @@ class DocStream final : public Counted<IStream> {
     constexpr std::uint64_t kAhead = 64 * 1024;
     while (n > 0) {
       if (aheadAt_ == ahead_.size()) {
-        const std::uint64_t left = node_->size - fileAt_;
+        const std::uint64_t left = node_->place.size - fileAt_;
         if (n >= kAhead) {
           if (!reader_->Read(out, n, nullptr)) return false;
           fileAt_ += n;
@@ -97,18 +106,7 @@ HRESULT DocStorage::OpenStream(const CString& name, std::uint32_t, IStream** pp)
   DocNode* found = Find(name);
   if (!found || found->storage) return Missing(name);
   if (found->open) return STG_E_ACCESSDENIED;
-  if (!found->data && !found->checked) {
-    std::string why;
-    if (!tree_->layout || CheckChain(*tree_->layout, found->start, found->size,
-                                     "stream \"" + ToUtf8(name) + "\"", &why) != ChainCheck::kGood) {
-      tree_->warnings.push_back(ToUtf8(name) + ": " + why);
-      node_->unreadable.push_back({name, why});
-      auto& c = node_->children;
-      c.erase(std::remove_if(c.begin(), c.end(), [&](const auto& n) { return n.get() == found; }), c.end());
-      return STG_E_DOCFILECORRUPT;
-    }
-    found->checked = true;
-  }
+  if (!Check(found)) return STG_E_DOCFILECORRUPT;
   *pp = new DocStream(tree_, Shared(found));
   return S_OK;
 }
@@ -147,6 +145,9 @@ HRESULT DocStorage::CreateStorage(const CString& name, std::uint32_t, IStorage**
 HRESULT DocStorage::EnumElements(std::vector<StorageElement>* out) {
   if (!out) return E_POINTER;
   out->clear();
+  // Sizes are told as the chains hold them, never as a damaged entry claims.
+  for (std::size_t i = 0; i < node_->children.size();)
+    if (CheckNode(tree_->layout.get(), *node_, i, "", false, &tree_->warnings, nullptr) == NodeCheck::kKept) ++i;
   for (const auto& c : node_->children) out->push_back({c->name, c->storage, c->storage ? 0 : c->Size()});
   std::sort(out->begin(), out->end(),
             [](const StorageElement& a, const StorageElement& b) { return a.name < b.name; });
@@ -166,16 +167,31 @@ std::shared_ptr<DocNode> DocStorage::Shared(DocNode* node) const {
 }
 
 HRESULT DocStorage::Missing(const CString& name) const {
-  for (const Unreadable& u : node_->unreadable)
-    if (u.name == name) return STG_E_DOCFILECORRUPT;
-  return STG_E_FILENOTFOUND;
+  return node_->Damaged(name) ? STG_E_DOCFILECORRUPT : STG_E_FILENOTFOUND;
 }
 
-// A new empty entry in place of any of that name, readable or not.
+bool DocStorage::Check(DocNode* child) {
+  const auto& c = node_->children;
+  const auto at = std::find_if(c.begin(), c.end(), [&](const auto& n) { return n.get() == child; });
+  if (at == c.end()) return false;
+  if (!tree_->layout && !child->storage && !child->data) return false;
+  return CheckNode(tree_->layout.get(), *node_, static_cast<std::size_t>(at - c.begin()), "", false,
+                   &tree_->warnings, nullptr) == NodeCheck::kKept;
+}
+
+CompoundEntryState DocStorage::State(const CString& name) {
+  DocNode* found = Find(name);
+  if (found && !Check(found)) return CompoundEntryState::kDamaged;
+  if (found && found->storage &&
+      !CheckChains(tree_->layout.get(), *found, ToUtf8(name) + "/", false, &tree_->warnings, nullptr))
+    return CompoundEntryState::kDamaged;
+  if (node_->Damaged(name) || (found && found->storage && AnyDamage(*found))) return CompoundEntryState::kDamaged;
+  return found ? CompoundEntryState::kReadable : CompoundEntryState::kAbsent;
+}
+
+// A new empty entry in place of any of that name, readable or not. The
+// damage mark of the one it replaces stays: the commit decides.
 std::shared_ptr<DocNode> DocStorage::Replace(const CString& name, bool storage) {
-  auto& gone = node_->unreadable;
-  gone.erase(std::remove_if(gone.begin(), gone.end(), [&](const Unreadable& u) { return u.name == name; }),
-             gone.end());
   auto node = std::make_shared<DocNode>();
   node->name = name;
   node->storage = storage;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cfb/doc_tree.h"
+#include "nametree/cfb_storage.h"
 #include "nametree/storage.h"
 #include "platform/counted.h"
 
@@ -40,10 +41,17 @@ class DocStorage final : public Counted<IStorage> {
   const std::shared_ptr<DocNode>& Node() const { return node_; }
   const std::shared_ptr<FileState>& File() const { return file_; }
 
+  // Whether the entry `name` of this storage is absent, readable or
+  // damaged; its chain is checked now if it was not yet.
+  CompoundEntryState State(const CString& name);
+
  private:
   DocNode* Find(const CString& name) const;
   std::shared_ptr<DocNode> Shared(DocNode* node) const;
   HRESULT Missing(const CString& name) const;
+  // Checks the chain of a child stream before its first use; false when it
+  // cannot be read at all (it is then marked and gone from the children).
+  bool Check(DocNode* child);
   std::shared_ptr<DocNode> Replace(const CString& name, bool storage);
 
   std::shared_ptr<TreeState> tree_;

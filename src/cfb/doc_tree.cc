@@ -1,220 +1,74 @@
 #include "cfb/doc_tree.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "nametree/utf8.h"
 
 namespace nametree::cfb {
-namespace {
 
-class BytesSource final : public ByteSource {
- public:
-  explicit BytesSource(Bytes bytes) : bytes_(std::move(bytes)) {}
-  std::uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size, std::string* error) override {
-    if (offset > bytes_.size() || size > bytes_.size() - offset) {
-      if (error) *error = "a read reaches past the end of the file";
-      return false;
-    }
-    if (size) std::memcpy(data, bytes_.data() + offset, size);
-    return true;
-  }
-
- private:
-  Bytes bytes_;
-};
-
-bool Broken(std::string* error) {
-  if (error) *error = "a stream's chain no longer fits the file";
-  return false;
+bool DocNode::Damaged(const CString& entry) const {
+  return std::any_of(unreadable.begin(), unreadable.end(), [&](const Unreadable& u) { return u.name == entry; });
 }
 
-std::string Num(std::uint64_t v) { return std::to_string(v); }
-
-}  // namespace
-
-bool FileLayout::Next(std::uint32_t sector, std::uint32_t* next, std::string* error) const {
-  const std::uint32_t perSector = sectorSize / 4;
-  const std::size_t page = sector / perSector;
-  if (page >= fatSectors.size()) {
-    if (error) *error = "sector " + Num(sector) + " lies beyond the FAT";
-    return false;
-  }
-  if (page != lastPage_) {
-    if (!fatPages_.count(static_cast<std::uint32_t>(page)) && !LoadFatPages(page, error)) return false;
-    lastPage_ = static_cast<std::uint32_t>(page);
-    lastEntries_ = fatPages_[lastPage_].get();
-  }
-  *next = lastEntries_[sector % perSector];
-  return true;
-}
-
-// A chain walked to its end needs every FAT sector after this one; those
-// lying side by side are read in one go.
-bool FileLayout::LoadFatPages(std::size_t page, std::string* error) const {
-  const std::uint32_t perSector = sectorSize / 4;
-  std::size_t count = 1;
-  while (count < 64 && page + count < fatSectors.size() &&
-         fatSectors[page + count] == fatSectors[page] + count &&
-         !fatPages_.count(static_cast<std::uint32_t>(page + count)))
-    ++count;
-  const std::uint32_t at = fatSectors[page];
+NodeCheck CheckNode(const FileLayout* layout, DocNode& storage, std::size_t index, const std::string& path,
+                    bool corruptIsFatal, std::vector<std::string>* warnings, std::string* error) {
+  DocNode& c = *storage.children[index];
+  if (c.storage || c.data || c.checked || !layout) return NodeCheck::kKept;
+  const std::string what = "stream \"" + ToUtf8(c.name) + "\"";
   std::string why;
-  if (at >= sectorCount || at + count > sectorCount) count = 1;
-  std::vector<std::uint8_t> bytes(count * sectorSize);
-  if (at >= sectorCount ||
-      !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), bytes.size(), &why)) {
-    if (error)
-      *error =
-          "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why);
-    return false;
+  std::uint64_t held = 0;
+  const ChainCheck check = CheckChain(*layout, c.place, what, &held, &why);
+  if (check == ChainCheck::kGood) {
+    c.checked = true;
+    return NodeCheck::kKept;
   }
-  for (std::size_t k = 0; k < count; ++k) {
-    auto entries = std::make_unique<std::uint32_t[]>(perSector);
-    for (std::uint32_t i = 0; i < perSector; ++i) entries[i] = Get32(bytes.data() + k * sectorSize + 4 * i);
-    fatPages_[static_cast<std::uint32_t>(page + k)] = std::move(entries);
+  // A size beyond the whole file is the damage; the chain only tells how much survives.
+  const bool oversized = c.place.size > layout->source->Size();
+  if (oversized)
+    why = what + " claims " + std::to_string(c.place.size) + " bytes, more than the whole file (" +
+          std::to_string(layout->source->Size()) + "); " + why;
+  if (check == ChainCheck::kCorrupt && corruptIsFatal && !oversized) {
+    if (error) *error = why;
+    return NodeCheck::kFatal;
   }
-  return true;
-}
-
-ChainCheck CheckChain(const FileLayout& layout, std::uint32_t start, std::uint64_t size,
-                      const std::string& what, std::string* why) {
-  const bool mini = size < kMiniStreamCutoff;
-  const std::uint64_t unit = mini ? kMiniSectorSize : layout.sectorSize;
-  const std::uint64_t wanted = (size + unit - 1) / unit;
-  SectorSet& owned = mini ? layout.miniOwned : layout.owned;
-  const std::uint64_t space =
-      std::min<std::uint64_t>(owned.size(), mini ? layout.miniFat.size() : layout.FatEntries());
-  auto next = [&](std::uint32_t u, std::uint32_t* n) {
-    if (mini) {
-      *n = layout.miniFat[u];
-      return true;
-    }
-    return layout.Next(u, n, why);
-  };
-  std::uint32_t u = start;
-  for (std::uint64_t count = 0; count < wanted; ++count) {
-    if (u == kEndOfChain) {
-      *why = "the chain of " + what + " ends after " + Num(count) + " of " + Num(wanted) + " sectors";
-      return ChainCheck::kUnreadable;
-    }
-    if (u >= space) {
-      *why = "the chain of " + what + " points at sector " + Num(u) + ", which does not exist";
-      return ChainCheck::kUnreadable;
-    }
-    if (owned[u]) {
-      // Its own earlier sector, or another chain's.
-      bool loops = false;
-      std::uint32_t v = start;
-      for (std::uint64_t i = 0; i < count && !loops; ++i) {
-        loops = v == u;
-        if (!next(v, &v)) break;
-      }
-      *why = loops ? "the chain of " + what + " loops at sector " + Num(u)
-                   : "the chain of " + what + " reaches sector " + Num(u) +
-                         ", which another entry also uses (a shared chain)";
-      return ChainCheck::kCorrupt;
-    }
-    owned.Set(u);
-    if (count + 1 < wanted && !next(u, &u)) return ChainCheck::kUnreadable;
+  const bool recovered = check == ChainCheck::kShort;
+  if (recovered) why += "; the " + std::to_string(held) + " bytes it holds are read";
+  if (warnings) warnings->push_back(path + ToUtf8(c.name) + ": " + why);
+  storage.unreadable.push_back({c.name, why});
+  if (recovered) {
+    c.place.size = held;
+    c.checked = true;
+    return NodeCheck::kKept;
   }
-  return ChainCheck::kGood;
+  storage.children.erase(storage.children.begin() + static_cast<std::ptrdiff_t>(index));
+  return NodeCheck::kRemoved;
 }
 
 bool CheckChains(const FileLayout* layout, DocNode& storage, const std::string& path, bool corruptIsFatal,
                  std::vector<std::string>* warnings, std::string* error) {
-  auto& children = storage.children;
-  for (std::size_t i = 0; i < children.size();) {
-    DocNode& c = *children[i];
-    if (c.storage || c.data || c.checked || !layout) {
-      ++i;
-      continue;
-    }
-    std::string why;
-    const ChainCheck check = CheckChain(*layout, c.start, c.size, "stream \"" + ToUtf8(c.name) + "\"", &why);
-    if (check == ChainCheck::kCorrupt && corruptIsFatal) {
-      if (error) *error = why;
-      return false;
-    }
-    if (check == ChainCheck::kGood) {
-      c.checked = true;
-      ++i;
-      continue;
-    }
-    if (warnings) warnings->push_back(path + ToUtf8(c.name) + ": " + why);
-    storage.unreadable.push_back({c.name, why});
-    children.erase(children.begin() + static_cast<std::ptrdiff_t>(i));
+  for (std::size_t i = 0; i < storage.children.size();) {
+    const NodeCheck check = CheckNode(layout, storage, i, path, corruptIsFatal, warnings, error);
+    if (check == NodeCheck::kFatal) return false;
+    if (check == NodeCheck::kKept) ++i;
   }
   // Storages after streams: the order chains are claimed in decides which
   // of two sharing entries is reported.
-  for (const auto& c : children)
+  for (const auto& c : storage.children)
     if (c->storage && !CheckChains(layout, *c, path + ToUtf8(c->name) + "/", corruptIsFatal, warnings, error))
       return false;
   return true;
 }
 
-std::shared_ptr<ByteSource> MemorySource(Bytes bytes) {
-  return std::make_shared<BytesSource>(std::move(bytes));
+bool AnyDamage(const DocNode& storage) {
+  if (!storage.unreadable.empty()) return true;
+  return std::any_of(storage.children.begin(), storage.children.end(),
+                     [](const auto& c) { return c->storage && AnyDamage(*c); });
 }
 
-ChainReader::ChainReader(std::shared_ptr<const FileLayout> layout, std::uint32_t start, std::uint64_t size)
-    : layout_(std::move(layout)),
-      mini_(size < kMiniStreamCutoff),
-      unitSize_(mini_ ? kMiniSectorSize : layout_->sectorSize),
-      remaining_(size),
-      unit_(start) {}
-
-std::uint64_t ChainReader::UnitOffset(std::uint32_t unit) const {
-  if (!mini_) return (std::uint64_t{unit} + 1) * layout_->sectorSize;
-  const std::uint64_t at = std::uint64_t{unit} * kMiniSectorSize;
-  const std::uint64_t sector = at / layout_->sectorSize;
-  if (sector >= layout_->miniChain.size()) return ~std::uint64_t{0};
-  return (std::uint64_t{layout_->miniChain[sector]} + 1) * layout_->sectorSize + at % layout_->sectorSize;
-}
-
-bool ChainReader::NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint64_t* length,
-                          std::string* error) {
-  *length = 0;
-  limit = std::min(limit, remaining_);
-  while (*length < limit) {
-    const std::uint64_t at = UnitOffset(unit_);
-    if (at == ~std::uint64_t{0}) return Broken(error);
-    if (*length == 0)
-      *offset = at + intoUnit_;
-    else if (at != *offset + *length)
-      break;
-    const std::uint64_t take = std::min<std::uint64_t>(unitSize_ - intoUnit_, limit - *length);
-    *length += take;
-    intoUnit_ += static_cast<std::uint32_t>(take);
-    if (intoUnit_ == unitSize_) {
-      intoUnit_ = 0;
-      if (remaining_ > *length) {
-        if (!mini_) {
-          if (!layout_->Next(unit_, &unit_, error)) return false;
-        } else if (unit_ < layout_->miniFat.size()) {
-          unit_ = layout_->miniFat[unit_];
-        } else {
-          return Broken(error);
-        }
-      }
-    }
-  }
-  remaining_ -= *length;
-  return true;
-}
-
-bool ChainReader::Read(std::uint8_t* data, std::size_t size, std::string* error) {
-  if (size > remaining_) return Broken(error);
-  while (size > 0) {
-    std::uint64_t offset = 0, length = 0;
-    if (!NextRun(size, &offset, &length, error)) return false;
-    if (length == 0) return Broken(error);
-    if (!layout_->source->ReadAt(offset, data, static_cast<std::size_t>(length), error)) return false;
-    data += length;
-    size -= static_cast<std::size_t>(length);
-  }
-  return true;
+void ForgetDamage(DocNode& storage) {
+  storage.unreadable.clear();
+  for (const auto& c : storage.children)
+    if (c->storage) ForgetDamage(*c);
 }
 
 bool LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out,
@@ -223,10 +77,7 @@ bool LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& 
     *out = *node.data;
     return true;
   }
-  out->resize(node.size);
-  if (node.size == 0) return true;
-  ChainReader reader(layout, node.start, node.size);
-  return reader.Read(out->data(), out->size(), error);
+  return LoadChain(layout, node.place, out, error);
 }
 
 }  // namespace nametree::cfb

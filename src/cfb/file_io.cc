@@ -12,14 +12,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
+#include <optional>
+
+#include "cfb/status.h"
+#include "cfb/temp_names.h"
 
 namespace nametree::cfb {
 namespace {
 
 bool SystemError(const std::string& what, std::string* error) {
-  if (error) *error = what + ": " + std::strerror(errno);
-  return false;
+  return Fail(error, what + ": " + std::strerror(errno));
 }
 
 FileInfo InfoOf(const struct stat& st) {
@@ -34,8 +36,6 @@ FileInfo InfoOf(const struct stat& st) {
   info.links = st.st_nlink;
   return info;
 }
-
-std::string TempPrefix(const std::string& target) { return target + ".tmp-"; }
 
 class PosixFiles final : public FileLayer {
  public:
@@ -130,20 +130,12 @@ class PosixFiles final : public FileLayer {
         errno != ENOENT)
       return SystemError("cannot create a file beside " + target, error);
     if (f < 0) {
-      static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-      std::random_device seed;
-      std::mt19937 random(seed());
-      std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
       for (int attempt = 0; attempt < 100 && f < 0; ++attempt) {
-        name = TempPrefix(target) + std::to_string(::getpid()) + "-";
-        for (int i = 0; i < 6; ++i) name += kLetters[pick(random)];
+        name = MakeTempName(target, ::getpid(), RandomTempTail());
         f = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
         if (f < 0 && errno != EEXIST) return SystemError("cannot create a file beside " + target, error);
       }
-      if (f < 0) {
-        if (error) *error = "cannot find a free temporary name beside " + target;
-        return false;
-      }
+      if (f < 0) return Fail(error, "cannot find a free temporary name beside " + target);
     }
     if (like) {
       // Only where the caller may: a user can give away neither owner nor
@@ -266,120 +258,18 @@ std::string DirectoryOf(const std::string& path) {
 void RemoveStaleTemps(FileLayer& files, const std::string& target) {
   const std::string directory = DirectoryOf(target);
   const std::size_t slash = target.rfind('/');
-  const std::string prefix = TempPrefix(slash == std::string::npos ? target : target.substr(slash + 1));
+  const std::string document = slash == std::string::npos ? target : target.substr(slash + 1);
   std::vector<std::string> names;
   std::string ignored;
   if (!files.ListDirectory(directory, &names, &ignored)) return;
   for (const std::string& name : names) {
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const char* digits = name.c_str() + prefix.size();
-    char* end = nullptr;
-    errno = 0;
-    const long pid = std::strtol(digits, &end, 10);
-    if (end == digits || *end != '-' || errno != 0 || pid <= 0 || pid > INT_MAX) continue;
+    const std::optional<long> owner = TempNameOwner(name, document);
+    if (!owner) continue;
+    const long pid = *owner;
     // A commit runs start to end in one call, so one of ours is stale too.
     if (pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;
     files.Remove(directory + "/" + name, &ignored);
   }
-}
-
-bool FaultyFileLayer::FailHere(const char* what, std::string* error) {
-  const int index = calls_++;
-  if (index != at_ || fault_ != FileFault::kFail) return false;
-  fired_ = true;
-  if (error) *error = std::string("injected failure of ") + what;
-  return true;
-}
-
-bool FaultyFileLayer::ResolvePath(const std::string& path, std::string* resolved, std::string* error) {
-  return !FailHere("path resolution", error) && inner_.ResolvePath(path, resolved, error);
-}
-
-bool FaultyFileLayer::StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) {
-  return !FailHere("stat", error) && inner_.StatPath(path, info, exists, error);
-}
-
-bool FaultyFileLayer::OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) {
-  return !FailHere("open", error) && inner_.OpenExisting(path, writable, fd, error);
-}
-
-bool FaultyFileLayer::StatFd(int fd, FileInfo* info, std::string* error) {
-  return !FailHere("fstat", error) && inner_.StatFd(fd, info, error);
-}
-
-bool FaultyFileLayer::TryLock(int fd, bool* busy, std::string* error) {
-  return !FailHere("lock", error) && inner_.TryLock(fd, busy, error);
-}
-
-bool FaultyFileLayer::Unlock(int fd, std::string* error) {
-  return !FailHere("unlock", error) && inner_.Unlock(fd, error);
-}
-
-bool FaultyFileLayer::ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size,
-                             std::size_t* got, std::string* error) {
-  return !FailHere("read", error) && inner_.ReadAt(fd, offset, data, size, got, error);
-}
-
-bool FaultyFileLayer::CreateTemp(const std::string& target, const FileInfo* like, int* fd,
-                                 std::string* tempPath, std::string* error) {
-  return !FailHere("create", error) && inner_.CreateTemp(target, like, fd, tempPath, error);
-}
-
-bool FaultyFileLayer::LinkTemp(int fd, const std::string& path, std::string* error) {
-  return !FailHere("link", error) && inner_.LinkTemp(fd, path, error);
-}
-
-bool FaultyFileLayer::Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
-                            std::string* error) {
-  const int index = calls_;
-  if (FailHere("write", error)) return false;
-  if (index == at_ && fault_ == FileFault::kShortWrite && size > 1) {
-    fired_ = true;
-    return inner_.Write(fd, data, size / 2, written, error);
-  }
-  return inner_.Write(fd, data, size, written, error);
-}
-
-bool FaultyFileLayer::CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size,
-                                std::size_t* copied, bool* unsupported, std::string* error) {
-  const int index = calls_;
-  if (FailHere("copy", error)) return *unsupported = false, false;
-  if (index == at_ && fault_ == FileFault::kShortWrite && size > 1) {
-    fired_ = true;
-    return inner_.CopyRange(inFd, offset, outFd, size / 2, copied, unsupported, error);
-  }
-  return inner_.CopyRange(inFd, offset, outFd, size, copied, unsupported, error);
-}
-
-bool FaultyFileLayer::Sync(int fd, std::string* error) {
-  return !FailHere("sync", error) && inner_.Sync(fd, error);
-}
-
-bool FaultyFileLayer::Close(int fd, std::string* error) {
-  if (FailHere("close", error)) {
-    std::string ignored;
-    inner_.Close(fd, &ignored);  // a failed close still releases the descriptor
-    return false;
-  }
-  return inner_.Close(fd, error);
-}
-
-bool FaultyFileLayer::Rename(const std::string& from, const std::string& to, bool replace,
-                             std::string* error) {
-  return !FailHere("rename", error) && inner_.Rename(from, to, replace, error);
-}
-
-bool FaultyFileLayer::Remove(const std::string& path, std::string* error) {
-  return !FailHere("remove", error) && inner_.Remove(path, error);
-}
-
-bool FaultyFileLayer::SyncDirectory(const std::string& directory, std::string* error) {
-  return !FailHere("directory sync", error) && inner_.SyncDirectory(directory, error);
-}
-
-bool FaultyFileLayer::ListDirectory(const std::string& directory, std::vector<std::string>* names,
-                                    std::string* error) {
-  return !FailHere("directory listing", error) && inner_.ListDirectory(directory, names, error);
 }
 
 }  // namespace nametree::cfb

@@ -49,7 +49,7 @@ class FileLayer {
   // A new, readable and writable file in the directory of `target`, owned
   // and permitted like `like` when given (owner and group as far as the
   // caller may set them). Unnamed where the system allows it (*tempPath is
-  // then empty), else named "<target>.tmp-<pid>-XXXXXX".
+  // then empty), else named by MakeTempName (temp_names.h).
   virtual bool CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath,
                           std::string* error) = 0;
   // Gives an unnamed file from CreateTemp the name `path`; fails if taken.
@@ -80,55 +80,10 @@ FileLayer& SystemFilesWithNamedTemps();
 // The directory that holds `path` ("." for a bare name).
 std::string DirectoryOf(const std::string& path);
 
-// Temporary files of ours beside `target` whose process is gone (or is
-// this one, between commits): a crash or a failed clean-up left them, and
-// nothing else will remove them.
+// Temporary files of ours beside `target` (as TempNameOwner tells) whose
+// process is gone (or is this one, between commits): a crash or a failed
+// clean-up left them, and nothing else will remove them. No other file is
+// touched.
 void RemoveStaleTemps(FileLayer& files, const std::string& target);
-
-enum class FileFault { kFail, kShortWrite };
-
-// Passes every call to `inner` except the one numbered `at` (from 0,
-// counting every call): that one fails, or, for kShortWrite, a Write there
-// stores fewer bytes than asked and says so.
-class FaultyFileLayer final : public FileLayer {
- public:
-  FaultyFileLayer(FileLayer& inner, FileFault fault, int at) : inner_(inner), fault_(fault), at_(at) {}
-
-  int Calls() const { return calls_; }
-  bool Fired() const { return fired_; }
-
-  bool ResolvePath(const std::string& path, std::string* resolved, std::string* error) override;
-  bool StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) override;
-  bool OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) override;
-  bool StatFd(int fd, FileInfo* info, std::string* error) override;
-  bool TryLock(int fd, bool* busy, std::string* error) override;
-  bool Unlock(int fd, std::string* error) override;
-  bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size, std::size_t* got,
-              std::string* error) override;
-  bool CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath,
-                  std::string* error) override;
-  bool LinkTemp(int fd, const std::string& path, std::string* error) override;
-  bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
-                 bool* unsupported, std::string* error) override;
-  bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
-             std::string* error) override;
-  bool Sync(int fd, std::string* error) override;
-  bool Close(int fd, std::string* error) override;
-  bool Rename(const std::string& from, const std::string& to, bool replace, std::string* error) override;
-  bool Remove(const std::string& path, std::string* error) override;
-  bool SyncDirectory(const std::string& directory, std::string* error) override;
-  bool ListDirectory(const std::string& directory, std::vector<std::string>* names,
-                     std::string* error) override;
-
- private:
-  // Counts the call; true when it is the one to spoil with a failure.
-  bool FailHere(const char* what, std::string* error);
-
-  FileLayer& inner_;
-  FileFault fault_;
-  int at_;
-  int calls_ = 0;
-  bool fired_ = false;
-};
 
 }  // namespace nametree::cfb

@@ -14,6 +14,7 @@
 #include "cfb/cfb_file.h"
 #include "cfb/cfb_reader.h"
 #include "nametree/storage.h"
+#include "support/faulty_file_layer.h"
 #include "support/scratch.h"
 
 namespace nametree::test {
