@@ -174,11 +174,6 @@ std::optional<std::int64_t> ParseSigned(std::string_view text) {
   return v;
 }
 
-std::optional<CString> ParseUtf8(std::string_view text) {
-  CString wide = FromUtf8(text);
-  // The conversion replaces ill-formed bytes; a round trip shows whether it had to.
-  if (ToUtf8(wide) != text) return std::nullopt;
-  return wide;
-}
+std::optional<CString> ParseUtf8(std::string_view text) { return FromUtf8Strict(text); }
 
 }  // namespace nametree::cli

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "nametree/refusal_text.h"
+
 namespace nametree::cli {
 
 namespace {
@@ -47,18 +49,7 @@ std::optional<std::uint32_t> KindOption(const Args& args, EditResult* error) {
 // Why the library refused a name for the container, in words.
 std::string WhyRefused(CNameServer& server, HRESULT hr, std::uint32_t containerID, const CString& name,
                        std::uint32_t kind, bool confine) {
-  if (hr == E_NAME_INVALID) return "not a valid name: " + DescribeInvalidName(server, name, kind);
-  if (hr == E_NAME_DUPLICATE) {
-    CDuplicateHit hit;
-    server.FindDuplicate(containerID, name, confine, &hit);
-    return DescribeDuplicate(hit);
-  }
-  if (containerID == 0 || !server.GetContainer(containerID))
-    return "no container has ID " + std::to_string(containerID);
-  if (name.empty()) return "the name is empty";
-  if (server.GetContainer(containerID)->GetNumNameIDs() >= kMaxEntriesPerTable)
-    return "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
-  return "the library refused it";
+  return DescribeNameRefusal(server, hr, containerID, name, kind, confine);
 }
 
 // The arguments add and rename share: an ID (the container's or the name's),

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
 
 namespace nametree::cli {
@@ -9,21 +10,6 @@ namespace nametree::cli {
 namespace {
 
 bool g_jsonErrors = false;
-
-// Calls f(codePoint, units) for each code point of the text, with the one or
-// two UTF-16 units it came from; a lone surrogate is a code point of its own.
-template <class F>
-void ForEachCodePoint(std::u16string_view text, F f) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      f(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00), text.substr(i, 2));
-      ++i;
-    } else {
-      f(c, text.substr(i, 1));
-    }
-  }
-}
 
 }  // namespace
 
@@ -35,29 +21,7 @@ void PrintJson(const Json& json) {
   std::fputc('\n', stdout);
 }
 
-std::string Display(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  ForEachCodePoint(text, [&](char32_t cp, std::u16string_view units) {
-    char buffer[16];
-    if (cp == u'\\') {
-      out += "\\\\";
-    } else if (cp == u'\n') {
-      out += "\\n";
-    } else if (cp == u'\t') {
-      out += "\\t";
-    } else if (cp < 0x20 || cp == 0x7F) {
-      std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(cp));
-      out += buffer;
-    } else if (cp >= 0x80 && cp < 0xA0) {
-      std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
-      out += buffer;
-    } else {
-      out += ToUtf8(units);  // a lone surrogate becomes U+FFFD
-    }
-  });
-  return out;
-}
+std::string Display(std::u16string_view text) { return DisplayText(text); }
 
 std::string Quoted(std::u16string_view name) { return "\"" + Display(name) + "\""; }
 
@@ -117,51 +81,12 @@ Json NotificationJson(const PostedNotification& n) {
 
 std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind) {
   CNameRuleViolation why;
-  if (!server.ExplainInvalidName(CString(name), kind, &why)) return "it is a valid name";
-  const auto at = static_cast<std::size_t>(why.index);
-  const std::string unit = at < name.size() ? Quoted(name.substr(at, 1)) : std::string();
-  using Rule = CNameRuleViolation::Rule;
-  switch (why.rule) {
-    case Rule::kNone: break;
-    case Rule::kEmpty: return "it is empty";
-    case Rule::kTooLong:
-      return "it has " + std::to_string(name.size()) + " UTF-16 code units, more than " + std::to_string(kMaxNameLength);
-    case Rule::kFirstCharacter:
-      return "it begins with " + unit + "; a name begins with a letter" +
-             (kind == kAllowLeadingUnderscore ? " or an underscore" : "");
-    case Rule::kCharacter:
-      return "it contains " + unit + " at position " + std::to_string(at + 1) +
-             "; only letters, digits and underscores may follow the first letter";
-  }
-  return "a name is a letter followed by letters, digits and underscores";
+  server.ExplainInvalidName(CString(name), kind, &why);
+  return DescribeRuleViolation(name, why, kind);
 }
 
-std::string DescribeDuplicate(const CDuplicateHit& hit) {
-  using Where = CDuplicateHit::Where;
-  const std::string held = "container " + std::to_string(hit.containerID) + " holds it as ID " +
-                           std::to_string(hit.nameID);
-  switch (hit.where) {
-    case Where::kNone: return "not taken";
-    case Where::kKeyword: return "it is a keyword";
-    case Where::kOwnContainer: return "taken in the container itself (" + held + ")";
-    case Where::kOwnTree: return "taken in the container's own tree (" + held + ")";
-    case Where::kGlobal: return "taken in the global namespace (" + held + ")";
-    case Where::kTarget: return "taken in a target namespace (" + held + ")";
-  }
-  return "taken";
-}
+std::string DescribeDuplicate(const CDuplicateHit& hit) { return DescribeDuplicateHit(hit); }
 
-std::string_view DuplicateNamespace(CDuplicateHit::Where where) {
-  using Where = CDuplicateHit::Where;
-  switch (where) {
-    case Where::kNone: return "none";
-    case Where::kKeyword: return "keyword";
-    case Where::kOwnContainer: return "own-container";
-    case Where::kOwnTree: return "own-tree";
-    case Where::kGlobal: return "global";
-    case Where::kTarget: return "target";
-  }
-  return "none";
-}
+std::string_view DuplicateNamespace(CDuplicateHit::Where where) { return DuplicateHitNamespace(where); }
 
 }  // namespace nametree::cli

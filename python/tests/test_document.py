@@ -1,0 +1,130 @@
+import os
+import pathlib
+import tempfile
+
+import pytest
+
+import nametree
+
+NAMES = ["Straße", "Привет", "名前", "Pump_1"]
+
+
+@pytest.fixture
+def tmp(tmp_path_factory):
+    base = os.environ.get("NAMETREE_TEST_TMP")
+    if base:
+        os.makedirs(base, exist_ok=True)
+        return pathlib.Path(tempfile.mkdtemp(dir=base))
+    return tmp_path_factory.mktemp("doc")
+
+
+@pytest.fixture
+def plant():
+    doc = nametree.in_memory()
+    ids = {t: doc.add_container(0, t) for t in ("global", "target", "own")}
+    ids["plain"] = doc.add_container(ids["own"], 0)
+    ids["pump"] = doc.add(ids["global"], "Pump")
+    return doc, ids
+
+
+def test_a_committed_document_reads_back_with_its_names_and_types(tmp):
+    path = tmp / "plant.ntd"
+    with nametree.open(path, create=True) as doc:
+        area = doc.add_container(0, "global")
+        unit = doc.add_container(area, "own")
+        ids = doc.add_many(unit, NAMES)
+    with nametree.open(str(path), read_only=True) as doc:
+        walked = list(doc.containers())
+    assert [(c.id, c.type, c.parent, c.depth) for c in walked] == [(area, "global", 0, 0), (unit, "own", area, 1)]
+    assert walked[1].type == nametree.ContainerType.OWN == 4
+    assert sorted((n.id, n.text) for n in walked[1].names) == sorted(zip(ids, NAMES))
+
+
+def test_a_block_that_raises_writes_nothing(tmp):
+    path = tmp / "plant.ntd"
+    with pytest.raises(KeyError):
+        with nametree.open(path, create=True) as doc:
+            doc.add_container(0, "plain")
+            raise KeyError
+    assert not path.exists()
+    with nametree.open(path, create=True) as doc:
+        doc.add(doc.add_container(0), "Kept")
+    before = path.read_bytes()
+    with pytest.raises(RuntimeError):
+        with nametree.open(path) as doc:
+            doc.add(1, "Lost")
+            raise RuntimeError
+    assert path.read_bytes() == before
+
+
+@pytest.mark.parametrize("edit, error, code", [
+    (lambda d, i: d.add(i["target"], "PUMP"), nametree.DuplicateNameError, "E_NAME_DUPLICATE"),
+    (lambda d, i: d.add(i["plain"], "1st"), nametree.InvalidNameError, "E_NAME_INVALID"),
+    (lambda d, i: d.add(99, "X"), nametree.NotFoundError, "E_FAIL"),
+    (lambda d, i: d.add(i["plain"], "A\ud800"), nametree.InvalidTextError, "E_INVALIDARG"),
+    (lambda d, i: d.rename(99, "X"), nametree.NotFoundError, "E_FAIL"),
+    (lambda d, i: d.rename(i["pump"], "_x"), nametree.InvalidNameError, "E_NAME_INVALID"),
+    (lambda d, i: d.delete(99), nametree.NotFoundError, "E_FAIL"),
+    (lambda d, i: d.delete_container(i["pump"]), nametree.NotFoundError, "E_FAIL"),
+    (lambda d, i: d.add_container(0, "bogus"), nametree.InvalidArgumentError, "E_INVALIDARG"),
+    (lambda d, i: d.add_container(0, 40000), nametree.InvalidArgumentError, "E_INVALIDARG"),
+    (lambda d, i: d.next_name(i["plain"], "9"), nametree.InvalidNameError, "E_NAME_INVALID"),
+])
+def test_refusals_raise_the_error_of_their_kind(plant, edit, error, code):
+    doc, ids = plant
+    with pytest.raises(error) as raised:
+        edit(doc, ids)
+    assert isinstance(raised.value, nametree.Error)
+    assert raised.value.code == code
+    assert str(raised.value).startswith("cannot ") or "UTF" in str(raised.value) or "type" in str(raised.value)
+
+
+def test_add_many_is_all_or_nothing(plant):
+    doc, ids = plant
+    with pytest.raises(nametree.DuplicateNameError, match="name 3 of 3; none was added"):
+        doc.add_many(ids["plain"], ["A1", "A2", "pump"])
+    assert doc.find("A1") == []
+    first, second = doc.add_many(ids["plain"], iter(["A1", "A2"]))
+    assert second == first + 1 and first == ids["pump"] + 1
+
+
+def test_check_find_and_next_name(plant):
+    doc, ids = plant
+    verdict = doc.check(ids["plain"], "pump")
+    assert not verdict and verdict.code == "E_NAME_DUPLICATE"
+    assert (verdict.other_container, verdict.other_name) == (ids["global"], ids["pump"])
+    assert "global namespace" in verdict.reason
+    assert doc.check(ids["plain"], "Pumpe") and doc.check(ids["plain"], "Pumpe").code is None
+    proposal = doc.next_name(ids["plain"], "Pump", 3)
+    assert doc.add(ids["plain"], proposal) > 0
+    assert [(h.container, h.text) for h in doc.find(proposal.upper())] == [(ids["plain"], proposal)]
+    doc.rename(ids["pump"], "Pumpe")
+    assert doc.find("pump") == []
+
+
+def test_files_refuse_what_they_cannot_do(tmp):
+    path = tmp / "plant.ntd"
+    with pytest.raises(nametree.NotFoundError):
+        nametree.open(path)
+    with nametree.open(path, create=True) as doc:
+        doc.add_container(0)
+    with pytest.raises(nametree.DocumentExistsError):
+        nametree.open(path, create=True)
+    writer = nametree.open(path)
+    with pytest.raises(nametree.LockedError):
+        nametree.open(path, wait=0)
+    with nametree.open(path, read_only=True) as reader:
+        with pytest.raises(nametree.ReadOnlyError):
+            reader.commit()
+    writer.close()
+    with pytest.raises(nametree.InvalidArgumentError):
+        writer.add_container(0)
+    nametree.open(path, wait=0).close()
+    (tmp / "other").write_bytes(b"not a document at all" * 40)
+    with pytest.raises(nametree.DocumentFileError):
+        nametree.open(tmp / "other")
+
+
+def test_lint_is_empty_for_a_clean_document(plant):
+    doc, _ = plant
+    assert doc.lint() == []
