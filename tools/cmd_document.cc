@@ -2,9 +2,10 @@
 #include <cstdio>
 
 #include "args.h"
-#include "snapshot.h"
 #include "cli.h"
 #include "document.h"
+#include "lint.h"
+#include "nametree/document_check.h"
 #include "nametree/utf8.h"
 #include "output.h"
 #include "tree_view.h"
@@ -31,7 +32,7 @@ int RunTree(const Args& args) {
   }
   Json json;
   json["file"] = args.At(0);
-  json["lastIssuedID"] = CNameContainer::GetLastIssuedNameID();
+  json["lastIssuedID"] = doc.Server().GetStoredLastIssuedID();
   json["containers"] = TreeJson(doc.Server());
   PrintJson(json);
   return kExitOk;
@@ -97,19 +98,16 @@ std::string DropWords(const CLegacyDrop& d) {
 }
 
 // Why a converted tree cannot be saved, or empty when it can.
-std::string OverLimit(const Snapshot& s) {
-  constexpr auto kMax = static_cast<std::size_t>(kMaxEntriesPerTable);
-  if (s.tops.size() > kMax) return std::to_string(s.tops.size()) + " top-level containers, more than 32767";
-  for (std::size_t i = 0; i < s.containers.size(); ++i) {
-    const ContainerEntry& c = s.containers[i];
-    if (c.names.size() > kMax)
-      return "container " + s.Path(static_cast<int>(i)) + " holds " + std::to_string(c.names.size()) +
-             " names, more than 32767";
-    if (c.children.size() > kMax)
-      return "container " + s.Path(static_cast<int>(i)) + " holds " + std::to_string(c.children.size()) +
-             " sub-containers, more than 32767";
+std::string OverLimit(const CNameServer& server) {
+  const std::vector<DocumentFinding> over = CheckEntryLimits(server);
+  if (over.empty()) return {};
+  const DocumentFinding& f = over.front();
+  const std::string count = std::to_string(f.count);
+  switch (f.limit) {
+    case DocumentLimit::kTopLevelContainers: return count + " top-level containers, more than 32767";
+    case DocumentLimit::kNames: return "container " + PathText(f.path) + " holds " + count + " names, more than 32767";
+    default: return "container " + PathText(f.path) + " holds " + count + " sub-containers, more than 32767";
   }
-  return {};
 }
 
 int RunImportLegacy(const Args& args) {
@@ -119,19 +117,19 @@ int RunImportLegacy(const Args& args) {
   std::vector<CLegacyDrop> drops;
   doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
   if (int rc = ImportLegacyDocument(from, doc.Server())) return rc;
-  const Snapshot snapshot = TakeSnapshot(doc.Server());
-  if (const std::string why = OverLimit(snapshot); !why.empty()) {
+  if (const std::string why = OverLimit(doc.Server()); !why.empty()) {
     ReportFile(from, "the converted document cannot be saved: " + why + "; nothing was written");
     return kExitError;
   }
   if (int rc = doc.Create(to)) return rc;
   if (int rc = doc.Save()) return rc;
+  const TreeCounts counts = CountTree(doc.Server());
   if (args.Has("json")) {
     Json json;
     json["from"] = from;
     json["to"] = to;
-    json["containers"] = snapshot.containers.size();
-    json["names"] = snapshot.NameCount();
+    json["containers"] = counts.containers;
+    json["names"] = counts.names;
     json["dropped"] = drops.size();
     Json list = Json::array();
     for (const CLegacyDrop& d : drops) {
@@ -149,7 +147,7 @@ int RunImportLegacy(const Args& args) {
     return kExitOk;
   }
   std::printf("imported %s into %s: %zu containers, %zu names\n", from.c_str(), to.c_str(),
-              snapshot.containers.size(), snapshot.NameCount());
+              static_cast<std::size_t>(counts.containers), static_cast<std::size_t>(counts.names));
   if (!drops.empty()) std::printf("dropped %zu records of %s:\n", drops.size(), from.c_str());
   for (const CLegacyDrop& d : drops) {
     std::string what = std::string(RecordWords(d.record)) + " " + std::to_string(d.id);

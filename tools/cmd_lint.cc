@@ -44,9 +44,8 @@ int RunLint(const Args& args) {
   Document doc;
   if (int rc = doc.Open(args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
-  const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
-  const Snapshot snapshot = TakeSnapshot(doc.Server());
-  return Report(args, doc.Path(), LintDocument(doc.Server(), snapshot, stored), Json::object());
+  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
+  return Report(args, doc.Path(), LintDocument(doc.Server(), stored), Json::object());
 }
 
 int RunRepair(const Args& args) {
@@ -55,8 +54,7 @@ int RunRepair(const Args& args) {
   if (int rc = WriteOptions(args, &options)) return rc;
   if (int rc = doc.Open(args.At(0), true, options)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
-  const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
-  const Snapshot snapshot = TakeSnapshot(doc.Server());
+  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
   Json json = Json::object();
   if (stored < highest) {
@@ -70,8 +68,7 @@ int RunRepair(const Args& args) {
     std::printf("the stored last issued ID %u is above every ID in use; nothing to repair\n", stored);
   }
   // The rest cannot be fixed without choosing which name to lose or rename.
-  return Report(args, doc.Path(), LintDocument(doc.Server(), snapshot, CNameContainer::GetLastIssuedNameID()),
-                std::move(json));
+  return Report(args, doc.Path(), LintDocument(doc.Server(), stored < highest ? highest : stored), std::move(json));
 }
 
 }  // namespace

@@ -6,21 +6,19 @@
 #include "cli.h"
 #include "document.h"
 #include "output.h"
-#include "platform/text.h"
-#include "snapshot.h"
+#include "lint.h"
+#include "nametree/tree_walk.h"
 
 namespace nametree::cli {
 
 namespace {
 
-Json ContainerJson(const Snapshot& s, int index) {
-  const ContainerEntry& c = s.containers[static_cast<std::size_t>(index)];
-  return {{"id", c.id}, {"type", c.type}, {"typeName", TypeLabel(c.type)}, {"path", s.Path(index)}};
+Json ContainerJson(const ContainerRef& c) {
+  return {{"id", c.Id()}, {"type", c.Type()}, {"typeName", TypeLabel(c.Type())}, {"path", PathText(c.Path())}};
 }
 
-std::string ContainerWords(const Snapshot& s, int index) {
-  const ContainerEntry& c = s.containers[static_cast<std::size_t>(index)];
-  return "container " + std::to_string(c.id) + " (" + TypeLabel(c.type) + ") at " + s.Path(index);
+std::string ContainerWords(const ContainerRef& c) {
+  return "container " + std::to_string(c.Id()) + " (" + TypeLabel(c.Type()) + ") at " + PathText(c.Path());
 }
 
 int RunFind(const Args& args) {
@@ -28,18 +26,17 @@ int RunFind(const Args& args) {
   if (!text) return args.UsageError("\"" + args.At(1) + "\" is not valid UTF-8");
   Document doc;
   if (int rc = doc.Open(args.At(0), false)) return rc;
-  const Snapshot s = TakeSnapshot(doc.Server());
-  const CString key = ToUpper(*text);
+  const CString key = NameCompareKey(*text);
   Json found = Json::array();
   int count = 0;
-  for (std::size_t i = 0; i < s.containers.size(); ++i) {
-    for (const NameEntry& n : s.containers[i].names) {
-      if (n.text.size() != key.size() || ToUpper(n.text) != key) continue;
+  for (ContainerRef c : TreeWalk(doc.Server())) {
+    for (NameRef n : c.Names()) {
+      if (n.Text().size() != key.size() || NameCompareKey(n.Text()) != key) continue;
       ++count;
       if (args.Has("json"))
-        found.push_back({{"id", n.id}, {"name", JsonText(n.text)}, {"container", ContainerJson(s, static_cast<int>(i))}});
+        found.push_back({{"id", n.Id()}, {"name", JsonText(n.Text())}, {"container", ContainerJson(c)}});
       else
-        std::printf("%u  %s  in %s\n", n.id, Quoted(n.text).c_str(), ContainerWords(s, static_cast<int>(i)).c_str());
+        std::printf("%u  %s  in %s\n", n.Id(), Quoted(n.Text()).c_str(), ContainerWords(c).c_str());
     }
   }
   if (args.Has("json")) PrintJson({{"text", JsonText(*text)}, {"found", std::move(found)}});
@@ -52,19 +49,17 @@ int RunShow(const Args& args) {
   if (!id) return args.UsageError("ID must be a number, not \"" + args.At(1) + "\"");
   Document doc;
   if (int rc = doc.Open(args.At(0), false)) return rc;
-  const Snapshot s = TakeSnapshot(doc.Server());
   Json names = Json::array(), containers = Json::array();
-  for (std::size_t i = 0; i < s.containers.size(); ++i) {
-    const int index = static_cast<int>(i);
-    if (s.containers[i].id == *id) {
-      containers.push_back(ContainerJson(s, index));
-      if (!args.Has("json")) std::printf("%s\n", ContainerWords(s, index).c_str());
+  for (ContainerRef c : TreeWalk(doc.Server())) {
+    if (c.Id() == *id) {
+      containers.push_back(ContainerJson(c));
+      if (!args.Has("json")) std::printf("%s\n", ContainerWords(c).c_str());
     }
-    for (const NameEntry& n : s.containers[i].names) {
-      if (n.id != *id) continue;
-      names.push_back({{"id", n.id}, {"name", JsonText(n.text)}, {"container", ContainerJson(s, index)}});
+    for (NameRef n : c.Names()) {
+      if (n.Id() != *id) continue;
+      names.push_back({{"id", n.Id()}, {"name", JsonText(n.Text())}, {"container", ContainerJson(c)}});
       if (!args.Has("json"))
-        std::printf("name %u %s in %s\n", n.id, Quoted(n.text).c_str(), ContainerWords(s, index).c_str());
+        std::printf("name %u %s in %s\n", n.Id(), Quoted(n.Text()).c_str(), ContainerWords(c).c_str());
     }
   }
   const bool any = !names.empty() || !containers.empty();

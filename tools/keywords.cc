@@ -78,7 +78,7 @@ int OpenForEdit(Document& doc, const Args& args) {
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
   if (int rc = doc.Open(args.At(0), true, options)) return rc;
-  const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
+  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
   if (stored < highest) {
     ReportFile(doc.Path(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +

@@ -1,29 +1,28 @@
-// The whole-document check behind 'nametree lint' and 'nametree repair':
-// what the library would refuse at entry (judged as add judges by default:
-// kind 0, duplicate check on, not confined) but the document holds anyway,
-// and, as warnings, names that look alike in namespaces that must stay
-// apart. Each namespace is one hash map from key to its first two entries,
-// so the check is linear in the number of names, never pairwise.
+// The findings of the library's document check, in the words and JSON that
+// 'nametree lint' and 'nametree repair' print.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "nametree/document_check.h"
 #include "nametree/name_server.h"
 #include "output.h"
-#include "snapshot.h"
 
 namespace nametree::cli {
 
 struct Finding {
   bool warning = false;
-  std::string check;  // counter, repeated-id, limit, invalid, twice, keyword, collision, look-alike
+  std::string check;  // DocumentFindingKindName
   std::string message;
   Json json;          // the finding's particulars
 };
 
+// "1/5/9": the IDs from the top down.
+std::string PathText(const std::vector<std::uint32_t>& path);
+
 // `stored` is the document's last issued ID as loaded.
-std::vector<Finding> LintDocument(const CNameServer& server, const Snapshot& snapshot, std::uint32_t stored);
+std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored);
 
 }  // namespace nametree::cli

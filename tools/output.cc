@@ -82,7 +82,11 @@ Json NotificationJson(const PostedNotification& n) {
 std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind) {
   CNameRuleViolation why;
   server.ExplainInvalidName(CString(name), kind, &why);
-  return DescribeRuleViolation(name, why, kind);
+  return nametree::DescribeRuleViolation(name, why, kind);
+}
+
+std::string DescribeRuleViolation(std::u16string_view name, std::uint32_t kind, const CNameRuleViolation& why) {
+  return nametree::DescribeRuleViolation(name, why, kind);
 }
 
 std::string DescribeDuplicate(const CDuplicateHit& hit) { return DescribeDuplicateHit(hit); }

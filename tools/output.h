@@ -57,6 +57,8 @@ Json NotificationJson(const PostedNotification& n);
 
 // Why IsValidName refuses a name, in words ("it begins with '1'").
 std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind);
+// The same for a violation already found.
+std::string DescribeRuleViolation(std::u16string_view name, std::uint32_t kind, const CNameRuleViolation& why);
 
 // Where a duplicate was found, in words and as the JSON namespace key.
 std::string DescribeDuplicate(const CDuplicateHit& hit);

@@ -9,7 +9,6 @@
 
 #include "nametree/name_server.h"
 #include "output.h"
-#include "snapshot.h"
 
 namespace nametree::cli {
 

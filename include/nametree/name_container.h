@@ -127,6 +127,7 @@ class NAMETREE_API CNameContainer {
 
  private:
   friend class CTreeIndex;  // reads the tables and keeps the fields below
+  friend struct ContainerReader;  // the read-only walk of nametree/tree_walk.h
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
 
   // Table edits that keep the server's index current.

@@ -122,6 +122,12 @@ class NAMETREE_API CNameServer {
   // replace that name's text.
   std::uint32_t GetHighestID() const;
 
+  // The last issued ID that the document stored, as the latest successful
+  // Load or LoadOldVersion read it (0 for a server that loaded none). The
+  // process-wide counter moves on with every edit and with other documents;
+  // this stays what the document said.
+  std::uint32_t GetStoredLastIssuedID() const { return m_nStoredLastIssuedID; }
+
   // --- name rules
   bool IsValidName(CString name, std::uint32_t kind) const;
   // True when the text breaks the name rule (exactly when IsValidName is
@@ -198,6 +204,7 @@ class NAMETREE_API CNameServer {
 
  private:
   friend class CNameServerTestAccess;
+  friend struct ContainerReader;  // the read-only walk of nametree/tree_walk.h
 
   HRESULT SetNotification(bool on);
   void PostNotification(const char16_t* name, std::uint32_t containerID, std::uint32_t nameID,
@@ -226,6 +233,7 @@ class NAMETREE_API CNameServer {
   // containers of this server's tree as they change.
   std::unique_ptr<CTreeIndex, CTreeIndexDeleter> m_pIndex;
   bool m_bDirty = false;
+  std::uint32_t m_nStoredLastIssuedID = 0;
   CNotificationManager* m_pNotificationManager = nullptr;
   std::vector<std::unique_ptr<CNameContainer>> m_TopLevelContainers;
   std::vector<CString> m_Keywords;

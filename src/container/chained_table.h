@@ -164,6 +164,19 @@ class ChainedTable {
     return sparse_.Walk([&](std::uint32_t, Node* head) { return WalkChain(head, f); });
   }
 
+  // The walk one entry at a time, for readers that hold a place rather
+  // than pass a callback: FirstEntry, then NextEntry until nullptr. A place
+  // is good until the table changes.
+  const Node* FirstEntry() const { return FirstFrom(0); }
+  const Node* NextEntry(const Node* n) const {
+    if (n->next) return n->next;
+    const std::uint32_t b = BucketOf(n->key);
+    return b + 1 < buckets_ ? FirstFrom(b + 1) : nullptr;
+  }
+  const Node* FindEntry(const Key& key) const { return Find(key); }
+  static const Key& KeyOf(const Node* n) { return n->key; }
+  static const Value& ValueOf(const Node* n) { return n->value; }
+
   // Bytes held by the table itself: bucket storage and entries (not the
   // heap memory that the keys and values own).
   std::size_t MemoryUsage() const {
@@ -245,6 +258,18 @@ class ChainedTable {
       n = next;
     }
     return true;
+  }
+
+  // The first entry in bucket b or a later one.
+  const Node* FirstFrom(std::uint32_t b) const {
+    if (dense_) {
+      for (; b < buckets_; ++b)
+        if (dense_[b]) return dense_[b];
+      return nullptr;
+    }
+    for (std::uint32_t at = 0; const Node* head = sparse_.FirstFrom(b, &at); b = at + 1)
+      if (head) return head;
+    return nullptr;
   }
 
   Node** HeadAt(std::uint32_t b) const {

@@ -50,6 +50,15 @@ class SparseBuckets {
     return runs_[p.run][p.slot].head;
   }
 
+  // The head of the first slot at bucket b or above, its bucket in *at;
+  // nullptr when there is none.
+  Node* FirstFrom(std::uint32_t b, std::uint32_t* at) const {
+    const Pos p = Lower(b);
+    if (p.run == runs_.size()) return nullptr;
+    *at = runs_[p.run][p.slot].bucket;
+    return runs_[p.run][p.slot].head;
+  }
+
   void Erase(std::uint32_t b) {
     const Pos p = Lower(b);
     if (!At(p, b)) return;

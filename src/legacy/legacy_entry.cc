@@ -42,7 +42,8 @@ HRESULT CNameServer::LoadOldVersion(IZebStorage* storage) {
   IStream* s = stream.Get();
   try {
     ReadU32(s);  // format word, given no meaning
-    CNameContainer::SetLastIssuedNameID(ReadU32(s));
+    m_nStoredLastIssuedID = ReadU32(s);
+    CNameContainer::SetLastIssuedNameID(m_nStoredLastIssuedID);
     if (Failed(LoadOldNameObjectData(s, ReadU32(s)))) return E_FAIL;
     if (Failed(LoadOldNameBagData(s, ReadU32(s)))) return E_FAIL;
     if (Failed(LoadOldBagContainerData(s, ReadU32(s)))) return E_FAIL;

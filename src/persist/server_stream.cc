@@ -58,6 +58,7 @@ HRESULT CNameServer::Load(IStorage* storage) {
     }
     std::uint32_t last = ReadU32(stream.Get());
     CNameContainer::SetLastIssuedNameID(last);
+    m_nStoredLastIssuedID = last;
   } catch (eSTREAM_ERROR_CODE) {
     return E_FAIL;
   } catch (const std::bad_alloc&) {

@@ -4,6 +4,7 @@
 #include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
+#include "server/namespace_policy.h"
 
 namespace nametree {
 
@@ -49,25 +50,37 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   // Every namespace is searched by the same key: upper-case it once.
   const CString key = ToUpper(name);
   const CTreeIndex& index = *m_pIndex;
-  auto inGlobal = [&] { return FindInTrees(index, key, kGlobalTrees, Where::kGlobal, hit); };
-  auto keyword = [&] { return m_KeywordSet.count(key) && Report(hit, Where::kKeyword, nullptr, 0); };
-
-  if (type == kOrdinaryContainer || (type == kLocalCheckContainer && confine)) {
-    std::uint32_t id = 0;
-    if (container->FindNameByKey(key, false, &id) == S_OK) return Report(hit, Where::kOwnContainer, container, id);
-    return keyword() || inGlobal();
-  }
-
-  CNameContainer* root = container->FindRootContainer();
-  if (!root) return false;
-  if (keyword()) return true;
-  if (root->IsGlobalContainer()) return inGlobal() || FindInTrees(index, key, kTargetTrees, Where::kTarget, hit);
-  // The root's namespace: every top-level container carrying its ID (and,
-  // for the all-targets ID, every target).
-  const std::uint32_t rootID = root->GetID();
-  Trees own{false, rootID == kAllTargets, {}};
-  for (const CNameContainer* top : index.TopsWithID(rootID)) own.tops.push_back(top);
-  return FindInTrees(index, key, own, Where::kOwnTree, hit) || inGlobal();
+  const bool alone = JudgedAlone(type, confine);
+  CNameContainer* root = alone ? nullptr : container->FindRootContainer();
+  if (!alone && !root) return false;
+  auto search = [&](Where where) {
+    switch (where) {
+      case Where::kOwnContainer: {
+        std::uint32_t id = 0;
+        return container->FindNameByKey(key, false, &id) == S_OK && Report(hit, where, container, id);
+      }
+      case Where::kKeyword:
+        return m_KeywordSet.count(key) && Report(hit, where, nullptr, 0);
+      case Where::kGlobal:
+        return FindInTrees(index, key, kGlobalTrees, where, hit);
+      case Where::kTarget:
+        return FindInTrees(index, key, kTargetTrees, where, hit);
+      case Where::kOwnTree: {
+        // The root's namespace: every top-level container carrying its ID
+        // (and, for the all-targets ID, every target).
+        const std::uint32_t rootID = root->GetID();
+        Trees own{false, rootID == kAllTargets, {}};
+        for (const CNameContainer* top : index.TopsWithID(rootID)) own.tops.push_back(top);
+        return FindInTrees(index, key, own, where, hit);
+      }
+      case Where::kNone:
+        break;
+    }
+    return false;
+  };
+  for (Where where : NamespacesApart(type, confine, root && root->IsGlobalContainer()))
+    if (search(where)) return true;
+  return false;
 }
 
 HRESULT CNameServer::FindNameInGlobalContainer(CString name, std::uint32_t* pID) const {

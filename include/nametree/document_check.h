@@ -1,0 +1,104 @@
+// A whole-document check: what the server would refuse at entry (judged as
+// AddName judges by default: kind 0, duplicate check on, not confined) but
+// the document holds anyway, and, as warnings, names that look alike in
+// namespaces that must stay apart and names that hide characters. Linear
+// in the number of names: each namespace is one hash map, never pairwise.
+//
+// Findings come in a fixed order: the counter, IDs held twice, the entry
+// limits, then container by container in walk order and, within one, name
+// by name in its table's walk order.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "nametree/export.h"
+#include "nametree/name_server.h"
+
+namespace nametree {
+
+enum class DocumentFindingKind {
+  kCounter,          // the stored last issued ID is below an ID in use
+  kRepeatedId,       // an ID held by two containers or names
+  kLimit,            // more entries than a saved document can count
+  kInvalid,          // a name breaks the name rule
+  kTwice,            // one text held twice in a container (ignoring case)
+  kKeyword,          // a keyword used as a name
+  kCollision,        // a name held in a namespace its container must stay apart from
+  kLookAlike,        // warning: a name that looks like one of such a namespace
+  kHiddenCharacter,  // warning: a name holding an invisible, bidi or line-breaking character
+};
+
+// "counter", "repeated-id", "limit", "invalid", "twice", "keyword",
+// "collision", "look-alike", "hidden-character".
+NAMETREE_API std::string_view DocumentFindingKindName(DocumentFindingKind kind);
+
+enum class DocumentLimit { kNone, kTopLevelContainers, kNames, kSubContainers };
+
+struct DocumentFinding {
+  DocumentFindingKind kind = DocumentFindingKind::kCounter;
+  bool warning = false;
+
+  // The container concerned (none for kCounter and for the top-level list),
+  // its type and the IDs from its top-level container down to it.
+  std::uint32_t containerID = 0;
+  std::int16_t containerType = 0;
+  std::vector<std::uint32_t> path;
+  // The name concerned, where isName; for kRepeatedId, the second holder.
+  bool isName = false;
+  std::uint32_t nameID = 0;
+  CString text;
+
+  // The other holder: the earlier name under the same text (kTwice), the
+  // name of the other namespace (kCollision, kLookAlike), the first holder
+  // of the ID (kRepeatedId; a container unless otherIsName).
+  bool otherIsName = false;
+  std::uint32_t otherContainerID = 0;
+  std::int16_t otherContainerType = 0;
+  std::vector<std::uint32_t> otherPath;
+  std::uint32_t otherNameID = 0;
+  CString otherText;
+
+  // kCollision, kLookAlike: the namespace (kOwnContainer for a look-alike
+  // within the container itself).
+  CDuplicateHit::Where where = CDuplicateHit::Where::kNone;
+  // kLookAlike: compared by confusable skeleton (else by NFC text).
+  bool confusableSkeleton = false;
+  // kInvalid: the rule and the position.
+  CNameRuleViolation violation;
+  // kLimit: which table and how many entries it holds.
+  DocumentLimit limit = DocumentLimit::kNone;
+  std::uint64_t count = 0;
+  // kCounter: the stored ID and the highest ID in use; kRepeatedId: the ID in storedID.
+  std::uint32_t storedID = 0;
+  std::uint32_t highestID = 0;
+  // kHiddenCharacter: the first such code point and its UTF-16 index.
+  char32_t character = 0;
+  int index = -1;
+};
+
+struct DocumentCheckOptions {
+  // Judged as keywords besides the server's own.
+  std::vector<CString> keywords;
+  // Warnings count as findings (DocumentCheckFails).
+  bool strict = false;
+  // The document's last issued ID; by default what the server loaded
+  // (GetStoredLastIssuedID).
+  bool useStoredLastID = false;
+  std::uint32_t storedLastID = 0;
+};
+
+NAMETREE_API std::vector<DocumentFinding> CheckDocument(const CNameServer& server,
+                                                        const DocumentCheckOptions& options);
+
+// Only the entry limits, in the same order: every table holding more than
+// kMaxEntriesPerTable entries.
+NAMETREE_API std::vector<DocumentFinding> CheckEntryLimits(const CNameServer& server);
+
+// Whether the findings count against the document: any error, or under
+// options.strict any warning.
+NAMETREE_API bool DocumentCheckFails(const std::vector<DocumentFinding>& findings,
+                                     const DocumentCheckOptions& options);
+
+}  // namespace nametree

@@ -1,0 +1,25 @@
+// Read access to a container's tables and its place in the tree, for the
+// read-only walk. It changes nothing; everything it hands out is good until
+// the tree changes.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "container/container_tables.h"
+#include "nametree/name_server.h"
+
+namespace nametree {
+
+struct ContainerReader {
+  static const NameByIdTable& Names(const CNameContainer& c) { return *c.m_NamesByID; }
+  static const SubContainerTable& Children(const CNameContainer& c) { return *c.m_SubContainers; }
+  // The container whose table holds c; none at the top level.
+  static const CNameContainer* Holder(const CNameContainer& c) { return c.m_pHolder; }
+  static std::uint32_t Key(const CNameContainer& c) { return c.m_pHolder ? c.m_nSlotKey : c.m_ID; }
+  static const std::vector<std::unique_ptr<CNameContainer>>& Tops(const CNameServer& s) {
+    return s.m_TopLevelContainers;
+  }
+};
+
+}  // namespace nametree

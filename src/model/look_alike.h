@@ -1,0 +1,49 @@
+// When two names look alike: the same key after ignoring letter case (as
+// names compare), dropping default-ignorable code points and variation
+// selectors (which render as nothing or only restyle the character before
+// them), and mapping the rest to the confusable skeleton of Unicode TR 39.
+// Where ICU's spoof checker cannot be opened, the key is the NFC form of
+// the same text (still without the invisible code points).
+//
+// Also which characters hide in a name: bidi controls, default-ignorable
+// code points and line or paragraph separators show as nothing or move
+// what follows.
+#pragma once
+
+#include <memory>
+
+#include "nametree/types.h"
+
+struct USpoofChecker;
+struct UNormalizer2;
+
+namespace nametree {
+
+class LookAlikeKey {
+ public:
+  LookAlikeKey();
+  ~LookAlikeKey();
+  LookAlikeKey(const LookAlikeKey&) = delete;
+  LookAlikeKey& operator=(const LookAlikeKey&) = delete;
+
+  // The key of a text already upper-cased.
+  CString operator()(const CString& upper) const;
+  bool UsesSkeleton() const { return checker_ != nullptr; }
+
+ private:
+  struct Closer {
+    void operator()(USpoofChecker* c) const;
+  };
+  std::unique_ptr<USpoofChecker, Closer> checker_;
+  const UNormalizer2* nfc_ = nullptr;
+};
+
+// Dropped from look-alike keys: default-ignorable code points and variation selectors.
+bool IsInvisibleCodePoint(char32_t cp);
+// Reported in names: bidi controls, default-ignorable code points, line and paragraph separators.
+bool IsHiddenCodePoint(char32_t cp);
+
+// The first hidden code point of the text and its UTF-16 index; false when none.
+bool FindHiddenCodePoint(const CString& text, char32_t* cp, int* index);
+
+}  // namespace nametree
