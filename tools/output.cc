@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "args.h"
 #include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
 
@@ -10,6 +11,54 @@ namespace nametree::cli {
 namespace {
 
 bool g_jsonErrors = false;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The escape Display writes at text[at] (a backslash): its code point and
+// length, or 0 when what follows is no such escape.
+std::size_t ReadEscape(std::string_view text, std::size_t at, char32_t* cp) {
+  const std::string_view rest = text.substr(at + 1);
+  if (rest.empty()) return 0;
+  if (rest[0] == '\\' || rest[0] == 'n' || rest[0] == 't') {
+    *cp = rest[0] == 'n' ? U'\n' : rest[0] == 't' ? U'\t' : U'\\';
+    return 2;
+  }
+  if (rest[0] == 'x' && rest.size() >= 3 && HexDigit(rest[1]) >= 0 && HexDigit(rest[2]) >= 0) {
+    *cp = static_cast<char32_t>(HexDigit(rest[1]) * 16 + HexDigit(rest[2]));
+    return 4;
+  }
+  if (rest.size() < 4 || rest[0] != 'u' || rest[1] != '{') return 0;
+  char32_t value = 0;
+  std::size_t i = 2;
+  for (; i < rest.size() && i < 9 && HexDigit(rest[i]) >= 0; ++i) value = value * 16 + HexDigit(rest[i]);
+  if (i == 2 || i >= rest.size() || rest[i] != '}' || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+    return 0;
+  *cp = value;
+  return i + 2;
+}
 
 }  // namespace
 
@@ -22,6 +71,30 @@ void PrintJson(const Json& json) {
 }
 
 std::string Display(std::u16string_view text) { return DisplayText(text); }
+
+std::optional<CString> ParseName(std::string_view text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = 0;
+    const std::size_t n = text[i] == '\\' ? ReadEscape(text, i, &cp) : 0;
+    if (n == 0) {
+      plain += text[i];
+      continue;
+    }
+    AppendUtf8(plain, cp);
+    i += n - 1;
+  }
+  return ParseUtf8(plain);
+}
+
+std::string Echo(std::string_view input) {
+  constexpr std::size_t kShown = 200;
+  if (input.size() <= kShown) return std::string(input);
+  std::size_t cut = kShown;
+  while (cut > 0 && (static_cast<unsigned char>(input[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+  return std::string(input.substr(0, cut)) + "... (" + std::to_string(input.size()) + " bytes)";
+}
 
 std::string Quoted(std::u16string_view name) { return "\"" + Display(name) + "\""; }
 
@@ -44,10 +117,11 @@ std::string StatusHex(HRESULT hr) {
   return buffer;
 }
 
-void ReportError(std::string_view file, const std::string& message, HRESULT hr) {
+void ReportError(std::string_view file, const std::string& message, HRESULT hr, std::string_view kind) {
   if (g_jsonErrors) {
     Json error;
     error["error"] = message;
+    if (!kind.empty()) error["kind"] = std::string(kind);
     if (!file.empty()) error["file"] = std::string(file);
     error["result"] = StatusHex(hr);
     error["resultName"] = StatusName(hr);

@@ -180,7 +180,8 @@ class NAMETREE_API Document {
   Result<std::vector<NameHit>> Find(std::string_view text) const;
   Result<std::vector<NameHit>> Find(std::u16string_view text) const;
 
-  // The document check; empty when the document is clean.
+  // The document check of the document as Commit would write it (Open keeps
+  // the ID counter above every ID held); empty when the document is clean.
   std::vector<LintFinding> Lint() const;
   ContainerRange Containers() const;
 

@@ -223,7 +223,7 @@ PYBIND11_MODULE(_nametree, m) {
       .def("check",
            [](PyDocument& self, std::uint32_t container, py::handle text) {
              const nametree::NameVerdict v = Take(self.Get().Check(container, Utf8(text, "the name")));
-             return g_types->verdict(v.accepted, v.accepted ? py::object(py::none()) : py::str(nametree::StatusName(v.status)),
+             return g_types->verdict(v.accepted, v.accepted ? py::object(py::none()) : py::object(py::str(nametree::StatusName(v.status))),
                                      Str(v.reason), v.otherContainer, v.otherName);
            },
            py::arg("container"), py::arg("text"), "Whether add(container, text) would take the text, and why not.")

@@ -49,6 +49,9 @@ std::string Describe(const DocumentFinding& f) {
 std::vector<LintFinding> Document::Lint() const {
   DocumentCheckOptions options;
   options.keywords = store_->Keywords();
+  // The counter as Commit would write it; Open has raised it above every ID held.
+  options.useStoredLastID = true;
+  options.storedLastID = CNameContainer::GetLastIssuedNameID();
   std::vector<LintFinding> out;
   for (const DocumentFinding& f : CheckDocument(Server(), options))
     out.push_back({std::string(DocumentFindingKindName(f.kind)), f.warning, f.containerID, f.nameID, ToUtf8(f.text),

@@ -1,118 +1,62 @@
 #include "face/document_store.h"
 
 #include <algorithm>
-#include <system_error>
 
-#include "nametree/cfb_storage.h"
-#include "nametree/notification.h"
+#include "nametree/document_file.h"
+#include "nametree/storage.h"
 
 namespace nametree {
 
 namespace {
 
-constexpr char16_t kServerStream[] = u"NameServer";
-
-bool HasStream(IStorage* storage, const CString& name) {
-  std::vector<StorageElement> elements;
-  if (Failed(storage->EnumElements(&elements))) return false;
-  return std::any_of(elements.begin(), elements.end(),
-                     [&](const StorageElement& e) { return !e.isStorage && e.name == name; });
-}
-
-class MemoryStore final : public DocumentStore {
- public:
-  MemoryStore() { server_.Initialize(&notifications_); }
-  CNameServer& Server() override { return server_; }
-  bool IsReadOnly() const override { return false; }
-  std::vector<std::string> Warnings() const override { return {}; }
-  std::vector<CString> Keywords() const override { return {}; }
-  Result<void> Commit() override {
-    server_.SetDirty(false);
-    return {};
+// The face's error for what the document file refused; `creating` tells a
+// file in the way from other refusals.
+Error FromFileError(const FileError& e, const std::string& path, bool creating, bool committing) {
+  const std::string message = path + ": " + e.message;
+  switch (e.kind) {
+    case FileErrorKind::kNone:
+    case FileErrorKind::kUsage: return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, message);
+    case FileErrorKind::kNotFound: return Error(ErrorKind::kNotFound, STG_E_FILENOTFOUND, message);
+    case FileErrorKind::kReadOnly: return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, message);
+    case FileErrorKind::kNotADocument: return Error(ErrorKind::kNotADocument, STG_E_DOCFILECORRUPT, message);
+    case FileErrorKind::kDamaged: return Error(ErrorKind::kDamaged, STG_E_DOCFILECORRUPT, message);
+    case FileErrorKind::kLocked: return Error(ErrorKind::kLocked, STG_E_ACCESSDENIED, message);
+    case FileErrorKind::kRefused:
+      if (creating) return Error(ErrorKind::kExists, STG_E_FILEALREADYEXISTS, message);
+      return Error(ErrorKind::kFailed, E_FAIL, message);
+    case FileErrorKind::kIo:
+      return Error(ErrorKind::kIo, committing ? STG_E_WRITEFAULT : STG_E_READFAULT, message);
+    case FileErrorKind::kOutOfMemory: return Error(ErrorKind::kOutOfMemory, E_OUTOFMEMORY, message);
   }
-
- private:
-  CNotificationManager notifications_;
-  CNameServer server_;
-};
+  return Error(ErrorKind::kFailed, E_FAIL, message);
+}
 
 class FileStore final : public DocumentStore {
  public:
-  FileStore(std::string path, const OpenOptions& options) : path_(std::move(path)), options_(options) {
-    server_.Initialize(&notifications_);
-  }
+  FileStore(std::unique_ptr<DocumentFile> file, std::string path, const OpenOptions& options)
+      : file_(std::move(file)), path_(std::move(path)), options_(options) {}
 
-  CNameServer& Server() override { return server_; }
+  CNameServer& Server() override { return file_->Server(); }
   bool IsReadOnly() const override { return options_.readOnly; }
-  std::vector<std::string> Warnings() const override { return CompoundFileWarnings(storage_.Get()); }
-  std::vector<CString> Keywords() const override { return {}; }
-
-  bool Open(Error* error) {
-    std::string why;
-    const CompoundFileOptions file = FileOptions();
-    std::error_code ec;
-    const bool exists = std::filesystem::exists(path_, ec);
-    if (options_.create) {
-      if (exists || ec) {
-        *error = Error(ErrorKind::kExists, STG_E_FILEALREADYEXISTS, path_ + ": already exists; it is not replaced");
-        return false;
-      }
-      CompoundFileOptions create = file;
-      create.exclusive = true;
-      if (!CreateCompoundFile(path_, 3, create, &storage_, &why)) {
-        *error = Error(ErrorKind::kIo, STG_E_WRITEFAULT, path_ + ": cannot create: " + why);
-        return false;
-      }
-      return true;
-    }
-    if (!exists) {
-      *error = Error(ErrorKind::kNotFound, STG_E_FILENOTFOUND, path_ + ": no such file");
-      return false;
-    }
-    if (!OpenCompoundFile(path_, !options_.readOnly, file, &storage_, &why)) {
-      const bool locked = why.find("being changed by another program") != std::string::npos;
-      *error = Error(locked ? ErrorKind::kLocked : ErrorKind::kIo, locked ? STG_E_ACCESSDENIED : STG_E_READFAULT,
-                     path_ + ": cannot open: " + why);
-      return false;
-    }
-    if (!HasStream(storage_.Get(), kServerStream)) {
-      *error = Error(ErrorKind::kNotADocument, STG_E_DOCFILECORRUPT,
-                     path_ + ": holds no \"NameServer\" stream; it is no document of this format");
-      return false;
-    }
-    if (server_.Load(storage_.Get()) != S_OK) {
-      *error = Error(ErrorKind::kDamaged, STG_E_DOCFILECORRUPT,
-                     path_ + ": the \"NameServer\" stream is damaged and cannot be read");
-      return false;
-    }
-    return true;
-  }
+  std::vector<std::string> Warnings() const override { return file_->Warnings(); }
+  std::vector<CString> Keywords() const override { return file_->StoredKeywords(); }
 
   Result<void> Commit() override {
+    if (path_.empty()) {  // in memory: nothing to write
+      file_->Server().SetDirty(false);
+      return {};
+    }
     if (options_.readOnly)
       return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, path_ + ": opened read-only; it cannot be committed");
-    if (HRESULT hr = server_.Save(storage_.Get()); hr != S_OK)
-      return Error(ErrorKind::kIo, hr, path_ + ": cannot save the name server");
-    std::string why;
-    std::vector<std::string> leftOut;
-    if (!CommitCompoundFile(storage_.Get(), FileOptions(), &leftOut, &why))
-      return Error(ErrorKind::kIo, STG_E_WRITEFAULT, path_ + ": cannot write: " + why);
+    FileError error;
+    if (!file_->Commit(&error)) return FromFileError(error, path_, false, true);
     return {};
   }
 
  private:
-  CompoundFileOptions FileOptions() const {
-    CompoundFileOptions file;
-    file.lockWaitMilliseconds = static_cast<int>(options_.wait.count());
-    file.force = options_.force;
-    return file;
-  }
-
-  std::string path_;
+  std::unique_ptr<DocumentFile> file_;
+  std::string path_;  // empty for a document in memory
   OpenOptions options_;
-  ComPtr<IStorage> storage_;
-  CNotificationManager notifications_;
-  CNameServer server_;
 };
 
 }  // namespace
@@ -120,13 +64,24 @@ class FileStore final : public DocumentStore {
 std::unique_ptr<DocumentStore> DocumentStore::Open(const std::filesystem::path& path, const OpenOptions& options,
                                                    Error* error) {
   const std::uint32_t before = CNameContainer::GetLastIssuedNameID();
-  auto store = std::make_unique<FileStore>(path.string(), options);
-  if (!store->Open(error)) return nullptr;
+  DocumentFileOptions fileOptions;
+  fileOptions.create = options.create;
+  fileOptions.readOnly = options.readOnly;
+  fileOptions.lockWaitMilliseconds = static_cast<int>(std::min<std::int64_t>(options.wait.count(), INT32_MAX));
+  fileOptions.force = options.force;
+  FileError fileError;
+  std::unique_ptr<DocumentFile> file = DocumentFile::Open(path, fileOptions, &fileError);
+  if (!file) {
+    *error = FromFileError(fileError, path.string(), options.create, false);
+    return nullptr;
+  }
   CNameContainer::SetLastIssuedNameID(
-      std::max({before, CNameContainer::GetLastIssuedNameID(), store->Server().GetHighestID()}));
-  return store;
+      std::max({before, CNameContainer::GetLastIssuedNameID(), file->Server().GetHighestID()}));
+  return std::make_unique<FileStore>(std::move(file), path.string(), options);
 }
 
-std::unique_ptr<DocumentStore> DocumentStore::InMemory() { return std::make_unique<MemoryStore>(); }
+std::unique_ptr<DocumentStore> DocumentStore::InMemory() {
+  return std::make_unique<FileStore>(DocumentFile::InMemory(), std::string(), OpenOptions{});
+}
 
 }  // namespace nametree

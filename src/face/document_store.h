@@ -1,6 +1,6 @@
-// The document behind a nametree::Document: its name server, and the file
-// it was opened from (none for a document in memory). This is the one place
-// that knows how a document is opened, locked, loaded and committed.
+// The document behind a nametree::Document: the library's DocumentFile
+// (which opens, locks, loads, guards damaged entries and commits), mapped to
+// the face's errors. The one place the face reaches the file through.
 //
 // Invariants: the server is initialised and posts to this store's manager;
 // a writable store holds the file's lock for its whole life; the
