@@ -4,7 +4,10 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
+#include "document.h"
 #include "nametree/utf8.h"
 #include "nametree/version.h"
 #include "output.h"
@@ -94,7 +97,9 @@ bool WantsJson(int argc, char** argv) {
 // Output that could not be written is an error even when the work was done.
 int CheckOutput(int code) {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
-  std::fprintf(stderr, "nametree: cannot write the output: %s\n", std::strerror(errno ? errno : EIO));
+  const std::string* saved = SavedDocument();
+  std::fprintf(stderr, "nametree: cannot write the output: %s%s%s%s\n", std::strerror(errno ? errno : EIO),
+               saved ? "; the edits were saved to " : "", saved ? saved->c_str() : "", saved ? " all the same" : "");
   return kExitError;
 }
 
@@ -146,7 +151,27 @@ int Dispatch(int argc, char** argv) {
 
 }  // namespace
 
-int RunProgram(int argc, char** argv) { return CheckOutput(Dispatch(argc, argv)); }
+namespace {
+
+// Input too large for the memory there is; the document on disk is whole.
+void ReportOutOfMemory() {
+  std::fprintf(stderr, "nametree: out of memory; %s\n",
+               SavedDocument() ? "the document was saved before" : "the document was not changed");
+}
+
+}  // namespace
+
+int RunProgram(int argc, char** argv) {
+  int code = kExitError;
+  try {
+    code = Dispatch(argc, argv);
+  } catch (const std::bad_alloc&) {
+    ReportOutOfMemory();
+  } catch (const std::length_error&) {
+    ReportOutOfMemory();
+  }
+  return CheckOutput(code);
+}
 
 std::vector<CommandSpec> AllCommands() {
   std::vector<CommandSpec> table;
@@ -174,11 +199,6 @@ std::optional<std::int64_t> ParseSigned(std::string_view text) {
   return v;
 }
 
-std::optional<CString> ParseUtf8(std::string_view text) {
-  CString wide = FromUtf8(text);
-  // The conversion replaces ill-formed bytes; a round trip shows whether it had to.
-  if (ToUtf8(wide) != text) return std::nullopt;
-  return wide;
-}
+std::optional<CString> ParseUtf8(std::string_view text) { return FromUtf8Strict(text); }
 
 }  // namespace nametree::cli

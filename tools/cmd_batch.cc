@@ -99,17 +99,18 @@ class LineParser {
     for (const CommandSpec& entry : specs_) commands_.push_back(std::make_unique<ParsedCommand>(app_, entry));
   }
 
-  bool Parse(std::vector<std::string> words, Args* out, std::string* error) {
+  bool Parse(const std::vector<std::string>& words, Args* out, std::string* error) {
     if (std::none_of(specs_.begin(), specs_.end(), [&](const CommandSpec& s) { return s.name == words[0]; })) {
-      *error = "\"" + words[0] + "\" is no edit; a line is add, rename, delete, add-container or keyword";
+      *error = "\"" + Echo(words[0]) + "\" is no edit; a line is add, rename, delete, add-container or keyword";
       return false;
     }
     app_.clear();
-    std::reverse(words.begin(), words.end());
+    std::vector<const char*> argv = {"batch"};
+    for (const std::string& w : words) argv.push_back(w.c_str());
     try {
-      app_.parse(words);
+      app_.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& e) {
-      *error = e.what();
+      *error = Echo(e.what());
       return false;
     }
     for (const auto& c : commands_) {
@@ -169,11 +170,12 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv) {
     if (first == std::string_view::npos || line[first] == '#') continue;
     const int number = static_cast<int>(i + 1);
     auto refuse = [&](int exit, HRESULT hr, std::string message) {
-      report.refused.push_back({number, std::string(line), exit, hr, std::move(message)});
+      report.refused.push_back({number, Echo(line), exit, hr, std::move(message)});
     };
 
-    Args args;
-    std::string error;
+    std::optional<Edit> edit;
+    EditResult bad;
+    std::string error, label;
     if (csv) {
       if (!CsvFields(line, words, &error)) {
         refuse(kExitError, E_INVALIDARG, error);
@@ -195,31 +197,31 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv) {
                                              std::to_string(words.size()));
         continue;
       }
-      std::map<std::string, std::vector<std::string>, std::less<>> options;
-      if (report.csvKind && !words[2].empty()) options["kind"] = {words[2]};
-      args = Args("add", {words[0], words[1]}, std::move(options));
-    } else if (!Words(line, words, &error) || !parser.Parse(words, &args, &error)) {
-      refuse(kExitError, E_INVALIDARG, error);
-      continue;
-    }
-    ++report.edits;
-
-    const std::string* label = args.Value("as");
-    if (label) {
-      auto made = labels.ids.find(*label);
-      if (made != labels.ids.end() || labels.refusedAt.count(*label) != 0) {
-        refuse(kExitError, E_INVALIDARG, "an earlier line already uses --as " + *label);
+      ++report.edits;
+      const bool kind = report.csvKind && !words[2].empty();
+      edit = ParseRow(words[0], words[1], kind ? &words[2] : nullptr, &bad);
+    } else {
+      Args args;
+      if (!Words(line, words, &error) || !parser.Parse(words, &args, &error)) {
+        refuse(kExitError, E_INVALIDARG, error);
         continue;
       }
+      ++report.edits;
+      if (const std::string* as = args.Value("as")) label = *as;
+      edit = ParseEdit(args, &bad);
     }
-    EditResult r = ApplyEdit(context, args);
+    if (!label.empty() && (labels.ids.count(label) != 0 || labels.refusedAt.count(label) != 0)) {
+      refuse(kExitError, E_INVALIDARG, "an earlier line already uses --as " + Echo(label));
+      continue;
+    }
+    EditResult r = edit ? ApplyEdit(context, *edit) : bad;
     if (r.exit != kExitOk) {
-      if (label) labels.refusedAt[*label] = number;
+      if (!label.empty()) labels.refusedAt[label] = number;
       refuse(r.exit, r.hr, r.text);
       continue;
     }
     ++report.applied;
-    if (label) labels.ids[*label] = r.created;
+    if (!label.empty()) labels.ids[label] = r.created;
   }
   report.labels = std::move(labels.ids);
   return report;
@@ -247,7 +249,7 @@ int RunBatchCommand(const Args& args) {
   const bool keepGoing = args.Has("keep-going");
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing);
   if (save)
-    if (int rc = doc.Save()) return rc;
+    if (int rc = SaveDocument(doc)) return rc;
   int exit = kExitOk;
   for (const BatchRefusal& r : report.refused) exit = std::max(exit, r.exit);
 

@@ -12,18 +12,21 @@ namespace nametree::cli {
 namespace {
 
 int RunSingleEdit(const Args& args) {
+  EditResult r;
+  const std::optional<Edit> edit = ParseEdit(args.WithoutFirst(), &r);
+  if (!edit) return args.UsageError(r.text);
   Document doc;
+  if (int rc = OpenForEdit(doc, args)) return rc;
   std::vector<PostedNotification> posted;
   doc.Notifications().Subscribe([&posted](const CNotification& n) { posted.push_back({n.Name(), *n.Payload()}); });
-  if (int rc = OpenForEdit(doc, args)) return rc;
   EditContext context{doc.Server()};
-  EditResult r = ApplyEdit(context, args.WithoutFirst());
+  r = ApplyEdit(context, *edit);
   if (r.exit == kExitError) return args.UsageError(r.text);
   if (r.exit != kExitOk) {
     ReportError(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr);
     return r.exit;
   }
-  if (int rc = doc.Save()) return rc;
+  if (int rc = SaveDocument(doc)) return rc;
   if (args.Has("json")) {
     Json notifications = Json::array();
     for (const PostedNotification& n : posted) notifications.push_back(NotificationJson(n));

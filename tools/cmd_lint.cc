@@ -42,7 +42,7 @@ int Report(const Args& args, const std::string& path, const std::vector<Finding>
 
 int RunLint(const Args& args) {
   Document doc;
-  if (int rc = doc.Open(args.At(0), false)) return rc;
+  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   return Report(args, doc.Path(), LintDocument(doc.Server(), stored), Json::object());
@@ -52,7 +52,7 @@ int RunRepair(const Args& args) {
   Document doc;
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
-  if (int rc = doc.Open(args.At(0), true, options)) return rc;
+  if (int rc = OpenDocument(doc, args.At(0), true, options)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
@@ -60,7 +60,7 @@ int RunRepair(const Args& args) {
   if (stored < highest) {
     CNameContainer::SetLastIssuedNameID(highest);
     doc.Server().SetDirty(true);
-    if (int rc = doc.Save()) return rc;
+    if (int rc = SaveDocument(doc)) return rc;
     if (!args.Has("json"))
       std::printf("raised the stored last issued ID from %u to %u\n", stored, highest);
     json["raised"] = {{"from", stored}, {"to", highest}};

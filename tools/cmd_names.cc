@@ -28,7 +28,7 @@ bool ParseQuery(const Args& args, NameQuery* q) {
     args.UsageError("CONTAINER must be a number, not \"" + args.At(1) + "\"");
     return false;
   }
-  std::optional<CString> name = ParseUtf8(args.At(2));
+  std::optional<CString> name = ParseName(args.At(2));
   if (!name) {
     args.UsageError("\"" + args.At(2) + "\" is not valid UTF-8");
     return false;
@@ -65,7 +65,7 @@ int RunNext(const Args& args) {
   const bool local = args.Has("local");
   const bool confine = args.Has("confine");
   Document doc;
-  if (int rc = doc.Open(args.At(0), false)) return rc;
+  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   CNameServer& server = doc.Server();
   CString proposal;
@@ -110,7 +110,7 @@ int RunCheck(const Args& args) {
   if (!ParseQuery(args, &q)) return kExitError;
   const bool confine = args.Has("confine");
   Document doc;
-  if (int rc = doc.Open(args.At(0), false)) return rc;
+  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   CNameServer& server = doc.Server();
 

@@ -157,11 +157,11 @@ void RenameAndDelete(Document& doc, const Plant& p) {
 
 int SaveAndReload(Document& doc, const Plant& p) {
   DemoHeading(5, "Saved, and loaded back into a new server");
-  if (int rc = doc.Save()) return rc;
+  if (int rc = SaveDocument(doc)) return rc;
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(doc.Path(), ec);
   Document reloaded;
-  if (int rc = reloaded.Open(doc.Path(), false)) return rc;
+  if (int rc = OpenDocument(reloaded, doc.Path(), false)) return rc;
   const bool same = TreeJson(reloaded.Server()) == TreeJson(doc.Server());
   const TreeCounts counts = CountTree(reloaded.Server());
   std::printf("saved plant.nt (%ju bytes); loaded: %d containers, %d names, %s tree\n",
@@ -193,7 +193,7 @@ int RunDemo(const Args& args) {
   std::printf("nametree demo: the names of a small plant, written to %s (%s)\n", dir.Path().c_str(),
               dir.Kept() ? "kept" : "a temporary directory, removed at the end; --keep DIR keeps the files");
   Document doc;
-  if (int rc = doc.Create(dir.Path() + "/plant.nt")) return rc;
+  if (int rc = CreateDocument(doc, dir.Path() + "/plant.nt")) return rc;
   Plant plant;
   DemoHeading(1, "Namespaces: a global tree and two targets");
   BuildNamespaces(doc.Server(), plant);

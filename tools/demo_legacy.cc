@@ -48,8 +48,8 @@ int DemoLegacyImport(const std::string& dir) {
 
   Document converted;
   if (int rc = ImportLegacyDocument(legacyPath, converted.Server())) return rc;
-  if (int rc = converted.Create(convertedPath)) return rc;
-  if (int rc = converted.Save()) return rc;
+  if (int rc = CreateDocument(converted, convertedPath)) return rc;
+  if (int rc = SaveDocument(converted)) return rc;
   const CNameServer& server = converted.Server();
   const TreeCounts counts = CountTree(server);
   std::printf("imported and saved as earlier.nt: %d containers, %d names with their old IDs\n",

@@ -10,21 +10,14 @@
 #include "cli.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/legacy_storage.h"
+#include "nametree/memory_storage.h"
 #include "output.h"
 
 namespace nametree::cli {
 
 namespace {
 
-constexpr char16_t kServerStream[] = u"NameServer";
-
-bool HasStream(IStorage* storage, const CString& name) {
-  std::vector<StorageElement> elements;
-  if (Failed(storage->EnumElements(&elements))) return false;
-  for (const StorageElement& e : elements)
-    if (!e.isStorage && e.name == name) return true;
-  return false;
-}
+std::string g_saved;  // a failed write of the output must still say the save happened
 
 int RefuseExisting(const std::string& path) {
   std::error_code ec;
@@ -34,8 +27,10 @@ int RefuseExisting(const std::string& path) {
   return kExitError;
 }
 
-CompoundFileOptions FileOptions(const DocumentOptions& options) {
-  CompoundFileOptions file;
+DocumentFileOptions FileOptions(const DocumentOptions& options, bool create, bool readOnly) {
+  DocumentFileOptions file;
+  file.create = create;
+  file.readOnly = readOnly;
   file.lockWaitMilliseconds = options.lockWaitSeconds * 1000;
   file.force = options.force;
   return file;
@@ -43,58 +38,60 @@ CompoundFileOptions FileOptions(const DocumentOptions& options) {
 
 }  // namespace
 
-Document::Document() { server_.Initialize(&notifications_); }
+Document::Document() : file_(DocumentFile::InMemory()) {}
 
-int Document::Open(const std::string& path, bool writable, const DocumentOptions& options) {
+FileError Document::Open(const std::string& path, bool writable, const DocumentOptions& options) {
   path_ = path;
-  options_ = options;
-  std::string error;
-  if (!OpenCompoundFile(path, writable, FileOptions(options), &storage_, &error)) {
-    ReportFile(path, "cannot open: " + error);
-    return kExitError;
-  }
-  for (const std::string& warning : CompoundFileWarnings(storage_.Get()))
-    ReportFile(path, "warning: cannot read " + warning);
-  if (!HasStream(storage_.Get(), kServerStream)) {
-    ReportFile(path, "holds no \"NameServer\" stream; a document of the earlier format is read "
-                     "with 'nametree import-legacy'");
-    return kExitError;
-  }
-  if (server_.Load(storage_.Get()) != S_OK) {
-    ReportFile(path, "the \"NameServer\" stream is damaged and cannot be read");
-    return kExitError;
-  }
+  FileError error;
+  if (auto file = DocumentFile::Open(path, FileOptions(options, false, !writable), &error)) file_ = std::move(file);
+  return error;
+}
+
+FileError Document::Create(const std::string& path, const DocumentOptions& options) {
+  path_ = path;
+  FileError error;
+  auto file = DocumentFile::Open(path, FileOptions(options, true, false), &error);
+  if (!file) return error;
+  // The server filled so far (an import) moves into the new file by a
+  // save and a load through memory, which keeps every ID and the counter.
+  ComPtr<IStorage> carry = CreateMemoryStorage();
+  if (HRESULT hr = file_->Server().Save(carry.Get()); hr != S_OK || file->Server().Load(carry.Get()) != S_OK)
+    return {FileErrorKind::kOutOfMemory, "cannot save the name server: " + StatusName(hr)};
+  file_ = std::move(file);
+  return {};
+}
+
+FileError Document::Save(std::vector<std::string>* leftOut) {
+  FileError error;
+  file_->Commit(&error, leftOut);
+  return error;
+}
+
+int ReportDocumentError(const std::string& path, const FileError& error) {
+  if (!error) return kExitOk;
+  ReportError(path, error.message, E_FAIL, FileErrorKindName(error.kind));
+  return kExitError;
+}
+
+int OpenDocument(Document& doc, const std::string& path, bool writable, const DocumentOptions& options) {
+  if (int rc = ReportDocumentError(path, doc.Open(path, writable, options))) return rc;
+  for (const std::string& warning : doc.File().Warnings()) ReportFile(path, "warning: cannot read " + warning);
   return kExitOk;
 }
 
-int Document::Create(const std::string& path, const DocumentOptions& options) {
-  path_ = path;
-  options_ = options;
-  if (int rc = RefuseExisting(path)) return rc;
-  CompoundFileOptions create = FileOptions(options);
-  create.exclusive = true;
-  std::string error;
-  if (!CreateCompoundFile(path, 3, create, &storage_, &error)) {
-    ReportFile(path, "cannot create: " + error);
-    return kExitError;
-  }
-  return kExitOk;
+int CreateDocument(Document& doc, const std::string& path, const DocumentOptions& options) {
+  return ReportDocumentError(path, doc.Create(path, options));
 }
 
-int Document::Save() {
-  if (HRESULT hr = server_.Save(storage_.Get()); hr != S_OK) {
-    ReportFile(path_, "cannot save the name server: " + StatusName(hr));
-    return kExitError;
-  }
-  std::string error;
+int SaveDocument(Document& doc) {
   std::vector<std::string> leftOut;
-  if (!CommitCompoundFile(storage_.Get(), FileOptions(options_), &leftOut, &error)) {
-    ReportFile(path_, "cannot write: " + error);
-    return kExitError;
-  }
-  for (const std::string& entry : leftOut) ReportFile(path_, "left out: " + entry);
+  if (int rc = ReportDocumentError(doc.Path(), doc.Save(&leftOut))) return rc;
+  g_saved = doc.Path();
+  for (const std::string& entry : leftOut) ReportFile(doc.Path(), "left out: " + entry);
   return kExitOk;
 }
+
+const std::string* SavedDocument() { return g_saved.empty() ? nullptr : &g_saved; }
 
 int ImportLegacyDocument(const std::string& path, CNameServer& server) {
   ComPtr<IStorage> storage;

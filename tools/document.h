@@ -1,20 +1,19 @@
-// A document file as the program's commands see it: the compound file that
-// holds it, and the name server loaded from its "NameServer" stream. Every
-// failure is reported on stderr with the file's name; the functions return
-// an exit code (0 or 2).
+// A document file as the program's commands see it: the library's
+// DocumentFile, with the program's options. The class reports nothing; the
+// *Document functions below report a failure with the file's name and
+// return an exit code (0 or 2).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "nametree/document_file.h"
 #include "nametree/name_server.h"
 #include "nametree/notification.h"
-#include "nametree/storage.h"
 
 namespace nametree::cli {
-
-class Args;
 
 // How a document file is opened and saved; the command line sets these.
 struct DocumentOptions {
@@ -27,33 +26,38 @@ struct DocumentOptions {
 
 class Document {
  public:
-  Document();  // the server posts to Notifications()
+  Document();  // an empty server on no file until Open or Create
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  // Opens an existing document and loads its name server. A file without a
-  // "NameServer" stream is refused: it is no document of this format. A
-  // writable open holds the file locked until the document is destroyed;
-  // entries that could not be read are named on stderr.
-  int Open(const std::string& path, bool writable, const DocumentOptions& options = {});
-  // Starts a new, empty document; nothing is on disk until Save, which
-  // then refuses to replace a file that appeared meanwhile.
-  int Create(const std::string& path, const DocumentOptions& options = {});
-  // Saves the server into the storage and commits the file (written aside,
-  // then put in place), so that the old file stays whole if anything fails.
-  int Save();
+  // Opens an existing document; a writable open holds the file locked
+  // until the document is destroyed.
+  FileError Open(const std::string& path, bool writable, const DocumentOptions& options = {});
+  // Starts a new document on the path, keeping the server filled so far;
+  // nothing is on disk until Save, which refuses to replace a file that
+  // appeared meanwhile.
+  FileError Create(const std::string& path, const DocumentOptions& options = {});
+  FileError Save(std::vector<std::string>* leftOut);
 
   const std::string& Path() const { return path_; }
-  CNameServer& Server() { return server_; }
-  CNotificationManager& Notifications() { return notifications_; }
+  CNameServer& Server() { return file_->Server(); }
+  CNotificationManager& Notifications() { return file_->Notifications(); }
+  DocumentFile& File() { return *file_; }
 
  private:
   std::string path_;
-  DocumentOptions options_;
-  ComPtr<IStorage> storage_;
-  CNotificationManager notifications_;
-  CNameServer server_;
+  std::unique_ptr<DocumentFile> file_;
 };
+
+// Reports the error against the document's path; returns 0 or 2.
+int ReportDocumentError(const std::string& path, const FileError& error);
+// Open, Create and Save that report: warnings of entries that could not be
+// read and entries left out by a forced save are named on stderr.
+int OpenDocument(Document& doc, const std::string& path, bool writable, const DocumentOptions& options = {});
+int CreateDocument(Document& doc, const std::string& path, const DocumentOptions& options = {});
+int SaveDocument(Document& doc);
+// The path of the last document this process saved, or null.
+const std::string* SavedDocument();
 
 // Reads a document of the earlier format into the server.
 int ImportLegacyDocument(const std::string& path, CNameServer& server);

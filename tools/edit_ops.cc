@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "nametree/refusal_text.h"
+
 namespace nametree::cli {
 
 namespace {
@@ -12,88 +14,72 @@ EditResult Refused(const std::string& what, const std::string& why, HRESULT hr) 
 }
 
 // An ID argument: a number, or in a batch @LABEL of an earlier line.
-std::optional<std::uint32_t> IdArg(const EditContext& context, const std::string& text, const char* what,
+std::optional<std::uint32_t> IdArg(const Labels* labels, const std::string& text, const char* what,
                                    EditResult* error) {
-  if (context.labels && !text.empty() && text[0] == '@') {
+  if (labels && !text.empty() && text[0] == '@') {
     const std::string_view label = std::string_view(text).substr(1);
-    if (auto it = context.labels->ids.find(label); it != context.labels->ids.end()) return it->second;
-    auto refused = context.labels->refusedAt.find(label);
-    *error = refused != context.labels->refusedAt.end()
+    if (auto it = labels->ids.find(label); it != labels->ids.end()) return it->second;
+    auto refused = labels->refusedAt.find(label);
+    *error = refused != labels->refusedAt.end()
                  ? Refused(std::string(what) + " " + text,
                            "line " + std::to_string(refused->second) + ", which was to make it, was refused",
                            E_FAIL)
-                 : Usage("no earlier line made " + text + " (a line names what it makes with --as)");
+                 : Usage("no earlier line made " + Echo(text) + " (a line names what it makes with --as)");
     return std::nullopt;
   }
   std::optional<std::uint32_t> id = ParseUnsigned(text);
-  if (!id) *error = Usage(std::string(what) + " must be a number, not \"" + text + "\"");
+  if (!id) *error = Usage(std::string(what) + " must be a number, not \"" + Echo(text) + "\"");
   return id;
 }
 
 std::optional<CString> NameArg(const std::string& text, EditResult* error) {
-  std::optional<CString> name = ParseUtf8(text);
-  if (!name) *error = Usage("the name \"" + text + "\" is not valid UTF-8");
+  std::optional<CString> name = ParseName(text);
+  if (!name) *error = Usage("the name \"" + Echo(text) + "\" is not valid UTF-8");
   return name;
 }
 
-std::optional<std::uint32_t> KindOption(const Args& args, EditResult* error) {
-  const std::string* text = args.Value("kind");
+std::optional<std::uint32_t> KindArg(const std::string* text, EditResult* error) {
   if (!text) return kOrdinaryName;
   std::optional<std::uint32_t> kind = ParseUnsigned(*text);
-  if (!kind) *error = Usage("--kind must be a number, not \"" + *text + "\"");
+  if (!kind) *error = Usage("--kind must be a number, not \"" + Echo(*text) + "\"");
   return kind;
+}
+
+// How the usage line names the edit's ID.
+const char* IdWhat(Edit::Op op) {
+  return op == Edit::Op::kAdd ? "CONTAINER" : op == Edit::Op::kAddContainer ? "PARENT" : "ID";
+}
+
+// The ID typed for the edit: the number, or that of @LABEL.
+std::optional<std::uint32_t> EditId(const EditContext& context, const Edit& edit, EditResult* error) {
+  return IdArg(context.labels, edit.id, IdWhat(edit.op), error);
+}
+
+// An ID that is no label must be a number before anything else is read.
+bool CheckIdText(const Edit& edit, EditResult* error) {
+  if (!edit.id.empty() && edit.id[0] == '@') return true;
+  return IdArg(nullptr, edit.id, IdWhat(edit.op), error).has_value();
 }
 
 // Why the library refused a name for the container, in words.
 std::string WhyRefused(CNameServer& server, HRESULT hr, std::uint32_t containerID, const CString& name,
                        std::uint32_t kind, bool confine) {
-  if (hr == E_NAME_INVALID) return "not a valid name: " + DescribeInvalidName(server, name, kind);
-  if (hr == E_NAME_DUPLICATE) {
-    CDuplicateHit hit;
-    server.FindDuplicate(containerID, name, confine, &hit);
-    return DescribeDuplicate(hit);
-  }
-  if (containerID == 0 || !server.GetContainer(containerID))
-    return "no container has ID " + std::to_string(containerID);
-  if (name.empty()) return "the name is empty";
-  if (server.GetContainer(containerID)->GetNumNameIDs() >= kMaxEntriesPerTable)
-    return "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
-  return "the library refused it";
+  return DescribeNameRefusal(server, hr, containerID, name, kind, confine);
 }
 
-// The arguments add and rename share: an ID (the container's or the name's),
-// the new text, its kind and whether the check stays in an own container.
-struct NameEditArgs {
-  std::uint32_t id;
-  CString name;
-  std::uint32_t kind;
-  bool confine;
-};
-
-std::optional<NameEditArgs> ParseNameEdit(const EditContext& context, const Args& args, const char* what,
-                                          EditResult* error) {
-  auto id = IdArg(context, args.At(0), what, error);
-  if (!id) return std::nullopt;
-  auto name = NameArg(args.At(1), error);
-  if (!name) return std::nullopt;
-  auto kind = KindOption(args, error);
-  if (!kind) return std::nullopt;
-  return NameEditArgs{*id, std::move(*name), *kind, args.Has("confine")};
-}
-
-EditResult Add(EditContext& context, const Args& args) {
+EditResult Add(EditContext& context, const Edit& edit) {
   EditResult error;
-  auto edit = ParseNameEdit(context, args, "CONTAINER", &error);
-  if (!edit) return error;
-  const std::uint32_t container = edit->id;
-  const CString& name = edit->name;
-  const std::uint32_t kind = edit->kind;
-  const bool confine = edit->confine;
+  const std::optional<std::uint32_t> found = EditId(context, edit, &error);
+  if (!found) return error;
+  const std::uint32_t container = *found;
+  const CString& name = edit.name;
+  const std::uint32_t kind = edit.kind;
+  const bool confine = edit.confine;
   CNameServer& server = context.server;
   std::uint32_t id = 0;
-  const HRESULT hr = server.AddName(id, container, name, kind, !args.Has("no-check"), confine);
+  const HRESULT hr = server.AddName(id, container, name, kind, edit.check, confine);
   if (hr != S_OK)
-    return Refused("cannot add " + Quoted(name) + " to container " + std::to_string(container),
+    return Refused("cannot add " + Echo(Quoted(name)) + " to container " + std::to_string(container),
                    WhyRefused(server, hr, container, name, kind, confine), hr);
   EditResult r;
   r.created = id;
@@ -104,14 +90,14 @@ EditResult Add(EditContext& context, const Args& args) {
   return r;
 }
 
-EditResult Rename(EditContext& context, const Args& args) {
+EditResult Rename(EditContext& context, const Edit& edit) {
   EditResult error;
-  auto edit = ParseNameEdit(context, args, "ID", &error);
-  if (!edit) return error;
-  const std::uint32_t id = edit->id;
-  const CString& name = edit->name;
-  const std::uint32_t kind = edit->kind;
-  const bool confine = edit->confine;
+  const std::optional<std::uint32_t> found = EditId(context, edit, &error);
+  if (!found) return error;
+  const std::uint32_t id = *found;
+  const CString& name = edit.name;
+  const std::uint32_t kind = edit.kind;
+  const bool confine = edit.confine;
   CNameServer& server = context.server;
   const CNameContainer* holder = server.FindContainerOfName(id);
   CString old;
@@ -125,7 +111,7 @@ EditResult Rename(EditContext& context, const Args& args) {
       why = "that is its name already; nothing to change";
     else
       why = WhyRefused(server, hr, holder->GetID(), name, kind, confine);
-    return Refused("cannot rename ID " + std::to_string(id) + " to " + Quoted(name), why, hr);
+    return Refused("cannot rename ID " + std::to_string(id) + " to " + Echo(Quoted(name)), why, hr);
   }
   EditResult r;
   r.text = "renamed ID " + std::to_string(id) + " from " + Quoted(old) + " to " + Quoted(name);
@@ -136,14 +122,14 @@ EditResult Rename(EditContext& context, const Args& args) {
   return r;
 }
 
-EditResult Delete(EditContext& context, const Args& args) {
+EditResult Delete(EditContext& context, const Edit& edit) {
   EditResult error;
-  auto id = IdArg(context, args.At(0), "ID", &error);
+  const std::optional<std::uint32_t> id = EditId(context, edit, &error);
   if (!id) return error;
   CNameServer& server = context.server;
   const std::string what = "cannot delete ID " + std::to_string(*id);
   EditResult r;
-  if (args.Has("container")) {
+  if (edit.container) {
     if (*id == 0 || !server.GetContainer(*id)) return Refused(what, "no container has ID " + std::to_string(*id), E_FAIL);
     if (HRESULT hr = server.DeleteContainer(*id, true); hr != S_OK)
       return Refused(what, "its parent container refused", hr);
@@ -180,18 +166,11 @@ std::optional<std::int16_t> ParseType(std::string_view text) {
   return static_cast<std::int16_t>(*n);
 }
 
-EditResult AddContainer(EditContext& context, const Args& args) {
+EditResult AddContainer(EditContext& context, const Edit& edit) {
   EditResult error;
-  auto parent = IdArg(context, args.At(0), "PARENT", &error);
+  const std::optional<std::uint32_t> parent = EditId(context, edit, &error);
   if (!parent) return error;
-  std::int16_t type = kOrdinaryContainer;
-  if (const std::string* text = args.Value("type")) {
-    std::optional<std::int16_t> t = ParseType(*text);
-    if (!t)
-      return Usage("--type must be global, target, own, plain or a number from -32768 to 32767, not \"" + *text +
-                   "\"");
-    type = *t;
-  }
+  const std::int16_t type = edit.type;
   CNameServer& server = context.server;
   const std::uint32_t id = server.AddContainer(*parent, type);
   if (id == 0) {
@@ -211,27 +190,85 @@ EditResult AddContainer(EditContext& context, const Args& args) {
   return r;
 }
 
-EditResult Keyword(EditContext& context, const Args& args) {
-  EditResult error;
-  auto word = NameArg(args.At(0), &error);
-  if (!word) return error;
+EditResult Keyword(EditContext& context, const Edit& edit) {
   EditResult r;
-  r.hr = context.server.AddKeyword(*word);
-  r.text = (r.hr == S_OK ? "reserved " : "already reserved: ") + Quoted(*word);
-  r.json["keyword"] = JsonText(*word);
+  r.hr = context.server.AddKeyword(edit.name);
+  r.text = (r.hr == S_OK ? "reserved " : "already reserved: ") + Quoted(edit.name);
+  r.json["keyword"] = JsonText(edit.name);
   return r;
 }
 
 }  // namespace
 
-EditResult ApplyEdit(EditContext& context, const Args& args) {
+std::optional<Edit> ParseEdit(const Args& args, EditResult* error) {
+  using Op = Edit::Op;
   const std::string_view command = args.Command();
-  if (command == "add") return Add(context, args);
-  if (command == "rename") return Rename(context, args);
-  if (command == "delete") return Delete(context, args);
-  if (command == "add-container") return AddContainer(context, args);
-  if (command == "keyword") return Keyword(context, args);
-  return Usage("unknown edit command \"" + std::string(command) + "\"");
+  Edit edit;
+  if (command == "add") edit.op = Op::kAdd;
+  else if (command == "rename") edit.op = Op::kRename;
+  else if (command == "delete") edit.op = Op::kDelete;
+  else if (command == "add-container") edit.op = Op::kAddContainer;
+  else if (command == "keyword") edit.op = Op::kKeyword;
+  else {
+    *error = Usage("unknown edit command \"" + Echo(command) + "\"");
+    return std::nullopt;
+  }
+  if (edit.op == Op::kKeyword) {
+    auto word = NameArg(args.At(0), error);
+    if (!word) return std::nullopt;
+    edit.name = std::move(*word);
+    return edit;
+  }
+  edit.id = args.At(0);
+  if (!CheckIdText(edit, error)) return std::nullopt;
+  if (edit.op == Op::kAdd || edit.op == Op::kRename) {
+    auto name = NameArg(args.At(1), error);
+    if (!name) return std::nullopt;
+    auto kind = KindArg(args.Value("kind"), error);
+    if (!kind) return std::nullopt;
+    edit.name = std::move(*name);
+    edit.kind = *kind;
+  }
+  if (const std::string* text = args.Value("type")) {
+    std::optional<std::int16_t> t = ParseType(*text);
+    if (!t) {
+      *error = Usage("--type must be global, target, own, plain or a number from -32768 to 32767, not \"" +
+                     Echo(*text) + "\"");
+      return std::nullopt;
+    }
+    edit.type = *t;
+  }
+  edit.check = !args.Has("no-check");
+  edit.confine = args.Has("confine");
+  edit.container = args.Has("container");
+  if (const std::string* label = args.Value("as")) edit.label = *label;
+  return edit;
+}
+
+std::optional<Edit> ParseRow(const std::string& container, const std::string& name, const std::string* kind,
+                             EditResult* error) {
+  Edit edit;
+  edit.id = container;
+  if (!CheckIdText(edit, error)) return std::nullopt;
+  auto text = NameArg(name, error);
+  if (!text) return std::nullopt;
+  auto k = KindArg(kind, error);
+  if (!k) return std::nullopt;
+  edit.name = std::move(*text);
+  edit.kind = *k;
+  return edit;
+}
+
+EditResult ApplyEdit(EditContext& context, const Edit& edit) {
+  using Op = Edit::Op;
+  switch (edit.op) {
+    case Op::kAdd: return Add(context, edit);
+    case Op::kRename: return Rename(context, edit);
+    case Op::kDelete: return Delete(context, edit);
+    case Op::kAddContainer: return AddContainer(context, edit);
+    case Op::kKeyword: return Keyword(context, edit);
+  }
+  return Usage("unknown edit");
 }
 
 }  // namespace nametree::cli

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,30 @@ struct EditResult {
   std::uint32_t created = 0;
 };
 
+// One edit as typed, parsed once. An ID is kept as typed: in a batch,
+// @LABEL stands for what an earlier line made, known only when it applies.
+struct Edit {
+  enum class Op { kAdd, kRename, kDelete, kAddContainer, kKeyword };
+  Op op = Op::kAdd;
+  std::string id;  // the container (add), name (rename, delete) or parent (add-container)
+  CString name;    // the text of add and rename, the word of keyword
+  std::uint32_t kind = kOrdinaryName;
+  bool check = true;       // add without --no-check
+  bool confine = false;    // --confine
+  bool container = false;  // delete --container
+  std::int16_t type = kOrdinaryContainer;
+  std::string label;  // --as in a batch
+};
+
 // The edit that args.Command() names, with args' positional words after
-// the document. Nothing is printed.
-EditResult ApplyEdit(EditContext& context, const Args& args);
+// the document; a usage error (exit 2, text) when an argument is wrong.
+std::optional<Edit> ParseEdit(const Args& args, EditResult* error);
+// An add of a CSV row; an empty kind is the default.
+std::optional<Edit> ParseRow(const std::string& container, const std::string& name, const std::string* kind,
+                             EditResult* error);
+
+// Applies the edit to the server. Nothing is printed.
+EditResult ApplyEdit(EditContext& context, const Edit& edit);
 
 // The table entries of the edit commands. Those of a batch line take no
 // document, take --as, and add the keyword command.

@@ -14,7 +14,7 @@ namespace nametree::cli {
 
 namespace {
 
-int ReadKeywords(std::istream& in, const std::string& source, CNameServer& server) {
+int ReadKeywords(std::istream& in, const std::string& source, std::vector<CString>& words) {
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
@@ -25,7 +25,7 @@ int ReadKeywords(std::istream& in, const std::string& source, CNameServer& serve
       ReportFile(source, "line " + std::to_string(number) + " is not valid UTF-8");
       return kExitError;
     }
-    server.AddKeyword(*keyword);
+    words.push_back(std::move(*keyword));
   }
   if (in.bad()) {
     ReportFile(source, "cannot read keywords");
@@ -37,12 +37,19 @@ int ReadKeywords(std::istream& in, const std::string& source, CNameServer& serve
 }  // namespace
 
 int LoadKeywords(const Args& args, CNameServer& server) {
+  std::vector<CString> words;
+  if (int rc = ReadKeywordFiles(args, &words)) return rc;
+  for (const CString& word : words) server.AddKeyword(word);
+  return kExitOk;
+}
+
+int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
   bool stdinUsed = false;
   for (const std::string& path : args.Values("keywords")) {
     if (path == "-") {
       if (stdinUsed) return args.UsageError("--keywords - may be given once: standard input is read once");
       stdinUsed = true;
-      if (int rc = ReadKeywords(std::cin, "standard input", server)) return rc;
+      if (int rc = ReadKeywords(std::cin, "standard input", *words)) return rc;
       continue;
     }
     std::ifstream in(path, std::ios::binary);
@@ -50,7 +57,7 @@ int LoadKeywords(const Args& args, CNameServer& server) {
       ReportFile(path, std::string("cannot read keywords: ") + std::strerror(errno));
       return kExitError;
     }
-    if (int rc = ReadKeywords(in, path, server)) return rc;
+    if (int rc = ReadKeywords(in, path, *words)) return rc;
   }
   return kExitOk;
 }
@@ -77,7 +84,10 @@ int WriteOptions(const Args& args, DocumentOptions* options) {
 int OpenForEdit(Document& doc, const Args& args) {
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
-  if (int rc = doc.Open(args.At(0), true, options)) return rc;
+  // Read before the lock is taken: a slow pipe must not hold the document.
+  std::vector<CString> words;
+  if (int rc = ReadKeywordFiles(args, &words)) return rc;
+  if (int rc = OpenDocument(doc, args.At(0), true, options)) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
   if (stored < highest) {
@@ -87,7 +97,8 @@ int OpenForEdit(Document& doc, const Args& args) {
                                "replace names. Run 'nametree repair " + doc.Path() + "' first");
     return kExitError;
   }
-  return LoadKeywords(args, doc.Server());
+  for (const CString& word : words) doc.Server().AddKeyword(word);
+  return kExitOk;
 }
 
 }  // namespace nametree::cli

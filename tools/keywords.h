@@ -3,6 +3,8 @@
 // through.
 #pragma once
 
+#include <vector>
+
 #include "cli.h"
 #include "document.h"
 
@@ -12,6 +14,8 @@ class Args;
 
 // Adds the keywords of every --keywords option, in the order given.
 int LoadKeywords(const Args& args, CNameServer& server);
+// The same words, read without a server.
+int ReadKeywordFiles(const Args& args, std::vector<CString>* words);
 
 // The options of every command that writes a document: how long to wait for
 // another writer, and whether to save over entries that could not be read.

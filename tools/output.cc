@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "args.h"
+#include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
 
 namespace nametree::cli {
@@ -10,19 +12,52 @@ namespace {
 
 bool g_jsonErrors = false;
 
-// Calls f(codePoint, units) for each code point of the text, with the one or
-// two UTF-16 units it came from; a lone surrogate is a code point of its own.
-template <class F>
-void ForEachCodePoint(std::u16string_view text, F f) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      f(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00), text.substr(i, 2));
-      ++i;
-    } else {
-      f(c, text.substr(i, 1));
-    }
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
   }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The escape Display writes at text[at] (a backslash): its code point and
+// length, or 0 when what follows is no such escape.
+std::size_t ReadEscape(std::string_view text, std::size_t at, char32_t* cp) {
+  const std::string_view rest = text.substr(at + 1);
+  if (rest.empty()) return 0;
+  if (rest[0] == '\\' || rest[0] == 'n' || rest[0] == 't') {
+    *cp = rest[0] == 'n' ? U'\n' : rest[0] == 't' ? U'\t' : U'\\';
+    return 2;
+  }
+  if (rest[0] == 'x' && rest.size() >= 3 && HexDigit(rest[1]) >= 0 && HexDigit(rest[2]) >= 0) {
+    *cp = static_cast<char32_t>(HexDigit(rest[1]) * 16 + HexDigit(rest[2]));
+    return 4;
+  }
+  if (rest.size() < 4 || rest[0] != 'u' || rest[1] != '{') return 0;
+  char32_t value = 0;
+  std::size_t i = 2;
+  for (; i < rest.size() && i < 9 && HexDigit(rest[i]) >= 0; ++i) value = value * 16 + HexDigit(rest[i]);
+  if (i == 2 || i >= rest.size() || rest[i] != '}' || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+    return 0;
+  *cp = value;
+  return i + 2;
 }
 
 }  // namespace
@@ -35,28 +70,30 @@ void PrintJson(const Json& json) {
   std::fputc('\n', stdout);
 }
 
-std::string Display(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  ForEachCodePoint(text, [&](char32_t cp, std::u16string_view units) {
-    char buffer[16];
-    if (cp == u'\\') {
-      out += "\\\\";
-    } else if (cp == u'\n') {
-      out += "\\n";
-    } else if (cp == u'\t') {
-      out += "\\t";
-    } else if (cp < 0x20 || cp == 0x7F) {
-      std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(cp));
-      out += buffer;
-    } else if (cp >= 0x80 && cp < 0xA0) {
-      std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
-      out += buffer;
-    } else {
-      out += ToUtf8(units);  // a lone surrogate becomes U+FFFD
+std::string Display(std::u16string_view text) { return DisplayText(text); }
+
+std::optional<CString> ParseName(std::string_view text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = 0;
+    const std::size_t n = text[i] == '\\' ? ReadEscape(text, i, &cp) : 0;
+    if (n == 0) {
+      plain += text[i];
+      continue;
     }
-  });
-  return out;
+    AppendUtf8(plain, cp);
+    i += n - 1;
+  }
+  return ParseUtf8(plain);
+}
+
+std::string Echo(std::string_view input) {
+  constexpr std::size_t kShown = 200;
+  if (input.size() <= kShown) return std::string(input);
+  std::size_t cut = kShown;
+  while (cut > 0 && (static_cast<unsigned char>(input[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+  return std::string(input.substr(0, cut)) + "... (" + std::to_string(input.size()) + " bytes)";
 }
 
 std::string Quoted(std::u16string_view name) { return "\"" + Display(name) + "\""; }
@@ -80,10 +117,11 @@ std::string StatusHex(HRESULT hr) {
   return buffer;
 }
 
-void ReportError(std::string_view file, const std::string& message, HRESULT hr) {
+void ReportError(std::string_view file, const std::string& message, HRESULT hr, std::string_view kind) {
   if (g_jsonErrors) {
     Json error;
     error["error"] = message;
+    if (!kind.empty()) error["kind"] = std::string(kind);
     if (!file.empty()) error["file"] = std::string(file);
     error["result"] = StatusHex(hr);
     error["resultName"] = StatusName(hr);
@@ -117,55 +155,16 @@ Json NotificationJson(const PostedNotification& n) {
 
 std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind) {
   CNameRuleViolation why;
-  if (!server.ExplainInvalidName(CString(name), kind, &why)) return "it is a valid name";
-  return DescribeRuleViolation(name, kind, why);
+  server.ExplainInvalidName(CString(name), kind, &why);
+  return nametree::DescribeRuleViolation(name, why, kind);
 }
 
 std::string DescribeRuleViolation(std::u16string_view name, std::uint32_t kind, const CNameRuleViolation& why) {
-  const auto at = static_cast<std::size_t>(why.index);
-  const std::string unit = at < name.size() ? Quoted(name.substr(at, 1)) : std::string();
-  using Rule = CNameRuleViolation::Rule;
-  switch (why.rule) {
-    case Rule::kNone: break;
-    case Rule::kEmpty: return "it is empty";
-    case Rule::kTooLong:
-      return "it has " + std::to_string(name.size()) + " UTF-16 code units, more than " + std::to_string(kMaxNameLength);
-    case Rule::kFirstCharacter:
-      return "it begins with " + unit + "; a name begins with a letter" +
-             (kind == kAllowLeadingUnderscore ? " or an underscore" : "");
-    case Rule::kCharacter:
-      return "it contains " + unit + " at position " + std::to_string(at + 1) +
-             "; only letters, digits and underscores may follow the first letter";
-  }
-  return "a name is a letter followed by letters, digits and underscores";
+  return nametree::DescribeRuleViolation(name, why, kind);
 }
 
-std::string DescribeDuplicate(const CDuplicateHit& hit) {
-  using Where = CDuplicateHit::Where;
-  const std::string held = "container " + std::to_string(hit.containerID) + " holds it as ID " +
-                           std::to_string(hit.nameID);
-  switch (hit.where) {
-    case Where::kNone: return "not taken";
-    case Where::kKeyword: return "it is a keyword";
-    case Where::kOwnContainer: return "taken in the container itself (" + held + ")";
-    case Where::kOwnTree: return "taken in the container's own tree (" + held + ")";
-    case Where::kGlobal: return "taken in the global namespace (" + held + ")";
-    case Where::kTarget: return "taken in a target namespace (" + held + ")";
-  }
-  return "taken";
-}
+std::string DescribeDuplicate(const CDuplicateHit& hit) { return DescribeDuplicateHit(hit); }
 
-std::string_view DuplicateNamespace(CDuplicateHit::Where where) {
-  using Where = CDuplicateHit::Where;
-  switch (where) {
-    case Where::kNone: return "none";
-    case Where::kKeyword: return "keyword";
-    case Where::kOwnContainer: return "own-container";
-    case Where::kOwnTree: return "own-tree";
-    case Where::kGlobal: return "global";
-    case Where::kTarget: return "target";
-  }
-  return "none";
-}
+std::string_view DuplicateNamespace(CDuplicateHit::Where where) { return DuplicateHitNamespace(where); }
 
 }  // namespace nametree::cli

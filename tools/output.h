@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,17 @@ std::string JsonText(std::u16string_view text);
 void PrintJson(const Json& json);
 
 // UTF-16 text for a terminal: lone surrogates become U+FFFD, and control
-// characters (C0, DEL, C1) and the backslash are escaped (\n, \t, \\, \xNN,
-// \u{NNNN}), so that a name can neither move the cursor nor pass for another.
+// characters (C0, DEL, C1), bidi controls, invisible (default-ignorable)
+// characters, line and paragraph separators and the backslash are escaped
+// (\n, \t, \\, \xNN, \u{NNNN}), so that a name can neither move the cursor
+// nor pass for another. ParseName reads the escapes back.
 std::string Display(std::u16string_view text);
+// What the user typed for a name: UTF-8 in which the escapes Display
+// writes stand for their characters (any other backslash is itself);
+// nullopt when it is not well-formed UTF-8.
+std::optional<CString> ParseName(std::string_view text);
+// Input echoed back in a message, cut to a readable length.
+std::string Echo(std::string_view input);
 // Display(name) in double quotes.
 std::string Quoted(std::u16string_view name);
 
@@ -38,8 +47,10 @@ void SetJsonErrors(bool on);
 bool JsonErrors();
 
 // "nametree: FILE: message" on stderr, or under --json the object
-// {"error", "file", "result", "resultName"} on stdout.
-void ReportError(std::string_view file, const std::string& message, HRESULT hr = E_FAIL);
+// {"error", "file", "result", "resultName"} on stdout, with "kind" when a
+// kind of file error is given.
+void ReportError(std::string_view file, const std::string& message, HRESULT hr = E_FAIL,
+                 std::string_view kind = {});
 inline void ReportFile(std::string_view file, const std::string& message) { ReportError(file, message); }
 
 // The status as "0x80004005".

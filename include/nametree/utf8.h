@@ -2,6 +2,7 @@
 // tools that speak UTF-8. Ill-formed input becomes U+FFFD.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,5 +13,9 @@ namespace nametree {
 
 NAMETREE_API std::string ToUtf8(std::u16string_view text);
 NAMETREE_API CString FromUtf8(std::string_view text);
+// The text, or nothing when it is not well-formed UTF-8 (a stray or
+// truncated sequence, an overlong form, a surrogate or a code point past
+// U+10FFFF): nothing is replaced.
+NAMETREE_API std::optional<CString> FromUtf8Strict(std::string_view text);
 
 }  // namespace nametree

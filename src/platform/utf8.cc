@@ -1,5 +1,7 @@
 #include "nametree/utf8.h"
 
+#include <optional>
+
 namespace nametree {
 
 std::string ToUtf8(std::u16string_view text) {
@@ -33,9 +35,11 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
-CString FromUtf8(std::string_view text) {
-  CString out;
-  out.reserve(text.size());
+namespace {
+
+// Decodes into out; an ill-formed sequence becomes U+FFFD, or, when strict,
+// ends the decoding with false.
+bool Decode(std::string_view text, bool strict, CString& out) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   for (std::size_t i = 0; i < n;) {
@@ -46,7 +50,12 @@ CString FromUtf8(std::string_view text) {
     else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; len = 2; }
     else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; len = 3; }
     else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; len = 4; }
-    else { out += u'\uFFFD'; ++i; continue; }
+    else {
+      if (strict) return false;
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
     bool ok = i + len <= n;
     for (std::size_t k = 1; ok && k < len; ++k) {
       if ((s[i + k] & 0xC0) != 0x80) ok = false;
@@ -54,6 +63,7 @@ CString FromUtf8(std::string_view text) {
     }
     static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
     if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      if (strict) return false;
       out += u'\uFFFD';
       ++i;
       continue;
@@ -67,6 +77,22 @@ CString FromUtf8(std::string_view text) {
     }
     i += len;
   }
+  return true;
+}
+
+}  // namespace
+
+CString FromUtf8(std::string_view text) {
+  CString out;
+  out.reserve(text.size());
+  Decode(text, false, out);
+  return out;
+}
+
+std::optional<CString> FromUtf8Strict(std::string_view text) {
+  CString out;
+  out.reserve(text.size());
+  if (!Decode(text, true, out)) return std::nullopt;
   return out;
 }
 

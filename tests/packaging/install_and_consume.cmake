@@ -55,3 +55,17 @@ separate_arguments(flags UNIX_COMMAND "${flags}")
 run(${CXX} ${WORK_DIR}/host/main.cc ${flags} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/host-pc)
 run(${WORK_DIR}/host-pc)
 message(STATUS "host (pkg-config): ${last_output}")
+
+# The modern face's example: UTF-8 names in three scripts, committed and
+# read back from a real file.
+file(COPY ${SOURCE_DIR}/examples/document DESTINATION ${WORK_DIR})
+run(${CMAKE_COMMAND} -S ${WORK_DIR}/document -B ${WORK_DIR}/document-build -G Ninja
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_DISABLE_FIND_PACKAGE_ICU=ON)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/document-build)
+run(${WORK_DIR}/document-build/document_host ${WORK_DIR}/plant.ntd)
+foreach(expected "Straße" "Насос" "名前" "E_NAME_DUPLICATE")
+  if(NOT last_output MATCHES "${expected}")
+    message(FATAL_ERROR "the document host did not print ${expected}:\n${last_output}")
+  endif()
+endforeach()
+message(STATUS "document host: ${last_output}")

@@ -1,0 +1,197 @@
+// nametree::Document: a document's names for hosts written in today's C++.
+// Text goes in and out as UTF-8 (with UTF-16 overloads); ill-formed text
+// is refused, never replaced. Every call returns a Result, whose Error
+// names the status (code()), keeps it (status()) and says in a sentence
+// what was refused and why (message()). Nothing is thrown across it.
+//
+// A Document opened for writing holds the file's lock from Open until it
+// is destroyed; a read-only one takes none. Edits stay in memory until
+// Commit, which writes the whole document crash-safely. The classic API
+// stays reachable through Server() for what this face does not cover.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <iterator>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nametree/export.h"
+#include "nametree/name_server.h"
+#include "nametree/result.h"
+#include "nametree/types.h"
+
+namespace nametree {
+
+enum class ContainerType : std::int16_t {
+  kPlain = kOrdinaryContainer,
+  kGlobal = kGlobalContainer,    // its names are unique across the whole document
+  kTarget = kTargetContainer,    // apart from the global namespace
+  kOwn = kLocalCheckContainer,   // may keep its duplicate check inside itself
+};
+
+struct OpenOptions {
+  bool create = false;    // make a new document; the file must not exist yet
+  bool readOnly = false;  // take no lock; Commit is refused
+  std::chrono::milliseconds wait{10000};  // how long to wait for another writer
+  bool force = false;     // let Commit leave out entries that could not be read
+};
+
+// One name of a container.
+class NAMETREE_API NameView {
+ public:
+  NameView(std::uint32_t id, CString text) : id_(id), text_(std::move(text)) {}
+  std::uint32_t Id() const { return id_; }
+  // As UTF-8; a lone surrogate of a damaged name shows as U+FFFD.
+  std::string Text() const;
+  const CString& Text16() const { return text_; }
+
+ private:
+  std::uint32_t id_;
+  CString text_;
+};
+
+// One container as the walk meets it.
+class NAMETREE_API ContainerView {
+ public:
+  ContainerView(const CNameServer* server, const CNameContainer* container, int depth)
+      : server_(server), container_(container), depth_(depth) {}
+  std::uint32_t Id() const;
+  ContainerType Type() const;
+  std::uint32_t Parent() const;  // 0 at the top level
+  int Depth() const { return depth_; }  // 0 at the top level
+  // The names in the container's own walk order.
+  std::vector<NameView> Names() const;
+
+ private:
+  const CNameServer* server_;
+  const CNameContainer* container_;
+  int depth_;
+};
+
+// The containers in walk order: the top-level list in its order, each
+// container before its sub-containers. Editing the document ends the walk's
+// validity; walk again afterwards.
+class NAMETREE_API ContainerRange {
+ public:
+  class Cursor;
+  class NAMETREE_API iterator {
+   public:
+    using value_type = ContainerView;
+    using difference_type = std::ptrdiff_t;
+    iterator() = default;
+    explicit iterator(std::shared_ptr<Cursor> cursor) : cursor_(std::move(cursor)) {}
+    ContainerView operator*() const;
+    iterator& operator++();
+    void operator++(int) { ++*this; }
+    friend bool operator==(const iterator& it, std::default_sentinel_t) { return it.AtEnd(); }
+
+   private:
+    bool AtEnd() const;
+    std::shared_ptr<Cursor> cursor_;
+  };
+
+  explicit ContainerRange(const CNameServer* server) : server_(server) {}
+  iterator begin() const;
+  std::default_sentinel_t end() const { return {}; }
+
+ private:
+  const CNameServer* server_;
+};
+
+// Whether a text may be added to a container, and if not why.
+struct NameVerdict {
+  bool accepted = false;
+  HRESULT status = S_OK;        // E_NAME_INVALID or E_NAME_DUPLICATE when refused
+  std::string reason;           // a sentence; empty when accepted
+  std::uint32_t otherContainer = 0;  // the holder of a colliding name (0 for a keyword)
+  std::uint32_t otherName = 0;
+  explicit operator bool() const { return accepted; }
+};
+
+// A name whose text equals (ignoring letter case) the text looked for.
+struct NameHit {
+  std::uint32_t container = 0;
+  std::uint32_t id = 0;
+  std::string text;
+};
+
+// One finding of the document check.
+struct LintFinding {
+  std::string check;  // "twice", "collision", "invalid", ...
+  bool warning = false;
+  std::uint32_t container = 0;
+  std::uint32_t name = 0;
+  std::string text;
+  std::uint32_t otherContainer = 0;
+  std::uint32_t otherName = 0;
+  std::string message;
+};
+
+class DocumentStore;
+
+class NAMETREE_API Document {
+ public:
+  static Result<Document> Open(const std::filesystem::path& path, const OpenOptions& options = {});
+  // An empty document that lives in memory only; Commit writes nothing.
+  static Document InMemory();
+
+  Document(Document&&) noexcept;
+  Document& operator=(Document&&) noexcept;
+  ~Document();
+
+  // Writes the document to its file, crash-safely.
+  Result<void> Commit();
+  bool IsReadOnly() const;
+  bool IsDirty() const;
+  // Entries of the file that could not be read, as "path: reason".
+  std::vector<std::string> Warnings() const;
+
+  // 0 as the parent makes a top-level container.
+  Result<std::uint32_t> AddContainer(std::uint32_t parent, ContainerType type = ContainerType::kPlain);
+  // The new name's ID. kind 1 lets a name begin with "_" and skips the name rule.
+  Result<std::uint32_t> Add(std::uint32_t container, std::string_view text, std::uint32_t kind = 0);
+  Result<std::uint32_t> Add(std::uint32_t container, std::u16string_view text, std::uint32_t kind = 0);
+  // Adds every text or, when one is refused, none (the error names it).
+  Result<std::vector<std::uint32_t>> AddMany(std::uint32_t container, std::span<const std::string_view> texts,
+                                             std::uint32_t kind = 0);
+  Result<std::vector<std::uint32_t>> AddMany(std::uint32_t container, std::span<const std::string> texts,
+                                             std::uint32_t kind = 0);
+  Result<std::vector<std::uint32_t>> AddMany(std::uint32_t container, std::span<const std::u16string> texts,
+                                             std::uint32_t kind = 0);
+  // Renaming a name to its own text changes nothing and succeeds.
+  Result<void> Rename(std::uint32_t id, std::string_view text, std::uint32_t kind = 0);
+  Result<void> Rename(std::uint32_t id, std::u16string_view text, std::uint32_t kind = 0);
+  Result<void> Delete(std::uint32_t id);
+  // Deletes the container with its names and sub-containers.
+  Result<void> DeleteContainer(std::uint32_t id);
+
+  // A name from base and a counter that Add(container, name) accepts;
+  // digits pads the counter with zeros.
+  Result<std::string> NextName(std::uint32_t container, std::string_view base, int digits = 0);
+  Result<std::u16string> NextName(std::uint32_t container, std::u16string_view base, int digits = 0);
+  Result<NameVerdict> Check(std::uint32_t container, std::string_view text) const;
+  Result<NameVerdict> Check(std::uint32_t container, std::u16string_view text) const;
+  // Every name with this text, ignoring letter case, in walk order.
+  Result<std::vector<NameHit>> Find(std::string_view text) const;
+  Result<std::vector<NameHit>> Find(std::u16string_view text) const;
+
+  // The document check of the document as Commit would write it (Open keeps
+  // the ID counter above every ID held); empty when the document is clean.
+  std::vector<LintFinding> Lint() const;
+  ContainerRange Containers() const;
+
+  // The classic API of the same document.
+  CNameServer& Server();
+  const CNameServer& Server() const;
+
+ private:
+  explicit Document(std::unique_ptr<DocumentStore> store);
+  std::unique_ptr<DocumentStore> store_;
+};
+
+}  // namespace nametree

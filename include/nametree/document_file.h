@@ -1,0 +1,101 @@
+// A document file as a program opens, edits and saves it: the compound
+// file, the name server of its "NameServer" stream, and the program's own
+// settings kept beside it (reserved words in "NametreeKeywords", container
+// labels in "NametreeLabels"). Other entries of the file are kept as they
+// are.
+//
+// What it guarantees: a "NameServer" entry that cannot be read is never
+// taken for an empty document and never replaced, with or without force;
+// every commit writes "NameServer" from an empty stream, so no deleted text
+// and no stale length survives; other unreadable entries refuse the commit
+// unless force leaves them out; a commit is crash-safe (the old file stays
+// whole until the new one is in place). No exception leaves these calls.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nametree/export.h"
+#include "nametree/name_server.h"
+#include "nametree/notification.h"
+#include "nametree/storage.h"
+
+namespace nametree {
+
+enum class FileErrorKind { kNone, kUsage, kNotFound, kReadOnly, kNotADocument, kDamaged, kLocked, kRefused, kIo, kOutOfMemory };
+
+// "usage", "not-found", "read-only", "not-a-document", "damaged", "locked",
+// "refused", "io", "out-of-memory"; "none" for kNone.
+NAMETREE_API std::string_view FileErrorKindName(FileErrorKind kind);
+
+struct FileError {
+  FileErrorKind kind = FileErrorKind::kNone;
+  std::string message;  // without the file's name
+  explicit operator bool() const { return kind != FileErrorKind::kNone; }
+};
+
+struct DocumentFileOptions {
+  // A new document: nothing is on disk until Commit, which refuses to
+  // replace a file that is at the path by then (also at Open).
+  bool create = false;
+  // No lock is taken and Commit is refused.
+  bool readOnly = false;
+  // How long a writable open waits for another writer.
+  int lockWaitMilliseconds = 10000;
+  // Commit even though entries other than "NameServer" could not be read:
+  // they are left out.
+  bool force = false;
+};
+
+class NAMETREE_API DocumentFile {
+ public:
+  // Opens (or, with options.create, starts) the document at `path`. On
+  // failure returns null with *error set.
+  static std::unique_ptr<DocumentFile> Open(const std::filesystem::path& path, const DocumentFileOptions& options,
+                                            FileError* error);
+  // A document on no file; Commit is refused.
+  static std::unique_ptr<DocumentFile> InMemory();
+
+  ~DocumentFile();
+  DocumentFile(const DocumentFile&) = delete;
+  DocumentFile& operator=(const DocumentFile&) = delete;
+
+  CNameServer& Server();
+  CNotificationManager& Notifications();
+  const std::filesystem::path& Path() const;
+
+  // Entries that could not be read, each as "path: reason".
+  std::vector<std::string> Warnings() const;
+
+  // Reserved words kept in the document; open adds them to the server.
+  const std::vector<CString>& StoredKeywords() const;
+  // Replaces the stored words; each is also reserved on the server.
+  void SetStoredKeywords(std::vector<CString> keywords);
+
+  // The container a label names (letter case ignored); none when no
+  // container of that ID exists any more.
+  std::optional<std::uint32_t> FindLabel(std::u16string_view label) const;
+  // The label of a container, or null.
+  const CString* LabelOf(std::uint32_t containerID) const;
+  // Gives a container a label (an empty one removes it). Refused (kRefused)
+  // when the container does not exist, the label breaks the name rule, or
+  // another container holds it.
+  FileError SetLabel(std::uint32_t containerID, CString label);
+
+  // Saves the server and the settings into the file and commits it. Labels
+  // of containers that no longer exist are dropped. Entries left out under
+  // force are named in *leftOut when given.
+  bool Commit(FileError* error, std::vector<std::string>* leftOut = nullptr);
+
+ private:
+  DocumentFile();
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace nametree

@@ -1,0 +1,40 @@
+// Sentences that tell a user why the library refused a name, shared by the
+// program and the library's modern face so that both say the same thing.
+// Names inside a sentence are made safe for a terminal: control, bidi and
+// invisible characters and the backslash are escaped, a lone surrogate shows
+// as U+FFFD.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "nametree/export.h"
+#include "nametree/name_server.h"
+#include "nametree/types.h"
+
+namespace nametree {
+
+// The text with C0, DEL and C1 controls, bidi controls, invisible
+// characters and the backslash escaped (\n, \t, \\, \xNN, \u{NNNN}), as UTF-8.
+NAMETREE_API std::string DisplayText(std::u16string_view text);
+// DisplayText(name) in double quotes.
+NAMETREE_API std::string QuotedName(std::u16string_view name);
+
+// Why a name breaks the name rule ("it begins with "1"; a name begins with
+// a letter"); "it is a valid name" for kNone.
+NAMETREE_API std::string DescribeRuleViolation(std::u16string_view name, const CNameRuleViolation& why,
+                                               std::uint32_t kind);
+// Where a proposed name collides ("taken in the global namespace
+// (container 2 holds it as ID 7)").
+NAMETREE_API std::string DescribeDuplicateHit(const CDuplicateHit& hit);
+// The JSON key of the namespace of a hit: "own-container", "global", ...
+NAMETREE_API std::string_view DuplicateHitNamespace(CDuplicateHit::Where where);
+
+// Why AddName or Rename of `name` in the container refused with `hr`: the
+// broken rule, the other holder, a missing container, an empty name or a
+// full container.
+NAMETREE_API std::string DescribeNameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t containerID,
+                                             const CString& name, std::uint32_t kind, bool confine);
+
+}  // namespace nametree

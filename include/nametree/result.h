@@ -1,0 +1,91 @@
+// Result<T>: a value or the Error that kept it from being made. The modern
+// face returns these instead of throwing; nothing is thrown across it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "nametree/export.h"
+#include "nametree/types.h"
+
+namespace nametree {
+
+// What kind of refusal an Error is, for hosts that react to some of them
+// (a Python binding gives each its own exception class).
+enum class ErrorKind {
+  kInvalidName,    // the text breaks the name rule
+  kDuplicate,      // the text is taken, or is a keyword
+  kNotFound,       // no container or name has the ID, or no such file
+  kFull,           // a table holds the most entries a saved document allows
+  kInvalidText,    // the text is not well-formed UTF-8 (or UTF-16)
+  kInvalidArgument,
+  kReadOnly,       // the document was opened read-only, or the file cannot be written
+  kNotADocument,   // the file is no document of this format
+  kDamaged,        // the document cannot be read, or committing would lose a damaged entry
+  kLocked,         // another program is writing the file
+  kExists,         // creating a document where a file already is
+  kIo,             // the system failed to read or write
+  kOutOfMemory,
+  kFailed,         // any other refusal
+};
+
+// "invalid-name", "duplicate", "not-found", ...
+NAMETREE_API std::string_view ErrorKindName(ErrorKind kind);
+
+class NAMETREE_API Error {
+ public:
+  Error() = default;
+  Error(ErrorKind kind, HRESULT status, std::string message);
+
+  ErrorKind kind() const { return kind_; }
+  // The status's symbolic name, such as "E_NAME_DUPLICATE".
+  std::string_view code() const { return code_; }
+  HRESULT status() const { return status_; }
+  // A sentence that says what was refused and why.
+  const std::string& message() const { return message_; }
+
+ private:
+  ErrorKind kind_ = ErrorKind::kFailed;
+  HRESULT status_ = E_FAIL;
+  std::string code_ = "E_FAIL";
+  std::string message_;
+};
+
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+  Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
+
+  explicit operator bool() const { return v_.index() == 0; }
+  // REQUIRES: *this holds a value.
+  T& operator*() & { return std::get<0>(v_); }
+  const T& operator*() const& { return std::get<0>(v_); }
+  T&& operator*() && { return std::get<0>(std::move(v_)); }
+  T* operator->() { return &std::get<0>(v_); }
+  const T* operator->() const { return &std::get<0>(v_); }
+  // REQUIRES: *this holds an error.
+  const Error& error() const { return std::get<1>(v_); }
+
+ private:
+  std::variant<T, Error> v_;
+};
+
+template <>
+class [[nodiscard]] Result<void> {
+ public:
+  Result() = default;
+  Result(Error error) : error_(std::move(error)) {}
+
+  explicit operator bool() const { return !error_; }
+  // REQUIRES: *this holds an error.
+  const Error& error() const { return *error_; }
+
+ private:
+  std::optional<Error> error_;
+};
+
+}  // namespace nametree

@@ -1,0 +1,134 @@
+import os
+import pathlib
+import tempfile
+
+import pytest
+
+import nametree
+
+NAMES = ["Straße", "Привет", "名前", "Pump_1"]
+
+
+@pytest.fixture
+def tmp(tmp_path_factory):
+    base = os.environ.get("NAMETREE_TEST_TMP")
+    if base:
+        os.makedirs(base, exist_ok=True)
+        return pathlib.Path(tempfile.mkdtemp(dir=base))
+    return tmp_path_factory.mktemp("doc")
+
+
+@pytest.fixture
+def plant():
+    doc = nametree.in_memory()
+    ids = {t: doc.add_container(0, t) for t in ("global", "target", "own")}
+    ids["plain"] = doc.add_container(ids["own"], 0)
+    ids["pump"] = doc.add(ids["global"], "Pump")
+    return doc, ids
+
+
+def test_a_committed_document_reads_back_with_its_names_and_types(tmp):
+    path = tmp / "plant.ntd"
+    with nametree.open(path, create=True) as doc:
+        area = doc.add_container(0, "global")
+        unit = doc.add_container(area, "own")
+        ids = doc.add_many(unit, NAMES)
+    with nametree.open(str(path), read_only=True) as doc:
+        walked = list(doc.containers())
+    assert [(c.id, c.type, c.parent, c.depth) for c in walked] == [(area, "global", 0, 0), (unit, "own", area, 1)]
+    assert walked[1].type == nametree.ContainerType.OWN == 4
+    assert sorted((n.id, n.text) for n in walked[1].names) == sorted(zip(ids, NAMES))
+
+
+def test_a_block_that_raises_writes_nothing(tmp):
+    path = tmp / "plant.ntd"
+    with pytest.raises(KeyError):
+        with nametree.open(path, create=True) as doc:
+            doc.add_container(0, "plain")
+            raise KeyError
+    assert not path.exists()
+    with nametree.open(path, create=True) as doc:
+        area = doc.add_container(0)
+        doc.add(area, "Kept")
+    before = path.read_bytes()
+    with pytest.raises(RuntimeError):
+        with nametree.open(path) as doc:
+            doc.add(area, "Lost")
+            raise RuntimeError
+    assert path.read_bytes() == before
+
+
+@pytest.mark.parametrize("edit, error, code, says", [
+    (lambda d, i: d.add(i["target"], "PUMP"), nametree.DuplicateNameError, "E_NAME_DUPLICATE", "global namespace"),
+    (lambda d, i: d.add(i["plain"], "1st"), nametree.InvalidNameError, "E_NAME_INVALID", 'begins with "1"'),
+    (lambda d, i: d.add(99, "X"), nametree.NotFoundError, "E_FAIL", "no container has ID 99"),
+    (lambda d, i: d.add(i["plain"], "A\ud800"), nametree.InvalidTextError, "E_INVALIDARG", "lone surrogate"),
+    (lambda d, i: d.rename(99, "X"), nametree.NotFoundError, "E_FAIL", "no name has ID 99"),
+    (lambda d, i: d.rename(i["pump"], "_x"), nametree.InvalidNameError, "E_NAME_INVALID", 'begins with "_"'),
+    (lambda d, i: d.delete(99), nametree.NotFoundError, "E_FAIL", "cannot delete ID 99"),
+    (lambda d, i: d.delete_container(i["pump"]), nametree.NotFoundError, "E_FAIL", "no container has ID"),
+    (lambda d, i: d.add_container(0, "bogus"), nametree.InvalidArgumentError, "E_INVALIDARG", '"bogus"'),
+    (lambda d, i: d.add_container(0, 40000), nametree.InvalidArgumentError, "E_INVALIDARG", "-32768 to 32767"),
+    (lambda d, i: d.next_name(i["plain"], "9"), nametree.InvalidNameError, "E_NAME_INVALID", "no number makes"),
+])
+def test_refusals_raise_the_error_of_their_kind(plant, edit, error, code, says):
+    doc, ids = plant
+    with pytest.raises(error, match=says) as raised:
+        edit(doc, ids)
+    assert isinstance(raised.value, nametree.Error)
+    assert raised.value.code == code
+
+
+def test_add_many_is_all_or_nothing(plant):
+    doc, ids = plant
+    with pytest.raises(nametree.DuplicateNameError, match="name 3 of 3; none was added"):
+        doc.add_many(ids["plain"], ["A1", "A2", "pump"])
+    assert doc.find("A1") == []
+    first, second = doc.add_many(ids["plain"], iter(["A1", "A2"]))
+    assert second == first + 1 and first == ids["pump"] + 1
+
+
+def test_check_find_and_next_name(plant):
+    doc, ids = plant
+    verdict = doc.check(ids["plain"], "pump")
+    assert not verdict and verdict.code == "E_NAME_DUPLICATE"
+    assert (verdict.other_container, verdict.other_name) == (ids["global"], ids["pump"])
+    assert "global namespace" in verdict.reason
+    assert doc.check(ids["plain"], "Pumpe") and doc.check(ids["plain"], "Pumpe").code is None
+    proposal = doc.next_name(ids["plain"], "Pump", 3)
+    assert doc.add(ids["plain"], proposal) > 0
+    assert [(h.container, h.text) for h in doc.find(proposal.upper())] == [(ids["plain"], proposal)]
+    doc.rename(ids["pump"], "Pumpe")
+    assert doc.find("pump") == []
+
+
+def test_files_refuse_what_they_cannot_do(tmp):
+    path = tmp / "plant.ntd"
+    with pytest.raises(nametree.NotFoundError):
+        nametree.open(path)
+    with nametree.open(path, create=True) as doc:
+        doc.add_container(0)
+    with pytest.raises(nametree.DocumentExistsError):
+        nametree.open(path, create=True)
+    writer = nametree.open(path)
+    with pytest.raises(nametree.LockedError):
+        nametree.open(path, wait=0)
+    with nametree.open(path, read_only=True) as reader:
+        with pytest.raises(nametree.ReadOnlyError):
+            reader.commit()
+    writer.close()
+    with pytest.raises(nametree.InvalidArgumentError):
+        writer.add_container(0)
+    nametree.open(path, wait=0).close()
+    (tmp / "other").write_bytes(b"not a document at all" * 40)
+    with pytest.raises(nametree.DocumentFileError):
+        nametree.open(tmp / "other")
+
+
+def test_lint_reports_what_the_server_would_refuse(plant):
+    doc, ids = plant
+    assert doc.lint() == []
+    doc.add(ids["plain"], "_hidden", kind=1)  # kind 1 skips the name rule
+    (finding,) = doc.lint()
+    assert (finding.check, finding.container, finding.text) == ("invalid", ids["plain"], "_hidden")
+    assert 'begins with "_"' in finding.message

@@ -1,0 +1,30 @@
+// The program's settings kept beside "NameServer": reserved words and
+// container labels, each a stream of its own. The bytes are little-endian:
+// a version word (1), a count, then per entry (the container ID of a label,)
+// a 16-bit length in UTF-16 units and the units. Decoding never trusts a
+// count or length beyond the bytes that are there, so a damaged stream is
+// refused, never read past or allocated for.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "nametree/types.h"
+
+namespace nametree::document {
+
+inline constexpr char16_t kKeywordStream[] = u"NametreeKeywords";
+inline constexpr char16_t kLabelStream[] = u"NametreeLabels";
+
+using Bytes = std::vector<std::uint8_t>;
+using LabelMap = std::map<std::uint32_t, CString>;
+
+Bytes EncodeKeywords(const std::vector<CString>& keywords);
+std::optional<std::vector<CString>> DecodeKeywords(const Bytes& bytes);
+
+Bytes EncodeLabels(const LabelMap& labels);
+std::optional<LabelMap> DecodeLabels(const Bytes& bytes);
+
+}  // namespace nametree::document

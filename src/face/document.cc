@@ -1,0 +1,313 @@
+#include "nametree/document.h"
+
+#include <algorithm>
+
+#include "face/document_store.h"
+#include "nametree/refusal_text.h"
+#include "nametree/utf8.h"
+
+namespace nametree {
+
+namespace {
+
+std::string Num(std::uint32_t n) { return std::to_string(n); }
+
+Error NoContainer(const std::string& what, std::uint32_t id) {
+  return Error(ErrorKind::kNotFound, E_FAIL, what + ": no container has ID " + Num(id));
+}
+
+bool HasContainer(const CNameServer& server, std::uint32_t id) { return id != 0 && server.GetContainer(id); }
+
+bool WellFormed(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Result<CString> TextIn(std::string_view text, const char* role) {
+  std::optional<CString> wide = FromUtf8Strict(text);
+  if (!wide)
+    return Error(ErrorKind::kInvalidText, E_INVALIDARG,
+                 std::string("the ") + role + " is not valid UTF-8; pass the text in UTF-8 (nothing is replaced)");
+  return std::move(*wide);
+}
+
+Result<CString> TextIn(std::u16string_view text, const char* role) {
+  if (!WellFormed(text))
+    return Error(ErrorKind::kInvalidText, E_INVALIDARG,
+                 std::string("the ") + role + " holds a lone UTF-16 surrogate; pass well-formed UTF-16");
+  return CString(text);
+}
+
+// The error for a name the server refused with hr, as "what: why".
+Error NameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t container, const CString& name,
+                  std::uint32_t kind, const std::string& what) {
+  ErrorKind errorKind = ErrorKind::kFailed;
+  if (hr == E_NAME_INVALID || name.empty()) errorKind = ErrorKind::kInvalidName;
+  else if (hr == E_NAME_DUPLICATE) errorKind = ErrorKind::kDuplicate;
+  else if (!HasContainer(server, container)) errorKind = ErrorKind::kNotFound;
+  else if (server.GetContainer(container)->GetNumNameIDs() >= kMaxEntriesPerTable) errorKind = ErrorKind::kFull;
+  return Error(errorKind, hr, what + ": " + DescribeNameRefusal(server, hr, container, name, kind, false));
+}
+
+std::string AddWhat(const CString& name, std::uint32_t container) {
+  return "cannot add " + QuotedName(name) + " to container " + Num(container);
+}
+
+template <class Text>
+Result<std::vector<CString>> TextsIn(std::span<const Text> texts) {
+  std::vector<CString> wide;
+  wide.reserve(texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    Result<CString> one = TextIn(std::basic_string_view<typename Text::value_type>(texts[i]), "name");
+    if (!one)
+      return Error(one.error().kind(), one.error().status(),
+                   "name " + std::to_string(i + 1) + " of " + std::to_string(texts.size()) + ": " +
+                       one.error().message());
+    wide.push_back(std::move(*one));
+  }
+  return wide;
+}
+
+}  // namespace
+
+Document::Document(std::unique_ptr<DocumentStore> store) : store_(std::move(store)) {}
+Document::Document(Document&&) noexcept = default;
+Document& Document::operator=(Document&&) noexcept = default;
+Document::~Document() = default;
+
+Result<Document> Document::Open(const std::filesystem::path& path, const OpenOptions& options) {
+  if (options.create && options.readOnly)
+    return Error(ErrorKind::kInvalidArgument, E_INVALIDARG,
+                 path.string() + ": a document cannot be created read-only");
+  if (options.wait.count() < 0)
+    return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, "the wait for the lock cannot be negative");
+  Error error;
+  std::unique_ptr<DocumentStore> store = DocumentStore::Open(path, options, &error);
+  if (!store) return error;
+  return Document(std::move(store));
+}
+
+Document Document::InMemory() { return Document(DocumentStore::InMemory()); }
+
+Result<void> Document::Commit() { return store_->Commit(); }
+bool Document::IsReadOnly() const { return store_->IsReadOnly(); }
+bool Document::IsDirty() const { return store_->Server().IsDirty(); }
+std::vector<std::string> Document::Warnings() const { return store_->Warnings(); }
+CNameServer& Document::Server() { return store_->Server(); }
+const CNameServer& Document::Server() const { return store_->Server(); }
+
+Result<std::uint32_t> Document::AddContainer(std::uint32_t parent, ContainerType type) {
+  CNameServer& server = Server();
+  const std::string what = "cannot add a container under " + Num(parent);
+  if (parent != 0 && !HasContainer(server, parent)) return NoContainer(what, parent);
+  const std::uint32_t id = server.AddContainer(parent, static_cast<std::int16_t>(type));
+  if (id == 0)
+    return Error(ErrorKind::kFull, E_FAIL,
+                 what + ": it holds " + std::to_string(kMaxEntriesPerTable) +
+                     " containers, the most a saved document allows");
+  return id;
+}
+
+Result<std::uint32_t> Document::Add(std::uint32_t container, std::string_view text, std::uint32_t kind) {
+  Result<CString> name = TextIn(text, "name");
+  if (!name) return name.error();
+  return Add(container, std::u16string_view(*name), kind);
+}
+
+Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view text, std::uint32_t kind) {
+  Result<CString> name = TextIn(text, "name");
+  if (!name) return name.error();
+  CNameServer& server = Server();
+  if (!HasContainer(server, container)) return NoContainer(AddWhat(*name, container), container);
+  std::uint32_t id = 0;
+  if (HRESULT hr = server.AddName(id, container, *name, kind, true, false); hr != S_OK)
+    return NameRefusal(server, hr, container, *name, kind, AddWhat(*name, container));
+  return id;
+}
+
+namespace {
+
+// Adds every name or none: a refusal takes back the names added before it
+// and the IDs they drew, and leaves the dirty flag as it was.
+Result<std::vector<std::uint32_t>> AddAll(CNameServer& server, std::uint32_t container,
+                                          const std::vector<CString>& names, std::uint32_t kind) {
+  if (!HasContainer(server, container)) return NoContainer("cannot add names to container " + Num(container), container);
+  const std::uint32_t lastIssued = CNameContainer::GetLastIssuedNameID();
+  const bool dirty = server.IsDirty();
+  std::vector<std::uint32_t> ids;
+  ids.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::uint32_t id = 0;
+    const HRESULT hr = server.AddName(id, container, names[i], kind, true, false);
+    if (hr == S_OK) {
+      ids.push_back(id);
+      continue;
+    }
+    Error error = NameRefusal(server, hr, container, names[i], kind,
+                              AddWhat(names[i], container) + " (name " + std::to_string(i + 1) + " of " +
+                                  std::to_string(names.size()) + "; none was added)");
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it) server.DeleteName(container, *it, false);
+    CNameContainer::SetLastIssuedNameID(lastIssued);
+    server.SetDirty(dirty);
+    return error;
+  }
+  return ids;
+}
+
+}  // namespace
+
+Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string_view> texts,
+                                                     std::uint32_t kind) {
+  Result<std::vector<CString>> names = TextsIn(texts);
+  if (!names) return names.error();
+  return AddAll(Server(), container, *names, kind);
+}
+
+Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string> texts,
+                                                     std::uint32_t kind) {
+  Result<std::vector<CString>> names = TextsIn(texts);
+  if (!names) return names.error();
+  return AddAll(Server(), container, *names, kind);
+}
+
+Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::u16string> texts,
+                                                     std::uint32_t kind) {
+  Result<std::vector<CString>> names = TextsIn(texts);
+  if (!names) return names.error();
+  return AddAll(Server(), container, *names, kind);
+}
+
+Result<void> Document::Rename(std::uint32_t id, std::string_view text, std::uint32_t kind) {
+  Result<CString> name = TextIn(text, "new name");
+  if (!name) return name.error();
+  return Rename(id, std::u16string_view(*name), kind);
+}
+
+Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::uint32_t kind) {
+  Result<CString> name = TextIn(text, "new name");
+  if (!name) return name.error();
+  CNameServer& server = Server();
+  const std::string what = "cannot rename ID " + Num(id) + " to " + QuotedName(*name);
+  const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
+  if (!holder) return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id));
+  const HRESULT hr = server.Rename(0, id, *name, kind, true, false);
+  if (hr == S_OK || hr == S_FALSE) return {};
+  return NameRefusal(server, hr, holder->GetID(), *name, kind, what);
+}
+
+Result<void> Document::Delete(std::uint32_t id) {
+  CNameServer& server = Server();
+  const std::string what = "cannot delete ID " + Num(id);
+  const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
+  if (!holder) {
+    if (HasContainer(server, id))
+      return Error(ErrorKind::kInvalidArgument, E_INVALIDARG,
+                   what + ": it is a container; DeleteContainer deletes it with its names and sub-containers");
+    return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id));
+  }
+  if (HRESULT hr = server.DeleteName(holder->GetID(), id, true); hr != S_OK)
+    return Error(ErrorKind::kFailed, hr, what + ": the container refused");
+  return {};
+}
+
+Result<void> Document::DeleteContainer(std::uint32_t id) {
+  CNameServer& server = Server();
+  const std::string what = "cannot delete container " + Num(id);
+  if (!HasContainer(server, id)) return NoContainer(what, id);
+  if (HRESULT hr = server.DeleteContainer(id, true); hr != S_OK)
+    return Error(ErrorKind::kFailed, hr, what + ": its parent container refused");
+  return {};
+}
+
+Result<std::u16string> Document::NextName(std::uint32_t container, std::u16string_view base, int digits) {
+  Result<CString> wide = TextIn(base, "base name");
+  if (!wide) return wide.error();
+  CNameServer& server = Server();
+  const std::string what = "cannot propose a name from " + QuotedName(*wide) + " in container " + Num(container);
+  if (!HasContainer(server, container)) return NoContainer(what, container);
+  CString proposal;
+  const HRESULT hr = server.GetNextAcceptedName(container, *wide, digits, kOrdinaryName, false, &proposal);
+  switch (hr) {
+    case S_OK: return proposal;
+    case S_FALSE:
+      return Error(ErrorKind::kInvalidArgument, hr, what + ": nothing is left of the base to number");
+    case E_NAME_INVALID:
+      return Error(ErrorKind::kInvalidName, hr,
+                   what + ": no number makes it a valid name; begin the base with a letter and keep it under " +
+                       std::to_string(kMaxNameLength) + " characters");
+    default:
+      return Error(ErrorKind::kFull, hr,
+                   what + ": the container holds " + std::to_string(kMaxEntriesPerTable) +
+                       " names, the most a saved document allows");
+  }
+}
+
+Result<std::string> Document::NextName(std::uint32_t container, std::string_view base, int digits) {
+  Result<CString> wide = TextIn(base, "base name");
+  if (!wide) return wide.error();
+  Result<std::u16string> proposal = NextName(container, std::u16string_view(*wide), digits);
+  if (!proposal) return proposal.error();
+  return ToUtf8(*proposal);
+}
+
+Result<NameVerdict> Document::Check(std::uint32_t container, std::string_view text) const {
+  Result<CString> name = TextIn(text, "name");
+  if (!name) return name.error();
+  return Check(container, std::u16string_view(*name));
+}
+
+Result<NameVerdict> Document::Check(std::uint32_t container, std::u16string_view text) const {
+  Result<CString> name = TextIn(text, "name");
+  if (!name) return name.error();
+  const CNameServer& server = Server();
+  if (!HasContainer(server, container))
+    return NoContainer("cannot check " + QuotedName(*name) + " for container " + Num(container), container);
+  NameVerdict verdict;
+  CNameRuleViolation why;
+  CDuplicateHit hit;
+  if (server.ExplainInvalidName(*name, kOrdinaryName, &why)) {
+    verdict.status = E_NAME_INVALID;
+    verdict.reason = "not a valid name: " + DescribeRuleViolation(*name, why, kOrdinaryName);
+  } else if (server.FindDuplicate(container, *name, false, &hit)) {
+    verdict.status = E_NAME_DUPLICATE;
+    verdict.reason = DescribeDuplicateHit(hit);
+    verdict.otherContainer = hit.containerID;
+    verdict.otherName = hit.nameID;
+  } else {
+    verdict.accepted = true;
+  }
+  return verdict;
+}
+
+Result<std::vector<NameHit>> Document::Find(std::string_view text) const {
+  Result<CString> name = TextIn(text, "name");
+  if (!name) return name.error();
+  return Find(std::u16string_view(*name));
+}
+
+Result<std::vector<NameHit>> Document::Find(std::u16string_view text) const {
+  Result<CString> name = TextIn(text, "name");
+  if (!name) return name.error();
+  std::vector<NameHit> hits;
+  const CNameServer& server = Server();
+  for (const ContainerView container : Containers()) {
+    const CNameContainer* c = server.GetContainer(container.Id());
+    std::uint32_t id = 0;
+    if (c->FindIDByName(*name, &id) != S_OK) continue;
+    CString held;
+    c->FindNameByID(id, &held);
+    hits.push_back({container.Id(), id, ToUtf8(held)});
+  }
+  return hits;
+}
+
+ContainerRange Document::Containers() const { return ContainerRange(&Server()); }
+
+}  // namespace nametree

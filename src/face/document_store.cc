@@ -1,0 +1,87 @@
+#include "face/document_store.h"
+
+#include <algorithm>
+
+#include "nametree/document_file.h"
+#include "nametree/storage.h"
+
+namespace nametree {
+
+namespace {
+
+// The face's error for what the document file refused; `creating` tells a
+// file in the way from other refusals.
+Error FromFileError(const FileError& e, const std::string& path, bool creating, bool committing) {
+  const std::string message = path + ": " + e.message;
+  switch (e.kind) {
+    case FileErrorKind::kNone:
+    case FileErrorKind::kUsage: return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, message);
+    case FileErrorKind::kNotFound: return Error(ErrorKind::kNotFound, STG_E_FILENOTFOUND, message);
+    case FileErrorKind::kReadOnly: return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, message);
+    case FileErrorKind::kNotADocument: return Error(ErrorKind::kNotADocument, STG_E_DOCFILECORRUPT, message);
+    case FileErrorKind::kDamaged: return Error(ErrorKind::kDamaged, STG_E_DOCFILECORRUPT, message);
+    case FileErrorKind::kLocked: return Error(ErrorKind::kLocked, STG_E_ACCESSDENIED, message);
+    case FileErrorKind::kRefused:
+      if (creating) return Error(ErrorKind::kExists, STG_E_FILEALREADYEXISTS, message);
+      return Error(ErrorKind::kFailed, E_FAIL, message);
+    case FileErrorKind::kIo:
+      return Error(ErrorKind::kIo, committing ? STG_E_WRITEFAULT : STG_E_READFAULT, message);
+    case FileErrorKind::kOutOfMemory: return Error(ErrorKind::kOutOfMemory, E_OUTOFMEMORY, message);
+  }
+  return Error(ErrorKind::kFailed, E_FAIL, message);
+}
+
+class FileStore final : public DocumentStore {
+ public:
+  FileStore(std::unique_ptr<DocumentFile> file, std::string path, const OpenOptions& options)
+      : file_(std::move(file)), path_(std::move(path)), options_(options) {}
+
+  CNameServer& Server() override { return file_->Server(); }
+  bool IsReadOnly() const override { return options_.readOnly; }
+  std::vector<std::string> Warnings() const override { return file_->Warnings(); }
+  std::vector<CString> Keywords() const override { return file_->StoredKeywords(); }
+
+  Result<void> Commit() override {
+    if (path_.empty()) {  // in memory: nothing to write
+      file_->Server().SetDirty(false);
+      return {};
+    }
+    if (options_.readOnly)
+      return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, path_ + ": opened read-only; it cannot be committed");
+    FileError error;
+    if (!file_->Commit(&error)) return FromFileError(error, path_, false, true);
+    return {};
+  }
+
+ private:
+  std::unique_ptr<DocumentFile> file_;
+  std::string path_;  // empty for a document in memory
+  OpenOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<DocumentStore> DocumentStore::Open(const std::filesystem::path& path, const OpenOptions& options,
+                                                   Error* error) {
+  const std::uint32_t before = CNameContainer::GetLastIssuedNameID();
+  DocumentFileOptions fileOptions;
+  fileOptions.create = options.create;
+  fileOptions.readOnly = options.readOnly;
+  fileOptions.lockWaitMilliseconds = static_cast<int>(std::min<std::int64_t>(options.wait.count(), INT32_MAX));
+  fileOptions.force = options.force;
+  FileError fileError;
+  std::unique_ptr<DocumentFile> file = DocumentFile::Open(path, fileOptions, &fileError);
+  if (!file) {
+    *error = FromFileError(fileError, path.string(), options.create, false);
+    return nullptr;
+  }
+  CNameContainer::SetLastIssuedNameID(
+      std::max({before, CNameContainer::GetLastIssuedNameID(), file->Server().GetHighestID()}));
+  return std::make_unique<FileStore>(std::move(file), path.string(), options);
+}
+
+std::unique_ptr<DocumentStore> DocumentStore::InMemory() {
+  return std::make_unique<FileStore>(DocumentFile::InMemory(), std::string(), OpenOptions{});
+}
+
+}  // namespace nametree

@@ -1,0 +1,37 @@
+// The document behind a nametree::Document: the library's DocumentFile
+// (which opens, locks, loads, guards damaged entries and commits), mapped to
+// the face's errors. The one place the face reaches the file through.
+//
+// Invariants: the server is initialised and posts to this store's manager;
+// a writable store holds the file's lock for its whole life; the
+// process-wide last issued ID never goes down when a store opens, so two
+// open documents never draw the same ID.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "nametree/document.h"
+
+namespace nametree {
+
+class DocumentStore {
+ public:
+  virtual ~DocumentStore() = default;
+
+  // Null with *error set when the file cannot be opened as a document.
+  static std::unique_ptr<DocumentStore> Open(const std::filesystem::path& path, const OpenOptions& options,
+                                             Error* error);
+  static std::unique_ptr<DocumentStore> InMemory();
+
+  virtual CNameServer& Server() = 0;
+  virtual bool IsReadOnly() const = 0;
+  virtual std::vector<std::string> Warnings() const = 0;
+  // The keywords the document keeps, for the document check.
+  virtual std::vector<CString> Keywords() const = 0;
+  virtual Result<void> Commit() = 0;
+};
+
+}  // namespace nametree

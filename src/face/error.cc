@@ -1,0 +1,28 @@
+#include "nametree/result.h"
+
+namespace nametree {
+
+std::string_view ErrorKindName(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::kInvalidName: return "invalid-name";
+    case ErrorKind::kDuplicate: return "duplicate";
+    case ErrorKind::kNotFound: return "not-found";
+    case ErrorKind::kFull: return "full";
+    case ErrorKind::kInvalidText: return "invalid-text";
+    case ErrorKind::kInvalidArgument: return "invalid-argument";
+    case ErrorKind::kReadOnly: return "read-only";
+    case ErrorKind::kNotADocument: return "not-a-document";
+    case ErrorKind::kDamaged: return "damaged";
+    case ErrorKind::kLocked: return "locked";
+    case ErrorKind::kExists: return "exists";
+    case ErrorKind::kIo: return "io";
+    case ErrorKind::kOutOfMemory: return "out-of-memory";
+    case ErrorKind::kFailed: return "failed";
+  }
+  return "failed";
+}
+
+Error::Error(ErrorKind kind, HRESULT status, std::string message)
+    : kind_(kind), status_(status), code_(StatusName(status)), message_(std::move(message)) {}
+
+}  // namespace nametree

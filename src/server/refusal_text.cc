@@ -1,0 +1,139 @@
+#include "nametree/refusal_text.h"
+
+#include <cstdio>
+
+#include "nametree/utf8.h"
+
+namespace nametree {
+
+namespace {
+
+// Calls f(codePoint, units) for each code point of the text, with the one or
+// two UTF-16 units it came from; a lone surrogate is a code point of its own.
+template <class F>
+void ForEachCodePoint(std::u16string_view text, F f) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      f(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00), text.substr(i, 2));
+      ++i;
+    } else {
+      f(c, text.substr(i, 1));
+    }
+  }
+}
+
+// Characters that change how the text around them shows, or show as
+// nothing: bidi controls, default-ignorable code points (joiners, variation
+// selectors, fillers, tags) and the line and paragraph separators.
+bool IsHidden(char32_t cp) {
+  struct Range {
+    char32_t first, last;
+  };
+  static constexpr Range kHidden[] = {
+      {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x061C, 0x061C},   {0x115F, 0x1160},   {0x17B4, 0x17B5},
+      {0x180B, 0x180F},   {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},
+      {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFF8},   {0x1BCA0, 0x1BCA3},
+      {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+  };
+  for (const Range& r : kHidden)
+    if (cp >= r.first && cp <= r.last) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string DisplayText(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&](char32_t cp, std::u16string_view units) {
+    char buffer[16];
+    if (cp == u'\\') {
+      out += "\\\\";
+    } else if (cp == u'\n') {
+      out += "\\n";
+    } else if (cp == u'\t') {
+      out += "\\t";
+    } else if (cp < 0x20 || cp == 0x7F) {
+      std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(cp));
+      out += buffer;
+    } else if ((cp >= 0x80 && cp < 0xA0) || IsHidden(cp)) {
+      std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
+      out += buffer;
+    } else {
+      out += ToUtf8(units);  // a lone surrogate becomes U+FFFD
+    }
+  });
+  return out;
+}
+
+std::string QuotedName(std::u16string_view name) { return "\"" + DisplayText(name) + "\""; }
+
+std::string DescribeRuleViolation(std::u16string_view name, const CNameRuleViolation& why, std::uint32_t kind) {
+  const auto at = static_cast<std::size_t>(why.index);
+  const std::string unit = at < name.size() ? QuotedName(name.substr(at, 1)) : std::string();
+  using Rule = CNameRuleViolation::Rule;
+  switch (why.rule) {
+    case Rule::kNone: return "it is a valid name";
+    case Rule::kEmpty: return "it is empty";
+    case Rule::kTooLong:
+      return "it has " + std::to_string(name.size()) + " UTF-16 code units, more than " + std::to_string(kMaxNameLength);
+    case Rule::kFirstCharacter:
+      return "it begins with " + unit + "; a name begins with a letter" +
+             (kind == kAllowLeadingUnderscore ? " or an underscore" : "");
+    case Rule::kCharacter:
+      return "it contains " + unit + " at position " + std::to_string(at + 1) +
+             "; only letters, digits and underscores may follow the first letter";
+  }
+  return "a name is a letter followed by letters, digits and underscores";
+}
+
+std::string DescribeDuplicateHit(const CDuplicateHit& hit) {
+  using Where = CDuplicateHit::Where;
+  const std::string held = "container " + std::to_string(hit.containerID) + " holds it as ID " +
+                           std::to_string(hit.nameID);
+  switch (hit.where) {
+    case Where::kNone: return "not taken";
+    case Where::kKeyword: return "it is a keyword";
+    case Where::kOwnContainer: return "taken in the container itself (" + held + ")";
+    case Where::kOwnTree: return "taken in the container's own tree (" + held + ")";
+    case Where::kGlobal: return "taken in the global namespace (" + held + ")";
+    case Where::kTarget: return "taken in a target namespace (" + held + ")";
+  }
+  return "taken";
+}
+
+std::string_view DuplicateHitNamespace(CDuplicateHit::Where where) {
+  using Where = CDuplicateHit::Where;
+  switch (where) {
+    case Where::kNone: return "none";
+    case Where::kKeyword: return "keyword";
+    case Where::kOwnContainer: return "own-container";
+    case Where::kOwnTree: return "own-tree";
+    case Where::kGlobal: return "global";
+    case Where::kTarget: return "target";
+  }
+  return "none";
+}
+
+std::string DescribeNameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t containerID,
+                                const CString& name, std::uint32_t kind, bool confine) {
+  if (hr == E_NAME_INVALID) {
+    CNameRuleViolation why;
+    server.ExplainInvalidName(name, kind, &why);
+    return "not a valid name: " + DescribeRuleViolation(name, why, kind);
+  }
+  if (hr == E_NAME_DUPLICATE) {
+    CDuplicateHit hit;
+    server.FindDuplicate(containerID, name, confine, &hit);
+    return DescribeDuplicateHit(hit);
+  }
+  const CNameContainer* container = containerID == 0 ? nullptr : server.GetContainer(containerID);
+  if (!container) return "no container has ID " + std::to_string(containerID);
+  if (name.empty()) return "the name is empty";
+  if (container->GetNumNameIDs() >= kMaxEntriesPerTable)
+    return "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
+  return "the library refused it";
+}
+
+}  // namespace nametree

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "nametree/document.h"
+#include "nametree/utf8.h"
+#include "support/scratch.h"
+#include "support/walk_model.h"
+
+namespace nametree {
+namespace {
+
+using Kind = ErrorKind;
+
+// A document with a global, a target, an own and a plain container, each
+// holding one name.
+struct Plant {
+  Document doc = Document::InMemory();
+  std::uint32_t global = *doc.AddContainer(0, ContainerType::kGlobal);
+  std::uint32_t target = *doc.AddContainer(0, ContainerType::kTarget);
+  std::uint32_t own = *doc.AddContainer(0, ContainerType::kOwn);
+  std::uint32_t plain = *doc.AddContainer(own, ContainerType::kPlain);
+  std::uint32_t pump = *doc.Add(global, "Pump");
+  std::uint32_t valve = *doc.Add(target, "Valve");
+  std::uint32_t motor = *doc.Add(plain, "Motor");
+};
+
+TEST(Document, RefusalsNameTheirKindStatusAndReason) {
+  Plant p;
+  struct Case {
+    const char* what;
+    std::function<Result<void>(Plant&)> edit;
+    Kind kind;
+    const char* code;
+    const char* message;
+  };
+  auto ok = [](auto r) { return r ? Result<void>() : Result<void>(r.error()); };
+  const Case cases[] = {
+      {"duplicate global", [&](Plant& p) { return ok(p.doc.Add(p.target, "PUMP")); }, Kind::kDuplicate,
+       "E_NAME_DUPLICATE", "to container 2: taken in the global namespace (container 1 holds it as ID"},
+      {"invalid first", [&](Plant& p) { return ok(p.doc.Add(p.plain, "1st")); }, Kind::kInvalidName,
+       "E_NAME_INVALID", "not a valid name: it begins with \"1\"; a name begins with a letter"},
+      {"empty", [&](Plant& p) { return ok(p.doc.Add(p.plain, "")); }, Kind::kInvalidName, "E_NAME_INVALID",
+       "it is empty"},
+      {"no container", [&](Plant& p) { return ok(p.doc.Add(99, "X")); }, Kind::kNotFound, "E_FAIL",
+       "cannot add \"X\" to container 99: no container has ID 99"},
+      {"bad utf-8", [&](Plant& p) { return ok(p.doc.Add(p.plain, "A\xC3")); }, Kind::kInvalidText,
+       "E_INVALIDARG", "not valid UTF-8"},
+      {"overlong", [&](Plant& p) { return ok(p.doc.Add(p.plain, "A\xC0\x81")); }, Kind::kInvalidText,
+       "E_INVALIDARG", "not valid UTF-8"},
+      {"lone surrogate", [&](Plant& p) { return ok(p.doc.Add(p.plain, std::u16string(u"A\xD800"))); },
+       Kind::kInvalidText, "E_INVALIDARG", "lone UTF-16 surrogate"},
+      {"rename missing", [&](Plant& p) { return p.doc.Rename(99, "X"); }, Kind::kNotFound, "E_FAIL",
+       "no name has ID 99"},
+      {"rename taken", [&](Plant& p) { return p.doc.Rename(p.motor, "pUMP"); }, Kind::kDuplicate,
+       "E_NAME_DUPLICATE", "cannot rename ID 8 to \"pUMP\": taken in the global namespace"},
+      {"delete container id", [&](Plant& p) { return p.doc.Delete(p.own); }, Kind::kInvalidArgument,
+       "E_INVALIDARG", "it is a container"},
+      {"delete missing container", [&](Plant& p) { return p.doc.DeleteContainer(p.pump); }, Kind::kNotFound,
+       "E_FAIL", "no container has ID"},
+      {"parent missing", [&](Plant& p) { return ok(p.doc.AddContainer(77)); }, Kind::kNotFound, "E_FAIL",
+       "cannot add a container under 77"},
+      {"next of digit", [&](Plant& p) { return ok(p.doc.NextName(p.plain, "9x")); }, Kind::kInvalidName,
+       "E_NAME_INVALID", "no number makes it a valid name"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Result<void> r = c.edit(p);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), c.kind);
+    EXPECT_EQ(r.error().code(), c.code);
+    EXPECT_EQ(StatusName(r.error().status()), c.code);
+    EXPECT_NE(r.error().message().find(c.message), std::string::npos) << r.error().message();
+  }
+}
+
+TEST(Document, EditsCheckFindAndNextNameAgree) {
+  Plant p;
+  EXPECT_TRUE(p.doc.Rename(p.motor, "Motor"));  // its own text: nothing to do
+  ASSERT_TRUE(p.doc.Rename(p.motor, "Straße"));
+  const auto verdict = p.doc.Check(p.plain, "PUMP");
+  ASSERT_TRUE(verdict);
+  EXPECT_FALSE(*verdict);
+  EXPECT_EQ(verdict->status, E_NAME_DUPLICATE);
+  EXPECT_EQ(verdict->otherContainer, p.global);
+  EXPECT_EQ(verdict->otherName, p.pump);
+  EXPECT_TRUE(*p.doc.Check(p.plain, "Pumpe"));
+  EXPECT_EQ(p.doc.Check(p.plain, "_x")->status, E_NAME_INVALID);
+
+  const auto hits = p.doc.Find("STRASSE");
+  ASSERT_TRUE(hits);
+  EXPECT_TRUE(hits->empty());  // letter case only, no folding of ß
+  ASSERT_EQ(p.doc.Find("straße")->size(), 1u);
+  EXPECT_EQ(p.doc.Find("straße")->front().text, "Straße");
+  EXPECT_EQ(p.doc.Find("straße")->front().container, p.plain);
+
+  const Result<std::string> next = p.doc.NextName(p.plain, "Pump");
+  ASSERT_TRUE(next);
+  EXPECT_TRUE(p.doc.Add(p.plain, *next)) << *next;
+  ASSERT_TRUE(p.doc.Delete(p.motor));
+  EXPECT_TRUE(p.doc.Find("Straße")->empty());
+  ASSERT_TRUE(p.doc.DeleteContainer(p.own));
+  EXPECT_FALSE(p.doc.Server().GetContainer(p.plain));
+}
+
+TEST(Document, AddManyAddsAllOrNothing) {
+  Plant p;
+  const std::uint32_t lastIssued = CNameContainer::GetLastIssuedNameID();
+  p.doc.Server().SetDirty(false);
+  const std::vector<std::string> texts = {"A1", "A2", "Б3", "a1"};
+  const auto refused = p.doc.AddMany(p.plain, std::span<const std::string>(texts));
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().kind(), Kind::kDuplicate);
+  EXPECT_NE(refused.error().message().find("name 4 of 4; none was added"), std::string::npos);
+  EXPECT_EQ(p.doc.Server().GetNameSize(p.plain), 1);
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), lastIssued);
+  EXPECT_FALSE(p.doc.IsDirty());
+
+  const std::vector<std::string_view> good = {"A1", "A2", "Б3"};
+  const auto ids = p.doc.AddMany(p.plain, good);
+  ASSERT_TRUE(ids);
+  EXPECT_EQ(*ids, (std::vector<std::uint32_t>{lastIssued + 1, lastIssued + 2, lastIssued + 3}));
+  EXPECT_TRUE(p.doc.IsDirty());
+}
+
+// The walk meets every container once, parents first, in the order of the
+// reference walk, with each container's names.
+TEST(Document, ContainersFollowTheReferenceWalk) {
+  Document doc = Document::InMemory();
+  std::mt19937 random(7);
+  std::vector<std::uint32_t> ids = {0};
+  for (int i = 0; i < 300; ++i) {
+    const std::uint32_t parent = ids[random() % ids.size()];
+    const auto id = doc.AddContainer(parent, static_cast<ContainerType>(random() % 5));
+    ASSERT_TRUE(id);
+    ids.push_back(*id);
+    for (unsigned n = random() % 3; n > 0; --n) (void)doc.Add(*id, "N" + std::to_string(random() % 50));
+  }
+  const test::TreeWalk reference(doc.Server(), [](const CNameServer& s) {
+    std::vector<CNameContainer*> tops;
+    for (std::uint32_t id : s.GetTopLevelContainerIDs()) tops.push_back(s.GetContainer(id));
+    return tops;
+  });
+  std::size_t i = 0;
+  for (const ContainerView c : doc.Containers()) {
+    ASSERT_LT(i, reference.Everything().size());
+    const CNameContainer* expected = reference.Everything()[i++];
+    EXPECT_EQ(c.Id(), expected->GetID());
+    EXPECT_EQ(c.Parent(), expected->GetParentID());
+    EXPECT_EQ(static_cast<std::int16_t>(c.Type()), expected->GetContainerType());
+    ASSERT_EQ(c.Names().size(), static_cast<std::size_t>(expected->GetNumNameIDs()));
+    for (const NameView& n : c.Names()) {
+      CString text;
+      ASSERT_EQ(expected->FindNameByID(n.Id(), &text), S_OK);
+      EXPECT_EQ(text, n.Text16());
+    }
+  }
+  EXPECT_EQ(i, reference.Everything().size());
+}
+
+TEST(Document, FileRoundTripLockAndRefusals) {
+  test::TempDir dir;
+  const std::string path = dir.File("plant.ntd");
+  EXPECT_EQ(Document::Open(path).error().kind(), Kind::kNotFound);
+  std::uint32_t area = 0;
+  {
+    auto doc = Document::Open(path, {.create = true});
+    ASSERT_TRUE(doc) << doc.error().message();
+    area = *doc->AddContainer(0, ContainerType::kGlobal);
+    ASSERT_TRUE(doc->AddMany(area, std::vector<std::string>{"Straße", "Ключ", "名前"}));
+    ASSERT_TRUE(doc->Commit());
+    auto second = Document::Open(path, {.wait = std::chrono::milliseconds(0)});
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.error().kind(), Kind::kLocked) << second.error().message();
+    auto reader = Document::Open(path, {.readOnly = true});
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->Commit().error().kind(), Kind::kReadOnly);
+  }
+  EXPECT_EQ(Document::Open(path, {.create = true}).error().kind(), Kind::kExists);
+  auto doc = Document::Open(path);
+  ASSERT_TRUE(doc) << doc.error().message();
+  std::vector<std::string> texts;
+  for (const ContainerView c : doc->Containers()) {
+    EXPECT_EQ(c.Type(), ContainerType::kGlobal);
+    for (const NameView& n : c.Names()) texts.push_back(n.Text());
+  }
+  std::sort(texts.begin(), texts.end());
+  EXPECT_EQ(texts, (std::vector<std::string>{"Straße", "Ключ", "名前"}));
+
+  // Opening a document beside a busier one keeps the shared ID counter above both.
+  Document busy = Document::InMemory();
+  const std::uint32_t c = *busy.AddContainer(0);
+  for (int i = 0; i < 50; ++i) ASSERT_TRUE(busy.Add(c, "B" + std::to_string(i)));
+  const std::uint32_t high = busy.Server().GetHighestID();
+  ASSERT_TRUE(Document::Open(path, {.readOnly = true}));
+  EXPECT_GT(*busy.Add(c, "Fresh"), high);
+}
+
+}  // namespace
+}  // namespace nametree

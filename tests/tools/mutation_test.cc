@@ -1,0 +1,95 @@
+// Damaged documents met by the program: random bytes of a saved document
+// are changed, then an edit runs. It is refused with the file untouched,
+// or it saves a document that still lists every name the damaged one
+// showed. Never a crash, a hang or a lost name.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "support/scratch.h"
+
+namespace nametree::test {
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Spill(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+class MutatedDocuments : public ::testing::Test {
+ protected:
+  // The exit status (-1 for a signal, 124 for the time limit) and stdout.
+  int Run(const std::string& args, std::string* out = nullptr, const std::string& input = "") const {
+    Spill(dir_.File("in"), input);
+    const std::string command = "timeout 20 " + ShellQuote(NAMETREE_CLI) + " " + args + " <" +
+                                ShellQuote(dir_.File("in")) + " >" + ShellQuote(dir_.File("out")) + " 2>/dev/null";
+    const int status = std::system(command.c_str());
+    if (out) *out = Slurp(dir_.File("out"));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // Every (ID, text) pair `tree --json` lists, or none when it refuses.
+  std::set<std::string> Names(const std::string& doc) const {
+    std::string json;
+    std::set<std::string> names;
+    if (Run("tree " + ShellQuote(doc) + " --json", &json) != 0) return names;
+    static const std::regex kName("\\{\"id\":\\d+,\"name\":\"[^\"]*\"\\}");
+    for (std::sregex_iterator it(json.begin(), json.end(), kName), end; it != end; ++it) names.insert(it->str());
+    return names;
+  }
+  TempDir dir_;
+};
+
+TEST_F(MutatedDocuments, AnEditIsRefusedOrKeepsEveryNameListedBefore) {
+  const std::string base = dir_.File("base.nt"), doc = ShellQuote(dir_.File("doc.nt"));
+  std::string batch = "add-container 0 --type global --as c0\nadd-container @c0 --as c1\n"
+                      "add-container 0 --type target --as c2\n";
+  for (int i = 0; i < 300; ++i) batch += "add @c" + std::to_string(i % 3) + " Tag" + std::to_string(i) + "\n";
+  ASSERT_EQ(Run("init " + ShellQuote(base)), 0);
+  ASSERT_EQ(Run("batch " + ShellQuote(base) + " -", nullptr, batch), 0);
+  const std::string original = Slurp(base);
+  std::mt19937 random(25);
+  int refused = 0, saved = 0;
+  for (int round = 0; round < 40; ++round) {
+    std::string bytes = original;
+    const int changes = 1 + static_cast<int>(random() % 4);
+    for (int i = 0; i < changes; ++i) bytes[random() % bytes.size()] = static_cast<char>(random() % 3 == 0 ? 0 : random());
+    Spill(dir_.File("doc.nt"), bytes);
+    const std::set<std::string> before = Names(dir_.File("doc.nt"));
+    const int exit = Run("add-container " + doc + " 0 --wait 0");
+    SCOPED_TRACE("round " + std::to_string(round) + ", exit " + std::to_string(exit));
+    ASSERT_TRUE(exit == 0 || exit == 1 || exit == 2) << "a crash or a hang";
+    if (exit != 0) {
+      EXPECT_EQ(Slurp(dir_.File("doc.nt")), bytes) << "a refused edit changed the file";
+      ++refused;
+      continue;
+    }
+    ++saved;
+    const std::set<std::string> after = Names(dir_.File("doc.nt"));
+    for (const std::string& name : before) EXPECT_EQ(after.count(name), 1u) << "lost " << name;
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(saved, 0);
+}
+
+TEST_F(MutatedDocuments, AHugeBatchLineIsRefusedShortWithoutAnAbort) {
+  ASSERT_EQ(Run("init " + ShellQuote(dir_.File("doc.nt"))), 0);
+  std::string err;
+  const int exit = Run("batch " + ShellQuote(dir_.File("doc.nt")) + " - --json", &err,
+                       "add 1 " + std::string(20 << 20, 'x') + "\n");
+  EXPECT_EQ(exit, 1);
+  EXPECT_LT(err.size(), 2000u);
+  EXPECT_NE(err.find("... (20971526 bytes)"), std::string::npos) << err.substr(0, 400);
+}
+
+}  // namespace
+}  // namespace nametree::test
