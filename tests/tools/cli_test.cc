@@ -175,6 +175,34 @@ TEST_F(Cli, EditsAreSavedAndNotifiedAndRefusalsNamedWithoutTouchingTheFile) {
   });
 }
 
+TEST_F(Cli, ADamagedNameServerStopsEveryCommandAndHiddenCharactersShowEscaped) {
+  // The "NameServer" entry's chain points out of the file.
+  std::string damaged = Bytes("base.nt");
+  const std::size_t entry = damaged.find(std::string("N\0a\0m\0e\0S\0e\0r\0v\0e\0r\0", 20));
+  ASSERT_NE(entry, std::string::npos);
+  damaged.replace(entry + 116, 4, std::string("\xFF\xFF\xFF\x00", 4));
+  WriteFile("damaged.nt", damaged);
+  const std::vector<std::string> damage = {"doc.nt: the \"NameServer\" stream is damaged and cannot be read ("};
+  Expect({{{"tree", "DOC"}, "", 2, {}, damage},
+          {{"lint", "DOC"}, "", 2, {}, damage},
+          {{"find", "DOC", "Pump1"}, "", 2, {}, damage},
+          {{"add", "DOC", "1", "Motor"}, "", 2, {}, damage},
+          {{"add-container", "DOC", "0", "--force"}, "", 2, {}, damage},
+          {{"batch", "DOC", "--force"}, "add-container 0\n", 2, {}, damage},
+          {{"repair", "DOC", "--force"}, "", 2, {}, damage},
+          {{"tree", "DOC", "--json"}, "", 2, {"\"kind\":\"damaged\""}}},
+         "damaged.nt");
+  const std::string evil = "Evil\\u{202E}gnp\\u{FE0F}";  // as the program shows it
+  Expect({{{"add", "DOC", "3", evil, "--kind", "1", "--no-check"}, "", 0, {"added \"" + evil + "\" to container 3"}, {},
+           false, {"\"name\":\"Evil\u202Egnp\uFE0F\""}},
+          {{"add", "DOC", "3", "Tab\\tX\\x01\\\\", "--kind", "1", "--no-check"}, "", 0, {"\"Tab\\tX\\x01\\\\\""}, {},
+           false, {"\"name\":\"Tab\\tX\\u0001\\\\\""}},
+          {{"batch", "DOC"}, "add 1 " + std::string(5000, 'x') + "\n", 1, {}, {"... (5002 bytes)"}}});
+  const RunResult full = Run({"add", Path("base.nt"), "3", "Motor"}, "", "/dev/full");
+  EXPECT_EQ(full.exit, 2);
+  ExpectHolds(full.err, {"cannot write the output", "the edits were saved to " + Path("base.nt")});
+}
+
 TEST_F(Cli, BatchAppliesAllOrNothingAndReportsEveryRefusedLine) {
   const std::string refusals = "add 3 pump1\nadd 3 Gate\nadd 3 gate\nadd 9 X\n";
   Expect({
