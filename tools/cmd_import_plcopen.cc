@@ -118,6 +118,7 @@ int RunImport(const Args& args) {
     json["file"] = project;
     json["document"] = docPath;
     json["written"] = write;
+    json["elements"] = report.named;
     json["imported"] = written;
     json["accepted"] = report.accepted;
     Json refused = Json::array();

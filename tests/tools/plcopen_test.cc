@@ -129,6 +129,7 @@ TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
     EXPECT_EQ(Refusals(report), c.refused);
     EXPECT_EQ(report["containers"], c.containers);
     EXPECT_EQ(report["imported"], c.accepted);
+    EXPECT_EQ(report["elements"], c.accepted + static_cast<int>(c.refused.size()));
     EXPECT_EQ(report["globalIds"].dump(), c.globalIds);
     EXPECT_EQ(Program({"tree", doc}).out, c.tree);
     EXPECT_EQ(Program({"lint", doc}).exit, 0);
@@ -138,7 +139,7 @@ TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
     EXPECT_EQ(Refusals(Json{{"refused", Json::parse(lint.out)["findings"]}}), c.refused);
     // An existing document is never replaced.
     const std::string before = Slurp(doc);
-    Outcome again = Program({"import-plcopen", "--keep-going", project, doc});
+    Outcome again = Program({"import-plcopen", project, doc});
     EXPECT_EQ(again.exit, 2);
     EXPECT_NE(again.err.find("already exists"), std::string::npos);
     EXPECT_EQ(Slurp(doc), before);
@@ -208,6 +209,7 @@ TEST_F(Plcopen, SharedProjectsImportWholeAndLintOnlyWhatWasRefused) {
     const Json report = Json::parse(run.out);
     const std::vector<std::string> refused = Refusals(report);
     EXPECT_EQ(report["imported"].get<std::size_t>() + refused.size(), NamedElements(file.string()));
+    EXPECT_EQ(report["elements"].get<std::size_t>(), NamedElements(file.string()));
     EXPECT_EQ(run.exit, refused.empty() ? 0 : 1);
     EXPECT_EQ(Program({"lint", doc}).exit, 0);
     const Json lint = Json::parse(Program({"lint", "--json", file.string()}).out);
