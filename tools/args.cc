@@ -181,6 +181,7 @@ std::vector<CommandSpec> AllCommands() {
   AddNameCommands(table);
   AddLookupCommands(table);
   AddLintCommands(table);
+  AddPlcopenCommands(table);
   AddDemoCommand(table);
   return table;
 }

@@ -2,6 +2,7 @@
 // subcommands that main() builds its command line from.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,6 +47,11 @@ void AddNameCommands(std::vector<CommandSpec>& table);
 void AddLookupCommands(std::vector<CommandSpec>& table);
 void AddLintCommands(std::vector<CommandSpec>& table);
 void AddDemoCommand(std::vector<CommandSpec>& table);
+void AddPlcopenCommands(std::vector<CommandSpec>& table);
+
+// 'lint' of a PLCopen XML file (a PROJECT.xml argument) instead of a document.
+bool IsPlcopenArgument(const std::string& path);
+int LintPlcopen(const Args& args);
 
 // The whole table, in the order the global help lists it.
 std::vector<CommandSpec> AllCommands();

@@ -41,6 +41,7 @@ int Report(const Args& args, const std::string& path, const std::vector<Finding>
 }
 
 int RunLint(const Args& args) {
+  if (IsPlcopenArgument(args.At(0))) return LintPlcopen(args);
   Document doc;
   if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;

@@ -1,0 +1,244 @@
+// import-plcopen and lint of PLCopen XML, driven through the program: the
+// project's own fixtures always, the shared real projects when present.
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/wait.h>
+
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <sstream>
+
+#include "nametree/keyword_sets.h"
+#include "plcopen_import.h"
+#include "support/scratch.h"
+
+// Heap in use and its peak, for the import's memory bound.
+namespace {
+std::size_t g_heap = 0, g_peak = 0;
+void* Counted(std::size_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  g_heap += malloc_usable_size(p);
+  g_peak = std::max(g_peak, g_heap);
+  return p;
+}
+void Uncounted(void* p) {
+  if (p) g_heap -= malloc_usable_size(p);
+  std::free(p);
+}
+}  // namespace
+void* operator new(std::size_t size) { return Counted(size); }
+void* operator new[](std::size_t size) { return Counted(size); }
+void operator delete(void* p) noexcept { Uncounted(p); }
+void operator delete[](void* p) noexcept { Uncounted(p); }
+void operator delete(void* p, std::size_t) noexcept { Uncounted(p); }
+void operator delete[](void* p, std::size_t) noexcept { Uncounted(p); }
+
+namespace nametree::test {
+namespace {
+
+using Json = nlohmann::json;
+const std::string kFixtures = NAMETREE_PLCOPEN_FIXTURES;
+
+struct Outcome {
+  int exit = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Plcopen : public ::testing::Test {
+ protected:
+  Outcome Program(const std::vector<std::string>& args) const {
+    std::string command = ShellQuote(NAMETREE_CLI);
+    for (const std::string& a : args) command += " " + ShellQuote(a);
+    command += " >" + ShellQuote(dir_.File(".out")) + " 2>" + ShellQuote(dir_.File(".err")) + " </dev/null";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir_.File(".out")), Slurp(dir_.File(".err"))};
+  }
+  TempDir dir_;
+};
+
+// Each refusal as "line name check namespace".
+std::vector<std::string> Refusals(const Json& report) {
+  std::vector<std::string> list;
+  for (const Json& r : report["refused"]) {
+    EXPECT_FALSE(r["reason"].get<std::string>().empty()) << r.dump();
+    list.push_back(std::to_string(r["line"].get<int>()) + " " + r["name"].get<std::string>() + " " +
+                   r["check"].get<std::string>() + " " + r.value("namespace", "-"));
+  }
+  return list;
+}
+
+struct Fixture {
+  std::string file;
+  std::vector<std::string> refused;
+  int containers;
+  int accepted;
+  std::string globalIds;
+  std::string tree;  // `nametree tree` of what --keep-going writes
+};
+
+const Fixture kFixtureCases[] = {
+    {"scopes.xml",
+     {"14 speed twice own-container", "25 X twice own-container", "32 IF keyword keyword", "32 1st invalid -",
+      "38 Mode collision global", "44 MOTOR collision global", "45 Recipe collision global",
+      "59 Valve collision global"},
+     12, 26, R"({"cfg-plant":32,"dt-recipe":2,"pou-motor":11})",
+     "container 1 (global)\n   2  Recipe\n  10  Mode\n  11  Motor\n  18  Valve\n  22  Main\n  32  Plant\n  42  Line2\n"
+     "  container 4 (plain)\n    5  Speed\n    6  Nested\n    container 8 (plain)\n      9  Speed\n"
+     "  container 13 (plain)\n    14  IN\n    15  PT\n    16  Q\n    17  x\n  container 20 (plain)\n    21  IN\n"
+     "  container 24 (plain)\n    25  Line\n    26  Start\n    27  Go\n  container 29 (plain)\n  container 31 (plain)\n"
+     "container 33 (target)\n  34  Cpu\n  40  Line\n  41  Speed\n  container 36 (plain)\n    37  Fast\n"
+     "    38  main1\n    39  Line\ncontainer 43 (target)\n  44  Cpu\n  container 46 (plain)\n    47  main1\n"},
+    {"vendor.xml",
+     {"20 MODE twice own-container", "34 Axis collision global", "45 Helper twice own-container"},
+     10, 15, R"({"gvl-1":15,"m-home":12})",
+     "container 1 (global)\n   2  Reading\n   7  Axis\n  23  Cell\n  container 4 (plain)\n    5  AsInt\n"
+     "    6  AsReal\n  container 9 (plain)\n    10  IN\n    container 12 (plain)\n      13  IN\n      14  Mode\n"
+     "  container 19 (plain)\n    container 21 (plain)\n      22  Fast\ncontainer 15 (target)\n  16  Home\n"
+     "  17  IN\ncontainer 24 (target)\n  25  Plc\n  container 27 (plain)\n    28  Helper\n    32  Fast\n"
+     "    container 30 (plain)\n      31  IN\n"},
+    {"v200.xml", {}, 2, 2, "{}", "container 1 (global)\n  2  Old\n  container 4 (plain)\n    5  Count\n"},
+};
+
+TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
+  for (const Fixture& c : kFixtureCases) {
+    SCOPED_TRACE(c.file);
+    const std::string project = kFixtures + "/" + c.file, doc = dir_.File(c.file + ".nt");
+    const int refusedExit = c.refused.empty() ? 0 : 1;
+    // All or nothing: a refusal leaves no document behind.
+    Outcome strict = Program({"import-plcopen", project, doc});
+    EXPECT_EQ(strict.exit, refusedExit) << strict.err;
+    EXPECT_EQ(std::filesystem::exists(doc), c.refused.empty());
+    std::filesystem::remove(doc);
+    Outcome kept = Program({"import-plcopen", "--keep-going", "--json", project, doc});
+    ASSERT_EQ(kept.exit, refusedExit) << kept.err;
+    const Json report = Json::parse(kept.out);
+    EXPECT_EQ(Refusals(report), c.refused);
+    EXPECT_EQ(report["containers"], c.containers);
+    EXPECT_EQ(report["imported"], c.accepted);
+    EXPECT_EQ(report["elements"], c.accepted + static_cast<int>(c.refused.size()));
+    EXPECT_EQ(report["globalIds"].dump(), c.globalIds);
+    EXPECT_EQ(Program({"tree", doc}).out, c.tree);
+    EXPECT_EQ(Program({"lint", doc}).exit, 0);
+    // lint of the project reports exactly the refusals.
+    Outcome lint = Program({"lint", "--json", project});
+    EXPECT_EQ(lint.exit, refusedExit);
+    EXPECT_EQ(Refusals(Json{{"refused", Json::parse(lint.out)["findings"]}}), c.refused);
+    // An existing document is never replaced.
+    const std::string before = Slurp(doc);
+    Outcome again = Program({"import-plcopen", project, doc});
+    EXPECT_EQ(again.exit, 2);
+    EXPECT_NE(again.err.find("already exists"), std::string::npos);
+    EXPECT_EQ(Slurp(doc), before);
+  }
+}
+
+TEST_F(Plcopen, WhatIsNoProjectIsAFileErrorWithItsLine) {
+  const struct {
+    std::string file, message;
+  } cases[] = {
+      {"malformed.xml", "malformed.xml:4: malformed XML: Start-end tags mismatch"},
+      {"foreign.xml", "foreign.xml:3: expected the root element <project> of the PLCopen TC6 namespace"},
+      {"absent.xml", "absent.xml: cannot read the file"},
+  };
+  for (const auto& c : cases) {
+    for (const char* command : {"import-plcopen", "lint"}) {
+      std::vector<std::string> args = {command, kFixtures + "/" + c.file};
+      if (args[0] == "import-plcopen") args.push_back(dir_.File("out.nt"));
+      const Outcome run = Program(args);
+      EXPECT_EQ(run.exit, 2) << c.file;
+      EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+      EXPECT_FALSE(std::filesystem::exists(dir_.File("out.nt")));
+    }
+  }
+}
+
+TEST(KeywordSets, Iec61131HoldsKeywordsAndTypesButNoStandardBlocks) {
+  const auto set = KeywordSet("iec61131-3");
+  auto has = [&](std::u16string_view w) { return std::find(set.begin(), set.end(), w) != set.end(); };
+  for (auto w : {u"IF", u"END_FUNCTION_BLOCK", u"VAR_IN_OUT", u"METHOD", u"BOOL", u"LDATE_AND_TIME", u"WSTRING"})
+    EXPECT_TRUE(has(w));
+  for (auto w : {u"TON", u"IN", u"PT", u"Q", u"ADD", u"if"}) EXPECT_FALSE(has(w));
+  EXPECT_TRUE(KeywordSet("iec61131").empty());
+  EXPECT_EQ(KeywordSetNames().size(), 1u);
+}
+
+// Elements of the name kinds that carry a name attribute, counted apart
+// from the importer.
+std::size_t NamedElements(const std::string& path) {
+  pugi::xml_document doc;
+  EXPECT_TRUE(doc.load_file(path.c_str()));
+  std::size_t count = 0;
+  for (pugi::xpath_node n : doc.select_nodes("//*[@name]")) {
+    std::string kind = n.node().name();
+    kind = kind.substr(kind.find(':') + 1);
+    for (const char* k : {"dataType", "pou", "variable", "configuration", "resource", "task", "pouInstance",
+                          "action", "transition"})
+      count += kind == k;
+  }
+  return count;
+}
+
+TEST_F(Plcopen, SharedProjectsImportWholeAndLintOnlyWhatWasRefused) {
+  const std::filesystem::path shared = NAMETREE_PLCOPEN_DIR;
+  if (!std::filesystem::is_directory(shared)) GTEST_SKIP() << "no " << shared;
+  std::vector<std::filesystem::path> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(shared))
+    if (e.path().extension() == ".xml") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  ASSERT_FALSE(files.empty());
+  int index = 0;
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.string());
+    const std::string doc = dir_.File(std::to_string(index++) + ".nt");
+    Outcome run = Program({"import-plcopen", "--keep-going", "--json", file.string(), doc});
+    ASSERT_LE(run.exit, 1) << run.err;
+    const Json report = Json::parse(run.out);
+    const std::vector<std::string> refused = Refusals(report);
+    EXPECT_EQ(report["imported"].get<std::size_t>() + refused.size(), NamedElements(file.string()));
+    EXPECT_EQ(report["elements"].get<std::size_t>(), NamedElements(file.string()));
+    EXPECT_EQ(run.exit, refused.empty() ? 0 : 1);
+    EXPECT_EQ(Program({"lint", doc}).exit, 0);
+    const Json lint = Json::parse(Program({"lint", "--json", file.string()}).out);
+    EXPECT_EQ(lint["errors"].get<std::size_t>(), refused.size());
+  }
+}
+
+// The largest shared project: time and peak heap of the import itself.
+TEST(PlcopenCost, LargestSharedProjectStaysWithinItsBudget) {
+  const std::filesystem::path shared = NAMETREE_PLCOPEN_DIR;
+  if (!std::filesystem::is_directory(shared)) GTEST_SKIP() << "no " << shared;
+  std::filesystem::path largest;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(shared))
+    if (e.path().extension() == ".xml" && (largest.empty() || e.file_size() > std::filesystem::file_size(largest)))
+      largest = e.path();
+  pugi::set_memory_management_functions(Counted, Uncounted);
+  CNameServer server;
+  for (std::u16string_view w : KeywordSet("iec61131-3")) server.AddKeyword(CString(w));
+  plcopen::ImportReport report;
+  const std::size_t start = g_heap;
+  g_peak = g_heap;
+  const auto began = std::chrono::steady_clock::now();
+  ASSERT_EQ(plcopen::ImportPlcopenFile(largest.string(), server, &report).status, plcopen::ImportStatus::kOk);
+  const auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+  const double growth = static_cast<double>(g_peak - start) / static_cast<double>(std::filesystem::file_size(largest));
+  std::printf("%s: %.2f ms, peak heap growth %.2f x the file\n", largest.c_str(), took, growth);
+  EXPECT_GT(report.accepted, 10u);
+  EXPECT_LT(growth, 4.0);
+}
+
+}  // namespace
+}  // namespace nametree::test

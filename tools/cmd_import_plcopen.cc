@@ -1,0 +1,218 @@
+// 'nametree import-plcopen' makes a document of a PLCopen XML project, and
+// 'nametree lint PROJECT.xml' checks a project's names without writing one.
+// Both apply the built-in IEC 61131-3 keywords.
+#include <cstdio>
+#include <filesystem>
+
+#include "args.h"
+#include "cli.h"
+#include "lint.h"
+#include "nametree/cfb_storage.h"
+#include "nametree/keyword_sets.h"
+#include "nametree/utf8.h"
+#include "output.h"
+#include "plcopen_import.h"
+#include "snapshot.h"
+
+namespace nametree::cli {
+
+namespace {
+
+using plcopen::ImportReport;
+using plcopen::Refusal;
+
+constexpr std::string_view kKeywordSet = "iec61131-3";
+
+void AddKeywordSet(CNameServer& server) {
+  for (std::u16string_view word : KeywordSet(kKeywordSet)) server.AddKeyword(CString(word));
+}
+
+std::string Reason(const CNameServer& server, const Refusal& r) {
+  if (r.violation.rule != CNameRuleViolation::Rule::kNone)
+    return "invalid name: " + DescribeInvalidName(server, FromUtf8(r.name), 0);
+  if (r.result == E_NAME_DUPLICATE) {
+    if (r.hit.where == CDuplicateHit::Where::kKeyword) return "it is a keyword of " + std::string(kKeywordSet);
+    std::string reason = DescribeDuplicate(r.hit);
+    if (!r.otherPath.empty())
+      reason += " by " + Quoted(FromUtf8(r.otherName)) + " at line " + std::to_string(r.otherLine) + " (" +
+                r.otherPath + ")";
+    return reason;
+  }
+  return "the library refused it (" + StatusName(r.result) + ")";
+}
+
+// The lint check name the refusal corresponds to.
+std::string_view Check(const Refusal& r) {
+  if (r.violation.rule != CNameRuleViolation::Rule::kNone) return "invalid";
+  if (r.result != E_NAME_DUPLICATE) return "limit";
+  if (r.hit.where == CDuplicateHit::Where::kKeyword) return "keyword";
+  return r.hit.where == CDuplicateHit::Where::kOwnContainer ? "twice" : "collision";
+}
+
+// Reads the project into the server; exit 2 with the message when it is no
+// PLCopen project.
+int Import(const std::string& project, CNameServer& server, ImportReport* report) {
+  AddKeywordSet(server);
+  const plcopen::ImportFailure failure = plcopen::ImportPlcopenFile(project, server, report);
+  if (failure.status == plcopen::ImportStatus::kOk) return kExitOk;
+  ReportFile(failure.line ? project + ":" + std::to_string(failure.line) : project, failure.message);
+  return kExitError;
+}
+
+// Writes the server as a new document. The file is created exclusively, so
+// a file that appeared since the check is not replaced either.
+int WriteDocument(const std::string& path, CNameServer& server) {
+  ComPtr<IStorage> storage;
+  std::string error;
+  CompoundFileOptions create;
+  create.exclusive = true;
+  if (!CreateCompoundFile(path, 3, create, &storage, &error)) {
+    ReportFile(path, "cannot create: " + error);
+    return kExitError;
+  }
+  if (HRESULT hr = server.Save(storage.Get()); hr != S_OK) {
+    ReportFile(path, "cannot save the name server: " + StatusName(hr));
+    return kExitError;
+  }
+  // KEYWORDS-STREAM: once documents keep their keywords, store the set here
+  // (the keyword words of kKeywordSet) so that later edits refuse them too.
+  std::vector<std::string> leftOut;
+  if (!CommitCompoundFile(storage.Get(), create, &leftOut, &error)) {
+    ReportFile(path, "cannot write: " + error);
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+Json RefusalJson(const CNameServer& server, const Refusal& r) {
+  Json item = {{"name", r.name}, {"line", r.line}, {"path", r.path}, {"reason", Reason(server, r)},
+               {"check", Check(r)}, {"result", StatusHex(r.result)}};
+  if (r.result == E_NAME_DUPLICATE) {
+    item["namespace"] = DuplicateNamespace(r.hit.where);
+    if (r.hit.nameID) item["otherID"] = r.hit.nameID;
+    if (!r.otherPath.empty()) {
+      item["otherLine"] = r.otherLine;
+      item["otherPath"] = r.otherPath;
+    }
+  }
+  return item;
+}
+
+int RunImport(const Args& args) {
+  const std::string& project = args.At(0);
+  const std::string& docPath = args.At(1);
+  std::error_code ec;
+  if (std::filesystem::exists(docPath, ec) || ec) {
+    ReportFile(docPath, ec ? "cannot check the file: " + ec.message() : "already exists; it is not replaced");
+    return kExitError;
+  }
+  CNameServer server;
+  ImportReport report;
+  if (int rc = Import(project, server, &report)) return rc;
+  const bool write = report.refused.empty() || args.Has("keep-going");
+  if (write)
+    if (int rc = WriteDocument(docPath, server)) return rc;
+  const std::size_t written = write ? report.accepted : 0;
+  if (args.Has("json")) {
+    Json json;
+    json["file"] = project;
+    json["document"] = docPath;
+    json["written"] = write;
+    json["elements"] = report.named;
+    json["imported"] = written;
+    json["accepted"] = report.accepted;
+    Json refused = Json::array();
+    for (const Refusal& r : report.refused) refused.push_back(RefusalJson(server, r));
+    json["refused"] = std::move(refused);
+    json["containers"] = report.containers;
+    json["globalContainer"] = report.globalContainer;
+    Json ids = Json::object();
+    for (const plcopen::GlobalId& g : report.globalIds) ids[g.globalId] = g.id;
+    json["globalIds"] = std::move(ids);
+    PrintJson(json);
+  } else {
+    for (const Refusal& r : report.refused)
+      std::fprintf(stderr, "nametree: %s:%zu: %s: %s refused: %s\n", project.c_str(), r.line, r.path.c_str(),
+                   Quoted(FromUtf8(r.name)).c_str(), Reason(server, r).c_str());
+    if (write)
+      std::printf("imported %zu names into %zu containers of %s; %zu refused\n", written, report.containers,
+                  docPath.c_str(), report.refused.size());
+    else
+      std::printf("%zu names refused; %s not written (--keep-going writes the %zu that pass)\n",
+                  report.refused.size(), docPath.c_str(), report.accepted);
+  }
+  return report.refused.empty() ? kExitOk : kExitRefused;
+}
+
+}  // namespace
+
+bool IsPlcopenArgument(const std::string& path) {
+  if (path.size() <= 4) return false;
+  std::string ending = path.substr(path.size() - 4);
+  for (char& c : ending) c = static_cast<char>(c | 0x20);
+  return ending == ".xml";
+}
+
+int LintPlcopen(const Args& args) {
+  const std::string& project = args.At(0);
+  CNameServer server;
+  ImportReport report;
+  if (int rc = Import(project, server, &report)) return rc;
+  // What the import refused, then what the library finds in what it took.
+  std::vector<Finding> findings;
+  for (const Refusal& r : report.refused) {
+    Finding f;
+    f.check = Check(r);
+    f.message = project + ":" + std::to_string(r.line) + ": " + r.path + ": " + Quoted(FromUtf8(r.name)) + ": " +
+                Reason(server, r);
+    f.json = RefusalJson(server, r);
+    findings.push_back(std::move(f));
+  }
+  const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
+  for (Finding& f : LintDocument(server, TakeSnapshot(server), stored)) findings.push_back(std::move(f));
+  int errors = 0, warnings = 0;
+  for (const Finding& f : findings) (f.warning ? warnings : errors)++;
+  if (args.Has("json")) {
+    Json json;
+    json["file"] = project;
+    json["errors"] = errors;
+    json["warnings"] = warnings;
+    Json list = Json::array();
+    for (const Finding& f : findings) {
+      Json item = {{"severity", f.warning ? "warning" : "error"}, {"check", f.check}, {"message", f.message}};
+      item.update(f.json);
+      list.push_back(std::move(item));
+    }
+    json["findings"] = std::move(list);
+    PrintJson(json);
+  } else {
+    for (const Finding& f : findings) std::printf("%s: %s\n", f.warning ? "warning" : "error", f.message.c_str());
+    if (findings.empty())
+      std::printf("%s: clean\n", project.c_str());
+    else
+      std::printf("%s: %d errors, %d warnings\n", project.c_str(), errors, warnings);
+  }
+  return errors > 0 || (args.Has("strict") && warnings > 0) ? kExitRefused : kExitOk;
+}
+
+void AddPlcopenCommands(std::vector<CommandSpec>& table) {
+  table.push_back(
+      {"import-plcopen", "make a new document of the names of a PLCopen XML project",
+       "Reads a PLCopen XML project (TC6 schema 2.01 or 2.00) and writes a new document whose\n"
+       "containers follow IEC 61131-3 scoping: a global container (type 2) for data type, POU\n"
+       "and configuration names; a plain container (type 0) below it for each POU (its\n"
+       "variables, actions, transitions; methods below it) and each data type with members;\n"
+       "a target container (type 3) for each configuration (its global variables and\n"
+       "resources), a plain one below it for each resource (its global variables, tasks and POU\n"
+       "instances); a target container for each global variable list of its own. Vendor\n"
+       "sections are read where they stand. The IEC 61131-3 keywords are applied. Every\n"
+       "refused name is listed with its line, element path and the reason. The document is\n"
+       "written only when nothing was refused, unless --keep-going. DOC must not exist.\n"
+       "Exit 1 when a name was refused, 2 for a file that is no PLCopen XML.",
+       {{"PROJECT", "the PLCopen XML file"}, {"DOC", "the document to create"}},
+       {{"keep-going", "", "write the names that pass even when others were refused"},
+        {"json", "", "report as one JSON object"}},
+       RunImport});
+}
+
+}  // namespace nametree::cli
