@@ -3,16 +3,16 @@
 // Both apply the built-in IEC 61131-3 keywords.
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "args.h"
 #include "cli.h"
 #include "lint.h"
-#include "nametree/cfb_storage.h"
+#include "nametree/document_file.h"
 #include "nametree/keyword_sets.h"
 #include "nametree/utf8.h"
 #include "output.h"
 #include "plcopen_import.h"
-#include "snapshot.h"
 
 namespace nametree::cli {
 
@@ -59,26 +59,16 @@ int Import(const std::string& project, CNameServer& server, ImportReport* report
   return kExitError;
 }
 
-// Writes the server as a new document. The file is created exclusively, so
-// a file that appeared since the check is not replaced either.
-int WriteDocument(const std::string& path, CNameServer& server) {
-  ComPtr<IStorage> storage;
-  std::string error;
-  CompoundFileOptions create;
-  create.exclusive = true;
-  if (!CreateCompoundFile(path, 3, create, &storage, &error)) {
-    ReportFile(path, "cannot create: " + error);
-    return kExitError;
-  }
-  if (HRESULT hr = server.Save(storage.Get()); hr != S_OK) {
-    ReportFile(path, "cannot save the name server: " + StatusName(hr));
-    return kExitError;
-  }
-  // KEYWORDS-STREAM: once documents keep their keywords, store the set here
-  // (the keyword words of kKeywordSet) so that later edits refuse them too.
-  std::vector<std::string> leftOut;
-  if (!CommitCompoundFile(storage.Get(), create, &leftOut, &error)) {
-    ReportFile(path, "cannot write: " + error);
+// Writes the imported document with the keyword set it was checked
+// against, so that later edits refuse those words too. The file is created
+// exclusively: one that appeared since the check is not replaced either.
+int WriteDocument(DocumentFile& doc) {
+  std::vector<CString> words;
+  for (std::u16string_view word : KeywordSet(kKeywordSet)) words.emplace_back(word);
+  doc.SetStoredKeywords(std::move(words));
+  FileError error;
+  if (!doc.Commit(&error)) {
+    ReportFile(doc.Path().string(), "cannot write: " + error.message);
     return kExitError;
   }
   return kExitOk;
@@ -106,12 +96,20 @@ int RunImport(const Args& args) {
     ReportFile(docPath, ec ? "cannot check the file: " + ec.message() : "already exists; it is not replaced");
     return kExitError;
   }
-  CNameServer server;
+  DocumentFileOptions create;
+  create.create = true;
+  FileError error;
+  std::unique_ptr<DocumentFile> doc = DocumentFile::Open(docPath, create, &error);
+  if (!doc) {
+    ReportFile(docPath, "cannot create: " + error.message);
+    return kExitError;
+  }
+  CNameServer& server = doc->Server();
   ImportReport report;
   if (int rc = Import(project, server, &report)) return rc;
   const bool write = report.refused.empty() || args.Has("keep-going");
   if (write)
-    if (int rc = WriteDocument(docPath, server)) return rc;
+    if (int rc = WriteDocument(*doc)) return rc;
   const std::size_t written = write ? report.accepted : 0;
   if (args.Has("json")) {
     Json json;
@@ -169,7 +167,7 @@ int LintPlcopen(const Args& args) {
     findings.push_back(std::move(f));
   }
   const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
-  for (Finding& f : LintDocument(server, TakeSnapshot(server), stored)) findings.push_back(std::move(f));
+  for (Finding& f : LintDocument(server, stored)) findings.push_back(std::move(f));
   int errors = 0, warnings = 0;
   for (const Finding& f : findings) (f.warning ? warnings : errors)++;
   if (args.Has("json")) {
