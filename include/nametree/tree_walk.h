@@ -5,7 +5,8 @@
 // The order is the one the document stream and the trace dump follow: the
 // top-level containers in list order, each container before its
 // sub-containers, sub-containers and names in their tables' walk order.
-// Every ref, range and iterator goes stale with the next change to the tree.
+// Every ref, range and iterator goes stale with the next change to the tree;
+// iterators also refer to their TreeWalk, which must outlive them.
 //
 //   for (nametree::ContainerRef c : nametree::TreeWalk(server))
 //     for (nametree::NameRef n : c.Names()) Print(c.Id(), n.Id(), n.Text());

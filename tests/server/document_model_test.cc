@@ -153,9 +153,14 @@ std::vector<Expected> Summary(const std::vector<DocumentFinding>& findings) {
 bool operator==(const Expected& a, const Expected& b) {
   return std::tie(a.kind, a.warning, a.text, a.where, a.other) == std::tie(b.kind, b.warning, b.text, b.where, b.other);
 }
+std::string Ascii(const CString& text) {
+  std::string out;
+  for (char16_t c : text) out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\\u" + std::to_string(c);
+  return out;
+}
 void PrintTo(const Expected& e, std::ostream* os) {
-  *os << DocumentFindingKindName(e.kind) << (e.warning ? " warning " : " error ") << std::string(e.text.begin(), e.text.end())
-      << " where " << static_cast<int>(e.where) << " other " << std::string(e.other.begin(), e.other.end());
+  *os << DocumentFindingKindName(e.kind) << (e.warning ? " warning " : " error ") << Ascii(e.text) << " where "
+      << static_cast<int>(e.where) << " other " << Ascii(e.other);
 }
 
 std::vector<Expected> Sorted(std::vector<Expected> v) {
