@@ -56,7 +56,7 @@ FileError Document::Create(const std::string& path, const DocumentOptions& optio
   // save and a load through memory, which keeps every ID and the counter.
   ComPtr<IStorage> carry = CreateMemoryStorage();
   if (HRESULT hr = file_->Server().Save(carry.Get()); hr != S_OK || file->Server().Load(carry.Get()) != S_OK)
-    return {FileErrorKind::kOutOfMemory, "cannot save the name server: " + StatusName(hr)};
+    return {FileErrorKind::kIo, "cannot save the name server: " + StatusName(hr)};
   file_ = std::move(file);
   return {};
 }
