@@ -106,6 +106,7 @@ class ChainedTable {
     if (!made_) MakeArray();
     const std::uint32_t bucket = BucketOf(key);
     std::unique_ptr<Node> fresh(new Node{nullptr, Key(std::forward<K>(key)), std::forward<V>(value)});
+    Node* const entry = fresh.get();
     Node*& head = HeadForInsert(bucket);
     fresh->next = head;
     if (index_ && head) index_->Move(head, &fresh->next);
@@ -120,7 +121,7 @@ class ChainedTable {
     } catch (const std::bad_alloc&) {
       index_.reset();
     }
-    return head->value;
+    return entry->value;
   }
 
   // Unlinks key; hands its value to `out` when given. False if absent.

@@ -189,9 +189,11 @@ std::uint32_t CNameContainer::AddName(CString text) {
 
 HRESULT CNameContainer::DeleteName(std::uint32_t id) {
   try {
-    CString text;
-    if (id == 0 || !RemoveName(id, &text)) return E_FAIL;
-    RemoveKey(ToUpper(text), nullptr);
+    const CString* text = id ? m_NamesByID->Lookup(id) : nullptr;
+    if (!text) return E_FAIL;
+    const CString key = ToUpper(*text);  // made first: the removals need no memory
+    RemoveName(id, nullptr);
+    RemoveKey(key, nullptr);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace nametree {
@@ -29,22 +30,30 @@ class SparseBuckets {
   }
 
   // The head of bucket b, made empty first when b has no slot.
+  // Out of memory it throws with nothing changed.
   Node*& Insert(std::uint32_t b) {
     Pos p = Lower(b);
     if (At(p, b)) return runs_[p.run][p.slot].head;
     if (runs_.empty()) {
-      runs_.emplace_back();
-      p = {0, 0};
-    } else if (p.run == runs_.size()) {
-      p = {runs_.size() - 1, runs_.back().size()};
+      runs_.push_back(Run{Slot{b, nullptr}});
+      ++size_;
+      return runs_[0][0].head;
     }
+    if (p.run == runs_.size()) p = {runs_.size() - 1, runs_.back().size()};
     Run& run = runs_[p.run];
     run.insert(run.begin() + static_cast<std::ptrdiff_t>(p.slot), Slot{b, nullptr});
     ++size_;
     if (run.size() > kRunLimit) {
-      Run upper(run.begin() + kRunLimit / 2, run.end());
-      run.resize(kRunLimit / 2);
-      runs_.insert(runs_.begin() + static_cast<std::ptrdiff_t>(p.run) + 1, std::move(upper));
+      // Room first: a run left long when memory runs out is still in order.
+      try {
+        if (runs_.size() == runs_.capacity()) runs_.reserve(2 * runs_.size());
+        Run& full = runs_[p.run];  // the reserve may have moved it
+        Run upper(full.begin() + kRunLimit / 2, full.end());
+        full.resize(kRunLimit / 2);
+        runs_.insert(runs_.begin() + static_cast<std::ptrdiff_t>(p.run) + 1, std::move(upper));
+      } catch (const std::bad_alloc&) {
+        return runs_[p.run][p.slot].head;
+      }
       if (p.slot >= kRunLimit / 2) return runs_[p.run + 1][p.slot - kRunLimit / 2].head;
     }
     return runs_[p.run][p.slot].head;

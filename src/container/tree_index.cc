@@ -223,7 +223,9 @@ void CTreeIndex::LeaveKey(std::uint32_t key, CNameContainer* c) {
 // Lists one container (already placed) under its key, IDs and texts.
 void CTreeIndex::Enter(CNameContainer* c) {
   if (m_FreeHandles.empty()) {
-    Room(m_FreeHandles, m_Handles.size() + 1);  // so that Leave needs no memory
+    // So that Leave and ChildDetaching need no memory.
+    Room(m_FreeHandles, m_Handles.size() + 1);
+    Room(m_Detaching, m_Handles.size() + 1);
     m_Handles.push_back(c);
     c->m_nHandle = static_cast<std::uint32_t>(m_Handles.size() - 1);
   } else {
@@ -324,8 +326,12 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
 std::uint64_t CTreeIndex::ChildDetaching(CNameContainer* child) {
   const std::uint64_t order = child->m_nSlotOrder;
   if (m_bTearingDown) return order;
-  // Children leave before their parents: a shared text's count names the top.
-  std::vector<CNameContainer*> all{child};
+  // Children leave before their parents: a shared text's count names the
+  // top. The list has room for every listed container already, so a
+  // removal needs no memory.
+  std::vector<CNameContainer*>& all = m_Detaching;
+  all.clear();
+  all.push_back(child);
   for (std::size_t i = 0; i < all.size(); ++i) {
     all[i]->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
       all.push_back(sub.get());
@@ -333,6 +339,7 @@ std::uint64_t CTreeIndex::ChildDetaching(CNameContainer* child) {
     });
   }
   for (auto it = all.rbegin(); it != all.rend(); ++it) Leave(*it);
+  all.clear();
   return order;
 }
 
@@ -383,9 +390,9 @@ void CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
 }
 
 void CTreeIndex::TopIdChanging(CNameContainer* top, std::uint32_t newID) {
-  if (m_bTearingDown || top->m_pHolder) return;
+  if (m_bTearingDown || top->m_pHolder || top->m_ID == newID) return;
+  EnterKey(newID, top);  // first, so that running out of memory changes nothing
   LeaveKey(top->m_ID, top);
-  EnterKey(newID, top);
 }
 
 // --- queries

@@ -170,6 +170,7 @@ class CTreeIndex {
   FlatMap<std::uint64_t, Ref> m_ByText;
   std::vector<CNameContainer*> m_Handles{nullptr};  // handle 0 is none
   std::vector<std::uint32_t> m_FreeHandles;
+  std::vector<CNameContainer*> m_Detaching;  // ChildDetaching's list, kept at the handles' size
   std::vector<std::unique_ptr<Group>> m_Groups;
   std::vector<std::uint32_t> m_FreeGroups;
   std::uint64_t m_nNextOrder = 1;

@@ -16,11 +16,11 @@ HRESULT CNameServer::Save(IStorage* storage) {
   if (!storage) return E_FAIL;
   if (m_TopLevelContainers.size() > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
     return E_FAIL;
-  ComPtr<IStream> stream;
-  if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) {
-    if (Failed(storage->CreateStream(kStreamName, kCreateMode, stream.Put())) || !stream) return E_FAIL;
-  }
   try {
+    ComPtr<IStream> stream;
+    if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) {
+      if (Failed(storage->CreateStream(kStreamName, kCreateMode, stream.Put())) || !stream) return E_FAIL;
+    }
     WriteU16(stream.Get(), kStreamVersion);
     WriteU16(stream.Get(), static_cast<std::uint16_t>(m_TopLevelContainers.size()));
     for (const auto& c : m_TopLevelContainers) {
@@ -38,10 +38,10 @@ HRESULT CNameServer::Save(IStorage* storage) {
 
 HRESULT CNameServer::Load(IStorage* storage) {
   if (!storage) return E_FAIL;
-  ComPtr<IStream> stream;
-  // A document without the stream, or one that refuses access to it, has nothing to load.
-  if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) return S_OK;
   try {
+    ComPtr<IStream> stream;
+    // A document without the stream, or one that refuses access to it, has nothing to load.
+    if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) return S_OK;
     ReadU16(stream.Get());  // version, not examined
     const auto count = static_cast<std::int16_t>(ReadU16(stream.Get()));
     for (int i = 0; i < count; ++i) {

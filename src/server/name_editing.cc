@@ -17,9 +17,11 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     if (!container) return E_FAIL;
     // Refused here rather than at Save, when the work would be lost.
     if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
-    // A wrapped counter would reissue IDs that documents hold.
-    if (CNameContainer::GetRemainingNameIDs() < 1) return E_FAIL;
-    id = container->AddName(std::move(text));
+    const std::uint32_t added = container->AddName(std::move(text));
+    // Out of memory, or out of IDs: a wrapped counter would reissue IDs
+    // that documents hold.
+    if (added == 0) return E_FAIL;
+    id = added;
     m_bDirty = true;
     return S_OK;
   } catch (const std::bad_alloc&) {

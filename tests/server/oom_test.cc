@@ -1,0 +1,87 @@
+// Every allocation of an edit failed in turn: the edit gives its result for
+// running out of memory, throws nothing, and leaves the document, the ID
+// counter and the index as they were; once memory suffices it succeeds.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "nametree/memory_storage.h"
+#include "nametree/name_server.h"
+#include "support/deep_stream.h"
+#include "support/failing_alloc.h"
+
+namespace nametree::test {
+namespace {
+
+struct Edit {
+  const char* what;
+  HRESULT refused;  // the result while memory runs out
+  std::function<HRESULT(CNameServer&)> run;
+};
+
+// The saved tree without the counter that ends the stream.
+std::vector<std::uint8_t> Tree(CNameServer& server) {
+  ComPtr<IStorage> st = CreateMemoryStorage();
+  EXPECT_EQ(server.Save(st.Get()), S_OK);
+  std::vector<std::uint8_t> bytes = StreamBytes(st.Get());
+  bytes.resize(bytes.size() - 4);
+  return bytes;
+}
+
+HRESULT AsResult(std::uint32_t id) { return id ? S_OK : E_FAIL; }
+
+TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
+  if (!CanFailAllocations()) GTEST_SKIP() << "the allocator cannot be replaced in this build";
+  // A global tree and a target tree, names shared between them.
+  const std::vector<std::uint8_t> scene = NestedStream(3, kGlobalContainer, 40);
+  const ComPtr<IStorage> source = StorageWith(scene);
+  const std::vector<Edit> edits = {
+      {"checked AddName", E_FAIL,
+       [](CNameServer& s) {
+         std::uint32_t id = 0;
+         return s.AddName(id, 5, u"Pump", 0, true);
+       }},
+      {"nested AddContainer", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(3, 0)); }},
+      {"top-level AddContainer", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(0, kTargetContainer)); }},
+      {"DeleteName", E_OUTOFMEMORY, [](CNameServer& s) { return s.DeleteName(3, 4, true); }},
+      {"Load", E_FAIL, [&](CNameServer& s) { return s.Load(source.Get()); }},
+  };
+  for (const Edit& e : edits) {
+    SCOPED_TRACE(e.what);
+    for (long successes = 0;; ++successes) {
+      CNameContainer::SetLastIssuedNameID(0);
+      CNotificationManager manager;
+      CNameServer server;
+      server.Initialize(&manager);
+      ASSERT_EQ(server.Load(StorageWith(scene).Get()), S_OK);
+      const std::uint32_t counter = CNameContainer::GetLastIssuedNameID();
+      const std::vector<std::uint8_t> before = Tree(server);
+      HRESULT hr = S_OK;
+      FailAllocationsAfter(successes);
+      bool threw = false;
+      try {
+        hr = e.run(server);
+      } catch (...) {
+        threw = true;
+      }
+      StopFailingAllocations();
+      EXPECT_FALSE(threw) << successes;
+      EXPECT_EQ(server.CheckInvariants(), "") << successes;
+      if (!AllocationFailed()) {
+        EXPECT_EQ(hr, S_OK);
+        break;
+      }
+      if (hr == S_OK) continue;  // a failure the entry could do without
+      EXPECT_EQ(hr, e.refused) << successes;
+      EXPECT_EQ(Tree(server), before) << successes;
+      // Load draws an ID for every container it makes, as it always does.
+      if (std::string(e.what) != "Load") {
+        EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), counter) << successes;
+      }
+      ASSERT_LT(successes, 100000);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nametree::test
