@@ -118,7 +118,7 @@ class PyDocument {
   // Commits after a clean block (unless read-only); never writes after an
   // exception. Closes the document either way.
   bool Exit(py::handle excType) {
-    if (doc_ && !doc_->IsReadOnly()) {
+    if (excType.is_none() && doc_ && !doc_->IsReadOnly()) {
       nametree::Result<void> done = doc_->Commit();
       Close();
       Take(std::move(done));
