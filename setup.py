@@ -19,7 +19,7 @@ core = Pybind11Extension(
     "nametree._nametree",
     sorted(glob.glob("src/*/*.cc")) + ["python/nametree/_binding.cc"],
     include_dirs=["include", "src"],
-    libraries=["icuuc"],
+    libraries=["icui18n", "icuuc"],
     cxx_std=20,
 )
 
