@@ -168,29 +168,7 @@ int LintPlcopen(const Args& args) {
   }
   const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
   for (Finding& f : LintDocument(server, stored)) findings.push_back(std::move(f));
-  int errors = 0, warnings = 0;
-  for (const Finding& f : findings) (f.warning ? warnings : errors)++;
-  if (args.Has("json")) {
-    Json json;
-    json["file"] = project;
-    json["errors"] = errors;
-    json["warnings"] = warnings;
-    Json list = Json::array();
-    for (const Finding& f : findings) {
-      Json item = {{"severity", f.warning ? "warning" : "error"}, {"check", f.check}, {"message", f.message}};
-      item.update(f.json);
-      list.push_back(std::move(item));
-    }
-    json["findings"] = std::move(list);
-    PrintJson(json);
-  } else {
-    for (const Finding& f : findings) std::printf("%s: %s\n", f.warning ? "warning" : "error", f.message.c_str());
-    if (findings.empty())
-      std::printf("%s: clean\n", project.c_str());
-    else
-      std::printf("%s: %d errors, %d warnings\n", project.c_str(), errors, warnings);
-  }
-  return errors > 0 || (args.Has("strict") && warnings > 0) ? kExitRefused : kExitOk;
+  return ReportFindings(args, project, findings, Json::object());
 }
 
 void AddPlcopenCommands(std::vector<CommandSpec>& table) {

@@ -11,10 +11,7 @@
 
 namespace nametree::cli {
 
-namespace {
-
-// Prints the findings; returns 1 when they count (errors, or warnings under --strict).
-int Report(const Args& args, const std::string& path, const std::vector<Finding>& findings, Json json) {
+int ReportFindings(const Args& args, const std::string& path, const std::vector<Finding>& findings, Json json) {
   int errors = 0, warnings = 0;
   for (const Finding& f : findings) (f.warning ? warnings : errors)++;
   const bool counts = errors > 0 || (args.Has("strict") && warnings > 0);
@@ -40,13 +37,15 @@ int Report(const Args& args, const std::string& path, const std::vector<Finding>
   return counts ? kExitRefused : kExitOk;
 }
 
+namespace {
+
 int RunLint(const Args& args) {
   if (IsPlcopenArgument(args.At(0))) return LintPlcopen(args);
   Document doc;
   if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  return Report(args, doc.Path(), LintDocument(doc.Server(), stored), Json::object());
+  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored), Json::object());
 }
 
 int RunRepair(const Args& args) {
@@ -69,7 +68,7 @@ int RunRepair(const Args& args) {
     std::printf("the stored last issued ID %u is above every ID in use; nothing to repair\n", stored);
   }
   // The rest cannot be fixed without choosing which name to lose or rename.
-  return Report(args, doc.Path(), LintDocument(doc.Server(), stored < highest ? highest : stored), std::move(json));
+  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored < highest ? highest : stored), std::move(json));
 }
 
 }  // namespace

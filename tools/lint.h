@@ -12,6 +12,8 @@
 
 namespace nametree::cli {
 
+class Args;
+
 struct Finding {
   bool warning = false;
   std::string check;  // DocumentFindingKindName
@@ -24,5 +26,10 @@ std::string PathText(const std::vector<std::uint32_t>& path);
 
 // `stored` is the document's last issued ID as loaded.
 std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored);
+
+// Prints the findings of the file at `path` as lint does (text, or `json`
+// completed with them under --json); returns 1 when they count (errors, or
+// warnings under --strict), else 0.
+int ReportFindings(const Args& args, const std::string& path, const std::vector<Finding>& findings, Json json);
 
 }  // namespace nametree::cli

@@ -84,6 +84,7 @@ struct DocumentFile::State {
   std::vector<CString> keywords;
   document::LabelMap labels;
   bool hadKeywordStream = false, hadLabelStream = false;
+  bool recoveredServer = false;  // loaded under force from what a damaged entry still held
   std::vector<std::string> malformed;  // settings streams that did not decode
 
   CompoundFileOptions FileOptions() const {
@@ -96,16 +97,25 @@ struct DocumentFile::State {
 
   FileError Load() {
     IStorage* s = storage.Get();
-    const bool present = HasStream(s, kServerStream);
-    if (!present && ServerDamage(s).empty())
-      return Error(FileErrorKind::kNotADocument,
-                   "holds no \"NameServer\" stream; a document of the earlier format is read "
-                   "with 'nametree import-legacy'");
-    if (present && server.Load(s) != S_OK)
-      return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read");
-    if (const std::string why = ServerDamage(s); !why.empty())
-      return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read (" + why +
-                                                "); nothing is changed, not even with --force");
+    switch (CompoundFileEntryState(s, ToUtf8(kServerStream))) {
+      case CompoundEntryState::kAbsent:
+        return Error(FileErrorKind::kNotADocument,
+                     "holds no \"NameServer\" stream; a document of the earlier format is read "
+                     "with 'nametree import-legacy'");
+      case CompoundEntryState::kReadable:
+        if (server.Load(s) != S_OK)
+          return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read");
+        break;
+      case CompoundEntryState::kDamaged:
+        // Force keeps what the file layer recovered, but only when all of it
+        // loads: a stream that cannot be opened would load as an empty tree.
+        if (!options.force || !HasStream(s, kServerStream) || server.Load(s) != S_OK)
+          return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read (" +
+                                                    ServerDamage(s) + "); nothing is changed" +
+                                                    (options.force ? "" : " (--force saves what can be recovered)"));
+        recoveredServer = true;
+        break;
+    }
     if (HasStream(s, document::kKeywordStream)) {
       hadKeywordStream = true;
       auto bytes = ReadStream(s, document::kKeywordStream);
@@ -128,9 +138,9 @@ struct DocumentFile::State {
     if (!onFile) return Error(FileErrorKind::kUsage, "the document is on no file");
     if (options.readOnly) return Error(FileErrorKind::kUsage, "the document was opened read-only");
     IStorage* s = storage.Get();
-    if (const std::string why = ServerDamage(s); !why.empty())
-      return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read (" + why +
-                                                "); it is not replaced");
+    if (!recoveredServer && CompoundFileEntryState(s, ToUtf8(kServerStream)) == CompoundEntryState::kDamaged)
+      return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read (" +
+                                                ServerDamage(s) + "); it is not replaced");
     if (!malformed.empty() && !options.force)
       return Error(FileErrorKind::kDamaged, "cannot write: " + malformed.front() + " (--force replaces it)");
     {

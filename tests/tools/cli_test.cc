@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -192,6 +193,16 @@ TEST_F(Cli, ADamagedNameServerStopsEveryCommandAndHiddenCharactersShowEscaped) {
           {{"repair", "DOC", "--force"}, "", 2, {}, damage},
           {{"tree", "DOC", "--json"}, "", 2, {"\"kind\":\"damaged\""}}},
          "damaged.nt");
+  // A declared size one mini sector past the chain: --force keeps what the chain holds.
+  std::string longer = Bytes("base.nt");
+  std::uint32_t size = 0;
+  std::memcpy(&size, &longer[entry + 120], 4);
+  size += 64;
+  std::memcpy(&longer[entry + 120], &size, 4);
+  WriteFile("longer.nt", longer);
+  Expect({{{"add", "DOC", "3", "Motor"}, "", 2, {}, damage},
+          {{"add", "DOC", "3", "Motor", "--force"}, "", 0, {}, {}, false, {"\"name\":\"Pump1\"", "\"name\":\"Motor\""}}},
+         "longer.nt");
   const std::string evil = "Evil\\u{202E}gnp\\u{FE0F}";  // as the program shows it
   Expect({{{"add", "DOC", "3", evil, "--kind", "1", "--no-check"}, "", 0, {"added \"" + evil + "\" to container 3"}, {},
            false, {"\"name\":\"Evil\u202Egnp\uFE0F\""}},
