@@ -4,6 +4,7 @@
 
 #include "nametree/legacy_storage.h"
 #include "nametree/memory_storage.h"
+#include "platform/handle_ledger.h"
 #include "nametree/name_server.h"
 
 using namespace nametree;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "nametree/memory_storage.h"
+#include "platform/handle_ledger.h"
 #include "nametree/name_server.h"
 
 using namespace nametree;

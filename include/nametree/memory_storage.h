@@ -1,5 +1,5 @@
 // An in-memory structured storage: streams and child storages held in
-// memory, with counted handles that can be audited.
+// memory.
 #pragma once
 
 #include <cstdint>
@@ -11,27 +11,9 @@
 
 namespace nametree {
 
-// Counts the handles that a storage tree has handed out and not yet got
-// back, so that a caller can check that every one was released.
-class NAMETREE_API HandleLedger {
- public:
-  void Opened() { ++live_; ++total_; }
-  void Closed() { --live_; }
-  std::int64_t Live() const { return live_; }
-  std::int64_t Total() const { return total_; }
-
- private:
-  std::int64_t live_ = 0;
-  std::int64_t total_ = 0;
-};
-
 // Creates an empty in-memory storage. The caller owns the one reference
 // returned. All child storages and streams opened from it share its ledger.
 NAMETREE_API ComPtr<IStorage> CreateMemoryStorage();
-
-// The ledger of a storage made by CreateMemoryStorage (or a child of one);
-// null for any other storage.
-NAMETREE_API std::shared_ptr<HandleLedger> MemoryStorageLedger(IStorage* storage);
 
 // A stand-alone in-memory stream over the given bytes, positioned at 0.
 NAMETREE_API ComPtr<IStream> CreateMemoryStream(std::vector<std::uint8_t> bytes = {});

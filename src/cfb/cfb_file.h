@@ -9,6 +9,7 @@
 #include "cfb/file_io.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/memory_storage.h"
+#include "platform/handle_ledger.h"
 #include "nametree/storage.h"
 
 namespace nametree::cfb {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "nametree/memory_storage.h"
+#include "platform/handle_ledger.h"
 
 namespace nametree {
 

@@ -9,6 +9,7 @@
 
 #include "legacy_fixture.h"
 #include "nametree/memory_storage.h"
+#include "platform/handle_ledger.h"
 #include "support/fault_stream.h"
 #include "support/hex.h"
 

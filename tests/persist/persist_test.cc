@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "nametree/memory_storage.h"
+#include "platform/handle_ledger.h"
 #include "nametree/name_server.h"
 #include "support/deny_storage.h"
 #include "support/fault_stream.h"

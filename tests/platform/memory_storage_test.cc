@@ -5,6 +5,7 @@
 
 #include "nametree/legacy_storage.h"
 #include "nametree/memory_storage.h"
+#include "platform/handle_ledger.h"
 
 namespace nametree {
 namespace {
