@@ -58,8 +58,7 @@ class NAMETREE_API NameView {
 // One container as the walk meets it.
 class NAMETREE_API ContainerView {
  public:
-  ContainerView(const CNameServer* server, const CNameContainer* container, int depth)
-      : server_(server), container_(container), depth_(depth) {}
+  ContainerView(const CNameContainer* container, int depth) : container_(container), depth_(depth) {}
   std::uint32_t Id() const;
   ContainerType Type() const;
   std::uint32_t Parent() const;  // 0 at the top level
@@ -68,7 +67,6 @@ class NAMETREE_API ContainerView {
   std::vector<NameView> Names() const;
 
  private:
-  const CNameServer* server_;
   const CNameContainer* container_;
   int depth_;
 };

@@ -8,16 +8,15 @@ namespace nametree {
 
 class ContainerRange::Cursor {
  public:
-  explicit Cursor(const CNameServer* server) : server_(server), walk_(*server), at_(walk_.begin()) {}
+  explicit Cursor(const CNameServer* server) : walk_(*server), at_(walk_.begin()) {}
   bool AtEnd() const { return at_ == walk_.end(); }
   ContainerView Current() const {
     const ContainerRef ref = *at_;
-    return ContainerView(server_, &ref.Container(), ref.Depth());
+    return ContainerView(&ref.Container(), ref.Depth());
   }
   void Advance() { ++at_; }
 
  private:
-  const CNameServer* server_;
   TreeWalk walk_;
   TreeWalk::iterator at_;
 };
