@@ -10,7 +10,6 @@
 #include "cli.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/legacy_storage.h"
-#include "nametree/memory_storage.h"
 #include "output.h"
 
 namespace nametree::cli {
@@ -49,16 +48,7 @@ FileError Document::Open(const std::string& path, bool writable, const DocumentO
 
 FileError Document::Create(const std::string& path, const DocumentOptions& options) {
   path_ = path;
-  FileError error;
-  auto file = DocumentFile::Open(path, FileOptions(options, true, false), &error);
-  if (!file) return error;
-  // The server filled so far (an import) moves into the new file by a
-  // save and a load through memory, which keeps every ID and the counter.
-  ComPtr<IStorage> carry = CreateMemoryStorage();
-  if (HRESULT hr = file_->Server().Save(carry.Get()); hr != S_OK || file->Server().Load(carry.Get()) != S_OK)
-    return {FileErrorKind::kIo, "cannot save the name server: " + StatusName(hr)};
-  file_ = std::move(file);
-  return {};
+  return file_->CreateFile(path, FileOptions(options, true, false));
 }
 
 FileError Document::Save(std::vector<std::string>* leftOut) {

@@ -60,6 +60,10 @@ class NAMETREE_API DocumentFile {
                                             FileError* error);
   // A document on no file; Commit is refused.
   static std::unique_ptr<DocumentFile> InMemory();
+  // Puts a document made InMemory on a new file at `path` (options.create is
+  // implied), keeping its server as it is, so that what was read into it
+  // (an import) is saved unchanged. Nothing is on disk until Commit.
+  FileError CreateFile(const std::filesystem::path& path, const DocumentFileOptions& options);
 
   ~DocumentFile();
   DocumentFile(const DocumentFile&) = delete;

@@ -95,6 +95,22 @@ struct DocumentFile::State {
     return file;
   }
 
+  // A new compound file at `path` for this document; nothing is on disk
+  // until Commit.
+  FileError CreateFile() {
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) || ec)
+      return ec ? Error(FileErrorKind::kIo, "cannot check the file: " + ec.message())
+                : Error(FileErrorKind::kRefused, "already exists; it is not replaced");
+    std::string message;
+    ComPtr<IStorage> file;
+    if (!CreateCompoundFile(path.string(), 3, FileOptions(), &file, &message))
+      return Error(Classify(message), "cannot create: " + message);
+    storage = std::move(file);
+    onFile = true;
+    return {};
+  }
+
   FileError Load() {
     IStorage* s = storage.Get();
     switch (CompoundFileEntryState(s, ToUtf8(kServerStream))) {
@@ -205,15 +221,7 @@ std::unique_ptr<DocumentFile> DocumentFile::Open(const std::filesystem::path& pa
     st.onFile = true;
     std::string message;
     if (options.create) {
-      std::error_code ec;
-      if (std::filesystem::exists(path, ec) || ec) {
-        failure = ec ? Error(FileErrorKind::kIo, "cannot check the file: " + ec.message())
-                     : Error(FileErrorKind::kRefused, "already exists; it is not replaced");
-      } else if (!CreateCompoundFile(path.string(), 3, st.FileOptions(), &st.storage, &message)) {
-        failure = Error(Classify(message), "cannot create: " + message);
-      } else {
-        return doc;
-      }
+      if (failure = st.CreateFile(); !failure) return doc;
     } else if (!OpenCompoundFile(path.string(), !options.readOnly, st.FileOptions(), &st.storage, &message)) {
       failure = Error(Classify(message), "cannot open: " + message);
     } else if (failure = st.Load(); !failure) {
@@ -224,6 +232,20 @@ std::unique_ptr<DocumentFile> DocumentFile::Open(const std::filesystem::path& pa
   }
   if (error) *error = std::move(failure);
   return nullptr;
+}
+
+FileError DocumentFile::CreateFile(const std::filesystem::path& path, const DocumentFileOptions& options) {
+  State& st = *state_;
+  if (st.onFile) return Error(FileErrorKind::kUsage, "the document is on a file already");
+  try {
+    st.path = path;
+    st.options = options;
+    st.options.create = true;
+    st.options.readOnly = false;
+    return st.CreateFile();
+  } catch (const std::bad_alloc&) {
+    return Error(FileErrorKind::kOutOfMemory, "cannot create: out of memory");
+  }
 }
 
 std::unique_ptr<DocumentFile> DocumentFile::InMemory() {

@@ -294,7 +294,8 @@ TEST_F(Cli, ImportAndDemoConvertListWhatTheyDropAndNeverOverwrite) {
       {{"import-legacy", "FILE:old.doc", "DOC"}, "", 2},
       {{"import-legacy", "FILE:big.doc", "FILE:big.nt"}, "", 2, {}, {"container 10 holds 32768 names"}},
       {{"demo", "--keep", "FILE:kept"}, "", 0,
-       {"NameChanged", "NameWasDeleted", "ContainerWasDeleted", "E_NAME_DUPLICATE", "the same tree", "imported and saved"}},
+       {"NameChanged", "NameWasDeleted", "ContainerWasDeleted", "E_NAME_DUPLICATE", "the same tree", "imported and saved",
+        "\"Devices\" of container 10 is container 20"}},
       // The kept document of the earlier format is one to try the import on.
       {{"import-legacy", "FILE:kept/earlier.doc", "FILE:converted.nt"}, "", 0},
   });
