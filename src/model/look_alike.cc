@@ -30,14 +30,6 @@ bool IsInvisibleCodePoint(char32_t cp) {
          u_hasBinaryProperty(c, UCHAR_VARIATION_SELECTOR);
 }
 
-bool IsHiddenCodePoint(char32_t cp) {
-  const auto c = static_cast<UChar32>(cp);
-  if (u_hasBinaryProperty(c, UCHAR_BIDI_CONTROL) || u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT))
-    return true;
-  const int8_t type = u_charType(c);
-  return type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
-}
-
 bool FindHiddenCodePoint(const CString& text, char32_t* cp, int* index) {
   bool found = false;
   ForEachCodePoint(text, [&](char32_t c, int32_t at) {

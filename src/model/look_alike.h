@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "nametree/types.h"
+#include "platform/text.h"
 
 struct USpoofChecker;
 struct UNormalizer2;
@@ -40,8 +41,6 @@ class LookAlikeKey {
 
 // Dropped from look-alike keys: default-ignorable code points and variation selectors.
 bool IsInvisibleCodePoint(char32_t cp);
-// Reported in names: bidi controls, default-ignorable code points, line and paragraph separators.
-bool IsHiddenCodePoint(char32_t cp);
 
 // The first hidden code point of the text and its UTF-16 index; false when none.
 bool FindHiddenCodePoint(const CString& text, char32_t* cp, int* index);

@@ -127,4 +127,12 @@ bool EqualsAsciiNoCase(const CString& a, const CString& b) {
   return true;
 }
 
+bool IsHiddenCodePoint(char32_t cp) {
+  const auto c = static_cast<UChar32>(cp);
+  if (u_hasBinaryProperty(c, UCHAR_BIDI_CONTROL) || u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT))
+    return true;
+  const int8_t type = u_charType(c);
+  return type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
+}
+
 }  // namespace nametree

@@ -32,6 +32,12 @@ inline constexpr std::uint16_t C1_DEFINED = 0x0200;
 // surrogate gets C1_DEFINED alone: assigned, but neither letter nor digit.
 std::uint16_t ClassifyCodePoint(char32_t cp);
 
+// Whether a code point changes how the text around it shows or shows as
+// nothing: bidi controls, default-ignorable code points (joiners, variation
+// selectors, fillers, tags) and the line and paragraph separators. Names may
+// hold them; tools show them escaped and the document check warns of them.
+bool IsHiddenCodePoint(char32_t cp);
+
 // One class word per code unit of `text`, in `classes` (resized to fit).
 void ClassifyText(const CString& text, std::vector<std::uint16_t>& classes);
 // The same into `classes`, which holds at least text.size() words.

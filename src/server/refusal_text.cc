@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "nametree/utf8.h"
+#include "platform/text.h"
 
 namespace nametree {
 
@@ -23,24 +24,6 @@ void ForEachCodePoint(std::u16string_view text, F f) {
   }
 }
 
-// Characters that change how the text around them shows, or show as
-// nothing: bidi controls, default-ignorable code points (joiners, variation
-// selectors, fillers, tags) and the line and paragraph separators.
-bool IsHidden(char32_t cp) {
-  struct Range {
-    char32_t first, last;
-  };
-  static constexpr Range kHidden[] = {
-      {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x061C, 0x061C},   {0x115F, 0x1160},   {0x17B4, 0x17B5},
-      {0x180B, 0x180F},   {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},
-      {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFF8},   {0x1BCA0, 0x1BCA3},
-      {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
-  };
-  for (const Range& r : kHidden)
-    if (cp >= r.first && cp <= r.last) return true;
-  return false;
-}
-
 }  // namespace
 
 std::string DisplayText(std::u16string_view text) {
@@ -57,7 +40,7 @@ std::string DisplayText(std::u16string_view text) {
     } else if (cp < 0x20 || cp == 0x7F) {
       std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(cp));
       out += buffer;
-    } else if ((cp >= 0x80 && cp < 0xA0) || IsHidden(cp)) {
+    } else if ((cp >= 0x80 && cp < 0xA0) || IsHiddenCodePoint(cp)) {
       std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
       out += buffer;
     } else {
