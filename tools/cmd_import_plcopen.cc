@@ -91,17 +91,13 @@ Json RefusalJson(const CNameServer& server, const Refusal& r) {
 int RunImport(const Args& args) {
   const std::string& project = args.At(0);
   const std::string& docPath = args.At(1);
-  std::error_code ec;
-  if (std::filesystem::exists(docPath, ec) || ec) {
-    ReportFile(docPath, ec ? "cannot check the file: " + ec.message() : "already exists; it is not replaced");
-    return kExitError;
-  }
+  // Made before the project is read: an existing DOC is refused first.
   DocumentFileOptions create;
   create.create = true;
   FileError error;
   std::unique_ptr<DocumentFile> doc = DocumentFile::Open(docPath, create, &error);
   if (!doc) {
-    ReportFile(docPath, "cannot create: " + error.message);
+    ReportFile(docPath, error.message);
     return kExitError;
   }
   CNameServer& server = doc->Server();
