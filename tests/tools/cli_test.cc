@@ -2,26 +2,17 @@
 // and that a run which must not change the document leaves it byte for byte
 // as it was.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "legacy/legacy_doc.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/name_server.h"
-#include "support/scratch.h"
+#include "support/program.h"
 
 namespace nametree::test {
 namespace {
-
-struct RunResult {
-  int exit = -1;
-  std::string out, err;
-};
 
 struct Case {
   std::vector<std::string> args;  // "DOC" stands for the copy, "FILE:x" for x in the scratch directory
@@ -31,13 +22,6 @@ struct Case {
   bool unchanged = true;                  // the copy keeps its bytes
   std::vector<std::string> after{};       // fragments of `tree DOC --json` once the run is done
 };
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void ExpectHolds(const std::string& text, const std::vector<std::string>& parts) {
   for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
@@ -51,7 +35,7 @@ class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(Run({"init", Path("base.nt")}).exit, 0);
-    const RunResult made = Run({"batch", Path("base.nt")},
+    const ProgramRun made = Run({"batch", Path("base.nt")},
                                "add-container 0 --type global\nadd 1 Pump1\nadd-container 0 --type target\n"
                                "add 3 Valve\nadd 1 V\u0430lve\n");
     ASSERT_EQ(made.exit, 0) << made.err;
@@ -60,15 +44,8 @@ class Cli : public ::testing::Test {
   }
   // Runs the program with `input` on stdin; `out` names where stdout goes
   // (its own file when empty).
-  RunResult Run(const std::vector<std::string>& args, const std::string& input = "", const std::string& out = "") const {
-    WriteFile(".in", input);
-    std::string command = ShellQuote(NAMETREE_CLI);
-    for (const std::string& a : args) command += " " + ShellQuote(a);
-    command += " >" + ShellQuote(out.empty() ? Path(".out") : out) + " 2>" + ShellQuote(Path(".err")) + " <" +
-               ShellQuote(Path(".in"));
-    if (!out.empty()) WriteFile(".out", "");
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Path(".out")), Slurp(Path(".err"))};
+  ProgramRun Run(const std::vector<std::string>& args, const std::string& input = "", const std::string& out = "") const {
+    return RunProgram(dir_, args, input, out);
   }
 
   // Runs each case on a fresh copy of the scratch file `base`.
@@ -84,7 +61,7 @@ class Cli : public ::testing::Test {
         if (a.rfind("FILE:", 0) == 0) a = Path(a.substr(5));
       }
       SCOPED_TRACE(trace);
-      const RunResult r = Run(args, c.input);
+      const ProgramRun r = Run(args, c.input);
       EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
       ExpectHolds(r.out, c.out);
       ExpectHolds(r.err, c.err);
@@ -94,11 +71,8 @@ class Cli : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return dir_.File(name); }
-  std::string Bytes(const std::string& name) const { return Slurp(Path(name)); }
-  void WriteFile(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(Path(name), std::ios::binary);
-    out << bytes;
-  }
+  std::string Bytes(const std::string& name) const { return ReadBytes(Path(name)); }
+  void WriteFile(const std::string& name, const std::string& bytes) const { WriteBytes(Path(name), bytes); }
 
   // Writes `legacy` as a compound file of the earlier format.
   void WriteLegacy(const std::string& name, const LegacyDocument& legacy) {
@@ -209,7 +183,7 @@ TEST_F(Cli, ADamagedNameServerStopsEveryCommandAndHiddenCharactersShowEscaped) {
           {{"add", "DOC", "3", "Tab\\tX\\x01\\\\", "--kind", "1", "--no-check"}, "", 0, {"\"Tab\\tX\\x01\\\\\""}, {},
            false, {"\"name\":\"Tab\\tX\\u0001\\\\\""}},
           {{"batch", "DOC"}, "add 1 " + std::string(5000, 'x') + "\n", 1, {}, {"... (5002 bytes)"}}});
-  const RunResult full = Run({"add", Path("base.nt"), "3", "Motor"}, "", "/dev/full");
+  const ProgramRun full = Run({"add", Path("base.nt"), "3", "Motor"}, "", "/dev/full");
   EXPECT_EQ(full.exit, 2);
   ExpectHolds(full.err, {"cannot write the output", "the edits were saved to " + Path("base.nt")});
 }
@@ -268,7 +242,7 @@ TEST_F(Cli, LintFindsWhatEntryWouldRefuseAndRepairRaisesTheCounter) {
       {{"tree", "DOC", "--json"}, "", 0, {"{\"id\":12,\"name\":\"Lone\xEF\xBF\xBD\"}"}},
       {{"add", "DOC", "1", "Fresh"}, "", 2, {}, {"nametree repair"}},
   }, "bad.nt");
-  const RunResult repair = Run({"repair", Path("bad.nt")});
+  const ProgramRun repair = Run({"repair", Path("bad.nt")});
   EXPECT_EQ(repair.exit, 1) << "the collisions remain";
   ExpectHolds(repair.out, {"raised the stored last issued ID from 3 to 12"});
   EXPECT_EQ(repair.out.find("below ID"), std::string::npos) << repair.out;

@@ -3,47 +3,31 @@
 // or it saves a document that still lists every name the damaged one
 // showed. Never a crash, a hang or a lost name.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <random>
 #include <regex>
 #include <set>
-#include <sstream>
 
-#include "support/scratch.h"
+#include "support/program.h"
 
 namespace nametree::test {
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Spill(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
 class MutatedDocuments : public ::testing::Test {
  protected:
-  // The exit status (-1 for a signal, 124 for the time limit) and stdout.
-  int Run(const std::string& args, std::string* out = nullptr, const std::string& input = "") const {
-    Spill(dir_.File("in"), input);
-    const std::string command = "timeout 20 " + ShellQuote(NAMETREE_CLI) + " " + args + " <" +
-                                ShellQuote(dir_.File("in")) + " >" + ShellQuote(dir_.File("out")) + " 2>/dev/null";
-    const int status = std::system(command.c_str());
-    if (out) *out = Slurp(dir_.File("out"));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // The exit status; stdout into `out` when given.
+  int Run(const std::vector<std::string>& args, std::string* out = nullptr, const std::string& input = "") const {
+    ProgramRun run = RunProgram(dir_, args, input, "", 20);
+    if (out) *out = std::move(run.out);
+    return run.exit;
   }
   // Every (ID, text) pair `tree --json` lists, or nullopt when it refuses.
   std::optional<std::set<std::string>> Names(const std::string& doc) const {
     std::string json;
     std::set<std::string> names;
-    if (Run("tree " + ShellQuote(doc) + " --json", &json) != 0) return std::nullopt;
+    if (Run({"tree", doc, "--json"}, &json) != 0) return std::nullopt;
     static const std::regex kName("\\{\"id\":\\d+,\"name\":\"[^\"]*\"\\}");
     for (std::sregex_iterator it(json.begin(), json.end(), kName), end; it != end; ++it) names.insert(it->str());
     return names;
@@ -52,13 +36,13 @@ class MutatedDocuments : public ::testing::Test {
 };
 
 TEST_F(MutatedDocuments, AnEditIsRefusedOrKeepsEveryNameListedBefore) {
-  const std::string base = dir_.File("base.nt"), doc = ShellQuote(dir_.File("doc.nt"));
+  const std::string base = dir_.File("base.nt"), doc = dir_.File("doc.nt");
   std::string batch = "add-container 0 --type global --as c0\nadd-container @c0 --as c1\n"
                       "add-container 0 --type target --as c2\n";
   for (int i = 0; i < 300; ++i) batch += "add @c" + std::to_string(i % 3) + " Tag" + std::to_string(i) + "\n";
-  ASSERT_EQ(Run("init " + ShellQuote(base)), 0);
-  ASSERT_EQ(Run("batch " + ShellQuote(base) + " -", nullptr, batch), 0);
-  const std::string original = Slurp(base);
+  ASSERT_EQ(Run({"init", base}), 0);
+  ASSERT_EQ(Run({"batch", base, "-"}, nullptr, batch), 0);
+  const std::string original = ReadBytes(base);
   std::mt19937 random(25);
   int refused = 0, saved = 0;
   for (int round = 0; round < 40; ++round) {
@@ -81,14 +65,14 @@ TEST_F(MutatedDocuments, AnEditIsRefusedOrKeepsEveryNameListedBefore) {
       const std::size_t at = 512 + 4 * (random() % 384);
       bytes.replace(std::min(at, bytes.size() - 4), 4, 4, '\0');
     }
-    Spill(dir_.File("doc.nt"), bytes);
+    WriteBytes(dir_.File("doc.nt"), bytes);
     const std::optional<std::set<std::string>> before = Names(dir_.File("doc.nt"));
     EXPECT_TRUE(!before || !before->empty()) << "damage read as an empty document";
-    const int exit = Run("add-container " + doc + " 0 --wait 0");
+    const int exit = Run({"add-container", doc, "0", "--wait", "0"});
     SCOPED_TRACE("round " + std::to_string(round) + ", exit " + std::to_string(exit));
     ASSERT_TRUE(exit == 0 || exit == 1 || exit == 2) << "a crash or a hang";
     if (exit != 0) {
-      EXPECT_EQ(Slurp(dir_.File("doc.nt")), bytes) << "a refused edit changed the file";
+      EXPECT_EQ(ReadBytes(dir_.File("doc.nt")), bytes) << "a refused edit changed the file";
       ++refused;
       continue;
     }
@@ -102,9 +86,9 @@ TEST_F(MutatedDocuments, AnEditIsRefusedOrKeepsEveryNameListedBefore) {
 }
 
 TEST_F(MutatedDocuments, AHugeBatchLineIsRefusedShortWithoutAnAbort) {
-  ASSERT_EQ(Run("init " + ShellQuote(dir_.File("doc.nt"))), 0);
+  ASSERT_EQ(Run({"init", dir_.File("doc.nt")}), 0);
   std::string err;
-  const int exit = Run("batch " + ShellQuote(dir_.File("doc.nt")) + " - --json", &err,
+  const int exit = Run({"batch", dir_.File("doc.nt"), "-", "--json"}, &err,
                        "add 1 " + std::string(20 << 20, 'x') + "\n");
   EXPECT_EQ(exit, 1);
   EXPECT_LT(err.size(), 2000u);

@@ -1,19 +1,15 @@
 // import-plcopen and lint of PLCopen XML, driven through the program: the
 // project's own fixtures always, the shared real projects when present.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "nametree/keyword_sets.h"
 #include "plcopen_import.h"
-#include "support/scratch.h"
+#include "support/program.h"
 
 namespace nametree::test {
 namespace {
@@ -21,27 +17,9 @@ namespace {
 using Json = nlohmann::json;
 const std::string kFixtures = NAMETREE_PLCOPEN_FIXTURES;
 
-struct Outcome {
-  int exit = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class Plcopen : public ::testing::Test {
  protected:
-  Outcome Program(const std::vector<std::string>& args) const {
-    std::string command = ShellQuote(NAMETREE_CLI);
-    for (const std::string& a : args) command += " " + ShellQuote(a);
-    command += " >" + ShellQuote(dir_.File(".out")) + " 2>" + ShellQuote(dir_.File(".err")) + " </dev/null";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir_.File(".out")), Slurp(dir_.File(".err"))};
-  }
+  ProgramRun Program(const std::vector<std::string>& args) const { return RunProgram(dir_, args); }
   TempDir dir_;
 };
 
@@ -94,11 +72,11 @@ TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
     const std::string project = kFixtures + "/" + c.file, doc = dir_.File(c.file + ".nt");
     const int refusedExit = c.refused.empty() ? 0 : 1;
     // All or nothing: a refusal leaves no document behind.
-    Outcome strict = Program({"import-plcopen", project, doc});
+    ProgramRun strict = Program({"import-plcopen", project, doc});
     EXPECT_EQ(strict.exit, refusedExit) << strict.err;
     EXPECT_EQ(std::filesystem::exists(doc), c.refused.empty());
     std::filesystem::remove(doc);
-    Outcome kept = Program({"import-plcopen", "--keep-going", "--json", project, doc});
+    ProgramRun kept = Program({"import-plcopen", "--keep-going", "--json", project, doc});
     ASSERT_EQ(kept.exit, refusedExit) << kept.err;
     const Json report = Json::parse(kept.out);
     EXPECT_EQ(Refusals(report), c.refused);
@@ -109,15 +87,15 @@ TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
     EXPECT_EQ(Program({"tree", doc}).out, c.tree);
     EXPECT_EQ(Program({"lint", doc}).exit, 0);
     // lint of the project reports exactly the refusals.
-    Outcome lint = Program({"lint", "--json", project});
+    ProgramRun lint = Program({"lint", "--json", project});
     EXPECT_EQ(lint.exit, refusedExit);
     EXPECT_EQ(Refusals(Json{{"refused", Json::parse(lint.out)["findings"]}}), c.refused);
     // An existing document is never replaced.
-    const std::string before = Slurp(doc);
-    Outcome again = Program({"import-plcopen", project, doc});
+    const std::string before = ReadBytes(doc);
+    ProgramRun again = Program({"import-plcopen", project, doc});
     EXPECT_EQ(again.exit, 2);
     EXPECT_NE(again.err.find("already exists"), std::string::npos);
-    EXPECT_EQ(Slurp(doc), before);
+    EXPECT_EQ(ReadBytes(doc), before);
   }
 }
 
@@ -133,7 +111,7 @@ TEST_F(Plcopen, WhatIsNoProjectIsAFileErrorWithItsLine) {
     for (const char* command : {"import-plcopen", "lint"}) {
       std::vector<std::string> args = {command, kFixtures + "/" + c.file};
       if (args[0] == "import-plcopen") args.push_back(dir_.File("out.nt"));
-      const Outcome run = Program(args);
+      const ProgramRun run = Program(args);
       EXPECT_EQ(run.exit, 2) << c.file;
       EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
       EXPECT_FALSE(std::filesystem::exists(dir_.File("out.nt")));
@@ -179,7 +157,7 @@ TEST_F(Plcopen, SharedProjectsImportWholeAndLintOnlyWhatWasRefused) {
   for (const auto& file : files) {
     SCOPED_TRACE(file.string());
     const std::string doc = dir_.File(std::to_string(index++) + ".nt");
-    Outcome run = Program({"import-plcopen", "--keep-going", "--json", file.string(), doc});
+    ProgramRun run = Program({"import-plcopen", "--keep-going", "--json", file.string(), doc});
     ASSERT_LE(run.exit, 1) << run.err;
     const Json report = Json::parse(run.out);
     const std::vector<std::string> refused = Refusals(report);
