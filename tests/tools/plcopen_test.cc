@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "nametree/keyword_sets.h"
-#include "plcopen_import.h"
+#include "nametree/plcopen_import.h"
 #include "support/scratch.h"
 
 namespace nametree::test {
