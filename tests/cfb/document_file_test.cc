@@ -92,9 +92,9 @@ TEST(DocumentFile, FailedFileOperationLeavesTheEarlierFile) {
     CompoundFileOptions exclusive;
     exclusive.exclusive = true;
     ComPtr<IStorage> storage;
-    if (!cfb::CreateCompoundFile(files, path, 3, exclusive, &storage, error)) return false;
+    if (!cfb::CreateCompoundFile(files, path, 3, exclusive, &storage).Report(error)) return false;
     Build(storage.Get(), tree);
-    return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
+    return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr).Report(error);
   };
   const struct {
     bool creating;
