@@ -9,7 +9,8 @@ Status FaultyFileLayer::FailHere(const char* what) {
   if (index == at_ && fault_ == FileFault::kExit) ::_exit(9);
   if (index != at_ || fault_ != FileFault::kFail) return Status();
   fired_ = true;
-  return Status::IoError(std::string("injected failure of ") + what);
+  failed_ = what;
+  return Status::IoError("injected failure of " + failed_);
 }
 
 Status FaultyFileLayer::ResolvePath(const std::string& path, std::string* resolved) {

@@ -21,6 +21,8 @@ class FaultyFileLayer final : public FileLayer {
 
   int Calls() const { return calls_; }
   bool Fired() const { return fired_; }
+  // The call that failed ("sync", "rename", ...), once one did.
+  const std::string& FailedCall() const { return failed_; }
 
   Status ResolvePath(const std::string& path, std::string* resolved) override;
   Status StatPath(const std::string& path, FileInfo* info, bool* exists) override;
@@ -49,6 +51,7 @@ class FaultyFileLayer final : public FileLayer {
   int at_;
   int calls_ = 0;
   bool fired_ = false;
+  std::string failed_;
 };
 
 }  // namespace nametree::cfb
