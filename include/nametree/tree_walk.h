@@ -24,10 +24,10 @@ namespace nametree {
 
 class ContainerRef;
 
-// Steps through one of a container's tables in its walk order: its names
-// (yielding NameRef) or its sub-containers (yielding ContainerRef).
-template <class Ref>
-class TableIterator {
+// What every iterator of the walk shares: it yields refs by value and steps
+// forward; Derived gives operator*, prefix ++ and ==.
+template <class Derived, class Ref>
+class WalkIterator {
  public:
   using iterator_category = std::forward_iterator_tag;
   using value_type = Ref;
@@ -35,17 +35,25 @@ class TableIterator {
   using pointer = void;
   using reference = Ref;
 
+  Derived operator++(int) {
+    Derived old = static_cast<Derived&>(*this);
+    ++static_cast<Derived&>(*this);
+    return old;
+  }
+};
+
+// Steps through one of a container's tables in its walk order: its names
+// (yielding NameRef) or its sub-containers (yielding ContainerRef).
+template <class Ref>
+class TableIterator : public WalkIterator<TableIterator<Ref>, Ref> {
+ public:
   TableIterator() = default;
   Ref operator*() const { return Ref::OfEntry(entry_, depth_); }
   TableIterator& operator++() {
     entry_ = Ref::NextEntry(*holder_, entry_);
     return *this;
   }
-  TableIterator operator++(int) {
-    TableIterator old = *this;
-    ++*this;
-    return old;
-  }
+  using WalkIterator<TableIterator<Ref>, Ref>::operator++;
   bool operator==(const TableIterator& o) const { return entry_ == o.entry_; }
 
  private:
@@ -117,22 +125,12 @@ class NAMETREE_API ContainerRef {
 
 class NAMETREE_API TreeWalk {
  public:
-  class NAMETREE_API iterator {
+  class NAMETREE_API iterator : public WalkIterator<iterator, ContainerRef> {
    public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = ContainerRef;
-    using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = ContainerRef;
-
     iterator() = default;
     ContainerRef operator*() const { return ContainerRef(*at_, depth_); }
     iterator& operator++();
-    iterator operator++(int) {
-      iterator old = *this;
-      ++*this;
-      return old;
-    }
+    using WalkIterator::operator++;
     bool operator==(const iterator& o) const { return at_ == o.at_; }
 
    private:
