@@ -383,22 +383,22 @@ std::vector<std::uint8_t> LegacyPlant(int objects, bool bags) {
   constexpr int kPerLargeContainer = 30000;
   const int direct = bags ? objects / 2 : objects;
   const int large = (direct + kPerLargeContainer - 1) / kPerLargeContainer;
-  test::LegacyDocument doc;
+  LegacyDocument doc;
   std::uint32_t next = 1;
-  test::BagContainerRecord target;
+  LegacyBagContainer target;
   target.id = next++;
   target.type = kTargetContainer;
   for (int c = 0; c < large; ++c) target.subs.push_back(next++);
   doc.containers.push_back(target);
   for (int i = 0; i < objects; ++i) {
-    test::NameObjectRecord r;
+    LegacyNameObject r;
     r.name = Text(u"Legacy", static_cast<std::uint64_t>(i));
     r.id = next++;
     if (i < direct) {
       r.container = target.subs[static_cast<std::size_t>(i % large)];
     } else {
       if ((i - direct) % kNamesPerContainer == 0) {
-        test::BagRecord bag;
+        LegacyBag bag;
         bag.id = next++;
         bag.parent = target.id;
         doc.bags.push_back(bag);
@@ -408,7 +408,7 @@ std::vector<std::uint8_t> LegacyPlant(int objects, bool bags) {
     doc.objects.push_back(std::move(r));
   }
   doc.lastIssuedID = next;
-  return test::Encode(doc);
+  return EncodeLegacyStream(doc);
 }
 
 void BM_LoadOldVersion(benchmark::State& state) {

@@ -10,9 +10,9 @@
 #include "lint.h"
 #include "nametree/document_file.h"
 #include "nametree/keyword_sets.h"
+#include "nametree/plcopen_import.h"
 #include "nametree/utf8.h"
 #include "output.h"
-#include "plcopen_import.h"
 
 namespace nametree::cli {
 

@@ -1,12 +1,12 @@
 // The last part of 'nametree demo': a document of the earlier format,
-// written here byte by byte, imported and saved in the current format.
+// stated as records, imported and saved in the current format.
 #include <cstdio>
 #include <filesystem>
 
 #include "demo.h"
 #include "cli.h"
 #include "document.h"
-#include "legacy_writer.h"
+#include "nametree/legacy_stream.h"
 #include "nametree/utf8.h"
 #include "tree_view.h"
 
@@ -18,21 +18,18 @@ namespace {
 // "Devices" and "Drivers", a target with one sub-container and a bag of
 // tags, and one name object that points at no container at all.
 std::vector<std::uint8_t> EarlierPlant() {
-  LegacyStreamWriter w;
-  w.AddNameObject(u"Pump1", 100, 0);
-  w.AddNameObject(u"Pump2", 101, 0);
-  w.AddNameObject(u"Valve1", 102, 0);
-  w.AddNameObject(u"Profibus1", 110, 0);
-  w.AddNameObject(u"Level", 120, 0);
-  w.AddNameObject(u"Flow", 121, 0);
-  w.AddNameObject(u"StationAlarm", 130, 31);
-  w.AddNameObject(u"Orphan", 140, 99);
-  w.AddBag(u"Devices", 20, 10, {100, 101, 102});
-  w.AddBag(u"Drivers", 21, 10, {110});
-  w.AddBag(u"Tags", 40, 30, {120, 121});
-  w.AddBagContainer(u"Plant", 10, 0, {}, 2);
-  w.AddBagContainer(u"Station", 30, 0, {31}, 3);
-  return w.Finish(200);
+  LegacyDocument plant{.formatWord = 1, .lastIssuedID = 200};
+  plant.objects = {{.name = u"Pump1", .id = 100},       {.name = u"Pump2", .id = 101},
+                   {.name = u"Valve1", .id = 102},      {.name = u"Profibus1", .id = 110},
+                   {.name = u"Level", .id = 120},       {.name = u"Flow", .id = 121},
+                   {.name = u"StationAlarm", .id = 130, .container = 31},
+                   {.name = u"Orphan", .id = 140, .container = 99}};
+  plant.bags = {{.name = u"Devices", .id = 20, .parent = 10, .members = {100, 101, 102}},
+                {.name = u"Drivers", .id = 21, .parent = 10, .members = {110}},
+                {.name = u"Tags", .id = 40, .parent = 30, .members = {120, 121}}};
+  plant.containers = {{.name = u"Plant", .id = 10, .type = 2},
+                      {.name = u"Station", .id = 30, .subs = {31}, .type = 3}};
+  return EncodeLegacyStream(plant);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "plcopen_import.h"
+#include "nametree/plcopen_import.h"
 
 #include <pugixml.hpp>
 

@@ -22,6 +22,49 @@
 
 namespace nametree {
 
+class ContainerRef;
+
+// What every iterator of the walk shares: it yields refs by value and steps
+// forward; Derived gives operator*, prefix ++ and ==.
+template <class Derived, class Ref>
+class WalkIterator {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = Ref;
+  using difference_type = std::ptrdiff_t;
+  using pointer = void;
+  using reference = Ref;
+
+  Derived operator++(int) {
+    Derived old = static_cast<Derived&>(*this);
+    ++static_cast<Derived&>(*this);
+    return old;
+  }
+};
+
+// Steps through one of a container's tables in its walk order: its names
+// (yielding NameRef) or its sub-containers (yielding ContainerRef).
+template <class Ref>
+class TableIterator : public WalkIterator<TableIterator<Ref>, Ref> {
+ public:
+  TableIterator() = default;
+  Ref operator*() const { return Ref::OfEntry(entry_, depth_); }
+  TableIterator& operator++() {
+    entry_ = Ref::NextEntry(*holder_, entry_);
+    return *this;
+  }
+  using WalkIterator<TableIterator<Ref>, Ref>::operator++;
+  bool operator==(const TableIterator& o) const { return entry_ == o.entry_; }
+
+ private:
+  friend class ContainerRef;
+  TableIterator(const CNameContainer* holder, const void* entry, int depth)
+      : holder_(holder), entry_(entry), depth_(depth) {}
+  const CNameContainer* holder_ = nullptr;
+  const void* entry_ = nullptr;
+  int depth_ = 0;  // of the sub-containers it yields
+};
+
 // One entry of a container's ID-keyed name table: a second ID under a text
 // that differs only in letter case is an entry of its own.
 class NAMETREE_API NameRef {
@@ -30,8 +73,10 @@ class NAMETREE_API NameRef {
   const CString& Text() const;
 
  private:
-  friend class NameIterator;
+  friend class TableIterator<NameRef>;
   explicit NameRef(const void* entry) : entry_(entry) {}
+  static NameRef OfEntry(const void* entry, int) { return NameRef(entry); }
+  static const void* NextEntry(const CNameContainer& holder, const void* entry);
   const void* entry_;
 };
 
@@ -39,60 +84,9 @@ class NAMETREE_API NameRef {
 // their keys are equal (upper-cased unit by unit, so the length stays).
 NAMETREE_API CString NameCompareKey(const CString& text);
 
-class NAMETREE_API NameIterator {
- public:
-  using iterator_category = std::forward_iterator_tag;
-  using value_type = NameRef;
-  using difference_type = std::ptrdiff_t;
-  using pointer = void;
-  using reference = NameRef;
-
-  NameIterator() = default;
-  NameRef operator*() const { return NameRef(entry_); }
-  NameIterator& operator++();
-  NameIterator operator++(int) {
-    NameIterator old = *this;
-    ++*this;
-    return old;
-  }
-  bool operator==(const NameIterator& o) const { return entry_ == o.entry_; }
-
- private:
-  friend class ContainerRef;
-  NameIterator(const CNameContainer* c, const void* entry) : container_(c), entry_(entry) {}
-  const CNameContainer* container_ = nullptr;
-  const void* entry_ = nullptr;
-};
-
-class ContainerRef;
-
+using NameIterator = TableIterator<NameRef>;
 // The sub-containers of one container, in their table's walk order.
-class NAMETREE_API ChildIterator {
- public:
-  using iterator_category = std::forward_iterator_tag;
-  using value_type = ContainerRef;
-  using difference_type = std::ptrdiff_t;
-  using pointer = void;
-  using reference = ContainerRef;
-
-  ChildIterator() = default;
-  ContainerRef operator*() const;
-  ChildIterator& operator++();
-  ChildIterator operator++(int) {
-    ChildIterator old = *this;
-    ++*this;
-    return old;
-  }
-  bool operator==(const ChildIterator& o) const { return entry_ == o.entry_; }
-
- private:
-  friend class ContainerRef;
-  ChildIterator(const CNameContainer* parent, const void* entry, int depth)
-      : parent_(parent), entry_(entry), depth_(depth) {}
-  const CNameContainer* parent_ = nullptr;
-  const void* entry_ = nullptr;
-  int depth_ = 0;
-};
+using ChildIterator = TableIterator<ContainerRef>;
 
 template <class It>
 struct WalkRange {
@@ -122,28 +116,21 @@ class NAMETREE_API ContainerRef {
   const CNameContainer& Container() const { return *c_; }
 
  private:
+  friend class TableIterator<ContainerRef>;
+  static ContainerRef OfEntry(const void* entry, int depth);
+  static const void* NextEntry(const CNameContainer& holder, const void* entry);
   const CNameContainer* c_;
   int depth_;
 };
 
 class NAMETREE_API TreeWalk {
  public:
-  class NAMETREE_API iterator {
+  class NAMETREE_API iterator : public WalkIterator<iterator, ContainerRef> {
    public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = ContainerRef;
-    using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = ContainerRef;
-
     iterator() = default;
     ContainerRef operator*() const { return ContainerRef(*at_, depth_); }
     iterator& operator++();
-    iterator operator++(int) {
-      iterator old = *this;
-      ++*this;
-      return old;
-    }
+    using WalkIterator::operator++;
     bool operator==(const iterator& o) const { return at_ == o.at_; }
 
    private:

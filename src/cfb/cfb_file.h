@@ -14,12 +14,12 @@
 
 namespace nametree::cfb {
 
-bool OpenCompoundFile(FileLayer& files, const std::string& path, bool writable,
-                      const CompoundFileOptions& options, ComPtr<IStorage>* out, std::string* error);
-bool CreateCompoundFile(FileLayer& files, const std::string& path, int majorVersion,
-                        const CompoundFileOptions& options, ComPtr<IStorage>* out, std::string* error);
-bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileOptions& options,
-                        std::vector<std::string>* leftOut, std::string* error);
+Status OpenCompoundFile(FileLayer& files, const std::string& path, bool writable,
+                        const CompoundFileOptions& options, ComPtr<IStorage>* out);
+Status CreateCompoundFile(FileLayer& files, const std::string& path, int majorVersion,
+                          const CompoundFileOptions& options, ComPtr<IStorage>* out);
+Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileOptions& options,
+                          std::vector<std::string>* leftOut);
 
 // The ledger of the handles of a storage tree from a compound file (the
 // root or any storage opened from it); null for another storage.

@@ -5,7 +5,6 @@
 #include <deque>
 #include <set>
 
-#include "cfb/status.h"
 #include "nametree/utf8.h"
 #include "platform/text.h"
 
@@ -26,52 +25,57 @@ constexpr std::uint32_t kUnusedZeroed = 1;    // links all 0
 
 class Reader {
  public:
-  Reader(std::shared_ptr<ByteSource> source, std::string* error)
-      : source_(std::move(source)), size_(source_->Size()), error_(error) {
+  explicit Reader(std::shared_ptr<ByteSource> source) : source_(std::move(source)), size_(source_->Size()) {
     layout_ = std::make_shared<FileLayout>();
     layout_->source = source_;
   }
 
-  bool ReadStructure(ParsedDirectory* out) {
-    if (!ReadHeader() || !ReadFat() || !ReadEntries()) return false;
+  Status ReadStructure(ParsedDirectory* out) {
+    Status s = ReadHeader();
+    if (s.ok()) s = ReadFat();
+    if (s.ok()) s = ReadEntries();
+    if (!s.ok()) return s;
     out->majorVersion = layout_->majorVersion;
     out->entries.clear();
     for (std::uint32_t id = 0; id < slots_.size(); ++id) out->entries.push_back(Entry(id));
-    return true;
+    return Status();
   }
 
-  bool ReadTree(bool checkChains, ReadResult* out) {
-    if (!ReadHeader() || !ReadFat() || !ReadEntries() || !ReadMiniStream()) return false;
+  Status ReadTree(bool checkChains, ReadResult* out) {
+    Status s = ReadHeader();
+    if (s.ok()) s = ReadFat();
+    if (s.ok()) s = ReadEntries();
+    if (s.ok()) s = ReadMiniStream();
+    if (!s.ok()) return s;
     auto root = std::make_shared<DocNode>();
     root->storage = true;
     root->name = Entry(0).name;
     root->metadata = Entry(0).metadata;
-    if (!WalkTree(root)) return false;
+    if (s = WalkTree(root); !s.ok()) return s;
     layout_->owned = std::move(owned_);
     layout_->miniOwned = std::move(miniOwned_);
-    if (checkChains && !CheckChains(layout_.get(), *root, "", true, &warnings_, error_)) return false;
+    if (checkChains)
+      if (s = CheckChains(layout_.get(), *root, "", true, &warnings_); !s.ok()) return s;
     out->layout = layout_;
     out->root = std::move(root);
     out->warnings = std::move(warnings_);
-    return true;
+    return Status();
   }
 
  private:
-  bool Fail(std::string message) { return cfb::Fail(error_, std::move(message)); }
+  static Status Fail(std::string message) { return Status::Corrupt(std::move(message)); }
 
   const DirectoryEntry& Entry(std::uint32_t id) const { return entries_[slots_[id]]; }
 
-  bool ReadBytes(std::uint64_t at, std::uint8_t* data, std::size_t n, const std::string& what) {
+  Status ReadBytes(std::uint64_t at, std::uint8_t* data, std::size_t n, const std::string& what) {
     if (at > size_ || n > size_ - at) return Fail(what + " reaches beyond the end of the file");
-    std::string why;
-    if (!source_->ReadAt(at, data, n, &why)) return Fail("cannot read " + what + ": " + why);
-    return true;
+    return source_->ReadAt(at, data, n).Prefixed("cannot read " + what + ": ");
   }
 
-  bool ReadHeader() {
+  Status ReadHeader() {
     if (size_ < kHeaderSize)
       return Fail("the file holds " + Num(size_) + " bytes, too few for a compound-file header");
-    if (!ReadBytes(0, header_, kHeaderSize, "the header")) return false;
+    if (Status s = ReadBytes(0, header_, kHeaderSize, "the header"); !s.ok()) return s;
     const std::uint8_t* h = header_;
     if (std::memcmp(h, kSignature, sizeof kSignature) != 0)
       return Fail("not a compound file (bad signature)");
@@ -95,21 +99,21 @@ class Reader {
                                            std::uint64_t{kMaxRegularSector} + 1);
     layout_->sectorCount = sectorCount_;
     owned_.Reset(sectorCount_);
-    return true;
+    return Status();
   }
 
   std::uint32_t EntriesPerSector() const { return sectorSize_ / 4; }
 
   std::uint64_t SectorOffset(std::uint32_t sector) const { return (std::uint64_t{sector} + 1) * sectorSize_; }
 
-  bool ReadSector(std::uint32_t sector, std::uint8_t* data, const char* what) {
+  Status ReadSector(std::uint32_t sector, std::uint8_t* data, const char* what) {
     if (sector >= sectorCount_ || SectorOffset(sector) + sectorSize_ > size_)
       return Fail(std::string(what) + " needs sector " + Num(sector) + ", beyond the end of the file");
     return ReadBytes(SectorOffset(sector), data, sectorSize_, what);
   }
 
   // The FAT is read in runs of adjacent sectors, as writers lay it out.
-  bool ReadTableSectors(const std::vector<std::uint32_t>& sectors, std::vector<std::uint32_t>* table,
+  Status ReadTableSectors(const std::vector<std::uint32_t>& sectors, std::vector<std::uint32_t>* table,
                         const char* what) {
     table->resize(sectors.size() * EntriesPerSector());
     std::vector<std::uint8_t> buffer;
@@ -122,15 +126,15 @@ class Reader {
         return Fail(std::string(what) + " needs sector " + Num(std::max(first, last)) +
                     ", beyond the end of the file");
       buffer.resize((j - i) * sectorSize_);
-      if (!ReadBytes(SectorOffset(first), buffer.data(), buffer.size(), what)) return false;
+      if (Status s = ReadBytes(SectorOffset(first), buffer.data(), buffer.size(), what); !s.ok()) return s;
       for (std::size_t k = 0; k < (j - i) * EntriesPerSector(); ++k)
         (*table)[i * EntriesPerSector() + k] = Get32(buffer.data() + 4 * k);
       i = j;
     }
-    return true;
+    return Status();
   }
 
-  bool ReadFat() {
+  Status ReadFat() {
     const std::uint8_t* h = header_;
     const std::uint32_t fatSectors = Get32(h + kOffFatSectors);
     if (fatSectors > sectorCount_)
@@ -155,8 +159,9 @@ class Reader {
           return Fail("the DIFAT needs sector " + Num(sector) + ", beyond the end of the file");
         blockSectors = std::min<std::uint64_t>((size_ - SectorOffset(sector)) / sectorSize_, kBlockSectors);
         blockFirst = sector;
-        if (!ReadBytes(SectorOffset(sector), block.get(), blockSectors * sectorSize_, "the DIFAT"))
-          return false;
+        if (Status s = ReadBytes(SectorOffset(sector), block.get(), blockSectors * sectorSize_, "the DIFAT");
+            !s.ok())
+          return s;
       }
       const std::uint8_t* p = block.get() + (sector - blockFirst) * sectorSize_;
       const std::size_t take = std::min<std::size_t>(perSector, fatSectors - known);
@@ -170,13 +175,13 @@ class Reader {
     for (std::uint32_t s : locations)
       if (s >= sectorCount_) return Fail("the FAT needs sector " + Num(s) + ", beyond the end of the file");
     layout_->fatSectors = std::move(locations);
-    return true;
+    return Status();
   }
 
   // Follows a chain of the file's own tables through the FAT from `start`,
   // collecting up to `wanted` sectors (all of them up to the end of chain
   // when unbounded) and claiming each.
-  bool FollowChain(std::uint32_t start, std::uint64_t wanted, const std::string& what,
+  Status FollowChain(std::uint32_t start, std::uint64_t wanted, const std::string& what,
                    std::vector<std::uint32_t>* out) {
     const std::uint64_t space = std::min<std::uint64_t>(sectorCount_, layout_->FatEntries());
     std::vector<std::uint32_t> chain;
@@ -197,17 +202,17 @@ class Reader {
       }
       owned_.Set(unit);
       chain.push_back(unit);
-      std::string why;
-      if (!layout_->Next(unit, &unit, &why)) return Fail(why);
+      if (Status s = layout_->Next(unit, &unit); !s.ok()) return Fail(s.message());
     }
     *out = std::move(chain);
-    return true;
+    return Status();
   }
 
-  bool ReadEntries() {
+  Status ReadEntries() {
     std::vector<std::uint32_t> chain;
-    if (!FollowChain(Get32(header_ + kOffFirstDirectorySector), kUnbounded, "the directory", &chain))
-      return false;
+    if (Status s = FollowChain(Get32(header_ + kOffFirstDirectorySector), kUnbounded, "the directory", &chain);
+        !s.ok())
+      return s;
     if (chain.empty()) return Fail("the directory is empty");
     const std::uint32_t perSector = sectorSize_ / kEntrySize;
     entries_.resize(2);
@@ -215,11 +220,11 @@ class Reader {
     slots_.reserve(chain.size() * perSector);
     std::vector<std::uint8_t> buffer(sectorSize_);
     for (std::uint32_t sector : chain) {
-      if (!ReadSector(sector, buffer.data(), "the directory")) return false;
+      if (Status s = ReadSector(sector, buffer.data(), "the directory"); !s.ok()) return s;
       for (std::uint32_t i = 0; i < perSector; ++i) DecodeEntry(buffer.data() + i * kEntrySize);
     }
     if (Entry(0).type != EntryType::kRoot) return Fail("the first directory entry is no root");
-    return true;
+    return Status();
   }
 
   void DecodeEntry(const std::uint8_t* p) {
@@ -251,21 +256,21 @@ class Reader {
     entries_.push_back(std::move(e));
   }
 
-  bool ReadMiniStream() {
+  Status ReadMiniStream() {
     const DirectoryEntry& root = Entry(0);
     if (root.size > size_)
       return Fail("the mini stream claims " + Num(root.size) + " bytes, more than the whole file");
-    if (!FollowChain(root.start, (root.size + sectorSize_ - 1) / sectorSize_, "the mini stream",
-                     &layout_->miniChain))
-      return false;
+    Status s = FollowChain(root.start, (root.size + sectorSize_ - 1) / sectorSize_, "the mini stream",
+                           &layout_->miniChain);
+    if (!s.ok()) return s;
     layout_->miniStreamSize = root.size;
     std::vector<std::uint32_t> chain;
-    if (!FollowChain(Get32(header_ + kOffFirstMiniFatSector), kUnbounded, "the mini FAT", &chain))
-      return false;
-    if (!ReadTableSectors(chain, &layout_->miniFat, "the mini FAT")) return false;
+    if (s = FollowChain(Get32(header_ + kOffFirstMiniFatSector), kUnbounded, "the mini FAT", &chain); !s.ok())
+      return s;
+    if (s = ReadTableSectors(chain, &layout_->miniFat, "the mini FAT"); !s.ok()) return s;
     miniOwned_.Reset(std::min<std::uint64_t>(layout_->miniFat.size(),
                                              (root.size + kMiniSectorSize - 1) / kMiniSectorSize));
-    return true;
+    return Status();
   }
 
   bool NameProblem(std::uint32_t id, std::string* problem) {
@@ -286,7 +291,7 @@ class Reader {
   };
 
   // The entries of the tree under `top`, each reached exactly once.
-  bool CollectSiblings(std::uint32_t top, std::uint32_t owner, std::vector<std::uint32_t>* out) {
+  Status CollectSiblings(std::uint32_t top, std::uint32_t owner, std::vector<std::uint32_t>* out) {
     std::vector<std::uint32_t> stack{top};
     while (!stack.empty()) {
       const std::uint32_t id = stack.back();
@@ -303,10 +308,10 @@ class Reader {
       stack.push_back(Entry(id).right);
       stack.push_back(Entry(id).left);
     }
-    return true;
+    return Status();
   }
 
-  bool WalkTree(const std::shared_ptr<DocNode>& root) {
+  Status WalkTree(const std::shared_ptr<DocNode>& root) {
     reached_.assign(slots_.size(), false);
     reached_[0] = true;
     std::deque<Pending> pending;
@@ -315,7 +320,7 @@ class Reader {
       Pending p = std::move(pending.front());
       pending.pop_front();
       std::vector<std::uint32_t> children;
-      if (!CollectSiblings(Entry(p.entry).child, p.entry, &children)) return false;
+      if (Status s = CollectSiblings(Entry(p.entry).child, p.entry, &children); !s.ok()) return s;
       std::set<CString> names;
       for (std::uint32_t id : children) {
         const DirectoryEntry& e = Entry(id);
@@ -345,12 +350,11 @@ class Reader {
         p.node->children.push_back(std::move(node));
       }
     }
-    return true;
+    return Status();
   }
 
   std::shared_ptr<ByteSource> source_;
   std::uint64_t size_;
-  std::string* error_;
   std::shared_ptr<FileLayout> layout_;
   std::uint8_t header_[kHeaderSize] = {};
   std::uint32_t sectorSize_ = 512;
@@ -365,13 +369,12 @@ class Reader {
 
 }  // namespace
 
-bool ReadDirectory(const std::vector<std::uint8_t>& file, ParsedDirectory* out, std::string* error) {
-  return Reader(MemorySource(file), error).ReadStructure(out);
+Status ReadDirectory(const std::vector<std::uint8_t>& file, ParsedDirectory* out) {
+  return Reader(MemorySource(file)).ReadStructure(out);
 }
 
-bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out,
-                      std::string* error) {
-  return Reader(std::move(source), error).ReadTree(checkChains, out);
+Status ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out) {
+  return Reader(std::move(source)).ReadTree(checkChains, out);
 }
 
 }  // namespace nametree::cfb

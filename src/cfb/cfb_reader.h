@@ -21,7 +21,7 @@ struct ParsedDirectory {
 
 // Checks the header, the FAT and the directory chain, and decodes every
 // directory entry; the trees they form are not walked.
-bool ReadDirectory(const std::vector<std::uint8_t>& file, ParsedDirectory* out, std::string* error);
+Status ReadDirectory(const std::vector<std::uint8_t>& file, ParsedDirectory* out);
 
 struct ReadResult {
   std::shared_ptr<FileLayout> layout;
@@ -37,7 +37,6 @@ struct ReadResult {
 // left out with a warning. With `checkChains` every stream's chain is
 // followed now (a chain that loops or is shared between entries refuses
 // the file); without, each is followed when first used.
-bool ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out,
-                      std::string* error);
+Status ReadCompoundFile(std::shared_ptr<ByteSource> source, bool checkChains, ReadResult* out);
 
 }  // namespace nametree::cfb

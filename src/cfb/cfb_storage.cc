@@ -13,7 +13,6 @@
 #include "cfb/cfb_reader.h"
 #include "cfb/cfb_writer.h"
 #include "cfb/doc_storage.h"
-#include "cfb/status.h"
 #include "cfb/temp_names.h"
 #include "nametree/utf8.h"
 #include "platform/counted.h"
@@ -26,16 +25,13 @@ class FdHandle {
  public:
   FdHandle(FileLayer& files, int fd) : files_(files), fd_(fd) {}
   ~FdHandle() {
-    std::string ignored;
-    if (fd_ >= 0) files_.Close(fd_, &ignored);
+    if (fd_ >= 0) (void)files_.Close(fd_);
   }
   FdHandle(const FdHandle&) = delete;
   FdHandle& operator=(const FdHandle&) = delete;
 
   int Fd() const { return fd_; }
   FileLayer& Files() const { return files_; }
-  // Closes now, reporting what the close says.
-  bool Close(std::string* error) { return files_.Close(std::exchange(fd_, -1), error); }
 
  private:
   FileLayer& files_;
@@ -47,11 +43,11 @@ class FdSource final : public ByteSource {
   FdSource(std::shared_ptr<FdHandle> handle, std::uint64_t size) : handle_(std::move(handle)), size_(size) {}
   const FdHandle& Handle() const { return *handle_; }
   std::uint64_t Size() const override { return size_; }
-  bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size, std::string* error) override {
+  Status ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) override {
     std::size_t got = 0;
-    if (!handle_->Files().ReadAt(handle_->Fd(), offset, data, size, &got, error)) return false;
-    if (got != size) return Fail(error, "the file ended early; was it cut short while open?");
-    return true;
+    if (Status s = handle_->Files().ReadAt(handle_->Fd(), offset, data, size, &got); !s.ok()) return s;
+    if (got != size) return Status::Unreadable("the file ended early; was it cut short while open?");
+    return Status();
   }
 
  private:
@@ -76,9 +72,9 @@ namespace {
 class VectorSink final : public ByteSink {
  public:
   explicit VectorSink(Bytes* out) : out_(*out) {}
-  bool Put(const std::uint8_t* data, std::size_t size, std::string*) override {
+  Status Put(const std::uint8_t* data, std::size_t size) override {
     out_.insert(out_.end(), data, data + size);
-    return true;
+    return Status();
   }
 
  private:
@@ -92,55 +88,53 @@ class FileSink final : public ByteSink {
     buffer_.reserve(kBuffer);
   }
 
-  bool Put(const std::uint8_t* data, std::size_t size, std::string* error) override {
+  Status Put(const std::uint8_t* data, std::size_t size) override {
     if (buffer_.size() + size <= kBuffer) {
       buffer_.insert(buffer_.end(), data, data + size);
-      return true;
+      return Status();
     }
-    return Flush(error) && (size < kBuffer ? Put(data, size, error) : WriteAll(data, size, error));
+    if (Status s = Flush(); !s.ok()) return s;
+    return size < kBuffer ? Put(data, size) : WriteAll(data, size);
   }
 
-  bool Flush(std::string* error) {
-    const bool ok = WriteAll(buffer_.data(), buffer_.size(), error);
+  Status Flush() {
+    Status s = WriteAll(buffer_.data(), buffer_.size());
     buffer_.clear();
-    return ok;
+    return s;
   }
 
   // Runs of a file go from file to file inside the kernel where it can.
-  bool CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length, std::string* error) override {
+  Status CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length) override {
     auto* file = dynamic_cast<FdSource*>(&source);
-    if (!file || !inKernel_ || length < kInKernel) return ByteSink::CopyFrom(source, offset, length, error);
-    if (!Flush(error)) return false;
+    if (!file || !inKernel_ || length < kInKernel) return ByteSink::CopyFrom(source, offset, length);
+    if (Status s = Flush(); !s.ok()) return s;
     for (std::uint64_t done = 0; done < length;) {
       std::size_t copied = 0;
-      bool unsupported = false;
-      std::string why;
       const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, std::uint64_t{1} << 30));
-      if (!files_.CopyRange(file->Handle().Fd(), offset + done, fd_, n, &copied, &unsupported, &why)) {
-        if (!unsupported || done > 0) return Fail(error, "cannot write " + name_ + ": " + why);
+      if (Status s = files_.CopyRange(file->Handle().Fd(), offset + done, fd_, n, &copied); !s.ok()) {
+        if (s.code() != Status::Code::kUnsupported || done > 0) return s.Prefixed("cannot write " + name_ + ": ");
         inKernel_ = false;
-        return ByteSink::CopyFrom(source, offset, length, error);
+        return ByteSink::CopyFrom(source, offset, length);
       }
-      if (copied == 0) return Fail(error, "cannot write " + name_ + ": the copy stopped short");
+      if (copied == 0) return Status::IoError("cannot write " + name_ + ": the copy stopped short");
       done += copied;
     }
-    return true;
+    return Status();
   }
 
  private:
   static constexpr std::size_t kBuffer = std::size_t{1} << 20;
   static constexpr std::size_t kInKernel = std::size_t{64} << 10;
 
-  bool WriteAll(const std::uint8_t* data, std::size_t size, std::string* error) {
+  Status WriteAll(const std::uint8_t* data, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
       std::size_t written = 0;
-      std::string why;
-      if (!files_.Write(fd_, data + done, size - done, &written, &why))
-        return Fail(error, "cannot write " + name_ + ": " + why);
-      if (written == 0) return Fail(error, "cannot write " + name_ + ": no space was taken");
+      if (Status s = files_.Write(fd_, data + done, size - done, &written); !s.ok())
+        return s.Prefixed("cannot write " + name_ + ": ");
+      if (written == 0) return Status::IoError("cannot write " + name_ + ": no space was taken");
       done += written;
     }
-    return true;
+    return Status();
   }
 
   FileLayer& files_;
@@ -158,86 +152,84 @@ std::string Seconds(int milliseconds) {
   return text;
 }
 
-bool WritableChecks(const std::string& path, const FileInfo& info, std::string* error) {
-  if (!info.Regular()) return Fail(error, path + " is not a regular file");
+Status WritableChecks(const std::string& path, const FileInfo& info) {
+  if (!info.Regular()) return Status::Invalid(path + " is not a regular file");
   // Checked by hand: the superuser's writes pass every access check.
-  if ((info.mode & 0222) == 0) return Fail(error, path + " is read-only");
+  if ((info.mode & 0222) == 0) return Status::Invalid(path + " is read-only");
   if (info.links > 1)
-    return Fail(error,
-                  path + " has " + std::to_string(info.links) +
-                      " names (hard links); writing it would split them, so it is not opened for writing");
-  return true;
+    return Status::Invalid(path + " has " + std::to_string(info.links) +
+                           " names (hard links); writing it would split them, so it is not opened for writing");
+  return Status();
 }
 
 // Opens and, for writing, locks the file that `target` names, making sure
 // that the locked file is still the one at the path.
-bool OpenAndLock(FileLayer& files, const std::string& target, bool writable, int waitMs,
-                 std::shared_ptr<FdHandle>* handle, FileInfo* info, std::string* error) {
+Status OpenAndLock(FileLayer& files, const std::string& target, bool writable, int waitMs,
+                   std::shared_ptr<FdHandle>* handle, FileInfo* info) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
   for (int attempt = 0; attempt < 1000; ++attempt) {
     FileInfo seen;
     bool exists = false;
-    if (!files.StatPath(target, &seen, &exists, error)) return false;
-    if (!exists) return Fail(error, target + " does not exist");
+    if (Status s = files.StatPath(target, &seen, &exists); !s.ok()) return s;
+    if (!exists) return Status::IoError(target + " does not exist");
     // Before any open that could block on a FIFO or device.
-    if (!seen.Regular()) return Fail(error, target + " is not a regular file");
-    if (writable && !WritableChecks(target, seen, error)) return false;
+    if (!seen.Regular()) return Status::Invalid(target + " is not a regular file");
+    if (writable)
+      if (Status s = WritableChecks(target, seen); !s.ok()) return s;
     int fd = -1;
-    if (!files.OpenExisting(target, writable, &fd, error)) return false;
+    if (Status s = files.OpenExisting(target, writable, &fd); !s.ok()) return s;
     *handle = std::make_shared<FdHandle>(files, fd);
-    if (!files.StatFd(fd, info, error)) return false;
-    if (!info->Regular()) return Fail(error, target + " is not a regular file");
-    if (!writable) return true;
-    if (!WritableChecks(target, *info, error)) return false;
+    if (Status s = files.StatFd(fd, info); !s.ok()) return s;
+    if (!info->Regular()) return Status::Invalid(target + " is not a regular file");
+    if (!writable) return Status();
+    if (Status s = WritableChecks(target, *info); !s.ok()) return s;
     for (;;) {
       bool busy = false;
-      if (!files.TryLock(fd, &busy, error)) return Fail(error, "cannot lock " + target + ": " + *error);
+      if (Status s = files.TryLock(fd, &busy); !s.ok()) return s.Prefixed("cannot lock " + target + ": ");
       if (!busy) break;
       if (Clock::now() >= deadline)
-        return Fail(error, target + " is being changed by another program; gave up waiting after " +
-                                 Seconds(waitMs) + " s");
+        return Status::IoError(target + " is being changed by another program; gave up waiting after " +
+                               Seconds(waitMs) + " s");
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // The writer before us may have renamed a new file into place.
     FileInfo now;
-    if (!files.StatPath(target, &now, &exists, error)) return false;
-    if (exists && now.SameFile(*info)) return files.StatFd(fd, info, error);
+    if (Status s = files.StatPath(target, &now, &exists); !s.ok()) return s;
+    if (exists && now.SameFile(*info)) return files.StatFd(fd, info);
     handle->reset();
   }
-  return Fail(error, target + " keeps being replaced; gave up");
+  return Status::IoError(target + " keeps being replaced; gave up");
 }
 
 }  // namespace
 
-bool OpenCompoundFile(FileLayer& files, const std::string& path, bool writable,
-                      const CompoundFileOptions& options, ComPtr<IStorage>* out, std::string* error) {
-  if (!out) return Fail(error, "no place for the storage");
+Status OpenCompoundFile(FileLayer& files, const std::string& path, bool writable,
+                        const CompoundFileOptions& options, ComPtr<IStorage>* out) {
+  if (!out) return Status::Invalid("no place for the storage");
   out->Reset();
   auto file = std::make_shared<FileState>();
   file->path = path;
   file->writable = writable;
   file->onDisk = true;
-  if (!files.ResolvePath(path, &file->target, error)) return false;
+  if (Status s = files.ResolvePath(path, &file->target); !s.ok()) return s;
   std::shared_ptr<FdHandle> handle;
-  if (!OpenAndLock(files, file->target, writable, options.lockWaitMilliseconds, &handle, &file->locked,
-                   error))
-    return false;
+  Status s = OpenAndLock(files, file->target, writable, options.lockWaitMilliseconds, &handle, &file->locked);
+  if (!s.ok()) return s;
   ReadResult read;
-  if (!ReadCompoundFile(std::make_shared<FdSource>(handle, file->locked.size), false, &read, error))
-    return false;
+  if (s = ReadCompoundFile(std::make_shared<FdSource>(handle, file->locked.size), false, &read); !s.ok()) return s;
   file->format = {read.layout->majorVersion, read.layout->sectorSize};
   if (writable) file->lock = std::move(handle);
   *out = MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
-  return true;
+  return Status();
 }
 
-bool CreateCompoundFile(FileLayer&, const std::string& path, int majorVersion,
-                        const CompoundFileOptions& options, ComPtr<IStorage>* out, std::string* error) {
-  if (!out) return Fail(error, "no place for the storage");
+Status CreateCompoundFile(FileLayer&, const std::string& path, int majorVersion,
+                          const CompoundFileOptions& options, ComPtr<IStorage>* out) {
+  if (!out) return Status::Invalid("no place for the storage");
   out->Reset();
   if (majorVersion != 3 && majorVersion != 4)
-    return Fail(error, "major version " + std::to_string(majorVersion) + " is not 3 or 4");
+    return Status::Invalid("major version " + std::to_string(majorVersion) + " is not 3 or 4");
   auto file = std::make_shared<FileState>();
   file->path = path;
   file->writable = true;
@@ -246,18 +238,16 @@ bool CreateCompoundFile(FileLayer&, const std::string& path, int majorVersion,
   auto root = std::make_shared<DocNode>();
   root->storage = true;
   *out = MakeRoot(nullptr, std::move(root), std::move(file), {});
-  return true;
+  return Status();
 }
 
-bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileOptions& options,
-                        std::vector<std::string>* leftOut, std::string* error) {
-  std::string ignored;
-  if (!error) error = &ignored;
+Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileOptions& options,
+                          std::vector<std::string>* leftOut) {
   DocStorage* root = RootOf(storage);
-  if (!root) return Fail(error, "the storage was not opened from a compound file");
+  if (!root) return Status::Invalid("the storage was not opened from a compound file");
   FileState& file = *root->File();
-  if (file.path.empty()) return Fail(error, "the storage was not opened from a compound file");
-  if (!file.writable) return Fail(error, file.path + " was opened read-only");
+  if (file.path.empty()) return Status::Invalid("the storage was not opened from a compound file");
+  if (!file.writable) return Status::Invalid(file.path + " was opened read-only");
 
   std::string target = file.target;
   FileInfo like;
@@ -266,10 +256,11 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
     like = file.locked;
   } else {
     bool exists = false;
-    if (!files.StatPath(file.path, &like, &exists, error)) return false;
-    if (exists && file.exclusive) return Fail(error, file.path + " already exists; it is not replaced");
-    if (exists && !like.Regular()) return Fail(error, file.path + " is not a regular file");
-    if (exists && !files.ResolvePath(file.path, &target, error)) return false;
+    if (Status s = files.StatPath(file.path, &like, &exists); !s.ok()) return s;
+    if (exists && file.exclusive) return Status::Invalid(file.path + " already exists; it is not replaced");
+    if (exists && !like.Regular()) return Status::Invalid(file.path + " is not a regular file");
+    if (exists)
+      if (Status s = files.ResolvePath(file.path, &target); !s.ok()) return s;
     if (!exists) target = file.path;
     haveLike = exists;
   }
@@ -277,61 +268,59 @@ bool CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFileO
 
   int fd = -1;
   std::string temp;
-  if (!files.CreateTemp(target, haveLike ? &like : nullptr, &fd, &temp, error)) return false;
+  if (Status s = files.CreateTemp(target, haveLike ? &like : nullptr, &fd, &temp); !s.ok()) return s;
   auto handle = std::make_shared<FdHandle>(files, fd);
   std::string named = temp;  // the temporary name to remove on failure
-  auto abandon = [&](const std::string& why) {
-    std::string cleanup;
+  auto abandon = [&](const Status& why) {
     handle.reset();
-    if (!named.empty()) files.Remove(named, &cleanup);
-    return Fail(error, why);
+    if (!named.empty()) (void)files.Remove(named);
+    return why;
   };
 
   FileSink sink(files, fd, temp.empty() ? "a new file beside " + target : temp);
-  if (!CheckBeforeWrite(root, error) ||
-      !WriteTree(*root->Node(), root->Tree()->layout, file.format, options.force, sink, leftOut, error) ||
-      !sink.Flush(error))
-    return abandon(*error);
-  if (!files.Sync(fd, error)) return abandon(*error + " (a new file beside " + target + ")");
+  Status s = CheckBeforeWrite(root);
+  if (s.ok()) s = WriteTree(*root->Node(), root->Tree()->layout, file.format, options.force, sink, leftOut);
+  if (s.ok()) s = sink.Flush();
+  if (!s.ok()) return abandon(s);
+  if (s = files.Sync(fd); !s.ok()) return abandon(s.Suffixed(" (a new file beside " + target + ")"));
   if (file.onDisk) {
     FileInfo now, still;
     bool exists = false;
-    if (!files.StatPath(target, &now, &exists, error) || !files.StatFd(file.lock->Fd(), &still, error))
-      return abandon(*error);
+    s = files.StatPath(target, &now, &exists);
+    if (s.ok()) s = files.StatFd(file.lock->Fd(), &still);
+    if (!s.ok()) return abandon(s);
     if (!exists || !now.SameFile(file.locked) || !still.Unchanged(file.locked))
-      return abandon(target +
-                     " was changed or replaced by another program since it was opened; it is left as it is");
+      return abandon(Status::IoError(
+          target + " was changed or replaced by another program since it was opened; it is left as it is"));
   }
   // The new file is locked before anyone can see it.
   bool busy = false;
-  if (!files.TryLock(fd, &busy, error)) return abandon("cannot lock the new file: " + *error);
+  if (s = files.TryLock(fd, &busy); !s.ok()) return abandon(s.Prefixed("cannot lock the new file: "));
   // A created file takes a new name, never replacing one that appeared meanwhile.
   const bool replace = file.onDisk || !file.exclusive;
   if (temp.empty() && !replace) {
-    if (!files.LinkTemp(fd, target, error)) return abandon(*error);
+    if (s = files.LinkTemp(fd, target); !s.ok()) return abandon(s);
   } else {
     if (temp.empty()) {
       named = MakeTempName(target, ::getpid(), RandomTempTail());
-      if (!files.LinkTemp(fd, named, error)) {
+      if (s = files.LinkTemp(fd, named); !s.ok()) {
         named.clear();
-        return abandon(*error);
+        return abandon(s);
       }
     }
-    if (!files.Rename(named, target, replace, error)) return abandon(*error);
+    if (s = files.Rename(named, target, replace); !s.ok()) return abandon(s);
   }
   named.clear();
 
   FileInfo info;
-  const bool statted = files.StatFd(fd, &info, &ignored);
-  if (file.lock) file.lock->Files().Unlock(file.lock->Fd(), &ignored);
+  const bool statted = files.StatFd(fd, &info).ok();
+  if (file.lock) (void)file.lock->Files().Unlock(file.lock->Fd());
   file.lock = handle;
   if (statted) file.locked = info;
   file.target = target;
   file.onDisk = true;
   ForgetDamage(*root->Node());
-  if (!files.SyncDirectory(DirectoryOf(target), error))
-    return Fail(error, target + " was replaced but may not survive a crash: " + *error);
-  return true;
+  return files.SyncDirectory(DirectoryOf(target)).Prefixed(target + " was replaced but may not survive a crash: ");
 }
 
 }  // namespace cfb
@@ -343,12 +332,12 @@ namespace {
 template <class Call>
 bool Guarded(std::string* error, Call call) {
   try {
-    return call();
+    return call().Report(error);
   } catch (const std::bad_alloc&) {
-    return cfb::Fail(error, "out of memory (the file or its tree is too large for the memory available)");
   } catch (const std::length_error&) {
-    return cfb::Fail(error, "out of memory (the file or its tree is too large for the memory available)");
   }
+  return cfb::Status::IoError("out of memory (the file or its tree is too large for the memory available)")
+      .Report(error);
 }
 
 }  // namespace
@@ -359,7 +348,7 @@ bool OpenCompoundFile(const std::string& path, bool writable, ComPtr<IStorage>* 
 
 bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
                       ComPtr<IStorage>* out, std::string* error) {
-  return Guarded(error, [&] { return cfb::OpenCompoundFile(cfb::SystemFiles(), path, writable, options, out, error); });
+  return Guarded(error, [&] { return cfb::OpenCompoundFile(cfb::SystemFiles(), path, writable, options, out); });
 }
 
 bool CreateCompoundFile(const std::string& path, ComPtr<IStorage>* out, std::string* error) {
@@ -374,7 +363,7 @@ bool CreateCompoundFile(const std::string& path, int majorVersion, ComPtr<IStora
 bool CreateCompoundFile(const std::string& path, int majorVersion, const CompoundFileOptions& options,
                         ComPtr<IStorage>* out, std::string* error) {
   return Guarded(error,
-                 [&] { return cfb::CreateCompoundFile(cfb::SystemFiles(), path, majorVersion, options, out, error); });
+                 [&] { return cfb::CreateCompoundFile(cfb::SystemFiles(), path, majorVersion, options, out); });
 }
 
 bool CommitCompoundFile(IStorage* storage, std::string* error) {
@@ -384,7 +373,7 @@ bool CommitCompoundFile(IStorage* storage, std::string* error) {
 bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
                         std::vector<std::string>* leftOut, std::string* error) {
   return Guarded(error,
-                 [&] { return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, options, leftOut, error); });
+                 [&] { return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, options, leftOut); });
 }
 
 std::vector<std::string> CompoundFileWarnings(IStorage* storage) {
@@ -413,33 +402,34 @@ std::shared_ptr<HandleLedger> CompoundFileLedger(IStorage* storage) {
 
 bool ParseCompoundFile(const std::vector<std::uint8_t>& bytes, ComPtr<IStorage>* out, std::string* error,
                        int* majorVersion) {
-  if (!out) return cfb::Fail(error, "no place for the storage");
+  if (!out) return cfb::Status::Invalid("no place for the storage").Report(error);
   out->Reset();
   return Guarded(error, [&] {
     cfb::ReadResult read;
-    if (!cfb::ReadCompoundFile(cfb::MemorySource(bytes), true, &read, error)) return false;
+    if (cfb::Status s = cfb::ReadCompoundFile(cfb::MemorySource(bytes), true, &read); !s.ok()) return s;
     if (majorVersion) *majorVersion = read.layout->majorVersion;
     auto file = std::make_shared<cfb::FileState>();  // in memory: nothing to commit to
     file->format = {read.layout->majorVersion, read.layout->sectorSize};
     *out = cfb::MakeRoot(std::move(read.layout), std::move(read.root), std::move(file),
                          std::move(read.warnings));
-    return true;
+    return cfb::Status();
   });
 }
 
 bool SerializeCompoundFile(IStorage* storage, int majorVersion, std::vector<std::uint8_t>* out,
                            std::string* error) {
-  if (!storage || !out) return cfb::Fail(error, "no storage or no output given");
+  if (!storage || !out) return cfb::Status::Invalid("no storage or no output given").Report(error);
   out->clear();
   return Guarded(error, [&] {
     cfb::VectorSink sink(out);
     const cfb::WriteFormat format{majorVersion, majorVersion == 4 ? 4096u : 512u};
-    if (auto* doc = dynamic_cast<cfb::DocStorage*>(storage))
-      return cfb::CheckBeforeWrite(doc, error) &&
-             cfb::WriteTree(*doc->Node(), doc->Tree()->layout, format, false, sink, nullptr, error);
+    if (auto* doc = dynamic_cast<cfb::DocStorage*>(storage)) {
+      cfb::Status s = cfb::CheckBeforeWrite(doc);
+      return s.ok() ? cfb::WriteTree(*doc->Node(), doc->Tree()->layout, format, false, sink, nullptr) : s;
+    }
     std::shared_ptr<cfb::DocNode> root;
-    if (!cfb::ImportStorage(storage, &root, error)) return false;
-    return cfb::WriteTree(*root, nullptr, format, false, sink, nullptr, error);
+    if (cfb::Status s = cfb::ImportStorage(storage, &root); !s.ok()) return s;
+    return cfb::WriteTree(*root, nullptr, format, false, sink, nullptr);
   });
 }
 

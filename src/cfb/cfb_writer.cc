@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "cfb/cfb_format.h"
-#include "cfb/status.h"
 #include "nametree/utf8.h"
 
 namespace nametree::cfb {
@@ -32,10 +31,10 @@ std::string Quote(const CString& name) { return "\"" + ToUtf8(name) + "\""; }
 
 class Collector {
  public:
-  Collector(std::vector<Node>* nodes, bool force, std::vector<std::string>* leftOut, std::string* error)
-      : nodes_(*nodes), force_(force), leftOut_(leftOut), error_(error) {}
+  Collector(std::vector<Node>* nodes, bool force, std::vector<std::string>* leftOut)
+      : nodes_(*nodes), force_(force), leftOut_(leftOut) {}
 
-  bool Collect(const DocNode& storage, std::uint32_t self, int depth, const std::string& path) {
+  Status Collect(const DocNode& storage, std::uint32_t self, int depth, const std::string& path) {
     if (depth > kMaxNesting)
       return Fail("storages are nested deeper than " + std::to_string(kMaxNesting) + " levels");
     for (const Unreadable& u : storage.unreadable)
@@ -63,32 +62,33 @@ class Collector {
       node.size = c->storage ? 0 : c->Size();
       nodes_.push_back(node);
     }
-    for (std::size_t i = 0; i < children.size(); ++i)
-      if (children[i]->storage && !Collect(*children[i], first + static_cast<std::uint32_t>(i), depth + 1,
-                                           path + ToUtf8(children[i]->name) + "/"))
-        return false;
-    return true;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      if (!children[i]->storage) continue;
+      Status s = Collect(*children[i], first + static_cast<std::uint32_t>(i), depth + 1,
+                         path + ToUtf8(children[i]->name) + "/");
+      if (!s.ok()) return s;
+    }
+    return Status();
   }
 
-  bool CheckUnreadable() {
-    if (unreadable_.empty()) return true;
+  Status CheckUnreadable() {
+    if (unreadable_.empty()) return Status();
     if (force_) {
       if (leftOut_) *leftOut_ = unreadable_;
-      return true;
+      return Status();
     }
     std::string list;
     for (const std::string& u : unreadable_) list += (list.empty() ? "" : "; ") + u;
-    return Fail(std::to_string(unreadable_.size()) + " entries could not be read and would be lost: " + list +
-                "; force the commit to leave them out");
+    return Status::Corrupt(std::to_string(unreadable_.size()) + " entries could not be read and would be lost: " +
+                           list + "; force the commit to leave them out");
   }
 
  private:
-  bool Fail(std::string message) { return cfb::Fail(error_, std::move(message)); }
+  static Status Fail(std::string message) { return Status::Invalid(std::move(message)); }
 
   std::vector<Node>& nodes_;
   bool force_;
   std::vector<std::string>* leftOut_;
-  std::string* error_;
   std::vector<std::string> unreadable_;
 };
 
@@ -123,16 +123,15 @@ void LinkTree(std::vector<Node>& nodes, std::uint32_t storage) {
 class Layout {
  public:
   Layout(std::vector<Node>& nodes, const std::shared_ptr<const FileLayout>& source, WriteFormat format,
-         ByteSink& sink, std::string* error)
+         ByteSink& sink)
       : nodes_(nodes),
         source_(source),
         major_(format.majorVersion),
         sectorSize_(format.sectorSize),
         perSector_(sectorSize_ / 4),
-        sink_(sink),
-        error_(error) {}
+        sink_(sink) {}
 
-  bool Write() {
+  Status Write() {
     std::uint64_t miniSectors = 0, bigSectors = 0;
     for (const Node& n : nodes_) {
       if (n.type != EntryType::kStream) continue;
@@ -177,7 +176,8 @@ class Layout {
         n.start = nextMini;
         for (std::uint64_t i = 0; i < count; ++i, ++nextMini)
           Put32(&miniFat[4 * std::size_t{nextMini}], i + 1 < count ? nextMini + 1 : kEndOfChain);
-        if (!ReadStream(*n.doc, miniStream.data() + std::uint64_t{n.start} * kMiniSectorSize)) return false;
+        if (Status s = ReadStream(*n.doc, miniStream.data() + std::uint64_t{n.start} * kMiniSectorSize); !s.ok())
+          return s;
       } else {
         n.start = Chain(next, CeilDiv(n.size, sectorSize_));
       }
@@ -191,53 +191,55 @@ class Layout {
     Bytes difat(difatSectors * sectorSize_);
     WriteHeader(header.data(), difat.data(), dirSectors, fatSectors, fatStart, dirStart, miniFatSectors,
                 miniFatStart, difatSectors, difatStart);
-    if (!Emit(header) || !Emit(Directory(dirSectors, miniStreamStart, miniStreamBytes)) || !Emit(miniFat) ||
-        !Emit(miniStream))
-      return false;
+    Status s = Emit(header);
+    if (s.ok()) s = Emit(Directory(dirSectors, miniStreamStart, miniStreamBytes));
+    if (s.ok()) s = Emit(miniFat);
+    if (s.ok()) s = Emit(miniStream);
     for (const Node& n : nodes_)
-      if (n.type == EntryType::kStream && n.size >= kMiniStreamCutoff && !CopyStream(*n.doc)) return false;
+      if (s.ok() && n.type == EntryType::kStream && n.size >= kMiniStreamCutoff) s = CopyStream(*n.doc);
+    if (!s.ok()) return s;
     Bytes fat(fat_.size() * 4);
     for (std::size_t i = 0; i < fat_.size(); ++i) Put32(&fat[4 * i], fat_[i]);
-    return Emit(fat) && Emit(difat);
+    if (s = Emit(fat); !s.ok()) return s;
+    return Emit(difat);
   }
 
  private:
-  bool Fail(std::string message) { return cfb::Fail(error_, std::move(message)); }
+  static Status Fail(std::string message) { return Status::Invalid(std::move(message)); }
 
-  bool Emit(const Bytes& bytes) { return bytes.empty() || sink_.Put(bytes.data(), bytes.size(), error_); }
+  Status Emit(const Bytes& bytes) { return bytes.empty() ? Status() : sink_.Put(bytes.data(), bytes.size()); }
 
-  bool ReadStream(const DocNode& doc, std::uint8_t* out) {
+  Status ReadStream(const DocNode& doc, std::uint8_t* out) {
     if (doc.data) {
       if (!doc.data->empty()) std::memcpy(out, doc.data->data(), doc.data->size());
-      return true;
+      return Status();
     }
-    std::string why;
-    if (!source_ || !ChainReader(source_, doc.place).Read(out, doc.place.size, &why))
-      return Fail("cannot read stream " + Quote(doc.name) + " from the file: " + why);
-    return true;
+    const std::string what = "cannot read stream " + Quote(doc.name) + " from the file: ";
+    if (!source_) return Status::Unreadable(what);
+    return ChainReader(source_, doc.place).Read(out, doc.place.size).Prefixed(what);
   }
 
   // Writes a large stream and the zeros that fill its last sector.
-  bool CopyStream(const DocNode& doc) {
+  Status CopyStream(const DocNode& doc) {
     if (doc.data) {
-      if (!sink_.Put(doc.data->data(), doc.data->size(), error_)) return false;
+      if (Status s = sink_.Put(doc.data->data(), doc.data->size()); !s.ok()) return s;
     } else {
       if (!source_) return Fail("stream " + Quote(doc.name) + " has no file to be read from");
       ChainReader reader(source_, doc.place);
       for (std::uint64_t done = 0; done < doc.place.size;) {
         std::uint64_t offset = 0, length = 0;
-        std::string why;
-        if (!reader.NextRun(kLongestRun, &offset, &length, &why) || length == 0)
-          return Fail("cannot read stream " + Quote(doc.name) + " from the file: " + why);
-        if (!sink_.CopyFrom(*source_->source, offset, length, &why))
-          return Fail("cannot copy stream " + Quote(doc.name) + ": " + why);
+        const Status read = reader.NextRun(kLongestRun, &offset, &length);
+        if (!read.ok() || length == 0)
+          return Status::Unreadable("cannot read stream " + Quote(doc.name) + " from the file: " + read.message());
+        if (Status s = sink_.CopyFrom(*source_->source, offset, length); !s.ok())
+          return s.Prefixed("cannot copy stream " + Quote(doc.name) + ": ");
         done += length;
       }
     }
     const std::uint64_t tail = doc.Size() % sectorSize_;
-    if (tail == 0) return true;
+    if (tail == 0) return Status();
     const Bytes zeros(sectorSize_ - tail);
-    return sink_.Put(zeros.data(), zeros.size(), error_);
+    return sink_.Put(zeros.data(), zeros.size());
   }
 
   // Allocates `count` consecutive sectors chained in order; returns the first.
@@ -329,15 +331,12 @@ class Layout {
   std::uint32_t sectorSize_;
   std::uint32_t perSector_;
   ByteSink& sink_;
-  std::string* error_;
   std::vector<std::uint32_t> fat_;
 };
 
 class ImportCollector {
  public:
-  explicit ImportCollector(std::string* error) : error_(error) {}
-
-  bool Import(IStorage* storage, DocNode* node, int depth) {
+  Status Import(IStorage* storage, DocNode* node, int depth) {
     if (depth > kMaxNesting)
       return Fail("storages are nested deeper than " + std::to_string(kMaxNesting) + " levels");
     std::vector<StorageElement> elements;
@@ -350,20 +349,20 @@ class ImportCollector {
         ComPtr<IStorage> sub;
         if (Failed(storage->OpenStorage(e.name, kOpenMode, sub.Put())))
           return Fail("cannot open storage " + Quote(e.name));
-        if (!Import(sub.Get(), child.get(), depth + 1)) return false;
+        if (Status s = Import(sub.Get(), child.get(), depth + 1); !s.ok()) return s;
       } else {
         child->data = std::make_shared<Bytes>();
-        if (!ReadStream(storage, e, child->data.get())) return false;
+        if (Status s = ReadStream(storage, e, child->data.get()); !s.ok()) return s;
       }
       node->children.push_back(std::move(child));
     }
-    return true;
+    return Status();
   }
 
  private:
-  bool Fail(std::string message) { return cfb::Fail(error_, std::move(message)); }
+  static Status Fail(std::string message) { return Status::IoError(std::move(message)); }
 
-  bool ReadStream(IStorage* storage, const StorageElement& element, Bytes* out) {
+  Status ReadStream(IStorage* storage, const StorageElement& element, Bytes* out) {
     ComPtr<IStream> stream;
     if (Failed(storage->OpenStream(element.name, kOpenMode, stream.Put())))
       return Fail("cannot open stream " + Quote(element.name) + " (is it still open?)");
@@ -376,51 +375,52 @@ class ImportCollector {
       out->insert(out->end(), buffer_.begin(), buffer_.begin() + got);
       if (got < want) break;
     }
-    return true;
+    return Status();
   }
 
-  std::string* error_;
   Bytes buffer_;
 };
 
 }  // namespace
 
-bool ByteSink::CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length, std::string* error) {
+Status ByteSink::CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length) {
   Bytes buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk)));
   for (std::uint64_t done = 0; done < length;) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
-    if (!source.ReadAt(offset + done, buffer.data(), n, error) || !Put(buffer.data(), n, error)) return false;
+    Status s = source.ReadAt(offset + done, buffer.data(), n);
+    if (s.ok()) s = Put(buffer.data(), n);
+    if (!s.ok()) return s;
     done += n;
   }
-  return true;
+  return Status();
 }
 
-bool WriteTree(const DocNode& root, const std::shared_ptr<const FileLayout>& layout, WriteFormat format,
-               bool force, ByteSink& sink, std::vector<std::string>* leftOut, std::string* error) {
-  std::string ignored;
-  if (!error) error = &ignored;
+Status WriteTree(const DocNode& root, const std::shared_ptr<const FileLayout>& layout, WriteFormat format,
+                 bool force, ByteSink& sink, std::vector<std::string>* leftOut) {
   if (format.majorVersion != 3 && format.majorVersion != 4)
-    return Fail(error, "major version " + std::to_string(format.majorVersion) + " is not 3 or 4");
+    return Status::Invalid("major version " + std::to_string(format.majorVersion) + " is not 3 or 4");
   if (format.sectorSize != 4096 && (format.majorVersion == 4 || format.sectorSize != 512))
-    return Fail(error, "sectors of " + std::to_string(format.sectorSize) + " bytes do not fit version " +
+    return Status::Invalid("sectors of " + std::to_string(format.sectorSize) + " bytes do not fit version " +
                            std::to_string(format.majorVersion));
   std::vector<Node> nodes(1);
   nodes[0].type = EntryType::kRoot;
-  Collector collector(&nodes, force, leftOut, error);
-  if (!collector.Collect(root, 0, 0, "") || !collector.CheckUnreadable()) return false;
+  Collector collector(&nodes, force, leftOut);
+  Status s = collector.Collect(root, 0, 0, "");
+  if (s.ok()) s = collector.CheckUnreadable();
+  if (!s.ok()) return s;
   for (std::uint32_t i = 0; i < nodes.size(); ++i)
     if (nodes[i].type != EntryType::kStream) LinkTree(nodes, i);
-  Layout out(nodes, layout, format, sink, error);
+  Layout out(nodes, layout, format, sink);
   out.rootMetadata_ = root.metadata;
   return out.Write();
 }
 
-bool ImportStorage(IStorage* storage, std::shared_ptr<DocNode>* root, std::string* error) {
+Status ImportStorage(IStorage* storage, std::shared_ptr<DocNode>* root) {
   auto node = std::make_shared<DocNode>();
   node->storage = true;
-  if (!ImportCollector(error).Import(storage, node.get(), 0)) return false;
+  if (Status s = ImportCollector().Import(storage, node.get(), 0); !s.ok()) return s;
   *root = std::move(node);
-  return true;
+  return Status();
 }
 
 }  // namespace nametree::cfb

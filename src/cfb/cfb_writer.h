@@ -16,10 +16,10 @@ namespace nametree::cfb {
 class ByteSink {
  public:
   virtual ~ByteSink() = default;
-  virtual bool Put(const std::uint8_t* data, std::size_t size, std::string* error) = 0;
+  virtual Status Put(const std::uint8_t* data, std::size_t size) = 0;
   // Appends `length` bytes of `source` from `offset`; by default through a
   // buffer of at most a few MB.
-  virtual bool CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length, std::string* error);
+  virtual Status CopyFrom(ByteSource& source, std::uint64_t offset, std::uint64_t length);
 };
 
 struct WriteFormat {
@@ -33,10 +33,10 @@ struct WriteFormat {
 // them in `leftOut`. Fails on names the format cannot hold, on names that
 // differ only in case, on a stream still open and on trees nested too
 // deeply.
-bool WriteTree(const DocNode& root, const std::shared_ptr<const FileLayout>& layout, WriteFormat format,
-               bool force, ByteSink& sink, std::vector<std::string>* leftOut, std::string* error);
+Status WriteTree(const DocNode& root, const std::shared_ptr<const FileLayout>& layout, WriteFormat format,
+                 bool force, ByteSink& sink, std::vector<std::string>* leftOut);
 
 // Any storage as a node tree with its streams' bytes in memory.
-bool ImportStorage(IStorage* storage, std::shared_ptr<DocNode>* root, std::string* error);
+Status ImportStorage(IStorage* storage, std::shared_ptr<DocNode>* root);
 
 }  // namespace nametree::cfb

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cfb/status.h"
 
 namespace nametree::cfb {
 namespace {
@@ -12,18 +11,18 @@ class BytesSource final : public ByteSource {
  public:
   explicit BytesSource(Bytes bytes) : bytes_(std::move(bytes)) {}
   std::uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size, std::string* error) override {
+  Status ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) override {
     if (offset > bytes_.size() || size > bytes_.size() - offset)
-      return Fail(error, "a read reaches past the end of the file");
+      return Status::Unreadable("a read reaches past the end of the file");
     if (size) std::memcpy(data, bytes_.data() + offset, size);
-    return true;
+    return Status();
   }
 
  private:
   Bytes bytes_;
 };
 
-bool Broken(std::string* error) { return Fail(error, "a stream's chain no longer fits the file"); }
+Status Broken() { return Status::Unreadable("a stream's chain no longer fits the file"); }
 
 std::string Num(std::uint64_t v) { return std::to_string(v); }
 
@@ -33,22 +32,23 @@ std::shared_ptr<ByteSource> MemorySource(Bytes bytes) {
   return std::make_shared<BytesSource>(std::move(bytes));
 }
 
-bool FileLayout::Next(std::uint32_t sector, std::uint32_t* next, std::string* error) const {
+Status FileLayout::Next(std::uint32_t sector, std::uint32_t* next) const {
   const std::uint32_t perSector = sectorSize / 4;
   const std::size_t page = sector / perSector;
-  if (page >= fatSectors.size()) return Fail(error, "sector " + Num(sector) + " lies beyond the FAT");
+  if (page >= fatSectors.size()) return Status::Unreadable("sector " + Num(sector) + " lies beyond the FAT");
   if (page != lastPage_) {
-    if (!fatPages_.count(static_cast<std::uint32_t>(page)) && !LoadFatPages(page, error)) return false;
+    if (!fatPages_.count(static_cast<std::uint32_t>(page)))
+      if (Status s = LoadFatPages(page); !s.ok()) return s;
     lastPage_ = static_cast<std::uint32_t>(page);
     lastEntries_ = fatPages_[lastPage_].get();
   }
   *next = lastEntries_[sector % perSector];
-  return true;
+  return Status();
 }
 
 // A chain walked to its end needs every FAT sector after this one; those
 // lying side by side are read in one go.
-bool FileLayout::LoadFatPages(std::size_t page, std::string* error) const {
+Status FileLayout::LoadFatPages(std::size_t page) const {
   const std::uint32_t perSector = sectorSize / 4;
   std::size_t count = 1;
   while (count < 64 && page + count < fatSectors.size() &&
@@ -56,23 +56,22 @@ bool FileLayout::LoadFatPages(std::size_t page, std::string* error) const {
          !fatPages_.count(static_cast<std::uint32_t>(page + count)))
     ++count;
   const std::uint32_t at = fatSectors[page];
-  std::string why;
   if (at >= sectorCount || at + count > sectorCount) count = 1;
   std::vector<std::uint8_t> bytes(count * sectorSize);
-  if (at >= sectorCount ||
-      !source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), bytes.size(), &why))
-    return Fail(error,
-                "cannot read FAT sector " + Num(at) + (why.empty() ? ", beyond the end of the file" : ": " + why));
+  if (at >= sectorCount)
+    return Status::Unreadable("cannot read FAT sector " + Num(at) + ", beyond the end of the file");
+  if (Status s = source->ReadAt((std::uint64_t{at} + 1) * sectorSize, bytes.data(), bytes.size()); !s.ok())
+    return s.Prefixed("cannot read FAT sector " + Num(at) + ": ");
   for (std::size_t k = 0; k < count; ++k) {
     auto entries = std::make_unique<std::uint32_t[]>(perSector);
     for (std::uint32_t i = 0; i < perSector; ++i) entries[i] = Get32(bytes.data() + k * sectorSize + 4 * i);
     fatPages_[static_cast<std::uint32_t>(page + k)] = std::move(entries);
   }
-  return true;
+  return Status();
 }
 
-ChainCheck CheckChain(const FileLayout& layout, const ChainPlace& place, const std::string& what,
-                      std::uint64_t* held, std::string* why) {
+Status CheckChain(const FileLayout& layout, const ChainPlace& place, const std::string& what,
+                  std::uint64_t* held) {
   const bool mini = place.mini;
   const std::uint64_t unit = mini ? kMiniSectorSize : layout.sectorSize;
   const std::uint64_t wanted = (place.size + unit - 1) / unit;
@@ -80,40 +79,36 @@ ChainCheck CheckChain(const FileLayout& layout, const ChainPlace& place, const s
   const std::uint64_t space =
       std::min<std::uint64_t>(owned.size(), mini ? layout.miniFat.size() : layout.FatEntries());
   auto next = [&](std::uint32_t u, std::uint32_t* n) {
-    if (mini) {
-      *n = layout.miniFat[u];
-      return true;
-    }
-    return layout.Next(u, n, why);
+    if (!mini) return layout.Next(u, n);
+    *n = layout.miniFat[u];
+    return Status();
   };
   std::uint32_t u = place.start;
   for (std::uint64_t count = 0; count < wanted; ++count) {
     if (u == kEndOfChain) {
-      *why = "the chain of " + what + " ends after " + Num(count) + " of " + Num(wanted) + " sectors";
       *held = count * unit;
-      return ChainCheck::kShort;
+      return Status::ShortChain("the chain of " + what + " ends after " + Num(count) + " of " + Num(wanted) +
+                                " sectors");
     }
-    if (u >= space) {
-      *why = "the chain of " + what + " points at sector " + Num(u) + ", which does not exist";
-      return ChainCheck::kUnreadable;
-    }
+    if (u >= space)
+      return Status::Unreadable("the chain of " + what + " points at sector " + Num(u) + ", which does not exist");
     if (owned[u]) {
       // Its own earlier sector, or another chain's.
       bool loops = false;
       std::uint32_t v = place.start;
       for (std::uint64_t i = 0; i < count && !loops; ++i) {
         loops = v == u;
-        if (!next(v, &v)) break;
+        if (!next(v, &v).ok()) break;
       }
-      *why = loops ? "the chain of " + what + " loops at sector " + Num(u)
-                   : "the chain of " + what + " reaches sector " + Num(u) +
-                         ", which another entry also uses (a shared chain)";
-      return ChainCheck::kCorrupt;
+      return Status::Corrupt(loops ? "the chain of " + what + " loops at sector " + Num(u)
+                                   : "the chain of " + what + " reaches sector " + Num(u) +
+                                         ", which another entry also uses (a shared chain)");
     }
     owned.Set(u);
-    if (count + 1 < wanted && !next(u, &u)) return ChainCheck::kUnreadable;
+    if (count + 1 < wanted)
+      if (Status s = next(u, &u); !s.ok()) return Status::Unreadable(s.message());
   }
-  return ChainCheck::kGood;
+  return Status();
 }
 
 ChainReader::ChainReader(std::shared_ptr<const FileLayout> layout, ChainPlace place)
@@ -131,13 +126,12 @@ std::uint64_t ChainReader::UnitOffset(std::uint32_t unit) const {
   return (std::uint64_t{layout_->miniChain[sector]} + 1) * layout_->sectorSize + at % layout_->sectorSize;
 }
 
-bool ChainReader::NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint64_t* length,
-                          std::string* error) {
+Status ChainReader::NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint64_t* length) {
   *length = 0;
   limit = std::min(limit, remaining_);
   while (*length < limit) {
     const std::uint64_t at = UnitOffset(unit_);
-    if (at == ~std::uint64_t{0}) return Broken(error);
+    if (at == ~std::uint64_t{0}) return Broken();
     if (*length == 0)
       *offset = at + intoUnit_;
     else if (at != *offset + *length)
@@ -149,37 +143,36 @@ bool ChainReader::NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint6
       intoUnit_ = 0;
       if (remaining_ > *length) {
         if (!mini_) {
-          if (!layout_->Next(unit_, &unit_, error)) return false;
+          if (Status s = layout_->Next(unit_, &unit_); !s.ok()) return s;
         } else if (unit_ < layout_->miniFat.size()) {
           unit_ = layout_->miniFat[unit_];
         } else {
-          return Broken(error);
+          return Broken();
         }
       }
     }
   }
   remaining_ -= *length;
-  return true;
+  return Status();
 }
 
-bool ChainReader::Read(std::uint8_t* data, std::size_t size, std::string* error) {
-  if (size > remaining_) return Broken(error);
+Status ChainReader::Read(std::uint8_t* data, std::size_t size) {
+  if (size > remaining_) return Broken();
   while (size > 0) {
     std::uint64_t offset = 0, length = 0;
-    if (!NextRun(size, &offset, &length, error)) return false;
-    if (length == 0) return Broken(error);
-    if (!layout_->source->ReadAt(offset, data, static_cast<std::size_t>(length), error)) return false;
+    if (Status s = NextRun(size, &offset, &length); !s.ok()) return s;
+    if (length == 0) return Broken();
+    if (Status s = layout_->source->ReadAt(offset, data, static_cast<std::size_t>(length)); !s.ok()) return s;
     data += length;
     size -= static_cast<std::size_t>(length);
   }
-  return true;
+  return Status();
 }
 
-bool LoadChain(const std::shared_ptr<const FileLayout>& layout, const ChainPlace& place, Bytes* out,
-               std::string* error) {
+Status LoadChain(const std::shared_ptr<const FileLayout>& layout, const ChainPlace& place, Bytes* out) {
   out->resize(place.size);
-  if (place.size == 0) return true;
-  return ChainReader(layout, place).Read(out->data(), out->size(), error);
+  if (place.size == 0) return Status();
+  return ChainReader(layout, place).Read(out->data(), out->size());
 }
 
 }  // namespace nametree::cfb

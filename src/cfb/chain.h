@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cfb/cfb_format.h"
+#include "cfb/status.h"
 
 namespace nametree::cfb {
 
@@ -28,7 +29,7 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual std::uint64_t Size() const = 0;
-  virtual bool ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size, std::string* error) = 0;
+  virtual Status ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) = 0;
 };
 
 std::shared_ptr<ByteSource> MemorySource(Bytes bytes);
@@ -76,11 +77,11 @@ struct FileLayout {
   mutable SectorSet miniOwned;
 
   // The entry of `sector` in the FAT: the next sector of its chain.
-  bool Next(std::uint32_t sector, std::uint32_t* next, std::string* error) const;
+  Status Next(std::uint32_t sector, std::uint32_t* next) const;
   std::uint64_t FatEntries() const { return std::uint64_t{fatSectors.size()} * (sectorSize / 4); }
 
  private:
-  bool LoadFatPages(std::size_t page, std::string* error) const;
+  Status LoadFatPages(std::size_t page) const;
 
   mutable std::unordered_map<std::uint32_t, std::unique_ptr<std::uint32_t[]>> fatPages_;
   mutable std::uint32_t lastPage_ = ~std::uint32_t{0};
@@ -108,10 +109,10 @@ class ChainReader {
 
   // Reads `size` bytes at the current position (which must stay inside the
   // stream) and advances.
-  bool Read(std::uint8_t* data, std::size_t size, std::string* error);
+  Status Read(std::uint8_t* data, std::size_t size);
   // The file offset and length of the longest run of adjacent sectors from
   // the current position, at most `limit` bytes; advances past it.
-  bool NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint64_t* length, std::string* error);
+  Status NextRun(std::uint64_t limit, std::uint64_t* offset, std::uint64_t* length);
 
  private:
   std::uint64_t UnitOffset(std::uint32_t unit) const;  // where a sector or mini sector lies in the file
@@ -124,18 +125,15 @@ class ChainReader {
   std::uint32_t intoUnit_ = 0;
 };
 
-// kShort: the chain ends cleanly before the declared size; what it holds
-// can be read. kUnreadable: the chain leaves the file (the entry alone is
-// lost). kCorrupt: it loops or meets another chain (the file is damaged).
-enum class ChainCheck { kGood, kShort, kUnreadable, kCorrupt };
-
 // Follows the chain of a stream still in the file and claims its units.
-// For kShort, `*held` is the number of bytes its units hold.
-ChainCheck CheckChain(const FileLayout& layout, const ChainPlace& place, const std::string& what,
-                      std::uint64_t* held, std::string* why);
+// kShortChain: the chain ends cleanly before the declared size; `*held` is
+// the number of bytes its units hold, and they can be read. kUnreadable:
+// the chain leaves the file (the entry alone is lost). kCorrupt: it loops
+// or meets another chain (the file is damaged).
+Status CheckChain(const FileLayout& layout, const ChainPlace& place, const std::string& what,
+                  std::uint64_t* held);
 
 // A whole stream's bytes from the file.
-bool LoadChain(const std::shared_ptr<const FileLayout>& layout, const ChainPlace& place, Bytes* out,
-               std::string* error);
+Status LoadChain(const std::shared_ptr<const FileLayout>& layout, const ChainPlace& place, Bytes* out);
 
 }  // namespace nametree::cfb

@@ -43,7 +43,7 @@ class DocStream final : public Counted<IStream> {
       // Bytes behind the new contents stay, so the old ones come in first.
       auto data = std::make_shared<Bytes>();
       try {
-        if (!LoadStream(tree_->layout, *node_, data.get(), nullptr)) return STG_E_READFAULT;
+        if (!LoadStream(tree_->layout, *node_, data.get()).ok()) return STG_E_READFAULT;
       } catch (const std::bad_alloc&) {
         return STG_E_INSUFFICIENTMEMORY;
       }
@@ -71,12 +71,12 @@ class DocStream final : public Counted<IStream> {
       if (aheadAt_ == ahead_.size()) {
         const std::uint64_t left = node_->place.size - fileAt_;
         if (n >= kAhead) {
-          if (!reader_->Read(out, n, nullptr)) return false;
+          if (!reader_->Read(out, n).ok()) return false;
           fileAt_ += n;
           return true;
         }
         ahead_.resize(static_cast<std::size_t>(std::min(kAhead, left)));
-        if (ahead_.empty() || !reader_->Read(ahead_.data(), ahead_.size(), nullptr)) return false;
+        if (ahead_.empty() || !reader_->Read(ahead_.data(), ahead_.size()).ok()) return false;
         fileAt_ += ahead_.size();
         aheadAt_ = 0;
       }
@@ -146,8 +146,11 @@ HRESULT DocStorage::EnumElements(std::vector<StorageElement>* out) {
   if (!out) return E_POINTER;
   out->clear();
   // Sizes are told as the chains hold them, never as a damaged entry claims.
-  for (std::size_t i = 0; i < node_->children.size();)
-    if (CheckNode(tree_->layout.get(), *node_, i, "", false, &tree_->warnings, nullptr) == NodeCheck::kKept) ++i;
+  for (std::size_t i = 0; i < node_->children.size();) {
+    bool removed = false;
+    (void)CheckNode(tree_->layout.get(), *node_, i, "", false, &tree_->warnings, &removed);  // marks, never fails
+    if (!removed) ++i;
+  }
   for (const auto& c : node_->children) out->push_back({c->name, c->storage, c->storage ? 0 : c->Size()});
   std::sort(out->begin(), out->end(),
             [](const StorageElement& a, const StorageElement& b) { return a.name < b.name; });
@@ -175,15 +178,17 @@ bool DocStorage::Check(DocNode* child) {
   const auto at = std::find_if(c.begin(), c.end(), [&](const auto& n) { return n.get() == child; });
   if (at == c.end()) return false;
   if (!tree_->layout && !child->storage && !child->data) return false;
-  return CheckNode(tree_->layout.get(), *node_, static_cast<std::size_t>(at - c.begin()), "", false,
-                   &tree_->warnings, nullptr) == NodeCheck::kKept;
+  bool removed = false;
+  (void)CheckNode(tree_->layout.get(), *node_, static_cast<std::size_t>(at - c.begin()), "", false,
+                  &tree_->warnings, &removed);  // marks, never fails
+  return !removed;
 }
 
 CompoundEntryState DocStorage::State(const CString& name) {
   DocNode* found = Find(name);
   if (found && !Check(found)) return CompoundEntryState::kDamaged;
   if (found && found->storage &&
-      !CheckChains(tree_->layout.get(), *found, ToUtf8(name) + "/", false, &tree_->warnings, nullptr))
+      !CheckChains(tree_->layout.get(), *found, ToUtf8(name) + "/", false, &tree_->warnings).ok())
     return CompoundEntryState::kDamaged;
   if (node_->Damaged(name) || (found && found->storage && AnyDamage(*found))) return CompoundEntryState::kDamaged;
   return found ? CompoundEntryState::kReadable : CompoundEntryState::kAbsent;
@@ -206,8 +211,8 @@ DocStorage* RootOf(IStorage* storage) {
   return doc && doc->File() ? doc : nullptr;
 }
 
-bool CheckBeforeWrite(DocStorage* doc, std::string* error) {
-  return CheckChains(doc->Tree()->layout.get(), *doc->Node(), "", false, &doc->Tree()->warnings, error);
+Status CheckBeforeWrite(DocStorage* doc) {
+  return CheckChains(doc->Tree()->layout.get(), *doc->Node(), "", false, &doc->Tree()->warnings);
 }
 
 ComPtr<IStorage> MakeRoot(std::shared_ptr<const FileLayout> layout, std::shared_ptr<DocNode> root,

@@ -64,7 +64,7 @@ DocStorage* RootOf(IStorage* storage);
 
 // Every chain is followed before a write, so that what cannot be read is
 // known (and refused, unless forced) before anything is written.
-bool CheckBeforeWrite(DocStorage* doc, std::string* error);
+Status CheckBeforeWrite(DocStorage* doc);
 
 ComPtr<IStorage> MakeRoot(std::shared_ptr<const FileLayout> layout, std::shared_ptr<DocNode> root,
                           std::shared_ptr<FileState> file, std::vector<std::string> warnings);

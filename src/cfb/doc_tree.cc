@@ -10,53 +10,54 @@ bool DocNode::Damaged(const CString& entry) const {
   return std::any_of(unreadable.begin(), unreadable.end(), [&](const Unreadable& u) { return u.name == entry; });
 }
 
-NodeCheck CheckNode(const FileLayout* layout, DocNode& storage, std::size_t index, const std::string& path,
-                    bool corruptIsFatal, std::vector<std::string>* warnings, std::string* error) {
+Status CheckNode(const FileLayout* layout, DocNode& storage, std::size_t index, const std::string& path,
+                 bool corruptIsFatal, std::vector<std::string>* warnings, bool* removed) {
+  *removed = false;
   DocNode& c = *storage.children[index];
-  if (c.storage || c.data || c.checked || !layout) return NodeCheck::kKept;
+  if (c.storage || c.data || c.checked || !layout) return Status();
   const std::string what = "stream \"" + ToUtf8(c.name) + "\"";
-  std::string why;
   std::uint64_t held = 0;
-  const ChainCheck check = CheckChain(*layout, c.place, what, &held, &why);
-  if (check == ChainCheck::kGood) {
+  const Status check = CheckChain(*layout, c.place, what, &held);
+  if (check.ok()) {
     c.checked = true;
-    return NodeCheck::kKept;
+    return Status();
   }
+  std::string why = check.message();
   // A size beyond the whole file is the damage; the chain only tells how much survives.
   const bool oversized = c.place.size > layout->source->Size();
   if (oversized)
     why = what + " claims " + std::to_string(c.place.size) + " bytes, more than the whole file (" +
           std::to_string(layout->source->Size()) + "); " + why;
-  if (check == ChainCheck::kCorrupt && corruptIsFatal && !oversized) {
-    if (error) *error = why;
-    return NodeCheck::kFatal;
-  }
-  const bool recovered = check == ChainCheck::kShort;
+  if (check.code() == Status::Code::kCorrupt && corruptIsFatal && !oversized) return check;
+  const bool recovered = check.code() == Status::Code::kShortChain;
   if (recovered) why += "; the " + std::to_string(held) + " bytes it holds are read";
   if (warnings) warnings->push_back(path + ToUtf8(c.name) + ": " + why);
   storage.unreadable.push_back({c.name, why});
   if (recovered) {
     c.place.size = held;
     c.checked = true;
-    return NodeCheck::kKept;
+    return Status();
   }
   storage.children.erase(storage.children.begin() + static_cast<std::ptrdiff_t>(index));
-  return NodeCheck::kRemoved;
+  *removed = true;
+  return Status();
 }
 
-bool CheckChains(const FileLayout* layout, DocNode& storage, const std::string& path, bool corruptIsFatal,
-                 std::vector<std::string>* warnings, std::string* error) {
+Status CheckChains(const FileLayout* layout, DocNode& storage, const std::string& path, bool corruptIsFatal,
+                   std::vector<std::string>* warnings) {
   for (std::size_t i = 0; i < storage.children.size();) {
-    const NodeCheck check = CheckNode(layout, storage, i, path, corruptIsFatal, warnings, error);
-    if (check == NodeCheck::kFatal) return false;
-    if (check == NodeCheck::kKept) ++i;
+    bool removed = false;
+    if (Status s = CheckNode(layout, storage, i, path, corruptIsFatal, warnings, &removed); !s.ok()) return s;
+    if (!removed) ++i;
   }
   // Storages after streams: the order chains are claimed in decides which
   // of two sharing entries is reported.
-  for (const auto& c : storage.children)
-    if (c->storage && !CheckChains(layout, *c, path + ToUtf8(c->name) + "/", corruptIsFatal, warnings, error))
-      return false;
-  return true;
+  for (const auto& c : storage.children) {
+    if (!c->storage) continue;
+    if (Status s = CheckChains(layout, *c, path + ToUtf8(c->name) + "/", corruptIsFatal, warnings); !s.ok())
+      return s;
+  }
+  return Status();
 }
 
 bool AnyDamage(const DocNode& storage) {
@@ -71,13 +72,12 @@ void ForgetDamage(DocNode& storage) {
     if (c->storage) ForgetDamage(*c);
 }
 
-bool LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out,
-                std::string* error) {
+Status LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out) {
   if (node.data) {
     *out = *node.data;
-    return true;
+    return Status();
   }
-  return LoadChain(layout, node.place, out, error);
+  return LoadChain(layout, node.place, out);
 }
 
 }  // namespace nametree::cfb

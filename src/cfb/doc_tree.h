@@ -52,17 +52,15 @@ struct DocNode {
 // Checks the chain of the stream `storage.children[index]` unless already
 // checked. A chain that holds less than its entry declares is cut to what
 // it holds and marked; any other failure marks the entry and removes it
-// from the children. Each mark adds "path: reason" to `warnings`.
-// Returns kCorrupt (with `error`) only when `corruptIsFatal`.
-enum class NodeCheck { kKept, kRemoved, kFatal };
-NodeCheck CheckNode(const FileLayout* layout, DocNode& storage, std::size_t index, const std::string& path,
-                    bool corruptIsFatal, std::vector<std::string>* warnings, std::string* error);
+// from the children (`*removed` tells). Each mark adds "path: reason" to
+// `warnings`. Fails, kCorrupt, only when `corruptIsFatal`.
+Status CheckNode(const FileLayout* layout, DocNode& storage, std::size_t index, const std::string& path,
+                 bool corruptIsFatal, std::vector<std::string>* warnings, bool* removed);
 
 // Checks every chain under `storage` not yet checked, as CheckNode does.
-// Returns false, with `error`, at the first corrupt chain when
-// `corruptIsFatal`.
-bool CheckChains(const FileLayout* layout, DocNode& storage, const std::string& path, bool corruptIsFatal,
-                 std::vector<std::string>* warnings, std::string* error);
+// Fails at the first corrupt chain when `corruptIsFatal`.
+Status CheckChains(const FileLayout* layout, DocNode& storage, const std::string& path, bool corruptIsFatal,
+                   std::vector<std::string>* warnings);
 
 // Whether anything under `storage` carries a damage mark.
 bool AnyDamage(const DocNode& storage);
@@ -70,7 +68,6 @@ bool AnyDamage(const DocNode& storage);
 void ForgetDamage(DocNode& storage);
 
 // A whole stream's bytes, from memory or the file.
-bool LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out,
-                std::string* error);
+Status LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out);
 
 }  // namespace nametree::cfb

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cfb/status.h"
+
 namespace nametree::cfb {
 
 // What a commit compares and copies: which file it is, and how it looked.
@@ -32,44 +34,39 @@ class FileLayer {
   virtual ~FileLayer() = default;
 
   // The file that `path` names once symbolic links are followed.
-  virtual bool ResolvePath(const std::string& path, std::string* resolved, std::string* error) = 0;
+  virtual Status ResolvePath(const std::string& path, std::string* resolved) = 0;
   // Follows links; *exists is false, and the call succeeds, when nothing is there.
-  virtual bool StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) = 0;
+  virtual Status StatPath(const std::string& path, FileInfo* info, bool* exists) = 0;
   // Opens an existing file without waiting on it (a FIFO or device does not
   // block the call).
-  virtual bool OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) = 0;
-  virtual bool StatFd(int fd, FileInfo* info, std::string* error) = 0;
+  virtual Status OpenExisting(const std::string& path, bool writable, int* fd) = 0;
+  virtual Status StatFd(int fd, FileInfo* info) = 0;
   // An exclusive advisory lock on the open file, not waited for: *busy tells
   // that another open file holds it.
-  virtual bool TryLock(int fd, bool* busy, std::string* error) = 0;
-  virtual bool Unlock(int fd, std::string* error) = 0;
+  virtual Status TryLock(int fd, bool* busy) = 0;
+  virtual Status Unlock(int fd) = 0;
   // Reads up to `size` bytes at `offset`; *got is short only at the end.
-  virtual bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size, std::size_t* got,
-                      std::string* error) = 0;
+  virtual Status ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size, std::size_t* got) = 0;
   // A new, readable and writable file in the directory of `target`, owned
   // and permitted like `like` when given (owner and group as far as the
   // caller may set them). Unnamed where the system allows it (*tempPath is
   // then empty), else named by MakeTempName (temp_names.h).
-  virtual bool CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath,
-                          std::string* error) = 0;
+  virtual Status CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath) = 0;
   // Gives an unnamed file from CreateTemp the name `path`; fails if taken.
-  virtual bool LinkTemp(int fd, const std::string& path, std::string* error) = 0;
+  virtual Status LinkTemp(int fd, const std::string& path) = 0;
   // Copies up to `size` bytes from `inFd` at `offset` to the end of what
   // was written to `outFd`, inside the kernel; *copied tells how many.
-  // *unsupported, with a failure, means that the caller must copy itself.
-  virtual bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
-                         bool* unsupported, std::string* error) = 0;
+  // A kUnsupported failure means that the caller must copy itself.
+  virtual Status CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied) = 0;
   // Writes up to `size` bytes; *written tells how many went out.
-  virtual bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
-                     std::string* error) = 0;
-  virtual bool Sync(int fd, std::string* error) = 0;
-  virtual bool Close(int fd, std::string* error) = 0;
+  virtual Status Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written) = 0;
+  virtual Status Sync(int fd) = 0;
+  virtual Status Close(int fd) = 0;
   // Without `replace`, fails when `to` is taken.
-  virtual bool Rename(const std::string& from, const std::string& to, bool replace, std::string* error) = 0;
-  virtual bool Remove(const std::string& path, std::string* error) = 0;
-  virtual bool SyncDirectory(const std::string& directory, std::string* error) = 0;
-  virtual bool ListDirectory(const std::string& directory, std::vector<std::string>* names,
-                             std::string* error) = 0;
+  virtual Status Rename(const std::string& from, const std::string& to, bool replace) = 0;
+  virtual Status Remove(const std::string& path) = 0;
+  virtual Status SyncDirectory(const std::string& directory) = 0;
+  virtual Status ListDirectory(const std::string& directory, std::vector<std::string>* names) = 0;
 };
 
 // The operating system's files. The second never makes unnamed temporary

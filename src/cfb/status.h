@@ -1,17 +1,65 @@
-// How this subsystem reports failure: a call that can fail returns false
-// and leaves one sentence saying why in the caller's message slot (which
-// may be null when the caller only needs the verdict). Messages name the
-// file, entry or sector at fault, so they can go to a user unchanged.
+// How this subsystem reports failure: every call that can fail returns a
+// Status, ok or a code with one sentence saying why. Messages name the
+// file, entry or sector at fault, so they can go to a user unchanged; the
+// public entry points hand them on through their message slot (Report).
+//
+// The code tells callers what they may do about it: a short chain can be
+// read in part, an unreadable entry is left out, a corrupt file is refused,
+// and an unsupported kernel copy falls back to copying by hand.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace nametree::cfb {
 
-// Records `message` for the caller and returns false, for `return Fail(...)`.
-inline bool Fail(std::string* error, std::string message) {
-  if (error) *error = std::move(message);
-  return false;
-}
+class [[nodiscard]] Status {
+ public:
+  enum class Code : std::uint8_t {
+    kOk,
+    kCorrupt,      // the file's structure is damaged or hostile
+    kShortChain,   // a chain ends before its entry's size; what it holds is readable
+    kUnreadable,   // an entry's data lies outside the file; the rest is intact
+    kIoError,      // the system refused an operation
+    kUnsupported,  // the system cannot do this here; another way may work
+    kInvalid,      // the request or the tree cannot be done or stored as asked
+  };
+
+  Status() = default;
+  static Status Corrupt(std::string message) { return {Code::kCorrupt, std::move(message)}; }
+  static Status ShortChain(std::string message) { return {Code::kShortChain, std::move(message)}; }
+  static Status Unreadable(std::string message) { return {Code::kUnreadable, std::move(message)}; }
+  static Status IoError(std::string message) { return {Code::kIoError, std::move(message)}; }
+  static Status Unsupported(std::string message) { return {Code::kUnsupported, std::move(message)}; }
+  static Status Invalid(std::string message) { return {Code::kInvalid, std::move(message)}; }
+
+  bool ok() const { return code_ == Code::kOk; }
+  Code code() const { return code_; }
+  const std::string& message() const { return message_; }
+
+  // The same failure with context in front of its sentence.
+  Status Prefixed(std::string_view prefix) const {
+    return ok() ? *this : Status(code_, std::string(prefix) + message_);
+  }
+  // The same failure with more said behind its sentence.
+  Status Suffixed(std::string_view suffix) const {
+    return ok() ? *this : Status(code_, message_ + std::string(suffix));
+  }
+
+  // For the entry points that answer true or false and leave the sentence
+  // in the caller's slot (which may be null).
+  bool Report(std::string* error) const {
+    if (!ok() && error) *error = message_;
+    return ok();
+  }
+
+ private:
+  Status(Code code, std::string message) : code_(code), message_(std::move(message)) {}
+
+  Code code_ = Code::kOk;
+  std::string message_;
+};
 
 }  // namespace nametree::cfb

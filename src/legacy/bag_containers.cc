@@ -30,7 +30,7 @@ HRESULT CNameServer::LoadOldBagContainerData(IStream* stream, std::uint32_t coun
   const ComPtr<IStream> hold(stream);
   CLegacyModel& model = Legacy();
   std::vector<std::uint32_t>& subIDs = model.m_OldSubContainerIDs;
-  try {
+  const HRESULT hr = FailOnStreamError([&] {
     for (std::uint32_t i = 0; i < count; ++i) {
       subIDs.clear();
       const auto version = static_cast<std::int32_t>(ReadU32(stream));
@@ -57,14 +57,10 @@ HRESULT CNameServer::LoadOldBagContainerData(IStream* stream, std::uint32_t coun
       SkipBytesSingly(stream, ReadU32(stream));
       if (version >= 3) ReadU32(stream);
     }
-  } catch (eSTREAM_ERROR_CODE) {
-    subIDs.clear();
-    return E_FAIL;
-  } catch (const std::bad_alloc&) {
-    subIDs.clear();
-    return E_FAIL;
-  }
-  return S_OK;
+    return S_OK;
+  });
+  if (hr != S_OK) subIDs.clear();
+  return hr;
 }
 
 }  // namespace nametree

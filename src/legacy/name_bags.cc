@@ -28,7 +28,7 @@ void RecordIfSpecial(CLegacyModel& model, const CString& name, std::uint32_t bag
 HRESULT CNameServer::LoadOldNameBagData(IStream* stream, std::uint32_t count) {
   const ComPtr<IStream> hold(stream);
   CLegacyModel& model = Legacy();
-  try {
+  return FailOnStreamError([&] {
     for (std::uint32_t i = 0; i < count; ++i) {
       auto bag = std::make_unique<COldNameBag>();
       const auto version = static_cast<std::int32_t>(ReadU32(stream));
@@ -44,12 +44,8 @@ HRESULT CNameServer::LoadOldNameBagData(IStream* stream, std::uint32_t count) {
       if (version >= 2) bag->flag = ReadU8(stream);
       model.m_OldNameBags.push_back(std::move(bag));
     }
-  } catch (eSTREAM_ERROR_CODE) {
-    return E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_FAIL;
-  }
-  return S_OK;
+    return S_OK;
+  });
 }
 
 std::uint32_t CNameServer::GetBagbyName(std::uint32_t parentID, CString name) const {

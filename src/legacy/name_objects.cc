@@ -1,7 +1,6 @@
 // The first section of a legacy stream: every name of the earlier document,
 // with its ID and the container it falls back to.
 #include <memory>
-#include <new>
 
 #include "legacy/legacy_model.h"
 #include "persist/stream_io.h"
@@ -23,7 +22,7 @@ void SkipVersion1Tail(IStream* stream) {
 HRESULT CNameServer::LoadOldNameObjectData(IStream* stream, std::uint32_t count) {
   const ComPtr<IStream> hold(stream);
   CLegacyModel& model = Legacy();
-  try {
+  return FailOnStreamError([&]() -> HRESULT {
     // The count is untrusted: records are made one at a time as their bytes arrive.
     for (std::uint32_t i = 0; i < count; ++i) {
       auto object = std::make_unique<COldNameObject>();
@@ -40,12 +39,8 @@ HRESULT CNameServer::LoadOldNameObjectData(IStream* stream, std::uint32_t count)
                          (*earlier)->containerID, (*earlier)->name);
       model.m_OldNameObjects.SetAt(key, std::move(object));  // a later record wins
     }
-  } catch (eSTREAM_ERROR_CODE) {
-    return E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_FAIL;
-  }
-  return S_OK;
+    return S_OK;
+  });
 }
 
 }  // namespace nametree

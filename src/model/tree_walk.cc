@@ -36,16 +36,16 @@ CString NameCompareKey(const CString& text) { return ToUpper(text); }
 std::uint32_t NameRef::Id() const { return NameByIdTable::KeyOf(AsName(entry_)); }
 const CString& NameRef::Text() const { return NameByIdTable::ValueOf(AsName(entry_)); }
 
-NameIterator& NameIterator::operator++() {
-  entry_ = ContainerReader::Names(*container_).NextEntry(AsName(entry_));
-  return *this;
+const void* NameRef::NextEntry(const CNameContainer& holder, const void* entry) {
+  return ContainerReader::Names(holder).NextEntry(AsName(entry));
 }
 
-ContainerRef ChildIterator::operator*() const { return ContainerRef(*ChildOf(AsChild(entry_)), depth_); }
+ContainerRef ContainerRef::OfEntry(const void* entry, int depth) {
+  return ContainerRef(*ChildOf(AsChild(entry)), depth);
+}
 
-ChildIterator& ChildIterator::operator++() {
-  entry_ = ContainerReader::Children(*parent_).NextEntry(AsChild(entry_));
-  return *this;
+const void* ContainerRef::NextEntry(const CNameContainer& holder, const void* entry) {
+  return ContainerReader::Children(holder).NextEntry(AsChild(entry));
 }
 
 std::uint32_t ContainerRef::Id() const { return c_->GetID(); }
@@ -57,7 +57,7 @@ std::uint32_t ContainerRef::ParentId() const {
 std::int16_t ContainerRef::Type() const { return c_->GetContainerType(); }
 
 WalkRange<NameIterator> ContainerRef::Names() const {
-  return {NameIterator(c_, ContainerReader::Names(*c_).FirstEntry()), NameIterator(c_, nullptr)};
+  return {NameIterator(c_, ContainerReader::Names(*c_).FirstEntry(), depth_), NameIterator(c_, nullptr, depth_)};
 }
 std::size_t ContainerRef::NameCount() const { return ContainerReader::Names(*c_).size(); }
 

@@ -16,7 +16,7 @@ HRESULT CNameServer::Save(IStorage* storage) {
   if (!storage) return E_FAIL;
   if (m_TopLevelContainers.size() > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
     return E_FAIL;
-  try {
+  const HRESULT hr = FailOnStreamError([&] {
     ComPtr<IStream> stream;
     if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) {
       if (Failed(storage->CreateStream(kStreamName, kCreateMode, stream.Put())) || !stream) return E_FAIL;
@@ -27,18 +27,16 @@ HRESULT CNameServer::Save(IStorage* storage) {
       if (c->Save(stream.Get()) != S_OK) return E_FAIL;
     }
     WriteU32(stream.Get(), CNameContainer::GetLastIssuedNameID());
-  } catch (eSTREAM_ERROR_CODE) {
-    return E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_FAIL;
-  }
+    return S_OK;
+  });
+  if (hr != S_OK) return hr;
   m_bDirty = false;
   return S_OK;
 }
 
 HRESULT CNameServer::Load(IStorage* storage) {
   if (!storage) return E_FAIL;
-  try {
+  return FailOnStreamError([&] {
     ComPtr<IStream> stream;
     // A document without the stream, or one that refuses access to it, has nothing to load.
     if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) return S_OK;
@@ -62,12 +60,8 @@ HRESULT CNameServer::Load(IStorage* storage) {
     std::uint32_t last = ReadU32(stream.Get());
     CNameContainer::SetLastIssuedNameID(last);
     m_nStoredLastIssuedID = last;
-  } catch (eSTREAM_ERROR_CODE) {
-    return E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_FAIL;
-  }
-  return S_OK;
+    return S_OK;
+  });
 }
 
 }  // namespace nametree

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 
 #include "nametree/storage.h"
 #include "nametree/types.h"
@@ -33,5 +34,18 @@ void SkipBytesSingly(IStream* stream, std::uint32_t count);
 
 CString ReadCountedString(IStream* stream);
 void WriteCountedString(IStream* stream, const CString& text);
+
+// What a load or save step answers: E_FAIL when the stream fails or memory
+// runs out inside `step`, else what `step` returns.
+template <class Step>
+HRESULT FailOnStreamError(Step step) {
+  try {
+    return step();
+  } catch (eSTREAM_ERROR_CODE) {
+    return E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_FAIL;
+  }
+}
 
 }  // namespace nametree

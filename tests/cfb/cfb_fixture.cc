@@ -108,11 +108,9 @@ Tree Sample() {
 
 bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, std::string* error) {
   ComPtr<IStorage> storage;
-  std::string ignored;
-  if (!error) error = &ignored;
-  if (!cfb::OpenCompoundFile(files, path, true, {}, &storage, error)) return false;
+  if (!cfb::OpenCompoundFile(files, path, true, {}, &storage).Report(error)) return false;
   Build(storage.Get(), change);
-  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
+  return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr).Report(error);
 }
 
 Bytes ReadBytes(const std::string& path) {

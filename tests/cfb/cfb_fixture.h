@@ -43,8 +43,8 @@ Tree Sample();
 // Locates structures in a file of ours, following its tables as a reader would.
 struct Surgeon {
   explicit Surgeon(Bytes bytes) : file(std::move(bytes)) {
-    std::string error;
-    EXPECT_TRUE(cfb::ReadDirectory(file, &dir, &error)) << error;
+    const cfb::Status read = cfb::ReadDirectory(file, &dir);
+    EXPECT_TRUE(read.ok()) << read.message();
   }
   std::size_t SectorOffset(std::uint32_t sector) const { return (std::size_t{sector} + 1) << file[30]; }
   std::size_t FatOffset(std::uint32_t index) const {

@@ -92,9 +92,9 @@ TEST(DocumentFile, FailedFileOperationLeavesTheEarlierFile) {
     CompoundFileOptions exclusive;
     exclusive.exclusive = true;
     ComPtr<IStorage> storage;
-    if (!cfb::CreateCompoundFile(files, path, 3, exclusive, &storage, error)) return false;
+    if (!cfb::CreateCompoundFile(files, path, 3, exclusive, &storage).Report(error)) return false;
     Build(storage.Get(), tree);
-    return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr, error);
+    return cfb::CommitCompoundFile(files, storage.Get(), {}, nullptr).Report(error);
   };
   const struct {
     bool creating;
@@ -127,6 +127,8 @@ TEST(DocumentFile, FailedFileOperationLeavesTheEarlierFile) {
             EXPECT_TRUE(now == op.after && error.empty()) << error;
           else
             EXPECT_FALSE(error.empty());
+          // A new file that may not be on disk yet is never put in place.
+          EXPECT_TRUE(faulty.FailedCall() != "sync" || !ok);
           // Once renamed, the new file is whole even if a later step fails.
           EXPECT_TRUE(now == op.before || now == op.after) << "damaged: " << error;
           EXPECT_EQ(dir.Names(), now ? std::vector<std::string>{"doc.nt"} : std::vector<std::string>{})

@@ -40,7 +40,7 @@ class LegacyTest : public ::testing::Test {
   void SetUp() override { CNameContainer::SetLastIssuedNameID(0); }
 
   HRESULT LoadFrom(IStorage* storage) { return server.LoadOldVersion(CreateLegacyStorageAdapter(storage).Get()); }
-  HRESULT LoadDoc(const LegacyDocument& doc) { return LoadFrom(LegacyStorage(Encode(doc)).Get()); }
+  HRESULT LoadDoc(const LegacyDocument& doc) { return LoadFrom(LegacyStorage(EncodeLegacyStream(doc)).Get()); }
 
   CNameServer server;
 };

@@ -37,7 +37,7 @@ TEST_F(Conversion, HandWorkedStreamConvertsIntoItsTree) {
   doc.objects.push_back(Name(101, u"Pump", 10));
   doc.bags.push_back({.version = 1, .name = u"Drivers", .id = 40, .parent = 10, .members = {101}});
   doc.containers.push_back({.id = 10, .type = 3, .skipBytes = 2});
-  ASSERT_EQ(ToHex(Encode(doc)), ToHex(Hex(kOneOfEach))) << "the test writer disagrees with the hand-worked bytes";
+  ASSERT_EQ(ToHex(EncodeLegacyStream(doc)), ToHex(Hex(kOneOfEach))) << "the encoder disagrees with the hand-worked bytes";
 
   // Bytes behind the trailing block are never read.
   ASSERT_EQ(LoadFrom(LegacyStorage(Hex(std::string(kOneOfEach) + "FF FF")).Get()), S_OK);
@@ -126,7 +126,7 @@ TEST_F(Conversion, RecordsBecomeTheTreeAndTheDropObserverHearsOfEveryRecordLeftO
                std::to_string(d.id) + ">" + std::to_string(d.containerID) + " " +
                std::string(d.name.begin(), d.name.end()) + "\n";
     });
-    ComPtr<IStorage> storage = LegacyStorage(Encode(c.doc));
+    ComPtr<IStorage> storage = LegacyStorage(EncodeLegacyStream(c.doc));
     ASSERT_EQ(fresh.LoadOldVersion(CreateLegacyStorageAdapter(storage.Get()).Get()), S_OK);
     EXPECT_EQ(TreeOf(fresh), c.tree);
     EXPECT_EQ(heard, c.drops);
@@ -200,15 +200,16 @@ std::string LoadThenEmpty(IStorage* first, const LegacyDocument& doc) {
   EXPECT_EQ(server.LoadOldVersion(CreateLegacyStorageAdapter(first).Get()), E_FAIL);
   EXPECT_FALSE(server.IsDirty());
   std::string out = TreeAndCounter(server) + "then\n";
-  EXPECT_EQ(server.LoadOldVersion(CreateLegacyStorageAdapter(LegacyStorage(Encode({})).Get()).Get()), S_OK);
+  EXPECT_EQ(server.LoadOldVersion(CreateLegacyStorageAdapter(LegacyStorage(EncodeLegacyStream({})).Get()).Get()), S_OK);
   out += TreeAndCounter(server);
-  for (const BagRecord& b : doc.bags) out += "bag " + std::to_string(server.GetBagbyName(b.parent, b.name)) + "\n";
+  for (const LegacyBag& b : doc.bags) out += "bag " + std::to_string(server.GetBagbyName(b.parent, b.name)) + "\n";
   return out;
 }
 
 std::string Converted(const LegacyDocument& doc) {
   CNameServer server;
-  EXPECT_EQ(server.LoadOldVersion(CreateLegacyStorageAdapter(LegacyStorage(Encode(doc)).Get()).Get()), S_OK);
+  const ComPtr<IStorage> storage = LegacyStorage(EncodeLegacyStream(doc));
+  EXPECT_EQ(server.LoadOldVersion(CreateLegacyStorageAdapter(storage.Get()).Get()), S_OK);
   return TreeAndCounter(server);
 }
 
@@ -226,7 +227,7 @@ std::string LeftByFailureAt(const LegacyDocument& doc, const LegacyLayout& at, s
   for (std::size_t i = 0; i < doc.containers.size(); ++i)
     if (at.containerTypeEnds[i] <= cut) read.containers.push_back(doc.containers[i]);
   std::copy_if(read.containers.begin(), read.containers.end(), std::back_inserter(namespaces.containers),
-               [](const BagContainerRecord& r) { return r.type == 2 || r.type == 3; });
+               [](const LegacyBagContainer& r) { return r.type == 2 || r.type == 3; });
   std::string out = Converted(namespaces) + "then\n" + Converted(read);
   for (std::size_t i = 0; i < doc.bags.size(); ++i) {
     const bool special = doc.bags[i].name == u"Devices" || doc.bags[i].name == u"Drivers";
@@ -238,13 +239,13 @@ std::string LeftByFailureAt(const LegacyDocument& doc, const LegacyLayout& at, s
 TEST_F(LegacyEntry, ElementIsFoundUnderEitherChildNameOrTheLoadFailsChangingNothing) {
   const CString older = u"B926AE3FAF0511d28CDB00A0C9A0FF";
   const LegacyDocument ten{.containers = {Box(10, 3)}}, twenty{.containers = {Box(20, 3)}};
-  ComPtr<IStorage> both = LegacyStorage(Encode(twenty));
-  ASSERT_TRUE(PutLegacyStream(both.Get(), Encode(ten), older));
+  ComPtr<IStorage> both = LegacyStorage(EncodeLegacyStream(twenty));
+  ASSERT_TRUE(PutLegacyStream(both.Get(), EncodeLegacyStream(ten), older));
   const std::tuple<ComPtr<IStorage>, HRESULT, std::string> cases[] = {  // storage, result, tree
       {CreateMemoryStorage(), E_FAIL, ""},
-      {LegacyStorage(Encode(ten), u"QXTNameServe"), E_FAIL, ""},
+      {LegacyStorage(EncodeLegacyStream(ten), u"QXTNameServe"), E_FAIL, ""},
       {LegacyStorage(std::nullopt), E_FAIL, ""},
-      {LegacyStorage(Encode(ten), older), S_OK, "#10 t3\n"},
+      {LegacyStorage(EncodeLegacyStream(ten), older), S_OK, "#10 t3\n"},
       {both, S_OK, "#20 t3\n"},  // only the first name is read
   };
   EXPECT_EQ(server.LoadOldVersion(nullptr), E_FAIL);
@@ -268,7 +269,7 @@ TEST_F(LegacyEntry, ElementIsFoundUnderEitherChildNameOrTheLoadFailsChangingNoth
 TEST_F(LegacyEntry, StreamCutShortOrFailingAtEveryPoint) {
   const LegacyDocument& doc = kPlant;
   LegacyLayout at;
-  const auto bytes = Encode(doc, &at);
+  const auto bytes = EncodeLegacyStream(doc, &at);
   FaultCounters clean;
   ASSERT_EQ(LoadFrom(WrapStorage(LegacyStorage(bytes).Get(), {}, &clean).Get()), S_OK);
   // Whole, it converts (bag 41 takes Fan from the global container), and

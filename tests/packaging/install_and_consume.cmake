@@ -69,3 +69,15 @@ foreach(expected "Straße" "Насос" "名前" "E_NAME_DUPLICATE")
   endif()
 endforeach()
 message(STATUS "document host: ${last_output}")
+
+# The PLCopen importer, where it was built: a static component that brings
+# the static library, ICU and pugixml to the host's link.
+file(GLOB plcopen_targets ${prefix}/lib*/cmake/nametree/nametreePlcopenTargets.cmake)
+if(plcopen_targets)
+  file(COPY ${SOURCE_DIR}/examples/plcopen DESTINATION ${WORK_DIR})
+  run(${CMAKE_COMMAND} -S ${WORK_DIR}/plcopen -B ${WORK_DIR}/plcopen-build -G Ninja
+      -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix})
+  run(${CMAKE_COMMAND} --build ${WORK_DIR}/plcopen-build)
+  run(${WORK_DIR}/plcopen-build/plcopen_host)
+  message(STATUS "PLCopen host: ${last_output}")
+endif()

@@ -4,104 +4,114 @@
 
 namespace nametree::cfb {
 
-bool FaultyFileLayer::FailHere(const char* what, std::string* error) {
+Status FaultyFileLayer::FailHere(const char* what) {
   const int index = calls_++;
   if (index == at_ && fault_ == FileFault::kExit) ::_exit(9);
-  if (index != at_ || fault_ != FileFault::kFail) return false;
+  if (index != at_ || fault_ != FileFault::kFail) return Status();
   fired_ = true;
-  if (error) *error = std::string("injected failure of ") + what;
-  return true;
+  failed_ = what;
+  return Status::IoError("injected failure of " + failed_);
 }
 
-bool FaultyFileLayer::ResolvePath(const std::string& path, std::string* resolved, std::string* error) {
-  return !FailHere("path resolution", error) && inner_.ResolvePath(path, resolved, error);
+Status FaultyFileLayer::ResolvePath(const std::string& path, std::string* resolved) {
+  if (Status s = FailHere("path resolution"); !s.ok()) return s;
+  return inner_.ResolvePath(path, resolved);
 }
 
-bool FaultyFileLayer::StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) {
-  return !FailHere("stat", error) && inner_.StatPath(path, info, exists, error);
+Status FaultyFileLayer::StatPath(const std::string& path, FileInfo* info, bool* exists) {
+  if (Status s = FailHere("stat"); !s.ok()) return s;
+  return inner_.StatPath(path, info, exists);
 }
 
-bool FaultyFileLayer::OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) {
-  return !FailHere("open", error) && inner_.OpenExisting(path, writable, fd, error);
+Status FaultyFileLayer::OpenExisting(const std::string& path, bool writable, int* fd) {
+  if (Status s = FailHere("open"); !s.ok()) return s;
+  return inner_.OpenExisting(path, writable, fd);
 }
 
-bool FaultyFileLayer::StatFd(int fd, FileInfo* info, std::string* error) {
-  return !FailHere("fstat", error) && inner_.StatFd(fd, info, error);
+Status FaultyFileLayer::StatFd(int fd, FileInfo* info) {
+  if (Status s = FailHere("fstat"); !s.ok()) return s;
+  return inner_.StatFd(fd, info);
 }
 
-bool FaultyFileLayer::TryLock(int fd, bool* busy, std::string* error) {
-  return !FailHere("lock", error) && inner_.TryLock(fd, busy, error);
+Status FaultyFileLayer::TryLock(int fd, bool* busy) {
+  if (Status s = FailHere("lock"); !s.ok()) return s;
+  return inner_.TryLock(fd, busy);
 }
 
-bool FaultyFileLayer::Unlock(int fd, std::string* error) {
-  return !FailHere("unlock", error) && inner_.Unlock(fd, error);
+Status FaultyFileLayer::Unlock(int fd) {
+  if (Status s = FailHere("unlock"); !s.ok()) return s;
+  return inner_.Unlock(fd);
 }
 
-bool FaultyFileLayer::ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size,
-                             std::size_t* got, std::string* error) {
-  return !FailHere("read", error) && inner_.ReadAt(fd, offset, data, size, got, error);
+Status FaultyFileLayer::ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size,
+                             std::size_t* got) {
+  if (Status s = FailHere("read"); !s.ok()) return s;
+  return inner_.ReadAt(fd, offset, data, size, got);
 }
 
-bool FaultyFileLayer::CreateTemp(const std::string& target, const FileInfo* like, int* fd,
-                                 std::string* tempPath, std::string* error) {
-  return !FailHere("create", error) && inner_.CreateTemp(target, like, fd, tempPath, error);
+Status FaultyFileLayer::CreateTemp(const std::string& target, const FileInfo* like, int* fd,
+                                 std::string* tempPath) {
+  if (Status s = FailHere("create"); !s.ok()) return s;
+  return inner_.CreateTemp(target, like, fd, tempPath);
 }
 
-bool FaultyFileLayer::LinkTemp(int fd, const std::string& path, std::string* error) {
-  return !FailHere("link", error) && inner_.LinkTemp(fd, path, error);
+Status FaultyFileLayer::LinkTemp(int fd, const std::string& path) {
+  if (Status s = FailHere("link"); !s.ok()) return s;
+  return inner_.LinkTemp(fd, path);
 }
 
-bool FaultyFileLayer::Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
-                            std::string* error) {
+Status FaultyFileLayer::Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written) {
   const int index = calls_;
-  if (FailHere("write", error)) return false;
+  if (Status s = FailHere("write"); !s.ok()) return s;
   if (index == at_ && fault_ == FileFault::kShortWrite && size > 1) {
     fired_ = true;
-    return inner_.Write(fd, data, size / 2, written, error);
+    return inner_.Write(fd, data, size / 2, written);
   }
-  return inner_.Write(fd, data, size, written, error);
+  return inner_.Write(fd, data, size, written);
 }
 
-bool FaultyFileLayer::CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size,
-                                std::size_t* copied, bool* unsupported, std::string* error) {
+Status FaultyFileLayer::CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size,
+                                  std::size_t* copied) {
   const int index = calls_;
-  if (FailHere("copy", error)) return *unsupported = false, false;
+  if (Status s = FailHere("copy"); !s.ok()) return s;
   if (index == at_ && fault_ == FileFault::kShortWrite && size > 1) {
     fired_ = true;
-    return inner_.CopyRange(inFd, offset, outFd, size / 2, copied, unsupported, error);
+    return inner_.CopyRange(inFd, offset, outFd, size / 2, copied);
   }
-  return inner_.CopyRange(inFd, offset, outFd, size, copied, unsupported, error);
+  return inner_.CopyRange(inFd, offset, outFd, size, copied);
 }
 
-bool FaultyFileLayer::Sync(int fd, std::string* error) {
-  return !FailHere("sync", error) && inner_.Sync(fd, error);
+Status FaultyFileLayer::Sync(int fd) {
+  if (Status s = FailHere("sync"); !s.ok()) return s;
+  return inner_.Sync(fd);
 }
 
-bool FaultyFileLayer::Close(int fd, std::string* error) {
-  if (FailHere("close", error)) {
-    std::string ignored;
-    inner_.Close(fd, &ignored);  // a failed close still releases the descriptor
-    return false;
+Status FaultyFileLayer::Close(int fd) {
+  if (Status s = FailHere("close"); !s.ok()) {
+    (void)inner_.Close(fd);  // a failed close still releases the descriptor
+    return s;
   }
-  return inner_.Close(fd, error);
+  return inner_.Close(fd);
 }
 
-bool FaultyFileLayer::Rename(const std::string& from, const std::string& to, bool replace,
-                             std::string* error) {
-  return !FailHere("rename", error) && inner_.Rename(from, to, replace, error);
+Status FaultyFileLayer::Rename(const std::string& from, const std::string& to, bool replace) {
+  if (Status s = FailHere("rename"); !s.ok()) return s;
+  return inner_.Rename(from, to, replace);
 }
 
-bool FaultyFileLayer::Remove(const std::string& path, std::string* error) {
-  return !FailHere("remove", error) && inner_.Remove(path, error);
+Status FaultyFileLayer::Remove(const std::string& path) {
+  if (Status s = FailHere("remove"); !s.ok()) return s;
+  return inner_.Remove(path);
 }
 
-bool FaultyFileLayer::SyncDirectory(const std::string& directory, std::string* error) {
-  return !FailHere("directory sync", error) && inner_.SyncDirectory(directory, error);
+Status FaultyFileLayer::SyncDirectory(const std::string& directory) {
+  if (Status s = FailHere("directory sync"); !s.ok()) return s;
+  return inner_.SyncDirectory(directory);
 }
 
-bool FaultyFileLayer::ListDirectory(const std::string& directory, std::vector<std::string>* names,
-                                    std::string* error) {
-  return !FailHere("directory listing", error) && inner_.ListDirectory(directory, names, error);
+Status FaultyFileLayer::ListDirectory(const std::string& directory, std::vector<std::string>* names) {
+  if (Status s = FailHere("directory listing"); !s.ok()) return s;
+  return inner_.ListDirectory(directory, names);
 }
 
 }  // namespace nametree::cfb

@@ -21,39 +21,37 @@ class FaultyFileLayer final : public FileLayer {
 
   int Calls() const { return calls_; }
   bool Fired() const { return fired_; }
+  // The call that failed ("sync", "rename", ...), once one did.
+  const std::string& FailedCall() const { return failed_; }
 
-  bool ResolvePath(const std::string& path, std::string* resolved, std::string* error) override;
-  bool StatPath(const std::string& path, FileInfo* info, bool* exists, std::string* error) override;
-  bool OpenExisting(const std::string& path, bool writable, int* fd, std::string* error) override;
-  bool StatFd(int fd, FileInfo* info, std::string* error) override;
-  bool TryLock(int fd, bool* busy, std::string* error) override;
-  bool Unlock(int fd, std::string* error) override;
-  bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size, std::size_t* got,
-              std::string* error) override;
-  bool CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath,
-                  std::string* error) override;
-  bool LinkTemp(int fd, const std::string& path, std::string* error) override;
-  bool CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied,
-                 bool* unsupported, std::string* error) override;
-  bool Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written,
-             std::string* error) override;
-  bool Sync(int fd, std::string* error) override;
-  bool Close(int fd, std::string* error) override;
-  bool Rename(const std::string& from, const std::string& to, bool replace, std::string* error) override;
-  bool Remove(const std::string& path, std::string* error) override;
-  bool SyncDirectory(const std::string& directory, std::string* error) override;
-  bool ListDirectory(const std::string& directory, std::vector<std::string>* names,
-                     std::string* error) override;
+  Status ResolvePath(const std::string& path, std::string* resolved) override;
+  Status StatPath(const std::string& path, FileInfo* info, bool* exists) override;
+  Status OpenExisting(const std::string& path, bool writable, int* fd) override;
+  Status StatFd(int fd, FileInfo* info) override;
+  Status TryLock(int fd, bool* busy) override;
+  Status Unlock(int fd) override;
+  Status ReadAt(int fd, std::uint64_t offset, std::uint8_t* data, std::size_t size, std::size_t* got) override;
+  Status CreateTemp(const std::string& target, const FileInfo* like, int* fd, std::string* tempPath) override;
+  Status LinkTemp(int fd, const std::string& path) override;
+  Status CopyRange(int inFd, std::uint64_t offset, int outFd, std::size_t size, std::size_t* copied) override;
+  Status Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written) override;
+  Status Sync(int fd) override;
+  Status Close(int fd) override;
+  Status Rename(const std::string& from, const std::string& to, bool replace) override;
+  Status Remove(const std::string& path) override;
+  Status SyncDirectory(const std::string& directory) override;
+  Status ListDirectory(const std::string& directory, std::vector<std::string>* names) override;
 
  private:
-  // Counts the call; true when it is the one to spoil with a failure.
-  bool FailHere(const char* what, std::string* error);
+  // Counts the call; a failure when it is the one to spoil with one.
+  Status FailHere(const char* what);
 
   FileLayer& inner_;
   FileFault fault_;
   int at_;
   int calls_ = 0;
   bool fired_ = false;
+  std::string failed_;
 };
 
 }  // namespace nametree::cfb

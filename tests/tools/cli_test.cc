@@ -79,7 +79,7 @@ class Cli : public ::testing::Test {
     ComPtr<IStorage> root;
     std::string error;
     ASSERT_TRUE(CreateCompoundFile(Path(name), &root, &error)) << error;
-    ASSERT_TRUE(PutLegacyStream(root.Get(), Encode(legacy)));
+    ASSERT_TRUE(PutLegacyStream(root.Get(), EncodeLegacyStream(legacy)));
     ASSERT_TRUE(CommitCompoundFile(root.Get(), &error)) << error;
   }
 

@@ -14,7 +14,7 @@
 
 #include "nametree/keyword_sets.h"
 #include "nametree/name_server.h"
-#include "plcopen_import.h"
+#include "nametree/plcopen_import.h"
 
 // Heap in use and its peak, for the import's memory bound.
 namespace {

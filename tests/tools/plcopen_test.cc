@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "nametree/keyword_sets.h"
-#include "plcopen_import.h"
+#include "nametree/plcopen_import.h"
 #include "support/program.h"
 
 namespace nametree::test {
