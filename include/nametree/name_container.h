@@ -19,9 +19,7 @@
 namespace nametree {
 
 class IStream;
-class NameByIdTable;
-class IdByNameTable;
-class SubContainerTable;
+class ContainerTables;
 class CTreeIndex;
 class CounterIndex;
 
@@ -131,39 +129,20 @@ class NAMETREE_API CNameContainer {
   static std::uint32_t GetNextNameID();
 
  private:
-  friend class CTreeIndex;  // reads the tables and keeps the fields below
-  friend class SubtreeWalk;  // reads the sub-container table
-  friend struct ContainerReader;  // the read-only walk of nametree/tree_walk.h
+  friend struct ContainerAccess;  // the library's own modules reach the tables through it
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
 
-  // Table edits that keep the server's index current.
-  void EnterName(std::uint32_t id, CString text);
-  void EnterKey(CString key, std::uint32_t id);
-  bool RemoveName(std::uint32_t id, CString* text);
-  bool RemoveKey(const CString& key, std::uint32_t* id);
-  void RemoveAllNames();
-  void PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child);
-  void RemoveAllChildren();
   void ChangeID(std::uint32_t id);
   int LoadRecordHead(IStream* pStream);
 
   std::uint32_t m_ID;
   std::int16_t m_Type;
   CNameContainer* m_pParent;
-  std::unique_ptr<SubContainerTable> m_SubContainers;
-  std::unique_ptr<NameByIdTable> m_NamesByID;
-  std::unique_ptr<IdByNameTable> m_IDsByName;
+  // The name and sub-container tables and the place in a server's tree:
+  // changed only through it, so that the server's index stays current.
+  std::unique_ptr<ContainerTables> m_pTables;
   std::int32_t m_nObjectIndex;
   std::vector<CObjectCounter> m_ObjectCounters;
-
-  // Place in a server's tree; see container/tree_index.h.
-  CTreeIndex* m_pIndex = nullptr;
-  CNameContainer* m_pHolder = nullptr;
-  std::uint64_t m_nSlotOrder = 0;
-  std::uint32_t m_nSlotKey = 0;
-  CNameContainer* m_pTop = nullptr;
-  bool m_bSeen = true;
-  std::uint32_t m_nHandle = 0;
   std::unique_ptr<CounterIndex> m_pCounterIndex;  // made once the counters are many
 };
 

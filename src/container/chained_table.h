@@ -10,11 +10,15 @@
 //  - the bucket array is made at the first insertion (or on request) and
 //    released when the table becomes empty; B stays.
 //
-// Storage: a table of many buckets holding few keys keeps only its
-// non-empty buckets, sorted by index, and turns into a full bucket array
-// once enough buckets are in use. Both forms walk in the same order, so the
+// Storage: a table of at most kListLimit keys keeps no buckets at all: its
+// entries form one list in walk order (bucket by bucket, each chain front
+// to back), and a chain is the run of the list in its bucket. Past that it
+// splits the list into chains, keeping their order. A table of many
+// buckets then keeps only its non-empty buckets, sorted by index, and turns
+// into a full bucket array once a quarter of the buckets are in use (where
+// the two cost about the same). Every form walks in the same order, so the
 // choice is invisible to callers; it only keeps a container with a handful
-// of names from costing two arrays of 13513 buckets.
+// of names from costing bucket storage of its own.
 //
 // Long chains: a table holding many more keys than buckets (17 buckets of
 // an uninitialised container, 101 of a sub-container table with thousands
@@ -107,6 +111,22 @@ class ChainedTable {
     const std::uint32_t bucket = BucketOf(key);
     std::unique_ptr<Node> fresh(new Node{nullptr, Key(std::forward<K>(key)), std::forward<V>(value)});
     Node* const entry = fresh.get();
+    if (listed_) {
+      // At the front of its bucket's run.
+      Node** link = &list_;
+      while (*link && BucketOf((*link)->key) < bucket) link = &(*link)->next;
+      fresh->next = *link;
+      *link = fresh.release();
+      ++count_;
+      if (count_ > kListLimit) {
+        try {
+          SplitList();
+        } catch (const std::bad_alloc&) {
+          // Still whole as a list, only slower; a later insertion tries again.
+        }
+      }
+      return entry->value;
+    }
     Node*& head = HeadForInsert(bucket);
     fresh->next = head;
     if (index_ && head) index_->Move(head, &fresh->next);
@@ -127,6 +147,19 @@ class ChainedTable {
   // Unlinks key; hands its value to `out` when given. False if absent.
   bool RemoveKey(const Key& key, Value* out = nullptr) {
     if (index_) return RemoveIndexed(key, out);
+    if (listed_) {
+      for (Node** link = &list_; *link; link = &(*link)->next) {
+        if ((*link)->key == key) {
+          Node* dead = *link;
+          *link = dead->next;
+          if (out) *out = std::move(dead->value);
+          delete dead;
+          if (--count_ == 0) Release();
+          return true;
+        }
+      }
+      return false;
+    }
     const std::uint32_t b = BucketOf(key);
     Node** head = HeadAt(b);
     if (!head) return false;
@@ -149,7 +182,9 @@ class ChainedTable {
   }
 
   void RemoveAll() {
-    if (dense_) {
+    if (listed_) {
+      FreeChain(list_);
+    } else if (dense_) {
       for (std::uint32_t b = 0; b < buckets_; ++b) FreeChain(dense_[b]);
     } else {
       sparse_.Walk([](std::uint32_t, Node* head) {
@@ -164,6 +199,7 @@ class ChainedTable {
   // returns false when it was stopped. f may remove the entry it was given.
   template <class F>
   bool Walk(F&& f) const {
+    if (listed_) return WalkChain(list_, f);
     if (dense_) {
       for (std::uint32_t b = 0; b < buckets_ && dense_; ++b) {
         if (!WalkChain(dense_[b], f)) return false;
@@ -189,6 +225,7 @@ class ChainedTable {
   // Bytes held by the table itself: bucket storage and entries (not the
   // heap memory that the keys and values own).
   std::size_t MemoryUsage() const {
+    if (listed_) return count_ * sizeof(Node);
     return (dense_ ? buckets_ * sizeof(Node*) : sparse_.MemoryUsage()) + count_ * sizeof(Node) +
            (index_ ? sizeof(*index_) + index_->MemoryUsage() : 0);
   }
@@ -197,9 +234,37 @@ class ChainedTable {
   // Tables this small use their bucket array from the start.
   static constexpr std::uint32_t kAlwaysDense = 32;
 
-  void MakeArray() {
-    made_ = true;
-    if (buckets_ <= kAlwaysDense && !dense_) dense_ = std::make_unique<Node*[]>(buckets_);
+  void MakeArray() { made_ = true; }
+
+  // Tables this small keep their entries in one list.
+  static constexpr std::size_t kListLimit = 16;
+
+  // Splits the list into chains: bucket storage first, so that out of
+  // memory the list stays as it was, then the list is cut at each bucket's
+  // end. No allocation after the first link is cut.
+  void SplitList() {
+    std::unique_ptr<Node*[]> dense;
+    if (buckets_ <= kAlwaysDense) {
+      dense = std::make_unique<Node*[]>(buckets_);
+    } else {
+      try {
+        for (Node* n = list_; n; n = n->next) sparse_.Insert(BucketOf(n->key));
+      } catch (const std::bad_alloc&) {
+        sparse_.Clear();
+        throw;
+      }
+    }
+    dense_ = std::move(dense);
+    for (Node* n = list_; n;) {
+      const std::uint32_t b = BucketOf(n->key);
+      *HeadAt(b) = n;
+      while (n->next && BucketOf(n->next->key) == b) n = n->next;
+      Node* const next = n->next;
+      n->next = nullptr;
+      n = next;
+    }
+    list_ = nullptr;
+    listed_ = false;
   }
 
   // Chains average this many keys before the table indexes them, and half
@@ -247,6 +312,8 @@ class ChainedTable {
     index_.reset();
     dense_.reset();
     sparse_.Clear();
+    list_ = nullptr;
+    listed_ = true;
     made_ = false;
     count_ = 0;
   }
@@ -271,6 +338,11 @@ class ChainedTable {
 
   // The first entry in bucket b or a later one.
   const Node* FirstFrom(std::uint32_t b) const {
+    if (listed_) {
+      const Node* n = list_;
+      while (n && BucketOf(n->key) < b) n = n->next;
+      return n;
+    }
     if (dense_) {
       for (; b < buckets_; ++b)
         if (dense_[b]) return dense_[b];
@@ -287,7 +359,7 @@ class ChainedTable {
 
   Node*& HeadForInsert(std::uint32_t b) {
     if (dense_) return dense_[b];
-    if (!sparse_.Find(b) && sparse_.size() + 1 > buckets_ / 16) {
+    if (!sparse_.Find(b) && sparse_.size() + 1 > buckets_ / 4) {
       // Enough buckets in use that the full array is the cheaper form.
       dense_ = std::make_unique<Node*[]>(buckets_);
       sparse_.Walk([&](std::uint32_t i, Node* head) {
@@ -305,6 +377,11 @@ class ChainedTable {
   }
 
   Node* Find(const Key& key) const {
+    if (listed_) {
+      for (Node* n = list_; n; n = n->next)
+        if (n->key == key) return n;
+      return nullptr;
+    }
     if (index_) {
       Node** link = index_->Find(key);
       return link ? *link : nullptr;
@@ -321,6 +398,8 @@ class ChainedTable {
   std::unique_ptr<Node*[]> dense_;
   SparseBuckets<Node> sparse_;
   std::unique_ptr<ChainIndex<Node>> index_;  // only while chains are long
+  Node* list_ = nullptr;  // every entry in walk order, while listed_
+  bool listed_ = true;
   std::size_t count_ = 0;
 };
 

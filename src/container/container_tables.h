@@ -1,7 +1,16 @@
-// The three tables of a container, as distinct types so that the public
-// header can name them without exposing the table template.
+// ContainerTables: a container's three tables (names by ID, IDs by
+// upper-cased text, sub-containers by key) and its place in a server's tree.
+//
+// Invariant: the tables change only through the members of this type, and
+// while the container is in a tree (place().index set) every change that
+// adds or removes a key tells that index before it returns. Out of memory a
+// change lands in both the table and the index or in neither: the table's
+// own change is undone and the failure passed on. Removals need no memory.
+// So the index agrees with the tables by construction; what it keeps of
+// each container's place is in TreePlace, written by the index alone.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "container/chained_table.h"
@@ -24,5 +33,67 @@ class SubContainerTable
     : public ChainedTable<std::uint32_t, std::unique_ptr<CNameContainer>, IdKeyHash> {
   using ChainedTable::ChainedTable;
 };
+
+// A container's place in a server's tree; see container/tree_index.h.
+struct TreePlace {
+  CTreeIndex* index = nullptr;
+  CNameContainer* holder = nullptr;  // whose table holds it; none at the top
+  std::uint64_t order = 0;           // walk position among its holder's children
+  std::uint32_t key = 0;             // the key its holder's table holds it under
+  std::uint32_t handle = 0;          // the index's 32-bit name for it
+  CNameContainer* top = nullptr;
+  bool seen = true;
+};
+
+class ContainerTables {
+ public:
+  explicit ContainerTables(CNameContainer* owner) : owner_(owner) {}
+  ContainerTables(const ContainerTables&) = delete;
+  ContainerTables& operator=(const ContainerTables&) = delete;
+
+  const NameByIdTable& Names() const { return names_; }
+  const IdByNameTable& Keys() const { return keys_; }
+  const SubContainerTable& Children() const { return children_; }
+  const TreePlace& Place() const { return place_; }
+
+  // --- names
+  void EnterName(std::uint32_t id, CString text);
+  void EnterKey(CString key, std::uint32_t id);
+  bool RemoveName(std::uint32_t id, CString* text);
+  bool RemoveKey(const CString& key, std::uint32_t* id);
+  // A new text for an ID already held: no key of either table changes.
+  bool ReplaceText(std::uint32_t id, CString text);
+  void RemoveAllNames();
+  // Empties both name tables and gives them `buckets` buckets.
+  void ResetNames(std::uint32_t buckets);
+
+  // --- sub-containers
+  void PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child);
+  // Takes the child under key out of the table and frees its subtree.
+  bool RemoveChild(std::uint32_t key);
+  // Frees every sub-container's subtree, at any depth without recursion
+  // and without allocating.
+  void RemoveAllChildren();
+  // Empties the sub-container table and gives it `buckets` buckets.
+  void ResetChildren(std::uint32_t buckets);
+
+ private:
+  friend class CTreeIndex;  // keeps place_
+
+  CNameContainer* const owner_;
+  NameByIdTable names_;
+  IdByNameTable keys_;
+  SubContainerTable children_;
+  TreePlace place_;
+};
+
+// The library's modules reach a container's tables through here.
+struct ContainerAccess {
+  static ContainerTables& Of(CNameContainer& c) { return *c.m_pTables; }
+  static const ContainerTables& Of(const CNameContainer& c) { return *c.m_pTables; }
+};
+
+inline ContainerTables& TablesOf(CNameContainer& c) { return ContainerAccess::Of(c); }
+inline const ContainerTables& TablesOf(const CNameContainer& c) { return ContainerAccess::Of(c); }
 
 }  // namespace nametree

@@ -26,7 +26,7 @@ std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
     child->m_ID = id;
     child->m_pParent = this;
     child->m_Type = type;
-    PlaceChild(id, std::move(child));
+    m_pTables->PlaceChild(id, std::move(child));
     return id;
   } catch (const std::bad_alloc&) {
     SetLastIssuedNameID(last);  // out of memory: nothing changed, no ID used
@@ -35,26 +35,20 @@ std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
 }
 
 HRESULT CNameContainer::DeleteContainer(std::uint32_t id) {
-  if (id == 0 || m_SubContainers->empty()) return E_FAIL;
-  std::unique_ptr<CNameContainer>* slot = m_SubContainers->Lookup(id);
-  if (!slot) return S_FALSE;
-  if (m_pIndex) m_pIndex->ChildDetaching(slot->get());
-  (*slot)->Shutdown();
-  slot->reset();
-  m_SubContainers->RemoveKey(id);
-  return S_OK;
+  if (id == 0 || m_pTables->Children().empty()) return E_FAIL;
+  return m_pTables->RemoveChild(id) ? S_OK : S_FALSE;
 }
 
 // The searches below visit the subtree in the recursive pre-order, on a
 // stack of their own, so that a tree of any depth is searched.
 
 CNameContainer* CNameContainer::FindContainer(std::uint32_t id) const {
-  if (id == 0 || m_SubContainers->empty()) return nullptr;
+  if (id == 0 || m_pTables->Children().empty()) return nullptr;
   CNameContainer* found = nullptr;
   try {
     // At each level the direct children are looked up before any is entered.
     SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
-      if (auto* slot = c.m_SubContainers->Lookup(id)) found = slot->get();
+      if (auto* slot = c.m_pTables->Children().Lookup(id)) found = slot->get();
       return found ? WalkStep::kStop : WalkStep::kDescend;
     });
   } catch (const std::bad_alloc&) {
@@ -68,7 +62,7 @@ CNameContainer* CNameContainer::FindContainerOfName(std::uint32_t nameID) {
   const CNameContainer* found = nullptr;
   try {
     SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
-      if (c.m_NamesByID->Contains(nameID)) found = &c;
+      if (TablesOf(c).Names().Contains(nameID)) found = &c;
       return found ? WalkStep::kStop : WalkStep::kDescend;
     });
   } catch (const std::bad_alloc&) {
@@ -90,11 +84,11 @@ HRESULT CNameContainer::FindNameByIDForAllContainers(std::uint32_t id, CString* 
   return hit ? S_OK : S_FALSE;
 }
 
-int CNameContainer::GetNumSubContainers() const { return static_cast<int>(m_SubContainers->size()); }
+int CNameContainer::GetNumSubContainers() const { return static_cast<int>(m_pTables->Children().size()); }
 
 int CNameContainer::GetSubContainerIDs(std::uint32_t* const ids) const {
   int n = 0;
-  m_SubContainers->Walk([&](std::uint32_t id, const std::unique_ptr<CNameContainer>&) {
+  m_pTables->Children().Walk([&](std::uint32_t id, const std::unique_ptr<CNameContainer>&) {
     ids[n++] = id;
     return true;
   });

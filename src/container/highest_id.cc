@@ -9,7 +9,7 @@
 
 namespace nametree {
 
-int CNameContainer::GetNumNameIDs() const { return static_cast<int>(m_NamesByID->size()); }
+int CNameContainer::GetNumNameIDs() const { return static_cast<int>(m_pTables->Names().size()); }
 
 std::uint32_t CNameContainer::GetHighestID() const {
   std::uint32_t highest = 0;
@@ -19,15 +19,15 @@ std::uint32_t CNameContainer::GetHighestID() const {
     const CNameContainer* c = pending.back();
     pending.pop_back();
     highest = std::max(highest, c->m_ID);
-    c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
+    TablesOf(*c).Names().Walk([&](std::uint32_t id, const CString&) {
       highest = std::max(highest, id);
       return true;
     });
-    c->m_IDsByName->Walk([&](const CString&, std::uint32_t id) {
+    TablesOf(*c).Keys().Walk([&](const CString&, std::uint32_t id) {
       highest = std::max(highest, id);
       return true;
     });
-    c->m_SubContainers->Walk([&](std::uint32_t id, const std::unique_ptr<CNameContainer>& child) {
+    TablesOf(*c).Children().Walk([&](std::uint32_t id, const std::unique_ptr<CNameContainer>& child) {
       highest = std::max(highest, id);
       pending.push_back(child.get());
       return true;

@@ -40,7 +40,7 @@ class SubtreeWalk {
       if (step == WalkStep::kStop) return false;
       if (step == WalkStep::kSkip) continue;
       children.clear();
-      p.c->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
+      TablesOf(*p.c).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
         children.push_back(child.get());
         return true;
       });

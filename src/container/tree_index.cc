@@ -17,7 +17,13 @@ struct CTreeIndex::Group {
   std::uint32_t target = 0;
 };
 
+TreePlace& CTreeIndex::P(const CNameContainer* c) {
+  return const_cast<ContainerTables&>(TablesOf(*c)).place_;
+}
+
 namespace {
+
+const ContainerTables& T(const CNameContainer* c) { return TablesOf(*c); }
 
 bool Descends(std::int16_t type) { return type == 2 || type == 3 || type == 4; }
 
@@ -69,22 +75,22 @@ void CTreeIndex::ForEachHolder(Ref ref, F&& f) const {
 
 // --- positions
 
-CTreeIndex::Place CTreeIndex::PlaceOf(const CNameContainer* c) { return {c->m_pTop, c->m_bSeen}; }
+CTreeIndex::Place CTreeIndex::PlaceOf(const CNameContainer* c) { return {P(c).top, P(c).seen}; }
 
 // Derives c's place from its holder's, which must be current.
 void CTreeIndex::PlaceBelow(CNameContainer* c) {
-  if (const CNameContainer* h = c->m_pHolder) {
-    c->m_pTop = h->m_pTop;
-    c->m_bSeen = h->m_bSeen && Descends(c->m_Type);
+  if (const CNameContainer* h = P(c).holder) {
+    P(c).top = P(h).top;
+    P(c).seen = P(h).seen && Descends(c->GetContainerType());
   } else {
-    c->m_pTop = c;
-    c->m_bSeen = true;
+    P(c).top = c;
+    P(c).seen = true;
   }
 }
 
 bool CTreeIndex::Reaches(const CNameContainer* from, const CNameContainer* c) {
-  for (; c != from; c = c->m_pHolder) {
-    if (!c->m_pHolder || !Descends(c->m_Type)) return false;
+  for (; c != from; c = P(c).holder) {
+    if (!P(c).holder || !Descends(c->GetContainerType())) return false;
   }
   return true;
 }
@@ -94,11 +100,11 @@ bool CTreeIndex::Reaches(const CNameContainer* from, const CNameContainer* c) {
 // the direct children before it descends (a pre-order walk does not).
 bool CTreeIndex::Before(const CNameContainer* a, const CNameContainer* b, bool directFirst) {
   std::vector<const CNameContainer*> pa, pb;
-  for (const CNameContainer* c = a; c; c = c->m_pHolder) pa.push_back(c);
-  for (const CNameContainer* c = b; c; c = c->m_pHolder) pb.push_back(c);
+  for (const CNameContainer* c = a; c; c = P(c).holder) pa.push_back(c);
+  for (const CNameContainer* c = b; c; c = P(c).holder) pb.push_back(c);
   // Paths run from the container up; compare from the top down.
   auto ia = pa.rbegin(), ib = pb.rbegin();
-  if (*ia != *ib) return (*ia)->m_nSlotOrder < (*ib)->m_nSlotOrder;
+  if (*ia != *ib) return P(*ia).order < P(*ib).order;
   const CNameContainer* parent = *ia;
   for (++ia, ++ib; ia != pa.rend() && ib != pb.rend() && *ia == *ib; ++ia, ++ib) parent = *ia;
   if (ia == pa.rend()) return true;  // a is b or above it
@@ -107,10 +113,10 @@ bool CTreeIndex::Before(const CNameContainer* a, const CNameContainer* b, bool d
     const bool aDirect = *ia == a, bDirect = *ib == b;
     if (aDirect != bDirect) return aDirect;
   }
-  const SubContainerTable& table = *parent->m_SubContainers;
-  const std::uint32_t ba = table.BucketOf((*ia)->m_nSlotKey), bb = table.BucketOf((*ib)->m_nSlotKey);
+  const SubContainerTable& table = T(parent).Children();
+  const std::uint32_t ba = table.BucketOf(P(*ia).key), bb = table.BucketOf(P(*ib).key);
   if (ba != bb) return ba < bb;
-  return (*ia)->m_nSlotOrder > (*ib)->m_nSlotOrder;  // newest first within a bucket
+  return P(*ia).order > P(*ib).order;  // newest first within a bucket
 }
 
 // --- holder sets
@@ -119,7 +125,7 @@ bool CTreeIndex::Before(const CNameContainer* a, const CNameContainer* b, bool d
 // before it replaces the single holder, and the lists it may later be freed
 // into are grown beforehand, so that no removal needs memory.
 void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted) {
-  const std::uint32_t h = c->m_nHandle;
+  const std::uint32_t h = P(c).handle;
   if (!ref) {
     ref = h;
     return;
@@ -159,7 +165,7 @@ void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted) {
 }
 
 bool CTreeIndex::RemoveFrom(Ref& ref, CNameContainer* c, bool counted) {
-  const std::uint32_t h = c->m_nHandle;
+  const std::uint32_t h = P(c).handle;
   if (!(ref & kGroup)) {
     if (ref == h) ref = 0;
     return ref == 0;
@@ -182,12 +188,12 @@ void CTreeIndex::Count(Group& g, const CNameContainer* c, int sign) {
   if (!p.seen) return;
   const auto delta = static_cast<std::uint32_t>(sign);
   // Taking a count away finds its entry and so never needs memory.
-  std::uint32_t* found = sign < 0 ? g.perTop.Find(p.top->m_nHandle) : nullptr;
-  std::uint32_t& n = found ? *found : g.perTop.Insert(p.top->m_nHandle);
+  std::uint32_t* found = sign < 0 ? g.perTop.Find(P(p.top).handle) : nullptr;
+  std::uint32_t& n = found ? *found : g.perTop.Insert(P(p.top).handle);
   n += delta;
-  if (n == 0) g.perTop.Erase(p.top->m_nHandle);
-  if (p.top->m_Type == kGlobalContainer) g.global += delta;
-  if (p.top->m_Type == kTargetContainer) g.target += delta;
+  if (n == 0) g.perTop.Erase(P(p.top).handle);
+  if (p.top->GetContainerType() == kGlobalContainer) g.global += delta;
+  if (p.top->GetContainerType() == kTargetContainer) g.target += delta;
 }
 
 // Adds or removes the counted contributions of every shared text held in
@@ -197,18 +203,18 @@ void CTreeIndex::CountSubtree(CNameContainer* c, int sign) {
   while (!pending.empty()) {
     CNameContainer* d = pending.back();
     pending.pop_back();
-    d->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+    T(d).Keys().Walk([&](const CString& key, std::uint32_t) {
       if (const Ref* r = m_ByText.Find(TextHash(key)); r && (*r & kGroup)) Count(GroupOf(*r), d, sign);
       return true;
     });
-    d->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
+    T(d).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
       pending.push_back(child.get());
       return true;
     });
   }
 }
 
-std::uint32_t CTreeIndex::KeyOf(const CNameContainer* c) { return c->m_pHolder ? c->m_nSlotKey : c->m_ID; }
+std::uint32_t CTreeIndex::KeyOf(const CNameContainer* c) { return P(c).holder ? P(c).key : c->GetID(); }
 
 void CTreeIndex::EnterKey(std::uint32_t key, CNameContainer* c) { AddTo(key ? m_ByKey.Insert(key) : m_KeyZero, c, false); }
 
@@ -227,19 +233,19 @@ void CTreeIndex::Enter(CNameContainer* c) {
     Room(m_FreeHandles, m_Handles.size() + 1);
     Room(m_Detaching, m_Handles.size() + 1);
     m_Handles.push_back(c);
-    c->m_nHandle = static_cast<std::uint32_t>(m_Handles.size() - 1);
+    P(c).handle = static_cast<std::uint32_t>(m_Handles.size() - 1);
   } else {
-    c->m_nHandle = m_FreeHandles.back();
+    P(c).handle = m_FreeHandles.back();
     m_FreeHandles.pop_back();
-    m_Handles[c->m_nHandle] = c;
+    m_Handles[P(c).handle] = c;
   }
-  c->m_pIndex = this;
+  P(c).index = this;
   EnterKey(KeyOf(c), c);
-  c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
+  T(c).Names().Walk([&](std::uint32_t id, const CString&) {
     if (id) AddTo(m_ByNameID.Insert(id), c, false);
     return true;
   });
-  c->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+  T(c).Keys().Walk([&](const CString& key, std::uint32_t) {
     AddTo(m_ByText.Insert(TextHash(key)), c, true);
     return true;
   });
@@ -247,38 +253,38 @@ void CTreeIndex::Enter(CNameContainer* c) {
 
 void CTreeIndex::Leave(CNameContainer* c) {
   LeaveKey(KeyOf(c), c);
-  c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
+  T(c).Names().Walk([&](std::uint32_t id, const CString&) {
     NameIdLeft(c, id);
     return true;
   });
-  c->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+  T(c).Keys().Walk([&](const CString& key, std::uint32_t) {
     TextLeft(c, TextHash(key));
     return true;
   });
-  if (c->m_nHandle) {
-    m_Handles[c->m_nHandle] = nullptr;
-    m_FreeHandles.push_back(c->m_nHandle);
+  if (P(c).handle) {
+    m_Handles[P(c).handle] = nullptr;
+    m_FreeHandles.push_back(P(c).handle);
   }
-  c->m_nHandle = 0;
-  c->m_pIndex = nullptr;
+  P(c).handle = 0;
+  P(c).index = nullptr;
 }
 
 // --- changes
 
 void CTreeIndex::TopAppended(CNameContainer* top) {
-  top->m_pHolder = nullptr;
-  top->m_nSlotOrder = m_nNextOrder++;
-  ChildAttached(nullptr, top, top->m_nSlotOrder);
+  P(top).holder = nullptr;
+  P(top).order = m_nNextOrder++;
+  ChildAttached(nullptr, top, P(top).order);
 }
 
 void CTreeIndex::TopRemoving(CNameContainer* top) {
-  if (!m_bTearingDown && top->m_pIndex == this) ChildDetaching(top);
+  if (!m_bTearingDown && P(top).index == this) ChildDetaching(top);
 }
 
 void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, std::uint64_t order) {
   if (m_bTearingDown) return;
-  child->m_pHolder = parent;
-  child->m_nSlotOrder = order ? order : m_nNextOrder++;
+  P(child).holder = parent;
+  P(child).order = order ? order : m_nNextOrder++;
   // Pre-order, so that each container's holders are placed before it is
   // counted; a loaded subtree gets orders that keep its tables' walk order.
   std::size_t names = 0, containers = 0;
@@ -286,8 +292,8 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
     const CNameContainer* c = count.back();
     count.pop_back();
     ++containers;
-    names += c->m_NamesByID->size();
-    c->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+    names += T(c).Names().size();
+    T(c).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
       count.push_back(sub.get());
       return true;
     });
@@ -311,12 +317,12 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
       throw;
     }
     const std::uint64_t base = m_nNextOrder;
-    std::uint64_t left = c->m_SubContainers->size();
+    std::uint64_t left = T(c).Children().size();
     m_nNextOrder += left;
-    c->m_SubContainers->Walk([&](std::uint32_t key, const std::unique_ptr<CNameContainer>& sub) {
-      sub->m_pHolder = c;
-      sub->m_nSlotKey = key;
-      sub->m_nSlotOrder = base + --left;
+    T(c).Children().Walk([&](std::uint32_t key, const std::unique_ptr<CNameContainer>& sub) {
+      P(sub.get()).holder = c;
+      P(sub.get()).key = key;
+      P(sub.get()).order = base + --left;
       pending.push_back(sub.get());
       return true;
     });
@@ -324,7 +330,7 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
 }
 
 std::uint64_t CTreeIndex::ChildDetaching(CNameContainer* child) {
-  const std::uint64_t order = child->m_nSlotOrder;
+  const std::uint64_t order = P(child).order;
   if (m_bTearingDown) return order;
   // Children leave before their parents: a shared text's count names the
   // top. The list has room for every listed container already, so a
@@ -333,7 +339,7 @@ std::uint64_t CTreeIndex::ChildDetaching(CNameContainer* child) {
   all.clear();
   all.push_back(child);
   for (std::size_t i = 0; i < all.size(); ++i) {
-    all[i]->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+    T(all[i]).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
       all.push_back(sub.get());
       return true;
     });
@@ -361,26 +367,26 @@ void CTreeIndex::TextLeft(CNameContainer* c, std::uint64_t hash) {
   if (Ref* r = m_ByText.Find(hash); r && RemoveFrom(*r, c, true)) m_ByText.Erase(hash);
 }
 
-void CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
-  const std::int16_t old = c->m_Type;
+bool CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
+  const std::int16_t old = c->GetContainerType();
   // Below the top a type decides whether searches enter; at the top, which
   // namespace the tree is.
-  const bool matters = c->m_pHolder ? Descends(old) != Descends(newType)
-                                    : (old == kGlobalContainer || old == kTargetContainer ||
-                                       newType == kGlobalContainer || newType == kTargetContainer);
-  if (m_bTearingDown || old == newType || !matters) {
-    c->m_Type = newType;
-    return;
-  }
+  const bool matters = P(c).holder ? Descends(old) != Descends(newType)
+                                   : (old == kGlobalContainer || old == kTargetContainer ||
+                                      newType == kGlobalContainer || newType == kTargetContainer);
+  if (m_bTearingDown || old == newType || !matters) return false;
   CountSubtree(c, -1);
-  c->m_Type = newType;
+  return true;
+}
+
+void CTreeIndex::TypeChanged(CNameContainer* c) {
   // Below the top the type decides what searches reach in the subtree.
-  if (c->m_pHolder) {
+  if (P(c).holder) {
     for (std::vector<CNameContainer*> pending{c}; !pending.empty();) {
       CNameContainer* d = pending.back();
       pending.pop_back();
       PlaceBelow(d);
-      d->m_SubContainers->Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+      T(d).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
         pending.push_back(sub.get());
         return true;
       });
@@ -390,9 +396,9 @@ void CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
 }
 
 void CTreeIndex::TopIdChanging(CNameContainer* top, std::uint32_t newID) {
-  if (m_bTearingDown || top->m_pHolder || top->m_ID == newID) return;
+  if (m_bTearingDown || P(top).holder || top->GetID() == newID) return;
   EnterKey(newID, top);  // first, so that running out of memory changes nothing
-  LeaveKey(top->m_ID, top);
+  LeaveKey(top->GetID(), top);
 }
 
 // --- queries
@@ -431,7 +437,7 @@ std::vector<CNameContainer*> CTreeIndex::TopsWithID(std::uint32_t id) const {
   std::vector<CNameContainer*> tops;
   if (const Ref* ref = KeyRef(id)) {
     ForEachHolder(*ref, [&](CNameContainer* c) {
-      if (!c->m_pHolder) tops.push_back(c);
+      if (!P(c).holder) tops.push_back(c);
     });
   }
   return tops;
@@ -440,7 +446,7 @@ std::vector<CNameContainer*> CTreeIndex::TopsWithID(std::uint32_t id) const {
 CNameContainer* CTreeIndex::FirstTopWithID(std::uint32_t id) const {
   CNameContainer* first = nullptr;
   for (CNameContainer* top : TopsWithID(id))
-    if (!first || top->m_nSlotOrder < first->m_nSlotOrder) first = top;
+    if (!first || P(top).order < P(first).order) first = top;
   return first;
 }
 
@@ -456,7 +462,7 @@ CNameContainer* CTreeIndex::FirstHolderOfName(std::uint32_t nameID, const CNameC
 }
 
 bool CTreeIndex::TopSet::Has(const CNameContainer* top) const {
-  if ((global && top->m_Type == kGlobalContainer) || (target && top->m_Type == kTargetContainer)) return true;
+  if ((global && top->GetContainerType() == kGlobalContainer) || (target && top->GetContainerType() == kTargetContainer)) return true;
   for (const CNameContainer* t : tops)
     if (t == top) return true;
   return false;
@@ -465,7 +471,7 @@ bool CTreeIndex::TopSet::Has(const CNameContainer* top) const {
 bool CTreeIndex::Counted(const Group& g, const TopSet& trees) {
   if ((trees.global && g.global) || (trees.target && g.target)) return true;
   for (const CNameContainer* t : trees.tops)
-    if (g.perTop.Find(t->m_nHandle)) return true;
+    if (g.perTop.Find(P(t).handle)) return true;
   return false;
 }
 
@@ -477,17 +483,17 @@ bool CTreeIndex::TextIn(const CString& key, const TopSet& trees) const {
   if (*ref & kGroup) return Counted(GroupOf(*ref), trees);
   const CNameContainer* c = m_Handles[*ref];
   const Place p = PlaceOf(c);
-  return p.seen && trees.Has(p.top) && c->m_IDsByName->Contains(key);
+  return p.seen && trees.Has(p.top) && T(c).Keys().Contains(key);
 }
 
 bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const {
   if (key.empty()) return false;
-  if (!from->m_pHolder) return TextIn(key, TopSet{false, false, {from}});
+  if (!P(from).holder) return TextIn(key, TopSet{false, false, {from}});
   const Ref* ref = m_ByText.Find(TextHash(key));
   if (!ref) return false;
   if (!(*ref & kGroup)) {
     const CNameContainer* c = m_Handles[*ref];
-    return Reaches(from, c) && c->m_IDsByName->Contains(key);
+    return Reaches(from, c) && T(c).Keys().Contains(key);
   }
   // Whichever ends first: a search of the subtree allowed to visit as many
   // containers as the text has holders, or a check of every holder.
@@ -495,16 +501,16 @@ bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const
   std::size_t budget = g.holders.size();
   bool hit = false, exhausted = false;
   SubtreeWalk::Run(*from, [&](const CNameContainer& c, std::size_t depth) {
-    if (depth > 0 && !Descends(c.m_Type)) return WalkStep::kSkip;
+    if (depth > 0 && !Descends(c.GetContainerType())) return WalkStep::kSkip;
     if (budget-- == 0) {
       exhausted = true;
       return WalkStep::kStop;
     }
-    hit = c.m_IDsByName->Contains(key);
+    hit = T(&c).Keys().Contains(key);
     return hit ? WalkStep::kStop : WalkStep::kDescend;
   });
   if (!exhausted) return hit;
-  ForEachHolder(*ref, [&](CNameContainer* c) { hit = hit || (Reaches(from, c) && c->m_IDsByName->Contains(key)); });
+  ForEachHolder(*ref, [&](CNameContainer* c) { hit = hit || (Reaches(from, c) && T(c).Keys().Contains(key)); });
   return hit;
 }
 
@@ -515,11 +521,13 @@ CNameContainer* CTreeIndex::FirstTextHolder(const CString& key, const TopSet& tr
   CNameContainer* best = nullptr;
   ForEachHolder(*ref, [&](CNameContainer* c) {
     const Place p = PlaceOf(c);
-    if (!p.seen || !trees.Has(p.top) || !c->m_IDsByName->Contains(key)) return;
+    if (!p.seen || !trees.Has(p.top) || !T(c).Keys().Contains(key)) return;
     if (!best || Before(c, best, false)) best = c;
   });
   return best;
 }
+
+std::uint64_t CTreeIndex::ListOrder(const CNameContainer* top) { return P(top).order; }
 
 std::size_t CTreeIndex::MemoryUsage() const {
   std::size_t bytes = sizeof(*this) + m_ByKey.MemoryUsage() + m_ByNameID.MemoryUsage() + m_ByText.MemoryUsage() +
@@ -541,7 +549,9 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     std::uint32_t key;
   };
   std::vector<Expect> pending;
-  for (auto it = tops.rbegin(); it != tops.rend(); ++it) pending.push_back({*it, nullptr, (*it)->m_ID});
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it) pending.push_back({*it, nullptr, (*it)->GetID()});
+  for (std::size_t i = 1; i < tops.size(); ++i)
+    if (P(tops[i - 1]).order >= P(tops[i]).order) return "4: top-level orders do not rise along the list";
   // How often each key should be listed, to find entries of containers gone.
   std::unordered_map<std::uint32_t, std::size_t> keys, ids;
   std::unordered_map<std::uint64_t, std::size_t> texts;
@@ -558,22 +568,22 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     pending.pop_back();
     CNameContainer* c = e.c;
     ++containers;
-    const std::string at = " (container " + std::to_string(c->m_ID) + ")";
-    if (c->m_pIndex != this || c->m_nHandle == 0 || c->m_nHandle >= m_Handles.size() || m_Handles[c->m_nHandle] != c)
+    const std::string at = " (container " + std::to_string(c->GetID()) + ")";
+    if (P(c).index != this || P(c).handle == 0 || P(c).handle >= m_Handles.size() || m_Handles[P(c).handle] != c)
       return "1: not in the index" + at;
-    if (c->m_pHolder != e.holder || (e.holder && c->m_nSlotKey != e.key)) return "1: wrong holder or key" + at;
+    if (P(c).holder != e.holder || (e.holder && P(c).key != e.key)) return "1: wrong holder or key" + at;
     if (!listed(KeyRef(e.key), c)) return "1: not listed under its key" + at;
     ++keys[e.key];
-    const CNameContainer* top = e.holder ? e.holder->m_pTop : c;
-    const bool seen = !e.holder || (e.holder->m_bSeen && Descends(c->m_Type));
-    if (c->m_pTop != top || c->m_bSeen != seen) return "3: wrong place" + at;
+    const CNameContainer* top = e.holder ? P(e.holder).top : c;
+    const bool seen = !e.holder || (P(e.holder).seen && Descends(c->GetContainerType()));
+    if (P(c).top != top || P(c).seen != seen) return "3: wrong place" + at;
     std::string fault;
-    c->m_NamesByID->Walk([&](std::uint32_t id, const CString&) {
+    T(c).Names().Walk([&](std::uint32_t id, const CString&) {
       if (id && !listed(m_ByNameID.Find(id), c)) fault = "1: name ID " + std::to_string(id) + " not listed" + at;
       if (id) ++ids[id];
       return fault.empty();
     });
-    c->m_IDsByName->Walk([&](const CString& key, std::uint32_t) {
+    T(c).Keys().Walk([&](const CString& key, std::uint32_t) {
       const std::uint64_t h = TextHash(key);
       if (!listed(m_ByText.Find(h), c)) fault = "1: a text not listed" + at;
       ++texts[h];
@@ -582,10 +592,15 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     });
     if (!fault.empty()) return fault;
     std::vector<Expect> kids;
-    c->m_SubContainers->Walk([&](std::uint32_t key, const std::unique_ptr<CNameContainer>& sub) {
+    const SubContainerTable& table = T(c).Children();
+    table.Walk([&](std::uint32_t key, const std::unique_ptr<CNameContainer>& sub) {
+      const CNameContainer* prev = kids.empty() ? nullptr : kids.back().c;
+      if (prev && table.BucketOf(P(prev).key) == table.BucketOf(key) && P(prev).order <= P(sub.get()).order)
+        fault = "4: orders do not fall along a chain" + at;
       kids.push_back({sub.get(), c, key});
       return true;
     });
+    if (!fault.empty()) return fault;
     pending.insert(pending.end(), kids.rbegin(), kids.rend());
   }
   std::size_t live = 0;

@@ -11,27 +11,32 @@
 //    containers also carries counts of the holders that a tree search sees
 //    (each container on the way down, the holder included, of type 2, 3 or
 //    4): per top-level container, in all global trees, in all target trees.
-//  Each container of the tree carries m_pIndex (this index), m_pHolder (the
-//  container whose table holds it, none at the top), m_nSlotKey,
-//  m_nSlotOrder (later insertion into the same bucket, higher order; at the
-//  top, list order), m_pTop and m_bSeen (its place, below) and m_nHandle,
-//  the 32-bit number by which the maps below name it (half the size of a
+//  Each container of the tree carries, in its TreePlace (see
+//  container/container_tables.h): index (this index), holder (the
+//  container whose table holds it, none at the top), key, order (its walk
+//  position: later insertion into the same bucket, higher order; at the
+//  top, list order), top and seen (its place, below) and handle, the
+//  32-bit number by which the maps below name it (half the size of a
 //  pointer).
 //
 // Invariants, true between any two public calls of a container or server:
-//  1. a container has m_pIndex set exactly when it is in the tree, and it
-//     is then listed under its key, each of its name IDs and each text key;
+//  1. a container has index set exactly when it is in the tree, and it is
+//     then listed under its key, each of its name IDs and each text key,
+//     under its own handle; nothing else is listed;
 //  2. the counts of a shared text equal those a tree search would find;
-//  3. m_pTop is the top-level container above it through the tables (itself
-//     at the top), and m_bSeen tells whether a tree search from m_pTop
-//     reaches it (every container below the top on the way is of type 2, 3
-//     or 4); so no answer climbs the tree, and adding a container or a name
-//     costs the same at any depth.
+//  3. top is the top-level container above it through the tables (itself
+//     at the top), and seen tells whether a tree search from top reaches
+//     it (every container below the top on the way is of type 2, 3 or 4);
+//     so no answer climbs the tree, and adding a container or a name costs
+//     the same at any depth;
+//  4. orders follow the walk: they rise along the top-level list, and
+//     within one bucket of a sub-container table they fall along the chain.
 // The answers are chosen among the holders of one key by their walk
 // positions, so each is exactly what the walk over the tables finds first.
 //
-// Kept current by the containers themselves, each change in time
-// proportional to what it changes:
+// Kept current by ContainerTables, the only way to change a table, and by
+// the containers' type and ID setters, each change in time proportional to
+// what it changes:
 //  - name tables: AddName, DeleteName, both Rename, ResetContainer, Load,
 //    AddNameFromData, Shutdown, Initialize;
 //  - sub-container tables: AddContainer, DeleteContainer, Load,
@@ -54,6 +59,7 @@
 #include <string>
 #include <vector>
 
+#include "container/container_tables.h"
 #include "container/flat_map.h"
 #include "nametree/name_container.h"
 
@@ -87,7 +93,10 @@ class CTreeIndex {
   void ChildAttached(CNameContainer* parent, CNameContainer* child, std::uint64_t order);
   // REQUIRES: child still in its parent's table. Returns its order.
   std::uint64_t ChildDetaching(CNameContainer* child);
-  void TypeChanging(CNameContainer* c, std::int16_t newType);
+  // Around a change of c's type: TypeChanging before (true when the subtree
+  // must be recounted), TypeChanged after, when it said so.
+  bool TypeChanging(CNameContainer* c, std::int16_t newType);
+  void TypeChanged(CNameContainer* c);
   void TopIdChanging(CNameContainer* top, std::uint32_t newID);
   bool TearingDown() const { return m_bTearingDown; }
 
@@ -108,7 +117,7 @@ class CTreeIndex {
   // The first of them in list order, or null.
   CNameContainer* FirstTopWithID(std::uint32_t id) const;
   // Position in the top-level list: later entries have larger values.
-  static std::uint64_t ListOrder(const CNameContainer* top) { return top->m_nSlotOrder; }
+  static std::uint64_t ListOrder(const CNameContainer* top);
   // The first container in pre-order that holds the name ID (within top,
   // when given), or null.
   CNameContainer* FirstHolderOfName(std::uint32_t nameID, const CNameContainer* top = nullptr) const;
@@ -142,6 +151,7 @@ class CTreeIndex {
     bool seen;  // a tree search from top reaches it
   };
 
+  static TreePlace& P(const CNameContainer* c);
   static Place PlaceOf(const CNameContainer* c);
   static bool Reaches(const CNameContainer* from, const CNameContainer* c);
   static bool Before(const CNameContainer* a, const CNameContainer* b, bool directFirst);

@@ -12,11 +12,14 @@
 namespace nametree {
 
 struct ContainerReader {
-  static const NameByIdTable& Names(const CNameContainer& c) { return *c.m_NamesByID; }
-  static const SubContainerTable& Children(const CNameContainer& c) { return *c.m_SubContainers; }
+  static const NameByIdTable& Names(const CNameContainer& c) { return TablesOf(c).Names(); }
+  static const SubContainerTable& Children(const CNameContainer& c) { return TablesOf(c).Children(); }
   // The container whose table holds c; none at the top level.
-  static const CNameContainer* Holder(const CNameContainer& c) { return c.m_pHolder; }
-  static std::uint32_t Key(const CNameContainer& c) { return c.m_pHolder ? c.m_nSlotKey : c.m_ID; }
+  static const CNameContainer* Holder(const CNameContainer& c) { return TablesOf(c).Place().holder; }
+  static std::uint32_t Key(const CNameContainer& c) {
+    const TreePlace& p = TablesOf(c).Place();
+    return p.holder ? p.key : c.GetID();
+  }
   static const std::vector<std::unique_ptr<CNameContainer>>& Tops(const CNameServer& s) {
     return s.m_TopLevelContainers;
   }

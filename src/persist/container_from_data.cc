@@ -7,8 +7,7 @@ namespace nametree {
 
 HRESULT CNameContainer::CreateContainerFromData(std::uint32_t id, std::int16_t type) {
   // Name tables keep their default size; only the sub-container table grows.
-  RemoveAllChildren();
-  m_SubContainers->InitHashTable(kSubContainerBuckets);
+  m_pTables->ResetChildren(kSubContainerBuckets);
   m_pParent = nullptr;
   SetContainerType(type);
   ChangeID(id);
@@ -17,10 +16,10 @@ HRESULT CNameContainer::CreateContainerFromData(std::uint32_t id, std::int16_t t
 
 HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32_t id, std::int16_t type) {
   try {
-    if (auto* slot = m_SubContainers->Lookup(id)) {
+    if (auto* slot = m_pTables->Children().Lookup(id)) {
       if ((*slot)->m_Type == type) return S_OK;
     }
-    PlaceChild(id, std::unique_ptr<CNameContainer>(new CNameContainer(parent, id, type)));
+    m_pTables->PlaceChild(id, std::unique_ptr<CNameContainer>(new CNameContainer(parent, id, type)));
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -30,8 +29,8 @@ HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32
 HRESULT CNameContainer::AddNameFromData(std::uint32_t id, CString name, std::uint32_t) {
   try {
     CString key = ToUpper(name);
-    EnterName(id, std::move(name));
-    EnterKey(std::move(key), id);
+    m_pTables->EnterName(id, std::move(name));
+    m_pTables->EnterKey(std::move(key), id);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

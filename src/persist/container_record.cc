@@ -25,7 +25,7 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
   try {
     // A count beyond the 16-bit fields has no faithful record: refuse before writing.
     const bool fits = SubtreeWalk::Run(*this, [](const CNameContainer& c, std::size_t) {
-      const bool ok = c.m_NamesByID->size() <= kMaxRecordEntries && c.m_SubContainers->size() <= kMaxRecordEntries;
+      const bool ok = TablesOf(c).Names().size() <= kMaxRecordEntries && TablesOf(c).Children().size() <= kMaxRecordEntries;
       return ok ? WalkStep::kDescend : WalkStep::kStop;
     });
     if (!fits) return E_FAIL;
@@ -35,13 +35,13 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
       WriteU16(pStream, kRecordVersion);
       WriteU32(pStream, c.m_ID);
       WriteU16(pStream, static_cast<std::uint16_t>(c.m_Type));
-      WriteU16(pStream, static_cast<std::uint16_t>(c.m_NamesByID->size()));
-      c.m_NamesByID->Walk([&](std::uint32_t id, const CString& text) {
+      WriteU16(pStream, static_cast<std::uint16_t>(TablesOf(c).Names().size()));
+      TablesOf(c).Names().Walk([&](std::uint32_t id, const CString& text) {
         WriteU32(pStream, id);
         WriteCountedString(pStream, text);
         return true;
       });
-      WriteU16(pStream, static_cast<std::uint16_t>(c.m_SubContainers->size()));
+      WriteU16(pStream, static_cast<std::uint16_t>(TablesOf(c).Children().size()));
       return WalkStep::kDescend;
     });
     return S_OK;
@@ -62,8 +62,8 @@ int CNameContainer::LoadRecordHead(IStream* pStream) {
     const std::uint32_t id = ReadU32(pStream);
     CString text = ReadCountedString(pStream);
     CString key = ToUpper(text);
-    EnterName(id, std::move(text));
-    EnterKey(std::move(key), id);
+    m_pTables->EnterName(id, std::move(text));
+    m_pTables->EnterKey(std::move(key), id);
   }
   return static_cast<std::int16_t>(ReadU16(pStream));
 }
@@ -96,7 +96,7 @@ HRESULT CNameContainer::Load(IStream* pStream) {
       CNameContainer* parent = open.back().c;
       done.c->m_pParent = parent;
       const std::uint32_t id = done.c->m_ID;
-      parent->PlaceChild(id, std::move(done.owned));
+      TablesOf(*parent).PlaceChild(id, std::move(done.owned));
     }
     return S_OK;
   } catch (eSTREAM_ERROR_CODE) {
