@@ -46,7 +46,7 @@ ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& entry)
   for (const PositionalSpec& p : entry.positionals) {
     CLI::Option* o = app_->add_option(std::string(p.name))->description(std::string(p.help));
     if (p.required) o->required();
-    if (p.many) o->expected(p.required ? 1 : 0, CLI::detail::expected_max_vector_size);
+    if (p.many) o->expected(p.required ? 1 : 0, CLI::detail::expected_max_vector_size)->allow_extra_args();
     positionals_.push_back(o);
   }
   for (const OptionSpec& s : entry.options) {
