@@ -181,7 +181,9 @@ void AddDocumentCommands(std::vector<CommandSpec>& table) {
   table.push_back({"tree", "show the container tree with types, IDs and names",
                    "Each container is shown with its ID and type (plain 0, global 2, target 3, own 4), then\n"
                    "every name it holds by ID (also a second ID under a text that differs only in case),\n"
-                   "then its sub-containers. Control characters in names are shown escaped.",
+                   "then its sub-containers; a labelled container also shows @LABEL. CONTAINER shows its\n"
+                   "sub-tree alone, --depth stops N levels below and counts what is not shown. Control\n"
+                   "characters in names are shown escaped.",
                    {file, {"CONTAINER", "show this container's sub-tree alone (an ID or @LABEL)", false}},
                    {{"depth", "N", "show at most N levels below the first container shown"},
                     {"json", "", "one JSON object: file, lastIssuedID, containers (nested)"}},

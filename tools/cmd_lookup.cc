@@ -105,7 +105,8 @@ int RunShow(const Args& args) {
 void AddLookupCommands(std::vector<CommandSpec>& table) {
   const OptionSpec json{"json", "", "report as JSON (errors too, on stdout)"};
   table.push_back({"find", "every entry with a text, in any letter case, anywhere",
-                   "Lists every name whose text equals TEXT when letter case is ignored, in every container,\n"
+                   "Lists every name whose text equals TEXT (or begins with it, or matches the pattern)\n"
+                   "when letter case is ignored, in every container,\n"
                    "with its ID, its stored spelling and the container's path from the top (IDs joined by\n"
                    "/). Exit 1 when there is none.",
                    {{"FILE", "the document"}, {"TEXT", "the text to look for"}},
