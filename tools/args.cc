@@ -46,6 +46,7 @@ ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& entry)
   for (const PositionalSpec& p : entry.positionals) {
     CLI::Option* o = app_->add_option(std::string(p.name))->description(std::string(p.help));
     if (p.required) o->required();
+    if (p.many) o->expected(p.required ? 1 : 0, CLI::detail::expected_max_vector_size)->allow_extra_args();
     positionals_.push_back(o);
   }
   for (const OptionSpec& s : entry.options) {
@@ -65,7 +66,7 @@ ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& entry)
 Args ParsedCommand::Collect() const {
   std::vector<std::string> positional;
   for (CLI::Option* o : positionals_)
-    if (o->count() != 0) positional.push_back(o->results().front());
+    for (const std::string& word : o->results()) positional.push_back(word);
   std::map<std::string, std::vector<std::string>, std::less<>> options;
   for (const auto& [name, o] : options_) {
     if (o->count() == 0) continue;
@@ -180,6 +181,10 @@ std::vector<CommandSpec> AllCommands() {
   AddBatchCommand(table);
   AddNameCommands(table);
   AddLookupCommands(table);
+  AddNavigateCommands(table);
+  AddLabelCommand(table);
+  AddKeywordCommand(table);
+  AddExportCommands(table);
   AddLintCommands(table);
   AddPlcopenCommands(table);
   AddDemoCommand(table);

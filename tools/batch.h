@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "nametree/document_file.h"
 #include "nametree/name_server.h"
 
 namespace nametree::cli {
@@ -27,7 +28,9 @@ struct BatchReport {
   std::map<std::string, std::uint32_t, std::less<>> labels;
 };
 
-// Applies every edit of `input` (lines, or CSV rows) to the server in order.
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv);
+// Applies every edit of `input` (lines, or CSV rows) to the server in order;
+// with a file, @LABEL also names its labelled containers, and labels and
+// keywords of the lines are kept in it.
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file = nullptr);
 
 }  // namespace nametree::cli

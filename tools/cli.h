@@ -21,6 +21,7 @@ struct PositionalSpec {
   std::string_view name;  // upper case, as the usage line shows it
   std::string_view help;
   bool required = true;
+  bool many = false;  // takes every word left (the last positional only)
 };
 
 struct OptionSpec {
@@ -48,6 +49,10 @@ void AddLookupCommands(std::vector<CommandSpec>& table);
 void AddLintCommands(std::vector<CommandSpec>& table);
 void AddDemoCommand(std::vector<CommandSpec>& table);
 void AddPlcopenCommands(std::vector<CommandSpec>& table);
+void AddNavigateCommands(std::vector<CommandSpec>& table);
+void AddLabelCommand(std::vector<CommandSpec>& table);
+void AddKeywordCommand(std::vector<CommandSpec>& table);
+void AddExportCommands(std::vector<CommandSpec>& table);
 
 // 'lint' of a PLCopen XML file (a PROJECT.xml argument) instead of a document.
 bool IsPlcopenArgument(const std::string& path);

@@ -145,10 +145,10 @@ class Progress {
 
 }  // namespace
 
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv) {
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file) {
   BatchReport report;
   Labels labels;
-  EditContext context{server, &labels};
+  EditContext context{server, &labels, file};
   LineParser parser;
   std::vector<std::string_view> lines;
   for (std::size_t start = 0; start < input.size();) {
@@ -207,8 +207,12 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv) {
         continue;
       }
       ++report.edits;
-      if (const std::string* as = args.Value("as")) label = *as;
+      if (args.Has("as") && args.Has("ref")) {
+        refuse(kExitError, E_INVALIDARG, "a line takes --as or --ref, not both");
+        continue;
+      }
       edit = ParseEdit(args, &bad);
+      if (edit) label = edit->label;
     }
     if (!label.empty() && (labels.ids.count(label) != 0 || labels.refusedAt.count(label) != 0)) {
       refuse(kExitError, E_INVALIDARG, "an earlier line already uses --as " + Echo(label));
@@ -245,7 +249,7 @@ int RunBatchCommand(const Args& args) {
   }
   Document doc;
   if (int rc = OpenForEdit(doc, args)) return rc;
-  const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"));
+  const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"), &doc.File());
   const bool keepGoing = args.Has("keep-going");
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing);
   if (save)
@@ -295,7 +299,11 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
        "  add 2 Tag17 --kind 1\n  rename 17 Feed17\n  delete 17 [--container]\n"
        "  add-container 1 --type target --as plc1\n  add @plc1 Tag1\n  keyword BEGIN\n"
        "Blank lines and lines beginning with # are skipped; \"...\" quotes a word. --as LABEL\n"
-       "names what a line makes; later lines write @LABEL for its ID. With --csv, INPUT is a\n"
+       "names what a line makes; later lines write @LABEL for its ID. On add-container the\n"
+       "label is kept in the document (a rerun takes the container of that label, parent and\n"
+       "type, instead of making another); --ref NAME names it for this batch alone. @LABEL\n"
+       "also stands for any container labelled in the document, in lines and CSV rows; a\n"
+       "keyword line keeps its word in the document. With --csv, INPUT is a\n"
        "CSV file with the header container,name (and optionally kind), one add per row.\n"
        "The document is saved only when every line succeeded, unless --keep-going; every\n"
        "refused line is reported with its number and reason. Exit 1 when a line was\n"
@@ -304,6 +312,7 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
        {{"csv", "", "INPUT is CSV: container,name[,kind]"},
         {"keep-going", "", "save the edits that succeeded even when others were refused"},
         {"keywords", "FILE", "reserved words, one per line; may be repeated; - reads standard input", true},
+        kKeywordSetOption,
         kWaitOption,
         kForceOption,
         {"json", "", "report as one JSON object"}},

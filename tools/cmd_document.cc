@@ -3,7 +3,9 @@
 
 #include "args.h"
 #include "cli.h"
+#include "container_arg.h"
 #include "document.h"
+#include "navigate.h"
 #include "lint.h"
 #include "nametree/document_check.h"
 #include "nametree/utf8.h"
@@ -24,16 +26,25 @@ int RunInit(const Args& args) {
 }
 
 int RunTree(const Args& args) {
+  TreeOptions options;
+  if (const std::string* depth = args.Value("depth")) {
+    const std::optional<std::uint32_t> n = ParseUnsigned(*depth);
+    if (!n || *n > 65535) return args.UsageError("--depth must be a number from 0 to 65535, not \"" + Echo(*depth) + "\"");
+    options.maxDepth = static_cast<int>(*n);
+  }
   Document doc;
   if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (args.Count() > 1)
+    if (int rc = ResolveShownContainer(args, doc, 1, &options.root)) return rc;
+  options.label = [&doc](std::uint32_t id) { return doc.File().LabelOf(id); };
   if (!args.Has("json")) {
-    PrintTree(doc.Server(), TreeOptions{});
+    PrintTree(doc.Server(), options);
     return kExitOk;
   }
   Json json;
   json["file"] = args.At(0);
   json["lastIssuedID"] = doc.Server().GetStoredLastIssuedID();
-  json["containers"] = TreeJson(doc.Server());
+  json["containers"] = TreeJson(doc.Server(), options);
   PrintJson(json);
   return kExitOk;
 }
@@ -41,6 +52,7 @@ int RunTree(const Args& args) {
 int RunDump(const Args& args) {
   Document doc;
   if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (args.Has("canonical")) return PrintCanonical(doc.File());
   const bool asJson = args.Has("json");
   Json steps = Json::array();
   doc.Server().TraceDumpNameServer([&](const CString& indent, bool isContainer, std::uint32_t id,
@@ -169,12 +181,21 @@ void AddDocumentCommands(std::vector<CommandSpec>& table) {
   table.push_back({"tree", "show the container tree with types, IDs and names",
                    "Each container is shown with its ID and type (plain 0, global 2, target 3, own 4), then\n"
                    "every name it holds by ID (also a second ID under a text that differs only in case),\n"
-                   "then its sub-containers. Control characters in names are shown escaped.",
-                   {file}, {{"json", "", "one JSON object: file, lastIssuedID, containers (nested)"}}, RunTree});
+                   "then its sub-containers; a labelled container also shows @LABEL. CONTAINER shows its\n"
+                   "sub-tree alone, --depth stops N levels below and counts what is not shown. Control\n"
+                   "characters in names are shown escaped.",
+                   {file, {"CONTAINER", "show this container's sub-tree alone (an ID or @LABEL)", false}},
+                   {{"depth", "N", "show at most N levels below the first container shown"},
+                    {"json", "", "one JSON object: file, lastIssuedID, containers (nested)"}},
+                   RunTree});
   table.push_back({"dump", "walk the tree the way the library's trace dump does",
                    "Lists every name and container in the order of the library's trace walk (storage\n"
                    "order), indented by level.",
-                   {file}, {{"json", "", "a JSON array of steps: indent, step, id, and type or name"}}, RunDump});
+                   {file},
+                   {{"json", "", "a JSON array of steps: indent, step, id, and type or name"},
+                    {"canonical", "", "a stable text instead: sorted by ID, with labels and keywords and no "
+                                      "counter, fit for comparing versions (git diff)"}},
+                   RunDump});
   table.push_back({"import-legacy", "convert a document of the earlier format into a new document",
                    "IN is read through its \"QXTNameServer\" storage (or the older alternative) and its\n"
                    "\"NameService\" element; the converted names keep their IDs. Every record the\n"

@@ -20,6 +20,7 @@ int RunSingleEdit(const Args& args) {
   std::vector<PostedNotification> posted;
   doc.Notifications().Subscribe([&posted](const CNotification& n) { posted.push_back({n.Name(), *n.Payload()}); });
   EditContext context{doc.Server()};
+  context.file = &doc.File();
   r = ApplyEdit(context, *edit);
   if (r.exit == kExitError) return args.UsageError(r.text);
   if (r.exit != kExitOk) {
@@ -51,6 +52,10 @@ constexpr OptionSpec kKeywords{"keywords", "FILE",
                                true};
 constexpr OptionSpec kJson{"json", "", "report as JSON (errors too, on stdout)"};
 constexpr OptionSpec kAs{"as", "LABEL", "later lines may write @LABEL for the ID this line makes"};
+constexpr OptionSpec kAsStored{"as", "LABEL",
+                               "label the new container (kept in the document); later lines write @LABEL for it"};
+constexpr OptionSpec kRef{"ref", "NAME", "later lines of this batch write @NAME for the new container; not kept"};
+constexpr OptionSpec kLabel{"label", "LABEL", "label the new container; commands take @LABEL for its ID"};
 constexpr PositionalSpec kFile{"FILE", "the document"};
 
 }  // namespace
@@ -84,10 +89,12 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
   };
   for (CommandSpec& entry : specs) {
     if (batchLine) {
-      if (entry.name == "add" || entry.name == "add-container") entry.options.push_back(kAs);
+      if (entry.name == "add") entry.options.push_back(kAs);
+      if (entry.name == "add-container") entry.options.insert(entry.options.end(), {kAsStored, kRef});
     } else {
+      if (entry.name == "add-container") entry.options.push_back(kLabel);
       entry.positionals.insert(entry.positionals.begin(), kFile);
-      if (entry.name == "add" || entry.name == "rename") entry.options.push_back(kKeywords);
+      if (entry.name == "add" || entry.name == "rename") entry.options.insert(entry.options.end(), {kKeywords, kKeywordSetOption});
       entry.options.push_back(kWaitOption);
       entry.options.push_back(kForceOption);
       entry.options.push_back(kJson);

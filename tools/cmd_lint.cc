@@ -45,7 +45,7 @@ int RunLint(const Args& args) {
   if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored), Json::object());
+  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File()), Json::object());
 }
 
 int RunRepair(const Args& args) {
@@ -68,7 +68,7 @@ int RunRepair(const Args& args) {
     std::printf("the stored last issued ID %u is above every ID in use; nothing to repair\n", stored);
   }
   // The rest cannot be fixed without choosing which name to lose or rename.
-  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored < highest ? highest : stored), std::move(json));
+  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored < highest ? highest : stored, &doc.File()), std::move(json));
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "names that look alike but differ (the same confusable skeleton of Unicode TR 39) in\n"
        "namespaces that must stay apart, such as a Latin and a Cyrillic \"Pump\".\n"
        "Exit 0 when clean (warnings alone keep 0 unless --strict), 1 with findings.",
-       {{"FILE", "the document"}}, {keywords, strict, json}, RunLint});
+       {{"FILE", "the document"}}, {keywords, kKeywordSetOption, strict, json}, RunLint});
   table.push_back(
       {"repair", "raise a stored last issued ID that is below an ID in use, and report the rest",
        "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"

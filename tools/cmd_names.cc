@@ -6,6 +6,7 @@
 
 #include "args.h"
 #include "cli.h"
+#include "container_arg.h"
 #include "document.h"
 #include "keywords.h"
 #include "nametree/utf8.h"
@@ -23,9 +24,9 @@ struct NameQuery {
 
 // CONTAINER and NAME (positions 1 and 2) and --kind; false after a usage error.
 bool ParseQuery(const Args& args, NameQuery* q) {
-  std::optional<std::uint32_t> container = ParseUnsigned(args.At(1));
+  std::optional<std::uint32_t> container = IsLabelArg(args.At(1)) ? 0 : ParseUnsigned(args.At(1));
   if (!container) {
-    args.UsageError("CONTAINER must be a number, not \"" + args.At(1) + "\"");
+    args.UsageError("CONTAINER must be a number or @LABEL, not \"" + args.At(1) + "\"");
     return false;
   }
   std::optional<CString> name = ParseName(args.At(2));
@@ -44,6 +45,16 @@ bool ParseQuery(const Args& args, NameQuery* q) {
   q->container = *container;
   q->name = std::move(*name);
   return true;
+}
+
+// CONTAINER given as @LABEL, once the document is open; false after a usage error.
+bool ResolveQuery(const Args& args, Document& doc, NameQuery* q) {
+  if (!IsLabelArg(args.At(1))) return true;
+  std::string error;
+  const std::optional<std::uint32_t> id = ContainerArg(doc.File(), args.At(1), "CONTAINER", &error);
+  if (!id) args.UsageError(error);
+  q->container = id.value_or(0);
+  return id.has_value();
 }
 
 std::string ContainerWords(const CNameServer& server, std::uint32_t id) {
@@ -66,6 +77,7 @@ int RunNext(const Args& args) {
   const bool confine = args.Has("confine");
   Document doc;
   if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (!ResolveQuery(args, doc, &q)) return kExitError;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   CNameServer& server = doc.Server();
   CString proposal;
@@ -111,6 +123,7 @@ int RunCheck(const Args& args) {
   const bool confine = args.Has("confine");
   Document doc;
   if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (!ResolveQuery(args, doc, &q)) return kExitError;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   CNameServer& server = doc.Server();
 
@@ -153,6 +166,7 @@ void AddNameCommands(std::vector<CommandSpec>& table) {
                                                 "standard input", true};
   const OptionSpec confine{"confine", "", "an \"own\" container (type 4) checks only its own names"};
   const OptionSpec json{"json", "", "report as JSON (errors too, on stdout)"};
+  const OptionSpec keywordSet = kKeywordSetOption;
   const std::vector<PositionalSpec> positionals = {{"FILE", "the document"}, {"CONTAINER", "the container's ID"}};
   std::vector<PositionalSpec> next = positionals, check = positionals;
   next.push_back({"BASE", "the base name; characters other than letters and digits are dropped"});
@@ -166,14 +180,14 @@ void AddNameCommands(std::vector<CommandSpec>& table) {
                    next,
                    {{"digits", "N", "at least N digits, with leading zeros (0 to 32; default 0)"}, kind, confine,
                     {"local", "", "look at the container's own names alone, as the library's GetNextName does"},
-                    keywords, json},
+                    keywords, keywordSet, json},
                    RunNext});
   table.push_back({"check", "explain whether a name would be accepted",
                    "Tells whether NAME is valid, whether it collides with a name the container must stay\n"
                    "apart from (a keyword, the container itself, its own tree, the global or a target\n"
                    "namespace) and where, and whether 'nametree add' would accept it. Exit code 0 when it\n"
                    "would, 1 when it would not. The file is not changed.",
-                   check, {kind, keywords, confine, json}, RunCheck});
+                   check, {kind, keywords, keywordSet, confine, json}, RunCheck});
 }
 
 }  // namespace nametree::cli

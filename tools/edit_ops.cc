@@ -2,7 +2,9 @@
 
 #include <optional>
 
+#include "container_arg.h"
 #include "nametree/refusal_text.h"
+#include "nametree/tree_walk.h"
 
 namespace nametree::cli {
 
@@ -13,18 +15,26 @@ EditResult Refused(const std::string& what, const std::string& why, HRESULT hr) 
   return {kExitRefused, hr, what + ": " + why, {}, 0};
 }
 
-// An ID argument: a number, or in a batch @LABEL of an earlier line.
-std::optional<std::uint32_t> IdArg(const Labels* labels, const std::string& text, const char* what,
+// An ID argument: a number, @LABEL of an earlier line of a batch, or
+// @LABEL of a container labelled in the document.
+std::optional<std::uint32_t> IdArg(const EditContext* context, const std::string& text, const char* what,
                                    EditResult* error) {
-  if (labels && !text.empty() && text[0] == '@') {
+  if (context && IsLabelArg(text)) {
     const std::string_view label = std::string_view(text).substr(1);
-    if (auto it = labels->ids.find(label); it != labels->ids.end()) return it->second;
-    auto refused = labels->refusedAt.find(label);
-    *error = refused != labels->refusedAt.end()
+    const Labels* labels = context->labels;
+    if (labels)
+      if (auto it = labels->ids.find(label); it != labels->ids.end()) return it->second;
+    std::string unknown;
+    if (context->file)
+      if (auto id = ContainerArg(*context->file, text, what, &unknown)) return id;
+    auto refused = labels ? labels->refusedAt.find(label) : std::map<std::string, int, std::less<>>::iterator();
+    *error = labels && refused != labels->refusedAt.end()
                  ? Refused(std::string(what) + " " + text,
                            "line " + std::to_string(refused->second) + ", which was to make it, was refused",
                            E_FAIL)
-                 : Usage("no earlier line made " + Echo(text) + " (a line names what it makes with --as)");
+             : labels ? Usage("no earlier line made " + Echo(text) +
+                              " and no container has that label (a line names what it makes with --as)")
+                      : Usage(unknown);
     return std::nullopt;
   }
   std::optional<std::uint32_t> id = ParseUnsigned(text);
@@ -52,12 +62,12 @@ const char* IdWhat(Edit::Op op) {
 
 // The ID typed for the edit: the number, or that of @LABEL.
 std::optional<std::uint32_t> EditId(const EditContext& context, const Edit& edit, EditResult* error) {
-  return IdArg(context.labels, edit.id, IdWhat(edit.op), error);
+  return IdArg(&context, edit.id, IdWhat(edit.op), error);
 }
 
 // An ID that is no label must be a number before anything else is read.
 bool CheckIdText(const Edit& edit, EditResult* error) {
-  if (!edit.id.empty() && edit.id[0] == '@') return true;
+  if (IsLabelArg(edit.id)) return true;
   return IdArg(nullptr, edit.id, IdWhat(edit.op), error).has_value();
 }
 
@@ -166,10 +176,40 @@ std::optional<std::int16_t> ParseType(std::string_view text) {
   return static_cast<std::int16_t>(*n);
 }
 
+// The label a new container is to keep: refused before anything is added
+// when the document cannot take it. A batch line whose label a container of
+// the same parent and type holds already is that container (a rerun).
+std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, std::uint32_t parent) {
+  if (!edit.storeLabel || !context.file) return std::nullopt;
+  const std::string what = "cannot label the new container " + Echo(edit.label);
+  const std::optional<CString> label = ParseName(edit.label);
+  if (!label || !context.server.IsValidName(*label, kOrdinaryName))
+    return Refused(what, "a label follows the name rule: a letter, then letters, digits and underscores",
+                   E_NAME_INVALID);
+  const std::optional<std::uint32_t> holder = context.file->FindLabel(*label);
+  if (!holder) return std::nullopt;
+  const CNameContainer* held = context.server.GetContainer(*holder);
+  const ContainerRef ref(*held, 0);
+  if (context.labels && ref.ParentId() == parent && ref.Type() == edit.type) {
+    EditResult r;
+    r.created = *holder;
+    r.text = "container " + std::to_string(*holder) + " (" + TypeLabel(edit.type) + ") @" + Display(*label) +
+             " is there already";
+    r.json["id"] = *holder;
+    r.json["parent"] = parent;
+    r.json["type"] = edit.type;
+    r.json["label"] = JsonText(*label);
+    r.json["existing"] = true;
+    return r;
+  }
+  return Refused(what, "container " + std::to_string(*holder) + " has that label", E_FAIL);
+}
+
 EditResult AddContainer(EditContext& context, const Edit& edit) {
   EditResult error;
   const std::optional<std::uint32_t> parent = EditId(context, edit, &error);
   if (!parent) return error;
+  if (std::optional<EditResult> labelled = CheckNewLabel(context, edit, *parent)) return *labelled;
   const std::int16_t type = edit.type;
   CNameServer& server = context.server;
   const std::uint32_t id = server.AddContainer(*parent, type);
@@ -187,12 +227,28 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
   r.json["id"] = id;
   r.json["parent"] = *parent;
   r.json["type"] = type;
+  if (edit.storeLabel && context.file) {
+    context.file->SetLabel(id, *ParseName(edit.label));
+    r.text += " labelled @" + Display(*context.file->LabelOf(id));
+    r.json["label"] = JsonText(*context.file->LabelOf(id));
+  }
   return r;
 }
 
 EditResult Keyword(EditContext& context, const Edit& edit) {
   EditResult r;
   r.hr = context.server.AddKeyword(edit.name);
+  if (context.file) {
+    std::vector<CString> words = context.file->StoredKeywords();
+    const CString key = NameCompareKey(edit.name);
+    bool stored = false;
+    for (const CString& w : words) stored = stored || NameCompareKey(w) == key;
+    if (!stored) {
+      words.push_back(edit.name);
+      context.file->SetStoredKeywords(std::move(words));
+      r.hr = S_OK;
+    }
+  }
   r.text = (r.hr == S_OK ? "reserved " : "already reserved: ") + Quoted(edit.name);
   r.json["keyword"] = JsonText(edit.name);
   return r;
@@ -241,7 +297,15 @@ std::optional<Edit> ParseEdit(const Args& args, EditResult* error) {
   edit.check = !args.Has("no-check");
   edit.confine = args.Has("confine");
   edit.container = args.Has("container");
-  if (const std::string* label = args.Value("as")) edit.label = *label;
+  if (const std::string* label = args.Value("as")) {
+    edit.label = *label;
+    edit.storeLabel = edit.op == Op::kAddContainer;
+  }
+  if (const std::string* label = args.Value("label")) {
+    edit.label = *label;
+    edit.storeLabel = true;
+  }
+  if (const std::string* ref = args.Value("ref")) edit.label = *ref;
   return edit;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "args.h"
+#include "nametree/document_file.h"
 #include "output.h"
 
 namespace nametree::cli {
@@ -25,6 +26,7 @@ struct Labels {
 struct EditContext {
   CNameServer& server;
   Labels* labels = nullptr;  // batch only
+  DocumentFile* file = nullptr;  // resolves @LABEL and keeps labels and keywords
 };
 
 struct EditResult {
@@ -47,7 +49,8 @@ struct Edit {
   bool confine = false;    // --confine
   bool container = false;  // delete --container
   std::int16_t type = kOrdinaryContainer;
-  std::string label;  // --as in a batch
+  std::string label;        // --as or --ref in a batch, --label of add-container
+  bool storeLabel = false;  // the label is kept in the document, not for the batch alone
 };
 
 // The edit that args.Command() names, with args' positional words after

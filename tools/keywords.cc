@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "args.h"
+#include "nametree/keyword_sets.h"
 #include "cli.h"
 #include "output.h"
 
@@ -43,7 +44,20 @@ int LoadKeywords(const Args& args, CNameServer& server) {
   return kExitOk;
 }
 
+int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words) {
+  const auto set = KeywordSet(name);
+  if (set.empty()) {
+    std::string known;
+    for (std::string_view n : KeywordSetNames()) known += (known.empty() ? "" : ", ") + std::string(n);
+    return args.UsageError("no built-in keyword set is called \"" + Echo(name) + "\" (there is " + known + ")");
+  }
+  for (std::u16string_view word : set) words->emplace_back(word);
+  return kExitOk;
+}
+
 int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
+  for (const std::string& name : args.Values("keyword-set"))
+    if (int rc = KeywordSetWords(args, name, words)) return rc;
   bool stdinUsed = false;
   for (const std::string& path : args.Values("keywords")) {
     if (path == "-") {
@@ -64,6 +78,8 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
 
 const OptionSpec kWaitOption{"wait", "SECONDS",
                              "wait at most this long for another program writing the document (default 10)"};
+const OptionSpec kKeywordSetOption{"keyword-set", "NAME", "reserve the words of a built-in set (iec61131-3); may be repeated",
+                                   true};
 const OptionSpec kForceOption{"force", "",
                               "save even though some entries of the file could not be read; they are left out "
                               "and listed"};

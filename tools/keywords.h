@@ -21,6 +21,11 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words);
 // another writer, and whether to save over entries that could not be read.
 extern const OptionSpec kWaitOption;
 extern const OptionSpec kForceOption;
+// --keyword-set NAME: a built-in set of reserved words, for the commands
+// that take --keywords.
+extern const OptionSpec kKeywordSetOption;
+// The words of a built-in set; a usage error (2) for an unknown name.
+int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words);
 // DocumentOptions from --wait and --force; a bad --wait is a usage error (2).
 int WriteOptions(const Args& args, DocumentOptions* options);
 

@@ -9,8 +9,12 @@ namespace {
 using Kind = DocumentFindingKind;
 using Where = CDuplicateHit::Where;
 
+const DocumentFile* g_labels = nullptr;  // the document whose labels the findings show
+
 std::string Place(std::uint32_t id, std::int16_t type, const std::vector<std::uint32_t>& path) {
-  return "container " + std::to_string(id) + " (" + TypeLabel(type) + ") at " + PathText(path);
+  const CString* label = g_labels ? g_labels->LabelOf(id) : nullptr;
+  return "container " + std::to_string(id) + " (" + TypeLabel(type) + ")" + (label ? " @" + Display(*label) : "") +
+         " at " + PathText(path);
 }
 std::string Place(const DocumentFinding& f) { return Place(f.containerID, f.containerType, f.path); }
 std::string OtherPlace(const DocumentFinding& f) { return Place(f.otherContainerID, f.otherContainerType, f.otherPath); }
@@ -122,7 +126,8 @@ std::string PathText(const std::vector<std::uint32_t>& path) {
   return text;
 }
 
-std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored) {
+std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file) {
+  g_labels = file;
   DocumentCheckOptions options;
   options.useStoredLastID = true;
   options.storedLastID = stored;

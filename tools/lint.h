@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "nametree/document_check.h"
+#include "nametree/document_file.h"
 #include "nametree/name_server.h"
 #include "output.h"
 
@@ -25,7 +26,8 @@ struct Finding {
 std::string PathText(const std::vector<std::uint32_t>& path);
 
 // `stored` is the document's last issued ID as loaded.
-std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored);
+// With a file, containers show their labels.
+std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file = nullptr);
 
 // Prints the findings of the file at `path` as lint does (text, or `json`
 // completed with them under --json); returns 1 when they count (errors, or

@@ -31,32 +31,58 @@ std::vector<ContainerRef> SortedChildren(const ContainerRef& c) {
   return children;
 }
 
-// Visits the tree by ID order of the sub-containers, each container before
-// those below it; the pending containers are kept by hand, not on the call stack.
+// Visits the tree (or the options' sub-tree) by ID order of the
+// sub-containers, each container before those below it, with its depth
+// below the first level shown; the pending containers are kept by hand, not
+// on the call stack.
 template <class F>
-void VisitByID(const CNameServer& server, F&& visit) {
+void VisitByID(const CNameServer& server, const TreeOptions& options, F&& visit) {
   std::vector<ContainerRef> pending;
-  for (ContainerRef top : TreeWalk::Levels(server, 0)) pending.push_back(top);
+  if (options.root == 0)
+    for (ContainerRef top : TreeWalk::Levels(server, 0)) pending.push_back(top);
+  else
+    for (ContainerRef root : TreeWalk(server, options.root, 0)) pending.push_back(root);
+  if (pending.empty()) return;
+  const int rootDepth = pending.front().Depth();
   std::reverse(pending.begin(), pending.end());
   while (!pending.empty()) {
     const ContainerRef c = pending.back();
     pending.pop_back();
-    visit(c);
+    const int depth = c.Depth() - rootDepth;
+    const bool deeper = options.maxDepth < 0 || depth < options.maxDepth;
+    visit(c, depth, deeper);
+    if (!deeper) continue;
     std::vector<ContainerRef> children = SortedChildren(c);
     pending.insert(pending.end(), children.rbegin(), children.rend());
   }
 }
 
+std::string LabelText(const TreeOptions& options, std::uint32_t id) {
+  const CString* label = options.label ? options.label(id) : nullptr;
+  return label ? " @" + Display(*label) : std::string();
+}
+
 }  // namespace
+
+void VisitTreeByID(const CNameServer& server, const TreeOptions& options,
+                   const std::function<void(const ContainerRef&, int, bool)>& visit) {
+  VisitByID(server, options, visit);
+}
+
+std::vector<std::pair<std::uint32_t, const CString*>> NamesByID(const ContainerRef& c) {
+  std::vector<std::pair<std::uint32_t, const CString*>> out;
+  for (const ShownName& n : SortedNames(c)) out.emplace_back(n.id, n.text);
+  return out;
+}
 
 void PrintTree(const CNameServer& server, const TreeOptions& options) {
   bool any = false;
-  VisitByID(server, [&](const ContainerRef& c) {
+  VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
     any = true;
-    const std::string indent(static_cast<std::size_t>(c.Depth()) * 2, ' ');
+    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
     const std::string caption = options.caption ? options.caption(c.Id()) : std::string();
-    std::printf("%scontainer %u (%s)%s%s\n", indent.c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
-                caption.empty() ? "" : "  ", caption.c_str());
+    std::printf("%scontainer %u (%s)%s%s%s\n", indent.c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
+                LabelText(options, c.Id()).c_str(), caption.empty() ? "" : "  ", caption.c_str());
     const std::vector<ShownName> names = SortedNames(c);
     const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().id).size());
     std::size_t shown = names.size();
@@ -64,26 +90,30 @@ void PrintTree(const CNameServer& server, const TreeOptions& options) {
     for (std::size_t i = 0; i < shown; ++i)
       std::printf("%s  %*u  %s\n", indent.c_str(), width, names[i].id, Display(*names[i].text).c_str());
     if (shown < names.size()) std::printf("%s  ... %zu more names\n", indent.c_str(), names.size() - shown);
+    if (!deeper && c.ChildCount() > 0)
+      std::printf("%s  ... %zu sub-container%s below\n", indent.c_str(), c.ChildCount(), c.ChildCount() == 1 ? "" : "s");
   });
   if (!any) std::printf("(no containers)\n");
 }
 
-Json TreeJson(const CNameServer& server) {
+Json TreeJson(const CNameServer& server, const TreeOptions& options) {
   Json json = Json::array();
   // Where each container's object goes: the array of its parent (or the
   // top), which takes no other entry until the container's sub-tree is done.
   std::vector<Json*> into;
-  VisitByID(server, [&](const ContainerRef& c) {
-    into.resize(static_cast<std::size_t>(c.Depth()));
+  VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
+    into.resize(static_cast<std::size_t>(depth));
     Json& list = into.empty() ? json : *into.back();
     Json item;
     item["id"] = c.Id();
     item["type"] = c.Type();
     item["typeName"] = TypeLabel(c.Type());
+    if (const CString* label = options.label ? options.label(c.Id()) : nullptr) item["label"] = JsonText(*label);
     Json names = Json::array();
     for (const ShownName& n : SortedNames(c)) names.push_back({{"id", n.id}, {"name", JsonText(*n.text)}});
     item["names"] = std::move(names);
     item["containers"] = Json::array();
+    if (!deeper && c.ChildCount() > 0) item["containersNotShown"] = c.ChildCount();
     list.push_back(std::move(item));
     into.push_back(&list.back()["containers"]);
   });

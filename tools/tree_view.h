@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "nametree/name_server.h"
+#include "nametree/tree_walk.h"
 #include "output.h"
 
 namespace nametree::cli {
@@ -16,10 +19,23 @@ struct TreeOptions {
   int maxNamesShown = -1;  // per container; -1 shows all, the rest is counted
   // An optional caption after a container's line (the demo names its containers).
   std::function<std::string(std::uint32_t)> caption;
+  // The sub-tree of this container alone (0: the whole tree), and at most
+  // this many levels below it (-1: all).
+  std::uint32_t root = 0;
+  int maxDepth = -1;
+  // A container's label, or null; shown as " @LABEL" after its type.
+  std::function<const CString*(std::uint32_t)> label;
 };
 
 void PrintTree(const CNameServer& server, const TreeOptions& options);
-Json TreeJson(const CNameServer& server);
+// Each container of the tree (or of the options' sub-tree, to their depth)
+// before those below it, sub-containers by ID; with its depth below the
+// first level and whether those below it are visited.
+void VisitTreeByID(const CNameServer& server, const TreeOptions& options,
+                   const std::function<void(const ContainerRef&, int, bool)>& visit);
+// A container's names sorted by ID.
+std::vector<std::pair<std::uint32_t, const CString*>> NamesByID(const ContainerRef& c);
+Json TreeJson(const CNameServer& server, const TreeOptions& options = {});
 
 struct TreeCounts {
   int containers = 0;

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "nametree/export.h"
@@ -90,6 +91,8 @@ class NAMETREE_API DocumentFile {
   // when the container does not exist, the label breaks the name rule, or
   // another container holds it.
   FileError SetLabel(std::uint32_t containerID, CString label);
+  // Every label whose container exists, by container ID.
+  std::vector<std::pair<std::uint32_t, CString>> Labels() const;
 
   // Saves the server and the settings into the file and commits it. Labels
   // of containers that no longer exist are dropped. Entries left out under

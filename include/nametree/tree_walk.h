@@ -161,4 +161,12 @@ class NAMETREE_API TreeWalk {
   int maxDepth_ = -1;
 };
 
+// What a container's sub-tree holds, the container itself included; zeros
+// when no container has the ID.
+struct SubtreeCounts {
+  std::size_t containers = 0;
+  std::size_t names = 0;
+};
+NAMETREE_API SubtreeCounts CountSubtree(const CNameServer& server, std::uint32_t containerID);
+
 }  // namespace nametree

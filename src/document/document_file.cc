@@ -299,6 +299,13 @@ FileError DocumentFile::SetLabel(std::uint32_t containerID, CString label) {
   return {};
 }
 
+std::vector<std::pair<std::uint32_t, CString>> DocumentFile::Labels() const {
+  std::vector<std::pair<std::uint32_t, CString>> out;
+  for (const auto& [id, text] : state_->labels)
+    if (state_->server.GetContainer(id)) out.emplace_back(id, text);
+  return out;
+}
+
 bool DocumentFile::Commit(FileError* error, std::vector<std::string>* leftOut) {
   FileError failure;
   try {

@@ -130,4 +130,13 @@ TreeWalk::iterator& TreeWalk::iterator::operator++() {
   return *this;
 }
 
+SubtreeCounts CountSubtree(const CNameServer& server, std::uint32_t containerID) {
+  SubtreeCounts counts;
+  for (ContainerRef c : TreeWalk(server, containerID)) {
+    ++counts.containers;
+    counts.names += c.NameCount();
+  }
+  return counts;
+}
+
 }  // namespace nametree

@@ -113,6 +113,7 @@ TEST(DocumentSequence, CommitsLeaveNoDeletedTextAndKeepSettingsBesideTheServer) 
   EXPECT_EQ(doc->SetLabel(other, u"PLANT").kind, FileErrorKind::kRefused);
   doc->Server().DeleteContainer(global, false);
   EXPECT_EQ(doc->FindLabel(u"plant"), std::nullopt);
+  EXPECT_TRUE(doc->Labels().empty()) << "a deleted container's label is listed no more";
   ASSERT_TRUE(doc->Commit(&error)) << error.message;
   doc.reset();
   EXPECT_FALSE(Holds(ReadBytes(path), u"plant"));

@@ -1,0 +1,264 @@
+// Documents as text: 'export' writes batch lines (or CSV rows) that
+// rebuild the tree, 'dump --canonical' a stable text for version control,
+// and 'diff' what changed between two documents, entry by entry by ID.
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "cli.h"
+#include "container_arg.h"
+#include "nametree/document_check.h"
+#include "navigate.h"
+#include "tree_view.h"
+
+namespace nametree::cli {
+
+namespace {
+
+// A name as one word of a batch line: quoted where blanks, quotes or a
+// leading '#' or '-' would be read otherwise; the escapes of Display stay.
+std::string BatchWord(const CString& text) {
+  const std::string shown = Display(text);
+  const char first = shown.empty() ? ' ' : shown[0];
+  if (shown.find_first_of(" \t\"'") == std::string::npos && first != ' ' && first != '#' && first != '-') return shown;
+  std::string quoted = first == '-' ? "-- \"" : "\"";
+  for (char c : shown) {
+    if (c == '\\' || c == '"') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"") == std::string::npos && (text.empty() || (text.front() != ' ' && text.back() != ' ')))
+    return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string TypeWord(std::int16_t type) {
+  const std::string label = TypeLabel(type);
+  return label.rfind("type ", 0) == 0 ? std::to_string(type) : label;
+}
+
+// Names an add must take unchecked to be made again: those the document
+// holds although add would refuse them.
+std::set<std::uint32_t> HeldAgainstTheCheck(const CNameServer& server) {
+  std::set<std::uint32_t> ids;
+  for (const DocumentFinding& f : CheckDocument(server, {}))
+    if (f.isName && !f.warning && f.kind != DocumentFindingKind::kInvalid) ids.insert(f.nameID);
+  return ids;
+}
+
+int RunExport(const Args& args) {
+  Document doc;
+  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  const DocumentFile& file = doc.File();
+  const CNameServer& server = doc.Server();
+  const bool csv = args.Has("csv");
+  const std::set<std::uint32_t> unchecked = HeldAgainstTheCheck(server);
+  // How a line names a container: its label, or its old ID for this batch alone.
+  auto handle = [&](std::uint32_t id) {
+    const CString* label = file.LabelOf(id);
+    return label ? Display(*label) : std::to_string(id);
+  };
+  if (csv) std::printf("container,name,kind\n");
+  else std::printf("# nametree export of %s\n", doc.Path().c_str());
+  VisitTreeByID(server, {}, [&](const ContainerRef& c, int, bool) {
+    const std::string self = handle(c.Id());
+    if (!csv)
+      std::printf("add-container %s --type %s --%s %s\n", c.ParentId() ? ("@" + handle(c.ParentId())).c_str() : "0",
+                  TypeWord(c.Type()).c_str(), file.LabelOf(c.Id()) ? "as" : "ref", self.c_str());
+    for (const auto& [id, text] : NamesByID(c)) {
+      const bool kind = !server.IsValidName(*text, kOrdinaryName);
+      if (csv) {
+        std::printf("%s,%s,%s\n", (file.LabelOf(c.Id()) ? "@" + self : self).c_str(), CsvField(Display(*text)).c_str(),
+                    kind ? "1" : "");
+        continue;
+      }
+      std::printf("add @%s %s%s%s\n", self.c_str(), BatchWord(*text).c_str(), kind ? " --kind 1" : "",
+                  unchecked.count(id) ? " --no-check" : "");
+    }
+  });
+  if (!csv)
+    for (const CString& word : file.StoredKeywords()) std::printf("keyword %s\n", BatchWord(word).c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+int PrintCanonical(DocumentFile& file) {
+  std::vector<CString> keywords = file.StoredKeywords();
+  std::sort(keywords.begin(), keywords.end());
+  for (const CString& word : keywords) std::printf("keyword %s\n", Display(word).c_str());
+  VisitTreeByID(file.Server(), {}, [&](const ContainerRef& c, int depth, bool) {
+    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+    std::printf("%scontainer %u (%s)%s\n", indent.c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
+                LabelSuffix(file, c.Id()).c_str());
+    for (const auto& [id, text] : NamesByID(c)) std::printf("%s  %u %s\n", indent.c_str(), id, Display(*text).c_str());
+  });
+  return kExitOk;
+}
+
+namespace {
+
+struct Side {
+  struct Box {
+    std::uint32_t parent = 0;
+    std::int16_t type = 0;
+    const CString* label = nullptr;
+  };
+  struct Entry {
+    std::uint32_t id, container;
+    const CString* text;
+    bool operator<(const Entry& o) const { return id < o.id; }
+  };
+  std::map<std::uint32_t, Box> containers;
+  std::vector<Entry> names;  // by ID
+
+  explicit Side(Document& doc) {
+    for (ContainerRef c : TreeWalk(doc.Server())) {
+      containers[c.Id()] = {c.ParentId(), c.Type(), doc.File().LabelOf(c.Id())};
+      for (NameRef n : c.Names()) names.push_back({n.Id(), c.Id(), &n.Text()});
+    }
+    std::sort(names.begin(), names.end());
+  }
+};
+
+std::string LabelWord(const CString* label) { return label ? "@" + Display(*label) : "no label"; }
+
+class Changes {
+ public:
+  explicit Changes(bool json) : json_(json) {}
+  void Add(Json change, const std::string& text) {
+    if (json_) list_.push_back(std::move(change));
+    else std::printf("%s\n", text.c_str());
+    ++count_;
+  }
+  int Count() const { return count_; }
+  Json Take() { return std::move(list_); }
+
+ private:
+  bool json_;
+  int count_ = 0;
+  Json list_ = Json::array();
+};
+
+void DiffContainers(const Side& a, const Side& b, Changes& out) {
+  auto ia = a.containers.begin(), ib = b.containers.begin();
+  while (ia != a.containers.end() || ib != b.containers.end()) {
+    const bool onlyA = ib == b.containers.end() || (ia != a.containers.end() && ia->first < ib->first);
+    const bool onlyB = ia == a.containers.end() || (ib != b.containers.end() && ib->first < ia->first);
+    if (onlyA) {
+      const auto& [id, box] = *ia++;
+      out.Add({{"change", "removed"}, {"container", id}, {"parent", box.parent}},
+              "removed container " + std::to_string(id) + " (" + TypeLabel(box.type) + ") from under " +
+                  std::to_string(box.parent));
+      continue;
+    }
+    if (onlyB) {
+      const auto& [id, box] = *ib++;
+      out.Add({{"change", "added"}, {"container", id}, {"parent", box.parent}, {"type", box.type}},
+              "added container " + std::to_string(id) + " (" + TypeLabel(box.type) + ") under " +
+                  std::to_string(box.parent));
+      continue;
+    }
+    const std::uint32_t id = ia->first;
+    const Side::Box &x = ia->second, &y = ib->second;
+    ++ia, ++ib;
+    if (x.parent != y.parent)
+      out.Add({{"change", "moved"}, {"container", id}, {"from", x.parent}, {"to", y.parent}},
+              "moved container " + std::to_string(id) + " from under " + std::to_string(x.parent) + " to under " +
+                  std::to_string(y.parent));
+    if (x.type != y.type)
+      out.Add({{"change", "retyped"}, {"container", id}, {"from", x.type}, {"to", y.type}},
+              "retyped container " + std::to_string(id) + " from " + TypeLabel(x.type) + " to " + TypeLabel(y.type));
+    if ((x.label == nullptr) != (y.label == nullptr) || (x.label && *x.label != *y.label))
+      out.Add({{"change", "relabelled"}, {"container", id}, {"from", x.label ? Json(JsonText(*x.label)) : Json()},
+               {"to", y.label ? Json(JsonText(*y.label)) : Json()}},
+              "relabelled container " + std::to_string(id) + " from " + LabelWord(x.label) + " to " + LabelWord(y.label));
+  }
+}
+
+void DiffNames(const Side& a, const Side& b, Changes& out) {
+  auto ia = a.names.begin(), ib = b.names.begin();
+  while (ia != a.names.end() || ib != b.names.end()) {
+    if (ib == b.names.end() || (ia != a.names.end() && ia->id < ib->id)) {
+      out.Add({{"change", "removed"}, {"name", ia->id}, {"container", ia->container}, {"text", JsonText(*ia->text)}},
+              "removed name " + std::to_string(ia->id) + " " + Quoted(*ia->text) + " from container " +
+                  std::to_string(ia->container));
+      ++ia;
+      continue;
+    }
+    if (ia == a.names.end() || ib->id < ia->id) {
+      out.Add({{"change", "added"}, {"name", ib->id}, {"container", ib->container}, {"text", JsonText(*ib->text)}},
+              "added name " + std::to_string(ib->id) + " " + Quoted(*ib->text) + " to container " +
+                  std::to_string(ib->container));
+      ++ib;
+      continue;
+    }
+    if (*ia->text != *ib->text)
+      out.Add({{"change", "renamed"}, {"name", ia->id}, {"from", JsonText(*ia->text)}, {"to", JsonText(*ib->text)}},
+              "renamed name " + std::to_string(ia->id) + " from " + Quoted(*ia->text) + " to " + Quoted(*ib->text));
+    if (ia->container != ib->container)
+      out.Add({{"change", "moved"}, {"name", ia->id}, {"from", ia->container}, {"to", ib->container}},
+              "moved name " + std::to_string(ia->id) + " from container " + std::to_string(ia->container) +
+                  " to container " + std::to_string(ib->container));
+    ++ia, ++ib;
+  }
+}
+
+void DiffKeywords(const DocumentFile& a, const DocumentFile& b, Changes& out) {
+  const auto keys = [](const DocumentFile& f) {
+    std::map<CString, CString> keys;
+    for (const CString& w : f.StoredKeywords()) keys.emplace(NameCompareKey(w), w);
+    return keys;
+  };
+  const auto ka = keys(a), kb = keys(b);
+  for (const auto& [key, word] : ka)
+    if (!kb.count(key))
+      out.Add({{"change", "removed"}, {"keyword", JsonText(word)}}, "removed keyword " + Quoted(word));
+  for (const auto& [key, word] : kb)
+    if (!ka.count(key)) out.Add({{"change", "added"}, {"keyword", JsonText(word)}}, "added keyword " + Quoted(word));
+}
+
+int RunDiff(const Args& args) {
+  Document a, b;
+  if (int rc = OpenDocument(a, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(b, args.At(1), false)) return rc;
+  Changes changes(args.Has("json"));
+  {
+    const Side sa(a), sb(b);
+    DiffContainers(sa, sb, changes);
+    DiffNames(sa, sb, changes);
+  }
+  DiffKeywords(a.File(), b.File(), changes);
+  if (args.Has("json"))
+    PrintJson({{"a", a.Path()}, {"b", b.Path()}, {"equal", changes.Count() == 0}, {"changes", changes.Take()}});
+  return changes.Count() == 0 ? kExitOk : kExitRefused;
+}
+
+}  // namespace
+
+void AddExportCommands(std::vector<CommandSpec>& table) {
+  table.push_back({"export", "write the document as batch lines that rebuild it",
+                   "Writes one 'add-container' line per container (parents first, by ID; a labelled one\n"
+                   "with --as LABEL, others with --ref and their old ID), its names as 'add' lines and the\n"
+                   "kept keywords as 'keyword' lines. 'nametree batch NEW' of the output into a new\n"
+                   "document gives the same tree of types, labels and texts, under new IDs. With --csv,\n"
+                   "the names alone as container,name,kind rows for 'nametree batch --csv' (containers\n"
+                   "by @LABEL or old ID).",
+                   {{"FILE", "the document"}},
+                   {{"csv", "", "write the names as CSV rows instead"}},
+                   RunExport});
+  table.push_back({"diff", "what changed between two documents, by ID",
+                   "Lists the containers added, removed, moved to another parent, retyped or relabelled,\n"
+                   "the names added, removed, renamed or moved, and the kept keywords added or removed,\n"
+                   "from A to B. Exit 0 when they hold the same, 1 when they differ, 2 on errors.",
+                   {{"A", "the document before"}, {"B", "the document after"}},
+                   {{"json", "", "report as one JSON object"}},
+                   RunDiff});
+}
+
+}  // namespace nametree::cli

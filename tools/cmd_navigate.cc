@@ -1,0 +1,105 @@
+// 'nametree ls': one container at a time, for documents too large to read
+// as a whole tree: its names with their IDs and its sub-containers with
+// what each holds.
+#include <algorithm>
+#include <cstdio>
+
+#include "cli.h"
+#include "container_arg.h"
+#include "lint.h"
+#include "nametree/tree_walk.h"
+#include "navigate.h"
+
+namespace nametree::cli {
+
+int ResolveShownContainer(const Args& args, Document& doc, std::size_t position, std::uint32_t* id) {
+  std::string error;
+  const std::optional<std::uint32_t> found = ContainerArg(doc.File(), args.At(position), "CONTAINER", &error);
+  if (!found) return args.UsageError(error);
+  if (*found == 0 || !doc.Server().GetContainer(*found)) {
+    ReportError(doc.Path(), "no container has ID " + std::to_string(*found));
+    return kExitRefused;
+  }
+  *id = *found;
+  return kExitOk;
+}
+
+namespace {
+
+std::string Holds(const ContainerRef& c) {
+  return CountOf(c.NameCount(), "name", "names") + ", " + CountOf(c.ChildCount(), "sub-container", "sub-containers");
+}
+
+Json CountsJson(const DocumentFile& file, const ContainerRef& c) {
+  Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", TypeLabel(c.Type())}};
+  AddLabelJson(json, file, c.Id());
+  json["names"] = c.NameCount();
+  json["containers"] = c.ChildCount();
+  return json;
+}
+
+int RunLs(const Args& args) {
+  Document doc;
+  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  const DocumentFile& file = doc.File();
+  std::uint32_t id = 0;
+  if (args.Count() > 1)
+    if (int rc = ResolveShownContainer(args, doc, 1, &id)) return rc;
+  // The top level has no names; its "sub-containers" are the top-level containers.
+  std::vector<std::pair<std::uint32_t, const CString*>> names;
+  std::vector<ContainerRef> children;
+  std::optional<ContainerRef> self;
+  if (id == 0) {
+    for (ContainerRef top : TreeWalk::Levels(doc.Server(), 0)) children.push_back(top);
+  } else {
+    for (ContainerRef c : TreeWalk(doc.Server(), id, 0)) self = c;
+    for (NameRef n : self->Names()) names.emplace_back(n.Id(), &n.Text());
+    children.assign(self->Children().begin(), self->Children().end());
+  }
+  std::sort(names.begin(), names.end());
+  std::sort(children.begin(), children.end(), [](const ContainerRef& a, const ContainerRef& b) { return a.Id() < b.Id(); });
+
+  if (args.Has("json")) {
+    Json json;
+    json["file"] = doc.Path();
+    if (self) {
+      json["container"] = CountsJson(file, *self);
+      json["container"]["path"] = PathText(self->Path());
+    } else {
+      json["container"] = nullptr;
+    }
+    Json list = Json::array();
+    for (const auto& [nameID, text] : names) list.push_back({{"id", nameID}, {"name", JsonText(*text)}});
+    json["names"] = std::move(list);
+    list = Json::array();
+    for (const ContainerRef& c : children) list.push_back(CountsJson(file, c));
+    json["containers"] = std::move(list);
+    PrintJson(json);
+    return kExitOk;
+  }
+  if (self)
+    std::printf("container %u (%s)%s at %s: %s\n", id, TypeLabel(self->Type()).c_str(), LabelSuffix(file, id).c_str(),
+                PathText(self->Path()).c_str(), Holds(*self).c_str());
+  else
+    std::printf("top level: %s\n", CountOf(children.size(), "container", "containers").c_str());
+  const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().first).size());
+  for (const auto& [nameID, text] : names) std::printf("  %*u  %s\n", width, nameID, Display(*text).c_str());
+  for (const ContainerRef& c : children)
+    std::printf("  container %u (%s)%s: %s\n", c.Id(), TypeLabel(c.Type()).c_str(), LabelSuffix(file, c.Id()).c_str(),
+                Holds(c).c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddNavigateCommands(std::vector<CommandSpec>& table) {
+  table.push_back({"ls", "one container: its names and its sub-containers with what they hold",
+                   "Lists the container's names by ID, then its sub-containers, each with how many names\n"
+                   "and sub-containers it holds. Without CONTAINER, the top-level containers. Exit 1 when\n"
+                   "no container has the ID.",
+                   {{"FILE", "the document"}, {"CONTAINER", "the container: an ID or @LABEL", false}},
+                   {{"json", "", "report as JSON (errors too, on stdout)"}},
+                   RunLs});
+}
+
+}  // namespace nametree::cli
