@@ -24,6 +24,13 @@ struct Bytes {
     U32(static_cast<std::uint32_t>(ids.size()));
     for (std::uint32_t id : ids) U32(id);
   }
+  // How every record starts: version, text, its ID and the one it belongs to.
+  void Head(std::uint32_t version, const CString& name, std::uint32_t id, std::uint32_t owner) {
+    U32(version);
+    Text(name);
+    U32(id);
+    U32(owner);
+  }
   void Filler(std::uint32_t count) {
     U32(count);
     for (std::uint32_t i = 0; i < count; ++i) out.push_back(static_cast<std::uint8_t>(0xA0 + i));
@@ -43,10 +50,7 @@ std::vector<std::uint8_t> EncodeLegacyStream(const LegacyDocument& doc, LegacyLa
   at.counterEnd = b.out.size();
   b.U32(static_cast<std::uint32_t>(doc.objects.size()));
   for (const LegacyNameObject& r : doc.objects) {
-    b.U32(r.version);
-    b.Text(r.name);
-    b.U32(r.id);
-    b.U32(r.container);
+    b.Head(r.version, r.name, r.id, r.container);
     b.U32(r.unexamined);
     if (r.version == 1) {
       b.U32(r.f);
@@ -57,10 +61,7 @@ std::vector<std::uint8_t> EncodeLegacyStream(const LegacyDocument& doc, LegacyLa
   }
   b.U32(static_cast<std::uint32_t>(doc.bags.size()));
   for (const LegacyBag& r : doc.bags) {
-    b.U32(static_cast<std::uint32_t>(r.version));
-    b.Text(r.name);
-    b.U32(r.id);
-    b.U32(r.parent);
+    b.Head(static_cast<std::uint32_t>(r.version), r.name, r.id, r.parent);
     at.bagParentEnds.push_back(b.out.size());
     b.Ids(r.members);
     b.Filler(r.skipBytes);
@@ -69,10 +70,7 @@ std::vector<std::uint8_t> EncodeLegacyStream(const LegacyDocument& doc, LegacyLa
   }
   b.U32(static_cast<std::uint32_t>(doc.containers.size()));
   for (const LegacyBagContainer& r : doc.containers) {
-    b.U32(static_cast<std::uint32_t>(r.version));
-    b.Text(r.name);
-    b.U32(r.id);
-    b.U32(r.parent);
+    b.Head(static_cast<std::uint32_t>(r.version), r.name, r.id, r.parent);
     b.Ids(r.subs);
     b.U32(r.type);
     at.containerTypeEnds.push_back(b.out.size());
