@@ -240,7 +240,7 @@ int RunBatchCommand(const Args& args) {
     return args.UsageError("--keywords - and a batch from standard input cannot share it");
   std::string input;
   if (!ReadAll(source, &input)) {
-    ReportFile(source == "-" ? "standard input" : source, "cannot read the batch");
+    args.Report().File(source == "-" ? "standard input" : source, "cannot read the batch");
     return kExitError;
   }
   Document doc;
@@ -249,7 +249,7 @@ int RunBatchCommand(const Args& args) {
   const bool keepGoing = args.Has("keep-going");
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing);
   if (save)
-    if (int rc = SaveDocument(doc)) return rc;
+    if (int rc = SaveDocument(args.Report(), doc)) return rc;
   int exit = kExitOk;
   for (const BatchRefusal& r : report.refused) exit = std::max(exit, r.exit);
 

@@ -16,8 +16,8 @@ namespace {
 
 int RunInit(const Args& args) {
   Document doc;
-  if (int rc = CreateDocument(doc, args.At(0))) return rc;
-  if (int rc = SaveDocument(doc)) return rc;
+  if (int rc = CreateDocument(args.Report(), doc, args.At(0))) return rc;
+  if (int rc = SaveDocument(args.Report(), doc)) return rc;
   std::printf("created %s (no containers yet; add one with 'nametree add-container %s 0')\n",
               args.At(0).c_str(), args.At(0).c_str());
   return kExitOk;
@@ -25,7 +25,7 @@ int RunInit(const Args& args) {
 
 int RunTree(const Args& args) {
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (!args.Has("json")) {
     PrintTree(doc.Server(), TreeOptions{});
     return kExitOk;
@@ -40,7 +40,7 @@ int RunTree(const Args& args) {
 
 int RunDump(const Args& args) {
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   const bool asJson = args.Has("json");
   Json steps = Json::array();
   doc.Server().TraceDumpNameServer([&](const CString& indent, bool isContainer, std::uint32_t id,
@@ -116,13 +116,13 @@ int RunImportLegacy(const Args& args) {
   Document doc;
   std::vector<CLegacyDrop> drops;
   doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
-  if (int rc = ImportLegacyDocument(from, doc.Server())) return rc;
+  if (int rc = ImportLegacyDocument(args.Report(), from, doc.Server())) return rc;
   if (const std::string why = OverLimit(doc.Server()); !why.empty()) {
-    ReportFile(from, "the converted document cannot be saved: " + why + "; nothing was written");
+    args.Report().File(from, "the converted document cannot be saved: " + why + "; nothing was written");
     return kExitError;
   }
-  if (int rc = CreateDocument(doc, to)) return rc;
-  if (int rc = SaveDocument(doc)) return rc;
+  if (int rc = CreateDocument(args.Report(), doc, to)) return rc;
+  if (int rc = SaveDocument(args.Report(), doc)) return rc;
   const TreeCounts counts = CountTree(doc.Server());
   if (args.Has("json")) {
     Json json;

@@ -23,10 +23,10 @@ int RunSingleEdit(const Args& args) {
   r = ApplyEdit(context, *edit);
   if (r.exit == kExitError) return args.UsageError(r.text);
   if (r.exit != kExitOk) {
-    ReportError(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr);
+    args.Report().Error(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr);
     return r.exit;
   }
-  if (int rc = SaveDocument(doc)) return rc;
+  if (int rc = SaveDocument(args.Report(), doc)) return rc;
   if (args.Has("json")) {
     Json notifications = Json::array();
     for (const PostedNotification& n : posted) notifications.push_back(NotificationJson(n));

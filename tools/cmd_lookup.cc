@@ -25,7 +25,7 @@ int RunFind(const Args& args) {
   std::optional<CString> text = ParseName(args.At(1));
   if (!text) return args.UsageError("\"" + args.At(1) + "\" is not valid UTF-8");
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   const CString key = NameCompareKey(*text);
   Json found = Json::array();
   int count = 0;
@@ -48,7 +48,7 @@ int RunShow(const Args& args) {
   std::optional<std::uint32_t> id = ParseUnsigned(args.At(1));
   if (!id) return args.UsageError("ID must be a number, not \"" + args.At(1) + "\"");
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   Json names = Json::array(), containers = Json::array();
   for (ContainerRef c : TreeWalk(doc.Server())) {
     if (c.Id() == *id) {
