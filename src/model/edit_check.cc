@@ -1,0 +1,388 @@
+// The edit check indexes every name twice, by the text as names compare and
+// by its look-alike key, and every container by where it sits (its top-level
+// container, that one's type, whether a tree search enters it). A name's
+// findings depend only on the names under its two keys, and equal texts
+// have equal look-alike keys, so an edit can change the findings of no name
+// outside the look-alike keys of the texts it touches: those names are
+// judged before and after, as the whole-document check judges them.
+//
+// Invariant between edits: the indexes hold exactly the server's names and
+// containers. After() restores it for the one edit announced by Before*().
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "model/look_alike.h"
+#include "nametree/document_check.h"
+#include "nametree/tree_walk.h"
+#include "platform/text.h"
+#include "server/namespace_policy.h"
+
+namespace nametree {
+
+namespace {
+
+using Where = CDuplicateHit::Where;
+using Kind = DocumentFindingKind;
+
+struct Holder {
+  std::uint32_t id = 0;
+  const CNameContainer* container = nullptr;
+  bool operator==(const Holder&) const = default;
+};
+
+// Holders by the hash of a key; a match is confirmed on the text itself.
+using KeyIndex = std::unordered_multimap<std::size_t, Holder>;
+
+struct Place {
+  int depth = 0;
+  std::uint32_t topId = 0;
+  std::int16_t topType = 0;
+  bool searched = true;
+};
+
+enum class Change { kNone, kAddName, kRename, kDeleteName, kDeleteContainer, kAddContainer, kKeyword };
+
+using FindingKey = std::tuple<int, std::uint32_t, std::uint32_t, int>;
+FindingKey KeyOf(const DocumentFinding& f) {
+  return {static_cast<int>(f.kind), f.containerID, f.nameID, static_cast<int>(f.where)};
+}
+
+}  // namespace
+
+struct EditCheck::State {
+  const CNameServer& server;
+  std::unordered_set<CString> keywords;
+  LookAlikeKey lookAlike;
+  bool built = false;
+  KeyIndex byText, byLook;
+  std::unordered_map<const CNameContainer*, Place> places;
+
+  // The edit announced.
+  Change change = Change::kNone;
+  std::vector<CString> touched;        // look-alike keys
+  std::vector<std::pair<Holder, CString>> gone;  // names a delete or rename takes away, with their texts
+  std::vector<const CNameContainer*> goneContainers;
+  std::set<FindingKey> before;
+
+  State(const CNameServer& s, const DocumentCheckOptions& options) : server(s) {
+    for (const CString& k : options.keywords) keywords.insert(ToUpper(k));
+  }
+
+  CString Text(const Holder& h) const {
+    CString text;
+    h.container->FindNameByID(h.id, &text);
+    return text;
+  }
+  CString Look(const CString& upper) const { return lookAlike(upper); }
+
+  void Insert(const Holder& h, const CString& text) {
+    const CString upper = ToUpper(text);
+    byText.emplace(std::hash<CString>{}(upper), h);
+    byLook.emplace(std::hash<CString>{}(Look(upper)), h);
+  }
+  static void Erase(KeyIndex& index, std::size_t hash, const Holder& h) {
+    auto [first, last] = index.equal_range(hash);
+    for (auto it = first; it != last; ++it)
+      if (it->second == h) {
+        index.erase(it);
+        return;
+      }
+  }
+  void Remove(const Holder& h, const CString& text) {
+    const CString upper = ToUpper(text);
+    Erase(byText, std::hash<CString>{}(upper), h);
+    Erase(byLook, std::hash<CString>{}(Look(upper)), h);
+  }
+
+  void PlaceContainer(const CNameContainer& c, int depth) {
+    Place p;
+    p.depth = depth;
+    if (const CNameContainer* parent = c.GetParent(); parent && depth > 0) {
+      const Place& above = places.at(parent);
+      const std::int16_t t = c.GetContainerType();
+      p.topId = above.topId;
+      p.topType = above.topType;
+      p.searched = above.searched && (t == kGlobalContainer || t == kTargetContainer || t == kLocalCheckContainer);
+    } else {
+      p.topId = c.GetID();
+      p.topType = c.GetContainerType();
+    }
+    places[&c] = p;
+  }
+
+  void Build() {
+    if (built) return;
+    built = true;
+    for (ContainerRef c : TreeWalk(server)) {
+      PlaceContainer(c.Container(), c.Depth());
+      for (NameRef n : c.Names()) Insert({n.Id(), &c.Container()}, n.Text());
+    }
+  }
+
+  // Holders under the key whose text (upper-cased) passes `keep`.
+  template <class Keep>
+  std::vector<Holder> Under(const KeyIndex& index, const CString& key, Keep&& keep) const {
+    std::vector<Holder> out;
+    auto [first, last] = index.equal_range(std::hash<CString>{}(key));
+    for (auto it = first; it != last; ++it)
+      if (keep(it->second, ToUpper(Text(it->second)))) out.push_back(it->second);
+    return out;
+  }
+  std::vector<Holder> WithLook(const CString& look) const {
+    return Under(byLook, look, [&](const Holder&, const CString& upper) { return Look(upper) == look; });
+  }
+
+  // Walk order: containers in pre-order, names of one container in its
+  // table's order, all before those of its sub-containers.
+  static std::vector<const CNameContainer*> Chain(const CNameContainer* c) {
+    std::vector<const CNameContainer*> chain;
+    for (; c; c = c->GetParent()) chain.push_back(c);
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+  }
+  bool ContainerFirst(const CNameContainer* a, const CNameContainer* b) const {
+    const auto ca = Chain(a), cb = Chain(b);
+    std::size_t i = 0;
+    while (i < ca.size() && i < cb.size() && ca[i] == cb[i]) ++i;
+    if (i == ca.size() || i == cb.size()) return ca.size() < cb.size();  // an ancestor comes first
+    if (i == 0) {
+      for (const CNameContainer* top : server.GetTopLevelContainers())
+        if (top == ca[0] || top == cb[0]) return top == ca[0];
+      return false;
+    }
+    for (ContainerRef child : ContainerRef(*ca[i - 1], 0).Children())
+      if (&child.Container() == ca[i] || &child.Container() == cb[i]) return &child.Container() == ca[i];
+    return false;
+  }
+  // The first of the holders in walk order.
+  Holder Earliest(const std::vector<Holder>& holders) const {
+    const CNameContainer* first = holders.front().container;
+    for (const Holder& h : holders)
+      if (h.container != first && ContainerFirst(h.container, first)) first = h.container;
+    std::vector<std::uint32_t> ids;
+    for (const Holder& h : holders)
+      if (h.container == first) ids.push_back(h.id);
+    if (ids.size() > 1)
+      for (NameRef n : ContainerRef(*first, 0).Names())
+        if (std::find(ids.begin(), ids.end(), n.Id()) != ids.end()) return {n.Id(), first};
+    return {ids.front(), first};
+  }
+
+  void SetContainer(DocumentFinding& f, const CNameContainer& c) const {
+    const ContainerRef ref(c, places.at(&c).depth);
+    f.containerID = ref.Id();
+    f.containerType = ref.Type();
+    f.path = ref.Path();
+  }
+  void SetOther(DocumentFinding& f, const Holder& o) const {
+    const ContainerRef ref(*o.container, places.at(o.container).depth);
+    f.otherIsName = true;
+    f.otherContainerID = ref.Id();
+    f.otherContainerType = ref.Type();
+    f.otherPath = ref.Path();
+    f.otherNameID = o.id;
+    f.otherText = Text(o);
+  }
+
+  bool IsKeyword(const CString& text, const CString& upper) const {
+    return server.IsKeyword(text) || keywords.count(upper) != 0;
+  }
+  // The first holder of the text in the container, when it is not h itself.
+  std::optional<Holder> HeldBefore(const Holder& h, const CString& upper) const {
+    std::vector<Holder> same = Under(byText, upper, [&](const Holder& o, const CString& u) {
+      return o.container == h.container && u == upper;
+    });
+    if (same.size() < 2) return std::nullopt;
+    const Holder first = Earliest(same);
+    return first == h ? std::nullopt : std::optional<Holder>(first);
+  }
+
+  // Whether a holder's container belongs to the namespace as seen from `at`.
+  bool InNamespace(Where where, const Place& at, const Holder& o) const {
+    const Place& p = places.at(o.container);
+    if (!p.searched) return false;
+    switch (where) {
+      case Where::kGlobal: return p.topType == kGlobalContainer;
+      case Where::kTarget: return p.topType == kTargetContainer;
+      case Where::kOwnTree: return at.topType != kGlobalContainer && p.topType != kGlobalContainer && p.topId == at.topId;
+      default: return false;
+    }
+  }
+
+  // The findings of one name, as the whole-document check reports them.
+  void Judge(const Holder& h, std::vector<DocumentFinding>& out) const {
+    const CString text = Text(h);
+    const CString upper = ToUpper(text), look = Look(upper);
+    const Place& at = places.at(h.container);
+    auto add = [&](Kind kind, bool warning) -> DocumentFinding& {
+      DocumentFinding& f = out.emplace_back();
+      f.kind = kind;
+      f.warning = warning;
+      SetContainer(f, *h.container);
+      f.isName = true;
+      f.nameID = h.id;
+      f.text = text;
+      return f;
+    };
+    CNameRuleViolation why;
+    if (server.ExplainInvalidName(text, kOrdinaryName, &why)) add(Kind::kInvalid, false).violation = why;
+    char32_t hidden = 0;
+    int index = -1;
+    if (FindHiddenCodePoint(text, &hidden, &index)) {
+      DocumentFinding& f = add(Kind::kHiddenCharacter, true);
+      f.character = hidden;
+      f.index = index;
+    }
+    if (auto first = HeldBefore(h, upper)) {
+      SetOther(add(Kind::kTwice, false), *first);
+      return;
+    }
+    if (IsKeyword(text, upper)) {
+      add(Kind::kKeyword, false);
+      return;
+    }
+    const auto apart = NamespacesApart(h.container->GetContainerType(), false, at.topType == kGlobalContainer);
+    if (std::find(apart.begin(), apart.end(), Where::kOwnContainer) != apart.end()) {
+      // Earlier names of the container with the key that were themselves judged this far.
+      std::vector<Holder> alike = Under(byLook, look, [&](const Holder& o, const CString& u) {
+        return o == h || (o.container == h.container && Look(u) == look && !HeldBefore(o, u) && !IsKeyword(Text(o), u));
+      });
+      if (alike.size() > 1)
+        if (const Holder first = Earliest(alike); !(first == h)) {
+          DocumentFinding& f = add(Kind::kLookAlike, true);
+          f.where = Where::kOwnContainer;
+          f.confusableSkeleton = lookAlike.UsesSkeleton();
+          SetOther(f, first);
+        }
+    }
+    for (Where w : apart) {
+      if (w != Where::kGlobal && w != Where::kTarget && w != Where::kOwnTree) continue;
+      std::vector<Holder> same = Under(byText, upper, [&](const Holder& o, const CString& u) {
+        return o.container != h.container && u == upper && InNamespace(w, at, o);
+      });
+      if (!same.empty()) {
+        DocumentFinding& f = add(Kind::kCollision, false);
+        f.where = w;
+        SetOther(f, Earliest(same));
+        break;
+      }
+      std::vector<Holder> alike = Under(byLook, look, [&](const Holder& o, const CString& u) {
+        return u != upper && Look(u) == look && InNamespace(w, at, o);
+      });
+      if (!alike.empty()) {
+        DocumentFinding& f = add(Kind::kLookAlike, true);
+        f.where = w;
+        f.confusableSkeleton = lookAlike.UsesSkeleton();
+        SetOther(f, Earliest(alike));
+      }
+    }
+  }
+
+  // The names under the touched keys, in walk order.
+  std::vector<Holder> Affected() const {
+    std::vector<Holder> all;
+    for (const CString& look : touched)
+      for (const Holder& h : WithLook(look))
+        if (std::find(all.begin(), all.end(), h) == all.end()) all.push_back(h);
+    std::vector<Holder> ordered;
+    while (!all.empty()) {
+      const Holder first = Earliest(all);
+      ordered.push_back(first);
+      all.erase(std::find(all.begin(), all.end(), first));
+    }
+    return ordered;
+  }
+
+  void Begin(Change what) {
+    Build();
+    change = what;
+    before.clear();
+    std::vector<DocumentFinding> findings;
+    for (const Holder& h : Affected()) Judge(h, findings);
+    for (const DocumentFinding& f : findings) before.insert(KeyOf(f));
+  }
+  void Touch(const CString& text) { touched.push_back(Look(ToUpper(text))); }
+  void Forget(const Holder& h) {
+    gone.emplace_back(h, Text(h));
+    Touch(gone.back().second);
+  }
+};
+
+EditCheck::EditCheck(const CNameServer& server, const DocumentCheckOptions& options)
+    : state_(std::make_unique<State>(server, options)) {}
+EditCheck::~EditCheck() = default;
+
+void EditCheck::BeforeAddName(const CString& text) {
+  state_->Touch(text);
+  state_->Begin(Change::kAddName);
+}
+
+void EditCheck::BeforeRename(std::uint32_t nameID, const CString& newText) {
+  if (const CNameContainer* c = state_->server.FindContainerOfName(nameID)) state_->Forget({nameID, c});
+  state_->Touch(newText);
+  state_->Begin(Change::kRename);
+}
+
+void EditCheck::BeforeDeleteName(std::uint32_t nameID) {
+  if (const CNameContainer* c = state_->server.FindContainerOfName(nameID)) state_->Forget({nameID, c});
+  state_->Begin(Change::kDeleteName);
+}
+
+void EditCheck::BeforeDeleteContainer(std::uint32_t containerID) {
+  State& s = *state_;
+  s.Build();
+  std::vector<const CNameContainer*> open;
+  if (const CNameContainer* c = containerID ? s.server.GetContainer(containerID) : nullptr) open.push_back(c);
+  while (!open.empty()) {
+    const CNameContainer* c = open.back();
+    open.pop_back();
+    s.goneContainers.push_back(c);
+    const ContainerRef ref(*c, 0);
+    for (NameRef n : ref.Names()) s.Forget({n.Id(), c});
+    for (ContainerRef child : ref.Children()) open.push_back(&child.Container());
+  }
+  s.Begin(Change::kDeleteContainer);
+}
+
+void EditCheck::BeforeAddContainer() { state_->Begin(Change::kAddContainer); }
+
+void EditCheck::BeforeKeyword(const CString& word) {
+  state_->Touch(word);
+  state_->Begin(Change::kKeyword);
+}
+
+std::vector<DocumentFinding> EditCheck::After(bool applied, std::uint32_t newNameID) {
+  State& s = *state_;
+  std::vector<DocumentFinding> fresh;
+  if (applied) {
+    for (const auto& [h, text] : s.gone) s.Remove(h, text);  // under the texts they had
+    if (s.change == Change::kAddContainer) {
+      if (const CNameContainer* c = s.server.GetContainer(newNameID)) {
+        int depth = 0;
+        for (const CNameContainer* p = c->GetParent(); p; p = p->GetParent()) ++depth;
+        s.PlaceContainer(*c, depth);
+      }
+    }
+    if (s.change == Change::kAddName || s.change == Change::kRename) {
+      const std::uint32_t id = s.change == Change::kAddName ? newNameID : s.gone.empty() ? 0 : s.gone.front().first.id;
+      if (const CNameContainer* c = id ? s.server.FindContainerOfName(id) : nullptr) s.Insert({id, c}, s.Text({id, c}));
+    }
+    for (const CNameContainer* c : s.goneContainers) s.places.erase(c);
+    std::vector<DocumentFinding> after;
+    for (const Holder& h : s.Affected()) s.Judge(h, after);
+    for (DocumentFinding& f : after)
+      if (!s.before.count(KeyOf(f))) fresh.push_back(std::move(f));
+  }
+  s.change = Change::kNone;
+  s.touched.clear();
+  s.gone.clear();
+  s.goneContainers.clear();
+  s.before.clear();
+  return fresh;
+}
+
+}  // namespace nametree
