@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "args.h"
+#include "nametree/document_check.h"
 #include "output.h"
 
 namespace nametree::cli {
@@ -25,6 +26,10 @@ struct Labels {
 struct EditContext {
   CNameServer& server;
   Labels* labels = nullptr;  // batch only
+  // Follows every edit applied, for the findings of lint each one makes new.
+  EditCheck* check = nullptr;
+  // An edit that makes such a finding is refused: undone where it can be.
+  bool strict = false;
 };
 
 struct EditResult {
@@ -33,6 +38,11 @@ struct EditResult {
   std::string text;  // what was done, or what could not be done and why
   Json json;         // what was done, as members
   std::uint32_t created = 0;
+  CString old;  // the text a rename replaced
+  // What lint reports after the edit and did not report before it.
+  std::vector<DocumentFinding> findings;
+  // Refused under strict but left in the server, which has no undo for it.
+  bool kept = false;
 };
 
 // One edit as typed, parsed once. An ID is kept as typed: in a batch,

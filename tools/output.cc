@@ -95,7 +95,8 @@ std::string StatusHex(HRESULT hr) {
   return buffer;
 }
 
-void Reporter::Error(std::string_view file, const std::string& message, HRESULT hr, std::string_view kind) const {
+void Reporter::Error(std::string_view file, const std::string& message, HRESULT hr, std::string_view kind,
+                     const Json& more) const {
   if (json_) {
     Json error;
     error["error"] = message;
@@ -103,6 +104,7 @@ void Reporter::Error(std::string_view file, const std::string& message, HRESULT 
     if (!file.empty()) error["file"] = std::string(file);
     error["result"] = StatusHex(hr);
     error["resultName"] = StatusName(hr);
+    error.update(more);
     PrintJson(error);
     return;
   }

@@ -50,8 +50,9 @@ class Reporter {
  public:
   explicit Reporter(bool json = false) : json_(json) {}
   bool AsJson() const { return json_; }
-  void Error(std::string_view file, const std::string& message, HRESULT hr = E_FAIL,
-             std::string_view kind = {}) const;
+  // `more` adds its members to the JSON object.
+  void Error(std::string_view file, const std::string& message, HRESULT hr = E_FAIL, std::string_view kind = {},
+             const Json& more = Json::object()) const;
   void File(std::string_view file, const std::string& message) const { Error(file, message); }
   // "nametree COMMAND: message" and a pointer to its help; returns 2.
   int Usage(std::string_view command, const std::string& message) const;

@@ -35,7 +35,48 @@ struct Holder {
 };
 
 // Holders by the hash of a key; a match is confirmed on the text itself.
-using KeyIndex = std::unordered_multimap<std::size_t, Holder>;
+// The document as first walked is one sorted array; later edits are kept
+// beside it, as holders added and holders taken out of the array.
+class KeyIndex {
+ public:
+  void Load(std::uint64_t hash, const Holder& h) { base_.push_back({hash, h}); }
+  void Seal() {
+    std::sort(base_.begin(), base_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+  void Insert(std::uint64_t hash, const Holder& h) { added_.emplace(hash, h); }
+  void Erase(std::uint64_t hash, const Holder& h) {
+    auto [first, last] = added_.equal_range(hash);
+    for (auto it = first; it != last; ++it)
+      if (it->second == h) {
+        added_.erase(it);
+        return;
+      }
+    erased_.insert({hash, h.id, h.container});
+  }
+  template <class F>
+  void ForEach(std::uint64_t hash, F&& f) const {
+    auto lo = std::lower_bound(base_.begin(), base_.end(), hash, [](const auto& e, std::uint64_t k) { return e.first < k; });
+    for (; lo != base_.end() && lo->first == hash; ++lo)
+      if (!erased_.count({hash, lo->second.id, lo->second.container})) f(lo->second);
+    auto [first, last] = added_.equal_range(hash);
+    for (auto it = first; it != last; ++it) f(it->second);
+  }
+
+ private:
+  std::vector<std::pair<std::uint64_t, Holder>> base_;
+  std::unordered_multimap<std::uint64_t, Holder> added_;
+  std::set<std::tuple<std::uint64_t, std::uint32_t, const CNameContainer*>> erased_;
+};
+
+// FNV-1a over UTF-16 units, so that a key hashed unit by unit as it is
+// made equals the hash of the key made first.
+constexpr std::uint64_t kHashStart = 1469598103934665603ull;
+inline std::uint64_t HashUnit(std::uint64_t h, char16_t u) { return (h ^ u) * 1099511628211ull; }
+std::uint64_t HashOf(const CString& key) {
+  std::uint64_t h = kHashStart;
+  for (char16_t u : key) h = HashUnit(h, u);
+  return h;
+}
 
 struct Place {
   int depth = 0;
@@ -58,7 +99,9 @@ struct EditCheck::State {
   std::unordered_set<CString> keywords;
   LookAlikeKey lookAlike;
   bool built = false;
-  KeyIndex byText, byLook;
+  // By look-alike key only: equal texts have equal keys, so the holders of
+  // a text are found among those of its key.
+  KeyIndex byLook;
   std::unordered_map<const CNameContainer*, Place> places;
 
   // The edit announced.
@@ -79,23 +122,19 @@ struct EditCheck::State {
   }
   CString Look(const CString& upper) const { return lookAlike(upper); }
 
-  void Insert(const Holder& h, const CString& text) {
-    const CString upper = ToUpper(text);
-    byText.emplace(std::hash<CString>{}(upper), h);
-    byLook.emplace(std::hash<CString>{}(Look(upper)), h);
-  }
-  static void Erase(KeyIndex& index, std::size_t hash, const Holder& h) {
-    auto [first, last] = index.equal_range(hash);
-    for (auto it = first; it != last; ++it)
-      if (it->second == h) {
-        index.erase(it);
-        return;
-      }
-  }
-  void Remove(const Holder& h, const CString& text) {
-    const CString upper = ToUpper(text);
-    Erase(byText, std::hash<CString>{}(upper), h);
-    Erase(byLook, std::hash<CString>{}(Look(upper)), h);
+  void Insert(const Holder& h, const CString& text) { byLook.Insert(HashOf(Look(ToUpper(text))), h); }
+  void Remove(const Holder& h, const CString& text) { byLook.Erase(HashOf(Look(ToUpper(text))), h); }
+  // The hash of the look-alike key; ASCII text (the common case) is hashed
+  // as it is read, without making the key.
+  std::uint64_t LookHash(const CString& text) const {
+    std::uint64_t look = kHashStart;
+    for (char16_t u : text) {
+      const char16_t c = u >= 'a' && u <= 'z' ? static_cast<char16_t>(u - 0x20) : u;
+      const CString* key = lookAlike.AsciiKey(c);
+      if (!key) return HashOf(Look(ToUpper(text)));
+      for (char16_t k : *key) look = HashUnit(look, k);
+    }
+    return look;
   }
 
   void PlaceContainer(const CNameContainer& c, int depth) {
@@ -119,21 +158,22 @@ struct EditCheck::State {
     built = true;
     for (ContainerRef c : TreeWalk(server)) {
       PlaceContainer(c.Container(), c.Depth());
-      for (NameRef n : c.Names()) Insert({n.Id(), &c.Container()}, n.Text());
+      for (NameRef n : c.Names()) byLook.Load(LookHash(n.Text()), {n.Id(), &c.Container()});
     }
+    byLook.Seal();
   }
 
   // Holders under the key whose text (upper-cased) passes `keep`.
   template <class Keep>
-  std::vector<Holder> Under(const KeyIndex& index, const CString& key, Keep&& keep) const {
+  std::vector<Holder> Under(const CString& look, Keep&& keep) const {
     std::vector<Holder> out;
-    auto [first, last] = index.equal_range(std::hash<CString>{}(key));
-    for (auto it = first; it != last; ++it)
-      if (keep(it->second, ToUpper(Text(it->second)))) out.push_back(it->second);
+    byLook.ForEach(HashOf(look), [&](const Holder& h) {
+      if (keep(h, ToUpper(Text(h)))) out.push_back(h);
+    });
     return out;
   }
   std::vector<Holder> WithLook(const CString& look) const {
-    return Under(byLook, look, [&](const Holder&, const CString& upper) { return Look(upper) == look; });
+    return Under(look, [&](const Holder&, const CString& upper) { return Look(upper) == look; });
   }
 
   // Walk order: containers in pre-order, names of one container in its
@@ -193,7 +233,7 @@ struct EditCheck::State {
   }
   // The first holder of the text in the container, when it is not h itself.
   std::optional<Holder> HeldBefore(const Holder& h, const CString& upper) const {
-    std::vector<Holder> same = Under(byText, upper, [&](const Holder& o, const CString& u) {
+    std::vector<Holder> same = Under(Look(upper), [&](const Holder& o, const CString& u) {
       return o.container == h.container && u == upper;
     });
     if (same.size() < 2) return std::nullopt;
@@ -248,7 +288,7 @@ struct EditCheck::State {
     const auto apart = NamespacesApart(h.container->GetContainerType(), false, at.topType == kGlobalContainer);
     if (std::find(apart.begin(), apart.end(), Where::kOwnContainer) != apart.end()) {
       // Earlier names of the container with the key that were themselves judged this far.
-      std::vector<Holder> alike = Under(byLook, look, [&](const Holder& o, const CString& u) {
+      std::vector<Holder> alike = Under(look, [&](const Holder& o, const CString& u) {
         return o == h || (o.container == h.container && Look(u) == look && !HeldBefore(o, u) && !IsKeyword(Text(o), u));
       });
       if (alike.size() > 1)
@@ -261,7 +301,7 @@ struct EditCheck::State {
     }
     for (Where w : apart) {
       if (w != Where::kGlobal && w != Where::kTarget && w != Where::kOwnTree) continue;
-      std::vector<Holder> same = Under(byText, upper, [&](const Holder& o, const CString& u) {
+      std::vector<Holder> same = Under(look, [&](const Holder& o, const CString& u) {
         return o.container != h.container && u == upper && InNamespace(w, at, o);
       });
       if (!same.empty()) {
@@ -270,7 +310,7 @@ struct EditCheck::State {
         SetOther(f, Earliest(same));
         break;
       }
-      std::vector<Holder> alike = Under(byLook, look, [&](const Holder& o, const CString& u) {
+      std::vector<Holder> alike = Under(look, [&](const Holder& o, const CString& u) {
         return u != upper && Look(u) == look && InNamespace(w, at, o);
       });
       if (!alike.empty()) {

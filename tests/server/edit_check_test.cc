@@ -5,6 +5,7 @@
 #include <random>
 #include <tuple>
 
+#include "model/look_alike.h"
 #include "nametree/document_check.h"
 #include "nametree/tree_walk.h"
 #include "server_fixture.h"
@@ -30,6 +31,18 @@ std::vector<Shown> Fresh(const std::vector<DocumentFinding>& before, const std::
   for (const DocumentFinding& f : after)
     if (!old.count(KeyOf(f))) out.push_back(ShownOf(f));
   return out;
+}
+
+// The table for ASCII text gives the key ICU computes, for every pair of
+// characters (where "0" and "O" meet).
+TEST(LookAlikeKey, AsciiTextTakesTheKeyOfItsCharacters) {
+  const LookAlikeKey key;
+  for (char16_t a = 1; a < 128; ++a)
+    for (char16_t b = 0; b < 128; b = static_cast<char16_t>(b + (b < 32 ? 31 : 1))) {
+      const CString text = b ? CString{a, b} : CString(1, a);
+      ASSERT_EQ(key(text), key.Computed(text)) << int(a) << " " << int(b);
+    }
+  EXPECT_EQ(key(u"P0MP"), key(u"POMP")) << "the skeleton itself is used";
 }
 
 TEST_F(ServerTest, AnEditCheckAnswersWhatTheFullCheckNewlyReports) {
