@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "nametree/document_check.h"
 #include "nametree/name_server.h"
 
 namespace nametree::cli {
@@ -19,15 +20,26 @@ struct BatchRefusal {
   std::string message;
 };
 
+// A finding of lint that the edit of a line made new.
+struct BatchFinding {
+  int line = 0;
+  DocumentFinding finding;
+};
+
 struct BatchReport {
   int edits = 0;  // lines that are edits (not blank, not comments, not the CSV header)
   int applied = 0;
   bool csvKind = false;
   std::vector<BatchRefusal> refused;
   std::map<std::string, std::uint32_t, std::less<>> labels;
+  std::vector<BatchFinding> findings;
+  // A line refused under strict whose edit the server cannot take back:
+  // the document must not be saved.
+  bool kept = false;
 };
 
-// Applies every edit of `input` (lines, or CSV rows) to the server in order.
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv);
+// Applies every edit of `input` (lines, or CSV rows) to the server in order;
+// `strict` refuses a line whose edit makes lint report something new.
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, bool strict = false);
 
 }  // namespace nametree::cli

@@ -163,17 +163,28 @@ struct EditCheck::State {
     byLook.Seal();
   }
 
-  // Holders under the key whose text (upper-cased) passes `keep`.
-  template <class Keep>
-  std::vector<Holder> Under(const CString& look, Keep&& keep) const {
-    std::vector<Holder> out;
+  // The names under one look-alike key, with their texts: every name whose
+  // findings the key decides, and every other holder those findings name.
+  struct Member {
+    Holder h;
+    CString text, upper;
+  };
+  using Group = std::vector<Member>;
+  Group GroupOf(const CString& look) const {
+    Group group;
     byLook.ForEach(HashOf(look), [&](const Holder& h) {
-      if (keep(h, ToUpper(Text(h)))) out.push_back(h);
+      CString text = Text(h);
+      CString upper = ToUpper(text);
+      if (Look(upper) == look) group.push_back({h, std::move(text), std::move(upper)});
     });
-    return out;
+    return group;
   }
-  std::vector<Holder> WithLook(const CString& look) const {
-    return Under(look, [&](const Holder&, const CString& upper) { return Look(upper) == look; });
+  template <class Keep>
+  std::vector<Holder> Filter(const Group& group, Keep&& keep) const {
+    std::vector<Holder> out;
+    for (const Member& m : group)
+      if (keep(m)) out.push_back(m.h);
+    return out;
   }
 
   // Walk order: containers in pre-order, names of one container in its
@@ -231,14 +242,13 @@ struct EditCheck::State {
   bool IsKeyword(const CString& text, const CString& upper) const {
     return server.IsKeyword(text) || keywords.count(upper) != 0;
   }
-  // The first holder of the text in the container, when it is not h itself.
-  std::optional<Holder> HeldBefore(const Holder& h, const CString& upper) const {
-    std::vector<Holder> same = Under(Look(upper), [&](const Holder& o, const CString& u) {
-      return o.container == h.container && u == upper;
-    });
+  // The first holder of the text in the container, when it is not m itself.
+  std::optional<Holder> HeldBefore(const Member& m, const Group& group) const {
+    std::vector<Holder> same =
+        Filter(group, [&](const Member& o) { return o.h.container == m.h.container && o.upper == m.upper; });
     if (same.size() < 2) return std::nullopt;
     const Holder first = Earliest(same);
-    return first == h ? std::nullopt : std::optional<Holder>(first);
+    return first == m.h ? std::nullopt : std::optional<Holder>(first);
   }
 
   // Whether a holder's container belongs to the namespace as seen from `at`.
@@ -253,10 +263,11 @@ struct EditCheck::State {
     }
   }
 
-  // The findings of one name, as the whole-document check reports them.
-  void Judge(const Holder& h, std::vector<DocumentFinding>& out) const {
-    const CString text = Text(h);
-    const CString upper = ToUpper(text), look = Look(upper);
+  // The findings of one name of the group, as the whole-document check
+  // reports them.
+  void Judge(const Member& m, const Group& group, std::vector<DocumentFinding>& out) const {
+    const Holder& h = m.h;
+    const CString& text = m.text;
     const Place& at = places.at(h.container);
     auto add = [&](Kind kind, bool warning) -> DocumentFinding& {
       DocumentFinding& f = out.emplace_back();
@@ -277,19 +288,19 @@ struct EditCheck::State {
       f.character = hidden;
       f.index = index;
     }
-    if (auto first = HeldBefore(h, upper)) {
+    if (auto first = HeldBefore(m, group)) {
       SetOther(add(Kind::kTwice, false), *first);
       return;
     }
-    if (IsKeyword(text, upper)) {
+    if (IsKeyword(text, m.upper)) {
       add(Kind::kKeyword, false);
       return;
     }
     const auto apart = NamespacesApart(h.container->GetContainerType(), false, at.topType == kGlobalContainer);
     if (std::find(apart.begin(), apart.end(), Where::kOwnContainer) != apart.end()) {
-      // Earlier names of the container with the key that were themselves judged this far.
-      std::vector<Holder> alike = Under(look, [&](const Holder& o, const CString& u) {
-        return o == h || (o.container == h.container && Look(u) == look && !HeldBefore(o, u) && !IsKeyword(Text(o), u));
+      // Earlier names of the container under the key that were themselves judged this far.
+      std::vector<Holder> alike = Filter(group, [&](const Member& o) {
+        return o.h == h || (o.h.container == h.container && !HeldBefore(o, group) && !IsKeyword(o.text, o.upper));
       });
       if (alike.size() > 1)
         if (const Holder first = Earliest(alike); !(first == h)) {
@@ -301,8 +312,8 @@ struct EditCheck::State {
     }
     for (Where w : apart) {
       if (w != Where::kGlobal && w != Where::kTarget && w != Where::kOwnTree) continue;
-      std::vector<Holder> same = Under(look, [&](const Holder& o, const CString& u) {
-        return o.container != h.container && u == upper && InNamespace(w, at, o);
+      std::vector<Holder> same = Filter(group, [&](const Member& o) {
+        return o.h.container != h.container && o.upper == m.upper && InNamespace(w, at, o.h);
       });
       if (!same.empty()) {
         DocumentFinding& f = add(Kind::kCollision, false);
@@ -310,9 +321,8 @@ struct EditCheck::State {
         SetOther(f, Earliest(same));
         break;
       }
-      std::vector<Holder> alike = Under(look, [&](const Holder& o, const CString& u) {
-        return u != upper && Look(u) == look && InNamespace(w, at, o);
-      });
+      std::vector<Holder> alike =
+          Filter(group, [&](const Member& o) { return o.upper != m.upper && InNamespace(w, at, o.h); });
       if (!alike.empty()) {
         DocumentFinding& f = add(Kind::kLookAlike, true);
         f.where = w;
@@ -322,28 +332,35 @@ struct EditCheck::State {
     }
   }
 
-  // The names under the touched keys, in walk order.
-  std::vector<Holder> Affected() const {
+  // The findings of every name under the touched keys, name by name in walk order.
+  std::vector<DocumentFinding> JudgeTouched() const {
+    std::vector<Group> groups;
     std::vector<Holder> all;
-    for (const CString& look : touched)
-      for (const Holder& h : WithLook(look))
-        if (std::find(all.begin(), all.end(), h) == all.end()) all.push_back(h);
-    std::vector<Holder> ordered;
-    while (!all.empty()) {
-      const Holder first = Earliest(all);
-      ordered.push_back(first);
-      all.erase(std::find(all.begin(), all.end(), first));
+    for (const CString& look : touched) {
+      if (std::find(touched.begin(), touched.end(), look) != touched.begin() + static_cast<std::ptrdiff_t>(groups.size())) {
+        groups.emplace_back();  // a key touched twice is judged once
+        continue;
+      }
+      groups.push_back(GroupOf(look));
+      for (const Member& m : groups.back()) all.push_back(m.h);
     }
-    return ordered;
+    std::vector<DocumentFinding> out;
+    while (!all.empty()) {
+      const Holder first = all.size() == 1 ? all.front() : Earliest(all);
+      all.erase(std::find(all.begin(), all.end(), first));
+      for (const Group& g : groups)
+        for (const Member& m : g)
+          if (m.h == first) Judge(m, g, out);
+    }
+    return out;
   }
 
   void Begin(Change what) {
     Build();
     change = what;
     before.clear();
-    std::vector<DocumentFinding> findings;
-    for (const Holder& h : Affected()) Judge(h, findings);
-    for (const DocumentFinding& f : findings) before.insert(KeyOf(f));
+    if (touched.empty()) return;
+    for (const DocumentFinding& f : JudgeTouched()) before.insert(KeyOf(f));
   }
   void Touch(const CString& text) { touched.push_back(Look(ToUpper(text))); }
   void Forget(const Holder& h) {
@@ -412,8 +429,7 @@ std::vector<DocumentFinding> EditCheck::After(bool applied, std::uint32_t newNam
       if (const CNameContainer* c = id ? s.server.FindContainerOfName(id) : nullptr) s.Insert({id, c}, s.Text({id, c}));
     }
     for (const CNameContainer* c : s.goneContainers) s.places.erase(c);
-    std::vector<DocumentFinding> after;
-    for (const Holder& h : s.Affected()) s.Judge(h, after);
+    std::vector<DocumentFinding> after = s.touched.empty() ? std::vector<DocumentFinding>() : s.JudgeTouched();
     for (DocumentFinding& f : after)
       if (!s.before.count(KeyOf(f))) fresh.push_back(std::move(f));
   }
