@@ -295,13 +295,15 @@ int RunBatchCommand(const Args& args) {
   for (const BatchRefusal& r : report.refused)
     std::fprintf(stderr, "nametree: %s:%d: %s%s\n", inputName.c_str(), r.line, r.message.c_str(),
                  r.exit == kExitRefused ? (" (" + StatusName(r.hr) + ")").c_str() : "");
+  const std::string refused = Counted(report.refused.size(), "line") + " refused";
   if (report.refused.empty())
-    std::printf("applied %d edits from %s to %s\n", report.applied, inputName.c_str(), doc.Path().c_str());
+    std::printf("applied %s from %s to %s\n", Counted(report.applied, "edit").c_str(), inputName.c_str(),
+                doc.Path().c_str());
   else if (save)
-    std::printf("applied %d of %d edits to %s; %zu lines refused\n", report.applied, report.edits,
-                doc.Path().c_str(), report.refused.size());
+    std::printf("applied %d of %s to %s; %s\n", report.applied, Counted(report.edits, "edit").c_str(),
+                doc.Path().c_str(), refused.c_str());
   else
-    std::printf("%zu lines refused; %s left as it was%s\n", report.refused.size(), doc.Path().c_str(),
+    std::printf("%s; %s left as it was%s\n", refused.c_str(), doc.Path().c_str(),
                 keepGoing ? "" : " (--keep-going saves the edits that succeed)");
   return exit;
 }

@@ -146,9 +146,10 @@ int RunImportLegacy(const Args& args) {
     PrintJson(json);
     return kExitOk;
   }
-  std::printf("imported %s into %s: %zu containers, %zu names\n", from.c_str(), to.c_str(),
-              static_cast<std::size_t>(counts.containers), static_cast<std::size_t>(counts.names));
-  if (!drops.empty()) std::printf("dropped %zu records of %s:\n", drops.size(), from.c_str());
+  std::printf("imported %s into %s: %s, %s\n", from.c_str(), to.c_str(),
+              Counted(static_cast<std::size_t>(counts.containers), "container").c_str(),
+              Counted(static_cast<std::size_t>(counts.names), "name").c_str());
+  if (!drops.empty()) std::printf("dropped %s of %s:\n", Counted(drops.size(), "record").c_str(), from.c_str());
   for (const CLegacyDrop& d : drops) {
     std::string what = std::string(RecordWords(d.record)) + " " + std::to_string(d.id);
     if (d.record == CLegacyDrop::Record::kNameObject) what += " " + Quoted(d.name);

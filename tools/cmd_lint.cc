@@ -32,7 +32,7 @@ int ReportFindings(const Args& args, const std::string& path, const std::vector<
     if (findings.empty())
       std::printf("%s: clean\n", path.c_str());
     else
-      std::printf("%s: %d errors, %d warnings\n", path.c_str(), errors, warnings);
+      std::printf("%s: %s, %s\n", path.c_str(), Counted(errors, "error").c_str(), Counted(warnings, "warning").c_str());
   }
   return counts ? kExitRefused : kExitOk;
 }

@@ -79,6 +79,10 @@ std::string Echo(std::string_view input) {
 
 std::string Quoted(std::u16string_view name) { return "\"" + Display(name) + "\""; }
 
+std::string Counted(std::size_t n, std::string_view noun) {
+  return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
+}
+
 std::string TypeLabel(std::int16_t type) {
   switch (type) {
     case kOrdinaryContainer: return "plain";

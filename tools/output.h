@@ -39,6 +39,9 @@ std::string Echo(std::string_view input);
 // Display(name) in double quotes.
 std::string Quoted(std::u16string_view name);
 
+// "1 edit", "2 edits": the count with the noun, plural unless one.
+std::string Counted(std::size_t n, std::string_view noun);
+
 // "global", "target", "own", "plain", or "type N" for other values.
 std::string TypeLabel(std::int16_t type);
 

@@ -44,11 +44,12 @@ TEST(EditSafety, LintFindingsAnEditMakesAreWarnedOrRefused) {
       {{"rename", "DOC", "2", "VAR1"}, "", 0, "renamed ID 2", "collides with the global namespace", false},
       {{"batch", "DOC"}, "add 1 Motor\nadd 1 Var1\n", 0, "applied 2 edits",
        "standard input:2: the edit makes lint report: error: container 6 (plain)", false},
-      {{"batch", "DOC", "--strict"}, "add 1 Motor\nadd 1 Var1\n", 1, "1 lines refused", "standard input:2: cannot add",
+      {{"batch", "DOC", "--strict"}, "add 1 Motor\nadd 1 Var1\n", 1, "1 line refused", "standard input:2: cannot add",
        true},
       // The refused add is taken back: the rest is saved, and Var1 is free again.
       {{"batch", "DOC", "--strict", "--keep-going"}, "add 1 Var1\nadd 1 Motor\nadd 6 Pump1x\n", 1,
        "applied 2 of 3 edits", "standard input:1: cannot add", false},
+      {{"batch", "DOC"}, "add 1 Motor\n", 0, "applied 1 edit from", "", false},
       {{"batch", "DOC", "--json"}, "add 1 Var1\n", 0, "\"findings\":[{\"line\":1,\"severity\":\"error\"", "", false},
   };
   const std::string original = ReadBytes(base);
