@@ -77,9 +77,10 @@ void BM_Batch100kAddsIn100kContainers(benchmark::State& state) {
     std::filesystem::copy_file(scene.original, scene.working, std::filesystem::copy_options::overwrite_existing);
     state.ResumeTiming();
     cli::Document doc;
-    if (cli::OpenDocument(doc, scene.working.string(), true) != 0) std::abort();
+    cli::Reporter reporter;
+    if (cli::OpenDocument(reporter, doc, scene.working.string(), true) != 0) std::abort();
     const cli::BatchReport report = cli::RunBatch(doc.Server(), input, false);
-    if (!report.refused.empty() || report.applied != kAdds || cli::SaveDocument(doc) != 0) {
+    if (!report.refused.empty() || report.applied != kAdds || cli::SaveDocument(reporter, doc) != 0) {
       state.SkipWithError("the batch was refused");
       break;
     }

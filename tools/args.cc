@@ -30,14 +30,9 @@ Args Args::WithoutFirst() const {
   return out;
 }
 
-int Args::UsageError(const std::string& message) const {
-  if (JsonErrors()) {
-    ReportError("", "nametree " + command_ + ": " + message, E_INVALIDARG);
-  } else {
-    std::fprintf(stderr, "nametree %s: %s\nTry 'nametree %s --help'.\n", command_.c_str(), message.c_str(),
-                 command_.c_str());
-  }
-  return kExitError;
+Reporter& Args::Report() const {
+  static Reporter plain;  // batch lines parse without one and never report through it
+  return reporter_ ? *reporter_ : plain;
 }
 
 ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& entry)
@@ -63,7 +58,7 @@ ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& entry)
   }
 }
 
-Args ParsedCommand::Collect() const {
+Args ParsedCommand::Collect(Reporter* reporter) const {
   std::vector<std::string> positional;
   for (CLI::Option* o : positionals_)
     for (const std::string& word : o->results()) positional.push_back(word);
@@ -74,7 +69,7 @@ Args ParsedCommand::Collect() const {
     if (o->get_type_size() == 0) values.push_back("");  // a flag
     else values = o->results();
   }
-  return Args(std::string(entry_.name), std::move(positional), std::move(options));
+  return Args(std::string(entry_.name), std::move(positional), std::move(options), reporter);
 }
 
 namespace {
@@ -96,15 +91,15 @@ bool WantsJson(int argc, char** argv) {
 }
 
 // Output that could not be written is an error even when the work was done.
-int CheckOutput(int code) {
+int CheckOutput(const Reporter& reporter, int code) {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
-  const std::string* saved = SavedDocument();
+  const std::string* saved = reporter.SavedPath();
   std::fprintf(stderr, "nametree: cannot write the output: %s%s%s%s\n", std::strerror(errno ? errno : EIO),
                saved ? "; the edits were saved to " : "", saved ? saved->c_str() : "", saved ? " all the same" : "");
   return kExitError;
 }
 
-int Dispatch(int argc, char** argv) {
+int Dispatch(int argc, char** argv, Reporter& reporter) {
   const std::vector<CommandSpec> table = AllCommands();
   CLI::App app(kAbout, "nametree");
   app.footer(kFooter);
@@ -123,18 +118,10 @@ int Dispatch(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    SetJsonErrors(WantsJson(argc, argv));
     const CLI::App* failed = &app;
     for (const auto& c : commands)
       if (c->App()->parsed()) failed = c->App();
-    const std::string name = failed == &app ? std::string() : failed->get_name();
-    if (JsonErrors()) {
-      ReportError("", "nametree" + (name.empty() ? "" : " " + name) + ": " + e.what(), E_INVALIDARG);
-    } else {
-      std::fprintf(stderr, "nametree%s%s: %s\nTry 'nametree%s%s --help'.\n", name.empty() ? "" : " ",
-                   name.c_str(), e.what(), name.empty() ? "" : " ", name.c_str());
-    }
-    return kExitError;
+    return Reporter(WantsJson(argc, argv)).Usage(failed == &app ? std::string() : failed->get_name(), e.what());
   }
   if (version) {
     std::printf("nametree %s\n", LibraryVersion());
@@ -142,8 +129,8 @@ int Dispatch(int argc, char** argv) {
   }
   for (const auto& c : commands) {
     if (!c->App()->parsed()) continue;
-    const Args args = c->Collect();
-    SetJsonErrors(args.Has("json"));
+    const Args args = c->Collect(&reporter);
+    reporter = Reporter(args.Has("json"));
     return c->Entry().run(args);
   }
   std::fputs(app.help().c_str(), stdout);
@@ -155,23 +142,24 @@ int Dispatch(int argc, char** argv) {
 namespace {
 
 // Input too large for the memory there is; the document on disk is whole.
-void ReportOutOfMemory() {
+void ReportOutOfMemory(const Reporter& reporter) {
   std::fprintf(stderr, "nametree: out of memory; %s\n",
-               SavedDocument() ? "the document was saved before" : "the document was not changed");
+               reporter.SavedPath() ? "the document was saved before" : "the document was not changed");
 }
 
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
   int code = kExitError;
+  Reporter reporter;
   try {
-    code = Dispatch(argc, argv);
+    code = Dispatch(argc, argv, reporter);
   } catch (const std::bad_alloc&) {
-    ReportOutOfMemory();
+    ReportOutOfMemory(reporter);
   } catch (const std::length_error&) {
-    ReportOutOfMemory();
+    ReportOutOfMemory(reporter);
   }
-  return CheckOutput(code);
+  return CheckOutput(reporter, code);
 }
 
 std::vector<CommandSpec> AllCommands() {

@@ -16,6 +16,7 @@
 
 #include "cli.h"
 #include "nametree/types.h"
+#include "output.h"
 
 namespace nametree::cli {
 
@@ -23,8 +24,9 @@ class Args {
  public:
   Args() = default;
   Args(std::string command, std::vector<std::string> positional,
-       std::map<std::string, std::vector<std::string>, std::less<>> options)
-      : command_(std::move(command)), positional_(std::move(positional)), options_(std::move(options)) {}
+       std::map<std::string, std::vector<std::string>, std::less<>> options, Reporter* reporter = nullptr)
+      : command_(std::move(command)), positional_(std::move(positional)), options_(std::move(options)),
+        reporter_(reporter) {}
 
   std::string_view Command() const { return command_; }
   std::size_t Count() const { return positional_.size(); }
@@ -37,14 +39,17 @@ class Args {
   // The same arguments without the first positional word (the document).
   Args WithoutFirst() const;
 
+  // Where this run's errors go; a plain one on stderr when none was given.
+  Reporter& Report() const;
   // Prints "nametree CMD: message" and a pointer to the help (or, under
   // --json, an error object); returns 2.
-  int UsageError(const std::string& message) const;
+  int UsageError(const std::string& message) const { return Report().Usage(command_, message); }
 
  private:
   std::string command_;
   std::vector<std::string> positional_;
   std::map<std::string, std::vector<std::string>, std::less<>> options_;
+  Reporter* reporter_ = nullptr;
 };
 
 // One subcommand of a CLI11 app built from a table entry, and the Args of
@@ -54,7 +59,7 @@ class ParsedCommand {
   ParsedCommand(CLI::App& parent, const CommandSpec& entry);
   const CommandSpec& Entry() const { return entry_; }
   CLI::App* App() const { return app_; }
-  Args Collect() const;
+  Args Collect(Reporter* reporter = nullptr) const;
 
  private:
   const CommandSpec& entry_;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "nametree/document_check.h"
 #include "nametree/document_file.h"
 #include "nametree/name_server.h"
 
@@ -20,17 +21,29 @@ struct BatchRefusal {
   std::string message;
 };
 
+// A finding of lint that the edit of a line made new.
+struct BatchFinding {
+  int line = 0;
+  DocumentFinding finding;
+};
+
 struct BatchReport {
   int edits = 0;  // lines that are edits (not blank, not comments, not the CSV header)
   int applied = 0;
   bool csvKind = false;
   std::vector<BatchRefusal> refused;
   std::map<std::string, std::uint32_t, std::less<>> labels;
+  std::vector<BatchFinding> findings;
+  // A line refused under strict whose edit the server cannot take back:
+  // the document must not be saved.
+  bool kept = false;
 };
 
 // Applies every edit of `input` (lines, or CSV rows) to the server in order;
 // with a file, @LABEL also names its labelled containers, and labels and
-// keywords of the lines are kept in it.
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file = nullptr);
+// keywords of the lines are kept in it; `strict` refuses a line whose edit
+// makes lint report something new.
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file = nullptr,
+                     bool strict = false);
 
 }  // namespace nametree::cli

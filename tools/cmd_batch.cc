@@ -14,6 +14,7 @@
 #include "cli.h"
 #include "edit_ops.h"
 #include "keywords.h"
+#include "lint.h"
 
 namespace nametree::cli {
 
@@ -145,10 +146,11 @@ class Progress {
 
 }  // namespace
 
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file) {
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file, bool strict) {
   BatchReport report;
   Labels labels;
-  EditContext context{server, &labels, file};
+  EditCheck check(server, DocumentCheckOptions{});
+  EditContext context{server, &labels, file, &check, strict};
   LineParser parser;
   std::vector<std::string_view> lines;
   for (std::size_t start = 0; start < input.size();) {
@@ -219,6 +221,8 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
       continue;
     }
     EditResult r = edit ? ApplyEdit(context, *edit) : bad;
+    for (DocumentFinding& f : r.findings) report.findings.push_back({number, std::move(f)});
+    report.kept = report.kept || r.kept;
     if (r.exit != kExitOk) {
       if (!label.empty()) labels.refusedAt[label] = number;
       refuse(r.exit, r.hr, r.text);
@@ -244,16 +248,16 @@ int RunBatchCommand(const Args& args) {
     return args.UsageError("--keywords - and a batch from standard input cannot share it");
   std::string input;
   if (!ReadAll(source, &input)) {
-    ReportFile(source == "-" ? "standard input" : source, "cannot read the batch");
+    args.Report().File(source == "-" ? "standard input" : source, "cannot read the batch");
     return kExitError;
   }
   Document doc;
   if (int rc = OpenForEdit(doc, args)) return rc;
-  const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"), &doc.File());
+  const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"), &doc.File(), args.Has("strict"));
   const bool keepGoing = args.Has("keep-going");
-  const bool save = report.applied > 0 && (report.refused.empty() || keepGoing);
+  const bool save = report.applied > 0 && (report.refused.empty() || keepGoing) && !report.kept;
   if (save)
-    if (int rc = SaveDocument(doc)) return rc;
+    if (int rc = SaveDocument(args.Report(), doc)) return rc;
   int exit = kExitOk;
   for (const BatchRefusal& r : report.refused) exit = std::max(exit, r.exit);
 
@@ -273,19 +277,37 @@ int RunBatchCommand(const Args& args) {
     Json labels = Json::object();
     for (const auto& [label, id] : report.labels) labels[label] = id;
     json["labels"] = std::move(labels);
+    if (!report.findings.empty()) {
+      Json findings = Json::array();
+      for (const BatchFinding& b : report.findings) {
+        const Finding shown = DescribeFinding(b.finding);
+        Json item = {{"line", b.line}, {"severity", shown.warning ? "warning" : "error"}, {"check", shown.check},
+                     {"message", shown.message}};
+        item.update(shown.json);
+        findings.push_back(std::move(item));
+      }
+      json["findings"] = std::move(findings);
+    }
     PrintJson(json);
     return exit;
+  }
+  for (const BatchFinding& b : report.findings) {
+    const Finding shown = DescribeFinding(b.finding);
+    std::fprintf(stderr, "nametree: %s:%d: the edit makes lint report: %s: %s\n", inputName.c_str(), b.line,
+                 shown.warning ? "warning" : "error", shown.message.c_str());
   }
   for (const BatchRefusal& r : report.refused)
     std::fprintf(stderr, "nametree: %s:%d: %s%s\n", inputName.c_str(), r.line, r.message.c_str(),
                  r.exit == kExitRefused ? (" (" + StatusName(r.hr) + ")").c_str() : "");
+  const std::string refused = Counted(report.refused.size(), "line") + " refused";
   if (report.refused.empty())
-    std::printf("applied %d edits from %s to %s\n", report.applied, inputName.c_str(), doc.Path().c_str());
+    std::printf("applied %s from %s to %s\n", Counted(report.applied, "edit").c_str(), inputName.c_str(),
+                doc.Path().c_str());
   else if (save)
-    std::printf("applied %d of %d edits to %s; %zu lines refused\n", report.applied, report.edits,
-                doc.Path().c_str(), report.refused.size());
+    std::printf("applied %d of %s to %s; %s\n", report.applied, Counted(report.edits, "edit").c_str(),
+                doc.Path().c_str(), refused.c_str());
   else
-    std::printf("%zu lines refused; %s left as it was%s\n", report.refused.size(), doc.Path().c_str(),
+    std::printf("%s; %s left as it was%s\n", refused.c_str(), doc.Path().c_str(),
                 keepGoing ? "" : " (--keep-going saves the edits that succeed)");
   return exit;
 }
@@ -311,6 +333,7 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
        {{"FILE", "the document"}, {"INPUT", "the edits; - or nothing reads standard input", false}},
        {{"csv", "", "INPUT is CSV: container,name[,kind]"},
         {"keep-going", "", "save the edits that succeeded even when others were refused"},
+        {"strict", "", "refuse a line whose edit makes lint report something it did not report before"},
         {"keywords", "FILE", "reserved words, one per line; may be repeated; - reads standard input", true},
         kKeywordSetOption,
         kWaitOption,

@@ -18,8 +18,8 @@ namespace {
 
 int RunInit(const Args& args) {
   Document doc;
-  if (int rc = CreateDocument(doc, args.At(0))) return rc;
-  if (int rc = SaveDocument(doc)) return rc;
+  if (int rc = CreateDocument(args.Report(), doc, args.At(0))) return rc;
+  if (int rc = SaveDocument(args.Report(), doc)) return rc;
   std::printf("created %s (no containers yet; add one with 'nametree add-container %s 0')\n",
               args.At(0).c_str(), args.At(0).c_str());
   return kExitOk;
@@ -33,7 +33,7 @@ int RunTree(const Args& args) {
     options.maxDepth = static_cast<int>(*n);
   }
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (args.Count() > 1)
     if (int rc = ResolveShownContainer(args, doc, 1, &options.root)) return rc;
   options.label = [&doc](std::uint32_t id) { return doc.File().LabelOf(id); };
@@ -51,7 +51,7 @@ int RunTree(const Args& args) {
 
 int RunDump(const Args& args) {
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (args.Has("canonical")) return PrintCanonical(doc.File());
   const bool asJson = args.Has("json");
   Json steps = Json::array();
@@ -128,13 +128,13 @@ int RunImportLegacy(const Args& args) {
   Document doc;
   std::vector<CLegacyDrop> drops;
   doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
-  if (int rc = ImportLegacyDocument(from, doc.Server())) return rc;
+  if (int rc = ImportLegacyDocument(args.Report(), from, doc.Server())) return rc;
   if (const std::string why = OverLimit(doc.Server()); !why.empty()) {
-    ReportFile(from, "the converted document cannot be saved: " + why + "; nothing was written");
+    args.Report().File(from, "the converted document cannot be saved: " + why + "; nothing was written");
     return kExitError;
   }
-  if (int rc = CreateDocument(doc, to)) return rc;
-  if (int rc = SaveDocument(doc)) return rc;
+  if (int rc = CreateDocument(args.Report(), doc, to)) return rc;
+  if (int rc = SaveDocument(args.Report(), doc)) return rc;
   const TreeCounts counts = CountTree(doc.Server());
   if (args.Has("json")) {
     Json json;
@@ -158,9 +158,10 @@ int RunImportLegacy(const Args& args) {
     PrintJson(json);
     return kExitOk;
   }
-  std::printf("imported %s into %s: %zu containers, %zu names\n", from.c_str(), to.c_str(),
-              static_cast<std::size_t>(counts.containers), static_cast<std::size_t>(counts.names));
-  if (!drops.empty()) std::printf("dropped %zu records of %s:\n", drops.size(), from.c_str());
+  std::printf("imported %s into %s: %s, %s\n", from.c_str(), to.c_str(),
+              Counted(static_cast<std::size_t>(counts.containers), "container").c_str(),
+              Counted(static_cast<std::size_t>(counts.names), "name").c_str());
+  if (!drops.empty()) std::printf("dropped %s of %s:\n", Counted(drops.size(), "record").c_str(), from.c_str());
   for (const CLegacyDrop& d : drops) {
     std::string what = std::string(RecordWords(d.record)) + " " + std::to_string(d.id);
     if (d.record == CLegacyDrop::Record::kNameObject) what += " " + Quoted(d.name);

@@ -6,10 +6,30 @@
 #include "cli.h"
 #include "edit_ops.h"
 #include "keywords.h"
+#include "lint.h"
 
 namespace nametree::cli {
 
 namespace {
+
+Json FindingsJson(const std::vector<DocumentFinding>& findings) {
+  Json list = Json::array();
+  for (const DocumentFinding& f : findings) {
+    const Finding shown = DescribeFinding(f);
+    Json item = {{"severity", shown.warning ? "warning" : "error"}, {"check", shown.check}, {"message", shown.message}};
+    item.update(shown.json);
+    list.push_back(std::move(item));
+  }
+  return list;
+}
+
+void PrintFindings(const std::string& where, const std::vector<DocumentFinding>& findings) {
+  for (const DocumentFinding& f : findings) {
+    const Finding shown = DescribeFinding(f);
+    std::fprintf(stderr, "nametree: %s: the edit makes lint report: %s: %s\n", where.c_str(),
+                 shown.warning ? "warning" : "error", shown.message.c_str());
+  }
+}
 
 int RunSingleEdit(const Args& args) {
   EditResult r;
@@ -19,24 +39,35 @@ int RunSingleEdit(const Args& args) {
   if (int rc = OpenForEdit(doc, args)) return rc;
   std::vector<PostedNotification> posted;
   doc.Notifications().Subscribe([&posted](const CNotification& n) { posted.push_back({n.Name(), *n.Payload()}); });
+  // Only the edits that can make a name collide are followed: add and rename.
+  const bool judged = edit->op == Edit::Op::kAdd || edit->op == Edit::Op::kRename;
+  std::optional<EditCheck> check;
+  if (judged) check.emplace(doc.Server(), DocumentCheckOptions{});
   EditContext context{doc.Server()};
   context.file = &doc.File();
+  context.check = check ? &*check : nullptr;
+  context.strict = args.Has("strict");
   r = ApplyEdit(context, *edit);
   if (r.exit == kExitError) return args.UsageError(r.text);
   if (r.exit != kExitOk) {
-    ReportError(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr);
+    const bool strict = !r.findings.empty();
+    if (strict && !args.Has("json")) PrintFindings(doc.Path(), r.findings);
+    args.Report().Error(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr, strict ? "refused" : "",
+                        strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
     return r.exit;
   }
-  if (int rc = SaveDocument(doc)) return rc;
+  if (int rc = SaveDocument(args.Report(), doc)) return rc;
   if (args.Has("json")) {
     Json notifications = Json::array();
     for (const PostedNotification& n : posted) notifications.push_back(NotificationJson(n));
     r.json["notifications"] = std::move(notifications);
+    if (!r.findings.empty()) r.json["findings"] = FindingsJson(r.findings);
     PrintJson(r.json);
     return kExitOk;
   }
   std::printf("%s\n", r.text.c_str());
   for (const PostedNotification& n : posted) std::printf("  notified %s\n", DescribeNotification(n).c_str());
+  PrintFindings(doc.Path(), r.findings);
   return kExitOk;
 }
 
@@ -51,6 +82,9 @@ constexpr OptionSpec kKeywords{"keywords", "FILE",
                                "- reads standard input",
                                true};
 constexpr OptionSpec kJson{"json", "", "report as JSON (errors too, on stdout)"};
+constexpr OptionSpec kStrict{"strict", "",
+                             "refuse the edit when lint would then report something it does not report now "
+                             "(an error or a warning)"};
 constexpr OptionSpec kAs{"as", "LABEL", "later lines may write @LABEL for the ID this line makes"};
 constexpr OptionSpec kAsStored{"as", "LABEL",
                                "label the new container (kept in the document); later lines write @LABEL for it"};
@@ -94,7 +128,8 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
     } else {
       if (entry.name == "add-container") entry.options.push_back(kLabel);
       entry.positionals.insert(entry.positionals.begin(), kFile);
-      if (entry.name == "add" || entry.name == "rename") entry.options.insert(entry.options.end(), {kKeywords, kKeywordSetOption});
+      if (entry.name == "add" || entry.name == "rename")
+        entry.options.insert(entry.options.end(), {kKeywords, kKeywordSetOption, kStrict});
       entry.options.push_back(kWaitOption);
       entry.options.push_back(kForceOption);
       entry.options.push_back(kJson);

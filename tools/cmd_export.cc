@@ -53,7 +53,7 @@ std::set<std::uint32_t> HeldAgainstTheCheck(const CNameServer& server) {
 
 int RunExport(const Args& args) {
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   const DocumentFile& file = doc.File();
   const CNameServer& server = doc.Server();
   const bool csv = args.Has("csv");

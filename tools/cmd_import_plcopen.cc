@@ -51,24 +51,24 @@ std::string_view Check(const Refusal& r) {
 
 // Reads the project into the server; exit 2 with the message when it is no
 // PLCopen project.
-int Import(const std::string& project, CNameServer& server, ImportReport* report) {
+int Import(const Reporter& report, const std::string& project, CNameServer& server, ImportReport* out) {
   AddKeywordSet(server);
-  const plcopen::ImportFailure failure = plcopen::ImportPlcopenFile(project, server, report);
+  const plcopen::ImportFailure failure = plcopen::ImportPlcopenFile(project, server, out);
   if (failure.status == plcopen::ImportStatus::kOk) return kExitOk;
-  ReportFile(failure.line ? project + ":" + std::to_string(failure.line) : project, failure.message);
+  report.File(failure.line ? project + ":" + std::to_string(failure.line) : project, failure.message);
   return kExitError;
 }
 
 // Writes the imported document with the keyword set it was checked
 // against, so that later edits refuse those words too. The file is created
 // exclusively: one that appeared since the check is not replaced either.
-int WriteDocument(DocumentFile& doc) {
+int WriteDocument(const Reporter& report, DocumentFile& doc) {
   std::vector<CString> words;
   for (std::u16string_view word : KeywordSet(kKeywordSet)) words.emplace_back(word);
   doc.SetStoredKeywords(std::move(words));
   FileError error;
   if (!doc.Commit(&error)) {
-    ReportFile(doc.Path().string(), "cannot write: " + error.message);
+    report.File(doc.Path().string(), "cannot write: " + error.message);
     return kExitError;
   }
   return kExitOk;
@@ -97,15 +97,15 @@ int RunImport(const Args& args) {
   FileError error;
   std::unique_ptr<DocumentFile> doc = DocumentFile::Open(docPath, create, &error);
   if (!doc) {
-    ReportFile(docPath, error.message);
+    args.Report().File(docPath, error.message);
     return kExitError;
   }
   CNameServer& server = doc->Server();
   ImportReport report;
-  if (int rc = Import(project, server, &report)) return rc;
+  if (int rc = Import(args.Report(), project, server, &report)) return rc;
   const bool write = report.refused.empty() || args.Has("keep-going");
   if (write)
-    if (int rc = WriteDocument(*doc)) return rc;
+    if (int rc = WriteDocument(args.Report(), *doc)) return rc;
   const std::size_t written = write ? report.accepted : 0;
   if (args.Has("json")) {
     Json json;
@@ -151,7 +151,7 @@ int LintPlcopen(const Args& args) {
   const std::string& project = args.At(0);
   CNameServer server;
   ImportReport report;
-  if (int rc = Import(project, server, &report)) return rc;
+  if (int rc = Import(args.Report(), project, server, &report)) return rc;
   // What the import refused, then what the library finds in what it took.
   std::vector<Finding> findings;
   for (const Refusal& r : report.refused) {

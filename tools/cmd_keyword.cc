@@ -39,7 +39,7 @@ int RunKeyword(const Args& args) {
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(1), !list, options)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(1), !list, options)) return rc;
   std::vector<CString> stored = doc.File().StoredKeywords();
   if (list) {
     if (args.Has("json")) {
@@ -65,7 +65,7 @@ int RunKeyword(const Args& args) {
   }
   if (!changed.empty()) {
     doc.File().SetStoredKeywords(std::move(stored));
-    if (int rc = SaveDocument(doc)) return rc;
+    if (int rc = SaveDocument(args.Report(), doc)) return rc;
   }
   if (args.Has("json")) {
     Json done = Json::array(), kept = Json::array();

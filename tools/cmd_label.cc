@@ -44,7 +44,7 @@ int RunLabel(const Args& args) {
   Document doc;
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
-  if (int rc = OpenDocument(doc, args.At(0), args.Count() > 1, options)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), args.Count() > 1, options)) return rc;
   if (args.Count() == 1) return ListLabels(args, doc);
   std::uint32_t id = 0;
   if (int rc = ResolveShownContainer(args, doc, 1, &id)) return rc;
@@ -62,7 +62,7 @@ int RunLabel(const Args& args) {
     ReportError(doc.Path(), "cannot label container " + std::to_string(id) + " " + Quoted(*label) + ": " + error.message);
     return kExitRefused;
   }
-  if (int rc = SaveDocument(doc)) return rc;
+  if (int rc = SaveDocument(args.Report(), doc)) return rc;
   if (args.Has("json")) {
     Json json = {{"file", doc.Path()}, {"id", id}};
     json["label"] = remove ? Json() : Json(JsonText(*label));

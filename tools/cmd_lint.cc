@@ -32,7 +32,7 @@ int ReportFindings(const Args& args, const std::string& path, const std::vector<
     if (findings.empty())
       std::printf("%s: clean\n", path.c_str());
     else
-      std::printf("%s: %d errors, %d warnings\n", path.c_str(), errors, warnings);
+      std::printf("%s: %s, %s\n", path.c_str(), Counted(errors, "error").c_str(), Counted(warnings, "warning").c_str());
   }
   return counts ? kExitRefused : kExitOk;
 }
@@ -42,7 +42,7 @@ namespace {
 int RunLint(const Args& args) {
   if (IsPlcopenArgument(args.At(0))) return LintPlcopen(args);
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File()), Json::object());
@@ -52,7 +52,7 @@ int RunRepair(const Args& args) {
   Document doc;
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
-  if (int rc = OpenDocument(doc, args.At(0), true, options)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), true, options)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
@@ -60,7 +60,7 @@ int RunRepair(const Args& args) {
   if (stored < highest) {
     CNameContainer::SetLastIssuedNameID(highest);
     doc.Server().SetDirty(true);
-    if (int rc = SaveDocument(doc)) return rc;
+    if (int rc = SaveDocument(args.Report(), doc)) return rc;
     if (!args.Has("json"))
       std::printf("raised the stored last issued ID from %u to %u\n", stored, highest);
     json["raised"] = {{"from", stored}, {"to", highest}};

@@ -41,7 +41,7 @@ int RunFind(const Args& args) {
   const std::unique_ptr<NameMatcher> matcher = NameMatcher::Make(mode, *text, &error);
   if (!matcher) return args.UsageError(error);
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   Json found = Json::array();
   int count = 0;
   for (ContainerRef c : TreeWalk(doc.Server())) {
@@ -67,7 +67,7 @@ int RunShow(const Args& args) {
   std::optional<std::uint32_t> id = IsLabelArg(args.At(1)) ? 0 : ParseUnsigned(args.At(1));
   if (!id) return args.UsageError("ID must be a number or @LABEL, not \"" + args.At(1) + "\"");
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   std::string error;
   if (IsLabelArg(args.At(1)) && !(id = ContainerArg(doc.File(), args.At(1), "ID", &error))) return args.UsageError(error);
   Json names = Json::array(), containers = Json::array();

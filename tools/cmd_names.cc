@@ -76,7 +76,7 @@ int RunNext(const Args& args) {
   const bool local = args.Has("local");
   const bool confine = args.Has("confine");
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (!ResolveQuery(args, doc, &q)) return kExitError;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   CNameServer& server = doc.Server();
@@ -93,7 +93,7 @@ int RunNext(const Args& args) {
       why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? q.name : proposal, q.kind);
     else
       why = Quoted(q.name) + " leaves no letters or digits to build a name from";
-    ReportError(args.At(0), "no proposal for " + Quoted(q.name) + ": " + why, hr == S_OK ? E_FAIL : hr);
+    args.Report().Error(args.At(0), "no proposal for " + Quoted(q.name) + ": " + why, hr == S_OK ? E_FAIL : hr);
     return kExitRefused;
   }
   if (args.Has("json")) {
@@ -122,7 +122,7 @@ int RunCheck(const Args& args) {
   if (!ParseQuery(args, &q)) return kExitError;
   const bool confine = args.Has("confine");
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (!ResolveQuery(args, doc, &q)) return kExitError;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   CNameServer& server = doc.Server();

@@ -40,7 +40,7 @@ Json CountsJson(const DocumentFile& file, const ContainerRef& c) {
 
 int RunLs(const Args& args) {
   Document doc;
-  if (int rc = OpenDocument(doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   const DocumentFile& file = doc.File();
   std::uint32_t id = 0;
   if (args.Count() > 1)

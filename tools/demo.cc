@@ -155,13 +155,13 @@ void RenameAndDelete(Document& doc, const Plant& p) {
   doc.Notifications().Unsubscribe(token);
 }
 
-int SaveAndReload(Document& doc, const Plant& p) {
+int SaveAndReload(Reporter& report, Document& doc, const Plant& p) {
   DemoHeading(5, "Saved, and loaded back into a new server");
-  if (int rc = SaveDocument(doc)) return rc;
+  if (int rc = SaveDocument(report, doc)) return rc;
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(doc.Path(), ec);
   Document reloaded;
-  if (int rc = OpenDocument(reloaded, doc.Path(), false)) return rc;
+  if (int rc = OpenDocument(report, reloaded, doc.Path(), false)) return rc;
   const bool same = TreeJson(reloaded.Server()) == TreeJson(doc.Server());
   const TreeCounts counts = CountTree(reloaded.Server());
   std::printf("saved plant.nt (%ju bytes); loaded: %d containers, %d names, %s tree\n",
@@ -184,16 +184,16 @@ int RunDemo(const Args& args) {
   const DemoDir dir(args.Value("keep"));
   if (dir.Path().empty()) {
     if (dir.Kept()) {
-      ReportFile(*args.Value("keep"), "cannot be made, or is not an empty directory");
+      args.Report().File(*args.Value("keep"), "cannot be made, or is not an empty directory");
     } else {
-      ReportFile("demo", "cannot make a temporary directory");
+      args.Report().File("demo", "cannot make a temporary directory");
     }
     return kExitError;
   }
   std::printf("nametree demo: the names of a small plant, written to %s (%s)\n", dir.Path().c_str(),
               dir.Kept() ? "kept" : "a temporary directory, removed at the end; --keep DIR keeps the files");
   Document doc;
-  if (int rc = CreateDocument(doc, dir.Path() + "/plant.nt")) return rc;
+  if (int rc = CreateDocument(args.Report(), doc, dir.Path() + "/plant.nt")) return rc;
   Plant plant;
   DemoHeading(1, "Namespaces: a global tree and two targets");
   BuildNamespaces(doc.Server(), plant);
@@ -204,8 +204,8 @@ int RunDemo(const Args& args) {
   ProposeNames(doc.Server(), plant);
   ShowCollisions(doc.Server(), plant);
   RenameAndDelete(doc, plant);
-  if (int rc = SaveAndReload(doc, plant)) return rc;
-  if (int rc = DemoLegacyImport(dir.Path())) return rc;
+  if (int rc = SaveAndReload(args.Report(), doc, plant)) return rc;
+  if (int rc = DemoLegacyImport(args.Report(), dir.Path())) return rc;
   if (dir.Kept()) {
     std::printf("\nkept in %s: plant.nt, earlier.doc (the earlier format), earlier.nt\n"
                 "try: nametree import-legacy %s/earlier.doc converted.nt\n",

@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "output.h"
+
 namespace nametree::cli {
 
 void DemoHeading(int number, const char* title);
@@ -16,6 +18,6 @@ std::function<std::string(std::uint32_t)> CaptionsOf(const DemoCaptions& caption
 
 // Writes a document of the earlier format into dir, imports it, saves the
 // result in the current format and prints it; returns an exit code.
-int DemoLegacyImport(const std::string& dir);
+int DemoLegacyImport(Reporter& report, const std::string& dir);
 
 }  // namespace nametree::cli

@@ -34,19 +34,19 @@ std::vector<std::uint8_t> EarlierPlant() {
 
 }  // namespace
 
-int DemoLegacyImport(const std::string& dir) {
+int DemoLegacyImport(Reporter& report, const std::string& dir) {
   DemoHeading(6, "A document of the earlier format, imported");
   const std::string legacyPath = dir + "/earlier.doc";
   const std::string convertedPath = dir + "/earlier.nt";
   const std::vector<std::uint8_t> stream = EarlierPlant();
-  if (int rc = WriteLegacyDocument(legacyPath, stream)) return rc;
+  if (int rc = WriteLegacyDocument(report, legacyPath, stream)) return rc;
   std::printf("wrote earlier.doc: storage \"QXTNameServer\", element \"NameService\" (%zu bytes)\n",
               stream.size());
 
   Document converted;
-  if (int rc = ImportLegacyDocument(legacyPath, converted.Server())) return rc;
-  if (int rc = CreateDocument(converted, convertedPath)) return rc;
-  if (int rc = SaveDocument(converted)) return rc;
+  if (int rc = ImportLegacyDocument(report, legacyPath, converted.Server())) return rc;
+  if (int rc = CreateDocument(report, converted, convertedPath)) return rc;
+  if (int rc = SaveDocument(report, converted)) return rc;
   const CNameServer& server = converted.Server();
   const TreeCounts counts = CountTree(server);
   std::printf("imported and saved as earlier.nt: %d containers, %d names with their old IDs\n",

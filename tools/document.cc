@@ -16,12 +16,10 @@ namespace nametree::cli {
 
 namespace {
 
-std::string g_saved;  // a failed write of the output must still say the save happened
-
-int RefuseExisting(const std::string& path) {
+int RefuseExisting(const Reporter& report, const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && !ec) return kExitOk;
-  ReportFile(path, ec ? "cannot check the file: " + ec.message()
+  report.File(path, ec ? "cannot check the file: " + ec.message()
                       : "already exists; it is not replaced");
   return kExitError;
 }
@@ -57,57 +55,58 @@ FileError Document::Save(std::vector<std::string>* leftOut) {
   return error;
 }
 
-int ReportDocumentError(const std::string& path, const FileError& error) {
+int ReportDocumentError(const Reporter& report, const std::string& path, const FileError& error) {
   if (!error) return kExitOk;
-  ReportError(path, error.message, E_FAIL, FileErrorKindName(error.kind));
+  report.Error(path, error.message, E_FAIL, FileErrorKindName(error.kind));
   return kExitError;
 }
 
-int OpenDocument(Document& doc, const std::string& path, bool writable, const DocumentOptions& options) {
-  if (int rc = ReportDocumentError(path, doc.Open(path, writable, options))) return rc;
-  for (const std::string& warning : doc.File().Warnings()) ReportFile(path, "warning: cannot read " + warning);
+int OpenDocument(const Reporter& report, Document& doc, const std::string& path, bool writable,
+                 const DocumentOptions& options) {
+  if (int rc = ReportDocumentError(report, path, doc.Open(path, writable, options))) return rc;
+  for (const std::string& warning : doc.File().Warnings()) report.File(path, "warning: cannot read " + warning);
   return kExitOk;
 }
 
-int CreateDocument(Document& doc, const std::string& path, const DocumentOptions& options) {
-  return ReportDocumentError(path, doc.Create(path, options));
+int CreateDocument(const Reporter& report, Document& doc, const std::string& path,
+                   const DocumentOptions& options) {
+  return ReportDocumentError(report, path, doc.Create(path, options));
 }
 
-int SaveDocument(Document& doc) {
+int SaveDocument(Reporter& report, Document& doc) {
   std::vector<std::string> leftOut;
-  if (int rc = ReportDocumentError(doc.Path(), doc.Save(&leftOut))) return rc;
-  g_saved = doc.Path();
-  for (const std::string& entry : leftOut) ReportFile(doc.Path(), "left out: " + entry);
+  if (int rc = ReportDocumentError(report, doc.Path(), doc.Save(&leftOut))) return rc;
+  report.Saved(doc.Path());
+  for (const std::string& entry : leftOut) report.File(doc.Path(), "left out: " + entry);
   return kExitOk;
 }
 
-const std::string* SavedDocument() { return g_saved.empty() ? nullptr : &g_saved; }
-
-int ImportLegacyDocument(const std::string& path, CNameServer& server) {
+int ImportLegacyDocument(const Reporter& report, const std::string& path, CNameServer& server) {
   ComPtr<IStorage> storage;
   std::string error;
   if (!OpenCompoundFile(path, false, &storage, &error)) {
-    ReportFile(path, "cannot open: " + error);
+    report.File(path, "cannot open: " + error);
     return kExitError;
   }
   ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(storage.Get());
   if (server.LoadOldVersion(legacy.Get()) != S_OK) {
-    ReportFile(path, "is no readable document of the earlier format (no \"QXTNameServer\" "
+    report.File(path, "is no readable document of the earlier format (no \"QXTNameServer\" "
                      "storage with a \"NameService\" element, or a damaged one)");
     return kExitError;
   }
   return kExitOk;
 }
 
-int WriteLegacyDocument(const std::string& path, const std::vector<std::uint8_t>& legacyStream) {
-  if (int rc = RefuseExisting(path)) return rc;
+int WriteLegacyDocument(const Reporter& report, const std::string& path,
+                        const std::vector<std::uint8_t>& legacyStream) {
+  if (int rc = RefuseExisting(report, path)) return rc;
   ComPtr<IStorage> root, child;
   ComPtr<IStream> stream;
   std::string error;
   CompoundFileOptions create;
   create.exclusive = true;
   if (!CreateCompoundFile(path, 3, create, &root, &error)) {
-    ReportFile(path, "cannot create: " + error);
+    report.File(path, "cannot create: " + error);
     return kExitError;
   }
   std::uint32_t written = 0;
@@ -116,13 +115,13 @@ int WriteLegacyDocument(const std::string& path, const std::vector<std::uint8_t>
       Failed(stream->Write(legacyStream.data(), static_cast<std::uint32_t>(legacyStream.size()),
                            &written)) ||
       written != legacyStream.size()) {
-    ReportFile(path, "cannot write the legacy element");
+    report.File(path, "cannot write the legacy element");
     return kExitError;
   }
   stream.Reset();
   child.Reset();
   if (!CommitCompoundFile(root.Get(), &error)) {
-    ReportFile(path, "cannot write: " + error);
+    report.File(path, "cannot write: " + error);
     return kExitError;
   }
   return kExitOk;

@@ -1,7 +1,7 @@
 // A document file as the program's commands see it: the library's
 // DocumentFile, with the program's options. The class reports nothing; the
-// *Document functions below report a failure with the file's name and
-// return an exit code (0 or 2).
+// *Document functions below report a failure with the file's name through
+// the reporter they are given and return an exit code (0 or 2).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include "nametree/document_file.h"
 #include "nametree/name_server.h"
 #include "nametree/notification.h"
+#include "output.h"
 
 namespace nametree::cli {
 
@@ -50,20 +51,22 @@ class Document {
 };
 
 // Reports the error against the document's path; returns 0 or 2.
-int ReportDocumentError(const std::string& path, const FileError& error);
+int ReportDocumentError(const Reporter& report, const std::string& path, const FileError& error);
 // Open, Create and Save that report: warnings of entries that could not be
-// read and entries left out by a forced save are named on stderr.
-int OpenDocument(Document& doc, const std::string& path, bool writable, const DocumentOptions& options = {});
-int CreateDocument(Document& doc, const std::string& path, const DocumentOptions& options = {});
-int SaveDocument(Document& doc);
-// The path of the last document this process saved, or null.
-const std::string* SavedDocument();
+// read and entries left out by a forced save are named on stderr. A save
+// is told to the reporter.
+int OpenDocument(const Reporter& report, Document& doc, const std::string& path, bool writable,
+                 const DocumentOptions& options = {});
+int CreateDocument(const Reporter& report, Document& doc, const std::string& path,
+                   const DocumentOptions& options = {});
+int SaveDocument(Reporter& report, Document& doc);
 
 // Reads a document of the earlier format into the server.
-int ImportLegacyDocument(const std::string& path, CNameServer& server);
+int ImportLegacyDocument(const Reporter& report, const std::string& path, CNameServer& server);
 
 // Writes a document of the earlier format: the given legacy stream as the
 // element "NameService" of the child storage "QXTNameServer".
-int WriteLegacyDocument(const std::string& path, const std::vector<std::uint8_t>& legacyStream);
+int WriteLegacyDocument(const Reporter& report, const std::string& path,
+                        const std::vector<std::uint8_t>& legacyStream);
 
 }  // namespace nametree::cli

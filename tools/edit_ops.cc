@@ -10,9 +10,19 @@ namespace nametree::cli {
 
 namespace {
 
-EditResult Usage(std::string message) { return {kExitError, E_INVALIDARG, std::move(message), {}, 0}; }
+EditResult Usage(std::string message) {
+  EditResult r;
+  r.exit = kExitError;
+  r.hr = E_INVALIDARG;
+  r.text = std::move(message);
+  return r;
+}
 EditResult Refused(const std::string& what, const std::string& why, HRESULT hr) {
-  return {kExitRefused, hr, what + ": " + why, {}, 0};
+  EditResult r;
+  r.exit = kExitRefused;
+  r.hr = hr;
+  r.text = what + ": " + why;
+  return r;
 }
 
 // An ID argument: a number, @LABEL of an earlier line of a batch, or
@@ -129,6 +139,7 @@ EditResult Rename(EditContext& context, const Edit& edit) {
   r.json["container"] = holder->GetID();
   r.json["old"] = JsonText(old);
   r.json["new"] = JsonText(name);
+  r.old = old;
   return r;
 }
 
@@ -323,7 +334,9 @@ std::optional<Edit> ParseRow(const std::string& container, const std::string& na
   return edit;
 }
 
-EditResult ApplyEdit(EditContext& context, const Edit& edit) {
+namespace {
+
+EditResult Apply(EditContext& context, const Edit& edit) {
   using Op = Edit::Op;
   switch (edit.op) {
     case Op::kAdd: return Add(context, edit);
@@ -333,6 +346,67 @@ EditResult ApplyEdit(EditContext& context, const Edit& edit) {
     case Op::kKeyword: return Keyword(context, edit);
   }
   return Usage("unknown edit");
+}
+
+// Tells the check which edit comes; an ID that does not resolve announces
+// nothing that exists, and the edit then fails before it touches the server.
+void Announce(EditContext& context, const Edit& edit) {
+  using Op = Edit::Op;
+  EditCheck& check = *context.check;
+  EditResult ignored;
+  const std::optional<std::uint32_t> id =
+      edit.op == Op::kKeyword ? std::optional<std::uint32_t>(0) : EditId(context, edit, &ignored);
+  switch (edit.op) {
+    case Op::kAdd: check.BeforeAddName(edit.name); break;
+    case Op::kRename: check.BeforeRename(id.value_or(0), edit.name); break;
+    case Op::kDelete:
+      if (edit.container) check.BeforeDeleteContainer(id.value_or(0));
+      else check.BeforeDeleteName(id.value_or(0));
+      break;
+    case Op::kAddContainer: check.BeforeAddContainer(); break;
+    case Op::kKeyword: check.BeforeKeyword(edit.name); break;
+  }
+}
+
+// Takes back an add or a rename that strict refuses, telling the check.
+bool Undo(EditContext& context, const Edit& edit, const EditResult& done) {
+  CNameServer& server = context.server;
+  EditCheck& check = *context.check;
+  if (edit.op == Edit::Op::kAdd) {
+    const CNameContainer* holder = server.FindContainerOfName(done.created);
+    if (!holder) return false;
+    check.BeforeDeleteName(done.created);
+    check.After(server.DeleteName(holder->GetID(), done.created, false) == S_OK);
+    return true;
+  }
+  if (edit.op != Edit::Op::kRename) return false;
+  const std::uint32_t id = done.json.value("id", 0u);
+  check.BeforeRename(id, done.old);
+  const bool undone = server.Rename(0, id, done.old, kAllowLeadingUnderscore, false, false) == S_OK;
+  check.After(undone);
+  return undone;
+}
+
+}  // namespace
+
+EditResult ApplyEdit(EditContext& context, const Edit& edit) {
+  if (!context.check) return Apply(context, edit);
+  Announce(context, edit);
+  EditResult r = Apply(context, edit);
+  r.findings = context.check->After(r.exit == kExitOk, r.created);
+  if (r.exit != kExitOk || r.findings.empty() || !context.strict) return r;
+  r.kept = !Undo(context, edit, r);
+  r.exit = kExitRefused;
+  r.hr = E_FAIL;
+  const std::size_t n = r.findings.size();
+  const std::string container = std::to_string(r.json.value("container", 0u));
+  const std::string id = std::to_string(r.json.value("id", 0u));
+  const std::string what = edit.op == Edit::Op::kAdd ? "cannot add " + Echo(Quoted(edit.name)) + " to container " + container
+                           : edit.op == Edit::Op::kRename ? "cannot rename ID " + id + " to " + Echo(Quoted(edit.name))
+                                                          : "cannot apply the edit";
+  r.text = what + ": lint would then report " + std::to_string(n) + (n == 1 ? " finding" : " findings") +
+           " more, which --strict refuses";
+  return r;
 }
 
 }  // namespace nametree::cli

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "args.h"
+#include "nametree/document_check.h"
 #include "nametree/document_file.h"
 #include "output.h"
 
@@ -27,6 +28,10 @@ struct EditContext {
   CNameServer& server;
   Labels* labels = nullptr;  // batch only
   DocumentFile* file = nullptr;  // resolves @LABEL and keeps labels and keywords
+  // Follows every edit applied, for the findings of lint each one makes new.
+  EditCheck* check = nullptr;
+  // An edit that makes such a finding is refused: undone where it can be.
+  bool strict = false;
 };
 
 struct EditResult {
@@ -35,6 +40,11 @@ struct EditResult {
   std::string text;  // what was done, or what could not be done and why
   Json json;         // what was done, as members
   std::uint32_t created = 0;
+  CString old;  // the text a rename replaced
+  // What lint reports after the edit and did not report before it.
+  std::vector<DocumentFinding> findings;
+  // Refused under strict but left in the server, which has no undo for it.
+  bool kept = false;
 };
 
 // One edit as typed, parsed once. An ID is kept as typed: in a batch,

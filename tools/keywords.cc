@@ -15,7 +15,7 @@ namespace nametree::cli {
 
 namespace {
 
-int ReadKeywords(std::istream& in, const std::string& source, std::vector<CString>& words) {
+int ReadKeywords(const Reporter& report, std::istream& in, const std::string& source, std::vector<CString>& words) {
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
@@ -23,13 +23,13 @@ int ReadKeywords(std::istream& in, const std::string& source, std::vector<CStrin
     if (line.empty()) continue;
     std::optional<CString> keyword = ParseUtf8(line);
     if (!keyword) {
-      ReportFile(source, "line " + std::to_string(number) + " is not valid UTF-8");
+      report.File(source, "line " + std::to_string(number) + " is not valid UTF-8");
       return kExitError;
     }
     words.push_back(std::move(*keyword));
   }
   if (in.bad()) {
-    ReportFile(source, "cannot read keywords");
+    report.File(source, "cannot read keywords");
     return kExitError;
   }
   return kExitOk;
@@ -63,15 +63,15 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
     if (path == "-") {
       if (stdinUsed) return args.UsageError("--keywords - may be given once: standard input is read once");
       stdinUsed = true;
-      if (int rc = ReadKeywords(std::cin, "standard input", *words)) return rc;
+      if (int rc = ReadKeywords(args.Report(), std::cin, "standard input", *words)) return rc;
       continue;
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-      ReportFile(path, std::string("cannot read keywords: ") + std::strerror(errno));
+      args.Report().File(path, std::string("cannot read keywords: ") + std::strerror(errno));
       return kExitError;
     }
-    if (int rc = ReadKeywords(in, path, *words)) return rc;
+    if (int rc = ReadKeywords(args.Report(), in, path, *words)) return rc;
   }
   return kExitOk;
 }
@@ -103,11 +103,11 @@ int OpenForEdit(Document& doc, const Args& args) {
   // Read before the lock is taken: a slow pipe must not hold the document.
   std::vector<CString> words;
   if (int rc = ReadKeywordFiles(args, &words)) return rc;
-  if (int rc = OpenDocument(doc, args.At(0), true, options)) return rc;
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), true, options)) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
   if (stored < highest) {
-    ReportFile(doc.Path(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
+    args.Report().File(doc.Path(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
                                std::to_string(highest) +
                                ", which the document holds; an edit would issue held IDs again and "
                                "replace names. Run 'nametree repair " + doc.Path() + "' first");

@@ -56,7 +56,9 @@ std::string LimitWords(const DocumentFinding& f) {
   }
 }
 
-Finding Print(const DocumentFinding& f) {
+}  // namespace
+
+Finding DescribeFinding(const DocumentFinding& f) {
   Finding out{f.warning, std::string(DocumentFindingKindName(f.kind)), {}, Json::object()};
   const std::string what = f.confusableSkeleton ? "the same confusable skeleton" : "the same text after NFC";
   switch (f.kind) {
@@ -118,7 +120,6 @@ Finding Print(const DocumentFinding& f) {
   return out;
 }
 
-}  // namespace
 
 std::string PathText(const std::vector<std::uint32_t>& path) {
   std::string text;
@@ -132,7 +133,7 @@ std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t store
   options.useStoredLastID = true;
   options.storedLastID = stored;
   std::vector<Finding> out;
-  for (const DocumentFinding& f : CheckDocument(server, options)) out.push_back(Print(f));
+  for (const DocumentFinding& f : CheckDocument(server, options)) out.push_back(DescribeFinding(f));
   return out;
 }
 

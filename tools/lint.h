@@ -22,6 +22,9 @@ struct Finding {
   Json json;          // the finding's particulars
 };
 
+// A finding in the words and JSON of lint.
+Finding DescribeFinding(const DocumentFinding& f);
+
 // "1/5/9": the IDs from the top down.
 std::string PathText(const std::vector<std::uint32_t>& path);
 

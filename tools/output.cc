@@ -3,14 +3,13 @@
 #include <cstdio>
 
 #include "args.h"
+#include "cli.h"
 #include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
 
 namespace nametree::cli {
 
 namespace {
-
-bool g_jsonErrors = false;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -80,6 +79,10 @@ std::string Echo(std::string_view input) {
 
 std::string Quoted(std::u16string_view name) { return "\"" + Display(name) + "\""; }
 
+std::string Counted(std::size_t n, std::string_view noun) {
+  return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
+}
+
 std::string TypeLabel(std::int16_t type) {
   switch (type) {
     case kOrdinaryContainer: return "plain";
@@ -90,28 +93,36 @@ std::string TypeLabel(std::int16_t type) {
   }
 }
 
-void SetJsonErrors(bool on) { g_jsonErrors = on; }
-bool JsonErrors() { return g_jsonErrors; }
-
 std::string StatusHex(HRESULT hr) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<std::uint32_t>(hr));
   return buffer;
 }
 
-void ReportError(std::string_view file, const std::string& message, HRESULT hr, std::string_view kind) {
-  if (g_jsonErrors) {
+void Reporter::Error(std::string_view file, const std::string& message, HRESULT hr, std::string_view kind,
+                     const Json& more) const {
+  if (json_) {
     Json error;
     error["error"] = message;
     if (!kind.empty()) error["kind"] = std::string(kind);
     if (!file.empty()) error["file"] = std::string(file);
     error["result"] = StatusHex(hr);
     error["resultName"] = StatusName(hr);
+    error.update(more);
     PrintJson(error);
     return;
   }
   std::fprintf(stderr, "nametree: %.*s%s%s\n", static_cast<int>(file.size()), file.data(),
                file.empty() ? "" : ": ", message.c_str());
+}
+
+int Reporter::Usage(std::string_view command, const std::string& message) const {
+  const std::string name = command.empty() ? "nametree" : "nametree " + std::string(command);
+  if (json_)
+    Error("", name + ": " + message, E_INVALIDARG);
+  else
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), message.c_str(), name.c_str());
+  return kExitError;
 }
 
 std::string DescribeNotification(const PostedNotification& n) {

@@ -39,19 +39,35 @@ std::string Echo(std::string_view input);
 // Display(name) in double quotes.
 std::string Quoted(std::u16string_view name);
 
+// "1 edit", "2 edits": the count with the noun, plural unless one.
+std::string Counted(std::size_t n, std::string_view noun);
+
 // "global", "target", "own", "plain", or "type N" for other values.
 std::string TypeLabel(std::int16_t type);
 
-// Whether errors go to stdout as JSON objects; set from the command's --json.
-void SetJsonErrors(bool on);
-bool JsonErrors();
+// Where the errors of one run go: "nametree: FILE: message" on stderr, or
+// under --json the object {"error", "file", "result", "resultName"} on
+// stdout, with "kind" when a kind of file error is given. Made once from
+// the command line and passed down to whatever reports.
+class Reporter {
+ public:
+  explicit Reporter(bool json = false) : json_(json) {}
+  bool AsJson() const { return json_; }
+  // `more` adds its members to the JSON object.
+  void Error(std::string_view file, const std::string& message, HRESULT hr = E_FAIL, std::string_view kind = {},
+             const Json& more = Json::object()) const;
+  void File(std::string_view file, const std::string& message) const { Error(file, message); }
+  // "nametree COMMAND: message" and a pointer to its help; returns 2.
+  int Usage(std::string_view command, const std::string& message) const;
+  // A document this run saved: an output that then fails to be written
+  // must still say that the edits were kept.
+  void Saved(std::string path) { saved_ = std::move(path); }
+  const std::string* SavedPath() const { return saved_.empty() ? nullptr : &saved_; }
 
-// "nametree: FILE: message" on stderr, or under --json the object
-// {"error", "file", "result", "resultName"} on stdout, with "kind" when a
-// kind of file error is given.
-void ReportError(std::string_view file, const std::string& message, HRESULT hr = E_FAIL,
-                 std::string_view kind = {});
-inline void ReportFile(std::string_view file, const std::string& message) { ReportError(file, message); }
+ private:
+  bool json_;
+  std::string saved_;
+};
 
 // The status as "0x80004005".
 std::string StatusHex(HRESULT hr);

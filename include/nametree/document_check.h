@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -101,5 +102,38 @@ NAMETREE_API std::vector<DocumentFinding> CheckEntryLimits(const CNameServer& se
 // options.strict any warning.
 NAMETREE_API bool DocumentCheckFails(const std::vector<DocumentFinding>& findings,
                                      const DocumentCheckOptions& options);
+
+// What one edit changes in the findings of CheckDocument: told the edit
+// before the server makes it and again after, it answers the findings that
+// the full check reports afterwards and did not report before (compared by
+// kind, container, name and namespace), with every field as the full check
+// gives it. Only the names that share a look-alike key with a text the edit
+// touches are judged again, so an edit costs what those names cost; the
+// index behind it is built on the first edit, in one walk.
+//
+// Not followed: the counter, IDs held twice and the entry limits, which the
+// server's own edits cannot make wrong.
+class NAMETREE_API EditCheck {
+ public:
+  EditCheck(const CNameServer& server, const DocumentCheckOptions& options);
+  ~EditCheck();
+  EditCheck(const EditCheck&) = delete;
+  EditCheck& operator=(const EditCheck&) = delete;
+
+  // Before the server makes the edit. Exactly one of these per edit, then After.
+  void BeforeAddName(const CString& text);
+  void BeforeRename(std::uint32_t nameID, const CString& newText);
+  void BeforeDeleteName(std::uint32_t nameID);
+  void BeforeDeleteContainer(std::uint32_t containerID);
+  void BeforeAddContainer();
+  void BeforeKeyword(const CString& word);
+  // After it: `applied` says whether the server made it, `newNameID` is
+  // the ID an add issued. Empty when the edit was refused.
+  std::vector<DocumentFinding> After(bool applied, std::uint32_t newNameID = 0);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace nametree

@@ -1,5 +1,7 @@
 #include "model/look_alike.h"
 
+#include <algorithm>
+
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>
 #include <unicode/uspoof.h>
@@ -56,6 +58,28 @@ LookAlikeKey::LookAlikeKey() {
 LookAlikeKey::~LookAlikeKey() = default;
 
 CString LookAlikeKey::operator()(const CString& upper) const {
+  CString key;
+  key.reserve(upper.size());
+  for (char16_t c : upper) {
+    const CString* one = AsciiKey(c);
+    if (!one) return Computed(upper);
+    key += *one;
+  }
+  return key;
+}
+
+const CString* LookAlikeKey::AsciiKey(char16_t c) const {
+  if (c >= 128) return nullptr;
+  if (!known_[c]) {
+    known_[c] = true;
+    CString one = Computed(CString(1, c));
+    if (!one.empty() && std::all_of(one.begin(), one.end(), [](char16_t k) { return k < 128; }))
+      ascii_[c] = std::move(one);
+  }
+  return ascii_[c].empty() ? nullptr : &ascii_[c];
+}
+
+CString LookAlikeKey::Computed(const CString& upper) const {
   CString visible;
   visible.reserve(upper.size());
   ForEachCodePoint(upper, [&](char32_t c, int32_t at) {

@@ -5,6 +5,10 @@
 // Where ICU's spoof checker cannot be opened, the key is the NFC form of
 // the same text (still without the invisible code points).
 //
+// Text of ASCII alone takes a table: the skeleton maps code point by code
+// point and normalization leaves ASCII as it is, so the key of such a text
+// is the keys of its characters put together, wherever those are ASCII too.
+//
 // Also which characters hide in a name: bidi controls, default-ignorable
 // code points and line or paragraph separators show as nothing or move
 // what follows.
@@ -29,6 +33,11 @@ class LookAlikeKey {
 
   // The key of a text already upper-cased.
   CString operator()(const CString& upper) const;
+  // The same without the table, for any text.
+  CString Computed(const CString& upper) const;
+  // The key of one upper-cased ASCII character, or null where it leaves
+  // ASCII (then only the whole text has a key).
+  const CString* AsciiKey(char16_t c) const;
   bool UsesSkeleton() const { return checker_ != nullptr; }
 
  private:
@@ -37,6 +46,10 @@ class LookAlikeKey {
   };
   std::unique_ptr<USpoofChecker, Closer> checker_;
   const UNormalizer2* nfc_ = nullptr;
+  // Keys of the ASCII characters, filled as met; empty where a key leaves
+  // ASCII.
+  mutable CString ascii_[128];
+  mutable bool known_[128] = {};
 };
 
 // Dropped from look-alike keys: default-ignorable code points and variation selectors.

@@ -259,7 +259,7 @@ TEST_F(Cli, ImportAndDemoConvertListWhatTheyDropAndNeverOverwrite) {
   WriteLegacy("big.doc", legacy);
   Expect({
       {{"import-legacy", "FILE:old.doc", "FILE:new.nt"}, "", 0,
-       {"1 containers, 2 names\ndropped 1 records of",
+       {"1 container, 2 names\ndropped 1 record of",
         "name object 102 \"Orphan\": container 99, where it belongs, does not exist"}},
       {{"tree", "FILE:new.nt", "--json"}, "", 0, {"\"lastIssuedID\":300", "{\"id\":101,\"name\":\"Valve\"}"}},
       {{"import-legacy", "FILE:old.doc", "FILE:other.nt", "--json"}, "", 0,

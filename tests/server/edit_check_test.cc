@@ -1,0 +1,116 @@
+// The edit check against the whole-document check: after every random edit
+// of a small, crowded tree, what it answers equals the findings the full
+// check reports now and did not report before.
+#include <map>
+#include <random>
+#include <tuple>
+
+#include "model/look_alike.h"
+#include "nametree/document_check.h"
+#include "nametree/tree_walk.h"
+#include "server_fixture.h"
+
+namespace nametree::test {
+namespace {
+
+using Key = std::tuple<int, std::uint32_t, std::uint32_t, int>;
+Key KeyOf(const DocumentFinding& f) {
+  return {static_cast<int>(f.kind), f.containerID, f.nameID, static_cast<int>(f.where)};
+}
+
+// Everything a printer shows of a finding.
+using Shown = std::tuple<Key, bool, std::vector<std::uint32_t>, CString, std::uint32_t, std::uint32_t, CString, bool>;
+Shown ShownOf(const DocumentFinding& f) {
+  return {KeyOf(f), f.warning, f.path, f.text, f.otherContainerID, f.otherNameID, f.otherText, f.confusableSkeleton};
+}
+
+std::vector<Shown> Fresh(const std::vector<DocumentFinding>& before, const std::vector<DocumentFinding>& after) {
+  std::map<Key, int> old;
+  for (const DocumentFinding& f : before) old[KeyOf(f)]++;
+  std::vector<Shown> out;
+  for (const DocumentFinding& f : after)
+    if (!old.count(KeyOf(f))) out.push_back(ShownOf(f));
+  return out;
+}
+
+// The table for ASCII text gives the key ICU computes, for every pair of
+// characters (where "0" and "O" meet).
+TEST(LookAlikeKey, AsciiTextTakesTheKeyOfItsCharacters) {
+  const LookAlikeKey key;
+  for (char16_t a = 1; a < 128; ++a)
+    for (char16_t b = 0; b < 128; b = static_cast<char16_t>(b + (b < 32 ? 31 : 1))) {
+      const CString text = b ? CString{a, b} : CString(1, a);
+      ASSERT_EQ(key(text), key.Computed(text)) << int(a) << " " << int(b);
+    }
+  EXPECT_EQ(key(u"P0MP"), key(u"POMP")) << "the skeleton itself is used";
+}
+
+TEST_F(ServerTest, AnEditCheckAnswersWhatTheFullCheckNewlyReports) {
+  // Texts that collide, look alike (Latin, Cyrillic, digit for letter),
+  // break the rule or are keywords.
+  const std::vector<CString> texts = {u"Pump", u"PUMP", u"pump", u"\u0420ump", u"Valve", u"VALVE", u"Va1ve",
+                                      u"Vaive", u"_x", u"1x", u"If", u"BEGIN", u"Tag\u200B", u"Tag"};
+  const std::int16_t types[] = {kOrdinaryContainer, kGlobalContainer, kTargetContainer, kLocalCheckContainer};
+  std::mt19937 random(11);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  DocumentCheckOptions options;
+  options.keywords = {u"if"};
+  int fresh = 0;
+  for (int round = 0; round < 300; ++round) {
+    CNameServer s;
+    s.AddKeyword(u"BEGIN");
+    EditCheck check(s, options);
+    std::vector<std::uint32_t> containers;
+    for (int step = 0; step < 60; ++step) {
+      const std::vector<DocumentFinding> before = CheckDocument(s, options);
+      std::vector<std::uint32_t> names;
+      for (ContainerRef c : TreeWalk(s))
+        for (NameRef n : c.Names()) names.push_back(n.Id());
+      std::vector<DocumentFinding> answer;
+      const std::size_t op = containers.size() < 3 ? 0 : pick(10);
+      if (op == 0) {
+        const std::uint32_t parent = containers.empty() || pick(3) == 0 ? 0 : containers[pick(containers.size())];
+        check.BeforeAddContainer();
+        const std::uint32_t id = s.AddContainer(parent, types[pick(4)]);
+        answer = check.After(id != 0, id);
+        if (id) containers.push_back(id);
+      } else if (op <= 5 || names.empty()) {
+        const CString& text = texts[pick(texts.size())];
+        const std::uint32_t in = containers[pick(containers.size())];
+        check.BeforeAddName(text);
+        std::uint32_t id = 0;
+        const HRESULT hr = s.AddName(id, in, text, kAllowLeadingUnderscore, pick(3) == 0);
+        answer = check.After(hr == S_OK, id);
+      } else if (op <= 7) {
+        const std::uint32_t id = names[pick(names.size())];
+        const CString& text = texts[pick(texts.size())];
+        check.BeforeRename(id, text);
+        answer = check.After(s.Rename(0, id, text, kAllowLeadingUnderscore, pick(2) == 0, false) == S_OK);
+      } else if (op == 8) {
+        const std::uint32_t id = names[pick(names.size())];
+        check.BeforeDeleteName(id);
+        answer = check.After(s.DeleteName(s.FindContainerOfName(id)->GetID(), id, false) == S_OK);
+      } else if (pick(4) == 0) {
+        const std::size_t at = pick(containers.size());
+        check.BeforeDeleteContainer(containers[at]);
+        answer = check.After(s.DeleteContainer(containers[at], false) == S_OK);
+        containers.clear();
+        for (ContainerRef c : TreeWalk(s)) containers.push_back(c.Id());
+        if (containers.empty()) break;
+      } else {
+        const CString& word = texts[pick(texts.size())];
+        check.BeforeKeyword(word);
+        answer = check.After(s.AddKeyword(word) == S_OK);
+      }
+      std::vector<Shown> got;
+      for (const DocumentFinding& f : answer) got.push_back(ShownOf(f));
+      const std::vector<Shown> want = Fresh(before, CheckDocument(s, options));
+      ASSERT_EQ(got, want) << "round " << round << ", step " << step << ", edit " << op;
+      fresh += static_cast<int>(want.size());
+    }
+  }
+  EXPECT_GT(fresh, 100) << "the edits made findings to compare";
+}
+
+}  // namespace
+}  // namespace nametree::test

@@ -1,0 +1,76 @@
+// Edits that lint would reject: the program warns of what an edit makes new
+// and, under --strict, refuses it and leaves the file as it was.
+#include <gtest/gtest.h>
+
+#include "support/program.h"
+
+namespace nametree::test {
+namespace {
+
+struct Case {
+  std::vector<std::string> args;  // "DOC" stands for a fresh copy of the base document
+  std::string input;
+  int exit;
+  std::string out, err;  // fragments the streams hold; "" for err: stderr is empty
+  bool unchanged;
+};
+
+// A global container 1 with Pump1 (2); a target 3 with Valve (4) and a
+// plain container 6 under it holding Var1 (7), which the global check of
+// an add does not look into.
+TEST(EditSafety, LintFindingsAnEditMakesAreWarnedOrRefused) {
+  TempDir dir;
+  const std::string base = dir.File("base.nt"), doc = dir.File("doc.nt");
+  ASSERT_EQ(RunProgram(dir, {"init", base}).exit, 0);
+  ASSERT_EQ(RunProgram(dir, {"batch", base},
+                       "add-container 0 --type global\nadd 1 Pump1\nadd-container 0 --type target\nadd 3 Valve\n"
+                       "add-container 3 --as p\nadd @p Var1\n")
+                .exit,
+            0);
+  const std::string collides = "the edit makes lint report: error: container 6 (plain) at 3/6: \"Var1\" (ID 7) "
+                               "collides with the global namespace: \"Var1\" (ID 8) in container 1 (global) at 1";
+  const std::string looks = "warning: container 6 (plain) at 3/6: \"Var1\" (ID 7) looks like \"V\u0430r1\" (ID 8)";
+  const std::vector<Case> cases = {
+      {{"add", "DOC", "1", "Motor"}, "", 0, "added \"Motor\"", "", false},
+      {{"add", "DOC", "1", "Var1"}, "", 0, "added \"Var1\" to container 1 as ID 8", "doc.nt: " + collides, false},
+      {{"add", "DOC", "1", "Var1", "--json"}, "", 0,
+       "\"notifications\":[],\"findings\":[{\"severity\":\"error\",\"check\":\"collision\"", "", false},
+      {{"add", "DOC", "1", "Var1", "--strict"}, "", 1, "",
+       "cannot add \"Var1\" to container 1: lint would then report 1 finding more, which --strict refuses", true},
+      {{"add", "DOC", "1", "Var1", "--strict", "--json"}, "", 1, "\"kind\":\"refused\"", "", true},
+      {{"add", "DOC", "1", "V\u0430r1"}, "", 0, "", looks, false},  // a warning is refused under --strict too
+      {{"add", "DOC", "1", "V\u0430r1", "--strict"}, "", 1, "", "--strict refuses", true},
+      {{"rename", "DOC", "2", "VAR1", "--strict"}, "", 1, "", "cannot rename ID 2 to \"VAR1\": lint would then", true},
+      {{"rename", "DOC", "2", "VAR1"}, "", 0, "renamed ID 2", "collides with the global namespace", false},
+      {{"batch", "DOC"}, "add 1 Motor\nadd 1 Var1\n", 0, "applied 2 edits",
+       "standard input:2: the edit makes lint report: error: container 6 (plain)", false},
+      {{"batch", "DOC", "--strict"}, "add 1 Motor\nadd 1 Var1\n", 1, "1 line refused", "standard input:2: cannot add",
+       true},
+      // The refused add is taken back: the rest is saved, and Var1 is free again.
+      {{"batch", "DOC", "--strict", "--keep-going"}, "add 1 Var1\nadd 1 Motor\nadd 6 Pump1x\n", 1,
+       "applied 2 of 3 edits", "standard input:1: cannot add", false},
+      {{"batch", "DOC"}, "add 1 Motor\n", 0, "applied 1 edit from", "", false},
+      {{"batch", "DOC", "--json"}, "add 1 Var1\n", 0, "\"findings\":[{\"line\":1,\"severity\":\"error\"", "", false},
+  };
+  const std::string original = ReadBytes(base);
+  for (const Case& c : cases) {
+    WriteBytes(doc, original);
+    std::vector<std::string> args = c.args;
+    for (std::string& a : args)
+      if (a == "DOC") a = doc;
+    SCOPED_TRACE(args[0] + " " + args.back());
+    const ProgramRun r = RunProgram(dir, args, c.input);
+    EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    if (c.err.empty()) EXPECT_EQ(r.err, "");
+    else EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(ReadBytes(doc) == original, c.unchanged);
+  }
+  WriteBytes(doc, original);
+  RunProgram(dir, {"batch", doc, "--strict", "--keep-going"}, "add 1 Var1\nadd 1 Motor\n");
+  EXPECT_EQ(RunProgram(dir, {"find", doc, "Var1"}).out.find("in container 1"), std::string::npos)
+      << "the refused add did not stay";
+}
+
+}  // namespace
+}  // namespace nametree::test
