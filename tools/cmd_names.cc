@@ -48,13 +48,17 @@ bool ParseQuery(const Args& args, NameQuery* q) {
 }
 
 // CONTAINER given as @LABEL, once the document is open; false after a usage error.
-bool ResolveQuery(const Args& args, Document& doc, NameQuery* q) {
-  if (!IsLabelArg(args.At(1))) return true;
-  std::string error;
-  const std::optional<std::uint32_t> id = ContainerArg(doc.File(), args.At(1), "CONTAINER", &error);
-  if (!id) args.UsageError(error);
-  q->container = id.value_or(0);
-  return id.has_value();
+// Opens the document for reading, resolves an @LABEL container and applies
+// the keywords: what next and check both need before they ask.
+int OpenForQuery(const Args& args, Document& doc, NameQuery* q) {
+  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
+  if (IsLabelArg(args.At(1))) {
+    std::string error;
+    const std::optional<std::uint32_t> id = ContainerArg(doc.File(), args.At(1), "CONTAINER", &error);
+    if (!id) return args.UsageError(error);
+    q->container = *id;
+  }
+  return LoadKeywords(args, doc.Server());
 }
 
 std::string ContainerWords(const CNameServer& server, std::uint32_t id) {
@@ -76,9 +80,7 @@ int RunNext(const Args& args) {
   const bool local = args.Has("local");
   const bool confine = args.Has("confine");
   Document doc;
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
-  if (!ResolveQuery(args, doc, &q)) return kExitError;
-  if (int rc = LoadKeywords(args, doc.Server())) return rc;
+  if (int rc = OpenForQuery(args, doc, &q)) return rc;
   CNameServer& server = doc.Server();
   CString proposal;
   const HRESULT hr = local ? server.GetNextName(q.container, q.name, digits, &proposal)
@@ -122,9 +124,7 @@ int RunCheck(const Args& args) {
   if (!ParseQuery(args, &q)) return kExitError;
   const bool confine = args.Has("confine");
   Document doc;
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
-  if (!ResolveQuery(args, doc, &q)) return kExitError;
-  if (int rc = LoadKeywords(args, doc.Server())) return rc;
+  if (int rc = OpenForQuery(args, doc, &q)) return rc;
   CNameServer& server = doc.Server();
 
   const bool valid = server.IsValidName(q.name, q.kind);
