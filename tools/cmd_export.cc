@@ -225,8 +225,8 @@ void DiffKeywords(const DocumentFile& a, const DocumentFile& b, Changes& out) {
 
 int RunDiff(const Args& args) {
   Document a, b;
-  if (int rc = OpenDocument(a, args.At(0), false)) return rc;
-  if (int rc = OpenDocument(b, args.At(1), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), a, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(args.Report(), b, args.At(1), false)) return rc;
   Changes changes(args.Has("json"));
   {
     const Side sa(a), sb(b);
