@@ -159,6 +159,10 @@ int RunProgram(int argc, char** argv) {
   } catch (const std::length_error&) {
     ReportOutOfMemory(reporter);
   }
+  // Under --json stdout holds one object; the note goes beside it.
+  if (const std::string* path = reporter.DryRunPath())
+    std::fprintf(reporter.AsJson() ? stderr : stdout, "%sdry run: %s left unchanged\n",
+                 reporter.AsJson() ? "nametree: " : "", path->c_str());
   return CheckOutput(reporter, code);
 }
 

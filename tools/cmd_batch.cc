@@ -268,7 +268,8 @@ int RunBatchCommand(const Args& args) {
     json["input"] = inputName;
     json["edits"] = report.edits;
     json["applied"] = report.applied;
-    json["saved"] = save;
+    json["saved"] = save && !doc.DryRun();
+    if (doc.DryRun()) json["dryRun"] = true;
     Json refused = Json::array();
     for (const BatchRefusal& r : report.refused)
       refused.push_back({{"line", r.line}, {"text", r.text}, {"error", r.message}, {"result", StatusHex(r.hr)},
@@ -338,6 +339,7 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
         kKeywordSetOption,
         kWaitOption,
         kForceOption,
+        kDryRunOption,
         {"json", "", "report as one JSON object"}},
        RunBatchCommand});
 }
