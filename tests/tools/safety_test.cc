@@ -112,5 +112,25 @@ TEST(EditSafety, DryRunsReportAndWriteNothing) {
   RunCases(dir, base, cases);
 }
 
+TEST(EditSafety, CommandsAndBatchInputAreNamedPlainly) {
+  TempDir dir;
+  const std::string base = MakeBase(dir);
+  RunCases(dir, base, {
+      {{"ad"}, "", 2, "", "nametree: unknown command \"ad\"; did you mean \"add\"?\n", true},
+      {{"ad", "--json"}, "", 2, "unknown command \\\"ad\\\"; did you mean", "", true},
+      {{"qqqqqq"}, "", 2, "", "nametree: unknown command \"qqqqqq\"\nTry", true},
+      {{"help", "labl"}, "", 2, "", "did you mean \"label\"?", true},
+      {{"help", "add", "rename"}, "", 2, "", "help takes one COMMAND", true},
+      {{"help"}, "", 0, "add-container", "", true},
+      {{"batch", "DOC"}, "add 1 Motor  # the new one\n  # a whole line\nadd 1 \"#1\" --kind 1 #\n", 0,
+       "applied 2 edits", "\"#1\" (ID 9) breaks the name rule", false},
+      {{"batch", "DOC", "/"}, "", 2, "", "nametree: /: is a directory", true},
+      {{"batch", "DOC", "--csv"}, "container,name,note\n", 2, "", "column 3 \"note\" is not one of them", true},
+      {{"batch", "DOC", "--csv"}, "container,name\n1,Motor,x,y\n", 2, "", "found 4; the first extra one is \"x\"",
+       true},
+  });
+  EXPECT_EQ(RunProgram(dir, {"help", "rename"}).out, RunProgram(dir, {"rename", "--help"}).out);
+}
+
 }  // namespace
 }  // namespace nametree::test
