@@ -1,5 +1,6 @@
 #include "args.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -90,6 +91,42 @@ bool WantsJson(int argc, char** argv) {
   return false;
 }
 
+// The command nearest to `word`: at most two letters off, or one that
+// begins with it; empty when none is that near.
+std::string NearestCommand(const std::vector<CommandSpec>& table, std::string_view word) {
+  std::string best;
+  std::size_t bestCost = 3;
+  for (const CommandSpec& c : table) {
+    std::vector<std::size_t> row(c.name.size() + 1);  // edit distances, one row at a time
+    for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= word.size(); ++i) {
+      std::size_t diagonal = row[0];
+      row[0] = i;
+      for (std::size_t j = 1; j < row.size(); ++j) {
+        const std::size_t above = row[j];
+        row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (word[i - 1] != c.name[j - 1] ? 1 : 0)});
+        diagonal = above;
+      }
+    }
+    const std::size_t cost = !word.empty() && c.name.starts_with(word) ? 1 : row.back();
+    if (cost < bestCost) {
+      bestCost = cost;
+      best = c.name;
+    }
+  }
+  return best;
+}
+
+bool IsCommand(const std::vector<CommandSpec>& table, std::string_view word) {
+  return std::any_of(table.begin(), table.end(), [&](const CommandSpec& c) { return c.name == word; });
+}
+
+int UnknownCommand(const std::vector<CommandSpec>& table, std::string_view word, bool json) {
+  const std::string nearest = NearestCommand(table, word);
+  return Reporter(json).Usage("", "unknown command \"" + Echo(word) + "\"" +
+                                      (nearest.empty() ? "" : "; did you mean \"" + nearest + "\"?"));
+}
+
 // Output that could not be written is an error even when the work was done.
 int CheckOutput(const Reporter& reporter, int code) {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
@@ -113,6 +150,19 @@ int Dispatch(int argc, char** argv, Reporter& reporter) {
     std::fputs(app.help().c_str(), stdout);
     return kExitError;
   }
+  const std::string_view first = argv[1];
+  if (first == "help") {
+    if (argc > 3) return Reporter(WantsJson(argc, argv)).Usage("", "help takes one COMMAND");
+    if (argc == 2) {
+      std::fputs(app.help().c_str(), stdout);
+      return kExitOk;
+    }
+    if (!IsCommand(table, argv[2])) return UnknownCommand(table, argv[2], false);
+    std::fputs(app.get_subcommand(argv[2])->help("nametree").c_str(), stdout);
+    return kExitOk;
+  }
+  if (!first.empty() && first[0] != '-' && !IsCommand(table, first))
+    return UnknownCommand(table, first, WantsJson(argc, argv));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -159,6 +209,10 @@ int RunProgram(int argc, char** argv) {
   } catch (const std::length_error&) {
     ReportOutOfMemory(reporter);
   }
+  // Under --json stdout holds one object; the note goes beside it.
+  if (const std::string* path = reporter.DryRunPath())
+    std::fprintf(reporter.AsJson() ? stderr : stdout, "%sdry run: %s left unchanged\n",
+                 reporter.AsJson() ? "nametree: " : "", path->c_str());
   return CheckOutput(reporter, code);
 }
 

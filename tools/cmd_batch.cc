@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -35,13 +36,14 @@ bool ReadAll(const std::string& source, std::string* text) {
 }
 
 // Splits a line into words: blanks separate, "..." and '...' keep blanks,
-// and inside double quotes a backslash keeps the next character.
+// and inside double quotes a backslash keeps the next character. A word
+// that begins with '#' begins a comment.
 bool Words(std::string_view line, std::vector<std::string>& words, std::string* error) {
   words.clear();
   std::size_t i = 0;
   while (i < line.size()) {
     while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i == line.size()) break;
+    if (i == line.size() || line[i] == '#') break;  // the rest is a comment
     std::string word;
     while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
       const char c = line[i++];
@@ -189,14 +191,19 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
         report.csvKind = words.size() == 3 && words[2] == "kind";
         if (words.size() < 2 || words.size() > 3 || words[0] != "container" || words[1] != "name" ||
             (words.size() == 3 && !report.csvKind)) {
-          refuse(kExitError, E_INVALIDARG, "the header must be container,name or container,name,kind");
+          std::string why = "the header must be container,name or container,name,kind";
+          const std::size_t known = report.csvKind ? 3 : 2;
+          if (words.size() > known)
+            why += "; column " + std::to_string(known + 1) + " \"" + Echo(words[known]) + "\" is not one of them";
+          refuse(kExitError, E_INVALIDARG, why);
           break;
         }
         continue;
       }
-      if (words.size() != (report.csvKind ? 3u : 2u)) {
-        refuse(kExitError, E_INVALIDARG, "expected " + std::to_string(report.csvKind ? 3 : 2) + " fields, found " +
-                                             std::to_string(words.size()));
+      if (const std::size_t known = report.csvKind ? 3 : 2; words.size() != known) {
+        refuse(kExitError, E_INVALIDARG,
+               "expected " + std::to_string(known) + " fields, found " + std::to_string(words.size()) +
+                   (words.size() > known ? "; the first extra one is \"" + Echo(words[known]) + "\"" : ""));
         continue;
       }
       ++report.edits;
@@ -247,6 +254,11 @@ int RunBatchCommand(const Args& args) {
   if (source == "-" && stdinKeywords)
     return args.UsageError("--keywords - and a batch from standard input cannot share it");
   std::string input;
+  std::error_code ec;
+  if (source != "-" && std::filesystem::is_directory(source, ec)) {
+    args.Report().File(source, "is a directory; a batch is read from a file, or from standard input (-)");
+    return kExitError;
+  }
   if (!ReadAll(source, &input)) {
     args.Report().File(source == "-" ? "standard input" : source, "cannot read the batch");
     return kExitError;
@@ -268,7 +280,8 @@ int RunBatchCommand(const Args& args) {
     json["input"] = inputName;
     json["edits"] = report.edits;
     json["applied"] = report.applied;
-    json["saved"] = save;
+    json["saved"] = save && !doc.DryRun();
+    if (doc.DryRun()) json["dryRun"] = true;
     Json refused = Json::array();
     for (const BatchRefusal& r : report.refused)
       refused.push_back({{"line", r.line}, {"text", r.text}, {"error", r.message}, {"result", StatusHex(r.hr)},
@@ -338,6 +351,7 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
         kKeywordSetOption,
         kWaitOption,
         kForceOption,
+        kDryRunOption,
         {"json", "", "report as one JSON object"}},
        RunBatchCommand});
 }

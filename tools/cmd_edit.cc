@@ -110,7 +110,8 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
        {kKind, kConfine},
        RunSingleEdit},
       {"delete", "delete a name (or a container)",
-       "Deletes the name with this ID and prints the \"NameWasDeleted\" notification.",
+       "Deletes the name with this ID and prints the \"NameWasDeleted\" notification. With\n"
+       "--container, says how many sub-containers and names went (--dry-run says it first).",
        {{"ID", "the name's ID"}},
        {{"container", "",
          "ID is a container: delete it with its names and sub-containers (\"ContainerWasDeleted\")"}},
@@ -132,6 +133,7 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
         entry.options.insert(entry.options.end(), {kKeywords, kKeywordSetOption, kStrict});
       entry.options.push_back(kWaitOption);
       entry.options.push_back(kForceOption);
+      entry.options.push_back(kDryRunOption);
       entry.options.push_back(kJson);
     }
   }

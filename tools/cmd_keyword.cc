@@ -54,7 +54,7 @@ int RunKeyword(const Args& args) {
   std::vector<CString> changed, unchanged;
   for (const CString& w : words) (Holds(stored, w) == (action == "add") || Holds(changed, w) ? unchanged : changed).push_back(w);
   if (action == "remove" && !unchanged.empty()) {
-    args.Report().Error(doc.Path(), "not kept in the document: " + Quoted(unchanged.front()) + "; nothing removed");
+    args.Report().File(doc.Path(), "not kept in the document: " + Quoted(unchanged.front()) + "; nothing removed");
     return kExitRefused;
   }
   if (action == "add") {
@@ -92,7 +92,7 @@ void AddKeywordCommand(std::vector<CommandSpec>& table) {
                    "'keyword WORD' keeps its word too. Removing a word that is not kept is refused.",
                    {{"ACTION", "add, remove or list"}, {"FILE", "the document"},
                     {"WORD", "the words", false, true}},
-                   {{"set", "NAME", "the words of a built-in set (iec61131-3)"}, kWaitOption, kForceOption,
+                   {{"set", "NAME", "the words of a built-in set (iec61131-3)"}, kWaitOption, kForceOption, kDryRunOption,
                     {"json", "", "report as JSON (errors too, on stdout)"}},
                    RunKeyword});
 }

@@ -51,7 +51,7 @@ int RunLabel(const Args& args) {
   const CString* old = doc.File().LabelOf(id);
   const std::string before = old ? Display(*old) : std::string();
   if (remove && !old) {
-    args.Report().Error(doc.Path(), "container " + std::to_string(id) + " has no label; nothing to remove");
+    args.Report().File(doc.Path(), "container " + std::to_string(id) + " has no label; nothing to remove");
     return kExitRefused;
   }
   if (old && *old == *label) {
@@ -59,7 +59,7 @@ int RunLabel(const Args& args) {
     return kExitOk;
   }
   if (FileError error = doc.File().SetLabel(id, *label)) {
-    args.Report().Error(doc.Path(), "cannot label container " + std::to_string(id) + " " + Quoted(*label) + ": " + error.message);
+    args.Report().File(doc.Path(), "cannot label container " + std::to_string(id) + " " + Quoted(*label) + ": " + error.message);
     return kExitRefused;
   }
   if (int rc = SaveDocument(args.Report(), doc)) return rc;
@@ -89,7 +89,7 @@ void AddLabelCommand(std::vector<CommandSpec>& table) {
                    {{"FILE", "the document"},
                     {"CONTAINER", "the container: an ID or its @LABEL", false},
                     {"LABEL", "the new label", false}},
-                   {{"remove", "", "take the container's label away"}, kWaitOption, kForceOption,
+                   {{"remove", "", "take the container's label away"}, kWaitOption, kForceOption, kDryRunOption,
                     {"json", "", "report as JSON (errors too, on stdout)"}},
                    RunLabel});
 }

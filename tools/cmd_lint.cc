@@ -96,7 +96,7 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"
        "use is raised to the highest ID, so that edits cannot issue held IDs again. Everything\n"
        "else lint finds is reported, not changed. Exit 0 when nothing is left, 1 otherwise.",
-       {{"FILE", "the document"}}, {keywords, strict, kWaitOption, kForceOption, json}, RunRepair});
+       {{"FILE", "the document"}}, {keywords, strict, kWaitOption, kForceOption, kDryRunOption, json}, RunRepair});
 }
 
 }  // namespace nametree::cli

@@ -39,6 +39,7 @@ Document::Document() : file_(DocumentFile::InMemory()) {}
 
 FileError Document::Open(const std::string& path, bool writable, const DocumentOptions& options) {
   path_ = path;
+  dryRun_ = options.dryRun;
   FileError error;
   if (auto file = DocumentFile::Open(path, FileOptions(options, false, !writable), &error)) file_ = std::move(file);
   return error;
@@ -74,6 +75,10 @@ int CreateDocument(const Reporter& report, Document& doc, const std::string& pat
 }
 
 int SaveDocument(Reporter& report, Document& doc) {
+  if (doc.DryRun()) {
+    report.DryRun(doc.Path());
+    return kExitOk;
+  }
   std::vector<std::string> leftOut;
   if (int rc = ReportDocumentError(report, doc.Path(), doc.Save(&leftOut))) return rc;
   report.Saved(doc.Path());

@@ -23,6 +23,8 @@ struct DocumentOptions {
   // Save even though some entries of the file could not be read: they are
   // left out and named on stderr.
   bool force = false;
+  // Everything as for a real run except the save: the file stays as it was.
+  bool dryRun = false;
 };
 
 class Document {
@@ -44,17 +46,19 @@ class Document {
   CNameServer& Server() { return file_->Server(); }
   CNotificationManager& Notifications() { return file_->Notifications(); }
   DocumentFile& File() { return *file_; }
+  bool DryRun() const { return dryRun_; }
 
  private:
   std::string path_;
   std::unique_ptr<DocumentFile> file_;
+  bool dryRun_ = false;
 };
 
 // Reports the error against the document's path; returns 0 or 2.
 int ReportDocumentError(const Reporter& report, const std::string& path, const FileError& error);
 // Open, Create and Save that report: warnings of entries that could not be
 // read and entries left out by a forced save are named on stderr. A save
-// is told to the reporter.
+// is told to the reporter; a dry run skips it and tells the reporter so.
 int OpenDocument(const Reporter& report, Document& doc, const std::string& path, bool writable,
                  const DocumentOptions& options = {});
 int CreateDocument(const Reporter& report, Document& doc, const std::string& path,

@@ -152,10 +152,14 @@ EditResult Delete(EditContext& context, const Edit& edit) {
   EditResult r;
   if (edit.container) {
     if (*id == 0 || !server.GetContainer(*id)) return Refused(what, "no container has ID " + std::to_string(*id), E_FAIL);
+    const SubtreeCounts gone = CountSubtree(server, *id);
     if (HRESULT hr = server.DeleteContainer(*id, true); hr != S_OK)
       return Refused(what, "its parent container refused", hr);
-    r.text = "deleted container " + std::to_string(*id) + " with everything in it";
+    r.text = "deleted container " + std::to_string(*id) + " with " + Counted(gone.containers - 1, "sub-container") +
+             " and " + Counted(gone.names, "name");
     r.json["container"] = *id;
+    r.json["subContainers"] = gone.containers - 1;
+    r.json["names"] = gone.names;
     return r;
   }
   const CNameContainer* holder = server.FindContainerOfName(*id);

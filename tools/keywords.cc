@@ -83,9 +83,13 @@ const OptionSpec kKeywordSetOption{"keyword-set", "NAME", "reserve the words of 
 const OptionSpec kForceOption{"force", "",
                               "save even though some entries of the file could not be read; they are left out "
                               "and listed"};
+const OptionSpec kDryRunOption{"dry-run", "",
+                               "print what the command would change, then \"dry run: FILE left unchanged\"; "
+                               "write nothing"};
 
 int WriteOptions(const Args& args, DocumentOptions* options) {
   options->force = args.Has("force");
+  options->dryRun = args.Has("dry-run");
   if (const std::string* text = args.Value("wait")) {
     char* end = nullptr;
     errno = 0;

@@ -21,6 +21,7 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words);
 // another writer, and whether to save over entries that could not be read.
 extern const OptionSpec kWaitOption;
 extern const OptionSpec kForceOption;
+extern const OptionSpec kDryRunOption;
 // --keyword-set NAME: a built-in set of reserved words, for the commands
 // that take --keywords.
 extern const OptionSpec kKeywordSetOption;

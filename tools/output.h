@@ -63,10 +63,14 @@ class Reporter {
   // must still say that the edits were kept.
   void Saved(std::string path) { saved_ = std::move(path); }
   const std::string* SavedPath() const { return saved_.empty() ? nullptr : &saved_; }
+  // A document a dry run would have saved: the run ends by saying it was not.
+  void DryRun(std::string path) { dryRun_ = std::move(path); }
+  const std::string* DryRunPath() const { return dryRun_.empty() ? nullptr : &dryRun_; }
 
  private:
   bool json_;
   std::string saved_;
+  std::string dryRun_;
 };
 
 // The status as "0x80004005".
