@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "document.h"
+#include "help.h"
 #include "nametree/utf8.h"
 #include "nametree/version.h"
 #include "output.h"
@@ -75,16 +76,6 @@ Args ParsedCommand::Collect(Reporter* reporter) const {
 
 namespace {
 
-constexpr char kAbout[] =
-    "Keeps the names of a document valid and unique across its namespaces: a tree of\n"
-    "containers whose top-level global containers no name may repeat and whose target\n"
-    "containers must not collide with the global ones.";
-
-constexpr char kFooter[] =
-    "Run 'nametree COMMAND --help' for the arguments of one command. Names are UTF-8.\n"
-    "Exit codes: 0 success, 1 refused by the library (or findings of lint), 2 usage,\n"
-    "file or output error. Try 'nametree demo' for a tour.";
-
 bool WantsJson(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--json") == 0) return true;
@@ -138,8 +129,9 @@ int CheckOutput(const Reporter& reporter, int code) {
 
 int Dispatch(int argc, char** argv, Reporter& reporter) {
   const std::vector<CommandSpec> table = AllCommands();
-  CLI::App app(kAbout, "nametree");
-  app.footer(kFooter);
+  CLI::App app(kProgramAbout, "nametree");
+  app.footer(kProgramFooter);
+  app.formatter(MakeHelpFormatter(HelpWidth()));  // before the subcommands, which take it over
   app.require_subcommand(0, 1);
   bool version = false;
   app.add_flag("-V,--version", version, "print the program's version and exit");
@@ -155,6 +147,10 @@ int Dispatch(int argc, char** argv, Reporter& reporter) {
     if (argc > 3) return Reporter(WantsJson(argc, argv)).Usage("", "help takes one COMMAND");
     if (argc == 2) {
       std::fputs(app.help().c_str(), stdout);
+      return kExitOk;
+    }
+    if (std::string_view(argv[2]) == "--man") {
+      std::fputs(ManPage(table).c_str(), stdout);
       return kExitOk;
     }
     if (!IsCommand(table, argv[2])) return UnknownCommand(table, argv[2], false);
@@ -230,6 +226,7 @@ std::vector<CommandSpec> AllCommands() {
   AddLintCommands(table);
   AddPlcopenCommands(table);
   AddDemoCommand(table);
+  AddCompletionCommand(table);
   return table;
 }
 
