@@ -1,7 +1,11 @@
 #include "args.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -118,9 +122,22 @@ int UnknownCommand(const std::vector<CommandSpec>& table, std::string_view word,
                                       (nearest.empty() ? "" : "; did you mean \"" + nearest + "\"?"));
 }
 
+// A pipe whose reader has closed it shows an error when polled; an earlier
+// write's EPIPE may be long gone from errno.
+bool ReaderGone() {
+  pollfd out{STDOUT_FILENO, POLLOUT, 0};
+  return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
+}
+
 // Output that could not be written is an error even when the work was done.
 int CheckOutput(const Reporter& reporter, int code) {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
+  // A reader that stopped early (| head) ends us quietly, as it does any
+  // filter, also when SIGPIPE was ignored by whoever started us.
+  if (errno == EPIPE || ReaderGone()) {
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+  }
   const std::string* saved = reporter.SavedPath();
   std::fprintf(stderr, "nametree: cannot write the output: %s%s%s%s\n", std::strerror(errno ? errno : EIO),
                saved ? "; the edits were saved to " : "", saved ? saved->c_str() : "", saved ? " all the same" : "");

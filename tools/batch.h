@@ -37,6 +37,8 @@ struct BatchReport {
   // A line refused under strict whose edit the server cannot take back:
   // the document must not be saved.
   bool kept = false;
+  // Progress lines went to the terminal: a long save then says it begins.
+  bool progressShown = false;
 };
 
 // Applies every edit of `input` (lines, or CSV rows) to the server in order;

@@ -2,11 +2,11 @@
 // default the document is saved only when every line succeeded; a refused
 // line does not stop the others from being checked against the document as
 // edited so far, so that one run reports every problem.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -14,6 +14,7 @@
 #include "batch.h"
 #include "cli.h"
 #include "edit_ops.h"
+#include "interrupt.h"
 #include "keywords.h"
 #include "lint.h"
 
@@ -137,6 +138,7 @@ class Progress {
   void At(std::size_t done) {
     if (on_ && done % 5000 == 0) std::fprintf(stderr, "\rbatch: %zu of %zu lines", done, total_);
   }
+  bool Shown() const { return on_; }
   ~Progress() {
     if (on_) std::fprintf(stderr, "\rbatch: %zu of %zu lines\n", total_, total_);
   }
@@ -239,10 +241,27 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
     if (!label.empty()) labels.ids[label] = r.created;
   }
   report.labels = std::move(labels.ids);
+  report.progressShown = progress.Shown();
   return report;
 }
 
 namespace {
+
+// A batch is read as a stream: a regular file, a FIFO or a character device
+// such as /dev/stdin. A block device would be read whole, a socket cannot be
+// opened at all, so both are refused with a word on what they are.
+int RefuseNonStream(const Reporter& report, const std::string& source) {
+  struct stat st {};
+  if (source == "-" || ::stat(source.c_str(), &st) != 0) return kExitOk;  // the read says why it fails
+  const char* what = S_ISDIR(st.st_mode)    ? "is a directory"
+                     : S_ISSOCK(st.st_mode) ? "is a socket"
+                     : S_ISBLK(st.st_mode)  ? "is a block device"
+                                            : nullptr;
+  if (!what) return kExitOk;
+  report.File(source, std::string(what) + "; a batch is read from a file, or from standard input (-)",
+              "not-a-document");
+  return kExitError;
+}
 
 int RunBatchCommand(const Args& args) {
   const std::string source = args.Count() > 1 ? args.At(1) : "-";
@@ -254,13 +273,10 @@ int RunBatchCommand(const Args& args) {
   if (source == "-" && stdinKeywords)
     return args.UsageError("--keywords - and a batch from standard input cannot share it");
   std::string input;
-  std::error_code ec;
-  if (source != "-" && std::filesystem::is_directory(source, ec)) {
-    args.Report().File(source, "is a directory; a batch is read from a file, or from standard input (-)");
-    return kExitError;
-  }
+  if (int rc = RefuseNonStream(args.Report(), source)) return rc;
+  GuardInterrupts(args.At(0));  // a slow input is worth a word on Ctrl-C too
   if (!ReadAll(source, &input)) {
-    args.Report().File(source == "-" ? "standard input" : source, "cannot read the batch");
+    args.Report().File(source == "-" ? "standard input" : source, "cannot read the batch", OpenErrorKind(errno));
     return kExitError;
   }
   Document doc;
@@ -268,6 +284,7 @@ int RunBatchCommand(const Args& args) {
   const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"), &doc.File(), args.Has("strict"));
   const bool keepGoing = args.Has("keep-going");
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing) && !report.kept;
+  if (save && report.progressShown && !doc.DryRun()) std::fprintf(stderr, "saving %s ...\n", doc.Path().c_str());
   if (save)
     if (int rc = SaveDocument(args.Report(), doc)) return rc;
   int exit = kExitOk;

@@ -5,6 +5,7 @@
 #include "cli.h"
 #include "container_arg.h"
 #include "document.h"
+#include "keywords.h"
 #include "navigate.h"
 #include "lint.h"
 #include "nametree/document_check.h"
@@ -18,7 +19,7 @@ namespace {
 
 int RunInit(const Args& args) {
   Document doc;
-  if (int rc = CreateDocument(args.Report(), doc, args.At(0))) return rc;
+  if (int rc = CreateDocument(args.Report(), doc, args.At(0), CreateOptions(args))) return rc;
   if (int rc = SaveDocument(args.Report(), doc)) return rc;
   std::printf("created %s (no containers yet; add one with 'nametree add-container %s 0')\n",
               args.At(0).c_str(), args.At(0).c_str());
@@ -130,10 +131,10 @@ int RunImportLegacy(const Args& args) {
   doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
   if (int rc = ImportLegacyDocument(args.Report(), from, doc.Server())) return rc;
   if (const std::string why = OverLimit(doc.Server()); !why.empty()) {
-    args.Report().File(from, "the converted document cannot be saved: " + why + "; nothing was written");
+    args.Report().File(from, "the converted document cannot be saved: " + why + "; nothing was written", "refused");
     return kExitError;
   }
-  if (int rc = CreateDocument(args.Report(), doc, to)) return rc;
+  if (int rc = CreateDocument(args.Report(), doc, to, CreateOptions(args))) return rc;
   if (int rc = SaveDocument(args.Report(), doc)) return rc;
   const TreeCounts counts = CountTree(doc.Server());
   if (args.Has("json")) {
@@ -178,7 +179,7 @@ void AddDocumentCommands(std::vector<CommandSpec>& table) {
   table.push_back({"init", "create a new, empty document",
                    "FILE must not exist yet. The document holds an empty name server; add containers with\n"
                    "'nametree add-container FILE 0 --type global'.",
-                   {file}, {}, RunInit});
+                   {file}, {kDryRunOption}, RunInit});
   table.push_back({"tree", "show the container tree with types, IDs and names",
                    "Each container is shown with its ID and type (plain 0, global 2, target 3, own 4), then\n"
                    "every name it holds by ID (also a second ID under a text that differs only in case),\n"
@@ -204,7 +205,7 @@ void AddDocumentCommands(std::vector<CommandSpec>& table) {
                    "document cannot hold (more than 32767 names or sub-containers) fails the import and\n"
                    "nothing is written. OUT must not exist yet.",
                    {{"IN", "the document of the earlier format"}, {"OUT", "the new document"}},
-                   {json}, RunImportLegacy});
+                   {json, kDryRunOption}, RunImportLegacy});
 }
 
 }  // namespace nametree::cli

@@ -52,7 +52,7 @@ int RunSingleEdit(const Args& args) {
   if (r.exit != kExitOk) {
     const bool strict = !r.findings.empty();
     if (strict && !args.Has("json")) PrintFindings(doc.Path(), r.findings);
-    args.Report().Error(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr, strict ? "refused" : "",
+    args.Report().Error(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr, "refused",
                         strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
     return r.exit;
   }

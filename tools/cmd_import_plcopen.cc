@@ -7,6 +7,8 @@
 
 #include "args.h"
 #include "cli.h"
+#include "document.h"
+#include "keywords.h"
 #include "lint.h"
 #include "nametree/document_file.h"
 #include "nametree/keyword_sets.h"
@@ -55,23 +57,20 @@ int Import(const Reporter& report, const std::string& project, CNameServer& serv
   AddKeywordSet(server);
   const plcopen::ImportFailure failure = plcopen::ImportPlcopenFile(project, server, out);
   if (failure.status == plcopen::ImportStatus::kOk) return kExitOk;
-  report.File(failure.line ? project + ":" + std::to_string(failure.line) : project, failure.message);
+  const bool missing = failure.status == plcopen::ImportStatus::kUnreadable && !std::filesystem::exists(project);
+  report.File(failure.line ? project + ":" + std::to_string(failure.line) : project, failure.message,
+              missing ? "not-found" : failure.status == plcopen::ImportStatus::kUnreadable ? "io" : "not-a-document");
   return kExitError;
 }
 
 // Writes the imported document with the keyword set it was checked
 // against, so that later edits refuse those words too. The file is created
 // exclusively: one that appeared since the check is not replaced either.
-int WriteDocument(const Reporter& report, DocumentFile& doc) {
+int WriteDocument(Reporter& report, Document& doc) {
   std::vector<CString> words;
   for (std::u16string_view word : KeywordSet(kKeywordSet)) words.emplace_back(word);
-  doc.SetStoredKeywords(std::move(words));
-  FileError error;
-  if (!doc.Commit(&error)) {
-    report.File(doc.Path().string(), "cannot write: " + error.message);
-    return kExitError;
-  }
-  return kExitOk;
+  doc.File().SetStoredKeywords(std::move(words));
+  return SaveDocument(report, doc);
 }
 
 Json RefusalJson(const CNameServer& server, const Refusal& r) {
@@ -92,26 +91,21 @@ int RunImport(const Args& args) {
   const std::string& project = args.At(0);
   const std::string& docPath = args.At(1);
   // Made before the project is read: an existing DOC is refused first.
-  DocumentFileOptions create;
-  create.create = true;
-  FileError error;
-  std::unique_ptr<DocumentFile> doc = DocumentFile::Open(docPath, create, &error);
-  if (!doc) {
-    args.Report().File(docPath, error.message);
-    return kExitError;
-  }
-  CNameServer& server = doc->Server();
+  Document doc;
+  if (int rc = CreateDocument(args.Report(), doc, docPath, CreateOptions(args))) return rc;
+  CNameServer& server = doc.Server();
   ImportReport report;
   if (int rc = Import(args.Report(), project, server, &report)) return rc;
   const bool write = report.refused.empty() || args.Has("keep-going");
   if (write)
-    if (int rc = WriteDocument(args.Report(), *doc)) return rc;
+    if (int rc = WriteDocument(args.Report(), doc)) return rc;
   const std::size_t written = write ? report.accepted : 0;
   if (args.Has("json")) {
     Json json;
     json["file"] = project;
     json["document"] = docPath;
-    json["written"] = write;
+    json["written"] = write && !doc.DryRun();
+    if (doc.DryRun()) json["dryRun"] = true;
     json["elements"] = report.named;
     json["imported"] = written;
     json["accepted"] = report.accepted;
@@ -183,6 +177,7 @@ void AddPlcopenCommands(std::vector<CommandSpec>& table) {
        "Exit 1 when a name was refused, 2 for a file that is no PLCopen XML.",
        {{"PROJECT", "the PLCopen XML file"}, {"DOC", "the document to create"}},
        {{"keep-going", "", "write the names that pass even when others were refused"},
+        kDryRunOption,
         {"json", "", "report as one JSON object"}},
        RunImport});
 }

@@ -54,7 +54,7 @@ int RunKeyword(const Args& args) {
   std::vector<CString> changed, unchanged;
   for (const CString& w : words) (Holds(stored, w) == (action == "add") || Holds(changed, w) ? unchanged : changed).push_back(w);
   if (action == "remove" && !unchanged.empty()) {
-    args.Report().File(doc.Path(), "not kept in the document: " + Quoted(unchanged.front()) + "; nothing removed");
+    args.Report().File(doc.Path(), "not kept in the document: " + Quoted(unchanged.front()) + "; nothing removed", "refused");
     return kExitRefused;
   }
   if (action == "add") {

@@ -51,7 +51,7 @@ int RunLabel(const Args& args) {
   const CString* old = doc.File().LabelOf(id);
   const std::string before = old ? Display(*old) : std::string();
   if (remove && !old) {
-    args.Report().File(doc.Path(), "container " + std::to_string(id) + " has no label; nothing to remove");
+    args.Report().File(doc.Path(), "container " + std::to_string(id) + " has no label; nothing to remove", "refused");
     return kExitRefused;
   }
   if (old && *old == *label) {
@@ -59,7 +59,8 @@ int RunLabel(const Args& args) {
     return kExitOk;
   }
   if (FileError error = doc.File().SetLabel(id, *label)) {
-    args.Report().File(doc.Path(), "cannot label container " + std::to_string(id) + " " + Quoted(*label) + ": " + error.message);
+    args.Report().File(doc.Path(), "cannot label container " + std::to_string(id) + " " + Quoted(*label) + ": " + error.message,
+                       FileErrorKindName(error.kind));
     return kExitRefused;
   }
   if (int rc = SaveDocument(args.Report(), doc)) return rc;

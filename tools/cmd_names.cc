@@ -95,7 +95,7 @@ int RunNext(const Args& args) {
       why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? q.name : proposal, q.kind);
     else
       why = Quoted(q.name) + " leaves no letters or digits to build a name from";
-    args.Report().Error(args.At(0), "no proposal for " + Quoted(q.name) + ": " + why, hr == S_OK ? E_FAIL : hr);
+    args.Report().Error(args.At(0), "no proposal for " + Quoted(q.name) + ": " + why, hr == S_OK ? E_FAIL : hr, "refused");
     return kExitRefused;
   }
   if (args.Has("json")) {

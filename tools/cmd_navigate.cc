@@ -17,7 +17,7 @@ int ResolveShownContainer(const Args& args, Document& doc, std::size_t position,
   const std::optional<std::uint32_t> found = ContainerArg(doc.File(), args.At(position), "CONTAINER", &error);
   if (!found) return args.UsageError(error);
   if (*found == 0 || !doc.Server().GetContainer(*found)) {
-    args.Report().File(doc.Path(), "no container has ID " + std::to_string(*found));
+    args.Report().File(doc.Path(), "no container has ID " + std::to_string(*found), "refused");
     return kExitRefused;
   }
   *id = *found;

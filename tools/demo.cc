@@ -184,9 +184,9 @@ int RunDemo(const Args& args) {
   const DemoDir dir(args.Value("keep"));
   if (dir.Path().empty()) {
     if (dir.Kept()) {
-      args.Report().File(*args.Value("keep"), "cannot be made, or is not an empty directory");
+      args.Report().File(*args.Value("keep"), "cannot be made, or is not an empty directory", "usage");
     } else {
-      args.Report().File("demo", "cannot make a temporary directory");
+      args.Report().File("demo", "cannot make a temporary directory", "io");
     }
     return kExitError;
   }

@@ -8,6 +8,7 @@
 
 #include "args.h"
 #include "cli.h"
+#include "interrupt.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/legacy_storage.h"
 #include "output.h"
@@ -19,8 +20,8 @@ namespace {
 int RefuseExisting(const Reporter& report, const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec) && !ec) return kExitOk;
-  report.File(path, ec ? "cannot check the file: " + ec.message()
-                      : "already exists; it is not replaced");
+  report.File(path, ec ? "cannot check the file: " + ec.message() : "already exists; it is not replaced",
+              ec ? "io" : "refused");
   return kExitError;
 }
 
@@ -47,6 +48,7 @@ FileError Document::Open(const std::string& path, bool writable, const DocumentO
 
 FileError Document::Create(const std::string& path, const DocumentOptions& options) {
   path_ = path;
+  dryRun_ = options.dryRun;
   return file_->CreateFile(path, FileOptions(options, true, false));
 }
 
@@ -64,14 +66,22 @@ int ReportDocumentError(const Reporter& report, const std::string& path, const F
 
 int OpenDocument(const Reporter& report, Document& doc, const std::string& path, bool writable,
                  const DocumentOptions& options) {
+  if (writable) GuardInterrupts(path);
   if (int rc = ReportDocumentError(report, path, doc.Open(path, writable, options))) return rc;
-  for (const std::string& warning : doc.File().Warnings()) report.File(path, "warning: cannot read " + warning);
+  for (const std::string& warning : doc.File().Warnings()) report.File(path, "warning: cannot read " + warning, "damaged");
   return kExitOk;
 }
 
 int CreateDocument(const Reporter& report, Document& doc, const std::string& path,
                    const DocumentOptions& options) {
+  GuardInterrupts(path, "not created");
   return ReportDocumentError(report, path, doc.Create(path, options));
+}
+
+DocumentOptions CreateOptions(const Args& args) {
+  DocumentOptions options;
+  options.dryRun = args.Has("dry-run");
+  return options;
 }
 
 int SaveDocument(Reporter& report, Document& doc) {
@@ -80,9 +90,13 @@ int SaveDocument(Reporter& report, Document& doc) {
     return kExitOk;
   }
   std::vector<std::string> leftOut;
-  if (int rc = ReportDocumentError(report, doc.Path(), doc.Save(&leftOut))) return rc;
+  {
+    SaveSection section;
+    if (int rc = ReportDocumentError(report, doc.Path(), doc.Save(&leftOut))) return rc;
+    section.Saved();
+  }
   report.Saved(doc.Path());
-  for (const std::string& entry : leftOut) report.File(doc.Path(), "left out: " + entry);
+  for (const std::string& entry : leftOut) report.File(doc.Path(), "left out: " + entry, "damaged");
   return kExitOk;
 }
 
@@ -90,13 +104,15 @@ int ImportLegacyDocument(const Reporter& report, const std::string& path, CNameS
   ComPtr<IStorage> storage;
   std::string error;
   if (!OpenCompoundFile(path, false, &storage, &error)) {
-    report.File(path, "cannot open: " + error);
+    std::error_code ec;
+    report.File(path, "cannot open: " + error, std::filesystem::exists(path, ec) ? "not-a-document" : "not-found");
     return kExitError;
   }
   ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(storage.Get());
   if (server.LoadOldVersion(legacy.Get()) != S_OK) {
     report.File(path, "is no readable document of the earlier format (no \"QXTNameServer\" "
-                     "storage with a \"NameService\" element, or a damaged one)");
+                     "storage with a \"NameService\" element, or a damaged one)",
+                "not-a-document");
     return kExitError;
   }
   return kExitOk;
@@ -111,7 +127,7 @@ int WriteLegacyDocument(const Reporter& report, const std::string& path,
   CompoundFileOptions create;
   create.exclusive = true;
   if (!CreateCompoundFile(path, 3, create, &root, &error)) {
-    report.File(path, "cannot create: " + error);
+    report.File(path, "cannot create: " + error, "io");
     return kExitError;
   }
   std::uint32_t written = 0;
@@ -120,13 +136,13 @@ int WriteLegacyDocument(const Reporter& report, const std::string& path,
       Failed(stream->Write(legacyStream.data(), static_cast<std::uint32_t>(legacyStream.size()),
                            &written)) ||
       written != legacyStream.size()) {
-    report.File(path, "cannot write the legacy element");
+    report.File(path, "cannot write the legacy element", "io");
     return kExitError;
   }
   stream.Reset();
   child.Reset();
   if (!CommitCompoundFile(root.Get(), &error)) {
-    report.File(path, "cannot write: " + error);
+    report.File(path, "cannot write: " + error, "io");
     return kExitError;
   }
   return kExitOk;

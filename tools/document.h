@@ -16,6 +16,8 @@
 
 namespace nametree::cli {
 
+class Args;
+
 // How a document file is opened and saved; the command line sets these.
 struct DocumentOptions {
   // How long a writable open waits for another program writing the file.
@@ -63,6 +65,8 @@ int OpenDocument(const Reporter& report, Document& doc, const std::string& path,
                  const DocumentOptions& options = {});
 int CreateDocument(const Reporter& report, Document& doc, const std::string& path,
                    const DocumentOptions& options = {});
+// The options of a command that makes a new document: only --dry-run.
+DocumentOptions CreateOptions(const Args& args);
 int SaveDocument(Reporter& report, Document& doc);
 
 // Reads a document of the earlier format into the server.

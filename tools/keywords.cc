@@ -9,6 +9,7 @@
 #include "args.h"
 #include "nametree/keyword_sets.h"
 #include "cli.h"
+#include "interrupt.h"
 #include "output.h"
 
 namespace nametree::cli {
@@ -23,13 +24,13 @@ int ReadKeywords(const Reporter& report, std::istream& in, const std::string& so
     if (line.empty()) continue;
     std::optional<CString> keyword = ParseUtf8(line);
     if (!keyword) {
-      report.File(source, "line " + std::to_string(number) + " is not valid UTF-8");
+      report.File(source, "line " + std::to_string(number) + " is not valid UTF-8", "usage");
       return kExitError;
     }
     words.push_back(std::move(*keyword));
   }
   if (in.bad()) {
-    report.File(source, "cannot read keywords");
+    report.File(source, "cannot read keywords", "io");
     return kExitError;
   }
   return kExitOk;
@@ -68,7 +69,7 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-      args.Report().File(path, std::string("cannot read keywords: ") + std::strerror(errno));
+      args.Report().File(path, std::string("cannot read keywords: ") + std::strerror(errno), OpenErrorKind(errno));
       return kExitError;
     }
     if (int rc = ReadKeywords(args.Report(), in, path, *words)) return rc;
@@ -104,6 +105,7 @@ int WriteOptions(const Args& args, DocumentOptions* options) {
 int OpenForEdit(Document& doc, const Args& args) {
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
+  GuardInterrupts(args.At(0));
   // Read before the lock is taken: a slow pipe must not hold the document.
   std::vector<CString> words;
   if (int rc = ReadKeywordFiles(args, &words)) return rc;
@@ -114,7 +116,8 @@ int OpenForEdit(Document& doc, const Args& args) {
     args.Report().File(doc.Path(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
                                std::to_string(highest) +
                                ", which the document holds; an edit would issue held IDs again and "
-                               "replace names. Run 'nametree repair " + doc.Path() + "' first");
+                               "replace names. Run 'nametree repair " + doc.Path() + "' first",
+                       "damaged");
     return kExitError;
   }
   for (const CString& word : words) doc.Server().AddKeyword(word);

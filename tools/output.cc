@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "args.h"
@@ -93,6 +94,8 @@ std::string TypeLabel(std::int16_t type) {
   }
 }
 
+std::string_view OpenErrorKind(int error) { return error == ENOENT || error == ENOTDIR ? "not-found" : "io"; }
+
 std::string StatusHex(HRESULT hr) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<std::uint32_t>(hr));
@@ -119,7 +122,7 @@ void Reporter::Error(std::string_view file, const std::string& message, HRESULT 
 int Reporter::Usage(std::string_view command, const std::string& message) const {
   const std::string name = command.empty() ? "nametree" : "nametree " + std::string(command);
   if (json_)
-    Error("", name + ": " + message, E_INVALIDARG);
+    Error("", name + ": " + message, E_INVALIDARG, "usage");
   else
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), message.c_str(), name.c_str());
   return kExitError;

@@ -56,7 +56,9 @@ class Reporter {
   // `more` adds its members to the JSON object.
   void Error(std::string_view file, const std::string& message, HRESULT hr = E_FAIL, std::string_view kind = {},
              const Json& more = Json::object()) const;
-  void File(std::string_view file, const std::string& message) const { Error(file, message); }
+  void File(std::string_view file, const std::string& message, std::string_view kind = {}) const {
+    Error(file, message, E_FAIL, kind);
+  }
   // "nametree COMMAND: message" and a pointer to its help; returns 2.
   int Usage(std::string_view command, const std::string& message) const;
   // A document this run saved: an output that then fails to be written
@@ -72,6 +74,10 @@ class Reporter {
   std::string saved_;
   std::string dryRun_;
 };
+
+// The kind of error for a file that could not be opened for reading, from
+// its errno: "not-found", or "io" for any other cause.
+std::string_view OpenErrorKind(int error);
 
 // The status as "0x80004005".
 std::string StatusHex(HRESULT hr);

@@ -9,6 +9,9 @@ namespace nametree {
 
 namespace {
 
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
 // Calls f(codePoint, units) for each code point of the text, with the one or
 // two UTF-16 units it came from; a lone surrogate is a code point of its own.
 template <class F>
@@ -54,7 +57,14 @@ std::string QuotedName(std::u16string_view name) { return "\"" + DisplayText(nam
 
 std::string DescribeRuleViolation(std::u16string_view name, const CNameRuleViolation& why, std::uint32_t kind) {
   const auto at = static_cast<std::size_t>(why.index);
-  const std::string unit = at < name.size() ? QuotedName(name.substr(at, 1)) : std::string();
+  // The rule judges code units; the user sees the whole character, so a
+  // refused half of a surrogate pair is shown with its other half.
+  std::size_t first = at, units = 1;
+  if (at < name.size() && IsHighSurrogate(name[at]) && at + 1 < name.size() && IsLowSurrogate(name[at + 1]))
+    units = 2;
+  else if (at > 0 && at < name.size() && IsLowSurrogate(name[at]) && IsHighSurrogate(name[at - 1]))
+    first = at - 1, units = 2;
+  const std::string unit = at < name.size() ? QuotedName(name.substr(first, units)) : std::string();
   using Rule = CNameRuleViolation::Rule;
   switch (why.rule) {
     case Rule::kNone: return "it is a valid name";

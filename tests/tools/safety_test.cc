@@ -1,6 +1,13 @@
 // Edits that lint would reject: the program warns of what an edit makes new
 // and, under --strict, refuses it and leaves the file as it was.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "support/program.h"
 
@@ -113,6 +120,82 @@ TEST(EditSafety, DryRunsWriteNothingAndMistakesAreNamed) {
       {{"batch", "DOC", "--csv"}, "container,name\n1,Motor,x,y\n", 2, "", "the first extra one is \"x\"", true},
   });
   EXPECT_EQ(RunProgram(dir, {"help", "rename"}).out, RunProgram(dir, {"rename", "--help"}).out);
+}
+
+// Under --json an error says what kind it is; batch input must be read as
+// a stream; a new document's dry run leaves no file; a refused character
+// outside the BMP is shown whole.
+TEST(EditSafety, ErrorKindsBatchInputsAndNewDocumentDryRuns) {
+  TempDir dir, other;
+  const std::string base = MakeBase(dir), text = other.File("text.txt"), ro = other.File("ro.nt"),
+                    locked = other.File("locked.nt"), sock = other.File("sock"), xml = other.File("p.xml");
+  WriteBytes(text, "hello\n");
+  WriteBytes(ro, ReadBytes(base));
+  chmod(ro.c_str(), 0444);
+  WriteBytes(locked, ReadBytes(base));
+  const int fd = open(locked.c_str(), O_RDWR);
+  struct flock hold {};
+  hold.l_type = F_WRLCK;
+  ASSERT_EQ(fcntl(fd, F_SETLK, &hold), 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  sock.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  WriteBytes(xml, "<project xmlns=\"http://www.plcopen.org/xml/tc6_0201\"><types><pous>"
+                  "<pou name=\"P\" pouType=\"program\"/></pous></types></project>");
+  ASSERT_EQ(RunProgram(other, {"demo", "--keep", other.File("tour")}).exit, 0);
+  const std::string fresh = dir.File("new.nt");
+  RunCases(dir, base, {
+      {{"tree", other.File("none.nt"), "--json"}, "", 2, "\"kind\":\"not-found\"", "", true},
+      {{"add", ro, "1", "X", "--json"}, "", 2, "\"kind\":\"read-only\"", "", true},
+      {{"tree", text, "--json"}, "", 2, "\"kind\":\"not-a-document\"", "", true},
+      {{"import-legacy", text, fresh, "--json"}, "", 2, "\"kind\":\"not-a-document\"", "", true},
+      {{"add", locked, "1", "X", "--wait", "0", "--json"}, "", 2, "\"kind\":\"locked\"", "", true},
+      {{"add", "DOC", "--json"}, "", 2, "\"kind\":\"usage\"", "", true},
+      {{"add", "DOC", "1", "Pump1", "--json"}, "", 1, "\"kind\":\"refused\"", "", true},
+      {{"tree", "DOC", "9", "--json"}, "", 1, "\"kind\":\"refused\"", "", true},
+      {{"batch", "DOC", other.File("none.txt"), "--json"}, "", 2, "\"kind\":\"not-found\"", "", true},
+      {{"batch", "DOC", sock}, "", 2, "", "sock: is a socket; a batch is read from a file", true},
+      {{"batch", "DOC", "/dev/null"}, "", 0, "applied 0 edits", "", true},
+      {{"batch", "DOC", "/dev/stdin"}, "add 1 Motor\n", 0, "applied 1 edit", "", false},
+      {{"add", "DOC", "1", "Pump\U0001F600"}, "", 1, "", "it contains \"\U0001F600\" at position 5;", true},
+      {{"check", "DOC", "1", "\U0001F600x"}, "", 1, "it begins with \"\U0001F600\";", "", true},
+      {{"init", fresh, "--dry-run"}, "", 0, "created " + fresh + " (no containers", "", true},
+      {{"import-legacy", other.File("tour/earlier.doc"), fresh, "--dry-run"}, "", 0, "\ndry run: ", "", true},
+      {{"import-plcopen", xml, fresh, "--dry-run", "--json"}, "", 0, "\"written\":false,\"dryRun\":true", "dry run: ", true},
+  });
+  close(fd);
+}
+
+// A closed pipe ends the program as it ends any filter, silently, even with
+// SIGPIPE ignored, and the batch whose report it cut is saved whole. Ctrl-C
+// leaves the document as it was and says so; a long batch says it saves.
+TEST(EditSafety, PipesInterruptsAndLongSaves) {
+  TempDir dir;
+  const std::string doc = dir.File("doc.nt"), copy = dir.File("copy.nt"), input = dir.File("in.txt");
+  ASSERT_EQ(RunProgram(dir, {"init", doc}).exit, 0);
+  const std::string empty = ReadBytes(doc);
+  std::string lines = "add-container 0 --type global\n";
+  for (int i = 0; i < 6000; ++i) lines += "add 1 N" + std::to_string(i) + "\nadd 1 " + std::to_string(i) + "\n";
+  WriteBytes(input, lines);
+  WriteBytes(copy, empty);
+  const std::string cli = ShellQuote(NAMETREE_CLI), status = dir.File("status"), err = " 2>" + dir.File("err");
+  auto shell = [&](const std::string& script) {
+    if (std::system(("sh -c " + ShellQuote(script)).c_str()) == -1) ADD_FAILURE() << "no shell";
+    return ReadBytes(status) + ReadBytes(dir.File("err"));
+  };
+  const std::string batch = cli + " batch " + doc + " " + input + " --keep-going";
+  EXPECT_EQ(shell("(" + batch + " --json" + err + "; echo $? >" + status + ") | head -c 1 >/dev/null"), "141\n");
+  RunProgram(dir, {"batch", copy, input, "--keep-going"});
+  EXPECT_EQ(RunProgram(dir, {"tree", doc}).out, RunProgram(dir, {"tree", copy}).out);
+  EXPECT_EQ(shell("trap '' PIPE; (" + cli + " tree " + doc + err + "; echo $? >" + status + ") | head -c 1 >/dev/null"),
+            "141\n");
+  WriteBytes(doc, empty);
+  EXPECT_EQ(shell("sleep 4 | " + cli + " batch " + doc + err + " & sleep 1; kill -INT $!; wait $!; echo $? >" + status),
+            "130\nnametree: interrupted, " + doc + " unchanged\n");
+  EXPECT_EQ(ReadBytes(doc), empty);
+  EXPECT_NE(shell("script -qec " + ShellQuote(batch) + " /dev/null >" + status).find("saving " + doc + " ...\r\n"),
+            std::string::npos);
 }
 
 }  // namespace
