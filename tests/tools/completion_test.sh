@@ -33,6 +33,7 @@ help=$("$prog" --help)
 commands=$(sed -n 's/^  \([a-z][a-z-]*\)  .*/\1/p' <<<"$help")
 [ "$(wc -w <<<"$commands")" -gt 20 ] || fail "too few commands in the help: $commands"
 "$prog" help --man >nametree.1 || fail "help --man"
+source=$(<nametree.1)
 page=
 if command -v man >/dev/null; then
   page=$(MANWIDTH=10000 man --warnings -l nametree.1 2>warnings)
@@ -48,9 +49,11 @@ for c in $commands; do
   for o in $("$prog" "$c" --help | sed -n 's/^  \(--[a-z-]*\).*/\1/p'); do
     [[ $offered == *" $o "* ]] || fail "nametree $c --<TAB> misses $o"
     inpage "$o" || fail "the page misses $c $o"
+    # A plain "-" may print as a hyphen that a shell does not take.
+    [[ $source == *"${o//-/\\-}"* ]] || fail "the page does not write $o with minus signs"
   done
 done
-[ -z "$page" ] || grep -qx ' *nametree keyword add FILE BEGIN END' <<<"$page" || fail "an example of the page is not a line of its own"
+[ -z "$page" ] || grep -qx ' *nametree keyword list FILE' <<<"$page" || fail "an example of the page is not a line of its own"
 if command -v script >/dev/null; then  # a terminal's width beats COLUMNS
   widest=$(script -qec "stty cols 60; '$prog' add --help" /dev/null | tr -d '\r' |
     awk '{ if (length > w) w = length } END { print w }')
