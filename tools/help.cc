@@ -34,7 +34,7 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 // The words of `lines` refilled to `width`, every line after `indent` spaces;
 // a word wider than the room left gets a line of its own.
 void Fill(const std::vector<std::string_view>& lines, std::size_t width, std::string& out) {
-  const std::size_t indent = lines.front().find_first_not_of(' ');
+  const std::size_t indent = std::min(lines.front().find_first_not_of(' '), lines.front().size());
   std::string line(indent, ' ');
   std::size_t used = indent;
   for (std::string_view text : lines) {

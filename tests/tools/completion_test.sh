@@ -29,26 +29,36 @@ expect() {
   [ "$got" = "$want" ] || fail "'$*' completes to '$got', not '$want'"
 }
 
-commands=$("$prog" --help | sed -n 's/^  \([a-z][a-z-]*\)  .*/\1/p')
+help=$("$prog" --help)
+commands=$(sed -n 's/^  \([a-z][a-z-]*\)  .*/\1/p' <<<"$help")
 [ "$(wc -w <<<"$commands")" -gt 20 ] || fail "too few commands in the help: $commands"
 "$prog" help --man >nametree.1 || fail "help --man"
+source=$(<nametree.1)
 page=
 if command -v man >/dev/null; then
   page=$(MANWIDTH=10000 man --warnings -l nametree.1 2>warnings)
   [ -s warnings ] && fail "man warns: $(cat warnings)"
 fi
-inpage() { [ -z "$page" ] || grep -qF -- "$1" <<<"$page"; }
+inpage() { [[ -z $page || $page == *"$1"* ]]; }
 for c in $commands; do
   complete_words nametree "${c:0:2}" | grep -qx -- "$c" || fail "nametree ${c:0:2}<TAB> misses $c"
   complete_words nametree help "${c:0:3}" | grep -qx -- "$c" || fail "nametree help ${c:0:3}<TAB> misses $c"
-  summary=$("$prog" --help | sed -n "s/^  $c  *//p")
+  summary=$(sed -n "s/^  $c  *//p" <<<"$help")
   inpage "$summary" || fail "the page misses $c: $summary"
+  offered=" $(complete_words nametree "$c" -- | tr '\n' ' ') "
   for o in $("$prog" "$c" --help | sed -n 's/^  \(--[a-z-]*\).*/\1/p'); do
-    complete_words nametree "$c" -- | grep -qx -- "$o" || fail "nametree $c --<TAB> misses $o"
+    [[ $offered == *" $o "* ]] || fail "nametree $c --<TAB> misses $o"
     inpage "$o" || fail "the page misses $c $o"
+    # A plain "-" may print as a hyphen that a shell does not take.
+    [[ $source == *"${o//-/\\-}"* ]] || fail "the page does not write $o with minus signs"
   done
 done
-[ -z "$page" ] || grep -qx ' *nametree keyword add FILE BEGIN END' <<<"$page" || fail "an example of the page is not a line of its own"
+[ -z "$page" ] || grep -qx ' *nametree keyword list FILE' <<<"$page" || fail "an example of the page is not a line of its own"
+if command -v script >/dev/null; then  # a terminal's width beats COLUMNS
+  widest=$(script -qec "stty cols 60; '$prog' add --help" /dev/null | tr -d '\r' |
+    awk '{ if (length > w) w = length } END { print w }')
+  [ "$widest" = 60 ] || fail "help on a terminal of 60 columns is $widest wide"
+fi
 
 mkdir tour
 touch plant.nt

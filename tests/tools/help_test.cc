@@ -67,6 +67,7 @@ TEST(Help, KeepsWhatFitsAndRefillsTheRest) {
            {"", {"add", "--help"}, "  --json                      report as JSON (errors too, on stdout)\n"},
            {"", {"help", "keyword"}, "\n  nametree keyword add FILE BEGIN END\n  nametree keyword add FILE --set"},
            {"0", {"--help"}, repair},
+           {"100", {"--help"}, "Names are UTF-8.\nExit codes: 0 success"},  // fits, so not refilled
            {"80x", {"add", "--help"}, add80},
            {"86", {"add", "--help"}, "\nNAME (UTF-8) is checked against the name rules and, unless --no-check, against every\n"},
            {"10", {"add", "--help"},
