@@ -68,7 +68,8 @@ int OpenDocument(const Reporter& report, Document& doc, const std::string& path,
                  const DocumentOptions& options) {
   if (writable) GuardInterrupts(path);
   if (int rc = ReportDocumentError(report, path, doc.Open(path, writable, options))) return rc;
-  for (const std::string& warning : doc.File().Warnings()) report.File(path, "warning: cannot read " + warning, "damaged");
+  for (const std::string& warning : doc.File().Warnings())
+    report.File(path, "warning: cannot read " + warning, "damaged");
   return kExitOk;
 }
 

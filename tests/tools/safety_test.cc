@@ -162,7 +162,8 @@ TEST(EditSafety, ErrorKindsBatchInputsAndNewDocumentDryRuns) {
       {{"check", "DOC", "1", "\U0001F600x"}, "", 1, "it begins with \"\U0001F600\";", "", true},
       {{"init", fresh, "--dry-run"}, "", 0, "created " + fresh + " (no containers", "", true},
       {{"import-legacy", other.File("tour/earlier.doc"), fresh, "--dry-run"}, "", 0, "\ndry run: ", "", true},
-      {{"import-plcopen", xml, fresh, "--dry-run", "--json"}, "", 0, "\"written\":false,\"dryRun\":true", "dry run: ", true},
+      {{"import-plcopen", xml, fresh, "--dry-run", "--json"}, "", 0, "\"written\":false,\"dryRun\":true", "dry run: ",
+       true},
   });
   close(fd);
 }
@@ -176,7 +177,8 @@ TEST(EditSafety, PipesInterruptsAndLongSaves) {
   ASSERT_EQ(RunProgram(dir, {"init", doc}).exit, 0);
   const std::string empty = ReadBytes(doc);
   std::string lines = "add-container 0 --type global\n";
-  for (int i = 0; i < 6000; ++i) lines += "add 1 N" + std::to_string(i) + "\nadd 1 " + std::to_string(i) + "\n";
+  for (int i = 0; i < 6000; ++i)
+    lines += "add 1 PumpOfTheFeedLine" + std::to_string(i) + "\nadd 1 " + std::to_string(i) + "\n";
   WriteBytes(input, lines);
   WriteBytes(copy, empty);
   const std::string cli = ShellQuote(NAMETREE_CLI), status = dir.File("status"), err = " 2>" + dir.File("err");
@@ -191,7 +193,7 @@ TEST(EditSafety, PipesInterruptsAndLongSaves) {
   EXPECT_EQ(shell("trap '' PIPE; (" + cli + " tree " + doc + err + "; echo $? >" + status + ") | head -c 1 >/dev/null"),
             "141\n");
   WriteBytes(doc, empty);
-  EXPECT_EQ(shell("sleep 4 | " + cli + " batch " + doc + err + " & sleep 1; kill -INT $!; wait $!; echo $? >" + status),
+  EXPECT_EQ(shell("sleep 8 | " + cli + " batch " + doc + err + " & sleep 2; kill -INT $!; wait $!; echo $? >" + status),
             "130\nnametree: interrupted, " + doc + " unchanged\n");
   EXPECT_EQ(ReadBytes(doc), empty);
   EXPECT_NE(shell("script -qec " + ShellQuote(batch) + " /dev/null >" + status).find("saving " + doc + " ...\r\n"),
