@@ -187,13 +187,19 @@ TEST(EditSafety, PipesInterruptsAndLongSaves) {
     return ReadBytes(status) + ReadBytes(dir.File("err"));
   };
   const std::string batch = cli + " batch " + doc + " " + input + " --keep-going";
+  // Waits (up to a minute) until process $p has its SIGINT handler, so a slow start cannot race the signal.
+  const std::string fifo = dir.File("fifo");
+  const std::string kUntilCatching =
+      "i=0; while [ $i -lt 600 ] && [ $(( 0x$(awk '/^SigCgt/{print $2}' /proc/$p/status) & 2 )) -eq 0 ]; do "
+      "sleep 0.1; i=$((i + 1)); done; ";
   EXPECT_EQ(shell("(" + batch + " --json" + err + "; echo $? >" + status + ") | head -c 1 >/dev/null"), "141\n");
   RunProgram(dir, {"batch", copy, input, "--keep-going"});
   EXPECT_EQ(RunProgram(dir, {"tree", doc}).out, RunProgram(dir, {"tree", copy}).out);
   EXPECT_EQ(shell("trap '' PIPE; (" + cli + " tree " + doc + err + "; echo $? >" + status + ") | head -c 1 >/dev/null"),
             "141\n");
   WriteBytes(doc, empty);
-  EXPECT_EQ(shell("sleep 8 | " + cli + " batch " + doc + err + " & sleep 2; kill -INT $!; wait $!; echo $? >" + status),
+  EXPECT_EQ(shell("mkfifo " + fifo + "; sleep 60 >" + fifo + " & s=$!; " + cli + " batch " + doc + " <" + fifo + err +
+                  " & p=$!; " + kUntilCatching + "kill -INT $p; wait $p; echo $? >" + status + "; kill $s"),
             "130\nnametree: interrupted, " + doc + " unchanged\n");
   EXPECT_EQ(ReadBytes(doc), empty);
   EXPECT_NE(shell("script -qec " + ShellQuote(batch) + " /dev/null >" + status).find("saving " + doc + " ...\r\n"),
