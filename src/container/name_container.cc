@@ -205,7 +205,7 @@ HRESULT CNameContainer::GetAllNamesInContainer(CString* const texts) const {
 
 HRESULT CNameContainer::GetAllIDsInContainer(std::uint32_t* const ids) const {
   std::uint32_t* out = ids;
-  m_pTables->Keys().Walk([&](const CString&, std::uint32_t id) {
+  m_pTables->Keys().Walk([&](std::u16string_view, std::uint32_t id) {
     *out++ = id;
     return true;
   });

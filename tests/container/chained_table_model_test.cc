@@ -16,8 +16,8 @@ namespace {
 template <class Key, class Hash>
 std::vector<std::pair<Key, int>> WalkOf(const ChainedTable<Key, int, Hash>& t) {
   std::vector<std::pair<Key, int>> out;
-  t.Walk([&](const Key& k, int v) {
-    out.emplace_back(k, v);
+  t.Walk([&](auto k, int v) {
+    out.emplace_back(Key(k), v);
     return true;
   });
   return out;
