@@ -151,24 +151,24 @@ class ChainedTable {
       throw;
     }
     pool_[entry].next = *head;
-    if (index_ && *head != kNone) index_->SetPrev(*head, entry);
+    if (spread_->index && *head != kNone) spread_->index->SetPrev(*head, entry);
     *head = entry;
     ++count_;
     try {
-      if (index_) {
-        index_->Insert(entry, kHeadMark | bucket, HashOfEntry());
+      if (spread_->index) {
+        spread_->index->Insert(entry, kHeadMark | bucket, HashOfEntry());
       } else if (count_ > IndexFrom()) {
         BuildIndex();
       }
     } catch (const std::bad_alloc&) {
-      index_.reset();
+      spread_->index.reset();
     }
     return pool_[entry].value;
   }
 
   // Unlinks key; hands its value to `out` when given. False if absent.
   bool RemoveKey(View key, Value* out = nullptr) {
-    if (index_) return RemoveIndexed(key, out);
+    if (!listed_ && spread_->index) return RemoveIndexed(key, out);
     if (listed_) {
       for (std::uint32_t* link = &list_; *link != kNone; link = &pool_[*link].next) {
         if (Matches(*link, key)) {
@@ -188,7 +188,7 @@ class ChainedTable {
       if (Matches(*link, key)) {
         const std::uint32_t dead = *link;
         *link = pool_[dead].next;
-        if (!dense_ && *head == kNone && count_ > 1) EraseSlot(b);
+        if (!spread_->dense && *head == kNone && count_ > 1) EraseSlot(b);
         Value gone = Retire(dead);
         if (out) *out = std::move(gone);
         return true;
@@ -197,20 +197,23 @@ class ChainedTable {
     return false;
   }
 
-  void RemoveAll() { Release(); }
+  void RemoveAll() {
+    Release();
+    spread_.reset();
+  }
 
   // Calls f(key, value) in walk order. f returns false to stop; the walk
   // returns false when it was stopped. f may remove the entry it was given.
   template <class F>
   bool Walk(F&& f) const {
     if (listed_) return WalkChain(list_, f);
-    if (dense_) {
-      for (std::uint32_t b = 0; b < buckets_ && dense_; ++b) {
-        if (!WalkChain(dense_[b], f)) return false;
+    if (spread_->dense) {
+      for (std::uint32_t b = 0; b < buckets_ && spread_->dense; ++b) {
+        if (!WalkChain(spread_->dense[b], f)) return false;
       }
       return true;
     }
-    return sparse_.Walk([&](std::uint32_t, std::uint32_t head) { return WalkChain(head, f); });
+    return spread_->sparse.Walk([&](std::uint32_t, std::uint32_t head) { return WalkChain(head, f); });
   }
 
   // The walk one entry at a time, for readers that hold a place rather
@@ -229,10 +232,10 @@ class ChainedTable {
   // Bytes held by the table itself: bucket storage, entries and text keys
   // (not the heap memory that the values own).
   std::size_t MemoryUsage() const {
-    const std::size_t own = pool_.capacity() * sizeof(Node) + store_.MemoryUsage();
+    const std::size_t own = pool_.capacity() * sizeof(Node) + store_.MemoryUsage() + (spread_ ? sizeof(Spread) : 0);
     if (listed_) return own;
-    return own + (dense_ ? buckets_ * sizeof(std::uint32_t) : sparse_.MemoryUsage()) +
-           (index_ ? sizeof(*index_) + index_->MemoryUsage() : 0);
+    return own + (spread_->dense ? buckets_ * sizeof(std::uint32_t) : spread_->sparse.MemoryUsage()) +
+           (spread_->index ? sizeof(*spread_->index) + spread_->index->MemoryUsage() : 0);
   }
 
  private:
@@ -316,10 +319,10 @@ class ChainedTable {
     };
     if (listed_) {
       chain(list_);
-    } else if (dense_) {
-      for (std::uint32_t b = 0; b < buckets_; ++b) chain(dense_[b]);
+    } else if (spread_->dense) {
+      for (std::uint32_t b = 0; b < buckets_; ++b) chain(spread_->dense[b]);
     } else {
-      sparse_.Walk([&](std::uint32_t, std::uint32_t head) { return chain(head); });
+      spread_->sparse.Walk([&](std::uint32_t, std::uint32_t head) { return chain(head); });
     }
   }
 
@@ -327,18 +330,19 @@ class ChainedTable {
   // memory the list stays as it was, then the list is cut at each bucket's
   // end. No allocation after the first link is cut.
   void SplitList() {
+    if (!spread_) spread_ = std::make_unique<Spread>();
     std::unique_ptr<std::uint32_t[]> dense;
     if (buckets_ <= kAlwaysDense) {
       dense = MakeHeads(buckets_);
     } else {
       try {
-        for (std::uint32_t e = list_; e != kNone; e = pool_[e].next) sparse_.Insert(BucketAt(e));
+        for (std::uint32_t e = list_; e != kNone; e = pool_[e].next) spread_->sparse.Insert(BucketAt(e));
       } catch (const std::bad_alloc&) {
-        sparse_.Clear();
+        spread_->sparse.Clear();
         throw;
       }
     }
-    dense_ = std::move(dense);
+    spread_->dense = std::move(dense);
     for (std::uint32_t e = list_; e != kNone;) {
       const std::uint32_t b = BucketAt(e);
       *HeadAt(b) = e;
@@ -361,32 +365,32 @@ class ChainedTable {
   }
 
   void BuildIndex() {
-    if (!dense_) {
+    if (!spread_->dense) {
       // Heads must stay put while indexed; only the full array keeps them so.
-      dense_ = MakeHeads(buckets_);
-      sparse_.Walk([&](std::uint32_t i, std::uint32_t head) {
-        dense_[i] = head;
+      spread_->dense = MakeHeads(buckets_);
+      spread_->sparse.Walk([&](std::uint32_t i, std::uint32_t head) {
+        spread_->dense[i] = head;
         return true;
       });
-      sparse_.Clear();
+      spread_->sparse.Clear();
     }
-    index_ = std::make_unique<ChainIndex>();
+    spread_->index = std::make_unique<ChainIndex>();
     for (std::uint32_t b = 0; b < buckets_; ++b) {
       std::uint32_t prev = kHeadMark | b;
-      for (std::uint32_t e = dense_[b]; e != kNone; prev = e, e = pool_[e].next) index_->Insert(e, prev, HashOfEntry());
+      for (std::uint32_t e = spread_->dense[b]; e != kNone; prev = e, e = pool_[e].next) spread_->index->Insert(e, prev, HashOfEntry());
     }
   }
 
   bool RemoveIndexed(View key, Value* out) {
-    const std::uint32_t dead = index_->Find(ChainIndexHash(key), [&](std::uint32_t e) { return Matches(e, key); });
+    const std::uint32_t dead = spread_->index->Find(ChainIndexHash(key), [&](std::uint32_t e) { return Matches(e, key); });
     if (dead == kNone) return false;
-    const std::uint32_t prev = index_->Prev(dead);
-    std::uint32_t& link = (prev & kHeadMark) ? dense_[prev & ~kHeadMark] : pool_[prev].next;
-    index_->Erase(dead, HashOfEntry());
+    const std::uint32_t prev = spread_->index->Prev(dead);
+    std::uint32_t& link = (prev & kHeadMark) ? spread_->dense[prev & ~kHeadMark] : pool_[prev].next;
+    spread_->index->Erase(dead, HashOfEntry());
     const std::uint32_t next = pool_[dead].next;
-    if (next != kNone) index_->SetPrev(next, prev);
+    if (next != kNone) spread_->index->SetPrev(next, prev);
     link = next;
-    if (count_ - 1 < IndexFrom() / 2) index_.reset();
+    if (count_ - 1 < IndexFrom() / 2) spread_->index.reset();
     Value gone = Retire(dead);
     if (out) *out = std::move(gone);
     return true;
@@ -396,9 +400,12 @@ class ChainedTable {
     // The values (sub-containers, say) are destroyed once the table is empty.
     std::vector<Node> gone;
     gone.swap(pool_);
-    index_.reset();
-    dense_.reset();
-    sparse_.Clear();
+    if (spread_) {
+      // Kept, not freed: a walk may be inside its sparse buckets.
+      spread_->index.reset();
+      spread_->dense.reset();
+      spread_->sparse.Clear();
+    }
     store_.Clear();
     free_ = kNone;
     list_ = kNone;
@@ -425,34 +432,34 @@ class ChainedTable {
       while (e != kNone && BucketAt(e) < b) e = pool_[e].next;
       return e;
     }
-    if (dense_) {
+    if (spread_->dense) {
       for (; b < buckets_; ++b)
-        if (dense_[b] != kNone) return dense_[b];
+        if (spread_->dense[b] != kNone) return spread_->dense[b];
       return kNone;
     }
-    for (std::uint32_t at = 0; const std::uint32_t* head = sparse_.FirstFrom(b, &at); b = at + 1)
+    for (std::uint32_t at = 0; const std::uint32_t* head = spread_->sparse.FirstFrom(b, &at); b = at + 1)
       if (*head != kNone) return *head;
     return kNone;
   }
 
-  std::uint32_t* HeadAt(std::uint32_t b) const { return dense_ ? &dense_[b] : sparse_.Find(b); }
+  std::uint32_t* HeadAt(std::uint32_t b) const { return spread_->dense ? &spread_->dense[b] : spread_->sparse.Find(b); }
 
   std::uint32_t& HeadForInsert(std::uint32_t b) {
-    if (dense_) return dense_[b];
-    if (!sparse_.Find(b) && sparse_.size() + 1 > buckets_ / 4) {
+    if (spread_->dense) return spread_->dense[b];
+    if (!spread_->sparse.Find(b) && spread_->sparse.size() + 1 > buckets_ / 4) {
       // Enough buckets in use that the full array is the cheaper form.
-      dense_ = MakeHeads(buckets_);
-      sparse_.Walk([&](std::uint32_t i, std::uint32_t head) {
-        dense_[i] = head;
+      spread_->dense = MakeHeads(buckets_);
+      spread_->sparse.Walk([&](std::uint32_t i, std::uint32_t head) {
+        spread_->dense[i] = head;
         return true;
       });
-      sparse_.Clear();
-      return dense_[b];
+      spread_->sparse.Clear();
+      return spread_->dense[b];
     }
-    return sparse_.Insert(b);
+    return spread_->sparse.Insert(b);
   }
 
-  void EraseSlot(std::uint32_t b) { sparse_.Erase(b); }
+  void EraseSlot(std::uint32_t b) { spread_->sparse.Erase(b); }
 
   std::uint32_t Find(View key) const {
     if (listed_) {
@@ -460,7 +467,7 @@ class ChainedTable {
         if (Matches(e, key)) return e;
       return kNone;
     }
-    if (index_) return index_->Find(ChainIndexHash(key), [&](std::uint32_t e) { return Matches(e, key); });
+    if (spread_->index) return spread_->index->Find(ChainIndexHash(key), [&](std::uint32_t e) { return Matches(e, key); });
     const std::uint32_t* head = HeadAt(BucketOf(key));
     if (!head) return kNone;
     for (std::uint32_t e = *head; e != kNone; e = pool_[e].next)
@@ -469,16 +476,21 @@ class ChainedTable {
   }
 
   std::uint32_t buckets_;
-  bool made_ = false;
-  bool listed_ = true;
   std::uint32_t list_ = kNone;  // first entry in walk order, while listed_
   std::uint32_t free_ = kNone;  // first free entry of the pool
-  std::size_t count_ = 0;
+  std::uint32_t count_ = 0;
+  bool made_ = false;
+  bool listed_ = true;
   mutable std::vector<Node> pool_;
-  Store store_;
-  std::unique_ptr<std::uint32_t[]> dense_;
-  SparseBuckets sparse_;
-  std::unique_ptr<ChainIndex> index_;  // only while chains are long
+  [[no_unique_address]] Store store_;
+  // What a table needs past the list form, made at the first split and
+  // kept until RemoveAll, so that a table of a few keys stays small.
+  struct Spread {
+    std::unique_ptr<std::uint32_t[]> dense;
+    SparseBuckets sparse;
+    std::unique_ptr<ChainIndex> index;  // only while chains are long
+  };
+  std::unique_ptr<Spread> spread_;
 };
 
 }  // namespace nametree
