@@ -1,111 +1,119 @@
-// Finds an entry of a chained table, and the link that points at it, in
-// constant time however long its chain has grown.
+// Finds an entry of a chained table in constant time however long its
+// chain has grown, and the link in front of it, so that the table can
+// unlink the entry without walking its chain.
 //
-// Holds one slot per entry of the table: the address of the link that
-// points at the entry, which is either its bucket's head or the `next`
-// field of the entry in front of it. Knowing that link, the table can
-// unlink an entry without walking its chain.
+// Entries are named by their 32-bit place in the table's entry pool. The
+// index holds one open-addressing slot per entry and, per entry, its
+// predecessor: the entry in front of it in its chain, or kHeadMark | bucket
+// when it is its chain's head.
 //
 // Invariants, after every operation of the owning table:
-//  - every entry has exactly one slot, and *slot is that entry;
+//  - every entry has exactly one slot;
+//  - Prev(e) names the link that points at e;
 //  - bucket heads do not move while the index exists (the table keeps its
 //    full bucket array then).
-// The table keeps them by telling the index of each change of a link's
-// target: Insert for a new entry, Move for the entry whose link changed
-// (the old head when a key goes in front of it, the successor when an
-// entry is unlinked), Erase for an entry about to be unlinked. Move and
-// Erase are called while the old link still points at the entry.
+// The table keeps them by calling Insert for a new entry, SetPrev for an
+// entry whose link changed, and Erase for an entry about to be unlinked.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-
-#include "nametree/types.h"
+#include <string_view>
+#include <vector>
 
 namespace nametree {
 
 inline std::uint64_t ChainIndexHash(std::uint32_t key) { return key; }
-inline std::uint64_t ChainIndexHash(const CString& key) {
+inline std::uint64_t ChainIndexHash(std::u16string_view key) {
   std::uint64_t h = 0;
   for (char16_t c : key) h = h * 131 + c;
   return h;
 }
 
-template <class Node>
 class ChainIndex {
  public:
-  // The link that points at the entry with `key`, or null.
-  template <class Key>
-  Node** Find(const Key& key) const {
-    if (!slots_) return nullptr;
-    for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
-      Node** link = slots_[i];
-      if (!link) return nullptr;
-      if ((*link)->key == key) return link;
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+  static constexpr std::uint32_t kHeadMark = 0x80000000u;
+
+  // The entry for which matches(entry) holds among those of `hash`, or kNone.
+  template <class Matches>
+  std::uint32_t Find(std::uint64_t hash, Matches&& matches) const {
+    if (!slots_) return kNone;
+    for (std::size_t i = Home(hash);; i = (i + 1) & mask_) {
+      const std::uint32_t e = slots_[i];
+      if (e == kNone || matches(e)) return e;
     }
   }
 
-  void Insert(Node** link) {
-    if ((used_ + 1) * 4 > (mask_ + 1) * 3) Grow();
-    Place(link);
+  // hashOf(entry) gives any indexed entry's hash. Out of memory it throws;
+  // the table then drops the index.
+  template <class HashOf>
+  void Insert(std::uint32_t entry, std::uint32_t prev, HashOf&& hashOf) {
+    if (entry >= prev_.size()) prev_.resize(std::size_t{entry} + 1, kNone);
+    if ((used_ + 1) * 4 > (mask_ + 1) * 3) Grow(hashOf);
+    Place(entry, hashOf(entry));
+    prev_[entry] = prev;
     ++used_;
   }
 
-  void Move(const Node* entry, Node** newLink) { slots_[SlotOf(entry)] = newLink; }
+  std::uint32_t Prev(std::uint32_t entry) const { return prev_[entry]; }
+  void SetPrev(std::uint32_t entry, std::uint32_t prev) { prev_[entry] = prev; }
 
-  void Erase(const Node* entry) {
+  template <class HashOf>
+  void Erase(std::uint32_t entry, HashOf&& hashOf) {
     // Backward shift: later slots of the probe run close the gap, so that
     // no lookup ever stops early at it.
-    std::size_t hole = SlotOf(entry);
-    for (std::size_t j = (hole + 1) & mask_; slots_[j]; j = (j + 1) & mask_) {
-      const std::size_t home = Home((*slots_[j])->key);
+    std::size_t hole = Home(hashOf(entry));
+    while (slots_[hole] != entry) hole = (hole + 1) & mask_;
+    for (std::size_t j = (hole + 1) & mask_; slots_[j] != kNone; j = (j + 1) & mask_) {
+      const std::size_t home = Home(hashOf(slots_[j]));
       const bool between = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
       if (!between) {
         slots_[hole] = slots_[j];
         hole = j;
       }
     }
-    slots_[hole] = nullptr;
+    slots_[hole] = kNone;
+    prev_[entry] = kNone;
     --used_;
   }
 
-  std::size_t MemoryUsage() const { return slots_ ? (mask_ + 1) * sizeof(Node**) : 0; }
+  std::size_t MemoryUsage() const {
+    return (slots_ ? (mask_ + 1) * sizeof(std::uint32_t) : 0) + prev_.capacity() * sizeof(std::uint32_t);
+  }
 
  private:
-  template <class Key>
-  std::size_t Home(const Key& key) const {
-    return static_cast<std::size_t>((ChainIndexHash(key) * 0x9E3779B97F4A7C15ull) >> shift_);
+  std::size_t Home(std::uint64_t hash) const {
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift_);
   }
 
-  std::size_t SlotOf(const Node* entry) const {
-    std::size_t i = Home(entry->key);
-    while (*slots_[i] != entry) i = (i + 1) & mask_;
-    return i;
+  void Place(std::uint32_t entry, std::uint64_t hash) {
+    std::size_t i = Home(hash);
+    while (slots_[i] != kNone) i = (i + 1) & mask_;
+    slots_[i] = entry;
   }
 
-  void Place(Node** link) {
-    std::size_t i = Home((*link)->key);
-    while (slots_[i]) i = (i + 1) & mask_;
-    slots_[i] = link;
-  }
-
-  void Grow() {
+  template <class HashOf>
+  void Grow(HashOf& hashOf) {
     const std::size_t old = slots_ ? mask_ + 1 : 0;
-    std::unique_ptr<Node**[]> previous = std::move(slots_);
     const std::size_t size = old ? old * 2 : 64;
-    slots_ = std::make_unique<Node**[]>(size);
+    auto fresh = std::make_unique<std::uint32_t[]>(size);
+    std::unique_ptr<std::uint32_t[]> previous = std::move(slots_);
+    slots_ = std::move(fresh);
+    for (std::size_t i = 0; i < size; ++i) slots_[i] = kNone;
     mask_ = size - 1;
     shift_ = 64;
     for (std::size_t s = size; s > 1; s >>= 1) --shift_;
     for (std::size_t i = 0; i < old; ++i)
-      if (previous[i]) Place(previous[i]);
+      if (previous[i] != kNone) Place(previous[i], hashOf(previous[i]));
   }
 
-  std::unique_ptr<Node**[]> slots_;
+  std::unique_ptr<std::uint32_t[]> slots_;
   std::size_t mask_ = 0;
   unsigned shift_ = 64;
   std::size_t used_ = 0;
+  std::vector<std::uint32_t> prev_;
 };
 
 }  // namespace nametree

@@ -20,6 +20,13 @@
 // choice is invisible to callers; it only keeps a container with a handful
 // of names from costing bucket storage of its own.
 //
+// Entries live in one pool per table (a vector, grown by a quarter, so a
+// table of a few keys holds about as many entries as it has keys), linked
+// by their 32-bit places in it; removed entries go on a free list that the
+// next insertions reuse. Text keys live in the table's KeyStore rather
+// than in the entries. An entry's place in the pool, and so any pointer
+// handed out, is good until the table changes.
+//
 // Long chains: a table holding many more keys than buckets (17 buckets of
 // an uninitialised container, 101 of a sub-container table with thousands
 // of children) also keeps a ChainIndex, so that finding and unlinking a key
@@ -31,10 +38,12 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "container/chain_index.h"
+#include "container/key_store.h"
 #include "container/sparse_buckets.h"
 #include "nametree/types.h"
 
@@ -45,7 +54,7 @@ struct IdKeyHash {
 };
 
 struct TextKeyHash {
-  std::uint32_t operator()(const CString& key) const {
+  std::uint32_t operator()(std::u16string_view key) const {
     std::uint32_t h = 0;
     for (char16_t c : key) {
       if (c == 0) break;  // texts hash up to their terminating zero
@@ -59,13 +68,21 @@ inline constexpr std::uint32_t kDefaultBuckets = 17;
 
 template <class Key, class Value, class Hash>
 class ChainedTable {
+  using Store = KeyStore<Key>;
+  using Slot = typename Store::Slot;
+  static constexpr std::uint32_t kNone = ChainIndex::kNone;
+  static constexpr std::uint32_t kHeadMark = ChainIndex::kHeadMark;
+
   struct Node {
-    Node* next;
-    Key key;
+    std::uint32_t next;
+    Slot key;
     Value value;
   };
 
  public:
+  // How callers pass and receive keys: the ID, or a view of the text.
+  using View = typename Store::View;
+
   explicit ChainedTable(std::uint32_t buckets = kDefaultBuckets) : buckets_(buckets ? buckets : 1) {}
   ChainedTable(const ChainedTable&) = delete;
   ChainedTable& operator=(const ChainedTable&) = delete;
@@ -83,40 +100,39 @@ class ChainedTable {
   bool HasArray() const { return made_; }
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
-  std::uint32_t BucketOf(const Key& key) const { return Hash{}(key) % buckets_; }
+  std::uint32_t BucketOf(View key) const { return Hash{}(key) % buckets_; }
 
-  Value* Lookup(const Key& key) {
-    Node* n = Find(key);
-    return n ? &n->value : nullptr;
+  Value* Lookup(View key) {
+    const std::uint32_t e = Find(key);
+    return e == kNone ? nullptr : &pool_[e].value;
   }
-  const Value* Lookup(const Key& key) const {
-    Node* n = Find(key);
-    return n ? &n->value : nullptr;
+  const Value* Lookup(View key) const {
+    const std::uint32_t e = Find(key);
+    return e == kNone ? nullptr : &pool_[e].value;
   }
-  bool Contains(const Key& key) const { return Find(key) != nullptr; }
+  bool Contains(View key) const { return Find(key) != kNone; }
 
   // Sets the value of key: in place when present, else a new entry at the
-  // front of its chain. Returns the stored value. A key passed as an
-  // rvalue is moved into the entry rather than copied.
-  template <class K, class V>
-  Value& SetAt(K&& key, V&& value) {
-    if (Node* n = Find(key)) {
-      n->value = std::forward<V>(value);
-      return n->value;
+  // front of its chain. Returns the stored value.
+  template <class V>
+  Value& SetAt(View key, V&& value) {
+    if (const std::uint32_t e = Find(key); e != kNone) {
+      pool_[e].value = std::forward<V>(value);
+      return pool_[e].value;
     }
     // Out of memory the table is left as it was: the entry and its bucket
     // are made before anything is linked, and the chain index, which only
     // speeds lookups up, is dropped rather than left behind.
     if (!made_) MakeArray();
+    if (store_.WantsCompaction()) Compact();
     const std::uint32_t bucket = BucketOf(key);
-    std::unique_ptr<Node> fresh(new Node{nullptr, Key(std::forward<K>(key)), std::forward<V>(value)});
-    Node* const entry = fresh.get();
+    const std::uint32_t entry = NewEntry(key, std::forward<V>(value));
     if (listed_) {
       // At the front of its bucket's run.
-      Node** link = &list_;
-      while (*link && BucketOf((*link)->key) < bucket) link = &(*link)->next;
-      fresh->next = *link;
-      *link = fresh.release();
+      std::uint32_t* link = &list_;
+      while (*link != kNone && BucketAt(*link) < bucket) link = &pool_[*link].next;
+      pool_[entry].next = *link;
+      *link = entry;
       ++count_;
       if (count_ > kListLimit) {
         try {
@@ -125,56 +141,56 @@ class ChainedTable {
           // Still whole as a list, only slower; a later insertion tries again.
         }
       }
-      return entry->value;
+      return pool_[entry].value;
     }
-    Node*& head = HeadForInsert(bucket);
-    fresh->next = head;
-    if (index_ && head) index_->Move(head, &fresh->next);
-    head = fresh.release();
+    std::uint32_t* head;
+    try {
+      head = &HeadForInsert(bucket);
+    } catch (const std::bad_alloc&) {
+      FreeEntry(entry);
+      throw;
+    }
+    pool_[entry].next = *head;
+    if (spread_->index && *head != kNone) spread_->index->SetPrev(*head, entry);
+    *head = entry;
     ++count_;
     try {
-      if (index_) {
-        index_->Insert(&head);
+      if (spread_->index) {
+        spread_->index->Insert(entry, kHeadMark | bucket, HashOfEntry());
       } else if (count_ > IndexFrom()) {
         BuildIndex();
       }
     } catch (const std::bad_alloc&) {
-      index_.reset();
+      spread_->index.reset();
     }
-    return entry->value;
+    return pool_[entry].value;
   }
 
   // Unlinks key; hands its value to `out` when given. False if absent.
-  bool RemoveKey(const Key& key, Value* out = nullptr) {
-    if (index_) return RemoveIndexed(key, out);
+  bool RemoveKey(View key, Value* out = nullptr) {
+    if (!listed_ && spread_->index) return RemoveIndexed(key, out);
     if (listed_) {
-      for (Node** link = &list_; *link; link = &(*link)->next) {
-        if ((*link)->key == key) {
-          Node* dead = *link;
-          *link = dead->next;
-          if (out) *out = std::move(dead->value);
-          delete dead;
-          if (--count_ == 0) Release();
+      for (std::uint32_t* link = &list_; *link != kNone; link = &pool_[*link].next) {
+        if (Matches(*link, key)) {
+          const std::uint32_t dead = *link;
+          *link = pool_[dead].next;
+          Value gone = Retire(dead);
+          if (out) *out = std::move(gone);
           return true;
         }
       }
       return false;
     }
     const std::uint32_t b = BucketOf(key);
-    Node** head = HeadAt(b);
+    std::uint32_t* head = HeadAt(b);
     if (!head) return false;
-    for (Node** link = head; *link; link = &(*link)->next) {
-      if ((*link)->key == key) {
-        Node* dead = *link;
-        *link = dead->next;
-        if (out) *out = std::move(dead->value);
-        delete dead;
-        --count_;
-        if (count_ == 0) {
-          Release();
-        } else if (!dense_ && !*head) {
-          EraseSlot(b);
-        }
+    for (std::uint32_t* link = head; *link != kNone; link = &pool_[*link].next) {
+      if (Matches(*link, key)) {
+        const std::uint32_t dead = *link;
+        *link = pool_[dead].next;
+        if (!spread_->dense && *head == kNone && count_ > 1) EraseSlot(b);
+        Value gone = Retire(dead);
+        if (out) *out = std::move(gone);
         return true;
       }
     }
@@ -182,17 +198,8 @@ class ChainedTable {
   }
 
   void RemoveAll() {
-    if (listed_) {
-      FreeChain(list_);
-    } else if (dense_) {
-      for (std::uint32_t b = 0; b < buckets_; ++b) FreeChain(dense_[b]);
-    } else {
-      sparse_.Walk([](std::uint32_t, Node* head) {
-        FreeChain(head);
-        return true;
-      });
-    }
     Release();
+    spread_.reset();
   }
 
   // Calls f(key, value) in walk order. f returns false to stop; the walk
@@ -200,34 +207,35 @@ class ChainedTable {
   template <class F>
   bool Walk(F&& f) const {
     if (listed_) return WalkChain(list_, f);
-    if (dense_) {
-      for (std::uint32_t b = 0; b < buckets_ && dense_; ++b) {
-        if (!WalkChain(dense_[b], f)) return false;
+    if (spread_->dense) {
+      for (std::uint32_t b = 0; b < buckets_ && spread_->dense; ++b) {
+        if (!WalkChain(spread_->dense[b], f)) return false;
       }
       return true;
     }
-    return sparse_.Walk([&](std::uint32_t, Node* head) { return WalkChain(head, f); });
+    return spread_->sparse.Walk([&](std::uint32_t, std::uint32_t head) { return WalkChain(head, f); });
   }
 
   // The walk one entry at a time, for readers that hold a place rather
   // than pass a callback: FirstEntry, then NextEntry until nullptr. A place
   // is good until the table changes.
-  const Node* FirstEntry() const { return FirstFrom(0); }
+  const Node* FirstEntry() const { return At(FirstFrom(0)); }
   const Node* NextEntry(const Node* n) const {
-    if (n->next) return n->next;
-    const std::uint32_t b = BucketOf(n->key);
-    return b + 1 < buckets_ ? FirstFrom(b + 1) : nullptr;
+    if (n->next != kNone) return &pool_[n->next];
+    const std::uint32_t b = BucketOf(store_.ViewOf(n->key));
+    return b + 1 < buckets_ ? At(FirstFrom(b + 1)) : nullptr;
   }
-  const Node* FindEntry(const Key& key) const { return Find(key); }
-  static const Key& KeyOf(const Node* n) { return n->key; }
+  const Node* FindEntry(View key) const { return At(Find(key)); }
+  static const Slot& KeyOf(const Node* n) { return n->key; }
   static const Value& ValueOf(const Node* n) { return n->value; }
 
-  // Bytes held by the table itself: bucket storage and entries (not the
-  // heap memory that the keys and values own).
+  // Bytes held by the table itself: bucket storage, entries and text keys
+  // (not the heap memory that the values own).
   std::size_t MemoryUsage() const {
-    if (listed_) return count_ * sizeof(Node);
-    return (dense_ ? buckets_ * sizeof(Node*) : sparse_.MemoryUsage()) + count_ * sizeof(Node) +
-           (index_ ? sizeof(*index_) + index_->MemoryUsage() : 0);
+    const std::size_t own = pool_.capacity() * sizeof(Node) + store_.MemoryUsage() + (spread_ ? sizeof(Spread) : 0);
+    if (listed_) return own;
+    return own + (spread_->dense ? buckets_ * sizeof(std::uint32_t) : spread_->sparse.MemoryUsage()) +
+           (spread_->index ? sizeof(*spread_->index) + spread_->index->MemoryUsage() : 0);
   }
 
  private:
@@ -239,31 +247,111 @@ class ChainedTable {
   // Tables this small keep their entries in one list.
   static constexpr std::size_t kListLimit = 16;
 
+  static std::unique_ptr<std::uint32_t[]> MakeHeads(std::uint32_t n) {
+    auto heads = std::make_unique<std::uint32_t[]>(n);
+    for (std::uint32_t i = 0; i < n; ++i) heads[i] = kNone;
+    return heads;
+  }
+
+  const Node* At(std::uint32_t e) const { return e == kNone ? nullptr : &pool_[e]; }
+  bool Matches(std::uint32_t e, View key) const { return store_.ViewOf(pool_[e].key) == key; }
+  std::uint32_t BucketAt(std::uint32_t e) const { return BucketOf(store_.ViewOf(pool_[e].key)); }
+  auto HashOfEntry() const {
+    return [this](std::uint32_t e) { return ChainIndexHash(store_.ViewOf(pool_[e].key)); };
+  }
+
+  // A free entry holding key and value, not yet linked. Out of memory it
+  // throws with nothing changed.
+  template <class V>
+  std::uint32_t NewEntry(View key, V&& value) {
+    const Slot slot = store_.Make(key);
+    try {
+      if (free_ != kNone) {
+        const std::uint32_t e = free_;
+        pool_[e].value = std::forward<V>(value);
+        free_ = pool_[e].next;
+        pool_[e].key = slot;
+        pool_[e].next = kNone;
+        return e;
+      }
+      if (pool_.size() >= 0x7FFFFFFFu) throw std::bad_alloc();  // places stay below kHeadMark
+      if (pool_.size() == pool_.capacity()) pool_.reserve(pool_.size() + std::max<std::size_t>(1, pool_.size() / 4));
+      pool_.push_back(Node{kNone, slot, Value(std::forward<V>(value))});
+      return static_cast<std::uint32_t>(pool_.size() - 1);
+    } catch (...) {
+      store_.Drop(slot);
+      throw;
+    }
+  }
+
+  void FreeEntry(std::uint32_t e) {
+    store_.Drop(pool_[e].key);
+    pool_[e].value = Value();
+    pool_[e].next = free_;
+    free_ = e;
+  }
+
+  // Frees an unlinked entry and hands back its value; the table is whole
+  // again before the value (a sub-container, say) is destroyed.
+  Value Retire(std::uint32_t dead) {
+    Value gone(std::move(pool_[dead].value));
+    FreeEntry(dead);
+    if (--count_ == 0) Release();
+    return gone;
+  }
+
+  // Rewrites the key store without the units of removed keys.
+  void Compact() {
+    try {
+      store_.Compact([&](auto&& fix) {
+        ForEachLinked([&](Node& n) { fix(n.key); });
+      });
+    } catch (const std::bad_alloc&) {
+      // Only the dead units stay; the keys are as they were.
+    }
+  }
+
+  template <class F>
+  void ForEachLinked(F&& f) {
+    auto chain = [&](std::uint32_t e) {
+      for (; e != kNone; e = pool_[e].next) f(pool_[e]);
+      return true;
+    };
+    if (listed_) {
+      chain(list_);
+    } else if (spread_->dense) {
+      for (std::uint32_t b = 0; b < buckets_; ++b) chain(spread_->dense[b]);
+    } else {
+      spread_->sparse.Walk([&](std::uint32_t, std::uint32_t head) { return chain(head); });
+    }
+  }
+
   // Splits the list into chains: bucket storage first, so that out of
   // memory the list stays as it was, then the list is cut at each bucket's
   // end. No allocation after the first link is cut.
   void SplitList() {
-    std::unique_ptr<Node*[]> dense;
+    if (!spread_) spread_ = std::make_unique<Spread>();
+    std::unique_ptr<std::uint32_t[]> dense;
     if (buckets_ <= kAlwaysDense) {
-      dense = std::make_unique<Node*[]>(buckets_);
+      dense = MakeHeads(buckets_);
     } else {
       try {
-        for (Node* n = list_; n; n = n->next) sparse_.Insert(BucketOf(n->key));
+        for (std::uint32_t e = list_; e != kNone; e = pool_[e].next) spread_->sparse.Insert(BucketAt(e));
       } catch (const std::bad_alloc&) {
-        sparse_.Clear();
+        spread_->sparse.Clear();
         throw;
       }
     }
-    dense_ = std::move(dense);
-    for (Node* n = list_; n;) {
-      const std::uint32_t b = BucketOf(n->key);
-      *HeadAt(b) = n;
-      while (n->next && BucketOf(n->next->key) == b) n = n->next;
-      Node* const next = n->next;
-      n->next = nullptr;
-      n = next;
+    spread_->dense = std::move(dense);
+    for (std::uint32_t e = list_; e != kNone;) {
+      const std::uint32_t b = BucketAt(e);
+      *HeadAt(b) = e;
+      while (pool_[e].next != kNone && BucketAt(pool_[e].next) == b) e = pool_[e].next;
+      const std::uint32_t next = pool_[e].next;
+      pool_[e].next = kNone;
+      e = next;
     }
-    list_ = nullptr;
+    list_ = kNone;
     listed_ = false;
   }
 
@@ -277,130 +365,132 @@ class ChainedTable {
   }
 
   void BuildIndex() {
-    if (!dense_) {
+    if (!spread_->dense) {
       // Heads must stay put while indexed; only the full array keeps them so.
-      dense_ = std::make_unique<Node*[]>(buckets_);
-      sparse_.Walk([&](std::uint32_t i, Node* head) {
-        dense_[i] = head;
+      spread_->dense = MakeHeads(buckets_);
+      spread_->sparse.Walk([&](std::uint32_t i, std::uint32_t head) {
+        spread_->dense[i] = head;
         return true;
       });
-      sparse_.Clear();
+      spread_->sparse.Clear();
     }
-    index_ = std::make_unique<ChainIndex<Node>>();
-    for (std::uint32_t b = 0; b < buckets_; ++b)
-      for (Node** link = &dense_[b]; *link; link = &(*link)->next) index_->Insert(link);
+    spread_->index = std::make_unique<ChainIndex>();
+    for (std::uint32_t b = 0; b < buckets_; ++b) {
+      std::uint32_t prev = kHeadMark | b;
+      for (std::uint32_t e = spread_->dense[b]; e != kNone; prev = e, e = pool_[e].next) spread_->index->Insert(e, prev, HashOfEntry());
+    }
   }
 
-  bool RemoveIndexed(const Key& key, Value* out) {
-    Node** link = index_->Find(key);
-    if (!link) return false;
-    Node* dead = *link;
-    index_->Erase(dead);
-    if (dead->next) index_->Move(dead->next, link);
-    *link = dead->next;
-    if (out) *out = std::move(dead->value);
-    delete dead;
-    if (--count_ == 0) {
-      Release();
-    } else if (count_ < IndexFrom() / 2) {
-      index_.reset();
-    }
+  bool RemoveIndexed(View key, Value* out) {
+    const std::uint32_t dead = spread_->index->Find(ChainIndexHash(key), [&](std::uint32_t e) { return Matches(e, key); });
+    if (dead == kNone) return false;
+    const std::uint32_t prev = spread_->index->Prev(dead);
+    std::uint32_t& link = (prev & kHeadMark) ? spread_->dense[prev & ~kHeadMark] : pool_[prev].next;
+    spread_->index->Erase(dead, HashOfEntry());
+    const std::uint32_t next = pool_[dead].next;
+    if (next != kNone) spread_->index->SetPrev(next, prev);
+    link = next;
+    if (count_ - 1 < IndexFrom() / 2) spread_->index.reset();
+    Value gone = Retire(dead);
+    if (out) *out = std::move(gone);
     return true;
   }
 
   void Release() {
-    index_.reset();
-    dense_.reset();
-    sparse_.Clear();
-    list_ = nullptr;
+    // The values (sub-containers, say) are destroyed once the table is empty.
+    std::vector<Node> gone;
+    gone.swap(pool_);
+    if (spread_) {
+      // Kept, not freed: a walk may be inside its sparse buckets.
+      spread_->index.reset();
+      spread_->dense.reset();
+      spread_->sparse.Clear();
+    }
+    store_.Clear();
+    free_ = kNone;
+    list_ = kNone;
     listed_ = true;
     made_ = false;
     count_ = 0;
   }
 
-  static void FreeChain(Node* n) {
-    while (n) {
-      Node* next = n->next;
-      delete n;
-      n = next;
-    }
-  }
-
   template <class F>
-  static bool WalkChain(Node* n, F& f) {
-    while (n) {
-      Node* next = n->next;
-      if (!f(static_cast<const Key&>(n->key), n->value)) return false;
-      n = next;
+  bool WalkChain(std::uint32_t e, F& f) const {
+    while (e != kNone) {
+      Node& n = pool_[e];
+      const std::uint32_t next = n.next;
+      if (!f(store_.ViewOf(n.key), n.value)) return false;
+      e = next;
     }
     return true;
   }
 
   // The first entry in bucket b or a later one.
-  const Node* FirstFrom(std::uint32_t b) const {
+  std::uint32_t FirstFrom(std::uint32_t b) const {
     if (listed_) {
-      const Node* n = list_;
-      while (n && BucketOf(n->key) < b) n = n->next;
-      return n;
+      std::uint32_t e = list_;
+      while (e != kNone && BucketAt(e) < b) e = pool_[e].next;
+      return e;
     }
-    if (dense_) {
+    if (spread_->dense) {
       for (; b < buckets_; ++b)
-        if (dense_[b]) return dense_[b];
-      return nullptr;
+        if (spread_->dense[b] != kNone) return spread_->dense[b];
+      return kNone;
     }
-    for (std::uint32_t at = 0; const Node* head = sparse_.FirstFrom(b, &at); b = at + 1)
-      if (head) return head;
-    return nullptr;
+    for (std::uint32_t at = 0; const std::uint32_t* head = spread_->sparse.FirstFrom(b, &at); b = at + 1)
+      if (*head != kNone) return *head;
+    return kNone;
   }
 
-  Node** HeadAt(std::uint32_t b) const {
-    return dense_ ? &dense_[b] : sparse_.Find(b);
-  }
+  std::uint32_t* HeadAt(std::uint32_t b) const { return spread_->dense ? &spread_->dense[b] : spread_->sparse.Find(b); }
 
-  Node*& HeadForInsert(std::uint32_t b) {
-    if (dense_) return dense_[b];
-    if (!sparse_.Find(b) && sparse_.size() + 1 > buckets_ / 4) {
+  std::uint32_t& HeadForInsert(std::uint32_t b) {
+    if (spread_->dense) return spread_->dense[b];
+    if (!spread_->sparse.Find(b) && spread_->sparse.size() + 1 > buckets_ / 4) {
       // Enough buckets in use that the full array is the cheaper form.
-      dense_ = std::make_unique<Node*[]>(buckets_);
-      sparse_.Walk([&](std::uint32_t i, Node* head) {
-        dense_[i] = head;
+      spread_->dense = MakeHeads(buckets_);
+      spread_->sparse.Walk([&](std::uint32_t i, std::uint32_t head) {
+        spread_->dense[i] = head;
         return true;
       });
-      sparse_.Clear();
-      return dense_[b];
+      spread_->sparse.Clear();
+      return spread_->dense[b];
     }
-    return sparse_.Insert(b);
+    return spread_->sparse.Insert(b);
   }
 
-  void EraseSlot(std::uint32_t b) {
-    sparse_.Erase(b);
-  }
+  void EraseSlot(std::uint32_t b) { spread_->sparse.Erase(b); }
 
-  Node* Find(const Key& key) const {
+  std::uint32_t Find(View key) const {
     if (listed_) {
-      for (Node* n = list_; n; n = n->next)
-        if (n->key == key) return n;
-      return nullptr;
+      for (std::uint32_t e = list_; e != kNone; e = pool_[e].next)
+        if (Matches(e, key)) return e;
+      return kNone;
     }
-    if (index_) {
-      Node** link = index_->Find(key);
-      return link ? *link : nullptr;
-    }
-    Node** head = HeadAt(BucketOf(key));
-    if (!head) return nullptr;
-    for (Node* n = *head; n; n = n->next)
-      if (n->key == key) return n;
-    return nullptr;
+    if (spread_->index) return spread_->index->Find(ChainIndexHash(key), [&](std::uint32_t e) { return Matches(e, key); });
+    const std::uint32_t* head = HeadAt(BucketOf(key));
+    if (!head) return kNone;
+    for (std::uint32_t e = *head; e != kNone; e = pool_[e].next)
+      if (Matches(e, key)) return e;
+    return kNone;
   }
 
   std::uint32_t buckets_;
+  std::uint32_t list_ = kNone;  // first entry in walk order, while listed_
+  std::uint32_t free_ = kNone;  // first free entry of the pool
+  std::uint32_t count_ = 0;
   bool made_ = false;
-  std::unique_ptr<Node*[]> dense_;
-  SparseBuckets<Node> sparse_;
-  std::unique_ptr<ChainIndex<Node>> index_;  // only while chains are long
-  Node* list_ = nullptr;  // every entry in walk order, while listed_
   bool listed_ = true;
-  std::size_t count_ = 0;
+  mutable std::vector<Node> pool_;
+  [[no_unique_address]] Store store_;
+  // What a table needs past the list form, made at the first split and
+  // kept until RemoveAll, so that a table of a few keys stays small.
+  struct Spread {
+    std::unique_ptr<std::uint32_t[]> dense;
+    SparseBuckets sparse;
+    std::unique_ptr<ChainIndex> index;  // only while chains are long
+  };
+  std::unique_ptr<Spread> spread_;
 };
 
 }  // namespace nametree

@@ -58,7 +58,7 @@ void ContainerTables::RemoveAllNames() {
       place_.index->NameIdLeft(owner_, id);
       return true;
     });
-    keys_.Walk([&](const CString& key, std::uint32_t) {
+    keys_.Walk([&](std::u16string_view key, std::uint32_t) {
       place_.index->TextLeft(owner_, CTreeIndex::TextHash(key));
       return true;
     });

@@ -23,7 +23,7 @@ std::uint32_t CNameContainer::GetHighestID() const {
       highest = std::max(highest, id);
       return true;
     });
-    TablesOf(*c).Keys().Walk([&](const CString&, std::uint32_t id) {
+    TablesOf(*c).Keys().Walk([&](std::u16string_view, std::uint32_t id) {
       highest = std::max(highest, id);
       return true;
     });

@@ -205,7 +205,7 @@ HRESULT CNameContainer::GetAllNamesInContainer(CString* const texts) const {
 
 HRESULT CNameContainer::GetAllIDsInContainer(std::uint32_t* const ids) const {
   std::uint32_t* out = ids;
-  m_pTables->Keys().Walk([&](const CString&, std::uint32_t id) {
+  m_pTables->Keys().Walk([&](std::u16string_view, std::uint32_t id) {
     *out++ = id;
     return true;
   });
@@ -240,10 +240,11 @@ std::size_t CNameContainer::GetMemoryFootprint() const {
   std::size_t bytes = sizeof(*this) + sizeof(ContainerTables) + m_pTables->Children().MemoryUsage() + m_pTables->Names().MemoryUsage() +
                       m_pTables->Keys().MemoryUsage() + m_ObjectCounters.capacity() * sizeof(CObjectCounter) +
                       (m_pCounterIndex ? m_pCounterIndex->MemoryUsage() : 0);
-  // Texts longer than the small-string buffer live on the heap, once per table.
+  // Texts longer than the small-string buffer live on the heap (the keys'
+  // texts are in their table's own storage, counted above).
   auto heap = [](const CString& s) { return s.capacity() > CString().capacity() ? (s.capacity() + 1) * 2 : 0; };
   m_pTables->Names().Walk([&](std::uint32_t, const CString& text) {
-    bytes += 2 * heap(text);
+    bytes += heap(text);
     return true;
   });
   return bytes;

@@ -1,5 +1,6 @@
 // The non-empty buckets of a large, lightly used table: bucket index to
-// chain head, in index order. Kept in short sorted runs, so that a new
+// chain head (an entry's place in the table's pool, kEmpty for none), in
+// index order. Kept in short sorted runs, so that a new
 // bucket moves at most one run instead of every bucket above it.
 #pragma once
 
@@ -10,11 +11,14 @@
 
 namespace nametree {
 
-template <class Node>
 class SparseBuckets {
+ public:
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+ private:
   struct Slot {
     std::uint32_t bucket;
-    Node* head;
+    std::uint32_t head;
   };
   using Run = std::vector<Slot>;
   static constexpr std::size_t kRunLimit = 64;
@@ -23,25 +27,25 @@ class SparseBuckets {
   std::size_t size() const { return size_; }
 
   // The head of bucket b, or nullptr when b has no slot.
-  Node** Find(std::uint32_t b) const {
+  std::uint32_t* Find(std::uint32_t b) const {
     const Pos p = Lower(b);
     if (!At(p, b)) return nullptr;
-    return const_cast<Node**>(&runs_[p.run][p.slot].head);
+    return const_cast<std::uint32_t*>(&runs_[p.run][p.slot].head);
   }
 
   // The head of bucket b, made empty first when b has no slot.
   // Out of memory it throws with nothing changed.
-  Node*& Insert(std::uint32_t b) {
+  std::uint32_t& Insert(std::uint32_t b) {
     Pos p = Lower(b);
     if (At(p, b)) return runs_[p.run][p.slot].head;
     if (runs_.empty()) {
-      runs_.push_back(Run{Slot{b, nullptr}});
+      runs_.push_back(Run{Slot{b, kEmpty}});
       ++size_;
       return runs_[0][0].head;
     }
     if (p.run == runs_.size()) p = {runs_.size() - 1, runs_.back().size()};
     Run& run = runs_[p.run];
-    run.insert(run.begin() + static_cast<std::ptrdiff_t>(p.slot), Slot{b, nullptr});
+    run.insert(run.begin() + static_cast<std::ptrdiff_t>(p.slot), Slot{b, kEmpty});
     ++size_;
     if (run.size() > kRunLimit) {
       // Room first: a run left long when memory runs out is still in order.
@@ -61,11 +65,11 @@ class SparseBuckets {
 
   // The head of the first slot at bucket b or above, its bucket in *at;
   // nullptr when there is none.
-  Node* FirstFrom(std::uint32_t b, std::uint32_t* at) const {
+  const std::uint32_t* FirstFrom(std::uint32_t b, std::uint32_t* at) const {
     const Pos p = Lower(b);
     if (p.run == runs_.size()) return nullptr;
     *at = runs_[p.run][p.slot].bucket;
-    return runs_[p.run][p.slot].head;
+    return &runs_[p.run][p.slot].head;
   }
 
   void Erase(std::uint32_t b) {

@@ -51,7 +51,7 @@ void CTreeIndex::Reset() {
   m_bTearingDown = false;
 }
 
-std::uint64_t CTreeIndex::TextHash(const CString& key) {
+std::uint64_t CTreeIndex::TextHash(std::u16string_view key) {
   std::uint64_t h = 0xcbf29ce484222325ULL;
   for (char16_t c : key) {
     h ^= c;
@@ -203,7 +203,7 @@ void CTreeIndex::CountSubtree(CNameContainer* c, int sign) {
   while (!pending.empty()) {
     CNameContainer* d = pending.back();
     pending.pop_back();
-    T(d).Keys().Walk([&](const CString& key, std::uint32_t) {
+    T(d).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
       if (const Ref* r = m_ByText.Find(TextHash(key)); r && (*r & kGroup)) Count(GroupOf(*r), d, sign);
       return true;
     });
@@ -245,7 +245,7 @@ void CTreeIndex::Enter(CNameContainer* c) {
     if (id) AddTo(m_ByNameID.Insert(id), c, false);
     return true;
   });
-  T(c).Keys().Walk([&](const CString& key, std::uint32_t) {
+  T(c).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
     AddTo(m_ByText.Insert(TextHash(key)), c, true);
     return true;
   });
@@ -257,7 +257,7 @@ void CTreeIndex::Leave(CNameContainer* c) {
     NameIdLeft(c, id);
     return true;
   });
-  T(c).Keys().Walk([&](const CString& key, std::uint32_t) {
+  T(c).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
     TextLeft(c, TextHash(key));
     return true;
   });
@@ -583,7 +583,7 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
       if (id) ++ids[id];
       return fault.empty();
     });
-    T(c).Keys().Walk([&](const CString& key, std::uint32_t) {
+    T(c).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
       const std::uint64_t h = TextHash(key);
       if (!listed(m_ByText.Find(h), c)) fault = "1: a text not listed" + at;
       ++texts[h];

@@ -57,6 +57,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "container/container_tables.h"
@@ -72,7 +73,7 @@ class CTreeIndex {
   CTreeIndex(const CTreeIndex&) = delete;
   CTreeIndex& operator=(const CTreeIndex&) = delete;
 
-  static std::uint64_t TextHash(const CString& upperText);
+  static std::uint64_t TextHash(std::u16string_view upperText);
 
   // --- the server's top-level list
   // REQUIRES: top was just appended to the end of the list.
