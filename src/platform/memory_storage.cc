@@ -1,6 +1,7 @@
 #include "nametree/memory_storage.h"
 
 #include "platform/counted.h"
+#include "platform/stream_bytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +18,7 @@ struct StreamData {
   bool open = false;  // exclusive sharing: one handle at a time
 };
 
-class MemoryStream final : public Counted<IStream> {
+class MemoryStream final : public Counted<IStream>, public IStreamBytes {
  public:
   MemoryStream(std::shared_ptr<StreamData> data, std::shared_ptr<HandleLedger> ledger)
       : Counted(std::move(ledger)), data_(std::move(data)) {
@@ -25,7 +26,24 @@ class MemoryStream final : public Counted<IStream> {
   }
   ~MemoryStream() override { data_->open = false; }
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStream, ppv); }
+  HRESULT QueryInterface(const IID& iid, void** ppv) override {
+    if (ppv && iid == IID_IStreamBytes) {
+      AddRef();
+      *ppv = static_cast<IStreamBytes*>(this);
+      return S_OK;
+    }
+    return Answer(iid, IID_IStream, ppv);
+  }
+  std::uint32_t AddRef() override { return Counted::AddRef(); }
+  std::uint32_t Release() override { return Counted::Release(); }
+
+  HRESULT Rest(const std::uint8_t** data, std::size_t* size) override {
+    const Bytes& b = data_->bytes;
+    *size = pos_ < b.size() ? b.size() - pos_ : 0;
+    *data = *size ? b.data() + pos_ : nullptr;
+    return S_OK;
+  }
+  void Advance(std::size_t count) override { pos_ += count; }
 
   HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) override {
     if (!pv && cb) return E_POINTER;
