@@ -35,17 +35,16 @@ class DocStream final : public Counted<IStream>, public IStreamBytes {
   // chain that fails leaves the reader where it was.
   HRESULT Rest(const std::uint8_t** data, std::size_t* size) override {
     if (!node_->data && !whole_) {
-      auto whole = std::make_unique<Bytes>();
-      try {
-        if (!LoadStream(tree_->layout, *node_, whole.get()).ok()) return STG_E_READFAULT;
-      } catch (const std::bad_alloc&) {
-        return STG_E_INSUFFICIENTMEMORY;
-      }
+      // Not zero-filled first: the chain's bytes fill it whole or it is dropped.
+      const std::size_t length = static_cast<std::size_t>(node_->place.size);
+      std::unique_ptr<std::uint8_t[]> whole(new (std::nothrow) std::uint8_t[length ? length : 1]);
+      if (!whole) return STG_E_INSUFFICIENTMEMORY;
+      if (length && !ChainReader(tree_->layout, node_->place).Read(whole.get(), length).ok()) return STG_E_READFAULT;
       whole_ = std::move(whole);
     }
-    const Bytes& b = InMemory();
-    *size = pos_ < b.size() ? static_cast<std::size_t>(b.size() - pos_) : 0;
-    *data = *size ? b.data() + pos_ : nullptr;
+    const std::uint64_t end = node_->Size();
+    *size = pos_ < end ? static_cast<std::size_t>(end - pos_) : 0;
+    *data = *size ? Held() + pos_ : nullptr;
     return S_OK;
   }
   void Advance(std::size_t count) override { pos_ += count; }
@@ -56,7 +55,7 @@ class DocStream final : public Counted<IStream>, public IStreamBytes {
     const std::uint64_t size = node_->Size();
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(pos_ < size ? size - pos_ : 0, cb));
     if (node_->data || whole_) {
-      if (n) std::memcpy(pv, InMemory().data() + pos_, n);
+      if (n) std::memcpy(pv, Held() + pos_, n);
     } else if (n && !ReadFromFile(static_cast<std::uint8_t*>(pv), n)) {
       return STG_E_READFAULT;
     }
@@ -73,7 +72,7 @@ class DocStream final : public Counted<IStream>, public IStreamBytes {
       auto data = std::make_shared<Bytes>();
       try {
         if (whole_) {
-          *data = std::move(*whole_);
+          data->assign(whole_.get(), whole_.get() + node_->place.size);
         } else if (!LoadStream(tree_->layout, *node_, data.get()).ok()) {
           return STG_E_READFAULT;
         }
@@ -123,11 +122,11 @@ class DocStream final : public Counted<IStream>, public IStreamBytes {
     return true;
   }
 
-  const Bytes& InMemory() const { return node_->data ? *node_->data : *whole_; }
+  const std::uint8_t* Held() const { return node_->data ? node_->data->data() : whole_.get(); }
 
   std::shared_ptr<TreeState> tree_;
   std::shared_ptr<DocNode> node_;
-  std::unique_ptr<Bytes> whole_;  // a file stream's bytes, once read in place
+  std::unique_ptr<std::uint8_t[]> whole_;  // a file stream's bytes, once read in place
   std::uint64_t pos_ = 0;
   std::optional<ChainReader> reader_;
   Bytes ahead_;
