@@ -11,25 +11,14 @@
 namespace nametree::cfb {
 namespace {
 
-class DocStream final : public Counted<IStream>, public IStreamBytes {
+class DocStream final : public OwnStream {
  public:
   DocStream(std::shared_ptr<TreeState> tree, std::shared_ptr<DocNode> node)
-      : Counted(tree->ledger), tree_(std::move(tree)), node_(std::move(node)) {
+      : OwnStream(tree->ledger), tree_(std::move(tree)), node_(std::move(node)) {
     node_->open = true;
     if (!node_->data) reader_.emplace(tree_->layout, node_->place);
   }
   ~DocStream() override { node_->open = false; }
-
-  HRESULT QueryInterface(const IID& iid, void** ppv) override {
-    if (ppv && iid == IID_IStreamBytes) {
-      AddRef();
-      *ppv = static_cast<IStreamBytes*>(this);
-      return S_OK;
-    }
-    return Answer(iid, IID_IStream, ppv);
-  }
-  std::uint32_t AddRef() override { return Counted::AddRef(); }
-  std::uint32_t Release() override { return Counted::Release(); }
 
   // A stream still in the file comes in whole, apart from the reader, so a
   // chain that fails leaves the reader where it was.

@@ -18,24 +18,13 @@ struct StreamData {
   bool open = false;  // exclusive sharing: one handle at a time
 };
 
-class MemoryStream final : public Counted<IStream>, public IStreamBytes {
+class MemoryStream final : public OwnStream {
  public:
   MemoryStream(std::shared_ptr<StreamData> data, std::shared_ptr<HandleLedger> ledger)
-      : Counted(std::move(ledger)), data_(std::move(data)) {
+      : OwnStream(std::move(ledger)), data_(std::move(data)) {
     data_->open = true;
   }
   ~MemoryStream() override { data_->open = false; }
-
-  HRESULT QueryInterface(const IID& iid, void** ppv) override {
-    if (ppv && iid == IID_IStreamBytes) {
-      AddRef();
-      *ppv = static_cast<IStreamBytes*>(this);
-      return S_OK;
-    }
-    return Answer(iid, IID_IStream, ppv);
-  }
-  std::uint32_t AddRef() override { return Counted::AddRef(); }
-  std::uint32_t Release() override { return Counted::Release(); }
 
   HRESULT Rest(const std::uint8_t** data, std::size_t* size) override {
     const Bytes& b = data_->bytes;

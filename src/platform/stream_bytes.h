@@ -12,7 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "nametree/storage.h"
 #include "nametree/unknown.h"
+#include "platform/counted.h"
 
 namespace nametree {
 
@@ -29,6 +31,23 @@ class IStreamBytes : public IUnknown {
 
  protected:
   ~IStreamBytes() = default;
+};
+
+// The counting and the two identities of a stream of this library.
+class OwnStream : public Counted<IStream>, public IStreamBytes {
+ public:
+  using Counted<IStream>::Counted;
+
+  HRESULT QueryInterface(const IID& iid, void** ppv) override {
+    if (ppv && iid == IID_IStreamBytes) {
+      AddRef();
+      *ppv = static_cast<IStreamBytes*>(this);
+      return S_OK;
+    }
+    return Answer(iid, IID_IStream, ppv);
+  }
+  std::uint32_t AddRef() override { return Counted::AddRef(); }
+  std::uint32_t Release() override { return Counted::Release(); }
 };
 
 }  // namespace nametree
