@@ -21,6 +21,7 @@ namespace nametree {
 class IStream;
 class ContainerTables;
 class CTreeIndex;
+class RecordReader;
 class CounterIndex;
 
 struct NAMETREE_API CObjectCounter {
@@ -133,7 +134,7 @@ class NAMETREE_API CNameContainer {
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
 
   void ChangeID(std::uint32_t id);
-  int LoadRecordHead(IStream* pStream);
+  int LoadRecordHead(RecordReader& in);
 
   std::uint32_t m_ID;
   std::int16_t m_Type;

@@ -6,28 +6,45 @@
 #include <optional>
 
 #include "nametree/utf8.h"
+#include "platform/stream_bytes.h"
 
 namespace nametree::cfb {
 namespace {
 
-class DocStream final : public Counted<IStream> {
+class DocStream final : public OwnStream {
  public:
   DocStream(std::shared_ptr<TreeState> tree, std::shared_ptr<DocNode> node)
-      : Counted(tree->ledger), tree_(std::move(tree)), node_(std::move(node)) {
+      : OwnStream(tree->ledger), tree_(std::move(tree)), node_(std::move(node)) {
     node_->open = true;
     if (!node_->data) reader_.emplace(tree_->layout, node_->place);
   }
   ~DocStream() override { node_->open = false; }
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStream, ppv); }
+  // A stream still in the file comes in whole, apart from the reader, so a
+  // chain that fails leaves the reader where it was.
+  HRESULT Rest(const std::uint8_t** data, std::size_t* size) override {
+    if (!node_->data && !whole_) {
+      // Not zero-filled first: the chain's bytes fill it whole or it is dropped.
+      const std::size_t length = static_cast<std::size_t>(node_->place.size);
+      std::unique_ptr<std::uint8_t[]> whole(new (std::nothrow) std::uint8_t[length ? length : 1]);
+      if (!whole) return STG_E_INSUFFICIENTMEMORY;
+      if (length && !ChainReader(tree_->layout, node_->place).Read(whole.get(), length).ok()) return STG_E_READFAULT;
+      whole_ = std::move(whole);
+    }
+    const std::uint64_t end = node_->Size();
+    *size = pos_ < end ? static_cast<std::size_t>(end - pos_) : 0;
+    *data = *size ? Held() + pos_ : nullptr;
+    return S_OK;
+  }
+  void Advance(std::size_t count) override { pos_ += count; }
 
   HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) override {
     if (pcbRead) *pcbRead = 0;
     if (!pv && cb) return E_POINTER;
     const std::uint64_t size = node_->Size();
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(pos_ < size ? size - pos_ : 0, cb));
-    if (node_->data) {
-      if (n) std::memcpy(pv, node_->data->data() + pos_, n);
+    if (node_->data || whole_) {
+      if (n) std::memcpy(pv, Held() + pos_, n);
     } else if (n && !ReadFromFile(static_cast<std::uint8_t*>(pv), n)) {
       return STG_E_READFAULT;
     }
@@ -43,11 +60,16 @@ class DocStream final : public Counted<IStream> {
       // Bytes behind the new contents stay, so the old ones come in first.
       auto data = std::make_shared<Bytes>();
       try {
-        if (!LoadStream(tree_->layout, *node_, data.get()).ok()) return STG_E_READFAULT;
+        if (whole_) {
+          data->assign(whole_.get(), whole_.get() + node_->place.size);
+        } else if (!LoadStream(tree_->layout, *node_, data.get()).ok()) {
+          return STG_E_READFAULT;
+        }
       } catch (const std::bad_alloc&) {
         return STG_E_INSUFFICIENTMEMORY;
       }
       node_->data = std::move(data);
+      whole_.reset();
       reader_.reset();
     }
     ahead_.clear();
@@ -89,8 +111,11 @@ class DocStream final : public Counted<IStream> {
     return true;
   }
 
+  const std::uint8_t* Held() const { return node_->data ? node_->data->data() : whole_.get(); }
+
   std::shared_ptr<TreeState> tree_;
   std::shared_ptr<DocNode> node_;
+  std::unique_ptr<std::uint8_t[]> whole_;  // a file stream's bytes, once read in place
   std::uint64_t pos_ = 0;
   std::optional<ChainReader> reader_;
   Bytes ahead_;

@@ -8,6 +8,7 @@
 #include "container/container_tables.h"
 #include "container/subtree_walk.h"
 #include "nametree/name_container.h"
+#include "persist/record_io.h"
 #include "persist/stream_io.h"
 #include "platform/text.h"
 
@@ -31,19 +32,21 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
     if (!fits) return E_FAIL;
     // Pre-order is the record order: each header and its names, then the
     // records of its sub-containers in walk order.
+    RecordWriter out(pStream);
     SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
-      WriteU16(pStream, kRecordVersion);
-      WriteU32(pStream, c.m_ID);
-      WriteU16(pStream, static_cast<std::uint16_t>(c.m_Type));
-      WriteU16(pStream, static_cast<std::uint16_t>(TablesOf(c).Names().size()));
+      out.U16(kRecordVersion);
+      out.U32(c.m_ID);
+      out.U16(static_cast<std::uint16_t>(c.m_Type));
+      out.U16(static_cast<std::uint16_t>(TablesOf(c).Names().size()));
       TablesOf(c).Names().Walk([&](std::uint32_t id, const CString& text) {
-        WriteU32(pStream, id);
-        WriteCountedString(pStream, text);
+        out.U32(id);
+        out.Text(text);
         return true;
       });
-      WriteU16(pStream, static_cast<std::uint16_t>(TablesOf(c).Children().size()));
+      out.U16(static_cast<std::uint16_t>(TablesOf(c).Children().size()));
       return WalkStep::kDescend;
     });
+    out.Flush();
     return S_OK;
   } catch (eSTREAM_ERROR_CODE) {
     return E_FAIL;
@@ -53,19 +56,19 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
 }
 
 // One record's header and names into c; returns its sub-record count.
-int CNameContainer::LoadRecordHead(IStream* pStream) {
-  ReadU16(pStream);  // record version, not examined
-  ChangeID(ReadU32(pStream));
-  SetContainerType(static_cast<std::int16_t>(ReadU16(pStream)));
-  const auto names = static_cast<std::int16_t>(ReadU16(pStream));
+int CNameContainer::LoadRecordHead(RecordReader& in) {
+  in.U16();  // record version, not examined
+  ChangeID(in.U32());
+  SetContainerType(static_cast<std::int16_t>(in.U16()));
+  const auto names = static_cast<std::int16_t>(in.U16());
   for (int i = 0; i < names; ++i) {
-    const std::uint32_t id = ReadU32(pStream);
-    CString text = ReadCountedString(pStream);
+    const std::uint32_t id = in.U32();
+    CString text = in.Text();
     CString key = ToUpper(text);
     m_pTables->EnterName(id, std::move(text));
     m_pTables->EnterKey(std::move(key), id);
   }
-  return static_cast<std::int16_t>(ReadU16(pStream));
+  return static_cast<std::int16_t>(in.U16());
 }
 
 HRESULT CNameContainer::Load(IStream* pStream) {
@@ -79,14 +82,15 @@ HRESULT CNameContainer::Load(IStream* pStream) {
     int left;
   };
   try {
+    RecordReader in(pStream);
     std::vector<Open> open;
-    const int subs = LoadRecordHead(pStream);
+    const int subs = LoadRecordHead(in);
     open.push_back({nullptr, this, subs});
     while (!open.empty()) {
       if (open.back().left-- > 0) {
         auto child = std::make_unique<CNameContainer>(false);
         CNameContainer* raw = child.get();
-        const int n = raw->LoadRecordHead(pStream);
+        const int n = raw->LoadRecordHead(in);
         open.push_back({std::move(child), raw, n});
         continue;
       }

@@ -1,6 +1,7 @@
 #include "nametree/memory_storage.h"
 
 #include "platform/counted.h"
+#include "platform/stream_bytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,15 +18,21 @@ struct StreamData {
   bool open = false;  // exclusive sharing: one handle at a time
 };
 
-class MemoryStream final : public Counted<IStream> {
+class MemoryStream final : public OwnStream {
  public:
   MemoryStream(std::shared_ptr<StreamData> data, std::shared_ptr<HandleLedger> ledger)
-      : Counted(std::move(ledger)), data_(std::move(data)) {
+      : OwnStream(std::move(ledger)), data_(std::move(data)) {
     data_->open = true;
   }
   ~MemoryStream() override { data_->open = false; }
 
-  HRESULT QueryInterface(const IID& iid, void** ppv) override { return Answer(iid, IID_IStream, ppv); }
+  HRESULT Rest(const std::uint8_t** data, std::size_t* size) override {
+    const Bytes& b = data_->bytes;
+    *size = pos_ < b.size() ? b.size() - pos_ : 0;
+    *data = *size ? b.data() + pos_ : nullptr;
+    return S_OK;
+  }
+  void Advance(std::size_t count) override { pos_ += count; }
 
   HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) override {
     if (!pv && cb) return E_POINTER;

@@ -34,7 +34,10 @@ std::string DisplayText(std::u16string_view text) {
   out.reserve(text.size());
   ForEachCodePoint(text, [&](char32_t cp, std::u16string_view units) {
     char buffer[16];
-    if (cp == u'\\') {
+    // Most text is plain ASCII: no property lookups, no conversion.
+    if (cp >= 0x20 && cp < 0x7F && cp != u'\\') {
+      out += static_cast<char>(cp);
+    } else if (cp == u'\\') {
       out += "\\\\";
     } else if (cp == u'\n') {
       out += "\\n";

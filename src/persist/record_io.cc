@@ -1,0 +1,155 @@
+#include "persist/record_io.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "persist/stream_io.h"
+
+namespace nametree {
+namespace {
+constexpr std::size_t kFirstBuffer = 64 * 1024;
+// One Write moves at most this much; its count is 32-bit.
+constexpr std::size_t kLargestWrite = std::size_t{1} << 30;
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void Put16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  Put16(p, static_cast<std::uint16_t>(v));
+  Put16(p + 2, static_cast<std::uint16_t>(v >> 16));
+}
+}  // namespace
+
+RecordReader::RecordReader(IStream* stream) : stream_(stream) {
+  void* found = nullptr;
+  if (stream->QueryInterface(IID_IStreamBytes, &found) != S_OK || !found) return;
+  bytes_ = ComPtr<IStreamBytes>::Attach(static_cast<IStreamBytes*>(found));
+  std::size_t size = 0;
+  if (Failed(bytes_->Rest(&begin_, &size))) {
+    bytes_.Reset();  // read the ordinary way, which meets the failure where it lies
+    return;
+  }
+  at_ = begin_;
+  end_ = begin_ + size;
+}
+
+RecordReader::~RecordReader() {
+  if (bytes_) bytes_->Advance(static_cast<std::size_t>(at_ - begin_));
+}
+
+// As a Read of `size` bytes that came short: what there was is consumed.
+const std::uint8_t* RecordReader::Take(std::size_t size) {
+  if (static_cast<std::size_t>(end_ - at_) < size) {
+    at_ = end_;
+    return nullptr;
+  }
+  const std::uint8_t* p = at_;
+  at_ += size;
+  return p;
+}
+
+std::uint16_t RecordReader::U16() {
+  if (!bytes_) return ReadU16(stream_);
+  const std::uint8_t* p = Take(2);
+  if (!p) throw STREAM_SHORT_TRANSFER;
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t RecordReader::U32() {
+  if (!bytes_) return ReadU32(stream_);
+  const std::uint8_t* p = Take(4);
+  if (!p) throw STREAM_SHORT_TRANSFER;
+  return Get32(p);
+}
+
+CString RecordReader::Text() {
+  if (!bytes_) return ReadCountedString(stream_);
+  const std::uint8_t* lb = Take(4);
+  if (!lb) throw STREAM_READ_FAILED;
+  const std::uint32_t length = Get32(lb);
+  if (length == 0) return CString();
+  if (length < 2) throw STREAM_READ_FAILED;
+  const std::uint8_t* p = Take(length);
+  if (!p) throw STREAM_READ_FAILED;
+  std::size_t units = 0;
+  while (units < length / 2 && (p[2 * units] | p[2 * units + 1]) != 0) ++units;
+  CString text;
+  text.resize(units);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(text.data(), p, units * 2);
+  } else {
+    for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+  }
+  return text;
+}
+
+RecordWriter::RecordWriter(IStream* stream) : stream_(stream) {
+  void* found = nullptr;
+  if (stream->QueryInterface(IID_IStreamBytes, &found) == S_OK && found) {
+    static_cast<IStreamBytes*>(found)->Release();
+    gather_ = true;
+  }
+}
+
+RecordWriter::~RecordWriter() { std::free(buffer_); }
+
+std::uint8_t* RecordWriter::Room(std::size_t size) {
+  if (size > capacity_ - size_) {
+    const std::size_t capacity = std::max({kFirstBuffer, 2 * capacity_, size_ + size});
+    void* grown = std::realloc(buffer_, capacity);
+    if (!grown) throw std::bad_alloc();
+    buffer_ = static_cast<std::uint8_t*>(grown);
+    capacity_ = capacity;
+  }
+  std::uint8_t* p = buffer_ + size_;
+  size_ += size;
+  return p;
+}
+
+void RecordWriter::U16(std::uint16_t value) {
+  if (!gather_) return WriteU16(stream_, value);
+  Put16(Room(2), value);
+}
+
+void RecordWriter::U32(std::uint32_t value) {
+  if (!gather_) return WriteU32(stream_, value);
+  Put32(Room(4), value);
+}
+
+void RecordWriter::Text(const CString& text) {
+  if (!gather_) return WriteCountedString(stream_, text);
+  // Only the units up to the first zero unit are written.
+  const std::size_t units = std::min(text.size(), text.find(u'\0'));
+  const std::size_t length = units * 2 + 2;
+  std::uint8_t* p = Room(4 + length);
+  Put32(p, static_cast<std::uint32_t>(length));
+  p += 4;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(p, text.data(), units * 2);
+  } else {
+    for (std::size_t i = 0; i < units; ++i) Put16(p + 2 * i, static_cast<std::uint16_t>(text[i]));
+  }
+  p[2 * units] = 0;
+  p[2 * units + 1] = 0;
+}
+
+void RecordWriter::Flush() {
+  for (std::size_t done = 0; done < size_;) {
+    const std::size_t piece = std::min(kLargestWrite, size_ - done);
+    WriteExact(stream_, buffer_ + done, static_cast<std::uint32_t>(piece));
+    done += piece;
+  }
+  size_ = 0;
+}
+
+}  // namespace nametree
