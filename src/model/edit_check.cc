@@ -35,12 +35,14 @@ struct Holder {
 };
 
 // Holders by the hash of a key; a match is confirmed on the text itself.
-// One flat table: open-addressed slots, each a hash and the head of its
-// chain through `entries_`. A slot whose chain empties keeps its hash until
-// the table grows, so a probe never meets a hole that was once filled.
+// One flat table: open-addressed slots, each 32 bits of a hash and the head
+// of its chain through `entries_` (keys whose bits meet share a chain). A
+// slot whose chain empties keeps its hash until the table grows, so a probe
+// never meets a hole that was once filled.
 class KeyIndex {
  public:
-  void Insert(std::uint64_t hash, const Holder& h) {
+  void Insert(std::uint64_t full, const Holder& h) {
+    const std::uint32_t hash = Fold(full);
     if ((used_ + 1) * 2 > slots_.size()) Grow(slots_.size() * 2);
     Slot& s = slots_[Probe(hash)];
     if (s.head == kNever) {
@@ -57,9 +59,9 @@ class KeyIndex {
     }
     s.head = e;
   }
-  void Erase(std::uint64_t hash, const Holder& h) {
+  void Erase(std::uint64_t full, const Holder& h) {
     if (slots_.empty()) return;
-    Slot& s = slots_[Probe(hash)];
+    Slot& s = slots_[Probe(Fold(full))];
     for (std::uint32_t* link = &s.head; *link != kNone && *link != kNever; link = &entries_[*link].next) {
       const std::uint32_t e = *link;
       if (entries_[e].h == h) {
@@ -71,9 +73,9 @@ class KeyIndex {
     }
   }
   template <class F>
-  void ForEach(std::uint64_t hash, F&& f) const {
+  void ForEach(std::uint64_t full, F&& f) const {
     if (slots_.empty()) return;
-    const Slot& s = slots_[Probe(hash)];
+    const Slot& s = slots_[Probe(Fold(full))];
     if (s.head == kNever) return;
     for (std::uint32_t e = s.head; e != kNone; e = entries_[e].next) f(entries_[e].h);
   }
@@ -82,17 +84,18 @@ class KeyIndex {
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;   // end of a chain
   static constexpr std::uint32_t kNever = 0xFFFFFFFE;  // a slot never claimed
   struct Slot {
-    std::uint64_t hash = 0;
+    std::uint32_t hash = 0;
     std::uint32_t head = kNever;
   };
   struct Entry {
     Holder h;
     std::uint32_t next = kNone;
   };
+  static std::uint32_t Fold(std::uint64_t hash) { return static_cast<std::uint32_t>(hash ^ (hash >> 32)); }
   // The slot of the hash, or the free slot where it would go.
-  std::size_t Probe(std::uint64_t hash) const {
+  std::size_t Probe(std::uint32_t hash) const {
     const std::size_t mask = slots_.size() - 1;
-    std::size_t i = static_cast<std::size_t>(hash ^ (hash >> 29)) & mask;
+    std::size_t i = (hash ^ (hash >> 17)) & mask;
     while (slots_[i].head != kNever && slots_[i].hash != hash) i = (i + 1) & mask;
     return i;
   }
@@ -300,6 +303,7 @@ struct EditCheck::State {
   }
   // The first holder of the text in the container, when it is not m itself.
   std::optional<Holder> HeldBefore(const Member& m, const Group& group) const {
+    if (group.size() < 2) return std::nullopt;
     std::vector<Holder> same =
         Filter(group, [&](const Member& o) { return o.h.container == m.h.container && o.upper == m.upper; });
     if (same.size() < 2) return std::nullopt;
@@ -391,6 +395,7 @@ struct EditCheck::State {
 
   // The findings of every name under the touched keys, name by name in walk order.
   std::vector<DocumentFinding> JudgeTouched() const {
+    std::vector<DocumentFinding> out;
     std::vector<Group> groups;
     std::vector<Holder> all;
     for (const CString& look : touched) {
@@ -398,10 +403,14 @@ struct EditCheck::State {
         groups.emplace_back();  // a key touched twice is judged once
         continue;
       }
-      groups.push_back(GroupOf(look));
+      Group group = GroupOf(look);
+      if (touched.size() == 1 && group.size() <= 1) {  // the common edit: one key, one name under it
+        for (const Member& m : group) Judge(m, group, out);
+        return out;
+      }
+      groups.push_back(std::move(group));
       for (const Member& m : groups.back()) all.push_back(m.h);
     }
-    std::vector<DocumentFinding> out;
     while (!all.empty()) {
       const Holder first = all.size() == 1 ? all.front() : Earliest(all);
       all.erase(std::find(all.begin(), all.end(), first));
