@@ -39,8 +39,8 @@ int RunSingleEdit(const Args& args) {
   if (int rc = OpenForEdit(doc, args)) return rc;
   std::vector<PostedNotification> posted;
   doc.Notifications().Subscribe([&posted](const CNotification& n) { posted.push_back({n.Name(), *n.Payload()}); });
-  // Only the edits that can make a name collide are followed: add and rename.
-  const bool judged = edit->op == Edit::Op::kAdd || edit->op == Edit::Op::kRename;
+  // A new container holds no names, so lint can say nothing new of it.
+  const bool judged = edit->op != Edit::Op::kAddContainer;
   std::optional<EditCheck> check;
   if (judged) check.emplace(doc.Server(), DocumentCheckOptions{});
   EditContext context{doc.Server()};
@@ -131,6 +131,7 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
       entry.positionals.insert(entry.positionals.begin(), kFile);
       if (entry.name == "add" || entry.name == "rename")
         entry.options.insert(entry.options.end(), {kKeywords, kKeywordSetOption, kStrict});
+      if (entry.name == "delete") entry.options.push_back(kStrict);
       entry.options.push_back(kWaitOption);
       entry.options.push_back(kForceOption);
       entry.options.push_back(kDryRunOption);

@@ -16,9 +16,9 @@ namespace nametree::cli {
 namespace {
 
 // A name as one word of a batch line: quoted where blanks, quotes or a
-// leading '#' or '-' would be read otherwise; the escapes of Display stay.
+// leading '#' or '-' would be read otherwise; the escapes of ExportText stay.
 std::string BatchWord(const CString& text) {
-  const std::string shown = Display(text);
+  const std::string shown = ExportText(text);
   const char first = shown.empty() ? ' ' : shown[0];
   if (shown.find_first_of(" \t\"'") == std::string::npos && first != ' ' && first != '#' && first != '-') return shown;
   std::string quoted = first == '-' ? "-- \"" : "\"";
@@ -46,7 +46,9 @@ std::string TypeWord(std::int16_t type) {
 // holds although add would refuse them.
 std::set<std::uint32_t> HeldAgainstTheCheck(const CNameServer& server) {
   std::set<std::uint32_t> ids;
-  for (const DocumentFinding& f : CheckDocument(server, {}))
+  DocumentCheckOptions errors;
+  errors.errorsOnly = true;
+  for (const DocumentFinding& f : CheckDocument(server, errors))
     if (f.isName && !f.warning && f.kind != DocumentFindingKind::kInvalid) ids.insert(f.nameID);
   return ids;
 }
@@ -73,7 +75,7 @@ int RunExport(const Args& args) {
     for (const auto& [id, text] : NamesByID(c)) {
       const bool kind = !server.IsValidName(*text, kOrdinaryName);
       if (csv) {
-        std::printf("%s,%s,%s\n", (file.LabelOf(c.Id()) ? "@" + self : self).c_str(), CsvField(Display(*text)).c_str(),
+        std::printf("%s,%s,%s\n", (file.LabelOf(c.Id()) ? "@" + self : self).c_str(), CsvField(ExportText(*text)).c_str(),
                     kind ? "1" : "");
         continue;
       }

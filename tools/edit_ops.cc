@@ -197,27 +197,26 @@ std::optional<std::int16_t> ParseType(std::string_view text) {
 std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, std::uint32_t parent) {
   if (!edit.storeLabel || !context.file) return std::nullopt;
   const std::string what = "cannot label the new container " + Echo(edit.label);
-  const std::optional<CString> label = ParseName(edit.label);
-  if (!label || !context.server.IsValidName(*label, kOrdinaryName))
-    return Refused(what, "a label follows the name rule: a letter, then letters, digits and underscores",
-                   E_NAME_INVALID);
-  const std::optional<std::uint32_t> holder = context.file->FindLabel(*label);
-  if (!holder) return std::nullopt;
-  const CNameContainer* held = context.server.GetContainer(*holder);
-  const ContainerRef ref(*held, 0);
+  // Text that is no UTF-8 is judged as the empty label, which the name rule refuses too.
+  const CString label = ParseName(edit.label).value_or(CString());
+  std::uint32_t holder = 0;
+  const FileError refused = context.file->JudgeLabel(0, label, &holder);
+  if (!refused) return std::nullopt;
+  if (!holder) return Refused(what, refused.message, E_NAME_INVALID);
+  const ContainerRef ref(*context.server.GetContainer(holder), 0);
   if (context.labels && ref.ParentId() == parent && ref.Type() == edit.type) {
     EditResult r;
-    r.created = *holder;
-    r.text = "container " + std::to_string(*holder) + " (" + TypeLabel(edit.type) + ") @" + Display(*label) +
+    r.created = holder;
+    r.text = "container " + std::to_string(holder) + " (" + TypeLabel(edit.type) + ") @" + Display(label) +
              " is there already";
-    r.json["id"] = *holder;
+    r.json["id"] = holder;
     r.json["parent"] = parent;
     r.json["type"] = edit.type;
-    r.json["label"] = JsonText(*label);
+    r.json["label"] = JsonText(label);
     r.json["existing"] = true;
     return r;
   }
-  return Refused(what, "container " + std::to_string(*holder) + " has that label", E_FAIL);
+  return Refused(what, refused.message, E_FAIL);
 }
 
 EditResult AddContainer(EditContext& context, const Edit& edit) {
@@ -407,6 +406,7 @@ EditResult ApplyEdit(EditContext& context, const Edit& edit) {
   const std::string id = std::to_string(r.json.value("id", 0u));
   const std::string what = edit.op == Edit::Op::kAdd ? "cannot add " + Echo(Quoted(edit.name)) + " to container " + container
                            : edit.op == Edit::Op::kRename ? "cannot rename ID " + id + " to " + Echo(Quoted(edit.name))
+                           : edit.op == Edit::Op::kDelete ? "cannot delete " + (edit.container ? "container " + container : "ID " + id)
                                                           : "cannot apply the edit";
   r.text = what + ": lint would then report " + std::to_string(n) + (n == 1 ? " finding" : " findings") +
            " more, which --strict refuses";

@@ -11,8 +11,10 @@ using Where = CDuplicateHit::Where;
 
 const DocumentFile* g_labels = nullptr;  // the document whose labels the findings show
 
+const CString* LabelOf(std::uint32_t id) { return g_labels ? g_labels->LabelOf(id) : nullptr; }
+
 std::string Place(std::uint32_t id, std::int16_t type, const std::vector<std::uint32_t>& path) {
-  const CString* label = g_labels ? g_labels->LabelOf(id) : nullptr;
+  const CString* label = LabelOf(id);
   return "container " + std::to_string(id) + " (" + TypeLabel(type) + ")" + (label ? " @" + Display(*label) : "") +
          " at " + PathText(path);
 }
@@ -22,12 +24,19 @@ std::string Entry(const CString& text, std::uint32_t id) { return Quoted(text) +
 std::string Entry(const DocumentFinding& f) { return Entry(f.text, f.nameID); }
 std::string OtherEntry(const DocumentFinding& f) { return Entry(f.otherText, f.otherNameID); }
 
+// A member only where the container has a label, so that documents without
+// labels keep their JSON.
+Json WithLabel(Json json, std::uint32_t container) {
+  if (const CString* label = LabelOf(container)) json["label"] = JsonText(*label);
+  return json;
+}
 Json NameJson(const DocumentFinding& f) {
-  return {{"container", f.containerID}, {"id", f.nameID}, {"name", JsonText(f.text)}};
+  return WithLabel({{"container", f.containerID}, {"id", f.nameID}, {"name", JsonText(f.text)}}, f.containerID);
 }
 Json OtherJson(const DocumentFinding& f) {
-  return {{"container", f.otherContainerID}, {"path", PathText(f.otherPath)}, {"id", f.otherNameID},
-          {"name", JsonText(f.otherText)}};
+  return WithLabel({{"container", f.otherContainerID}, {"path", PathText(f.otherPath)}, {"id", f.otherNameID},
+                    {"name", JsonText(f.otherText)}},
+                   f.otherContainerID);
 }
 
 const char* NamespaceWord(Where where) {

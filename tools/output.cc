@@ -36,8 +36,7 @@ std::size_t ReadEscape(std::string_view text, std::size_t at, char32_t* cp) {
   char32_t value = 0;
   std::size_t i = 2;
   for (; i < rest.size() && i < 9 && HexDigit(rest[i]) >= 0; ++i) value = value * 16 + HexDigit(rest[i]);
-  if (i == 2 || i >= rest.size() || rest[i] != '}' || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-    return 0;
+  if (i == 2 || i >= rest.size() || rest[i] != '}' || value > 0x10FFFF) return 0;
   *cp = value;
   return i + 2;
 }
@@ -54,9 +53,35 @@ void PrintJson(const Json& json) {
 
 std::string Display(std::u16string_view text) { return DisplayText(text); }
 
+std::string ExportText(std::u16string_view text) {
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t u = text[i];
+    if (u < 0xD800 || u > 0xDFFF) continue;
+    if (u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    char escape[16];
+    std::snprintf(escape, sizeof escape, "\\u{%04X}", static_cast<unsigned>(u));
+    out += Display(text.substr(start, i - start)) + escape;
+    start = i + 1;
+  }
+  return out + Display(text.substr(start));
+}
+
 std::optional<CString> ParseName(std::string_view text) {
+  CString name;
   std::string plain;
   plain.reserve(text.size());
+  // A surrogate escape is one UTF-16 unit, which UTF-8 cannot carry.
+  auto flush = [&] {
+    std::optional<CString> part = ParseUtf8(plain);
+    if (part) name += *part;
+    plain.clear();
+    return part.has_value();
+  };
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t cp = 0;
     const std::size_t n = text[i] == '\\' ? ReadEscape(text, i, &cp) : 0;
@@ -64,10 +89,13 @@ std::optional<CString> ParseName(std::string_view text) {
       plain += text[i];
       continue;
     }
-    AppendUtf8(plain, cp);
+    if (cp < 0xD800 || cp > 0xDFFF) AppendUtf8(plain, cp);
+    else if (flush()) name += static_cast<char16_t>(cp);
+    else return std::nullopt;
     i += n - 1;
   }
-  return ParseUtf8(plain);
+  if (!flush()) return std::nullopt;
+  return name;
 }
 
 std::string Echo(std::string_view input) {

@@ -34,6 +34,9 @@ std::string Display(std::u16string_view text);
 // writes stand for their characters (any other backslash is itself);
 // nullopt when it is not well-formed UTF-8.
 std::optional<CString> ParseName(std::string_view text);
+// Display(text) that ParseName reads back unit for unit: a lone surrogate
+// becomes \u{D800}..\u{DFFF} instead of U+FFFD.
+std::string ExportText(std::u16string_view text);
 // Input echoed back in a message, cut to a readable length.
 std::string Echo(std::string_view input);
 // Display(name) in double quotes.

@@ -91,6 +91,10 @@ class NAMETREE_API DocumentFile {
   // when the container does not exist, the label breaks the name rule, or
   // another container holds it.
   FileError SetLabel(std::uint32_t containerID, CString label);
+  // Whether SetLabel would give the label to the container, without giving
+  // it; containerID 0 stands for a container not made yet. When another
+  // container holds the label, its ID goes to *holder.
+  FileError JudgeLabel(std::uint32_t containerID, std::u16string_view label, std::uint32_t* holder = nullptr) const;
   // Every label whose container exists, by container ID.
   std::vector<std::pair<std::uint32_t, CString>> Labels() const;
 

@@ -291,11 +291,18 @@ FileError DocumentFile::SetLabel(std::uint32_t containerID, CString label) {
     state_->labels.erase(containerID);
     return {};
   }
-  if (!state_->server.IsValidName(label, kOrdinaryName))
-    return Error(FileErrorKind::kRefused, "a label follows the name rule: a letter, then letters, digits and underscores");
-  if (auto holder = FindLabel(label); holder && *holder != containerID)
-    return Error(FileErrorKind::kRefused, "container " + std::to_string(*holder) + " has that label");
+  if (FileError refused = JudgeLabel(containerID, label)) return refused;
   state_->labels[containerID] = std::move(label);
+  return {};
+}
+
+FileError DocumentFile::JudgeLabel(std::uint32_t containerID, std::u16string_view label, std::uint32_t* holder) const {
+  if (!state_->server.IsValidName(CString(label), kOrdinaryName))
+    return Error(FileErrorKind::kRefused, "a label follows the name rule: a letter, then letters, digits and underscores");
+  if (auto other = FindLabel(label); other && *other != containerID) {
+    if (holder) *holder = *other;
+    return Error(FileErrorKind::kRefused, "container " + std::to_string(*other) + " has that label");
+  }
   return {};
 }
 

@@ -49,7 +49,8 @@ void SetContainer(DocumentFinding& f, const Container& c) {
 
 class Checker {
  public:
-  Checker(const CNameServer& server, const DocumentCheckOptions& options) : server_(server) {
+  Checker(const CNameServer& server, const DocumentCheckOptions& options)
+      : server_(server), warnings_(!options.errorsOnly) {
     for (const CString& k : options.keywords) keywords_.insert(ToUpper(k));
   }
 
@@ -199,25 +200,23 @@ class Checker {
     skeleton_.reserve(names_.size());
     for (const Name& n : names_) {
       upper_.push_back(ToUpper(*n.text));
-      skeleton_.push_back(lookAlike_(upper_.back()));
+      if (warnings_) skeleton_.push_back(lookAlike_(upper_.back()));
     }
     for (std::size_t i = 0; i < containers_.size(); ++i) {
       const Container& c = containers_[i];
       if (!c.searched) continue;
       const std::int16_t top = TopType(static_cast<int>(i));
       for (int r = c.firstName; r < NameEnd(static_cast<int>(i)); ++r) {
+        auto put = [&](Namespace& ns) {
+          Put(ns.exact, Upper(r), r, true);
+          if (warnings_) Put(ns.looks, Skeleton(r), r, false);
+        };
         if (top == kGlobalContainer) {
-          Put(global_.exact, Upper(r), r, true);
-          Put(global_.looks, Skeleton(r), r, false);
+          put(global_);
           continue;
         }
-        Namespace& own = ownTree_[C(c.top).ref.Id()];
-        Put(own.exact, Upper(r), r, true);
-        Put(own.looks, Skeleton(r), r, false);
-        if (top == kTargetContainer) {
-          Put(targets_.exact, Upper(r), r, true);
-          Put(targets_.looks, Skeleton(r), r, false);
-        }
+        put(ownTree_[C(c.top).ref.Id()]);
+        if (top == kTargetContainer) put(targets_);
       }
     }
   }
@@ -243,6 +242,7 @@ class Checker {
       SetOther(f, *o);
       return true;
     }
+    if (!warnings_) return false;
     if (auto o = Other(ns.looks, Skeleton(r), r, false)) {
       DocumentFinding& f = AddForName(DocumentFindingKind::kLookAlike, true, r);
       f.where = where;
@@ -264,7 +264,7 @@ class Checker {
       if (server_.ExplainInvalidName(text, kOrdinaryName, &why)) AddForName(DocumentFindingKind::kInvalid, false, r).violation = why;
       char32_t hidden = 0;
       int at = -1;
-      if (FindHiddenCodePoint(text, &hidden, &at)) {
+      if (warnings_ && FindHiddenCodePoint(text, &hidden, &at)) {
         DocumentFinding& f = AddForName(DocumentFindingKind::kHiddenCharacter, true, r);
         f.character = hidden;
         f.index = at;
@@ -278,7 +278,7 @@ class Checker {
         AddForName(DocumentFindingKind::kKeyword, false, r);
         continue;
       }
-      if (ownContainer) {
+      if (ownContainer && warnings_) {
         // Look-alikes within the container itself come first.
         Put(own.looks, Skeleton(r), r, false);
         if (auto o = Other(own.looks, Skeleton(r), r, false); o && *o < r) {
@@ -296,6 +296,7 @@ class Checker {
   }
 
   const CNameServer& server_;
+  const bool warnings_;
   std::unordered_set<CString> keywords_;
   std::vector<Container> containers_;
   std::vector<Name> names_;

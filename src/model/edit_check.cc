@@ -35,37 +35,86 @@ struct Holder {
 };
 
 // Holders by the hash of a key; a match is confirmed on the text itself.
-// The document as first walked is one sorted array; later edits are kept
-// beside it, as holders added and holders taken out of the array.
+// One flat table: open-addressed slots, each 32 bits of a hash and the head
+// of its chain through `entries_` (keys whose bits meet share a chain). A
+// slot whose chain empties keeps its hash until the table grows, so a probe
+// never meets a hole that was once filled.
 class KeyIndex {
  public:
-  void Load(std::uint64_t hash, const Holder& h) { base_.push_back({hash, h}); }
-  void Seal() {
-    std::sort(base_.begin(), base_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  void Insert(std::uint64_t full, const Holder& h) {
+    const std::uint32_t hash = Fold(full);
+    if ((used_ + 1) * 2 > slots_.size()) Grow(slots_.size() * 2);
+    Slot& s = slots_[Probe(hash)];
+    if (s.head == kNever) {
+      s.hash = hash;
+      ++used_;
+    }
+    std::uint32_t e = free_;
+    if (e != kNone) {
+      free_ = entries_[e].next;
+      entries_[e] = {h, s.head == kNever ? kNone : s.head};
+    } else {
+      e = static_cast<std::uint32_t>(entries_.size());
+      entries_.push_back({h, s.head == kNever ? kNone : s.head});
+    }
+    s.head = e;
   }
-  void Insert(std::uint64_t hash, const Holder& h) { added_.emplace(hash, h); }
-  void Erase(std::uint64_t hash, const Holder& h) {
-    auto [first, last] = added_.equal_range(hash);
-    for (auto it = first; it != last; ++it)
-      if (it->second == h) {
-        added_.erase(it);
+  void Erase(std::uint64_t full, const Holder& h) {
+    if (slots_.empty()) return;
+    Slot& s = slots_[Probe(Fold(full))];
+    for (std::uint32_t* link = &s.head; *link != kNone && *link != kNever; link = &entries_[*link].next) {
+      const std::uint32_t e = *link;
+      if (entries_[e].h == h) {
+        *link = entries_[e].next;
+        entries_[e].next = free_;
+        free_ = e;
         return;
       }
-    erased_.insert({hash, h.id, h.container});
+    }
   }
   template <class F>
-  void ForEach(std::uint64_t hash, F&& f) const {
-    auto lo = std::lower_bound(base_.begin(), base_.end(), hash, [](const auto& e, std::uint64_t k) { return e.first < k; });
-    for (; lo != base_.end() && lo->first == hash; ++lo)
-      if (!erased_.count({hash, lo->second.id, lo->second.container})) f(lo->second);
-    auto [first, last] = added_.equal_range(hash);
-    for (auto it = first; it != last; ++it) f(it->second);
+  void ForEach(std::uint64_t full, F&& f) const {
+    if (slots_.empty()) return;
+    const Slot& s = slots_[Probe(Fold(full))];
+    if (s.head == kNever) return;
+    for (std::uint32_t e = s.head; e != kNone; e = entries_[e].next) f(entries_[e].h);
   }
 
  private:
-  std::vector<std::pair<std::uint64_t, Holder>> base_;
-  std::unordered_multimap<std::uint64_t, Holder> added_;
-  std::set<std::tuple<std::uint64_t, std::uint32_t, const CNameContainer*>> erased_;
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;   // end of a chain
+  static constexpr std::uint32_t kNever = 0xFFFFFFFE;  // a slot never claimed
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t head = kNever;
+  };
+  struct Entry {
+    Holder h;
+    std::uint32_t next = kNone;
+  };
+  static std::uint32_t Fold(std::uint64_t hash) { return static_cast<std::uint32_t>(hash ^ (hash >> 32)); }
+  // The slot of the hash, or the free slot where it would go.
+  std::size_t Probe(std::uint32_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = (hash ^ (hash >> 17)) & mask;
+    while (slots_[i].head != kNever && slots_[i].hash != hash) i = (i + 1) & mask;
+    return i;
+  }
+  void Grow(std::size_t want) {
+    std::size_t size = 8;
+    while (size < want) size *= 2;
+    std::vector<Slot> old(size);
+    old.swap(slots_);
+    used_ = 0;
+    for (const Slot& s : old)
+      if (s.head != kNever && s.head != kNone) {
+        slots_[Probe(s.hash)] = s;
+        ++used_;
+      }
+  }
+  std::vector<Slot> slots_;
+  std::vector<Entry> entries_;
+  std::size_t used_ = 0;
+  std::uint32_t free_ = kNone;
 };
 
 // FNV-1a over UTF-16 units, so that a key hashed unit by unit as it is
@@ -122,8 +171,8 @@ struct EditCheck::State {
   }
   CString Look(const CString& upper) const { return lookAlike(upper); }
 
-  void Insert(const Holder& h, const CString& text) { byLook.Insert(HashOf(Look(ToUpper(text))), h); }
-  void Remove(const Holder& h, const CString& text) { byLook.Erase(HashOf(Look(ToUpper(text))), h); }
+  void Insert(const Holder& h, const CString& text) { byLook.Insert(LookHash(text), h); }
+  void Remove(const Holder& h, const CString& text) { byLook.Erase(LookHash(text), h); }
   // The hash of the look-alike key; ASCII text (the common case) is hashed
   // as it is read, without making the key.
   std::uint64_t LookHash(const CString& text) const {
@@ -158,9 +207,8 @@ struct EditCheck::State {
     built = true;
     for (ContainerRef c : TreeWalk(server)) {
       PlaceContainer(c.Container(), c.Depth());
-      for (NameRef n : c.Names()) byLook.Load(LookHash(n.Text()), {n.Id(), &c.Container()});
+      for (NameRef n : c.Names()) byLook.Insert(LookHash(n.Text()), {n.Id(), &c.Container()});
     }
-    byLook.Seal();
   }
 
   // The names under one look-alike key, with their texts: every name whose
@@ -175,9 +223,20 @@ struct EditCheck::State {
     byLook.ForEach(HashOf(look), [&](const Holder& h) {
       CString text = Text(h);
       CString upper = ToUpper(text);
-      if (Look(upper) == look) group.push_back({h, std::move(text), std::move(upper)});
+      if (HasLook(upper, look)) group.push_back({h, std::move(text), std::move(upper)});
     });
     return group;
+  }
+  // Look(upper) == look, without making the key of ASCII text.
+  bool HasLook(const CString& upper, const CString& look) const {
+    std::size_t at = 0;
+    for (char16_t c : upper) {
+      const CString* key = lookAlike.AsciiKey(c);
+      if (!key) return Look(upper) == look;
+      if (look.compare(at, key->size(), *key) != 0) return false;
+      at += key->size();
+    }
+    return at == look.size();
   }
   template <class Keep>
   std::vector<Holder> Filter(const Group& group, Keep&& keep) const {
@@ -244,6 +303,7 @@ struct EditCheck::State {
   }
   // The first holder of the text in the container, when it is not m itself.
   std::optional<Holder> HeldBefore(const Member& m, const Group& group) const {
+    if (group.size() < 2) return std::nullopt;
     std::vector<Holder> same =
         Filter(group, [&](const Member& o) { return o.h.container == m.h.container && o.upper == m.upper; });
     if (same.size() < 2) return std::nullopt;
@@ -268,7 +328,6 @@ struct EditCheck::State {
   void Judge(const Member& m, const Group& group, std::vector<DocumentFinding>& out) const {
     const Holder& h = m.h;
     const CString& text = m.text;
-    const Place& at = places.at(h.container);
     auto add = [&](Kind kind, bool warning) -> DocumentFinding& {
       DocumentFinding& f = out.emplace_back();
       f.kind = kind;
@@ -296,6 +355,8 @@ struct EditCheck::State {
       add(Kind::kKeyword, false);
       return;
     }
+    if (group.size() == 1) return;  // every other finding names a second holder
+    const Place& at = places.at(h.container);
     const auto apart = NamespacesApart(h.container->GetContainerType(), false, at.topType == kGlobalContainer);
     if (std::find(apart.begin(), apart.end(), Where::kOwnContainer) != apart.end()) {
       // Earlier names of the container under the key that were themselves judged this far.
@@ -334,6 +395,7 @@ struct EditCheck::State {
 
   // The findings of every name under the touched keys, name by name in walk order.
   std::vector<DocumentFinding> JudgeTouched() const {
+    std::vector<DocumentFinding> out;
     std::vector<Group> groups;
     std::vector<Holder> all;
     for (const CString& look : touched) {
@@ -341,10 +403,14 @@ struct EditCheck::State {
         groups.emplace_back();  // a key touched twice is judged once
         continue;
       }
-      groups.push_back(GroupOf(look));
+      Group group = GroupOf(look);
+      if (touched.size() == 1 && group.size() <= 1) {  // the common edit: one key, one name under it
+        for (const Member& m : group) Judge(m, group, out);
+        return out;
+      }
+      groups.push_back(std::move(group));
       for (const Member& m : groups.back()) all.push_back(m.h);
     }
-    std::vector<DocumentFinding> out;
     while (!all.empty()) {
       const Holder first = all.size() == 1 ? all.front() : Earliest(all);
       all.erase(std::find(all.begin(), all.end(), first));

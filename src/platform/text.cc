@@ -128,6 +128,7 @@ bool EqualsAsciiNoCase(const CString& a, const CString& b) {
 }
 
 bool IsHiddenCodePoint(char32_t cp) {
+  if (cp < 0x80) return false;  // ASCII holds none of them
   const auto c = static_cast<UChar32>(cp);
   if (u_hasBinaryProperty(c, UCHAR_BIDI_CONTROL) || u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT))
     return true;

@@ -106,6 +106,14 @@ TEST_F(ServerTest, AnEditCheckAnswersWhatTheFullCheckNewlyReports) {
       for (const DocumentFinding& f : answer) got.push_back(ShownOf(f));
       const std::vector<Shown> want = Fresh(before, CheckDocument(s, options));
       ASSERT_EQ(got, want) << "round " << round << ", step " << step << ", edit " << op;
+      // Errors alone are the full check's errors, in its order.
+      DocumentCheckOptions errorsOnly = options;
+      errorsOnly.errorsOnly = true;
+      std::vector<Shown> errors, only;
+      for (const DocumentFinding& f : CheckDocument(s, options))
+        if (!f.warning) errors.push_back(ShownOf(f));
+      for (const DocumentFinding& f : CheckDocument(s, errorsOnly)) only.push_back(ShownOf(f));
+      ASSERT_EQ(only, errors) << "round " << round << ", step " << step;
       fresh += static_cast<int>(want.size());
     }
   }

@@ -145,6 +145,8 @@ TEST_F(Navigate, KeywordsKeptInTheDocumentApplyToEveryCommandWithoutOptions) {
       {{"add", "DOC", "3", "TON"}, "", 0, {}, false, {}, {}, {"keyword", "add", "DOC", "--set", "iec61131-3"}},
       {{"add", "DOC", "3", "While", "--keyword-set", "iec61131-3"}, "", 1, {"keyword"}},
       {{"batch", "DOC", "--keyword-set", "iec61131-3"}, "add 3 Real\n", 1, {"keyword"}},
+      {{"lint", "DOC", "--json"}, "", 1, {"\"id\":2,\"name\":\"Pump1\",\"label\":\"Sys\"}"}, true, {}, {},
+       {"keyword", "add", "DOC", "PUMP1"}},
       {{"lint", "DOC", "--keyword-set", "nope"}, "", 2, {"no built-in keyword set is called \"nope\""}},
       {{"keyword", "remove", "DOC", "begin"}, "", 0, {"removed 1 keyword"}, false, {"keyword", "list", "DOC"}, {"=END\n"},
        {"keyword", "add", "DOC", "BEGIN", "END"}},
@@ -212,7 +214,7 @@ TEST_F(Navigate, ExportRebuildsTheTreeAndDiffNamesEveryChangeByID) {
   });
   // What add refuses but the document holds comes back too, under other IDs.
   const std::string odd = "add 6 \"Two \\\"words\\\"\" --kind 1\nadd 3 _Under --kind 1\nadd 6 PUMP1 --no-check\n"
-                          "add 6 Tab\\tX --kind 1\nkeyword Valve\n";
+                          "add 6 Tab\\tX --kind 1\nadd 6 Lone\\u{DC01}x --kind 1\nkeyword Valve\n";
   ASSERT_EQ(Run({"batch", Path("base.nt")}, odd).exit, 0);
   ASSERT_EQ(Run({"init", Path("copy.nt")}).exit, 0);
   ASSERT_EQ(Run({"add-container", Path("copy.nt"), "0"}).exit, 0);
@@ -224,6 +226,8 @@ TEST_F(Navigate, ExportRebuildsTheTreeAndDiffNamesEveryChangeByID) {
   const std::string after = Run({"dump", Path("copy.nt"), "--canonical"}).out;
   EXPECT_NE(before, after) << "the IDs differ";
   EXPECT_EQ(WithoutIds(before), WithoutIds(after));
+  // A lone surrogate, which UTF-8 cannot carry, comes back as the same unit.
+  EXPECT_NE(Run({"export", Path("copy.nt")}).out.find(" Lone\\u{DC01}x --kind 1\n"), std::string::npos);
 }
 
 }  // namespace

@@ -89,6 +89,13 @@ TEST(EditSafety, LintFindingsAnEditMakesAreWarnedOrRefused) {
   RunProgram(dir, {"batch", doc, "--strict", "--keep-going"}, "add 1 Var1\nadd 1 Motor\n");
   EXPECT_EQ(RunProgram(dir, {"find", doc, "Var1"}).out.find("in container 1"), std::string::npos)
       << "the refused add did not stay";
+  // A delete can make lint report more: of two equal texts, the later is then judged alone.
+  ASSERT_EQ(RunProgram(dir, {"batch", base}, "keyword PUMP2\nadd 1 Pump2 --no-check\nadd 1 PUMP2 --no-check\n").exit, 0);
+  RunCases(dir, base, {
+      {{"delete", "DOC", "8", "--strict"}, "", 1, "", "cannot delete ID 8: lint would then report 1 finding more", true},
+      {{"delete", "DOC", "8"}, "", 0, "deleted \"Pump2\"", "\"PUMP2\" (ID 9) is a keyword", false},
+      {{"delete", "DOC", "9", "--strict"}, "", 0, "deleted \"PUMP2\"", "", false},
+  });
 }
 
 // A dry run prints the report of the real run and a last line, and leaves
