@@ -72,14 +72,15 @@ int RunExport(const Args& args) {
     if (!csv)
       std::printf("add-container %s --type %s --%s %s\n", c.ParentId() ? ("@" + handle(c.ParentId())).c_str() : "0",
                   TypeWord(c.Type()).c_str(), file.LabelOf(c.Id()) ? "as" : "ref", self.c_str());
-    for (const auto& [id, text] : NamesByID(c)) {
-      const bool kind = !server.IsValidName(*text, kOrdinaryName);
+    for (const auto& [id, view] : NamesByID(c)) {
+      const CString text(view);
+      const bool kind = !server.IsValidName(text, kOrdinaryName);
       if (csv) {
-        std::printf("%s,%s,%s\n", (file.LabelOf(c.Id()) ? "@" + self : self).c_str(), CsvField(ExportText(*text)).c_str(),
+        std::printf("%s,%s,%s\n", (file.LabelOf(c.Id()) ? "@" + self : self).c_str(), CsvField(ExportText(text)).c_str(),
                     kind ? "1" : "");
         continue;
       }
-      std::printf("add @%s %s%s%s\n", self.c_str(), BatchWord(*text).c_str(), kind ? " --kind 1" : "",
+      std::printf("add @%s %s%s%s\n", self.c_str(), BatchWord(text).c_str(), kind ? " --kind 1" : "",
                   unchecked.count(id) ? " --no-check" : "");
     }
   });
@@ -98,7 +99,7 @@ int PrintCanonical(DocumentFile& file) {
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
     std::printf("%scontainer %u (%s)%s\n", indent.c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
                 LabelSuffix(file, c.Id()).c_str());
-    for (const auto& [id, text] : NamesByID(c)) std::printf("%s  %u %s\n", indent.c_str(), id, Display(*text).c_str());
+    for (const auto& [id, text] : NamesByID(c)) std::printf("%s  %u %s\n", indent.c_str(), id, Display(text).c_str());
   });
   return kExitOk;
 }
@@ -113,7 +114,7 @@ struct Side {
   };
   struct Entry {
     std::uint32_t id, container;
-    const CString* text;
+    std::u16string_view text;
     bool operator<(const Entry& o) const { return id < o.id; }
   };
   std::map<std::uint32_t, Box> containers;
@@ -122,7 +123,7 @@ struct Side {
   explicit Side(Document& doc) {
     for (ContainerRef c : TreeWalk(doc.Server())) {
       containers[c.Id()] = {c.ParentId(), c.Type(), doc.File().LabelOf(c.Id())};
-      for (NameRef n : c.Names()) names.push_back({n.Id(), c.Id(), &n.Text()});
+      for (NameRef n : c.Names()) names.push_back({n.Id(), c.Id(), n.Text()});
     }
     std::sort(names.begin(), names.end());
   }
@@ -187,22 +188,22 @@ void DiffNames(const Side& a, const Side& b, Changes& out) {
   auto ia = a.names.begin(), ib = b.names.begin();
   while (ia != a.names.end() || ib != b.names.end()) {
     if (ib == b.names.end() || (ia != a.names.end() && ia->id < ib->id)) {
-      out.Add({{"change", "removed"}, {"name", ia->id}, {"container", ia->container}, {"text", JsonText(*ia->text)}},
-              "removed name " + std::to_string(ia->id) + " " + Quoted(*ia->text) + " from container " +
+      out.Add({{"change", "removed"}, {"name", ia->id}, {"container", ia->container}, {"text", JsonText(ia->text)}},
+              "removed name " + std::to_string(ia->id) + " " + Quoted(ia->text) + " from container " +
                   std::to_string(ia->container));
       ++ia;
       continue;
     }
     if (ia == a.names.end() || ib->id < ia->id) {
-      out.Add({{"change", "added"}, {"name", ib->id}, {"container", ib->container}, {"text", JsonText(*ib->text)}},
-              "added name " + std::to_string(ib->id) + " " + Quoted(*ib->text) + " to container " +
+      out.Add({{"change", "added"}, {"name", ib->id}, {"container", ib->container}, {"text", JsonText(ib->text)}},
+              "added name " + std::to_string(ib->id) + " " + Quoted(ib->text) + " to container " +
                   std::to_string(ib->container));
       ++ib;
       continue;
     }
-    if (*ia->text != *ib->text)
-      out.Add({{"change", "renamed"}, {"name", ia->id}, {"from", JsonText(*ia->text)}, {"to", JsonText(*ib->text)}},
-              "renamed name " + std::to_string(ia->id) + " from " + Quoted(*ia->text) + " to " + Quoted(*ib->text));
+    if (ia->text != ib->text)
+      out.Add({{"change", "renamed"}, {"name", ia->id}, {"from", JsonText(ia->text)}, {"to", JsonText(ib->text)}},
+              "renamed name " + std::to_string(ia->id) + " from " + Quoted(ia->text) + " to " + Quoted(ib->text));
     if (ia->container != ib->container)
       out.Add({{"change", "moved"}, {"name", ia->id}, {"from", ia->container}, {"to", ib->container}},
               "moved name " + std::to_string(ia->id) + " from container " + std::to_string(ia->container) +

@@ -47,7 +47,7 @@ int RunFind(const Args& args) {
   for (ContainerRef c : TreeWalk(doc.Server())) {
     std::string where;
     for (NameRef n : c.Names()) {
-      if (!matcher->Matches(n.Text())) continue;
+      if (!matcher->Matches(CString(n.Text()))) continue;
       ++count;
       if (args.Has("json")) {
         found.push_back({{"id", n.Id()}, {"name", JsonText(n.Text())}, {"container", ContainerJson(doc.File(), c)}});

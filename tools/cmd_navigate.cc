@@ -46,14 +46,14 @@ int RunLs(const Args& args) {
   if (args.Count() > 1)
     if (int rc = ResolveShownContainer(args, doc, 1, &id)) return rc;
   // The top level has no names; its "sub-containers" are the top-level containers.
-  std::vector<std::pair<std::uint32_t, const CString*>> names;
+  std::vector<std::pair<std::uint32_t, std::u16string_view>> names;
   std::vector<ContainerRef> children;
   std::optional<ContainerRef> self;
   if (id == 0) {
     for (ContainerRef top : TreeWalk::Levels(doc.Server(), 0)) children.push_back(top);
   } else {
     for (ContainerRef c : TreeWalk(doc.Server(), id, 0)) self = c;
-    for (NameRef n : self->Names()) names.emplace_back(n.Id(), &n.Text());
+    for (NameRef n : self->Names()) names.emplace_back(n.Id(), n.Text());
     children.assign(self->Children().begin(), self->Children().end());
   }
   std::sort(names.begin(), names.end());
@@ -69,7 +69,7 @@ int RunLs(const Args& args) {
       json["container"] = nullptr;
     }
     Json list = Json::array();
-    for (const auto& [nameID, text] : names) list.push_back({{"id", nameID}, {"name", JsonText(*text)}});
+    for (const auto& [nameID, text] : names) list.push_back({{"id", nameID}, {"name", JsonText(text)}});
     json["names"] = std::move(list);
     list = Json::array();
     for (const ContainerRef& c : children) list.push_back(CountsJson(file, c));
@@ -83,7 +83,7 @@ int RunLs(const Args& args) {
   else
     std::printf("top level: %s\n", CountOf(children.size(), "container", "containers").c_str());
   const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().first).size());
-  for (const auto& [nameID, text] : names) std::printf("  %*u  %s\n", width, nameID, Display(*text).c_str());
+  for (const auto& [nameID, text] : names) std::printf("  %*u  %s\n", width, nameID, Display(text).c_str());
   for (const ContainerRef& c : children)
     std::printf("  container %u (%s)%s: %s\n", c.Id(), TypeLabel(c.Type()).c_str(), LabelSuffix(file, c.Id()).c_str(),
                 Holds(c).c_str());

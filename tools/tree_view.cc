@@ -13,13 +13,13 @@ namespace {
 
 struct ShownName {
   std::uint32_t id;
-  const CString* text;
+  std::u16string_view text;
 };
 
 std::vector<ShownName> SortedNames(const ContainerRef& c) {
   std::vector<ShownName> names;
   names.reserve(c.NameCount());
-  for (NameRef n : c.Names()) names.push_back({n.Id(), &n.Text()});
+  for (NameRef n : c.Names()) names.push_back({n.Id(), n.Text()});
   std::sort(names.begin(), names.end(), [](const ShownName& a, const ShownName& b) { return a.id < b.id; });
   return names;
 }
@@ -69,8 +69,8 @@ void VisitTreeByID(const CNameServer& server, const TreeOptions& options,
   VisitByID(server, options, visit);
 }
 
-std::vector<std::pair<std::uint32_t, const CString*>> NamesByID(const ContainerRef& c) {
-  std::vector<std::pair<std::uint32_t, const CString*>> out;
+std::vector<std::pair<std::uint32_t, std::u16string_view>> NamesByID(const ContainerRef& c) {
+  std::vector<std::pair<std::uint32_t, std::u16string_view>> out;
   for (const ShownName& n : SortedNames(c)) out.emplace_back(n.id, n.text);
   return out;
 }
@@ -88,7 +88,7 @@ void PrintTree(const CNameServer& server, const TreeOptions& options) {
     std::size_t shown = names.size();
     if (options.maxNamesShown >= 0) shown = std::min(shown, static_cast<std::size_t>(options.maxNamesShown));
     for (std::size_t i = 0; i < shown; ++i)
-      std::printf("%s  %*u  %s\n", indent.c_str(), width, names[i].id, Display(*names[i].text).c_str());
+      std::printf("%s  %*u  %s\n", indent.c_str(), width, names[i].id, Display(names[i].text).c_str());
     if (shown < names.size()) std::printf("%s  ... %zu more names\n", indent.c_str(), names.size() - shown);
     if (!deeper && c.ChildCount() > 0)
       std::printf("%s  ... %zu sub-container%s below\n", indent.c_str(), c.ChildCount(), c.ChildCount() == 1 ? "" : "s");
@@ -110,7 +110,7 @@ Json TreeJson(const CNameServer& server, const TreeOptions& options) {
     item["typeName"] = TypeLabel(c.Type());
     if (const CString* label = options.label ? options.label(c.Id()) : nullptr) item["label"] = JsonText(*label);
     Json names = Json::array();
-    for (const ShownName& n : SortedNames(c)) names.push_back({{"id", n.id}, {"name", JsonText(*n.text)}});
+    for (const ShownName& n : SortedNames(c)) names.push_back({{"id", n.id}, {"name", JsonText(n.text)}});
     item["names"] = std::move(names);
     item["containers"] = Json::array();
     if (!deeper && c.ChildCount() > 0) item["containersNotShown"] = c.ChildCount();

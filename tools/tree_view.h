@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,8 +34,9 @@ void PrintTree(const CNameServer& server, const TreeOptions& options);
 // first level and whether those below it are visited.
 void VisitTreeByID(const CNameServer& server, const TreeOptions& options,
                    const std::function<void(const ContainerRef&, int, bool)>& visit);
-// A container's names sorted by ID.
-std::vector<std::pair<std::uint32_t, const CString*>> NamesByID(const ContainerRef& c);
+// A container's names sorted by ID; the texts are views, good until the
+// container changes.
+std::vector<std::pair<std::uint32_t, std::u16string_view>> NamesByID(const ContainerRef& c);
 Json TreeJson(const CNameServer& server, const TreeOptions& options = {});
 
 struct TreeCounts {

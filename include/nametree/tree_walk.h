@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <string_view>
 #include <vector>
 
 #include "nametree/export.h"
@@ -48,7 +49,7 @@ template <class Ref>
 class TableIterator : public WalkIterator<TableIterator<Ref>, Ref> {
  public:
   TableIterator() = default;
-  Ref operator*() const { return Ref::OfEntry(entry_, depth_); }
+  Ref operator*() const { return Ref::OfEntry(holder_, entry_, depth_); }
   TableIterator& operator++() {
     entry_ = Ref::NextEntry(*holder_, entry_);
     return *this;
@@ -70,13 +71,16 @@ class TableIterator : public WalkIterator<TableIterator<Ref>, Ref> {
 class NAMETREE_API NameRef {
  public:
   std::uint32_t Id() const;
-  const CString& Text() const;
+  // A view of the text where the container keeps it: good until the
+  // container changes, like the ref itself. Copy it to keep it longer.
+  std::u16string_view Text() const;
 
  private:
   friend class TableIterator<NameRef>;
-  explicit NameRef(const void* entry) : entry_(entry) {}
-  static NameRef OfEntry(const void* entry, int) { return NameRef(entry); }
+  NameRef(const CNameContainer* holder, const void* entry) : holder_(holder), entry_(entry) {}
+  static NameRef OfEntry(const CNameContainer* holder, const void* entry, int) { return NameRef(holder, entry); }
   static const void* NextEntry(const CNameContainer& holder, const void* entry);
+  const CNameContainer* holder_;
   const void* entry_;
 };
 
@@ -117,7 +121,7 @@ class NAMETREE_API ContainerRef {
 
  private:
   friend class TableIterator<ContainerRef>;
-  static ContainerRef OfEntry(const void* entry, int depth);
+  static ContainerRef OfEntry(const CNameContainer*, const void* entry, int depth);
   static const void* NextEntry(const CNameContainer& holder, const void* entry);
   const CNameContainer* c_;
   int depth_;

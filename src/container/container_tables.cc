@@ -4,9 +4,9 @@
 
 namespace nametree {
 
-void ContainerTables::EnterName(std::uint32_t id, CString text) {
+void ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
   const std::size_t before = names_.size();
-  names_.SetAt(id, std::move(text));
+  names_.SetAt(id, text);
   if (!place_.index || names_.size() == before) return;
   try {
     place_.index->NameIdEntered(owner_, id);
@@ -33,8 +33,8 @@ void ContainerTables::EnterKey(CString key, std::uint32_t id) {
   }
 }
 
-bool ContainerTables::RemoveName(std::uint32_t id, CString* text) {
-  if (!names_.RemoveKey(id, text)) return false;
+bool ContainerTables::RemoveName(std::uint32_t id) {
+  if (!names_.RemoveKey(id)) return false;
   if (place_.index) place_.index->NameIdLeft(owner_, id);
   return true;
 }
@@ -45,16 +45,15 @@ bool ContainerTables::RemoveKey(const CString& key, std::uint32_t* id) {
   return true;
 }
 
-bool ContainerTables::ReplaceText(std::uint32_t id, CString text) {
-  CString* current = names_.Lookup(id);
-  if (!current) return false;
-  *current = std::move(text);
+bool ContainerTables::ReplaceText(std::uint32_t id, std::u16string_view text) {
+  if (!names_.Contains(id)) return false;
+  names_.SetAt(id, text);
   return true;
 }
 
 void ContainerTables::RemoveAllNames() {
   if (place_.index && !place_.index->TearingDown()) {
-    names_.Walk([&](std::uint32_t id, const CString&) {
+    names_.Walk([&](std::uint32_t id, std::u16string_view) {
       place_.index->NameIdLeft(owner_, id);
       return true;
     });

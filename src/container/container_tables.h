@@ -12,8 +12,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "container/chained_table.h"
+#include "container/text_table.h"
 #include "nametree/name_container.h"
 
 namespace nametree {
@@ -21,8 +23,8 @@ namespace nametree {
 inline constexpr std::uint32_t kSubContainerBuckets = 101;
 inline constexpr std::uint32_t kNameBuckets = 13513;
 
-class NameByIdTable : public ChainedTable<std::uint32_t, CString, IdKeyHash> {
-  using ChainedTable::ChainedTable;
+class NameByIdTable : public IdTextTable {
+  using IdTextTable::IdTextTable;
 };
 
 class IdByNameTable : public ChainedTable<CString, std::uint32_t, TextKeyHash> {
@@ -57,12 +59,12 @@ class ContainerTables {
   const TreePlace& Place() const { return place_; }
 
   // --- names
-  void EnterName(std::uint32_t id, CString text);
+  void EnterName(std::uint32_t id, std::u16string_view text);
   void EnterKey(CString key, std::uint32_t id);
-  bool RemoveName(std::uint32_t id, CString* text);
+  bool RemoveName(std::uint32_t id);
   bool RemoveKey(const CString& key, std::uint32_t* id);
   // A new text for an ID already held: no key of either table changes.
-  bool ReplaceText(std::uint32_t id, CString text);
+  bool ReplaceText(std::uint32_t id, std::u16string_view text);
   void RemoveAllNames();
   // Empties both name tables and gives them `buckets` buckets.
   void ResetNames(std::uint32_t buckets);

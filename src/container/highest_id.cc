@@ -19,7 +19,7 @@ std::uint32_t CNameContainer::GetHighestID() const {
     const CNameContainer* c = pending.back();
     pending.pop_back();
     highest = std::max(highest, c->m_ID);
-    TablesOf(*c).Names().Walk([&](std::uint32_t id, const CString&) {
+    TablesOf(*c).Names().Walk([&](std::uint32_t id, std::u16string_view) {
       highest = std::max(highest, id);
       return true;
     });

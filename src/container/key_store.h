@@ -2,6 +2,7 @@
 // keys are kept end to end in one array of UTF-16 units owned by the
 // table; an entry holds its text's offset and length (8 bytes) instead of
 // a string object and, past the string's inline buffer, a heap block.
+// IdTextTable keeps the texts of a name table the same way.
 //
 // Invariant: every live entry's units [offset, offset + length) lie inside
 // the array and belong to that entry alone. Units of removed keys are

@@ -68,11 +68,11 @@ std::uint32_t CNameContainer::AddName(CString text) {
     CString key = ToUpper(text);
     const std::uint32_t id = GetNextNameID();
     try {
-      m_pTables->EnterName(id, std::move(text));
+      m_pTables->EnterName(id, text);
       m_pTables->EnterKey(std::move(key), id);
     } catch (const std::bad_alloc&) {
       // Nothing stays of a name that could not be entered, its ID included.
-      m_pTables->RemoveName(id, nullptr);
+      m_pTables->RemoveName(id);
       SetLastIssuedNameID(id - 1);
       return 0;
     }
@@ -84,10 +84,10 @@ std::uint32_t CNameContainer::AddName(CString text) {
 
 HRESULT CNameContainer::DeleteName(std::uint32_t id) {
   try {
-    const CString* text = id ? m_pTables->Names().Lookup(id) : nullptr;
+    const auto text = id ? m_pTables->Names().Lookup(id) : std::nullopt;
     if (!text) return E_FAIL;
     const CString key = ToUpper(*text);  // made first: the removals need no memory
-    m_pTables->RemoveName(id, nullptr);
+    m_pTables->RemoveName(id);
     m_pTables->RemoveKey(key, nullptr);
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -97,9 +97,9 @@ HRESULT CNameContainer::DeleteName(std::uint32_t id) {
 
 HRESULT CNameContainer::FindNameByID(std::uint32_t id, CString* pText) const {
   if (id == 0) return E_FAIL;
-  const CString* text = m_pTables->Names().Lookup(id);
+  const auto text = m_pTables->Names().Lookup(id);
   if (!text) return S_FALSE;
-  if (pText) *pText = *text;
+  if (pText) pText->assign(*text);
   return S_OK;
 }
 
@@ -158,11 +158,11 @@ std::uint32_t CNameContainer::GetIDOfName(CString text) const {
 HRESULT CNameContainer::Rename(std::uint32_t id, CString newText) {
   try {
     if (id == 0 || newText.empty()) return E_FAIL;
-    const CString* current = m_pTables->Names().Lookup(id);
+    const auto current = m_pTables->Names().Lookup(id);
     if (!current) return S_FALSE;
     const CString oldKey = ToUpper(*current);
     CString newKey = ToUpper(newText);
-    m_pTables->ReplaceText(id, std::move(newText));
+    m_pTables->ReplaceText(id, newText);
     m_pTables->RemoveKey(oldKey, nullptr);
     m_pTables->EnterKey(std::move(newKey), id);
     return S_OK;
@@ -178,7 +178,7 @@ HRESULT CNameContainer::Rename(CString oldText, CString newText) {
     std::uint32_t id = 0;
     if (!m_pTables->RemoveKey(oldKey, &id)) return S_FALSE;
     CString newKey = ToUpper(newText);
-    m_pTables->EnterName(id, std::move(newText));
+    m_pTables->EnterName(id, newText);
     m_pTables->EnterKey(std::move(newKey), id);
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -192,9 +192,9 @@ HRESULT CNameContainer::GetAllNamesInContainer(CString* const texts) const {
   try {
     int left = GetNumNames();
     CString* out = texts;
-    m_pTables->Names().Walk([&](std::uint32_t, const CString& text) {
+    m_pTables->Names().Walk([&](std::uint32_t, std::u16string_view text) {
       if (left-- <= 0) return false;
-      *out++ = text;
+      (out++)->assign(text);
       return true;
     });
     return S_OK;
@@ -216,9 +216,9 @@ HRESULT CNameContainer::GetAllNameAndIDsInContainer(CString* const texts, std::u
   try {
     int left = GetNumNames();
     std::size_t i = 0;
-    m_pTables->Names().Walk([&](std::uint32_t id, const CString& text) {
+    m_pTables->Names().Walk([&](std::uint32_t id, std::u16string_view text) {
       if (left-- <= 0) return false;
-      texts[i] = text;
+      texts[i].assign(text);
       ids[i] = id;
       ++i;
       return true;
@@ -237,17 +237,9 @@ std::uint32_t CNameContainer::GetBucketCounts(std::uint32_t* namesByText,
 }
 
 std::size_t CNameContainer::GetMemoryFootprint() const {
-  std::size_t bytes = sizeof(*this) + sizeof(ContainerTables) + m_pTables->Children().MemoryUsage() + m_pTables->Names().MemoryUsage() +
-                      m_pTables->Keys().MemoryUsage() + m_ObjectCounters.capacity() * sizeof(CObjectCounter) +
-                      (m_pCounterIndex ? m_pCounterIndex->MemoryUsage() : 0);
-  // Texts longer than the small-string buffer live on the heap (the keys'
-  // texts are in their table's own storage, counted above).
-  auto heap = [](const CString& s) { return s.capacity() > CString().capacity() ? (s.capacity() + 1) * 2 : 0; };
-  m_pTables->Names().Walk([&](std::uint32_t, const CString& text) {
-    bytes += heap(text);
-    return true;
-  });
-  return bytes;
+  return sizeof(*this) + sizeof(ContainerTables) + m_pTables->Children().MemoryUsage() + m_pTables->Names().MemoryUsage() +
+         m_pTables->Keys().MemoryUsage() + m_ObjectCounters.capacity() * sizeof(CObjectCounter) +
+         (m_pCounterIndex ? m_pCounterIndex->MemoryUsage() : 0);
 }
 
 }  // namespace nametree

@@ -241,7 +241,7 @@ void CTreeIndex::Enter(CNameContainer* c) {
   }
   P(c).index = this;
   EnterKey(KeyOf(c), c);
-  T(c).Names().Walk([&](std::uint32_t id, const CString&) {
+  T(c).Names().Walk([&](std::uint32_t id, std::u16string_view) {
     if (id) AddTo(m_ByNameID.Insert(id), c, false);
     return true;
   });
@@ -253,7 +253,7 @@ void CTreeIndex::Enter(CNameContainer* c) {
 
 void CTreeIndex::Leave(CNameContainer* c) {
   LeaveKey(KeyOf(c), c);
-  T(c).Names().Walk([&](std::uint32_t id, const CString&) {
+  T(c).Names().Walk([&](std::uint32_t id, std::u16string_view) {
     NameIdLeft(c, id);
     return true;
   });
@@ -578,7 +578,7 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     const bool seen = !e.holder || (P(e.holder).seen && Descends(c->GetContainerType()));
     if (P(c).top != top || P(c).seen != seen) return "3: wrong place" + at;
     std::string fault;
-    T(c).Names().Walk([&](std::uint32_t id, const CString&) {
+    T(c).Names().Walk([&](std::uint32_t id, std::u16string_view) {
       if (id && !listed(m_ByNameID.Find(id), c)) fault = "1: name ID " + std::to_string(id) + " not listed" + at;
       if (id) ++ids[id];
       return fault.empty();

@@ -42,7 +42,7 @@ std::vector<NameView> ContainerView::Names() const {
   const ContainerRef ref(*container_, depth_);
   std::vector<NameView> names;
   names.reserve(ref.NameCount());
-  for (const NameRef n : ref.Names()) names.emplace_back(n.Id(), n.Text());
+  for (const NameRef n : ref.Names()) names.emplace_back(n.Id(), CString(n.Text()));
   return names;
 }
 

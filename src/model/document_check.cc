@@ -29,7 +29,7 @@ struct Container {
 
 struct Name {
   std::uint32_t id;
-  const CString* text;
+  std::u16string_view text;  // good while the checked tree stays as it is
   int container;
 };
 
@@ -88,7 +88,7 @@ class Checker {
         ++tops_;
       }
       containers_.push_back({c, top, searched, static_cast<int>(names_.size())});
-      for (NameRef n : c.Names()) names_.push_back({n.Id(), &n.Text(), index});
+      for (NameRef n : c.Names()) names_.push_back({n.Id(), n.Text(), index});
       open.push_back(index);
     }
   }
@@ -113,7 +113,7 @@ class Checker {
     SetContainer(f, C(N(r).container));
     f.isName = true;
     f.nameID = N(r).id;
-    f.text = *N(r).text;
+    f.text = CString(N(r).text);
     return f;
   }
   void SetOther(DocumentFinding& f, int o) const {
@@ -123,7 +123,7 @@ class Checker {
     f.otherContainerType = c.ref.Type();
     f.otherPath = c.ref.Path();
     f.otherNameID = N(o).id;
-    f.otherText = *N(o).text;
+    f.otherText = CString(N(o).text);
   }
 
   void CheckCounter(std::uint32_t stored) {
@@ -199,7 +199,7 @@ class Checker {
     upper_.reserve(names_.size());
     skeleton_.reserve(names_.size());
     for (const Name& n : names_) {
-      upper_.push_back(ToUpper(*n.text));
+      upper_.push_back(ToUpper(n.text));
       if (warnings_) skeleton_.push_back(lookAlike_(upper_.back()));
     }
     for (std::size_t i = 0; i < containers_.size(); ++i) {
@@ -259,7 +259,7 @@ class Checker {
     for (Where w : apart) ownContainer = ownContainer || w == Where::kOwnContainer;
     Namespace own;  // the container's own names
     for (int r = c.firstName; r < NameEnd(i); ++r) {
-      const CString& text = *N(r).text;
+      const CString text(N(r).text);
       CNameRuleViolation why;
       if (server_.ExplainInvalidName(text, kOrdinaryName, &why)) AddForName(DocumentFindingKind::kInvalid, false, r).violation = why;
       char32_t hidden = 0;

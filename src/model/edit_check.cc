@@ -175,7 +175,7 @@ struct EditCheck::State {
   void Remove(const Holder& h, const CString& text) { byLook.Erase(LookHash(text), h); }
   // The hash of the look-alike key; ASCII text (the common case) is hashed
   // as it is read, without making the key.
-  std::uint64_t LookHash(const CString& text) const {
+  std::uint64_t LookHash(std::u16string_view text) const {
     std::uint64_t look = kHashStart;
     for (char16_t u : text) {
       const char16_t c = u >= 'a' && u <= 'z' ? static_cast<char16_t>(u - 0x20) : u;

@@ -34,13 +34,13 @@ const CNameContainer* NextSibling(const CNameContainer& holder, const CNameConta
 CString NameCompareKey(const CString& text) { return ToUpper(text); }
 
 std::uint32_t NameRef::Id() const { return NameByIdTable::KeyOf(AsName(entry_)); }
-const CString& NameRef::Text() const { return NameByIdTable::ValueOf(AsName(entry_)); }
+std::u16string_view NameRef::Text() const { return ContainerReader::Names(*holder_).TextOf(AsName(entry_)); }
 
 const void* NameRef::NextEntry(const CNameContainer& holder, const void* entry) {
   return ContainerReader::Names(holder).NextEntry(AsName(entry));
 }
 
-ContainerRef ContainerRef::OfEntry(const void* entry, int depth) {
+ContainerRef ContainerRef::OfEntry(const CNameContainer*, const void* entry, int depth) {
   return ContainerRef(*ChildOf(AsChild(entry)), depth);
 }
 

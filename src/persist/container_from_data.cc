@@ -29,7 +29,7 @@ HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32
 HRESULT CNameContainer::AddNameFromData(std::uint32_t id, CString name, std::uint32_t) {
   try {
     CString key = ToUpper(name);
-    m_pTables->EnterName(id, std::move(name));
+    m_pTables->EnterName(id, name);
     m_pTables->EnterKey(std::move(key), id);
     return S_OK;
   } catch (const std::bad_alloc&) {

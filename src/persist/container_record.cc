@@ -38,7 +38,7 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
       out.U32(c.m_ID);
       out.U16(static_cast<std::uint16_t>(c.m_Type));
       out.U16(static_cast<std::uint16_t>(TablesOf(c).Names().size()));
-      TablesOf(c).Names().Walk([&](std::uint32_t id, const CString& text) {
+      TablesOf(c).Names().Walk([&](std::uint32_t id, std::u16string_view text) {
         out.U32(id);
         out.Text(text);
         return true;
@@ -65,7 +65,7 @@ int CNameContainer::LoadRecordHead(RecordReader& in) {
     const std::uint32_t id = in.U32();
     CString text = in.Text();
     CString key = ToUpper(text);
-    m_pTables->EnterName(id, std::move(text));
+    m_pTables->EnterName(id, text);
     m_pTables->EnterKey(std::move(key), id);
   }
   return static_cast<std::int16_t>(in.U16());

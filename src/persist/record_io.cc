@@ -126,7 +126,7 @@ void RecordWriter::U32(std::uint32_t value) {
   Put32(Room(4), value);
 }
 
-void RecordWriter::Text(const CString& text) {
+void RecordWriter::Text(std::u16string_view text) {
   if (!gather_) return WriteCountedString(stream_, text);
   // Only the units up to the first zero unit are written.
   const std::size_t units = std::min(text.size(), text.find(u'\0'));
@@ -135,7 +135,7 @@ void RecordWriter::Text(const CString& text) {
   Put32(p, static_cast<std::uint32_t>(length));
   p += 4;
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(p, text.data(), units * 2);
+    if (units) std::memcpy(p, text.data(), units * 2);
   } else {
     for (std::size_t i = 0; i < units; ++i) Put16(p + 2 * i, static_cast<std::uint16_t>(text[i]));
   }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "nametree/storage.h"
 #include "nametree/types.h"
@@ -50,7 +51,7 @@ class RecordWriter {
 
   void U16(std::uint16_t value);
   void U32(std::uint32_t value);
-  void Text(const CString& text);  // a counted string
+  void Text(std::u16string_view text);  // a counted string
   // Hands what is gathered to the stream.
   void Flush();
 

@@ -101,7 +101,7 @@ CString ReadCountedString(IStream* stream) {
   return text;
 }
 
-void WriteCountedString(IStream* stream, const CString& text) {
+void WriteCountedString(IStream* stream, std::u16string_view text) {
   // Only the units up to the first zero unit are written.
   const std::size_t units = std::min(text.size(), text.find(u'\0'));
   const std::size_t size = units * 2 + 2;

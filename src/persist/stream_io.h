@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <new>
+#include <string_view>
 
 #include "nametree/storage.h"
 #include "nametree/types.h"
@@ -33,7 +34,7 @@ void WriteU32(IStream* stream, std::uint32_t value);
 void SkipBytesSingly(IStream* stream, std::uint32_t count);
 
 CString ReadCountedString(IStream* stream);
-void WriteCountedString(IStream* stream, const CString& text);
+void WriteCountedString(IStream* stream, std::u16string_view text);
 
 // What a load or save step answers: E_FAIL when the stream fails or memory
 // runs out inside `step`, else what `step` returns.

@@ -23,8 +23,8 @@ void CNameContainer::TraceDumpContainer(CString indent, const TraceSink& sink) c
       while (indent.size() > want) indent.resize(indent.size() - kIndentStep.size());
       while (indent.size() < want) indent += kIndentStep;
       sink(indent, true, c.m_ID, c.m_Type, CString());
-      TablesOf(c).Names().Walk([&](std::uint32_t id, const CString& text) {
-        sink(indent, false, id, c.m_Type, text);
+      TablesOf(c).Names().Walk([&](std::uint32_t id, std::u16string_view text) {
+        sink(indent, false, id, c.m_Type, CString(text));
         return true;
       });
       return WalkStep::kDescend;

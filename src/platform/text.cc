@@ -108,8 +108,8 @@ void MakeUpper(CString& text) {
   }
 }
 
-CString ToUpper(const CString& text) {
-  CString copy = text;
+CString ToUpper(std::u16string_view text) {
+  CString copy(text);
   MakeUpper(copy);
   return copy;
 }

@@ -45,7 +45,7 @@ void ClassifyText(std::u16string_view text, std::uint16_t* classes);
 
 // Upper-cases a copy with the simple, length-preserving Unicode mapping,
 // code point by code point (an unpaired surrogate stays as it is).
-CString ToUpper(const CString& text);
+CString ToUpper(std::u16string_view text);
 void MakeUpper(CString& text);
 
 // Compares after upper-casing both sides: <0, 0, >0.

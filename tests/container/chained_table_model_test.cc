@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <random>
+#include <unordered_map>
 #include <vector>
 
 #include "container/chained_table.h"
+#include "container/text_table.h"
 
 namespace nametree {
 namespace {
@@ -95,6 +97,32 @@ TEST(ChainedTableModel, IdAndTextKeysInEveryBucketCount) {
   RunModel<CString, TextKeyHash>(17, 3000, 5000, 18, text, 85, 0);  // long chains
   // Long keys, never cleared: removed keys' units pile up until rewritten.
   RunModel<CString, TextKeyHash>(101, 2000, 4000, 19, [&](int i) { return text(i) + u"-KEPT-APART"; }, 70, 0);
+}
+
+// Texts in the table's own store: the IDs walk as in a plain table fed the
+// same steps, and every text reads back after renames, removals and the
+// store rewrites that they cause.
+TEST(ChainedTableModel, TextValuesSurviveRenamesRemovalsAndRewrites) {
+  std::mt19937 rng(7);
+  IdTextTable table(17);
+  ChainedTable<std::uint32_t, int, IdKeyHash> order(17);
+  std::unordered_map<std::uint32_t, CString> texts;
+  for (int step = 0; step < 6000; ++step) {
+    const std::uint32_t id = rng() % 300 * 16 + 1;
+    if (rng() % 100 < (step < 3000 ? 70u : 35u)) {
+      const CString text = CString(rng() % 40, u'a' + static_cast<char16_t>(step % 26)) + CString(1, static_cast<char16_t>(step));
+      table.SetAt(id, text);
+      order.SetAt(id, 0);
+      texts[id] = text;
+    } else {
+      ASSERT_EQ(table.RemoveKey(id), order.RemoveKey(id)) << "step " << step;
+      texts.erase(id);
+    }
+    std::vector<std::uint32_t> want, got;
+    order.Walk([&](std::uint32_t k, int) { return want.push_back(k), true; });
+    table.Walk([&](std::uint32_t k, std::u16string_view text) { return got.push_back(k), text == texts.at(k); });
+    ASSERT_EQ(got, want) << "step " << step;
+  }
 }
 
 TEST(ChainedTableModel, WalkMayRemoveTheVisitedEntry) {
