@@ -12,7 +12,12 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
   try {
     if (containerID == 0) return E_FAIL;
     if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
-    if (checkDuplicates && FindDuplicate(containerID, text, confine, nullptr)) return E_NAME_DUPLICATE;
+    if (checkDuplicates) {
+      CDuplicateHit hit;
+      // A verdict that names no collision is the search running out of memory.
+      if (FindDuplicate(containerID, text, confine, &hit))
+        return hit.where == CDuplicateHit::Where::kNone ? E_FAIL : E_NAME_DUPLICATE;
+    }
     CNameContainer* container = GetContainer(containerID);
     if (!container) return E_FAIL;
     // Refused here rather than at Save, when the work would be lost.

@@ -41,6 +41,19 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
          std::uint32_t id = 0;
          return s.AddName(id, 5, u"Pump", 0, true);
        }},
+      // Long enough that both text stores must grow, so the key can fail after
+      // the text. The argument's own copy may fail too, before the library runs.
+      {"checked AddName of a long text", E_FAIL,
+       [](CNameServer& s) {
+         std::uint32_t id = 0;
+         CString text;
+         try {
+           text = u"PumpOfTheFeedLineNumberTwentyTwo";
+         } catch (const std::bad_alloc&) {
+           return E_FAIL;
+         }
+         return s.AddName(id, 5, std::move(text), 0, true);
+       }},
       {"nested AddContainer", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(3, 0)); }},
       {"top-level AddContainer", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(0, kTargetContainer)); }},
       {"DeleteName", E_OUTOFMEMORY, [](CNameServer& s) { return s.DeleteName(3, 4, true); }},
