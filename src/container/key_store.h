@@ -97,6 +97,8 @@ class KeyStore<CString> {
   }
 
   std::size_t MemoryUsage() const { return units_.capacity() * sizeof(char16_t); }
+  // Units of the live keys and of removed ones not yet compacted away.
+  std::size_t UnitCount() const { return units_.size(); }
 
  private:
   std::vector<char16_t> units_;

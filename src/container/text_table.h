@@ -103,6 +103,8 @@ class IdTextTable {
   View TextOf(Entry e) const { return texts_.ViewOf(Inner::ValueOf(e)); }
 
   std::size_t MemoryUsage() const { return table_.MemoryUsage() + texts_.MemoryUsage(); }
+  // At least the units of all texts held (removed ones may still count).
+  std::size_t TextUnitsBound() const { return texts_.UnitCount(); }
 
  private:
   void Compact() {

@@ -16,6 +16,8 @@ namespace nametree {
 namespace {
 constexpr std::uint16_t kRecordVersion = 1;
 constexpr std::size_t kMaxRecordEntries = std::numeric_limits<std::int16_t>::max();
+constexpr std::size_t kRecordHeadBytes = 2 + 4 + 2 + 2 + 2;  // version, ID, type, N, M
+constexpr std::size_t kNameFixedBytes = 4 + 4 + 2;           // ID, length, zero unit
 }  // namespace
 
 // Both directions keep the records' nesting on a stack of their own, so a
@@ -24,15 +26,21 @@ constexpr std::size_t kMaxRecordEntries = std::numeric_limits<std::int16_t>::max
 HRESULT CNameContainer::Save(IStream* pStream) const {
   if (!pStream) return E_POINTER;
   try {
-    // A count beyond the 16-bit fields has no faithful record: refuse before writing.
-    const bool fits = SubtreeWalk::Run(*this, [](const CNameContainer& c, std::size_t) {
-      const bool ok = TablesOf(c).Names().size() <= kMaxRecordEntries && TablesOf(c).Children().size() <= kMaxRecordEntries;
+    // A count beyond the 16-bit fields has no faithful record: refuse before
+    // writing. The same walk bounds the bytes, so the record is gathered
+    // without growing (each text is at most its units and a zero unit).
+    std::size_t bound = 0;
+    const bool fits = SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
+      const NameByIdTable& names = TablesOf(c).Names();
+      const bool ok = names.size() <= kMaxRecordEntries && TablesOf(c).Children().size() <= kMaxRecordEntries;
+      bound += kRecordHeadBytes + names.size() * kNameFixedBytes + 2 * names.TextUnitsBound();
       return ok ? WalkStep::kDescend : WalkStep::kStop;
     });
     if (!fits) return E_FAIL;
     // Pre-order is the record order: each header and its names, then the
     // records of its sub-containers in walk order.
     RecordWriter out(pStream);
+    out.Reserve(bound);
     SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
       out.U16(kRecordVersion);
       out.U32(c.m_ID);

@@ -103,6 +103,14 @@ RecordWriter::RecordWriter(IStream* stream) : stream_(stream) {
 
 RecordWriter::~RecordWriter() { std::free(buffer_); }
 
+void RecordWriter::Reserve(std::size_t bytes) {
+  if (!gather_ || bytes <= capacity_ - size_) return;
+  void* grown = std::realloc(buffer_, size_ + bytes);
+  if (!grown) throw std::bad_alloc();
+  buffer_ = static_cast<std::uint8_t*>(grown);
+  capacity_ = size_ + bytes;
+}
+
 std::uint8_t* RecordWriter::Room(std::size_t size) {
   if (size > capacity_ - size_) {
     const std::size_t capacity = std::max({kFirstBuffer, 2 * capacity_, size_ + size});
@@ -116,31 +124,31 @@ std::uint8_t* RecordWriter::Room(std::size_t size) {
   return p;
 }
 
-void RecordWriter::U16(std::uint16_t value) {
+void RecordWriter::SlowU16(std::uint16_t value) {
   if (!gather_) return WriteU16(stream_, value);
   Put16(Room(2), value);
 }
 
-void RecordWriter::U32(std::uint32_t value) {
+void RecordWriter::SlowU32(std::uint32_t value) {
   if (!gather_) return WriteU32(stream_, value);
   Put32(Room(4), value);
 }
 
-void RecordWriter::Text(std::u16string_view text) {
-  if (!gather_) return WriteCountedString(stream_, text);
-  // Only the units up to the first zero unit are written.
-  const std::size_t units = std::min(text.size(), text.find(u'\0'));
-  const std::size_t length = units * 2 + 2;
-  std::uint8_t* p = Room(4 + length);
-  Put32(p, static_cast<std::uint32_t>(length));
+void RecordWriter::PutText(std::uint8_t* p, const char16_t* units, std::size_t count) {
+  Put32(p, static_cast<std::uint32_t>(count * 2 + 2));
   p += 4;
   if constexpr (std::endian::native == std::endian::little) {
-    if (units) std::memcpy(p, text.data(), units * 2);
+    if (count) std::memcpy(p, units, count * 2);
   } else {
-    for (std::size_t i = 0; i < units; ++i) Put16(p + 2 * i, static_cast<std::uint16_t>(text[i]));
+    for (std::size_t i = 0; i < count; ++i) Put16(p + 2 * i, static_cast<std::uint16_t>(units[i]));
   }
-  p[2 * units] = 0;
-  p[2 * units + 1] = 0;
+  p[2 * count] = 0;
+  p[2 * count + 1] = 0;
+}
+
+void RecordWriter::SlowText(std::u16string_view text) {
+  if (!gather_) return WriteCountedString(stream_, text);
+  PutText(Room(6 + 2 * text.size()), text.data(), text.size());
 }
 
 void RecordWriter::Flush() {

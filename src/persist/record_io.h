@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -49,14 +50,42 @@ class RecordWriter {
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
 
-  void U16(std::uint16_t value);
-  void U32(std::uint32_t value);
-  void Text(std::u16string_view text);  // a counted string
+  void U16(std::uint16_t value) {
+    if (std::uint8_t* p = FastRoom(2)) return Put(p, value, 2);
+    SlowU16(value);
+  }
+  void U32(std::uint32_t value) {
+    if (std::uint8_t* p = FastRoom(4)) return Put(p, value, 4);
+    SlowU32(value);
+  }
+  // A counted string: the units up to the first zero unit, then a zero.
+  void Text(std::u16string_view text) {
+    const std::size_t units = std::min(text.size(), text.find(u'\0'));
+    if (std::uint8_t* p = FastRoom(6 + 2 * units)) return PutText(p, text.data(), units);
+    SlowText(text.substr(0, units));
+  }
+  // Room for `bytes` more without growing, when gathering; out of memory
+  // it throws and the bytes gathered so far stay.
+  void Reserve(std::size_t bytes);
   // Hands what is gathered to the stream.
   void Flush();
 
  private:
   std::uint8_t* Room(std::size_t size);
+  // Room already there while gathering, else none.
+  std::uint8_t* FastRoom(std::size_t size) {
+    if (!gather_ || size > capacity_ - size_) return nullptr;
+    std::uint8_t* p = buffer_ + size_;
+    size_ += size;
+    return p;
+  }
+  static void Put(std::uint8_t* p, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+  static void PutText(std::uint8_t* p, const char16_t* units, std::size_t count);
+  void SlowText(std::u16string_view text);
+  void SlowU16(std::uint16_t value);
+  void SlowU32(std::uint32_t value);
 
   IStream* stream_;
   bool gather_ = false;
