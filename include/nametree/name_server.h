@@ -116,7 +116,8 @@ class NAMETREE_API CNameServer {
   std::vector<CNameContainer*> GetTopLevelContainers() const;
 
   // Checks that what the server answers lookups from agrees with its tree's
-  // tables; returns the first disagreement found, empty when there is none.
+  // tables, and that every container's name storage keeps its own rules;
+  // returns the first disagreement found, empty when there is none.
   // It walks the whole document: a diagnostic for tests and debugging.
   std::string CheckInvariants() const;
 

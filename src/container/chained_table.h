@@ -23,9 +23,10 @@
 // Entries live in one pool per table (a vector, grown by a quarter, so a
 // table of a few keys holds about as many entries as it has keys), linked
 // by their 32-bit places in it; removed entries go on a free list that the
-// next insertions reuse. Text keys live in the table's KeyStore rather
-// than in the entries. An entry's place in the pool, and so any pointer
-// handed out, is good until the table changes.
+// next insertions reuse. Keys live in the table's Store (key_store.h):
+// an entry holds a Slot, for a text key its units' place in a store
+// shared with the container's texts. An entry's place in the pool, and so
+// any pointer handed out, is good until the table changes.
 //
 // Long chains: a table holding many more keys than buckets (17 buckets of
 // an uninitialised container, 101 of a sub-container table with thousands
@@ -66,9 +67,8 @@ struct TextKeyHash {
 
 inline constexpr std::uint32_t kDefaultBuckets = 17;
 
-template <class Key, class Value, class Hash>
+template <class Key, class Value, class Hash, class Store = KeyStore<Key>>
 class ChainedTable {
-  using Store = KeyStore<Key>;
   using Slot = typename Store::Slot;
   static constexpr std::uint32_t kNone = ChainIndex::kNone;
   static constexpr std::uint32_t kHeadMark = ChainIndex::kHeadMark;
@@ -84,6 +84,7 @@ class ChainedTable {
   using View = typename Store::View;
 
   explicit ChainedTable(std::uint32_t buckets = kDefaultBuckets) : buckets_(buckets ? buckets : 1) {}
+  ChainedTable(std::uint32_t buckets, Store store) : buckets_(buckets ? buckets : 1), store_(std::move(store)) {}
   ChainedTable(const ChainedTable&) = delete;
   ChainedTable& operator=(const ChainedTable&) = delete;
   ~ChainedTable() { RemoveAll(); }
@@ -124,7 +125,6 @@ class ChainedTable {
     // are made before anything is linked, and the chain index, which only
     // speeds lookups up, is dropped rather than left behind.
     if (!made_) MakeArray();
-    if (store_.WantsCompaction()) Compact();
     const std::uint32_t bucket = BucketOf(key);
     const std::uint32_t entry = NewEntry(key, std::forward<V>(value));
     if (listed_) {
@@ -229,8 +229,15 @@ class ChainedTable {
   static const Slot& KeyOf(const Node* n) { return n->key; }
   static const Value& ValueOf(const Node* n) { return n->value; }
 
-  // Bytes held by the table itself: bucket storage, entries and text keys
-  // (not the heap memory that the values own).
+  // Calls f(slot) for every key's slot, in walk order, for the owner of a
+  // shared store, which may move the slots when it compacts the store.
+  template <class F>
+  void ForEachKeySlot(F&& f) const {
+    ForEachLinked([&](Node& n) { f(n.key); });
+  }
+
+  // Bytes held by the table itself: bucket storage, entries and what its
+  // Store holds for it alone (not the heap memory that the values own).
   std::size_t MemoryUsage() const {
     const std::size_t own = pool_.capacity() * sizeof(Node) + store_.MemoryUsage() + (spread_ ? sizeof(Spread) : 0);
     if (listed_) return own;
@@ -300,19 +307,8 @@ class ChainedTable {
     return gone;
   }
 
-  // Rewrites the key store without the units of removed keys.
-  void Compact() {
-    try {
-      store_.Compact([&](auto&& fix) {
-        ForEachLinked([&](Node& n) { fix(n.key); });
-      });
-    } catch (const std::bad_alloc&) {
-      // Only the dead units stay; the keys are as they were.
-    }
-  }
-
   template <class F>
-  void ForEachLinked(F&& f) {
+  void ForEachLinked(F&& f) const {
     auto chain = [&](std::uint32_t e) {
       for (; e != kNone; e = pool_[e].next) f(pool_[e]);
       return true;

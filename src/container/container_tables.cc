@@ -2,9 +2,25 @@
 
 #include "container/tree_index.h"
 
+#include <new>
+
 namespace nametree {
 
+void ContainerTables::MakeRoomForUnits() {
+  if (!units_.WantsCompaction()) return;
+  try {
+    units_.Compact([&](auto&& fix) { ForEachUnitSlot(fix); });
+  } catch (const std::bad_alloc&) {
+    // Only the dead units stay; every slot is as it was.
+  }
+}
+
+std::string ContainerTables::CheckUnits() const {
+  return units_.Check([&](auto&& check) { ForEachUnitSlot(check); });
+}
+
 void ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
+  MakeRoomForUnits();
   const std::size_t before = names_.size();
   names_.SetAt(id, text);
   if (!place_.index || names_.size() == before) return;
@@ -17,6 +33,7 @@ void ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
 }
 
 void ContainerTables::EnterKey(CString key, std::uint32_t id) {
+  MakeRoomForUnits();
   if (!place_.index) {
     keys_.SetAt(std::move(key), id);
     return;
@@ -47,6 +64,7 @@ bool ContainerTables::RemoveKey(const CString& key, std::uint32_t* id) {
 
 bool ContainerTables::ReplaceText(std::uint32_t id, std::u16string_view text) {
   if (!names_.Contains(id)) return false;
+  MakeRoomForUnits();
   names_.SetAt(id, text);
   return true;
 }

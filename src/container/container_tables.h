@@ -8,13 +8,19 @@
 // own change is undone and the failure passed on. Removals need no memory.
 // So the index agrees with the tables by construction; what it keeps of
 // each container's place is in TreePlace, written by the index alone.
+//
+// The texts of names_ and the keys of keys_ share one unit store (see
+// container/name_unit_store.h), which only this type compacts: before a
+// change that makes units, once the store asks for it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "container/chained_table.h"
+#include "container/name_unit_store.h"
 #include "container/text_table.h"
 #include "nametree/name_container.h"
 
@@ -27,8 +33,9 @@ class NameByIdTable : public IdTextTable {
   using IdTextTable::IdTextTable;
 };
 
-class IdByNameTable : public ChainedTable<CString, std::uint32_t, TextKeyHash> {
-  using ChainedTable::ChainedTable;
+class IdByNameTable : public ChainedTable<CString, std::uint32_t, TextKeyHash, NameUnitKeys> {
+ public:
+  explicit IdByNameTable(NameUnitStore& units) : ChainedTable(kDefaultBuckets, NameUnitKeys(units)) {}
 };
 
 class SubContainerTable
@@ -57,6 +64,10 @@ class ContainerTables {
   const IdByNameTable& Keys() const { return keys_; }
   const SubContainerTable& Children() const { return children_; }
   const TreePlace& Place() const { return place_; }
+  const NameUnitStore& Units() const { return units_; }
+  // The first broken invariant of the unit store, empty when all hold.
+  // May throw std::bad_alloc.
+  std::string CheckUnits() const;
 
   // --- names
   void EnterName(std::uint32_t id, std::u16string_view text);
@@ -82,9 +93,18 @@ class ContainerTables {
  private:
   friend class CTreeIndex;  // keeps place_
 
+  // Calls f(side, slot) for every slot of the unit store.
+  template <class F>
+  void ForEachUnitSlot(F&& f) const {
+    names_.ForEachTextSlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kText, s); });
+    keys_.ForEachKeySlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kKey, s); });
+  }
+  void MakeRoomForUnits();
+
   CNameContainer* const owner_;
-  NameByIdTable names_;
-  IdByNameTable keys_;
+  NameUnitStore units_;
+  NameByIdTable names_{units_};
+  IdByNameTable keys_{units_};
   SubContainerTable children_;
   TreePlace place_;
 };

@@ -238,7 +238,8 @@ std::uint32_t CNameContainer::GetBucketCounts(std::uint32_t* namesByText,
 
 std::size_t CNameContainer::GetMemoryFootprint() const {
   return sizeof(*this) + sizeof(ContainerTables) + m_pTables->Children().MemoryUsage() + m_pTables->Names().MemoryUsage() +
-         m_pTables->Keys().MemoryUsage() + m_ObjectCounters.capacity() * sizeof(CObjectCounter) +
+         m_pTables->Keys().MemoryUsage() + m_pTables->Units().MemoryUsage() +
+         m_ObjectCounters.capacity() * sizeof(CObjectCounter) +
          (m_pCounterIndex ? m_pCounterIndex->MemoryUsage() : 0);
 }
 

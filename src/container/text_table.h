@@ -1,14 +1,15 @@
-// A chained table from IDs to texts. The texts sit end to end in the
-// table's own unit store (KeyStore<CString>), so an entry is its link, its
-// ID and its text's {offset, length}: 16 bytes, with no string object and
-// no heap block of its own. Walk order, bucket rules and out-of-memory
+// A chained table from IDs to texts. The texts sit end to end in a unit
+// store shared with the container's key table (NameUnitStore), so an entry
+// is its link, its ID and its text's slot: 16 bytes, with no string object
+// and no heap block of its own. Walk order, bucket rules and out-of-memory
 // behaviour are the inner ChainedTable's.
 //
-// Invariant: the store holds every live entry's text, each entry's units
-// its alone (the store's own invariant, with the entries' text slots as
-// its slots). A change makes the new text's units before it touches an
-// entry and drops the old ones after, so out of memory the table is as it
-// was. Texts handed out as views are good until the table changes.
+// Invariant: the store holds every live entry's text (the store's own
+// invariants, with the entries' slots as its text slots). A change makes
+// the new text's units before it touches an entry and drops the old ones
+// after, so out of memory the table is as it was. Texts handed out as
+// views are good until either table sharing the store changes; the store's
+// owner compacts it (see ForEachTextSlot).
 #pragma once
 
 #include <cstddef>
@@ -19,26 +20,26 @@
 #include <utility>
 
 #include "container/chained_table.h"
-#include "container/key_store.h"
+#include "container/name_unit_store.h"
 
 namespace nametree {
 
 class IdTextTable {
-  using Store = KeyStore<CString>;
-  using Slot = Store::Slot;
+  using Slot = NameUnitStore::Slot;
   using Inner = ChainedTable<std::uint32_t, Slot, IdKeyHash>;
 
  public:
   using View = std::u16string_view;
   using Entry = decltype(std::declval<const Inner&>().FirstEntry());
 
-  explicit IdTextTable(std::uint32_t buckets = kDefaultBuckets) : table_(buckets) {}
+  explicit IdTextTable(NameUnitStore& units, std::uint32_t buckets = kDefaultBuckets)
+      : table_(buckets), units_(&units) {}
   IdTextTable(const IdTextTable&) = delete;
   IdTextTable& operator=(const IdTextTable&) = delete;
 
   void InitHashTable(std::uint32_t buckets, bool makeArray = true) {
     table_.InitHashTable(buckets, makeArray);
-    texts_.Clear();
+    units_->Forget(NameUnitStore::kText);
   }
   std::uint32_t BucketCount() const { return table_.BucketCount(); }
   bool HasArray() const { return table_.HasArray(); }
@@ -49,79 +50,71 @@ class IdTextTable {
   std::optional<View> Lookup(std::uint32_t id) const {
     const Slot* s = table_.Lookup(id);
     if (!s) return std::nullopt;
-    return texts_.ViewOf(*s);
+    return units_->ViewOf(*s);
   }
 
   // Sets id's text: in place when present (its walk place stays), else a
-  // new entry at the front of its chain. text must not view this table's
-  // own texts (a rewrite of the store may move them). Out of memory it
-  // throws with nothing changed.
+  // new entry at the front of its chain. The text is offered to the next
+  // key made (NameUnitStore::MakeKey). REQUIRES: text views no unit of the
+  // store. Out of memory it throws with nothing changed.
   void SetAt(std::uint32_t id, View text) {
-    if (table_.empty()) {
-      texts_.Clear();  // no live text left to view
-    } else if (texts_.WantsCompaction()) {
-      Compact();
-    }
-    const Slot made = texts_.Make(text);
+    const Slot made = units_->MakeText(text);
     if (Slot* current = table_.Lookup(id)) {
       const Slot old = *current;
       *current = made;
-      texts_.Drop(old);
+      units_->Drop(NameUnitStore::kText, old);
       return;
     }
     try {
       table_.SetAt(id, made);
     } catch (...) {
-      texts_.Drop(made);
+      units_->Drop(NameUnitStore::kText, made);
       throw;
     }
   }
 
-  // The text's units count as dead; views of it stay readable until the
-  // next SetAt, so a walk may remove the entry it was given.
+  // A walk may remove the entry it was given.
   bool RemoveKey(std::uint32_t id) {
     Slot gone{};
     if (!table_.RemoveKey(id, &gone)) return false;
-    texts_.Drop(gone);
+    units_->Drop(NameUnitStore::kText, gone);
     return true;
   }
 
   void RemoveAll() {
     table_.RemoveAll();
-    texts_.Clear();
+    units_->Forget(NameUnitStore::kText);
   }
 
   // Calls f(id, text) in walk order; f returns false to stop.
   template <class F>
   bool Walk(F&& f) const {
-    return table_.Walk([&](std::uint32_t id, const Slot& s) { return f(id, texts_.ViewOf(s)); });
+    return table_.Walk([&](std::uint32_t id, const Slot& s) { return f(id, units_->ViewOf(s)); });
   }
 
   Entry FirstEntry() const { return table_.FirstEntry(); }
   Entry NextEntry(Entry e) const { return table_.NextEntry(e); }
   static std::uint32_t KeyOf(Entry e) { return Inner::KeyOf(e); }
-  View TextOf(Entry e) const { return texts_.ViewOf(Inner::ValueOf(e)); }
+  View TextOf(Entry e) const { return units_->ViewOf(Inner::ValueOf(e)); }
 
-  std::size_t MemoryUsage() const { return table_.MemoryUsage() + texts_.MemoryUsage(); }
-  // At least the units of all texts held (removed ones may still count).
-  std::size_t TextUnitsBound() const { return texts_.UnitCount(); }
-
- private:
-  void Compact() {
-    try {
-      texts_.Compact([&](auto&& fix) {
-        table_.Walk([&](std::uint32_t, Slot& s) {
-          fix(s);
-          return true;
-        });
-      });
-    } catch (const std::bad_alloc&) {
-      // Only the dead units stay; the texts are as they were.
-    }
+  // Calls f(slot) for every text's slot, for the store's owner, which may
+  // move the slots when it compacts the store.
+  template <class F>
+  void ForEachTextSlot(F&& f) const {
+    table_.Walk([&](std::uint32_t, Slot& s) {
+      f(s);
+      return true;
+    });
   }
 
+  // Bytes of the table, not of the store it shares.
+  std::size_t MemoryUsage() const { return table_.MemoryUsage(); }
+  // The units of all texts held.
+  std::size_t TextUnits() const { return units_->HeldUnits(NameUnitStore::kText); }
+
+ private:
   Inner table_;
-  Store texts_;
+  NameUnitStore* units_;
 };
 
 }  // namespace nametree

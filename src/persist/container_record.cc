@@ -28,12 +28,12 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
   try {
     // A count beyond the 16-bit fields has no faithful record: refuse before
     // writing. The same walk bounds the bytes, so the record is gathered
-    // without growing (each text is at most its units and a zero unit).
+    // without growing.
     std::size_t bound = 0;
     const bool fits = SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
       const NameByIdTable& names = TablesOf(c).Names();
       const bool ok = names.size() <= kMaxRecordEntries && TablesOf(c).Children().size() <= kMaxRecordEntries;
-      bound += kRecordHeadBytes + names.size() * kNameFixedBytes + 2 * names.TextUnitsBound();
+      bound += kRecordHeadBytes + names.size() * kNameFixedBytes + 2 * names.TextUnits();
       return ok ? WalkStep::kDescend : WalkStep::kStop;
     });
     if (!fits) return E_FAIL;

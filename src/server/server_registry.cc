@@ -1,5 +1,6 @@
 #include "nametree/name_server.h"
 
+#include "container/subtree_walk.h"
 #include "container/tree_index.h"
 
 #include <algorithm>
@@ -77,7 +78,16 @@ std::vector<CNameContainer*> CNameServer::GetTopLevelContainers() const {
 
 std::string CNameServer::CheckInvariants() const {
   try {
-    return m_pIndex->CheckInvariants(GetTopLevelContainers());
+    std::string fault = m_pIndex->CheckInvariants(GetTopLevelContainers());
+    for (const auto& top : m_TopLevelContainers) {
+      if (!fault.empty()) break;
+      SubtreeWalk::Run(*top, [&](const CNameContainer& c, std::size_t) {
+        if (std::string units = TablesOf(c).CheckUnits(); !units.empty())
+          fault = "units " + units + " (container " + std::to_string(c.GetID()) + ")";
+        return fault.empty() ? WalkStep::kDescend : WalkStep::kStop;
+      });
+    }
+    return fault;
   } catch (const std::bad_alloc&) {
     return "out of memory";
   }

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "container/container_tables.h"
 #include "nametree/name_container.h"
 
 namespace nametree {
@@ -147,6 +148,59 @@ TEST_F(Container, TwoNamesEqualAfterUpperCasing) {
   // Deleting the older ID removes the shared key as well.
   EXPECT_EQ(c.DeleteName(first), S_OK);
   EXPECT_EQ(c.GetIDOfName(u"pump"), 0u);
+}
+
+// A key equal to its text shares the text's units. Renames to another
+// case, names equal ignoring case, a text replaced under a key that stays,
+// deleting either of two names, and the store's rewrite after many
+// deletions leave every text and key whole, each shared name held once.
+TEST_F(Container, KeysShareTheirTextsUnitsThroughRenamesDeletesAndRewrites) {
+  CNameContainer c;
+  const auto units = [](const CNameContainer& of) { return TablesOf(of).Units().UnitCount(); };
+  const auto sound = [](const CNameContainer& of) { return TablesOf(of).CheckUnits(); };
+  const std::uint32_t pump = c.AddName(u"PUMP");
+  EXPECT_EQ(units(c), 4u);
+  EXPECT_EQ(c.Rename(pump, u"Pump"), S_OK);
+  EXPECT_EQ(c.GetIDOfName(u"pump"), pump);
+  EXPECT_EQ(sound(c), "");
+  // The key moves to the newer ID and keeps the older text's units.
+  const std::uint32_t upper = c.AddName(u"VALVE");
+  const std::uint32_t lower = c.AddName(u"valve");
+  EXPECT_EQ(c.DeleteName(lower), S_OK);
+  EXPECT_EQ(c.AddName(u"FAN"), lower + 1);
+  EXPECT_EQ(Text(c, upper), u"VALVE");
+  EXPECT_EQ(c.GetIDOfName(u"valve"), 0u);
+  EXPECT_EQ(sound(c), "");
+  // A new text for an ID whose key stays.
+  const std::uint32_t motor = c.AddName(u"MOTOR");
+  EXPECT_EQ(c.AddNameFromData(motor, u"DRIVE", 0), S_OK);
+  EXPECT_EQ(c.AddName(u"GEAR"), motor + 1);
+  EXPECT_EQ(c.GetIDOfName(u"motor"), motor);
+  EXPECT_EQ(c.GetIDOfName(u"drive"), motor);
+  EXPECT_EQ(Text(c, motor), u"DRIVE");
+  EXPECT_EQ(sound(c), "");
+
+  CNameContainer many;
+  std::vector<std::uint32_t> ids;
+  std::size_t length = 0;
+  for (int i = 0; i < 300; ++i) {
+    CString text = CString(static_cast<std::size_t>(1 + i % 5), u'N');
+    for (int v = i; v; v /= 26) text.push_back(static_cast<char16_t>(u'A' + v % 26));
+    ids.push_back(many.AddName(text));
+    length += text.size();
+  }
+  EXPECT_EQ(units(many), length);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (i % 3 == 0) continue;
+    length -= Text(many, ids[i]).size();
+    ASSERT_EQ(many.DeleteName(ids[i]), S_OK);
+  }
+  EXPECT_EQ(sound(many), "");
+  const std::uint32_t last = many.AddName(u"LAST");
+  EXPECT_EQ(units(many), length + 4);
+  EXPECT_EQ(sound(many), "");
+  for (std::size_t i = 0; i < ids.size(); i += 3) EXPECT_EQ(many.GetIDOfName(Text(many, ids[i])), ids[i]);
+  EXPECT_EQ(many.GetIDOfName(u"last"), last);
 }
 
 TEST_F(Container, ResetAndShutdownEmptyNamesButKeepCounters) {

@@ -41,8 +41,9 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
          std::uint32_t id = 0;
          return s.AddName(id, 5, u"Pump", 0, true);
        }},
-      // Long enough that both text stores must grow, so the key can fail after
-      // the text. The argument's own copy may fail too, before the library runs.
+      // Long enough that the unit store must grow for the text and again for
+      // its key, so the key can fail after the text. The argument's own copy
+      // may fail too, before the library runs.
       {"checked AddName of a long text", E_FAIL,
        [](CNameServer& s) {
          std::uint32_t id = 0;
@@ -54,9 +55,18 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
          }
          return s.AddName(id, 5, std::move(text), 0, true);
        }},
+      {"checked AddName of a key sharing its text", E_FAIL,
+       [](CNameServer& s) {
+         std::uint32_t id = 0;
+         return s.AddName(id, 5, u"VALVE", 0, true);
+       }},
       {"nested AddContainer", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(3, 0)); }},
       {"top-level AddContainer", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(0, kTargetContainer)); }},
       {"DeleteName", E_OUTOFMEMORY, [](CNameServer& s) { return s.DeleteName(3, 4, true); }},
+      // The new key shares the new text's units in the first, not in the second.
+      {"Rename by ID", E_OUTOFMEMORY, [](CNameServer& s) { return s.Rename(3, 4, u"PUMP", 5, true, false); }},
+      {"Rename by text to another case", E_OUTOFMEMORY,
+       [](CNameServer& s) { return s.Rename(3, u"N1_0", u"Pump", 5, true, false); }},
       {"Load", E_FAIL, [&](CNameServer& s) { return s.Load(source.Get()); }},
   };
   for (const Edit& e : edits) {
