@@ -16,9 +16,9 @@ void ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
   }
 }
 
-void ContainerTables::EnterKey(CString key, std::uint32_t id) {
+void ContainerTables::EnterKey(std::u16string_view key, std::uint32_t id) {
   if (!place_.index) {
-    keys_.SetAt(std::move(key), id);
+    keys_.SetAt(key, id);
     return;
   }
   const std::uint64_t hash = CTreeIndex::TextHash(key);
@@ -70,6 +70,11 @@ void ContainerTables::ResetNames(std::uint32_t buckets) {
   RemoveAllNames();
   names_.InitHashTable(buckets);
   keys_.InitHashTable(buckets);
+}
+
+void ContainerTables::ReserveNames(std::size_t more) {
+  names_.Reserve(more);
+  keys_.Reserve(more);
 }
 
 void ContainerTables::PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child) {

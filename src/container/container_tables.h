@@ -60,7 +60,7 @@ class ContainerTables {
 
   // --- names
   void EnterName(std::uint32_t id, std::u16string_view text);
-  void EnterKey(CString key, std::uint32_t id);
+  void EnterKey(std::u16string_view key, std::uint32_t id);
   bool RemoveName(std::uint32_t id);
   bool RemoveKey(const CString& key, std::uint32_t* id);
   // A new text for an ID already held: no key of either table changes.
@@ -68,6 +68,9 @@ class ContainerTables {
   void RemoveAllNames();
   // Empties both name tables and gives them `buckets` buckets.
   void ResetNames(std::uint32_t buckets);
+  // Room in both name tables for `more` further names, so that entering
+  // them does not grow the entry pools step by step.
+  void ReserveNames(std::size_t more);
 
   // --- sub-containers
   void PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child);
@@ -93,6 +96,10 @@ class ContainerTables {
 struct ContainerAccess {
   static ContainerTables& Of(CNameContainer& c) { return *c.m_pTables; }
   static const ContainerTables& Of(const CNameContainer& c) { return *c.m_pTables; }
+  // The record loader's (persist/record_load.h).
+  static int LoadRecordHead(CNameContainer& c, RecordReader& in) { return c.LoadRecordHead(in); }
+  static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
+  static void SetLoadedParent(CNameContainer& c, CNameContainer* parent) { c.m_pParent = parent; }
 };
 
 inline ContainerTables& TablesOf(CNameContainer& c) { return ContainerAccess::Of(c); }

@@ -40,6 +40,7 @@ class IdTextTable {
     table_.InitHashTable(buckets, makeArray);
     texts_.Clear();
   }
+  void Reserve(std::size_t more) { table_.Reserve(more); }
   std::uint32_t BucketCount() const { return table_.BucketCount(); }
   bool HasArray() const { return table_.HasArray(); }
   std::size_t size() const { return table_.size(); }

@@ -31,6 +31,8 @@ class RecordReader {
   std::uint16_t U16();
   std::uint32_t U32();
   CString Text();  // a counted string
+  // The same into `text`, whose storage is reused.
+  void Text(CString& text);
 
  private:
   const std::uint8_t* Take(std::size_t size);
