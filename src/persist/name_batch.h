@@ -10,7 +10,8 @@
 // it: texts go in record order, and upper-cased keys in bucket order, keys
 // of one bucket in record order, so that a large table's list of used
 // buckets grows at its end instead of in its middle. MatchesOneByOne checks
-// this against tables built the one-by-one way.
+// this against tables built the one-by-one way; debug builds run it after
+// every batch.
 //
 // Out of memory, Enter leaves the tables part-filled: the caller discards
 // the container, as Load does with a record that fails.

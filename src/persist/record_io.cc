@@ -72,12 +72,6 @@ std::uint32_t RecordReader::U32() {
   return Get32(p);
 }
 
-CString RecordReader::Text() {
-  CString text;
-  Text(text);
-  return text;
-}
-
 void RecordReader::Text(CString& text) {
   if (!bytes_) {
     text = ReadCountedString(stream_);

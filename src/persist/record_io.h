@@ -30,8 +30,7 @@ class RecordReader {
 
   std::uint16_t U16();
   std::uint32_t U32();
-  CString Text();  // a counted string
-  // The same into `text`, whose storage is reused.
+  // A counted string into `text`, whose storage is reused.
   void Text(CString& text);
 
  private:
