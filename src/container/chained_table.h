@@ -97,6 +97,11 @@ class ChainedTable {
     if (makeArray) MakeArray();
   }
 
+  // Room in the entry pool for `more` further keys at once.
+  void Reserve(std::size_t more) {
+    if (pool_.size() + more > pool_.capacity()) pool_.reserve(pool_.size() + more);
+  }
+
   std::uint32_t BucketCount() const { return buckets_; }
   bool HasArray() const { return made_; }
   std::size_t size() const { return count_; }

@@ -32,10 +32,23 @@ void ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
   }
 }
 
-void ContainerTables::EnterKey(CString key, std::uint32_t id) {
+void ContainerTables::EnterKey(std::u16string_view key, std::uint32_t id) {
   MakeRoomForUnits();
+  PlaceKey(key, id);
+}
+
+void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id) {
+  MakeRoomForUnits();
+  // Only a key equal to the text and not yet held may share it: a key
+  // sharing a text's units is equal to it, so none does yet.
+  const NameUnitStore::Slot* text = names_.SlotOf(id);
+  if (text && units_.ViewOf(*text) == key && !keys_.Contains(key)) units_.OfferAgain(*text);
+  PlaceKey(key, id);
+}
+
+void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id) {
   if (!place_.index) {
-    keys_.SetAt(std::move(key), id);
+    keys_.SetAt(key, id);
     return;
   }
   const std::uint64_t hash = CTreeIndex::TextHash(key);
@@ -88,6 +101,11 @@ void ContainerTables::ResetNames(std::uint32_t buckets) {
   RemoveAllNames();
   names_.InitHashTable(buckets);
   keys_.InitHashTable(buckets);
+}
+
+void ContainerTables::ReserveNames(std::size_t more) {
+  names_.Reserve(more);
+  keys_.Reserve(more);
 }
 
 void ContainerTables::PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child) {

@@ -71,7 +71,11 @@ class ContainerTables {
 
   // --- names
   void EnterName(std::uint32_t id, std::u16string_view text);
-  void EnterKey(CString key, std::uint32_t id);
+  void EnterKey(std::u16string_view key, std::uint32_t id);
+  // EnterKey for a key entered after its name's text, with other texts
+  // made since: it shares id's text units when they are equal, as a key
+  // entered right after its text does.
+  void EnterKeyOfName(std::u16string_view key, std::uint32_t id);
   bool RemoveName(std::uint32_t id);
   bool RemoveKey(const CString& key, std::uint32_t* id);
   // A new text for an ID already held: no key of either table changes.
@@ -79,6 +83,9 @@ class ContainerTables {
   void RemoveAllNames();
   // Empties both name tables and gives them `buckets` buckets.
   void ResetNames(std::uint32_t buckets);
+  // Room in both name tables for `more` further names, so that entering
+  // them does not grow the entry pools step by step.
+  void ReserveNames(std::size_t more);
 
   // --- sub-containers
   void PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child);
@@ -100,6 +107,7 @@ class ContainerTables {
     keys_.ForEachKeySlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kKey, s); });
   }
   void MakeRoomForUnits();
+  void PlaceKey(std::u16string_view key, std::uint32_t id);
 
   CNameContainer* const owner_;
   NameUnitStore units_;
@@ -113,6 +121,10 @@ class ContainerTables {
 struct ContainerAccess {
   static ContainerTables& Of(CNameContainer& c) { return *c.m_pTables; }
   static const ContainerTables& Of(const CNameContainer& c) { return *c.m_pTables; }
+  // The record loader's (persist/record_load.h).
+  static int LoadRecordHead(CNameContainer& c, RecordReader& in) { return c.LoadRecordHead(in); }
+  static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
+  static void SetLoadedParent(CNameContainer& c, CNameContainer* parent) { c.m_pParent = parent; }
 };
 
 inline ContainerTables& TablesOf(CNameContainer& c) { return ContainerAccess::Of(c); }

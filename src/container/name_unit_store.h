@@ -10,8 +10,9 @@
 //  2. the units of two live slots are disjoint or the same run; a run is
 //     shared by at most one text and one key, and both of their slots carry
 //     kShared (a flag may outlive the sharing: "may be shared");
-//  3. while a text is on offer (the last one made), its slot is live and
-//     flagged; a key refers to it exactly when the offer is taken;
+//  3. while a text is on offer (the last one made, or one offered again to
+//     a key entered later), its slot is live and flagged; a key refers to
+//     it exactly when the offer is taken;
 //  4. held_[side] is the sum of the lengths of that side's live slots, and
 //     the array is freed when neither side holds a unit;
 //  5. dead_ never under-counts: at least the units no live slot refers to,
@@ -61,6 +62,14 @@ class NameUnitStore {
     offered_ = s.length ? kOffered : kNone;
     if (s.length) s.length |= kShared;
     return s;
+  }
+
+  // Offers an earlier text to the next key, as MakeText offers a new one,
+  // for callers that enter texts first and keys after (Load's batches).
+  // REQUIRES: text is a live text slot of this store that no key shares.
+  void OfferAgain(Slot text) {
+    offer_ = Slot{text.offset, LengthOf(text)};
+    offered_ = offer_.length && (text.length & kShared) ? kOffered : kNone;
   }
 
   // A key's units: the offered text's when they are equal, else a copy.

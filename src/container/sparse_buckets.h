@@ -58,6 +58,11 @@ class SparseBuckets {
       } catch (const std::bad_alloc&) {
         return runs_[p.run][p.slot].head;
       }
+      // A run filled in bucket order, as Load fills them, gets no more slots.
+      try {
+        runs_[p.run].shrink_to_fit();
+      } catch (const std::bad_alloc&) {
+      }
       if (p.slot >= kRunLimit / 2) return runs_[p.run + 1][p.slot - kRunLimit / 2].head;
     }
     return runs_[p.run][p.slot].head;

@@ -41,11 +41,15 @@ class IdTextTable {
     table_.InitHashTable(buckets, makeArray);
     units_->Forget(NameUnitStore::kText);
   }
+  void Reserve(std::size_t more) { table_.Reserve(more); }
   std::uint32_t BucketCount() const { return table_.BucketCount(); }
   bool HasArray() const { return table_.HasArray(); }
   std::size_t size() const { return table_.size(); }
   bool empty() const { return table_.empty(); }
   bool Contains(std::uint32_t id) const { return table_.Contains(id); }
+
+  // Where id's text lies in the shared store, or null.
+  const Slot* SlotOf(std::uint32_t id) const { return table_.Lookup(id); }
 
   std::optional<View> Lookup(std::uint32_t id) const {
     const Slot* s = table_.Lookup(id);

@@ -33,6 +33,28 @@ void Room(V& v, std::size_t n) {
   if (v.capacity() < n) v.reserve(std::max(n, 2 * v.capacity()));
 }
 
+// Keys handed on in the order they came, each a few keys after its map
+// was asked to fetch its slot.
+template <class Key>
+class AheadOfUse {
+ public:
+  template <class Map, class Use>
+  void Add(Key key, const Map& map, Use&& use) {
+    map.Prefetch(key);
+    if (n_ >= kAhead) use(ring_[n_ % kAhead]);
+    ring_[n_++ % kAhead] = key;
+  }
+  template <class Use>
+  void Finish(Use&& use) {
+    for (std::size_t i = n_ > kAhead ? n_ - kAhead : 0; i < n_; ++i) use(ring_[i % kAhead]);
+  }
+
+ private:
+  static constexpr std::size_t kAhead = 16;
+  Key ring_[kAhead];
+  std::size_t n_ = 0;
+};
+
 }  // namespace
 
 CTreeIndex::CTreeIndex() = default;
@@ -241,14 +263,20 @@ void CTreeIndex::Enter(CNameContainer* c) {
   }
   P(c).index = this;
   EnterKey(KeyOf(c), c);
+  // In walk order, as one by one; each slot is asked for a few keys ahead,
+  // since the keys of a loaded tree land all over maps larger than the caches.
+  AheadOfUse<std::uint32_t> ids;
   T(c).Names().Walk([&](std::uint32_t id, std::u16string_view) {
-    if (id) AddTo(m_ByNameID.Insert(id), c, false);
+    if (id) ids.Add(id, m_ByNameID, [&](std::uint32_t k) { AddTo(m_ByNameID.Insert(k), c, false); });
     return true;
   });
+  ids.Finish([&](std::uint32_t k) { AddTo(m_ByNameID.Insert(k), c, false); });
+  AheadOfUse<std::uint64_t> texts;
   T(c).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
-    AddTo(m_ByText.Insert(TextHash(key)), c, true);
+    texts.Add(TextHash(key), m_ByText, [&](std::uint64_t h) { AddTo(m_ByText.Insert(h), c, true); });
     return true;
   });
+  texts.Finish([&](std::uint64_t h) { AddTo(m_ByText.Insert(h), c, true); });
 }
 
 void CTreeIndex::Leave(CNameContainer* c) {

@@ -2,13 +2,16 @@
 //   u16 version (1) | u32 ID | i16 type | i16 N | N x (u32 ID, counted string)
 //   | i16 M | M sub-container records
 // Names and sub-containers follow the walk order of their tables.
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
 #include "container/container_tables.h"
 #include "container/subtree_walk.h"
 #include "nametree/name_container.h"
+#include "persist/name_batch.h"
 #include "persist/record_io.h"
+#include "persist/record_load.h"
 #include "persist/stream_io.h"
 #include "platform/text.h"
 
@@ -63,42 +66,65 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
   }
 }
 
-// One record's header and names into c; returns its sub-record count.
+// One record's header and names into c, each name entered as it is read;
+// returns its sub-record count.
 int CNameContainer::LoadRecordHead(RecordReader& in) {
   in.U16();  // record version, not examined
   ChangeID(in.U32());
   SetContainerType(static_cast<std::int16_t>(in.U16()));
   const auto names = static_cast<std::int16_t>(in.U16());
+  CString text, key;
   for (int i = 0; i < names; ++i) {
     const std::uint32_t id = in.U32();
-    CString text = in.Text();
-    CString key = ToUpper(text);
+    in.Text(text);
+    key.assign(text);
+    MakeUpper(key);
     m_pTables->EnterName(id, text);
-    m_pTables->EnterKey(std::move(key), id);
+    m_pTables->EnterKey(key, id);
   }
   return static_cast<std::int16_t>(in.U16());
 }
 
-HRESULT CNameContainer::Load(IStream* pStream) {
+HRESULT CNameContainer::Load(IStream* pStream) { return LoadRecordTree(*this, pStream, false); }
+
+namespace {
+
+// The same for a container that no one sees yet: its names in one batch.
+int LoadFreshRecordHead(CNameContainer& c, RecordReader& in, NameBatch& batch) {
+  in.U16();  // record version, not examined
+  ContainerAccess::ChangeID(c, in.U32());
+  c.SetContainerType(static_cast<std::int16_t>(in.U16()));
+  batch.Read(in, static_cast<std::int16_t>(in.U16()));
+  batch.Enter(TablesOf(c));
+#ifndef NDEBUG
+  if (!batch.MatchesOneByOne(TablesOf(c))) std::abort();
+#endif
+  return static_cast<std::int16_t>(in.U16());
+}
+
+}  // namespace
+
+HRESULT LoadRecordTree(CNameContainer& root, IStream* pStream, bool freshRoot) {
   if (!pStream) return E_POINTER;
   // Each open record: the container being read and the sub-records it still
   // expects. A sub-container joins its parent's table once it is complete,
   // as a freshly made container drawing its own ID first.
   struct Open {
-    std::unique_ptr<CNameContainer> owned;  // none for this container
+    std::unique_ptr<CNameContainer> owned;  // none for the root
     CNameContainer* c;
     int left;
   };
   try {
     RecordReader in(pStream);
+    NameBatch batch;
     std::vector<Open> open;
-    const int subs = LoadRecordHead(in);
-    open.push_back({nullptr, this, subs});
+    const int subs = freshRoot ? LoadFreshRecordHead(root, in, batch) : ContainerAccess::LoadRecordHead(root, in);
+    open.push_back({nullptr, &root, subs});
     while (!open.empty()) {
       if (open.back().left-- > 0) {
         auto child = std::make_unique<CNameContainer>(false);
         CNameContainer* raw = child.get();
-        const int n = raw->LoadRecordHead(in);
+        const int n = LoadFreshRecordHead(*raw, in, batch);
         open.push_back({std::move(child), raw, n});
         continue;
       }
@@ -106,8 +132,8 @@ HRESULT CNameContainer::Load(IStream* pStream) {
       open.pop_back();
       if (!done.owned) break;
       CNameContainer* parent = open.back().c;
-      done.c->m_pParent = parent;
-      const std::uint32_t id = done.c->m_ID;
+      ContainerAccess::SetLoadedParent(*done.c, parent);
+      const std::uint32_t id = done.c->GetID();
       TablesOf(*parent).PlaceChild(id, std::move(done.owned));
     }
     return S_OK;

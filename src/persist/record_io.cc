@@ -72,25 +72,29 @@ std::uint32_t RecordReader::U32() {
   return Get32(p);
 }
 
-CString RecordReader::Text() {
-  if (!bytes_) return ReadCountedString(stream_);
+void RecordReader::Text(CString& text) {
+  if (!bytes_) {
+    text = ReadCountedString(stream_);
+    return;
+  }
   const std::uint8_t* lb = Take(4);
   if (!lb) throw STREAM_READ_FAILED;
   const std::uint32_t length = Get32(lb);
-  if (length == 0) return CString();
+  if (length == 0) {
+    text.clear();
+    return;
+  }
   if (length < 2) throw STREAM_READ_FAILED;
   const std::uint8_t* p = Take(length);
   if (!p) throw STREAM_READ_FAILED;
   std::size_t units = 0;
   while (units < length / 2 && (p[2 * units] | p[2 * units + 1]) != 0) ++units;
-  CString text;
   text.resize(units);
   if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(text.data(), p, units * 2);
   } else {
     for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
   }
-  return text;
 }
 
 RecordWriter::RecordWriter(IStream* stream) : stream_(stream) {

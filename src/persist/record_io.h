@@ -31,7 +31,8 @@ class RecordReader {
 
   std::uint16_t U16();
   std::uint32_t U32();
-  CString Text();  // a counted string
+  // A counted string into `text`, whose storage is reused.
+  void Text(CString& text);
 
  private:
   const std::uint8_t* Take(std::size_t size);

@@ -4,6 +4,7 @@
 
 #include "container/tree_index.h"
 #include "nametree/name_server.h"
+#include "persist/record_load.h"
 #include "persist/stream_io.h"
 
 namespace nametree {
@@ -43,16 +44,21 @@ HRESULT CNameServer::Load(IStorage* storage) {
     ReadU16(stream.Get());  // version, not examined
     const auto count = static_cast<std::int16_t>(ReadU16(stream.Get()));
     for (int i = 0; i < count; ++i) {
-      // Listed before it is read, so that each part is indexed while it is
-      // fresh in memory; a record that fails to load is taken out again.
+      // Read whole before the index learns of it, so that the index makes
+      // room for the whole tree at once; a record that fails to load, or
+      // that the index has no memory for, is taken out again.
       auto top = std::make_unique<CNameContainer>(false);
       CNameContainer* c = top.get();
       if (m_TopLevelContainers.size() == m_TopLevelContainers.capacity())
         m_TopLevelContainers.reserve(2 * m_TopLevelContainers.size() + 1);
-      m_pIndex->TopAppended(c);
       m_TopLevelContainers.push_back(std::move(top));
-      if (c->Load(stream.Get()) != S_OK) {
-        m_pIndex->TopRemoving(c);
+      if (LoadRecordTree(*c, stream.Get(), true) != S_OK) {
+        m_TopLevelContainers.pop_back();
+        return E_FAIL;
+      }
+      try {
+        m_pIndex->TopAppended(c);
+      } catch (const std::bad_alloc&) {
         m_TopLevelContainers.pop_back();
         return E_FAIL;
       }

@@ -83,8 +83,9 @@ void ClassifyText(std::u16string_view text, std::uint16_t* classes) {
   }
 }
 
-void MakeUpper(CString& text) {
-  const std::size_t n = text.size();
+void MakeUpper(CString& text) { MakeUpper(text.data(), text.size()); }
+
+void MakeUpper(char16_t* text, std::size_t n) {
   for (std::size_t i = 0; i < n;) {
     char16_t u = text[i];
     if (u < 0x80) {

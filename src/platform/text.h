@@ -2,6 +2,7 @@
 // UTF-16 text, answered by ICU so that every script is covered.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,7 @@ void ClassifyText(std::u16string_view text, std::uint16_t* classes);
 // code point by code point (an unpaired surrogate stays as it is).
 CString ToUpper(std::u16string_view text);
 void MakeUpper(CString& text);
+void MakeUpper(char16_t* units, std::size_t count);
 
 // Compares after upper-casing both sides: <0, 0, >0.
 int CompareNoCase(const CString& a, const CString& b);

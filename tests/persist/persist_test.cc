@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "container/container_tables.h"
 #include "nametree/memory_storage.h"
 #include "platform/handle_ledger.h"
 #include "nametree/name_server.h"
@@ -143,6 +144,56 @@ TEST_F(ContainerRecord, LoadMergesAndKeepsWhatWasReadBeforeAFailure) {
   EXPECT_EQ(d.GetID(), 6u);
   EXPECT_EQ(d.GetContainerType(), 2);
   EXPECT_EQ(d.GetIDOfName(u"a"), 10u);
+}
+
+// The containers Load makes take each record's names in one batch; a live
+// container takes them one by one as they are read. Both hold them alike,
+// also where texts repeat ignoring case, IDs repeat, and keys share buckets.
+TEST_F(ContainerRecord, ContainersMadeByLoadHoldTheirNamesAsIfEnteredOneByOne) {
+  const CString alphabet = u"aAbB\u00e9\u00c9\U0001F600";
+  std::mt19937 rng(3);
+  for (const int count : {5, 40, 3000}) {
+    SCOPED_TRACE(count);
+    CNameContainer source(true);
+    source.CreateContainerFromData(7, kTargetContainer);
+    for (int i = 0; i < count; ++i) {
+      CString text;
+      for (int k = 0; k < 1 + static_cast<int>(rng() % 4); ++k) text += alphabet[rng() % alphabet.size()];
+      source.AddNameFromData(1 + static_cast<std::uint32_t>(rng() % (count + count / 4)), text, 0);
+    }
+    const std::vector<std::uint8_t> record = SavedRecord(source);
+    CNameContainer oneByOne;
+    ASSERT_EQ(oneByOne.Load(CreateMemoryStream(record).Get()), S_OK);
+    // The same record as the only sub-record of another, and as a document's top-level container.
+    std::vector<std::uint8_t> nested = Hex("01 00 09 00 00 00 02 00 00 00");
+    nested.push_back(1);
+    nested.push_back(0);
+    nested.insert(nested.end(), record.begin(), record.end());
+    CNameContainer outer;
+    ASSERT_EQ(outer.Load(CreateMemoryStream(nested).Get()), S_OK);
+    ASSERT_NE(outer.FindContainer(7), nullptr);
+    std::vector<std::uint8_t> doc = Hex("01 00 01 00");
+    doc.insert(doc.end(), record.begin(), record.end());
+    doc.insert(doc.end(), 4, 0);
+    ComPtr<IStorage> st = CreateMemoryStorage();
+    PutStream(st.Get(), doc);
+    CNameServer server;
+    ASSERT_EQ(server.Load(st.Get()), S_OK);
+    const CNameContainer* const batches[] = {outer.FindContainer(7), server.GetContainer(7)};
+    for (const CNameContainer* batched : batches) {
+      ASSERT_NE(batched, nullptr);
+      EXPECT_EQ(SavedRecord(*batched), SavedRecord(oneByOne));
+      const int n = oneByOne.GetNumNames();
+      ASSERT_EQ(batched->GetNumNames(), n);
+      std::vector<std::uint32_t> want(static_cast<std::size_t>(n)), have(static_cast<std::size_t>(n));
+      oneByOne.GetAllIDsInContainer(want.data());
+      batched->GetAllIDsInContainer(have.data());
+      EXPECT_EQ(have, want);  // the walk of the table by text
+      // Keys equal to their texts share the texts' units, as one by one.
+      EXPECT_EQ(TablesOf(*batched).CheckUnits(), "");
+      EXPECT_LE(TablesOf(*batched).Units().UnitCount(), TablesOf(oneByOne).Units().UnitCount());
+    }
+  }
 }
 
 // Too many names for a record: see the entry limits.

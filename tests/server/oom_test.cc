@@ -32,8 +32,9 @@ HRESULT AsResult(std::uint32_t id) { return id ? S_OK : E_FAIL; }
 
 TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
   if (!CanFailAllocations()) GTEST_SKIP() << "the allocator cannot be replaced in this build";
-  // A global tree and a target tree, names shared between them.
-  const std::vector<std::uint8_t> scene = NestedStream(3, kGlobalContainer, 40);
+  // A global tree and a target tree, names shared between them; records
+  // long enough that Load sorts their keys by radix.
+  const std::vector<std::uint8_t> scene = NestedStream(3, kGlobalContainer, 70);
   const ComPtr<IStorage> source = StorageWith(scene);
   const std::vector<Edit> edits = {
       {"checked AddName", E_FAIL,
