@@ -103,6 +103,7 @@ class IdTextTable {
   View TextOf(Entry e) const { return texts_.ViewOf(Inner::ValueOf(e)); }
 
   std::size_t MemoryUsage() const { return table_.MemoryUsage() + texts_.MemoryUsage(); }
+  bool CheckPool() const { return table_.CheckPool(); }
 
  private:
   void Compact() {
