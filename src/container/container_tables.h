@@ -8,10 +8,21 @@
 // own change is undone and the failure passed on. Removals need no memory.
 // So the index agrees with the tables by construction; what it keeps of
 // each container's place is in TreePlace, written by the index alone.
+//
+// The two name tables (one block) and the sub-container table are made at
+// their first insertion, as most containers hold no sub-containers and
+// many no names: a table not made reads as an empty table of its bucket
+// count, shared by every container. Only the bucket counts a container
+// starts with (kDefaultBuckets, and kNameBuckets or kSubContainerBuckets
+// once initialised) have a shared empty table; a reset to any other count
+// makes the table at once. A table once made stays until the container
+// empties it through RemoveAllNames or RemoveAllChildren, so a walk never
+// sees it go. CheckTables verifies this.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "container/chained_table.h"
@@ -37,14 +48,24 @@ class SubContainerTable
 };
 
 // A container's place in a server's tree; see container/tree_index.h.
+// seen shares order's word: orders are drawn one by one from 1 and never
+// come near 2^63.
 struct TreePlace {
   CTreeIndex* index = nullptr;
   CNameContainer* holder = nullptr;  // whose table holds it; none at the top
-  std::uint64_t order = 0;           // walk position among its holder's children
+  std::uint64_t order : 63 = 0;      // walk position among its holder's children
+  bool seen : 1 = true;
   std::uint32_t key = 0;             // the key its holder's table holds it under
   std::uint32_t handle = 0;          // the index's 32-bit name for it
   CNameContainer* top = nullptr;
-  bool seen = true;
+};
+static_assert(sizeof(TreePlace) == 40, "a place weighs five words");
+
+struct NameTables {
+  explicit NameTables(std::uint32_t buckets);
+  void InitHashTable(std::uint32_t buckets);
+  NameByIdTable names;
+  IdByNameTable keys;
 };
 
 class ContainerTables {
@@ -53,9 +74,11 @@ class ContainerTables {
   ContainerTables(const ContainerTables&) = delete;
   ContainerTables& operator=(const ContainerTables&) = delete;
 
-  const NameByIdTable& Names() const { return names_; }
-  const IdByNameTable& Keys() const { return keys_; }
-  const SubContainerTable& Children() const { return children_; }
+  const NameByIdTable& Names() const { return NamesOrEmpty().names; }
+  const IdByNameTable& Keys() const { return NamesOrEmpty().keys; }
+  const SubContainerTable& Children() const { return children_ ? *children_ : EmptyChildren(childBuckets_); }
+  bool NamesMade() const { return names_ != nullptr; }
+  bool ChildrenMade() const { return children_ != nullptr; }
   const TreePlace& Place() const { return place_; }
 
   // --- names
@@ -79,13 +102,25 @@ class ContainerTables {
   // Empties the sub-container table and gives it `buckets` buckets.
   void ResetChildren(std::uint32_t buckets);
 
+  // The first broken rule of the made-on-demand tables above, or an empty text.
+  std::string CheckTables() const;
+
  private:
   friend class CTreeIndex;  // keeps place_
 
+  const NameTables& NamesOrEmpty() const { return names_ ? *names_ : EmptyNames(nameBuckets_); }
+  static const NameTables& EmptyNames(std::uint32_t buckets);
+  static const SubContainerTable& EmptyChildren(std::uint32_t buckets);
+  // The table, made first when it is not; out of memory they throw with
+  // nothing changed.
+  NameTables& MadeNames();
+  SubContainerTable& MadeChildren();
+
   CNameContainer* const owner_;
-  NameByIdTable names_;
-  IdByNameTable keys_;
-  SubContainerTable children_;
+  std::unique_ptr<NameTables> names_;
+  std::unique_ptr<SubContainerTable> children_;
+  std::uint32_t nameBuckets_ = kDefaultBuckets;
+  std::uint32_t childBuckets_ = kDefaultBuckets;
   TreePlace place_;
 };
 
@@ -93,6 +128,8 @@ class ContainerTables {
 struct ContainerAccess {
   static ContainerTables& Of(CNameContainer& c) { return *c.m_pTables; }
   static const ContainerTables& Of(const CNameContainer& c) { return *c.m_pTables; }
+  static const ObjectCounters* CountersOf(const CNameContainer& c) { return c.m_pCounters.get(); }
+  static std::int32_t SelectedCounterOf(const CNameContainer& c) { return c.m_nObjectIndex; }
 };
 
 inline ContainerTables& TablesOf(CNameContainer& c) { return ContainerAccess::Of(c); }

@@ -1,5 +1,7 @@
 #include "nametree/name_server.h"
 
+#include "container/object_counters.h"
+#include "container/subtree_walk.h"
 #include "container/tree_index.h"
 
 #include <algorithm>
@@ -77,7 +79,16 @@ std::vector<CNameContainer*> CNameServer::GetTopLevelContainers() const {
 
 std::string CNameServer::CheckInvariants() const {
   try {
-    return m_pIndex->CheckInvariants(GetTopLevelContainers());
+    std::string fault = m_pIndex->CheckInvariants(GetTopLevelContainers());
+    // Then each container's own parts.
+    for (const auto& top : m_TopLevelContainers) {
+      SubtreeWalk::Run(*top, [&](const CNameContainer& c, std::size_t) {
+        if (fault.empty()) fault = TablesOf(c).CheckTables();
+        if (fault.empty()) fault = CheckCounters(c);
+        return fault.empty() ? WalkStep::kDescend : WalkStep::kStop;
+      });
+    }
+    return fault;
   } catch (const std::bad_alloc&) {
     return "out of memory";
   }
