@@ -22,7 +22,7 @@ class IStream;
 class ContainerTables;
 class CTreeIndex;
 class RecordReader;
-class CounterIndex;
+struct ObjectCounters;
 
 struct NAMETREE_API CObjectCounter {
   CString baseName;
@@ -137,14 +137,13 @@ class NAMETREE_API CNameContainer {
   int LoadRecordHead(RecordReader& in);
 
   std::uint32_t m_ID;
+  std::int32_t m_nObjectIndex;
   std::int16_t m_Type;
   CNameContainer* m_pParent;
   // The name and sub-container tables and the place in a server's tree:
   // changed only through it, so that the server's index stays current.
   std::unique_ptr<ContainerTables> m_pTables;
-  std::int32_t m_nObjectIndex;
-  std::vector<CObjectCounter> m_ObjectCounters;
-  std::unique_ptr<CounterIndex> m_pCounterIndex;  // made once the counters are many
+  std::unique_ptr<ObjectCounters> m_pCounters;  // made at the first GetNextObjectCount
 };
 
 }  // namespace nametree

@@ -20,8 +20,8 @@
 // choice is invisible to callers; it only keeps a container with a handful
 // of names from costing bucket storage of its own.
 //
-// Entries live in one pool per table (a vector, grown by a quarter, so a
-// table of a few keys holds about as many entries as it has keys), linked
+// Entries live in one pool per table (an EntryPool, grown by a quarter, so
+// a table of a few keys holds about as many entries as it has keys), linked
 // by their 32-bit places in it; removed entries go on a free list that the
 // next insertions reuse. Keys live in the table's Store (key_store.h):
 // an entry holds a Slot, for a text key its units' place in a store
@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "container/chain_index.h"
+#include "container/entry_pool.h"
 #include "container/key_store.h"
 #include "container/sparse_buckets.h"
 #include "nametree/types.h"
@@ -83,8 +84,8 @@ class ChainedTable {
   // How callers pass and receive keys: the ID, or a view of the text.
   using View = typename Store::View;
 
-  explicit ChainedTable(std::uint32_t buckets = kDefaultBuckets) : buckets_(buckets ? buckets : 1) {}
-  ChainedTable(std::uint32_t buckets, Store store) : buckets_(buckets ? buckets : 1), store_(std::move(store)) {}
+  explicit ChainedTable(std::uint32_t buckets = kDefaultBuckets) : buckets_(Clamp(buckets)) {}
+  ChainedTable(std::uint32_t buckets, Store store) : buckets_(Clamp(buckets)), store_(std::move(store)) {}
   ChainedTable(const ChainedTable&) = delete;
   ChainedTable& operator=(const ChainedTable&) = delete;
   ~ChainedTable() { RemoveAll(); }
@@ -93,7 +94,7 @@ class ChainedTable {
   // array counts as made at once rather than at the first insertion.
   void InitHashTable(std::uint32_t buckets, bool makeArray = true) {
     RemoveAll();
-    buckets_ = buckets ? buckets : 1;
+    buckets_ = Clamp(buckets);
     if (makeArray) MakeArray();
   }
 
@@ -241,6 +242,9 @@ class ChainedTable {
     ForEachLinked([&](Node& n) { f(n.key); });
   }
 
+  // Whether the pool keeps its own invariant and room for every key.
+  bool CheckPool() const { return pool_.CheckPool() && count_ <= pool_.size(); }
+
   // Bytes held by the table itself: bucket storage, entries and what its
   // Store holds for it alone (not the heap memory that the values own).
   std::size_t MemoryUsage() const {
@@ -251,6 +255,10 @@ class ChainedTable {
   }
 
  private:
+  // Bucket counts fit in 30 bits, beside the two flags.
+  static constexpr std::uint32_t kMostBuckets = (1u << 30) - 1;
+  static std::uint32_t Clamp(std::uint32_t buckets) { return buckets == 0 ? 1 : buckets > kMostBuckets ? kMostBuckets : buckets; }
+
   // Tables this small use their bucket array from the start.
   static constexpr std::uint32_t kAlwaysDense = 32;
 
@@ -399,7 +407,7 @@ class ChainedTable {
 
   void Release() {
     // The values (sub-containers, say) are destroyed once the table is empty.
-    std::vector<Node> gone;
+    decltype(pool_) gone;
     gone.swap(pool_);
     if (spread_) {
       // Kept, not freed: a walk may be inside its sparse buckets.
@@ -476,13 +484,13 @@ class ChainedTable {
     return kNone;
   }
 
-  std::uint32_t buckets_;
+  std::uint32_t buckets_ : 30;
+  bool made_ : 1 = false;
+  bool listed_ : 1 = true;
   std::uint32_t list_ = kNone;  // first entry in walk order, while listed_
   std::uint32_t free_ = kNone;  // first free entry of the pool
   std::uint32_t count_ = 0;
-  bool made_ = false;
-  bool listed_ = true;
-  mutable std::vector<Node> pool_;
+  mutable EntryPool<Node> pool_;
   [[no_unique_address]] Store store_;
   // What a table needs past the list form, made at the first split and
   // kept until RemoveAll, so that a table of a few keys stays small.

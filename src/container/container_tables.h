@@ -9,9 +9,19 @@
 // So the index agrees with the tables by construction; what it keeps of
 // each container's place is in TreePlace, written by the index alone.
 //
-// The texts of names_ and the keys of keys_ share one unit store (see
-// container/name_unit_store.h), which only this type compacts: before a
-// change that makes units, once the store asks for it.
+// The texts of the name table and the keys of the key table share one unit
+// store (see container/name_unit_store.h), made with them, which only this
+// type compacts: before a change that makes units, once the store asks.
+//
+// The two name tables (one block) and the sub-container table are made at
+// their first insertion, as most containers hold no sub-containers and
+// many no names: a table not made reads as an empty table of its bucket
+// count, shared by every container. Only the bucket counts a container
+// starts with (kDefaultBuckets, and kNameBuckets or kSubContainerBuckets
+// once initialised) have a shared empty table; a reset to any other count
+// makes the table at once. A table once made stays until the container
+// empties it through RemoveAllNames or RemoveAllChildren, so a walk never
+// sees it go. CheckTables verifies this.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +45,8 @@ class NameByIdTable : public IdTextTable {
 
 class IdByNameTable : public ChainedTable<CString, std::uint32_t, TextKeyHash, NameUnitKeys> {
  public:
-  explicit IdByNameTable(NameUnitStore& units) : ChainedTable(kDefaultBuckets, NameUnitKeys(units)) {}
+  explicit IdByNameTable(NameUnitStore& units, std::uint32_t buckets = kDefaultBuckets)
+      : ChainedTable(buckets, NameUnitKeys(units)) {}
 };
 
 class SubContainerTable
@@ -44,14 +55,28 @@ class SubContainerTable
 };
 
 // A container's place in a server's tree; see container/tree_index.h.
+// seen shares order's word: orders are drawn one by one from 1 and never
+// come near 2^63.
 struct TreePlace {
   CTreeIndex* index = nullptr;
   CNameContainer* holder = nullptr;  // whose table holds it; none at the top
-  std::uint64_t order = 0;           // walk position among its holder's children
+  std::uint64_t order : 63 = 0;      // walk position among its holder's children
+  bool seen : 1 = true;
   std::uint32_t key = 0;             // the key its holder's table holds it under
   std::uint32_t handle = 0;          // the index's 32-bit name for it
   CNameContainer* top = nullptr;
-  bool seen = true;
+};
+static_assert(sizeof(TreePlace) == 40, "a place weighs five words");
+
+// The two name tables and the units of their texts and keys, one block.
+struct NameTables {
+  explicit NameTables(std::uint32_t buckets);
+  NameTables(const NameTables&) = delete;
+  NameTables& operator=(const NameTables&) = delete;
+  void InitHashTable(std::uint32_t buckets);
+  NameUnitStore units;  // before the tables, which point at it
+  NameByIdTable names;
+  IdByNameTable keys;
 };
 
 class ContainerTables {
@@ -60,11 +85,13 @@ class ContainerTables {
   ContainerTables(const ContainerTables&) = delete;
   ContainerTables& operator=(const ContainerTables&) = delete;
 
-  const NameByIdTable& Names() const { return names_; }
-  const IdByNameTable& Keys() const { return keys_; }
-  const SubContainerTable& Children() const { return children_; }
+  const NameByIdTable& Names() const { return NamesOrEmpty().names; }
+  const IdByNameTable& Keys() const { return NamesOrEmpty().keys; }
+  const SubContainerTable& Children() const { return children_ ? *children_ : EmptyChildren(childBuckets_); }
+  bool NamesMade() const { return names_ != nullptr; }
+  bool ChildrenMade() const { return children_ != nullptr; }
   const TreePlace& Place() const { return place_; }
-  const NameUnitStore& Units() const { return units_; }
+  const NameUnitStore& Units() const { return NamesOrEmpty().units; }
   // The first broken invariant of the unit store, empty when all hold.
   // May throw std::bad_alloc.
   std::string CheckUnits() const;
@@ -97,23 +124,34 @@ class ContainerTables {
   // Empties the sub-container table and gives it `buckets` buckets.
   void ResetChildren(std::uint32_t buckets);
 
+  // The first broken rule of the made-on-demand tables above, or an empty text.
+  std::string CheckTables() const;
+
  private:
   friend class CTreeIndex;  // keeps place_
 
-  // Calls f(side, slot) for every slot of the unit store.
+  // Calls f(side, slot) for every slot of the unit store of made tables.
   template <class F>
-  void ForEachUnitSlot(F&& f) const {
-    names_.ForEachTextSlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kText, s); });
-    keys_.ForEachKeySlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kKey, s); });
+  static void ForEachUnitSlot(const NameTables& t, F&& f) {
+    t.names.ForEachTextSlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kText, s); });
+    t.keys.ForEachKeySlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kKey, s); });
   }
   void MakeRoomForUnits();
   void PlaceKey(std::u16string_view key, std::uint32_t id);
 
+  const NameTables& NamesOrEmpty() const { return names_ ? *names_ : EmptyNames(nameBuckets_); }
+  static const NameTables& EmptyNames(std::uint32_t buckets);
+  static const SubContainerTable& EmptyChildren(std::uint32_t buckets);
+  // The table, made first when it is not; out of memory they throw with
+  // nothing changed.
+  NameTables& MadeNames();
+  SubContainerTable& MadeChildren();
+
   CNameContainer* const owner_;
-  NameUnitStore units_;
-  NameByIdTable names_{units_};
-  IdByNameTable keys_{units_};
-  SubContainerTable children_;
+  std::unique_ptr<NameTables> names_;
+  std::unique_ptr<SubContainerTable> children_;
+  std::uint32_t nameBuckets_ = kDefaultBuckets;
+  std::uint32_t childBuckets_ = kDefaultBuckets;
   TreePlace place_;
 };
 
@@ -125,6 +163,8 @@ struct ContainerAccess {
   static int LoadRecordHead(CNameContainer& c, RecordReader& in) { return c.LoadRecordHead(in); }
   static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
   static void SetLoadedParent(CNameContainer& c, CNameContainer* parent) { c.m_pParent = parent; }
+  static const ObjectCounters* CountersOf(const CNameContainer& c) { return c.m_pCounters.get(); }
+  static std::int32_t SelectedCounterOf(const CNameContainer& c) { return c.m_nObjectIndex; }
 };
 
 inline ContainerTables& TablesOf(CNameContainer& c) { return ContainerAccess::Of(c); }

@@ -31,6 +31,14 @@ class CounterIndex {
     return it == first_.end() ? -1 : it->second;
   }
 
+  // What Find would answer without entering new counters, and how many it
+  // has entered: for the checks.
+  std::int32_t Peek(const CString& baseName) const {
+    const auto it = first_.find(baseName);
+    return it == first_.end() ? -1 : it->second;
+  }
+  std::size_t Indexed() const { return indexed_; }
+
   std::size_t MemoryUsage() const {
     return first_.bucket_count() * sizeof(void*) +
            first_.size() * (sizeof(CString) + sizeof(std::int32_t) + 2 * sizeof(void*));

@@ -3,7 +3,7 @@
 #include "container/container_tables.h"
 #include "container/subtree_walk.h"
 #include "container/tree_index.h"
-#include "container/counter_index.h"
+#include "container/object_counters.h"
 #include "platform/text.h"
 #include <new>
 
@@ -11,10 +11,10 @@ namespace nametree {
 
 CNameContainer::CNameContainer(bool bUninitialized)
     : m_ID(0xFFFFFFFFu),
+      m_nObjectIndex(-1),
       m_Type(0),
       m_pParent(nullptr),
-      m_pTables(std::make_unique<ContainerTables>(this)),
-      m_nObjectIndex(-1) {
+      m_pTables(std::make_unique<ContainerTables>(this)) {
   if (!bUninitialized) Initialize();
 }
 
@@ -237,10 +237,10 @@ std::uint32_t CNameContainer::GetBucketCounts(std::uint32_t* namesByText,
 }
 
 std::size_t CNameContainer::GetMemoryFootprint() const {
-  return sizeof(*this) + sizeof(ContainerTables) + m_pTables->Children().MemoryUsage() + m_pTables->Names().MemoryUsage() +
-         m_pTables->Keys().MemoryUsage() + m_pTables->Units().MemoryUsage() +
-         m_ObjectCounters.capacity() * sizeof(CObjectCounter) +
-         (m_pCounterIndex ? m_pCounterIndex->MemoryUsage() : 0);
+  const ContainerTables& t = *m_pTables;
+  return sizeof(*this) + sizeof(ContainerTables) + (t.NamesMade() ? sizeof(NameTables) : 0) +
+         (t.ChildrenMade() ? sizeof(SubContainerTable) : 0) + t.Children().MemoryUsage() + t.Names().MemoryUsage() +
+         t.Keys().MemoryUsage() + t.Units().MemoryUsage() + (m_pCounters ? m_pCounters->MemoryUsage() : 0);
 }
 
 }  // namespace nametree

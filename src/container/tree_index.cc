@@ -253,7 +253,6 @@ void CTreeIndex::Enter(CNameContainer* c) {
   if (m_FreeHandles.empty()) {
     // So that Leave and ChildDetaching need no memory.
     Room(m_FreeHandles, m_Handles.size() + 1);
-    Room(m_Detaching, m_Handles.size() + 1);
     m_Handles.push_back(c);
     P(c).handle = static_cast<std::uint32_t>(m_Handles.size() - 1);
   } else {
@@ -357,23 +356,30 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
   }
 }
 
+CNameContainer* CTreeIndex::Deepest(CNameContainer* c) {
+  while (const auto* first = T(c).Children().FirstEntry()) c = SubContainerTable::ValueOf(first).get();
+  return c;
+}
+
+CNameContainer* CTreeIndex::After(CNameContainer* c) {
+  CNameContainer* holder = P(c).holder;
+  const SubContainerTable& siblings = T(holder).Children();
+  const auto* next = siblings.NextEntry(siblings.FindEntry(P(c).key));
+  return next ? Deepest(SubContainerTable::ValueOf(next).get()) : holder;
+}
+
 std::uint64_t CTreeIndex::ChildDetaching(CNameContainer* child) {
   const std::uint64_t order = P(child).order;
   if (m_bTearingDown) return order;
   // Children leave before their parents: a shared text's count names the
-  // top. The list has room for every listed container already, so a
-  // removal needs no memory.
-  std::vector<CNameContainer*>& all = m_Detaching;
-  all.clear();
-  all.push_back(child);
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    T(all[i]).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
-      all.push_back(sub.get());
-      return true;
-    });
+  // top. The subtree is walked in post-order, down its tables and back up
+  // its holder links, which Leave keeps, so a removal needs no memory.
+  for (CNameContainer* c = Deepest(child);;) {
+    CNameContainer* next = c == child ? nullptr : After(c);
+    Leave(c);
+    if (!next) break;
+    c = next;
   }
-  for (auto it = all.rbegin(); it != all.rend(); ++it) Leave(*it);
-  all.clear();
   return order;
 }
 

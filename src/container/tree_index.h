@@ -167,6 +167,10 @@ class CTreeIndex {
   static void Count(Group& g, const CNameContainer* c, int sign);
   void CountSubtree(CNameContainer* c, int sign);
   static void PlaceBelow(CNameContainer* c);
+  // ChildDetaching's walk: the first container of c's subtree in post-order,
+  // and the one after c (REQUIRES: c below the subtree's root).
+  static CNameContainer* Deepest(CNameContainer* c);
+  static CNameContainer* After(CNameContainer* c);
   void Enter(CNameContainer* c);
   void Leave(CNameContainer* c);
   void EnterKey(std::uint32_t key, CNameContainer* c);
@@ -181,7 +185,6 @@ class CTreeIndex {
   FlatMap<std::uint64_t, Ref> m_ByText;
   std::vector<CNameContainer*> m_Handles{nullptr};  // handle 0 is none
   std::vector<std::uint32_t> m_FreeHandles;
-  std::vector<CNameContainer*> m_Detaching;  // ChildDetaching's list, kept at the handles' size
   std::vector<std::unique_ptr<Group>> m_Groups;
   std::vector<std::uint32_t> m_FreeGroups;
   std::uint64_t m_nNextOrder = 1;

@@ -1,5 +1,6 @@
 #include "nametree/name_server.h"
 
+#include "container/object_counters.h"
 #include "container/subtree_walk.h"
 #include "container/tree_index.h"
 
@@ -79,10 +80,12 @@ std::vector<CNameContainer*> CNameServer::GetTopLevelContainers() const {
 std::string CNameServer::CheckInvariants() const {
   try {
     std::string fault = m_pIndex->CheckInvariants(GetTopLevelContainers());
+    // Then each container's own parts.
     for (const auto& top : m_TopLevelContainers) {
-      if (!fault.empty()) break;
       SubtreeWalk::Run(*top, [&](const CNameContainer& c, std::size_t) {
-        if (std::string units = TablesOf(c).CheckUnits(); !units.empty())
+        if (fault.empty()) fault = TablesOf(c).CheckTables();
+        if (fault.empty()) fault = CheckCounters(c);
+        if (std::string units = fault.empty() ? TablesOf(c).CheckUnits() : std::string(); !units.empty())
           fault = "units " + units + " (container " + std::to_string(c.GetID()) + ")";
         return fault.empty() ? WalkStep::kDescend : WalkStep::kStop;
       });

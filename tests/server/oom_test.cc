@@ -17,6 +17,7 @@ struct Edit {
   const char* what;
   HRESULT refused;  // the result while memory runs out
   std::function<HRESULT(CNameServer&)> run;
+  const std::vector<std::uint8_t>* scene = nullptr;  // the one below when none
 };
 
 // The saved tree without the counter that ends the stream.
@@ -35,6 +36,7 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
   // A global tree and a target tree, names shared between them; records
   // long enough that Load sorts their keys by radix.
   const std::vector<std::uint8_t> scene = NestedStream(3, kGlobalContainer, 70);
+  const std::vector<std::uint8_t> nameless = NestedStream(3, kGlobalContainer, 0);
   const ComPtr<IStorage> source = StorageWith(scene);
   const std::vector<Edit> edits = {
       {"checked AddName", E_FAIL,
@@ -62,6 +64,14 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
          return s.AddName(id, 5, u"VALVE", 0, true);
        }},
       {"nested AddContainer", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(3, 0)); }},
+      // A container makes its tables at their first key.
+      {"first AddContainer of a leaf", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(5, 0)); }},
+      {"first AddName of a container", E_FAIL,
+       [](CNameServer& s) {
+         std::uint32_t id = 0;
+         return s.AddName(id, 5, u"Pump", 0, true);
+       },
+       &nameless},
       {"top-level AddContainer", E_FAIL, [](CNameServer& s) { return AsResult(s.AddContainer(0, kTargetContainer)); }},
       {"DeleteName", E_OUTOFMEMORY, [](CNameServer& s) { return s.DeleteName(3, 4, true); }},
       // The new key shares the new text's units in the first, not in the second.
@@ -77,7 +87,7 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
       CNotificationManager manager;
       CNameServer server;
       server.Initialize(&manager);
-      ASSERT_EQ(server.Load(StorageWith(scene).Get()), S_OK);
+      ASSERT_EQ(server.Load(StorageWith(e.scene ? *e.scene : scene).Get()), S_OK);
       const std::uint32_t counter = CNameContainer::GetLastIssuedNameID();
       const std::vector<std::uint8_t> before = Tree(server);
       HRESULT hr = S_OK;
