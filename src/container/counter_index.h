@@ -27,8 +27,7 @@ class CounterIndex {
       const CString& name = counters[indexed_].baseName;
       if (!name.empty()) first_.emplace(name, static_cast<std::int32_t>(indexed_));
     }
-    const auto it = first_.find(baseName);
-    return it == first_.end() ? -1 : it->second;
+    return Peek(baseName);
   }
 
   // What Find would answer without entering new counters, and how many it

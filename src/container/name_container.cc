@@ -69,7 +69,7 @@ std::uint32_t CNameContainer::AddName(CString text) {
     const std::uint32_t id = GetNextNameID();
     try {
       m_pTables->EnterName(id, text);
-      m_pTables->EnterKey(std::move(key), id);
+      m_pTables->EnterKey(key, id);
     } catch (const std::bad_alloc&) {
       // Nothing stays of a name that could not be entered, its ID included.
       m_pTables->RemoveName(id);
@@ -164,7 +164,7 @@ HRESULT CNameContainer::Rename(std::uint32_t id, CString newText) {
     CString newKey = ToUpper(newText);
     m_pTables->ReplaceText(id, newText);
     m_pTables->RemoveKey(oldKey, nullptr);
-    m_pTables->EnterKey(std::move(newKey), id);
+    m_pTables->EnterKey(newKey, id);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -179,7 +179,7 @@ HRESULT CNameContainer::Rename(CString oldText, CString newText) {
     if (!m_pTables->RemoveKey(oldKey, &id)) return S_FALSE;
     CString newKey = ToUpper(newText);
     m_pTables->EnterName(id, newText);
-    m_pTables->EnterKey(std::move(newKey), id);
+    m_pTables->EnterKey(newKey, id);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -264,18 +264,20 @@ void CTreeIndex::Enter(CNameContainer* c) {
   EnterKey(KeyOf(c), c);
   // In walk order, as one by one; each slot is asked for a few keys ahead,
   // since the keys of a loaded tree land all over maps larger than the caches.
+  const auto enterId = [&](std::uint32_t id) { AddTo(m_ByNameID.Insert(id), c, false); };
   AheadOfUse<std::uint32_t> ids;
   T(c).Names().Walk([&](std::uint32_t id, std::u16string_view) {
-    if (id) ids.Add(id, m_ByNameID, [&](std::uint32_t k) { AddTo(m_ByNameID.Insert(k), c, false); });
+    if (id) ids.Add(id, m_ByNameID, enterId);
     return true;
   });
-  ids.Finish([&](std::uint32_t k) { AddTo(m_ByNameID.Insert(k), c, false); });
+  ids.Finish(enterId);
+  const auto enterText = [&](std::uint64_t hash) { AddTo(m_ByText.Insert(hash), c, true); };
   AheadOfUse<std::uint64_t> texts;
   T(c).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
-    texts.Add(TextHash(key), m_ByText, [&](std::uint64_t h) { AddTo(m_ByText.Insert(h), c, true); });
+    texts.Add(TextHash(key), m_ByText, enterText);
     return true;
   });
-  texts.Finish([&](std::uint64_t h) { AddTo(m_ByText.Insert(h), c, true); });
+  texts.Finish(enterText);
 }
 
 void CTreeIndex::Leave(CNameContainer* c) {

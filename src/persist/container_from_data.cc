@@ -30,7 +30,7 @@ HRESULT CNameContainer::AddNameFromData(std::uint32_t id, CString name, std::uin
   try {
     CString key = ToUpper(name);
     m_pTables->EnterName(id, name);
-    m_pTables->EnterKey(std::move(key), id);
+    m_pTables->EnterKey(key, id);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
