@@ -20,8 +20,9 @@
 // choice is invisible to callers; it only keeps a container with a handful
 // of names from costing bucket storage of its own.
 //
-// Entries live in one pool per table (an EntryPool, grown by a quarter, so
-// a table of a few keys holds about as many entries as it has keys), linked
+// Entries live in one pool per table (an EntryPool, grown by a quarter and
+// then by pages, so a table of a few keys holds about as many entries as
+// it has keys and a large one never copies them), linked
 // by their 32-bit places in it; removed entries go on a free list that the
 // next insertions reuse. Keys live in the table's Store (key_store.h):
 // an entry holds a Slot, for a text key its units' place in a store
@@ -295,7 +296,6 @@ class ChainedTable {
         return e;
       }
       if (pool_.size() >= 0x7FFFFFFFu) throw std::bad_alloc();  // places stay below kHeadMark
-      if (pool_.size() == pool_.capacity()) pool_.reserve(pool_.size() + std::max<std::size_t>(1, pool_.size() / 4));
       pool_.push_back(Node{kNone, slot, Value(std::forward<V>(value))});
       return static_cast<std::uint32_t>(pool_.size() - 1);
     } catch (...) {

@@ -1,14 +1,26 @@
-// The entries of one chained table: a growable array held as a pointer and
-// 32-bit size and capacity, 16 bytes against a vector's 24. Most tables
-// hold a few entries, so their headers weigh as much as their contents.
-// It offers the few vector calls the table uses.
+// The entries of one chained table (or the units of a unit store): a
+// growable array held as a pointer and 32-bit size and capacity, 16 bytes
+// against a vector's 24. Most tables hold a few entries, so their headers
+// weigh as much as their contents.
 //
-// Invariant: [data_, data_ + size_) are live objects, size_ <= capacity_,
-// and data_ is null exactly when capacity_ is 0. reserve and push_back
-// either succeed or throw std::bad_alloc with nothing changed (entries move
-// without throwing); capacities stay below 2^32. CheckPool verifies it.
+// Up to kPage entries they sit in one block grown by a quarter. Past that
+// they sit in pages of kPage entries listed in a directory, and growth adds
+// a page: entries never move again, and the allocator is never asked for
+// an ever larger block (each of which it maps afresh from the system, so
+// that every page of it faults again while the old one is copied).
+//
+// Invariant: [0, size_) are live objects, size_ <= capacity_, and
+//  - capacity_ <= kPage: mem_ is a block of capacity_ entries, null exactly
+//    when capacity_ is 0;
+//  - capacity_ > kPage: capacity_ is a multiple of kPage and mem_ is a
+//    directory of bit_ceil(capacity_ / kPage) slots listing that many pages.
+// reserve and push_back either succeed or throw std::bad_alloc with nothing
+// changed (entries move without throwing); capacities stay below 2^32.
+// CheckPool verifies what it can see of it.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -22,7 +34,12 @@ class EntryPool {
   static_assert(std::is_nothrow_move_constructible_v<T>, "entries move without throwing");
   static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "the plain operator new aligns them");
 
+  static constexpr std::size_t kPageBytes = 16384;
+
  public:
+  static constexpr std::uint32_t kPage = static_cast<std::uint32_t>(std::bit_floor(kPageBytes / sizeof(T)));
+  static constexpr int kShift = std::countr_zero(kPage);
+
   EntryPool() = default;
   EntryPool(const EntryPool&) = delete;
   EntryPool& operator=(const EntryPool&) = delete;
@@ -30,51 +47,138 @@ class EntryPool {
 
   std::size_t size() const { return size_; }
   std::size_t capacity() const { return capacity_; }
-  T& operator[](std::size_t i) { return data_[i]; }
-  const T& operator[](std::size_t i) const { return data_[i]; }
+  T& operator[](std::size_t i) { return Paged() ? Pages()[i >> kShift][i & (kPage - 1)] : Block()[i]; }
+  const T& operator[](std::size_t i) const { return Paged() ? Pages()[i >> kShift][i & (kPage - 1)] : Block()[i]; }
 
+  // Room for n entries in all, exactly (to the page once paged).
   void reserve(std::size_t n) {
     if (n <= capacity_) return;
-    if (n > 0xFFFFFFFFu) throw std::bad_alloc();
-    T* fresh = static_cast<T*>(::operator new(n * sizeof(T)));
-    for (std::uint32_t i = 0; i < size_; ++i) {
-      ::new (fresh + i) T(std::move(data_[i]));
-      data_[i].~T();
+    if (n > 0xFFFFFFFFu - kPage) throw std::bad_alloc();
+    if (n <= kPage) {
+      Regrow(static_cast<std::uint32_t>(n));
+    } else {
+      AddPages(static_cast<std::uint32_t>(n));
     }
-    Deallocate();
-    data_ = fresh;
-    capacity_ = static_cast<std::uint32_t>(n);
   }
 
-  // Grows by one entry when full; the table reserves its own growth.
+  // Room for n entries in all, grown by a quarter while in one block and
+  // by pages after.
+  void grow_to(std::size_t n) {
+    if (n <= capacity_) return;
+    if (n <= kPage) {
+      Regrow(std::min<std::uint32_t>(kPage, std::max<std::uint32_t>(static_cast<std::uint32_t>(n), capacity_ + capacity_ / 4)));
+    } else {
+      reserve(n);
+    }
+  }
+
   void push_back(T&& value) {
-    if (size_ == capacity_) reserve(std::size_t{capacity_} + 1);
-    ::new (data_ + size_) T(std::move(value));
+    grow_to(std::size_t{size_} + 1);
+    ::new (&(*this)[size_]) T(std::move(value));
     ++size_;
   }
 
+  // n more entries, on one page and left as they were, for plain T.
+  // REQUIRES: 0 < n, room for them, RunStart(size(), n) == size().
+  T* extend(std::size_t n) {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_default_constructible_v<T>);
+    T* at = &(*this)[size_];
+    size_ += static_cast<std::uint32_t>(n);
+    return at;
+  }
+
+  // Destroys the entries from n on; the capacity stays.
+  void truncate(std::size_t n) {
+    for (std::size_t i = n; i < size_; ++i) (*this)[i].~T();
+    if (n < size_) size_ = static_cast<std::uint32_t>(n);
+  }
+
+  // Frees everything.
+  void clear() { Free(); }
+
   void swap(EntryPool& other) noexcept {
-    std::swap(data_, other.data_);
+    std::swap(mem_, other.mem_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
   }
 
+  // Where a run of n entries appended after the first `at` may start
+  // without crossing a page (n <= kPage), so that it can be read as one
+  // span: at itself, or the next page's start.
+  static std::size_t RunStart(std::size_t at, std::size_t n) {
+    return n && (at >> kShift) != ((at + n - 1) >> kShift) ? (at | (kPage - 1)) + 1 : at;
+  }
+
   // Whether the invariant above holds, as far as it can be seen.
-  bool CheckPool() const { return size_ <= capacity_ && (data_ == nullptr) == (capacity_ == 0); }
+  bool CheckPool() const {
+    if (size_ > capacity_ || (mem_ == nullptr) != (capacity_ == 0)) return false;
+    if (!Paged()) return true;
+    if (capacity_ % kPage) return false;
+    for (std::uint32_t p = 0; p < capacity_ / kPage; ++p)
+      if (!Pages()[p]) return false;
+    return true;
+  }
 
  private:
-  void Free() {
-    for (std::uint32_t i = 0; i < size_; ++i) data_[i].~T();
-    Deallocate();
-    size_ = 0;
+  bool Paged() const { return capacity_ > kPage; }
+  T* Block() const { return static_cast<T*>(mem_); }
+  T** Pages() const { return static_cast<T**>(mem_); }
+
+  static T* Allocate(std::uint32_t n) { return static_cast<T*>(::operator new(std::size_t{n} * sizeof(T))); }
+
+  // REQUIRES: size_ <= n <= kPage and not paged.
+  void Regrow(std::uint32_t n) {
+    T* fresh = Allocate(n);
+    for (std::uint32_t i = 0; i < size_; ++i) {
+      ::new (fresh + i) T(std::move(Block()[i]));
+      Block()[i].~T();
+    }
+    if (mem_) ::operator delete(mem_);
+    mem_ = fresh;
+    capacity_ = n;
   }
-  void Deallocate() {
-    if (data_) ::operator delete(data_);
-    data_ = nullptr;
+
+  // Pages until n fit; the block, grown to a whole page first, is the
+  // first of them. REQUIRES: kPage < n.
+  void AddPages(std::uint32_t n) {
+    if (capacity_ < kPage) Regrow(kPage);  // a bigger block holding the same entries, should a later step throw
+    const std::uint32_t had = capacity_ / kPage;
+    const std::uint32_t want = (n + kPage - 1) / kPage;
+    T** dir = Paged() ? Pages() : nullptr;
+    if (!dir || want > std::bit_ceil(had)) {
+      dir = static_cast<T**>(::operator new(std::bit_ceil(want) * sizeof(T*)));
+      if (Paged()) {
+        std::copy(Pages(), Pages() + had, dir);
+      } else {
+        dir[0] = Block();
+      }
+    }
+    std::uint32_t made = had;
+    try {
+      for (; made < want; ++made) dir[made] = Allocate(kPage);
+    } catch (...) {
+      for (std::uint32_t p = had; p < made; ++p) ::operator delete(dir[p]);
+      if (dir != mem_) ::operator delete(dir);
+      throw;
+    }
+    if (dir != mem_ && Paged()) ::operator delete(mem_);
+    mem_ = dir;
+    capacity_ = want * kPage;
+  }
+
+  void Free() {
+    truncate(0);
+    if (Paged()) {
+      for (std::uint32_t p = 0; p < capacity_ / kPage; ++p) ::operator delete(Pages()[p]);
+      ::operator delete(mem_);
+    } else if (mem_) {
+      ::operator delete(mem_);
+    }
+    mem_ = nullptr;
     capacity_ = 0;
   }
 
-  T* data_ = nullptr;
+  void* mem_ = nullptr;  // the block, or the directory once paged
   std::uint32_t size_ = 0;
   std::uint32_t capacity_ = 0;
 };

@@ -6,7 +6,7 @@
 //
 // Invariants, checked by Check:
 //  1. every live slot's units [offset, offset + length) lie inside the
-//     array; an empty slot is {0, 0};
+//     array, on one page of it; an empty slot is {0, 0};
 //  2. the units of two live slots are disjoint or the same run; a run is
 //     shared by at most one text and one key, and both of their slots carry
 //     kShared (a flag may outlive the sharing: "may be shared");
@@ -15,10 +15,14 @@
 //     it exactly when the offer is taken;
 //  4. held_[side] is the sum of the lengths of that side's live slots, and
 //     the array is freed when neither side holds a unit;
-//  5. dead_ never under-counts: at least the units no live slot refers to,
-//     at most the array's size. Dropping a flagged slot counts its run dead
+//  5. dead_ never under-counts: at least the units no live slot refers to
+//     (the padding that keeps runs off page boundaries among them), at
+//     most the array's size. Dropping a flagged slot counts its run dead
 //     at once even when the other holder lives on (compaction then merely
 //     runs earlier) but never truncates the array over it.
+//
+// The array is an EntryPool: large stores grow by pages and never copy
+// their units; a run never crosses a page, so it reads as one view.
 //
 // Compact rewrites the array with only the live runs, each shared run
 // once; it allocates all it needs before it changes anything, so out of
@@ -33,6 +37,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "container/entry_pool.h"
 
 namespace nametree {
 
@@ -51,7 +57,7 @@ class NameUnitStore {
   NameUnitStore& operator=(const NameUnitStore&) = delete;
 
   static std::uint32_t LengthOf(Slot s) { return s.length & ~kShared; }
-  View ViewOf(Slot s) const { return View(units_.data() + s.offset, LengthOf(s)); }
+  View ViewOf(Slot s) const { return LengthOf(s) ? View(&units_[s.offset], LengthOf(s)) : View(); }
 
   // A text's units, offered to the next key. Out of memory it throws with
   // nothing changed. REQUIRES: text views no unit of this store.
@@ -132,17 +138,17 @@ class NameUnitStore {
     std::sort(live.begin(), live.end(), [](const Slot* a, const Slot* b) { return a->offset < b->offset; });
     std::size_t total = 0;
     for (std::size_t i = 0; i < live.size(); ++i)
-      if (i == 0 || live[i]->offset != live[i - 1]->offset) total += LengthOf(*live[i]);
-    std::vector<char16_t> fresh;
+      if (i == 0 || live[i]->offset != live[i - 1]->offset) total = Units::RunStart(total, LengthOf(*live[i])) + LengthOf(*live[i]);
+    Units fresh;
     fresh.reserve(total);
     // Nothing below allocates.
     Slot offer = offer_;
+    std::uint32_t padding = 0;
     for (std::size_t i = 0; i < live.size();) {
       const std::uint32_t from = live[i]->offset, length = LengthOf(*live[i]);
       std::size_t end = i + 1;
       while (end < live.size() && live[end]->offset == from) ++end;
-      const auto at = static_cast<std::uint32_t>(fresh.size());
-      fresh.insert(fresh.end(), units_.begin() + from, units_.begin() + from + length);
+      const std::uint32_t at = Put(fresh, View(&units_[from], length), padding);
       const bool onOffer = offered_ != kNone && from == offer_.offset;
       if (onOffer) offer.offset = at;
       const std::uint32_t flag = end - i > 1 || onOffer ? kShared : 0;
@@ -150,7 +156,7 @@ class NameUnitStore {
     }
     units_.swap(fresh);
     offer_ = offer;
-    dead_ = 0;
+    dead_ = padding;
   }
 
   std::size_t UnitCount() const { return units_.size(); }
@@ -175,11 +181,11 @@ class NameUnitStore {
       if (length == 0) {
         outside = outside || s.offset != 0 || s.length != 0;
       } else {
-        outside = outside || std::size_t{s.offset} + length > units_.size();
+        outside = outside || std::size_t{s.offset} + length > units_.size() || Units::RunStart(s.offset, length) != s.offset;
         live.push_back({s, side});
       }
     });
-    if (outside) return "1: a slot outside the units";
+    if (outside) return "1: a slot outside the units or across a page";
     std::sort(live.begin(), live.end(), [](const Held& a, const Held& b) { return a.slot.offset < b.slot.offset; });
     std::size_t inUse = 0, end = 0;
     for (std::size_t i = 0; i < live.size(); ++i) {
@@ -213,26 +219,35 @@ class NameUnitStore {
  private:
   enum Offer : std::uint8_t { kNone, kOffered, kTaken };
 
+  using Units = EntryPool<char16_t>;
+
   Slot Append(View units) {
     if (units.empty()) return Slot{0, 0};
-    const std::size_t size = units_.size();
-    if (units.size() > 0x7FFFFFFFu - size) throw std::bad_alloc();  // offsets and lengths stay below kShared
-    if (size + units.size() > units_.capacity()) {
-      std::vector<char16_t> fresh;
-      fresh.reserve(std::max(size + units.size(), size + size / 4));
-      fresh.assign(units_.begin(), units_.end());
-      fresh.insert(fresh.end(), units.begin(), units.end());
-      units_.swap(fresh);
-    } else {
-      units_.insert(units_.end(), units.begin(), units.end());
+    const std::size_t end = Units::RunStart(units_.size(), units.size()) + units.size();
+    if (end > 0x7FFFFFFFu) throw std::bad_alloc();  // offsets and lengths stay below kShared
+    units_.grow_to(end);
+    std::uint32_t padding = 0;
+    const std::uint32_t at = Put(units_, units, padding);
+    dead_ += padding;
+    return Slot{at, static_cast<std::uint32_t>(units.size())};
+  }
+
+  // Appends a run off any page boundary, counting the padding it needs;
+  // where it starts. REQUIRES: room for the padding and the run.
+  static std::uint32_t Put(Units& to, View run, std::uint32_t& padding) {
+    const std::size_t at = Units::RunStart(to.size(), run.size());
+    if (const std::size_t pad = at - to.size()) {
+      std::fill_n(to.extend(pad), pad, char16_t{0});
+      padding += static_cast<std::uint32_t>(pad);
     }
-    return Slot{static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(units.size())};
+    std::copy(run.begin(), run.end(), to.extend(run.size()));
+    return static_cast<std::uint32_t>(at);
   }
 
   // Units only this slot held.
   void Release(std::uint32_t offset, std::uint32_t length) {
     if (offset + length == units_.size()) {
-      units_.resize(offset);
+      units_.truncate(offset);
     } else {
       dead_ += length;
     }
@@ -240,14 +255,14 @@ class NameUnitStore {
 
   void Settle() {
     if (!held_[kText] && !held_[kKey]) {
-      std::vector<char16_t>().swap(units_);
+      units_.clear();
       dead_ = 0;
       offered_ = kNone;
     }
     if (dead_ > units_.size()) dead_ = units_.size();
   }
 
-  std::vector<char16_t> units_;
+  Units units_;
   std::uint32_t dead_ = 0;
   std::uint32_t held_[2] = {0, 0};
   Slot offer_{0, 0};  // without kShared
