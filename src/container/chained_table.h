@@ -243,8 +243,11 @@ class ChainedTable {
     ForEachLinked([&](Node& n) { f(n.key); });
   }
 
-  // Whether the pool keeps its own invariant and room for every key.
-  bool CheckPool() const { return pool_.CheckPool() && count_ <= pool_.size(); }
+  // Whether the pool and the sparse buckets keep their invariants, with
+  // room for every key.
+  bool CheckPool() const {
+    return pool_.CheckPool() && count_ <= pool_.size() && (listed_ || spread_->dense || spread_->sparse.CheckRuns());
+  }
 
   // Bytes held by the table itself: bucket storage, entries and what its
   // Store holds for it alone (not the heap memory that the values own).

@@ -2,8 +2,14 @@
 // chain head (an entry's place in the table's pool, kEmpty for none), in
 // index order. Kept in short sorted runs, so that a new
 // bucket moves at most one run instead of every bucket above it.
+//
+// Invariant: runs are non-empty, their buckets strictly ascending within
+// and across runs; ends_[i] is the last bucket of runs_[i], so that a
+// search over runs reads one contiguous array instead of a heap block per
+// step. CheckRuns verifies it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -39,21 +45,27 @@ class SparseBuckets {
     Pos p = Lower(b);
     if (At(p, b)) return runs_[p.run][p.slot].head;
     if (runs_.empty()) {
+      ends_.reserve(1);
       runs_.push_back(Run{Slot{b, kEmpty}});
+      ends_.push_back(b);
       ++size_;
       return runs_[0][0].head;
     }
     if (p.run == runs_.size()) p = {runs_.size() - 1, runs_.back().size()};
     Run& run = runs_[p.run];
     run.insert(run.begin() + static_cast<std::ptrdiff_t>(p.slot), Slot{b, kEmpty});
+    ends_[p.run] = run.back().bucket;
     ++size_;
     if (run.size() > kRunLimit) {
       // Room first: a run left long when memory runs out is still in order.
       try {
         if (runs_.size() == runs_.capacity()) runs_.reserve(2 * runs_.size());
+        if (ends_.size() == ends_.capacity()) ends_.reserve(2 * ends_.size());
         Run& full = runs_[p.run];  // the reserve may have moved it
         Run upper(full.begin() + kRunLimit / 2, full.end());
         full.resize(kRunLimit / 2);
+        ends_[p.run] = full.back().bucket;
+        ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(p.run) + 1, upper.back().bucket);
         runs_.insert(runs_.begin() + static_cast<std::ptrdiff_t>(p.run) + 1, std::move(upper));
       } catch (const std::bad_alloc&) {
         return runs_[p.run][p.slot].head;
@@ -82,7 +94,12 @@ class SparseBuckets {
     if (!At(p, b)) return;
     Run& run = runs_[p.run];
     run.erase(run.begin() + static_cast<std::ptrdiff_t>(p.slot));
-    if (run.empty()) runs_.erase(runs_.begin() + static_cast<std::ptrdiff_t>(p.run));
+    if (run.empty()) {
+      runs_.erase(runs_.begin() + static_cast<std::ptrdiff_t>(p.run));
+      ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(p.run));
+    } else {
+      ends_[p.run] = run.back().bucket;
+    }
     --size_;
   }
 
@@ -106,11 +123,29 @@ class SparseBuckets {
   void Clear() {
     runs_.clear();
     runs_.shrink_to_fit();
+    ends_.clear();
+    ends_.shrink_to_fit();
     size_ = 0;
   }
 
+  // Whether the invariant above holds.
+  bool CheckRuns() const {
+    if (ends_.size() != runs_.size()) return false;
+    std::size_t count = 0;
+    std::uint32_t previous = 0;
+    for (std::size_t r = 0; r < runs_.size(); ++r) {
+      if (runs_[r].empty() || ends_[r] != runs_[r].back().bucket) return false;
+      for (const Slot& slot : runs_[r]) {
+        if (count > 0 && slot.bucket <= previous) return false;
+        previous = slot.bucket;
+        ++count;
+      }
+    }
+    return count == size_;
+  }
+
   std::size_t MemoryUsage() const {
-    std::size_t bytes = runs_.capacity() * sizeof(Run);
+    std::size_t bytes = runs_.capacity() * sizeof(Run) + ends_.capacity() * sizeof(std::uint32_t);
     for (const Run& r : runs_) bytes += r.capacity() * sizeof(Slot);
     return bytes;
   }
@@ -126,12 +161,7 @@ class SparseBuckets {
 
   // The first slot whose bucket is b or above; {runs, 0} when there is none.
   Pos Lower(std::uint32_t b) const {
-    std::size_t lo = 0, hi = runs_.size();
-    while (lo < hi) {
-      const std::size_t mid = (lo + hi) / 2;
-      if (runs_[mid].back().bucket < b) lo = mid + 1;
-      else hi = mid;
-    }
+    const std::size_t lo = static_cast<std::size_t>(std::lower_bound(ends_.begin(), ends_.end(), b) - ends_.begin());
     if (lo == runs_.size()) return {lo, 0};
     const Run& run = runs_[lo];
     std::size_t l = 0, h = run.size();
@@ -144,6 +174,7 @@ class SparseBuckets {
   }
 
   std::vector<Run> runs_;
+  std::vector<std::uint32_t> ends_;
   std::size_t size_ = 0;
 };
 

@@ -41,6 +41,7 @@ class TextKeys {
     tables_.Keys().Walk(f);
   }
   std::string CheckUnits() const { return tables_.CheckUnits(); }
+  bool CheckPool() const { return tables_.Keys().CheckPool(); }
 
  private:
   ContainerTables tables_{nullptr};
@@ -86,6 +87,7 @@ void RunModel(std::uint32_t buckets, int keySpace, int steps, unsigned seed, Mak
     // Comparing every step is quadratic; sample densely, and always near the end.
     if (step % 7 == 0 || step > steps - 50) {
       ASSERT_EQ(WalkOf<Key>(table), expected) << "step " << step;
+      ASSERT_TRUE(table.CheckPool()) << "step " << step;
       if constexpr (requires { table.CheckUnits(); }) {
         ASSERT_EQ(table.CheckUnits(), "") << "step " << step;
       }
