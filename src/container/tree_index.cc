@@ -67,8 +67,8 @@ void CTreeIndex::Reset() {
   m_KeyZero = 0;
   m_ByNameID.Clear();
   m_ByText.Clear();
-  m_Handles.assign(1, nullptr);
-  m_FreeHandles.clear();
+  m_Handles.assign(1, 0);
+  m_FirstFree = 0;
   m_Groups.clear();
   m_FreeGroups.clear();
   m_bTearingDown = false;
@@ -90,10 +90,10 @@ template <class F>
 void CTreeIndex::ForEachHolder(Ref ref, F&& f) const {
   if (!ref) return;
   if (!(ref & kGroup)) {
-    f(m_Handles[ref]);
+    f(Holder(ref));
     return;
   }
-  GroupOf(ref).holders.ForEach([&](std::uint32_t h, std::uint8_t) { f(m_Handles[h]); });
+  GroupOf(ref).holders.ForEach([&](std::uint32_t h, std::uint8_t) { f(Holder(h)); });
 }
 
 // --- positions
@@ -160,7 +160,7 @@ void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted, std::uint64_t 
     g->holders.Insert(ref);
     g->holders.Insert(h);
     if (counted) {
-      Count(*g, m_Handles[ref], +1);
+      Count(*g, Holder(ref), +1);
       Count(*g, c, +1);
     }
     std::uint32_t slot;
@@ -255,15 +255,15 @@ void CTreeIndex::LeaveKey(std::uint32_t key, CNameContainer* c) {
 
 // Lists one container (already placed) under its key, IDs and texts.
 void CTreeIndex::Enter(CNameContainer* c) {
-  if (m_FreeHandles.empty()) {
-    // So that Leave and ChildDetaching need no memory.
-    Room(m_FreeHandles, m_Handles.size() + 1);
-    m_Handles.push_back(c);
-    P(c).handle = static_cast<std::uint32_t>(m_Handles.size() - 1);
+  static_assert(alignof(CNameContainer) > 1, "a container's address is even");
+  const auto entry = reinterpret_cast<std::uintptr_t>(c);
+  if (m_FirstFree) {
+    P(c).handle = m_FirstFree;
+    m_FirstFree = static_cast<std::uint32_t>(m_Handles[m_FirstFree] >> 1);
+    m_Handles[P(c).handle] = entry;
   } else {
-    P(c).handle = m_FreeHandles.back();
-    m_FreeHandles.pop_back();
-    m_Handles[P(c).handle] = c;
+    m_Handles.push_back(entry);
+    P(c).handle = static_cast<std::uint32_t>(m_Handles.size() - 1);
   }
   P(c).index = this;
   EnterKey(KeyOf(c), c);
@@ -301,8 +301,9 @@ void CTreeIndex::Leave(CNameContainer* c) {
     return true;
   });
   if (P(c).handle) {
-    m_Handles[P(c).handle] = nullptr;
-    m_FreeHandles.push_back(P(c).handle);
+    // Freed into the list it runs through, so that leaving needs no memory.
+    m_Handles[P(c).handle] = std::uintptr_t{m_FirstFree} << 1 | 1;
+    m_FirstFree = P(c).handle;
   }
   P(c).handle = 0;
   P(c).index = nullptr;
@@ -415,7 +416,7 @@ void CTreeIndex::EnterText(CNameContainer* c, std::u16string_view key, std::uint
       Tag(hash),
       [&](Ref r) {
         if (r & kGroup) return GroupOf(r).hash == hash;
-        const CNameContainer* holder = m_Handles[r];
+        const CNameContainer* holder = Holder(r);
         return holder != c && T(holder).Keys().Contains(key);
       },
       fresh);
@@ -560,7 +561,7 @@ bool CTreeIndex::TextIn(const CString& key, const TopSet& trees) const {
   if (key.empty()) return false;
   return AnyTextEntry(TextHash(key), [&](Ref ref) {
     if (ref & kGroup) return Counted(GroupOf(ref), trees);
-    const CNameContainer* c = m_Handles[ref];
+    const CNameContainer* c = Holder(ref);
     const Place p = PlaceOf(c);
     return p.seen && trees.Has(p.top) && T(c).Keys().Contains(key);
   });
@@ -574,7 +575,7 @@ bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const
 
 bool CTreeIndex::EntryBelow(const CNameContainer* from, const CString& key, Ref ref) const {
   if (!(ref & kGroup)) {
-    const CNameContainer* c = m_Handles[ref];
+    const CNameContainer* c = Holder(ref);
     return Reaches(from, c) && T(c).Keys().Contains(key);
   }
   // Whichever ends first: a search of the subtree allowed to visit as many
@@ -615,8 +616,7 @@ std::uint64_t CTreeIndex::ListOrder(const CNameContainer* top) { return P(top).o
 
 std::size_t CTreeIndex::MemoryUsage() const {
   std::size_t bytes = sizeof(*this) + m_ByKey.MemoryUsage() + m_ByNameID.MemoryUsage() + m_ByText.MemoryUsage() +
-                      m_Handles.capacity() * sizeof(CNameContainer*) +
-                      m_FreeHandles.capacity() * sizeof(std::uint32_t) +
+                      m_Handles.capacity() * sizeof(std::uintptr_t) +
                       m_Groups.capacity() * sizeof(std::unique_ptr<Group>) +
                       m_FreeGroups.capacity() * sizeof(std::uint32_t);
   for (const auto& g : m_Groups)
@@ -654,7 +654,7 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     CNameContainer* c = e.c;
     ++containers;
     const std::string at = " (container " + std::to_string(c->GetID()) + ")";
-    if (P(c).index != this || P(c).handle == 0 || P(c).handle >= m_Handles.size() || m_Handles[P(c).handle] != c)
+    if (P(c).index != this || P(c).handle == 0 || P(c).handle >= m_Handles.size() || Holder(P(c).handle) != c)
       return "1: not in the index" + at;
     if (P(c).holder != e.holder || (e.holder && P(c).key != e.key)) return "1: wrong holder or key" + at;
     if (!listed(KeyRef(e.key), c)) return "1: not listed under its key" + at;
@@ -689,9 +689,12 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     if (!fault.empty()) return fault;
     pending.insert(pending.end(), kids.rbegin(), kids.rend());
   }
-  std::size_t live = 0;
-  for (const CNameContainer* h : m_Handles) live += h != nullptr;
+  std::size_t live = 0, free = 0;
+  for (const std::uintptr_t h : m_Handles) live += h != 0 && !(h & 1);
   if (live != containers) return "1: the index lists containers outside the tree";
+  for (std::uint32_t h = m_FirstFree; h; h = static_cast<std::uint32_t>(m_Handles[h] >> 1))
+    if (h >= m_Handles.size() || !(m_Handles[h] & 1) || ++free > m_Handles.size()) return "1: a broken list of free handles";
+  if (1 + live + free != m_Handles.size()) return "1: a handle neither used nor free";
   for (const auto& [k, n] : keys)
     if (size(KeyRef(k)) != n) return "1: key " + std::to_string(k) + " listed for a container not holding it";
   for (const auto& [k, n] : ids)

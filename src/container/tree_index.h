@@ -25,7 +25,8 @@
 // Invariants, true between any two public calls of a container or server:
 //  1. a container has index set exactly when it is in the tree, and it is
 //     then listed under its key, each of its name IDs and each text key,
-//     under its own handle; nothing else is listed;
+//     under its own handle; nothing else is listed; every other handle is
+//     on the one list of free handles;
 //  2. the counts of a shared text equal those a tree search would find;
 //  3. top is the top-level container above it through the tables (itself
 //     at the top), and seen tells whether a tree search from top reaches
@@ -165,6 +166,8 @@ class CTreeIndex {
   template <class F>
   void ForEachHolder(Ref ref, F&& f) const;
   Group& GroupOf(Ref ref) const { return *m_Groups[ref & ~kGroup]; }
+  // REQUIRES: handle in use.
+  CNameContainer* Holder(std::uint32_t handle) const { return reinterpret_cast<CNameContainer*>(m_Handles[handle]); }
   const Ref* KeyRef(std::uint32_t key) const { return key ? m_ByKey.Find(key) : (m_KeyZero ? &m_KeyZero : nullptr); }
 
   // counted: ref lists a text, whose hash a new group carries.
@@ -205,8 +208,10 @@ class CTreeIndex {
   Ref m_KeyZero = 0;
   FlatMap<std::uint32_t, Ref> m_ByNameID;
   FlatMap<std::uint32_t, Ref> m_ByText;  // by tag, one entry per text
-  std::vector<CNameContainer*> m_Handles{nullptr};  // handle 0 is none
-  std::vector<std::uint32_t> m_FreeHandles;
+  // By handle: a container's address, or, for a free handle, the next free
+  // one times two plus one. Handle 0 is none.
+  std::vector<std::uintptr_t> m_Handles{0};
+  std::uint32_t m_FirstFree = 0;
   std::vector<std::unique_ptr<Group>> m_Groups;
   std::vector<std::uint32_t> m_FreeGroups;
   std::uint64_t m_nNextOrder = 1;
