@@ -119,12 +119,11 @@ void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id) {
     keys.SetAt(key, id);
     return;
   }
-  const std::uint64_t hash = CTreeIndex::TextHash(key);
   const std::size_t before = keys.size();
   keys.SetAt(key, id);
   if (keys.size() == before) return;
   try {
-    place_.index->TextEntered(owner_, hash);
+    place_.index->TextEntered(owner_, key);
   } catch (...) {
     keys.RemoveKey(key);
     throw;
@@ -139,7 +138,7 @@ bool ContainerTables::RemoveName(std::uint32_t id) {
 
 bool ContainerTables::RemoveKey(const CString& key, std::uint32_t* id) {
   if (!names_ || !names_->keys.RemoveKey(key, id)) return false;
-  if (place_.index) place_.index->TextLeft(owner_, CTreeIndex::TextHash(key));
+  if (place_.index) place_.index->TextLeft(owner_, key);
   return true;
 }
 
@@ -158,7 +157,7 @@ void ContainerTables::RemoveAllNames() {
       return true;
     });
     names_->keys.Walk([&](std::u16string_view key, std::uint32_t) {
-      place_.index->TextLeft(owner_, CTreeIndex::TextHash(key));
+      place_.index->TextLeft(owner_, key);
       return true;
     });
   }

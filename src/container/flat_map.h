@@ -1,14 +1,24 @@
-// An open-addressing hash map for the tree index: integer keys, small
-// trivially copyable values, in one flat array of slots. Key 0 marks an empty
-// slot, so 0 is never a key. Linear probing with backward-shift deletion
-// keeps the array free of tombstones; the array doubles at 7/8 full and
-// halves when it falls below 1/8, so a deleted subtree gives memory back.
+// An open-addressing hash map for the tree index: 32-bit keys, small
+// trivially copyable values, in one flat array of 8-byte slots, kept up to
+// 7/8 full so that a name costs little more than its slot.
+//
+// Invariants, true between any two calls:
+//  1. a slot holds Mix(key), or 0 when empty; Mix is a bijection that keeps
+//     0, so 0 is never a key; an entry's home is Mix(key) scaled to the
+//     capacity;
+//  2. linear probing: every slot from an entry's home up to the entry is
+//     taken, so a search ends at the first empty slot;
+//  3. size() entries, at most 7/8 of the capacity.
+// Entries stay where they were put (most at their home, which keeps the
+// lookups' branches predictable); erasure pulls later entries of the probe
+// run back, so there are no tombstones. Growth is by half, so a table is
+// never less than 7/12 full after it grows; it halves below 1/8 full, so a
+// deleted subtree gives memory back. A key may have several entries.
 // Iteration order is unspecified: nothing observable may depend on it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -16,11 +26,9 @@ namespace nametree {
 
 template <class Key, class Value>
 class FlatMap {
-  static_assert(sizeof(Key) % 4 == 0 && alignof(Value) <= 4, "keys of whole 32-bit words, small values");
-  // A 64-bit key kept as two 32-bit words, so that a 32-bit value does not
-  // pad its slot to 16 bytes; key and value share one cache line.
+  static_assert(sizeof(Key) == 4 && sizeof(Value) <= 4, "32-bit keys, small values");
   struct Slot {
-    std::uint32_t key[sizeof(Key) / 4];
+    std::uint32_t mixed;
     Value value;
   };
 
@@ -28,38 +36,75 @@ class FlatMap {
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
 
-  Value* Find(Key key) {
+  // The first entry under key whose value satisfies pred, or null.
+  template <class Pred>
+  Value* FindIf(Key key, Pred&& pred) {
     if (!slots_) return nullptr;
-    for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
-      const Key k = KeyAt(i);
-      if (k == key) return &slots_[i].value;
-      if (k == Key{}) return nullptr;
+    const std::uint32_t m = Mix(key);
+    for (std::size_t i = Home(m);; i = Next(i)) {
+      const std::uint32_t x = slots_[i].mixed;
+      if (x == m) {
+        if (pred(slots_[i].value)) return &slots_[i].value;
+      } else if (!x) {
+        return nullptr;
+      }
     }
   }
+  template <class Pred>
+  const Value* FindIf(Key key, Pred&& pred) const {
+    return const_cast<FlatMap*>(this)->FindIf(key, pred);
+  }
+  Value* Find(Key key) {
+    return FindIf(key, [](const Value&) { return true; });
+  }
   const Value* Find(Key key) const { return const_cast<FlatMap*>(this)->Find(key); }
+
+  // The first entry under key whose value satisfies same, or else a new
+  // value-initialised one (fresh tells which), in one search.
+  // REQUIRES: key != 0.
+  template <class Pred>
+  Value& FindOrInsert(Key key, Pred&& same, bool& fresh) {
+    const std::uint32_t m = Mix(key);
+    fresh = false;
+    if (slots_) {
+      std::size_t i = Home(m);
+      for (; slots_[i].mixed; i = Next(i))
+        if (slots_[i].mixed == m && same(slots_[i].value)) return slots_[i].value;
+      if ((size_ + 1) * 8 <= capacity_ * 7) {
+        fresh = true;
+        ++size_;
+        slots_[i] = Slot{m, Value{}};
+        return slots_[i].value;
+      }
+    }
+    Resize(Grown(size_ + 1));
+    fresh = true;
+    ++size_;
+    return Place(m, Value{});
+  }
 
   // The value of key, value-initialised when the key is new.
   // REQUIRES: key != 0.
   Value& Insert(Key key) {
-    if (!slots_ || (size_ + 1) * 8 > (mask_ + 1) * 7) Resize(slots_ ? (mask_ + 1) * 2 : 8);
-    std::size_t i = Home(key);
-    for (Key k; (k = KeyAt(i)) != Key{}; i = (i + 1) & mask_)
-      if (k == key) return slots_[i].value;
-    std::memcpy(slots_[i].key, &key, sizeof(Key));
-    slots_[i].value = Value{};
-    ++size_;
-    return slots_[i].value;
+    bool fresh;
+    return FindOrInsert(key, [](const Value&) { return true; }, fresh);
   }
 
   bool Erase(Key key) {
-    if (!slots_) return false;
-    std::size_t i = Home(key);
-    for (Key k; (k = KeyAt(i)) != key; i = (i + 1) & mask_)
-      if (k == Key{}) return false;
-    // Pull later entries of the probe run back over the hole.
-    for (std::size_t j = (i + 1) & mask_; KeyAt(j) != Key{}; j = (j + 1) & mask_) {
-      const std::size_t home = Home(KeyAt(j));
-      if (((j - home) & mask_) >= ((j - i) & mask_)) {
+    Value* v = Find(key);
+    if (v) EraseAt(v);
+    return v != nullptr;
+  }
+
+  // REQUIRES: at was returned by FindIf, Find or an insertion, and the map
+  // has not changed since.
+  void EraseAt(Value* at) {
+    std::size_t i = static_cast<std::size_t>(reinterpret_cast<Slot*>(reinterpret_cast<char*>(at) - offsetof(Slot, value)) -
+                                             slots_.get());
+    // Pull later entries of the probe run back over the hole, each that
+    // would otherwise sit beyond an empty slot from its home.
+    for (std::size_t j = Next(i); slots_[j].mixed; j = Next(j)) {
+      if (Distance(j) >= Distance(j, i)) {
         slots_[i] = slots_[j];
         i = j;
       }
@@ -68,21 +113,20 @@ class FlatMap {
     --size_;
     if (size_ == 0) {
       Clear();
-    } else if (mask_ + 1 > 8 && size_ * 8 < mask_ + 1) {
+    } else if (capacity_ > 8 && size_ * 8 < capacity_) {
       // Removal never fails: without room for a smaller array the larger stays.
       try {
-        Resize((mask_ + 1) / 2);
+        Resize(capacity_ / 2);
       } catch (const std::bad_alloc&) {
       }
     }
-    return true;
   }
 
   // Asks the cache for key's home slot ahead of an Insert or Find; changes
   // nothing.
   void Prefetch(Key key) const {
     if (!slots_) return;
-    const Slot* slot = slots_.get() + Home(key);
+    const Slot* slot = slots_.get() + Home(Mix(key));
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
     asm volatile("prefetcht0 %0" : : "m"(*slot));  // GCC 12 drops the builtin here
 #else
@@ -91,65 +135,102 @@ class FlatMap {
   }
 
   // Makes room for `more` further keys at once, so a bulk insertion does
-  // not rehash on the way.
+  // not rehash on the way: exactly, unless that is less than growth by half,
+  // so that many small reservations in a row cost linear time.
   void Reserve(std::size_t more) {
-    std::size_t capacity = slots_ ? mask_ + 1 : 8;
-    while ((size_ + more) * 8 > capacity * 7) capacity *= 2;
-    if (!slots_ || capacity != mask_ + 1) Resize(capacity);
+    if (slots_ && (size_ + more) * 8 <= capacity_ * 7) return;
+    const std::size_t exact = ((size_ + more) * 8 + 6) / 7, grown = Grown(size_ + 1);
+    Resize(exact > grown ? exact : grown);
   }
 
   void Clear() {
     slots_.reset();
-    mask_ = 0;
+    capacity_ = 0;
     size_ = 0;
   }
 
   // Calls f(key, value) for every entry; f must not insert or erase.
   template <class F>
   void ForEach(F&& f) const {
-    for (std::size_t i = 0; slots_ && i <= mask_; ++i)
-      if (const Key k = KeyAt(i); k != Key{}) f(k, slots_[i].value);
+    for (std::size_t i = 0; i < capacity_; ++i)
+      if (slots_[i].mixed) f(static_cast<Key>(Unmix(slots_[i].mixed)), slots_[i].value);
   }
 
-  std::size_t MemoryUsage() const { return slots_ ? (mask_ + 1) * sizeof(Slot) : 0; }
+  std::size_t MemoryUsage() const { return capacity_ * sizeof(Slot); }
+
+  // Checks the numbered invariants above.
+  bool Valid() const {
+    std::size_t taken = 0;
+    for (std::size_t i = 0; i < capacity_; ++i) {
+      if (!slots_[i].mixed) continue;
+      ++taken;
+      for (std::size_t j = Home(slots_[i].mixed); j != i; j = Next(j))
+        if (!slots_[j].mixed) return false;
+    }
+    return taken == size_ && size_ * 8 <= capacity_ * 7 && (capacity_ == 0) == !slots_;
+  }
 
  private:
-  Key KeyAt(std::size_t i) const {
-    Key k;
-    std::memcpy(&k, slots_[i].key, sizeof(Key));
-    return k;
+  // murmur3's 32-bit finaliser, and its inverse for ForEach.
+  static_assert(sizeof(Slot) == 8);
+
+  static constexpr std::uint32_t Mix(Key key) {
+    std::uint32_t h = static_cast<std::uint32_t>(key);
+    h ^= h >> 16;
+    h *= 0x85ebca6bu;
+    h ^= h >> 13;
+    h *= 0xc2b2ae35u;
+    h ^= h >> 16;
+    return h;
+  }
+  static constexpr std::uint32_t Inverse(std::uint32_t odd) {
+    std::uint32_t x = odd;  // Newton's iteration doubles the correct low bits
+    for (int i = 0; i < 5; ++i) x *= 2 - odd * x;
+    return x;
+  }
+  static constexpr std::uint32_t Unmix(std::uint32_t h) {
+    h ^= h >> 16;
+    h *= Inverse(0xc2b2ae35u);
+    h ^= (h >> 13) ^ (h >> 26);
+    h *= Inverse(0x85ebca6bu);
+    h ^= h >> 16;
+    return h;
+  }
+  static_assert(Unmix(Mix(0x12345678u)) == 0x12345678u && Mix(0) == 0);
+
+  std::size_t Home(std::uint32_t mixed) const { return static_cast<std::size_t>((std::uint64_t{mixed} * capacity_) >> 32); }
+  std::size_t Next(std::size_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
+  // How far slot i lies beyond slot from, round the end.
+  std::size_t Distance(std::size_t i, std::size_t from) const { return i >= from ? i - from : i + capacity_ - from; }
+  std::size_t Distance(std::size_t i) const { return Distance(i, Home(slots_[i].mixed)); }
+  std::size_t Grown(std::size_t need) const {
+    std::size_t capacity = capacity_ < 8 ? 8 : capacity_ + capacity_ / 2;
+    while (need * 8 > capacity * 7) capacity += capacity / 2;
+    return capacity;
   }
 
-  std::size_t Home(Key key) const {
-    std::uint64_t h = static_cast<std::uint64_t>(key);
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ULL;
-    h ^= h >> 33;
-    return static_cast<std::size_t>(h) & mask_;
+  // REQUIRES: a free slot.
+  Value& Place(std::uint32_t mixed, Value value) {
+    std::size_t i = Home(mixed);
+    while (slots_[i].mixed) i = Next(i);
+    slots_[i] = Slot{mixed, value};
+    return slots_[i].value;
   }
 
   // Either done, or (out of memory) nothing changed.
   void Resize(std::size_t capacity) {
     auto fresh = std::make_unique<Slot[]>(capacity);
     std::unique_ptr<Slot[]> old = std::move(slots_);
-    const std::size_t oldCapacity = old ? mask_ + 1 : 0;
+    const std::size_t oldCapacity = capacity_;
     slots_ = std::move(fresh);
-    mask_ = capacity - 1;
-    for (std::size_t i = 0; i < oldCapacity; ++i) {
-      Key k;
-      std::memcpy(&k, old[i].key, sizeof(Key));
-      if (k == Key{}) continue;
-      std::size_t j = Home(k);
-      while (KeyAt(j) != Key{}) j = (j + 1) & mask_;
-      slots_[j] = old[i];
-    }
+    capacity_ = static_cast<std::uint32_t>(capacity);
+    for (std::size_t i = 0; i < oldCapacity; ++i)
+      if (old[i].mixed) Place(old[i].mixed, old[i].value);
   }
 
   std::unique_ptr<Slot[]> slots_;
-  std::size_t mask_ = 0;
-  std::size_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+  std::uint32_t size_ = 0;
 };
 
 }  // namespace nametree

@@ -13,6 +13,7 @@ namespace nametree {
 struct CTreeIndex::Group {
   FlatMap<std::uint32_t, std::uint8_t> holders;  // handles
   FlatMap<std::uint32_t, std::uint32_t> perTop;  // top handle to count
+  std::uint64_t hash = 0;                         // the text's
   std::uint32_t global = 0;
   std::uint32_t target = 0;
 };
@@ -34,13 +35,13 @@ void Room(V& v, std::size_t n) {
 }
 
 // Keys handed on in the order they came, each a few keys after its map
-// was asked to fetch its slot.
+// was asked to fetch the slot of its map key.
 template <class Key>
 class AheadOfUse {
  public:
   template <class Map, class Use>
-  void Add(Key key, const Map& map, Use&& use) {
-    map.Prefetch(key);
+  void Add(Key key, std::uint32_t mapKey, const Map& map, Use&& use) {
+    map.Prefetch(mapKey);
     if (n_ >= kAhead) use(ring_[n_ % kAhead]);
     ring_[n_++ % kAhead] = key;
   }
@@ -66,8 +67,8 @@ void CTreeIndex::Reset() {
   m_KeyZero = 0;
   m_ByNameID.Clear();
   m_ByText.Clear();
-  m_Handles.assign(1, nullptr);
-  m_FreeHandles.clear();
+  m_Handles.assign(1, 0);
+  m_FirstFree = 0;
   m_Groups.clear();
   m_FreeGroups.clear();
   m_bTearingDown = false;
@@ -89,10 +90,10 @@ template <class F>
 void CTreeIndex::ForEachHolder(Ref ref, F&& f) const {
   if (!ref) return;
   if (!(ref & kGroup)) {
-    f(m_Handles[ref]);
+    f(Holder(ref));
     return;
   }
-  GroupOf(ref).holders.ForEach([&](std::uint32_t h, std::uint8_t) { f(m_Handles[h]); });
+  GroupOf(ref).holders.ForEach([&](std::uint32_t h, std::uint8_t) { f(Holder(h)); });
 }
 
 // --- positions
@@ -146,7 +147,7 @@ bool CTreeIndex::Before(const CNameContainer* a, const CNameContainer* b, bool d
 // Either done or, out of memory, nothing changed: a new group is made whole
 // before it replaces the single holder, and the lists it may later be freed
 // into are grown beforehand, so that no removal needs memory.
-void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted) {
+void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted, std::uint64_t hash) {
   const std::uint32_t h = P(c).handle;
   if (!ref) {
     ref = h;
@@ -155,10 +156,11 @@ void CTreeIndex::AddTo(Ref& ref, CNameContainer* c, bool counted) {
   if (!(ref & kGroup)) {
     if (ref == h) return;
     auto g = std::make_unique<Group>();
+    g->hash = hash;
     g->holders.Insert(ref);
     g->holders.Insert(h);
     if (counted) {
-      Count(*g, m_Handles[ref], +1);
+      Count(*g, Holder(ref), +1);
       Count(*g, c, +1);
     }
     std::uint32_t slot;
@@ -226,7 +228,10 @@ void CTreeIndex::CountSubtree(CNameContainer* c, int sign) {
     CNameContainer* d = pending.back();
     pending.pop_back();
     T(d).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
-      if (const Ref* r = m_ByText.Find(TextHash(key)); r && (*r & kGroup)) Count(GroupOf(*r), d, sign);
+      AnyTextEntry(TextHash(key), [&](Ref r) {
+        if (r & kGroup) Count(GroupOf(r), d, sign);
+        return (r & kGroup) != 0;
+      });
       return true;
     });
     T(d).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& child) {
@@ -250,15 +255,15 @@ void CTreeIndex::LeaveKey(std::uint32_t key, CNameContainer* c) {
 
 // Lists one container (already placed) under its key, IDs and texts.
 void CTreeIndex::Enter(CNameContainer* c) {
-  if (m_FreeHandles.empty()) {
-    // So that Leave and ChildDetaching need no memory.
-    Room(m_FreeHandles, m_Handles.size() + 1);
-    m_Handles.push_back(c);
-    P(c).handle = static_cast<std::uint32_t>(m_Handles.size() - 1);
+  static_assert(alignof(CNameContainer) > 1, "a container's address is even");
+  const auto entry = reinterpret_cast<std::uintptr_t>(c);
+  if (m_FirstFree) {
+    P(c).handle = m_FirstFree;
+    m_FirstFree = static_cast<std::uint32_t>(m_Handles[m_FirstFree] >> 1);
+    m_Handles[P(c).handle] = entry;
   } else {
-    P(c).handle = m_FreeHandles.back();
-    m_FreeHandles.pop_back();
-    m_Handles[P(c).handle] = c;
+    m_Handles.push_back(entry);
+    P(c).handle = static_cast<std::uint32_t>(m_Handles.size() - 1);
   }
   P(c).index = this;
   EnterKey(KeyOf(c), c);
@@ -267,14 +272,19 @@ void CTreeIndex::Enter(CNameContainer* c) {
   const auto enterId = [&](std::uint32_t id) { AddTo(m_ByNameID.Insert(id), c, false); };
   AheadOfUse<std::uint32_t> ids;
   T(c).Names().Walk([&](std::uint32_t id, std::u16string_view) {
-    if (id) ids.Add(id, m_ByNameID, enterId);
+    if (id) ids.Add(id, id, m_ByNameID, enterId);
     return true;
   });
   ids.Finish(enterId);
-  const auto enterText = [&](std::uint64_t hash) { AddTo(m_ByText.Insert(hash), c, true); };
-  AheadOfUse<std::uint64_t> texts;
+  struct Text {
+    std::u16string_view key;
+    std::uint64_t hash;
+  };
+  const auto enterText = [&](const Text& t) { EnterText(c, t.key, t.hash); };
+  AheadOfUse<Text> texts;
   T(c).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
-    texts.Add(TextHash(key), m_ByText, enterText);
+    const std::uint64_t hash = TextHash(key);
+    texts.Add({key, hash}, Tag(hash), m_ByText, enterText);
     return true;
   });
   texts.Finish(enterText);
@@ -287,12 +297,13 @@ void CTreeIndex::Leave(CNameContainer* c) {
     return true;
   });
   T(c).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
-    TextLeft(c, TextHash(key));
+    TextLeft(c, key);
     return true;
   });
   if (P(c).handle) {
-    m_Handles[P(c).handle] = nullptr;
-    m_FreeHandles.push_back(P(c).handle);
+    // Freed into the list it runs through, so that leaving needs no memory.
+    m_Handles[P(c).handle] = std::uintptr_t{m_FirstFree} << 1 | 1;
+    m_FirstFree = P(c).handle;
   }
   P(c).handle = 0;
   P(c).index = nullptr;
@@ -391,16 +402,50 @@ void CTreeIndex::NameIdEntered(CNameContainer* c, std::uint32_t id) {
 
 void CTreeIndex::NameIdLeft(CNameContainer* c, std::uint32_t id) {
   if (!id || m_bTearingDown) return;
-  if (Ref* r = m_ByNameID.Find(id); r && RemoveFrom(*r, c, false)) m_ByNameID.Erase(id);
+  if (Ref* r = m_ByNameID.Find(id); r && RemoveFrom(*r, c, false)) m_ByNameID.EraseAt(r);
 }
 
-void CTreeIndex::TextEntered(CNameContainer* c, std::uint64_t hash) {
-  if (!m_bTearingDown) AddTo(m_ByText.Insert(hash), c, true);
+void CTreeIndex::TextEntered(CNameContainer* c, std::u16string_view key) {
+  if (!m_bTearingDown) EnterText(c, key, TextHash(key));
 }
 
-void CTreeIndex::TextLeft(CNameContainer* c, std::uint64_t hash) {
+void CTreeIndex::EnterText(CNameContainer* c, std::u16string_view key, std::uint64_t hash) {
+  // c's own texts are all different, so a single entry of c is another text.
+  bool fresh;
+  Ref& ref = m_ByText.FindOrInsert(
+      Tag(hash),
+      [&](Ref r) {
+        if (r & kGroup) return GroupOf(r).hash == hash;
+        const CNameContainer* holder = Holder(r);
+        return holder != c && T(holder).Keys().Contains(key);
+      },
+      fresh);
+  if (fresh) {
+    ref = P(c).handle;
+  } else {
+    AddTo(ref, c, true, hash);
+  }
+}
+
+void CTreeIndex::TextLeft(CNameContainer* c, std::u16string_view key) {
   if (m_bTearingDown) return;
-  if (Ref* r = m_ByText.Find(hash); r && RemoveFrom(*r, c, true)) m_ByText.Erase(hash);
+  if (Ref* r = TextRefOf(c, TextHash(key)); r && RemoveFrom(*r, c, true)) m_ByText.EraseAt(r);
+}
+
+CTreeIndex::Ref* CTreeIndex::TextRefOf(const CNameContainer* c, std::uint64_t hash) const {
+  const std::uint32_t h = P(c).handle;
+  Ref* single = nullptr;
+  Ref* group = const_cast<FlatMap<std::uint32_t, Ref>&>(m_ByText).FindIf(Tag(hash), [&](Ref& r) {
+    if (r & kGroup) return GroupOf(r).hash == hash && GroupOf(r).holders.Find(h) != nullptr;
+    if (r == h && !single) single = &r;
+    return false;
+  });
+  return group ? group : single;
+}
+
+template <class F>
+bool CTreeIndex::AnyTextEntry(std::uint64_t hash, F&& f) const {
+  return m_ByText.FindIf(Tag(hash), [&](Ref r) { return (!(r & kGroup) || GroupOf(r).hash == hash) && f(r); }) != nullptr;
 }
 
 bool CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
@@ -514,26 +559,28 @@ bool CTreeIndex::Counted(const Group& g, const TopSet& trees) {
 // A single holder is checked where it is; a shared text answers from its counts.
 bool CTreeIndex::TextIn(const CString& key, const TopSet& trees) const {
   if (key.empty()) return false;
-  const Ref* ref = m_ByText.Find(TextHash(key));
-  if (!ref) return false;
-  if (*ref & kGroup) return Counted(GroupOf(*ref), trees);
-  const CNameContainer* c = m_Handles[*ref];
-  const Place p = PlaceOf(c);
-  return p.seen && trees.Has(p.top) && T(c).Keys().Contains(key);
+  return AnyTextEntry(TextHash(key), [&](Ref ref) {
+    if (ref & kGroup) return Counted(GroupOf(ref), trees);
+    const CNameContainer* c = Holder(ref);
+    const Place p = PlaceOf(c);
+    return p.seen && trees.Has(p.top) && T(c).Keys().Contains(key);
+  });
 }
 
 bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const {
   if (key.empty()) return false;
   if (!P(from).holder) return TextIn(key, TopSet{false, false, {from}});
-  const Ref* ref = m_ByText.Find(TextHash(key));
-  if (!ref) return false;
-  if (!(*ref & kGroup)) {
-    const CNameContainer* c = m_Handles[*ref];
+  return AnyTextEntry(TextHash(key), [&](Ref ref) { return EntryBelow(from, key, ref); });
+}
+
+bool CTreeIndex::EntryBelow(const CNameContainer* from, const CString& key, Ref ref) const {
+  if (!(ref & kGroup)) {
+    const CNameContainer* c = Holder(ref);
     return Reaches(from, c) && T(c).Keys().Contains(key);
   }
   // Whichever ends first: a search of the subtree allowed to visit as many
   // containers as the text has holders, or a check of every holder.
-  const Group& g = GroupOf(*ref);
+  const Group& g = GroupOf(ref);
   std::size_t budget = g.holders.size();
   bool hit = false, exhausted = false;
   SubtreeWalk::Run(*from, [&](const CNameContainer& c, std::size_t depth) {
@@ -546,19 +593,21 @@ bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const
     return hit ? WalkStep::kStop : WalkStep::kDescend;
   });
   if (!exhausted) return hit;
-  ForEachHolder(*ref, [&](CNameContainer* c) { hit = hit || (Reaches(from, c) && T(c).Keys().Contains(key)); });
+  ForEachHolder(ref, [&](CNameContainer* c) { hit = hit || (Reaches(from, c) && T(c).Keys().Contains(key)); });
   return hit;
 }
 
 CNameContainer* CTreeIndex::FirstTextHolder(const CString& key, const TopSet& trees) const {
   if (key.empty()) return nullptr;
-  const Ref* ref = m_ByText.Find(TextHash(key));
-  if (!ref || ((*ref & kGroup) && !Counted(GroupOf(*ref), trees))) return nullptr;
   CNameContainer* best = nullptr;
-  ForEachHolder(*ref, [&](CNameContainer* c) {
-    const Place p = PlaceOf(c);
-    if (!p.seen || !trees.Has(p.top) || !T(c).Keys().Contains(key)) return;
-    if (!best || Before(c, best, false)) best = c;
+  AnyTextEntry(TextHash(key), [&](Ref ref) {
+    if ((ref & kGroup) && !Counted(GroupOf(ref), trees)) return false;
+    ForEachHolder(ref, [&](CNameContainer* c) {
+      const Place p = PlaceOf(c);
+      if (!p.seen || !trees.Has(p.top) || !T(c).Keys().Contains(key)) return;
+      if (!best || Before(c, best, false)) best = c;
+    });
+    return false;
   });
   return best;
 }
@@ -567,8 +616,7 @@ std::uint64_t CTreeIndex::ListOrder(const CNameContainer* top) { return P(top).o
 
 std::size_t CTreeIndex::MemoryUsage() const {
   std::size_t bytes = sizeof(*this) + m_ByKey.MemoryUsage() + m_ByNameID.MemoryUsage() + m_ByText.MemoryUsage() +
-                      m_Handles.capacity() * sizeof(CNameContainer*) +
-                      m_FreeHandles.capacity() * sizeof(std::uint32_t) +
+                      m_Handles.capacity() * sizeof(std::uintptr_t) +
                       m_Groups.capacity() * sizeof(std::unique_ptr<Group>) +
                       m_FreeGroups.capacity() * sizeof(std::uint32_t);
   for (const auto& g : m_Groups)
@@ -591,6 +639,7 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
   // How often each key should be listed, to find entries of containers gone.
   std::unordered_map<std::uint32_t, std::size_t> keys, ids;
   std::unordered_map<std::uint64_t, std::size_t> texts;
+  std::unordered_map<std::uint64_t, std::uint32_t> lastHolder;
   std::unordered_map<std::uint64_t, Group> counts;
   std::size_t containers = 0;
   auto listed = [&](const Ref* ref, const CNameContainer* c) {
@@ -605,7 +654,7 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     CNameContainer* c = e.c;
     ++containers;
     const std::string at = " (container " + std::to_string(c->GetID()) + ")";
-    if (P(c).index != this || P(c).handle == 0 || P(c).handle >= m_Handles.size() || m_Handles[P(c).handle] != c)
+    if (P(c).index != this || P(c).handle == 0 || P(c).handle >= m_Handles.size() || Holder(P(c).handle) != c)
       return "1: not in the index" + at;
     if (P(c).holder != e.holder || (e.holder && P(c).key != e.key)) return "1: wrong holder or key" + at;
     if (!listed(KeyRef(e.key), c)) return "1: not listed under its key" + at;
@@ -621,8 +670,9 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     });
     T(c).Keys().Walk([&](std::u16string_view key, std::uint32_t) {
       const std::uint64_t h = TextHash(key);
-      if (!listed(m_ByText.Find(h), c)) fault = "1: a text not listed" + at;
+      if (!TextRefOf(c, h)) fault = "1: a text not listed" + at;
       ++texts[h];
+      lastHolder[h] = P(c).handle;
       Count(counts[h], c, +1);
       return fault.empty();
     });
@@ -639,19 +689,36 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     if (!fault.empty()) return fault;
     pending.insert(pending.end(), kids.rbegin(), kids.rend());
   }
-  std::size_t live = 0;
-  for (const CNameContainer* h : m_Handles) live += h != nullptr;
+  std::size_t live = 0, free = 0;
+  for (const std::uintptr_t h : m_Handles) live += h != 0 && !(h & 1);
   if (live != containers) return "1: the index lists containers outside the tree";
+  for (std::uint32_t h = m_FirstFree; h; h = static_cast<std::uint32_t>(m_Handles[h] >> 1))
+    if (h >= m_Handles.size() || !(m_Handles[h] & 1) || ++free > m_Handles.size()) return "1: a broken list of free handles";
+  if (1 + live + free != m_Handles.size()) return "1: a handle neither used nor free";
   for (const auto& [k, n] : keys)
     if (size(KeyRef(k)) != n) return "1: key " + std::to_string(k) + " listed for a container not holding it";
   for (const auto& [k, n] : ids)
     if (size(m_ByNameID.Find(k)) != n) return "1: name ID " + std::to_string(k) + " listed for a container not holding it";
   if (m_ByNameID.size() != ids.size() || m_ByText.size() != texts.size()) return "1: entries for keys no container holds";
+  if (!m_ByKey.Valid() || !m_ByNameID.Valid() || !m_ByText.Valid()) return "5: a map out of order";
+  // Single entries, by tag and holder, must be those of the texts held once.
+  std::unordered_map<std::uint64_t, std::size_t> singles;
+  for (const auto& [h, n] : texts)
+    if (n == 1) ++singles[std::uint64_t{Tag(h)} << 32 | lastHolder[h]];
+  bool singlesMatch = true;
+  m_ByText.ForEach([&](std::uint32_t tag, Ref r) {
+    if (!(r & kGroup)) singlesMatch = singlesMatch && singles[std::uint64_t{tag} << 32 | r]-- > 0;
+  });
+  if (!singlesMatch) return "1: a text listed for a container not holding it";
   for (const auto& [h, n] : texts) {
-    const Ref* ref = m_ByText.Find(h);
-    if (size(ref) != n) return "1: a text listed for a container not holding it";
-    if (!(*ref & kGroup)) continue;
-    const Group& g = GroupOf(*ref);
+    if (n == 1) continue;
+    Ref group = 0;
+    AnyTextEntry(h, [&](Ref r) {
+      if (r & kGroup) group = r;
+      return group != 0;
+    });
+    if (size(group ? &group : nullptr) != n) return "1: a text listed for a container not holding it";
+    const Group& g = GroupOf(group);
     const Group& want = counts[h];
     bool same = g.global == want.global && g.target == want.target && g.perTop.size() == want.perTop.size();
     want.perTop.ForEach([&](std::uint32_t top, std::uint32_t n2) {

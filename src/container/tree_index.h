@@ -7,10 +7,13 @@
 //    holds it by; a top-level container under its own ID;
 //  - by name ID: every container whose ID-keyed name table has the ID;
 //  - by text: every container whose name-keyed table has the upper-cased
-//    text, keyed by a 64-bit hash of that text. A text held in two or more
-//    containers also carries counts of the holders that a tree search sees
-//    (each container on the way down, the holder included, of type 2, 3 or
-//    4): per top-level container, in all global trees, in all target trees.
+//    text, under a 32-bit tag of a 64-bit hash of that text, one entry per
+//    text: its single holder, or a group of its holders that carries the
+//    whole hash. Texts may share a tag: a single holder is told apart by its
+//    own table, a group by its hash. A group also carries counts of the
+//    holders that a tree search sees (each container on the way down, the
+//    holder included, of type 2, 3 or 4): per top-level container, in all
+//    global trees, in all target trees.
 //  Each container of the tree carries, in its TreePlace (see
 //  container/container_tables.h): index (this index), holder (the
 //  container whose table holds it, none at the top), key, order (its walk
@@ -22,7 +25,8 @@
 // Invariants, true between any two public calls of a container or server:
 //  1. a container has index set exactly when it is in the tree, and it is
 //     then listed under its key, each of its name IDs and each text key,
-//     under its own handle; nothing else is listed;
+//     under its own handle; nothing else is listed; every other handle is
+//     on the one list of free handles;
 //  2. the counts of a shared text equal those a tree search would find;
 //  3. top is the top-level container above it through the tables (itself
 //     at the top), and seen tells whether a tree search from top reaches
@@ -30,7 +34,8 @@
 //     so no answer climbs the tree, and adding a container or a name costs
 //     the same at any depth;
 //  4. orders follow the walk: they rise along the top-level list, and
-//     within one bucket of a sub-container table they fall along the chain.
+//     within one bucket of a sub-container table they fall along the chain;
+//  5. each map keeps its own invariants (container/flat_map.h).
 // The answers are chosen among the holders of one key by their walk
 // positions, so each is exactly what the walk over the tables finds first.
 //
@@ -88,8 +93,10 @@ class CTreeIndex {
   // --- notices from containers (c is in the tree)
   void NameIdEntered(CNameContainer* c, std::uint32_t id);
   void NameIdLeft(CNameContainer* c, std::uint32_t id);
-  void TextEntered(CNameContainer* c, std::uint64_t hash);
-  void TextLeft(CNameContainer* c, std::uint64_t hash);
+  // key: the upper-cased text, already in c's table (TextEntered) or
+  // still or no longer there (TextLeft).
+  void TextEntered(CNameContainer* c, std::u16string_view key);
+  void TextLeft(CNameContainer* c, std::u16string_view key);
   // child is in parent's table under key; order 0 draws a fresh one.
   void ChildAttached(CNameContainer* parent, CNameContainer* child, std::uint64_t order);
   // REQUIRES: child still in its parent's table. Returns its order.
@@ -159,12 +166,30 @@ class CTreeIndex {
   template <class F>
   void ForEachHolder(Ref ref, F&& f) const;
   Group& GroupOf(Ref ref) const { return *m_Groups[ref & ~kGroup]; }
+  // REQUIRES: handle in use.
+  CNameContainer* Holder(std::uint32_t handle) const { return reinterpret_cast<CNameContainer*>(m_Handles[handle]); }
   const Ref* KeyRef(std::uint32_t key) const { return key ? m_ByKey.Find(key) : (m_KeyZero ? &m_KeyZero : nullptr); }
 
-  void AddTo(Ref& ref, CNameContainer* c, bool counted);
+  // counted: ref lists a text, whose hash a new group carries.
+  void AddTo(Ref& ref, CNameContainer* c, bool counted, std::uint64_t hash = 0);
   // True when ref is left empty.
   bool RemoveFrom(Ref& ref, CNameContainer* c, bool counted);
   static void Count(Group& g, const CNameContainer* c, int sign);
+  static std::uint32_t Tag(std::uint64_t hash) {
+    const auto tag = static_cast<std::uint32_t>(hash);
+    return tag ? tag : 1;  // 0 is no key
+  }
+  void EnterText(CNameContainer* c, std::u16string_view key, std::uint64_t hash);
+  // The entry that lists c for the text: its group, else one of c's single
+  // entries under the tag (alike, should c hold several texts of one tag).
+  Ref* TextRefOf(const CNameContainer* c, std::uint64_t hash) const;
+  // Calls f(ref) for the entries under the text's tag that may list it (a
+  // single holder is still to be checked) until f returns true; returns
+  // whether it did.
+  template <class F>
+  bool AnyTextEntry(std::uint64_t hash, F&& f) const;
+  // TextBelow for one such entry.
+  bool EntryBelow(const CNameContainer* from, const CString& key, Ref ref) const;
   void CountSubtree(CNameContainer* c, int sign);
   static void PlaceBelow(CNameContainer* c);
   // ChildDetaching's walk: the first container of c's subtree in post-order,
@@ -182,9 +207,11 @@ class CTreeIndex {
   FlatMap<std::uint32_t, Ref> m_ByKey;  // containers under key 0 are in m_KeyZero
   Ref m_KeyZero = 0;
   FlatMap<std::uint32_t, Ref> m_ByNameID;
-  FlatMap<std::uint64_t, Ref> m_ByText;
-  std::vector<CNameContainer*> m_Handles{nullptr};  // handle 0 is none
-  std::vector<std::uint32_t> m_FreeHandles;
+  FlatMap<std::uint32_t, Ref> m_ByText;  // by tag, one entry per text
+  // By handle: a container's address, or, for a free handle, the next free
+  // one times two plus one. Handle 0 is none.
+  std::vector<std::uintptr_t> m_Handles{0};
+  std::uint32_t m_FirstFree = 0;
   std::vector<std::unique_ptr<Group>> m_Groups;
   std::vector<std::uint32_t> m_FreeGroups;
   std::uint64_t m_nNextOrder = 1;
