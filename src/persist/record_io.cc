@@ -109,10 +109,13 @@ RecordWriter::~RecordWriter() { std::free(buffer_); }
 
 void RecordWriter::Reserve(std::size_t bytes) {
   if (!gather_ || bytes <= capacity_ - size_) return;
-  void* grown = std::realloc(buffer_, size_ + bytes);
+  // By half again at least, so that many records in a row grow the buffer
+  // a few times only; the first record of a stream gets exactly its room.
+  const std::size_t capacity = std::max(size_ + bytes, capacity_ + capacity_ / 2);
+  void* grown = std::realloc(buffer_, capacity);
   if (!grown) throw std::bad_alloc();
   buffer_ = static_cast<std::uint8_t*>(grown);
-  capacity_ = size_ + bytes;
+  capacity_ = capacity;
 }
 
 std::uint8_t* RecordWriter::Room(std::size_t size) {

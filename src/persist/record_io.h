@@ -68,6 +68,13 @@ class RecordWriter {
   // Room for `bytes` more without growing, when gathering; out of memory
   // it throws and the bytes gathered so far stay.
   void Reserve(std::size_t bytes);
+  // How much is gathered, and dropping what was gathered after such a
+  // mark: a caller that fails part-way hands on only whole records, as a
+  // field-by-field writer would have written them before the failure.
+  std::size_t Mark() const { return size_; }
+  void Rewind(std::size_t mark) {
+    if (mark < size_) size_ = mark;
+  }
   // Hands what is gathered to the stream.
   void Flush();
 
