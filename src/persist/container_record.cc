@@ -12,6 +12,8 @@
 #include "persist/name_batch.h"
 #include "persist/record_io.h"
 #include "persist/record_load.h"
+#include "persist/record_prefetch.h"
+#include "persist/record_save.h"
 #include "persist/stream_io.h"
 #include "platform/text.h"
 
@@ -26,44 +28,51 @@ constexpr std::size_t kNameFixedBytes = 4 + 4 + 2;           // ID, length, zero
 // Both directions keep the records' nesting on a stack of their own, so a
 // document of any depth is read and written.
 
+bool SaveRecordTree(const CNameContainer& root, RecordWriter& out, std::size_t then) {
+  // A count beyond the 16-bit fields has no faithful record: refuse before
+  // writing. The same walk bounds the bytes, so the record is gathered
+  // without growing, and lists the containers in record order.
+  std::size_t bound = 0;
+  std::vector<const CNameContainer*> order;
+  const bool fits = SubtreeWalk::Run(root, [&](const CNameContainer& c, std::size_t) {
+    const NameByIdTable& names = TablesOf(c).Names();
+    const bool ok = names.size() <= kMaxRecordEntries && TablesOf(c).Children().size() <= kMaxRecordEntries;
+    bound += kRecordHeadBytes + names.size() * kNameFixedBytes + 2 * names.TextUnits();
+    order.push_back(&c);
+    return ok ? WalkStep::kDescend : WalkStep::kStop;
+  });
+  if (!fits) return false;
+  out.Reserve(bound + then);
+  // Pre-order is the record order: each header and its names, then the
+  // records of its sub-containers in walk order.
+  RecordPrefetch ahead;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const CNameContainer& c = *order[i];
+    const NameByIdTable& names = TablesOf(c).Names();
+    if (i + 1 < order.size()) ahead.Aim(*order[i + 1], names.size());
+    out.U16(kRecordVersion);
+    out.U32(c.GetID());
+    out.U16(static_cast<std::uint16_t>(c.GetContainerType()));
+    out.U16(static_cast<std::uint16_t>(names.size()));
+    names.Walk([&](std::uint32_t id, std::u16string_view text) {
+      ahead.Step();
+      out.U32(id);
+      out.Text(text);
+      return true;
+    });
+    out.U16(static_cast<std::uint16_t>(TablesOf(c).Children().size()));
+  }
+  return true;
+}
+
 HRESULT CNameContainer::Save(IStream* pStream) const {
   if (!pStream) return E_POINTER;
-  try {
-    // A count beyond the 16-bit fields has no faithful record: refuse before
-    // writing. The same walk bounds the bytes, so the record is gathered
-    // without growing.
-    std::size_t bound = 0;
-    const bool fits = SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
-      const NameByIdTable& names = TablesOf(c).Names();
-      const bool ok = names.size() <= kMaxRecordEntries && TablesOf(c).Children().size() <= kMaxRecordEntries;
-      bound += kRecordHeadBytes + names.size() * kNameFixedBytes + 2 * names.TextUnits();
-      return ok ? WalkStep::kDescend : WalkStep::kStop;
-    });
-    if (!fits) return E_FAIL;
-    // Pre-order is the record order: each header and its names, then the
-    // records of its sub-containers in walk order.
+  return FailOnStreamError([&] {
     RecordWriter out(pStream);
-    out.Reserve(bound);
-    SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
-      out.U16(kRecordVersion);
-      out.U32(c.m_ID);
-      out.U16(static_cast<std::uint16_t>(c.m_Type));
-      out.U16(static_cast<std::uint16_t>(TablesOf(c).Names().size()));
-      TablesOf(c).Names().Walk([&](std::uint32_t id, std::u16string_view text) {
-        out.U32(id);
-        out.Text(text);
-        return true;
-      });
-      out.U16(static_cast<std::uint16_t>(TablesOf(c).Children().size()));
-      return WalkStep::kDescend;
-    });
+    if (!SaveRecordTree(*this, out)) return E_FAIL;
     out.Flush();
     return S_OK;
-  } catch (eSTREAM_ERROR_CODE) {
-    return E_FAIL;
-  } catch (const std::bad_alloc&) {
-    return E_FAIL;
-  }
+  });
 }
 
 // One record's header and names into c, each name entered as it is read;

@@ -100,32 +100,25 @@ void RecordReader::Text(CString& text) {
 RecordWriter::RecordWriter(IStream* stream) : stream_(stream) {
   void* found = nullptr;
   if (stream->QueryInterface(IID_IStreamBytes, &found) == S_OK && found) {
-    static_cast<IStreamBytes*>(found)->Release();
+    own_ = ComPtr<IStreamBytes>::Attach(static_cast<IStreamBytes*>(found));
     gather_ = true;
   }
 }
 
-RecordWriter::~RecordWriter() { std::free(buffer_); }
+RecordWriter::~RecordWriter() = default;
 
 void RecordWriter::Reserve(std::size_t bytes) {
-  if (!gather_ || bytes <= capacity_ - size_) return;
-  void* grown = std::realloc(buffer_, size_ + bytes);
-  if (!grown) throw std::bad_alloc();
-  buffer_ = static_cast<std::uint8_t*>(grown);
-  capacity_ = size_ + bytes;
+  const std::size_t size = buffer_.size(), capacity = buffer_.capacity();
+  if (!gather_ || bytes <= capacity - size) return;
+  // By half again at least, so that many records in a row grow the buffer
+  // a few times only; the first record of a stream gets exactly its room.
+  buffer_.Reserve(std::max(size + bytes, capacity + capacity / 2));
 }
 
 std::uint8_t* RecordWriter::Room(std::size_t size) {
-  if (size > capacity_ - size_) {
-    const std::size_t capacity = std::max({kFirstBuffer, 2 * capacity_, size_ + size});
-    void* grown = std::realloc(buffer_, capacity);
-    if (!grown) throw std::bad_alloc();
-    buffer_ = static_cast<std::uint8_t*>(grown);
-    capacity_ = capacity;
-  }
-  std::uint8_t* p = buffer_ + size_;
-  size_ += size;
-  return p;
+  const std::size_t capacity = buffer_.capacity();
+  if (size > capacity - buffer_.size()) buffer_.Reserve(std::max({kFirstBuffer, 2 * capacity, buffer_.size() + size}));
+  return buffer_.Claim(size);
 }
 
 void RecordWriter::SlowU16(std::uint16_t value) {
@@ -138,30 +131,43 @@ void RecordWriter::SlowU32(std::uint32_t value) {
   Put32(Room(4), value);
 }
 
-void RecordWriter::PutText(std::uint8_t* p, const char16_t* units, std::size_t count) {
-  Put32(p, static_cast<std::uint32_t>(count * 2 + 2));
-  p += 4;
+std::size_t RecordWriter::PutTextToZero(std::uint8_t* p, std::u16string_view text) {
+  std::uint8_t* out = p + 4;
+  const char16_t* in = text.data();
+  const std::size_t n = text.size();
+  std::size_t units = 0;
   if constexpr (std::endian::native == std::endian::little) {
-    if (count) std::memcpy(p, units, count * 2);
-  } else {
-    for (std::size_t i = 0; i < count; ++i) Put16(p + 2 * i, static_cast<std::uint16_t>(units[i]));
+    // Four units at a time while none of them is zero.
+    for (; units + 4 <= n; units += 4) {
+      std::uint64_t four;
+      std::memcpy(&four, in + units, 8);
+      if ((four - 0x0001000100010001u) & ~four & 0x8000800080008000u) break;
+      std::memcpy(out + 2 * units, &four, 8);
+    }
   }
-  p[2 * count] = 0;
-  p[2 * count + 1] = 0;
+  for (; units < n && in[units] != 0; ++units) Put16(out + 2 * units, static_cast<std::uint16_t>(in[units]));
+  Put32(p, static_cast<std::uint32_t>(units * 2 + 2));
+  out[2 * units] = 0;
+  out[2 * units + 1] = 0;
+  return 6 + 2 * units;
 }
 
 void RecordWriter::SlowText(std::u16string_view text) {
   if (!gather_) return WriteCountedString(stream_, text);
-  PutText(Room(6 + 2 * text.size()), text.data(), text.size());
+  PutTextToZero(Room(6 + 2 * text.size()), text);
 }
 
 void RecordWriter::Flush() {
-  for (std::size_t done = 0; done < size_;) {
-    const std::size_t piece = std::min(kLargestWrite, size_ - done);
-    WriteExact(stream_, buffer_ + done, static_cast<std::uint32_t>(piece));
+#ifndef NDEBUG
+  if (!buffer_.Check()) std::abort();
+#endif
+  if (own_ && own_->Adopt(buffer_)) return;
+  for (std::size_t done = 0; done < buffer_.size();) {
+    const std::size_t piece = std::min(kLargestWrite, buffer_.size() - done);
+    WriteExact(stream_, buffer_.data() + done, static_cast<std::uint32_t>(piece));
     done += piece;
   }
-  size_ = 0;
+  buffer_.Resize(0);
 }
 
 }  // namespace nametree

@@ -8,6 +8,7 @@
 // place and written with one Write of the finished bytes at the end (and
 // before a refusal, so a failed save leaves the same partial bytes); both
 // yield the same bytes, values and error codes as the field-by-field way.
+// The gathered bytes become the stream's own where it can adopt them.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,7 @@
 
 #include "nametree/storage.h"
 #include "nametree/types.h"
+#include "platform/byte_buffer.h"
 #include "platform/stream_bytes.h"
 
 namespace nametree {
@@ -61,38 +63,49 @@ class RecordWriter {
   }
   // A counted string: the units up to the first zero unit, then a zero.
   void Text(std::u16string_view text) {
-    const std::size_t units = std::min(text.size(), text.find(u'\0'));
-    if (std::uint8_t* p = FastRoom(6 + 2 * units)) return PutText(p, text.data(), units);
-    SlowText(text.substr(0, units));
+    // Room for the whole view is room for any part of it, so the units are
+    // searched for a zero while they are copied, in one pass.
+    if (gather_ && 6 + 2 * text.size() <= buffer_.capacity() - buffer_.size()) {
+      buffer_.Claim(PutTextToZero(buffer_.data() + buffer_.size(), text));
+      return;
+    }
+    SlowText(text.substr(0, std::min(text.size(), text.find(u'\0'))));
   }
   // Room for `bytes` more without growing, when gathering; out of memory
   // it throws and the bytes gathered so far stay.
   void Reserve(std::size_t bytes);
-  // Hands what is gathered to the stream.
+  // How much is gathered, and dropping what was gathered after such a
+  // mark: a caller that fails part-way hands on only whole records, as a
+  // field-by-field writer would have written them before the failure.
+  std::size_t Mark() const { return buffer_.size(); }
+  void Rewind(std::size_t mark) {
+    if (mark < buffer_.size()) buffer_.Resize(mark);
+  }
+  // Hands what is gathered to the stream: the buffer itself where the
+  // stream can take it, else in Writes.
   void Flush();
 
  private:
   std::uint8_t* Room(std::size_t size);
   // Room already there while gathering, else none.
   std::uint8_t* FastRoom(std::size_t size) {
-    if (!gather_ || size > capacity_ - size_) return nullptr;
-    std::uint8_t* p = buffer_ + size_;
-    size_ += size;
-    return p;
+    if (!gather_ || size > buffer_.capacity() - buffer_.size()) return nullptr;
+    return buffer_.Claim(size);
   }
   static void Put(std::uint8_t* p, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
   }
-  static void PutText(std::uint8_t* p, const char16_t* units, std::size_t count);
+  // The counted string of text's units up to the first zero unit at p;
+  // returns the bytes put, at most 6 + 2 * text.size().
+  static std::size_t PutTextToZero(std::uint8_t* p, std::u16string_view text);
   void SlowText(std::u16string_view text);
   void SlowU16(std::uint16_t value);
   void SlowU32(std::uint32_t value);
 
   IStream* stream_;
+  ComPtr<IStreamBytes> own_;  // none for a host's stream
   bool gather_ = false;
-  std::uint8_t* buffer_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
+  ByteBuffer buffer_;
 };
 
 }  // namespace nametree

@@ -5,6 +5,7 @@
 #include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "persist/record_load.h"
+#include "persist/record_save.h"
 #include "persist/stream_io.h"
 
 namespace nametree {
@@ -22,12 +23,28 @@ HRESULT CNameServer::Save(IStorage* storage) {
     if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) {
       if (Failed(storage->CreateStream(kStreamName, kCreateMode, stream.Put())) || !stream) return E_FAIL;
     }
-    WriteU16(stream.Get(), kStreamVersion);
-    WriteU16(stream.Get(), static_cast<std::uint16_t>(m_TopLevelContainers.size()));
-    for (const auto& c : m_TopLevelContainers) {
-      if (c->Save(stream.Get()) != S_OK) return E_FAIL;
+    // One writer for the whole stream; a save that fails part-way still
+    // leaves the header and the records before the failing one.
+    RecordWriter out(stream.Get());
+    out.U16(kStreamVersion);
+    out.U16(static_cast<std::uint16_t>(m_TopLevelContainers.size()));
+    for (std::size_t i = 0; i < m_TopLevelContainers.size(); ++i) {
+      const std::size_t mark = out.Mark();
+      bool fits = false;
+      try {
+        fits = SaveRecordTree(*m_TopLevelContainers[i], out, i + 1 == m_TopLevelContainers.size() ? 4 : 0);
+      } catch (const std::bad_alloc&) {
+        out.Rewind(mark);
+        out.Flush();
+        throw;
+      }
+      if (!fits) {
+        out.Flush();
+        return E_FAIL;
+      }
     }
-    WriteU32(stream.Get(), CNameContainer::GetLastIssuedNameID());
+    out.U32(CNameContainer::GetLastIssuedNameID());
+    out.Flush();
     return S_OK;
   });
   if (hr != S_OK) return hr;

@@ -1,5 +1,6 @@
 #include "nametree/memory_storage.h"
 
+#include "platform/byte_buffer.h"
 #include "platform/counted.h"
 #include "platform/stream_bytes.h"
 
@@ -11,7 +12,8 @@ namespace nametree {
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+// Not a vector: a save's finished buffer becomes the stream's bytes as it is.
+using Bytes = ByteBuffer;
 
 struct StreamData {
   Bytes bytes;
@@ -33,6 +35,13 @@ class MemoryStream final : public OwnStream {
     return S_OK;
   }
   void Advance(std::size_t count) override { pos_ += count; }
+  bool Adopt(ByteBuffer& bytes) override {
+    if (pos_ != 0 || data_->bytes.size() > bytes.size()) return false;
+    data_->bytes = std::move(bytes);
+    data_->bytes.ShrinkToFit();  // a stream may be kept long after its save
+    pos_ = data_->bytes.size();
+    return true;
+  }
 
   HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) override {
     if (!pv && cb) return E_POINTER;
@@ -48,7 +57,7 @@ class MemoryStream final : public OwnStream {
   HRESULT Write(const void* pv, std::uint32_t cb, std::uint32_t* pcbWritten) override {
     if (!pv && cb) return E_POINTER;
     Bytes& b = data_->bytes;
-    if (pos_ + cb > b.size()) b.resize(pos_ + cb);
+    if (pos_ + cb > b.size()) b.Resize(pos_ + cb);
     if (cb) std::memcpy(b.data() + pos_, pv, cb);
     pos_ += cb;
     if (pcbWritten) *pcbWritten = cb;
@@ -148,13 +157,16 @@ std::shared_ptr<HandleLedger> MemoryStorageLedger(IStorage* storage) {
 
 ComPtr<IStream> CreateMemoryStream(std::vector<std::uint8_t> bytes) {
   auto data = std::make_shared<StreamData>();
-  data->bytes = std::move(bytes);
+  data->bytes.Resize(bytes.size());
+  if (!bytes.empty()) std::memcpy(data->bytes.data(), bytes.data(), bytes.size());
   return ComPtr<IStream>::Attach(new MemoryStream(std::move(data), nullptr));
 }
 
 std::vector<std::uint8_t> MemoryStreamBytes(IStream* stream) {
   auto* m = dynamic_cast<MemoryStream*>(stream);
-  return m ? m->Data() : Bytes{};
+  if (!m) return {};
+  const Bytes& b = m->Data();
+  return std::vector<std::uint8_t>(b.data(), b.data() + b.size());
 }
 
 }  // namespace nametree

@@ -6,7 +6,8 @@
 //
 // Invariant: a view handed out holds exactly the bytes that Reads from the
 // same position would deliver, in order, up to the stream's end; Advance
-// moves the position as Reads of that many bytes would have.
+// moves the position as Reads of that many bytes would have; an adopted
+// buffer leaves the stream's bytes and position as one Write of it would.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,7 @@
 
 #include "nametree/storage.h"
 #include "nametree/unknown.h"
+#include "platform/byte_buffer.h"
 #include "platform/counted.h"
 
 namespace nametree {
@@ -28,6 +30,11 @@ class IStreamBytes : public IUnknown {
   virtual HRESULT Rest(const std::uint8_t** data, std::size_t* size) = 0;
   // Moves the position forward by `count`, at most the size Rest told.
   virtual void Advance(std::size_t count) = 0;
+  // Takes `bytes` whole as the stream's contents, leaving `bytes` empty,
+  // where that is what a Write of them would leave: at position 0, over no
+  // more bytes than they are. False, with nothing changed, where the
+  // stream cannot; the caller then writes them.
+  virtual bool Adopt(ByteBuffer& /*bytes*/) { return false; }
 
  protected:
   ~IStreamBytes() = default;

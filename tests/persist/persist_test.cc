@@ -13,6 +13,7 @@
 #include "nametree/memory_storage.h"
 #include "platform/handle_ledger.h"
 #include "nametree/name_server.h"
+#include "persist/record_prefetch.h"
 #include "support/deny_storage.h"
 #include "support/fault_stream.h"
 #include "support/hex.h"
@@ -83,6 +84,13 @@ TEST_F(ContainerRecord, RecordsFollowTheTableWalksAndLoadBack) {
          c.AddNameFromData(272, u"b", 0);
        },
        "01 00 09 00 00 00 00 00 02 00 | 10 01 00 00 04 00 00 00 62 00 00 00 | 10 00 00 00 04 00 00 00 61 00 00 00 | 00 00"},
+      // Saved up to its first zero unit, in every way a text is written.
+      {"text with a zero unit", true,
+       [](CNameContainer& c) {
+         c.CreateContainerFromData(1, 0);
+         c.AddNameFromData(2, CString(u"AB\0CDEFG", 8), 0);
+       },
+       "01 00 01 00 00 00 00 00 01 00 | 02 00 00 00 06 00 00 00 41 00 42 00 00 00 | 00 00"},
       {"nested, empty text", true,
        [](CNameContainer& c) {
          c.CreateContainerFromData(1, 2);
@@ -193,6 +201,25 @@ TEST_F(ContainerRecord, ContainersMadeByLoadHoldTheirNamesAsIfEnteredOneByOne) {
       EXPECT_EQ(TablesOf(*batched).CheckUnits(), "");
       EXPECT_LE(TablesOf(*batched).Units().UnitCount(), TablesOf(oneByOne).Units().UnitCount());
     }
+  }
+}
+
+// While a record is written, the next container's entries and texts are
+// asked of the cache a few lines per name: all of them by its last name.
+TEST_F(ContainerRecord, PrefetchReachesTheLastLineByTheLastStep) {
+  CNameContainer c;
+  RecordPrefetch ahead;
+  ahead.Aim(c, 10);
+  EXPECT_EQ(ahead.LinesLeft(), 0u);
+  for (int i = 0; i < 300; ++i) c.AddName(u"Name" + CString(1, static_cast<char16_t>(u'A' + i % 26)) + CString(1, static_cast<char16_t>(0x4E00 + i)));
+  const std::size_t bytes = TablesOf(c).Names().EntryBytes() + 2 * TablesOf(c).Units().UnitCount();
+  for (const std::size_t steps : {1, 7, 299, 300, 5000}) {
+    SCOPED_TRACE(steps);
+    ahead.Aim(c, steps);
+    EXPECT_GE(ahead.LinesLeft(), bytes / RecordPrefetch::kLine);
+    EXPECT_LE(ahead.LinesLeft(), bytes / RecordPrefetch::kLine + 4);
+    for (std::size_t i = 0; i < steps; ++i) ahead.Step();
+    EXPECT_EQ(ahead.LinesLeft(), 0u);
   }
 }
 

@@ -76,6 +76,12 @@ TEST_F(ServerTest, AFullContainerStillReportsTheEarlierChecksAndTheContainerItse
   ComPtr<IStream> record = CreateMemoryStream();
   EXPECT_EQ(c->Save(record.Get()), E_FAIL);
   EXPECT_TRUE(MemoryStreamBytes(record.Get()).empty());  // refused before writing
+  // A document stops at the same record, its header written.
+  ComPtr<IStorage> doc = CreateMemoryStorage();
+  EXPECT_EQ(server.Save(doc.Get()), E_FAIL);
+  ComPtr<IStream> stream;
+  ASSERT_EQ(doc->OpenStream(u"NameServer", kOpenMode, stream.Put()), S_OK);
+  EXPECT_EQ(MemoryStreamBytes(stream.Get()), (std::vector<std::uint8_t>{1, 0, 1, 0}));
 }
 
 TEST(EntryLimits, DocumentsBeyondALimitStillLoad) {
