@@ -236,10 +236,12 @@ class ChainedTable {
   static const Slot& KeyOf(const Node* n) { return n->key; }
   static const Value& ValueOf(const Node* n) { return n->value; }
 
-  // Where the entries lie, all EntryBytes() of them from EntryBlock(), for
-  // a reader that asks the cache for them ahead of a walk.
-  const void* EntryBlock() const { return pool_.size() ? &pool_[0] : nullptr; }
-  std::size_t EntryBytes() const { return pool_.size() * sizeof(Node); }
+  // Where the entries lie, piece by piece ({nullptr, 0} past the last),
+  // for a reader that asks the cache for them ahead of a walk.
+  std::pair<const void*, std::size_t> EntryPiece(std::size_t k) const {
+    const auto [first, count] = pool_.Piece(k);
+    return {first, count * sizeof(Node)};
+  }
 
   // Calls f(slot) for every key's slot, in walk order, for the owner of a
   // shared store, which may move the slots when it compacts the store.

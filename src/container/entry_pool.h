@@ -87,6 +87,14 @@ class EntryPool {
     return at;
   }
 
+  // The k-th piece of live entries that lie together in memory: entries
+  // [k * kPage, k * kPage + count), count 0 past the last.
+  std::pair<const T*, std::size_t> Piece(std::size_t k) const {
+    const std::size_t from = k * kPage;
+    if (from >= size_) return {nullptr, 0};
+    return {&(*this)[from], std::min<std::size_t>(kPage, size_ - from)};
+  }
+
   // Destroys the entries from n on; the capacity stays.
   void truncate(std::size_t n) {
     for (std::size_t i = n; i < size_; ++i) (*this)[i].~T();

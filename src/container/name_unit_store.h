@@ -36,6 +36,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "container/entry_pool.h"
@@ -160,6 +161,11 @@ class NameUnitStore {
   }
 
   std::size_t UnitCount() const { return units_.size(); }
+  // Where the units lie, piece by piece, as EntryPool::Piece.
+  std::pair<const void*, std::size_t> UnitPiece(std::size_t k) const {
+    const auto [first, count] = units_.Piece(k);
+    return {first, count * sizeof(char16_t)};
+  }
   // Units of the live slots of one side.
   std::size_t HeldUnits(Side side) const { return held_[side]; }
   std::size_t MemoryUsage() const { return units_.capacity() * sizeof(char16_t); }

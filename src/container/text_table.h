@@ -96,8 +96,7 @@ class IdTextTable {
     return table_.Walk([&](std::uint32_t id, const Slot& s) { return f(id, units_->ViewOf(s)); });
   }
 
-  const void* EntryBlock() const { return table_.EntryBlock(); }
-  std::size_t EntryBytes() const { return table_.EntryBytes(); }
+  std::pair<const void*, std::size_t> EntryPiece(std::size_t k) const { return table_.EntryPiece(k); }
   Entry FirstEntry() const { return table_.FirstEntry(); }
   Entry NextEntry(Entry e) const { return table_.NextEntry(e); }
   static std::uint32_t KeyOf(Entry e) { return Inner::KeyOf(e); }

@@ -9,28 +9,46 @@ const char* LineOf(const char* p) {
 }
 }  // namespace
 
+std::pair<const void*, std::size_t> RecordPrefetch::PieceOf(int part, std::size_t k) const {
+  return part == 0 ? tables_->Names().EntryPiece(k) : tables_->Units().UnitPiece(k);
+}
+
+void RecordPrefetch::NextPiece() {
+  ++piece_;
+  for (; part_ < kParts; ++part_, piece_ = 0) {
+    const auto [first, bytes] = PieceOf(part_, piece_);
+    if (bytes) {
+      at_ = LineOf(static_cast<const char*>(first));
+      end_ = static_cast<const char*>(first) + bytes;
+      return;
+    }
+  }
+  at_ = end_ = nullptr;
+}
+
 void RecordPrefetch::Aim(const CNameContainer& c, std::size_t steps) {
-  const ContainerTables& t = TablesOf(c);
-  const NameUnitStore& units = t.Units();
-  const char* entries = static_cast<const char*>(t.Names().EntryBlock());
-  // A zero-length slot views the array's first unit.
-  const char* firstUnit = reinterpret_cast<const char*>(units.ViewOf(NameUnitStore::Slot{0, 0}).data());
-  begin_[0] = LineOf(entries);
-  end_[0] = entries ? entries + t.Names().EntryBytes() : nullptr;
-  begin_[1] = LineOf(firstUnit);
-  end_[1] = firstUnit ? firstUnit + units.UnitCount() * sizeof(char16_t) : nullptr;
+  tables_ = &TablesOf(c);
   part_ = 0;
-  while (part_ < 2 && begin_[part_] == end_[part_]) ++part_;
-  at_ = part_ < 2 ? begin_[part_] : nullptr;
+  piece_ = static_cast<std::size_t>(-1);  // NextPiece starts at piece 0
+  NextPiece();
   const std::size_t lines = LinesLeft();
   perStep_ = steps ? (lines + steps - 1) / steps : 0;
 }
 
+std::size_t RecordPrefetch::LinesOf(const char* from, const char* end) {
+  return from < end ? (static_cast<std::size_t>(end - from) + kLine - 1) / kLine : 0;
+}
+
 std::size_t RecordPrefetch::LinesLeft() const {
-  std::size_t lines = 0;
-  for (int p = part_; p < 2; ++p) {
-    const char* from = p == part_ ? at_ : begin_[p];
-    lines += (static_cast<std::size_t>(end_[p] - from) + kLine - 1) / kLine;
+  if (part_ >= kParts) return 0;
+  std::size_t lines = LinesOf(at_, end_);
+  for (int part = part_; part < kParts; ++part) {
+    for (std::size_t k = part == part_ ? piece_ + 1 : 0;; ++k) {
+      const auto [first, bytes] = PieceOf(part, k);
+      if (!bytes) break;
+      const char* begin = static_cast<const char*>(first);
+      lines += LinesOf(LineOf(begin), begin + bytes);
+    }
   }
   return lines;
 }

@@ -4,19 +4,23 @@
 // after another; with the blocks already at hand it no longer waits on
 // memory at every name.
 //
-// Invariant: it names only cache lines that hold part of the entry block or
-// the unit array of the container it was last aimed at, each at most once,
-// and, aimed over one step or more, has named all of them by the last
-// (LinesLeft is then 0). It changes nothing; that container's tables must
-// not change while it is aimed at them (a save only reads them).
+// Invariant: it names only cache lines that hold part of a piece of the
+// entries or of the units of the container it was last aimed at (each a
+// span of memory, see EntryPool::Piece), each at most once, and, aimed over
+// one step or more, has named all of them by the last (LinesLeft is then
+// 0). It changes nothing; that container's tables must not change while it
+// is aimed at them (a save only reads them).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "nametree/name_container.h"
 
 namespace nametree {
+
+class ContainerTables;
 
 class RecordPrefetch {
  public:
@@ -26,20 +30,28 @@ class RecordPrefetch {
   void Aim(const CNameContainer& c, std::size_t steps);
   // The next few lines of the blocks aimed at.
   void Step() {
-    for (std::size_t i = 0; i < perStep_ && part_ < 2; ++i) {
+    for (std::size_t i = 0; i < perStep_ && part_ < kParts; ++i) {
       __builtin_prefetch(at_);
       at_ += kLine;
-      if (at_ >= end_[part_] && ++part_ < 2) at_ = begin_[part_];
+      if (at_ >= end_) NextPiece();
     }
   }
   // The lines still to be named, for checks.
   std::size_t LinesLeft() const;
 
  private:
-  const char* begin_[2] = {};
-  const char* end_[2] = {};
-  const char* at_ = nullptr;
-  int part_ = 2;  // the block being named; 2 when done
+  static constexpr int kParts = 2;  // the name entries, then the units
+
+  std::pair<const void*, std::size_t> PieceOf(int part, std::size_t k) const;
+  // Moves to the next non-empty piece, or past the last part.
+  void NextPiece();
+  static std::size_t LinesOf(const char* from, const char* end);
+
+  const ContainerTables* tables_ = nullptr;
+  int part_ = kParts;
+  std::size_t piece_ = 0;
+  const char* at_ = nullptr;  // the next line of the piece being named
+  const char* end_ = nullptr;
   std::size_t perStep_ = 0;
 };
 
