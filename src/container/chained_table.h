@@ -465,7 +465,7 @@ class ChainedTable {
 
   std::uint32_t& HeadForInsert(std::uint32_t b) {
     if (spread_->dense) return spread_->dense[b];
-    if (!spread_->sparse.Find(b) && spread_->sparse.size() + 1 > buckets_ / 4) {
+    if (spread_->sparse.size() + 1 > buckets_ / 4 && !spread_->sparse.Find(b)) {
       // Enough buckets in use that the full array is the cheaper form.
       spread_->dense = MakeHeads(buckets_);
       spread_->sparse.Walk([&](std::uint32_t i, std::uint32_t head) {
