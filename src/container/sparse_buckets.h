@@ -126,6 +126,11 @@ class SparseBuckets {
 
   // The first slot whose bucket is b or above; {runs, 0} when there is none.
   Pos Lower(std::uint32_t b) const {
+    // Load fills tables in bucket order: most calls ask for the last bucket or past it.
+    if (runs_.empty()) return {0, 0};
+    if (const std::uint32_t last = runs_.back().back().bucket; last <= b) {
+      return last == b ? Pos{runs_.size() - 1, runs_.back().size() - 1} : Pos{runs_.size(), 0};
+    }
     std::size_t lo = 0, hi = runs_.size();
     while (lo < hi) {
       const std::size_t mid = (lo + hi) / 2;
