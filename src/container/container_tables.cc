@@ -118,7 +118,14 @@ void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id, 
   }
   // Only a key equal to the text and not yet held may share it: a key
   // sharing a text's units is equal to it, so none does yet.
-  if (text && t.units.ViewOf(*text) == key && !t.keys.Contains(key)) t.units.OfferAgain(*text);
+  if (text && t.units.ViewOf(*text) == key && !t.keys.Contains(key)) {
+    t.units.OfferAgain(*text);
+    // Known absent: no second look.
+    if (!place_.index) {
+      t.keys.AddNew(key, id);
+      return;
+    }
+  }
   PlaceKey(key, id);
 }
 
