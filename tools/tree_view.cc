@@ -1,6 +1,7 @@
 #include "tree_view.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -77,6 +78,7 @@ std::vector<std::pair<std::uint32_t, std::u16string_view>> NamesByID(const Conta
 
 void PrintTree(const CNameServer& server, const TreeOptions& options) {
   bool any = false;
+  std::string lines;
   VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
     any = true;
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
@@ -87,8 +89,21 @@ void PrintTree(const CNameServer& server, const TreeOptions& options) {
     const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().id).size());
     std::size_t shown = names.size();
     if (options.maxNamesShown >= 0) shown = std::min(shown, static_cast<std::size_t>(options.maxNamesShown));
-    for (std::size_t i = 0; i < shown; ++i)
-      std::printf("%s  %*u  %s\n", indent.c_str(), width, names[i].id, Display(names[i].text).c_str());
+    // A container's names go out in one write: formatting each line through
+    // printf cost a tenth of the whole command.
+    lines.clear();
+    for (std::size_t i = 0; i < shown; ++i) {
+      char digits[16];
+      char* const end = std::to_chars(digits, digits + sizeof digits, names[i].id).ptr;
+      lines += indent;
+      lines += "  ";
+      lines.append(static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, width - (end - digits))), ' ');
+      lines.append(digits, end);
+      lines += "  ";
+      lines += Display(names[i].text);
+      lines += '\n';
+    }
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
     if (shown < names.size()) std::printf("%s  ... %zu more names\n", indent.c_str(), names.size() - shown);
     if (!deeper && c.ChildCount() > 0)
       std::printf("%s  ... %zu sub-container%s below\n", indent.c_str(), c.ChildCount(), c.ChildCount() == 1 ? "" : "s");

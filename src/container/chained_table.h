@@ -128,6 +128,13 @@ class ChainedTable {
       pool_[e].value = std::forward<V>(value);
       return pool_[e].value;
     }
+    return AddNew(key, std::forward<V>(value));
+  }
+
+  // SetAt for a key known to be absent, without looking for it.
+  // REQUIRES: !Contains(key).
+  template <class V>
+  Value& AddNew(View key, V&& value) {
     // Out of memory the table is left as it was: the entry and its bucket
     // are made before anything is linked, and the chain index, which only
     // speeds lookups up, is dropped rather than left behind.

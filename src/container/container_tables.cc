@@ -1,5 +1,6 @@
 #include "container/container_tables.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "container/tree_index.h"
@@ -82,18 +83,19 @@ SubContainerTable& ContainerTables::MadeChildren() {
   return *children_;
 }
 
-void ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
+NameUnitStore::Slot ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
   NameByIdTable& names = MadeNames().names;
   MakeRoomForUnits();
   const std::size_t before = names.size();
-  names.SetAt(id, text);
-  if (!place_.index || names.size() == before) return;
+  const NameUnitStore::Slot made = names.SetAt(id, text);
+  if (!place_.index || names.size() == before) return made;
   try {
     place_.index->NameIdEntered(owner_, id);
   } catch (...) {
     names.RemoveKey(id);
     throw;
   }
+  return made;
 }
 
 void ContainerTables::EnterKey(std::u16string_view key, std::uint32_t id) {
@@ -102,13 +104,28 @@ void ContainerTables::EnterKey(std::u16string_view key, std::uint32_t id) {
   PlaceKey(key, id);
 }
 
-void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id) {
+void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id, const NameUnitStore::Slot* text) {
   NameTables& t = MadeNames();
-  MakeRoomForUnits();
+  // Compacting would move a slot the caller holds.
+  if (!text) {
+    MakeRoomForUnits();
+    text = t.names.SlotOf(id);
+  } else {
+#ifndef NDEBUG
+    const NameUnitStore::Slot* held = t.names.SlotOf(id);
+    if (!held || held->offset != text->offset || held->length != text->length) std::abort();
+#endif
+  }
   // Only a key equal to the text and not yet held may share it: a key
   // sharing a text's units is equal to it, so none does yet.
-  const NameUnitStore::Slot* text = t.names.SlotOf(id);
-  if (text && t.units.ViewOf(*text) == key && !t.keys.Contains(key)) t.units.OfferAgain(*text);
+  if (text && t.units.ViewOf(*text) == key && !t.keys.Contains(key)) {
+    t.units.OfferAgain(*text);
+    // Known absent: no second look.
+    if (!place_.index) {
+      t.keys.AddNew(key, id);
+      return;
+    }
+  }
   PlaceKey(key, id);
 }
 
@@ -177,10 +194,11 @@ void ContainerTables::ResetNames(std::uint32_t buckets) {
   nameBuckets_ = buckets;
 }
 
-void ContainerTables::ReserveNames(std::size_t more) {
+void ContainerTables::ReserveNames(std::size_t more, std::size_t units) {
   NameTables& t = MadeNames();
   t.names.Reserve(more);
   t.keys.Reserve(more);
+  t.units.Reserve(units);
 }
 
 void ContainerTables::PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child) {

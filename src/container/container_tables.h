@@ -97,12 +97,15 @@ class ContainerTables {
   std::string CheckUnits() const;
 
   // --- names
-  void EnterName(std::uint32_t id, std::u16string_view text);
+  // Returns the slot of the text entered, for EnterKeyOfName.
+  NameUnitStore::Slot EnterName(std::uint32_t id, std::u16string_view text);
   void EnterKey(std::u16string_view key, std::uint32_t id);
   // EnterKey for a key entered after its name's text, with other texts
   // made since: it shares id's text units when they are equal, as a key
-  // entered right after its text does.
-  void EnterKeyOfName(std::u16string_view key, std::uint32_t id);
+  // entered right after its text does. `text` spares looking id up: the
+  // slot EnterName returned for id. REQUIRES: every EnterName since that
+  // one entered a new ID, so no text was dropped and the units did not move.
+  void EnterKeyOfName(std::u16string_view key, std::uint32_t id, const NameUnitStore::Slot* text = nullptr);
   bool RemoveName(std::uint32_t id);
   bool RemoveKey(const CString& key, std::uint32_t* id);
   // A new text for an ID already held: no key of either table changes.
@@ -110,9 +113,10 @@ class ContainerTables {
   void RemoveAllNames();
   // Empties both name tables and gives them `buckets` buckets.
   void ResetNames(std::uint32_t buckets);
-  // Room in both name tables for `more` further names, so that entering
-  // them does not grow the entry pools step by step.
-  void ReserveNames(std::size_t more);
+  // Room in both name tables for `more` further names and in the unit
+  // store for `units` further units, so that entering them does not grow
+  // the pools step by step.
+  void ReserveNames(std::size_t more, std::size_t units = 0);
 
   // --- sub-containers
   void PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child);

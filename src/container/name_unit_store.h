@@ -160,6 +160,11 @@ class NameUnitStore {
     dead_ = padding;
   }
 
+  // Room for `more` further units at once (a run pushed to the next page
+  // may still add a page). Out of memory it throws with nothing changed.
+  void Reserve(std::size_t more) {
+    if (more) units_.reserve(std::min<std::size_t>(units_.size() + more, 0x7FFFFFFFu));
+  }
   std::size_t UnitCount() const { return units_.size(); }
   // Where the units lie, piece by piece, as EntryPool::Piece.
   std::pair<const void*, std::size_t> UnitPiece(std::size_t k) const {

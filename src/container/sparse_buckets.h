@@ -161,6 +161,11 @@ class SparseBuckets {
 
   // The first slot whose bucket is b or above; {runs, 0} when there is none.
   Pos Lower(std::uint32_t b) const {
+    // Load fills tables in bucket order: most calls ask for the last bucket or past it.
+    if (runs_.empty()) return {0, 0};
+    if (const std::uint32_t last = ends_.back(); last <= b) {
+      return last == b ? Pos{runs_.size() - 1, runs_.back().size() - 1} : Pos{runs_.size(), 0};
+    }
     const std::size_t lo = static_cast<std::size_t>(std::lower_bound(ends_.begin(), ends_.end(), b) - ends_.begin());
     if (lo == runs_.size()) return {lo, 0};
     const Run& run = runs_[lo];

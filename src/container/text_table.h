@@ -60,21 +60,23 @@ class IdTextTable {
   // Sets id's text: in place when present (its walk place stays), else a
   // new entry at the front of its chain. The text is offered to the next
   // key made (NameUnitStore::MakeKey). REQUIRES: text views no unit of the
-  // store. Out of memory it throws with nothing changed.
-  void SetAt(std::uint32_t id, View text) {
+  // store. Out of memory it throws with nothing changed. Returns the new
+  // text's slot.
+  Slot SetAt(std::uint32_t id, View text) {
     const Slot made = units_->MakeText(text);
     if (Slot* current = table_.Lookup(id)) {
       const Slot old = *current;
       *current = made;
       units_->Drop(NameUnitStore::kText, old);
-      return;
+      return made;
     }
     try {
-      table_.SetAt(id, made);
+      table_.AddNew(id, made);
     } catch (...) {
       units_->Drop(NameUnitStore::kText, made);
       throw;
     }
+    return made;
   }
 
   // A walk may remove the entry it was given.

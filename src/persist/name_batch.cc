@@ -26,14 +26,21 @@ void NameBatch::Read(RecordReader& in, int count) {
 
 void NameBatch::Enter(ContainerTables& tables) {
   const std::size_t n = size();
-  tables.ReserveNames(n);
-  for (std::size_t i = 0; i < n; ++i) tables.EnterName(ids_[i], TextAt(i));
+  std::size_t units = texts_.size();  // keys equal to their texts share their units
+  for (std::size_t i = 0; i < n; ++i)
+    if (KeyAt(i) != TextAt(i)) units += KeyAt(i).size();
+  tables.ReserveNames(n, units);
+  const std::size_t before = tables.Names().size();
+  texts_at_.resize(n);
+  for (std::size_t i = 0; i < n; ++i) texts_at_[i] = tables.EnterName(ids_[i], TextAt(i));
+  // Only when every ID was new does each text's slot stay as it was made.
+  const bool allNew = tables.Names().size() == before + n;
   order_.resize(n);
   for (std::size_t i = 0; i < n; ++i) order_[i] = std::uint64_t{tables.Keys().BucketOf(KeyAt(i))} << 32 | i;
   SortByBucket();
   for (const std::uint64_t o : order_) {
     const auto i = static_cast<std::size_t>(o & 0xFFFFFFFFu);
-    tables.EnterKeyOfName(KeyAt(i), ids_[i]);
+    tables.EnterKeyOfName(KeyAt(i), ids_[i], allNew ? &texts_at_[i] : nullptr);
   }
 }
 

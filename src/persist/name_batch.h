@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "container/name_unit_store.h"
 #include "nametree/types.h"
 
 namespace nametree {
@@ -56,6 +57,7 @@ class NameBatch {
   std::vector<std::size_t> ends_;  // where each name's units end, in both unit arrays
   std::vector<char16_t> texts_;
   std::vector<char16_t> keys_;
+  std::vector<NameUnitStore::Slot> texts_at_;  // where Enter put each text
   std::vector<std::uint64_t> order_;  // bucket << 32 | position in the record
   std::vector<std::uint64_t> scratch_;
   CString read_;                       // the text being read
