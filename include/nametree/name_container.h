@@ -21,7 +21,6 @@ namespace nametree {
 class IStream;
 class ContainerTables;
 class CTreeIndex;
-class RecordReader;
 struct ObjectCounters;
 
 struct NAMETREE_API CObjectCounter {
@@ -134,7 +133,6 @@ class NAMETREE_API CNameContainer {
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
 
   void ChangeID(std::uint32_t id);
-  int LoadRecordHead(RecordReader& in);
 
   std::uint32_t m_ID;
   std::int32_t m_nObjectIndex;

@@ -164,7 +164,6 @@ struct ContainerAccess {
   static ContainerTables& Of(CNameContainer& c) { return *c.m_pTables; }
   static const ContainerTables& Of(const CNameContainer& c) { return *c.m_pTables; }
   // The record loader's (persist/record_load.h).
-  static int LoadRecordHead(CNameContainer& c, RecordReader& in) { return c.LoadRecordHead(in); }
   static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
   static void SetLoadedParent(CNameContainer& c, CNameContainer* parent) { c.m_pParent = parent; }
   static const ObjectCounters* CountersOf(const CNameContainer& c) { return c.m_pCounters.get(); }

@@ -75,39 +75,36 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
   });
 }
 
-// One record's header and names into c, each name entered as it is read;
-// returns its sub-record count.
-int CNameContainer::LoadRecordHead(RecordReader& in) {
-  in.U16();  // record version, not examined
-  ChangeID(in.U32());
-  SetContainerType(static_cast<std::int16_t>(in.U16()));
-  const auto names = static_cast<std::int16_t>(in.U16());
-  CString text, key;
-  for (int i = 0; i < names; ++i) {
-    const std::uint32_t id = in.U32();
-    in.Text(text);
-    key.assign(text);
-    MakeUpper(key);
-    m_pTables->EnterName(id, text);
-    m_pTables->EnterKey(key, id);
-  }
-  return static_cast<std::int16_t>(in.U16());
-}
-
 HRESULT CNameContainer::Load(IStream* pStream) { return LoadRecordTree(*this, pStream, false); }
 
 namespace {
 
-// The same for a container that no one sees yet: its names in one batch.
-int LoadFreshRecordHead(CNameContainer& c, RecordReader& in, NameBatch& batch) {
+// One record's header and names into c; returns its sub-record count. A
+// container that no one sees yet (fresh) takes its names in one batch;
+// otherwise each name enters as it is read.
+int LoadRecordHead(CNameContainer& c, RecordReader& in, bool fresh, NameBatch& batch) {
   in.U16();  // record version, not examined
   ContainerAccess::ChangeID(c, in.U32());
   c.SetContainerType(static_cast<std::int16_t>(in.U16()));
-  batch.Read(in, static_cast<std::int16_t>(in.U16()));
-  batch.Enter(TablesOf(c));
+  const auto names = static_cast<std::int16_t>(in.U16());
+  ContainerTables& tables = TablesOf(c);
+  if (fresh) {
+    batch.Read(in, names);
+    batch.Enter(tables);
 #ifndef NDEBUG
-  if (!batch.MatchesOneByOne(TablesOf(c))) std::abort();
+    if (!batch.MatchesOneByOne(tables)) std::abort();
 #endif
+  } else {
+    CString text, key;
+    for (int i = 0; i < names; ++i) {
+      const std::uint32_t id = in.U32();
+      in.Text(text);
+      key.assign(text);
+      MakeUpper(key);
+      tables.EnterName(id, text);
+      tables.EnterKey(key, id);
+    }
+  }
   return static_cast<std::int16_t>(in.U16());
 }
 
@@ -127,13 +124,13 @@ HRESULT LoadRecordTree(CNameContainer& root, IStream* pStream, bool freshRoot) {
     RecordReader in(pStream);
     NameBatch batch;
     std::vector<Open> open;
-    const int subs = freshRoot ? LoadFreshRecordHead(root, in, batch) : ContainerAccess::LoadRecordHead(root, in);
+    const int subs = LoadRecordHead(root, in, freshRoot, batch);
     open.push_back({nullptr, &root, subs});
     while (!open.empty()) {
       if (open.back().left-- > 0) {
         auto child = std::make_unique<CNameContainer>(false);
         CNameContainer* raw = child.get();
-        const int n = LoadFreshRecordHead(*raw, in, batch);
+        const int n = LoadRecordHead(*raw, in, true, batch);
         open.push_back({std::move(child), raw, n});
         continue;
       }
