@@ -101,7 +101,7 @@ class ChainedTable {
 
   // Room in the entry pool for `more` further keys at once.
   void Reserve(std::size_t more) {
-    if (pool_.size() + more > pool_.capacity()) pool_.reserve(pool_.size() + more);
+    pool_.reserve(pool_.size() + more);
   }
 
   std::uint32_t BucketCount() const { return buckets_; }

@@ -166,8 +166,8 @@ class SparseBuckets {
     if (const std::uint32_t last = ends_.back(); last <= b) {
       return last == b ? Pos{runs_.size() - 1, runs_.back().size() - 1} : Pos{runs_.size(), 0};
     }
+    // Below the last end, so some run ends at b or above.
     const std::size_t lo = static_cast<std::size_t>(std::lower_bound(ends_.begin(), ends_.end(), b) - ends_.begin());
-    if (lo == runs_.size()) return {lo, 0};
     const Run& run = runs_[lo];
     std::size_t l = 0, h = run.size();
     while (l < h) {
