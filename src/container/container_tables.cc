@@ -113,7 +113,7 @@ void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id, 
   } else {
 #ifndef NDEBUG
     const NameUnitStore::Slot* held = t.names.SlotOf(id);
-    if (!held || held->offset != text->offset || held->length != text->length) std::abort();
+    if (!held || held->word != text->word) std::abort();
 #endif
   }
   // Only a key equal to the text and not yet held may share it: a key

@@ -1,13 +1,15 @@
 // The UTF-16 units of one container's name texts (ID -> text) and text
-// keys (upper-cased text -> ID), end to end in one array. A slot is an
-// {offset, length}; most keys equal the text they were entered with, so a
-// key made right after its text (EnterName, then EnterKey) refers to the
-// text's units instead of copying them.
+// keys (upper-cased text -> ID). A slot is one 32-bit word: the offset and
+// length of a run in one array, or, for a text longer than kLongestRun, the
+// place of a block of its own. Most keys equal the text they were entered
+// with, so a key made right after its text (EnterName, then EnterKey)
+// refers to the text's run instead of copying it.
 //
 // Invariants, checked by Check:
-//  1. every live slot's units [offset, offset + length) lie inside the
-//     array, on one page of it; an empty slot is {0, 0};
-//  2. the units of two live slots are disjoint or the same run; a run is
+//  1. every live run [offset, offset + length) lies inside the array, on
+//     one page of it, and is at most kLongestRun long; an empty slot is
+//     the word 0;
+//  2. the units of two live runs are disjoint or the same run; a run is
 //     shared by at most one text and one key, and both of their slots carry
 //     kShared (a flag may outlive the sharing: "may be shared");
 //  3. while a text is on offer (the last one made, or one offered again to
@@ -19,10 +21,14 @@
 //     (the padding that keeps runs off page boundaries among them), at
 //     most the array's size. Dropping a flagged slot counts its run dead
 //     at once even when the other holder lives on (compaction then merely
-//     runs earlier) but never truncates the array over it.
+//     runs earlier) but never truncates the array over it;
+//  6. a long text's block is held by exactly one live slot of the side it
+//     was made for, never shared and never on offer; a freed block's place
+//     is on the free list.
 //
 // The array is an EntryPool: large stores grow by pages and never copy
-// their units; a run never crosses a page, so it reads as one view.
+// their units; a run never crosses a page, so it reads as one view, and a
+// text of any length stays whole in its own block.
 //
 // Compact rewrites the array with only the live runs, each shared run
 // once; it allocates all it needs before it changes anything, so out of
@@ -33,6 +39,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -45,29 +52,45 @@ namespace nametree {
 
 class NameUnitStore {
  public:
+  // Bits 0-24 the offset (or a long text's place), 25-30 the length (or
+  // kLongLength), 31 kShared. Four bytes keep a table entry at twelve.
   struct Slot {
-    std::uint32_t offset;
-    std::uint32_t length;  // with kShared
+    std::uint32_t word = 0;
   };
   using View = std::u16string_view;
   enum Side : unsigned { kText = 0, kKey = 1 };
   static constexpr std::uint32_t kShared = 0x80000000u;
+  static constexpr std::uint32_t kLongestRun = 62;
+  // The array's size limit: offsets fit in 25 bits.
+  static constexpr std::size_t kMostUnits = std::size_t{1} << 25;
 
   NameUnitStore() = default;
   NameUnitStore(const NameUnitStore&) = delete;
   NameUnitStore& operator=(const NameUnitStore&) = delete;
 
-  static std::uint32_t LengthOf(Slot s) { return s.length & ~kShared; }
-  View ViewOf(Slot s) const { return LengthOf(s) ? View(&units_[s.offset], LengthOf(s)) : View(); }
+  static bool SameRun(Slot a, Slot b) { return ((a.word ^ b.word) & ~kShared) == 0; }
+  View ViewOf(Slot s) const {
+    const std::uint32_t code = CodeOf(s);
+    if (code == kLongLength) {
+      const LongText& t = long_->all[OffsetOf(s)];
+      return View(t.units.get(), t.length);
+    }
+    return code ? View(&units_[OffsetOf(s)], code) : View();
+  }
 
   // A text's units, offered to the next key. Out of memory it throws with
   // nothing changed. REQUIRES: text views no unit of this store.
   Slot MakeText(View text) {
+    if (text.size() > kLongestRun) {
+      const Slot s = MakeLong(kText, text);
+      offered_ = kNone;
+      return s;
+    }
     Slot s = Append(text);
-    held_[kText] += LengthOf(s);
+    held_[kText] += CodeOf(s);
     offer_ = s;
-    offered_ = s.length ? kOffered : kNone;
-    if (s.length) s.length |= kShared;
+    offered_ = s.word ? kOffered : kNone;
+    if (s.word) s.word |= kShared;
     return s;
   }
 
@@ -75,8 +98,8 @@ class NameUnitStore {
   // for callers that enter texts first and keys after (Load's batches).
   // REQUIRES: text is a live text slot of this store that no key shares.
   void OfferAgain(Slot text) {
-    offer_ = Slot{text.offset, LengthOf(text)};
-    offered_ = offer_.length && (text.length & kShared) ? kOffered : kNone;
+    offer_ = Slot{text.word & ~kShared};
+    offered_ = (text.word & kShared) && !IsLong(text) ? kOffered : kNone;
   }
 
   // A key's units: the offered text's when they are equal, else a copy.
@@ -84,38 +107,50 @@ class NameUnitStore {
   Slot MakeKey(View key) {
     if (offered_ == kOffered && key == ViewOf(offer_)) {
       offered_ = kTaken;
-      held_[kKey] += offer_.length;
-      return Slot{offer_.offset, offer_.length | kShared};
+      held_[kKey] += CodeOf(offer_);
+      return Slot{offer_.word | kShared};
     }
+    if (key.size() > kLongestRun) return MakeLong(kKey, key);
     const Slot s = Append(key);
-    held_[kKey] += s.length;
+    held_[kKey] += CodeOf(s);
     return s;
   }
 
   // A slot of `side` is no longer used.
   void Drop(Side side, Slot s) {
-    const std::uint32_t length = LengthOf(s);
-    if (length == 0) return;
+    if (!s.word) return;
+    if (IsLong(s)) {
+      held_[side] -= FreeLong(OffsetOf(s));
+      Settle();
+      return;
+    }
+    const std::uint32_t length = CodeOf(s), offset = OffsetOf(s);
     held_[side] -= length;
-    if (offered_ != kNone && s.offset == offer_.offset) {
+    if (offered_ != kNone && offset == OffsetOf(offer_)) {
       if (offered_ == kTaken) {
         // The other holder of the offered units lives on; none are dead.
         offered_ = side == kText ? kNone : kOffered;
       } else {
         offered_ = kNone;
-        Release(s.offset, length);
+        Release(offset, length);
       }
-    } else if (s.length & kShared) {
+    } else if (s.word & kShared) {
       dead_ += length;
     } else {
-      Release(s.offset, length);
+      Release(offset, length);
     }
     Settle();
   }
 
   // Every slot of `side` is gone at once (its table was emptied).
   void Forget(Side side) {
-    dead_ += held_[side];
+    std::uint32_t inLong = 0;
+    if (long_) {
+      inLong = long_->held[side];
+      for (std::uint32_t i = 0; i < long_->all.size(); ++i)
+        if (long_->all[i].units && long_->all[i].side == side) FreeLong(i);
+    }
+    dead_ += held_[side] - inLong;
     held_[side] = 0;
     if (side == kText) {
       offered_ = kNone;
@@ -134,26 +169,26 @@ class NameUnitStore {
   void Compact(EachSlot&& eachSlot) {
     std::vector<Slot*> live;
     eachSlot([&](Side, Slot& s) {
-      if (LengthOf(s)) live.push_back(&s);
+      if (CodeOf(s) && !IsLong(s)) live.push_back(&s);
     });
-    std::sort(live.begin(), live.end(), [](const Slot* a, const Slot* b) { return a->offset < b->offset; });
+    std::sort(live.begin(), live.end(), [](const Slot* a, const Slot* b) { return OffsetOf(*a) < OffsetOf(*b); });
     std::size_t total = 0;
     for (std::size_t i = 0; i < live.size(); ++i)
-      if (i == 0 || live[i]->offset != live[i - 1]->offset) total = Units::RunStart(total, LengthOf(*live[i])) + LengthOf(*live[i]);
+      if (i == 0 || OffsetOf(*live[i]) != OffsetOf(*live[i - 1])) total = Units::RunStart(total, CodeOf(*live[i])) + CodeOf(*live[i]);
     Units fresh;
     fresh.reserve(total);
     // Nothing below allocates.
     Slot offer = offer_;
     std::uint32_t padding = 0;
     for (std::size_t i = 0; i < live.size();) {
-      const std::uint32_t from = live[i]->offset, length = LengthOf(*live[i]);
+      const std::uint32_t from = OffsetOf(*live[i]), length = CodeOf(*live[i]);
       std::size_t end = i + 1;
-      while (end < live.size() && live[end]->offset == from) ++end;
+      while (end < live.size() && OffsetOf(*live[end]) == from) ++end;
       const std::uint32_t at = Put(fresh, View(&units_[from], length), padding);
-      const bool onOffer = offered_ != kNone && from == offer_.offset;
-      if (onOffer) offer.offset = at;
+      const bool onOffer = offered_ != kNone && from == OffsetOf(offer_);
+      if (onOffer) offer = Run(at, length);
       const std::uint32_t flag = end - i > 1 || onOffer ? kShared : 0;
-      for (; i < end; ++i) *live[i] = Slot{at, length | flag};
+      for (; i < end; ++i) live[i]->word = Run(at, length).word | flag;
     }
     units_.swap(fresh);
     offer_ = offer;
@@ -163,7 +198,7 @@ class NameUnitStore {
   // Room for `more` further units at once (a run pushed to the next page
   // may still add a page). Out of memory it throws with nothing changed.
   void Reserve(std::size_t more) {
-    if (more) units_.reserve(std::min<std::size_t>(units_.size() + more, 0x7FFFFFFFu));
+    if (more) units_.reserve(std::min(units_.size() + more, kMostUnits));
   }
   std::size_t UnitCount() const { return units_.size(); }
   // Where the units lie, piece by piece, as EntryPool::Piece.
@@ -173,7 +208,14 @@ class NameUnitStore {
   }
   // Units of the live slots of one side.
   std::size_t HeldUnits(Side side) const { return held_[side]; }
-  std::size_t MemoryUsage() const { return units_.capacity() * sizeof(char16_t); }
+  std::size_t MemoryUsage() const {
+    std::size_t bytes = units_.capacity() * sizeof(char16_t);
+    if (long_) {
+      bytes += sizeof(LongTexts) + long_->all.capacity() * sizeof(LongText);
+      bytes += (long_->held[kText] + long_->held[kKey]) * sizeof(char16_t);
+    }
+    return bytes;
+  }
 
   // The first broken invariant, empty when all hold; eachSlot as for
   // Compact. May throw std::bad_alloc.
@@ -184,45 +226,76 @@ class NameUnitStore {
       Side side;
     };
     std::vector<Held> live;
+    std::vector<bool> longSeen(long_ ? long_->all.size() : 0);
     std::uint32_t held[2] = {0, 0};
-    bool outside = false;
+    const char* broken = nullptr;
     eachSlot([&](Side side, const Slot& s) {
-      const std::uint32_t length = LengthOf(s);
-      held[side] += length;
-      if (length == 0) {
-        outside = outside || s.offset != 0 || s.length != 0;
+      const std::uint32_t code = CodeOf(s), offset = OffsetOf(s);
+      if (code == kLongLength) {
+        if (offset >= longSeen.size() || !long_->all[offset].units || longSeen[offset])
+          broken = broken ? broken : "6: a long text held twice or not at all";
+        else if (long_->all[offset].side != side || (s.word & kShared))
+          broken = broken ? broken : "6: a long text shared or on the wrong side";
+        else
+          held[side] += long_->all[offset].length, longSeen[offset] = true;
+        return;
+      }
+      held[side] += code;
+      if (code == 0) {
+        if (s.word) broken = broken ? broken : "1: an empty slot that is not zero";
+      } else if (std::size_t{offset} + code > units_.size() || Units::RunStart(offset, code) != offset || code > kLongestRun) {
+        broken = broken ? broken : "1: a slot outside the units or across a page";
       } else {
-        outside = outside || std::size_t{s.offset} + length > units_.size() || Units::RunStart(s.offset, length) != s.offset;
         live.push_back({s, side});
       }
     });
-    if (outside) return "1: a slot outside the units or across a page";
-    std::sort(live.begin(), live.end(), [](const Held& a, const Held& b) { return a.slot.offset < b.slot.offset; });
+    if (broken) return broken;
+    if (long_) {
+      std::uint32_t free = 0, inLong[2] = {0, 0};
+      for (std::uint32_t i = 0; i < long_->all.size(); ++i) {
+        const LongText& t = long_->all[i];
+        if (!t.units) {
+          ++free;
+        } else if (!longSeen[i]) {
+          return "6: a long text that no slot holds";
+        } else {
+          inLong[t.side] += t.length;
+        }
+      }
+      std::uint32_t listed = 0;
+      for (std::uint32_t i = long_->firstFree; i != kNoLong && listed <= free; i = long_->all[i].length) {
+        if (i >= long_->all.size() || long_->all[i].units) return "6: the free list names a held block";
+        ++listed;
+      }
+      if (listed != free) return "6: a free place off the free list";
+      if (inLong[kText] != long_->held[kText] || inLong[kKey] != long_->held[kKey]) return "6: long units miscounted";
+    }
+    std::sort(live.begin(), live.end(), [](const Held& a, const Held& b) { return OffsetOf(a.slot) < OffsetOf(b.slot); });
     std::size_t inUse = 0, end = 0;
     for (std::size_t i = 0; i < live.size(); ++i) {
       const Slot s = live[i].slot;
-      if (i > 0 && live[i - 1].slot.offset == s.offset) {
+      if (i > 0 && OffsetOf(live[i - 1].slot) == OffsetOf(s)) {
         const Held& p = live[i - 1];
-        if (p.slot.length != s.length || p.side == live[i].side || (i > 1 && live[i - 2].slot.offset == s.offset))
+        if (!SameRun(p.slot, s) || p.side == live[i].side || (i > 1 && OffsetOf(live[i - 2].slot) == OffsetOf(s)))
           return "2: a run held other than by one text and one key";
-        if (!(s.length & kShared)) return "2: a shared run without its flag";
+        if (!(s.word & kShared)) return "2: a shared run without its flag";
         continue;
       }
-      if (s.offset < end) return "2: overlapping runs";
-      end = s.offset + LengthOf(s);
-      inUse += LengthOf(s);
+      if (OffsetOf(s) < end) return "2: overlapping runs";
+      end = OffsetOf(s) + CodeOf(s);
+      inUse += CodeOf(s);
     }
     if (offered_ != kNone) {
       int texts = 0, keys = 0;
       for (const Held& h : live) {
-        if (h.slot.offset != offer_.offset || LengthOf(h.slot) != offer_.length) continue;
-        if (!(h.slot.length & kShared)) return "3: the offered text without its flag";
+        if (!SameRun(h.slot, offer_)) continue;
+        if (!(h.slot.word & kShared)) return "3: the offered text without its flag";
         ++(h.side == kText ? texts : keys);
       }
       if (texts != 1 || keys != (offered_ == kTaken ? 1 : 0)) return "3: the offer disagrees with the slots";
     }
     if (held[kText] != held_[kText] || held[kKey] != held_[kKey]) return "4: units held miscounted";
-    if (!held_[kText] && !held_[kKey] && units_.capacity()) return "4: an unused array kept";
+    if (!held_[kText] && !held_[kKey] && (units_.capacity() || long_)) return "4: an unused array kept";
     if (dead_ < units_.size() - inUse || dead_ > units_.size()) return "5: dead units miscounted";
     return {};
   }
@@ -232,15 +305,80 @@ class NameUnitStore {
 
   using Units = EntryPool<char16_t>;
 
+  static constexpr int kLengthShift = 25;
+  static constexpr std::uint32_t kOffsetMask = (1u << kLengthShift) - 1;
+  static constexpr std::uint32_t kLongLength = 63;
+  static constexpr std::uint32_t kNoLong = 0xFFFFFFFFu;
+  static_assert(kLongestRun < kLongLength && kLongestRun <= Units::kPage);
+
+  static std::uint32_t OffsetOf(Slot s) { return s.word & kOffsetMask; }
+  static std::uint32_t CodeOf(Slot s) { return (s.word >> kLengthShift) & kLongLength; }
+  static bool IsLong(Slot s) { return CodeOf(s) == kLongLength; }
+  static Slot Run(std::uint32_t offset, std::uint32_t length) { return Slot{offset | length << kLengthShift}; }
+
+  // A text too long for a run, in a block of its own. A free place keeps
+  // the next free one in length.
+  struct LongText {
+    std::unique_ptr<char16_t[]> units;
+    std::uint32_t length = 0;
+    Side side = kText;
+  };
+  struct LongTexts {
+    std::vector<LongText> all;
+    std::uint32_t firstFree = kNoLong;
+    std::uint32_t held[2] = {0, 0};
+  };
+
+  Slot MakeLong(Side side, View text) {
+    if (text.size() > 0x7FFFFFFFu) throw std::bad_alloc();
+    if (!long_) long_ = std::make_unique<LongTexts>();
+    LongTexts& l = *long_;
+    try {
+      return PlaceLong(l, side, text);
+    } catch (...) {
+      if (l.all.empty()) long_.reset();  // no block made: none kept
+      throw;
+    }
+  }
+
+  Slot PlaceLong(LongTexts& l, Side side, View text) {
+    auto units = std::make_unique_for_overwrite<char16_t[]>(text.size());
+    std::copy(text.begin(), text.end(), units.get());
+    std::uint32_t at = l.firstFree;
+    if (at == kNoLong) {
+      if (l.all.size() > kOffsetMask) throw std::bad_alloc();
+      l.all.emplace_back();
+      at = static_cast<std::uint32_t>(l.all.size() - 1);
+    } else {
+      l.firstFree = l.all[at].length;
+    }
+    const auto length = static_cast<std::uint32_t>(text.size());
+    l.all[at] = LongText{std::move(units), length, side};
+    l.held[side] += length;
+    held_[side] += length;
+    return Slot{at | kLongLength << kLengthShift};
+  }
+
+  // Frees a long text's block; its length.
+  std::uint32_t FreeLong(std::uint32_t at) {
+    LongText& t = long_->all[at];
+    const std::uint32_t length = t.length;
+    long_->held[t.side] -= length;
+    t.units.reset();
+    t.length = long_->firstFree;
+    long_->firstFree = at;
+    return length;
+  }
+
   Slot Append(View units) {
-    if (units.empty()) return Slot{0, 0};
+    if (units.empty()) return Slot{};
     const std::size_t end = Units::RunStart(units_.size(), units.size()) + units.size();
-    if (end > 0x7FFFFFFFu) throw std::bad_alloc();  // offsets and lengths stay below kShared
+    if (end > kMostUnits) throw std::bad_alloc();  // offsets fit their bits
     units_.grow_to(end);
     std::uint32_t padding = 0;
     const std::uint32_t at = Put(units_, units, padding);
     dead_ += padding;
-    return Slot{at, static_cast<std::uint32_t>(units.size())};
+    return Run(at, static_cast<std::uint32_t>(units.size()));
   }
 
   // Appends a run off any page boundary, counting the padding it needs;
@@ -267,6 +405,7 @@ class NameUnitStore {
   void Settle() {
     if (!held_[kText] && !held_[kKey]) {
       units_.clear();
+      long_.reset();
       dead_ = 0;
       offered_ = kNone;
     }
@@ -276,8 +415,9 @@ class NameUnitStore {
   Units units_;
   std::uint32_t dead_ = 0;
   std::uint32_t held_[2] = {0, 0};
-  Slot offer_{0, 0};  // without kShared
+  Slot offer_;  // without kShared
   Offer offered_ = kNone;
+  std::unique_ptr<LongTexts> long_;
 };
 
 // How a ChainedTable keyed by text reaches the store, in the form of a

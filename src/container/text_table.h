@@ -1,6 +1,6 @@
 // A chained table from IDs to texts. The texts sit end to end in a unit
 // store shared with the container's key table (NameUnitStore), so an entry
-// is its link, its ID and its text's slot: 16 bytes, with no string object
+// is its link, its ID and its text's slot: 12 bytes, with no string object
 // and no heap block of its own. Walk order, bucket rules and out-of-memory
 // behaviour are the inner ChainedTable's.
 //

@@ -216,6 +216,7 @@ void RunSharedStore(std::uint32_t idSpace, unsigned longest, unsigned seed, bool
 TEST(ChainedTableModel, TextsAndKeysShareOneUnitStore) {
   RunSharedStore(200, 6, 7, true, 1);
   RunSharedStore(1000, 32, 9, false, 8);  // over pages
+  RunSharedStore(1000, 72, 13, false, 4);  // runs and long texts, over pages
 }
 
 TEST(ChainedTableModel, WalkMayRemoveTheVisitedEntry) {

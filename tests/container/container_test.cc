@@ -203,6 +203,59 @@ TEST_F(Container, KeysShareTheirTextsUnitsThroughRenamesDeletesAndRewrites) {
   EXPECT_EQ(many.GetIDOfName(u"last"), last);
 }
 
+// Texts of any length read back whole, whether they sit among short ones
+// in a store spread over pages or in blocks of their own: at and around
+// the longest run and the page size, through renames to other lengths,
+// deletions, clearing, and keys that differ from their texts only in case.
+TEST_F(Container, TextsOfAnyLengthStayWholeAmongShortOnes) {
+  CNameContainer c;
+  std::vector<std::pair<std::uint32_t, CString>> held;
+  // Distinct ignoring case: the serial in four capitals, then small letters.
+  const auto text = [](std::size_t length, int serial) {
+    CString t(std::max<std::size_t>(length, 4), u'x');
+    for (int k = 0, v = serial; k < 4; ++k, v /= 26) t[static_cast<std::size_t>(k)] = static_cast<char16_t>(u'A' + v % 26);
+    return t;
+  };
+  int serial = 0;
+  for (std::size_t length : {62u, 63u, 64u, 8191u, 8192u, 8193u, 20000u}) {
+    for (int i = 0; i < 2000; ++i, ++serial) held.emplace_back(c.AddName(text(4 + i % 6, serial)), text(4 + i % 6, serial));
+    held.emplace_back(c.AddName(text(length, serial)), text(length, serial));
+    ++serial;
+  }
+  const auto agree = [&](const char* when) {
+    for (const auto& [id, t] : held) {
+      ASSERT_EQ(Text(c, id), t) << when << " " << t.size();
+      ASSERT_EQ(c.GetIDOfName(t), id) << when << " " << t.size();
+    }
+    ASSERT_EQ(TablesOf(c).CheckUnits(), "") << when;
+  };
+  agree("added");
+  for (std::size_t i = 0; i < held.size(); i += 7) {
+    const CString longer = text(held[i].second.size() < 60 ? 70 + i % 9000 : 4 + i % 6, serial++);
+    ASSERT_EQ(c.Rename(held[i].first, longer), S_OK);
+    held[i].second = longer;
+  }
+  agree("renamed");
+  std::vector<std::pair<std::uint32_t, CString>> kept;
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    if (i % 5 == 3) {
+      ASSERT_EQ(c.DeleteName(held[i].first), S_OK);
+    } else {
+      kept.push_back(held[i]);
+    }
+  }
+  held = kept;
+  agree("deleted");
+  const std::uint32_t lower = c.AddName(CString(100, u'q')), upper = c.AddName(CString(100, u'Q'));
+  EXPECT_EQ(c.GetIDOfName(CString(100, u'q')), upper);
+  EXPECT_EQ(c.DeleteName(upper), S_OK);
+  EXPECT_EQ(Text(c, lower), CString(100, u'q'));
+  EXPECT_EQ(TablesOf(c).CheckUnits(), "");
+  c.ResetContainer();
+  EXPECT_EQ(c.GetNumNames(), 0);
+  EXPECT_EQ(TablesOf(c).CheckUnits(), "");
+}
+
 TEST_F(Container, ResetAndShutdownEmptyNamesButKeepCounters) {
   CNameContainer parent;
   CNameContainer c;

@@ -171,6 +171,16 @@ TEST_F(ContainerRecord, ContainersMadeByLoadHoldTheirNamesAsIfEnteredOneByOne) {
     }
     records.emplace_back(SavedRecord(source), true);
   }
+  {
+    // Texts longer than a run, some longer than a page of units, among short ones.
+    CNameContainer source(true);
+    source.CreateContainerFromData(7, kTargetContainer);
+    for (std::uint32_t i = 0; i < 300; ++i) {
+      const std::size_t length = i % 10 == 0 ? 60 + (i * 997) % 20000 : 1 + i % 4;
+      source.AddNameFromData(i + 1, CString(length, alphabet[i % 6]) + alphabet[i % 5], 0);
+    }
+    records.emplace_back(SavedRecord(source), true);
+  }
   // Only a record written elsewhere repeats an ID: each repeat replaces the
   // text, whose units die and move when the store compacts them.
   std::vector<std::uint8_t> repeats = Hex("01 00 07 00 00 00 02 00 | C8 00");
