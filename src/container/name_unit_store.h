@@ -83,13 +83,12 @@ class NameUnitStore {
   Slot MakeText(View text) {
     if (text.size() > kLongestRun) {
       const Slot s = MakeLong(kText, text);
-      offered_ = kNone;
+      SetOffered(kNone);
       return s;
     }
     Slot s = Append(text);
     held_[kText] += CodeOf(s);
-    offer_ = s;
-    offered_ = s.word ? kOffered : kNone;
+    SetOffer(s, kOffered);
     if (s.word) s.word |= kShared;
     return s;
   }
@@ -98,17 +97,16 @@ class NameUnitStore {
   // for callers that enter texts first and keys after (Load's batches).
   // REQUIRES: text is a live text slot of this store that no key shares.
   void OfferAgain(Slot text) {
-    offer_ = Slot{text.word & ~kShared};
-    offered_ = (text.word & kShared) && !IsLong(text) ? kOffered : kNone;
+    SetOffer(text, (text.word & kShared) && !IsLong(text) ? kOffered : kNone);
   }
 
   // A key's units: the offered text's when they are equal, else a copy.
   // Out of memory it throws with nothing changed.
   Slot MakeKey(View key) {
-    if (offered_ == kOffered && key == ViewOf(offer_)) {
-      offered_ = kTaken;
+    if (Offered() == kOffered && key == ViewOf(offer_)) {
+      SetOffered(kTaken);
       held_[kKey] += CodeOf(offer_);
-      return Slot{offer_.word | kShared};
+      return offer_;
     }
     if (key.size() > kLongestRun) return MakeLong(kKey, key);
     const Slot s = Append(key);
@@ -126,12 +124,12 @@ class NameUnitStore {
     }
     const std::uint32_t length = CodeOf(s), offset = OffsetOf(s);
     held_[side] -= length;
-    if (offered_ != kNone && offset == OffsetOf(offer_)) {
-      if (offered_ == kTaken) {
+    if (Offered() != kNone && offset == OffsetOf(offer_)) {
+      if (Offered() == kTaken) {
         // The other holder of the offered units lives on; none are dead.
-        offered_ = side == kText ? kNone : kOffered;
+        SetOffered(side == kText ? kNone : kOffered);
       } else {
-        offered_ = kNone;
+        SetOffered(kNone);
         Release(offset, length);
       }
     } else if (s.word & kShared) {
@@ -153,9 +151,9 @@ class NameUnitStore {
     dead_ += held_[side] - inLong;
     held_[side] = 0;
     if (side == kText) {
-      offered_ = kNone;
-    } else if (offered_ == kTaken) {
-      offered_ = kOffered;
+      SetOffered(kNone);
+    } else if (Offered() == kTaken) {
+      SetOffered(kOffered);
     }
     Settle();
   }
@@ -185,8 +183,8 @@ class NameUnitStore {
       std::size_t end = i + 1;
       while (end < live.size() && OffsetOf(*live[end]) == from) ++end;
       const std::uint32_t at = Put(fresh, View(&units_[from], length), padding);
-      const bool onOffer = offered_ != kNone && from == OffsetOf(offer_);
-      if (onOffer) offer = Run(at, length);
+      const bool onOffer = Offered() != kNone && from == OffsetOf(offer_);
+      if (onOffer) offer.word = Run(at, length).word | (offer_.word & kShared);
       const std::uint32_t flag = end - i > 1 || onOffer ? kShared : 0;
       for (; i < end; ++i) live[i]->word = Run(at, length).word | flag;
     }
@@ -285,14 +283,14 @@ class NameUnitStore {
       end = OffsetOf(s) + CodeOf(s);
       inUse += CodeOf(s);
     }
-    if (offered_ != kNone) {
+    if (Offered() != kNone) {
       int texts = 0, keys = 0;
       for (const Held& h : live) {
         if (!SameRun(h.slot, offer_)) continue;
         if (!(h.slot.word & kShared)) return "3: the offered text without its flag";
         ++(h.side == kText ? texts : keys);
       }
-      if (texts != 1 || keys != (offered_ == kTaken ? 1 : 0)) return "3: the offer disagrees with the slots";
+      if (texts != 1 || keys != (Offered() == kTaken ? 1 : 0)) return "3: the offer disagrees with the slots";
     }
     if (held[kText] != held_[kText] || held[kKey] != held_[kKey]) return "4: units held miscounted";
     if (!held_[kText] && !held_[kKey] && (units_.capacity() || long_)) return "4: an unused array kept";
@@ -315,6 +313,10 @@ class NameUnitStore {
   static std::uint32_t CodeOf(Slot s) { return (s.word >> kLengthShift) & kLongLength; }
   static bool IsLong(Slot s) { return CodeOf(s) == kLongLength; }
   static Slot Run(std::uint32_t offset, std::uint32_t length) { return Slot{offset | length << kLengthShift}; }
+
+  Offer Offered() const { return !offer_.word ? kNone : (offer_.word & kShared) ? kTaken : kOffered; }
+  void SetOffer(Slot run, Offer o) { offer_.word = o == kNone ? 0 : (run.word & ~kShared) | (o == kTaken ? kShared : 0); }
+  void SetOffered(Offer o) { SetOffer(offer_, o); }
 
   // A text too long for a run, in a block of its own. A free place keeps
   // the next free one in length.
@@ -407,7 +409,7 @@ class NameUnitStore {
       units_.clear();
       long_.reset();
       dead_ = 0;
-      offered_ = kNone;
+      SetOffered(kNone);
     }
     if (dead_ > units_.size()) dead_ = units_.size();
   }
@@ -415,8 +417,10 @@ class NameUnitStore {
   Units units_;
   std::uint32_t dead_ = 0;
   std::uint32_t held_[2] = {0, 0};
-  Slot offer_;  // without kShared
-  Offer offered_ = kNone;
+  // The text on offer: 0 when none, else its run, with kShared once a key
+  // has taken it; a byte less than a separate state, which keeps the
+  // container's names block a size class smaller.
+  Slot offer_;
   std::unique_ptr<LongTexts> long_;
 };
 
