@@ -68,6 +68,9 @@ class NameUnitStore {
   NameUnitStore(const NameUnitStore&) = delete;
   NameUnitStore& operator=(const NameUnitStore&) = delete;
 
+  // What a text of `length` units takes of the shared array (none when it
+  // gets a block of its own), padding aside.
+  static constexpr std::size_t UnitsInArray(std::size_t length) { return length <= kLongestRun ? length : 0; }
   static bool SameRun(Slot a, Slot b) { return ((a.word ^ b.word) & ~kShared) == 0; }
   View ViewOf(Slot s) const {
     const std::uint32_t code = CodeOf(s);

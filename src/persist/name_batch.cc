@@ -26,9 +26,12 @@ void NameBatch::Read(RecordReader& in, int count) {
 
 void NameBatch::Enter(ContainerTables& tables) {
   const std::size_t n = size();
-  std::size_t units = texts_.size();  // keys equal to their texts share their units
-  for (std::size_t i = 0; i < n; ++i)
-    if (KeyAt(i) != TextAt(i)) units += KeyAt(i).size();
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    units += NameUnitStore::UnitsInArray(TextAt(i).size());
+    // Keys equal to their texts share their units.
+    if (KeyAt(i) != TextAt(i)) units += NameUnitStore::UnitsInArray(KeyAt(i).size());
+  }
   tables.ReserveNames(n, units);
   const std::size_t before = tables.Names().size();
   texts_at_.resize(n);
