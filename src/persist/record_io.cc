@@ -116,9 +116,7 @@ void RecordWriter::Reserve(std::size_t bytes) {
 }
 
 std::uint8_t* RecordWriter::Room(std::size_t size) {
-  const std::size_t capacity = buffer_.capacity();
-  if (size > capacity - buffer_.size()) buffer_.Reserve(std::max({kFirstBuffer, 2 * capacity, buffer_.size() + size}));
-  return buffer_.Claim(size);
+  return buffer_.Extend(size, kFirstBuffer);
 }
 
 void RecordWriter::SlowU16(std::uint16_t value) {

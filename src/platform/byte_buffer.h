@@ -9,6 +9,7 @@
 // megabytes is written once rather than cleared and then written.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -46,8 +47,14 @@ class ByteBuffer {
   // Sets the size; room grows at least twofold, so a run of small writes
   // costs linear time.
   void Resize(std::size_t size) {
-    if (size > capacity_) Reserve(size > 2 * capacity_ ? size : 2 * capacity_);
+    if (size > capacity_) Reserve(Grown(size, 0));
     size_ = size;
+  }
+  // Claim, growing as Resize does first (to at least `least` bytes) when
+  // the room is short.
+  std::uint8_t* Extend(std::size_t more, std::size_t least = 0) {
+    if (more > capacity_ - size_) Reserve(Grown(size_ + more, least));
+    return Claim(more);
   }
   // Makes `more` bytes past the end part of the run, where the caller
   // writes them, without growing. REQUIRES: more <= capacity() - size().
@@ -82,6 +89,11 @@ class ByteBuffer {
   bool Check() const { return size_ <= capacity_ && (data_ == nullptr) == (capacity_ == 0); }
 
  private:
+  std::size_t Grown(std::size_t need, std::size_t least) const {
+    const std::size_t twice = 2 * capacity_;
+    return std::max(need, std::max(twice, least));
+  }
+
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
