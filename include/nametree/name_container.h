@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "nametree/export.h"
@@ -133,6 +134,8 @@ class NAMETREE_API CNameContainer {
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
 
   void ChangeID(std::uint32_t id);
+  // AddName for a caller that has upper-cased the text already.
+  std::uint32_t AddNameWithKey(std::u16string_view text, std::u16string_view key);
 
   std::uint32_t m_ID;
   std::int32_t m_nObjectIndex;

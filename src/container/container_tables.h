@@ -165,6 +165,10 @@ struct ContainerAccess {
   static const ContainerTables& Of(const CNameContainer& c) { return *c.m_pTables; }
   // The record loader's (persist/record_load.h).
   static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
+  // The server's, which upper-cases a name once for its checks and the tables.
+  static std::uint32_t AddNameWithKey(CNameContainer& c, std::u16string_view text, std::u16string_view key) {
+    return c.AddNameWithKey(text, key);
+  }
   static void SetLoadedParent(CNameContainer& c, CNameContainer* parent) { c.m_pParent = parent; }
   static const ObjectCounters* CountersOf(const CNameContainer& c) { return c.m_pCounters.get(); }
   static std::int32_t SelectedCounterOf(const CNameContainer& c) { return c.m_nObjectIndex; }

@@ -63,23 +63,26 @@ void CNameContainer::SetParent(CNameContainer* parent) {
 }
 
 std::uint32_t CNameContainer::AddName(CString text) {
-  if (GetRemainingNameIDs() < 1) return 0;
   try {
-    CString key = ToUpper(text);
-    const std::uint32_t id = GetNextNameID();
-    try {
-      m_pTables->EnterName(id, text);
-      m_pTables->EnterKey(key, id);
-    } catch (const std::bad_alloc&) {
-      // Nothing stays of a name that could not be entered, its ID included.
-      m_pTables->RemoveName(id);
-      SetLastIssuedNameID(id - 1);
-      return 0;
-    }
-    return id;
+    return AddNameWithKey(text, ToUpper(text));
   } catch (const std::bad_alloc&) {
     return 0;
   }
+}
+
+std::uint32_t CNameContainer::AddNameWithKey(std::u16string_view text, std::u16string_view key) {
+  if (GetRemainingNameIDs() < 1) return 0;
+  const std::uint32_t id = GetNextNameID();
+  try {
+    m_pTables->EnterName(id, text);
+    m_pTables->EnterKey(key, id);
+  } catch (const std::bad_alloc&) {
+    // Nothing stays of a name that could not be entered, its ID included.
+    m_pTables->RemoveName(id);
+    SetLastIssuedNameID(id - 1);
+    return 0;
+  }
+  return id;
 }
 
 HRESULT CNameContainer::DeleteName(std::uint32_t id) {
@@ -127,6 +130,11 @@ HRESULT CNameContainer::FindName(CString text, bool bRecurse, std::uint32_t* pID
 
 HRESULT CNameContainer::FindNameByKey(const CString& text, bool bRecurse, std::uint32_t* pID) const {
   if (text.empty()) return S_FALSE;
+  if (!bRecurse) {
+    const std::uint32_t* id = m_pTables->Keys().Lookup(text);
+    if (id && pID) *pID = *id;
+    return id ? S_OK : S_FALSE;
+  }
   // The descent looks up the one upper-cased key at every level, entering
   // only containers of the types a search goes through.
   bool hit = false;

@@ -1,24 +1,39 @@
 #include "platform/text.h"
 
+#include <array>
+
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
 namespace nametree {
 
+namespace {
+
+// The ASCII classes are fixed, independent of any locale data.
+constexpr std::uint16_t AsciiClass(char32_t cp) {
+  std::uint16_t w = C1_DEFINED;
+  if (cp >= 'A' && cp <= 'Z') w |= C1_ALPHA | C1_UPPER;
+  if (cp >= 'a' && cp <= 'z') w |= C1_ALPHA | C1_LOWER;
+  if (cp >= '0' && cp <= '9') w |= C1_DIGIT;
+  if ((cp >= '0' && cp <= '9') || (cp >= 'A' && cp <= 'F') || (cp >= 'a' && cp <= 'f')) w |= C1_XDIGIT;
+  if (cp == ' ' || (cp >= 0x09 && cp <= 0x0D)) w |= C1_SPACE;
+  if (cp == ' ' || cp == '\t') w |= C1_BLANK;
+  if (cp < 0x20 || cp == 0x7F) w |= C1_CNTRL;
+  if (cp > 0x20 && cp < 0x7F && !(w & (C1_ALPHA | C1_DIGIT))) w |= C1_PUNCT;
+  return w;
+}
+
+// Names are mostly ASCII, and every name is classified on every check.
+constexpr auto kAsciiClasses = [] {
+  std::array<std::uint16_t, 0x80> table{};
+  for (char32_t cp = 0; cp < 0x80; ++cp) table[cp] = AsciiClass(cp);
+  return table;
+}();
+
+}  // namespace
+
 std::uint16_t ClassifyCodePoint(char32_t cp) {
-  if (cp < 0x80) {
-    // The ASCII classes are fixed, independent of any locale data.
-    std::uint16_t w = C1_DEFINED;
-    if (cp >= 'A' && cp <= 'Z') w |= C1_ALPHA | C1_UPPER;
-    if (cp >= 'a' && cp <= 'z') w |= C1_ALPHA | C1_LOWER;
-    if (cp >= '0' && cp <= '9') w |= C1_DIGIT;
-    if ((cp >= '0' && cp <= '9') || (cp >= 'A' && cp <= 'F') || (cp >= 'a' && cp <= 'f')) w |= C1_XDIGIT;
-    if (cp == ' ' || (cp >= 0x09 && cp <= 0x0D)) w |= C1_SPACE;
-    if (cp == ' ' || cp == '\t') w |= C1_BLANK;
-    if (cp < 0x20 || cp == 0x7F) w |= C1_CNTRL;
-    if (cp > 0x20 && cp < 0x7F && !(w & (C1_ALPHA | C1_DIGIT))) w |= C1_PUNCT;
-    return w;
-  }
+  if (cp < 0x80) return kAsciiClasses[cp];
   if (U_IS_SURROGATE(cp)) return C1_DEFINED;
   const auto c = static_cast<UChar32>(cp);
   const auto cat = static_cast<UCharCategory>(u_charType(c));
@@ -72,7 +87,9 @@ void ClassifyText(std::u16string_view text, std::uint16_t* classes) {
   const std::size_t n = text.size();
   for (std::size_t i = 0; i < n;) {
     char16_t u = text[i];
-    if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(text[i + 1])) {
+    if (u < 0x80) {
+      classes[i++] = kAsciiClasses[u];
+    } else if (U16_IS_LEAD(u) && i + 1 < n && U16_IS_TRAIL(text[i + 1])) {
       std::uint16_t w = ClassifyCodePoint(U16_GET_SUPPLEMENTARY(u, text[i + 1]));
       classes[i] = classes[i + 1] = w;
       i += 2;

@@ -47,19 +47,27 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   try {
     if (hit) *hit = CDuplicateHit{};
     CNameContainer* container = GetContainer(containerID);
-    if (!container) return false;
-    const std::int16_t type = container->GetContainerType();
     // Every namespace is searched by the same key: upper-case it once.
-    const CString key = ToUpper(name);
+    return container && FindDuplicateOfKey(*container, ToUpper(name), confine, hit);
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
+}
+
+bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& key, bool confine,
+                                     CDuplicateHit* hit) const {
+  try {
+    if (hit) *hit = CDuplicateHit{};
+    const std::int16_t type = container.GetContainerType();
     const CTreeIndex& index = *m_pIndex;
     const bool alone = JudgedAlone(type, confine);
-    CNameContainer* root = alone ? nullptr : container->FindRootContainer();
+    CNameContainer* root = alone ? nullptr : container.FindRootContainer();
     if (!alone && !root) return false;
     auto search = [&](Where where) {
       switch (where) {
         case Where::kOwnContainer: {
           std::uint32_t id = 0;
-          return container->FindNameByKey(key, false, &id) == S_OK && Report(hit, where, container, id);
+          return container.FindNameByKey(key, false, &id) == S_OK && Report(hit, where, &container, id);
         }
         case Where::kKeyword:
           return m_KeywordSet.count(key) && Report(hit, where, nullptr, 0);

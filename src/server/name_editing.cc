@@ -1,6 +1,7 @@
 // Adding, deleting and renaming names. Each operation runs its checks in a
 // fixed order before it changes anything (the order decides which refusal
 // the host sees), and only a change that was made is notified.
+#include "container/container_tables.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
 #include <new>
@@ -12,17 +13,19 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
   try {
     if (containerID == 0) return E_FAIL;
     if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
+    CNameContainer* container = GetContainer(containerID);
+    if (!container) return E_FAIL;
+    // The checks and the tables look the name up by one key, made once.
+    const CString key = ToUpper(text);
     if (checkDuplicates) {
       CDuplicateHit hit;
       // A verdict that names no collision is the search running out of memory.
-      if (FindDuplicate(containerID, text, confine, &hit))
+      if (FindDuplicateOfKey(*container, key, confine, &hit))
         return hit.where == CDuplicateHit::Where::kNone ? E_FAIL : E_NAME_DUPLICATE;
     }
-    CNameContainer* container = GetContainer(containerID);
-    if (!container) return E_FAIL;
     // Refused here rather than at Save, when the work would be lost.
     if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
-    const std::uint32_t added = container->AddName(std::move(text));
+    const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
     if (added == 0) return E_FAIL;
