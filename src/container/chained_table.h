@@ -10,24 +10,39 @@
 //  - the bucket array is made at the first insertion (or on request) and
 //    released when the table becomes empty; B stays.
 //
-// Storage: a table of at most kListLimit keys keeps no buckets at all: its
-// entries form one list in walk order (bucket by bucket, each chain front
-// to back), and a chain is the run of the list in its bucket. Past that it
-// splits the list into chains, keeping their order. A table of many
-// buckets then keeps only its non-empty buckets, sorted by index, and turns
-// into a full bucket array once a quarter of the buckets are in use (where
-// the two cost about the same). Every form walks in the same order, so the
-// choice is invisible to callers; it only keeps a container with a handful
-// of names from costing bucket storage of its own.
+// Storage: a table of at most kListLimit keys keeps no buckets and no
+// links at all: its entries sit in one array of {key, value} items in walk
+// order (bucket by bucket, each chain front to back), and a chain is the
+// run of the array in its bucket. Past that it splits the array into
+// linked chains, keeping their order, and returns to the array only once
+// empty. A table of many buckets then keeps only its non-empty buckets,
+// sorted by index, and turns into a full bucket array once a quarter of
+// the buckets are in use (where the two cost about the same). Every form
+// walks in the same order, so the choice is invisible to callers; it only
+// keeps a container with a handful of names from costing bucket storage
+// and links of its own.
 //
-// Entries live in one pool per table (an EntryPool, grown by a quarter and
-// then by pages, so a table of a few keys holds about as many entries as
-// it has keys and a large one never copies them), linked
+// Invariant of the array form (listed_), checked by CheckPool:
+//  1. count_ == items_.size() <= kListLimit, in one block;
+//  2. bucket indexes never decrease along the array.
+// A new key moves the items after its place up by one and a removal moves
+// them back (at most kListLimit items), so a walk whose callback removes
+// the item it was given must not step past the one moved into its place.
+// A split makes the node pool and the bucket storage before any item
+// leaves, so out of memory the table stays whole in the array form.
+//
+// Split entries live in one pool per table (an EntryPool, grown by a
+// quarter and then by pages, so a large table never copies them), linked
 // by their 32-bit places in it; removed entries go on a free list that the
-// next insertions reuse. Keys live in the table's Store (key_store.h):
-// an entry holds a Slot, for a text key its units' place in a store
-// shared with the container's texts. An entry's place in the pool, and so
-// any pointer handed out, is good until the table changes.
+// next insertions reuse. A node is an item with its link, so an entry
+// handle (FirstEntry and the like) points at an item in either form. Where
+// the link fits in an item's padding (8-byte values) the item carries it,
+// unused while listed, so that no node outgrows {link, key, value}.
+//
+// Keys live in the table's Store (key_store.h): an entry holds a Slot, for
+// a text key its units' place in a store shared with the container's
+// texts. An entry's place, and so any pointer handed out, is good until
+// the table changes.
 //
 // Long chains: a table holding many more keys than buckets (17 buckets of
 // an uninitialised container, 101 of a sub-container table with thousands
@@ -36,11 +51,13 @@
 // no chain; it is dropped when the table shrinks well below that size.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -75,11 +92,26 @@ class ChainedTable {
   static constexpr std::uint32_t kNone = ChainIndex::kNone;
   static constexpr std::uint32_t kHeadMark = ChainIndex::kHeadMark;
 
-  struct Node {
+  struct Packed {
+    Slot key;
+    Value value;
+  };
+  struct Padded {
     std::uint32_t next;
     Slot key;
     Value value;
   };
+  struct Linked : Packed {
+    std::uint32_t next;
+  };
+  static constexpr bool kLinkInPadding = sizeof(Padded) == sizeof(Packed);
+  // What the listed form holds, and what an entry handle points at.
+  using Item = std::conditional_t<kLinkInPadding, Padded, Packed>;
+  using Node = std::conditional_t<kLinkInPadding, Padded, Linked>;
+  static_assert(std::is_base_of_v<Item, Node> || std::is_same_v<Item, Node>);
+  static_assert(sizeof(Node) <= sizeof(Padded), "a linked entry costs no more than {link, key, value}");
+  using Items = EntryPool<Item>;
+  using Nodes = EntryPool<Node>;
 
  public:
   // How callers pass and receive keys: the ID, or a view of the text.
@@ -89,7 +121,10 @@ class ChainedTable {
   ChainedTable(std::uint32_t buckets, Store store) : buckets_(Clamp(buckets)), store_(std::move(store)) {}
   ChainedTable(const ChainedTable&) = delete;
   ChainedTable& operator=(const ChainedTable&) = delete;
-  ~ChainedTable() { RemoveAll(); }
+  ~ChainedTable() {
+    RemoveAll();
+    items_.~Items();
+  }
 
   // Empties the table and sets its bucket count; with makeArray the bucket
   // array counts as made at once rather than at the first insertion.
@@ -99,9 +134,16 @@ class ChainedTable {
     if (makeArray) MakeArray();
   }
 
-  // Room in the entry pool for `more` further keys at once.
+  // Room for `more` further keys at once; past kListLimit keys in all the
+  // table splits now, straight into a node pool of that size.
   void Reserve(std::size_t more) {
-    pool_.reserve(pool_.size() + more);
+    if (!listed_) {
+      pool_.reserve(pool_.size() + more);
+    } else if (more <= kListLimit - count_) {
+      items_.reserve(count_ + more);
+    } else {
+      SplitList(count_ + more);
+    }
   }
 
   std::uint32_t BucketCount() const { return buckets_; }
@@ -112,11 +154,11 @@ class ChainedTable {
 
   Value* Lookup(View key) {
     const std::uint32_t e = Find(key);
-    return e == kNone ? nullptr : &pool_[e].value;
+    return e == kNone ? nullptr : &ItemAt(e).value;
   }
   const Value* Lookup(View key) const {
     const std::uint32_t e = Find(key);
-    return e == kNone ? nullptr : &pool_[e].value;
+    return e == kNone ? nullptr : &ItemAt(e).value;
   }
   bool Contains(View key) const { return Find(key) != kNone; }
 
@@ -125,8 +167,9 @@ class ChainedTable {
   template <class V>
   Value& SetAt(View key, V&& value) {
     if (const std::uint32_t e = Find(key); e != kNone) {
-      pool_[e].value = std::forward<V>(value);
-      return pool_[e].value;
+      Item& at = ItemAt(e);
+      at.value = std::forward<V>(value);
+      return at.value;
     }
     return AddNew(key, std::forward<V>(value));
   }
@@ -135,28 +178,14 @@ class ChainedTable {
   // REQUIRES: !Contains(key).
   template <class V>
   Value& AddNew(View key, V&& value) {
-    // Out of memory the table is left as it was: the entry and its bucket
-    // are made before anything is linked, and the chain index, which only
-    // speeds lookups up, is dropped rather than left behind.
+    // Out of memory the table is left as it was: the split, the entry and
+    // its bucket are made before anything is linked, and the chain index,
+    // which only speeds lookups up, is dropped rather than left behind.
     if (!made_) MakeArray();
     const std::uint32_t bucket = BucketOf(key);
+    if (listed_ && count_ >= kListLimit) SplitList(count_ + 1);
+    if (listed_) return AddListed(key, bucket, std::forward<V>(value));
     const std::uint32_t entry = NewEntry(key, std::forward<V>(value));
-    if (listed_) {
-      // At the front of its bucket's run.
-      std::uint32_t* link = &list_;
-      while (*link != kNone && BucketAt(*link) < bucket) link = &pool_[*link].next;
-      pool_[entry].next = *link;
-      *link = entry;
-      ++count_;
-      if (count_ > kListLimit) {
-        try {
-          SplitList();
-        } catch (const std::bad_alloc&) {
-          // Still whole as a list, only slower; a later insertion tries again.
-        }
-      }
-      return pool_[entry].value;
-    }
     std::uint32_t* head;
     try {
       head = &HeadForInsert(bucket);
@@ -184,16 +213,11 @@ class ChainedTable {
   bool RemoveKey(View key, Value* out = nullptr) {
     if (!listed_ && spread_->index) return RemoveIndexed(key, out);
     if (listed_) {
-      for (std::uint32_t* link = &list_; *link != kNone; link = &pool_[*link].next) {
-        if (Matches(*link, key)) {
-          const std::uint32_t dead = *link;
-          *link = pool_[dead].next;
-          Value gone = Retire(dead);
-          if (out) *out = std::move(gone);
-          return true;
-        }
-      }
-      return false;
+      const std::uint32_t at = Find(key);
+      if (at == kNone) return false;
+      Value gone = RetireItem(at);
+      if (out) *out = std::move(gone);
+      return true;
     }
     const std::uint32_t b = BucketOf(key);
     std::uint32_t* head = HeadAt(b);
@@ -220,7 +244,7 @@ class ChainedTable {
   // returns false when it was stopped. f may remove the entry it was given.
   template <class F>
   bool Walk(F&& f) const {
-    if (listed_) return WalkChain(list_, f);
+    if (listed_) return WalkItems(f);
     if (spread_->dense) {
       for (std::uint32_t b = 0; b < buckets_ && spread_->dense; ++b) {
         if (!WalkChain(spread_->dense[b], f)) return false;
@@ -233,19 +257,31 @@ class ChainedTable {
   // The walk one entry at a time, for readers that hold a place rather
   // than pass a callback: FirstEntry, then NextEntry until nullptr. A place
   // is good until the table changes.
-  const Node* FirstEntry() const { return At(FirstFrom(0)); }
-  const Node* NextEntry(const Node* n) const {
+  const Item* FirstEntry() const {
+    if (listed_) return count_ ? &items_[0] : nullptr;
+    return At(FirstFrom(0));
+  }
+  const Item* NextEntry(const Item* e) const {
+    if (listed_) return e + 1 < &items_[0] + count_ ? e + 1 : nullptr;
+    const Node* n = static_cast<const Node*>(e);
     if (n->next != kNone) return &pool_[n->next];
     const std::uint32_t b = BucketOf(store_.ViewOf(n->key));
     return b + 1 < buckets_ ? At(FirstFrom(b + 1)) : nullptr;
   }
-  const Node* FindEntry(View key) const { return At(Find(key)); }
-  static const Slot& KeyOf(const Node* n) { return n->key; }
-  static const Value& ValueOf(const Node* n) { return n->value; }
+  const Item* FindEntry(View key) const {
+    const std::uint32_t e = Find(key);
+    return e == kNone ? nullptr : &ItemAt(e);
+  }
+  static const Slot& KeyOf(const Item* e) { return e->key; }
+  static const Value& ValueOf(const Item* e) { return e->value; }
 
   // Where the entries lie, piece by piece ({nullptr, 0} past the last),
   // for a reader that asks the cache for them ahead of a walk.
   std::pair<const void*, std::size_t> EntryPiece(std::size_t k) const {
+    if (listed_) {
+      const auto [first, count] = items_.Piece(k);
+      return {first, count * sizeof(Item)};
+    }
     const auto [first, count] = pool_.Piece(k);
     return {first, count * sizeof(Node)};
   }
@@ -254,21 +290,31 @@ class ChainedTable {
   // shared store, which may move the slots when it compacts the store.
   template <class F>
   void ForEachKeySlot(F&& f) const {
-    ForEachLinked([&](Node& n) { f(n.key); });
+    if (listed_) {
+      for (std::uint32_t i = 0; i < count_; ++i) f(items_[i].key);
+    } else {
+      ForEachLinked([&](Node& n) { f(n.key); });
+    }
   }
 
   // Whether the pool and the sparse buckets keep their invariants, with
-  // room for every key.
+  // room for every key; listed, whether the items are in walk order.
   bool CheckPool() const {
-    return pool_.CheckPool() && count_ <= pool_.size() && (listed_ || spread_->dense || spread_->sparse.CheckRuns());
+    if (!listed_) return pool_.CheckPool() && count_ <= pool_.size() && (spread_->dense || spread_->sparse.CheckRuns());
+    if (!items_.CheckPool() || count_ != items_.size() || count_ > kListLimit) return false;
+    if (items_.capacity() > Items::kPage) return false;
+    for (std::uint32_t i = 1; i < count_; ++i)
+      if (ItemBucket(i - 1) > ItemBucket(i)) return false;
+    return true;
   }
 
   // Bytes held by the table itself: bucket storage, entries and what its
   // Store holds for it alone (not the heap memory that the values own).
   std::size_t MemoryUsage() const {
-    const std::size_t own = pool_.capacity() * sizeof(Node) + store_.MemoryUsage() + (spread_ ? sizeof(Spread) : 0);
-    if (listed_) return own;
-    return own + (spread_->dense ? buckets_ * sizeof(std::uint32_t) : spread_->sparse.MemoryUsage()) +
+    const std::size_t own = store_.MemoryUsage() + (spread_ ? sizeof(Spread) : 0);
+    if (listed_) return own + items_.capacity() * sizeof(Item);
+    return own + pool_.capacity() * sizeof(Node) +
+           (spread_->dense ? buckets_ * sizeof(std::uint32_t) : spread_->sparse.MemoryUsage()) +
            (spread_->index ? sizeof(*spread_->index) + spread_->index->MemoryUsage() : 0);
   }
 
@@ -292,6 +338,9 @@ class ChainedTable {
   }
 
   const Node* At(std::uint32_t e) const { return e == kNone ? nullptr : &pool_[e]; }
+  // The entry at a place that Find gave, in either form.
+  Item& ItemAt(std::uint32_t e) const { return listed_ ? items_[e] : pool_[e]; }
+  std::uint32_t ItemBucket(std::uint32_t i) const { return BucketOf(store_.ViewOf(items_[i].key)); }
   bool Matches(std::uint32_t e, View key) const { return store_.ViewOf(pool_[e].key) == key; }
   std::uint32_t BucketAt(std::uint32_t e) const { return BucketOf(store_.ViewOf(pool_[e].key)); }
   auto HashOfEntry() const {
@@ -313,12 +362,52 @@ class ChainedTable {
         return e;
       }
       if (pool_.size() >= 0x7FFFFFFFu) throw std::bad_alloc();  // places stay below kHeadMark
-      pool_.push_back(Node{kNone, slot, Value(std::forward<V>(value))});
+      pool_.grow_to(pool_.size() + 1);
+      pool_.push_back(Make<Node>(slot, std::forward<V>(value)));
       return static_cast<std::uint32_t>(pool_.size() - 1);
     } catch (...) {
       store_.Drop(slot);
       throw;
     }
+  }
+
+  template <class T, class K, class V>
+  static T Make(K&& key, V&& value) {
+    T t{};
+    t.key = std::forward<K>(key);
+    t.value = std::forward<V>(value);
+    if constexpr (requires(T& x) { x.next; }) t.next = kNone;
+    return t;
+  }
+
+  // At the front of its bucket's run, the later items moved up by one.
+  template <class V>
+  Value& AddListed(View key, std::uint32_t bucket, V&& value) {
+    const Slot slot = store_.Make(key);
+    try {
+      items_.grow_to(count_ + 1);  // before the value is taken
+      items_.push_back(Make<Item>(slot, std::forward<V>(value)));
+    } catch (...) {
+      store_.Drop(slot);
+      throw;
+    }
+    std::uint32_t at = 0;
+    while (at < count_ && ItemBucket(at) < bucket) ++at;
+    Item* first = &items_[0];
+    std::rotate(first + at, first + count_, first + count_ + 1);
+    ++count_;
+    return first[at].value;
+  }
+
+  // Takes item i out, the later items moved down by one.
+  Value RetireItem(std::uint32_t i) {
+    Item* first = &items_[0];
+    Value gone(std::move(first[i].value));
+    store_.Drop(first[i].key);
+    std::move(first + i + 1, first + count_, first + i);
+    items_.truncate(count_ - 1);
+    if (--count_ == 0) Release();
+    return gone;
   }
 
   void FreeEntry(std::uint32_t e) {
@@ -343,41 +432,43 @@ class ChainedTable {
       for (; e != kNone; e = pool_[e].next) f(pool_[e]);
       return true;
     };
-    if (listed_) {
-      chain(list_);
-    } else if (spread_->dense) {
+    if (spread_->dense) {
       for (std::uint32_t b = 0; b < buckets_; ++b) chain(spread_->dense[b]);
     } else {
       spread_->sparse.Walk([&](std::uint32_t, std::uint32_t head) { return chain(head); });
     }
   }
 
-  // Splits the list into chains: bucket storage first, so that out of
-  // memory the list stays as it was, then the list is cut at each bucket's
-  // end. No allocation after the first link is cut.
-  void SplitList() {
+  // Splits the items into chains, node i holding item i: the node pool
+  // (room for `room` keys) and bucket storage first, so that out of memory
+  // the items stay as they were. No allocation after the first item moves.
+  void SplitList(std::size_t room) {
+    std::uint32_t bucket[kListLimit];
+    for (std::uint32_t i = 0; i < count_; ++i) bucket[i] = ItemBucket(i);
+    Nodes nodes;
+    nodes.reserve(room);
     if (!spread_) spread_ = std::make_unique<Spread>();
     std::unique_ptr<std::uint32_t[]> dense;
     if (buckets_ <= kAlwaysDense) {
       dense = MakeHeads(buckets_);
     } else {
       try {
-        for (std::uint32_t e = list_; e != kNone; e = pool_[e].next) spread_->sparse.Insert(BucketAt(e));
+        for (std::uint32_t i = 0; i < count_; ++i) spread_->sparse.Insert(bucket[i]);
       } catch (const std::bad_alloc&) {
         spread_->sparse.Clear();
         throw;
       }
     }
     spread_->dense = std::move(dense);
-    for (std::uint32_t e = list_; e != kNone;) {
-      const std::uint32_t b = BucketAt(e);
-      *HeadAt(b) = e;
-      while (pool_[e].next != kNone && BucketAt(pool_[e].next) == b) e = pool_[e].next;
-      const std::uint32_t next = pool_[e].next;
-      pool_[e].next = kNone;
-      e = next;
+    for (std::uint32_t i = 0; i < count_; ++i) {
+      if (i == 0 || bucket[i - 1] != bucket[i]) *HeadAt(bucket[i]) = i;
+      nodes.push_back(Make<Node>(std::move(items_[i].key), std::move(items_[i].value)));
+      if (i + 1 < count_ && bucket[i + 1] == bucket[i]) nodes[i].next = i + 1;
     }
-    list_ = kNone;
+    items_.~Items();
+    ::new (&pool_) Nodes();
+    pool_.swap(nodes);
+    free_ = kNone;
     listed_ = false;
   }
 
@@ -424,8 +515,15 @@ class ChainedTable {
 
   void Release() {
     // The values (sub-containers, say) are destroyed once the table is empty.
-    decltype(pool_) gone;
-    gone.swap(pool_);
+    Items goneItems;
+    Nodes gone;
+    if (listed_) {
+      goneItems.swap(items_);
+    } else {
+      gone.swap(pool_);
+      pool_.~Nodes();
+      ::new (&items_) Items();
+    }
     if (spread_) {
       // Kept, not freed: a walk may be inside its sparse buckets.
       spread_->index.reset();
@@ -434,10 +532,21 @@ class ChainedTable {
     }
     store_.Clear();
     free_ = kNone;
-    list_ = kNone;
     listed_ = true;
     made_ = false;
     count_ = 0;
+  }
+
+  // The items may move down under f, when it removes the one it was given.
+  template <class F>
+  bool WalkItems(F& f) const {
+    for (std::uint32_t i = 0; listed_ && i < count_;) {
+      const std::uint32_t had = count_;
+      Item& it = items_[i];
+      if (!f(store_.ViewOf(it.key), it.value)) return false;
+      if (count_ >= had) ++i;
+    }
+    return true;
   }
 
   template <class F>
@@ -452,12 +561,8 @@ class ChainedTable {
   }
 
   // The first entry in bucket b or a later one.
+  // REQUIRES: !listed_.
   std::uint32_t FirstFrom(std::uint32_t b) const {
-    if (listed_) {
-      std::uint32_t e = list_;
-      while (e != kNone && BucketAt(e) < b) e = pool_[e].next;
-      return e;
-    }
     if (spread_->dense) {
       for (; b < buckets_; ++b)
         if (spread_->dense[b] != kNone) return spread_->dense[b];
@@ -489,8 +594,8 @@ class ChainedTable {
 
   std::uint32_t Find(View key) const {
     if (listed_) {
-      for (std::uint32_t e = list_; e != kNone; e = pool_[e].next)
-        if (Matches(e, key)) return e;
+      for (std::uint32_t i = 0; i < count_; ++i)
+        if (store_.ViewOf(items_[i].key) == key) return i;
       return kNone;
     }
     if (spread_->index) return spread_->index->Find(ChainIndexHash(key), [&](std::uint32_t e) { return Matches(e, key); });
@@ -504,10 +609,12 @@ class ChainedTable {
   std::uint32_t buckets_ : 30;
   bool made_ : 1 = false;
   bool listed_ : 1 = true;
-  std::uint32_t list_ = kNone;  // first entry in walk order, while listed_
   std::uint32_t free_ = kNone;  // first free entry of the pool
   std::uint32_t count_ = 0;
-  mutable EntryPool<Node> pool_;
+  union {
+    mutable Items items_{};  // while listed_
+    mutable Nodes pool_;     // otherwise
+  };
   [[no_unique_address]] Store store_;
   // What a table needs past the list form, made at the first split and
   // kept until RemoveAll, so that a table of a few keys stays small.
@@ -518,5 +625,8 @@ class ChainedTable {
   };
   std::unique_ptr<Spread> spread_;
 };
+
+// Every container holds two of these; the array form must not cost them a word.
+static_assert(sizeof(ChainedTable<std::uint32_t, std::uint32_t, IdKeyHash>) <= 40);
 
 }  // namespace nametree

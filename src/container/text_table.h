@@ -1,8 +1,9 @@
 // A chained table from IDs to texts. The texts sit end to end in a unit
 // store shared with the container's key table (NameUnitStore), so an entry
-// is its link, its ID and its text's slot: 12 bytes, with no string object
-// and no heap block of its own. Walk order, bucket rules and out-of-memory
-// behaviour are the inner ChainedTable's.
+// is its ID and its text's slot, 8 bytes (and a link once the table is
+// split, 12), with no string object and no heap block of its own. Walk
+// order, bucket rules and out-of-memory behaviour are the inner
+// ChainedTable's.
 //
 // Invariant: the store holds every live entry's text (the store's own
 // invariants, with the entries' slots as its text slots). A change makes
