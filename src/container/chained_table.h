@@ -353,10 +353,10 @@ class ChainedTable {
   std::uint32_t NewEntry(View key, V&& value) {
     const Slot slot = store_.Make(key);
     try {
-      if (free_ != kNone) {
-        const std::uint32_t e = free_;
+      if (spread_->free != kNone) {
+        const std::uint32_t e = spread_->free;
         pool_[e].value = std::forward<V>(value);
-        free_ = pool_[e].next;
+        spread_->free = pool_[e].next;
         pool_[e].key = slot;
         pool_[e].next = kNone;
         return e;
@@ -413,8 +413,8 @@ class ChainedTable {
   void FreeEntry(std::uint32_t e) {
     store_.Drop(pool_[e].key);
     pool_[e].value = Value();
-    pool_[e].next = free_;
-    free_ = e;
+    pool_[e].next = spread_->free;
+    spread_->free = e;
   }
 
   // Frees an unlinked entry and hands back its value; the table is whole
@@ -468,7 +468,7 @@ class ChainedTable {
     items_.~Items();
     ::new (&pool_) Nodes();
     pool_.swap(nodes);
-    free_ = kNone;
+    spread_->free = kNone;
     listed_ = false;
   }
 
@@ -529,9 +529,9 @@ class ChainedTable {
       spread_->index.reset();
       spread_->dense.reset();
       spread_->sparse.Clear();
+      spread_->free = kNone;
     }
     store_.Clear();
-    free_ = kNone;
     listed_ = true;
     made_ = false;
     count_ = 0;
@@ -609,7 +609,6 @@ class ChainedTable {
   std::uint32_t buckets_ : 30;
   bool made_ : 1 = false;
   bool listed_ : 1 = true;
-  std::uint32_t free_ = kNone;  // first free entry of the pool
   std::uint32_t count_ = 0;
   union {
     mutable Items items_{};  // while listed_
@@ -622,11 +621,13 @@ class ChainedTable {
     std::unique_ptr<std::uint32_t[]> dense;
     SparseBuckets sparse;
     std::unique_ptr<ChainIndex> index;  // only while chains are long
+    std::uint32_t free = kNone;         // first free entry of the pool
   };
   std::unique_ptr<Spread> spread_;
 };
 
-// Every container holds two of these; the array form must not cost them a word.
-static_assert(sizeof(ChainedTable<std::uint32_t, std::uint32_t, IdKeyHash>) <= 40);
+// Every container holds two of these: four words, so that its names block
+// stays in a small size class.
+static_assert(sizeof(ChainedTable<std::uint32_t, std::uint32_t, IdKeyHash>) <= 32);
 
 }  // namespace nametree
