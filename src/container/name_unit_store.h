@@ -147,9 +147,8 @@ class NameUnitStore {
   void Forget(Side side) {
     std::uint32_t inLong = 0;
     if (long_) {
-      inLong = long_->held[side];
       for (std::uint32_t i = 0; i < long_->all.size(); ++i)
-        if (long_->all[i].units && long_->all[i].side == side) FreeLong(i);
+        if (long_->all[i].units && long_->all[i].side == side) inLong += FreeLong(i);
     }
     dead_ += held_[side] - inLong;
     held_[side] = 0;
@@ -213,7 +212,8 @@ class NameUnitStore {
     std::size_t bytes = units_.capacity() * sizeof(char16_t);
     if (long_) {
       bytes += sizeof(LongTexts) + long_->all.capacity() * sizeof(LongText);
-      bytes += (long_->held[kText] + long_->held[kKey]) * sizeof(char16_t);
+      for (const LongText& t : long_->all)
+        if (t.units) bytes += t.length * sizeof(char16_t);
     }
     return bytes;
   }
@@ -230,37 +230,35 @@ class NameUnitStore {
     std::vector<bool> longSeen(long_ ? long_->all.size() : 0);
     std::uint32_t held[2] = {0, 0};
     const char* broken = nullptr;
+    const auto fail = [&broken](const char* what) { broken = broken ? broken : what; };
     eachSlot([&](Side side, const Slot& s) {
       const std::uint32_t code = CodeOf(s), offset = OffsetOf(s);
       if (code == kLongLength) {
         if (offset >= longSeen.size() || !long_->all[offset].units || longSeen[offset])
-          broken = broken ? broken : "6: a long text held twice or not at all";
+          fail("6: a long text held twice or not at all");
         else if (long_->all[offset].side != side || (s.word & kShared))
-          broken = broken ? broken : "6: a long text shared or on the wrong side";
+          fail("6: a long text shared or on the wrong side");
         else
           held[side] += long_->all[offset].length, longSeen[offset] = true;
         return;
       }
       held[side] += code;
       if (code == 0) {
-        if (s.word) broken = broken ? broken : "1: an empty slot that is not zero";
+        if (s.word) fail("1: an empty slot that is not zero");
       } else if (std::size_t{offset} + code > units_.size() || Units::RunStart(offset, code) != offset || code > kLongestRun) {
-        broken = broken ? broken : "1: a slot outside the units or across a page";
+        fail("1: a slot outside the units or across a page");
       } else {
         live.push_back({s, side});
       }
     });
     if (broken) return broken;
     if (long_) {
-      std::uint32_t free = 0, inLong[2] = {0, 0};
+      std::uint32_t free = 0;
       for (std::uint32_t i = 0; i < long_->all.size(); ++i) {
-        const LongText& t = long_->all[i];
-        if (!t.units) {
+        if (!long_->all[i].units) {
           ++free;
         } else if (!longSeen[i]) {
           return "6: a long text that no slot holds";
-        } else {
-          inLong[t.side] += t.length;
         }
       }
       std::uint32_t listed = 0;
@@ -269,7 +267,6 @@ class NameUnitStore {
         ++listed;
       }
       if (listed != free) return "6: a free place off the free list";
-      if (inLong[kText] != long_->held[kText] || inLong[kKey] != long_->held[kKey]) return "6: long units miscounted";
     }
     std::sort(live.begin(), live.end(), [](const Held& a, const Held& b) { return OffsetOf(a.slot) < OffsetOf(b.slot); });
     std::size_t inUse = 0, end = 0;
@@ -331,7 +328,6 @@ class NameUnitStore {
   struct LongTexts {
     std::vector<LongText> all;
     std::uint32_t firstFree = kNoLong;
-    std::uint32_t held[2] = {0, 0};
   };
 
   Slot MakeLong(Side side, View text) {
@@ -359,7 +355,6 @@ class NameUnitStore {
     }
     const auto length = static_cast<std::uint32_t>(text.size());
     l.all[at] = LongText{std::move(units), length, side};
-    l.held[side] += length;
     held_[side] += length;
     return Slot{at | kLongLength << kLengthShift};
   }
@@ -368,7 +363,6 @@ class NameUnitStore {
   std::uint32_t FreeLong(std::uint32_t at) {
     LongText& t = long_->all[at];
     const std::uint32_t length = t.length;
-    long_->held[t.side] -= length;
     t.units.reset();
     t.length = long_->firstFree;
     long_->firstFree = at;
