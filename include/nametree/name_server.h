@@ -231,6 +231,9 @@ class NAMETREE_API CNameServer {
   HRESULT ProposeName(std::uint32_t containerID, CString baseName, int digits,
                       const std::function<HRESULT(const CNameContainer&, const CString&)>& judge,
                       CString* pResult);
+  // Lists the top-level containers from `first` on in the index, together;
+  // false, having dropped those that found no memory, when memory ran out.
+  bool IndexLoadedTops(std::size_t first);
   HRESULT LoadOldNameObjectData(IStream* stream, std::uint32_t count);
   HRESULT LoadOldNameBagData(IStream* stream, std::uint32_t count);
   HRESULT LoadOldBagContainerData(IStream* stream, std::uint32_t count);

@@ -327,23 +327,11 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
   P(child).order = order ? order : m_nNextOrder++;
   // Pre-order, so that each container's holders are placed before it is
   // counted; a loaded subtree gets orders that keep its tables' walk order.
-  std::size_t names = 0, containers = 0;
-  for (std::vector<const CNameContainer*> count{child}; !count.empty();) {
-    const CNameContainer* c = count.back();
-    count.pop_back();
-    ++containers;
-    names += T(c).Names().size();
-    T(c).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
-      count.push_back(sub.get());
-      return true;
-    });
-  }
-  m_ByKey.Reserve(containers);
-  m_ByNameID.Reserve(names);
-  m_ByText.Reserve(names);
+  const Size size = SizeOf(child);
+  Reserve(size);
   std::vector<CNameContainer*> pending{child}, entered;
-  entered.reserve(containers);
-  pending.reserve(containers);
+  entered.reserve(size.containers);
+  pending.reserve(size.containers);
   while (!pending.empty()) {
     CNameContainer* c = pending.back();
     pending.pop_back();
@@ -367,6 +355,37 @@ void CTreeIndex::ChildAttached(CNameContainer* parent, CNameContainer* child, st
       return true;
     });
   }
+}
+
+CTreeIndex::Size CTreeIndex::SizeOf(const CNameContainer* root) {
+  Size size;
+  for (std::vector<const CNameContainer*> count{root}; !count.empty();) {
+    const CNameContainer* c = count.back();
+    count.pop_back();
+    ++size.containers;
+    size.names += T(c).Names().size();
+    T(c).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
+      count.push_back(sub.get());
+      return true;
+    });
+  }
+  return size;
+}
+
+void CTreeIndex::Reserve(Size more) {
+  m_ByKey.Reserve(more.containers);
+  m_ByNameID.Reserve(more.names);
+  m_ByText.Reserve(more.names);
+}
+
+void CTreeIndex::ReserveFor(const std::vector<const CNameContainer*>& tops) {
+  Size all;
+  for (const CNameContainer* top : tops) {
+    const Size size = SizeOf(top);
+    all.containers += size.containers;
+    all.names += size.names;
+  }
+  Reserve(all);
 }
 
 CNameContainer* CTreeIndex::Deepest(CNameContainer* c) {

@@ -85,6 +85,10 @@ class CTreeIndex {
   void TopAppended(CNameContainer* top);
   // REQUIRES: top is still in the list, about to leave it.
   void TopRemoving(CNameContainer* top);
+  // Room for the trees under `tops`, about to be appended one by one, so
+  // that a loaded document fills each map once instead of regrowing it
+  // per tree. Throws std::bad_alloc, having changed nothing listed.
+  void ReserveFor(const std::vector<const CNameContainer*>& tops);
   // The whole server goes: later notices are ignored.
   void BeginTeardown() { m_bTearingDown = true; }
   // Forgets everything; the index is empty and in use again.
@@ -196,6 +200,12 @@ class CTreeIndex {
   // and the one after c (REQUIRES: c below the subtree's root).
   static CNameContainer* Deepest(CNameContainer* c);
   static CNameContainer* After(CNameContainer* c);
+  struct Size {
+    std::size_t containers = 0;
+    std::size_t names = 0;
+  };
+  static Size SizeOf(const CNameContainer* root);
+  void Reserve(Size more);
   void Enter(CNameContainer* c);
   void Leave(CNameContainer* c);
   void EnterKey(std::uint32_t key, CNameContainer* c);

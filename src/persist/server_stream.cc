@@ -52,6 +52,27 @@ HRESULT CNameServer::Save(IStorage* storage) {
   return S_OK;
 }
 
+bool CNameServer::IndexLoadedTops(std::size_t first) {
+  std::vector<const CNameContainer*> loaded;
+  try {
+    for (std::size_t i = first; i < m_TopLevelContainers.size(); ++i) loaded.push_back(m_TopLevelContainers[i].get());
+    m_pIndex->ReserveFor(loaded);
+  } catch (const std::bad_alloc&) {
+    // Only the saving in time is lost: each tree still makes its own room.
+  }
+  for (std::size_t i = first; i < m_TopLevelContainers.size(); ++i) {
+    try {
+      m_pIndex->TopAppended(m_TopLevelContainers[i].get());
+    } catch (const std::bad_alloc&) {
+      // The trees that found no room leave, as if their records had failed.
+      m_TopLevelContainers.erase(m_TopLevelContainers.begin() + static_cast<std::ptrdiff_t>(i),
+                                 m_TopLevelContainers.end());
+      return false;
+    }
+  }
+  return true;
+}
+
 HRESULT CNameServer::Load(IStorage* storage) {
   if (!storage) return E_FAIL;
   return FailOnStreamError([&] {
@@ -60,10 +81,12 @@ HRESULT CNameServer::Load(IStorage* storage) {
     if (Failed(storage->OpenStream(kStreamName, kOpenMode, stream.Put())) || !stream) return S_OK;
     ReadU16(stream.Get());  // version, not examined
     const auto count = static_cast<std::int16_t>(ReadU16(stream.Get()));
-    for (int i = 0; i < count; ++i) {
-      // Read whole before the index learns of it, so that the index makes
-      // room for the whole tree at once; a record that fails to load, or
-      // that the index has no memory for, is taken out again.
+    // Every record is read before the index learns of any, so that the index
+    // makes room for the whole document at once. A record that fails to load
+    // ends the list there; the ones before it stay, as their own load left them.
+    const std::size_t first = m_TopLevelContainers.size();
+    bool whole = true;
+    for (int i = 0; i < count && whole; ++i) {
       auto top = std::make_unique<CNameContainer>(false);
       CNameContainer* c = top.get();
       if (m_TopLevelContainers.size() == m_TopLevelContainers.capacity())
@@ -71,15 +94,10 @@ HRESULT CNameServer::Load(IStorage* storage) {
       m_TopLevelContainers.push_back(std::move(top));
       if (LoadRecordTree(*c, stream.Get(), true) != S_OK) {
         m_TopLevelContainers.pop_back();
-        return E_FAIL;
-      }
-      try {
-        m_pIndex->TopAppended(c);
-      } catch (const std::bad_alloc&) {
-        m_TopLevelContainers.pop_back();
-        return E_FAIL;
+        whole = false;
       }
     }
+    if (!IndexLoadedTops(first) || !whole) return E_FAIL;
     std::uint32_t last = ReadU32(stream.Get());
     CNameContainer::SetLastIssuedNameID(last);
     m_nStoredLastIssuedID = last;
