@@ -2,6 +2,7 @@
 // fixed order before it changes anything (the order decides which refusal
 // the host sees), and only a change that was made is notified.
 #include "container/container_tables.h"
+#include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
 #include <new>
@@ -15,17 +16,19 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
     CNameContainer* container = GetContainer(containerID);
     if (!container) return E_FAIL;
-    // The checks and the tables look the name up by one key, made once.
+    // The checks, the tables and the index look the name up by one key and
+    // one hash, each made once.
     const CString key = ToUpper(text);
+    const std::uint64_t hash = CTreeIndex::TextHash(key);
     if (checkDuplicates) {
       CDuplicateHit hit;
       // A verdict that names no collision is the search running out of memory.
-      if (FindDuplicateOfKey(*container, key, confine, &hit))
+      if (FindDuplicateOfKey(*container, key, hash, confine, &hit))
         return hit.where == CDuplicateHit::Where::kNone ? E_FAIL : E_NAME_DUPLICATE;
     }
     // Refused here rather than at Save, when the work would be lost.
     if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
-    const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key);
+    const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key, hash);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
     if (added == 0) return E_FAIL;
