@@ -156,6 +156,14 @@ class CTreeIndex {
   // finds holding the text, or null.
   CNameContainer* FirstTextHolder(std::u16string_view key, const TopSet& trees, std::uint64_t hash = 0) const;
 
+  // Asks the cache for the slots where a name about to be added is looked
+  // up and listed, by its text's hash and the ID it is likely to draw;
+  // changes nothing.
+  void PrefetchName(std::uint64_t hash, std::uint32_t id) const {
+    m_ByText.Prefetch(Tag(hash));
+    m_ByNameID.Prefetch(id);
+  }
+
   // Bytes held by the index.
   std::size_t MemoryUsage() const;
 

@@ -9,17 +9,30 @@
 
 namespace nametree {
 
+namespace {
+// Keys of names are short: one buffer kept from call to call spares a
+// checked add an allocation. A longer key gets its own.
+constexpr std::size_t kKeptKeyUnits = 64;
+thread_local CString t_keptKey;
+}  // namespace
+
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                              bool checkDuplicates, bool confine) {
   try {
     if (containerID == 0) return E_FAIL;
     if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
-    CNameContainer* container = GetContainer(containerID);
-    if (!container) return E_FAIL;
     // The checks, the tables and the index look the name up by one key and
     // one hash, each made once.
-    const CString key = ToUpper(text);
+    CString ownKey;
+    CString& key = text.size() <= kKeptKeyUnits ? t_keptKey : ownKey;
+    key.assign(text);
+    MakeUpper(key);
     const std::uint64_t hash = CTreeIndex::TextHash(key);
+    // Where the index will look the name up and list it, fetched while the
+    // container is found.
+    m_pIndex->PrefetchName(hash, CNameContainer::GetLastIssuedNameID() + 1);
+    CNameContainer* container = GetContainer(containerID);
+    if (!container) return E_FAIL;
     if (checkDuplicates) {
       CDuplicateHit hit;
       // A verdict that names no collision is the search running out of memory.
