@@ -4,9 +4,11 @@
 // Invariant: the tables change only through the members of this type, and
 // while the container is in a tree (place().index set) every change that
 // adds or removes a key tells that index before it returns. Out of memory a
-// change lands in both the table and the index or in neither: the table's
-// own change is undone and the failure passed on. Removals need no memory.
-// So the index agrees with the tables by construction; what it keeps of
+// change lands in both the table and the index or in neither: whichever of
+// the two changed first is undone and the failure passed on. Removals need
+// no memory. An ID or text that the index lists for no container is listed
+// first and then entered without a search of the table, which cannot hold
+// it. So the index agrees with the tables by construction; what it keeps of
 // each container's place is in TreePlace, written by the index alone.
 //
 // The texts of the name table and the keys of the key table share one unit
