@@ -134,8 +134,9 @@ class NAMETREE_API CNameContainer {
   CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type);
 
   void ChangeID(std::uint32_t id);
-  // AddName for a caller that has upper-cased the text already.
-  std::uint32_t AddNameWithKey(std::u16string_view text, std::u16string_view key);
+  // AddName for a caller that has upper-cased the text already; hash: the
+  // tree index's hash of the key, or 0.
+  std::uint32_t AddNameWithKey(std::u16string_view text, std::u16string_view key, std::uint64_t hash);
 
   std::uint32_t m_ID;
   std::int32_t m_nObjectIndex;

@@ -221,8 +221,10 @@ class NAMETREE_API CNameServer {
 
   // Legacy import steps.
   CLegacyModel& Legacy();
-  // FindDuplicate in a container found already, by the upper-cased text.
-  bool FindDuplicateOfKey(CNameContainer& container, const CString& key, bool confine, CDuplicateHit* hit) const;
+  // FindDuplicate in a container found already, by the upper-cased text
+  // and its hash in the tree index (0: not made yet).
+  bool FindDuplicateOfKey(CNameContainer& container, const CString& key, std::uint64_t hash, bool confine,
+                          CDuplicateHit* hit) const;
   // IsValidName without a copy of the text.
   static bool IsValidNameText(std::u16string_view name, std::uint32_t kind);
   // The proposal loop of GetNextName and GetNextAcceptedName: candidates from

@@ -86,6 +86,15 @@ SubContainerTable& ContainerTables::MadeChildren() {
 NameUnitStore::Slot ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
   NameByIdTable& names = MadeNames().names;
   MakeRoomForUnits();
+  // An ID that no container of the tree holds is not in this table either.
+  if (place_.index && place_.index->NewNameIdEntering(owner_, id)) {
+    try {
+      return names.AddNew(id, text);
+    } catch (...) {
+      place_.index->NameIdLeft(owner_, id);
+      throw;
+    }
+  }
   const std::size_t before = names.size();
   const NameUnitStore::Slot made = names.SetAt(id, text);
   if (!place_.index || names.size() == before) return made;
@@ -98,10 +107,10 @@ NameUnitStore::Slot ContainerTables::EnterName(std::uint32_t id, std::u16string_
   return made;
 }
 
-void ContainerTables::EnterKey(std::u16string_view key, std::uint32_t id) {
+void ContainerTables::EnterKey(std::u16string_view key, std::uint32_t id, std::uint64_t hash) {
   MadeNames();
   MakeRoomForUnits();
-  PlaceKey(key, id);
+  PlaceKey(key, id, hash);
 }
 
 void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id, const NameUnitStore::Slot* text) {
@@ -130,17 +139,28 @@ void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id, 
 }
 
 // REQUIRES: the name tables are made.
-void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id) {
+void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id, std::uint64_t hash) {
   IdByNameTable& keys = names_->keys;
   if (!place_.index) {
     keys.SetAt(key, id);
+    return;
+  }
+  if (!hash) hash = CTreeIndex::TextHash(key);
+  // A text that no container of the tree holds is not in this table either.
+  if (place_.index->NewTextEntering(owner_, hash)) {
+    try {
+      keys.AddNew(key, id);
+    } catch (...) {
+      place_.index->TextLeft(owner_, key);
+      throw;
+    }
     return;
   }
   const std::size_t before = keys.size();
   keys.SetAt(key, id);
   if (keys.size() == before) return;
   try {
-    place_.index->TextEntered(owner_, key);
+    place_.index->TextEntered(owner_, key, hash);
   } catch (...) {
     keys.RemoveKey(key);
     throw;

@@ -4,9 +4,11 @@
 // Invariant: the tables change only through the members of this type, and
 // while the container is in a tree (place().index set) every change that
 // adds or removes a key tells that index before it returns. Out of memory a
-// change lands in both the table and the index or in neither: the table's
-// own change is undone and the failure passed on. Removals need no memory.
-// So the index agrees with the tables by construction; what it keeps of
+// change lands in both the table and the index or in neither: whichever of
+// the two changed first is undone and the failure passed on. Removals need
+// no memory. An ID or text that the index lists for no container is listed
+// first and then entered without a search of the table, which cannot hold
+// it. So the index agrees with the tables by construction; what it keeps of
 // each container's place is in TreePlace, written by the index alone.
 //
 // The texts of the name table and the keys of the key table share one unit
@@ -99,7 +101,8 @@ class ContainerTables {
   // --- names
   // Returns the slot of the text entered, for EnterKeyOfName.
   NameUnitStore::Slot EnterName(std::uint32_t id, std::u16string_view text);
-  void EnterKey(std::u16string_view key, std::uint32_t id);
+  // hash: the index's TextHash(key) when the caller has it, else 0.
+  void EnterKey(std::u16string_view key, std::uint32_t id, std::uint64_t hash = 0);
   // EnterKey for a key entered after its name's text, with other texts
   // made since: it shares id's text units when they are equal, as a key
   // entered right after its text does. `text` spares looking id up: the
@@ -141,7 +144,7 @@ class ContainerTables {
     t.keys.ForEachKeySlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kKey, s); });
   }
   void MakeRoomForUnits();
-  void PlaceKey(std::u16string_view key, std::uint32_t id);
+  void PlaceKey(std::u16string_view key, std::uint32_t id, std::uint64_t hash = 0);
 
   const NameTables& NamesOrEmpty() const { return names_ ? *names_ : EmptyNames(nameBuckets_); }
   static const NameTables& EmptyNames(std::uint32_t buckets);
@@ -165,9 +168,11 @@ struct ContainerAccess {
   static const ContainerTables& Of(const CNameContainer& c) { return *c.m_pTables; }
   // The record loader's (persist/record_load.h).
   static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
-  // The server's, which upper-cases a name once for its checks and the tables.
-  static std::uint32_t AddNameWithKey(CNameContainer& c, std::u16string_view text, std::u16string_view key) {
-    return c.AddNameWithKey(text, key);
+  // The server's, which upper-cases and hashes a name once for its checks
+  // and the tables.
+  static std::uint32_t AddNameWithKey(CNameContainer& c, std::u16string_view text, std::u16string_view key,
+                                      std::uint64_t hash) {
+    return c.AddNameWithKey(text, key, hash);
   }
   static void SetLoadedParent(CNameContainer& c, CNameContainer* parent) { c.m_pParent = parent; }
   static const ObjectCounters* CountersOf(const CNameContainer& c) { return c.m_pCounters.get(); }

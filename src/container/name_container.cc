@@ -64,18 +64,18 @@ void CNameContainer::SetParent(CNameContainer* parent) {
 
 std::uint32_t CNameContainer::AddName(CString text) {
   try {
-    return AddNameWithKey(text, ToUpper(text));
+    return AddNameWithKey(text, ToUpper(text), 0);
   } catch (const std::bad_alloc&) {
     return 0;
   }
 }
 
-std::uint32_t CNameContainer::AddNameWithKey(std::u16string_view text, std::u16string_view key) {
+std::uint32_t CNameContainer::AddNameWithKey(std::u16string_view text, std::u16string_view key, std::uint64_t hash) {
   if (GetRemainingNameIDs() < 1) return 0;
   const std::uint32_t id = GetNextNameID();
   try {
     m_pTables->EnterName(id, text);
-    m_pTables->EnterKey(key, id);
+    m_pTables->EnterKey(key, id, hash);
   } catch (const std::bad_alloc&) {
     // Nothing stays of a name that could not be entered, its ID included.
     m_pTables->RemoveName(id);

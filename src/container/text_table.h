@@ -64,13 +64,19 @@ class IdTextTable {
   // store. Out of memory it throws with nothing changed. Returns the new
   // text's slot.
   Slot SetAt(std::uint32_t id, View text) {
+    Slot* current = table_.Lookup(id);
+    if (!current) return AddNew(id, text);
     const Slot made = units_->MakeText(text);
-    if (Slot* current = table_.Lookup(id)) {
-      const Slot old = *current;
-      *current = made;
-      units_->Drop(NameUnitStore::kText, old);
-      return made;
-    }
+    const Slot old = *current;
+    *current = made;
+    units_->Drop(NameUnitStore::kText, old);
+    return made;
+  }
+
+  // SetAt for an ID known to be absent, without looking for it.
+  // REQUIRES: !Contains(id).
+  Slot AddNew(std::uint32_t id, View text) {
+    const Slot made = units_->MakeText(text);
     try {
       table_.AddNew(id, made);
     } catch (...) {

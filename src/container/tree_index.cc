@@ -424,8 +424,24 @@ void CTreeIndex::NameIdLeft(CNameContainer* c, std::uint32_t id) {
   if (Ref* r = m_ByNameID.Find(id); r && RemoveFrom(*r, c, false)) m_ByNameID.EraseAt(r);
 }
 
-void CTreeIndex::TextEntered(CNameContainer* c, std::u16string_view key) {
-  if (!m_bTearingDown) EnterText(c, key, TextHash(key));
+void CTreeIndex::TextEntered(CNameContainer* c, std::u16string_view key, std::uint64_t hash) {
+  if (!m_bTearingDown) EnterText(c, key, hash ? hash : TextHash(key));
+}
+
+bool CTreeIndex::NewNameIdEntering(CNameContainer* c, std::uint32_t id) {
+  if (!id || m_bTearingDown) return false;
+  bool fresh;
+  Ref& ref = m_ByNameID.FindOrInsert(id, [](Ref) { return true; }, fresh);
+  if (fresh) ref = P(c).handle;
+  return fresh;
+}
+
+bool CTreeIndex::NewTextEntering(CNameContainer* c, std::uint64_t hash) {
+  if (m_bTearingDown) return false;
+  bool fresh;
+  Ref& ref = m_ByText.FindOrInsert(Tag(hash), [](Ref) { return true; }, fresh);
+  if (fresh) ref = P(c).handle;
+  return fresh;
 }
 
 void CTreeIndex::EnterText(CNameContainer* c, std::u16string_view key, std::uint64_t hash) {
@@ -576,9 +592,9 @@ bool CTreeIndex::Counted(const Group& g, const TopSet& trees) {
 }
 
 // A single holder is checked where it is; a shared text answers from its counts.
-bool CTreeIndex::TextIn(const CString& key, const TopSet& trees) const {
+bool CTreeIndex::TextIn(std::u16string_view key, const TopSet& trees, std::uint64_t hash) const {
   if (key.empty()) return false;
-  return AnyTextEntry(TextHash(key), [&](Ref ref) {
+  return AnyTextEntry(hash ? hash : TextHash(key), [&](Ref ref) {
     if (ref & kGroup) return Counted(GroupOf(ref), trees);
     const CNameContainer* c = Holder(ref);
     const Place p = PlaceOf(c);
@@ -616,10 +632,10 @@ bool CTreeIndex::EntryBelow(const CNameContainer* from, const CString& key, Ref 
   return hit;
 }
 
-CNameContainer* CTreeIndex::FirstTextHolder(const CString& key, const TopSet& trees) const {
+CNameContainer* CTreeIndex::FirstTextHolder(std::u16string_view key, const TopSet& trees, std::uint64_t hash) const {
   if (key.empty()) return nullptr;
   CNameContainer* best = nullptr;
-  AnyTextEntry(TextHash(key), [&](Ref ref) {
+  AnyTextEntry(hash ? hash : TextHash(key), [&](Ref ref) {
     if ((ref & kGroup) && !Counted(GroupOf(ref), trees)) return false;
     ForEachHolder(ref, [&](CNameContainer* c) {
       const Place p = PlaceOf(c);

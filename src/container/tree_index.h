@@ -98,9 +98,18 @@ class CTreeIndex {
   void NameIdEntered(CNameContainer* c, std::uint32_t id);
   void NameIdLeft(CNameContainer* c, std::uint32_t id);
   // key: the upper-cased text, already in c's table (TextEntered) or
-  // still or no longer there (TextLeft).
-  void TextEntered(CNameContainer* c, std::u16string_view key);
+  // still or no longer there (TextLeft). hash: TextHash(key), or 0 for
+  // the index to make it.
+  void TextEntered(CNameContainer* c, std::u16string_view key, std::uint64_t hash = 0);
   void TextLeft(CNameContainer* c, std::u16string_view key);
+  // Before c's table takes a key: when no container of the tree holds it
+  // (so neither does c), lists c under it and returns true; the caller
+  // then enters it without searching c's table, or takes the listing back
+  // (NameIdLeft, TextLeft) if it cannot. False, with nothing changed, when
+  // the key may be held: the usual way applies. A text key goes by its
+  // hash, TextHash(key), and counts as held when any text shares its tag.
+  bool NewNameIdEntering(CNameContainer* c, std::uint32_t id);
+  bool NewTextEntering(CNameContainer* c, std::uint64_t hash);
   // child is in parent's table under key; order 0 draws a fresh one.
   void ChildAttached(CNameContainer* parent, CNameContainer* child, std::uint64_t order);
   // REQUIRES: child still in its parent's table. Returns its order.
@@ -143,12 +152,21 @@ class CTreeIndex {
     bool Has(const CNameContainer* top) const;
   };
   // Whether a tree search from a top in `trees` finds the upper-cased text.
-  bool TextIn(const CString& key, const TopSet& trees) const;
+  // hash, here and below: TextHash(key), or 0 for the index to make it.
+  bool TextIn(std::u16string_view key, const TopSet& trees, std::uint64_t hash = 0) const;
   // CNameContainer::FindName with descent, from any container of the tree.
   bool TextBelow(const CNameContainer* from, const CString& key) const;
   // The container that the first of those searches (in top-level order)
   // finds holding the text, or null.
-  CNameContainer* FirstTextHolder(const CString& key, const TopSet& trees) const;
+  CNameContainer* FirstTextHolder(std::u16string_view key, const TopSet& trees, std::uint64_t hash = 0) const;
+
+  // Asks the cache for the slots where a name about to be added is looked
+  // up and listed, by its text's hash and the ID it is likely to draw;
+  // changes nothing.
+  void PrefetchName(std::uint64_t hash, std::uint32_t id) const {
+    m_ByText.Prefetch(Tag(hash));
+    m_ByNameID.Prefetch(id);
+  }
 
   // Bytes held by the index.
   std::size_t MemoryUsage() const;

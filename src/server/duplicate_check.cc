@@ -21,10 +21,10 @@ bool Report(CDuplicateHit* hit, Where where, const CNameContainer* holder, std::
 
 // Whether the trees hold the upper-cased text; on a hit, names the first
 // container of the first such tree that holds its ID.
-bool FindInTrees(const CTreeIndex& index, const CString& key, const Trees& trees, Where where,
+bool FindInTrees(const CTreeIndex& index, const CString& key, std::uint64_t hash, const Trees& trees, Where where,
                  CDuplicateHit* hit) {
-  if (!hit) return index.TextIn(key, trees);
-  const CNameContainer* found = index.FirstTextHolder(key, trees);
+  if (!hit) return index.TextIn(key, trees, hash);
+  const CNameContainer* found = index.FirstTextHolder(key, trees, hash);
   if (!found) return false;
   std::uint32_t id = 0;
   found->FindNameByKey(key, false, &id);
@@ -48,16 +48,18 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
     if (hit) *hit = CDuplicateHit{};
     CNameContainer* container = GetContainer(containerID);
     // Every namespace is searched by the same key: upper-case it once.
-    return container && FindDuplicateOfKey(*container, ToUpper(name), confine, hit);
+    return container && FindDuplicateOfKey(*container, ToUpper(name), 0, confine, hit);
   } catch (const std::bad_alloc&) {
     return true;
   }
 }
 
-bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& key, bool confine,
+bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& key, std::uint64_t hash, bool confine,
                                      CDuplicateHit* hit) const {
   try {
     if (hit) *hit = CDuplicateHit{};
+    // The index is searched by hash, made once for every namespace.
+    auto hashed = [&] { return hash ? hash : (hash = CTreeIndex::TextHash(key)); };
     const std::int16_t type = container.GetContainerType();
     const CTreeIndex& index = *m_pIndex;
     const bool alone = JudgedAlone(type, confine);
@@ -72,16 +74,16 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
         case Where::kKeyword:
           return m_KeywordSet.count(key) && Report(hit, where, nullptr, 0);
         case Where::kGlobal:
-          return FindInTrees(index, key, kGlobalTrees, where, hit);
+          return FindInTrees(index, key, hashed(), kGlobalTrees, where, hit);
         case Where::kTarget:
-          return FindInTrees(index, key, kTargetTrees, where, hit);
+          return FindInTrees(index, key, hashed(), kTargetTrees, where, hit);
         case Where::kOwnTree: {
           // The root's namespace: every top-level container carrying its ID
           // (and, for the all-targets ID, every target).
           const std::uint32_t rootID = root->GetID();
           Trees own{false, rootID == kAllTargets, {}};
           for (const CNameContainer* top : index.TopsWithID(rootID)) own.tops.push_back(top);
-          return FindInTrees(index, key, own, where, hit);
+          return FindInTrees(index, key, hashed(), own, where, hit);
         }
         case Where::kNone:
           break;

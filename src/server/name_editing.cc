@@ -2,30 +2,46 @@
 // fixed order before it changes anything (the order decides which refusal
 // the host sees), and only a change that was made is notified.
 #include "container/container_tables.h"
+#include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
 #include <new>
 
 namespace nametree {
 
+namespace {
+// Keys of names are short: one buffer kept from call to call spares a
+// checked add an allocation. A longer key gets its own.
+constexpr std::size_t kKeptKeyUnits = 64;
+thread_local CString t_keptKey;
+}  // namespace
+
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                              bool checkDuplicates, bool confine) {
   try {
     if (containerID == 0) return E_FAIL;
     if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
+    // The checks, the tables and the index look the name up by one key and
+    // one hash, each made once.
+    CString ownKey;
+    CString& key = text.size() <= kKeptKeyUnits ? t_keptKey : ownKey;
+    key.assign(text);
+    MakeUpper(key);
+    const std::uint64_t hash = CTreeIndex::TextHash(key);
+    // Where the index will look the name up and list it, fetched while the
+    // container is found.
+    m_pIndex->PrefetchName(hash, CNameContainer::GetLastIssuedNameID() + 1);
     CNameContainer* container = GetContainer(containerID);
     if (!container) return E_FAIL;
-    // The checks and the tables look the name up by one key, made once.
-    const CString key = ToUpper(text);
     if (checkDuplicates) {
       CDuplicateHit hit;
       // A verdict that names no collision is the search running out of memory.
-      if (FindDuplicateOfKey(*container, key, confine, &hit))
+      if (FindDuplicateOfKey(*container, key, hash, confine, &hit))
         return hit.where == CDuplicateHit::Where::kNone ? E_FAIL : E_NAME_DUPLICATE;
     }
     // Refused here rather than at Save, when the work would be lost.
     if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
-    const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key);
+    const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key, hash);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
     if (added == 0) return E_FAIL;
