@@ -198,6 +198,8 @@ class CTreeIndex {
   // and the one after c (REQUIRES: c below the subtree's root).
   static CNameContainer* Deepest(CNameContainer* c);
   static CNameContainer* After(CNameContainer* c);
+  // Room for n handles in all.
+  void GrowHandles(std::size_t n);
   void Enter(CNameContainer* c);
   void Leave(CNameContainer* c);
   void EnterKey(std::uint32_t key, CNameContainer* c);
