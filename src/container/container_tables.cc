@@ -7,18 +7,22 @@
 
 namespace nametree {
 
+CNameContainer* ContainerTables::Owner() const { return place_.index->ContainerOf(place_); }
+
 void ContainerTables::MakeRoomForUnits() {
-  if (!names_ || !names_->units.WantsCompaction()) return;
+  NameTables* t = names_.get();
+  if (!t || !t->units.WantsCompaction()) return;
   try {
-    names_->units.Compact([&](auto&& fix) { ForEachUnitSlot(*names_, fix); });
+    t->units.Compact([&](auto&& fix) { ForEachUnitSlot(*t, fix); });
   } catch (const std::bad_alloc&) {
     // Only the dead units stay; every slot is as it was.
   }
 }
 
 std::string ContainerTables::CheckUnits() const {
-  if (!names_) return {};
-  return names_->units.Check([&](auto&& check) { ForEachUnitSlot(*names_, check); });
+  const NameTables* t = names_.get();
+  if (!t) return {};
+  return t->units.Check([&](auto&& check) { ForEachUnitSlot(*t, check); });
 }
 
 namespace {
@@ -64,34 +68,35 @@ void NameTables::InitHashTable(std::uint32_t buckets) {
 }
 
 // Only the counts a container starts with are shared.
-const NameTables& ContainerTables::EmptyNames(std::uint32_t buckets) {
-  return buckets == kDefaultBuckets ? Forever<NameTables, kDefaultBuckets>() : Forever<NameTables, kNameBuckets>();
+const NameTables& ContainerTables::EmptyNames(bool initialised) {
+  return initialised ? Forever<NameTables, kNameBuckets>() : Forever<NameTables, kDefaultBuckets>();
 }
 
-const SubContainerTable& ContainerTables::EmptyChildren(std::uint32_t buckets) {
-  return buckets == kDefaultBuckets ? Forever<SubContainerTable, kDefaultBuckets>()
-                                    : Forever<SubContainerTable, kSubContainerBuckets>();
+const SubContainerTable& ContainerTables::EmptyChildren(bool initialised) {
+  return initialised ? Forever<SubContainerTable, kSubContainerBuckets>() : Forever<SubContainerTable, kDefaultBuckets>();
 }
 
 NameTables& ContainerTables::MadeNames() {
-  if (!names_) names_ = Fresh<NameTables>(nameBuckets_);
-  return *names_;
+  if (NameTables* t = names_.get()) return *t;
+  names_.Reset(Fresh<NameTables>(names_.Initialised() ? kNameBuckets : kDefaultBuckets), false);
+  return *names_.get();
 }
 
 SubContainerTable& ContainerTables::MadeChildren() {
-  if (!children_) children_ = Fresh<SubContainerTable>(childBuckets_);
-  return *children_;
+  if (SubContainerTable* t = children_.get()) return *t;
+  children_.Reset(Fresh<SubContainerTable>(children_.Initialised() ? kSubContainerBuckets : kDefaultBuckets), false);
+  return *children_.get();
 }
 
 NameUnitStore::Slot ContainerTables::EnterName(std::uint32_t id, std::u16string_view text) {
   NameByIdTable& names = MadeNames().names;
   MakeRoomForUnits();
   // An ID that no container of the tree holds is not in this table either.
-  if (place_.index && place_.index->NewNameIdEntering(owner_, id)) {
+  if (place_.index && place_.index->NewNameIdEntering(Owner(), id)) {
     try {
       return names.AddNew(id, text);
     } catch (...) {
-      place_.index->NameIdLeft(owner_, id);
+      place_.index->NameIdLeft(Owner(), id);
       throw;
     }
   }
@@ -99,7 +104,7 @@ NameUnitStore::Slot ContainerTables::EnterName(std::uint32_t id, std::u16string_
   const NameUnitStore::Slot made = names.SetAt(id, text);
   if (!place_.index || names.size() == before) return made;
   try {
-    place_.index->NameIdEntered(owner_, id);
+    place_.index->NameIdEntered(Owner(), id);
   } catch (...) {
     names.RemoveKey(id);
     throw;
@@ -140,18 +145,18 @@ void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id, 
 
 // REQUIRES: the name tables are made.
 void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id, std::uint64_t hash) {
-  IdByNameTable& keys = names_->keys;
+  IdByNameTable& keys = names_.get()->keys;
   if (!place_.index) {
     keys.SetAt(key, id);
     return;
   }
   if (!hash) hash = CTreeIndex::TextHash(key);
   // A text that no container of the tree holds is not in this table either.
-  if (place_.index->NewTextEntering(owner_, hash)) {
+  if (place_.index->NewTextEntering(Owner(), hash)) {
     try {
       keys.AddNew(key, id);
     } catch (...) {
-      place_.index->TextLeft(owner_, key);
+      place_.index->TextLeft(Owner(), key);
       throw;
     }
     return;
@@ -160,7 +165,7 @@ void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id, std::u
   keys.SetAt(key, id);
   if (keys.size() == before) return;
   try {
-    place_.index->TextEntered(owner_, key, hash);
+    place_.index->TextEntered(Owner(), key, hash);
   } catch (...) {
     keys.RemoveKey(key);
     throw;
@@ -168,41 +173,47 @@ void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id, std::u
 }
 
 bool ContainerTables::RemoveName(std::uint32_t id) {
-  if (!names_ || !names_->names.RemoveKey(id)) return false;
-  if (place_.index) place_.index->NameIdLeft(owner_, id);
+  NameTables* t = names_.get();
+  if (!t || !t->names.RemoveKey(id)) return false;
+  if (place_.index) place_.index->NameIdLeft(Owner(), id);
   return true;
 }
 
 bool ContainerTables::RemoveKey(const CString& key, std::uint32_t* id) {
-  if (!names_ || !names_->keys.RemoveKey(key, id)) return false;
-  if (place_.index) place_.index->TextLeft(owner_, key);
+  NameTables* t = names_.get();
+  if (!t || !t->keys.RemoveKey(key, id)) return false;
+  if (place_.index) place_.index->TextLeft(Owner(), key);
   return true;
 }
 
 bool ContainerTables::ReplaceText(std::uint32_t id, std::u16string_view text) {
-  if (!names_ || !names_->names.Contains(id)) return false;
+  NameTables* t = names_.get();
+  if (!t || !t->names.Contains(id)) return false;
   MakeRoomForUnits();
-  names_->names.SetAt(id, text);
+  t->names.SetAt(id, text);
   return true;
 }
 
 void ContainerTables::RemoveAllNames() {
-  if (!names_) return;
+  NameTables* t = names_.get();
+  if (!t) return;
   if (place_.index && !place_.index->TearingDown()) {
-    names_->names.Walk([&](std::uint32_t id, std::u16string_view) {
-      place_.index->NameIdLeft(owner_, id);
+    CNameContainer* owner = Owner();
+    t->names.Walk([&](std::uint32_t id, std::u16string_view) {
+      place_.index->NameIdLeft(owner, id);
       return true;
     });
-    names_->keys.Walk([&](std::u16string_view key, std::uint32_t) {
-      place_.index->TextLeft(owner_, key);
+    t->keys.Walk([&](std::u16string_view key, std::uint32_t) {
+      place_.index->TextLeft(owner, key);
       return true;
     });
   }
-  if (Shared(nameBuckets_, kNameBuckets)) {
-    names_.reset();
+  const std::uint32_t buckets = t->names.BucketCount();
+  if (Shared(buckets, kNameBuckets)) {
+    names_.Reset(nullptr, buckets == kNameBuckets);
   } else {
-    names_->names.RemoveAll();
-    names_->keys.RemoveAll();
+    t->names.RemoveAll();
+    t->keys.RemoveAll();
   }
 }
 
@@ -210,8 +221,7 @@ void ContainerTables::ResetNames(std::uint32_t buckets) {
   // Made first, so that out of memory nothing changes.
   std::unique_ptr<NameTables> made = Shared(buckets, kNameBuckets) ? nullptr : Fresh<NameTables>(buckets);
   RemoveAllNames();
-  names_ = std::move(made);
-  nameBuckets_ = buckets;
+  names_.Reset(std::move(made), buckets == kNameBuckets);
 }
 
 void ContainerTables::ReserveNames(std::size_t more, std::size_t units) {
@@ -221,19 +231,21 @@ void ContainerTables::ReserveNames(std::size_t more, std::size_t units) {
   t.units.Reserve(units);
 }
 
-void ContainerTables::PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child) {
-  SubContainerTable& children = MadeChildren();
+void ContainerTables::PlaceChild(CNameContainer& parent, std::uint32_t key, std::unique_ptr<CNameContainer> child) {
+  ContainerTables& self = TablesOf(parent);
+  CTreeIndex* index = self.place_.index;
+  SubContainerTable& children = self.MadeChildren();
   CNameContainer* raw = child.get();
   TreePlace& at = TablesOf(*raw).place_;
-  at.holder = owner_;
+  at.holder = &parent;
   at.key = key;
   // A child replaced under its key leaves its place in the walk to the new one.
   std::uint64_t order = 0;
-  if (const auto* old = children.Lookup(key); old && place_.index) order = place_.index->ChildDetaching(old->get());
+  if (const auto* old = children.Lookup(key); old && index) order = index->ChildDetaching(old->get());
   children.SetAt(key, std::move(child));
-  if (!place_.index) return;
+  if (!index) return;
   try {
-    place_.index->ChildAttached(owner_, raw, order);
+    index->ChildAttached(&parent, raw, order);
   } catch (...) {
     children.RemoveKey(key);  // out of memory: the child goes again
     throw;
@@ -241,11 +253,12 @@ void ContainerTables::PlaceChild(std::uint32_t key, std::unique_ptr<CNameContain
 }
 
 bool ContainerTables::RemoveChild(std::uint32_t key) {
-  const std::unique_ptr<CNameContainer>* slot = children_ ? children_->Lookup(key) : nullptr;
+  SubContainerTable* t = children_.get();
+  const std::unique_ptr<CNameContainer>* slot = t ? t->Lookup(key) : nullptr;
   if (!slot) return false;
   if (place_.index) place_.index->ChildDetaching(slot->get());
   std::unique_ptr<CNameContainer> gone;
-  children_->RemoveKey(key, &gone);
+  t->RemoveKey(key, &gone);
   return true;
 }
 
@@ -255,17 +268,19 @@ void ContainerTables::RemoveAllChildren() {
   // handed to the list, so no destructor recurses and nothing is allocated.
   CNameContainer* doomed = nullptr;
   auto handOver = [&doomed](ContainerTables& from) {
-    if (!from.children_) return;
-    from.children_->Walk([&](std::uint32_t, std::unique_ptr<CNameContainer>& child) {
+    SubContainerTable* t = from.children_.get();
+    if (!t) return;
+    t->Walk([&](std::uint32_t, std::unique_ptr<CNameContainer>& child) {
       if (from.place_.index) from.place_.index->ChildDetaching(child.get());
       TablesOf(*child).place_.holder = doomed;
       doomed = child.release();
       return true;
     });
-    if (Shared(from.childBuckets_, kSubContainerBuckets)) {
-      from.children_.reset();
+    const std::uint32_t buckets = t->BucketCount();
+    if (Shared(buckets, kSubContainerBuckets)) {
+      from.children_.Reset(nullptr, buckets == kSubContainerBuckets);
     } else {
-      from.children_->RemoveAll();
+      t->RemoveAll();
     }
   };
   handOver(*this);
@@ -282,20 +297,17 @@ void ContainerTables::RemoveAllChildren() {
 void ContainerTables::ResetChildren(std::uint32_t buckets) {
   std::unique_ptr<SubContainerTable> made = Shared(buckets, kSubContainerBuckets) ? nullptr : Fresh<SubContainerTable>(buckets);
   RemoveAllChildren();
-  children_ = std::move(made);
-  childBuckets_ = buckets;
+  children_.Reset(std::move(made), buckets == kSubContainerBuckets);
 }
 
 std::string ContainerTables::CheckTables() const {
-  if (!names_ && !Shared(nameBuckets_, kNameBuckets)) return "tables: no name tables of an unshared bucket count";
-  if (!children_ && !Shared(childBuckets_, kSubContainerBuckets))
-    return "tables: no sub-container table of an unshared bucket count";
-  if (Names().BucketCount() != nameBuckets_ || Keys().BucketCount() != nameBuckets_)
-    return "tables: name tables of the wrong bucket count";
-  if (Children().BucketCount() != childBuckets_) return "tables: a sub-container table of the wrong bucket count";
-  if (!EmptyNames(nameBuckets_).names.empty() || !EmptyNames(nameBuckets_).keys.empty() ||
-      !EmptyChildren(childBuckets_).empty())
+  if (Names().BucketCount() != Keys().BucketCount()) return "tables: name tables of different bucket counts";
+  if (!EmptyNames(false).names.empty() || !EmptyNames(false).keys.empty() || !EmptyNames(true).names.empty() ||
+      !EmptyNames(true).keys.empty() || !EmptyChildren(false).empty() || !EmptyChildren(true).empty())
     return "tables: a shared empty table holds keys";
+  if (EmptyNames(false).names.BucketCount() != kDefaultBuckets || EmptyNames(true).names.BucketCount() != kNameBuckets ||
+      EmptyChildren(false).BucketCount() != kDefaultBuckets || EmptyChildren(true).BucketCount() != kSubContainerBuckets)
+    return "tables: a shared empty table of the wrong bucket count";
   if (!Names().CheckPool() || !Keys().CheckPool() || !Children().CheckPool()) return "tables: an entry pool is broken";
   return {};
 }

@@ -9,7 +9,9 @@
 // no memory. An ID or text that the index lists for no container is listed
 // first and then entered without a search of the table, which cannot hold
 // it. So the index agrees with the tables by construction; what it keeps of
-// each container's place is in TreePlace, written by the index alone.
+// each container's place is in TreePlace, written by the index alone. The
+// tables do not keep their container: while it is in a tree, the index
+// names it by its handle, and out of a tree no change tells anyone.
 //
 // The texts of the name table and the keys of the key table share one unit
 // store (see container/name_unit_store.h), made with them, which only this
@@ -20,10 +22,12 @@
 // many no names: a table not made reads as an empty table of its bucket
 // count, shared by every container. Only the bucket counts a container
 // starts with (kDefaultBuckets, and kNameBuckets or kSubContainerBuckets
-// once initialised) have a shared empty table; a reset to any other count
-// makes the table at once. A table once made stays until the container
-// empties it through RemoveAllNames or RemoveAllChildren, so a walk never
-// sees it go. CheckTables verifies this.
+// once initialised) have a shared empty table, so a table not made keeps
+// its count in one bit beside the null pointer (see OwnTable); a reset to
+// any other count makes the table at once, which then holds the count. A
+// table once made stays until the container empties it through
+// RemoveAllNames or RemoveAllChildren, so a walk never sees it go.
+// CheckTables verifies this.
 #pragma once
 
 #include <cstdint>
@@ -81,17 +85,48 @@ struct NameTables {
   IdByNameTable keys;
 };
 
+// One word: a table of one container's own, or none and whether the shared
+// empty table standing in for it is of the count its kind is initialised
+// with (else of kDefaultBuckets). A table is aligned, so the bit sits where
+// a pointer's lowest bit would.
+template <class T>
+class OwnTable {
+ public:
+  OwnTable() = default;
+  OwnTable(const OwnTable&) = delete;
+  OwnTable& operator=(const OwnTable&) = delete;
+  ~OwnTable() { delete get(); }
+
+  T* get() const { return word_ & kInitialised ? nullptr : reinterpret_cast<T*>(word_); }
+  // REQUIRES: no table of its own.
+  bool Initialised() const { return word_ == kInitialised; }
+  // Takes `made`, freeing the table held; without one, `initialised` says
+  // which shared table stands in.
+  void Reset(std::unique_ptr<T> made, bool initialised) {
+    delete get();
+    word_ = made ? reinterpret_cast<std::uintptr_t>(made.release()) : initialised ? kInitialised : 0;
+  }
+
+ private:
+  static_assert(alignof(T) > 1);
+  static constexpr std::uintptr_t kInitialised = 1;
+  std::uintptr_t word_ = 0;
+};
+
 class ContainerTables {
  public:
-  explicit ContainerTables(CNameContainer* owner) : owner_(owner) {}
+  ContainerTables() = default;
   ContainerTables(const ContainerTables&) = delete;
   ContainerTables& operator=(const ContainerTables&) = delete;
 
   const NameByIdTable& Names() const { return NamesOrEmpty().names; }
   const IdByNameTable& Keys() const { return NamesOrEmpty().keys; }
-  const SubContainerTable& Children() const { return children_ ? *children_ : EmptyChildren(childBuckets_); }
-  bool NamesMade() const { return names_ != nullptr; }
-  bool ChildrenMade() const { return children_ != nullptr; }
+  const SubContainerTable& Children() const {
+    const SubContainerTable* t = children_.get();
+    return t ? *t : EmptyChildren(children_.Initialised());
+  }
+  bool NamesMade() const { return names_.get() != nullptr; }
+  bool ChildrenMade() const { return children_.get() != nullptr; }
   const TreePlace& Place() const { return place_; }
   const NameUnitStore& Units() const { return NamesOrEmpty().units; }
   // The first broken invariant of the unit store, empty when all hold.
@@ -122,7 +157,8 @@ class ContainerTables {
   void ReserveNames(std::size_t more, std::size_t units = 0);
 
   // --- sub-containers
-  void PlaceChild(std::uint32_t key, std::unique_ptr<CNameContainer> child);
+  // Enters child under key in parent's table.
+  static void PlaceChild(CNameContainer& parent, std::uint32_t key, std::unique_ptr<CNameContainer> child);
   // Takes the child under key out of the table and frees its subtree.
   bool RemoveChild(std::uint32_t key);
   // Frees every sub-container's subtree, at any depth without recursion
@@ -145,22 +181,25 @@ class ContainerTables {
   }
   void MakeRoomForUnits();
   void PlaceKey(std::u16string_view key, std::uint32_t id, std::uint64_t hash = 0);
+  // The container these tables are of. REQUIRES: place_.index set.
+  CNameContainer* Owner() const;
 
-  const NameTables& NamesOrEmpty() const { return names_ ? *names_ : EmptyNames(nameBuckets_); }
-  static const NameTables& EmptyNames(std::uint32_t buckets);
-  static const SubContainerTable& EmptyChildren(std::uint32_t buckets);
+  const NameTables& NamesOrEmpty() const {
+    const NameTables* t = names_.get();
+    return t ? *t : EmptyNames(names_.Initialised());
+  }
+  static const NameTables& EmptyNames(bool initialised);
+  static const SubContainerTable& EmptyChildren(bool initialised);
   // The table, made first when it is not; out of memory they throw with
   // nothing changed.
   NameTables& MadeNames();
   SubContainerTable& MadeChildren();
 
-  CNameContainer* const owner_;
-  std::unique_ptr<NameTables> names_;
-  std::unique_ptr<SubContainerTable> children_;
-  std::uint32_t nameBuckets_ = kDefaultBuckets;
-  std::uint32_t childBuckets_ = kDefaultBuckets;
+  OwnTable<NameTables> names_;
+  OwnTable<SubContainerTable> children_;
   TreePlace place_;
 };
+static_assert(sizeof(ContainerTables) == 56, "seven words: with the allocator's own word, one 64-byte chunk");
 
 // The library's modules reach a container's tables through here.
 struct ContainerAccess {

@@ -26,7 +26,7 @@ std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
     child->m_ID = id;
     child->m_pParent = this;
     child->m_Type = type;
-    m_pTables->PlaceChild(id, std::move(child));
+    ContainerTables::PlaceChild(*this, id, std::move(child));
     return id;
   } catch (const std::bad_alloc&) {
     SetLastIssuedNameID(last);  // out of memory: nothing changed, no ID used

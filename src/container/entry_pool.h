@@ -3,11 +3,16 @@
 // against a vector's 24. Most tables hold a few entries, so their headers
 // weigh as much as their contents.
 //
-// Up to kPage entries they sit in one block grown by a quarter. Past that
-// they sit in pages of kPage entries listed in a directory, and growth adds
-// a page: entries never move again, and the allocator is never asked for
-// an ever larger block (each of which it maps afresh from the system, so
-// that every page of it faults again while the old one is copied).
+// Up to kPage entries they sit in one block. While it is small (below
+// kSmallBytes) it grows to the end of the heap chunk that the entries it
+// must hold take anyway (chunks of the common allocators come in 16-byte
+// steps after a word of their own), so a block grown entry by entry weighs
+// what one made at its final size does; larger blocks grow by a quarter,
+// so that growth stays linear. Past kPage entries they sit in pages of
+// kPage entries listed in a directory, and growth adds a page: entries
+// never move again, and the allocator is never asked for an ever larger
+// block (each of which it maps afresh from the system, so that every page
+// of it faults again while the old one is copied).
 //
 // Invariant: [0, size_) are live objects, size_ <= capacity_, and
 //  - capacity_ <= kPage: mem_ is a block of capacity_ entries, null exactly
@@ -61,12 +66,14 @@ class EntryPool {
     }
   }
 
-  // Room for n entries in all, grown by a quarter while in one block and
-  // by pages after.
+  // Room for n entries in all: to the end of n's heap chunk while small,
+  // by a quarter after, by pages once paged.
   void grow_to(std::size_t n) {
     if (n <= capacity_) return;
     if (n <= kPage) {
-      Regrow(std::min<std::uint32_t>(kPage, std::max<std::uint32_t>(static_cast<std::uint32_t>(n), capacity_ + capacity_ / 4)));
+      const auto need = static_cast<std::uint32_t>(n);
+      Regrow(std::min<std::uint32_t>(kPage, need * sizeof(T) < kSmallBytes ? ChunkFill(need)
+                                                                           : std::max(need, capacity_ + capacity_ / 4)));
     } else {
       reserve(n);
     }
@@ -128,6 +135,13 @@ class EntryPool {
   }
 
  private:
+  static constexpr std::size_t kSmallBytes = 256, kChunkStep = 16, kChunkHeader = 8;
+  // The most entries that share n entries' heap chunk.
+  static std::uint32_t ChunkFill(std::uint32_t n) {
+    const std::size_t chunk = (n * sizeof(T) + kChunkHeader + kChunkStep - 1) / kChunkStep * kChunkStep;
+    return static_cast<std::uint32_t>((chunk - kChunkHeader) / sizeof(T));
+  }
+
   bool Paged() const { return capacity_ > kPage; }
   T* Block() const { return static_cast<T*>(mem_); }
   T** Pages() const { return static_cast<T**>(mem_); }

@@ -11,9 +11,13 @@
 //  3. size() entries, at most 7/8 of the capacity.
 // Entries stay where they were put (most at their home, which keeps the
 // lookups' branches predictable); erasure pulls later entries of the probe
-// run back, so there are no tombstones. Growth is by half, so a table is
-// never less than 7/12 full after it grows; it halves below 1/8 full, so a
-// deleted subtree gives memory back. A key may have several entries.
+// run back, so there are no tombstones. Growth is by half while the array
+// is small (below kLarge slots) and by an eighth past that, so a large
+// table is never less than 7/9 full after it grows: a tree built name by
+// name then weighs about what a loaded one does, whose maps are reserved
+// exactly, and each rehash streams through the array in order, as homes
+// rise with the mixed keys. A table halves below 1/8 full, so a deleted
+// subtree gives memory back. A key may have several entries.
 // Iteration order is unspecified: nothing observable may depend on it.
 #pragma once
 
@@ -135,8 +139,8 @@ class FlatMap {
   }
 
   // Makes room for `more` further keys at once, so a bulk insertion does
-  // not rehash on the way: exactly, unless that is less than growth by half,
-  // so that many small reservations in a row cost linear time.
+  // not rehash on the way: exactly, unless that is less than one step of
+  // growth, so that many small reservations in a row cost linear time.
   void Reserve(std::size_t more) {
     if (slots_ && (size_ + more) * 8 <= capacity_ * 7) return;
     const std::size_t exact = ((size_ + more) * 8 + 6) / 7, grown = Grown(size_ + 1);
@@ -203,9 +207,11 @@ class FlatMap {
   // How far slot i lies beyond slot from, round the end.
   std::size_t Distance(std::size_t i, std::size_t from) const { return i >= from ? i - from : i + capacity_ - from; }
   std::size_t Distance(std::size_t i) const { return Distance(i, Home(slots_[i].mixed)); }
+  static constexpr std::size_t kLarge = std::size_t{1} << 16;
+  static std::size_t Step(std::size_t capacity) { return capacity < kLarge ? capacity / 2 : capacity / 8; }
   std::size_t Grown(std::size_t need) const {
-    std::size_t capacity = capacity_ < 8 ? 8 : capacity_ + capacity_ / 2;
-    while (need * 8 > capacity * 7) capacity += capacity / 2;
+    std::size_t capacity = capacity_ < 8 ? 8 : capacity_ + Step(capacity_);
+    while (need * 8 > capacity * 7) capacity += Step(capacity);
     return capacity;
   }
 

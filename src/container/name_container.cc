@@ -14,7 +14,7 @@ CNameContainer::CNameContainer(bool bUninitialized)
       m_nObjectIndex(-1),
       m_Type(0),
       m_pParent(nullptr),
-      m_pTables(std::make_unique<ContainerTables>(this)) {
+      m_pTables(std::make_unique<ContainerTables>()) {
   if (!bUninitialized) Initialize();
 }
 

@@ -262,6 +262,7 @@ void CTreeIndex::Enter(CNameContainer* c) {
     m_FirstFree = static_cast<std::uint32_t>(m_Handles[m_FirstFree] >> 1);
     m_Handles[P(c).handle] = entry;
   } else {
+    GrowHandles(m_Handles.size() + 1);
     m_Handles.push_back(entry);
     P(c).handle = static_cast<std::uint32_t>(m_Handles.size() - 1);
   }
@@ -288,6 +289,12 @@ void CTreeIndex::Enter(CNameContainer* c) {
     return true;
   });
   texts.Finish(enterText);
+}
+
+// By a quarter, not the vector's doubling: a handle is the only word the
+// index keeps per container besides its maps' slots.
+void CTreeIndex::GrowHandles(std::size_t n) {
+  if (n > m_Handles.capacity()) m_Handles.reserve(std::max(n, m_Handles.capacity() + m_Handles.capacity() / 4 + 4));
 }
 
 void CTreeIndex::Leave(CNameContainer* c) {
@@ -374,6 +381,7 @@ CTreeIndex::Size CTreeIndex::SizeOf(const CNameContainer* root) {
 
 void CTreeIndex::Reserve(Size more) {
   m_ByKey.Reserve(more.containers);
+  GrowHandles(m_Handles.size() + more.containers);
   m_ByNameID.Reserve(more.names);
   m_ByText.Reserve(more.names);
 }

@@ -20,7 +20,7 @@
 //  position: later insertion into the same bucket, higher order; at the
 //  top, list order), top and seen (its place, below) and handle, the
 //  32-bit number by which the maps below name it (half the size of a
-//  pointer).
+//  pointer) and by which its tables, which do not keep it, find it.
 //
 // Invariants, true between any two public calls of a container or server:
 //  1. a container has index set exactly when it is in the tree, and it is
@@ -126,6 +126,8 @@ class CTreeIndex {
   std::string CheckInvariants(const std::vector<CNameContainer*>& tops) const;
 
   // --- queries
+  // The container whose place p is. REQUIRES: p.index is this index.
+  CNameContainer* ContainerOf(const TreePlace& p) const { return Holder(p.handle); }
   // The top-level container above c, through the tables.
   static CNameContainer* TopOf(const CNameContainer* c) { return PlaceOf(c).top; }
   // The container that the walk by ID finds first, or null.
@@ -224,6 +226,8 @@ class CTreeIndex {
   };
   static Size SizeOf(const CNameContainer* root);
   void Reserve(Size more);
+  // Room for n handles in all.
+  void GrowHandles(std::size_t n);
   void Enter(CNameContainer* c);
   void Leave(CNameContainer* c);
   void EnterKey(std::uint32_t key, CNameContainer* c);

@@ -19,7 +19,7 @@ HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32
     if (auto* slot = m_pTables->Children().Lookup(id)) {
       if ((*slot)->m_Type == type) return S_OK;
     }
-    m_pTables->PlaceChild(id, std::unique_ptr<CNameContainer>(new CNameContainer(parent, id, type)));
+    ContainerTables::PlaceChild(*this, id, std::unique_ptr<CNameContainer>(new CNameContainer(parent, id, type)));
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

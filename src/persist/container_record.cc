@@ -140,7 +140,7 @@ HRESULT LoadRecordTree(CNameContainer& root, IStream* pStream, bool freshRoot) {
       CNameContainer* parent = open.back().c;
       ContainerAccess::SetLoadedParent(*done.c, parent);
       const std::uint32_t id = done.c->GetID();
-      TablesOf(*parent).PlaceChild(id, std::move(done.owned));
+      ContainerTables::PlaceChild(*parent, id, std::move(done.owned));
     }
     return S_OK;
   } catch (eSTREAM_ERROR_CODE) {

@@ -57,7 +57,7 @@ class TextKeys {
   bool CheckPool() const { return tables_.Keys().CheckPool(); }
 
  private:
-  ContainerTables tables_{nullptr};
+  ContainerTables tables_;
 };
 
 // Each step empties the whole table with `clearPerMille`, else inserts
@@ -158,7 +158,7 @@ TEST(ChainedTableModel, IdAndTextKeysInEveryBucketCount) {
 // over pages, with runs kept off their boundaries.
 void RunSharedStore(std::uint32_t idSpace, unsigned longest, unsigned seed, bool clears, int checkEvery) {
   std::mt19937 rng(seed);
-  ContainerTables tables(nullptr);
+  ContainerTables tables;
   tables.ResetNames(17);
   ChainedTable<std::uint32_t, CString, IdKeyHash> names(17);
   ChainedTable<CString, std::uint32_t, TextKeyHash> keys(17);  // keys kept whole in the entries

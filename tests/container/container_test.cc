@@ -120,6 +120,39 @@ TEST_F(Container, UninitialisedContainerUsesSeventeenBuckets) {
   EXPECT_EQ(CNameContainer().GetBucketCounts(), 13513u);
 }
 
+TEST_F(Container, EmptiedTablesKeepTheirBucketCounts) {
+  CNameContainer full, small(true);
+  struct Counts {
+    std::uint32_t ids, texts, subs;
+    bool operator==(const Counts&) const = default;
+  };
+  const auto counts = [](const CNameContainer& c) {
+    Counts n{};
+    n.ids = c.GetBucketCounts(&n.texts, &n.subs);
+    return n;
+  };
+  for (CNameContainer* c : {&full, &small}) {
+    ASSERT_NE(c->AddName(u"Pump"), 0u);
+    ASSERT_NE(c->AddContainer(0), 0u);
+    c->ResetContainer();
+    EXPECT_EQ(c->GetNumNames(), 0);
+  }
+  EXPECT_EQ(counts(full), (Counts{13513, 13513, 101}));
+  EXPECT_EQ(counts(small), (Counts{17, 17, 17}));
+  for (CNameContainer* c : {&full, &small}) {
+    c->Shutdown();
+    EXPECT_EQ(c->GetNumSubContainers(), 0);
+  }
+  EXPECT_EQ(counts(full), (Counts{13513, 13513, 101}));
+  EXPECT_EQ(counts(small), (Counts{17, 17, 17}));
+  // Tables made again take the count back: ID 272 is bucket 17 of 13513.
+  CNameContainer::SetLastIssuedNameID(15);
+  ASSERT_EQ(full.AddName(u"sixteen"), 16u);
+  CNameContainer::SetLastIssuedNameID(271);
+  ASSERT_EQ(full.AddName(u"twoseventytwo"), 272u);
+  EXPECT_EQ(Names(full), (std::vector<CString>{u"sixteen", u"twoseventytwo"}));
+}
+
 TEST_F(Container, CaseOnlyRenameReentersKeyAtFrontOfItsBucket) {
   // In 17 buckets "A" (65) and "R" (82) share bucket 14.
   CNameContainer c(true);

@@ -6,6 +6,7 @@
 #include <random>
 #include <tuple>
 
+#include "container/tree_index.h"
 #include "nametree/memory_storage.h"
 #include "server_fixture.h"
 #include "support/deep_stream.h"
@@ -128,6 +129,46 @@ TEST(TreeIndex, AParentThatWouldCloseACycleIsIgnored) {
   EXPECT_EQ(top.GetParent(), nullptr);
   EXPECT_EQ(child->GetParent(), &top);
   EXPECT_EQ(grandchild->FindRootContainer(), &top);
+}
+
+std::size_t IndexBytes(const CNameServer& s) {
+  return TablesOf(*s.GetTopLevelContainers().front()).Place().index->MemoryUsage();
+}
+
+CString Numbered(int i) {
+  CString s = u"N";
+  for (int v = i; v; v /= 10) s.push_back(static_cast<char16_t>(u'0' + v % 10));
+  return s;
+}
+
+// Growth leaves little to spare in large trees, built or loaded: about 21
+// bytes per container or per name, where a map grown by half or a handle
+// table grown by doubling may take half as much again. A small container
+// grown name by name weighs what its loaded copy does.
+TEST(TreeIndex, TreesBuiltStepByStepTakeAboutTheMemoryOfLoadedOnes) {
+  CNameContainer::SetLastIssuedNameID(0);
+  CNameServer wide;
+  for (int t = 0; t < 3; ++t) {
+    const std::uint32_t top = wide.AddContainer(0, kGlobalContainer);
+    for (int i = 0; i < 13666; ++i) ASSERT_NE(wide.AddContainer(top, 0), 0u);
+  }
+  EXPECT_LE(IndexBytes(wide), std::size_t{41001} * 22);
+
+  CNameServer named;
+  for (int i = 0; i < 78000; ++i) {
+    if (i % 26000 == 0) named.AddContainer(0, kGlobalContainer);
+    ASSERT_NE(named.GetTopLevelContainers().back()->AddName(Numbered(i)), 0u);
+  }
+  CNameContainer* few = named.GetContainer(named.AddContainer(0, kTargetContainer));
+  for (int i = 1000; i < 1020; ++i) ASSERT_NE(few->AddName(Numbered(i)), 0u);
+  ComPtr<IStorage> doc = CreateMemoryStorage();
+  ASSERT_EQ(named.Save(doc.Get()), S_OK);
+  CNameServer loaded;
+  ASSERT_EQ(loaded.Load(doc.Get()), S_OK);
+  EXPECT_EQ(named.CheckInvariants(), "");
+  EXPECT_LE(IndexBytes(named), std::size_t{78020} * 21);
+  EXPECT_LE(IndexBytes(loaded), std::size_t{78020} * 21);
+  EXPECT_EQ(few->GetMemoryFootprint(), loaded.GetContainer(few->GetID())->GetMemoryFootprint());
 }
 
 }  // namespace
