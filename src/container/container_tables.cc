@@ -92,7 +92,7 @@ NameUnitStore::Slot ContainerTables::EnterName(std::uint32_t id, std::u16string_
   NameByIdTable& names = MadeNames().names;
   MakeRoomForUnits();
   // An ID that no container of the tree holds is not in this table either.
-  if (place_.index && place_.index->NewNameIdEntering(Owner(), id)) {
+  if (place_.index && place_.index->NewNameIdEntering(place_, id)) {
     try {
       return names.AddNew(id, text);
     } catch (...) {
@@ -152,7 +152,7 @@ void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id, std::u
   }
   if (!hash) hash = CTreeIndex::TextHash(key);
   // A text that no container of the tree holds is not in this table either.
-  if (place_.index->NewTextEntering(Owner(), hash)) {
+  if (place_.index->NewTextEntering(place_, hash)) {
     try {
       keys.AddNew(key, id);
     } catch (...) {

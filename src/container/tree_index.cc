@@ -436,19 +436,18 @@ void CTreeIndex::TextEntered(CNameContainer* c, std::u16string_view key, std::ui
   if (!m_bTearingDown) EnterText(c, key, hash ? hash : TextHash(key));
 }
 
-bool CTreeIndex::NewNameIdEntering(CNameContainer* c, std::uint32_t id) {
-  if (!id || m_bTearingDown) return false;
-  bool fresh;
-  Ref& ref = m_ByNameID.FindOrInsert(id, [](Ref) { return true; }, fresh);
-  if (fresh) ref = P(c).handle;
-  return fresh;
+bool CTreeIndex::NewNameIdEntering(const TreePlace& at, std::uint32_t id) {
+  return id && !m_bTearingDown && ListAlone(m_ByNameID, id, at.handle);
 }
 
-bool CTreeIndex::NewTextEntering(CNameContainer* c, std::uint64_t hash) {
-  if (m_bTearingDown) return false;
+bool CTreeIndex::NewTextEntering(const TreePlace& at, std::uint64_t hash) {
+  return !m_bTearingDown && ListAlone(m_ByText, Tag(hash), at.handle);
+}
+
+bool CTreeIndex::ListAlone(FlatMap<std::uint32_t, Ref>& map, std::uint32_t key, std::uint32_t handle) {
   bool fresh;
-  Ref& ref = m_ByText.FindOrInsert(Tag(hash), [](Ref) { return true; }, fresh);
-  if (fresh) ref = P(c).handle;
+  Ref& ref = map.FindOrInsert(key, [](Ref) { return true; }, fresh);
+  if (fresh) ref = handle;
   return fresh;
 }
 

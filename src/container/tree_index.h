@@ -102,14 +102,16 @@ class CTreeIndex {
   // the index to make it.
   void TextEntered(CNameContainer* c, std::u16string_view key, std::uint64_t hash = 0);
   void TextLeft(CNameContainer* c, std::u16string_view key);
-  // Before c's table takes a key: when no container of the tree holds it
-  // (so neither does c), lists c under it and returns true; the caller
-  // then enters it without searching c's table, or takes the listing back
-  // (NameIdLeft, TextLeft) if it cannot. False, with nothing changed, when
-  // the key may be held: the usual way applies. A text key goes by its
-  // hash, TextHash(key), and counts as held when any text shares its tag.
-  bool NewNameIdEntering(CNameContainer* c, std::uint32_t id);
-  bool NewTextEntering(CNameContainer* c, std::uint64_t hash);
+  // Before the table of the container placed at `at` takes a key: when no
+  // container of the tree holds it (so neither does that one), lists the
+  // container under it and returns true; the caller then enters it without
+  // searching the table, or takes the listing back (NameIdLeft, TextLeft)
+  // if it cannot. False, with nothing changed, when the key may be held:
+  // the usual way applies. A text key goes by its hash, TextHash(key), and
+  // counts as held when any text shares its tag. The place names its
+  // container by handle, so the hot path of an add needs nothing more.
+  bool NewNameIdEntering(const TreePlace& at, std::uint32_t id);
+  bool NewTextEntering(const TreePlace& at, std::uint64_t hash);
   // child is in parent's table under key; order 0 draws a fresh one.
   void ChildAttached(CNameContainer* parent, CNameContainer* child, std::uint64_t order);
   // REQUIRES: child still in its parent's table. Returns its order.
@@ -226,6 +228,8 @@ class CTreeIndex {
   };
   static Size SizeOf(const CNameContainer* root);
   void Reserve(Size more);
+  // Lists handle under key when nothing is listed there; true when it did.
+  static bool ListAlone(FlatMap<std::uint32_t, Ref>& map, std::uint32_t key, std::uint32_t handle);
   // Room for n handles in all.
   void GrowHandles(std::size_t n);
   void Enter(CNameContainer* c);
