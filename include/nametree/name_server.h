@@ -225,6 +225,9 @@ class NAMETREE_API CNameServer {
   // and its hash in the tree index (0: not made yet).
   bool FindDuplicateOfKey(CNameContainer& container, const CString& key, std::uint64_t hash, bool confine,
                           CDuplicateHit* hit) const;
+  // FindNameInGlobalContainer by the upper-cased text and its hash (0: not
+  // made yet).
+  HRESULT FindKeyInGlobalTrees(const CString& key, std::uint64_t hash, std::uint32_t* pID) const;
   // IsValidName without a copy of the text.
   static bool IsValidNameText(std::u16string_view name, std::uint32_t kind);
   // The proposal loop of GetNextName and GetNextAcceptedName: candidates from

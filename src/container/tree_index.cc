@@ -474,8 +474,7 @@ void CTreeIndex::TextLeft(CNameContainer* c, std::u16string_view key) {
   if (Ref* r = TextRefOf(c, TextHash(key)); r && RemoveFrom(*r, c, true)) m_ByText.EraseAt(r);
 }
 
-CTreeIndex::Ref* CTreeIndex::TextRefOf(const CNameContainer* c, std::uint64_t hash) const {
-  const std::uint32_t h = P(c).handle;
+CTreeIndex::Ref* CTreeIndex::TextRefOf(std::uint32_t h, std::uint64_t hash) const {
   Ref* single = nullptr;
   Ref* group = const_cast<FlatMap<std::uint32_t, Ref>&>(m_ByText).FindIf(Tag(hash), [&](Ref& r) {
     if (r & kGroup) return GroupOf(r).hash == hash && GroupOf(r).holders.Find(h) != nullptr;
@@ -537,6 +536,22 @@ CNameContainer* CTreeIndex::FindContainer(std::uint32_t id) const {
   return best;
 }
 
+const std::uint32_t* CTreeIndex::OwnID(const CNameContainer* c, std::u16string_view key, std::uint64_t hash) const {
+  return key.empty() ? nullptr : ListedOwnID(P(c).handle, key, hash ? hash : TextHash(key));
+}
+
+const std::uint32_t* CTreeIndex::OwnIDIn(std::uint32_t containerID, std::u16string_view key,
+                                         std::uint64_t hash) const {
+  const Ref* ref = containerID ? KeyRef(containerID) : nullptr;
+  if (!ref || key.empty()) return nullptr;
+  if (*ref & kGroup) return OwnID(FindContainer(containerID), key, hash);
+  return ListedOwnID(*ref, key, hash ? hash : TextHash(key));
+}
+
+const std::uint32_t* CTreeIndex::ListedOwnID(std::uint32_t handle, std::u16string_view key, std::uint64_t hash) const {
+  return TextRefOf(handle, hash) ? T(Holder(handle)).Keys().Lookup(key) : nullptr;
+}
+
 std::vector<CNameContainer*> CTreeIndex::ContainersSearchedFor(std::uint32_t id) const {
   std::vector<std::pair<const CNameContainer*, CNameContainer*>> best;  // per top-level container
   const Ref* ref = id ? KeyRef(id) : nullptr;
@@ -584,18 +599,22 @@ CNameContainer* CTreeIndex::FirstHolderOfName(std::uint32_t nameID, const CNameC
   return best;
 }
 
-bool CTreeIndex::TopSet::Has(const CNameContainer* top) const {
-  if ((global && top->GetContainerType() == kGlobalContainer) || (target && top->GetContainerType() == kTargetContainer)) return true;
-  for (const CNameContainer* t : tops)
-    if (t == top) return true;
-  return false;
+bool CTreeIndex::TopSet::Has(const CNameContainer* t) const {
+  // A top-level container is listed under its own ID, so that ID says
+  // whether it is among those named by it.
+  if ((global && t->GetContainerType() == kGlobalContainer) || (target && t->GetContainerType() == kTargetContainer))
+    return true;
+  return t == top || (byID && t->GetID() == topID);
 }
 
-bool CTreeIndex::Counted(const Group& g, const TopSet& trees) {
+bool CTreeIndex::Counted(const Group& g, const TopSet& trees) const {
   if ((trees.global && g.global) || (trees.target && g.target)) return true;
-  for (const CNameContainer* t : trees.tops)
-    if (g.perTop.Find(P(t).handle)) return true;
-  return false;
+  if (trees.top && g.perTop.Find(P(trees.top).handle)) return true;
+  bool counted = false;
+  if (const Ref* ref = trees.byID ? KeyRef(trees.topID) : nullptr) {
+    ForEachHolder(*ref, [&](CNameContainer* c) { counted = counted || (!P(c).holder && g.perTop.Find(P(c).handle)); });
+  }
+  return counted;
 }
 
 // A single holder is checked where it is; a shared text answers from its counts.
@@ -609,10 +628,11 @@ bool CTreeIndex::TextIn(std::u16string_view key, const TopSet& trees, std::uint6
   });
 }
 
-bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key) const {
+bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key, std::uint64_t hash) const {
   if (key.empty()) return false;
-  if (!P(from).holder) return TextIn(key, TopSet{false, false, {from}});
-  return AnyTextEntry(TextHash(key), [&](Ref ref) { return EntryBelow(from, key, ref); });
+  if (!hash) hash = TextHash(key);
+  if (!P(from).holder) return TextIn(key, TopSet{.top = from}, hash);
+  return AnyTextEntry(hash, [&](Ref ref) { return EntryBelow(from, key, ref); });
 }
 
 bool CTreeIndex::EntryBelow(const CNameContainer* from, const CString& key, Ref ref) const {

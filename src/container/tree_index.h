@@ -147,23 +147,38 @@ class CTreeIndex {
   // when given), or null.
   CNameContainer* FirstHolderOfName(std::uint32_t nameID, const CNameContainer* top = nullptr) const;
 
-  // A choice of top-level trees: the global ones, the target ones, and
-  // some named ones.
+  // A choice of top-level trees: the global ones, the target ones, one
+  // named one, and, when byID, every one whose ID is topID. Named by ID, a
+  // namespace is asked of each top on the way rather than listed first.
   struct TopSet {
     bool global = false;
     bool target = false;
-    std::vector<const CNameContainer*> tops;
+    const CNameContainer* top = nullptr;
+    bool byID = false;
+    std::uint32_t topID = 0;
     bool Has(const CNameContainer* top) const;
   };
   // Whether a tree search from a top in `trees` finds the upper-cased text.
   // hash, here and below: TextHash(key), or 0 for the index to make it.
   bool TextIn(std::u16string_view key, const TopSet& trees, std::uint64_t hash = 0) const;
   // CNameContainer::FindName with descent, from any container of the tree.
-  bool TextBelow(const CNameContainer* from, const CString& key) const;
+  bool TextBelow(const CNameContainer* from, const CString& key, std::uint64_t hash = 0) const;
   // The container that the first of those searches (in top-level order)
   // finds holding the text, or null.
   CNameContainer* FirstTextHolder(std::u16string_view key, const TopSet& trees, std::uint64_t hash = 0) const;
 
+  // The ID under which c's own name table holds the upper-cased key, as
+  // CNameContainer::FindNameByKey finds it without descent, or null.
+  // REQUIRES: c is in this index's tree. A key c does not hold is told
+  // apart by the map of texts, without a visit to c's tables; most keys
+  // asked are not there. OwnIDIn asks the same of FindContainer(containerID)
+  // and, when one container has that key, names it by its handle, not
+  // visiting it either.
+  const std::uint32_t* OwnID(const CNameContainer* c, std::u16string_view key, std::uint64_t hash = 0) const;
+  const std::uint32_t* OwnIDIn(std::uint32_t containerID, std::u16string_view key, std::uint64_t hash = 0) const;
+
+  // Asks the cache for the slot of the text with this hash; changes nothing.
+  void PrefetchText(std::uint64_t hash) const { m_ByText.Prefetch(Tag(hash)); }
   // Asks the cache for the slots where a name about to be added is looked
   // up and listed, by its text's hash and the ID it is likely to draw;
   // changes nothing.
@@ -208,7 +223,10 @@ class CTreeIndex {
   void EnterText(CNameContainer* c, std::u16string_view key, std::uint64_t hash);
   // The entry that lists c for the text: its group, else one of c's single
   // entries under the tag (alike, should c hold several texts of one tag).
-  Ref* TextRefOf(const CNameContainer* c, std::uint64_t hash) const;
+  Ref* TextRefOf(const CNameContainer* c, std::uint64_t hash) const { return TextRefOf(P(c).handle, hash); }
+  Ref* TextRefOf(std::uint32_t handle, std::uint64_t hash) const;
+  // OwnID's table lookup, once the map of texts lists handle for the key.
+  const std::uint32_t* ListedOwnID(std::uint32_t handle, std::u16string_view key, std::uint64_t hash) const;
   // Calls f(ref) for the entries under the text's tag that may list it (a
   // single holder is still to be checked) until f returns true; returns
   // whether it did.
@@ -238,7 +256,7 @@ class CTreeIndex {
   void LeaveKey(std::uint32_t key, CNameContainer* c);
   static std::uint32_t KeyOf(const CNameContainer* c);
   // Whether a shared text's counts allow a holder in `trees`.
-  static bool Counted(const Group& g, const TopSet& trees);
+  bool Counted(const Group& g, const TopSet& trees) const;
 
   FlatMap<std::uint32_t, Ref> m_ByKey;  // containers under key 0 are in m_KeyZero
   Ref m_KeyZero = 0;

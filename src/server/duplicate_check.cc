@@ -33,8 +33,8 @@ bool FindInTrees(const CTreeIndex& index, const CString& key, std::uint64_t hash
   return Report(hit, where, holder ? holder : top, id);
 }
 
-const Trees kGlobalTrees{true, false, {}};
-const Trees kTargetTrees{false, true, {}};
+const Trees kGlobalTrees{.global = true};
+const Trees kTargetTrees{.target = true};
 
 }  // namespace
 
@@ -46,9 +46,13 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
                                 CDuplicateHit* hit) const {
   try {
     if (hit) *hit = CDuplicateHit{};
+    // Every namespace is searched by the same key and hash, made once; the
+    // text's slot in the index is fetched while the container is found.
+    const CString key = ToUpper(name);
+    const std::uint64_t hash = key.empty() ? 0 : CTreeIndex::TextHash(key);
+    if (hash) m_pIndex->PrefetchText(hash);
     CNameContainer* container = GetContainer(containerID);
-    // Every namespace is searched by the same key: upper-case it once.
-    return container && FindDuplicateOfKey(*container, ToUpper(name), 0, confine, hit);
+    return container && FindDuplicateOfKey(*container, key, hash, confine, hit);
   } catch (const std::bad_alloc&) {
     return true;
   }
@@ -68,8 +72,8 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
     auto search = [&](Where where) {
       switch (where) {
         case Where::kOwnContainer: {
-          std::uint32_t id = 0;
-          return container.FindNameByKey(key, false, &id) == S_OK && Report(hit, where, &container, id);
+          const std::uint32_t* id = index.OwnID(&container, key, hashed());
+          return id && Report(hit, where, &container, *id);
         }
         case Where::kKeyword:
           return m_KeywordSet.count(key) && Report(hit, where, nullptr, 0);
@@ -81,8 +85,7 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
           // The root's namespace: every top-level container carrying its ID
           // (and, for the all-targets ID, every target).
           const std::uint32_t rootID = root->GetID();
-          Trees own{false, rootID == kAllTargets, {}};
-          for (const CNameContainer* top : index.TopsWithID(rootID)) own.tops.push_back(top);
+          const Trees own{.target = rootID == kAllTargets, .byID = true, .topID = rootID};
           return FindInTrees(index, key, hashed(), own, where, hit);
         }
         case Where::kNone:
@@ -100,10 +103,14 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
 
 HRESULT CNameServer::FindNameInGlobalContainer(CString name, std::uint32_t* pID) const {
   MakeUpper(name);
-  if (!pID) return m_pIndex->TextIn(name, kGlobalTrees) ? S_OK : S_FALSE;
-  const CNameContainer* found = m_pIndex->FirstTextHolder(name, kGlobalTrees);
+  return FindKeyInGlobalTrees(name, 0, pID);
+}
+
+HRESULT CNameServer::FindKeyInGlobalTrees(const CString& key, std::uint64_t hash, std::uint32_t* pID) const {
+  if (!pID) return m_pIndex->TextIn(key, kGlobalTrees, hash) ? S_OK : S_FALSE;
+  const CNameContainer* found = m_pIndex->FirstTextHolder(key, kGlobalTrees, hash);
   if (!found) return S_FALSE;
-  found->FindNameByKey(name, false, pID);
+  found->FindNameByKey(key, false, pID);
   return S_OK;
 }
 
@@ -117,9 +124,7 @@ bool CNameServer::IsGlobalName(CString text) const {
 
 bool CNameServer::FindNameInTargetNameSpace(CString name, std::uint32_t containerID) const {
   MakeUpper(name);
-  Trees trees{false, containerID == kAllTargets, {}};
-  for (const CNameContainer* top : m_pIndex->TopsWithID(containerID)) trees.tops.push_back(top);
-  return m_pIndex->TextIn(name, trees);
+  return m_pIndex->TextIn(name, Trees{.target = containerID == kAllTargets, .byID = true, .topID = containerID});
 }
 
 }  // namespace nametree

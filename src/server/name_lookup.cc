@@ -29,9 +29,11 @@ bool CNameServer::FindName(std::uint32_t containerID, CString name, bool descend
   try {
     if (containerID == 0 || name.empty()) return false;
     MakeUpper(name);
+    const std::uint64_t hash = CTreeIndex::TextHash(name);
+    m_pIndex->PrefetchText(hash);
     // Each top-level tree contributes the container its walk finds first.
     for (const CNameContainer* c : m_pIndex->ContainersSearchedFor(containerID)) {
-      if (descend ? m_pIndex->TextBelow(c, name) : c->FindNameByKey(name, false, nullptr) == S_OK) return true;
+      if (descend ? m_pIndex->TextBelow(c, name, hash) : m_pIndex->OwnID(c, name, hash) != nullptr) return true;
     }
     return false;
   } catch (const std::bad_alloc&) {
@@ -87,10 +89,20 @@ std::uint32_t CNameServer::GetID(std::uint32_t containerID, CString name) const 
   try {
     // The failure code stands in for an ID here; hosts compare against it.
     if (containerID == 0) return static_cast<std::uint32_t>(E_FAIL);
+    // An empty text is no global name, but a container's own lookup takes it.
+    if (name.empty()) {
+      const CNameContainer* c = GetContainer(containerID);
+      return c ? c->GetIDOfName(std::move(name)) : 0;
+    }
+    // Both lookups go by one key and hash; the text's slot in the index is
+    // fetched while the container's is found.
+    MakeUpper(name);
+    const std::uint64_t hash = CTreeIndex::TextHash(name);
+    m_pIndex->PrefetchText(hash);
+    const std::uint32_t* own = m_pIndex->OwnIDIn(containerID, name, hash);
     std::uint32_t id = 0;
-    if (FindNameInGlobalContainer(name, &id) == S_OK) return id;
-    const CNameContainer* c = GetContainer(containerID);
-    return c ? c->GetIDOfName(std::move(name)) : 0;
+    if (FindKeyInGlobalTrees(name, hash, &id) == S_OK) return id;
+    return own ? *own : 0;
   } catch (const std::bad_alloc&) {
     return 0;
   }

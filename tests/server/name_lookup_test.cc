@@ -57,6 +57,43 @@ TEST_F(Lookup, IdsAndTextsAcrossTheTree) {
 }
 
 
+// The index files a text under 32 bits of its hash, and TAGTWSF and TAGBTAI
+// share those bits: held alone or by several containers, each must still
+// be told from the other by every lookup and check.
+TEST_F(Lookup, TextsSharingAnIndexTagAreToldApart) {
+  const std::uint32_t g = server.AddContainer(0, kGlobalContainer), t = server.AddContainer(0, kTargetContainer);
+  const std::uint32_t prog = server.AddContainer(t, kTargetContainer), tags = server.AddContainer(t, kLocalCheckContainer),
+                      plain = server.AddContainer(t, 0);
+  const auto other = [&] {
+    return std::vector<bool>{server.FindName(prog, u"TagBtai", false), server.FindName(t, u"tagbtai", true),
+                             server.GetID(prog, u"TAGBTAI") != 0,      server.GetID(plain, u"TagBtai") != 0,
+                             server.IsDuplicateName(prog, u"TagBtai", false),
+                             server.IsDuplicateName(tags, u"TagBtai", true),
+                             server.IsDuplicateName(plain, u"TagBtai", false), server.IsGlobalName(u"TagBtai")};
+  };
+  const std::vector<bool> none(8, false);
+  const std::uint32_t inProg = Put(prog, u"TagTwsf");
+  EXPECT_EQ(other(), none);
+  const std::uint32_t inPlain = Put(plain, u"tagtwsf"), inTags = Put(tags, u"TAGTWSF");
+  const std::uint32_t inGlobal = Put(g, u"TagTwsf");
+  EXPECT_EQ(other(), none);
+  const auto ids = [&] {
+    return Ids{server.GetID(prog, u"tagtwsf"), server.GetID(plain, u"TagTwsf"), server.GetID(tags, u"TagTwsf")};
+  };
+  EXPECT_EQ(ids(), (Ids{inGlobal, inGlobal, inGlobal}));
+  EXPECT_EQ(server.DeleteName(g, inGlobal, false), S_OK);
+  EXPECT_EQ(ids(), (Ids{inProg, inPlain, inTags}));
+  std::uint32_t id = 0;
+  ASSERT_EQ(server.AddName(id, plain, u"TagBtai", kOrdinaryName, true), S_OK);
+  EXPECT_EQ((Ids{server.GetID(plain, u"TAGBTAI"), server.GetID(prog, u"TagBtai")}), (Ids{id, 0}));
+  EXPECT_EQ(server.AddName(id, prog, u"TagBtai", kOrdinaryName, true), S_OK);
+  EXPECT_EQ(server.AddName(id, tags, u"tagbtai", kOrdinaryName, true), E_NAME_DUPLICATE);
+  EXPECT_EQ(server.DeleteName(prog, inProg, false), S_OK);
+  EXPECT_EQ((std::vector<bool>{server.FindName(prog, u"TagBtai", false), server.FindName(prog, u"TagTwsf", false),
+                               server.FindName(tags, u"TagTwsf", false)}),
+            (std::vector<bool>{true, false, true}));
+}
+
 struct Request {
   CString base;
   int digits;
