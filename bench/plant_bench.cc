@@ -3,7 +3,8 @@
 // controller whose programs and tag tables are of type 3 or 4, ten names
 // each. Shapes run from 1 target x 10 sub-containers to 100 x 1 000; keys
 // are drawn at random from the document. A bare unordered_map holding as
-// many names, probed the same way, is the baseline for the lookups.
+// many names, probed the same way, is the baseline for the lookups; its
+// find + insert of a fresh text, for the adds.
 //
 // Also: many distinct base names in one container, deleting among many
 // siblings, and the legacy import per name object.
@@ -270,6 +271,25 @@ void BareMap(benchmark::State& state, Plant& p) {
   for (auto _ : state) benchmark::DoNotOptimize(map.find(ProbeText(p, miss)));
 }
 
+// A bare map's add, as a checked AddName makes one: a random slot is read
+// as the adds pick their container, then a fresh text is looked up and
+// inserted. The map is built name by name, as the document was, with room
+// for every add, so that no rehash lands in the timing.
+void BareMapAdd(benchmark::State& state, Plant& p) {
+  std::unordered_map<CString, std::uint32_t> map;
+  map.reserve(2 * p.names);
+  for (const Slot& s : p.slots)
+    for (int n = 0; n < kNamesPerContainer; ++n) map.emplace(s.texts[n], s.nameIDs[n]);
+  std::uint32_t next = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(p.AnySlot().id);
+    CString text = FreshText();
+    auto found = map.find(text);
+    benchmark::DoNotOptimize(found);
+    map.emplace(std::move(text), ++next);
+  }
+}
+
 struct NamedOp {
   const char* name;
   PlantOp op;
@@ -278,6 +298,7 @@ struct NamedOp {
 // The lookups first, while the document is as built.
 const NamedOp kOps[] = {
     {"BareMap", BareMap},
+    {"BareMapAdd", BareMapAdd},
     {"IsDuplicateName", IsDuplicateName},
     {"IsGlobalName", IsGlobalName},
     {"FindName/descend", FindNameDescending},

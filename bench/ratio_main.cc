@@ -46,7 +46,8 @@ void Ratio(const std::string& what, const Result* a, const Result* b, double tar
 }
 
 // Plant shapes: each operation at the largest shape against the smallest,
-// and each check or lookup against the bare map of the same document.
+// each check or lookup against the bare map of the same document, and each
+// checked add against that map's find + insert.
 void PlantRatios(const Collector& c) {
   const std::string large = "/100x1000/", small = "/1x10/";
   const char* const lookups[] = {"IsDuplicateName", "IsGlobalName", "FindName/", "GetID",
@@ -63,9 +64,12 @@ void PlantRatios(const Collector& c) {
     for (const char* l : lookups) {
       if (op.rfind(l, 0) != 0) continue;
       Ratio(op + ", " + variant + ": largest shape / bare map", &r,
-            c.Find("Plant/BareMap" + large + variant), 5.0, true);
+            c.Find("Plant/BareMap" + large + variant), 2.0, true);
       break;
     }
+    if (op.rfind("AddName/", 0) == 0)
+      Ratio(op + ", " + variant + ": largest shape / bare map add", &r,
+            c.Find("Plant/BareMapAdd" + large + variant), 2.0, true);
   }
   Ratio("GetNextName + AddName, 30 000 / 1 000 distinct bases", c.Find("BM_DistinctBaseNames/30000"),
         c.Find("BM_DistinctBaseNames/1000"), 2.0, true);
