@@ -36,6 +36,22 @@ struct NAMETREE_API CObjectCounter {
 using TraceSink = std::function<void(const CString& indent, bool isContainer, std::uint32_t id,
                                      std::int16_t type, const CString& name)>;
 
+// Room inside a container for its tables, so that the two are one block:
+// one allocation, and one trip to memory where there were two. What the
+// tables are is the library's own business.
+class ContainerTablesBox {
+ public:
+  ContainerTablesBox();
+  ~ContainerTablesBox();
+  ContainerTablesBox(const ContainerTablesBox&) = delete;
+  ContainerTablesBox& operator=(const ContainerTablesBox&) = delete;
+  ContainerTables* operator->() const;
+  ContainerTables& operator*() const;
+
+ private:
+  alignas(8) std::byte bytes_[56];
+};
+
 class NAMETREE_API CNameContainer {
  public:
   // false: initialise at once (tables sized, a fresh ID drawn).
@@ -144,7 +160,7 @@ class NAMETREE_API CNameContainer {
   CNameContainer* m_pParent;
   // The name and sub-container tables and the place in a server's tree:
   // changed only through it, so that the server's index stays current.
-  std::unique_ptr<ContainerTables> m_pTables;
+  ContainerTablesBox m_Tables;
   std::unique_ptr<ObjectCounters> m_pCounters;  // made at the first GetNextObjectCount
 };
 

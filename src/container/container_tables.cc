@@ -7,6 +7,13 @@
 
 namespace nametree {
 
+ContainerTablesBox::ContainerTablesBox() {
+  static_assert(sizeof(ContainerTables) <= sizeof(bytes_) && alignof(ContainerTables) <= alignof(ContainerTablesBox));
+  new (bytes_) ContainerTables();
+}
+
+ContainerTablesBox::~ContainerTablesBox() { operator->()->~ContainerTables(); }
+
 CNameContainer* ContainerTables::Owner() const { return place_.index->ContainerOf(place_); }
 
 void ContainerTables::MakeRoomForUnits() {

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -199,12 +200,17 @@ class ContainerTables {
   OwnTable<SubContainerTable> children_;
   TreePlace place_;
 };
-static_assert(sizeof(ContainerTables) == 56, "seven words: with the allocator's own word, one 64-byte chunk");
+static_assert(sizeof(ContainerTables) == 56, "seven words, the room a container keeps for them");
+
+inline ContainerTables* ContainerTablesBox::operator->() const {
+  return std::launder(reinterpret_cast<ContainerTables*>(const_cast<std::byte*>(bytes_)));
+}
+inline ContainerTables& ContainerTablesBox::operator*() const { return *operator->(); }
 
 // The library's modules reach a container's tables through here.
 struct ContainerAccess {
-  static ContainerTables& Of(CNameContainer& c) { return *c.m_pTables; }
-  static const ContainerTables& Of(const CNameContainer& c) { return *c.m_pTables; }
+  static ContainerTables& Of(CNameContainer& c) { return *c.m_Tables; }
+  static const ContainerTables& Of(const CNameContainer& c) { return *c.m_Tables; }
   // The record loader's (persist/record_load.h).
   static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
   // The server's, which upper-cases and hashes a name once for its checks

@@ -35,20 +35,20 @@ std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
 }
 
 HRESULT CNameContainer::DeleteContainer(std::uint32_t id) {
-  if (id == 0 || m_pTables->Children().empty()) return E_FAIL;
-  return m_pTables->RemoveChild(id) ? S_OK : S_FALSE;
+  if (id == 0 || m_Tables->Children().empty()) return E_FAIL;
+  return m_Tables->RemoveChild(id) ? S_OK : S_FALSE;
 }
 
 // The searches below visit the subtree in the recursive pre-order, on a
 // stack of their own, so that a tree of any depth is searched.
 
 CNameContainer* CNameContainer::FindContainer(std::uint32_t id) const {
-  if (id == 0 || m_pTables->Children().empty()) return nullptr;
+  if (id == 0 || m_Tables->Children().empty()) return nullptr;
   CNameContainer* found = nullptr;
   try {
     // At each level the direct children are looked up before any is entered.
     SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t) {
-      if (auto* slot = c.m_pTables->Children().Lookup(id)) found = slot->get();
+      if (auto* slot = c.m_Tables->Children().Lookup(id)) found = slot->get();
       return found ? WalkStep::kStop : WalkStep::kDescend;
     });
   } catch (const std::bad_alloc&) {
@@ -84,11 +84,11 @@ HRESULT CNameContainer::FindNameByIDForAllContainers(std::uint32_t id, CString* 
   return hit ? S_OK : S_FALSE;
 }
 
-int CNameContainer::GetNumSubContainers() const { return static_cast<int>(m_pTables->Children().size()); }
+int CNameContainer::GetNumSubContainers() const { return static_cast<int>(m_Tables->Children().size()); }
 
 int CNameContainer::GetSubContainerIDs(std::uint32_t* const ids) const {
   int n = 0;
-  m_pTables->Children().Walk([&](std::uint32_t id, const std::unique_ptr<CNameContainer>&) {
+  m_Tables->Children().Walk([&](std::uint32_t id, const std::unique_ptr<CNameContainer>&) {
     ids[n++] = id;
     return true;
   });

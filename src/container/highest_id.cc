@@ -9,7 +9,7 @@
 
 namespace nametree {
 
-int CNameContainer::GetNumNameIDs() const { return static_cast<int>(m_pTables->Names().size()); }
+int CNameContainer::GetNumNameIDs() const { return static_cast<int>(m_Tables->Names().size()); }
 
 std::uint32_t CNameContainer::GetHighestID() const {
   std::uint32_t highest = 0;

@@ -13,15 +13,14 @@ CNameContainer::CNameContainer(bool bUninitialized)
     : m_ID(0xFFFFFFFFu),
       m_nObjectIndex(-1),
       m_Type(0),
-      m_pParent(nullptr),
-      m_pTables(std::make_unique<ContainerTables>()) {
+      m_pParent(nullptr) {
   if (!bUninitialized) Initialize();
 }
 
 CNameContainer::CNameContainer(CNameContainer* parent, std::uint32_t id, std::int16_t type)
     : CNameContainer(true) {
-  m_pTables->ResetChildren(kSubContainerBuckets);
-  m_pTables->ResetNames(kNameBuckets);
+  m_Tables->ResetChildren(kSubContainerBuckets);
+  m_Tables->ResetNames(kNameBuckets);
   m_pParent = parent;
   m_ID = id;
   m_Type = type;
@@ -30,27 +29,27 @@ CNameContainer::CNameContainer(CNameContainer* parent, std::uint32_t id, std::in
 CNameContainer::~CNameContainer() { Shutdown(); }
 
 void CNameContainer::Initialize() {
-  m_pTables->RemoveAllChildren();
-  m_pTables->ResetNames(kNameBuckets);
-  m_pTables->ResetChildren(kSubContainerBuckets);
+  m_Tables->RemoveAllChildren();
+  m_Tables->ResetNames(kNameBuckets);
+  m_Tables->ResetChildren(kSubContainerBuckets);
   ChangeID(GetNextNameID());
 }
 
 void CNameContainer::Shutdown() {
-  m_pTables->RemoveAllChildren();
+  m_Tables->RemoveAllChildren();
   m_pParent = nullptr;
-  m_pTables->RemoveAllNames();
+  m_Tables->RemoveAllNames();
 }
 
-void CNameContainer::ResetContainer() { m_pTables->RemoveAllNames(); }
+void CNameContainer::ResetContainer() { m_Tables->RemoveAllNames(); }
 
 void CNameContainer::ChangeID(std::uint32_t id) {
-  if (CTreeIndex* index = m_pTables->Place().index) index->TopIdChanging(this, id);
+  if (CTreeIndex* index = m_Tables->Place().index) index->TopIdChanging(this, id);
   m_ID = id;
 }
 
 void CNameContainer::SetContainerType(std::int16_t type) {
-  CTreeIndex* index = m_pTables->Place().index;
+  CTreeIndex* index = m_Tables->Place().index;
   const bool recount = index && index->TypeChanging(this, type);
   m_Type = type;
   if (recount) index->TypeChanged(this);
@@ -74,11 +73,11 @@ std::uint32_t CNameContainer::AddNameWithKey(std::u16string_view text, std::u16s
   if (GetRemainingNameIDs() < 1) return 0;
   const std::uint32_t id = GetNextNameID();
   try {
-    m_pTables->EnterName(id, text);
-    m_pTables->EnterKey(key, id, hash);
+    m_Tables->EnterName(id, text);
+    m_Tables->EnterKey(key, id, hash);
   } catch (const std::bad_alloc&) {
     // Nothing stays of a name that could not be entered, its ID included.
-    m_pTables->RemoveName(id);
+    m_Tables->RemoveName(id);
     SetLastIssuedNameID(id - 1);
     return 0;
   }
@@ -87,11 +86,11 @@ std::uint32_t CNameContainer::AddNameWithKey(std::u16string_view text, std::u16s
 
 HRESULT CNameContainer::DeleteName(std::uint32_t id) {
   try {
-    const auto text = id ? m_pTables->Names().Lookup(id) : std::nullopt;
+    const auto text = id ? m_Tables->Names().Lookup(id) : std::nullopt;
     if (!text) return E_FAIL;
     const CString key = ToUpper(*text);  // made first: the removals need no memory
-    m_pTables->RemoveName(id);
-    m_pTables->RemoveKey(key, nullptr);
+    m_Tables->RemoveName(id);
+    m_Tables->RemoveKey(key, nullptr);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -100,7 +99,7 @@ HRESULT CNameContainer::DeleteName(std::uint32_t id) {
 
 HRESULT CNameContainer::FindNameByID(std::uint32_t id, CString* pText) const {
   if (id == 0) return E_FAIL;
-  const auto text = m_pTables->Names().Lookup(id);
+  const auto text = m_Tables->Names().Lookup(id);
   if (!text) return S_FALSE;
   if (pText) pText->assign(*text);
   return S_OK;
@@ -109,7 +108,7 @@ HRESULT CNameContainer::FindNameByID(std::uint32_t id, CString* pText) const {
 HRESULT CNameContainer::FindIDByName(CString text, std::uint32_t* pID) const {
   try {
     if (text.empty()) return E_FAIL;
-    const std::uint32_t* id = m_pTables->Keys().Lookup(ToUpper(text));
+    const std::uint32_t* id = m_Tables->Keys().Lookup(ToUpper(text));
     if (!id) return S_FALSE;
     if (pID) *pID = *id;
     return S_OK;
@@ -131,7 +130,7 @@ HRESULT CNameContainer::FindName(CString text, bool bRecurse, std::uint32_t* pID
 HRESULT CNameContainer::FindNameByKey(const CString& text, bool bRecurse, std::uint32_t* pID) const {
   if (text.empty()) return S_FALSE;
   if (!bRecurse) {
-    const std::uint32_t* id = m_pTables->Keys().Lookup(text);
+    const std::uint32_t* id = m_Tables->Keys().Lookup(text);
     if (id && pID) *pID = *id;
     return id ? S_OK : S_FALSE;
   }
@@ -156,7 +155,7 @@ HRESULT CNameContainer::FindNameByKey(const CString& text, bool bRecurse, std::u
 
 std::uint32_t CNameContainer::GetIDOfName(CString text) const {
   try {
-    const std::uint32_t* id = m_pTables->Keys().Lookup(ToUpper(text));
+    const std::uint32_t* id = m_Tables->Keys().Lookup(ToUpper(text));
     return id ? *id : 0;
   } catch (const std::bad_alloc&) {
     return 0;
@@ -166,13 +165,13 @@ std::uint32_t CNameContainer::GetIDOfName(CString text) const {
 HRESULT CNameContainer::Rename(std::uint32_t id, CString newText) {
   try {
     if (id == 0 || newText.empty()) return E_FAIL;
-    const auto current = m_pTables->Names().Lookup(id);
+    const auto current = m_Tables->Names().Lookup(id);
     if (!current) return S_FALSE;
     const CString oldKey = ToUpper(*current);
     CString newKey = ToUpper(newText);
-    m_pTables->ReplaceText(id, newText);
-    m_pTables->RemoveKey(oldKey, nullptr);
-    m_pTables->EnterKey(newKey, id);
+    m_Tables->ReplaceText(id, newText);
+    m_Tables->RemoveKey(oldKey, nullptr);
+    m_Tables->EnterKey(newKey, id);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -184,23 +183,23 @@ HRESULT CNameContainer::Rename(CString oldText, CString newText) {
     if (oldText.empty() || newText.empty()) return E_FAIL;
     const CString oldKey = ToUpper(oldText);
     std::uint32_t id = 0;
-    if (!m_pTables->RemoveKey(oldKey, &id)) return S_FALSE;
+    if (!m_Tables->RemoveKey(oldKey, &id)) return S_FALSE;
     CString newKey = ToUpper(newText);
-    m_pTables->EnterName(id, newText);
-    m_pTables->EnterKey(newKey, id);
+    m_Tables->EnterName(id, newText);
+    m_Tables->EnterKey(newKey, id);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
 }
 
-int CNameContainer::GetNumNames() const { return static_cast<int>(m_pTables->Keys().size()); }
+int CNameContainer::GetNumNames() const { return static_cast<int>(m_Tables->Keys().size()); }
 
 HRESULT CNameContainer::GetAllNamesInContainer(CString* const texts) const {
   try {
     int left = GetNumNames();
     CString* out = texts;
-    m_pTables->Names().Walk([&](std::uint32_t, std::u16string_view text) {
+    m_Tables->Names().Walk([&](std::uint32_t, std::u16string_view text) {
       if (left-- <= 0) return false;
       (out++)->assign(text);
       return true;
@@ -213,7 +212,7 @@ HRESULT CNameContainer::GetAllNamesInContainer(CString* const texts) const {
 
 HRESULT CNameContainer::GetAllIDsInContainer(std::uint32_t* const ids) const {
   std::uint32_t* out = ids;
-  m_pTables->Keys().Walk([&](std::u16string_view, std::uint32_t id) {
+  m_Tables->Keys().Walk([&](std::u16string_view, std::uint32_t id) {
     *out++ = id;
     return true;
   });
@@ -224,7 +223,7 @@ HRESULT CNameContainer::GetAllNameAndIDsInContainer(CString* const texts, std::u
   try {
     int left = GetNumNames();
     std::size_t i = 0;
-    m_pTables->Names().Walk([&](std::uint32_t id, std::u16string_view text) {
+    m_Tables->Names().Walk([&](std::uint32_t id, std::u16string_view text) {
       if (left-- <= 0) return false;
       texts[i].assign(text);
       ids[i] = id;
@@ -239,14 +238,14 @@ HRESULT CNameContainer::GetAllNameAndIDsInContainer(CString* const texts, std::u
 
 std::uint32_t CNameContainer::GetBucketCounts(std::uint32_t* namesByText,
                                               std::uint32_t* subContainers) const {
-  if (namesByText) *namesByText = m_pTables->Keys().BucketCount();
-  if (subContainers) *subContainers = m_pTables->Children().BucketCount();
-  return m_pTables->Names().BucketCount();
+  if (namesByText) *namesByText = m_Tables->Keys().BucketCount();
+  if (subContainers) *subContainers = m_Tables->Children().BucketCount();
+  return m_Tables->Names().BucketCount();
 }
 
 std::size_t CNameContainer::GetMemoryFootprint() const {
-  const ContainerTables& t = *m_pTables;
-  return sizeof(*this) + sizeof(ContainerTables) + (t.NamesMade() ? sizeof(NameTables) : 0) +
+  const ContainerTables& t = *m_Tables;
+  return sizeof(*this) + (t.NamesMade() ? sizeof(NameTables) : 0) +
          (t.ChildrenMade() ? sizeof(SubContainerTable) : 0) + t.Children().MemoryUsage() + t.Names().MemoryUsage() +
          t.Keys().MemoryUsage() + t.Units().MemoryUsage() + (m_pCounters ? m_pCounters->MemoryUsage() : 0);
 }

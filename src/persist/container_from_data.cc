@@ -7,7 +7,7 @@ namespace nametree {
 
 HRESULT CNameContainer::CreateContainerFromData(std::uint32_t id, std::int16_t type) {
   // Name tables keep their default size; only the sub-container table grows.
-  m_pTables->ResetChildren(kSubContainerBuckets);
+  m_Tables->ResetChildren(kSubContainerBuckets);
   m_pParent = nullptr;
   SetContainerType(type);
   ChangeID(id);
@@ -16,7 +16,7 @@ HRESULT CNameContainer::CreateContainerFromData(std::uint32_t id, std::int16_t t
 
 HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32_t id, std::int16_t type) {
   try {
-    if (auto* slot = m_pTables->Children().Lookup(id)) {
+    if (auto* slot = m_Tables->Children().Lookup(id)) {
       if ((*slot)->m_Type == type) return S_OK;
     }
     ContainerTables::PlaceChild(*this, id, std::unique_ptr<CNameContainer>(new CNameContainer(parent, id, type)));
@@ -29,8 +29,8 @@ HRESULT CNameContainer::AddContainerFromData(CNameContainer* parent, std::uint32
 HRESULT CNameContainer::AddNameFromData(std::uint32_t id, CString name, std::uint32_t) {
   try {
     CString key = ToUpper(name);
-    m_pTables->EnterName(id, name);
-    m_pTables->EnterKey(key, id);
+    m_Tables->EnterName(id, name);
+    m_Tables->EnterKey(key, id);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
