@@ -1,6 +1,7 @@
 #include "container/tree_index.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <unordered_map>
 
@@ -537,6 +538,9 @@ CNameContainer* CTreeIndex::FindContainer(std::uint32_t id) const {
 }
 
 const std::uint32_t* CTreeIndex::OwnID(const CNameContainer* c, std::u16string_view key, std::uint64_t hash) const {
+#ifndef NDEBUG
+  if (P(c).index != this) std::abort();  // a container outside the tree has no listing to go by
+#endif
   return key.empty() ? nullptr : ListedOwnID(P(c).handle, key, hash ? hash : TextHash(key));
 }
 
