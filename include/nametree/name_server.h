@@ -222,7 +222,8 @@ class NAMETREE_API CNameServer {
   // Legacy import steps.
   CLegacyModel& Legacy();
   // FindDuplicate in a container found already, by the upper-cased text
-  // and its hash in the tree index (0: not made yet).
+  // and its hash in the tree index, which every caller has made already
+  // (0 only for an empty text, which no namespace holds).
   bool FindDuplicateOfKey(CNameContainer& container, const CString& key, std::uint64_t hash, bool confine,
                           CDuplicateHit* hit) const;
   // FindNameInGlobalContainer by the upper-cased text and its hash (0: not

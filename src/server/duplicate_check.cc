@@ -62,8 +62,6 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
                                      CDuplicateHit* hit) const {
   try {
     if (hit) *hit = CDuplicateHit{};
-    // The index is searched by hash, made once for every namespace.
-    auto hashed = [&] { return hash ? hash : (hash = CTreeIndex::TextHash(key)); };
     const std::int16_t type = container.GetContainerType();
     const CTreeIndex& index = *m_pIndex;
     const bool alone = JudgedAlone(type, confine);
@@ -72,21 +70,21 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
     auto search = [&](Where where) {
       switch (where) {
         case Where::kOwnContainer: {
-          const std::uint32_t* id = index.OwnID(&container, key, hashed());
+          const std::uint32_t* id = index.OwnID(&container, key, hash);
           return id && Report(hit, where, &container, *id);
         }
         case Where::kKeyword:
           return m_KeywordSet.count(key) && Report(hit, where, nullptr, 0);
         case Where::kGlobal:
-          return FindInTrees(index, key, hashed(), kGlobalTrees, where, hit);
+          return FindInTrees(index, key, hash, kGlobalTrees, where, hit);
         case Where::kTarget:
-          return FindInTrees(index, key, hashed(), kTargetTrees, where, hit);
+          return FindInTrees(index, key, hash, kTargetTrees, where, hit);
         case Where::kOwnTree: {
           // The root's namespace: every top-level container carrying its ID
           // (and, for the all-targets ID, every target).
           const std::uint32_t rootID = root->GetID();
           const Trees own{.target = rootID == kAllTargets, .byID = true, .topID = rootID};
-          return FindInTrees(index, key, hashed(), own, where, hit);
+          return FindInTrees(index, key, hash, own, where, hit);
         }
         case Where::kNone:
           break;
