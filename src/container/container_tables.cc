@@ -8,7 +8,8 @@
 namespace nametree {
 
 ContainerTablesBox::ContainerTablesBox() {
-  static_assert(sizeof(ContainerTables) <= sizeof(bytes_) && alignof(ContainerTables) <= alignof(ContainerTablesBox));
+  // Exactly: a container keeps no room its tables do not use.
+  static_assert(sizeof(ContainerTables) == sizeof(bytes_) && alignof(ContainerTables) <= alignof(ContainerTablesBox));
   new (bytes_) ContainerTables();
 }
 
@@ -157,7 +158,7 @@ void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id, std::u
     keys.SetAt(key, id);
     return;
   }
-  if (!hash) hash = CTreeIndex::TextHash(key);
+  hash = CTreeIndex::HashOf(key, hash);
   // A text that no container of the tree holds is not in this table either.
   if (place_.index->NewTextEntering(place_, hash)) {
     try {

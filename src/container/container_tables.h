@@ -200,7 +200,6 @@ class ContainerTables {
   OwnTable<SubContainerTable> children_;
   TreePlace place_;
 };
-static_assert(sizeof(ContainerTables) == 56, "seven words, the room a container keeps for them");
 
 inline ContainerTables* ContainerTablesBox::operator->() const {
   return std::launder(reinterpret_cast<ContainerTables*>(const_cast<std::byte*>(bytes_)));

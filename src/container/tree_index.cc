@@ -434,7 +434,7 @@ void CTreeIndex::NameIdLeft(CNameContainer* c, std::uint32_t id) {
 }
 
 void CTreeIndex::TextEntered(CNameContainer* c, std::u16string_view key, std::uint64_t hash) {
-  if (!m_bTearingDown) EnterText(c, key, hash ? hash : TextHash(key));
+  if (!m_bTearingDown) EnterText(c, key, HashOf(key, hash));
 }
 
 bool CTreeIndex::NewNameIdEntering(const TreePlace& at, std::uint32_t id) {
@@ -541,7 +541,7 @@ const std::uint32_t* CTreeIndex::OwnID(const CNameContainer* c, std::u16string_v
 #ifndef NDEBUG
   if (P(c).index != this) std::abort();  // a container outside the tree has no listing to go by
 #endif
-  return key.empty() ? nullptr : ListedOwnID(P(c).handle, key, hash ? hash : TextHash(key));
+  return key.empty() ? nullptr : ListedOwnID(P(c).handle, key, HashOf(key, hash));
 }
 
 const std::uint32_t* CTreeIndex::OwnIDIn(std::uint32_t containerID, std::u16string_view key,
@@ -549,7 +549,7 @@ const std::uint32_t* CTreeIndex::OwnIDIn(std::uint32_t containerID, std::u16stri
   const Ref* ref = containerID ? KeyRef(containerID) : nullptr;
   if (!ref || key.empty()) return nullptr;
   if (*ref & kGroup) return OwnID(FindContainer(containerID), key, hash);
-  return ListedOwnID(*ref, key, hash ? hash : TextHash(key));
+  return ListedOwnID(*ref, key, HashOf(key, hash));
 }
 
 const std::uint32_t* CTreeIndex::ListedOwnID(std::uint32_t handle, std::u16string_view key, std::uint64_t hash) const {
@@ -575,20 +575,20 @@ std::vector<CNameContainer*> CTreeIndex::ContainersSearchedFor(std::uint32_t id)
   return found;
 }
 
-std::vector<CNameContainer*> CTreeIndex::TopsWithID(std::uint32_t id) const {
-  std::vector<CNameContainer*> tops;
+template <class F>
+void CTreeIndex::ForEachTopWithID(std::uint32_t id, F&& f) const {
   if (const Ref* ref = KeyRef(id)) {
     ForEachHolder(*ref, [&](CNameContainer* c) {
-      if (!P(c).holder) tops.push_back(c);
+      if (!P(c).holder) f(c);
     });
   }
-  return tops;
 }
 
 CNameContainer* CTreeIndex::FirstTopWithID(std::uint32_t id) const {
   CNameContainer* first = nullptr;
-  for (CNameContainer* top : TopsWithID(id))
+  ForEachTopWithID(id, [&](CNameContainer* top) {
     if (!first || P(top).order < P(first).order) first = top;
+  });
   return first;
 }
 
@@ -615,16 +615,15 @@ bool CTreeIndex::Counted(const Group& g, const TopSet& trees) const {
   if ((trees.global && g.global) || (trees.target && g.target)) return true;
   if (trees.top && g.perTop.Find(P(trees.top).handle)) return true;
   bool counted = false;
-  if (const Ref* ref = trees.byID ? KeyRef(trees.topID) : nullptr) {
-    ForEachHolder(*ref, [&](CNameContainer* c) { counted = counted || (!P(c).holder && g.perTop.Find(P(c).handle)); });
-  }
+  if (trees.byID)
+    ForEachTopWithID(trees.topID, [&](CNameContainer* top) { counted = counted || g.perTop.Find(P(top).handle); });
   return counted;
 }
 
 // A single holder is checked where it is; a shared text answers from its counts.
 bool CTreeIndex::TextIn(std::u16string_view key, const TopSet& trees, std::uint64_t hash) const {
   if (key.empty()) return false;
-  return AnyTextEntry(hash ? hash : TextHash(key), [&](Ref ref) {
+  return AnyTextEntry(HashOf(key, hash), [&](Ref ref) {
     if (ref & kGroup) return Counted(GroupOf(ref), trees);
     const CNameContainer* c = Holder(ref);
     const Place p = PlaceOf(c);
@@ -634,7 +633,7 @@ bool CTreeIndex::TextIn(std::u16string_view key, const TopSet& trees, std::uint6
 
 bool CTreeIndex::TextBelow(const CNameContainer* from, const CString& key, std::uint64_t hash) const {
   if (key.empty()) return false;
-  if (!hash) hash = TextHash(key);
+  hash = HashOf(key, hash);
   if (!P(from).holder) return TextIn(key, TopSet{.top = from}, hash);
   return AnyTextEntry(hash, [&](Ref ref) { return EntryBelow(from, key, ref); });
 }
@@ -666,7 +665,7 @@ bool CTreeIndex::EntryBelow(const CNameContainer* from, const CString& key, Ref 
 CNameContainer* CTreeIndex::FirstTextHolder(std::u16string_view key, const TopSet& trees, std::uint64_t hash) const {
   if (key.empty()) return nullptr;
   CNameContainer* best = nullptr;
-  AnyTextEntry(hash ? hash : TextHash(key), [&](Ref ref) {
+  AnyTextEntry(HashOf(key, hash), [&](Ref ref) {
     if ((ref & kGroup) && !Counted(GroupOf(ref), trees)) return false;
     ForEachHolder(ref, [&](CNameContainer* c) {
       const Place p = PlaceOf(c);

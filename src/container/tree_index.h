@@ -79,6 +79,8 @@ class CTreeIndex {
   CTreeIndex& operator=(const CTreeIndex&) = delete;
 
   static std::uint64_t TextHash(std::u16string_view upperText);
+  // `hash` when the caller made it already (nonzero), else TextHash(key).
+  static std::uint64_t HashOf(std::u16string_view key, std::uint64_t hash) { return hash ? hash : TextHash(key); }
 
   // --- the server's top-level list
   // REQUIRES: top was just appended to the end of the list.
@@ -137,9 +139,7 @@ class CTreeIndex {
   // The containers the server's FindName searches for this ID: each
   // top-level container with the ID, else the first in each top's subtree.
   std::vector<CNameContainer*> ContainersSearchedFor(std::uint32_t id) const;
-  // Top-level containers whose ID is id.
-  std::vector<CNameContainer*> TopsWithID(std::uint32_t id) const;
-  // The first of them in list order, or null.
+  // The first top-level container whose ID is id, in list order, or null.
   CNameContainer* FirstTopWithID(std::uint32_t id) const;
   // Position in the top-level list: later entries have larger values.
   static std::uint64_t ListOrder(const CNameContainer* top);
@@ -183,7 +183,7 @@ class CTreeIndex {
   // up and listed, by its text's hash and the ID it is likely to draw;
   // changes nothing.
   void PrefetchName(std::uint64_t hash, std::uint32_t id) const {
-    m_ByText.Prefetch(Tag(hash));
+    PrefetchText(hash);
     m_ByNameID.Prefetch(id);
   }
 
@@ -206,6 +206,9 @@ class CTreeIndex {
   static bool Before(const CNameContainer* a, const CNameContainer* b, bool directFirst);
   template <class F>
   void ForEachHolder(Ref ref, F&& f) const;
+  // Calls f(top) for each top-level container listed under id.
+  template <class F>
+  void ForEachTopWithID(std::uint32_t id, F&& f) const;
   Group& GroupOf(Ref ref) const { return *m_Groups[ref & ~kGroup]; }
   // REQUIRES: handle in use.
   CNameContainer* Holder(std::uint32_t handle) const { return reinterpret_cast<CNameContainer*>(m_Handles[handle]); }
