@@ -391,8 +391,18 @@ class ChainedTable {
       store_.Drop(slot);
       throw;
     }
+    // Buckets never decrease along the array, so the place is found by
+    // halving: each look hashes an item's text again.
     std::uint32_t at = 0;
-    while (at < count_ && ItemBucket(at) < bucket) ++at;
+    for (std::uint32_t n = count_; n > 0;) {
+      const std::uint32_t half = n / 2;
+      if (ItemBucket(at + half) < bucket) {
+        at += half + 1;
+        n -= half + 1;
+      } else {
+        n = half;
+      }
+    }
     Item* first = &items_[0];
     std::rotate(first + at, first + count_, first + count_ + 1);
     ++count_;
