@@ -7,22 +7,29 @@
 //     0, so 0 is never a key; an entry's home is Mix(key) scaled to the
 //     capacity;
 //  2. linear probing: every slot from an entry's home up to the entry is
-//     taken, so a search ends at the first empty slot;
-//  3. size() entries, at most 7/8 of the capacity.
-// Entries stay where they were put (most at their home, which keeps the
-// lookups' branches predictable); erasure pulls later entries of the probe
-// run back, so there are no tombstones. Growth is by half while the array
-// is small (below kLarge slots) and by an eighth past that, so a large
-// table is never less than 7/9 full after it grows: a tree built name by
-// name then weighs about what a loaded one does, whose maps are reserved
-// exactly, and each rehash streams through the array in order, as homes
-// rise with the mixed keys. A table halves below 1/8 full, so a deleted
-// subtree gives memory back. A key may have several entries.
+//     taken;
+//  3. Robin Hood order: along a run of taken slots the mixed keys rise
+//     (round the end of the array), so homes never fall;
+//  4. size() entries, at most 7/8 of the capacity.
+// Order (3) is what keeps a map this full cheap: a search stops at the
+// first entry that sorts after its key, about as soon for a key that is
+// absent as for one that is there, where plain linear probing would walk to
+// the end of the run (some 30 slots at 7/8). An insertion moves the rest of
+// its run up by one slot and an erasure pulls it back, so there are no
+// tombstones; a rehash takes the entries in order and so places each in
+// one step. Growth is by half while the array is small (below kLarge
+// slots) and by an eighth past that, so a large table is never less than
+// 7/9 full after it grows: a tree built name by name then weighs about
+// what a loaded one does, whose maps are reserved exactly. A table halves
+// below 1/8 full, so a deleted subtree gives memory back. A key may have
+// several entries, side by side.
 // Iteration order is unspecified: nothing observable may depend on it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -45,11 +52,11 @@ class FlatMap {
   Value* FindIf(Key key, Pred&& pred) {
     if (!slots_) return nullptr;
     const std::uint32_t m = Mix(key);
-    for (std::size_t i = Home(m);; i = Next(i)) {
+    for (std::size_t i = Home(m), d = 0;; i = Next(i), ++d) {
       const std::uint32_t x = slots_[i].mixed;
       if (x == m) {
         if (pred(slots_[i].value)) return &slots_[i].value;
-      } else if (!x) {
+      } else if (!x || SortsAfter(i, x, d, m)) {
         return nullptr;
       }
     }
@@ -72,19 +79,24 @@ class FlatMap {
     fresh = false;
     if (slots_) {
       std::size_t i = Home(m);
-      for (; slots_[i].mixed; i = Next(i))
-        if (slots_[i].mixed == m && same(slots_[i].value)) return slots_[i].value;
+      for (std::size_t d = 0;; i = Next(i), ++d) {
+        const std::uint32_t x = slots_[i].mixed;
+        if (x == m) {
+          if (same(slots_[i].value)) return slots_[i].value;
+        } else if (!x || SortsAfter(i, x, d, m)) {
+          break;
+        }
+      }
       if ((size_ + 1) * 8 <= capacity_ * 7) {
         fresh = true;
         ++size_;
-        slots_[i] = Slot{m, Value{}};
-        return slots_[i].value;
+        return PutAt(i, Slot{m, Value{}});
       }
     }
     Resize(Grown(size_ + 1));
     fresh = true;
     ++size_;
-    return Place(m, Value{});
+    return PutAt(Place(m), Slot{m, Value{}});
   }
 
   // The value of key, value-initialised when the key is new.
@@ -105,13 +117,10 @@ class FlatMap {
   void EraseAt(Value* at) {
     std::size_t i = static_cast<std::size_t>(reinterpret_cast<Slot*>(reinterpret_cast<char*>(at) - offsetof(Slot, value)) -
                                              slots_.get());
-    // Pull later entries of the probe run back over the hole, each that
-    // would otherwise sit beyond an empty slot from its home.
-    for (std::size_t j = Next(i); slots_[j].mixed; j = Next(j)) {
-      if (Distance(j) >= Distance(j, i)) {
-        slots_[i] = slots_[j];
-        i = j;
-      }
+    // Pull the rest of the run back over the hole, up to an entry at home.
+    for (std::size_t j = Next(i); slots_[j].mixed && Distance(j) > 0; j = Next(j)) {
+      slots_[i] = slots_[j];
+      i = j;
     }
     slots_[i] = Slot{};
     --size_;
@@ -170,6 +179,9 @@ class FlatMap {
       ++taken;
       for (std::size_t j = Home(slots_[i].mixed); j != i; j = Next(j))
         if (!slots_[j].mixed) return false;
+      const std::size_t before = i ? i - 1 : capacity_ - 1;
+      if (slots_[before].mixed && Distance(i) > 0 && SortsAfter(before, slots_[before].mixed, Distance(i) - 1, slots_[i].mixed))
+        return false;
     }
     return taken == size_ && size_ * 8 <= capacity_ * 7 && (capacity_ == 0) == !slots_;
   }
@@ -202,7 +214,10 @@ class FlatMap {
   }
   static_assert(Unmix(Mix(0x12345678u)) == 0x12345678u && Mix(0) == 0);
 
-  std::size_t Home(std::uint32_t mixed) const { return static_cast<std::size_t>((std::uint64_t{mixed} * capacity_) >> 32); }
+  static std::size_t HomeIn(std::uint32_t mixed, std::size_t capacity) {
+    return static_cast<std::size_t>((std::uint64_t{mixed} * capacity) >> 32);
+  }
+  std::size_t Home(std::uint32_t mixed) const { return HomeIn(mixed, capacity_); }
   std::size_t Next(std::size_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
   // How far slot i lies beyond slot from, round the end.
   std::size_t Distance(std::size_t i, std::size_t from) const { return i >= from ? i - from : i + capacity_ - from; }
@@ -215,23 +230,65 @@ class FlatMap {
     return capacity;
   }
 
-  // REQUIRES: a free slot.
-  Value& Place(std::uint32_t mixed, Value value) {
-    std::size_t i = Home(mixed);
-    while (slots_[i].mixed) i = Next(i);
-    slots_[i] = Slot{mixed, value};
-    return slots_[i].value;
+  // Whether the entry x in slot i sorts after a key mixed to m that would
+  // sit d slots past its own home there: its home is later, or the same
+  // and x is greater.
+  bool SortsAfter(std::size_t i, std::uint32_t x, std::size_t d, std::uint32_t m) const {
+    const std::size_t dx = Distance(i, Home(x));
+    return dx < d || (dx == d && x > m);
   }
 
-  // Either done, or (out of memory) nothing changed.
+  // Where the key mixed to m belongs in order. REQUIRES: a free slot.
+  std::size_t Place(std::uint32_t m) const {
+    std::size_t i = Home(m);
+    for (std::size_t d = 0; slots_[i].mixed && !SortsAfter(i, slots_[i].mixed, d, m); i = Next(i), ++d) {
+    }
+    return i;
+  }
+
+  // Puts the entry in slot i, moving the rest of the run up by one; the
+  // caller counts it. REQUIRES: a free slot.
+  Value& PutAt(std::size_t i, Slot entry) {
+    std::size_t free = i;
+    while (slots_[free].mixed) free = Next(free);
+    Slot* const s = slots_.get();
+    if (free < i) {  // the run goes round the end
+      std::memmove(s + 1, s, free * sizeof(Slot));
+      s[0] = s[capacity_ - 1];
+      free = capacity_ - 1;
+    }
+    std::memmove(s + i + 1, s + i, (free - i) * sizeof(Slot));
+    s[i] = entry;
+    return s[i].value;
+  }
+
+  // Either done, or (out of memory) nothing changed. Read from slot 0 on,
+  // the entries come in rising order but for those at the array's start
+  // that went round its end: those go in last. Taken in rising order, an
+  // entry belongs in the first free slot from its home, and every slot from
+  // the previous one's home to where it went is taken, so the search starts
+  // past that; only an entry whose run would go round the new array's end
+  // is placed by a full search.
   void Resize(std::size_t capacity) {
     auto fresh = std::make_unique<Slot[]>(capacity);
     std::unique_ptr<Slot[]> old = std::move(slots_);
     const std::size_t oldCapacity = capacity_;
     slots_ = std::move(fresh);
     capacity_ = static_cast<std::uint32_t>(capacity);
-    for (std::size_t i = 0; i < oldCapacity; ++i)
-      if (old[i].mixed) Place(old[i].mixed, old[i].value);
+    const auto wrapped = [&](std::size_t i) { return HomeIn(old[i].mixed, oldCapacity) > i; };
+    std::size_t filled = 0;  // one past the slot last filled in order
+    for (std::size_t i = 0; i < oldCapacity; ++i) {
+      if (!old[i].mixed || wrapped(i)) continue;
+      std::size_t at = std::max(Home(old[i].mixed), filled);
+      while (at < capacity_ && slots_[at].mixed) ++at;
+      if (at == capacity_) {
+        PutAt(Place(old[i].mixed), old[i]);
+        continue;
+      }
+      slots_[at] = old[i];
+      filled = at + 1;
+    }
+    for (std::size_t i = 0; i < oldCapacity && old[i].mixed && wrapped(i); ++i) PutAt(Place(old[i].mixed), old[i]);
   }
 
   std::unique_ptr<Slot[]> slots_;
