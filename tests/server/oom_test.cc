@@ -18,6 +18,8 @@ struct Edit {
   HRESULT refused;  // the result while memory runs out
   std::function<HRESULT(CNameServer&)> run;
   const std::vector<std::uint8_t>* scene = nullptr;  // the one below when none
+  // What a refused edit must also have left, beyond the saved tree.
+  std::function<void(CNameServer&)> leftAsWas = nullptr;
 };
 
 // The saved tree without the counter that ends the stream.
@@ -30,6 +32,19 @@ std::vector<std::uint8_t> Tree(CNameServer& server) {
 }
 
 HRESULT AsResult(std::uint32_t id) { return id ? S_OK : E_FAIL; }
+
+const char16_t kLong[] = u"ppppppppppppppppppppppppppppppppppppppppLong";
+
+// The argument's own copy may fail too, before the library runs.
+HRESULT AddLongFromData(CNameServer& s, std::uint32_t container, std::uint32_t id) {
+  CString text;
+  try {
+    text = kLong;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return s.GetContainer(container)->AddNameFromData(id, std::move(text), 0);
+}
 
 TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
   if (!CanFailAllocations()) GTEST_SKIP() << "the allocator cannot be replaced in this build";
@@ -86,6 +101,11 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
       {"Rename by ID", E_OUTOFMEMORY, [](CNameServer& s) { return s.Rename(3, 4, u"PUMP", 5, true, false); }},
       {"Rename by text to another case", E_OUTOFMEMORY,
        [](CNameServer& s) { return s.Rename(3, u"N1_0", u"Pump", 5, true, false); }},
+      // A long text and key, each in a block of its own, so the key can fail
+      // after the text; for a held ID, the text after the key.
+      {"AddNameFromData of a new ID", E_OUTOFMEMORY, [](CNameServer& s) { return AddLongFromData(s, 5, 900); }},
+      {"AddNameFromData of a held ID", E_OUTOFMEMORY, [](CNameServer& s) { return AddLongFromData(s, 3, 4); },
+       nullptr, [](CNameServer& s) { EXPECT_FALSE(s.FindName(3, kLong, false)); }},
       {"Load", E_FAIL, [&](CNameServer& s) { return s.Load(source.Get()); }},
       {"Load of long texts", E_FAIL, [&](CNameServer& s) { return s.Load(longTexts.Get()); }},
   };
@@ -117,6 +137,7 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
       if (hr == S_OK) continue;  // a failure the entry could do without
       EXPECT_EQ(hr, e.refused) << successes;
       EXPECT_EQ(Tree(server), before) << successes;
+      if (e.leftAsWas) e.leftAsWas(server);
       // Load draws an ID for every container it makes, as it always does.
       if (std::string(e.what).rfind("Load", 0) != 0) {
         EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), counter) << successes;
