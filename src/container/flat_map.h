@@ -29,9 +29,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace nametree {
 
@@ -170,6 +170,8 @@ class FlatMap {
   }
 
   std::size_t MemoryUsage() const { return capacity_ * sizeof(Slot); }
+  // The slot where key's search starts, which tests aim keys with.
+  std::size_t HomeOf(Key key) const { return capacity_ ? Home(Mix(key)) : 0; }
 
   // Checks the numbered invariants above.
   bool Valid() const {
@@ -249,16 +251,8 @@ class FlatMap {
   // Puts the entry in slot i, moving the rest of the run up by one; the
   // caller counts it. REQUIRES: a free slot.
   Value& PutAt(std::size_t i, Slot entry) {
-    std::size_t free = i;
-    while (slots_[free].mixed) free = Next(free);
     Slot* const s = slots_.get();
-    if (free < i) {  // the run goes round the end
-      std::memmove(s + 1, s, free * sizeof(Slot));
-      s[0] = s[capacity_ - 1];
-      free = capacity_ - 1;
-    }
-    std::memmove(s + i + 1, s + i, (free - i) * sizeof(Slot));
-    s[i] = entry;
+    for (std::size_t j = i; entry.mixed; j = Next(j)) std::swap(entry, s[j]);
     return s[i].value;
   }
 
@@ -275,10 +269,11 @@ class FlatMap {
     const std::size_t oldCapacity = capacity_;
     slots_ = std::move(fresh);
     capacity_ = static_cast<std::uint32_t>(capacity);
-    const auto wrapped = [&](std::size_t i) { return HomeIn(old[i].mixed, oldCapacity) > i; };
+    std::size_t wrapped = 0;  // the entries before it went round the end
+    while (wrapped < oldCapacity && old[wrapped].mixed && HomeIn(old[wrapped].mixed, oldCapacity) > wrapped) ++wrapped;
     std::size_t filled = 0;  // one past the slot last filled in order
-    for (std::size_t i = 0; i < oldCapacity; ++i) {
-      if (!old[i].mixed || wrapped(i)) continue;
+    for (std::size_t i = wrapped; i < oldCapacity; ++i) {
+      if (!old[i].mixed) continue;
       std::size_t at = std::max(Home(old[i].mixed), filled);
       while (at < capacity_ && slots_[at].mixed) ++at;
       if (at == capacity_) {
@@ -288,7 +283,7 @@ class FlatMap {
       slots_[at] = old[i];
       filled = at + 1;
     }
-    for (std::size_t i = 0; i < oldCapacity && old[i].mixed && wrapped(i); ++i) PutAt(Place(old[i].mixed), old[i]);
+    for (std::size_t i = 0; i < wrapped; ++i) PutAt(Place(old[i].mixed), old[i]);
   }
 
   std::unique_ptr<Slot[]> slots_;

@@ -87,6 +87,31 @@ TEST(FlatMapModel, RandomChurnKeepsOrderAndContents) {
   }
 }
 
+// Keys homed in the array's last slots crowd past its end once it halves,
+// and come back in order when it doubles again.
+TEST(FlatMapModel, RunsCrowdedAtTheEndSurviveRehashing) {
+  Map map;
+  map.Reserve(56);
+  const std::size_t slots = map.MemoryUsage() / 8;
+  ASSERT_EQ(slots, 64u);
+  std::vector<std::uint32_t> tail;
+  for (std::uint32_t k = 1; tail.size() < 7; ++k)
+    if (map.HomeOf(k) == slots - 1 - tail.size() / 2) tail.push_back(k);
+  std::uint32_t filler = 1;
+  while (map.HomeOf(filler) != 3) ++filler;
+  for (std::uint32_t k : tail) ASSERT_TRUE(Enter(map, k, 1));
+  ASSERT_TRUE(Enter(map, filler, 1));
+  ASSERT_TRUE(map.Valid());
+  ASSERT_TRUE(map.Erase(filler));  // below 1/8 full: it halves
+  ASSERT_EQ(map.MemoryUsage(), 32u * 8);
+  ASSERT_TRUE(map.Valid());
+  for (std::uint32_t k : tail) ASSERT_NE(Lookup(map, k, 1), nullptr) << k;
+  map.Reserve(100);
+  ASSERT_TRUE(map.Valid());
+  for (std::uint32_t k : tail) ASSERT_NE(Lookup(map, k, 1), nullptr) << k;
+  EXPECT_EQ(Contents(map).size(), tail.size());
+}
+
 TEST(FlatMapModel, LargeTableGrowsAndShrinksBack) {
   Map map;
   const std::uint32_t n = 150000;
