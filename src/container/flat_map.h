@@ -51,15 +51,9 @@ class FlatMap {
   template <class Pred>
   Value* FindIf(Key key, Pred&& pred) {
     if (!slots_) return nullptr;
-    const std::uint32_t m = Mix(key);
-    for (std::size_t i = Home(m), d = 0;; i = Next(i), ++d) {
-      const std::uint32_t x = slots_[i].mixed;
-      if (x == m) {
-        if (pred(slots_[i].value)) return &slots_[i].value;
-      } else if (!x || SortsAfter(i, x, d, m)) {
-        return nullptr;
-      }
-    }
+    bool found;
+    const std::size_t i = Search(Mix(key), pred, found);
+    return found ? &slots_[i].value : nullptr;
   }
   template <class Pred>
   const Value* FindIf(Key key, Pred&& pred) const {
@@ -78,15 +72,9 @@ class FlatMap {
     const std::uint32_t m = Mix(key);
     fresh = false;
     if (slots_) {
-      std::size_t i = Home(m);
-      for (std::size_t d = 0;; i = Next(i), ++d) {
-        const std::uint32_t x = slots_[i].mixed;
-        if (x == m) {
-          if (same(slots_[i].value)) return slots_[i].value;
-        } else if (!x || SortsAfter(i, x, d, m)) {
-          break;
-        }
-      }
+      bool found;
+      const std::size_t i = Search(m, same, found);
+      if (found) return slots_[i].value;
       if ((size_ + 1) * 8 <= capacity_ * 7) {
         fresh = true;
         ++size_;
@@ -240,12 +228,24 @@ class FlatMap {
     return dx < d || (dx == d && x > m);
   }
 
+  // The slot of the first entry mixed to m whose value satisfies pred
+  // (found), or else where such an entry belongs in order.
+  // REQUIRES: a free slot.
+  template <class Pred>
+  std::size_t Search(std::uint32_t m, Pred&& pred, bool& found) const {
+    for (std::size_t i = Home(m), d = 0;; i = Next(i), ++d) {
+      const std::uint32_t x = slots_[i].mixed;
+      if (x == m) {
+        if (pred(slots_[i].value)) return found = true, i;
+      } else if (!x || SortsAfter(i, x, d, m)) {
+        return found = false, i;
+      }
+    }
+  }
   // Where the key mixed to m belongs in order. REQUIRES: a free slot.
   std::size_t Place(std::uint32_t m) const {
-    std::size_t i = Home(m);
-    for (std::size_t d = 0; slots_[i].mixed && !SortsAfter(i, slots_[i].mixed, d, m); i = Next(i), ++d) {
-    }
-    return i;
+    bool found;
+    return Search(m, [](const Value&) { return false; }, found);
   }
 
   // Puts the entry in slot i, moving the rest of the run up by one; the
