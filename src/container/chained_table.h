@@ -235,6 +235,49 @@ class ChainedTable {
     return false;
   }
 
+  // Puts key at the front of its chain, where removing it and entering it
+  // again would, without allocating: a rename that keeps its key cannot
+  // then fail half done. False if absent.
+  bool MoveToFront(View key) {
+    if (listed_) {
+      const std::uint32_t at = Find(key);
+      if (at == kNone) return false;
+      const std::uint32_t bucket = ItemBucket(at);
+      std::uint32_t front = at;
+      while (front > 0 && ItemBucket(front - 1) == bucket) --front;
+      Item* first = &items_[0];
+      std::rotate(first + front, first + at, first + at + 1);
+      return true;
+    }
+    const std::uint32_t b = BucketOf(key);
+    std::uint32_t* head = HeadAt(b);
+    if (!head) return false;
+    if (spread_->index) {
+      const std::uint32_t e = Find(key);
+      if (e == kNone) return false;
+      const std::uint32_t prev = spread_->index->Prev(e);
+      if (prev & kHeadMark) return true;
+      const std::uint32_t next = pool_[e].next;
+      pool_[prev].next = next;
+      if (next != kNone) spread_->index->SetPrev(next, prev);
+      spread_->index->SetPrev(*head, e);
+      spread_->index->SetPrev(e, kHeadMark | b);
+      pool_[e].next = *head;
+      *head = e;
+      return true;
+    }
+    for (std::uint32_t* link = head; *link != kNone; link = &pool_[*link].next) {
+      if (Matches(*link, key)) {
+        const std::uint32_t e = *link;
+        *link = pool_[e].next;
+        pool_[e].next = *head;
+        *head = e;
+        return true;
+      }
+    }
+    return false;
+  }
+
   void RemoveAll() {
     Release();
     spread_.reset();

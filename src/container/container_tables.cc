@@ -194,6 +194,11 @@ bool ContainerTables::RemoveKey(const CString& key, std::uint32_t* id) {
   return true;
 }
 
+bool ContainerTables::MoveKeyToFront(const CString& key) {
+  NameTables* t = names_.get();
+  return t && t->keys.MoveToFront(key);
+}
+
 bool ContainerTables::ReplaceText(std::uint32_t id, std::u16string_view text) {
   NameTables* t = names_.get();
   if (!t || !t->names.Contains(id)) return false;

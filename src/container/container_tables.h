@@ -147,6 +147,9 @@ class ContainerTables {
   void EnterKeyOfName(std::u16string_view key, std::uint32_t id, const NameUnitStore::Slot* text = nullptr);
   bool RemoveName(std::uint32_t id);
   bool RemoveKey(const CString& key, std::uint32_t* id);
+  // Where removing key and entering it again would put it, with no memory
+  // needed. False if absent.
+  bool MoveKeyToFront(const CString& key);
   // A new text for an ID already held: no key of either table changes.
   bool ReplaceText(std::uint32_t id, std::u16string_view text);
   void RemoveAllNames();

@@ -162,16 +162,44 @@ std::uint32_t CNameContainer::GetIDOfName(CString text) const {
   }
 }
 
+namespace {
+// Gives id the text `text` and the key newKey in place of oldKey, leaving
+// the tables as removing the old key, setting the text and entering the
+// new key would. The steps that need memory go first, each undone without
+// any, so that out of memory nothing has changed.
+void Relabel(ContainerTables& t, std::uint32_t id, std::u16string_view text, const CString& oldKey,
+             const CString& newKey) {
+  if (newKey == oldKey) {
+    t.EnterName(id, text);
+    t.MoveKeyToFront(oldKey);
+    return;
+  }
+  const std::uint32_t* holder = t.Keys().Lookup(newKey);
+  const bool held = holder != nullptr;
+  const std::uint32_t heldBy = held ? *holder : 0;
+  t.EnterKey(newKey, id);
+  try {
+    t.EnterName(id, text);
+  } catch (...) {
+    // A held key only takes its value back, in place.
+    if (held) {
+      t.EnterKey(newKey, heldBy);
+    } else {
+      t.RemoveKey(newKey, nullptr);
+    }
+    throw;
+  }
+  t.RemoveKey(oldKey, nullptr);
+}
+}  // namespace
+
 HRESULT CNameContainer::Rename(std::uint32_t id, CString newText) {
   try {
     if (id == 0 || newText.empty()) return E_FAIL;
     const auto current = m_Tables->Names().Lookup(id);
     if (!current) return S_FALSE;
     const CString oldKey = ToUpper(*current);
-    CString newKey = ToUpper(newText);
-    m_Tables->ReplaceText(id, newText);
-    m_Tables->RemoveKey(oldKey, nullptr);
-    m_Tables->EnterKey(newKey, id);
+    Relabel(*m_Tables, id, newText, oldKey, ToUpper(newText));
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -182,11 +210,9 @@ HRESULT CNameContainer::Rename(CString oldText, CString newText) {
   try {
     if (oldText.empty() || newText.empty()) return E_FAIL;
     const CString oldKey = ToUpper(oldText);
-    std::uint32_t id = 0;
-    if (!m_Tables->RemoveKey(oldKey, &id)) return S_FALSE;
-    CString newKey = ToUpper(newText);
-    m_Tables->EnterName(id, newText);
-    m_Tables->EnterKey(newKey, id);
+    const std::uint32_t* held = m_Tables->Keys().Lookup(oldKey);
+    if (!held) return S_FALSE;
+    Relabel(*m_Tables, *held, newText, oldKey, ToUpper(newText));
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -46,6 +46,7 @@ class TextKeys {
   explicit TextKeys(std::uint32_t buckets) { tables_.ResetNames(buckets); }
   void SetAt(const CString& key, int id) { tables_.EnterKey(key, static_cast<std::uint32_t>(id)); }
   bool RemoveKey(const CString& key) { return tables_.RemoveKey(key, nullptr); }
+  bool MoveToFront(const CString& key) { return tables_.MoveKeyToFront(key); }
   void RemoveAll() { tables_.RemoveAllNames(); }
   std::size_t size() const { return tables_.Keys().size(); }
   const std::uint32_t* Lookup(const CString& key) const { return tables_.Keys().Lookup(key); }
@@ -60,8 +61,9 @@ class TextKeys {
   ContainerTables tables_;
 };
 
-// Each step empties the whole table with `clearPerMille`, else inserts
-// with `insertShare` percent and removes otherwise; for the second half of
+// Each step empties the whole table with `clearPerMille`, else moves a
+// key to the front of its chain one time in ten, else inserts with
+// `insertShare` percent and removes otherwise; for the second half of
 // the steps the shares swap. A high share grows chains far past their
 // bucket count and then shrinks them back.
 template <class Key, class Hash, class Table = ChainedTable<Key, int, Hash>, class MakeKey>
@@ -85,6 +87,9 @@ void RunModel(std::uint32_t buckets, int keySpace, int steps, unsigned seed, Mak
     if (rng() % 1000 < clearPerMille) {
       table.RemoveAll();
       for (auto& c : chains) c.clear();
+    } else if (rng() % 100 < 10) {
+      ASSERT_EQ(table.MoveToFront(k), at != chain->end()) << "step " << step;
+      if (at != chain->end()) std::rotate(chain->begin(), at, at + 1);
     } else if (rng() % 100 < share) {
       const int v = static_cast<int>(rng());
       table.SetAt(k, v);

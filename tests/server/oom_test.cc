@@ -46,6 +46,34 @@ HRESULT AddLongFromData(CNameServer& s, std::uint32_t container, std::uint32_t i
   return s.GetContainer(container)->AddNameFromData(id, std::move(text), 0);
 }
 
+// Texts too long for a name through the server, so the container's own
+// Rename; long enough for a block of their own, so the key can fail after
+// the text.
+CString LongText(std::size_t qs, const char16_t* tail) { return CString(qs, u'q') + tail; }
+
+// The container's own Rename of ID `id`, or, with oldQs, of the text of
+// oldQs q's and "LONG". The arguments' copies may fail before it runs.
+HRESULT RenameLong(CNameServer& s, std::uint32_t container, std::uint32_t id, std::size_t oldQs, std::size_t qs,
+                   const char16_t* tail) {
+  CString text, old;
+  try {
+    text = LongText(qs, tail);
+    if (oldQs) old = LongText(oldQs, u"LONG");
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  CNameContainer* c = s.GetContainer(container);
+  return oldQs ? c->Rename(std::move(old), std::move(text)) : c->Rename(id, std::move(text));
+}
+
+// The old text still names its ID, the new one nothing.
+std::function<void(CNameServer&)> StillNamed(std::uint32_t container, std::uint32_t id, CString old, CString refused) {
+  return [=](CNameServer& s) {
+    EXPECT_EQ(s.GetID(container, old), id);
+    EXPECT_FALSE(s.FindName(container, refused, false));
+  };
+}
+
 TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
   if (!CanFailAllocations()) GTEST_SKIP() << "the allocator cannot be replaced in this build";
   // A global tree and a target tree, names shared between them; records
@@ -55,12 +83,14 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
   const ComPtr<IStorage> source = StorageWith(scene);
   // Texts and keys too long for a container's shared units, each in a block of its own.
   const ComPtr<IStorage> longTexts = CreateMemoryStorage();
+  std::uint32_t top = 0;
   {
     CNameServer writer;
-    const std::uint32_t top = writer.AddContainer(0, kGlobalContainer);
-    for (std::uint32_t i = 1; i <= 3; ++i) writer.GetContainer(top)->AddNameFromData(i, CString(60 + 20 * i, u'q') + u"Long", 0);
+    top = writer.AddContainer(0, kGlobalContainer);
+    for (std::uint32_t i = 1; i <= 3; ++i) writer.GetContainer(top)->AddNameFromData(i, LongText(60 + 20 * i, u"Long"), 0);
     EXPECT_EQ(writer.Save(longTexts.Get()), S_OK);
   }
+  const std::vector<std::uint8_t> longScene = StreamBytes(longTexts.Get());
   const std::vector<Edit> edits = {
       {"checked AddName", E_FAIL,
        [](CNameServer& s) {
@@ -106,6 +136,20 @@ TEST(OutOfMemory, EditsFailWholeAndThrowNothing) {
       {"AddNameFromData of a new ID", E_OUTOFMEMORY, [](CNameServer& s) { return AddLongFromData(s, 5, 900); }},
       {"AddNameFromData of a held ID", E_OUTOFMEMORY, [](CNameServer& s) { return AddLongFromData(s, 3, 4); },
        nullptr, [](CNameServer& s) { EXPECT_FALSE(s.FindName(3, kLong, false)); }},
+      {"Rename of a long text by ID", E_OUTOFMEMORY,
+       [=](CNameServer& s) { return RenameLong(s, top, 1, 0, 90, u"Renamed"); }, &longScene,
+       StillNamed(top, 1, LongText(80, u"Long"), LongText(90, u"Renamed"))},
+      {"Rename of a long text by text", E_OUTOFMEMORY,
+       [=](CNameServer& s) { return RenameLong(s, top, 0, 100, 90, u"Renamed"); }, &longScene,
+       StillNamed(top, 2, LongText(100, u"Long"), LongText(90, u"Renamed"))},
+      // The key stays; it moves to the front of its chain only once the text is made.
+      {"Rename of a long text to another case", E_OUTOFMEMORY,
+       [=](CNameServer& s) { return RenameLong(s, top, 3, 0, 120, u"LONG"); }, &longScene,
+       StillNamed(top, 3, LongText(120, u"Long"), LongText(120, u"Lon"))},
+      // A key that another ID holds takes only its value back.
+      {"Rename of a long text to a key held", E_OUTOFMEMORY,
+       [=](CNameServer& s) { return RenameLong(s, top, 1, 0, 100, u"LONG"); }, &longScene,
+       [=](CNameServer& s) { EXPECT_EQ(s.GetID(top, LongText(100, u"Long")), 2u); }},
       {"Load", E_FAIL, [&](CNameServer& s) { return s.Load(source.Get()); }},
       {"Load of long texts", E_FAIL, [&](CNameServer& s) { return s.Load(longTexts.Get()); }},
   };
