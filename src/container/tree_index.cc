@@ -556,6 +556,16 @@ const std::uint32_t* CTreeIndex::ListedOwnID(std::uint32_t handle, std::u16strin
   return TextRefOf(handle, hash) ? T(Holder(handle)).Keys().Lookup(key) : nullptr;
 }
 
+bool CTreeIndex::NameSearchedFor(std::uint32_t id, const CString& key, std::uint64_t hash, bool descend) const {
+  const Ref* ref = id ? KeyRef(id) : nullptr;
+  if (!ref || !*ref || key.empty()) return false;
+  hash = HashOf(key, hash);
+  if (!(*ref & kGroup)) return descend ? TextBelow(Holder(*ref), key, hash) : ListedOwnID(*ref, key, hash) != nullptr;
+  for (const CNameContainer* c : ContainersSearchedFor(id))
+    if (descend ? TextBelow(c, key, hash) : OwnID(c, key, hash) != nullptr) return true;
+  return false;
+}
+
 std::vector<CNameContainer*> CTreeIndex::ContainersSearchedFor(std::uint32_t id) const {
   std::vector<std::pair<const CNameContainer*, CNameContainer*>> best;  // per top-level container
   const Ref* ref = id ? KeyRef(id) : nullptr;

@@ -136,9 +136,12 @@ class CTreeIndex {
   static CNameContainer* TopOf(const CNameContainer* c) { return PlaceOf(c).top; }
   // The container that the walk by ID finds first, or null.
   CNameContainer* FindContainer(std::uint32_t id) const;
-  // The containers the server's FindName searches for this ID: each
-  // top-level container with the ID, else the first in each top's subtree.
-  std::vector<CNameContainer*> ContainersSearchedFor(std::uint32_t id) const;
+  // The server's FindName: whether a container it searches for this ID
+  // (each top-level container with the ID, else the first in each top's
+  // subtree) holds the upper-cased key, or with descend has it below. An ID
+  // that one container holds, as nearly every ID is, is answered through
+  // its handle without building that list.
+  bool NameSearchedFor(std::uint32_t id, const CString& key, std::uint64_t hash, bool descend) const;
   // The first top-level container whose ID is id, in list order, or null.
   CNameContainer* FirstTopWithID(std::uint32_t id) const;
   // Position in the top-level list: later entries have larger values.
@@ -210,6 +213,7 @@ class CTreeIndex {
   template <class F>
   void ForEachTopWithID(std::uint32_t id, F&& f) const;
   Group& GroupOf(Ref ref) const { return *m_Groups[ref & ~kGroup]; }
+  std::vector<CNameContainer*> ContainersSearchedFor(std::uint32_t id) const;
   // REQUIRES: handle in use.
   CNameContainer* Holder(std::uint32_t handle) const { return reinterpret_cast<CNameContainer*>(m_Handles[handle]); }
   const Ref* KeyRef(std::uint32_t key) const { return key ? m_ByKey.Find(key) : (m_KeyZero ? &m_KeyZero : nullptr); }

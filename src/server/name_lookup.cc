@@ -31,11 +31,7 @@ bool CNameServer::FindName(std::uint32_t containerID, CString name, bool descend
     MakeUpper(name);
     const std::uint64_t hash = CTreeIndex::TextHash(name);
     m_pIndex->PrefetchText(hash);
-    // Each top-level tree contributes the container its walk finds first.
-    for (const CNameContainer* c : m_pIndex->ContainersSearchedFor(containerID)) {
-      if (descend ? m_pIndex->TextBelow(c, name, hash) : m_pIndex->OwnID(c, name, hash) != nullptr) return true;
-    }
-    return false;
+    return m_pIndex->NameSearchedFor(containerID, name, hash, descend);
   } catch (const std::bad_alloc&) {
     return false;
   }
