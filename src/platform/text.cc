@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <array>
+#include <cstring>
 
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
@@ -102,8 +103,29 @@ void ClassifyText(std::u16string_view text, std::uint16_t* classes) {
 
 void MakeUpper(CString& text) { MakeUpper(text.data(), text.size()); }
 
+namespace {
+// Upper-cases four ASCII units at once, in the lanes of a 64-bit word;
+// false, with nothing changed, when any unit is not ASCII. Each lane stays
+// below 0x100 in the sums, so no carry crosses into the next.
+bool UpperFourAscii(char16_t* at) {
+  constexpr std::uint64_t kLanes = 0x0001000100010001u;
+  std::uint64_t w;
+  std::memcpy(&w, at, sizeof w);
+  if (w & (0xFF80u * kLanes)) return false;
+  const std::uint64_t fromA = w + (0x80u - 'a') * kLanes, pastZ = w + (0x80u - 'z' - 1) * kLanes;
+  const std::uint64_t lower = fromA & ~pastZ & (0x80u * kLanes);
+  w -= lower >> 2;
+  std::memcpy(at, &w, sizeof w);
+  return true;
+}
+}  // namespace
+
 void MakeUpper(char16_t* text, std::size_t n) {
   for (std::size_t i = 0; i < n;) {
+    if (i + 4 <= n && UpperFourAscii(text + i)) {
+      i += 4;
+      continue;
+    }
     char16_t u = text[i];
     if (u < 0x80) {
       if (u >= 'a' && u <= 'z') text[i] = static_cast<char16_t>(u - 0x20);
