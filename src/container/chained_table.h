@@ -242,9 +242,7 @@ class ChainedTable {
     if (listed_) {
       const std::uint32_t at = Find(key);
       if (at == kNone) return false;
-      const std::uint32_t bucket = ItemBucket(at);
-      std::uint32_t front = at;
-      while (front > 0 && ItemBucket(front - 1) == bucket) --front;
+      const std::uint32_t front = BucketRunStart(ItemBucket(at), at);
       Item* first = &items_[0];
       std::rotate(first + front, first + at, first + at + 1);
       return true;
@@ -434,10 +432,19 @@ class ChainedTable {
       store_.Drop(slot);
       throw;
     }
-    // Buckets never decrease along the array, so the place is found by
-    // halving: each look hashes an item's text again.
+    const std::uint32_t at = BucketRunStart(bucket, count_);
+    Item* first = &items_[0];
+    std::rotate(first + at, first + count_, first + count_ + 1);
+    ++count_;
+    return first[at].value;
+  }
+
+  // The first of items [0, n) whose bucket is not below `bucket`: where its
+  // run starts, or would. Buckets never decrease along the array, so it is
+  // found by halving; each look hashes an item's text again.
+  std::uint32_t BucketRunStart(std::uint32_t bucket, std::uint32_t n) const {
     std::uint32_t at = 0;
-    for (std::uint32_t n = count_; n > 0;) {
+    while (n > 0) {
       const std::uint32_t half = n / 2;
       if (ItemBucket(at + half) < bucket) {
         at += half + 1;
@@ -446,10 +453,7 @@ class ChainedTable {
         n = half;
       }
     }
-    Item* first = &items_[0];
-    std::rotate(first + at, first + count_, first + count_ + 1);
-    ++count_;
-    return first[at].value;
+    return at;
   }
 
   // Takes item i out, the later items moved down by one.
