@@ -146,6 +146,15 @@ class ChainedTable {
     }
   }
 
+  // Asks the cache for the entries that an insertion reads; changes nothing.
+  void Prefetch() const {
+    if (listed_) {
+      items_.Prefetch();
+    } else {
+      pool_.Prefetch();
+    }
+  }
+
   std::uint32_t BucketCount() const { return buckets_; }
   bool HasArray() const { return made_; }
   std::size_t size() const { return count_; }

@@ -32,6 +32,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/prefetch.h"
+
 namespace nametree {
 
 template <class T>
@@ -100,6 +102,19 @@ class EntryPool {
     const std::size_t from = k * kPage;
     if (from >= size_) return {nullptr, 0};
     return {&(*this)[from], std::min<std::size_t>(kPage, size_ - from)};
+  }
+
+  // Asks the cache for what the next append reads and writes: a small
+  // block whole, as growing it copies it; else the line of the last entry.
+  // Changes nothing.
+  void Prefetch() const {
+    if (!mem_ || Paged()) return;
+    const char* block = static_cast<const char*>(mem_);
+    const std::size_t used = std::size_t{size_} * sizeof(T), end = std::size_t{capacity_} * sizeof(T);
+    const std::size_t last = std::min(used, end - 1);
+    for (std::size_t at = used > kSmallBytes ? used - sizeof(T) : 0; at < last; at += kCacheLine)
+      PrefetchLine(block + at);
+    PrefetchLine(block + last);
   }
 
   // Destroys the entries from n on; the capacity stays.

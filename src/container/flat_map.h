@@ -33,6 +33,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/prefetch.h"
+
 namespace nametree {
 
 template <class Key, class Value>
@@ -128,11 +130,7 @@ class FlatMap {
   void Prefetch(Key key) const {
     if (!slots_) return;
     const Slot* slot = slots_.get() + Home(Mix(key));
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-    asm volatile("prefetcht0 %0" : : "m"(*slot));  // GCC 12 drops the builtin here
-#else
-    __builtin_prefetch(slot);
-#endif
+    PrefetchLine(slot);
   }
 
   // Makes room for `more` further keys at once, so a bulk insertion does

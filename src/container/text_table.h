@@ -43,6 +43,7 @@ class IdTextTable {
     units_->Forget(NameUnitStore::kText);
   }
   void Reserve(std::size_t more) { table_.Reserve(more); }
+  void Prefetch() const { table_.Prefetch(); }
   std::uint32_t BucketCount() const { return table_.BucketCount(); }
   bool HasArray() const { return table_.HasArray(); }
   std::size_t size() const { return table_.size(); }

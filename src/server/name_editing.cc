@@ -33,6 +33,10 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     m_pIndex->PrefetchName(hash, CNameContainer::GetLastIssuedNameID() + 1);
     CNameContainer* container = GetContainer(containerID);
     if (!container) return E_FAIL;
+    // Its tables are fetched while the duplicate search runs; then their
+    // entries and units all at once, rather than one after another as the
+    // add reaches them.
+    ContainerAccess::Of(*container).PrefetchNames();
     if (checkDuplicates) {
       CDuplicateHit hit;
       // A verdict that names no collision is the search running out of memory.
@@ -41,6 +45,7 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     }
     // Refused here rather than at Save, when the work would be lost.
     if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
+    ContainerAccess::Of(*container).PrefetchNameEntries();
     const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key, hash);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
