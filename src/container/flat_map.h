@@ -33,6 +33,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/huge_pages.h"
 #include "platform/prefetch.h"
 
 namespace nametree {
@@ -262,7 +263,9 @@ class FlatMap {
   // past that; only an entry whose run would go round the new array's end
   // is placed by a full search.
   void Resize(std::size_t capacity) {
-    auto fresh = std::make_unique<Slot[]>(capacity);
+    std::unique_ptr<Slot[]> fresh(new Slot[capacity]);
+    AdviseHugePages(fresh.get(), capacity * sizeof(Slot));
+    std::fill_n(fresh.get(), capacity, Slot{});
     std::unique_ptr<Slot[]> old = std::move(slots_);
     const std::size_t oldCapacity = capacity_;
     slots_ = std::move(fresh);
