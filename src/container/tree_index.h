@@ -180,6 +180,11 @@ class CTreeIndex {
   const std::uint32_t* OwnID(const CNameContainer* c, std::u16string_view key, std::uint64_t hash = 0) const;
   const std::uint32_t* OwnIDIn(std::uint32_t containerID, std::u16string_view key, std::uint64_t hash = 0) const;
 
+  // False when no container of the tree holds a text of this hash's tag,
+  // so that every text search above would say no: one probe answers for a
+  // text that no namespace has, as a new name's nearly always is.
+  bool TextMayBeHeld(std::uint64_t hash) const { return m_ByText.Find(Tag(hash)) != nullptr; }
+
   // Asks the cache for the slot of the text with this hash; changes nothing.
   void PrefetchText(std::uint64_t hash) const { m_ByText.Prefetch(Tag(hash)); }
   // Asks the cache for the slots where a name about to be added is looked

@@ -91,8 +91,10 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
       }
       return false;
     };
+    // Every namespace but the keywords is searched through the index.
+    const bool held = !hash || index.TextMayBeHeld(hash);
     for (Where where : NamespacesApart(type, confine, root && root->IsGlobalContainer()))
-      if (search(where)) return true;
+      if ((held || where == Where::kKeyword) && search(where)) return true;
     return false;
   } catch (const std::bad_alloc&) {
     return true;
