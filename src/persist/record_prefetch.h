@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "nametree/name_container.h"
+#include "platform/prefetch.h"
 
 namespace nametree {
 
@@ -24,14 +25,14 @@ class ContainerTables;
 
 class RecordPrefetch {
  public:
-  static constexpr std::size_t kLine = 64;
+  static constexpr std::size_t kLine = kCacheLine;
 
   // Aims at c's blocks, spread over `steps` calls of Step to come.
   void Aim(const CNameContainer& c, std::size_t steps);
   // The next few lines of the blocks aimed at.
   void Step() {
     for (std::size_t i = 0; i < perStep_ && part_ < kParts; ++i) {
-      __builtin_prefetch(at_);
+      PrefetchLine(at_);
       at_ += kLine;
       if (at_ >= end_) NextPiece();
     }
