@@ -230,6 +230,12 @@ inline ContainerTables& ContainerTablesBox::operator*() const { return *operator
 struct ContainerAccess {
   static ContainerTables& Of(CNameContainer& c) { return *c.m_Tables; }
   static const ContainerTables& Of(const CNameContainer& c) { return *c.m_Tables; }
+  // Asks the cache for the container's own lines, its tables' root among
+  // them; reads nothing.
+  static void Prefetch(const CNameContainer& c) {
+    PrefetchLine(&c);
+    PrefetchLine(reinterpret_cast<const char*>(&c) + sizeof(CNameContainer) - 1);
+  }
   // The record loader's (persist/record_load.h).
   static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
   // The server's, which upper-cases and hashes a name once for its checks

@@ -185,6 +185,12 @@ class CTreeIndex {
   // text that no namespace has, as a new name's nearly always is.
   bool TextMayBeHeld(std::uint64_t hash) const { return m_ByText.Find(Tag(hash)) != nullptr; }
 
+  // Asks the cache for where the container listed alone under id is kept,
+  // so that finding it later waits on the container itself; changes nothing.
+  void PrefetchContainer(std::uint32_t id) const {
+    const Ref* ref = KeyRef(id);
+    if (ref && !(*ref & kGroup)) PrefetchLine(&m_Handles[*ref]);
+  }
   // Asks the cache for the slot of the text with this hash; changes nothing.
   void PrefetchText(std::uint64_t hash) const { m_ByText.Prefetch(Tag(hash)); }
   // Asks the cache for the slots where a name about to be added is looked

@@ -20,7 +20,13 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
                              bool checkDuplicates, bool confine) {
   try {
     if (containerID == 0) return E_FAIL;
+    // The container is found in steps that each wait on memory; the name
+    // rule, the key and its hash run while they arrive. The refusals keep
+    // their order: an invalid name before a missing container.
+    m_pIndex->PrefetchContainer(containerID);
     if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
+    CNameContainer* container = GetContainer(containerID);
+    if (container) ContainerAccess::Prefetch(*container);
     // The checks, the tables and the index look the name up by one key and
     // one hash, each made once.
     CString ownKey;
@@ -28,10 +34,8 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     key.assign(text);
     MakeUpper(key);
     const std::uint64_t hash = CTreeIndex::TextHash(key);
-    // Where the index will look the name up and list it, fetched while the
-    // container is found.
+    // Where the index will look the name up and list it.
     m_pIndex->PrefetchName(hash, CNameContainer::GetLastIssuedNameID() + 1);
-    CNameContainer* container = GetContainer(containerID);
     if (!container) return E_FAIL;
     // Its tables are fetched while the duplicate search runs; then their
     // entries and units all at once, rather than one after another as the
