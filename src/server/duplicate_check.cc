@@ -47,7 +47,9 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
   try {
     if (hit) *hit = CDuplicateHit{};
     // Every namespace is searched by the same key and hash, made once; the
-    // text's slot in the index is fetched while the container is found.
+    // container's slot in the index is fetched while they are made, and
+    // the text's slot while the container is found.
+    m_pIndex->PrefetchContainer(containerID);
     const CString key = ToUpper(name);
     const std::uint64_t hash = key.empty() ? 0 : CTreeIndex::TextHash(key);
     if (hash) m_pIndex->PrefetchText(hash);
