@@ -2,10 +2,6 @@
 // from absent ones, read as far as their chains go, and never replaced or
 // dropped by a commit that is not forced, whichever way the new entry is
 // made. A directory of millions of slots opens within bounded memory.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <functional>
 
@@ -13,6 +9,7 @@
 #include "nametree/cfb_storage.h"
 #include "nametree/name_server.h"
 #include "nametree/utf8.h"
+#include "support/address_limit.h"
 
 namespace nametree::test {
 namespace {
@@ -123,20 +120,6 @@ TEST(DamagedEntry, IsNeverAbsentAndNoUnforcedCommitReplacesIt) {
   }
 }
 
-// Under an address-space limit a sanitizer or valgrind cannot run, so only
-// the plain build runs it.
-bool PlainBuild() {
-#if defined(__SANITIZE_ADDRESS__)
-  return false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return false;
-#endif
-#endif
-  const char* preload = std::getenv("LD_PRELOAD");
-  return !(preload && std::string(preload).find("vgpreload") != std::string::npos);
-}
-
 // A version 4 file of `sectors` sectors after the header whose directory
 // chain runs through every sector after the FAT and DIFAT: millions of
 // empty slots. Sparse on disk.
@@ -184,33 +167,18 @@ void WriteWideDirectory(const std::string& path, std::uint32_t sectors) {
 // Opens `path` in a child whose address space may grow by `roomMb`:
 // 0 opened, 1 refused with a message, anything else a crash.
 int OpenWithin(const std::string& path, std::size_t roomMb, std::string* said) {
-  int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) return -1;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t pages = 0;
-    statm >> pages;
-    const rlim_t limit = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{roomMb} << 20);
-    const rlimit r{limit, limit};
-    ::setrlimit(RLIMIT_AS, &r);
-    ComPtr<IStorage> storage;
-    std::string error;
-    const bool ok = OpenCompoundFile(path, false, &storage, &error);
-    (void)!::write(pipeEnds[1], error.data(), error.size());
-    ::_exit(ok ? 0 : error.empty() ? 2 : 1);
-  }
-  ::close(pipeEnds[1]);
-  char buffer[512];
-  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) said->append(buffer, static_cast<std::size_t>(n));
-  ::close(pipeEnds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return RunWithinAddressSpace(
+      roomMb,
+      [&](std::string& error) {
+        ComPtr<IStorage> storage;
+        const bool ok = OpenCompoundFile(path, false, &storage, &error);
+        return ok ? 0 : error.empty() ? 2 : 1;
+      },
+      said);
 }
 
 TEST(DamagedEntry, DirectoryOfMillionsOfSlotsOpensInBoundedMemoryOrIsRefused) {
-  if (!PlainBuild()) GTEST_SKIP() << "address-space limits need the plain build";
+  if (!AddressLimitsWork()) GTEST_SKIP() << "address-space limits need the plain build";
   TempDir dir;
   const std::string path = dir.File("wide.nt");
   WriteWideDirectory(path, 163840);  // 640 MiB, 5.2 million directory slots
