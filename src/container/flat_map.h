@@ -29,12 +29,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
-#include "platform/huge_pages.h"
 #include "platform/prefetch.h"
+#include "platform/zeroed_block.h"
 
 namespace nametree {
 
@@ -53,10 +53,10 @@ class FlatMap {
   // The first entry under key whose value satisfies pred, or null.
   template <class Pred>
   Value* FindIf(Key key, Pred&& pred) {
-    if (!slots_) return nullptr;
+    if (!block_) return nullptr;
     bool found;
     const std::size_t i = Search(Mix(key), pred, found);
-    return found ? &slots_[i].value : nullptr;
+    return found ? &S()[i].value : nullptr;
   }
   template <class Pred>
   const Value* FindIf(Key key, Pred&& pred) const {
@@ -74,10 +74,10 @@ class FlatMap {
   Value& FindOrInsert(Key key, Pred&& same, bool& fresh) {
     const std::uint32_t m = Mix(key);
     fresh = false;
-    if (slots_) {
+    if (block_) {
       bool found;
       const std::size_t i = Search(m, same, found);
-      if (found) return slots_[i].value;
+      if (found) return S()[i].value;
       if ((size_ + 1) * 8 <= capacity_ * 7) {
         fresh = true;
         ++size_;
@@ -107,13 +107,13 @@ class FlatMap {
   // has not changed since.
   void EraseAt(Value* at) {
     std::size_t i = static_cast<std::size_t>(reinterpret_cast<Slot*>(reinterpret_cast<char*>(at) - offsetof(Slot, value)) -
-                                             slots_.get());
+                                             S());
     // Pull the rest of the run back over the hole, up to an entry at home.
-    for (std::size_t j = Next(i); slots_[j].mixed && Distance(j) > 0; j = Next(j)) {
-      slots_[i] = slots_[j];
+    for (std::size_t j = Next(i); S()[j].mixed && Distance(j) > 0; j = Next(j)) {
+      S()[i] = S()[j];
       i = j;
     }
-    slots_[i] = Slot{};
+    S()[i] = Slot{};
     --size_;
     if (size_ == 0) {
       Clear();
@@ -129,8 +129,8 @@ class FlatMap {
   // Asks the cache for key's home slot ahead of an Insert or Find; changes
   // nothing.
   void Prefetch(Key key) const {
-    if (!slots_) return;
-    const Slot* slot = slots_.get() + Home(Mix(key));
+    if (!block_) return;
+    const Slot* slot = S() + Home(Mix(key));
     PrefetchLine(slot);
   }
 
@@ -138,13 +138,13 @@ class FlatMap {
   // not rehash on the way: exactly, unless that is less than one step of
   // growth, so that many small reservations in a row cost linear time.
   void Reserve(std::size_t more) {
-    if (slots_ && (size_ + more) * 8 <= capacity_ * 7) return;
+    if (block_ && (size_ + more) * 8 <= capacity_ * 7) return;
     const std::size_t exact = ((size_ + more) * 8 + 6) / 7, grown = Grown(size_ + 1);
     Resize(exact > grown ? exact : grown);
   }
 
   void Clear() {
-    slots_.reset();
+    block_.reset();
     capacity_ = 0;
     size_ = 0;
   }
@@ -153,7 +153,7 @@ class FlatMap {
   template <class F>
   void ForEach(F&& f) const {
     for (std::size_t i = 0; i < capacity_; ++i)
-      if (slots_[i].mixed) f(static_cast<Key>(Unmix(slots_[i].mixed)), slots_[i].value);
+      if (S()[i].mixed) f(static_cast<Key>(Unmix(S()[i].mixed)), S()[i].value);
   }
 
   std::size_t MemoryUsage() const { return capacity_ * sizeof(Slot); }
@@ -164,15 +164,16 @@ class FlatMap {
   bool Valid() const {
     std::size_t taken = 0;
     for (std::size_t i = 0; i < capacity_; ++i) {
-      if (!slots_[i].mixed) continue;
+      if (!S()[i].mixed) continue;
       ++taken;
-      for (std::size_t j = Home(slots_[i].mixed); j != i; j = Next(j))
-        if (!slots_[j].mixed) return false;
+      for (std::size_t j = Home(S()[i].mixed); j != i; j = Next(j))
+        if (!S()[j].mixed) return false;
       const std::size_t before = i ? i - 1 : capacity_ - 1;
-      if (slots_[before].mixed && Distance(i) > 0 && SortsAfter(before, slots_[before].mixed, Distance(i) - 1, slots_[i].mixed))
+      if (S()[before].mixed && Distance(i) > 0 && SortsAfter(before, S()[before].mixed, Distance(i) - 1, S()[i].mixed))
         return false;
     }
-    return taken == size_ && size_ * 8 <= capacity_ * 7 && (capacity_ == 0) == !slots_;
+    return taken == size_ && size_ * 8 <= capacity_ * 7 && (capacity_ == 0) == !block_ && block_.Valid() &&
+           block_.bytes() >= capacity_ * sizeof(Slot);
   }
 
  private:
@@ -210,7 +211,7 @@ class FlatMap {
   std::size_t Next(std::size_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
   // How far slot i lies beyond slot from, round the end.
   std::size_t Distance(std::size_t i, std::size_t from) const { return i >= from ? i - from : i + capacity_ - from; }
-  std::size_t Distance(std::size_t i) const { return Distance(i, Home(slots_[i].mixed)); }
+  std::size_t Distance(std::size_t i) const { return Distance(i, Home(S()[i].mixed)); }
   static constexpr std::size_t kLarge = std::size_t{1} << 16;
   static std::size_t Step(std::size_t capacity) { return capacity < kLarge ? capacity / 2 : capacity / 8; }
   std::size_t Grown(std::size_t need) const {
@@ -233,9 +234,9 @@ class FlatMap {
   template <class Pred>
   std::size_t Search(std::uint32_t m, Pred&& pred, bool& found) const {
     for (std::size_t i = Home(m), d = 0;; i = Next(i), ++d) {
-      const std::uint32_t x = slots_[i].mixed;
+      const std::uint32_t x = S()[i].mixed;
       if (x == m) {
-        if (pred(slots_[i].value)) return found = true, i;
+        if (pred(S()[i].value)) return found = true, i;
       } else if (!x || SortsAfter(i, x, d, m)) {
         return found = false, i;
       }
@@ -250,7 +251,7 @@ class FlatMap {
   // Puts the entry in slot i, moving the rest of the run up by one; the
   // caller counts it. REQUIRES: a free slot.
   Value& PutAt(std::size_t i, Slot entry) {
-    Slot* const s = slots_.get();
+    Slot* const s = S();
     for (std::size_t j = i; entry.mixed; j = Next(j)) std::swap(entry, s[j]);
     return s[i].value;
   }
@@ -263,31 +264,95 @@ class FlatMap {
   // past that; only an entry whose run would go round the new array's end
   // is placed by a full search.
   void Resize(std::size_t capacity) {
-    std::unique_ptr<Slot[]> fresh(new Slot[capacity]);
-    AdviseHugePages(fresh.get(), capacity * sizeof(Slot));
-    std::fill_n(fresh.get(), capacity, Slot{});
-    std::unique_ptr<Slot[]> old = std::move(slots_);
+    if (capacity > capacity_ && block_.mapped() && GrowInPlace(capacity)) return;
+    ZeroedBlock fresh(capacity * sizeof(Slot));
+    ZeroedBlock oldBlock = std::move(block_);
+    const Slot* old = static_cast<const Slot*>(oldBlock.get());
     const std::size_t oldCapacity = capacity_;
-    slots_ = std::move(fresh);
+    block_ = std::move(fresh);
     capacity_ = static_cast<std::uint32_t>(capacity);
-    std::size_t wrapped = 0;  // the entries before it went round the end
-    while (wrapped < oldCapacity && old[wrapped].mixed && HomeIn(old[wrapped].mixed, oldCapacity) > wrapped) ++wrapped;
+    const std::size_t wrapped = WrappedIn(old, oldCapacity);
     std::size_t filled = 0;  // one past the slot last filled in order
     for (std::size_t i = wrapped; i < oldCapacity; ++i) {
       if (!old[i].mixed) continue;
       std::size_t at = std::max(Home(old[i].mixed), filled);
-      while (at < capacity_ && slots_[at].mixed) ++at;
+      while (at < capacity_ && S()[at].mixed) ++at;
       if (at == capacity_) {
         PutAt(Place(old[i].mixed), old[i]);
         continue;
       }
-      slots_[at] = old[i];
+      S()[at] = old[i];
       filled = at + 1;
     }
     for (std::size_t i = 0; i < wrapped; ++i) PutAt(Place(old[i].mixed), old[i]);
   }
 
-  std::unique_ptr<Slot[]> slots_;
+  // The entries at the array's start that went round its end.
+  static std::size_t WrappedIn(const Slot* s, std::size_t capacity) {
+    std::size_t wrapped = 0;
+    while (wrapped < capacity && s[wrapped].mixed && HomeIn(s[wrapped].mixed, capacity) > wrapped) ++wrapped;
+    return wrapped;
+  }
+
+  // Resize's growth of a mapped array where it lies, to the same layout.
+  // In rising order an entry's new slot is the later of its new home and
+  // one past the previous entry's, so it never comes before its old slot:
+  // moved from the last down, no entry lands on one not yet moved. A first
+  // pass, which reads only, records where each chunk's entries start and
+  // sets aside those that go round either end; everything that can fail
+  // happens before the array changes. False: the system gave no room, and
+  // nothing changed.
+  bool GrowInPlace(std::size_t capacity) {
+    constexpr std::size_t kChunk = 4096;
+    const std::size_t oldCapacity = capacity_;
+    const std::size_t wrapped = WrappedIn(S(), oldCapacity);
+    std::vector<std::uint32_t> starts;  // per chunk: one past the slot filled before it
+    starts.reserve((oldCapacity - wrapped) / kChunk + 1);
+    std::vector<Slot> aside;  // put in last, in this order
+    std::size_t filled = 0;
+    for (std::size_t i = wrapped; i < oldCapacity; ++i) {
+      if ((i - wrapped) % kChunk == 0) starts.push_back(static_cast<std::uint32_t>(filled));
+      if (!S()[i].mixed) continue;
+      const std::size_t at = std::max(HomeIn(S()[i].mixed, capacity), filled);
+      if (at >= capacity) {
+        aside.push_back(S()[i]);
+      } else {
+        filled = at + 1;
+      }
+    }
+    for (std::size_t i = 0; i < wrapped; ++i) aside.push_back(S()[i]);
+    std::vector<Slot> moving;
+    std::vector<std::uint32_t> to;
+    moving.reserve(kChunk);
+    to.reserve(kChunk);
+    if (!block_.GrowInPlace(capacity * sizeof(Slot))) return false;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+    Slot* const s = S();
+    for (std::size_t i = 0; i < wrapped; ++i) s[i] = Slot{};
+    for (std::size_t c = starts.size(); c-- > 0;) {
+      const std::size_t from = wrapped + c * kChunk, end = std::min(from + kChunk, oldCapacity);
+      moving.clear();
+      to.clear();
+      std::size_t next = starts[c];
+      for (std::size_t i = from; i < end; ++i) {
+        if (!s[i].mixed) continue;
+        const std::size_t at = std::max(Home(s[i].mixed), next);
+        if (at < capacity_) {
+          moving.push_back(s[i]);
+          to.push_back(static_cast<std::uint32_t>(at));
+          next = at + 1;
+        }
+        s[i] = Slot{};
+      }
+      for (std::size_t k = 0; k < moving.size(); ++k) s[to[k]] = moving[k];
+    }
+    for (const Slot& e : aside) PutAt(Place(e.mixed), e);
+    return true;
+  }
+
+  Slot* S() const { return static_cast<Slot*>(block_.get()); }
+
+  ZeroedBlock block_;
   std::uint32_t capacity_ = 0;
   std::uint32_t size_ = 0;
 };
