@@ -20,9 +20,11 @@
 // one step. Growth is by half while the array is small (below kLarge
 // slots) and by an eighth past that, so a large table is never less than
 // 7/9 full after it grows: a tree built name by name then weighs about
-// what a loaded one does, whose maps are reserved exactly. A table halves
-// below 1/8 full, so a deleted subtree gives memory back. A key may have
-// several entries, side by side.
+// what a loaded one does, whose maps are reserved exactly. Past
+// ZeroedBlock::kMappedFrom bytes the array is a mapping of its own, which
+// grows where it lies into the same layout a rehash gives (GrowInPlace).
+// A table halves below 1/8 full, so a deleted subtree gives memory back. A
+// key may have several entries, side by side.
 // Iteration order is unspecified: nothing observable may depend on it.
 #pragma once
 
