@@ -314,13 +314,7 @@ class FlatMap {
     std::size_t filled = 0;
     for (std::size_t i = wrapped; i < oldCapacity; ++i) {
       if ((i - wrapped) % kChunk == 0) starts.push_back(static_cast<std::uint32_t>(filled));
-      if (!S()[i].mixed) continue;
-      const std::size_t at = std::max(HomeIn(S()[i].mixed, capacity), filled);
-      if (at >= capacity) {
-        aside.push_back(S()[i]);
-      } else {
-        filled = at + 1;
-      }
+      if (S()[i].mixed && !PlaceInOrder(S()[i].mixed, capacity, filled)) aside.push_back(S()[i]);
     }
     for (std::size_t i = 0; i < wrapped; ++i) aside.push_back(S()[i]);
     std::vector<Slot> moving;
@@ -338,17 +332,26 @@ class FlatMap {
       std::size_t next = starts[c];
       for (std::size_t i = from; i < end; ++i) {
         if (!s[i].mixed) continue;
-        const std::size_t at = std::max(Home(s[i].mixed), next);
-        if (at < capacity_) {
+        if (PlaceInOrder(s[i].mixed, capacity_, next)) {
           moving.push_back(s[i]);
-          to.push_back(static_cast<std::uint32_t>(at));
-          next = at + 1;
+          to.push_back(static_cast<std::uint32_t>(next - 1));
         }
         s[i] = Slot{};
       }
       for (std::size_t k = 0; k < moving.size(); ++k) s[to[k]] = moving[k];
     }
     for (const Slot& e : aside) PutAt(Place(e.mixed), e);
+    return true;
+  }
+
+  // Both passes of GrowInPlace place by this one rule, so that they agree:
+  // the next entry in rising order goes to the later of its home and
+  // `filled`, which then moves past it; false, with `filled` kept, when that
+  // would go round the end.
+  static bool PlaceInOrder(std::uint32_t mixed, std::size_t capacity, std::size_t& filled) {
+    const std::size_t at = std::max(HomeIn(mixed, capacity), filled);
+    if (at >= capacity) return false;
+    filled = at + 1;
     return true;
   }
 
