@@ -194,9 +194,11 @@ bool ContainerTables::RemoveKey(const CString& key, std::uint32_t* id) {
   return true;
 }
 
-bool ContainerTables::MoveKeyToFront(const CString& key) {
+bool ContainerTables::MoveKeyToFront(const CString& key, std::uint32_t id) {
   NameTables* t = names_.get();
-  return t && t->keys.MoveToFront(key);
+  if (!t || !t->keys.MoveToFront(key)) return false;
+  *t->keys.Lookup(key) = id;
+  return true;
 }
 
 bool ContainerTables::ReplaceText(std::uint32_t id, std::u16string_view text) {
@@ -322,6 +324,8 @@ std::string ContainerTables::CheckTables() const {
       EmptyChildren(false).BucketCount() != kDefaultBuckets || EmptyChildren(true).BucketCount() != kSubContainerBuckets)
     return "tables: a shared empty table of the wrong bucket count";
   if (!Names().CheckPool() || !Keys().CheckPool() || !Children().CheckPool()) return "tables: an entry pool is broken";
+  if (!Names().CheckChains() || !Keys().CheckChains() || !Children().CheckChains())
+    return "tables: an entry outside its bucket's chain, a key held twice or a stale chain index";
   return {};
 }
 

@@ -164,9 +164,9 @@ class ContainerTables {
   void EnterKeyOfName(std::u16string_view key, std::uint32_t id, const NameUnitStore::Slot* text = nullptr);
   bool RemoveName(std::uint32_t id);
   bool RemoveKey(const CString& key, std::uint32_t* id);
-  // Where removing key and entering it again would put it, with no memory
-  // needed. False if absent.
-  bool MoveKeyToFront(const CString& key);
+  // Where removing key and entering it again for id would put it: at the
+  // front of its chain, now naming id, with no memory needed. False if absent.
+  bool MoveKeyToFront(const CString& key, std::uint32_t id);
   // A new text for an ID already held: no key of either table changes.
   bool ReplaceText(std::uint32_t id, std::u16string_view text);
   void RemoveAllNames();

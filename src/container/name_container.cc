@@ -169,9 +169,12 @@ namespace {
 // any, so that out of memory nothing has changed.
 void Relabel(ContainerTables& t, std::uint32_t id, std::u16string_view text, const CString& oldKey,
              const CString& newKey) {
-  if (newKey == oldKey) {
+  // A kept key may belong to a twin of the same key, or be gone with one:
+  // either way it comes back at the front, naming id.
+  const bool keyStays = newKey == oldKey;
+  if (keyStays && t.Keys().Contains(oldKey)) {
     t.EnterName(id, text);
-    t.MoveKeyToFront(oldKey);
+    t.MoveKeyToFront(oldKey, id);
     return;
   }
   const std::uint32_t* holder = t.Keys().Lookup(newKey);
@@ -189,7 +192,7 @@ void Relabel(ContainerTables& t, std::uint32_t id, std::u16string_view text, con
     }
     throw;
   }
-  t.RemoveKey(oldKey, nullptr);
+  if (!keyStays) t.RemoveKey(oldKey, nullptr);
 }
 }  // namespace
 

@@ -46,7 +46,10 @@ class TextKeys {
   explicit TextKeys(std::uint32_t buckets) { tables_.ResetNames(buckets); }
   void SetAt(const CString& key, int id) { tables_.EnterKey(key, static_cast<std::uint32_t>(id)); }
   bool RemoveKey(const CString& key) { return tables_.RemoveKey(key, nullptr); }
-  bool MoveToFront(const CString& key) { return tables_.MoveKeyToFront(key); }
+  bool MoveToFront(const CString& key) {
+    const std::uint32_t* id = Lookup(key);
+    return id && tables_.MoveKeyToFront(key, *id);
+  }
   void RemoveAll() { tables_.RemoveAllNames(); }
   std::size_t size() const { return tables_.Keys().size(); }
   const std::uint32_t* Lookup(const CString& key) const { return tables_.Keys().Lookup(key); }
