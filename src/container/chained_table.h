@@ -347,6 +347,35 @@ class ChainedTable {
     }
   }
 
+  // Whether each entry lies in its own bucket's chain, is the one a lookup
+  // of its key finds (so no key is held twice), count_ counts them all, and
+  // a chain index, while kept, names the link in front of every entry.
+  // Visits every entry; for invariant checks only.
+  bool CheckChains() const {
+    if (listed_) {
+      for (std::uint32_t i = 0; i < count_; ++i)
+        if (Find(store_.ViewOf(items_[i].key)) != i) return false;
+      return true;
+    }
+    std::uint32_t seen = 0;
+    bool ok = true;
+    auto chain = [&](std::uint32_t b, std::uint32_t head) {
+      std::uint32_t prev = kHeadMark | b;
+      for (std::uint32_t e = head; ok && e != kNone; prev = e, e = pool_[e].next) {
+        // A count past count_ also stops a chain that loops.
+        ok = ++seen <= count_ && e < pool_.size() && BucketAt(e) == b && Find(store_.ViewOf(pool_[e].key)) == e &&
+             (!spread_->index || spread_->index->Prev(e) == prev);
+      }
+      return ok;
+    };
+    if (spread_->dense) {
+      for (std::uint32_t b = 0; ok && b < buckets_; ++b) chain(b, spread_->dense[b]);
+    } else {
+      spread_->sparse.Walk(chain);
+    }
+    return ok && seen == count_;
+  }
+
   // Whether the pool and the sparse buckets keep their invariants, with
   // room for every key; listed, whether the items are in walk order.
   bool CheckPool() const {

@@ -125,6 +125,7 @@ class IdTextTable {
   // Bytes of the table, not of the store it shares.
   std::size_t MemoryUsage() const { return table_.MemoryUsage(); }
   bool CheckPool() const { return table_.CheckPool(); }
+  bool CheckChains() const { return table_.CheckChains(); }
   // The units of all texts held.
   std::size_t TextUnits() const { return units_->HeldUnits(NameUnitStore::kText); }
 

@@ -59,6 +59,7 @@ class TextKeys {
   }
   std::string CheckUnits() const { return tables_.CheckUnits(); }
   bool CheckPool() const { return tables_.Keys().CheckPool(); }
+  bool CheckChains() const { return tables_.Keys().CheckChains(); }
 
  private:
   ContainerTables tables_;
@@ -112,6 +113,7 @@ void RunModel(std::uint32_t buckets, int keySpace, int steps, unsigned seed, Mak
     if (step % 7 == 0 || step > steps - 50) {
       ASSERT_EQ(WalkOf<Key>(table), expected) << "step " << step;
       ASSERT_TRUE(table.CheckPool()) << "step " << step;
+      ASSERT_TRUE(table.CheckChains()) << "step " << step;
       if constexpr (std::is_same_v<Key, std::uint32_t>) {
         ASSERT_EQ(HandleWalkOf(table), expected) << "step " << step;
       }
@@ -283,6 +285,19 @@ TEST(ChainedTableModel, TextHashStopsAtZeroUnitAndWraps) {
   EXPECT_EQ(TextKeyHash{}(CString(u"AB\0C", 4)), TextKeyHash{}(u"AB"));
   EXPECT_EQ(TextKeyHash{}(u"zzzzzzz"), 3569023894u);  // 33^6 * 122 alone passes 2^32
   EXPECT_EQ(IdKeyHash{}(272) % 17, 0u);
+}
+
+// The chain check must see a key held twice in every storage form: listed,
+// split into chains, and with its chains indexed.
+TEST(ChainedTableModel, ChainCheckFindsAKeyHeldTwice) {
+  for (const std::uint32_t keys : {4u, 40u, 400u}) {
+    SCOPED_TRACE(keys);
+    ChainedTable<std::uint32_t, int, IdKeyHash> t;
+    for (std::uint32_t k = 1; k <= keys; ++k) t.SetAt(k * 16, 0);
+    ASSERT_TRUE(t.CheckChains());
+    t.AddNew(keys * 8, 1);  // a key it holds already, against AddNew's requirement
+    EXPECT_FALSE(t.CheckChains());
+  }
 }
 
 }  // namespace

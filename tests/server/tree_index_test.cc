@@ -171,6 +171,29 @@ TEST(TreeIndex, TreesBuiltStepByStepTakeAboutTheMemoryOfLoadedOnes) {
   EXPECT_EQ(few->GetMemoryFootprint(), loaded.GetContainer(few->GetID())->GetMemoryFootprint());
 }
 
+// A key table that lost a key behind the index's back, gained one, or holds
+// one twice is a broken state no public call may leave; the check must say so.
+TEST(TreeIndex, CheckInvariantsNoticesAKeyTableOutOfStepWithTheIndex) {
+  enum Plant { kLost, kGained, kTwice };
+  for (Plant plant : {kLost, kGained, kTwice}) {
+    SCOPED_TRACE(plant);
+    CNameServer server;
+    const std::uint32_t c = server.AddContainer(0, kGlobalContainer);
+    std::uint32_t id = 0;
+    ASSERT_EQ(server.AddName(id, c, u"Pump", 0, true), S_OK);
+    ASSERT_EQ(server.AddName(id, c, u"pump", 0, false), S_OK);
+    ASSERT_EQ(server.CheckInvariants(), "");
+    // The tables' own members would tell the index; the table beneath them does not.
+    auto& keys = const_cast<IdByNameTable&>(TablesOf(*server.GetContainer(c)).Keys());
+    if (plant == kLost) {
+      ASSERT_TRUE(keys.RemoveKey(u"PUMP"));
+    } else {
+      keys.AddNew(plant == kGained ? u"FAN" : u"PUMP", id);
+    }
+    EXPECT_NE(server.CheckInvariants(), "");
+  }
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace nametree
