@@ -162,7 +162,7 @@ std::uint32_t Container::AddName(const Text& text) {
 }
 
 Status Container::DeleteName(std::uint32_t nameID) {
-  const Text* held = byID.Find(nameID);
+  const Text* held = nameID ? byID.Find(nameID) : nullptr;
   if (!held) return kFail;
   const Text text = *held;
   byID.Remove(nameID);

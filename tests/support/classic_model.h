@@ -1,6 +1,7 @@
 // A second, deliberately naive implementation of the classic API, kept only
-// to check the library against: every chained table is literally B buckets
-// of lists, every search walks the tree, nothing is cached or indexed. It
+// to check the library against: every chained table is B buckets of lists
+// (held sparsely, walked in bucket order), every search walks the tree,
+// nothing is cached or indexed. It
 // shares no code with the library, so where the two disagree one of them is
 // wrong.
 //
@@ -15,6 +16,7 @@
 
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,17 +54,17 @@ class ChainedTable {
   explicit ChainedTable(std::uint32_t buckets) : buckets_(buckets) {}
 
   std::uint32_t Buckets() const { return buckets_; }
-  // Empties the table and gives it another bucket count with an array made.
+  // Empties the table and gives it another bucket count.
   void Make(std::uint32_t buckets) {
     Clear();
     buckets_ = buckets;
-    chains_.resize(buckets);
   }
   std::size_t Size() const { return size_; }
 
   V* Find(const K& key) {
-    if (chains_.empty()) return nullptr;
-    for (auto& entry : chains_[Bucket(key)])
+    auto chain = chains_.find(Bucket(key));
+    if (chain == chains_.end()) return nullptr;
+    for (auto& entry : chain->second)
       if (entry.first == key) return &entry.second;
     return nullptr;
   }
@@ -73,18 +75,18 @@ class ChainedTable {
       *held = std::move(value);
       return;
     }
-    if (chains_.empty()) chains_.resize(buckets_);
     chains_[Bucket(key)].emplace_front(key, std::move(value));
     ++size_;
   }
 
   bool Remove(const K& key) {
-    if (chains_.empty()) return false;
-    auto& chain = chains_[Bucket(key)];
-    for (auto it = chain.begin(); it != chain.end(); ++it) {
+    auto chain = chains_.find(Bucket(key));
+    if (chain == chains_.end()) return false;
+    for (auto it = chain->second.begin(); it != chain->second.end(); ++it) {
       if (it->first == key) {
-        chain.erase(it);
-        if (--size_ == 0) chains_.clear();
+        chain->second.erase(it);
+        if (chain->second.empty()) chains_.erase(chain);
+        --size_;
         return true;
       }
     }
@@ -96,10 +98,10 @@ class ChainedTable {
     size_ = 0;
   }
 
+  // Buckets 0 to B - 1, each chain from front to back.
   template <class F>
   void Walk(F&& visit) const {
-    if (size_ == 0) return;
-    for (const auto& chain : chains_)
+    for (const auto& [bucket, chain] : chains_)
       for (const auto& entry : chain) visit(entry.first, entry.second);
   }
 
@@ -112,7 +114,8 @@ class ChainedTable {
   }
 
   std::uint32_t buckets_;
-  std::vector<std::list<std::pair<K, V>>> chains_;
+  // Only the buckets that hold entries; the others are empty chains.
+  std::map<std::uint32_t, std::list<std::pair<K, V>>> chains_;
   std::size_t size_ = 0;
 };
 
