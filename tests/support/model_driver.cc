@@ -39,10 +39,33 @@ enum Op : std::uint8_t {
   kSaveAndReload,
   kLoadCrafted,
   kSetDirty,
+  kBulkNames,
+  kSetContainerType,
+  kResetContainer,
+  kDirectDeleteContainer,
   kOpCount
 };
 
-constexpr int kWeights[kOpCount] = {6, 2, 20, 5, 14, 10, 4, 4, 3, 5, 5, 18, 5, 1, 2, 2, 1};
+constexpr int kWeights[kOpCount] = {6, 2, 20, 5, 14, 10, 4, 4, 3, 5, 5, 18, 5, 1, 2, 2, 1, 1, 1, 1, 1};
+
+// Keys of one text bucket, many: upper-case words whose hash is equal
+// modulo the name tables' bucket count, so that their chain grows long.
+const std::vector<Text>& OneBucketWords() {
+  static const std::vector<Text> words = [] {
+    std::vector<Text> out;
+    for (char16_t a = u'A'; a <= u'Z'; ++a)
+      for (char16_t b = u'A'; b <= u'Z'; ++b)
+        for (char16_t c = u'A'; c <= u'Z'; ++c)
+          for (char16_t d = u'A'; d <= u'Z'; ++d) {
+            const Text w{u'Q', a, b, c, d};
+            std::uint32_t h = 0;
+            for (char16_t u : w) h = h * 33 + u;
+            if (h % 13513 == 4242) out.push_back(w);
+          }
+    return out;
+  }();
+  return words;
+}
 
 // Families of texts equal ignoring case crowd the keys; the rest exercise
 // the name rule, keywords and proposals.
@@ -500,7 +523,13 @@ class Runner {
         Expect(call, Hr(lib_->Rename(c, old, text, kind, notify, confine)), Hr(mhr), "Rename by text");
         break;
       }
+      case kBulkNames:
+        call = Bulk(cmd);
+        break;
       case kDirectAddName:
+      case kSetContainerType:
+      case kResetContainer:
+      case kDirectDeleteContainer:
       case kDirectAddNameFromData:
       case kDirectDeleteName:
       case kDirectRenameByID:
@@ -538,7 +567,8 @@ class Runner {
         const HRESULT hr = lib_->Save(storage.Get());
         const std::vector<std::uint8_t> bytes = StreamOf(storage.Get());
         const std::vector<std::uint8_t> modBytes = mod_.Save();
-        Expect(call, Hr(hr) + " " + HexBytes(bytes), "S_OK " + HexBytes(modBytes), "Save bytes");
+        if (bytes == modBytes) Expect(call, Hr(hr), "S_OK", "Save bytes");
+        else Expect(call, Hr(hr) + " " + HexBytes(bytes), "S_OK " + HexBytes(modBytes), "Save bytes");
         if (r[0] % 3 == 0) break;
         std::optional<std::vector<std::uint8_t>> load = modBytes;
         if (r[1] % 5 == 0) load->resize(load->size() * (r[1] / 5 % 100) / 100);
@@ -583,7 +613,8 @@ class Runner {
       Fresh();
       call += "CNameServer fresh; fresh.Initialize(&manager); ";
     }
-    call += bytes ? "Load(stream{" + HexBytes(*bytes) + "})" : "Load(storage without \"NameServer\")";
+    if (!bytes) call += "Load(storage without \"NameServer\")";
+    else call += log_ ? "Load(stream{" + HexBytes(*bytes) + "})" : "Load(a stream of " + N(bytes->size()) + " bytes)";
     ComPtr<IStorage> storage = StorageHolding(bytes);
     const HRESULT hr = lib_->Load(storage.Get());
     const HRESULT mhr = mod_.Load(bytes);
@@ -637,6 +668,29 @@ class Runner {
         NoteRename(mhr, mc, current, text, id);
         break;
       }
+      case kSetContainerType: {
+        static constexpr std::int16_t kTypes[] = {0, 2, 3, 4, 1};
+        const std::int16_t type = kTypes[r[1] % 5];
+        call = self + "SetContainerType(" + N(type) + ")";
+        lc->SetContainerType(type);
+        mc->type = type;
+        if (log_) out_.calls.push_back(call + ";");
+        break;
+      }
+      case kResetContainer:
+        call = self + "ResetContainer()";
+        lc->ResetContainer();
+        mc->byID.Clear();
+        mc->byName.Clear();
+        if (log_) out_.calls.push_back(call + ";");
+        break;
+      case kDirectDeleteContainer: {
+        std::vector<std::uint32_t> subs = mc->SubContainerIDs();
+        const std::uint32_t id = r[1] % 4 == 0 || subs.empty() ? PickContainerID(r[1] / 4) : subs[(r[1] / 4) % subs.size()];
+        call = self + "DeleteContainer(" + N(id) + ")";
+        Expect(call, Hr(lc->DeleteContainer(id)), Hr(mc->DeleteContainer(id)), "container DeleteContainer");
+        break;
+      }
       case kDirectRenameByText: {
         Text old = PickText(r[1]);
         if (mc->byID.Size() > 0 && r[1] % 4 != 0) {
@@ -656,6 +710,56 @@ class Runner {
       default:
         break;
     }
+    return call;
+  }
+
+  // Many names into one container at once: keys of one text bucket, IDs of
+  // one ID bucket, or numbered texts, so that tables and chains grow long.
+  std::string Bulk(const Command& cmd) {
+    const auto& r = cmd.r;
+    model::Container* mc = PickContainer(r[0]);
+    if (!mc) return "";
+    CNameContainer* lc = lib_->GetContainer(mc->id);
+    if (!lc || mod_.GetContainer(mc->id) != mc) return "";
+    const std::string self = "server.GetContainer(" + N(mc->id) + ")->";
+    const std::uint32_t n = 8 + r[1] % 120;
+    auto logged = [&](const std::string& line) {
+      if (log_) out_.calls.push_back(line + ";");
+    };
+    const auto& words = OneBucketWords();
+    std::string lib, mod;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint32_t pick = r[3] + i * 2654435761u;
+      switch (r[2] % 3) {
+        case 0: {
+          const Text text = CaseVariant(words[pick % std::min<std::size_t>(words.size(), 24)], pick >> 7);
+          std::uint32_t libID = 0, modID = 0;
+          logged("server.AddName(id, " + N(mc->id) + ", " + Quote(text) + ", 1, false)");
+          lib += Hr(lib_->AddName(libID, mc->id, text, 1, false)) + N(libID) + " ";
+          mod += Hr(mod_.AddName(modID, mc->id, text, 1, false, false)) + N(modID) + " ";
+          break;
+        }
+        case 1: {
+          const std::uint32_t id = 1 + r[4] % 15 + (pick % 40) * 16u * 13513u;
+          const Text text = PickText(pick >> 3);
+          logged(self + "AddNameFromData(" + N(id) + ", " + Quote(text) + ", 0)");
+          lib += Hr(lc->AddNameFromData(id, text, 0)) + " ";
+          mod += Hr(mc->AddNameFromData(id, text)) + " ";
+          break;
+        }
+        default: {
+          const Text text = CaseVariant(u"Pump" + Text(1, u'0' + pick % 10) + Text(1, u'0' + (pick >> 4) % 10), pick >> 9);
+          logged(self + "AddName(" + Quote(text) + ")");
+          lib += N(lc->AddName(text)) + " ";
+          mod += N(mc->AddName(text)) + " ";
+          break;
+        }
+      }
+    }
+    static const char* kHow[] = {"AddName of one text bucket's keys", "AddNameFromData of one ID bucket",
+                                 "AddName of numbered texts"};
+    const std::string call = self + kHow[r[2] % 3] + " x" + N(n) + " (seed " + N(r[3]) + ")";
+    Expect(call, lib, mod, "bulk names", false);
     return call;
   }
 
