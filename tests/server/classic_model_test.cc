@@ -17,10 +17,10 @@ namespace nametree {
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr long kDefaultCommands = 12000;
+constexpr long kDefaultCommands = 5000;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-constexpr long kDefaultCommands = 12000;
+constexpr long kDefaultCommands = 5000;
 #else
 constexpr long kDefaultCommands = 250000;
 #endif

@@ -9,7 +9,6 @@ namespace {
 
 constexpr std::uint32_t kNameBuckets = 13513;
 constexpr std::uint32_t kSubBuckets = 101;
-constexpr std::uint32_t kDefaultBuckets = 17;
 constexpr int kMaxLength = 32;
 
 char16_t UpperUnit(char16_t c) {
