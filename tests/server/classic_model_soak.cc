@@ -3,7 +3,9 @@
 // once per kind. Prints the seed, commands per second and how many
 // sequences reached each crowded state.
 //
-//   classic_model_soak [--commands N] [--seed S]
+//   classic_model_soak [--commands N] [--seed S] [--calls-only]
+// --calls-only leaves out the comparison of the whole trees after each
+// call, so that disagreements show in the calls whose answers they change.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,10 +20,12 @@ int main(int argc, char** argv) {
   using namespace nametree::modeldiff;
   long long budget = 2000000;
   std::uint64_t seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--commands")) budget = std::atoll(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--seed")) seed = std::strtoull(argv[i + 1], nullptr, 10);
-    else return std::fprintf(stderr, "usage: %s [--commands N] [--seed S]\n", argv[0]), 2;
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--calls-only")) options.survey = false;
+    else if (i + 1 < argc && !std::strcmp(argv[i], "--commands")) budget = std::atoll(argv[++i]);
+    else if (i + 1 < argc && !std::strcmp(argv[i], "--seed")) seed = std::strtoull(argv[++i], nullptr, 10);
+    else return std::fprintf(stderr, "usage: %s [--commands N] [--seed S] [--calls-only]\n", argv[0]), 2;
   }
   std::string why;
   if (!LibraryFoldsLikeModel(&why)) return std::fprintf(stderr, "%s\n", why.c_str()), 2;
@@ -36,7 +40,7 @@ int main(int argc, char** argv) {
   while (done < budget) {
     const int length = 60 + static_cast<int>(rng() % 400);
     const auto commands = Generate(rng, length);
-    const Outcome o = Run(commands);
+    const Outcome o = Run(commands, options);
     ++sequences;
     done += o.failedStep < 0 ? length : o.failedStep + 1;
     shared += o.reached.sharedKey;
@@ -47,7 +51,7 @@ int main(int argc, char** argv) {
     ++failed;
     if (kinds[o.kind]++ == 0) {
       std::printf("\nsequence %lld disagrees (%s); shrunk:\n%s", sequences, o.kind.c_str(),
-                  Describe(Shrink(commands)).c_str());
+                  Describe(Shrink(commands, options), options).c_str());
       std::fflush(stdout);
     }
   }

@@ -48,6 +48,12 @@ enum Op : std::uint8_t {
 
 constexpr int kWeights[kOpCount] = {6, 2, 20, 5, 14, 10, 4, 4, 3, 5, 5, 18, 5, 1, 2, 2, 1, 1, 1, 1, 1};
 
+const char* const kOpNames[kOpCount] = {
+    "AddContainer", "DeleteContainer", "AddName", "DeleteName", "Rename by ID", "Rename by text",
+    "container AddName", "container AddNameFromData", "container DeleteName", "container Rename by ID",
+    "container Rename by text", "a lookup", "GetNextName", "AddKeyword", "Save and Load", "Load",
+    "SetDirty", "many names", "SetContainerType", "ResetContainer", "container DeleteContainer"};
+
 // Keys of one text bucket, many: upper-case words whose hash is equal
 // modulo the name tables' bucket count, so that their chain grows long.
 const std::vector<Text>& OneBucketWords() {
@@ -219,7 +225,7 @@ std::vector<std::uint8_t> CraftStream(std::uint32_t seed, std::uint32_t last) {
 
 class Runner {
  public:
-  explicit Runner(bool log) : log_(log) {
+  explicit Runner(Options options) : log_(options.log), survey_(options.survey) {
     CNameContainer::SetLastIssuedNameID(0);
     model::LastIssued() = 0;
     manager_.Subscribe([this](const CNotification& n) {
@@ -416,6 +422,7 @@ class Runner {
   }
 
   void AfterStep(const std::string& call, bool notificationsOpen) {
+    const std::size_t before = out_.difference.size();
     if (!bad_.empty()) Fail(call, "notification record:" + bad_, "notification record");
     bad_.clear();
     std::vector<Seen> modPosts;
@@ -430,12 +437,13 @@ class Runner {
     if (!broken.empty()) Fail(call, "CheckInvariants: " + broken, "CheckInvariants");
     const auto libTops = lib_->GetTopLevelContainers();
     Expect(call + " top-level containers", N(libTops.size()), N(mod_.tops.size()), "top-level list", false);
-    if (libTops.size() == mod_.tops.size()) {
+    if (survey_ && libTops.size() == mod_.tops.size()) {
       for (std::size_t i = 0; i < libTops.size() && out_.difference.empty(); ++i) {
         const std::string diff = Survey(*libTops[i], *mod_.tops[i], "top " + N(i) + " (" + N(mod_.tops[i]->id) + ")");
         if (!diff.empty()) Fail(call, "after the call, " + diff, "tree after the call");
       }
     }
+    if (before == 0 && !out_.difference.empty()) out_.kind += std::string(" after ") + kOpNames[op_];
     for (const auto& c : Containers()) {
       if (c->HoldsSharedKey()) out_.reached.sharedKey = true;
     }
@@ -445,6 +453,7 @@ class Runner {
 
   void Step(const Command& cmd) {
     const auto& r = cmd.r;
+    op_ = cmd.op % kOpCount;
     std::string call;
     bool notificationsOpen = false;
     switch (cmd.op % kOpCount) {
@@ -936,6 +945,8 @@ class Runner {
   }
 
   bool log_;
+  bool survey_;
+  std::uint8_t op_ = 0;
   CNotificationManager manager_;
   std::unique_ptr<CNameServer> lib_;
   model::Server mod_;
@@ -962,19 +973,20 @@ std::vector<Command> Generate(std::mt19937_64& rng, int length) {
   return out;
 }
 
-Outcome Run(const std::vector<Command>& commands, bool log) {
-  Runner runner(log);
+Outcome Run(const std::vector<Command>& commands, Options options) {
+  Runner runner(options);
   return runner.Go(commands);
 }
 
-std::vector<Command> Shrink(std::vector<Command> commands, int budget) {
-  Outcome first = Run(commands);
+std::vector<Command> Shrink(std::vector<Command> commands, Options options, int budget) {
+  options.log = false;
+  Outcome first = Run(commands, options);
   if (first.failedStep < 0) return commands;
   commands.resize(static_cast<std::size_t>(first.failedStep) + 1);
   const std::string kind = first.kind;
   auto fails = [&](const std::vector<Command>& candidate) {
     --budget;
-    const Outcome o = Run(candidate);
+    const Outcome o = Run(candidate, options);
     return o.failedStep >= 0 && o.kind == kind;
   };
   std::size_t chunk = std::max<std::size_t>(commands.size() / 2, 1);
@@ -997,8 +1009,9 @@ std::vector<Command> Shrink(std::vector<Command> commands, int budget) {
   return commands;
 }
 
-std::string Describe(const std::vector<Command>& commands) {
-  const Outcome o = Run(commands, true);
+std::string Describe(const std::vector<Command>& commands, Options options) {
+  options.log = true;
+  const Outcome o = Run(commands, options);
   std::string out;
   for (const std::string& call : o.calls)
     if (!call.empty() && call[0] != ';') out += "  " + call + "\n";

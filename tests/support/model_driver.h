@@ -38,17 +38,26 @@ struct Outcome {
   std::vector<std::string> calls;  // with `log`: each step as an API call and its result
 };
 
+struct Options {
+  // Compare both whole trees after every call. Without it a disagreement
+  // shows only where a call's answer differs, which tells which calls a
+  // broken state misleads.
+  bool survey = true;
+  bool log = false;
+};
+
 std::vector<Command> Generate(std::mt19937_64& rng, int length);
 
 // Runs the sequence on a fresh library server and a fresh model, on a
 // fresh ID counter. Stops at the first disagreement.
-Outcome Run(const std::vector<Command>& commands, bool log = false);
+Outcome Run(const std::vector<Command>& commands, Options options = {});
 
-// Drops commands while the sequence still disagrees; at most `budget` runs.
-std::vector<Command> Shrink(std::vector<Command> commands, int budget = 3000);
+// Drops commands while the sequence still disagrees in the same way; at
+// most `budget` runs.
+std::vector<Command> Shrink(std::vector<Command> commands, Options options = {}, int budget = 3000);
 
 // A failing sequence printed as API calls, ending at the disagreement.
-std::string Describe(const std::vector<Command>& commands);
+std::string Describe(const std::vector<Command>& commands, Options options = {});
 
 // False, with the reason, when the library folds the model's non-ASCII
 // letters otherwise than the model does.
