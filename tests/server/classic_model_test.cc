@@ -22,10 +22,10 @@ constexpr long kDefaultCommands = 5000;
 #if __has_feature(address_sanitizer)
 constexpr long kDefaultCommands = 5000;
 #else
-constexpr long kDefaultCommands = 250000;
+constexpr long kDefaultCommands = 150000;
 #endif
 #else
-constexpr long kDefaultCommands = 250000;
+constexpr long kDefaultCommands = 150000;
 #endif
 
 long CommandBudget() {
