@@ -586,8 +586,11 @@ class Runner {
         break;
       }
       case kLoadCrafted: {
+        // Into a fresh server the stream's IDs need not clear the present
+        // ones, so that a shrunk sequence can drop all that came before.
+        const bool fresh = r[1] % 2 == 0;
         call = "";
-        Load(call, CraftStream(r[0], model::LastIssued()), r[1] % 2 == 0);
+        Load(call, CraftStream(r[0], fresh ? 0 : model::LastIssued()), fresh);
         break;
       }
       case kSetDirty: {
