@@ -1,0 +1,145 @@
+// The library against the naive model of the classic API, on random
+// sequences that crowd names under shared keys, and on the model's own
+// documented examples. NAMETREE_MODEL_COMMANDS sets how many random
+// commands the short run feeds (sanitizer and valgrind runs use fewer).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "nametree/memory_storage.h"
+#include "nametree/name_container.h"
+#include "nametree/name_server.h"
+#include "support/classic_model.h"
+#include "support/model_driver.h"
+
+namespace nametree {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kDefaultCommands = 5000;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr long kDefaultCommands = 5000;
+#else
+constexpr long kDefaultCommands = 150000;
+#endif
+#else
+constexpr long kDefaultCommands = 150000;
+#endif
+
+long CommandBudget() {
+  const char* set = std::getenv("NAMETREE_MODEL_COMMANDS");
+  return set ? std::max(1L, std::atol(set)) : kDefaultCommands;
+}
+
+// The model follows the documented examples of walk order, stream bytes and
+// counters, so that a disagreement is the library's and not the model's.
+TEST(ClassicModel, FollowsTheDocumentedExamples) {
+  using namespace model;
+  LastIssued() = 0;
+  Container c;
+  EXPECT_EQ(c.id, 1u);
+  EXPECT_EQ(c.AddName(u"Pump"), 2u);
+  for (std::uint32_t id : {5u, 20u, 21u}) c.AddNameFromData(id, u"N" + std::u16string(1, u'0' + id % 10));
+  std::vector<std::uint32_t> order;
+  for (auto& [id, text] : c.AllNamesAndIDs()) order.push_back(id);
+  EXPECT_EQ(order, (std::vector<std::uint32_t>{5, 2, 21, 20}));
+
+  Container keys;
+  for (const char16_t* t : {u"AB", u"B", u"A"}) keys.AddName(t);
+  auto ids = keys.AllIDs();
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{6, 5, 4}));
+
+  LastIssued() = 0;
+  Server s;
+  EXPECT_EQ(s.AddContainer(0, 2), 1u);
+  std::uint32_t id = 0;
+  EXPECT_EQ(s.AddName(id, 1, u"AB", 0, true, false), kOk);
+  EXPECT_EQ(s.Save(), (std::vector<std::uint8_t>{1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 2, 0, 1, 0, 2, 0, 0, 0, 6, 0, 0, 0,
+                                                 0x41, 0, 0x42, 0, 0, 0, 0, 0, 2, 0, 0, 0}));
+  Server loaded;
+  EXPECT_EQ(loaded.Load(s.Save()), kOk);
+  EXPECT_EQ(loaded.GetID(1, u"ab"), 2u);
+  EXPECT_EQ(LastIssued(), 2u);
+
+  // The counters, and a rename that only changes case moving its key.
+  Container counters;
+  EXPECT_EQ(counters.GetNextObjectCount(u"Valve"), 1);
+  EXPECT_EQ(counters.GetNextObjectCount(u"Pump"), 2);
+  counters.ResetObjectIndex();
+  EXPECT_EQ(counters.GetNextObjectCount(u"Pump"), 1);
+  Text next;
+  EXPECT_EQ(loaded.AddContainer(0, 0), 4u);
+  loaded.AddName(id, 4, u"Pump1", 0, false, false);
+  loaded.AddName(id, 4, u"PUMP2", 0, false, false);
+  EXPECT_EQ(loaded.GetNextName(4, u"Pump", 0, &next), kOk);
+  EXPECT_EQ(next, u"Pump3");
+  EXPECT_EQ(loaded.GetNextName(4, u"Abcdefghijabcdefghijabcdefghijab", 3, &next), kOk);
+  EXPECT_EQ(next, u"Abcdefghijabcdefghijabcdefghi001");
+}
+
+// Issue 45, first example: two names under one key, then renames.
+TEST(ClassicModel, RenamesOutOfASharedKeyKeepBothNamesFindable) {
+  CNameContainer::SetLastIssuedNameID(0);
+  CNameServer server;
+  const std::uint32_t c = server.AddContainer(0, kGlobalContainer);
+  std::uint32_t pump = 0, pump2 = 0, again = 0;
+  ASSERT_EQ(server.AddName(pump, c, u"Pump", 0, true), S_OK);
+  ASSERT_EQ(server.AddName(pump2, c, u"pump", 0, false), S_OK);
+  EXPECT_EQ(server.Rename(c, pump, u"Fan10", 0, true, false), S_OK);
+  EXPECT_EQ(server.Rename(c, pump2, u"pumP", 0, true, false), S_OK);
+  int count = 0;
+  std::uint32_t ids[4] = {};
+  CString names[4];
+  EXPECT_EQ(server.GetNamesAndIDs(c, 4, count, ids, names), S_OK);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(ids[0], pump2);
+  EXPECT_EQ(names[0], u"pumP");
+  EXPECT_EQ(ids[1], pump);
+  EXPECT_EQ(names[1], u"Fan10");
+  EXPECT_TRUE(server.IsDuplicateName(c, u"pump", false));
+  EXPECT_EQ(server.AddName(again, c, u"pump", 0, true), E_NAME_DUPLICATE);
+  EXPECT_EQ(server.CheckInvariants(), "");
+}
+
+// Issue 45, second example: a case-only rename enters the key again for
+// the renamed ID, though another ID held it.
+TEST(ClassicModel, CaseOnlyRenameTakesTheSharedKey) {
+  CNameContainer::SetLastIssuedNameID(0);
+  CNameServer server;
+  const std::uint32_t c = server.AddContainer(0, kOrdinaryContainer);
+  std::uint32_t a = 0, b = 0;
+  ASSERT_EQ(server.AddName(a, c, u"\u03C9\u03A9", 0, true), S_OK);
+  ASSERT_EQ(server.AddName(b, c, u"\u03C9\u03A9", 0, false), S_OK);
+  EXPECT_EQ(server.Rename(c, a, u"\u03A9\u03A9", 0, true, false), S_OK);
+  int count = 0;
+  std::uint32_t ids[2] = {};
+  EXPECT_EQ(server.GetNameIDs(c, 2, count, ids), S_OK);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(ids[0], a);
+  EXPECT_EQ(server.GetID(c, u"\u03C9\u03C9"), a);
+  EXPECT_EQ(server.CheckInvariants(), "");
+}
+
+TEST(ClassicModel, RandomSequencesAgree) {
+  std::string why;
+  ASSERT_TRUE(modeldiff::LibraryFoldsLikeModel(&why)) << why;
+  const long budget = CommandBudget();
+  long done = 0;
+  int failures = 0;
+  for (std::uint64_t seed = 1; done < budget && failures < 3; ++seed) {
+    std::mt19937_64 rng(seed * 0x9E3779B97F4A7C15ull);
+    const int length = 60 + static_cast<int>(rng() % 300);
+    const auto commands = modeldiff::Generate(rng, length);
+    const modeldiff::Outcome outcome = modeldiff::Run(commands);
+    done += outcome.failedStep < 0 ? length : outcome.failedStep + 1;
+    if (outcome.failedStep < 0) continue;
+    ++failures;
+    ADD_FAILURE() << "seed " << seed << ", step " << outcome.failedStep << " disagrees:\n"
+                  << modeldiff::Describe(modeldiff::Shrink(commands, {}, 600));
+  }
+}
+
+}  // namespace
+}  // namespace nametree
