@@ -91,38 +91,6 @@ TEST_F(Editing, ConfineAppliesToTypeFourOnly) {
 
 using Registry = ServerTest;
 
-// Two names under one key (an unchecked add) and renames that keep or free
-// that key: the key table must end as removing the old key and entering the
-// new one for the renamed ID leaves it, so lists and checks see both names.
-TEST_F(ServerTest, RenamesInAContainerWhereTwoNamesShareAKey) {
-  const std::uint32_t c = server.AddContainer(0, 2);
-  std::uint32_t a = 0, b = 0, d = 0;
-  ASSERT_EQ(server.AddName(a, c, u"Pump", 0, true), S_OK);
-  ASSERT_EQ(server.AddName(b, c, u"pump", 0, false), S_OK);
-  ASSERT_EQ(server.Rename(c, a, u"Fan10", 0, true, false), S_OK);
-  ASSERT_EQ(server.Rename(c, b, u"pumP", 0, true, false), S_OK);
-  int count = 0;
-  std::uint32_t ids[4] = {};
-  CString names[4];
-  ASSERT_EQ(server.GetNamesAndIDs(c, 4, count, ids, names), S_OK);
-  ASSERT_EQ(count, 2);
-  EXPECT_EQ((std::vector<std::uint32_t>{ids[0], ids[1]}), (std::vector<std::uint32_t>{3, 2}));
-  EXPECT_EQ(names[0], u"pumP");
-  EXPECT_EQ(names[1], u"Fan10");
-  EXPECT_TRUE(server.IsDuplicateName(c, u"pump", false));
-  EXPECT_EQ(server.AddName(d, c, u"pump", 0, true), E_NAME_DUPLICATE);
-
-  // A case-only rename of the name whose twin holds the key takes the key over.
-  const std::uint32_t t = server.AddContainer(0, 0);
-  ASSERT_EQ(server.AddName(a, t, u"\u03c9\u03a9", 0, true), S_OK);
-  ASSERT_EQ(server.AddName(b, t, u"\u03c9\u03a9", 0, false), S_OK);
-  ASSERT_EQ(server.Rename(t, a, u"\u03a9\u03a9", 0, true, false), S_OK);
-  ASSERT_EQ(server.GetNameIDs(t, 4, count, ids), S_OK);
-  ASSERT_EQ(count, 1);
-  EXPECT_EQ(ids[0], a);
-  EXPECT_EQ(server.CheckInvariants(), "");
-}
-
 TEST_F(Registry, ContainersDrawIdsFromTheSharedCounter) {
   Ids targets{99};
   EXPECT_EQ(server.GetTargetsContainerIDList(targets), S_OK);
