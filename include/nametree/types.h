@@ -34,6 +34,12 @@ inline constexpr std::int16_t kGlobalContainer = 2;
 inline constexpr std::int16_t kTargetContainer = 3;
 inline constexpr std::int16_t kLocalCheckContainer = 4;
 
+// Whether a search that descends from a container goes on into a
+// sub-container of this type; any other type is passed over with its subtree.
+constexpr bool SearchEntersType(std::int16_t type) {
+  return type == kGlobalContainer || type == kTargetContainer || type == kLocalCheckContainer;
+}
+
 // Returns a short symbolic name for a status ("S_OK", "E_NAME_DUPLICATE", ...),
 // or "0x........" for values the library does not define.
 NAMETREE_API std::string StatusName(HRESULT hr);

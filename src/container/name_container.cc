@@ -140,7 +140,7 @@ HRESULT CNameContainer::FindNameByKey(const CString& text, bool bRecurse, std::u
   try {
     SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t depth) {
       const std::int16_t t = c.m_Type;
-      if (depth > 0 && t != 2 && t != 3 && t != 4) return WalkStep::kSkip;
+      if (depth > 0 && !SearchEntersType(t)) return WalkStep::kSkip;
       if (const std::uint32_t* id = TablesOf(c).Keys().Lookup(text)) {
         if (pID) *pID = *id;
         hit = true;

@@ -27,8 +27,6 @@ namespace {
 
 const ContainerTables& T(const CNameContainer* c) { return TablesOf(*c); }
 
-bool Descends(std::int16_t type) { return type == 2 || type == 3 || type == 4; }
-
 // Capacity for n entries, grown geometrically.
 template <class V>
 void Room(V& v, std::size_t n) {
@@ -105,7 +103,7 @@ CTreeIndex::Place CTreeIndex::PlaceOf(const CNameContainer* c) { return {P(c).to
 void CTreeIndex::PlaceBelow(CNameContainer* c) {
   if (const CNameContainer* h = P(c).holder) {
     P(c).top = P(h).top;
-    P(c).seen = P(h).seen && Descends(c->GetContainerType());
+    P(c).seen = P(h).seen && SearchEntersType(c->GetContainerType());
   } else {
     P(c).top = c;
     P(c).seen = true;
@@ -114,7 +112,7 @@ void CTreeIndex::PlaceBelow(CNameContainer* c) {
 
 bool CTreeIndex::Reaches(const CNameContainer* from, const CNameContainer* c) {
   for (; c != from; c = P(c).holder) {
-    if (!P(c).holder || !Descends(c->GetContainerType())) return false;
+    if (!P(c).holder || !SearchEntersType(c->GetContainerType())) return false;
   }
   return true;
 }
@@ -494,7 +492,7 @@ bool CTreeIndex::TypeChanging(CNameContainer* c, std::int16_t newType) {
   const std::int16_t old = c->GetContainerType();
   // Below the top a type decides whether searches enter; at the top, which
   // namespace the tree is.
-  const bool matters = P(c).holder ? Descends(old) != Descends(newType)
+  const bool matters = P(c).holder ? SearchEntersType(old) != SearchEntersType(newType)
                                    : (old == kGlobalContainer || old == kTargetContainer ||
                                       newType == kGlobalContainer || newType == kTargetContainer);
   if (m_bTearingDown || old == newType || !matters) return false;
@@ -659,7 +657,7 @@ bool CTreeIndex::EntryBelow(const CNameContainer* from, const CString& key, Ref 
   std::size_t budget = g.holders.size();
   bool hit = false, exhausted = false;
   SubtreeWalk::Run(*from, [&](const CNameContainer& c, std::size_t depth) {
-    if (depth > 0 && !Descends(c.GetContainerType())) return WalkStep::kSkip;
+    if (depth > 0 && !SearchEntersType(c.GetContainerType())) return WalkStep::kSkip;
     if (budget-- == 0) {
       exhausted = true;
       return WalkStep::kStop;
@@ -735,7 +733,7 @@ std::string CTreeIndex::CheckInvariants(const std::vector<CNameContainer*>& tops
     if (!listed(KeyRef(e.key), c)) return "1: not listed under its key" + at;
     ++keys[e.key];
     const CNameContainer* top = e.holder ? P(e.holder).top : c;
-    const bool seen = !e.holder || (P(e.holder).seen && Descends(c->GetContainerType()));
+    const bool seen = !e.holder || (P(e.holder).seen && SearchEntersType(c->GetContainerType()));
     if (P(c).top != top || P(c).seen != seen) return "3: wrong place" + at;
     std::string fault;
     T(c).Names().Walk([&](std::uint32_t id, std::u16string_view) {

@@ -83,7 +83,7 @@ class Checker {
         const Container& parent = containers_[static_cast<std::size_t>(open.back())];
         top = parent.top;
         const std::int16_t t = c.Type();
-        searched = parent.searched && (t == kGlobalContainer || t == kTargetContainer || t == kLocalCheckContainer);
+        searched = parent.searched && SearchEntersType(t);
       } else {
         ++tops_;
       }
