@@ -298,21 +298,20 @@ struct EditCheck::State {
     const Member* firstAlike = nullptr;
     std::unordered_set<CString> seen;
     for (const Member& o : room) {
+      if (room.size() == 1 || o.h == m.h) break;
       if (!seen.insert(o.upper).second) continue;
-      if (o.upper == m.upper && !(o.h == m.h)) {
+      if (o.upper == m.upper) {
         SetOther(add(Kind::kTwice, false), o);
         return;
       }
       if (!firstAlike && !IsKeyword(o.text, o.upper)) firstAlike = &o;
-      if (o.h == m.h) break;
     }
     if (IsKeyword(m.text, m.upper)) {
       add(Kind::kKeyword, false);
       return;
     }
     const Reach& at = ReachIn(p, m.h.container);
-    if (std::find(at.apart.begin(), at.apart.end(), Where::kOwnContainer) != at.apart.end() && firstAlike &&
-        !(firstAlike->h == m.h)) {
+    if (firstAlike && std::find(at.apart.begin(), at.apart.end(), Where::kOwnContainer) != at.apart.end()) {
       DocumentFinding& f = add(Kind::kLookAlike, true);
       f.where = Where::kOwnContainer;
       f.confusableSkeleton = lookAlike.UsesSkeleton();
