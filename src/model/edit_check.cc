@@ -84,6 +84,9 @@ struct FirstTwo {
   const Member* a = nullptr;
   const Member* b = nullptr;
 };
+// A namespace's holders of one key: by text, the first two in different
+// containers; and the first two under different texts.
+using Summary = std::pair<std::unordered_map<CString, FirstTwo>, FirstTwo>;
 
 }  // namespace
 
@@ -98,7 +101,8 @@ struct EditCheck::State {
   // The edit announced.
   Change change = Change::kNone;
   std::vector<Touched> touched;
-  std::unordered_map<CString, std::size_t> touchedAt;  // by look
+  static constexpr std::size_t kFewTouched = 8;
+  std::unordered_map<CString, std::size_t> touchedAt;  // by look, once more than a few
   std::vector<std::pair<Holder, std::uint64_t>> gone;   // names the edit takes away, with their keys
   Holder renamed;
   std::uint64_t renamedTo = 0;
@@ -163,13 +167,19 @@ struct EditCheck::State {
 
   Touched& Touch(const CString& text) {
     CString look = Look(ToUpper(text));
-    auto [it, fresh] = touchedAt.try_emplace(look, touched.size());
-    if (fresh) {
-      touched.emplace_back();
-      touched.back().key = HashOf(look);
-      touched.back().look = std::move(look);
+    if (touched.size() < kFewTouched) {  // an edit of one name: no map
+      for (Touched& t : touched)
+        if (t.look == look) return t;
+    } else {
+      if (touchedAt.empty())
+        for (std::size_t i = 0; i < touched.size(); ++i) touchedAt.emplace(touched[i].look, i);
+      auto [it, fresh] = touchedAt.try_emplace(look, touched.size());
+      if (!fresh) return touched[it->second];
     }
-    return touched[it->second];
+    touched.emplace_back();
+    touched.back().key = HashOf(look);
+    touched.back().look = std::move(look);
+    return touched.back();
   }
   // The edit changes names of c under t's key.
   static void Reaches(Touched& t, const CNameContainer* c, const Reach& r) {
@@ -183,9 +193,10 @@ struct EditCheck::State {
   struct Pass {
     std::unordered_map<KeyRooms::Index, std::vector<Member>> rooms;  // each sorted in walk order
     std::unordered_map<const CNameContainer*, Reach> reach;
-    std::map<std::tuple<std::uint64_t, int, std::uint32_t>, std::pair<std::unordered_map<CString, FirstTwo>, FirstTwo>>
-        namespaces;
+    std::map<std::tuple<std::uint64_t, int, std::uint32_t>, Summary> namespaces;
   };
+
+  Pass scratch;  // the current pass's, cleared rather than made anew at each
 
   const Reach& ReachIn(Pass& p, const CNameContainer* c) const {
     auto it = p.reach.find(c);
@@ -197,6 +208,7 @@ struct EditCheck::State {
   // names within each by their table.
   template <class T, class HolderOf>
   static void SortInWalkOrder(std::vector<T>& items, HolderOf holderOf) {
+    if (items.size() < 2) return;
     std::unordered_map<const CNameContainer*, std::size_t> rank;
     std::vector<const CNameContainer*> containers;
     for (const T& item : items)
@@ -229,13 +241,15 @@ struct EditCheck::State {
 
   // A namespace's holders of the key: for each text the first two in
   // different containers, and the first two under different texts.
-  const auto& NamespaceIn(Pass& p, const Touched& t, Where w, std::uint32_t topId) const {
+  const Summary& NamespaceIn(Pass& p, const Touched& t, Where w, std::uint32_t topId) const {
     const auto at = std::make_tuple(t.key, static_cast<int>(w), w == Where::kOwnTree ? topId : 0);
-    auto [it, fresh] = p.namespaces.try_emplace(at);
-    if (!fresh) return it->second;
     const KeyRooms::List& list = w == Where::kGlobal   ? rooms.Global(t.key)
                                  : w == Where::kTarget ? rooms.Targets(t.key)
                                                        : rooms.TreeMembers(t.key, topId);
+    static const Summary kNobody;
+    if (list.empty()) return kNobody;
+    auto [it, fresh] = p.namespaces.try_emplace(at);
+    if (!fresh) return it->second;
     std::vector<const Member*> members;
     for (KeyRooms::Index i : list)
       for (const Member& m : RoomIn(p, i, t.look)) members.push_back(&m);
@@ -345,7 +359,10 @@ struct EditCheck::State {
   std::vector<DocumentFinding> JudgeTouched() {
     std::vector<DocumentFinding> out;
     if (touched.empty()) return out;
-    Pass p;
+    Pass& p = scratch;
+    p.rooms.clear();
+    p.reach.clear();
+    p.namespaces.clear();
     ++pass;
     std::vector<std::pair<const Member*, const Touched*>> judged;
     for (const Touched& t : touched) {

@@ -50,6 +50,12 @@ Reach ReachOf(const CNameContainer& c) {
 }
 
 KeyRooms::Index KeyRooms::GroupIndex(std::uint64_t key, bool make) {
+  if (lastGroup_ != kNone && groups_[lastGroup_].key == key) return lastGroup_;
+  lastGroup_ = GroupIndexOf(key, make);
+  return lastGroup_;
+}
+
+KeyRooms::Index KeyRooms::GroupIndexOf(std::uint64_t key, bool make) {
   const auto same = [&](Index g) { return groups_[g].key == key; };
   if (!make) {
     const Index* g = groupOf_.FindIf(Tag(key), same);
@@ -139,6 +145,7 @@ void KeyRooms::Insert(std::uint64_t key, const CNameContainer* c, const Reach& r
     rooms_.emplace_back();
   }
   slot = i;
+  last_ = i;
   Room& r = rooms_[i];
   r = Room{};
   r.key = key;
@@ -161,6 +168,7 @@ bool KeyRooms::Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t 
       roomOf_.FindIf(RoomTag(key, c), [&](Index i) { return rooms_[i].key == key && rooms_[i].container == c; });
   if (!slot) return false;
   const Index i = *slot;
+  last_ = lastGroup_ = kNone;
   Room& r = rooms_[i];
   if (r.id == id && !r.more.empty()) {
     r.id = r.more.back();
@@ -200,13 +208,16 @@ void KeyRooms::Release(std::uint64_t key, std::uint32_t topId, bool tree) {
     groups_[g] = Group{};
     freeGroups_.push_back(g);
   }
+  lastGroup_ = kNone;
 }
 
 void KeyRooms::Clear() { *this = KeyRooms(); }
 
 KeyRooms::Index KeyRooms::Find(std::uint64_t key, const CNameContainer* c) const {
+  if (last_ != kNone && rooms_[last_].key == key && rooms_[last_].container == c) return last_;
   const Index* i =
       roomOf_.FindIf(RoomTag(key, c), [&](Index x) { return rooms_[x].key == key && rooms_[x].container == c; });
+  if (i) last_ = *i;
   return i ? *i : kNone;
 }
 

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -99,17 +100,40 @@ class KeyRooms {
     List members, searchers;
   };
   Index GroupIndex(std::uint64_t key, bool make);
+  Index GroupIndexOf(std::uint64_t key, bool make);
   Index TreeIndex(std::uint64_t key, std::uint32_t topId, bool make);
   List* ListOf(const Room& r, Slot s);
   void Link(Index room, Slot s);
   void Unlink(Index room, Slot s);
   void Release(std::uint64_t key, std::uint32_t topId, bool tree);
 
-  std::vector<Room> rooms_;
+  // Rooms in blocks that never move, so that growing costs no copy of
+  // the rooms made so far.
+  class Rooms {
+   public:
+    Room& operator[](Index i) { return blocks_[i >> kShift][i & (kBlock - 1)]; }
+    const Room& operator[](Index i) const { return blocks_[i >> kShift][i & (kBlock - 1)]; }
+    std::size_t size() const { return size_; }
+    void emplace_back() {
+      if (size_ == blocks_.size() * kBlock) blocks_.push_back(std::make_unique<Room[]>(kBlock));
+      ++size_;
+    }
+
+   private:
+    static constexpr unsigned kShift = 12;
+    static constexpr std::size_t kBlock = std::size_t{1} << kShift;
+    std::vector<std::unique_ptr<Room[]>> blocks_;
+    std::size_t size_ = 0;
+  };
+  Rooms rooms_;
   std::vector<Group> groups_;
   std::vector<Tree> trees_;
   std::vector<Index> free_, freeGroups_, freeTrees_;
   FlatMap<std::uint32_t, Index> roomOf_, groupOf_, treeOf_;
+  // The room and the group asked last: an edit asks for the same few again
+  // and again. Forgotten by any removal.
+  mutable Index last_ = kNone;
+  Index lastGroup_ = kNone;
 };
 
 }  // namespace nametree
