@@ -44,8 +44,8 @@ struct BatchReport {
 // Applies every edit of `input` (lines, or CSV rows) to the server in order;
 // with a file, @LABEL also names its labelled containers, and labels and
 // keywords of the lines are kept in it; `strict` refuses a line whose edit
-// makes lint report something new.
+// makes lint report something new; without `editCheck` no edit is judged.
 BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file = nullptr,
-                     bool strict = false);
+                     bool strict = false, bool editCheck = true);
 
 }  // namespace nametree::cli

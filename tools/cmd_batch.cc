@@ -150,11 +150,13 @@ class Progress {
 
 }  // namespace
 
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file, bool strict) {
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file, bool strict,
+                     bool editCheck) {
   BatchReport report;
   Labels labels;
-  EditCheck check(server, DocumentCheckOptions{});
-  EditContext context{server, &labels, file, &check, strict};
+  std::optional<EditCheck> check;
+  if (editCheck) check.emplace(server, DocumentCheckOptions{});
+  EditContext context{server, &labels, file, check ? &*check : nullptr, strict};
   LineParser parser;
   std::vector<std::string_view> lines;
   for (std::size_t start = 0; start < input.size();) {
@@ -272,6 +274,8 @@ int RunBatchCommand(const Args& args) {
   }();
   if (source == "-" && stdinKeywords)
     return args.UsageError("--keywords - and a batch from standard input cannot share it");
+  if (args.Has("strict") && args.Has("no-edit-check"))
+    return args.UsageError("--strict needs the edit check that --no-edit-check skips");
   std::string input;
   if (int rc = RefuseNonStream(args.Report(), source)) return rc;
   GuardInterrupts(args.At(0));  // a slow input is worth a word on Ctrl-C too
@@ -281,7 +285,8 @@ int RunBatchCommand(const Args& args) {
   }
   Document doc;
   if (int rc = OpenForEdit(doc, args)) return rc;
-  const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"), &doc.File(), args.Has("strict"));
+  const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"), &doc.File(), args.Has("strict"),
+                                       !args.Has("no-edit-check"));
   const bool keepGoing = args.Has("keep-going");
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing) && !report.kept;
   if (save && report.progressShown && !doc.DryRun()) std::fprintf(stderr, "saving %s ...\n", doc.Path().c_str());
@@ -366,6 +371,7 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
         {"strict", "", "refuse a line whose edit makes lint report something it did not report before"},
         {"keywords", "FILE", "reserved words, one per line; may be repeated; - reads standard input", true},
         kKeywordSetOption,
+        kNoEditCheckOption,
         kWaitOption,
         kForceOption,
         kDryRunOption,

@@ -35,12 +35,14 @@ int RunSingleEdit(const Args& args) {
   EditResult r;
   const std::optional<Edit> edit = ParseEdit(args.WithoutFirst(), &r);
   if (!edit) return args.UsageError(r.text);
+  if (args.Has("strict") && args.Has("no-edit-check"))
+    return args.UsageError("--strict needs the edit check that --no-edit-check skips");
   Document doc;
   if (int rc = OpenForEdit(doc, args)) return rc;
   std::vector<PostedNotification> posted;
   doc.Notifications().Subscribe([&posted](const CNotification& n) { posted.push_back({n.Name(), *n.Payload()}); });
   // A new container holds no names, so lint can say nothing new of it.
-  const bool judged = edit->op != Edit::Op::kAddContainer;
+  const bool judged = edit->op != Edit::Op::kAddContainer && !args.Has("no-edit-check");
   std::optional<EditCheck> check;
   if (judged) check.emplace(doc.Server(), DocumentCheckOptions{});
   EditContext context{doc.Server()};
@@ -132,6 +134,7 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
       if (entry.name == "add" || entry.name == "rename")
         entry.options.insert(entry.options.end(), {kKeywords, kKeywordSetOption, kStrict});
       if (entry.name == "delete") entry.options.push_back(kStrict);
+      if (entry.name != "add-container") entry.options.push_back(kNoEditCheckOption);
       entry.options.push_back(kWaitOption);
       entry.options.push_back(kForceOption);
       entry.options.push_back(kDryRunOption);

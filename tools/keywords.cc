@@ -84,6 +84,9 @@ const OptionSpec kKeywordSetOption{"keyword-set", "NAME", "reserve the words of 
 const OptionSpec kForceOption{"force", "",
                               "save even though some entries of the file could not be read; they are left out "
                               "and listed"};
+const OptionSpec kNoEditCheckOption{"no-edit-check", "",
+                                    "do not judge what each edit makes lint report (no warnings, no --strict), "
+                                    "for a script that runs lint itself; this run only"};
 const OptionSpec kDryRunOption{"dry-run", "",
                                "print what the command would change, then \"dry run: FILE left unchanged\"; "
                                "write nothing"};

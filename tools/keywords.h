@@ -22,6 +22,7 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words);
 extern const OptionSpec kWaitOption;
 extern const OptionSpec kForceOption;
 extern const OptionSpec kDryRunOption;
+extern const OptionSpec kNoEditCheckOption;
 // --keyword-set NAME: a built-in set of reserved words, for the commands
 // that take --keywords.
 extern const OptionSpec kKeywordSetOption;

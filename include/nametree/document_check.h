@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -111,8 +112,10 @@ NAMETREE_API bool DocumentCheckFails(const std::vector<DocumentFinding>& finding
 // the full check reports afterwards and did not report before (compared by
 // kind, container, name and namespace), with every field as the full check
 // gives it. Only the names that share a look-alike key with a text the edit
-// touches are judged again, so an edit costs what those names cost; the
-// index behind it is built on the first edit, in one walk.
+// touches and meet the edited containers' names are judged again (the
+// locals of two plain containers never meet), so an edit costs what those
+// names cost. The first edit finds its keys' names in one walk; the index
+// of every name is built at the second, in one walk.
 //
 // Not followed: the counter, IDs held twice and the entry limits, which the
 // server's own edits cannot make wrong.
@@ -133,6 +136,8 @@ class NAMETREE_API EditCheck {
   // After it: `applied` says whether the server made it, `newNameID` is
   // the ID an add issued. Empty when the edit was refused.
   std::vector<DocumentFinding> After(bool applied, std::uint32_t newNameID = 0);
+  // The first broken invariant of the index behind it, or an empty text.
+  std::string CheckInvariants() const;
 
  private:
   struct State;

@@ -49,6 +49,8 @@ class IdTextTable {
   std::size_t size() const { return table_.size(); }
   bool empty() const { return table_.empty(); }
   bool Contains(std::uint32_t id) const { return table_.Contains(id); }
+  // Walk order of two held IDs (ChainedTable::WalksBefore).
+  bool WalksBefore(std::uint32_t a, std::uint32_t b) const { return table_.WalksBefore(a, b); }
 
   // Where id's text lies in the shared store, or null.
   const Slot* SlotOf(std::uint32_t id) const { return table_.Lookup(id); }

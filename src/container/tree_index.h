@@ -144,6 +144,9 @@ class CTreeIndex {
   bool NameSearchedFor(std::uint32_t id, const CString& key, std::uint64_t hash, bool descend) const;
   // The first top-level container whose ID is id, in list order, or null.
   CNameContainer* FirstTopWithID(std::uint32_t id) const;
+  // Whether container a comes before b in the walk of the whole tree (an
+  // ancestor before its sub-tree). REQUIRES: both in one index's tree.
+  static bool WalksBefore(const CNameContainer* a, const CNameContainer* b) { return Before(a, b, false); }
   // Position in the top-level list: later entries have larger values.
   static std::uint64_t ListOrder(const CNameContainer* top);
   // The first container in pre-order that holds the name ID (within top,

@@ -20,6 +20,9 @@ struct ContainerReader {
     const TreePlace& p = TablesOf(c).Place();
     return p.holder ? p.key : c.GetID();
   }
+  // Its top-level container, and whether a tree search from there reaches it.
+  static const CNameContainer* Top(const CNameContainer& c) { return TablesOf(c).Place().top; }
+  static bool Searched(const CNameContainer& c) { return TablesOf(c).Place().seen; }
   static const std::vector<std::unique_ptr<CNameContainer>>& Tops(const CNameServer& s) {
     return s.m_TopLevelContainers;
   }

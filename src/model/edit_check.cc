@@ -1,25 +1,30 @@
-// The edit check indexes every name twice, by the text as names compare and
-// by its look-alike key, and every container by where it sits (its top-level
-// container, that one's type, whether a tree search enters it). A name's
-// findings depend only on the names under its two keys, and equal texts
-// have equal look-alike keys, so an edit can change the findings of no name
-// outside the look-alike keys of the texts it touches: those names are
-// judged before and after, as the whole-document check judges them.
+// The edit check keeps every name under its look-alike key in KeyRooms,
+// which groups a key's holders by where they meet. An edit changes the
+// findings only of names under the keys of the texts it touches, and of
+// those only the ones in a container it edits or judged against a
+// namespace such a container belongs to: exactly these are judged before
+// and after the edit, as the whole-document check judges them, each
+// against its namespaces' earliest holders, found once per pass.
 //
-// Invariant between edits: the indexes hold exactly the server's names and
-// containers. After() restores it for the one edit announced by Before*().
+// Invariant between edits: the rooms hold exactly the server's names, or,
+// until a second edit is announced, only those under the first edit's keys
+// (found in one walk, so that a single edit costs a walk, not an index).
+// After() restores it for the one edit announced by Before*().
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "container/tree_index.h"
+#include "model/container_reader.h"
+#include "model/key_rooms.h"
 #include "model/look_alike.h"
 #include "nametree/document_check.h"
 #include "nametree/tree_walk.h"
 #include "platform/text.h"
-#include "server/namespace_policy.h"
 
 namespace nametree {
 
@@ -34,89 +39,6 @@ struct Holder {
   bool operator==(const Holder&) const = default;
 };
 
-// Holders by the hash of a key; a match is confirmed on the text itself.
-// One flat table: open-addressed slots, each 32 bits of a hash and the head
-// of its chain through `entries_` (keys whose bits meet share a chain). A
-// slot whose chain empties keeps its hash until the table grows, so a probe
-// never meets a hole that was once filled.
-class KeyIndex {
- public:
-  void Insert(std::uint64_t full, const Holder& h) {
-    const std::uint32_t hash = Fold(full);
-    if ((used_ + 1) * 2 > slots_.size()) Grow(slots_.size() * 2);
-    Slot& s = slots_[Probe(hash)];
-    if (s.head == kNever) {
-      s.hash = hash;
-      ++used_;
-    }
-    std::uint32_t e = free_;
-    if (e != kNone) {
-      free_ = entries_[e].next;
-      entries_[e] = {h, s.head == kNever ? kNone : s.head};
-    } else {
-      e = static_cast<std::uint32_t>(entries_.size());
-      entries_.push_back({h, s.head == kNever ? kNone : s.head});
-    }
-    s.head = e;
-  }
-  void Erase(std::uint64_t full, const Holder& h) {
-    if (slots_.empty()) return;
-    Slot& s = slots_[Probe(Fold(full))];
-    for (std::uint32_t* link = &s.head; *link != kNone && *link != kNever; link = &entries_[*link].next) {
-      const std::uint32_t e = *link;
-      if (entries_[e].h == h) {
-        *link = entries_[e].next;
-        entries_[e].next = free_;
-        free_ = e;
-        return;
-      }
-    }
-  }
-  template <class F>
-  void ForEach(std::uint64_t full, F&& f) const {
-    if (slots_.empty()) return;
-    const Slot& s = slots_[Probe(Fold(full))];
-    if (s.head == kNever) return;
-    for (std::uint32_t e = s.head; e != kNone; e = entries_[e].next) f(entries_[e].h);
-  }
-
- private:
-  static constexpr std::uint32_t kNone = 0xFFFFFFFF;   // end of a chain
-  static constexpr std::uint32_t kNever = 0xFFFFFFFE;  // a slot never claimed
-  struct Slot {
-    std::uint32_t hash = 0;
-    std::uint32_t head = kNever;
-  };
-  struct Entry {
-    Holder h;
-    std::uint32_t next = kNone;
-  };
-  static std::uint32_t Fold(std::uint64_t hash) { return static_cast<std::uint32_t>(hash ^ (hash >> 32)); }
-  // The slot of the hash, or the free slot where it would go.
-  std::size_t Probe(std::uint32_t hash) const {
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = (hash ^ (hash >> 17)) & mask;
-    while (slots_[i].head != kNever && slots_[i].hash != hash) i = (i + 1) & mask;
-    return i;
-  }
-  void Grow(std::size_t want) {
-    std::size_t size = 8;
-    while (size < want) size *= 2;
-    std::vector<Slot> old(size);
-    old.swap(slots_);
-    used_ = 0;
-    for (const Slot& s : old)
-      if (s.head != kNever && s.head != kNone) {
-        slots_[Probe(s.hash)] = s;
-        ++used_;
-      }
-  }
-  std::vector<Slot> slots_;
-  std::vector<Entry> entries_;
-  std::size_t used_ = 0;
-  std::uint32_t free_ = kNone;
-};
-
 // FNV-1a over UTF-16 units, so that a key hashed unit by unit as it is
 // made equals the hash of the key made first.
 constexpr std::uint64_t kHashStart = 1469598103934665603ull;
@@ -127,12 +49,12 @@ std::uint64_t HashOf(const CString& key) {
   return h;
 }
 
-struct Place {
-  int depth = 0;
-  std::uint32_t topId = 0;
-  std::int16_t topType = 0;
-  bool searched = true;
-};
+// Walk order: containers in pre-order, names of one container in its
+// table's order, all before those of its sub-containers.
+bool WalksBefore(const Holder& a, const Holder& b) {
+  if (a.container != b.container) return CTreeIndex::WalksBefore(a.container, b.container);
+  return a.id != b.id && ContainerReader::Names(*a.container).WalksBefore(a.id, b.id);
+}
 
 enum class Change { kNone, kAddName, kRename, kDeleteName, kDeleteContainer, kAddContainer, kKeyword };
 
@@ -141,23 +63,49 @@ FindingKey KeyOf(const DocumentFinding& f) {
   return {static_cast<int>(f.kind), f.containerID, f.nameID, static_cast<int>(f.where)};
 }
 
+// What an edit reaches under one look-alike key.
+struct Touched {
+  CString look;
+  std::uint64_t key = 0;
+  std::vector<const CNameContainer*> containers;  // edited ones, each holding or taking a name of the key
+  bool everyRoom = false;                         // the global namespace, or a keyword
+  bool targets = false;                           // the target namespace
+  std::vector<std::uint32_t> trees;               // own trees, by top-level ID
+};
+
+struct Member {
+  Holder h;
+  CString text, upper;
+  KeyRooms::Index room = 0;
+};
+
+// The earliest two holders in walk order that differ in what matters.
+struct FirstTwo {
+  const Member* a = nullptr;
+  const Member* b = nullptr;
+};
+// A namespace's holders of one key: by text, the first two in different
+// containers; and the first two under different texts.
+using Summary = std::pair<std::unordered_map<CString, FirstTwo>, FirstTwo>;
+
 }  // namespace
 
 struct EditCheck::State {
   const CNameServer& server;
   std::unordered_set<CString> keywords;
   LookAlikeKey lookAlike;
-  bool built = false;
-  // By look-alike key only: equal texts have equal keys, so the holders of
-  // a text are found among those of its key.
-  KeyIndex byLook;
-  std::unordered_map<const CNameContainer*, Place> places;
+  enum class Built { kNone, kSome, kAll } built = Built::kNone;
+  KeyRooms rooms;
+  std::uint32_t pass = 0;
 
   // The edit announced.
   Change change = Change::kNone;
-  std::vector<CString> touched;        // look-alike keys
-  std::vector<std::pair<Holder, CString>> gone;  // names a delete or rename takes away, with their texts
-  std::vector<const CNameContainer*> goneContainers;
+  std::vector<Touched> touched;
+  static constexpr std::size_t kFewTouched = 8;
+  std::unordered_map<CString, std::size_t> touchedAt;  // by look, once more than a few
+  std::vector<std::pair<Holder, std::uint64_t>> gone;   // names the edit takes away, with their keys
+  Holder renamed;
+  std::uint64_t renamedTo = 0;
   std::set<FindingKey> before;
 
   State(const CNameServer& s, const DocumentCheckOptions& options) : server(s) {
@@ -170,9 +118,6 @@ struct EditCheck::State {
     return text;
   }
   CString Look(const CString& upper) const { return lookAlike(upper); }
-
-  void Insert(const Holder& h, const CString& text) { byLook.Insert(LookHash(text), h); }
-  void Remove(const Holder& h, const CString& text) { byLook.Erase(LookHash(text), h); }
   // The hash of the look-alike key; ASCII text (the common case) is hashed
   // as it is read, without making the key.
   std::uint64_t LookHash(std::u16string_view text) const {
@@ -180,52 +125,10 @@ struct EditCheck::State {
     for (char16_t u : text) {
       const char16_t c = u >= 'a' && u <= 'z' ? static_cast<char16_t>(u - 0x20) : u;
       const CString* key = lookAlike.AsciiKey(c);
-      if (!key) return HashOf(Look(ToUpper(text)));
+      if (!key) return HashOf(Look(ToUpper(CString(text))));
       for (char16_t k : *key) look = HashUnit(look, k);
     }
     return look;
-  }
-
-  void PlaceContainer(const CNameContainer& c, int depth) {
-    Place p;
-    p.depth = depth;
-    if (const CNameContainer* parent = c.GetParent(); parent && depth > 0) {
-      const Place& above = places.at(parent);
-      const std::int16_t t = c.GetContainerType();
-      p.topId = above.topId;
-      p.topType = above.topType;
-      p.searched = above.searched && (t == kGlobalContainer || t == kTargetContainer || t == kLocalCheckContainer);
-    } else {
-      p.topId = c.GetID();
-      p.topType = c.GetContainerType();
-    }
-    places[&c] = p;
-  }
-
-  void Build() {
-    if (built) return;
-    built = true;
-    for (ContainerRef c : TreeWalk(server)) {
-      PlaceContainer(c.Container(), c.Depth());
-      for (NameRef n : c.Names()) byLook.Insert(LookHash(n.Text()), {n.Id(), &c.Container()});
-    }
-  }
-
-  // The names under one look-alike key, with their texts: every name whose
-  // findings the key decides, and every other holder those findings name.
-  struct Member {
-    Holder h;
-    CString text, upper;
-  };
-  using Group = std::vector<Member>;
-  Group GroupOf(const CString& look) const {
-    Group group;
-    byLook.ForEach(HashOf(look), [&](const Holder& h) {
-      CString text = Text(h);
-      CString upper = ToUpper(text);
-      if (HasLook(upper, look)) group.push_back({h, std::move(text), std::move(upper)});
-    });
-    return group;
   }
   // Look(upper) == look, without making the key of ASCII text.
   bool HasLook(const CString& upper, const CString& look) const {
@@ -238,200 +141,266 @@ struct EditCheck::State {
     }
     return at == look.size();
   }
-  template <class Keep>
-  std::vector<Holder> Filter(const Group& group, Keep&& keep) const {
-    std::vector<Holder> out;
-    for (const Member& m : group)
-      if (keep(m)) out.push_back(m.h);
-    return out;
+
+  // --- the index
+  // Every name, or only those under the keys touched now (the first edit).
+  void Build() {
+    if (built == Built::kAll) return;
+    std::unordered_set<std::uint64_t> only;
+    const bool some = built == Built::kNone;
+    if (some) {
+      if (touched.empty()) return;
+      for (const Touched& t : touched) only.insert(t.key);
+    }
+    rooms.Clear();
+    built = some ? Built::kSome : Built::kAll;
+    for (ContainerRef c : TreeWalk(server)) {
+      std::optional<Reach> reach;
+      for (NameRef n : c.Names()) {
+        const std::uint64_t key = LookHash(n.Text());
+        if (some && !only.count(key)) continue;
+        if (!reach) reach = ReachOf(c.Container());
+        rooms.Insert(key, &c.Container(), *reach, n.Id());
+      }
+    }
   }
 
-  // Walk order: containers in pre-order, names of one container in its
-  // table's order, all before those of its sub-containers.
-  static std::vector<const CNameContainer*> Chain(const CNameContainer* c) {
-    std::vector<const CNameContainer*> chain;
-    for (; c; c = c->GetParent()) chain.push_back(c);
-    std::reverse(chain.begin(), chain.end());
-    return chain;
-  }
-  bool ContainerFirst(const CNameContainer* a, const CNameContainer* b) const {
-    const auto ca = Chain(a), cb = Chain(b);
-    std::size_t i = 0;
-    while (i < ca.size() && i < cb.size() && ca[i] == cb[i]) ++i;
-    if (i == ca.size() || i == cb.size()) return ca.size() < cb.size();  // an ancestor comes first
-    if (i == 0) {
-      for (const CNameContainer* top : server.GetTopLevelContainers())
-        if (top == ca[0] || top == cb[0]) return top == ca[0];
-      return false;
+  Touched& Touch(const CString& text) {
+    CString look = Look(ToUpper(text));
+    if (touched.size() < kFewTouched) {  // an edit of one name: no map
+      for (Touched& t : touched)
+        if (t.look == look) return t;
+    } else {
+      if (touchedAt.empty())
+        for (std::size_t i = 0; i < touched.size(); ++i) touchedAt.emplace(touched[i].look, i);
+      auto [it, fresh] = touchedAt.try_emplace(look, touched.size());
+      if (!fresh) return touched[it->second];
     }
-    for (ContainerRef child : ContainerRef(*ca[i - 1], 0).Children())
-      if (&child.Container() == ca[i] || &child.Container() == cb[i]) return &child.Container() == ca[i];
-    return false;
+    touched.emplace_back();
+    touched.back().key = HashOf(look);
+    touched.back().look = std::move(look);
+    return touched.back();
   }
-  // The first of the holders in walk order.
-  Holder Earliest(const std::vector<Holder>& holders) const {
-    const CNameContainer* first = holders.front().container;
-    for (const Holder& h : holders)
-      if (h.container != first && ContainerFirst(h.container, first)) first = h.container;
-    std::vector<std::uint32_t> ids;
-    for (const Holder& h : holders)
-      if (h.container == first) ids.push_back(h.id);
-    if (ids.size() > 1)
-      for (NameRef n : ContainerRef(*first, 0).Names())
-        if (std::find(ids.begin(), ids.end(), n.Id()) != ids.end()) return {n.Id(), first};
-    return {ids.front(), first};
+  // The edit changes names of c under t's key.
+  static void Reaches(Touched& t, const CNameContainer* c, const Reach& r) {
+    t.containers.push_back(c);
+    t.everyRoom = t.everyRoom || r.inGlobal;
+    t.targets = t.targets || r.inTargets;
+    if (r.inTree && std::find(t.trees.begin(), t.trees.end(), r.topId) == t.trees.end()) t.trees.push_back(r.topId);
+  }
+
+  // --- one pass: the findings of every name the edit reaches, in walk order
+  struct Pass {
+    std::unordered_map<KeyRooms::Index, std::vector<Member>> rooms;  // each sorted in walk order
+    std::unordered_map<const CNameContainer*, Reach> reach;
+    std::map<std::tuple<std::uint64_t, int, std::uint32_t>, Summary> namespaces;
+  };
+
+  Pass scratch;  // the current pass's, cleared rather than made anew at each
+
+  const Reach& ReachIn(Pass& p, const CNameContainer* c) const {
+    auto it = p.reach.find(c);
+    if (it == p.reach.end()) it = p.reach.emplace(c, ReachOf(*c)).first;
+    return it->second;
+  }
+
+  // Items in walk order of their holders: containers ranked once, then
+  // names within each by their table.
+  template <class T, class HolderOf>
+  static void SortInWalkOrder(std::vector<T>& items, HolderOf holderOf) {
+    if (items.size() < 2) return;
+    std::unordered_map<const CNameContainer*, std::size_t> rank;
+    std::vector<const CNameContainer*> containers;
+    for (const T& item : items)
+      if (rank.emplace(holderOf(item).container, 0).second) containers.push_back(holderOf(item).container);
+    std::sort(containers.begin(), containers.end(), [](const CNameContainer* a, const CNameContainer* b) {
+      return a != b && CTreeIndex::WalksBefore(a, b);
+    });
+    for (std::size_t i = 0; i < containers.size(); ++i) rank[containers[i]] = i;
+    std::sort(items.begin(), items.end(), [&](const T& a, const T& b) {
+      const Holder &ha = holderOf(a), &hb = holderOf(b);
+      const std::size_t ra = rank[ha.container], rb = rank[hb.container];
+      return ra != rb ? ra < rb : WalksBefore(ha, hb);
+    });
+  }
+
+  // The room's names under the look, in walk order.
+  const std::vector<Member>& RoomIn(Pass& p, KeyRooms::Index i, const CString& look) const {
+    auto [it, fresh] = p.rooms.try_emplace(i);
+    if (!fresh) return it->second;
+    const KeyRooms::Room& room = rooms.At(i);
+    room.ForEachId([&](std::uint32_t id) {
+      Member m{{id, room.container}, {}, {}, i};
+      m.text = Text(m.h);
+      m.upper = ToUpper(m.text);
+      if (HasLook(m.upper, look)) it->second.push_back(std::move(m));
+    });
+    if (it->second.size() > 1) SortInWalkOrder(it->second, [](const Member& m) -> const Holder& { return m.h; });
+    return it->second;
+  }
+
+  // A namespace's holders of the key: for each text the first two in
+  // different containers, and the first two under different texts.
+  const Summary& NamespaceIn(Pass& p, const Touched& t, Where w, std::uint32_t topId) const {
+    const auto at = std::make_tuple(t.key, static_cast<int>(w), w == Where::kOwnTree ? topId : 0);
+    const KeyRooms::List& list = w == Where::kGlobal   ? rooms.Global(t.key)
+                                 : w == Where::kTarget ? rooms.Targets(t.key)
+                                                       : rooms.TreeMembers(t.key, topId);
+    static const Summary kNobody;
+    if (list.empty()) return kNobody;
+    auto [it, fresh] = p.namespaces.try_emplace(at);
+    if (!fresh) return it->second;
+    std::vector<const Member*> members;
+    for (KeyRooms::Index i : list)
+      for (const Member& m : RoomIn(p, i, t.look)) members.push_back(&m);
+    SortInWalkOrder(members, [](const Member* m) -> const Holder& { return m->h; });
+    auto& [exact, looks] = it->second;
+    for (const Member* m : members) {
+      FirstTwo& e = exact[m->upper];
+      if (!e.a) e.a = m;
+      else if (!e.b && e.a->h.container != m->h.container) e.b = m;
+      if (!looks.a) looks.a = m;
+      else if (!looks.b && looks.a->upper != m->upper) looks.b = m;
+    }
+    return it->second;
   }
 
   void SetContainer(DocumentFinding& f, const CNameContainer& c) const {
-    const ContainerRef ref(c, places.at(&c).depth);
+    const ContainerRef ref(c, 0);
     f.containerID = ref.Id();
     f.containerType = ref.Type();
     f.path = ref.Path();
   }
-  void SetOther(DocumentFinding& f, const Holder& o) const {
-    const ContainerRef ref(*o.container, places.at(o.container).depth);
+  void SetOther(DocumentFinding& f, const Member& o) const {
+    const ContainerRef ref(*o.h.container, 0);
     f.otherIsName = true;
     f.otherContainerID = ref.Id();
     f.otherContainerType = ref.Type();
     f.otherPath = ref.Path();
-    f.otherNameID = o.id;
-    f.otherText = Text(o);
+    f.otherNameID = o.h.id;
+    f.otherText = o.text;
   }
 
   bool IsKeyword(const CString& text, const CString& upper) const {
     return server.IsKeyword(text) || keywords.count(upper) != 0;
   }
-  // The first holder of the text in the container, when it is not m itself.
-  std::optional<Holder> HeldBefore(const Member& m, const Group& group) const {
-    if (group.size() < 2) return std::nullopt;
-    std::vector<Holder> same =
-        Filter(group, [&](const Member& o) { return o.h.container == m.h.container && o.upper == m.upper; });
-    if (same.size() < 2) return std::nullopt;
-    const Holder first = Earliest(same);
-    return first == m.h ? std::nullopt : std::optional<Holder>(first);
-  }
 
-  // Whether a holder's container belongs to the namespace as seen from `at`.
-  bool InNamespace(Where where, const Place& at, const Holder& o) const {
-    const Place& p = places.at(o.container);
-    if (!p.searched) return false;
-    switch (where) {
-      case Where::kGlobal: return p.topType == kGlobalContainer;
-      case Where::kTarget: return p.topType == kTargetContainer;
-      case Where::kOwnTree: return at.topType != kGlobalContainer && p.topType != kGlobalContainer && p.topId == at.topId;
-      default: return false;
-    }
-  }
-
-  // The findings of one name of the group, as the whole-document check
-  // reports them.
-  void Judge(const Member& m, const Group& group, std::vector<DocumentFinding>& out) const {
-    const Holder& h = m.h;
-    const CString& text = m.text;
+  // The findings of one name, as the whole-document check reports them.
+  void Judge(Pass& p, const Touched& t, const Member& m, std::vector<DocumentFinding>& out) const {
     auto add = [&](Kind kind, bool warning) -> DocumentFinding& {
       DocumentFinding& f = out.emplace_back();
       f.kind = kind;
       f.warning = warning;
-      SetContainer(f, *h.container);
+      SetContainer(f, *m.h.container);
       f.isName = true;
-      f.nameID = h.id;
-      f.text = text;
+      f.nameID = m.h.id;
+      f.text = m.text;
       return f;
     };
     CNameRuleViolation why;
-    if (server.ExplainInvalidName(text, kOrdinaryName, &why)) add(Kind::kInvalid, false).violation = why;
+    if (server.ExplainInvalidName(m.text, kOrdinaryName, &why)) add(Kind::kInvalid, false).violation = why;
     char32_t hidden = 0;
     int index = -1;
-    if (FindHiddenCodePoint(text, &hidden, &index)) {
+    if (FindHiddenCodePoint(m.text, &hidden, &index)) {
       DocumentFinding& f = add(Kind::kHiddenCharacter, true);
       f.character = hidden;
       f.index = index;
     }
-    if (auto first = HeldBefore(m, group)) {
-      SetOther(add(Kind::kTwice, false), *first);
-      return;
+    // In its container: the first holder of its text, and the first of the
+    // texts that are neither held twice nor keywords.
+    const std::vector<Member>& room = RoomIn(p, m.room, t.look);
+    const Member* firstAlike = nullptr;
+    std::unordered_set<CString> seen;
+    for (const Member& o : room) {
+      if (room.size() == 1 || o.h == m.h) break;
+      if (!seen.insert(o.upper).second) continue;
+      if (o.upper == m.upper) {
+        SetOther(add(Kind::kTwice, false), o);
+        return;
+      }
+      if (!firstAlike && !IsKeyword(o.text, o.upper)) firstAlike = &o;
     }
-    if (IsKeyword(text, m.upper)) {
+    if (IsKeyword(m.text, m.upper)) {
       add(Kind::kKeyword, false);
       return;
     }
-    if (group.size() == 1) return;  // every other finding names a second holder
-    const Place& at = places.at(h.container);
-    const auto apart = NamespacesApart(h.container->GetContainerType(), false, at.topType == kGlobalContainer);
-    if (std::find(apart.begin(), apart.end(), Where::kOwnContainer) != apart.end()) {
-      // Earlier names of the container under the key that were themselves judged this far.
-      std::vector<Holder> alike = Filter(group, [&](const Member& o) {
-        return o.h == h || (o.h.container == h.container && !HeldBefore(o, group) && !IsKeyword(o.text, o.upper));
-      });
-      if (alike.size() > 1)
-        if (const Holder first = Earliest(alike); !(first == h)) {
-          DocumentFinding& f = add(Kind::kLookAlike, true);
-          f.where = Where::kOwnContainer;
-          f.confusableSkeleton = lookAlike.UsesSkeleton();
-          SetOther(f, first);
-        }
+    const Reach& at = ReachIn(p, m.h.container);
+    if (firstAlike && std::find(at.apart.begin(), at.apart.end(), Where::kOwnContainer) != at.apart.end()) {
+      DocumentFinding& f = add(Kind::kLookAlike, true);
+      f.where = Where::kOwnContainer;
+      f.confusableSkeleton = lookAlike.UsesSkeleton();
+      SetOther(f, *firstAlike);
     }
-    for (Where w : apart) {
+    for (Where w : at.apart) {
       if (w != Where::kGlobal && w != Where::kTarget && w != Where::kOwnTree) continue;
-      std::vector<Holder> same = Filter(group, [&](const Member& o) {
-        return o.h.container != h.container && o.upper == m.upper && InNamespace(w, at, o.h);
-      });
-      if (!same.empty()) {
-        DocumentFinding& f = add(Kind::kCollision, false);
-        f.where = w;
-        SetOther(f, Earliest(same));
-        break;
+      if (w == Where::kOwnTree && at.topType == kGlobalContainer) continue;  // a global tree is no own tree
+      const auto& [exact, looks] = NamespaceIn(p, t, w, at.topId);
+      if (auto e = exact.find(m.upper); e != exact.end()) {
+        const Member* o = e->second.a->h.container != m.h.container ? e->second.a : e->second.b;
+        if (o) {
+          DocumentFinding& f = add(Kind::kCollision, false);
+          f.where = w;
+          SetOther(f, *o);
+          break;
+        }
       }
-      std::vector<Holder> alike =
-          Filter(group, [&](const Member& o) { return o.upper != m.upper && InNamespace(w, at, o.h); });
-      if (!alike.empty()) {
+      const Member* o = looks.a && looks.a->upper != m.upper ? looks.a
+                        : looks.b && looks.b->upper != m.upper ? looks.b
+                                                               : nullptr;
+      if (o) {
         DocumentFinding& f = add(Kind::kLookAlike, true);
         f.where = w;
         f.confusableSkeleton = lookAlike.UsesSkeleton();
-        SetOther(f, Earliest(alike));
+        SetOther(f, *o);
       }
     }
   }
 
-  // The findings of every name under the touched keys, name by name in walk order.
-  std::vector<DocumentFinding> JudgeTouched() const {
+  std::vector<DocumentFinding> JudgeTouched() {
     std::vector<DocumentFinding> out;
-    std::vector<Group> groups;
-    std::vector<Holder> all;
-    for (const CString& look : touched) {
-      if (std::find(touched.begin(), touched.end(), look) != touched.begin() + static_cast<std::ptrdiff_t>(groups.size())) {
-        groups.emplace_back();  // a key touched twice is judged once
+    if (touched.empty()) return out;
+    Pass& p = scratch;
+    p.rooms.clear();
+    p.reach.clear();
+    p.namespaces.clear();
+    ++pass;
+    std::vector<std::pair<const Member*, const Touched*>> judged;
+    for (const Touched& t : touched) {
+      auto take = [&](KeyRooms::Index i) {
+        if (i == KeyRooms::kNone || rooms.At(i).mark == pass) return;
+        rooms.At(i).mark = pass;
+        for (const Member& m : RoomIn(p, i, t.look)) judged.emplace_back(&m, &t);
+      };
+      for (const CNameContainer* c : t.containers) take(rooms.Find(t.key, c));
+      if (t.everyRoom) {
+        for (KeyRooms::Index i : rooms.All(t.key)) take(i);
         continue;
       }
-      Group group = GroupOf(look);
-      if (touched.size() == 1 && group.size() <= 1) {  // the common edit: one key, one name under it
-        for (const Member& m : group) Judge(m, group, out);
-        return out;
-      }
-      groups.push_back(std::move(group));
-      for (const Member& m : groups.back()) all.push_back(m.h);
+      if (t.targets)
+        for (KeyRooms::Index i : rooms.TargetSearchers(t.key)) take(i);
+      for (std::uint32_t top : t.trees)
+        for (KeyRooms::Index i : rooms.TreeSearchers(t.key, top)) take(i);
     }
-    while (!all.empty()) {
-      const Holder first = all.size() == 1 ? all.front() : Earliest(all);
-      all.erase(std::find(all.begin(), all.end(), first));
-      for (const Group& g : groups)
-        for (const Member& m : g)
-          if (m.h == first) Judge(m, g, out);
-    }
+    SortInWalkOrder(judged, [](const auto& j) -> const Holder& { return j.first->h; });
+    for (const auto& [m, t] : judged) Judge(p, *t, *m, out);
     return out;
   }
 
-  void Begin(Change what) {
-    Build();
-    change = what;
-    before.clear();
-    if (touched.empty()) return;
+  void JudgeBefore() {
     for (const DocumentFinding& f : JudgeTouched()) before.insert(KeyOf(f));
   }
-  void Touch(const CString& text) { touched.push_back(Look(ToUpper(text))); }
-  void Forget(const Holder& h) {
-    gone.emplace_back(h, Text(h));
-    Touch(gone.back().second);
+  void Begin(Change what) {
+    change = what;
+    Build();
+    JudgeBefore();
+  }
+  void Reset() {
+    change = Change::kNone;
+    touched.clear();
+    touchedAt.clear();
+    gone.clear();
+    renamed = {};
+    before.clear();
   }
 };
 
@@ -440,71 +409,94 @@ EditCheck::EditCheck(const CNameServer& server, const DocumentCheckOptions& opti
 EditCheck::~EditCheck() = default;
 
 void EditCheck::BeforeAddName(const CString& text) {
-  state_->Touch(text);
-  state_->Begin(Change::kAddName);
+  State& s = *state_;
+  s.Reset();
+  s.Touch(text);
+  s.change = Change::kAddName;
+  s.Build();  // judged before and after once After knows the container
 }
 
 void EditCheck::BeforeRename(std::uint32_t nameID, const CString& newText) {
-  if (const CNameContainer* c = state_->server.FindContainerOfName(nameID)) state_->Forget({nameID, c});
-  state_->Touch(newText);
-  state_->Begin(Change::kRename);
+  State& s = *state_;
+  s.Reset();
+  if (const CNameContainer* c = s.server.FindContainerOfName(nameID)) {
+    const Holder h{nameID, c};
+    const Reach r = ReachOf(*c);
+    Touched& from = s.Touch(s.Text(h));
+    State::Reaches(from, c, r);
+    s.gone.emplace_back(h, from.key);
+    Touched& to = s.Touch(newText);
+    State::Reaches(to, c, r);
+    s.renamed = h;
+    s.renamedTo = to.key;
+  }
+  s.Begin(Change::kRename);
 }
 
 void EditCheck::BeforeDeleteName(std::uint32_t nameID) {
-  if (const CNameContainer* c = state_->server.FindContainerOfName(nameID)) state_->Forget({nameID, c});
-  state_->Begin(Change::kDeleteName);
+  State& s = *state_;
+  s.Reset();
+  if (const CNameContainer* c = s.server.FindContainerOfName(nameID)) {
+    const Holder h{nameID, c};
+    Touched& t = s.Touch(s.Text(h));
+    State::Reaches(t, c, ReachOf(*c));
+    s.gone.emplace_back(h, t.key);
+  }
+  s.Begin(Change::kDeleteName);
 }
 
 void EditCheck::BeforeDeleteContainer(std::uint32_t containerID) {
   State& s = *state_;
-  s.Build();
-  std::vector<const CNameContainer*> open;
-  if (const CNameContainer* c = containerID ? s.server.GetContainer(containerID) : nullptr) open.push_back(c);
-  while (!open.empty()) {
-    const CNameContainer* c = open.back();
-    open.pop_back();
-    s.goneContainers.push_back(c);
-    const ContainerRef ref(*c, 0);
-    for (NameRef n : ref.Names()) s.Forget({n.Id(), c});
-    for (ContainerRef child : ref.Children()) open.push_back(&child.Container());
+  s.Reset();
+  if (containerID && s.server.GetContainer(containerID)) {
+    for (ContainerRef c : TreeWalk(s.server, containerID)) {
+      const Reach r = ReachOf(c.Container());
+      for (NameRef n : c.Names()) {
+        Touched& t = s.Touch(CString(n.Text()));
+        State::Reaches(t, &c.Container(), r);
+        s.gone.emplace_back(Holder{n.Id(), &c.Container()}, t.key);
+      }
+    }
   }
   s.Begin(Change::kDeleteContainer);
 }
 
-void EditCheck::BeforeAddContainer() { state_->Begin(Change::kAddContainer); }
+void EditCheck::BeforeAddContainer() {
+  state_->Reset();
+  state_->change = Change::kAddContainer;
+}
 
 void EditCheck::BeforeKeyword(const CString& word) {
-  state_->Touch(word);
-  state_->Begin(Change::kKeyword);
+  State& s = *state_;
+  s.Reset();
+  s.Touch(word).everyRoom = true;
+  s.Begin(Change::kKeyword);
 }
 
 std::vector<DocumentFinding> EditCheck::After(bool applied, std::uint32_t newNameID) {
   State& s = *state_;
   std::vector<DocumentFinding> fresh;
-  if (applied) {
-    for (const auto& [h, text] : s.gone) s.Remove(h, text);  // under the texts they had
-    if (s.change == Change::kAddContainer) {
-      if (const CNameContainer* c = s.server.GetContainer(newNameID)) {
-        int depth = 0;
-        for (const CNameContainer* p = c->GetParent(); p; p = p->GetParent()) ++depth;
-        s.PlaceContainer(*c, depth);
+  if (applied && !s.touched.empty()) {
+    if (s.change == Change::kAddName) {
+      if (const CNameContainer* c = newNameID ? s.server.FindContainerOfName(newNameID) : nullptr) {
+        const Reach r = ReachOf(*c);
+        Touched& t = s.touched.front();
+        State::Reaches(t, c, r);
+        s.JudgeBefore();
+        s.rooms.Insert(t.key, c, r, newNameID);
       }
+    } else {
+      for (const auto& [h, key] : s.gone) s.rooms.Remove(key, h.container, h.id);
+      if (s.change == Change::kRename && s.renamed.container)
+        s.rooms.Insert(s.renamedTo, s.renamed.container, ReachOf(*s.renamed.container), s.renamed.id);
     }
-    if (s.change == Change::kAddName || s.change == Change::kRename) {
-      const std::uint32_t id = s.change == Change::kAddName ? newNameID : s.gone.empty() ? 0 : s.gone.front().first.id;
-      if (const CNameContainer* c = id ? s.server.FindContainerOfName(id) : nullptr) s.Insert({id, c}, s.Text({id, c}));
-    }
-    for (const CNameContainer* c : s.goneContainers) s.places.erase(c);
-    std::vector<DocumentFinding> after = s.touched.empty() ? std::vector<DocumentFinding>() : s.JudgeTouched();
-    for (DocumentFinding& f : after)
+    for (DocumentFinding& f : s.JudgeTouched())
       if (!s.before.count(KeyOf(f))) fresh.push_back(std::move(f));
   }
-  s.change = Change::kNone;
-  s.touched.clear();
-  s.gone.clear();
-  s.goneContainers.clear();
-  s.before.clear();
+  s.Reset();
   return fresh;
 }
+
+std::string EditCheck::CheckInvariants() const { return state_->rooms.Check(); }
 
 }  // namespace nametree

@@ -83,6 +83,13 @@ TEST(EditSafety, LintFindingsAnEditMakesAreWarnedOrRefused) {
        "applied 2 of 3 edits", "standard input:1: cannot add", false},
       {{"batch", "DOC"}, "add 1 Motor\n", 0, "applied 1 edit from", "", false},
       {{"batch", "DOC", "--json"}, "add 1 Var1\n", 0, "\"findings\":[{\"line\":1,\"severity\":\"error\"", "", false},
+      // Skipped for one run: the edit is made, nothing is judged.
+      {{"add", "DOC", "1", "Var1", "--no-edit-check"}, "", 0, "added \"Var1\" to container 1 as ID 8", "", false},
+      {{"batch", "DOC", "--no-edit-check"}, "add 1 Motor\nadd 1 Var1\n", 0, "applied 2 edits", "", false},
+      {{"batch", "DOC", "--no-edit-check", "--json"}, "add 1 Var1\n", 0, "\"applied\":1", "", false},
+      {{"add", "DOC", "1", "Var1", "--strict", "--no-edit-check"}, "", 2, "",
+       "--strict needs the edit check that --no-edit-check skips", true},
+      {{"batch", "DOC", "--strict", "--no-edit-check"}, "add 1 Var1\n", 2, "", "--strict needs the edit check", true},
   };
   RunCases(dir, base, cases);
   WriteBytes(doc, ReadBytes(base));

@@ -1,0 +1,282 @@
+#include "model/key_rooms.h"
+
+#include <algorithm>
+
+#include "model/container_reader.h"
+#include "server/namespace_policy.h"
+
+namespace nametree {
+
+namespace {
+
+using Where = CDuplicateHit::Where;
+
+std::uint64_t Spread(std::uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdull;
+  return x ^ (x >> 33);
+}
+std::uint32_t Tag(std::uint64_t h) {
+  const auto t = static_cast<std::uint32_t>(h ^ (h >> 32));
+  return t ? t : 1;  // 0 is no key
+}
+std::uint32_t RoomTag(std::uint64_t key, const CNameContainer* c) {
+  return Tag(key ^ Spread(reinterpret_cast<std::uintptr_t>(c)));
+}
+std::uint32_t TreeTag(std::uint64_t key, std::uint32_t topId) { return Tag(key ^ Spread(topId + 0x9E3779B97F4A7C15ull)); }
+
+const KeyRooms::List kNoRooms;
+
+}  // namespace
+
+Reach ReachOf(const CNameContainer& c) {
+  const CNameContainer* top = ContainerReader::Top(c);
+  if (!top) top = &c;
+  Reach r;
+  r.topId = top->GetID();
+  r.topType = top->GetContainerType();
+  const bool globalTree = r.topType == kGlobalContainer;
+  if (ContainerReader::Searched(c)) {
+    r.inGlobal = globalTree;
+    r.inTargets = r.topType == kTargetContainer;
+    r.inTree = !globalTree;
+  }
+  r.apart = NamespacesApart(c.GetContainerType(), false, globalTree);
+  for (Where w : r.apart) {
+    r.searchesTargets = r.searchesTargets || w == Where::kTarget;
+    r.searchesTree = r.searchesTree || (w == Where::kOwnTree && !globalTree);
+  }
+  return r;
+}
+
+KeyRooms::Index KeyRooms::GroupIndex(std::uint64_t key, bool make) {
+  if (lastGroup_ != kNone && groups_[lastGroup_].key == key) return lastGroup_;
+  lastGroup_ = GroupIndexOf(key, make);
+  return lastGroup_;
+}
+
+KeyRooms::Index KeyRooms::GroupIndexOf(std::uint64_t key, bool make) {
+  const auto same = [&](Index g) { return groups_[g].key == key; };
+  if (!make) {
+    const Index* g = groupOf_.FindIf(Tag(key), same);
+    return g ? *g : kNone;
+  }
+  bool fresh = false;
+  Index& slot = groupOf_.FindOrInsert(Tag(key), same, fresh);
+  if (!fresh) return slot;
+  Index g;
+  if (!freeGroups_.empty()) {
+    g = freeGroups_.back();
+    freeGroups_.pop_back();
+  } else {
+    g = static_cast<Index>(groups_.size());
+    groups_.emplace_back();
+  }
+  slot = g;
+  groups_[g].key = key;
+  return g;
+}
+
+KeyRooms::Index KeyRooms::TreeIndex(std::uint64_t key, std::uint32_t topId, bool make) {
+  const auto same = [&](Index t) { return trees_[t].key == key && trees_[t].topId == topId; };
+  if (!make) {
+    const Index* t = treeOf_.FindIf(TreeTag(key, topId), same);
+    return t ? *t : kNone;
+  }
+  bool fresh = false;
+  Index& slot = treeOf_.FindOrInsert(TreeTag(key, topId), same, fresh);
+  if (!fresh) return slot;
+  Index t;
+  if (!freeTrees_.empty()) {
+    t = freeTrees_.back();
+    freeTrees_.pop_back();
+  } else {
+    t = static_cast<Index>(trees_.size());
+    trees_.emplace_back();
+  }
+  slot = t;
+  trees_[t].key = key;
+  trees_[t].topId = topId;
+  return t;
+}
+
+KeyRooms::List* KeyRooms::ListOf(const Room& r, Slot s) {
+  if (s == kTree || (s == kSearch && r.searchesTree)) {
+    Tree& t = trees_[TreeIndex(r.key, r.topId, true)];
+    return s == kTree ? &t.members : &t.searchers;
+  }
+  Group& g = groups_[GroupIndex(r.key, true)];
+  switch (s) {
+    case kAll: return &g.all;
+    case kWide: return r.wideIsGlobal ? &g.global : &g.targets;
+    default: return &g.targetSearchers;
+  }
+}
+
+void KeyRooms::Link(Index room, Slot s) {
+  List& list = *ListOf(rooms_[room], s);
+  rooms_[room].at[s] = static_cast<std::uint32_t>(list.size());
+  list.push_back(room);
+}
+
+void KeyRooms::Unlink(Index room, Slot s) {
+  List& list = *ListOf(rooms_[room], s);
+  const std::uint32_t at = rooms_[room].at[s];
+  const Index moved = list.back();
+  list[at] = moved;
+  rooms_[moved].at[s] = at;
+  list.pop_back();
+}
+
+void KeyRooms::Insert(std::uint64_t key, const CNameContainer* c, const Reach& reach, std::uint32_t id) {
+  bool fresh = false;
+  Index& slot = roomOf_.FindOrInsert(
+      RoomTag(key, c), [&](Index i) { return rooms_[i].key == key && rooms_[i].container == c; }, fresh);
+  if (!fresh) {
+    rooms_[slot].more.push_back(id);
+    return;
+  }
+  Index i;
+  if (!free_.empty()) {
+    i = free_.back();
+    free_.pop_back();
+  } else {
+    i = static_cast<Index>(rooms_.size());
+    rooms_.emplace_back();
+  }
+  slot = i;
+  last_ = i;
+  Room& r = rooms_[i];
+  r = Room{};
+  r.key = key;
+  r.container = c;
+  r.topId = reach.topId;
+  r.id = id;
+  r.inWide = reach.inGlobal || reach.inTargets;
+  r.wideIsGlobal = reach.inGlobal;
+  r.inTree = reach.inTree;
+  r.searches = reach.searchesTargets || reach.searchesTree;
+  r.searchesTree = reach.searchesTree;
+  Link(i, kAll);
+  if (r.inWide) Link(i, kWide);
+  if (r.inTree) Link(i, kTree);
+  if (r.searches) Link(i, kSearch);
+}
+
+bool KeyRooms::Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t id) {
+  Index* slot =
+      roomOf_.FindIf(RoomTag(key, c), [&](Index i) { return rooms_[i].key == key && rooms_[i].container == c; });
+  if (!slot) return false;
+  const Index i = *slot;
+  last_ = lastGroup_ = kNone;
+  Room& r = rooms_[i];
+  if (r.id == id && !r.more.empty()) {
+    r.id = r.more.back();
+    r.more.pop_back();
+    return true;
+  }
+  if (r.id != id) {
+    const auto at = std::find(r.more.begin(), r.more.end(), id);
+    if (at == r.more.end()) return false;
+    *at = r.more.back();
+    r.more.pop_back();
+    return true;
+  }
+  Unlink(i, kAll);
+  if (r.inWide) Unlink(i, kWide);
+  if (r.inTree) Unlink(i, kTree);
+  if (r.searches) Unlink(i, kSearch);
+  roomOf_.EraseAt(slot);
+  Release(key, r.topId, r.inTree || r.searchesTree);
+  rooms_[i] = Room{};
+  free_.push_back(i);
+  return true;
+}
+
+void KeyRooms::Release(std::uint64_t key, std::uint32_t topId, bool tree) {
+  if (tree) {
+    const Index t = TreeIndex(key, topId, false);
+    if (t != kNone && trees_[t].members.empty() && trees_[t].searchers.empty()) {
+      treeOf_.EraseAt(treeOf_.FindIf(TreeTag(key, topId), [&](Index x) { return x == t; }));
+      trees_[t] = Tree{};
+      freeTrees_.push_back(t);
+    }
+  }
+  const Index g = GroupIndex(key, false);
+  if (g != kNone && groups_[g].all.empty()) {
+    groupOf_.EraseAt(groupOf_.FindIf(Tag(key), [&](Index x) { return x == g; }));
+    groups_[g] = Group{};
+    freeGroups_.push_back(g);
+  }
+  lastGroup_ = kNone;
+}
+
+void KeyRooms::Clear() { *this = KeyRooms(); }
+
+KeyRooms::Index KeyRooms::Find(std::uint64_t key, const CNameContainer* c) const {
+  if (last_ != kNone && rooms_[last_].key == key && rooms_[last_].container == c) return last_;
+  const Index* i =
+      roomOf_.FindIf(RoomTag(key, c), [&](Index x) { return rooms_[x].key == key && rooms_[x].container == c; });
+  if (i) last_ = *i;
+  return i ? *i : kNone;
+}
+
+const KeyRooms::List& KeyRooms::All(std::uint64_t key) const {
+  const Index g = const_cast<KeyRooms*>(this)->GroupIndex(key, false);
+  return g == kNone ? kNoRooms : groups_[g].all;
+}
+const KeyRooms::List& KeyRooms::Global(std::uint64_t key) const {
+  const Index g = const_cast<KeyRooms*>(this)->GroupIndex(key, false);
+  return g == kNone ? kNoRooms : groups_[g].global;
+}
+const KeyRooms::List& KeyRooms::Targets(std::uint64_t key) const {
+  const Index g = const_cast<KeyRooms*>(this)->GroupIndex(key, false);
+  return g == kNone ? kNoRooms : groups_[g].targets;
+}
+const KeyRooms::List& KeyRooms::TargetSearchers(std::uint64_t key) const {
+  const Index g = const_cast<KeyRooms*>(this)->GroupIndex(key, false);
+  return g == kNone ? kNoRooms : groups_[g].targetSearchers;
+}
+const KeyRooms::List& KeyRooms::TreeMembers(std::uint64_t key, std::uint32_t topId) const {
+  const Index t = const_cast<KeyRooms*>(this)->TreeIndex(key, topId, false);
+  return t == kNone ? kNoRooms : trees_[t].members;
+}
+const KeyRooms::List& KeyRooms::TreeSearchers(std::uint64_t key, std::uint32_t topId) const {
+  const Index t = const_cast<KeyRooms*>(this)->TreeIndex(key, topId, false);
+  return t == kNone ? kNoRooms : trees_[t].searchers;
+}
+
+std::string KeyRooms::Check() const {
+  std::vector<bool> dead(rooms_.size());
+  for (Index i : free_) dead[i] = true;
+  std::size_t listed = 0;
+  for (Index i = 0; i < rooms_.size(); ++i) {
+    if (dead[i]) continue;
+    const Room& r = rooms_[i];
+    if (Find(r.key, r.container) != i) return "1: a room not found under its key and container";
+    KeyRooms& self = const_cast<KeyRooms&>(*this);
+    const bool in[4] = {true, r.inWide, r.inTree, r.searches};
+    for (int s = kAll; s <= kSearch; ++s) {
+      if (!in[s]) continue;
+      ++listed;
+      const List& list = *self.ListOf(r, static_cast<Slot>(s));
+      if (r.at[s] >= list.size() || list[r.at[s]] != i) return "2: a room not where its place says";
+    }
+  }
+  std::size_t entries = 0;
+  for (Index g = 0; g < groups_.size(); ++g) {
+    if (std::find(freeGroups_.begin(), freeGroups_.end(), g) != freeGroups_.end()) continue;
+    if (groups_[g].all.empty()) return "3: a key without rooms";
+    entries += groups_[g].all.size() + groups_[g].global.size() + groups_[g].targets.size() +
+               groups_[g].targetSearchers.size();
+  }
+  for (Index t = 0; t < trees_.size(); ++t) {
+    if (std::find(freeTrees_.begin(), freeTrees_.end(), t) != freeTrees_.end()) continue;
+    if (trees_[t].members.empty() && trees_[t].searchers.empty()) return "3: a tree without rooms";
+    entries += trees_[t].members.size() + trees_[t].searchers.size();
+  }
+  if (entries != listed) return "2: a list holds a room that is not in it";
+  return {};
+}
+
+}  // namespace nametree
