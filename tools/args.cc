@@ -122,6 +122,23 @@ int UnknownCommand(const std::vector<CommandSpec>& table, std::string_view word,
                                       (nearest.empty() ? "" : "; did you mean \"" + nearest + "\"?"));
 }
 
+int RunHelp(const Args& args) {
+  const std::vector<CommandSpec> table = AllCommands();
+  if (args.Has("man")) {
+    if (args.Count() > 0) return args.UsageError("--man takes no COMMAND");
+    std::fputs(ManPage(table).c_str(), stdout);
+    return kExitOk;
+  }
+  const ProgramParser parser(table);
+  if (args.Count() == 0) {
+    std::fputs(parser.app.help().c_str(), stdout);
+    return kExitOk;
+  }
+  if (!IsCommand(table, args.At(0))) return UnknownCommand(table, args.At(0), false);
+  std::fputs(parser.app.get_subcommand(args.At(0))->help("nametree").c_str(), stdout);
+  return kExitOk;
+}
+
 // A pipe whose reader has closed it shows an error when polled; an earlier
 // write's EPIPE may be long gone from errno.
 bool ReaderGone() {
@@ -146,34 +163,13 @@ int CheckOutput(const Reporter& reporter, int code) {
 
 int Dispatch(int argc, char** argv, Reporter& reporter) {
   const std::vector<CommandSpec> table = AllCommands();
-  CLI::App app(kProgramAbout, "nametree");
-  app.footer(kProgramFooter);
-  app.formatter(MakeHelpFormatter(HelpWidth()));  // before the subcommands, which take it over
-  app.require_subcommand(0, 1);
-  bool version = false;
-  app.add_flag("-V,--version", version, "print the program's version and exit");
-  std::vector<std::unique_ptr<ParsedCommand>> commands;
-  for (const CommandSpec& entry : table) commands.push_back(std::make_unique<ParsedCommand>(app, entry));
-
+  ProgramParser parser(table);
+  CLI::App& app = parser.app;
   if (argc < 2) {
     std::fputs(app.help().c_str(), stdout);
     return kExitError;
   }
   const std::string_view first = argv[1];
-  if (first == "help") {
-    if (argc > 3) return Reporter(WantsJson(argc, argv)).Usage("", "help takes one COMMAND");
-    if (argc == 2) {
-      std::fputs(app.help().c_str(), stdout);
-      return kExitOk;
-    }
-    if (std::string_view(argv[2]) == "--man") {
-      std::fputs(ManPage(table).c_str(), stdout);
-      return kExitOk;
-    }
-    if (!IsCommand(table, argv[2])) return UnknownCommand(table, argv[2], false);
-    std::fputs(app.get_subcommand(argv[2])->help("nametree").c_str(), stdout);
-    return kExitOk;
-  }
   if (!first.empty() && first[0] != '-' && !IsCommand(table, first))
     return UnknownCommand(table, first, WantsJson(argc, argv));
   try {
@@ -182,15 +178,15 @@ int Dispatch(int argc, char** argv, Reporter& reporter) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     const CLI::App* failed = &app;
-    for (const auto& c : commands)
+    for (const auto& c : parser.commands)
       if (c->App()->parsed()) failed = c->App();
     return Reporter(WantsJson(argc, argv)).Usage(failed == &app ? std::string() : failed->get_name(), e.what());
   }
-  if (version) {
+  if (parser.version) {
     std::printf("nametree %s\n", LibraryVersion());
     return kExitOk;
   }
-  for (const auto& c : commands) {
+  for (const auto& c : parser.commands) {
     if (!c->App()->parsed()) continue;
     const Args args = c->Collect(&reporter);
     reporter = Reporter(args.Has("json"));
@@ -229,6 +225,45 @@ int RunProgram(int argc, char** argv) {
   return CheckOutput(reporter, code);
 }
 
+ProgramParser::ProgramParser(const std::vector<CommandSpec>& table) : app(kProgramAbout, "nametree") {
+  app.footer(GlobalFooter());
+  app.formatter(MakeHelpFormatter(HelpWidth()));  // before the subcommands, which take it over
+  app.require_subcommand(0, 1);
+  app.add_flag("-V,--version", version, "print the program's version and exit");
+  for (const CommandSpec& entry : table) commands.push_back(std::make_unique<ParsedCommand>(app, entry));
+}
+
+void AddHelpCommand(std::vector<CommandSpec>& table) {
+  table.push_back({"help", "print the help of a command, or of the program",
+                   "  nametree help add      # the same as 'nametree add --help'\n"
+                   "  nametree help --man    # the manual page: nametree help --man | man -l -",
+                   {{"COMMAND", "the command", false, false, CommandNames}},
+                   {{"man", "", "print the manual page (roff) instead"}},
+                   RunHelp});
+}
+
+std::vector<std::string> CommandNames() {
+  std::vector<std::string> names;
+  for (const CommandSpec& c : AllCommands()) names.emplace_back(c.name);
+  return names;
+}
+
+std::vector<ExitCodeSpec> ExitCodes() {
+  return {
+      {std::to_string(kExitOk), "success",
+       "The command did what it was asked; diff found the documents equal; lint found nothing."},
+      {std::to_string(kExitRefused), "refused by the library (or findings of lint)",
+       "The library refused a name or an edit (a batch line among them), nothing was found, diff found "
+       "differences, or lint reported findings. A document is left as it was unless the command says it saved."},
+      {std::to_string(kExitError), "usage, file or output error",
+       "Wrong arguments, a document that cannot be read, locked by another writer for longer than --wait, or "
+       "damaged, or output that cannot be written."},
+      {std::to_string(kExitSignalBase) + "+N", "ended by signal N",
+       "Ended by SIGINT or SIGTERM (" + std::to_string(kExitSignalBase + SIGINT) + " for Ctrl-C); the last line "
+       "on standard error says whether the document was saved before or left unchanged."},
+  };
+}
+
 std::vector<CommandSpec> AllCommands() {
   std::vector<CommandSpec> table;
   AddDocumentCommands(table);
@@ -244,6 +279,7 @@ std::vector<CommandSpec> AllCommands() {
   AddPlcopenCommands(table);
   AddDemoCommand(table);
   AddCompletionCommand(table);
+  AddHelpCommand(table);
   return table;
 }
 

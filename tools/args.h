@@ -68,6 +68,15 @@ class ParsedCommand {
   std::vector<std::pair<std::string, CLI::Option*>> options_;
 };
 
+// The program's parser: its own options and one subcommand per entry of
+// `table`, which must outlive it.
+struct ProgramParser {
+  explicit ProgramParser(const std::vector<CommandSpec>& table);
+  CLI::App app;
+  bool version = false;
+  std::vector<std::unique_ptr<ParsedCommand>> commands;
+};
+
 // Runs the program: parses argv, dispatches, and checks that stdout was
 // written. Returns the exit code.
 int RunProgram(int argc, char** argv);

@@ -10,10 +10,23 @@ namespace nametree::cli {
 
 // Exit codes: success, an edit or name the library refused (or findings),
 // and a usage or file error (bad arguments, unreadable or damaged document,
-// output that cannot be written).
+// output that cannot be written); a signal that ends a run adds its number
+// to kExitSignalBase.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitRefused = 1;
 inline constexpr int kExitError = 2;
+inline constexpr int kExitSignalBase = 128;
+
+struct ExitCodeSpec {
+  std::string code;          // as the help shows it
+  std::string_view summary;  // a few words for the global help
+  std::string details;       // a sentence for the manual page
+};
+// Every exit status of the program, in the order the help lists them.
+std::vector<ExitCodeSpec> ExitCodes();
+
+// The words a value may be, for completion; null when any text goes.
+using Choices = std::vector<std::string> (*)();
 
 class Args;
 
@@ -22,6 +35,7 @@ struct PositionalSpec {
   std::string_view help;
   bool required = true;
   bool many = false;  // takes every word left (the last positional only)
+  Choices choices = nullptr;
 };
 
 struct OptionSpec {
@@ -29,6 +43,7 @@ struct OptionSpec {
   std::string_view value;  // what the value is ("N", "FILE"); empty for a flag
   std::string_view help;
   bool repeatable = false;
+  Choices choices = nullptr;
 };
 
 struct CommandSpec {
@@ -53,6 +68,7 @@ void AddNavigateCommands(std::vector<CommandSpec>& table);
 void AddLabelCommand(std::vector<CommandSpec>& table);
 void AddKeywordCommand(std::vector<CommandSpec>& table);
 void AddExportCommands(std::vector<CommandSpec>& table);
+void AddHelpCommand(std::vector<CommandSpec>& table);
 
 // 'lint' of a PLCopen XML file (a PROJECT.xml argument) instead of a document.
 bool IsPlcopenArgument(const std::string& path);
@@ -60,5 +76,7 @@ int LintPlcopen(const Args& args);
 
 // The whole table, in the order the global help lists it.
 std::vector<CommandSpec> AllCommands();
+// The names of its commands, in that order.
+std::vector<std::string> CommandNames();
 
 }  // namespace nametree::cli

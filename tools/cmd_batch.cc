@@ -13,6 +13,7 @@
 
 #include "batch.h"
 #include "cli.h"
+#include "csv_rows.h"
 #include "edit_ops.h"
 #include "interrupt.h"
 #include "keywords.h"
@@ -66,33 +67,6 @@ bool Words(std::string_view line, std::vector<std::string>& words, std::string* 
     words.push_back(std::move(word));
   }
   return true;
-}
-
-// One CSV record: fields separated by commas, "..." quoted with "" inside.
-bool CsvFields(std::string_view line, std::vector<std::string>& fields, std::string* error) {
-  fields.assign(1, std::string());
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted) {
-      if (c != '"') fields.back() += c;
-      else if (i + 1 < line.size() && line[i + 1] == '"') fields.back() += line[++i];
-      else quoted = false;
-    } else if (c == '"' && fields.back().empty()) {
-      quoted = true;
-    } else if (c == ',') {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  if (quoted) *error = "a quoted field is not closed";
-  return !quoted;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return text;
 }
 
 // The parser of one batch line: the edit commands without the document.
@@ -170,6 +144,7 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
   Progress progress(lines.size());
   std::vector<std::string> words;
   bool header = csv;
+  CsvColumns columns;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     progress.At(i);
     std::string_view line = lines[i];
@@ -191,28 +166,22 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
       }
       if (header) {
         header = false;
-        for (std::string& w : words) w = Lower(w);
-        report.csvKind = words.size() == 3 && words[2] == "kind";
-        if (words.size() < 2 || words.size() > 3 || words[0] != "container" || words[1] != "name" ||
-            (words.size() == 3 && !report.csvKind)) {
-          std::string why = "the header must be container,name or container,name,kind";
-          const std::size_t known = report.csvKind ? 3 : 2;
-          if (words.size() > known)
-            why += "; column " + std::to_string(known + 1) + " \"" + Echo(words[known]) + "\" is not one of them";
-          refuse(kExitError, E_INVALIDARG, why);
+        const std::optional<CsvColumns> named = ParseCsvHeader(words, &error);
+        if (!named) {
+          refuse(kExitError, E_INVALIDARG, error);
           break;
         }
+        columns = *named;
+        report.csvKind = columns.kind;
         continue;
       }
-      if (const std::size_t known = report.csvKind ? 3 : 2; words.size() != known) {
-        refuse(kExitError, E_INVALIDARG,
-               "expected " + std::to_string(known) + " fields, found " + std::to_string(words.size()) +
-                   (words.size() > known ? "; the first extra one is \"" + Echo(words[known]) + "\"" : ""));
+      if (std::optional<std::string> why = CsvWidthError(columns, words)) {
+        refuse(kExitError, E_INVALIDARG, *why);
         continue;
       }
       ++report.edits;
-      const bool kind = report.csvKind && !words[2].empty();
-      edit = ParseRow(words[0], words[1], kind ? &words[2] : nullptr, &bad);
+      edit = ParseCsvRow(columns, words, &bad);
+      if (edit) label = edit->label;
     } else {
       Args args;
       if (!Words(line, words, &error) || !parser.Parse(words, &args, &error)) {
@@ -360,13 +329,15 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
        "label is kept in the document (a rerun takes the container of that label, parent and\n"
        "type, instead of making another); --ref NAME names it for this batch alone. @LABEL\n"
        "also stands for any container labelled in the document, in lines and CSV rows; a\n"
-       "keyword line keeps its word in the document. With --csv, INPUT is a\n"
-       "CSV file with the header container,name (and optionally kind), one add per row.\n"
+       "keyword line keeps its word in the document. With --csv, INPUT is a CSV file with\n"
+       "the header container,name (then optionally kind, then parent,type): a row adds a\n"
+       "name, or with a parent makes a container, named in its container field @LABEL (kept)\n"
+       "or --ref NAME (this batch alone), as 'nametree export --csv' writes them.\n"
        "The document is saved only when every line succeeded, unless --keep-going; every\n"
        "refused line is reported with its number and reason. Exit 1 when a line was\n"
        "refused, 2 when one could not be read as an edit.",
        {{"FILE", "the document"}, {"INPUT", "the edits; - or nothing reads standard input", false}},
-       {{"csv", "", "INPUT is CSV: container,name[,kind]"},
+       {{"csv", "", "INPUT is CSV: container,name[,kind][,parent,type]"},
         {"keep-going", "", "save the edits that succeeded even when others were refused"},
         {"strict", "", "refuse a line whose edit makes lint report something it did not report before"},
         {"keywords", "FILE", "reserved words, one per line; may be repeated; - reads standard input", true},

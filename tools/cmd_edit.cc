@@ -121,7 +121,8 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
       {"add-container", "add a container",
        "PARENT 0 adds a top-level container. Prints the new container's ID.",
        {{"PARENT", "the parent's ID, 0 for the top level"}},
-       {{"type", "T", "global (2), target (3), own (4), plain (0, the default), or any number from -32768 to 32767"}},
+       {{"type", "T", "global (2), target (3), own (4), plain (0, the default), or any number from -32768 to 32767",
+         false, ContainerTypeWords}},
        RunSingleEdit},
   };
   for (CommandSpec& entry : specs) {
@@ -142,8 +143,10 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
     }
   }
   if (batchLine)
-    specs.push_back({"keyword", "reserve a word for the rest of the batch", "",
-                     {{"WORD", "the keyword"}}, {}, RunSingleEdit});
+    specs.push_back({"keyword", "reserve a word (or a built-in set) for the rest of the batch", "",
+                     {{"WORD", "the keyword", false}},
+                     {{"set", "NAME", "the words of a built-in set instead", false, KeywordSetNameList}},
+                     RunSingleEdit});
   return specs;
 }
 

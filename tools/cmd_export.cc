@@ -7,6 +7,8 @@
 
 #include "cli.h"
 #include "container_arg.h"
+#include "csv_rows.h"
+#include "nametree/keyword_sets.h"
 #include "nametree/document_check.h"
 #include "navigate.h"
 #include "tree_view.h"
@@ -29,14 +31,6 @@ std::string BatchWord(const CString& text) {
   return quoted + "\"";
 }
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"") == std::string::npos && (text.empty() || (text.front() != ' ' && text.back() != ' ')))
-    return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
 std::string TypeWord(std::int16_t type) {
   const std::string label = TypeLabel(type);
   return label.rfind("type ", 0) == 0 ? std::to_string(type) : label;
@@ -53,39 +47,62 @@ std::set<std::uint32_t> HeldAgainstTheCheck(const CNameServer& server) {
   return ids;
 }
 
+// The stored words as batch lines: a built-in set the document holds whole
+// is one 'keyword --set' line, where the first of its words stands.
+void PrintKeywordLines(const std::vector<CString>& stored) {
+  std::set<CString> held;
+  for (const CString& w : stored) held.insert(NameCompareKey(w));
+  std::map<CString, std::string_view> setOf;
+  for (std::string_view name : KeywordSetNames()) {
+    const auto words = KeywordSet(name);
+    if (!std::all_of(words.begin(), words.end(), [&](std::u16string_view w) { return held.count(NameCompareKey(CString(w))); }))
+      continue;
+    for (std::u16string_view w : words) setOf.emplace(NameCompareKey(CString(w)), name);
+  }
+  std::set<std::string_view> written;
+  for (const CString& word : stored) {
+    const auto set = setOf.find(NameCompareKey(word));
+    if (set == setOf.end()) std::printf("keyword %s\n", BatchWord(word).c_str());
+    else if (written.insert(set->second).second) std::printf("keyword --set %s\n", std::string(set->second).c_str());
+  }
+}
+
 int RunExport(const Args& args) {
   Document doc;
   if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   const DocumentFile& file = doc.File();
   const CNameServer& server = doc.Server();
   const bool csv = args.Has("csv");
+  const CsvColumns columns{.kind = true, .containers = true};
   const std::set<std::uint32_t> unchecked = HeldAgainstTheCheck(server);
   // How a line names a container: its label, or its old ID for this batch alone.
   auto handle = [&](std::uint32_t id) {
     const CString* label = file.LabelOf(id);
     return label ? Display(*label) : std::to_string(id);
   };
-  if (csv) std::printf("container,name,kind\n");
+  if (csv) std::fputs(WriteCsvHeader(columns).c_str(), stdout);
   else std::printf("# nametree export of %s\n", doc.Path().c_str());
   VisitTreeByID(server, {}, [&](const ContainerRef& c, int, bool) {
     const std::string self = handle(c.Id());
-    if (!csv)
-      std::printf("add-container %s --type %s --%s %s\n", c.ParentId() ? ("@" + handle(c.ParentId())).c_str() : "0",
-                  TypeWord(c.Type()).c_str(), file.LabelOf(c.Id()) ? "as" : "ref", self.c_str());
+    const std::string parent = c.ParentId() ? "@" + handle(c.ParentId()) : "0";
+    const bool labelled = file.LabelOf(c.Id()) != nullptr;
+    if (csv)
+      std::fputs(WriteCsvContainerRow(columns, self, labelled, parent, TypeWord(c.Type())).c_str(), stdout);
+    else
+      std::printf("add-container %s --type %s --%s %s\n", parent.c_str(), TypeWord(c.Type()).c_str(),
+                  labelled ? "as" : "ref", self.c_str());
     for (const auto& [id, view] : NamesByID(c)) {
       const CString text(view);
       const bool kind = !server.IsValidName(text, kOrdinaryName);
       if (csv) {
-        std::printf("%s,%s,%s\n", (file.LabelOf(c.Id()) ? "@" + self : self).c_str(), CsvField(ExportText(text)).c_str(),
-                    kind ? "1" : "");
+        std::fputs(WriteCsvNameRow(columns, "@" + self, ExportText(text), kind).c_str(), stdout);
         continue;
       }
       std::printf("add @%s %s%s%s\n", self.c_str(), BatchWord(text).c_str(), kind ? " --kind 1" : "",
                   unchecked.count(id) ? " --no-check" : "");
     }
   });
-  if (!csv)
-    for (const CString& word : file.StoredKeywords()) std::printf("keyword %s\n", BatchWord(word).c_str());
+  if (!csv) PrintKeywordLines(file.StoredKeywords());
   return kExitOk;
 }
 
@@ -248,12 +265,14 @@ void AddExportCommands(std::vector<CommandSpec>& table) {
   table.push_back({"export", "write the document as batch lines that rebuild it",
                    "Writes one 'add-container' line per container (parents first, by ID; a labelled one\n"
                    "with --as LABEL, others with --ref and their old ID), its names as 'add' lines and the\n"
-                   "kept keywords as 'keyword' lines. 'nametree batch NEW' of the output into a new\n"
-                   "document gives the same tree of types, labels and texts, under new IDs. With --csv,\n"
-                   "the names alone as container,name,kind rows for 'nametree batch --csv' (containers\n"
-                   "by @LABEL or old ID).",
+                   "kept keywords as 'keyword' lines (a built-in set held whole as one 'keyword --set\n"
+                   "NAME' line). 'nametree batch NEW' of the output into a new document gives the same\n"
+                   "tree of types, labels, texts and keywords, under new IDs. With --csv, rows for\n"
+                   "'nametree batch --csv' instead, under the header container,name,kind,parent,type:\n"
+                   "a row per container (its parent and type, named @LABEL or --ref ID) and one per\n"
+                   "name (its container as @LABEL or @ID); the CSV leaves the keywords out.",
                    {{"FILE", "the document"}},
-                   {{"csv", "", "write the names as CSV rows instead"}},
+                   {{"csv", "", "write the containers and names as CSV rows instead"}},
                    RunExport});
   table.push_back({"diff", "what changed between two documents, by ID",
                    "Lists the containers added, removed, moved to another parent, retyped or relabelled,\n"

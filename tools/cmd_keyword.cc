@@ -20,9 +20,13 @@ bool Holds(const std::vector<CString>& words, const CString& word) {
   return std::any_of(words.begin(), words.end(), [&](const CString& w) { return NameCompareKey(w) == key; });
 }
 
+constexpr std::string_view kActions[] = {"add", "remove", "list"};
+
+std::vector<std::string> Actions() { return {std::begin(kActions), std::end(kActions)}; }
+
 int RunKeyword(const Args& args) {
   const std::string& action = args.At(0);
-  if (action != "add" && action != "remove" && action != "list")
+  if (std::find(std::begin(kActions), std::end(kActions), action) == std::end(kActions))
     return args.UsageError("ACTION is add, remove or list, not \"" + Echo(action) + "\"");
   const bool list = action == "list";
   std::vector<CString> words;
@@ -90,9 +94,9 @@ void AddKeywordCommand(std::vector<CommandSpec>& table) {
                    "Words kept in the document are reserved for every later add, rename, check, next,\n"
                    "batch and lint of it, letter case ignored, as if given with --keywords. A batch line\n"
                    "'keyword WORD' keeps its word too. Removing a word that is not kept is refused.",
-                   {{"ACTION", "add, remove or list"}, {"FILE", "the document"},
+                   {{"ACTION", "add, remove or list", true, false, Actions}, {"FILE", "the document"},
                     {"WORD", "the words", false, true}},
-                   {{"set", "NAME", "the words of a built-in set (iec61131-3)"}, kWaitOption, kForceOption, kDryRunOption,
+                   {{"set", "NAME", "the words of a built-in set (iec61131-3)", false, KeywordSetNameList}, kWaitOption, kForceOption, kDryRunOption,
                     {"json", "", "report as JSON (errors too, on stdout)"}},
                    RunKeyword});
 }

@@ -1,9 +1,13 @@
 // Completion scripts for bash and zsh, made from the command table: each
 // command's options, which of them take a value (so that the value is not
-// taken for a positional word), and which words are paths.
+// taken for a positional word), which words are paths, the words a value
+// may be, and where a container goes, whose @LABELs the scripts ask of the
+// document named earlier on the line ('completion --labels', which reads it
+// without the lock, so that a tab never waits for a writer or stalls one).
 #include <cstdio>
 
 #include "args.h"
+#include "document.h"
 #include "help.h"
 #include "output.h"
 
@@ -11,100 +15,131 @@ namespace nametree::cli {
 
 namespace {
 
-// How the table spells a word that is a path: file names complete there.
+constexpr std::string_view kShells[] = {"bash", "zsh"};
+
+std::vector<std::string> ShellNames() { return {std::begin(kShells), std::end(kShells)}; }
+
+// How the table spells a word that is a path (file names complete there)
+// or a container (labels complete there).
 char PathKind(std::string_view word) {
   for (std::string_view file : {"FILE", "DOC", "A", "B", "IN", "OUT", "INPUT", "PROJECT", "PATH"})
     if (word == file) return 'f';
+  if (word == "CONTAINER" || word == "PARENT") return 'c';
   return word == "DIR" ? 'd' : 'w';
+}
+
+// The words of a fixed list, blank-separated.
+std::string WordList(Choices choices) {
+  std::string out;
+  for (const std::string& w : choices()) out += (out.empty() ? "" : " ") + w;
+  return out;
 }
 
 void Replace(std::string& text, std::string_view marker, const std::string& with) {
   text.replace(text.find(marker), marker.size(), with);
 }
 
-constexpr char kBash[] = R"(# bash completion for nametree: source it, or put it where bash-completion
+constexpr char kBash[] = R"script(# bash completion for nametree: source it, or put it where bash-completion
 # looks for completions. Made by 'nametree completion bash'.
 _nametree() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
   local commands='@COMMANDS@'
   if ((COMP_CWORD == 1)); then
-    mapfile -t COMPREPLY < <(compgen -W "$commands help --help --version" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
     return
   fi
-  local opts='' values='' paths='' dirs='' slots='' many=0
+  local opts='' values='' paths='' dirs='' containers='' slots='' many=0
+  local -A optwords=() slotwords=()
   case ${COMP_WORDS[1]} in
-    help)
-      ((COMP_CWORD == 2)) && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
-      return ;;
 @CASES@    *) return ;;
   esac
   [[ $cur == = ]] && cur=''
-  local option=$prev want=''
+  local option=$prev want='' words=''
   [[ $prev == = ]] && option=${COMP_WORDS[COMP_CWORD-2]}
+  # Which positional word this is (options and their values do not count),
+  # and the document: the first word in a file's place.
+  local i w n=0 doc='' more=1
+  local -a kinds=($slots)
+  for ((i = 2; i < COMP_CWORD; i++)); do
+    w=${COMP_WORDS[i]}
+    if [[ $w == -- ]]; then
+      more=0
+    elif ((more)) && [[ $w == -?* ]]; then
+      if [[ ${COMP_WORDS[i+1]-} == = ]]; then
+        i=$((i + 2))
+      elif [[ " $values " == *" $w "* ]]; then
+        i=$((i + 1))
+      fi
+    else
+      [[ -z $doc && ${kinds[n]-} == f ]] && doc=$w
+      n=$((n + 1))
+    fi
+  done
   if ((COMP_CWORD > 2)) && [[ " $values " == *" $option "* ]]; then
     [[ " $paths " == *" $option "* ]] && want=f
     [[ " $dirs " == *" $option "* ]] && want=d
-  elif [[ $cur == -* ]]; then
+    [[ " $containers " == *" $option "* ]] && want=c
+    words=${optwords[$option]-}
+  elif ((more)) && [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$opts" -- "$cur")
     return
   else
-    # Which positional word this is: options and their values do not count.
-    local i w n=0
-    for ((i = 2; i < COMP_CWORD; i++)); do
-      w=${COMP_WORDS[i]}
-      if [[ $w == -?* ]]; then
-        if [[ ${COMP_WORDS[i+1]} == = ]]; then
-          i=$((i + 2))
-        elif [[ " $values " == *" $w "* ]]; then
-          i=$((i + 1))
-        fi
-      else
-        n=$((n + 1))
-      fi
-    done
-    local -a kinds=($slots)
     ((n >= ${#kinds[@]} && many)) && n=$((${#kinds[@]} - 1))
     want=${kinds[n]}
+    words=${slotwords[$n]-}
+  fi
+  if [[ -n $words ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
+    return
   fi
   case $want in
     f) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
     d) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
+    c) [[ -n $doc ]] && mapfile -t COMPREPLY < <(compgen -W \
+         "$("${COMP_WORDS[0]}" completion --labels "${doc/#\~/$HOME}" 2>/dev/null)" -- "$cur") ;;
   esac
 }
 complete -F _nametree nametree
-)";
+)script";
 
-constexpr char kZsh[] = R"(#compdef nametree
+constexpr char kZsh[] = R"script(#compdef nametree
 # zsh completion for nametree: save it as _nametree in a directory of $fpath,
 # or source it. Made by 'nametree completion zsh'.
 _nametree() {
   local -a commands
   commands=(
-@COMMANDS@    'help:print the help of a command'
-  )
+@COMMANDS@  )
   if ((CURRENT == 2)); then
     _describe -t commands 'nametree command' commands
     return
   fi
-  local command=$words[2]
+  local command=$words[2] _nametree_program=$words[1]
   shift words
   ((CURRENT--))
   case $command in
-    help) ((CURRENT == 2)) && _describe -t commands 'nametree command' commands ;;
 @CASES@  esac
+}
+# The labels of the document that is the Nth word after the command (the
+# last argument; _arguments puts compadd's options before it).
+_nametree_labels() {
+  local doc=${(Q)line[${@[-1]}]}
+  [[ -n $doc ]] || return 1
+  local -a labels
+  labels=(${(f)"$(_call_program labels ${(q)_nametree_program} completion --labels ${(q)${doc/#\~/$HOME}} 2>/dev/null)"})
+  compadd "${@[1,-2]}" -a labels
 }
 if [[ $zsh_eval_context[-1] == loadautofunc ]]; then
   _nametree "$@"
 else
   compdef _nametree nametree
 fi
-)";
+)script";
 
 std::string BashScript(const std::vector<CommandSpec>& table) {
   std::string commands, cases;
   for (const CommandSpec& c : table) {
     commands += (commands.empty() ? "" : " ") + std::string(c.name);
-    std::string opts = "--help", values, paths, dirs, slots;
+    std::string opts = "--help", values, paths, dirs, containers, slots, optwords, slotwords;
     for (const OptionSpec& o : c.options) {
       const std::string option = "--" + std::string(o.name);
       opts += " " + option;
@@ -112,11 +147,18 @@ std::string BashScript(const std::vector<CommandSpec>& table) {
       values += " " + option;
       if (PathKind(o.value) == 'f') paths += " " + option;
       if (PathKind(o.value) == 'd') dirs += " " + option;
+      if (PathKind(o.value) == 'c') containers += " " + option;
+      if (o.choices) optwords += "[" + option + "]='" + WordList(o.choices) + "' ";
     }
-    for (const PositionalSpec& p : c.positionals) slots += std::string(" ") + PathKind(p.name);
+    for (std::size_t i = 0; i < c.positionals.size(); ++i) {
+      const PositionalSpec& p = c.positionals[i];
+      slots += std::string(" ") + PathKind(p.name);
+      if (p.choices) slotwords += "[" + std::to_string(i) + "]='" + WordList(p.choices) + "' ";
+    }
     const bool many = !c.positionals.empty() && c.positionals.back().many;
     cases += "    " + std::string(c.name) + ") opts='" + opts + "' values='" + values + "' paths='" + paths +
-             "' dirs='" + dirs + "' slots='" + slots + "' many=" + (many ? "1" : "0") + " ;;\n";
+             "' dirs='" + dirs + "' containers='" + containers + "' slots='" + slots + "' many=" +
+             (many ? "1" : "0") + " optwords=(" + optwords + ") slotwords=(" + slotwords + ") ;;\n";
   }
   std::string script = kBash;
   Replace(script, "@CASES@", cases);
@@ -141,8 +183,12 @@ std::string Explanation(std::string_view text) {
   return "[" + ZshQuoted(out) + "]";
 }
 
-std::string Action(std::string_view word) {
+// What completes a value named `word`; `document` is the place of the
+// document among the command's words (1 for the first), 0 when none.
+std::string Action(std::string_view word, Choices choices, std::size_t document) {
+  if (choices) return "(" + ZshQuoted(WordList(choices)) + ")";
   const char kind = PathKind(word);
+  if (kind == 'c') return document ? "_nametree_labels " + std::to_string(document) : " ";
   return kind == 'f' ? "_files" : kind == 'd' ? "_files -/" : " ";
 }
 
@@ -150,15 +196,18 @@ std::string ZshScript(const std::vector<CommandSpec>& table) {
   std::string commands, cases;
   for (const CommandSpec& c : table) {
     commands += "    '" + std::string(c.name) + ":" + ZshQuoted(c.summary) + "'\n";
+    std::size_t document = 0;
+    for (std::size_t i = 0; i < c.positionals.size() && !document; ++i)
+      if (PathKind(c.positionals[i].name) == 'f') document = i + 1;
     cases += "    " + std::string(c.name) + ") _arguments \\\n      '--help[print the help of this command]'";
     for (const OptionSpec& o : c.options) {
       cases += " \\\n      '" + std::string(o.repeatable ? "*" : "") + "--" + std::string(o.name);
       if (o.value.empty()) cases += Explanation(o.help) + "'";
-      else cases += "=" + Explanation(o.help) + ":" + std::string(o.value) + ":" + Action(o.value) + "'";
+      else cases += "=" + Explanation(o.help) + ":" + std::string(o.value) + ":" + Action(o.value, o.choices, document) + "'";
     }
     for (const PositionalSpec& p : c.positionals)
       cases += std::string(" \\\n      '") + (p.many ? "*:" : p.required ? ":" : "::") + std::string(p.name) + ":" +
-               Action(p.name) + "'";
+               Action(p.name, p.choices, document) + "'";
     cases += " ;;\n";
   }
   std::string script = kZsh;
@@ -167,7 +216,20 @@ std::string ZshScript(const std::vector<CommandSpec>& table) {
   return script;
 }
 
+// One @LABEL a line, as the scripts offer them.
+int PrintLabels(const Args& args, const std::string& path) {
+  Document doc;
+  if (int rc = OpenDocument(args.Report(), doc, path, false)) return rc;
+  for (const auto& [id, label] : doc.File().Labels()) std::printf("@%s\n", Display(label).c_str());
+  return kExitOk;
+}
+
 int RunCompletion(const Args& args) {
+  if (const std::string* path = args.Value("labels")) {
+    if (args.Count() > 0) return args.UsageError("give SHELL or --labels FILE, not both");
+    return PrintLabels(args, *path);
+  }
+  if (args.Count() == 0) return args.UsageError("SHELL is missing: bash or zsh");
   const std::optional<std::string> script = CompletionScript(args.At(0), AllCommands());
   if (!script) return args.UsageError("no completion for the shell \"" + Echo(args.At(0)) + "\"; try bash or zsh");
   std::fputs(script->c_str(), stdout);
@@ -177,8 +239,8 @@ int RunCompletion(const Args& args) {
 }  // namespace
 
 std::optional<std::string> CompletionScript(std::string_view shell, const std::vector<CommandSpec>& table) {
-  if (shell == "bash") return BashScript(table);
-  if (shell == "zsh") return ZshScript(table);
+  if (shell == kShells[0]) return BashScript(table);
+  if (shell == kShells[1]) return ZshScript(table);
   return std::nullopt;
 }
 
@@ -186,9 +248,12 @@ void AddCompletionCommand(std::vector<CommandSpec>& table) {
   table.push_back({"completion", "print a completion script for bash or zsh",
                    "  source <(nametree completion bash)            # bash, in this shell\n"
                    "  nametree completion zsh > ~/.zfunc/_nametree  # zsh, with ~/.zfunc in $fpath\n"
-                   "Completes commands, their options, and file names where a command takes a file.",
-                   {{"SHELL", "bash or zsh"}},
-                   {},
+                   "Completes commands, their options, the words a value may be, file names where a\n"
+                   "command takes a file, and the @LABELs of the document on the line where it takes a\n"
+                   "container.",
+                   {{"SHELL", "bash or zsh", false, false, ShellNames}},
+                   {{"labels", "FILE", "print the labels of FILE instead, one @LABEL a line, as the scripts offer "
+                                       "them; reads without waiting for a writer"}},
                    RunCompletion});
 }
 

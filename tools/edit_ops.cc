@@ -3,6 +3,8 @@
 #include <optional>
 
 #include "container_arg.h"
+#include "keywords.h"
+#include "nametree/keyword_sets.h"
 #include "nametree/refusal_text.h"
 #include "nametree/tree_walk.h"
 
@@ -181,11 +183,11 @@ EditResult Delete(EditContext& context, const Edit& edit) {
   return r;
 }
 
+constexpr std::int16_t kNamedTypes[] = {kGlobalContainer, kTargetContainer, kLocalCheckContainer, kOrdinaryContainer};
+
 std::optional<std::int16_t> ParseType(std::string_view text) {
-  if (text == "plain") return kOrdinaryContainer;
-  if (text == "global") return kGlobalContainer;
-  if (text == "target") return kTargetContainer;
-  if (text == "own") return kLocalCheckContainer;
+  for (std::int16_t type : kNamedTypes)
+    if (text == TypeLabel(type)) return type;
   std::optional<std::int64_t> n = ParseSigned(text);
   if (!n || *n < INT16_MIN || *n > INT16_MAX) return std::nullopt;
   return static_cast<std::int16_t>(*n);
@@ -268,7 +270,21 @@ EditResult Keyword(EditContext& context, const Edit& edit) {
   return r;
 }
 
+bool TypeArg(const std::string& text, Edit* edit, EditResult* error) {
+  std::optional<std::int16_t> t = ParseType(text);
+  if (!t) *error = Usage("--type must be global, target, own, plain or a number from -32768 to 32767, not \"" +
+                         Echo(text) + "\"");
+  else edit->type = *t;
+  return t.has_value();
+}
+
 }  // namespace
+
+std::vector<std::string> ContainerTypeWords() {
+  std::vector<std::string> words;
+  for (std::int16_t type : kNamedTypes) words.push_back(TypeLabel(type));
+  return words;
+}
 
 std::optional<Edit> ParseEdit(const Args& args, EditResult* error) {
   using Op = Edit::Op;
@@ -284,6 +300,19 @@ std::optional<Edit> ParseEdit(const Args& args, EditResult* error) {
     return std::nullopt;
   }
   if (edit.op == Op::kKeyword) {
+    const std::string* set = args.Value("set");
+    if ((args.Count() > 0) == (set != nullptr)) {
+      *error = Usage("a keyword line gives a WORD or --set NAME");
+      return std::nullopt;
+    }
+    if (set) {
+      if (KeywordSet(*set).empty()) {
+        *error = Usage(UnknownKeywordSet(*set));
+        return std::nullopt;
+      }
+      edit.set = *set;
+      return edit;
+    }
     auto word = NameArg(args.At(0), error);
     if (!word) return std::nullopt;
     edit.name = std::move(*word);
@@ -299,15 +328,8 @@ std::optional<Edit> ParseEdit(const Args& args, EditResult* error) {
     edit.name = std::move(*name);
     edit.kind = *kind;
   }
-  if (const std::string* text = args.Value("type")) {
-    std::optional<std::int16_t> t = ParseType(*text);
-    if (!t) {
-      *error = Usage("--type must be global, target, own, plain or a number from -32768 to 32767, not \"" +
-                     Echo(*text) + "\"");
-      return std::nullopt;
-    }
-    edit.type = *t;
-  }
+  if (const std::string* text = args.Value("type"))
+    if (!TypeArg(*text, &edit, error)) return std::nullopt;
   edit.check = !args.Has("no-check");
   edit.confine = args.Has("confine");
   edit.container = args.Has("container");
@@ -334,6 +356,18 @@ std::optional<Edit> ParseRow(const std::string& container, const std::string& na
   if (!k) return std::nullopt;
   edit.name = std::move(*text);
   edit.kind = *k;
+  return edit;
+}
+
+std::optional<Edit> ParseContainerRow(const std::string& parent, const std::string& type, std::string label, bool keep,
+                                      EditResult* error) {
+  Edit edit;
+  edit.op = Edit::Op::kAddContainer;
+  edit.id = parent;
+  if (!CheckIdText(edit, error)) return std::nullopt;
+  if (!type.empty() && !TypeArg(type, &edit, error)) return std::nullopt;
+  edit.label = std::move(label);
+  edit.storeLabel = keep;
   return edit;
 }
 
@@ -393,6 +427,26 @@ bool Undo(EditContext& context, const Edit& edit, const EditResult& done) {
 }  // namespace
 
 EditResult ApplyEdit(EditContext& context, const Edit& edit) {
+  if (edit.op == Edit::Op::kKeyword && !edit.set.empty()) {
+    // One word at a time, so that the check is told of each.
+    EditResult all;
+    std::size_t fresh = 0, words = 0;
+    for (std::u16string_view word : KeywordSet(edit.set)) {
+      Edit one = edit;
+      one.set.clear();
+      one.name = CString(word);
+      EditResult r = ApplyEdit(context, one);
+      if (r.exit != kExitOk) return r;
+      ++words;
+      fresh += r.hr == S_OK ? 1 : 0;
+      for (DocumentFinding& f : r.findings) all.findings.push_back(std::move(f));
+    }
+    all.text = "reserved " + Counted(fresh, "word") + " of the set " + edit.set + " (" + std::to_string(words - fresh) +
+               " already)";
+    all.json["keywordSet"] = edit.set;
+    all.json["reserved"] = fresh;
+    return all;
+  }
   if (!context.check) return Apply(context, edit);
   Announce(context, edit);
   EditResult r = Apply(context, edit);

@@ -54,6 +54,7 @@ struct Edit {
   Op op = Op::kAdd;
   std::string id;  // the container (add), name (rename, delete) or parent (add-container)
   CString name;    // the text of add and rename, the word of keyword
+  std::string set;  // keyword --set: a built-in set instead of one word
   std::uint32_t kind = kOrdinaryName;
   bool check = true;       // add without --no-check
   bool confine = false;    // --confine
@@ -69,6 +70,14 @@ std::optional<Edit> ParseEdit(const Args& args, EditResult* error);
 // An add of a CSV row; an empty kind is the default.
 std::optional<Edit> ParseRow(const std::string& container, const std::string& name, const std::string* kind,
                              EditResult* error);
+// An add-container of a CSV row: under `parent`, of `type` (empty: plain),
+// named `label` for later rows, kept in the document when `keep`.
+std::optional<Edit> ParseContainerRow(const std::string& parent, const std::string& type, std::string label, bool keep,
+                                      EditResult* error);
+
+// The words --type takes for the named container types, as TypeLabel
+// prints them, in the order the help lists them.
+std::vector<std::string> ContainerTypeWords();
 
 // Applies the edit to the server. Nothing is printed.
 EditResult ApplyEdit(EditContext& context, const Edit& edit);

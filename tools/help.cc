@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "args.h"
+#include "nametree/document_file.h"
+#include "nametree/utf8.h"
 #include "nametree/version.h"
 
 namespace nametree::cli {
@@ -112,7 +114,80 @@ std::string Roff(std::string_view text) {
   return out;
 }
 
+// Each example: what it shows, and the lines to type. They run as they
+// stand, one after the other, in an empty directory.
+struct Example {
+  std::string_view title;
+  std::string_view lines;
+};
+constexpr Example kExamples[] = {
+    {"A new document with a labelled global container and a name in it:",
+     "nametree init plant.nt\n"
+     "nametree add-container plant.nt 0 --type global --label area\n"
+     "nametree add plant.nt @area Pump1\n"
+     "nametree tree plant.nt"},
+    {"Many edits in one run, saved only when every line succeeds:",
+     "nametree batch plant.nt <<'END'\n"
+     "add-container 0 --type target --as plc1\n"
+     "add @plc1 Valve1\n"
+     "keyword --set iec61131-3\n"
+     "END"},
+    {"A step of a CI job that fails on any error or warning in the document (exit 1), or when it cannot be "
+     "read (exit 2):",
+     "nametree lint --strict plant.nt"},
+    {"Documents under git: 'git diff' shows what changed in a document as text, entry by entry:",
+     "echo '*.nt diff=nametree' >> .gitattributes\n"
+     "git config diff.nametree.textconv 'nametree dump --canonical'\n"
+     "git diff plant.nt"},
+};
+
+std::string ExamplesSection() {
+  std::string out = ".SH EXAMPLES\n";
+  for (const Example& e : kExamples) {
+    out += ".PP\n" + Roff(e.title) + ".PP\n.RS 4\n.nf\n";
+    for (std::string_view line : SplitLines(e.lines)) out += (line[0] == '.' || line[0] == '\'' ? "\\&" : "") + Escaped(line) + "\n";
+    out += ".fi\n.RE\n";
+  }
+  return out;
+}
+
+std::string ExitStatusSection() {
+  std::string out = ".SH EXIT STATUS\n";
+  for (const ExitCodeSpec& e : ExitCodes()) out += ".TP\n\\fB" + Escaped(e.code) + "\\fR\n" + Roff(e.details);
+  return out;
+}
+
+std::string FilesSection() {
+  const DocumentFileLayout layout = DescribeDocumentFile("FILE");
+  const auto entry = [](std::u16string_view name) { return "\"" + ToUtf8(name) + "\""; };
+  std::string out = ".SH FILES\n.TP\n\\fIFILE\\fR\n";
+  out += Roff("A document: a compound file whose entry " + entry(layout.nameServerEntry) +
+              " holds the containers and names. Beside it the program keeps the reserved words of 'nametree "
+              "keyword' and of batch keyword lines in " + entry(layout.keywordEntry) +
+              ", and the labels of 'nametree label' and 'add-container --label' in " + entry(layout.labelEntry) +
+              ". Other entries of the file are kept as they are.");
+  out += ".TP\n\\fI" + Escaped(layout.tempName) + "\\fR\n";
+  out += Roff("A save writes the new document beside FILE, unnamed where the file system allows it and else under "
+              "this name, and renames it over FILE: an interrupted or failed save leaves FILE as it was. A save "
+              "removes such a file that a process no longer running left behind.");
+  out += ".TP\nThe lock\n";
+  out += Roff("A command that changes FILE holds an advisory lock on FILE itself (an open file description lock of "
+              "fcntl(2), else flock(2)) from reading it until it is saved. Another writer waits for it at most "
+              "--wait seconds, then gives up with exit 2. Commands that only read FILE take no lock; the rename "
+              "gives them the whole old document or the whole new one.");
+  return out;
+}
+
 }  // namespace
+
+std::string GlobalFooter() {
+  std::string footer = std::string(kProgramFooter) + "\nExit codes:";
+  for (const ExitCodeSpec& e : ExitCodes()) {
+    footer += "\n  " + e.code;
+    footer.append(e.code.size() < 7 ? 7 - e.code.size() : 1, ' ') += e.summary;
+  }
+  return footer;
+}
 
 std::size_t HelpWidth() {
   std::size_t width = 80;
@@ -170,7 +245,7 @@ std::string ManPage(const std::vector<CommandSpec>& table) {
               "\n" + Roff(o.help);
     if (!c.details.empty()) page += ".PP\n" + Roff(c.details);
   }
-  return page;
+  return page + ExitStatusSection() + ExamplesSection() + FilesSection();
 }
 
 }  // namespace nametree::cli

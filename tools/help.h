@@ -24,8 +24,10 @@ inline constexpr char kProgramAbout[] =
 
 inline constexpr char kProgramFooter[] =
     "Run 'nametree COMMAND --help' for the arguments of one command. Names are UTF-8.\n"
-    "Exit codes: 0 success, 1 refused by the library (or findings of lint), 2 usage,\n"
-    "file or output error. Try 'nametree demo' for a tour.";
+    "Try 'nametree demo' for a tour.";
+
+// kProgramFooter and the exit codes, for the global help.
+std::string GlobalFooter();
 
 // Narrower than this, option descriptions would be a word or two a line.
 inline constexpr std::size_t kMinHelpWidth = 50;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cli.h"
+
 namespace nametree::cli {
 
 namespace {
@@ -30,7 +32,7 @@ volatile sig_atomic_t gPending = 0;
   const Words& words = gState == kSaved ? gSaved : gUnchanged;
   const ssize_t written = ::write(STDERR_FILENO, words.text, words.length);
   static_cast<void>(written);
-  ::_exit(128 + signal);
+  ::_exit(kExitSignalBase + signal);
 }
 
 extern "C" void OnSignal(int signal) {

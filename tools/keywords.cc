@@ -45,13 +45,20 @@ int LoadKeywords(const Args& args, CNameServer& server) {
   return kExitOk;
 }
 
+std::vector<std::string> KeywordSetNameList() {
+  const auto names = KeywordSetNames();
+  return {names.begin(), names.end()};
+}
+
+std::string UnknownKeywordSet(const std::string& name) {
+  std::string known;
+  for (std::string_view n : KeywordSetNames()) known += (known.empty() ? "" : ", ") + std::string(n);
+  return "no built-in keyword set is called \"" + Echo(name) + "\" (there is " + known + ")";
+}
+
 int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words) {
   const auto set = KeywordSet(name);
-  if (set.empty()) {
-    std::string known;
-    for (std::string_view n : KeywordSetNames()) known += (known.empty() ? "" : ", ") + std::string(n);
-    return args.UsageError("no built-in keyword set is called \"" + Echo(name) + "\" (there is " + known + ")");
-  }
+  if (set.empty()) return args.UsageError(UnknownKeywordSet(name));
   for (std::u16string_view word : set) words->emplace_back(word);
   return kExitOk;
 }
@@ -80,7 +87,7 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
 const OptionSpec kWaitOption{"wait", "SECONDS",
                              "wait at most this long for another program writing the document (default 10)"};
 const OptionSpec kKeywordSetOption{"keyword-set", "NAME", "reserve the words of a built-in set (iec61131-3); may be repeated",
-                                   true};
+                                   true, KeywordSetNameList};
 const OptionSpec kForceOption{"force", "",
                               "save even though some entries of the file could not be read; they are left out "
                               "and listed"};

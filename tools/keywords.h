@@ -26,6 +26,10 @@ extern const OptionSpec kNoEditCheckOption;
 // --keyword-set NAME: a built-in set of reserved words, for the commands
 // that take --keywords.
 extern const OptionSpec kKeywordSetOption;
+// The names of the built-in sets, for completion.
+std::vector<std::string> KeywordSetNameList();
+// Why `name` is no built-in set, naming those there are.
+std::string UnknownKeywordSet(const std::string& name);
 // The words of a built-in set; a usage error (2) for an unknown name.
 int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words);
 // DocumentOptions from --wait and --force; a bad --wait is a usage error (2).

@@ -53,6 +53,20 @@ struct DocumentFileOptions {
   bool force = false;
 };
 
+// What a document file holds and what a commit leaves beside it, as help
+// texts name them.
+struct DocumentFileLayout {
+  std::u16string_view nameServerEntry;  // the names
+  std::u16string_view keywordEntry;     // the stored reserved words
+  std::u16string_view labelEntry;       // the container labels
+  // The new file while a commit writes it, where the system cannot leave
+  // it unnamed; "PID" and "XXXXXX" stand for the process ID and the
+  // random tail.
+  std::string tempName;
+};
+// The layout of the document at `path`.
+NAMETREE_API DocumentFileLayout DescribeDocumentFile(const std::string& path);
+
 class NAMETREE_API DocumentFile {
  public:
   // Opens (or, with options.create, starts) the document at `path`. On

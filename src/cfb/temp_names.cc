@@ -14,14 +14,20 @@ bool IsTailCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-}  // namespace
-
-std::string MakeTempName(const std::string& target, long pid, const std::string& tail) {
+std::string TempName(const std::string& target, const std::string& pid, const std::string& tail) {
   const std::size_t slash = target.rfind('/');
   const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  return directory + "." + name + kMarker + std::to_string(pid) + "." + tail;
+  return directory + "." + name + kMarker + pid + "." + tail;
 }
+
+}  // namespace
+
+std::string MakeTempName(const std::string& target, long pid, const std::string& tail) {
+  return TempName(target, std::to_string(pid), tail);
+}
+
+std::string TempNamePattern(const std::string& target) { return TempName(target, "PID", std::string(kTailLength, 'X')); }
 
 std::string RandomTempTail() {
   std::random_device seed;

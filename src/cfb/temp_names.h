@@ -19,6 +19,9 @@ namespace nametree::cfb {
 // directory: ".<name>.nametree-tmp.<pid>.<tail>", `tail` being six letters
 // or digits.
 std::string MakeTempName(const std::string& target, long pid, const std::string& tail);
+// The name for a help text: "PID" for the process ID, an X for each
+// character of the tail.
+std::string TempNamePattern(const std::string& target);
 
 // Six random letters and digits.
 std::string RandomTempTail();

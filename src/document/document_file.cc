@@ -7,6 +7,7 @@
 #include <new>
 #include <system_error>
 
+#include "cfb/temp_names.h"
 #include "document/settings_streams.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/memory_storage.h"
@@ -187,6 +188,10 @@ struct DocumentFile::State {
     return {};
   }
 };
+
+DocumentFileLayout DescribeDocumentFile(const std::string& path) {
+  return {kServerStream, document::kKeywordStream, document::kLabelStream, cfb::TempNamePattern(path)};
+}
 
 std::string_view FileErrorKindName(FileErrorKind kind) {
   switch (kind) {

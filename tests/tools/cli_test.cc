@@ -94,6 +94,11 @@ TEST_F(Cli, LookupsProposalsChecksAndErrors) {
       {{"rename", "--help"}, "", 0, {"NEWNAME", "--kind"}},
       {{"-V"}, "", 0, {"nametree "}},
       {{"frobnicate"}, "", 2, {}, {"frobnicate"}},
+      {{"help", "ad"}, "", 2, {}, {"unknown command \"ad\"; did you mean \"add\"?"}},
+      {{"help", "add", "rename"}, "", 2},
+      {{"help", "--man", "add"}, "", 2, {}, {"--man takes no COMMAND"}},
+      {{"help", "--man"}, "", 0, {".SH EXIT STATUS\n", ".SH EXAMPLES\n", ".SH FILES\n", "\\fI.FILE.nametree\\-tmp.PID.XXXXXX\\fR",
+                                  "\"NametreeLabels\"", "\n.TP\n\\fB128+N\\fR\n"}},
       {{"add", "DOC"}, "", 2},  // too few arguments
       {{"tree", "DOC", "--bogus"}, "", 2},
       {{"add", "DOC", "x", "Y", "--json"}, "", 2, {"\"resultName\":\"E_INVALIDARG\""}},

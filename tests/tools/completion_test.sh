@@ -4,6 +4,7 @@
 # Usage: completion_test.sh PROGRAM
 set -u
 prog=$1
+here=$(cd "$(dirname "$0")" && pwd)
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 work=$(mktemp -d)
@@ -60,6 +61,32 @@ if command -v script >/dev/null; then  # a terminal's width beats COLUMNS
   [ "$widest" = 60 ] || fail "help on a terminal of 60 columns is $widest wide"
 fi
 
+# The manual page: every exit code the help lists has its entry, and the
+# examples run as they stand, one after the other, in an empty directory.
+codes=$(sed -n '/^Exit codes:/,$s/^  \([0-9][0-9+N]*\)  .*/\1/p' <<<"$help")
+[ "$(wc -w <<<"$codes")" -ge 3 ] || fail "too few exit codes in the help: $codes"
+status_section=$(sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' nametree.1)
+for code in $codes; do
+  grep -Fqx "\\fB$code\\fR" <<<"$status_section" || fail "EXIT STATUS misses $code"
+done
+for section in 'EXIT STATUS' EXAMPLES FILES; do
+  inpage "$section" || fail "the page has no $section"
+done
+mkdir bin examples
+ln -s "$prog" bin/nametree
+export PATH=$PWD/bin:$PATH
+sed -n '/^\.SH EXAMPLES/,/^\.SH /{/^\.nf/,/^\.fi/p}' nametree.1 | grep -v '^\.[nf][fi]$' |
+  sed 's/\\-/-/g; s/\\e/\\/g; s/^\\&//' >examples.sh
+grep -q 'git diff' examples.sh || fail "no git diff among the examples"
+if command -v git >/dev/null; then
+  (cd examples && git init -q && git config user.email t@example.org && git config user.name t &&
+    # What the first example makes is committed; the rest change it.
+    bash -e <(sed '/nametree batch/,$d' ../examples.sh) >/dev/null && git add plant.nt && git commit -qm one &&
+    bash -e <(sed -n '/nametree batch/,$p' ../examples.sh) >../examples.out 2>&1) ||
+    fail "the examples do not run: $(cat examples.out 2>/dev/null)"
+  grep -q '^+container [0-9]* (target) @plc1$' examples.out || fail "git diff shows no canonical dump: $(cat examples.out)"
+fi
+
 mkdir tour
 touch plant.nt
 expect "add add-container " nametree ad
@@ -73,4 +100,52 @@ expect "plant.nt " nametree add --kind = 1 pl
 expect "plant.nt " nametree diff plant.nt pl
 expect "" nametree keyword add plant.nt BEGIN pl        # words, however many
 expect "tour " nametree demo --keep t
+
+# Values from the command table.
+expect "global own plain target " nametree add-container plant.nt 0 --type ''
+expect "target " nametree add-container plant.nt 0 --type = t
+expect "add list remove " nametree keyword ''
+expect "iec61131-3 " nametree keyword add plant.nt --set ''
+expect "iec61131-3 " nametree batch plant.nt --keyword-set i
+expect "bash zsh " nametree completion ''
+expect "help " nametree help he
+expect "--man " nametree help --m
+expect "plant.nt " nametree completion --labels pl
+# Labels of the document named earlier on the line, read while a writer
+# holds its lock.
+nametree init labelled.nt >/dev/null && nametree batch labelled.nt >/dev/null <<'END' || fail "the labelled document"
+add-container 0 --type global --as area
+add-container @area --as plc1
+add-container 0 --ref unlabelled
+END
+python3 -c 'import fcntl, time; f = open("labelled.nt", "r+"); fcntl.lockf(f, fcntl.LOCK_EX); print(flush=True); time.sleep(60)' >locked &
+locker=$!
+for _ in $(seq 100); do [ -s locked ] && break; sleep 0.1; done
+nametree add labelled.nt @area X --wait 0 >/dev/null 2>&1
+[ $? = 2 ] || fail "the lock is not held"
+{
+  expect "@area @plc1 " nametree add labelled.nt ''
+  expect "@plc1 " nametree add labelled.nt @p
+  expect "@area @plc1 " nametree add-container labelled.nt --type global ''
+  expect "@area @plc1 " nametree add --kind 1 labelled.nt ''       # the document after an option
+  expect "@area @plc1 " nametree label labelled.nt ''
+  expect "" nametree add labelled.nt @area ''                       # a name
+  expect "" nametree rename labelled.nt ''                          # a name's ID
+  expect "" nametree add absent.nt ''
+}
+# zsh: the same function in a real interactive zsh, under a pseudo-terminal.
+if command -v zsh >/dev/null; then
+  mkdir zfunc && cp _nametree zfunc/ || fail "the zsh script"
+  zexpect() {
+    local want=$1 got
+    shift
+    got=$(timeout 30 zsh -f "$here/zsh_complete.zsh" "$PWD/zfunc" "$*" | sort | tr '\n' ' ')
+    [ "$got" = "$want" ] || fail "zsh: '$*' completes to '$got', not '$want'"
+  }
+  zexpect "add add-container " nametree ad
+  zexpect "--dry-run " nametree add --dr
+  zexpect "global own plain target " nametree add-container labelled.nt 0 --type=
+  zexpect "@area @plc1 " nametree add labelled.nt @
+fi
+kill $locker
 exit $status

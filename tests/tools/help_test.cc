@@ -67,7 +67,12 @@ TEST(Help, KeepsWhatFitsAndRefillsTheRest) {
            {"", {"add", "--help"}, "  --json                      report as JSON (errors too, on stdout)\n"},
            {"", {"help", "keyword"}, "\n  nametree keyword add FILE BEGIN END\n  nametree keyword add FILE --set"},
            {"0", {"--help"}, repair},
-           {"100", {"--help"}, "Names are UTF-8.\nExit codes: 0 success"},  // fits, so not refilled
+           {"100", {"--help"}, "Names are UTF-8.\nTry 'nametree demo' for a tour.\nExit codes:\n  0      success\n"},  // fits
+           {"", {"--help"}, "\n  2      usage, file or output error\n  128+N  ended by signal N\n"},
+           {"", {"--help"}, "\n  help                        print the help of a command, or of the program\n"},
+           {"", {"help"}, "\n  help                        print the help of a command, or of the program\n"},
+           {"", {"help", "help"}, "Usage: nametree help [OPTIONS] [COMMAND]\n"},
+           {"", {"help", "--help"}, "  --man                       print the manual page (roff) instead\n"},
            {"80x", {"add", "--help"}, add80},
            {"86", {"add", "--help"}, "\nNAME (UTF-8) is checked against the name rules and, unless --no-check, against every\n"},
            {"10", {"add", "--help"},

@@ -4,6 +4,7 @@
 // (export, dump --canonical, diff). Exit codes, output and file bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "nametree/cfb_storage.h"
@@ -68,6 +69,18 @@ class Navigate : public ::testing::Test {
     }
   }
   std::string Path(const std::string& name) const { return dir_.File(name); }
+
+  // Rebuilds the document `from` in a new one, `to`, through export and
+  // batch (each with `how`); the canonical dump of the new one.
+  std::string Rebuilt(const std::string& from, const std::string& how, const std::string& to) const {
+    std::vector<std::string> exportArgs = {"export", Path(from)}, batchArgs = {"batch", Path(to), "-"};
+    if (!how.empty()) exportArgs.push_back(how), batchArgs.push_back(how);
+    EXPECT_EQ(Run({"init", Path(to)}).exit, 0);
+    const ProgramRun exported = Run(exportArgs);
+    const ProgramRun replayed = Run(batchArgs, exported.out);
+    EXPECT_EQ(replayed.exit, 0) << exported.out << replayed.err;
+    return Run({"dump", Path(to), "--canonical"}).out;
+  }
 
   // The bytes of the document's "NameServer" stream.
   std::string ServerStream(const std::string& name) const {
@@ -196,7 +209,9 @@ TEST_F(Navigate, ExportRebuildsTheTreeAndDiffNamesEveryChangeByID) {
        {"=# nametree export of " + Path("doc.nt") + "\nadd-container 0 --type global --as Sys\nadd @Sys Pump1\n"
         "add-container 0 --type target --as plc1\nadd @plc1 Valve\nadd-container @plc1 --type plain --ref 6\n"
         "add @6 Motor_1\nkeyword \"Sp ace\"\n"}, true, {}, {}, {"keyword", "add", "DOC", "Sp ace"}},
-      {{"export", "DOC", "--csv"}, "", 0, {"=container,name,kind\n@Sys,Pump1,\n@plc1,Valve,\n6,Motor_1,\n"}},
+      {{"export", "DOC", "--csv"}, "", 0,
+       {"=container,name,kind,parent,type\n@Sys,,,0,global\n@Sys,Pump1,,,\n@plc1,,,0,target\n@plc1,Valve,,,\n"
+        "--ref 6,,,@plc1,plain\n@6,Motor_1,,,\n"}},
       {{"dump", "DOC", "--canonical"}, "", 0,
        {"=keyword A\nkeyword B\ncontainer 1 (global) @Sys\n  2 Pump1\ncontainer 3 (target) @plc1\n  4 Valve\n"
         "  container 6 (plain)\n    7 Motor_1\n"}, true, {}, {}, {"keyword", "add", "DOC", "B", "A"}},
@@ -228,6 +243,67 @@ TEST_F(Navigate, ExportRebuildsTheTreeAndDiffNamesEveryChangeByID) {
   EXPECT_EQ(WithoutIds(before), WithoutIds(after));
   // A lone surrogate, which UTF-8 cannot carry, comes back as the same unit.
   EXPECT_NE(Run({"export", Path("copy.nt")}).out.find(" Lone\\u{DC01}x --kind 1\n"), std::string::npos);
+}
+
+TEST_F(Navigate, CsvExportRebuildsUnlabelledNestedContainers) {
+  // Under unlabelled 6: unlabelled 9 and, in it, a labelled one; a name on
+  // every level, one that needs quotes and one of kind 1.
+  ASSERT_EQ(Run({"batch", Path("base.nt")},
+                "add-container 6 --ref deep\nadd @deep \"Comma,\\\"Quote\" --kind 1\nadd 6 Second\n"
+                "add-container @deep --type own --as Cell\nadd @Cell _Under --kind 1\nadd-container 0 --ref bare\n")
+                .exit,
+            0);
+  const std::string before = Run({"dump", Path("base.nt"), "--canonical"}).out;
+  ASSERT_NE(before.find("    container 9 (plain)\n      10 Comma,\"Quote\n      container "),
+            std::string::npos)
+      << before;
+  ASSERT_EQ(Run({"keyword", "add", Path("base.nt"), "Mine"}).exit, 0);
+  const std::string dump = Run({"dump", Path("base.nt"), "--canonical"}).out;
+  const std::string text = Rebuilt("base.nt", "", "text.nt");
+  EXPECT_EQ(WithoutIds(text), WithoutIds(dump));
+  const std::string csv = Rebuilt("base.nt", "--csv", "csv.nt");
+  EXPECT_EQ(WithoutIds(csv), WithoutIds(std::regex_replace(dump, std::regex("keyword Mine\n"), "")));
+  // The labels are kept and the refs are not: exporting again writes the same rows.
+  const ProgramRun again = Run({"export", Path("csv.nt"), "--csv"});
+  EXPECT_NE(again.out.find("\n@Sys,,,0,global\n"), std::string::npos) << again.out;
+  EXPECT_EQ(Run({"label", Path("csv.nt")}).out.find("@6"), std::string::npos);
+  // A ref stands for this batch alone, and a row either makes or adds.
+  Expect({
+      {{"batch", "DOC", "--csv"}, "container,name,kind,parent,type\n--ref a,,,@plc1,target\n@a,Tag,,,\n", 0,
+       {"applied 2 edits"}, false, {"tree", "DOC", "--json"}, {"\"name\":\"Tag\""}},
+      {{"batch", "DOC", "--csv"}, "container,name,parent,type\n--ref a,,0,plain\n--ref a,,0,plain\n", 2,
+       {"already uses --as a"}},
+      {{"batch", "DOC", "--csv"}, "container,name,parent,type\n@plc1,X,0,\n", 2, {"not both"}},
+      {{"batch", "DOC", "--csv"}, "container,name,parent,type\nplc1,,0,global\n", 2, {"@LABEL (kept), --ref NAME"}},
+      {{"batch", "DOC", "--csv"}, "container,name,parent,type\n@New,,,global\n", 2, {"gives its parent"}},
+      {{"batch", "DOC", "--csv"}, "container,name,parent,type\n@New,,0,bogus\n", 2, {"--type must be"}},
+      {{"batch", "DOC", "--csv"}, "container,name,type,parent\n", 2, {"column 3 \"type\""}},
+      {{"batch", "DOC", "--csv"}, "container,name,kind,parent,type\n@x,Tag,,\n", 2, {"expected 5 fields, found 4"}},
+  });
+}
+
+TEST_F(Navigate, ExportWritesAKeywordSetHeldWholeAsOneLine) {
+  ASSERT_EQ(Run({"keyword", "add", Path("base.nt"), "Mine", "--set", "iec61131-3"}).exit, 0);
+  ASSERT_EQ(Run({"keyword", "add", Path("base.nt"), "Late"}).exit, 0);
+  const std::string kept = Run({"keyword", "list", Path("base.nt")}).out;
+  const ProgramRun exported = Run({"export", Path("base.nt")});
+  EXPECT_NE(exported.out.find("\nkeyword Mine\nkeyword --set iec61131-3\nkeyword Late\n"), std::string::npos)
+      << exported.out;
+  const std::string dump = Run({"dump", Path("base.nt"), "--canonical"}).out;
+  EXPECT_EQ(WithoutIds(Rebuilt("base.nt", "", "copy.nt")), WithoutIds(dump));
+  EXPECT_EQ(Run({"keyword", "list", Path("copy.nt")}).out, kept);
+  // One word short of the set: every word on a line of its own.
+  ASSERT_EQ(Run({"keyword", "remove", Path("copy.nt"), "WSTRING"}).exit, 0);
+  const std::string partial = Run({"export", Path("copy.nt")}).out;
+  const std::string left = Run({"keyword", "list", Path("copy.nt")}).out;
+  EXPECT_EQ(partial.find("--set"), std::string::npos);
+  std::size_t lines = 0;
+  for (std::size_t at = partial.find("\nkeyword "); at != std::string::npos; at = partial.find("\nkeyword ", at + 1)) ++lines;
+  EXPECT_EQ(lines, static_cast<std::size_t>(std::count(left.begin(), left.end(), '\n')));
+  Expect({
+      {{"batch", "DOC"}, "keyword --set iec61131-3 BEGIN\n", 2, {"a WORD or --set NAME"}},
+      {{"batch", "DOC"}, "keyword --set c89\n", 2, {"no built-in keyword set is called \"c89\""}},
+  });
 }
 
 }  // namespace
