@@ -226,17 +226,18 @@ struct EditCheck::State {
 
   // The room's names under the look, in walk order.
   const std::vector<Member>& RoomIn(Pass& p, KeyRooms::Index i, const CString& look) const {
-    auto [it, fresh] = p.rooms.try_emplace(i);
-    if (!fresh) return it->second;
+    const auto [it, fresh] = p.rooms.try_emplace(i);
+    std::vector<Member>& members = it->second;
+    if (!fresh) return members;
     const KeyRooms::Room& room = rooms.At(i);
     room.ForEachId([&](std::uint32_t id) {
       Member m{{id, room.container}, {}, {}, i};
       m.text = Text(m.h);
       m.upper = ToUpper(m.text);
-      if (HasLook(m.upper, look)) it->second.push_back(std::move(m));
+      if (HasLook(m.upper, look)) members.push_back(std::move(m));
     });
-    if (it->second.size() > 1) SortInWalkOrder(it->second, [](const Member& m) -> const Holder& { return m.h; });
-    return it->second;
+    SortInWalkOrder(members, [](const Member& m) -> const Holder& { return m.h; });
+    return members;
   }
 
   // A namespace's holders of the key: for each text the first two in
