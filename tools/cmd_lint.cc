@@ -42,7 +42,9 @@ namespace {
 int RunLint(const Args& args) {
   if (IsPlcopenArgument(args.At(0))) return LintPlcopen(args);
   Document doc;
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
+  // Entries that could not be read are findings of their own, not warnings
+  // beside the report.
+  if (int rc = ReportDocumentError(args.Report(), args.At(0), doc.Open(args.At(0), false))) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File()), Json::object());

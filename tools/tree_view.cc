@@ -81,9 +81,9 @@ void PrintTree(const CNameServer& server, const TreeOptions& options) {
   std::string lines;
   VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
     any = true;
-    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+    const std::string indent = Indent(static_cast<std::size_t>(depth));
     const std::string caption = options.caption ? options.caption(c.Id()) : std::string();
-    std::printf("%scontainer %u (%s)%s%s%s\n", indent.c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
+    std::printf("%s%scontainer %u (%s)%s%s%s\n", indent.c_str(), LevelMark(static_cast<std::size_t>(depth)).c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
                 LabelText(options, c.Id()).c_str(), caption.empty() ? "" : "  ", caption.c_str());
     const std::vector<ShownName> names = SortedNames(c);
     const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().id).size());
