@@ -68,7 +68,7 @@ TEST(DocumentHostile, AMovedFromDocumentAnswersEveryCallWithAnError) {
 }
 
 TEST(DocumentHostile, OpeningNeverMovesTheCounterAgainstAnotherDocument) {
-  TempDir dir;
+  test::TempDir dir;
   const std::string path = dir.File("near-end.nt");
   {
     // A document whose stored last issued ID is 0xFFFFFFFE.
@@ -113,7 +113,7 @@ TEST(DocumentHostile, OpeningNeverMovesTheCounterAgainstAnotherDocument) {
 }
 
 TEST(DocumentHostile, AStreamThatLoadsButLosesNamesRefusesCommitUnlessForced) {
-  TempDir dir;
+  test::TempDir dir;
   const std::string path = dir.File("twice.nt");
   {
     // Container 1 holding two names under ID 3: loading keeps one.

@@ -102,7 +102,7 @@ TEST(Hostile, StreamsThatDoNotReadBackWholeAreDamagedNeverClean) {
       r = RunProgram(dir, edit);
       EXPECT_EQ(r.exit, 2) << r.out << r.err;
       EXPECT_NE(r.err.find("did not read back whole (" + std::string(c.check)), std::string::npos) << r.err;
-      EXPECT_EQ(ReadBytes(doc), before);
+      EXPECT_TRUE(ReadBytes(doc) == before);
     }
     EXPECT_EQ(RunProgram(dir, {"add-container", doc, "0", "--force"}).exit, 0);
   }
@@ -125,9 +125,9 @@ TEST(Hostile, TextsADocumentCannotKeepAreRefusedInEveryKind) {
     EXPECT_EQ(r.exit, 1) << r.err;
     EXPECT_NE(r.err.find("U+0000 at position 5"), std::string::npos) << r.err;
     EXPECT_EQ(RunProgram(dir, {"rename", doc, "2", "Keep\\x00Evil", "--kind", kind}).exit, 1);
-    r = RunProgram(dir, {"batch", doc, "-"}, std::string("add 1 \"Kept\\x00\" --kind ") + kind + "\n");
+    r = RunProgram(dir, {"batch", doc, "-"}, std::string("add 1 Kept\\x00 --kind ") + kind + "\n");
     EXPECT_EQ(r.exit, 1) << r.out << r.err;
-    EXPECT_EQ(ReadBytes(doc), before);
+    EXPECT_TRUE(ReadBytes(doc) == before);
   }
   // A keyword is held to the length of a name, never cut.
   ProgramRun r = RunProgram(dir, {"keyword", "add", doc, std::string(70000, 'K')});
@@ -135,7 +135,7 @@ TEST(Hostile, TextsADocumentCannotKeepAreRefusedInEveryKind) {
   EXPECT_NE(r.err.find("70000 UTF-16 code units, more than 32"), std::string::npos);
   EXPECT_EQ(RunProgram(dir, {"batch", doc, "-"}, "keyword " + std::string(33, 'K') + "\n").exit, 1);
   EXPECT_EQ(RunProgram(dir, {"keyword", "add", doc, "Bad\\x00"}).exit, 1);
-  EXPECT_EQ(ReadBytes(doc), before);
+  EXPECT_TRUE(ReadBytes(doc) == before);
   EXPECT_EQ(RunProgram(dir, {"keyword", "add", doc, std::string(32, 'K'), "BEGIN", "begin"}).out,
             "added 2 keywords to " + doc + " (1 kept already)\n");
 
@@ -163,7 +163,7 @@ TEST(Hostile, LabelsThatCannotBeTrustedAreLintErrors) {
   WriteDocument(doc, Whole(), labels({{1, u"Same"}, {2, u"SAME"}, {9, u"Gone"}}));
   ProgramRun r = RunProgram(dir, {"lint", doc});
   EXPECT_EQ(r.exit, 1) << r.out << r.err;
-  EXPECT_NE(r.out.find("container 2 has that label too"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"SAME\" of container 2: container 1 has that label too"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"Gone\" of container 9: the document holds no such container"), std::string::npos);
   r = RunProgram(dir, {"add", doc, "@same", "Pump"});
   EXPECT_EQ(r.exit, 2);
@@ -197,8 +197,9 @@ TEST(Hostile, DeepTreesPrintInSpaceLinearInTheirSize) {
     const ProgramRun r = RunProgram(dir, {command, doc});
     EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_LT(r.out.size(), kDepth * 100) << command;
-    EXPECT_NE(r.out.find("[2999] container 2999 (plain)"), std::string::npos);
-    EXPECT_NE(r.out.find("\n    container 2 (plain)\n"), std::string::npos);
+    EXPECT_NE(r.out.find("] container 3000 (plain)\n"), std::string::npos);
+    EXPECT_NE(r.out.find("                [9] container "), std::string::npos);
+    EXPECT_NE(r.out.find("  container 2 (plain)\n"), std::string::npos);
   }
 }
 
