@@ -91,6 +91,9 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "below an ID in use; IDs held twice; containers over the 32767 limits. As warnings:\n"
        "names that look alike but differ (the same confusable skeleton of Unicode TR 39) in\n"
        "namespaces that must stay apart, such as a Latin and a Cyrillic \"Pump\".\n"
+       "First, as errors named by their check: entries that cannot be read, a \"NameServer\"\n"
+       "stream that loads but does not read back whole, malformed settings, and labels held\n"
+       "twice, breaking the name rule or of a missing container.\n"
        "Exit 0 when clean (warnings alone keep 0 unless --strict), 1 with findings.",
        {{"FILE", "the document"}}, {keywords, kKeywordSetOption, strict, json}, RunLint});
   table.push_back(

@@ -85,13 +85,10 @@ Bytes SaveBytes(CNameServer& server) {
   EXPECT_EQ(server.Save(storage.Get()), S_OK);
   ComPtr<IStream> s;
   storage->OpenStream(u"NameServer", kOpenMode, s.Put());
-  Bytes out(1 << 16);
+  Bytes all(1 << 20);
   std::uint32_t got = 0;
-  Bytes all;
-  do {
-    s->Read(out.data(), static_cast<std::uint32_t>(out.size()), &got);
-    all.insert(all.end(), out.begin(), out.begin() + got);
-  } while (got == out.size());
+  s->Read(all.data(), static_cast<std::uint32_t>(all.size()), &got);  // the seeds are far smaller
+  all.resize(got);
   return all;
 }
 
@@ -128,41 +125,37 @@ void Mutate(Bytes& b, std::mt19937& rng) {
     b[at + 1] = (v >> 8) & 0xFF;
   };
   auto put32 = [&](std::size_t at, std::uint32_t v) { put16(at, v & 0xFFFF), put16(at + 2, v >> 16); };
+  const std::uint32_t r = rng();
   switch (rng() % 7) {
     case 0: {  // a count: one more or less, its high bit, or anything
       const std::size_t at = pick(l.counts);
-      const std::uint32_t v = Get(b, at, 2);
-      const std::uint32_t choices[] = {v + 1, v - 1, v ^ 0x8000, static_cast<std::uint32_t>(rng())};
-      put16(at, choices[rng() % 4]);
+      const std::uint32_t v = Get(b, at, 2), choices[] = {v + 1, v - 1, v ^ 0x8000, r};
+      put16(at, choices[r % 4]);
       break;
     }
     case 1:  // an ID: another one of the stream, 0, or anything
-      if (!l.ids.empty()) put32(pick(l.ids), rng() % 3 == 0 ? 0 : rng() % 3 == 1 ? Get(b, pick(l.ids), 4) : rng());
+      if (!l.ids.empty()) put32(pick(l.ids), r % 3 == 0 ? 0 : r % 3 == 1 ? Get(b, pick(l.ids), 4) : r);
       break;
     case 2:  // a text length
       if (!l.lengths.empty()) {
         const std::size_t at = pick(l.lengths);
-        const std::uint32_t v = Get(b, at, 4);
-        const std::uint32_t choices[] = {v + 2, v - 2, v + 1, 0, 1, static_cast<std::uint32_t>(rng())};
-        put32(at, choices[rng() % 6]);
+        const std::uint32_t v = Get(b, at, 4), choices[] = {v + 2, v - 2, v + 1, 0, 1, r};
+        put32(at, choices[r % 6]);
       }
       break;
-    case 3: put16(pick(l.versions), rng() % 2 ? 2 : rng()); break;
+    case 3: put16(pick(l.versions), r % 2 ? 2 : r); break;
     case 4:  // trailing bytes, or a cut
-      if (rng() % 2) {
-        for (int n = 1 + rng() % 8; n > 0; --n) b.push_back(static_cast<std::uint8_t>(rng()));
-      } else if (!b.empty()) {
-        b.resize(rng() % b.size());
-      }
+      if (r % 2) b.insert(b.end(), 1 + r % 8, static_cast<std::uint8_t>(r >> 8));
+      else b.resize(r % b.size());
       break;
     case 5:  // a unit of a text becomes 0
       if (!l.lengths.empty()) {
         const std::size_t at = pick(l.lengths);
         const std::uint32_t length = Get(b, at, 4);
-        if (length >= 4 && at + 4 + length <= b.size()) put16(at + 4 + 2 * (rng() % (length / 2 - 1)), 0);
+        if (length >= 4 && at + 4 + length <= b.size()) put16(at + 4 + 2 * (r % (length / 2 - 1)), 0);
       }
       break;
-    default: b[rng() % b.size()] ^= static_cast<std::uint8_t>(1u << rng() % 8); break;
+    default: b[r % b.size()] ^= static_cast<std::uint8_t>(1u << (r >> 8) % 8); break;
   }
 }
 
@@ -203,6 +196,17 @@ TEST(RecordMutation, AStreamReadAsWholeKeepsEveryNameThroughAnEdit) {
               clean);
   EXPECT_GT(damaged, runs / 4);
   EXPECT_GT(clean, 0);
+}
+
+// The check also compares with the server it is given: a whole stream
+// against a server that kept less of it is a difference of counts.
+TEST(RecordMutation, AServerHoldingLessThanItsStreamIsADifferenceOfCounts) {
+  const Bytes whole = Seeds().front();
+  CNameServer empty;
+  const auto damage = CheckServerStream(whole, empty);
+  ASSERT_TRUE(damage);
+  EXPECT_EQ(damage->check, StreamCheck::kCounts);
+  EXPECT_EQ(StreamCheckName(damage->check), "counts");
 }
 
 }  // namespace

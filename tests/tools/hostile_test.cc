@@ -38,16 +38,12 @@ struct Bytes {
 
 void WriteDocument(const std::string& path, const std::string& stream, const std::string& labels = "") {
   ComPtr<IStorage> root;
-  ComPtr<IStream> s;
   std::string error;
   ASSERT_TRUE(CreateCompoundFile(path, &root, &error)) << error;
-  ASSERT_EQ(root->CreateStream(u"NameServer", kCreateMode, s.Put()), S_OK);
-  ASSERT_EQ(s->Write(stream.data(), static_cast<std::uint32_t>(stream.size()), nullptr), S_OK);
-  s.Reset();
-  if (!labels.empty()) {
-    ASSERT_EQ(root->CreateStream(u"NametreeLabels", kCreateMode, s.Put()), S_OK);
-    ASSERT_EQ(s->Write(labels.data(), static_cast<std::uint32_t>(labels.size()), nullptr), S_OK);
-    s.Reset();
+  for (const auto& [name, bytes] : {std::pair(u"NameServer", stream), std::pair(u"NametreeLabels", labels)}) {
+    ComPtr<IStream> s;
+    if (bytes.empty() || root->CreateStream(name, kCreateMode, s.Put()) != S_OK) continue;
+    ASSERT_EQ(s->Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr), S_OK);
   }
   ASSERT_TRUE(CommitCompoundFile(root.Get(), &error)) << error;
 }
