@@ -197,6 +197,9 @@ TEST(Hostile, DeepTreesPrintInSpaceLinearInTheirSize) {
     EXPECT_NE(r.out.find("                [9] container "), std::string::npos);
     EXPECT_NE(r.out.find("  container 2 (plain)\n"), std::string::npos);
   }
+  const ProgramRun json = RunProgram(dir, {"tree", doc, "--json"});
+  EXPECT_EQ(json.exit, 0) << json.err;
+  EXPECT_NE(json.out.find("{\"id\":3000,\"depth\":2999,\"parent\":2999,"), std::string::npos);
 }
 
 TEST(Hostile, OddCharactersAreEscapedInEveryMessage) {
