@@ -200,6 +200,9 @@ TEST(Hostile, DeepTreesPrintInSpaceLinearInTheirSize) {
   const ProgramRun json = RunProgram(dir, {"tree", doc, "--json"});
   EXPECT_EQ(json.exit, 0) << json.err;
   EXPECT_NE(json.out.find("{\"id\":3000,\"depth\":2999,\"parent\":2999,"), std::string::npos);
+  std::string nested;
+  for (int i = 0; i < 100; ++i) nested += "]}";
+  EXPECT_EQ(json.out.find(nested), std::string::npos);  // no JSON reader recurses 3000 deep
 }
 
 TEST(Hostile, OddCharactersAreEscapedInEveryMessage) {
