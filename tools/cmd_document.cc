@@ -69,9 +69,10 @@ int RunDump(const Args& args) {
         step["name"] = JsonText(name);
       steps.push_back(std::move(step));
     } else if (isContainer) {
-      std::printf("%scontainer %u (%s)\n", Display(indent).c_str(), id, TypeLabel(type).c_str());
+      std::printf("%s%scontainer %u (%s)\n", Indent(indent.size() / 2).c_str(), LevelMark(indent.size() / 2).c_str(), id,
+                  TypeLabel(type).c_str());
     } else {
-      std::printf("%s%u %s\n", Display(indent).c_str(), id, Display(name).c_str());
+      std::printf("%s%u %s\n", Indent(indent.size() / 2).c_str(), id, Display(name).c_str());
     }
   });
   if (asJson) PrintJson(steps);

@@ -3,6 +3,7 @@
 // --keywords.
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 #include "args.h"
 #include "cli.h"
@@ -14,11 +15,6 @@
 namespace nametree::cli {
 
 namespace {
-
-bool Holds(const std::vector<CString>& words, const CString& word) {
-  const CString key = NameCompareKey(word);
-  return std::any_of(words.begin(), words.end(), [&](const CString& w) { return NameCompareKey(w) == key; });
-}
 
 constexpr std::string_view kActions[] = {"add", "remove", "list"};
 
@@ -56,21 +52,34 @@ int RunKeyword(const Args& args) {
     return kExitOk;
   }
   std::vector<CString> changed, unchanged;
-  for (const CString& w : words) (Holds(stored, w) == (action == "add") || Holds(changed, w) ? unchanged : changed).push_back(w);
-  if (action == "remove" && !unchanged.empty()) {
-    args.Report().File(doc.Path(), "not kept in the document: " + Quoted(unchanged.front()) + "; nothing removed", "refused");
-    return kExitRefused;
-  }
   if (action == "add") {
-    stored.insert(stored.end(), changed.begin(), changed.end());
+    // Each word is judged and kept in constant time, so a long list costs
+    // what its words cost.
+    for (const CString& w : words) {
+      bool added = false;
+      if (FileError refused = doc.File().KeepKeyword(w, &added)) {
+        args.Report().File(doc.Path(), refused.message + "; nothing added", "refused");
+        return kExitRefused;
+      }
+      (added ? changed : unchanged).push_back(w);
+    }
   } else {
-    stored.erase(std::remove_if(stored.begin(), stored.end(), [&](const CString& w) { return Holds(changed, w); }),
+    std::unordered_set<CString> kept, gone;
+    for (const CString& w : stored) kept.insert(NameCompareKey(w));
+    for (const CString& w : words) {
+      CString key = NameCompareKey(w);
+      if (!kept.count(key)) {
+        args.Report().File(doc.Path(), "not kept in the document: " + Quoted(w) + "; nothing removed", "refused");
+        return kExitRefused;
+      }
+      (gone.insert(std::move(key)).second ? changed : unchanged).push_back(w);
+    }
+    stored.erase(std::remove_if(stored.begin(), stored.end(), [&](const CString& w) { return gone.count(NameCompareKey(w)) != 0; }),
                  stored.end());
-  }
-  if (!changed.empty()) {
     doc.File().SetStoredKeywords(std::move(stored));
-    if (int rc = SaveDocument(args.Report(), doc)) return rc;
   }
+  if (!changed.empty())
+    if (int rc = SaveDocument(args.Report(), doc)) return rc;
   if (args.Has("json")) {
     Json done = Json::array(), kept = Json::array();
     for (const CString& w : changed) done.push_back(JsonText(w));

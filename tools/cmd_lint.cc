@@ -42,7 +42,9 @@ namespace {
 int RunLint(const Args& args) {
   if (IsPlcopenArgument(args.At(0))) return LintPlcopen(args);
   Document doc;
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
+  // Entries that could not be read are findings of their own, not warnings
+  // beside the report.
+  if (int rc = ReportDocumentError(args.Report(), args.At(0), doc.Open(args.At(0), false))) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File()), Json::object());
@@ -89,6 +91,9 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "below an ID in use; IDs held twice; containers over the 32767 limits. As warnings:\n"
        "names that look alike but differ (the same confusable skeleton of Unicode TR 39) in\n"
        "namespaces that must stay apart, such as a Latin and a Cyrillic \"Pump\".\n"
+       "First, as errors named by their check: entries that cannot be read, a \"NameServer\"\n"
+       "stream that loads but does not read back whole, malformed settings, and labels held\n"
+       "twice, breaking the name rule or of a missing container.\n"
        "Exit 0 when clean (warnings alone keep 0 unless --strict), 1 with findings.",
        {{"FILE", "the document"}}, {keywords, kKeywordSetOption, strict, json}, RunLint});
   table.push_back(

@@ -12,8 +12,13 @@ std::optional<std::uint32_t> ContainerArg(const DocumentFile& file, std::string_
     return id;
   }
   const std::optional<CString> label = ParseName(text.substr(1));
-  std::optional<std::uint32_t> id = label ? file.FindLabel(*label) : std::nullopt;
-  if (!id) *error = "no container has the label \"" + Echo(text.substr(1)) + "\"";
+  std::pair<std::uint32_t, std::uint32_t> twice{0, 0};
+  std::optional<std::uint32_t> id = label ? file.FindLabel(*label, &twice) : std::nullopt;
+  if (!id && twice.first)
+    *error = "the label \"" + Echo(text.substr(1)) + "\" is held by containers " + std::to_string(twice.first) +
+             " and " + std::to_string(twice.second) + "; give one of them another label";
+  else if (!id)
+    *error = "no container has the label \"" + Echo(text.substr(1)) + "\"";
   return id;
 }
 

@@ -1,10 +1,13 @@
 #include "edit_ops.h"
 
+#include "nametree/kept_text.h"
+
 #include <optional>
 
 #include "container_arg.h"
 #include "keywords.h"
 #include "nametree/keyword_sets.h"
+#include "nametree/kept_text.h"
 #include "nametree/refusal_text.h"
 #include "nametree/tree_walk.h"
 
@@ -98,6 +101,9 @@ EditResult Add(EditContext& context, const Edit& edit) {
   const std::uint32_t kind = edit.kind;
   const bool confine = edit.confine;
   CNameServer& server = context.server;
+  if (const KeptTextVerdict kept = JudgeKeptText(name); !kept)
+    return Refused("cannot add " + Quoted(name) + " to container " + std::to_string(container),
+                   DescribeKeptTextRefusal(name, kept), E_NAME_INVALID);
   std::uint32_t id = 0;
   const HRESULT hr = server.AddName(id, container, name, kind, edit.check, confine);
   if (hr != S_OK)
@@ -121,6 +127,9 @@ EditResult Rename(EditContext& context, const Edit& edit) {
   const std::uint32_t kind = edit.kind;
   const bool confine = edit.confine;
   CNameServer& server = context.server;
+  if (const KeptTextVerdict kept = JudgeKeptText(name); !kept)
+    return Refused("cannot rename ID " + std::to_string(id) + " to " + Quoted(name),
+                   DescribeKeptTextRefusal(name, kept), E_NAME_INVALID);
   const CNameContainer* holder = server.FindContainerOfName(id);
   CString old;
   server.GetName(id, old);
@@ -253,17 +262,14 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
 
 EditResult Keyword(EditContext& context, const Edit& edit) {
   EditResult r;
-  r.hr = context.server.AddKeyword(edit.name);
   if (context.file) {
-    std::vector<CString> words = context.file->StoredKeywords();
-    const CString key = NameCompareKey(edit.name);
-    bool stored = false;
-    for (const CString& w : words) stored = stored || NameCompareKey(w) == key;
-    if (!stored) {
-      words.push_back(edit.name);
-      context.file->SetStoredKeywords(std::move(words));
-      r.hr = S_OK;
-    }
+    bool added = false;
+    if (FileError refused = context.file->KeepKeyword(edit.name, &added))
+      return Refused("cannot keep the keyword " + Quoted(edit.name), refused.message, E_NAME_INVALID);
+    r.hr = context.server.AddKeyword(edit.name);
+    if (added) r.hr = S_OK;
+  } else {
+    r.hr = context.server.AddKeyword(edit.name);
   }
   r.text = (r.hr == S_OK ? "reserved " : "already reserved: ") + Quoted(edit.name);
   r.json["keyword"] = JsonText(edit.name);

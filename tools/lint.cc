@@ -142,6 +142,12 @@ std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t store
   options.useStoredLastID = true;
   options.storedLastID = stored;
   std::vector<Finding> out;
+  if (file)
+    for (const DocumentDamage& d : file->Damage()) {
+      Json json = Json::object();
+      if (d.container) json["container"] = d.container;
+      out.push_back({false, std::string(DocumentDamageName(d)), d.message, std::move(json)});
+    }
   for (const DocumentFinding& f : CheckDocument(server, options)) out.push_back(DescribeFinding(f));
   return out;
 }

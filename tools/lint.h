@@ -29,7 +29,8 @@ Finding DescribeFinding(const DocumentFinding& f);
 std::string PathText(const std::vector<std::uint32_t>& path);
 
 // `stored` is the document's last issued ID as loaded.
-// With a file, containers show their labels.
+// With a file, what of it did not read back whole comes first, as errors,
+// and containers show their labels.
 std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file = nullptr);
 
 // Prints the findings of the file at `path` as lint does (text, or `json`

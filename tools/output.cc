@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -53,23 +54,7 @@ void PrintJson(const Json& json) {
 
 std::string Display(std::u16string_view text) { return DisplayText(text); }
 
-std::string ExportText(std::u16string_view text) {
-  std::string out;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t u = text[i];
-    if (u < 0xD800 || u > 0xDFFF) continue;
-    if (u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ++i;
-      continue;
-    }
-    char escape[16];
-    std::snprintf(escape, sizeof escape, "\\u{%04X}", static_cast<unsigned>(u));
-    out += Display(text.substr(start, i - start)) + escape;
-    start = i + 1;
-  }
-  return out + Display(text.substr(start));
-}
+std::string ExportText(std::u16string_view text) { return Display(text); }
 
 std::optional<CString> ParseName(std::string_view text) {
   CString name;
@@ -98,15 +83,15 @@ std::optional<CString> ParseName(std::string_view text) {
   return name;
 }
 
-std::string Echo(std::string_view input) {
-  constexpr std::size_t kShown = 200;
-  if (input.size() <= kShown) return std::string(input);
-  std::size_t cut = kShown;
-  while (cut > 0 && (static_cast<unsigned char>(input[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
-  return std::string(input.substr(0, cut)) + "... (" + std::to_string(input.size()) + " bytes)";
-}
+std::string Echo(std::string_view input) { return EchoedInput(input); }
 
-std::string Quoted(std::u16string_view name) { return "\"" + Display(name) + "\""; }
+std::string Quoted(std::u16string_view name) { return QuotedName(name); }
+
+std::string Indent(std::size_t level) { return std::string(2 * std::min(level, kIndentLevels), ' '); }
+
+std::string LevelMark(std::size_t level) {
+  return level > kIndentLevels ? "[" + std::to_string(level) + "] " : std::string();
+}
 
 std::string Counted(std::size_t n, std::string_view noun) {
   return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");

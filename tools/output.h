@@ -24,9 +24,9 @@ std::string JsonText(std::u16string_view text);
 // Prints the document and a newline on stdout.
 void PrintJson(const Json& json);
 
-// UTF-16 text for a terminal: lone surrogates become U+FFFD, and control
-// characters (C0, DEL, C1), bidi controls, invisible (default-ignorable)
-// characters, line and paragraph separators and the backslash are escaped
+// UTF-16 text for a terminal: control characters (C0, DEL, C1), lone
+// surrogates, bidi controls, invisible (default-ignorable) characters, line
+// and paragraph separators and the backslash are escaped
 // (\n, \t, \\, \xNN, \u{NNNN}), so that a name can neither move the cursor
 // nor pass for another. ParseName reads the escapes back.
 std::string Display(std::u16string_view text);
@@ -34,13 +34,20 @@ std::string Display(std::u16string_view text);
 // writes stand for their characters (any other backslash is itself);
 // nullopt when it is not well-formed UTF-8.
 std::optional<CString> ParseName(std::string_view text);
-// Display(text) that ParseName reads back unit for unit: a lone surrogate
-// becomes \u{D800}..\u{DFFF} instead of U+FFFD.
+// Display(text), which ParseName reads back unit for unit.
 std::string ExportText(std::u16string_view text);
 // Input echoed back in a message, cut to a readable length.
 std::string Echo(std::string_view input);
-// Display(name) in double quotes.
+// Display(name) in double quotes, cut as the library cuts a name it quotes.
 std::string Quoted(std::u16string_view name);
+
+// The indentation of a line at `level` (0 at the top): two spaces a level
+// up to kIndentLevels, and no more below; a container line deeper than that
+// carries its level as a number instead (LevelMark, "[40] "), so that a deep
+// tree's output grows with its size, not with its depth squared.
+inline constexpr std::size_t kIndentLevels = 8;
+std::string Indent(std::size_t level);
+std::string LevelMark(std::size_t level);
 
 // "1 edit", "2 edits": the count with the noun, plural unless one.
 std::string Counted(std::size_t n, std::string_view noun);

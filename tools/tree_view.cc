@@ -58,6 +58,11 @@ void VisitByID(const CNameServer& server, const TreeOptions& options, F&& visit)
   }
 }
 
+// JSON trees nest at most this deep: a deeper container is listed, with its
+// "depth" and "parent", in the array of its ancestor at that depth, so that
+// no reader (or writer) of the JSON recurses without end.
+constexpr std::size_t kJsonNestingLevels = 64;
+
 std::string LabelText(const TreeOptions& options, std::uint32_t id) {
   const CString* label = options.label ? options.label(id) : nullptr;
   return label ? " @" + Display(*label) : std::string();
@@ -81,9 +86,9 @@ void PrintTree(const CNameServer& server, const TreeOptions& options) {
   std::string lines;
   VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
     any = true;
-    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+    const std::string indent = Indent(static_cast<std::size_t>(depth));
     const std::string caption = options.caption ? options.caption(c.Id()) : std::string();
-    std::printf("%scontainer %u (%s)%s%s%s\n", indent.c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
+    std::printf("%s%scontainer %u (%s)%s%s%s\n", indent.c_str(), LevelMark(static_cast<std::size_t>(depth)).c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
                 LabelText(options, c.Id()).c_str(), caption.empty() ? "" : "  ", caption.c_str());
     const std::vector<ShownName> names = SortedNames(c);
     const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().id).size());
@@ -117,10 +122,14 @@ Json TreeJson(const CNameServer& server, const TreeOptions& options) {
   // top), which takes no other entry until the container's sub-tree is done.
   std::vector<Json*> into;
   VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
-    into.resize(static_cast<std::size_t>(depth));
+    into.resize(std::min(static_cast<std::size_t>(depth), kJsonNestingLevels));
     Json& list = into.empty() ? json : *into.back();
     Json item;
     item["id"] = c.Id();
+    if (static_cast<std::size_t>(depth) > kJsonNestingLevels) {
+      item["depth"] = depth;
+      item["parent"] = c.ParentId();
+    }
     item["type"] = c.Type();
     item["typeName"] = TypeLabel(c.Type());
     if (const CString* label = options.label ? options.label(c.Id()) : nullptr) item["label"] = JsonText(*label);

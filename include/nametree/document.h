@@ -138,6 +138,8 @@ class NAMETREE_API Document {
   // An empty document that lives in memory only; Commit writes nothing.
   static Document InMemory();
 
+  // A Document moved from answers every call with the error "document
+  // moved from" (kInvalidArgument); its Server() is an empty one of its own.
   Document(Document&&) noexcept;
   Document& operator=(Document&&) noexcept;
   ~Document();
@@ -189,7 +191,8 @@ class NAMETREE_API Document {
 
  private:
   explicit Document(std::unique_ptr<DocumentStore> store);
-  std::unique_ptr<DocumentStore> store_;
+  mutable std::unique_ptr<DocumentStore> store_;  // made empty on demand once moved from
+  bool movedFrom_ = false;
 };
 
 }  // namespace nametree

@@ -25,6 +25,7 @@
 #include "nametree/name_server.h"
 #include "nametree/notification.h"
 #include "nametree/storage.h"
+#include "nametree/stream_check.h"
 
 namespace nametree {
 
@@ -40,6 +41,28 @@ struct FileError {
   explicit operator bool() const { return kind != FileErrorKind::kNone; }
 };
 
+// What of a document did not read back whole, for lint to report and for
+// Commit to guard.
+enum class DamageKind {
+  kUnreadable,     // an entry the file layer could not read
+  kStream,         // "NameServer" loaded, but not all of it: see StreamCheck
+  kMalformed,      // a settings stream (keywords, labels) that does not decode
+  kLabelTwice,     // two containers share a label, letter case ignored
+  kLabelInvalid,   // a label that breaks the name rule
+  kLabelMissing,   // a label of a container the document does not hold
+};
+
+struct DocumentDamage {
+  DamageKind kind = DamageKind::kUnreadable;
+  StreamCheck check = StreamCheck::kBytesConsumed;  // kStream only
+  std::uint32_t container = 0;                      // the label kinds
+  std::string message;                              // a sentence
+};
+
+// "unreadable", the StreamCheckName of a kStream damage, "malformed",
+// "label-twice", "label-invalid", "label-missing".
+NAMETREE_API std::string_view DocumentDamageName(const DocumentDamage& damage);
+
 struct DocumentFileOptions {
   // A new document: nothing is on disk until Commit, which refuses to
   // replace a file that is at the path by then (also at Open).
@@ -48,8 +71,9 @@ struct DocumentFileOptions {
   bool readOnly = false;
   // How long a writable open waits for another writer.
   int lockWaitMilliseconds = 10000;
-  // Commit even though entries other than "NameServer" could not be read:
-  // they are left out.
+  // Commit even though entries other than "NameServer" could not be read
+  // (they are left out), or "NameServer" did not read back whole (what was
+  // read is written).
   bool force = false;
 };
 
@@ -91,14 +115,26 @@ class NAMETREE_API DocumentFile {
   // Entries that could not be read, each as "path: reason".
   std::vector<std::string> Warnings() const;
 
+  // Everything that did not read back whole, in a fixed order: unreadable
+  // entries, the "NameServer" difference, malformed settings, then the
+  // labels by container ID. Empty for a whole document.
+  std::vector<DocumentDamage> Damage() const;
+
   // Reserved words kept in the document; open adds them to the server.
   const std::vector<CString>& StoredKeywords() const;
   // Replaces the stored words; each is also reserved on the server.
   void SetStoredKeywords(std::vector<CString> keywords);
+  // Keeps one more word (also reserved on the server) in constant time;
+  // *added tells whether it was new, letter case ignored. Refused
+  // (kRefused) when the document cannot keep it whole: empty, holding
+  // U+0000, or longer than a name may be (kMaxNameLength).
+  FileError KeepKeyword(const CString& word, bool* added = nullptr);
 
   // The container a label names (letter case ignored); none when no
-  // container of that ID exists any more.
-  std::optional<std::uint32_t> FindLabel(std::u16string_view label) const;
+  // container of that ID exists any more, or when two containers hold it
+  // (a damaged labels stream), whose IDs then go to *twice.
+  std::optional<std::uint32_t> FindLabel(std::u16string_view label,
+                                         std::pair<std::uint32_t, std::uint32_t>* twice = nullptr) const;
   // The label of a container, or null.
   const CString* LabelOf(std::uint32_t containerID) const;
   // Gives a container a label (an empty one removes it). Refused (kRefused)

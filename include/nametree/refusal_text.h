@@ -1,8 +1,8 @@
 // Sentences that tell a user why the library refused a name, shared by the
 // program and the library's modern face so that both say the same thing.
 // Names inside a sentence are made safe for a terminal: control, bidi and
-// invisible characters and the backslash are escaped, a lone surrogate shows
-// as U+FFFD.
+// invisible characters, lone surrogates and the backslash are escaped, and
+// a long name is cut.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +16,20 @@
 namespace nametree {
 
 // The text with C0, DEL and C1 controls, bidi controls, invisible
-// characters and the backslash escaped (\n, \t, \\, \xNN, \u{NNNN}), as UTF-8.
+// characters, lone surrogates and the backslash escaped (\n, \t, \\, \xNN,
+// \u{NNNN}), as UTF-8.
 NAMETREE_API std::string DisplayText(std::u16string_view text);
-// DisplayText(name) in double quotes.
+
+// How much of a name or of typed input a message repeats: a message stays a
+// line whatever the length of what it quotes.
+inline constexpr std::size_t kEchoedUnits = 120;
+inline constexpr std::size_t kEchoedBytes = 200;
+// DisplayText(name) in double quotes; a name longer than kEchoedUnits is
+// cut there, followed by "..." and its length.
 NAMETREE_API std::string QuotedName(std::u16string_view name);
+// Typed UTF-8 input as a message repeats it: longer than kEchoedBytes it is
+// cut there (never inside a character), followed by "..." and its length.
+NAMETREE_API std::string EchoedInput(std::string_view input);
 
 // Why a name breaks the name rule ("it begins with "1"; a name begins with
 // a letter"); "it is a valid name" for kNone.

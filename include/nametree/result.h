@@ -29,6 +29,7 @@ enum class ErrorKind {
   kExists,         // creating a document where a file already is
   kIo,             // the system failed to read or write
   kOutOfMemory,
+  kOutOfIds,       // the process has issued every name and container ID there is
   kFailed,         // any other refusal
 };
 

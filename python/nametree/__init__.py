@@ -11,7 +11,7 @@ nothing when it raises. Every refusal raises a nametree.Error subclass.
 from ._types import (Container, ContainerType, DamagedError, DocumentExistsError, DocumentFileError,
                      DuplicateNameError, Error, Finding, FullError, Hit, InvalidArgumentError,
                      InvalidNameError, InvalidTextError, LockedError, Name, NotADocumentError,
-                     NotFoundError, ReadOnlyError, Verdict)
+                     NotFoundError, OutOfIdsError, ReadOnlyError, Verdict)
 from ._nametree import Document, __version__, open
 
 in_memory = Document.in_memory
@@ -19,6 +19,6 @@ in_memory = Document.in_memory
 __all__ = [
     "Container", "ContainerType", "DamagedError", "Document", "DocumentExistsError", "DocumentFileError",
     "DuplicateNameError", "Error", "Finding", "FullError", "Hit", "InvalidArgumentError", "InvalidNameError",
-    "InvalidTextError", "LockedError", "Name", "NotADocumentError", "NotFoundError", "ReadOnlyError", "Verdict",
+    "InvalidTextError", "LockedError", "Name", "NotADocumentError", "NotFoundError", "OutOfIdsError", "ReadOnlyError", "Verdict",
     "__version__", "in_memory", "open",
 ]

@@ -103,6 +103,10 @@ class FullError(Error):
     """A table holds the most entries a saved document allows."""
 
 
+class OutOfIdsError(Error):
+    """The process has issued every name and container ID there is."""
+
+
 class InvalidTextError(Error, ValueError):
     """The text cannot be kept as it is (a lone surrogate)."""
 
@@ -149,5 +153,6 @@ ERRORS: dict[str, type[Error]] = {
     "exists": DocumentExistsError,
     "io": DocumentFileError,
     "out-of-memory": Error,
+    "out-of-ids": OutOfIdsError,
     "failed": Error,
 }

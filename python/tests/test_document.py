@@ -63,6 +63,8 @@ def test_a_block_that_raises_writes_nothing(tmp):
     (lambda d, i: d.add(i["plain"], "1st"), nametree.InvalidNameError, "E_NAME_INVALID", 'begins with "1"'),
     (lambda d, i: d.add(99, "X"), nametree.NotFoundError, "E_FAIL", "no container has ID 99"),
     (lambda d, i: d.add(i["plain"], "A\ud800"), nametree.InvalidTextError, "E_INVALIDARG", "lone surrogate"),
+    (lambda d, i: d.add(i["plain"], "Keep\0Evil", 1), nametree.InvalidNameError, "E_NAME_INVALID", "U\\+0000 at position 5"),
+    (lambda d, i: d.rename(i["pump"], "P\0", 1), nametree.InvalidNameError, "E_NAME_INVALID", "U\\+0000 at position 2"),
     (lambda d, i: d.rename(99, "X"), nametree.NotFoundError, "E_FAIL", "no name has ID 99"),
     (lambda d, i: d.rename(i["pump"], "_x"), nametree.InvalidNameError, "E_NAME_INVALID", 'begins with "_"'),
     (lambda d, i: d.delete(99), nametree.NotFoundError, "E_FAIL", "cannot delete ID 99"),

@@ -6,11 +6,15 @@
 
 #include <new>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "cfb/temp_names.h"
 #include "document/settings_streams.h"
 #include "nametree/cfb_storage.h"
+#include "nametree/kept_text.h"
 #include "nametree/memory_storage.h"
+#include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
 #include "platform/text.h"
 
@@ -83,9 +87,11 @@ struct DocumentFile::State {
   CNotificationManager notifications;
   CNameServer server;
   std::vector<CString> keywords;
+  std::unordered_set<CString> keywordKeys;  // the upper-cased keywords, kept with SetStoredKeywords and KeepKeyword
   document::LabelMap labels;
   bool hadKeywordStream = false, hadLabelStream = false;
   bool recoveredServer = false;  // loaded under force from what a damaged entry still held
+  std::optional<StreamDamage> streamDamage;  // "NameServer" loaded but did not read back whole
   std::vector<std::string> malformed;  // settings streams that did not decode
 
   CompoundFileOptions FileOptions() const {
@@ -122,6 +128,7 @@ struct DocumentFile::State {
       case CompoundEntryState::kReadable:
         if (server.Load(s) != S_OK)
           return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read");
+        if (auto bytes = ReadStream(s, kServerStream)) streamDamage = CheckServerStream(*bytes, server);
         break;
       case CompoundEntryState::kDamaged:
         // Force keeps what the file layer recovered, but only when all of it
@@ -131,6 +138,7 @@ struct DocumentFile::State {
                                                     ServerDamage(s) + "); nothing is changed" +
                                                     (options.force ? "" : " (--force saves what can be recovered)"));
         recoveredServer = true;
+        if (auto bytes = ReadStream(s, kServerStream)) streamDamage = CheckServerStream(*bytes, server);
         break;
     }
     if (HasStream(s, document::kKeywordStream)) {
@@ -147,7 +155,12 @@ struct DocumentFile::State {
       if (decoded) labels = std::move(*decoded);
       else if (bytes) malformed.push_back(ToUtf8(document::kLabelStream) + ": its contents are malformed");
     }
-    for (const CString& k : keywords) server.AddKeyword(k);
+    for (const CString& k : keywords) {
+      server.AddKeyword(k);
+      CString key = k;
+      MakeUpper(key);
+      keywordKeys.insert(std::move(key));
+    }
     return {};
   }
 
@@ -158,6 +171,11 @@ struct DocumentFile::State {
     if (!recoveredServer && CompoundFileEntryState(s, ToUtf8(kServerStream)) == CompoundEntryState::kDamaged)
       return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read (" +
                                                 ServerDamage(s) + "); it is not replaced");
+    if (streamDamage && !options.force)
+      return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream did not read back whole (" +
+                                                std::string(StreamCheckName(streamDamage->check)) + ": " +
+                                                streamDamage->message +
+                                                "); saving would lose what was not read (--force saves what was)");
     if (!malformed.empty() && !options.force)
       return Error(FileErrorKind::kDamaged, "cannot write: " + malformed.front() + " (--force replaces it)");
     {
@@ -259,6 +277,50 @@ std::unique_ptr<DocumentFile> DocumentFile::InMemory() {
   return doc;
 }
 
+std::vector<DocumentDamage> DocumentFile::Damage() const {
+  const State& st = *state_;
+  std::vector<DocumentDamage> out;
+  if (st.onFile)
+    for (std::string& w : CompoundFileWarnings(st.storage.Get()))
+      out.push_back({DamageKind::kUnreadable, {}, 0, "cannot read " + std::move(w)});
+  if (st.streamDamage)
+    out.push_back({DamageKind::kStream, st.streamDamage->check, 0,
+                   "the \"NameServer\" stream did not read back whole: " + st.streamDamage->message});
+  for (const std::string& m : st.malformed) out.push_back({DamageKind::kMalformed, {}, 0, m});
+  // Labels judged as SetLabel judges them, so that a damaged stream cannot
+  // hold what the program would never have written.
+  std::unordered_map<CString, std::uint32_t> seen;
+  for (const auto& [id, text] : st.labels) {
+    const std::string quoted = "label " + QuotedName(text) + " of container " + std::to_string(id);
+    if (!st.server.GetContainer(id)) {
+      out.push_back({DamageKind::kLabelMissing, {}, id, quoted + ": the document holds no such container"});
+      continue;
+    }
+    if (!st.server.IsValidName(text, kOrdinaryName)) {
+      out.push_back({DamageKind::kLabelInvalid, {}, id, quoted + ": a label follows the name rule"});
+      continue;
+    }
+    CString key = text;
+    MakeUpper(key);
+    if (auto [it, fresh] = seen.emplace(std::move(key), id); !fresh)
+      out.push_back({DamageKind::kLabelTwice, {}, id,
+                     quoted + ": container " + std::to_string(it->second) + " has that label too"});
+  }
+  return out;
+}
+
+std::string_view DocumentDamageName(const DocumentDamage& damage) {
+  switch (damage.kind) {
+    case DamageKind::kUnreadable: return "unreadable";
+    case DamageKind::kStream: return StreamCheckName(damage.check);
+    case DamageKind::kMalformed: return "malformed";
+    case DamageKind::kLabelTwice: return "label-twice";
+    case DamageKind::kLabelInvalid: return "label-invalid";
+    case DamageKind::kLabelMissing: return "label-missing";
+  }
+  return "unreadable";
+}
+
 CNameServer& DocumentFile::Server() { return state_->server; }
 CNotificationManager& DocumentFile::Notifications() { return state_->notifications; }
 const std::filesystem::path& DocumentFile::Path() const { return state_->path; }
@@ -273,15 +335,44 @@ std::vector<std::string> DocumentFile::Warnings() const {
 const std::vector<CString>& DocumentFile::StoredKeywords() const { return state_->keywords; }
 
 void DocumentFile::SetStoredKeywords(std::vector<CString> keywords) {
-  for (const CString& k : keywords) state_->server.AddKeyword(k);
+  state_->keywordKeys.clear();
+  for (const CString& k : keywords) {
+    state_->server.AddKeyword(k);
+    CString key = k;
+    MakeUpper(key);
+    state_->keywordKeys.insert(std::move(key));
+  }
   state_->keywords = std::move(keywords);
 }
 
-std::optional<std::uint32_t> DocumentFile::FindLabel(std::u16string_view label) const {
+FileError DocumentFile::KeepKeyword(const CString& word, bool* added) {
+  if (added) *added = false;
+  if (word.empty()) return Error(FileErrorKind::kRefused, "an empty keyword cannot be kept");
+  if (const KeptTextVerdict kept = JudgeKeptText(word, kMaxNameLength); !kept)
+    return Error(FileErrorKind::kRefused,
+                 "the keyword " + QuotedName(word) + " cannot be kept: " + DescribeKeptTextRefusal(word, kept, kMaxNameLength));
+  CString key = word;
+  MakeUpper(key);
+  state_->server.AddKeyword(word);
+  if (!state_->keywordKeys.insert(std::move(key)).second) return {};
+  state_->keywords.push_back(word);
+  if (added) *added = true;
+  return {};
+}
+
+std::optional<std::uint32_t> DocumentFile::FindLabel(std::u16string_view label,
+                                                     std::pair<std::uint32_t, std::uint32_t>* twice) const {
   const CString wanted(label);
-  for (const auto& [id, text] : state_->labels)
-    if (CompareNoCase(text, wanted) == 0 && state_->server.GetContainer(id)) return id;
-  return std::nullopt;
+  std::optional<std::uint32_t> found;
+  for (const auto& [id, text] : state_->labels) {
+    if (CompareNoCase(text, wanted) != 0 || !state_->server.GetContainer(id)) continue;
+    if (found) {
+      if (twice) *twice = {*found, id};
+      return std::nullopt;
+    }
+    found = id;
+  }
+  return found;
 }
 
 const CString* DocumentFile::LabelOf(std::uint32_t containerID) const {
@@ -304,7 +395,10 @@ FileError DocumentFile::SetLabel(std::uint32_t containerID, CString label) {
 FileError DocumentFile::JudgeLabel(std::uint32_t containerID, std::u16string_view label, std::uint32_t* holder) const {
   if (!state_->server.IsValidName(CString(label), kOrdinaryName))
     return Error(FileErrorKind::kRefused, "a label follows the name rule: a letter, then letters, digits and underscores");
-  if (auto other = FindLabel(label); other && *other != containerID) {
+  std::pair<std::uint32_t, std::uint32_t> twice{0, 0};
+  std::optional<std::uint32_t> other = FindLabel(label, &twice);
+  if (!other && twice.first) other = twice.first != containerID ? twice.first : twice.second;
+  if (other && *other != containerID) {
     if (holder) *holder = *other;
     return Error(FileErrorKind::kRefused, "container " + std::to_string(*other) + " has that label");
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "face/document_store.h"
+#include "nametree/kept_text.h"
 #include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
 
@@ -30,19 +31,35 @@ bool WellFormed(std::u16string_view text) {
   return true;
 }
 
+Result<CString> Kept(CString text, const char* role) {
+  if (const KeptTextVerdict kept = JudgeKeptText(text); !kept)
+    return Error(ErrorKind::kInvalidName, E_NAME_INVALID,
+                 std::string("the ") + role + " " + QuotedName(text) + " cannot be kept: " +
+                     DescribeKeptTextRefusal(text, kept));
+  return text;
+}
+
 Result<CString> TextIn(std::string_view text, const char* role) {
   std::optional<CString> wide = FromUtf8Strict(text);
   if (!wide)
     return Error(ErrorKind::kInvalidText, E_INVALIDARG,
                  std::string("the ") + role + " is not valid UTF-8; pass the text in UTF-8 (nothing is replaced)");
-  return std::move(*wide);
+  return Kept(std::move(*wide), role);
 }
 
 Result<CString> TextIn(std::u16string_view text, const char* role) {
   if (!WellFormed(text))
     return Error(ErrorKind::kInvalidText, E_INVALIDARG,
                  std::string("the ") + role + " holds a lone UTF-16 surrogate; pass well-formed UTF-16");
-  return CString(text);
+  return Kept(CString(text), role);
+}
+
+Error MovedFrom() { return Error(ErrorKind::kInvalidArgument, E_FAIL, "document moved from"); }
+
+Error OutOfIds(const std::string& what) {
+  return Error(ErrorKind::kOutOfIds, E_FAIL,
+               what + ": every name and container ID up to " + Num(CNameContainer::GetLastIssuedNameID()) +
+                   " has been issued in this process; a new ID would wrap to one in use");
 }
 
 // The error for a name the server refused with hr, as "what: why".
@@ -53,6 +70,7 @@ Error NameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t container
   else if (hr == E_NAME_DUPLICATE) errorKind = ErrorKind::kDuplicate;
   else if (!HasContainer(server, container)) errorKind = ErrorKind::kNotFound;
   else if (server.GetContainer(container)->GetNumNameIDs() >= kMaxEntriesPerTable) errorKind = ErrorKind::kFull;
+  else if (CNameContainer::GetRemainingNameIDs() == 0) return OutOfIds(what);
   return Error(errorKind, hr, what + ": " + DescribeNameRefusal(server, hr, container, name, kind, false));
 }
 
@@ -78,8 +96,19 @@ Result<std::vector<CString>> TextsIn(std::span<const Text> texts) {
 }  // namespace
 
 Document::Document(std::unique_ptr<DocumentStore> store) : store_(std::move(store)) {}
-Document::Document(Document&&) noexcept = default;
-Document& Document::operator=(Document&&) noexcept = default;
+Document::Document(Document&& other) noexcept : store_(std::move(other.store_)), movedFrom_(other.movedFrom_) {
+  other.movedFrom_ = true;
+}
+
+Document& Document::operator=(Document&& other) noexcept {
+  if (this != &other) {
+    store_ = std::move(other.store_);
+    movedFrom_ = other.movedFrom_;
+    other.movedFrom_ = true;
+  }
+  return *this;
+}
+
 Document::~Document() = default;
 
 Result<Document> Document::Open(const std::filesystem::path& path, const OpenOptions& options) {
@@ -96,18 +125,33 @@ Result<Document> Document::Open(const std::filesystem::path& path, const OpenOpt
 
 Document Document::InMemory() { return Document(DocumentStore::InMemory()); }
 
-Result<void> Document::Commit() { return store_->Commit(); }
-bool Document::IsReadOnly() const { return store_->IsReadOnly(); }
-bool Document::IsDirty() const { return store_->Server().IsDirty(); }
-std::vector<std::string> Document::Warnings() const { return store_->Warnings(); }
-CNameServer& Document::Server() { return store_->Server(); }
-const CNameServer& Document::Server() const { return store_->Server(); }
+Result<void> Document::Commit() {
+  if (movedFrom_) return MovedFrom();
+  return store_->Commit();
+}
+bool Document::IsReadOnly() const { return movedFrom_ || store_->IsReadOnly(); }
+bool Document::IsDirty() const { return !movedFrom_ && store_->Server().IsDirty(); }
+std::vector<std::string> Document::Warnings() const {
+  if (movedFrom_) return {MovedFrom().message()};
+  return store_->Warnings();
+}
+CNameServer& Document::Server() {
+  if (!store_) store_ = DocumentStore::InMemory();
+  return store_->Server();
+}
+const CNameServer& Document::Server() const {
+  if (!store_) store_ = DocumentStore::InMemory();
+  return store_->Server();
+}
 
 Result<std::uint32_t> Document::AddContainer(std::uint32_t parent, ContainerType type) {
+  if (movedFrom_) return MovedFrom();
   CNameServer& server = Server();
   const std::string what = "cannot add a container under " + Num(parent);
   if (parent != 0 && !HasContainer(server, parent)) return NoContainer(what, parent);
+  store_->KeepCounterAbove();
   const std::uint32_t id = server.AddContainer(parent, static_cast<std::int16_t>(type));
+  if (id == 0 && CNameContainer::GetRemainingNameIDs() < (parent == 0 ? 1u : 2u)) return OutOfIds(what);
   if (id == 0)
     return Error(ErrorKind::kFull, E_FAIL,
                  what + ": it holds " + std::to_string(kMaxEntriesPerTable) +
@@ -116,17 +160,20 @@ Result<std::uint32_t> Document::AddContainer(std::uint32_t parent, ContainerType
 }
 
 Result<std::uint32_t> Document::Add(std::uint32_t container, std::string_view text, std::uint32_t kind) {
+  if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
   return Add(container, std::u16string_view(*name), kind);
 }
 
 Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view text, std::uint32_t kind) {
+  if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
   CNameServer& server = Server();
   if (!HasContainer(server, container)) return NoContainer(AddWhat(*name, container), container);
   std::uint32_t id = 0;
+  store_->KeepCounterAbove();
   if (HRESULT hr = server.AddName(id, container, *name, kind, true, false); hr != S_OK)
     return NameRefusal(server, hr, container, *name, kind, AddWhat(*name, container));
   return id;
@@ -165,32 +212,40 @@ Result<std::vector<std::uint32_t>> AddAll(CNameServer& server, std::uint32_t con
 
 Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string_view> texts,
                                                      std::uint32_t kind) {
+  if (movedFrom_) return MovedFrom();
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  store_->KeepCounterAbove();
   return AddAll(Server(), container, *names, kind);
 }
 
 Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string> texts,
                                                      std::uint32_t kind) {
+  if (movedFrom_) return MovedFrom();
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  store_->KeepCounterAbove();
   return AddAll(Server(), container, *names, kind);
 }
 
 Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::u16string> texts,
                                                      std::uint32_t kind) {
+  if (movedFrom_) return MovedFrom();
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  store_->KeepCounterAbove();
   return AddAll(Server(), container, *names, kind);
 }
 
 Result<void> Document::Rename(std::uint32_t id, std::string_view text, std::uint32_t kind) {
+  if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "new name");
   if (!name) return name.error();
   return Rename(id, std::u16string_view(*name), kind);
 }
 
 Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::uint32_t kind) {
+  if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "new name");
   if (!name) return name.error();
   CNameServer& server = Server();
@@ -203,6 +258,7 @@ Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::u
 }
 
 Result<void> Document::Delete(std::uint32_t id) {
+  if (movedFrom_) return MovedFrom();
   CNameServer& server = Server();
   const std::string what = "cannot delete ID " + Num(id);
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
@@ -218,6 +274,7 @@ Result<void> Document::Delete(std::uint32_t id) {
 }
 
 Result<void> Document::DeleteContainer(std::uint32_t id) {
+  if (movedFrom_) return MovedFrom();
   CNameServer& server = Server();
   const std::string what = "cannot delete container " + Num(id);
   if (!HasContainer(server, id)) return NoContainer(what, id);
@@ -227,6 +284,7 @@ Result<void> Document::DeleteContainer(std::uint32_t id) {
 }
 
 Result<std::u16string> Document::NextName(std::uint32_t container, std::u16string_view base, int digits) {
+  if (movedFrom_) return MovedFrom();
   Result<CString> wide = TextIn(base, "base name");
   if (!wide) return wide.error();
   CNameServer& server = Server();
@@ -250,6 +308,7 @@ Result<std::u16string> Document::NextName(std::uint32_t container, std::u16strin
 }
 
 Result<std::string> Document::NextName(std::uint32_t container, std::string_view base, int digits) {
+  if (movedFrom_) return MovedFrom();
   Result<CString> wide = TextIn(base, "base name");
   if (!wide) return wide.error();
   Result<std::u16string> proposal = NextName(container, std::u16string_view(*wide), digits);
@@ -258,12 +317,14 @@ Result<std::string> Document::NextName(std::uint32_t container, std::string_view
 }
 
 Result<NameVerdict> Document::Check(std::uint32_t container, std::string_view text) const {
+  if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
   return Check(container, std::u16string_view(*name));
 }
 
 Result<NameVerdict> Document::Check(std::uint32_t container, std::u16string_view text) const {
+  if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
   const CNameServer& server = Server();
@@ -287,12 +348,14 @@ Result<NameVerdict> Document::Check(std::uint32_t container, std::u16string_view
 }
 
 Result<std::vector<NameHit>> Document::Find(std::string_view text) const {
+  if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
   return Find(std::u16string_view(*name));
 }
 
 Result<std::vector<NameHit>> Document::Find(std::u16string_view text) const {
+  if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
   std::vector<NameHit> hits;

@@ -1,5 +1,6 @@
 // Document::Lint: the library's document check, each finding with a
 // sentence built from the same phrases the refusals use.
+#include <algorithm>
 #include <cstdio>
 
 #include "face/document_store.h"
@@ -47,12 +48,18 @@ std::string Describe(const DocumentFinding& f) {
 }  // namespace
 
 std::vector<LintFinding> Document::Lint() const {
+  if (movedFrom_) return {{"moved-from", false, 0, 0, {}, 0, 0, "document moved from"}};
   DocumentCheckOptions options;
   options.keywords = store_->Keywords();
   // The counter as Commit would write it; Open has raised it above every ID held.
   options.useStoredLastID = true;
-  options.storedLastID = CNameContainer::GetLastIssuedNameID();
+  // A reader's counter is the process's; judge it as a writer would open it.
+  options.storedLastID = store_->IsReadOnly()
+                             ? std::max(Server().GetStoredLastIssuedID(), Server().GetHighestID())
+                             : CNameContainer::GetLastIssuedNameID();
   std::vector<LintFinding> out;
+  for (const DocumentDamage& d : store_->Damage())
+    out.push_back({std::string(DocumentDamageName(d)), false, d.container, 0, {}, 0, 0, d.message});
   for (const DocumentFinding& f : CheckDocument(Server(), options))
     out.push_back({std::string(DocumentFindingKindName(f.kind)), f.warning, f.containerID, f.nameID, ToUtf8(f.text),
                    f.otherContainerID, f.otherNameID, Describe(f)});

@@ -34,7 +34,12 @@ Error FromFileError(const FileError& e, const std::string& path, bool creating, 
 class FileStore final : public DocumentStore {
  public:
   FileStore(std::unique_ptr<DocumentFile> file, std::string path, const OpenOptions& options)
-      : file_(std::move(file)), path_(std::move(path)), options_(options) {}
+      : file_(std::move(file)), path_(std::move(path)), options_(options), held_(file_->Server().GetHighestID()) {}
+
+  std::vector<DocumentDamage> Damage() const override { return file_->Damage(); }
+  void KeepCounterAbove() const override {
+    if (CNameContainer::GetLastIssuedNameID() < held_) CNameContainer::SetLastIssuedNameID(held_);
+  }
 
   CNameServer& Server() override { return file_->Server(); }
   bool IsReadOnly() const override { return options_.readOnly; }
@@ -57,6 +62,7 @@ class FileStore final : public DocumentStore {
   std::unique_ptr<DocumentFile> file_;
   std::string path_;  // empty for a document in memory
   OpenOptions options_;
+  std::uint32_t held_;  // the highest ID the document held when opened
 };
 
 }  // namespace
@@ -75,8 +81,11 @@ std::unique_ptr<DocumentStore> DocumentStore::Open(const std::filesystem::path& 
     *error = FromFileError(fileError, path.string(), options.create, false);
     return nullptr;
   }
+  // Loading set the counter to the stored value: a reader puts it back, a
+  // writer keeps it above what both the process and the document issued.
   CNameContainer::SetLastIssuedNameID(
-      std::max({before, CNameContainer::GetLastIssuedNameID(), file->Server().GetHighestID()}));
+      options.readOnly ? before
+                       : std::max({before, CNameContainer::GetLastIssuedNameID(), file->Server().GetHighestID()}));
   return std::make_unique<FileStore>(std::move(file), path.string(), options);
 }
 

@@ -5,7 +5,9 @@
 // Invariants: the server is initialised and posts to this store's manager;
 // a writable store holds the file's lock for its whole life; the
 // process-wide last issued ID never goes down when a store opens, so two
-// open documents never draw the same ID.
+// open documents never draw the same ID; a read-only open leaves it as it
+// was, and an edit of a read-only document first raises it above the IDs
+// the document held when opened (KeepCounterAbove).
 #pragma once
 
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "nametree/document.h"
+#include "nametree/document_file.h"
 
 namespace nametree {
 
@@ -32,6 +35,11 @@ class DocumentStore {
   // The keywords the document keeps, for the document check.
   virtual std::vector<CString> Keywords() const = 0;
   virtual Result<void> Commit() = 0;
+  // What did not read back whole; empty for a whole document.
+  virtual std::vector<DocumentDamage> Damage() const = 0;
+  // Before an edit draws an ID: the counter is raised to the highest ID the
+  // document held when it was opened, if it is below it.
+  virtual void KeepCounterAbove() const = 0;
 };
 
 }  // namespace nametree

@@ -17,6 +17,7 @@ std::string_view ErrorKindName(ErrorKind kind) {
     case ErrorKind::kExists: return "exists";
     case ErrorKind::kIo: return "io";
     case ErrorKind::kOutOfMemory: return "out-of-memory";
+    case ErrorKind::kOutOfIds: return "out-of-ids";
     case ErrorKind::kFailed: return "failed";
   }
   return "failed";

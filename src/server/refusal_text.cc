@@ -46,17 +46,29 @@ std::string DisplayText(std::u16string_view text) {
     } else if (cp < 0x20 || cp == 0x7F) {
       std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(cp));
       out += buffer;
-    } else if ((cp >= 0x80 && cp < 0xA0) || IsHiddenCodePoint(cp)) {
+    } else if ((cp >= 0x80 && cp < 0xA0) || (cp >= 0xD800 && cp <= 0xDFFF) || IsHiddenCodePoint(cp)) {
       std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
       out += buffer;
     } else {
-      out += ToUtf8(units);  // a lone surrogate becomes U+FFFD
+      out += ToUtf8(units);
     }
   });
   return out;
 }
 
-std::string QuotedName(std::u16string_view name) { return "\"" + DisplayText(name) + "\""; }
+std::string QuotedName(std::u16string_view name) {
+  if (name.size() <= kEchoedUnits) return "\"" + DisplayText(name) + "\"";
+  std::size_t cut = kEchoedUnits;
+  if (IsLowSurrogate(name[cut]) && IsHighSurrogate(name[cut - 1])) --cut;  // not inside a character
+  return "\"" + DisplayText(name.substr(0, cut)) + "\"... (" + std::to_string(name.size()) + " UTF-16 code units)";
+}
+
+std::string EchoedInput(std::string_view input) {
+  if (input.size() <= kEchoedBytes) return std::string(input);
+  std::size_t cut = kEchoedBytes;
+  while (cut > 0 && (static_cast<unsigned char>(input[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+  return std::string(input.substr(0, cut)) + "... (" + std::to_string(input.size()) + " bytes)";
+}
 
 std::string DescribeRuleViolation(std::u16string_view name, const CNameRuleViolation& why, std::uint32_t kind) {
   const auto at = static_cast<std::size_t>(why.index);
