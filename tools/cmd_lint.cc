@@ -41,11 +41,13 @@ namespace {
 
 int RunLint(const Args& args) {
   if (IsPlcopenArgument(args.At(0))) return LintPlcopen(args);
+  NameProfile profile = NameProfile::kClassic;
+  if (int rc = ProfileOption(args, &profile)) return rc;
   Document doc;
   if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File()), Json::object());
+  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File(), profile), Json::object());
 }
 
 int RunRepair(const Args& args) {
@@ -90,7 +92,7 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "names that look alike but differ (the same confusable skeleton of Unicode TR 39) in\n"
        "namespaces that must stay apart, such as a Latin and a Cyrillic \"Pump\".\n"
        "Exit 0 when clean (warnings alone keep 0 unless --strict), 1 with findings.",
-       {{"FILE", "the document"}}, {keywords, kKeywordSetOption, strict, json}, RunLint});
+       {{"FILE", "the document"}}, {keywords, kKeywordSetOption, kProfileOption, strict, json}, RunLint});
   table.push_back(
       {"repair", "raise a stored last issued ID that is below an ID in use, and report the rest",
        "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"

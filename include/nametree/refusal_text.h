@@ -1,8 +1,7 @@
 // Sentences that tell a user why the library refused a name, shared by the
 // program and the library's modern face so that both say the same thing.
 // Names inside a sentence are made safe for a terminal: control, bidi and
-// invisible characters and the backslash are escaped, a lone surrogate shows
-// as U+FFFD.
+// invisible characters, lone surrogates and the backslash are escaped.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +15,7 @@
 namespace nametree {
 
 // The text with C0, DEL and C1 controls, bidi controls, invisible
-// characters and the backslash escaped (\n, \t, \\, \xNN, \u{NNNN}), as UTF-8.
+// characters, lone surrogates and the backslash escaped (\n, \t, \\, \xNN, \u{NNNN}), as UTF-8.
 NAMETREE_API std::string DisplayText(std::u16string_view text);
 // DisplayText(name) in double quotes.
 NAMETREE_API std::string QuotedName(std::u16string_view name);

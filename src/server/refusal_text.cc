@@ -46,11 +46,11 @@ std::string DisplayText(std::u16string_view text) {
     } else if (cp < 0x20 || cp == 0x7F) {
       std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(cp));
       out += buffer;
-    } else if ((cp >= 0x80 && cp < 0xA0) || IsHiddenCodePoint(cp)) {
+    } else if ((cp >= 0x80 && cp < 0xA0) || (cp >= 0xD800 && cp <= 0xDFFF) || IsHiddenCodePoint(cp)) {
       std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
       out += buffer;
     } else {
-      out += ToUtf8(units);  // a lone surrogate becomes U+FFFD
+      out += ToUtf8(units);
     }
   });
   return out;
@@ -80,6 +80,13 @@ std::string DescribeRuleViolation(std::u16string_view name, const CNameRuleViola
     case Rule::kCharacter:
       return "it contains " + unit + " at position " + std::to_string(at + 1) +
              "; only letters, digits and underscores may follow the first letter";
+    case Rule::kDoubleUnderscore:
+      return "it has two underscores in a row at position " + std::to_string(at) +
+             "; an IEC 61131-3 identifier takes single underscores only";
+    case Rule::kTrailingUnderscore: return "it ends with an underscore, which an IEC 61131-3 identifier may not";
+    case Rule::kNotAscii:
+      return "it contains " + unit + " at position " + std::to_string(at + 1) +
+             "; an IEC 61131-3 identifier takes only the letters A to Z, digits and underscores";
   }
   return "a name is a letter followed by letters, digits and underscores";
 }
