@@ -191,7 +191,14 @@ class Importer {
   std::uint32_t Made(int slot) {
     if (slots_[slot].id) return slots_[slot].id;
     chain_.clear();
-    for (int s = slot; s >= 0 && !slots_[s].id; s = slots_[s].parent) chain_.push_back(s);
+    int s = slot;
+    for (; s >= 0 && !slots_[s].id && !slots_[s].refused; s = slots_[s].parent) chain_.push_back(s);
+    // Below a refused scope nothing is made; marking the chain keeps each
+    // later look one step long, however deep the nesting.
+    if (s >= 0 && slots_[s].refused) {
+      for (int below : chain_) slots_[below].refused = slots_[s].refused;
+      return 0;
+    }
     for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
       Slot& made = slots_[*it];
       if (!made.refused && made.depth >= kMaxScopeDepth) made.refused = RefusalCause::kTooDeep;
