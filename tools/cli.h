@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "nametree/identifier_profile.h"
+
 namespace nametree::cli {
 
 // Exit codes: success, an edit or name the library refused (or findings),
@@ -73,6 +75,10 @@ void AddHelpCommand(std::vector<CommandSpec>& table);
 // 'lint' of a PLCopen XML file (a PROJECT.xml argument) instead of a document.
 bool IsPlcopenArgument(const std::string& path);
 int LintPlcopen(const Args& args);
+// --profile NAME: the name rule names are judged by; a usage error (2) for
+// an unknown one, *profile unchanged without the option.
+extern const OptionSpec kProfileOption;
+int ProfileOption(const Args& args, NameProfile* profile);
 
 // The whole table, in the order the global help lists it.
 std::vector<CommandSpec> AllCommands();

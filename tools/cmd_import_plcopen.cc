@@ -3,7 +3,9 @@
 // Both apply the built-in IEC 61131-3 keywords.
 #include <cstdio>
 #include <filesystem>
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "args.h"
 #include "cli.h"
@@ -11,6 +13,7 @@
 #include "keywords.h"
 #include "lint.h"
 #include "nametree/document_file.h"
+#include "nametree/identifier_profile.h"
 #include "nametree/keyword_sets.h"
 #include "nametree/plcopen_import.h"
 #include "nametree/utf8.h"
@@ -22,61 +25,112 @@ namespace {
 
 using plcopen::ImportReport;
 using plcopen::Refusal;
+using plcopen::RefusalCause;
+using plcopen::Skipped;
 
-constexpr std::string_view kKeywordSet = "iec61131-3";
+constexpr std::string_view kDefaultKeywordSet = "iec61131-3-ed3";
 
-void AddKeywordSet(CNameServer& server) {
-  for (std::u16string_view word : KeywordSet(kKeywordSet)) server.AddKeyword(CString(word));
+// The profile (--profile, IEC 61131-3 unless told) and the reserved words
+// (--keyword-set, the third edition's unless a set is named, and --keywords)
+// the project is judged by.
+struct Judging {
+  plcopen::ImportOptions options;
+  std::vector<std::string> sets;
+  std::vector<CString> words;
+};
+
+int ReadJudging(const Args& args, Judging* judging) {
+  if (int rc = ProfileOption(args, &judging->options.profile)) return rc;
+  judging->sets = args.Values("keyword-set");
+  if (judging->sets.empty()) {
+    judging->sets.emplace_back(kDefaultKeywordSet);
+    if (int rc = KeywordSetWords(args, judging->sets.back(), &judging->words)) return rc;
+    std::vector<CString> own;
+    if (int rc = ReadKeywordFiles(args, &own)) return rc;
+    judging->words.insert(judging->words.end(), own.begin(), own.end());
+    return kExitOk;
+  }
+  return ReadKeywordFiles(args, &judging->words);
 }
 
-std::string Reason(const CNameServer& server, const Refusal& r) {
-  if (r.violation.rule != CNameRuleViolation::Rule::kNone)
-    return "invalid name: " + DescribeInvalidName(server, FromUtf8(r.name), 0);
-  if (r.result == E_NAME_DUPLICATE) {
-    if (r.hit.where == CDuplicateHit::Where::kKeyword) return "it is a keyword of " + std::string(kKeywordSet);
-    std::string reason = DescribeDuplicate(r.hit);
-    if (!r.otherPath.empty())
-      reason += " by " + Quoted(FromUtf8(r.otherName)) + " at line " + std::to_string(r.otherLine) + " (" +
-                r.otherPath + ")";
-    return reason;
+std::string KeywordReason(const Judging& judging, const std::string& name) {
+  std::string sets;
+  for (const std::string& set : judging.sets) sets += (sets.empty() ? "" : ", ") + set;
+  std::u16string upper = FromUtf8(name);
+  for (char16_t& c : upper) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
+  const bool ed3 = std::find(judging.sets.begin(), judging.sets.end(), "iec61131-3-ed2") == judging.sets.end() &&
+                   IsThirdEditionOnlyKeyword(upper);
+  return "it is a keyword" + (sets.empty() ? std::string() : " of " + sets) +
+         (ed3 ? " (of the third edition only; --keyword-set iec61131-3-ed2 allows it)" : "");
+}
+
+std::string Reason(const Judging& judging, const Refusal& r) {
+  switch (r.cause) {
+    case RefusalCause::kRule: return "invalid name: " + r.rule;
+    case RefusalCause::kNul: return "invalid name: it holds U+0000, which no name may";
+    case RefusalCause::kTooDeep:
+      return "nested deeper than " + std::to_string(plcopen::kMaxScopeDepth) + " scopes";
+    case RefusalCause::kScopeLimit:
+      return "its scope would be container number " + std::to_string(kMaxEntriesPerTable + 1) +
+             " of one parent, more than a saved document holds";
+    case RefusalCause::kNameLimit:
+      return "its container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document holds";
+    case RefusalCause::kDuplicate: {
+      if (r.hit.where == CDuplicateHit::Where::kKeyword) return KeywordReason(judging, r.name);
+      std::string reason = DescribeDuplicate(r.hit);
+      if (!r.otherPath.empty())
+        reason += " by \"" + r.otherName + "\" at line " + std::to_string(r.otherLine) + " (" + r.otherPath + ")";
+      return reason;
+    }
+    case RefusalCause::kOther: break;
   }
   return "the library refused it (" + StatusName(r.result) + ")";
 }
 
 // The lint check name the refusal corresponds to.
 std::string_view Check(const Refusal& r) {
-  if (r.violation.rule != CNameRuleViolation::Rule::kNone) return "invalid";
-  if (r.result != E_NAME_DUPLICATE) return "limit";
-  if (r.hit.where == CDuplicateHit::Where::kKeyword) return "keyword";
-  return r.hit.where == CDuplicateHit::Where::kOwnContainer ? "twice" : "collision";
+  switch (r.cause) {
+    case RefusalCause::kRule:
+    case RefusalCause::kNul: return "invalid";
+    case RefusalCause::kDuplicate:
+      if (r.hit.where == CDuplicateHit::Where::kKeyword) return "keyword";
+      return r.hit.where == CDuplicateHit::Where::kOwnContainer ? "twice" : "collision";
+    case RefusalCause::kTooDeep: return "too-deep";
+    default: return "limit";
+  }
+}
+
+std::string_view SkippedWhy(Skipped::Why why) {
+  return why == Skipped::Why::kInstanceOfItsType ? "instance of its program type" : "free text in vendor data";
 }
 
 // Reads the project into the server; exit 2 with the message when it is no
 // PLCopen project.
-int Import(const Reporter& report, const std::string& project, CNameServer& server, ImportReport* out) {
-  AddKeywordSet(server);
-  const plcopen::ImportFailure failure = plcopen::ImportPlcopenFile(project, server, out);
+int Import(const Reporter& report, const Judging& judging, const std::string& project, CNameServer& server,
+           ImportReport* out) {
+  for (const CString& word : judging.words) server.AddKeyword(word);
+  const plcopen::ImportFailure failure = plcopen::ImportPlcopenFile(project, server, out, judging.options);
   if (failure.status == plcopen::ImportStatus::kOk) return kExitOk;
   const bool missing = failure.status == plcopen::ImportStatus::kUnreadable && !std::filesystem::exists(project);
+  const bool io = failure.status == plcopen::ImportStatus::kUnreadable ||
+                  failure.status == plcopen::ImportStatus::kNotAFile;
   report.File(failure.line ? project + ":" + std::to_string(failure.line) : project, failure.message,
-              missing ? "not-found" : failure.status == plcopen::ImportStatus::kUnreadable ? "io" : "not-a-document");
+              missing ? "not-found" : io ? "io" : "not-a-document");
   return kExitError;
 }
 
-// Writes the imported document with the keyword set it was checked
-// against, so that later edits refuse those words too. The file is created
+// Writes the imported document with the keywords it was checked against,
+// so that later edits refuse those words too. The file is created
 // exclusively: one that appeared since the check is not replaced either.
-int WriteDocument(Reporter& report, Document& doc) {
-  std::vector<CString> words;
-  for (std::u16string_view word : KeywordSet(kKeywordSet)) words.emplace_back(word);
-  doc.File().SetStoredKeywords(std::move(words));
+int WriteDocument(Reporter& report, const Judging& judging, Document& doc) {
+  doc.File().SetStoredKeywords(judging.words);
   return SaveDocument(report, doc);
 }
 
-Json RefusalJson(const CNameServer& server, const Refusal& r) {
-  Json item = {{"name", r.name}, {"line", r.line}, {"path", r.path}, {"reason", Reason(server, r)},
-               {"check", Check(r)}, {"result", StatusHex(r.result)}};
-  if (r.result == E_NAME_DUPLICATE) {
+Json RefusalJson(const Judging& judging, const Refusal& r) {
+  Json item = {{"name", r.name}, {"line", r.line}, {"path", r.path}, {"reason", Reason(judging, r)},
+               {"check", Check(r)}, {"result", StatusHex(r.result)}, {"count", r.count}};
+  if (r.cause == RefusalCause::kDuplicate) {
     item["namespace"] = DuplicateNamespace(r.hit.where);
     if (r.hit.nameID) item["otherID"] = r.hit.nameID;
     if (!r.otherPath.empty()) {
@@ -87,18 +141,33 @@ Json RefusalJson(const CNameServer& server, const Refusal& r) {
   return item;
 }
 
+Json SkippedJson(const ImportReport& report) {
+  Json list = Json::array();
+  for (const Skipped& s : report.skipped)
+    list.push_back({{"name", s.name}, {"line", s.line}, {"path", s.path}, {"why", SkippedWhy(s.why)}});
+  return list;
+}
+
+std::size_t Refused(const ImportReport& report) {
+  std::size_t n = 0;
+  for (const Refusal& r : report.refused) n += r.count;
+  return n;
+}
+
 int RunImport(const Args& args) {
   const std::string& project = args.At(0);
   const std::string& docPath = args.At(1);
+  Judging judging;
+  if (int rc = ReadJudging(args, &judging)) return rc;
   // Made before the project is read: an existing DOC is refused first.
   Document doc;
   if (int rc = CreateDocument(args.Report(), doc, docPath, CreateOptions(args))) return rc;
   CNameServer& server = doc.Server();
   ImportReport report;
-  if (int rc = Import(args.Report(), project, server, &report)) return rc;
+  if (int rc = Import(args.Report(), judging, project, server, &report)) return rc;
   const bool write = report.refused.empty() || args.Has("keep-going");
   if (write)
-    if (int rc = WriteDocument(args.Report(), doc)) return rc;
+    if (int rc = WriteDocument(args.Report(), judging, doc)) return rc;
   const std::size_t written = write ? report.accepted : 0;
   if (args.Has("json")) {
     Json json;
@@ -106,12 +175,14 @@ int RunImport(const Args& args) {
     json["document"] = docPath;
     json["written"] = write && !doc.DryRun();
     if (doc.DryRun()) json["dryRun"] = true;
+    json["profile"] = NameProfileName(judging.options.profile);
     json["elements"] = report.named;
     json["imported"] = written;
     json["accepted"] = report.accepted;
     Json refused = Json::array();
-    for (const Refusal& r : report.refused) refused.push_back(RefusalJson(server, r));
+    for (const Refusal& r : report.refused) refused.push_back(RefusalJson(judging, r));
     json["refused"] = std::move(refused);
+    json["skipped"] = SkippedJson(report);
     json["containers"] = report.containers;
     json["globalContainer"] = report.globalContainer;
     Json ids = Json::object();
@@ -119,15 +190,18 @@ int RunImport(const Args& args) {
     json["globalIds"] = std::move(ids);
     PrintJson(json);
   } else {
+    const std::string shown = Echo(project);
     for (const Refusal& r : report.refused)
-      std::fprintf(stderr, "nametree: %s:%zu: %s: %s refused: %s\n", project.c_str(), r.line, r.path.c_str(),
-                   Quoted(FromUtf8(r.name)).c_str(), Reason(server, r).c_str());
+      std::fprintf(stderr, "nametree: %s:%zu: %s: \"%s\" refused%s: %s\n", shown.c_str(), r.line, r.path.c_str(),
+                   r.name.c_str(), r.count > 1 ? (", with " + std::to_string(r.count - 1) + " more").c_str() : "",
+                   Reason(judging, r).c_str());
+    const std::string skipped = report.skipped.empty() ? "" : ", " + std::to_string(report.skipped.size()) + " skipped";
     if (write)
-      std::printf("imported %zu names into %zu containers of %s; %zu refused\n", written, report.containers,
-                  docPath.c_str(), report.refused.size());
+      std::printf("imported %zu names into %zu containers of %s; %zu refused%s\n", written, report.containers,
+                  Echo(docPath).c_str(), Refused(report), skipped.c_str());
     else
-      std::printf("%zu names refused; %s not written (--keep-going writes the %zu that pass)\n",
-                  report.refused.size(), docPath.c_str(), report.accepted);
+      std::printf("%zu names refused%s; %s not written (--keep-going writes the %zu that pass)\n", Refused(report),
+                  skipped.c_str(), Echo(docPath).c_str(), report.accepted);
   }
   return report.refused.empty() ? kExitOk : kExitRefused;
 }
@@ -143,23 +217,49 @@ bool IsPlcopenArgument(const std::string& path) {
 
 int LintPlcopen(const Args& args) {
   const std::string& project = args.At(0);
+  Judging judging;
+  if (int rc = ReadJudging(args, &judging)) return rc;
   CNameServer server;
   ImportReport report;
-  if (int rc = Import(args.Report(), project, server, &report)) return rc;
+  if (int rc = Import(args.Report(), judging, project, server, &report)) return rc;
   // What the import refused, then what the library finds in what it took.
   std::vector<Finding> findings;
+  const std::string shown = Echo(project);
   for (const Refusal& r : report.refused) {
     Finding f;
     f.check = Check(r);
-    f.message = project + ":" + std::to_string(r.line) + ": " + r.path + ": " + Quoted(FromUtf8(r.name)) + ": " +
-                Reason(server, r);
-    f.json = RefusalJson(server, r);
+    f.message = shown + ":" + std::to_string(r.line) + ": " + r.path + ": \"" + r.name + "\": " + Reason(judging, r) +
+                (r.count > 1 ? " (and " + std::to_string(r.count - 1) + " more for this cause)" : "");
+    f.json = RefusalJson(judging, r);
     findings.push_back(std::move(f));
   }
   const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
-  for (Finding& f : LintDocument(server, stored)) findings.push_back(std::move(f));
-  return ReportFindings(args, project, findings, Json::object());
+  for (Finding& f : LintDocument(server, stored, nullptr, judging.options.profile)) findings.push_back(std::move(f));
+  Json json = Json::object();
+  json["profile"] = NameProfileName(judging.options.profile);
+  json["skipped"] = SkippedJson(report);
+  return ReportFindings(args, project, findings, std::move(json));
 }
+
+const OptionSpec kProfileOption{"profile", "NAME",
+                                "the name rule: iec61131-3 (the default for PLCopen XML) or classic (for documents)"};
+
+int ProfileOption(const Args& args, NameProfile* profile) {
+  const std::string* name = args.Value("profile");
+  if (!name) return kExitOk;
+  const std::optional<NameProfile> named = NameProfileNamed(*name);
+  if (!named) {
+    std::string known;
+    for (std::string_view n : NameProfileNames()) known += (known.empty() ? "" : ", ") + std::string(n);
+    return args.UsageError("no name profile is called \"" + Echo(*name) + "\" (there is " + known + ")");
+  }
+  *profile = *named;
+  return kExitOk;
+}
+
+namespace {
+const OptionSpec kKeywordsOption{"keywords", "FILE", "reserved words, one per line, besides the keyword set; may be repeated", true};
+}  // namespace
 
 void AddPlcopenCommands(std::vector<CommandSpec>& table) {
   table.push_back(
@@ -171,13 +271,16 @@ void AddPlcopenCommands(std::vector<CommandSpec>& table) {
        "a target container (type 3) for each configuration (its global variables and\n"
        "resources), a plain one below it for each resource (its global variables, tasks and POU\n"
        "instances); a target container for each global variable list of its own. Vendor\n"
-       "sections are read where they stand. The IEC 61131-3 keywords are applied. Every\n"
+       "sections are read where they stand. Names are judged as IEC 61131-3 identifiers\n"
+       "(--profile classic applies the library's own rule) against the keywords of the third\n"
+       "edition unless --keyword-set names others. A program instance named like its program\n"
+       "type and free text in vendor data are no names: they are skipped and listed. Every\n"
        "refused name is listed with its line, element path and the reason. The document is\n"
        "written only when nothing was refused, unless --keep-going. DOC must not exist.\n"
        "Exit 1 when a name was refused, 2 for a file that is no PLCopen XML.",
        {{"PROJECT", "the PLCopen XML file"}, {"DOC", "the document to create"}},
        {{"keep-going", "", "write the names that pass even when others were refused"},
-        kDryRunOption,
+        kDryRunOption, kProfileOption, kKeywordSetOption, kKeywordsOption,
         {"json", "", "report as one JSON object"}},
        RunImport});
 }

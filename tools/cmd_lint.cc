@@ -41,13 +41,15 @@ namespace {
 
 int RunLint(const Args& args) {
   if (IsPlcopenArgument(args.At(0))) return LintPlcopen(args);
+  NameProfile profile = NameProfile::kClassic;
+  if (int rc = ProfileOption(args, &profile)) return rc;
   Document doc;
   // Entries that could not be read are findings of their own, not warnings
   // beside the report.
   if (int rc = ReportDocumentError(args.Report(), args.At(0), doc.Open(args.At(0), false))) return rc;
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File()), Json::object());
+  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File(), profile), Json::object());
 }
 
 int RunRepair(const Args& args) {
@@ -95,7 +97,7 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "stream that loads but does not read back whole, malformed settings, and labels held\n"
        "twice, breaking the name rule or of a missing container.\n"
        "Exit 0 when clean (warnings alone keep 0 unless --strict), 1 with findings.",
-       {{"FILE", "the document"}}, {keywords, kKeywordSetOption, strict, json}, RunLint});
+       {{"FILE", "the document"}}, {keywords, kKeywordSetOption, kProfileOption, strict, json}, RunLint});
   table.push_back(
       {"repair", "raise a stored last issued ID that is below an ID in use, and report the rest",
        "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"

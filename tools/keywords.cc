@@ -86,7 +86,9 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
 
 const OptionSpec kWaitOption{"wait", "SECONDS",
                              "wait at most this long for another program writing the document (default 10)"};
-const OptionSpec kKeywordSetOption{"keyword-set", "NAME", "reserve the words of a built-in set (iec61131-3); may be repeated",
+const OptionSpec kKeywordSetOption{"keyword-set", "NAME",
+                                   "reserve the words of a built-in set (iec61131-3-ed3, iec61131-3-ed2; iec61131-3 is "
+                                   "the third edition's); may be repeated",
                                    true, KeywordSetNameList};
 const OptionSpec kForceOption{"force", "",
                               "save even though some entries of the file could not be read; they are left out "

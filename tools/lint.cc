@@ -136,9 +136,11 @@ std::string PathText(const std::vector<std::uint32_t>& path) {
   return text;
 }
 
-std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file) {
+std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file,
+                                  NameProfile profile) {
   g_labels = file;
   DocumentCheckOptions options;
+  options.profile = profile;
   options.useStoredLastID = true;
   options.storedLastID = stored;
   std::vector<Finding> out;

@@ -30,8 +30,9 @@ std::string PathText(const std::vector<std::uint32_t>& path);
 
 // `stored` is the document's last issued ID as loaded.
 // With a file, what of it did not read back whole comes first, as errors,
-// and containers show their labels.
-std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file = nullptr);
+// and containers show their labels. Names are judged by `profile`'s rule.
+std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file = nullptr,
+                                  NameProfile profile = NameProfile::kClassic);
 
 // Prints the findings of the file at `path` as lint does (text, or `json`
 // completed with them under --json); returns 1 when they count (errors, or

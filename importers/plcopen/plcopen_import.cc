@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <fstream>
 #include <iterator>
 #include <string_view>
 #include <unordered_map>
 
+#include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
 
 namespace nametree::plcopen {
@@ -18,8 +21,12 @@ namespace {
 constexpr std::string_view kNamespaces[] = {"http://www.plcopen.org/xml/tc6_0201",
                                             "http://www.plcopen.org/xml/tc6_0200"};
 constexpr std::streamoff kMaxFileBytes = std::streamoff{256} << 20;
-// A refusal's path keeps this many innermost elements; deeper ones are elided.
-constexpr std::size_t kMaxPathElements = 48;
+// What a report shows of one text: a refusal's name, and each name in a path.
+constexpr std::size_t kShownName = 64, kShownPathName = 24;
+// A path keeps this many innermost elements; outer ones are elided.
+constexpr std::size_t kMaxPathElements = 12;
+// Bytes of an attribute that always decode to more than kShownName units.
+constexpr std::size_t kShownBytes = (kShownName + 1) * 12;
 
 std::string_view LocalName(const char* qualified) {
   std::string_view name(qualified);
@@ -27,10 +34,87 @@ std::string_view LocalName(const char* qualified) {
   return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return (x | 0x20) == (y | 0x20);
-         });
+bool KindIs(std::string_view kind, std::string_view lowerCase) {
+  return kind.size() == lowerCase.size() && std::equal(kind.begin(), kind.end(), lowerCase.begin(),
+                                                       [](char x, char y) { return (x | 0x20) == y; });
+}
+
+// Two names the same but for the case of ASCII letters: an identifier's
+// letters are ASCII, and the server's own comparison is not reachable
+// without a container that holds one of them.
+bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
+}
+
+// The value of a reference's body ("amp", "#60", "#x3C"), or nothing for
+// one that is no reference; the parse leaves those as they stand.
+std::optional<char32_t> Reference(std::string_view body) {
+  if (body == "lt") return U'<';
+  if (body == "gt") return U'>';
+  if (body == "amp") return U'&';
+  if (body == "apos") return U'\'';
+  if (body == "quot") return U'"';
+  if (body.size() < 2 || body[0] != '#') return std::nullopt;
+  const bool hex = body[1] == 'x';
+  std::string_view digits = body.substr(hex ? 2 : 1);
+  if (digits.empty()) return std::nullopt;
+  char32_t cp = 0;
+  for (char c : digits) {
+    int d = c >= '0' && c <= '9' ? c - '0' : -1;
+    if (hex && d < 0) d = (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10 : -1;
+    if (d < 0) return std::nullopt;
+    cp = cp * (hex ? 16 : 10) + static_cast<char32_t>(d);
+    if (cp > 0x10FFFF) return std::nullopt;
+  }
+  return cp;
+}
+
+// An attribute's text with its references replaced. Unlike the parser's
+// own unescaping, U+0000 and a lone surrogate stay what the project wrote
+// instead of ending the string or becoming bytes that no text can hold.
+CString XmlText(std::string_view raw) {
+  CString out;
+  std::size_t plain = 0;
+  for (std::size_t at = raw.find('&'); at != std::string_view::npos; at = raw.find('&', at + 1)) {
+    const std::size_t semicolon = raw.substr(at, 12).find(';');
+    if (semicolon == std::string_view::npos) continue;
+    const std::optional<char32_t> cp = Reference(raw.substr(at + 1, semicolon - 1));
+    if (!cp) continue;
+    out += FromUtf8(raw.substr(plain, at - plain));
+    if (*cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((*cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((*cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(*cp);
+    }
+    plain = at + semicolon + 1;
+  }
+  out += FromUtf8(raw.substr(plain));
+  return out;
+}
+
+// At most `limit` bytes of the attribute, without measuring the rest.
+std::string_view Prefix(pugi::xml_attribute a, std::size_t limit) {
+  const char* value = a.value();
+  return {value, strnlen(value, limit)};
+}
+
+// The text as a report shows it: escaped, cut after `limit` units.
+std::string Shown(std::u16string_view text, std::size_t limit) {
+  if (text.size() <= limit) return DisplayText(text);
+  // A pair is not cut in half.
+  if (text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF) --limit;
+  return DisplayText(text.substr(0, limit)) + "\xE2\x80\xA6";
+}
+
+std::string ShownName(pugi::xml_attribute a, std::size_t limit) {
+  return Shown(XmlText(Prefix(a, (limit + 1) * 12)), limit);
+}
+
+bool HoldsSpace(std::u16string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == u' ' || c == u'\t'; });
 }
 
 // A container the import may make: slots are made on first use, parents
@@ -39,6 +123,11 @@ struct Slot {
   int parent = -1;  // -1: top level
   std::int16_t type = 0;
   std::uint32_t id = 0;
+  std::size_t depth = 0;  // scopes above it
+  // Why it could not be made, once that was found out; a full parent stays
+  // full, so later slots below it are refused without asking again.
+  std::optional<RefusalCause> refused;
+  bool full = false;  // holds the most sub-containers it may
 };
 
 // Where the names met inside an element go (slot indexes; -1 for none).
@@ -49,15 +138,17 @@ struct Frame {
   int config = -1;    // resources
   int resource = -1;  // tasks, POU instances
   bool inVariable = false;  // a structure here is an anonymous member type
+  bool vendor = false;      // inside addData
 };
 
 class Importer {
  public:
-  Importer(CNameServer& server, ImportReport& report, const std::vector<std::size_t>& newlines)
-      : server_(server), report_(report), newlines_(newlines) {}
+  Importer(CNameServer& server, ImportReport& report, const std::vector<std::size_t>& newlines,
+           const ImportOptions& options)
+      : server_(server), report_(report), newlines_(newlines), options_(options) {}
 
   void Run(pugi::xml_node root) {
-    slots_.push_back({-1, 2, 0});
+    slots_.push_back(Slot{-1, 2, 0, 0, std::nullopt, false});
     Made(0);
     std::vector<Frame> stack;
     stack.push_back(Enter(Frame{}, root));
@@ -90,20 +181,44 @@ class Importer {
   }
 
   int NewSlot(int parent, std::int16_t type) {
-    slots_.push_back({parent, type, 0});
+    slots_.push_back(Slot{parent, type, 0, parent >= 0 ? slots_[parent].depth + 1 : 0, std::nullopt, false});
     return static_cast<int>(slots_.size() - 1);
   }
 
-  // The slot's container, made with its missing ancestors; 0 when the
-  // server refuses to make one.
+  // The slot's container, made with its missing ancestors (outermost
+  // first, without recursion); 0 when it cannot be, with the cause in the
+  // slot.
   std::uint32_t Made(int slot) {
     if (slots_[slot].id) return slots_[slot].id;
-    const int parent = slots_[slot].parent;
-    std::uint32_t parentID = 0;
-    if (parent >= 0 && !(parentID = Made(parent))) return 0;
-    const std::uint32_t id = server_.AddContainer(parentID, slots_[slot].type);
-    if (id) ++report_.containers;
-    return slots_[slot].id = id;
+    chain_.clear();
+    int s = slot;
+    for (; s >= 0 && !slots_[s].id && !slots_[s].refused; s = slots_[s].parent) chain_.push_back(s);
+    // Below a refused scope nothing is made; marking the chain keeps each
+    // later look one step long, however deep the nesting.
+    if (s >= 0 && slots_[s].refused) {
+      for (int below : chain_) slots_[below].refused = slots_[s].refused;
+      return 0;
+    }
+    for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+      Slot& made = slots_[*it];
+      if (!made.refused && made.depth >= kMaxScopeDepth) made.refused = RefusalCause::kTooDeep;
+      if (!made.refused) {
+        const std::uint32_t parentID = made.parent >= 0 ? slots_[made.parent].id : 0;
+        bool& full = made.parent >= 0 ? slots_[made.parent].full : topLevelFull_;
+        if (!full) made.id = server_.AddContainer(parentID, made.type);
+        if (made.id) {
+          ++report_.containers;
+          continue;
+        }
+        full = full || (made.parent >= 0 ? server_.GetContainer(parentID)->GetNumSubContainers()
+                                         : static_cast<int>(server_.GetTopLevelContainerIDs().size())) >=
+                           kMaxEntriesPerTable;
+        made.refused = full ? RefusalCause::kScopeLimit : RefusalCause::kOther;
+      }
+      slots_[slot].refused = made.refused;
+      return 0;
+    }
+    return slots_[slot].id;
   }
 
   std::size_t LineOf(pugi::xml_node node) const {
@@ -112,65 +227,100 @@ class Importer {
                                     newlines_.begin()) + 1;
   }
 
+  // The innermost kMaxPathElements elements, each name cut: its cost does
+  // not grow with the depth or the names above.
   static std::string PathOf(pugi::xml_node node) {
-    std::vector<pugi::xml_node> chain;
-    for (pugi::xml_node n = node; n && n.type() == pugi::node_element; n = n.parent()) chain.push_back(n);
-    std::string path;
-    if (chain.size() > kMaxPathElements) {
-      path = "...";
-      chain.resize(kMaxPathElements);
-    }
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    pugi::xml_node chain[kMaxPathElements];
+    std::size_t n = 0;
+    pugi::xml_node at = node;
+    for (; at && at.type() == pugi::node_element && n < kMaxPathElements; at = at.parent()) chain[n++] = at;
+    std::string path = at && at.type() == pugi::node_element ? "\xE2\x80\xA6" : "";
+    while (n > 0) {
+      const pugi::xml_node element = chain[--n];
       if (!path.empty()) path += '/';
-      path += LocalName(it->name());
-      if (pugi::xml_attribute name = it->attribute("name")) path.append("[").append(name.value()).append("]");
+      path += LocalName(element.name());
+      if (pugi::xml_attribute name = element.attribute("name"))
+        path.append("[").append(ShownName(name, kShownPathName)).append("]");
     }
     return path;
   }
 
+  std::uint32_t Refuse(RefusalCause cause, pugi::xml_node node, const CString& name, Refusal r = {}) {
+    const bool folds = cause == RefusalCause::kTooDeep || cause == RefusalCause::kScopeLimit ||
+                       cause == RefusalCause::kNameLimit;
+    if (folds) {
+      std::size_t& first = folded_[static_cast<int>(cause)];
+      if (first) return ++report_.refused[first - 1].count, 0;
+      first = report_.refused.size() + 1;
+    }
+    r.cause = cause;
+    if (r.result == S_OK) r.result = cause == RefusalCause::kRule || cause == RefusalCause::kNul ? E_NAME_INVALID : E_FAIL;
+    r.name = Shown(name, kShownName);
+    r.line = LineOf(node);
+    r.path = PathOf(node);
+    report_.refused.push_back(std::move(r));
+    return 0;
+  }
+
   // Enters the element's name into the slot's container; returns its ID, or
   // 0 after listing the refusal.
-  std::uint32_t Name(int slot, pugi::xml_node node, const char* text) {
+  std::uint32_t Name(int slot, pugi::xml_node node, const CString& name) {
     ++report_.named;
-    const CString name = FromUtf8(text);
-    std::uint32_t id = 0;
+    Refusal r;
+    if (name.find(u'\0') != CString::npos) return Refuse(RefusalCause::kNul, node, name);
+    const bool iec = options_.profile == NameProfile::kIec61131_3;
+    if (ExplainProfileViolation(server_, options_.profile, name, &r.violation)) {
+      r.rule = DescribeRuleViolation(name, r.violation, iec ? kAllowLeadingUnderscore : kOrdinaryName);
+      return Refuse(RefusalCause::kRule, node, name, std::move(r));
+    }
     const std::uint32_t container = Made(slot);
-    const HRESULT hr = container ? server_.AddName(id, container, name, 0, true, false) : E_FAIL;
-    if (hr == S_OK) {
+    if (!container) return Refuse(*slots_[slot].refused, node, name);
+    std::uint32_t id = 0;
+    // The profile's rule has judged; kind 1 keeps the server's from judging again.
+    r.result = server_.AddName(id, container, name, iec ? kAllowLeadingUnderscore : kOrdinaryName, true, false);
+    if (r.result == S_OK) {
       ++report_.accepted;
       origins_.emplace(id, node);
       return id;
     }
-    Refusal r;
-    r.name = text;
-    r.line = LineOf(node);
-    r.path = PathOf(node);
-    r.result = hr;
-    if (hr == E_NAME_DUPLICATE && server_.FindDuplicate(container, name, false, &r.hit)) {
+    if (r.result != E_NAME_DUPLICATE) {
+      const bool full = server_.GetContainer(container)->GetNumNameIDs() >= kMaxEntriesPerTable;
+      return Refuse(full ? RefusalCause::kNameLimit : RefusalCause::kOther, node, name, std::move(r));
+    }
+    if (server_.FindDuplicate(container, name, false, &r.hit)) {
       if (auto other = origins_.find(r.hit.nameID); other != origins_.end()) {
-        r.otherName = other->second.attribute("name").value();
+        r.otherName = ShownName(other->second.attribute("name"), kShownName);
         r.otherLine = LineOf(other->second);
         r.otherPath = PathOf(other->second);
       }
-    } else {
-      server_.ExplainInvalidName(name, 0, &r.violation);
     }
-    report_.refused.push_back(std::move(r));
-    return 0;
+    return Refuse(RefusalCause::kDuplicate, node, name, std::move(r));
+  }
+
+  void Skip(Skipped::Why why, pugi::xml_node node, const CString& name) {
+    report_.named += 1;
+    report_.skipped.push_back({why, Shown(name, kShownName), LineOf(node), PathOf(node)});
   }
 
   Frame Enter(const Frame& up, pugi::xml_node node) {
     Frame f = up;
     const std::string_view kind = LocalName(node.name());
     const pugi::xml_attribute nameAttribute = node.attribute("name");
-    const char* name = nameAttribute ? nameAttribute.value() : nullptr;
+    const bool named = nameAttribute;
     std::uint32_t id = 0;
     int opened = -1;
-    auto named = [&](int slot) {
-      if (name) id = Name(slot, node, name);
+    auto name = [&](int slot) {
+      if (!named) return;
+      const CString text = XmlText(nameAttribute.value());
+      if (up.vendor && HoldsSpace(text)) return Skip(Skipped::Why::kVendorText, node, text);
+      if (kind == "pouInstance" && SameIgnoringCase(text, XmlText(node.attribute("typeName").value())))
+        return Skip(Skipped::Why::kInstanceOfItsType, node, text);
+      id = Name(slot, node, text);
     };
-    if (kind == "pou" || kind == "dataType") {
-      named(up.unit);
+    if (kind == "addData") {
+      f.vendor = true;
+    } else if (kind == "pou" || kind == "dataType") {
+      name(up.unit);
       opened = f.vars = NewSlot(up.unit, 0);
       if (kind == "pou") {
         f.pou = opened;
@@ -178,40 +328,45 @@ class Importer {
       }
       f.inVariable = false;
     } else if (kind == "configuration") {
-      named(up.unit);
+      name(up.unit);
       opened = f.unit = f.vars = f.config = NewSlot(-1, 3);
       f.pou = f.resource = -1;
       Made(opened);
     } else if (kind == "resource") {
       const int holder = up.config >= 0 ? up.config : up.unit;
-      named(holder);
+      name(holder);
       opened = f.unit = f.vars = f.resource = NewSlot(holder, 0);
       f.pou = -1;
       Made(opened);
     } else if (kind == "task" || kind == "pouInstance") {
-      named(up.resource >= 0 ? up.resource : up.unit);
+      name(up.resource >= 0 ? up.resource : up.unit);
     } else if (kind == "variable") {
-      named(up.vars);
+      name(up.vars);
       f.inVariable = true;
     } else if (kind == "action" || kind == "transition") {
-      named(up.pou >= 0 ? up.pou : up.vars);
+      name(up.pou >= 0 ? up.pou : up.vars);
     } else if ((kind == "struct" || kind == "union") && up.inVariable) {
       opened = f.vars = NewSlot(up.vars, 0);
       f.inVariable = false;
-    } else if (name && EqualsIgnoringCase(kind, "method")) {
+    } else if ((kind == "struct" || kind == "union") && named) {
+      // a type of its own, as vendors write unions into addData
+      name(up.unit);
+      opened = NewSlot(up.unit, 0);
+      f.vars = opened;
+    } else if (named && KindIs(kind, "method")) {
       opened = f.vars = f.pou = NewSlot(up.pou >= 0 ? up.pou : up.vars, 0);
       Made(opened);
-    } else if (name && EqualsIgnoringCase(kind, "interface")) {
+    } else if (named && KindIs(kind, "interface")) {
       opened = f.vars = f.pou = NewSlot(up.unit, 0);
       Made(opened);
-    } else if (name && kind == "globalVars" && up.pou < 0 && up.config < 0 && up.resource < 0) {
+    } else if (named && kind == "globalVars" && up.pou < 0 && up.config < 0 && up.resource < 0) {
       // a global variable list of its own, outside any configuration
       opened = f.vars = NewSlot(-1, 3);
       Made(opened);
     }
     if (pugi::xml_attribute globalId = node.attribute("globalId")) {
       if (!id && opened >= 0) id = slots_[opened].id;
-      if (id) report_.globalIds.push_back({globalId.value(), id});
+      if (id) report_.globalIds.push_back({ToUtf8(XmlText(globalId.value())), id});
     }
     return f;
   }
@@ -219,7 +374,11 @@ class Importer {
   CNameServer& server_;
   ImportReport& report_;
   const std::vector<std::size_t>& newlines_;
+  const ImportOptions& options_;
   std::vector<Slot> slots_;
+  std::vector<int> chain_;
+  bool topLevelFull_ = false;
+  std::size_t folded_[8] = {};  // by cause: 1 + the index of the refusal folded into
   std::unordered_map<std::uint32_t, pugi::xml_node> origins_;
 };
 
@@ -234,24 +393,25 @@ bool IsProject(pugi::xml_node root, std::string* found) {
   const std::size_t colon = qualified.rfind(':');
   std::string attribute = "xmlns";
   if (colon != std::string_view::npos) attribute.append(":").append(qualified.substr(0, colon));
-  const std::string_view ns = root.attribute(attribute.c_str()).value();
-  *found = "<" + std::string(qualified) + "> in the namespace \"" + std::string(ns) + "\"";
+  const std::string ns = ToUtf8(XmlText(root.attribute(attribute.c_str()).value()));
+  *found = "<" + Shown(FromUtf8(qualified), kShownName) + "> in the namespace \"" + Shown(FromUtf8(ns), kShownName) +
+           "\"";
   return LocalName(root.name()) == "project" &&
          std::find(std::begin(kNamespaces), std::end(kNamespaces), ns) != std::end(kNamespaces);
 }
 
 }  // namespace
 
-ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report) {
+ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report,
+                                  const ImportOptions& options) {
   // Lines are counted before the parse, which writes into the buffer.
   std::vector<std::size_t> newlines;
   for (std::size_t at = xml.find('\n'); at != std::string::npos; at = xml.find('\n', at + 1))
     newlines.push_back(at);
   pugi::xml_document doc;
-  // No DOCTYPE, no entity expansion beyond the predefined ones; parsed in
-  // place, so the file is held once.
-  const pugi::xml_parse_result parsed =
-      doc.load_buffer_inplace(xml.data(), xml.size(), pugi::parse_minimal | pugi::parse_escapes);
+  // No DOCTYPE, no entity expansion; parsed in place, so the file is held
+  // once. References are replaced by XmlText where a value is read.
+  const pugi::xml_parse_result parsed = doc.load_buffer_inplace(xml.data(), xml.size(), pugi::parse_minimal);
   if (!parsed)
     return {ImportStatus::kMalformed, LineAt(newlines, static_cast<std::size_t>(parsed.offset)),
             std::string("malformed XML: ") + parsed.description()};
@@ -262,12 +422,20 @@ ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportRe
             "expected the root element <project> of the PLCopen TC6 namespace " + std::string(kNamespaces[0]) +
                 " (or " + std::string(kNamespaces[1]) + "), found " + found};
   *report = ImportReport{};
-  Importer(server, *report, newlines).Run(root);
+  Importer(server, *report, newlines, options).Run(root);
   report->globalContainer = server.GetGlobalContainerID();
   return {};
 }
 
-ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, ImportReport* report) {
+ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, ImportReport* report,
+                                const ImportOptions& options) {
+  // A pipe or a device would block the read or never end it.
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (!error && status.type() != std::filesystem::file_type::regular)
+    return {ImportStatus::kNotAFile, 0,
+            status.type() == std::filesystem::file_type::directory ? "a directory, not a file"
+                                                                    : "not a regular file (a pipe, socket or device)"};
   std::ifstream in(path, std::ios::binary);
   std::string xml;
   if (in) {
@@ -281,7 +449,7 @@ ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, Im
     }
   }
   if (!in) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
-  return ImportPlcopenBuffer(std::move(xml), server, report);
+  return ImportPlcopenBuffer(std::move(xml), server, report, options);
 }
 
 }  // namespace nametree::plcopen

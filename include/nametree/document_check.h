@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "nametree/export.h"
+#include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
 
 namespace nametree {
@@ -81,6 +82,8 @@ struct DocumentFinding {
 };
 
 struct DocumentCheckOptions {
+  // The name rule names are judged by: the server's own unless told.
+  NameProfile profile = NameProfile::kClassic;
   // Judged as keywords besides the server's own.
   std::vector<CString> keywords;
   // Warnings count as findings (DocumentCheckFails).

@@ -50,9 +50,11 @@ inline constexpr int kMaxEntriesPerTable = 32767;
 
 // Why a text is not a valid name: the rule it breaks and the first UTF-16
 // code unit that breaks it (for kTooLong, the first unit past the limit; for
-// kEmpty, index 0 and unit 0).
+// kEmpty, index 0 and unit 0). The last three only a profile's rule gives
+// (nametree/identifier_profile.h); the classic rule never does.
 struct CNameRuleViolation {
-  enum class Rule { kNone, kEmpty, kTooLong, kFirstCharacter, kCharacter };
+  enum class Rule { kNone, kEmpty, kTooLong, kFirstCharacter, kCharacter, kDoubleUnderscore, kTrailingUnderscore,
+                    kNotAscii };
   Rule rule = Rule::kNone;
   int index = -1;
   char16_t unit = 0;

@@ -16,11 +16,23 @@
 // 61131-3 asks of a local: unique in its POU, not a type or POU name, free
 // to repeat a global variable or a local of another POU.
 //
+// A structure or union with a name of its own that stands outside a
+// variable (as vendors write types into addData) is a data type too.
+//
 // Every element of the kinds dataType, pou, variable, configuration,
 // resource, task, pouInstance, action and transition that carries a name
-// attribute becomes a name or a refusal with the library's verdict. The
-// importer decides nothing about a name itself; it only chooses where each
-// one goes.
+// attribute becomes a name, a refusal or a skipped element:
+// named = accepted + the refusals' counts + skipped. The name rule is the
+// chosen profile's (nametree/identifier_profile.h); the importer decides
+// nothing else about a name itself, only where each one goes and what is
+// no name at all: a program instance named like its program type (it is
+// that program running, not a second name), and free text in vendor data
+// (addData), such as a device called "General Axis Pool".
+//
+// What the report echoes is bounded whatever the input: names and paths
+// are shown escaped (nametree/refusal_text.h) and cut with an ellipsis, a
+// path keeps its innermost elements, and refusals for a limit are folded
+// into one with their count.
 #pragma once
 
 #include <cstddef>
@@ -28,23 +40,52 @@
 #include <string>
 #include <vector>
 
+#include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
 
 namespace nametree::plcopen {
 
+enum class RefusalCause {
+  kRule,        // breaks the profile's name rule; see violation
+  kDuplicate,   // result E_NAME_DUPLICATE; see hit
+  kNul,         // holds U+0000, which no name may
+  kTooDeep,     // nested deeper than kMaxScopeDepth scopes
+  kScopeLimit,  // its scope would be one container more than a parent holds (kMaxEntriesPerTable)
+  kNameLimit,   // its container holds kMaxEntriesPerTable names already
+  kOther,       // the library refused it for another reason; see result
+};
+
+inline constexpr std::size_t kMaxScopeDepth = 256;
+
 // A name the library did not accept.
 struct Refusal {
-  std::string name;  // as the project spells it (UTF-8)
+  RefusalCause cause = RefusalCause::kOther;
+  std::string name;  // for display: escaped, cut with an ellipsis (UTF-8)
   std::size_t line = 0;
-  std::string path;  // element path from the root, named elements as pou[Main]
-  HRESULT result = S_OK;
-  CNameRuleViolation violation;  // the rule it breaks, for E_NAME_INVALID
-  CDuplicateHit hit;             // the collision, for E_NAME_DUPLICATE
+  std::string path;  // innermost element path, named elements as pou[Main], for display
+  std::size_t count = 1;  // refusals folded into this one (kTooDeep and the limits)
+  HRESULT result = S_OK;  // what AddName gave, or would: E_NAME_INVALID for kRule and kNul, else E_FAIL
+  CNameRuleViolation violation;  // the rule it breaks, for kRule
+  std::string rule;              // why, in the library's words, for kRule
+  CDuplicateHit hit;             // the collision, for kDuplicate
   // The name of the project that holds the colliding text, when the hit is
   // one of the project's own names (empty for a keyword).
   std::string otherName;
   std::size_t otherLine = 0;
   std::string otherPath;
+};
+
+// A named element that is no name.
+struct Skipped {
+  enum class Why { kInstanceOfItsType, kVendorText };
+  Why why = Why::kVendorText;
+  std::string name;  // for display, as Refusal::name
+  std::size_t line = 0;
+  std::string path;
+};
+
+struct ImportOptions {
+  NameProfile profile = NameProfile::kIec61131_3;
 };
 
 struct GlobalId {
@@ -57,7 +98,8 @@ struct ImportReport {
   std::size_t accepted = 0;  // names the server took
   std::size_t containers = 0;
   std::uint32_t globalContainer = 0;
-  std::vector<Refusal> refused;  // in document order
+  std::vector<Refusal> refused;  // in document order (a folded one where it first occurred)
+  std::vector<Skipped> skipped;  // in document order
   std::vector<GlobalId> globalIds;
 };
 
@@ -65,6 +107,7 @@ enum class ImportStatus {
   kOk,
   kUnreadable,   // the file could not be read
   kMalformed,    // not well-formed XML
+  kNotAFile,     // a directory, pipe or device: read only regular files
   kNotPlcopen,   // well-formed, but no PLCopen project
 };
 
@@ -76,8 +119,10 @@ struct ImportFailure {
 
 // Imports into `server`, which should be empty and hold the keywords to
 // apply. On a failure other than refusals nothing has been added.
-ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, ImportReport* report);
+ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, ImportReport* report,
+                                const ImportOptions& options = {});
 // The same for a document in memory; `xml` is used as the parse buffer.
-ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report);
+ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report,
+                                  const ImportOptions& options = {});
 
 }  // namespace nametree::plcopen

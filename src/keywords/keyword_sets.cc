@@ -1,5 +1,6 @@
 #include "nametree/keyword_sets.h"
 
+#include <algorithm>
 #include <array>
 
 namespace nametree {
@@ -37,14 +38,46 @@ constexpr std::array kIec61131_3 = {
     u"LDATE_AND_TIME"sv, u"LDT"sv, u"STRING"sv, u"WSTRING"sv, u"CHAR"sv, u"WCHAR"sv, u"BYTE"sv,
     u"WORD"sv, u"DWORD"sv, u"LWORD"sv};
 
-constexpr std::array kSetNames = {"iec61131-3"sv};
+// What the third edition added: classes, interfaces, namespaces,
+// references, the long date and time types and the character types. A
+// library written for the second edition may use these as names.
+constexpr std::array kThirdEditionOnly = {
+    u"ABSTRACT"sv, u"ANY_CHAR"sv, u"ANY_CHARS"sv, u"ANY_DURATION"sv, u"ANY_SIGNED"sv, u"ANY_UNSIGNED"sv,
+    u"CHAR"sv, u"CLASS"sv, u"CONTINUE"sv, u"END_CLASS"sv, u"END_INTERFACE"sv, u"END_METHOD"sv,
+    u"END_NAMESPACE"sv, u"EXTENDS"sv, u"FINAL"sv, u"IMPLEMENTS"sv, u"INTERFACE"sv, u"INTERNAL"sv,
+    u"LDATE"sv, u"LDATE_AND_TIME"sv, u"LDT"sv, u"LTIME"sv, u"LTIME_OF_DAY"sv, u"LTOD"sv, u"METHOD"sv,
+    u"NAMESPACE"sv, u"NULL"sv, u"OVERLAP"sv, u"OVERRIDE"sv, u"PRIVATE"sv, u"PROTECTED"sv, u"PUBLIC"sv,
+    u"REF"sv, u"REF_TO"sv, u"SUPER"sv, u"THIS"sv, u"USING"sv, u"WCHAR"sv};
+
+constexpr bool ThirdEditionOnly(std::u16string_view word) {
+  for (std::u16string_view w : kThirdEditionOnly)
+    if (w == word) return true;
+  return false;
+}
+
+constexpr auto SecondEdition() {
+  std::array<std::u16string_view, kIec61131_3.size() - kThirdEditionOnly.size()> words{};
+  std::size_t n = 0;
+  for (std::u16string_view w : kIec61131_3)
+    if (!ThirdEditionOnly(w)) words[n++] = w;
+  return words;
+}
+static_assert(std::ranges::count_if(kIec61131_3, ThirdEditionOnly) == kThirdEditionOnly.size(),
+              "every word the third edition added is in its set");
+constexpr auto kIec61131_3Ed2 = SecondEdition();
+
+// "iec61131-3" is the third edition's set under the name it had first.
+constexpr std::array kSetNames = {"iec61131-3"sv, "iec61131-3-ed2"sv, "iec61131-3-ed3"sv};
 
 }  // namespace
 
 std::span<const std::u16string_view> KeywordSet(std::string_view name) {
-  if (name == kSetNames[0]) return kIec61131_3;
+  if (name == kSetNames[0] || name == kSetNames[2]) return kIec61131_3;
+  if (name == kSetNames[1]) return kIec61131_3Ed2;
   return {};
 }
+
+bool IsThirdEditionOnlyKeyword(std::u16string_view upperCaseWord) { return ThirdEditionOnly(upperCaseWord); }
 
 std::span<const std::string_view> KeywordSetNames() { return kSetNames; }
 

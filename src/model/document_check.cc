@@ -50,7 +50,7 @@ void SetContainer(DocumentFinding& f, const Container& c) {
 class Checker {
  public:
   Checker(const CNameServer& server, const DocumentCheckOptions& options)
-      : server_(server), warnings_(!options.errorsOnly) {
+      : server_(server), warnings_(!options.errorsOnly), profile_(options.profile) {
     for (const CString& k : options.keywords) keywords_.insert(ToUpper(k));
   }
 
@@ -261,7 +261,7 @@ class Checker {
     for (int r = c.firstName; r < NameEnd(i); ++r) {
       const CString text(N(r).text);
       CNameRuleViolation why;
-      if (server_.ExplainInvalidName(text, kOrdinaryName, &why)) AddForName(DocumentFindingKind::kInvalid, false, r).violation = why;
+      if (ExplainProfileViolation(server_, profile_, text, &why)) AddForName(DocumentFindingKind::kInvalid, false, r).violation = why;
       char32_t hidden = 0;
       int at = -1;
       if (warnings_ && FindHiddenCodePoint(text, &hidden, &at)) {
@@ -297,6 +297,7 @@ class Checker {
 
   const CNameServer& server_;
   const bool warnings_;
+  const NameProfile profile_;
   std::unordered_set<CString> keywords_;
   std::vector<Container> containers_;
   std::vector<Name> names_;

@@ -92,6 +92,13 @@ std::string DescribeRuleViolation(std::u16string_view name, const CNameRuleViola
     case Rule::kCharacter:
       return "it contains " + unit + " at position " + std::to_string(at + 1) +
              "; only letters, digits and underscores may follow the first letter";
+    case Rule::kDoubleUnderscore:
+      return "it has two underscores in a row at position " + std::to_string(at) +
+             "; an IEC 61131-3 identifier takes single underscores only";
+    case Rule::kTrailingUnderscore: return "it ends with an underscore, which an IEC 61131-3 identifier may not";
+    case Rule::kNotAscii:
+      return "it contains " + unit + " at position " + std::to_string(at + 1) +
+             "; an IEC 61131-3 identifier takes only the letters A to Z, digits and underscores";
   }
   return "a name is a letter followed by letters, digits and underscores";
 }

@@ -34,9 +34,19 @@ std::vector<std::string> Refusals(const Json& report) {
   return list;
 }
 
+// Each skipped element as "line name why".
+std::vector<std::string> Skipped(const Json& report) {
+  std::vector<std::string> list;
+  for (const Json& s : report["skipped"])
+    list.push_back(std::to_string(s["line"].get<int>()) + " " + s["name"].get<std::string>() + " " +
+                   s["why"].get<std::string>());
+  return list;
+}
+
 struct Fixture {
   std::string file;
   std::vector<std::string> refused;
+  std::vector<std::string> skipped;
   int containers;
   int accepted;
   std::string globalIds;
@@ -48,6 +58,7 @@ const Fixture kFixtureCases[] = {
      {"14 speed twice own-container", "25 X twice own-container", "32 IF keyword keyword", "32 1st invalid -",
       "38 Mode collision global", "44 MOTOR collision global", "45 Recipe collision global",
       "59 Valve collision global"},
+     {},
      12, 26, R"({"cfg-plant":32,"dt-recipe":2,"pou-motor":11})",
      "container 1 (global)\n   2  Recipe\n  10  Mode\n  11  Motor\n  18  Valve\n  22  Main\n  32  Plant\n  42  Line2\n"
      "  container 4 (plain)\n    5  Speed\n    6  Nested\n    container 8 (plain)\n      9  Speed\n"
@@ -56,14 +67,36 @@ const Fixture kFixtureCases[] = {
      "container 33 (target)\n  34  Cpu\n  40  Line\n  41  Speed\n  container 36 (plain)\n    37  Fast\n"
      "    38  main1\n    39  Line\ncontainer 43 (target)\n  44  Cpu\n  container 46 (plain)\n    47  main1\n"},
     {"vendor.xml",
-     {"20 MODE twice own-container", "34 Axis collision global", "45 Helper twice own-container"},
+     {"20 MODE twice own-container", "34 Axis collision global"},
+     {"45 Helper instance of its program type"},
      10, 15, R"({"gvl-1":15,"m-home":12})",
      "container 1 (global)\n   2  Reading\n   7  Axis\n  23  Cell\n  container 4 (plain)\n    5  AsInt\n"
      "    6  AsReal\n  container 9 (plain)\n    10  IN\n    container 12 (plain)\n      13  IN\n      14  Mode\n"
      "  container 19 (plain)\n    container 21 (plain)\n      22  Fast\ncontainer 15 (target)\n  16  Home\n"
      "  17  IN\ncontainer 24 (target)\n  25  Plc\n  container 27 (plain)\n    28  Helper\n    32  Fast\n"
      "    container 30 (plain)\n      31  IN\n"},
-    {"v200.xml", {}, 2, 2, "{}", "container 1 (global)\n  2  Old\n  container 4 (plain)\n    5  Count\n"},
+    // In the style of a utility library: leading underscores are IEC names,
+    // LDT and LTIME keywords of the third edition only.
+    {"iec_names.xml",
+     {"9 LDT keyword keyword", "10 LTIME keyword keyword", "19 LIM__SW5 invalid -", "19 LIM_SW5_ invalid -",
+      "19 \u041d\u0430\u0441\u043e\u0441 invalid -", "19 _ invalid -", "19 then keyword keyword"},
+     {},
+     3, 6, "{}",
+     "container 1 (global)\n  2  CAL_SDT\n  6  _DT_TO_DATE\n  container 4 (plain)\n    5  DOY\n"
+     "  container 8 (plain)\n     9  _T\n    10  _IN1\n    11  _9\n"},
+    // In the style of an IDE's export: a union of its own in addData is a
+    // type, so the list's AsWord is no collision; the instance named like
+    // its program and the device names are skipped.
+    {"ide_export.xml",
+     {},
+     {"22 PLC_PRG instance of its program type", "24 General Axis Pool free text in vendor data",
+      "24 Motion Task free text in vendor data"},
+     8, 12, "{}",
+     "container 1 (global)\n   2  PLC_PRG\n   6  Scale\n  10  Device\n  19  U_Raw\n  container 4 (plain)\n"
+     "    5  Raw\n  container 8 (plain)\n    9  AsInt\n  container 21 (plain)\n    22  AsInt\n    23  AsWord\n"
+     "container 11 (target)\n  12  Application\n  container 14 (plain)\n    15  MainTask\n    16  Second\n"
+     "  container 18 (plain)\ncontainer 24 (target)\n  25  AsWord\n"},
+    {"v200.xml", {}, {}, 2, 2, "{}", "container 1 (global)\n  2  Old\n  container 4 (plain)\n    5  Count\n"},
 };
 
 TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
@@ -82,10 +115,11 @@ TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
     EXPECT_EQ(Refusals(report), c.refused);
     EXPECT_EQ(report["containers"], c.containers);
     EXPECT_EQ(report["imported"], c.accepted);
-    EXPECT_EQ(report["elements"], c.accepted + static_cast<int>(c.refused.size()));
+    EXPECT_EQ(report["elements"], c.accepted + static_cast<int>(c.refused.size() + report["skipped"].size()));
+    EXPECT_EQ(Skipped(report), c.skipped);
     EXPECT_EQ(report["globalIds"].dump(), c.globalIds);
     EXPECT_EQ(Program({"tree", doc}).out, c.tree);
-    EXPECT_EQ(Program({"lint", doc}).exit, 0);
+    EXPECT_EQ(Program({"lint", "--profile", "iec61131-3", doc}).exit, 0);
     // lint of the project reports exactly the refusals.
     ProgramRun lint = Program({"lint", "--json", project});
     EXPECT_EQ(lint.exit, refusedExit);
@@ -119,6 +153,28 @@ TEST_F(Plcopen, WhatIsNoProjectIsAFileErrorWithItsLine) {
   }
 }
 
+TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
+  const std::string project = kFixtures + "/iec_names.xml";
+  const ProgramRun ed3 = Program({"lint", project});
+  EXPECT_NE(ed3.out.find("\"LDT\": it is a keyword of iec61131-3-ed3 (of the third edition only; --keyword-set "
+                         "iec61131-3-ed2 allows it)"),
+            std::string::npos);
+  EXPECT_NE(ed3.out.find("\"then\": it is a keyword of iec61131-3-ed3\n"), std::string::npos);
+  auto names = [&](const std::vector<std::string>& options) {
+    std::vector<std::string> args = {"lint", "--json"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(project);
+    const Json lint = Json::parse(Program(args).out);
+    std::string list;
+    for (const Json& f : lint["findings"]) list += f.value("name", f.value("text", "?")) + " ";
+    return list;
+  };
+  EXPECT_EQ(names({"--keyword-set", "iec61131-3-ed2"}), "LIM__SW5 LIM_SW5_ \u041d\u0430\u0441\u043e\u0441 _ then ");
+  EXPECT_EQ(names({"--profile", "classic"}),
+            "LDT LTIME _DT_TO_DATE _T _IN1 _ _9 then ");
+  EXPECT_EQ(Program({"lint", "--profile", "iec", project}).exit, 2);
+}
+
 TEST(KeywordSets, Iec61131HoldsKeywordsAndTypesButNoStandardBlocks) {
   const auto set = KeywordSet("iec61131-3");
   auto has = [&](std::u16string_view w) { return std::find(set.begin(), set.end(), w) != set.end(); };
@@ -126,7 +182,7 @@ TEST(KeywordSets, Iec61131HoldsKeywordsAndTypesButNoStandardBlocks) {
     EXPECT_TRUE(has(w));
   for (auto w : {u"TON", u"IN", u"PT", u"Q", u"ADD", u"if"}) EXPECT_FALSE(has(w));
   EXPECT_TRUE(KeywordSet("iec61131").empty());
-  EXPECT_EQ(KeywordSetNames().size(), 1u);
+  EXPECT_EQ(KeywordSetNames().size(), 3u);
 }
 
 // Elements of the name kinds that carry a name attribute, counted apart
@@ -161,7 +217,8 @@ TEST_F(Plcopen, SharedProjectsImportWholeAndLintOnlyWhatWasRefused) {
     ASSERT_LE(run.exit, 1) << run.err;
     const Json report = Json::parse(run.out);
     const std::vector<std::string> refused = Refusals(report);
-    EXPECT_EQ(report["imported"].get<std::size_t>() + refused.size(), NamedElements(file.string()));
+    EXPECT_EQ(report["imported"].get<std::size_t>() + refused.size() + report["skipped"].size(),
+              NamedElements(file.string()));
     EXPECT_EQ(report["elements"].get<std::size_t>(), NamedElements(file.string()));
     EXPECT_EQ(run.exit, refused.empty() ? 0 : 1);
     EXPECT_EQ(Program({"lint", doc}).exit, 0);
