@@ -78,36 +78,6 @@ TEST_F(Container, UnusableArgumentsAndMissingEntries) {
   EXPECT_EQ(c.GetNumNames(), 1);
 }
 
-TEST_F(Container, DeleteAndRenameUpdateBothDirections) {
-  CNameContainer c;
-  const std::uint32_t pump = c.AddName(u"Pump");
-  const std::uint32_t valve = c.AddName(u"Valve");
-  EXPECT_EQ(c.DeleteName(pump), S_OK);
-  EXPECT_EQ(c.GetIDOfName(u"PUMP"), 0u);
-  CString text;
-  EXPECT_EQ(c.FindNameByID(pump, &text), S_FALSE);
-  EXPECT_EQ(c.DeleteName(pump), E_FAIL);
-
-  EXPECT_EQ(c.Rename(valve, u"VALVE"), S_OK);
-  EXPECT_EQ(Text(c, valve), u"VALVE");
-  EXPECT_EQ(c.Rename(valve, u"Motor"), S_OK);
-  EXPECT_EQ(c.GetIDOfName(u"valve"), 0u);
-  EXPECT_EQ(c.Rename(u"MOTOR", u"Fan"), S_OK);
-  EXPECT_EQ(Text(c, valve), u"Fan");
-  EXPECT_EQ(c.GetIDOfName(u"motor"), 0u);
-  EXPECT_EQ(c.GetIDOfName(u"fan"), valve);
-  EXPECT_EQ(c.GetNumNames(), 1);
-}
-
-TEST_F(Container, TextTableWalksByUpperCaseTextHash) {
-  // Hashes: A = 65, B = 66, AB = 65 * 33 + 66 = 2211 (of 13513 buckets).
-  CNameContainer c;
-  const std::uint32_t ab = c.AddName(u"ab");
-  const std::uint32_t b = c.AddName(u"B");
-  const std::uint32_t a = c.AddName(u"a");
-  EXPECT_EQ(IdsByText(c), (std::vector<std::uint32_t>{a, b, ab}));
-}
-
 TEST_F(Container, UninitialisedContainerUsesSeventeenBuckets) {
   // ID 16 -> bucket 1; ID 272 -> bucket 0 of 17 (bucket 17 of 13513).
   CNameContainer small(true);
@@ -151,36 +121,6 @@ TEST_F(Container, EmptiedTablesKeepTheirBucketCounts) {
   CNameContainer::SetLastIssuedNameID(271);
   ASSERT_EQ(full.AddName(u"twoseventytwo"), 272u);
   EXPECT_EQ(Names(full), (std::vector<CString>{u"sixteen", u"twoseventytwo"}));
-}
-
-TEST_F(Container, CaseOnlyRenameReentersKeyAtFrontOfItsBucket) {
-  // In 17 buckets "A" (65) and "R" (82) share bucket 14.
-  CNameContainer c(true);
-  const std::uint32_t a = c.AddName(u"a");
-  const std::uint32_t r = c.AddName(u"r");
-  EXPECT_EQ(IdsByText(c), (std::vector<std::uint32_t>{r, a}));
-  EXPECT_EQ(c.Rename(a, u"A"), S_OK);
-  EXPECT_EQ(IdsByText(c), (std::vector<std::uint32_t>{a, r}));
-  // The ID table keeps its order: a value change stays in place.
-  EXPECT_EQ(Names(c), (std::vector<CString>{u"r", u"A"}));
-}
-
-TEST_F(Container, TwoNamesEqualAfterUpperCasing) {
-  CNameContainer c;
-  const std::uint32_t first = c.AddName(u"Pump");
-  const std::uint32_t second = c.AddName(u"PUMP");
-  EXPECT_EQ(c.GetNumNames(), 1);
-  EXPECT_EQ(c.GetIDOfName(u"pump"), second);
-  EXPECT_EQ(Text(c, first), u"Pump");
-  // Lists never write more entries than GetNumNames reports.
-  std::vector<CString> texts(1, u"sentinel");
-  std::vector<std::uint32_t> ids(1);
-  c.GetAllNamesInContainer(texts.data());
-  c.GetAllNameAndIDsInContainer(texts.data(), ids.data());
-  EXPECT_TRUE(ids[0] == first || ids[0] == second);
-  // Deleting the older ID removes the shared key as well.
-  EXPECT_EQ(c.DeleteName(first), S_OK);
-  EXPECT_EQ(c.GetIDOfName(u"pump"), 0u);
 }
 
 // A key equal to its text shares the text's units. Renames to another
@@ -333,63 +273,6 @@ TEST_F(Container, SelectedCounterAdvancesUntilReset) {
   }
 }
 
-TEST_F(Container, EachSubContainerUsesTwoIdsAndListsInTableOrder) {
-  CNameContainer top;
-  EXPECT_EQ(top.GetParentID(), 0u);
-  EXPECT_EQ(top.FindRootContainer(), &top);
-  const std::uint32_t child = top.AddContainer(3);
-  EXPECT_EQ(child, 3u);
-  EXPECT_EQ(top.AddName(u"Pump"), 4u);
-  CNameContainer* c = top.FindContainer(child);
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->GetContainerType(), 3);
-  EXPECT_EQ(c->GetParent(), &top);
-  EXPECT_EQ(c->GetParentID(), 1u);
-  EXPECT_EQ(c->FindRootContainer(), &top);
-  EXPECT_FALSE(c->IsGlobalContainer());
-  c->SetContainerType(2);
-  EXPECT_TRUE(c->IsGlobalContainer());
-  // 101 buckets: 20 -> bucket 1; 3 and 1616 (1616 >> 4 = 101) -> bucket 0, newest first.
-  CNameContainer::SetLastIssuedNameID(18);
-  ASSERT_EQ(top.AddContainer(0), 20u);
-  CNameContainer::SetLastIssuedNameID(1614);
-  ASSERT_EQ(top.AddContainer(0), 1616u);
-  EXPECT_EQ(SubIds(top), (std::vector<std::uint32_t>{1616, 3, 20}));
-  EXPECT_EQ(CNameContainer().GetSubContainerIDs(nullptr), 0);
-}
-
-TEST_F(Container, DeleteContainerReachesDirectChildrenOnlyAndFreesEveryLevel) {
-  CNameContainer top;
-  EXPECT_EQ(top.DeleteContainer(5), E_FAIL);  // no sub-containers at all
-  CNameContainer* c = top.FindContainer(top.AddContainer(3));
-  const std::uint32_t grandchild = c->AddContainer(0);
-  // 50 levels of every type below the grandchild, each holding a name.
-  std::uint32_t deepest = grandchild, name = 0;
-  CNameContainer* holder = nullptr;
-  for (int i = 0; i < 50; ++i) {
-    holder = top.FindContainer(deepest);
-    name = holder->AddName(u"n" + CString(1, static_cast<char16_t>(u'a' + i % 26)));
-    deepest = holder->AddContainer(static_cast<std::int16_t>(i % 5));
-  }
-  CString text;
-  EXPECT_EQ(top.FindContainerOfName(name), holder);
-  EXPECT_EQ(top.FindNameByIDForAllContainers(name, &text), S_OK);
-  EXPECT_EQ(text, u"nx");
-  EXPECT_EQ(top.FindNameByIDForAllContainers(0, &text), S_FALSE);
-  EXPECT_EQ(top.FindContainerOfName(0), nullptr);
-  EXPECT_EQ((Results{top.DeleteContainer(0), top.DeleteContainer(999), top.DeleteContainer(grandchild)}),
-            (Results{E_FAIL, S_FALSE, S_FALSE}));
-  EXPECT_NE(top.FindContainer(deepest), nullptr);
-
-  EXPECT_EQ(c->DeleteContainer(grandchild), S_OK);
-  EXPECT_EQ(top.FindContainer(grandchild), nullptr);
-  EXPECT_EQ(top.FindContainer(deepest), nullptr);
-  EXPECT_EQ(top.FindContainerOfName(name), nullptr);
-  EXPECT_EQ(top.FindNameByIDForAllContainers(name, &text), S_FALSE);
-  EXPECT_EQ(c->GetNumSubContainers(), 0);
-  EXPECT_EQ(top.GetNumSubContainers(), 1);
-}
-
 TEST_F(Container, FindContainerPrefersDirectChildThenDepthFirst) {
   CNameContainer top;
   // Direct child 100 and a grandchild 100 under child 16: the direct one wins.
@@ -407,30 +290,6 @@ TEST_F(Container, FindContainerPrefersDirectChildThenDepthFirst) {
   a->AddContainerFromData(a, 500, 10);
   EXPECT_EQ(top.FindContainer(500)->GetContainerType(), 10);
   EXPECT_EQ(top.FindContainer(0), nullptr);
-}
-
-TEST_F(Container, FindNameDescendsOnlyThroughTypesTwoThreeFour) {
-  CNameContainer top;
-  CNameContainer* global = top.FindContainer(top.AddContainer(2));
-  CNameContainer* ordinary = top.FindContainer(top.AddContainer(0));
-  CNameContainer* typeOne = top.FindContainer(top.AddContainer(1));
-  CNameContainer* local = global->FindContainer(global->AddContainer(4));
-  CNameContainer* underOrdinary = ordinary->FindContainer(ordinary->AddContainer(3));
-
-  const std::uint32_t deep = local->AddName(u"Deep");
-  ordinary->AddName(u"Plain");
-  typeOne->AddName(u"One");
-  underOrdinary->AddName(u"Below");
-
-  std::uint32_t found = 0;
-  EXPECT_EQ(top.FindName(u"deep", true, &found), S_OK);
-  EXPECT_EQ(found, deep);
-  EXPECT_EQ(top.FindName(u"deep", false, &found), S_FALSE);
-  EXPECT_EQ(top.FindName(u"Plain", true, nullptr), S_FALSE);
-  EXPECT_EQ(top.FindName(u"One", true, nullptr), S_FALSE);
-  EXPECT_EQ(top.FindName(u"Below", true, nullptr), S_FALSE);
-  // The container's own names are always searched, whatever its type.
-  EXPECT_EQ(ordinary->FindName(u"PLAIN", false, nullptr), S_OK);
 }
 
 TEST_F(Container, AddContainerFromDataKeepsSameTypeReplacesOther) {

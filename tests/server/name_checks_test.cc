@@ -77,40 +77,6 @@ class Namespaces : public ServerTest {
   std::uint32_t G, T, O, X, G0, G3, G4, T0, T1, T3, T4, O3, X4;
 };
 
-TEST_F(Namespaces, EachContainerCollidesWithItsOwnNamespaces) {
-  using N = Namespaces;
-  const struct {
-    std::uint32_t Namespaces::*container;
-    const char16_t* name;
-    bool confine, taken;
-  } cases[] = {
-      // A target name: taken in the target's searched tree and the global tree.
-      {&N::T, u"Pump", 0, 1}, {&N::G, u"pump", 0, 1}, {&N::G3, u"Pump", 0, 1}, {&N::G4, u"Pump", 0, 1},
-      {&N::T1, u"Pump", 0, 1}, {&N::T3, u"Pump", 0, 1}, {&N::T4, u"Pump", 0, 1}, {&N::T4, u"Pump", 1, 0},
-      {&N::G4, u"Pump", 1, 0}, {&N::T0, u"Pump", 0, 0}, {&N::G0, u"Pump", 0, 0}, {&N::O, u"Pump", 0, 0},
-      {&N::O3, u"Pump", 0, 0}, {&N::X, u"Pump", 0, 0}, {&N::X4, u"Pump", 0, 0},
-      // A global name, also one in a nested container the search enters: taken everywhere.
-      {&N::T0, u"VALVE", 0, 1}, {&N::O, u"Valve", 0, 1}, {&N::X4, u"Valve", 1, 1}, {&N::T1, u"Valve", 0, 1},
-      {&N::O3, u"Fan", 0, 1}, {&N::T0, u"fan", 0, 1}, {&N::G0, u"Fan", 0, 1},
-      // Names of type-0 and type-1 containers are seen by no tree search.
-      {&N::T0, u"Gear", 0, 1}, {&N::T, u"Gear", 0, 0}, {&N::G, u"Gear", 0, 0}, {&N::T4, u"Gear", 0, 0},
-      {&N::T, u"Shaft", 0, 0}, {&N::T1, u"Shaft", 0, 0}, {&N::G, u"Shaft", 0, 0},
-      // Types 3 and 4 below a target are part of its namespace.
-      {&N::T, u"Belt", 0, 1}, {&N::G, u"Belt", 0, 1}, {&N::T4, u"Belt", 1, 1}, {&N::T0, u"Belt", 0, 0},
-      {&N::G, u"Hub", 0, 1}, {&N::T1, u"Hub", 0, 1}, {&N::O, u"Hub", 0, 0},
-      // Another top-level tree searches itself only.
-      {&N::X, u"Cog", 0, 1}, {&N::X4, u"Cog", 0, 1}, {&N::G, u"Cog", 0, 0}, {&N::T, u"Cog", 0, 0},
-      // Keywords count for every container.
-      {&N::T0, u"BEGIN", 0, 1}, {&N::O, u"begin", 0, 1}, {&N::X4, u"Begin", 1, 1}, {&N::G, u"Begin", 0, 1},
-      {&N::T, u"Nothing", 0, 0},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(server.IsDuplicateName(this->*c.container, c.name, c.confine), c.taken) << "case " << (&c - cases);
-  EXPECT_FALSE(server.IsDuplicateName(9999, u"Valve", false));
-  EXPECT_TRUE(server.IsGlobalName(u"fan"));
-  EXPECT_FALSE(server.IsGlobalName(u"Pump"));
-}
-
 TEST_F(Namespaces, ExplanationNamesTheNamespaceAndTheHolder) {
   using W = CDuplicateHit::Where;
   const std::uint32_t pump = server.GetID(T, u"Pump"), fan = server.GetID(G3, u"Fan");
