@@ -17,7 +17,8 @@ namespace nametree {
 // (a Python binding gives each its own exception class).
 enum class ErrorKind {
   kInvalidName,    // the text breaks the name rule
-  kDuplicate,      // the text is taken, or is a keyword
+  kDuplicate,      // the text is taken
+  kKeyword,        // the text is a reserved word (its status stays E_NAME_DUPLICATE)
   kNotFound,       // no container or name has the ID, or no such file
   kFull,           // a table holds the most entries a saved document allows
   kInvalidText,    // the text is not well-formed UTF-8 (or UTF-16)

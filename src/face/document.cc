@@ -45,15 +45,18 @@ Result<CString> TextIn(std::u16string_view text, const char* role) {
   return CString(text);
 }
 
-// The error for a name the server refused with hr, as "what: why".
-Error NameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t container, const CString& name,
+// The error for a name the server refused with hr, as "what: why", from
+// the reason the server gave.
+Error NameRefusal(HRESULT hr, const CNameRefusal& why, std::uint32_t container, const CString& name,
                   std::uint32_t kind, const std::string& what) {
+  using Reason = CNameRefusal::Reason;
   ErrorKind errorKind = ErrorKind::kFailed;
-  if (hr == E_NAME_INVALID || name.empty()) errorKind = ErrorKind::kInvalidName;
-  else if (hr == E_NAME_DUPLICATE) errorKind = ErrorKind::kDuplicate;
-  else if (!HasContainer(server, container)) errorKind = ErrorKind::kNotFound;
-  else if (server.GetContainer(container)->GetNumNameIDs() >= kMaxEntriesPerTable) errorKind = ErrorKind::kFull;
-  return Error(errorKind, hr, what + ": " + DescribeNameRefusal(server, hr, container, name, kind, false));
+  if (why.reason == Reason::kInvalidName || name.empty()) errorKind = ErrorKind::kInvalidName;
+  else if (why.reason == Reason::kDuplicate)
+    errorKind = why.hit.where == CDuplicateHit::Where::kKeyword ? ErrorKind::kKeyword : ErrorKind::kDuplicate;
+  else if (why.reason == Reason::kNoContainer) errorKind = ErrorKind::kNotFound;
+  else if (why.reason == Reason::kFull) errorKind = ErrorKind::kFull;
+  return Error(errorKind, hr, what + ": " + DescribeNameRefusal(why, container, name, kind));
 }
 
 std::string AddWhat(const CString& name, std::uint32_t container) {
@@ -127,8 +130,9 @@ Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view
   CNameServer& server = Server();
   if (!HasContainer(server, container)) return NoContainer(AddWhat(*name, container), container);
   std::uint32_t id = 0;
-  if (HRESULT hr = server.AddName(id, container, *name, kind, true, false); hr != S_OK)
-    return NameRefusal(server, hr, container, *name, kind, AddWhat(*name, container));
+  CNameRefusal why;
+  if (HRESULT hr = server.AddName(id, container, *name, kind, true, false, &why); hr != S_OK)
+    return NameRefusal(hr, why, container, *name, kind, AddWhat(*name, container));
   return id;
 }
 
@@ -145,12 +149,13 @@ Result<std::vector<std::uint32_t>> AddAll(CNameServer& server, std::uint32_t con
   ids.reserve(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
     std::uint32_t id = 0;
-    const HRESULT hr = server.AddName(id, container, names[i], kind, true, false);
+    CNameRefusal why;
+    const HRESULT hr = server.AddName(id, container, names[i], kind, true, false, &why);
     if (hr == S_OK) {
       ids.push_back(id);
       continue;
     }
-    Error error = NameRefusal(server, hr, container, names[i], kind,
+    Error error = NameRefusal(hr, why, container, names[i], kind,
                               AddWhat(names[i], container) + " (name " + std::to_string(i + 1) + " of " +
                                   std::to_string(names.size()) + "; none was added)");
     for (auto it = ids.rbegin(); it != ids.rend(); ++it) server.DeleteName(container, *it, false);
@@ -197,9 +202,10 @@ Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::u
   const std::string what = "cannot rename ID " + Num(id) + " to " + QuotedName(*name);
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
   if (!holder) return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id));
-  const HRESULT hr = server.Rename(0, id, *name, kind, true, false);
+  CNameRefusal why;
+  const HRESULT hr = server.Rename(0, id, *name, kind, true, false, &why);
   if (hr == S_OK || hr == S_FALSE) return {};
-  return NameRefusal(server, hr, holder->GetID(), *name, kind, what);
+  return NameRefusal(hr, why, holder->GetID(), *name, kind, what);
 }
 
 Result<void> Document::Delete(std::uint32_t id) {

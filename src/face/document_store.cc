@@ -49,7 +49,7 @@ class FileStore final : public DocumentStore {
     if (options_.readOnly)
       return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, path_ + ": opened read-only; it cannot be committed");
     FileError error;
-    if (!file_->Commit(&error)) return FromFileError(error, path_, false, true);
+    if (!file_->Commit(&error)) return FromFileError(error, path_, options_.create, true);
     return {};
   }
 

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <functional>
 #include <random>
 
@@ -195,6 +199,49 @@ TEST(Document, FileRoundTripLockAndRefusals) {
   const std::uint32_t high = busy.Server().GetHighestID();
   ASSERT_TRUE(Document::Open(path, {.readOnly = true}));
   EXPECT_GT(*busy.Add(c, "Fresh"), high);
+}
+
+// Each way a file can refuse a document reaches the host as the kind of
+// that refusal, whatever its sentence says.
+TEST(Document, FileRefusalsKeepTheirKind) {
+  test::TempDir dir;
+  auto make = [&](const std::string& name) {
+    const std::string path = dir.File(name);
+    auto doc = Document::Open(path, {.create = true});
+    EXPECT_TRUE(doc && doc->Commit());
+    return path;
+  };
+  struct Case {
+    const char* what;
+    std::function<std::string()> setUp;
+    OpenOptions options;
+    Kind kind;
+  };
+  const Case cases[] = {
+      {"missing", [&] { return dir.File("absent.ntd"); }, {}, Kind::kNotFound},
+      {"missing folder", [&] { return dir.File("no/such.ntd"); }, {.readOnly = true}, Kind::kNotFound},
+      {"mode", [&] { auto p = make("ro.ntd"); ::chmod(p.c_str(), 0444); return p; }, {}, Kind::kReadOnly},
+      {"folder", [&] { auto p = dir.File("d.ntd"); ::mkdir(p.c_str(), 0777); return p; }, {.readOnly = true},
+       Kind::kNotADocument},
+      {"fifo", [&] { auto p = dir.File("f.ntd"); ::mkfifo(p.c_str(), 0666); return p; }, {}, Kind::kNotADocument},
+      {"garbage", [&] { auto p = dir.File("g.ntd"); std::ofstream(p) << "not a document"; return p; }, {},
+       Kind::kNotADocument},
+      {"hard links", [&] { auto p = make("h.ntd"); ::link(p.c_str(), (p + "2").c_str()); return p; }, {},
+       Kind::kFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = c.setUp();
+    auto doc = Document::Open(path, c.options);
+    ASSERT_FALSE(doc);
+    EXPECT_EQ(doc.error().kind(), c.kind) << doc.error().message();
+  }
+  // A created document whose path is taken before its first commit.
+  const std::string late = dir.File("late.ntd");
+  auto created = Document::Open(late, {.create = true});
+  ASSERT_TRUE(created);
+  std::ofstream(late) << "x";
+  EXPECT_EQ(created->Commit().error().kind(), Kind::kExists);
 }
 
 }  // namespace
