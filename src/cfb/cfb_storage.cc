@@ -13,6 +13,7 @@
 #include "cfb/cfb_reader.h"
 #include "cfb/cfb_writer.h"
 #include "cfb/doc_storage.h"
+#include "cfb/held_files.h"
 #include "cfb/temp_names.h"
 #include "nametree/utf8.h"
 #include "platform/counted.h"
@@ -65,6 +66,7 @@ struct FileState {
   WriteFormat format;
   std::shared_ptr<FdHandle> lock;  // held by a writable open
   FileInfo locked;                 // the locked file as it was read
+  HeldFile held;                   // lists the locked file while `lock` holds it
 };
 
 namespace {
@@ -184,6 +186,8 @@ Status OpenAndLock(FileLayer& files, const std::string& target, bool writable, i
     if (!info->Regular()) return Status::NotRegular(target + " is not a regular file");
     if (!writable) return Status();
     if (Status s = WritableChecks(target, *info); !s.ok()) return s;
+    if (IsHeldHere(info->device, info->inode))
+      return Status::Busy(target + " is open for writing in this program already; close it there first");
     for (;;) {
       bool busy = false;
       if (Status s = files.TryLock(fd, &busy); !s.ok()) return s.Prefixed("cannot lock " + target + ": ");
@@ -219,7 +223,12 @@ Status OpenCompoundFile(FileLayer& files, const std::string& path, bool writable
   ReadResult read;
   if (s = ReadCompoundFile(std::make_shared<FdSource>(handle, file->locked.size), false, &read); !s.ok()) return s;
   file->format = {read.layout->majorVersion, read.layout->sectorSize};
-  if (writable) file->lock = std::move(handle);
+  if (writable) {
+    // Two threads may both have passed the look in OpenAndLock; one lock wins.
+    if (!file->held.Take(file->locked.device, file->locked.inode))
+      return Status::Busy(file->target + " is open for writing in this program already; close it there first");
+    file->lock = std::move(handle);
+  }
   *out = MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
   return Status();
 }
@@ -316,7 +325,11 @@ Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFil
   const bool statted = files.StatFd(fd, &info).ok();
   if (file.lock) (void)file.lock->Files().Unlock(file.lock->Fd());
   file.lock = handle;
-  if (statted) file.locked = info;
+  file.held.Release();
+  if (statted) {
+    file.locked = info;
+    (void)file.held.Take(info.device, info.inode);  // a new inode: nobody else lists it
+  }
   file.target = target;
   file.onDisk = true;
   ForgetDamage(*root->Node());

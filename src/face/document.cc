@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "face/document_store.h"
+#include "nametree/keyword_sets.h"
 #include "nametree/refusal_text.h"
+#include "platform/text.h"
 #include "nametree/utf8.h"
 
 namespace nametree {
@@ -17,6 +19,14 @@ Error NoContainer(const std::string& what, std::uint32_t id) {
 }
 
 bool HasContainer(const CNameServer& server, std::uint32_t id) { return id != 0 && server.GetContainer(id); }
+
+// Checked before every edit: a read-only document is never changed, so no
+// edit can turn it dirty and then vanish.
+std::optional<Error> RefuseReadOnly(const Document& doc, const std::string& what) {
+  if (!doc.IsReadOnly()) return std::nullopt;
+  return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED,
+               what + ": the document was opened read-only; open it for writing to change it");
+}
 
 bool WellFormed(std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -109,6 +119,7 @@ const CNameServer& Document::Server() const { return store_->Server(); }
 Result<std::uint32_t> Document::AddContainer(std::uint32_t parent, ContainerType type) {
   CNameServer& server = Server();
   const std::string what = "cannot add a container under " + Num(parent);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (parent != 0 && !HasContainer(server, parent)) return NoContainer(what, parent);
   const std::uint32_t id = server.AddContainer(parent, static_cast<std::int16_t>(type));
   if (id == 0)
@@ -127,6 +138,7 @@ Result<std::uint32_t> Document::Add(std::uint32_t container, std::string_view te
 Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view text, std::uint32_t kind) {
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
+  if (auto refused = RefuseReadOnly(*this, AddWhat(*name, container))) return *refused;
   CNameServer& server = Server();
   if (!HasContainer(server, container)) return NoContainer(AddWhat(*name, container), container);
   std::uint32_t id = 0;
@@ -172,6 +184,7 @@ Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, st
                                                      std::uint32_t kind) {
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
   return AddAll(Server(), container, *names, kind);
 }
 
@@ -179,6 +192,7 @@ Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, st
                                                      std::uint32_t kind) {
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
   return AddAll(Server(), container, *names, kind);
 }
 
@@ -186,6 +200,7 @@ Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, st
                                                      std::uint32_t kind) {
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
   return AddAll(Server(), container, *names, kind);
 }
 
@@ -200,6 +215,7 @@ Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::u
   if (!name) return name.error();
   CNameServer& server = Server();
   const std::string what = "cannot rename ID " + Num(id) + " to " + QuotedName(*name);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
   if (!holder) return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id));
   CNameRefusal why;
@@ -211,6 +227,7 @@ Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::u
 Result<void> Document::Delete(std::uint32_t id) {
   CNameServer& server = Server();
   const std::string what = "cannot delete ID " + Num(id);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
   if (!holder) {
     if (HasContainer(server, id))
@@ -226,6 +243,7 @@ Result<void> Document::Delete(std::uint32_t id) {
 Result<void> Document::DeleteContainer(std::uint32_t id) {
   CNameServer& server = Server();
   const std::string what = "cannot delete container " + Num(id);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (!HasContainer(server, id)) return NoContainer(what, id);
   if (HRESULT hr = server.DeleteContainer(id, true); hr != S_OK)
     return Error(ErrorKind::kFailed, hr, what + ": its parent container refused");
@@ -315,5 +333,91 @@ Result<std::vector<NameHit>> Document::Find(std::u16string_view text) const {
 }
 
 ContainerRange Document::Containers() const { return ContainerRange(&Server()); }
+
+const std::filesystem::path& Document::Path() const { return store_->File().Path(); }
+
+Result<NameHit> Document::FindId(std::uint32_t id) const {
+  const CNameContainer* holder = id == 0 ? nullptr : Server().FindContainerOfName(id);
+  CString text;
+  if (!holder || holder->FindNameByID(id, &text) != S_OK)
+    return Error(ErrorKind::kNotFound, E_FAIL, "no name has ID " + Num(id));
+  return NameHit{holder->GetID(), id, ToUtf8(text)};
+}
+
+Result<std::uint32_t> Document::FindLabel(std::string_view label) const {
+  Result<CString> text = TextIn(label, "label");
+  if (!text) return text.error();
+  if (std::optional<std::uint32_t> id = store_->File().FindLabel(*text)) return *id;
+  return Error(ErrorKind::kNotFound, E_FAIL, "no container has the label " + QuotedName(*text));
+}
+
+std::string Document::Label(std::uint32_t container) const {
+  const CString* label = store_->File().LabelOf(container);
+  return label && HasContainer(Server(), container) ? ToUtf8(*label) : std::string();
+}
+
+Result<void> Document::SetLabel(std::uint32_t container, std::string_view label) {
+  Result<CString> text = TextIn(label, "label");
+  if (!text) return text.error();
+  const std::string what = "cannot label container " + Num(container) + " " + QuotedName(*text);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
+  if (!HasContainer(Server(), container)) return NoContainer(what, container);
+  DocumentFile& file = store_->File();
+  if (!text->empty()) {
+    std::uint32_t holder = 0;
+    if (FileError refused = file.JudgeLabel(container, *text, &holder))
+      return Error(holder ? ErrorKind::kDuplicate : ErrorKind::kInvalidName,
+                   holder ? E_NAME_DUPLICATE : E_NAME_INVALID, what + ": " + refused.message);
+  }
+  if (FileError failed = file.SetLabel(container, std::move(*text)))
+    return Error(ErrorKind::kFailed, E_FAIL, what + ": " + failed.message);
+  Server().SetDirty(true);
+  return {};
+}
+
+std::vector<std::pair<std::uint32_t, std::string>> Document::Labels() const {
+  std::vector<std::pair<std::uint32_t, std::string>> out;
+  for (const auto& [id, text] : store_->File().Labels()) out.emplace_back(id, ToUtf8(text));
+  return out;
+}
+
+std::vector<std::string> Document::Keywords() const {
+  std::vector<std::string> out;
+  for (const CString& word : store_->File().StoredKeywords()) out.push_back(ToUtf8(word));
+  return out;
+}
+
+namespace {
+
+Result<std::size_t> KeepKeywords(Document& doc, DocumentFile& file, std::vector<CString> words) {
+  if (auto refused = RefuseReadOnly(doc, "cannot keep keywords")) return *refused;
+  std::vector<CString> kept = file.StoredKeywords();
+  const std::size_t before = kept.size();
+  for (CString& word : words) {
+    if (word.empty()) return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, "cannot keep keywords: a word is empty");
+    const bool held = std::any_of(kept.begin(), kept.end(), [&](const CString& k) { return CompareNoCase(k, word) == 0; });
+    if (!held) kept.push_back(std::move(word));
+  }
+  const std::size_t added = kept.size() - before;
+  if (added == 0) return added;
+  file.SetStoredKeywords(std::move(kept));
+  doc.Server().SetDirty(true);
+  return added;
+}
+
+}  // namespace
+
+Result<std::size_t> Document::AddKeywords(std::span<const std::string_view> words) {
+  Result<std::vector<CString>> wide = TextsIn(words);
+  if (!wide) return wide.error();
+  return KeepKeywords(*this, store_->File(), std::move(*wide));
+}
+
+Result<std::size_t> Document::AddKeywordSet(std::string_view set) {
+  const std::span<const std::u16string_view> words = KeywordSet(set);
+  if (words.empty())
+    return Error(ErrorKind::kNotFound, E_INVALIDARG, "no built-in keyword set is called \"" + std::string(set) + "\"");
+  return KeepKeywords(*this, store_->File(), std::vector<CString>(words.begin(), words.end()));
+}
 
 }  // namespace nametree

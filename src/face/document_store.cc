@@ -40,6 +40,8 @@ class FileStore final : public DocumentStore {
   bool IsReadOnly() const override { return options_.readOnly; }
   std::vector<std::string> Warnings() const override { return file_->Warnings(); }
   std::vector<CString> Keywords() const override { return file_->StoredKeywords(); }
+  DocumentFile& File() override { return *file_; }
+  const DocumentFile& File() const override { return *file_; }
 
   Result<void> Commit() override {
     if (path_.empty()) {  // in memory: nothing to write

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "nametree/document.h"
+#include "nametree/document_file.h"
 
 namespace nametree {
 
@@ -32,6 +33,9 @@ class DocumentStore {
   // The keywords the document keeps, for the document check.
   virtual std::vector<CString> Keywords() const = 0;
   virtual Result<void> Commit() = 0;
+  // The file with its labels and stored keywords; its path is empty in memory.
+  virtual DocumentFile& File() = 0;
+  virtual const DocumentFile& File() const = 0;
 };
 
 }  // namespace nametree

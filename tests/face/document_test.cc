@@ -244,5 +244,114 @@ TEST(Document, FileRefusalsKeepTheirKind) {
   EXPECT_EQ(created->Commit().error().kind(), Kind::kExists);
 }
 
+// A read-only document refuses every edit at the call and stays as it
+// was; labels and keywords included.
+TEST(Document, ReadOnlyRefusesEditsAtTheCall) {
+  test::TempDir dir;
+  const std::string path = dir.File("plant.ntd");
+  std::uint32_t area = 0, pump = 0;
+  {
+    auto doc = Document::Open(path, {.create = true});
+    ASSERT_TRUE(doc);
+    area = doc->AddContainer(0, ContainerType::kGlobal).value();
+    pump = doc->Add(area, "Pump").value();
+    ASSERT_TRUE(doc->Commit());
+  }
+  auto doc = Document::Open(path, {.readOnly = true});
+  ASSERT_TRUE(doc);
+  const std::string_view words[] = {"Begin"};
+  const std::vector<std::string> many = {"A", "B"};
+  const std::function<Result<void>()> edits[] = {
+      [&] { return Result<void>(doc->AddContainer(area).error()); },
+      [&] { return Result<void>(doc->Add(area, "Valve").error()); },
+      [&] { return Result<void>(doc->AddMany(area, std::span<const std::string>(many)).error()); },
+      [&] { return doc->Rename(pump, "Valve"); },
+      [&] { return doc->Delete(pump); },
+      [&] { return doc->DeleteContainer(area); },
+      [&] { return doc->SetLabel(area, "Plant"); },
+      [&] { return Result<void>(doc->AddKeywords(words).error()); },
+      [&] { return Result<void>(doc->AddKeywordSet("iec61131-3").error()); },
+  };
+  for (const auto& edit : edits) {
+    const Result<void> r = edit();
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), Kind::kReadOnly) << r.error().message();
+    EXPECT_EQ(r.error().code(), "STG_E_ACCESSDENIED");
+  }
+  EXPECT_FALSE(doc->IsDirty());
+  EXPECT_EQ(doc->FindId(pump).value().text, "Pump");
+  EXPECT_EQ(doc->Server().GetNameSize(area), 1);
+  EXPECT_TRUE(doc->Labels().empty());
+  EXPECT_TRUE(doc->Keywords().empty());
+}
+
+// A file this process holds for writing is refused to a second writer at
+// once, wherever the lock has moved to; readers and a later writer pass.
+TEST(Document, SecondWriterInThisProcessIsRefusedAtOnce) {
+  test::TempDir dir;
+  const std::string path = dir.File("plant.ntd");
+  auto first = Document::Open(path, {.create = true});
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(first->AddContainer(0));
+  auto refusedHere = [&] {
+    auto second = Document::Open(path);
+    return !second && second.error().kind() == Kind::kLocked &&
+           second.error().message().find("open for writing in this program already") != std::string::npos;
+  };
+  ASSERT_TRUE(first->Commit());
+  EXPECT_TRUE(refusedHere());
+  ASSERT_TRUE(first->Commit());  // the lock moves to the file the commit wrote
+  EXPECT_TRUE(refusedHere());
+  EXPECT_TRUE(Document::Open(path, {.readOnly = true}));
+  first = Document::InMemory();
+  EXPECT_TRUE(Document::Open(path));
+}
+
+TEST(Document, LookupLabelsAndKeywordsTravelWithTheFile) {
+  test::TempDir dir;
+  const std::string path = dir.File("plant.ntd");
+  std::uint32_t area = 0, unit = 0, pump = 0;
+  {
+    auto doc = Document::Open(path, {.create = true});
+    ASSERT_TRUE(doc);
+    area = doc->AddContainer(0, ContainerType::kGlobal).value();
+    unit = doc->AddContainer(area).value();
+    pump = doc->Add(unit, "Pump").value();
+    EXPECT_EQ(doc->Add(99, "X").value_or(0u), 0u);
+    ASSERT_TRUE(doc->SetLabel(area, "Plant"));
+    EXPECT_EQ(doc->SetLabel(unit, "PLANT").error().kind(), Kind::kDuplicate);
+    EXPECT_EQ(doc->SetLabel(unit, "1st").error().kind(), Kind::kInvalidName);
+    EXPECT_EQ(doc->SetLabel(77, "Line").error().kind(), Kind::kNotFound);
+    const std::string_view words[] = {"Begin", "BEGIN", "Finish"};
+    EXPECT_EQ(doc->AddKeywords(words).value(), 2u);
+    EXPECT_EQ(doc->AddKeywordSet("no-such-set").error().kind(), Kind::kNotFound);
+    EXPECT_GT(doc->AddKeywordSet("iec61131-3").value(), 10u);
+    ASSERT_TRUE(doc->Commit());
+  }
+  auto doc = Document::Open(path);
+  ASSERT_TRUE(doc);
+  const NameHit hit = doc->FindId(pump).value();
+  EXPECT_EQ(hit.container, unit);
+  EXPECT_EQ(hit.text, "Pump");
+  EXPECT_EQ(doc->FindId(area).error().kind(), Kind::kNotFound);  // a container is no name
+  EXPECT_EQ(doc->FindLabel("plant").value(), area);
+  EXPECT_EQ(doc->FindLabel("Line").error().kind(), Kind::kNotFound);
+  EXPECT_EQ(doc->Label(area), "Plant");
+  EXPECT_EQ(doc->Labels(), (std::vector<std::pair<std::uint32_t, std::string>>{{area, "Plant"}}));
+  const std::vector<std::string> kept = doc->Keywords();
+  ASSERT_GE(kept.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(kept.begin(), kept.begin() + 2), (std::vector<std::string>{"Begin", "Finish"}));
+  for (const char* word : {"begin", "IF"}) {
+    SCOPED_TRACE(word);
+    const auto refused = doc->Add(unit, word);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind(), Kind::kKeyword);
+    EXPECT_EQ(refused.error().code(), "E_NAME_DUPLICATE");
+    EXPECT_NE(refused.error().message().find("it is a keyword"), std::string::npos);
+  }
+  EXPECT_EQ(doc->Rename(pump, "Finish").error().kind(), Kind::kKeyword);
+  EXPECT_EQ(doc->Add(unit, "PUMP").error().kind(), Kind::kDuplicate);
+}
+
 }  // namespace
 }  // namespace nametree
