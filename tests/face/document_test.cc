@@ -261,16 +261,17 @@ TEST(Document, ReadOnlyRefusesEditsAtTheCall) {
   ASSERT_TRUE(doc);
   const std::string_view words[] = {"Begin"};
   const std::vector<std::string> many = {"A", "B"};
+  auto ok = [](auto r) { return r ? Result<void>() : Result<void>(r.error()); };
   const std::function<Result<void>()> edits[] = {
-      [&] { return Result<void>(doc->AddContainer(area).error()); },
-      [&] { return Result<void>(doc->Add(area, "Valve").error()); },
-      [&] { return Result<void>(doc->AddMany(area, std::span<const std::string>(many)).error()); },
+      [&] { return ok(doc->AddContainer(area)); },
+      [&] { return ok(doc->Add(area, "Valve")); },
+      [&] { return ok(doc->AddMany(area, std::span<const std::string>(many))); },
       [&] { return doc->Rename(pump, "Valve"); },
       [&] { return doc->Delete(pump); },
       [&] { return doc->DeleteContainer(area); },
       [&] { return doc->SetLabel(area, "Plant"); },
-      [&] { return Result<void>(doc->AddKeywords(words).error()); },
-      [&] { return Result<void>(doc->AddKeywordSet("iec61131-3").error()); },
+      [&] { return ok(doc->AddKeywords(words)); },
+      [&] { return ok(doc->AddKeywordSet("iec61131-3")); },
   };
   for (const auto& edit : edits) {
     const Result<void> r = edit();
