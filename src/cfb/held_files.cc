@@ -1,13 +1,21 @@
 #include "cfb/held_files.h"
 
+#include <unistd.h>
+
+#include <compare>
 #include <mutex>
 #include <set>
-#include <utility>
 
 namespace nametree::cfb {
 namespace {
 
-using Key = std::pair<std::uint64_t, std::uint64_t>;
+// With the process: a child made by fork inherits the list but holds no
+// lock of its own, so it must wait for its parent like any other program.
+struct Key {
+  pid_t process;
+  std::uint64_t device, inode;
+  auto operator<=>(const Key&) const = default;
+};
 
 std::mutex& Guard() {
   static std::mutex m;
@@ -24,7 +32,8 @@ std::set<Key>& Held() {
 bool HeldFile::Take(std::uint64_t device, std::uint64_t inode) {
   Release();
   std::lock_guard<std::mutex> lock(Guard());
-  if (!Held().insert({device, inode}).second) return false;
+  process_ = ::getpid();
+  if (!Held().insert({process_, device, inode}).second) return false;
   held_ = true;
   device_ = device;
   inode_ = inode;
@@ -34,13 +43,13 @@ bool HeldFile::Take(std::uint64_t device, std::uint64_t inode) {
 void HeldFile::Release() {
   if (!held_) return;
   std::lock_guard<std::mutex> lock(Guard());
-  Held().erase({device_, inode_});
+  Held().erase({process_, device_, inode_});
   held_ = false;
 }
 
 bool IsHeldHere(std::uint64_t device, std::uint64_t inode) {
   std::lock_guard<std::mutex> lock(Guard());
-  return Held().count({device, inode}) != 0;
+  return Held().count({::getpid(), device, inode}) != 0;
 }
 
 }  // namespace nametree::cfb

@@ -7,7 +7,7 @@
 // Invariant: a file is listed exactly while a HeldFile naming it is alive;
 // a storage keeps one beside its lock for as long as it holds the lock and
 // moves it to the new file when a commit moves the lock. Safe to use from
-// any thread.
+// any thread; a child made by fork starts with none listed as its own.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,7 @@ class HeldFile {
 
  private:
   bool held_ = false;
+  int process_ = 0;
   std::uint64_t device_ = 0, inode_ = 0;
 };
 

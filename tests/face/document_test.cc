@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -306,6 +307,31 @@ TEST(Document, SecondWriterInThisProcessIsRefusedAtOnce) {
   EXPECT_TRUE(Document::Open(path, {.readOnly = true}));
   first = Document::InMemory();
   EXPECT_TRUE(Document::Open(path));
+
+  // Held by another program (a child, which starts with no file of its
+  // own), the lock is waited for and then given up.
+  int ready[2], done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(done[1]);  // so that the parent's close ends the read below
+    auto held = Document::Open(path);
+    char c = held ? 'y' : 'n';
+    (void)!::write(ready[1], &c, 1);
+    (void)!::read(done[0], &c, 1);
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  auto waited = Document::Open(path, {.wait = std::chrono::milliseconds(50)});
+  ::close(done[1]);
+  ::waitpid(child, nullptr, 0);
+  for (int fd : {ready[0], ready[1], done[0]}) ::close(fd);
+  ASSERT_FALSE(waited);
+  EXPECT_EQ(waited.error().kind(), Kind::kLocked);
+  EXPECT_NE(waited.error().message().find("another program; gave up waiting"), std::string::npos);
 }
 
 TEST(Document, LookupLabelsAndKeywordsTravelWithTheFile) {
