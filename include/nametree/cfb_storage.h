@@ -34,6 +34,27 @@ struct CompoundFileOptions {
   bool exclusive = false;
 };
 
+// Why one of the calls below failed, decided where it failed: callers
+// branch on `kind`; `message` is for a person and may be reworded.
+enum class CompoundFileFailure : std::uint8_t {
+  kNone,
+  kCorrupt,      // the file's structure is damaged, or entries of it could not be read
+  kIo,           // the system refused an operation
+  kInvalid,      // the request cannot be done as asked
+  kNotFound,     // the file, or a folder on its path, is not there
+  kDenied,       // the file is read-only, or the system denies the access
+  kBusy,         // another writer holds the file, or replaced it meanwhile
+  kNotRegular,   // the path names something other than a regular file
+  kRefused,      // writing would split hard links or replace a file in the way
+  kOutOfMemory,
+};
+
+struct CompoundFileError {
+  CompoundFileFailure kind = CompoundFileFailure::kNone;
+  std::string message;
+  explicit operator bool() const { return kind != CompoundFileFailure::kNone; }
+};
+
 // Opens the compound file at `path` (a symbolic link is followed). A
 // storage opened read-only can be changed in memory but not committed. On
 // failure `error` says why (also when memory runs out: no call here lets
@@ -44,6 +65,8 @@ NAMETREE_API bool OpenCompoundFile(const std::string& path, bool writable, ComPt
                                    std::string* error);
 NAMETREE_API bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
                                    ComPtr<IStorage>* out, std::string* error);
+NAMETREE_API bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
+                                   ComPtr<IStorage>* out, CompoundFileError* error);
 
 // Returns an empty root storage for a new compound file at `path`, to be
 // filled and committed; nothing is on disk until the first commit puts the
@@ -55,6 +78,9 @@ NAMETREE_API bool CreateCompoundFile(const std::string& path, int majorVersion, 
 NAMETREE_API bool CreateCompoundFile(const std::string& path, int majorVersion,
                                      const CompoundFileOptions& options, ComPtr<IStorage>* out,
                                      std::string* error);
+NAMETREE_API bool CreateCompoundFile(const std::string& path, int majorVersion,
+                                     const CompoundFileOptions& options, ComPtr<IStorage>* out,
+                                     CompoundFileError* error);
 
 // Writes the tree of a storage returned by OpenCompoundFile or
 // CreateCompoundFile to its file, in the file's own version and sector
@@ -65,6 +91,8 @@ NAMETREE_API bool CreateCompoundFile(const std::string& path, int majorVersion,
 NAMETREE_API bool CommitCompoundFile(IStorage* storage, std::string* error);
 NAMETREE_API bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
                                      std::vector<std::string>* leftOut, std::string* error);
+NAMETREE_API bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
+                                     std::vector<std::string>* leftOut, CompoundFileError* error);
 
 // The entries of an opened file that could not be read in full, each as
 // "path: reason"; the rest of the file is readable. A stream whose chain

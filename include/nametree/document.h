@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "nametree/export.h"
@@ -146,7 +147,10 @@ class NAMETREE_API Document {
 
   // Writes the document to its file, crash-safely.
   Result<void> Commit();
+  // A read-only document refuses every edit below (kReadOnly) at the call.
   bool IsReadOnly() const;
+  // The file the document was opened from; empty for one in memory.
+  const std::filesystem::path& Path() const;
   bool IsDirty() const;
   // Entries of the file that could not be read, as "path: reason".
   std::vector<std::string> Warnings() const;
@@ -179,6 +183,34 @@ class NAMETREE_API Document {
   // Every name with this text, ignoring letter case, in walk order.
   Result<std::vector<NameHit>> Find(std::string_view text) const;
   Result<std::vector<NameHit>> Find(std::u16string_view text) const;
+
+  // The name with this ID: its container and text (kNotFound when no name
+  // has it).
+  Result<NameHit> FindId(std::uint32_t id) const;
+  // The container a label names, letter case ignored (kNotFound when none).
+  Result<std::uint32_t> FindLabel(std::string_view label) const;
+
+  // Labels: a second name for a container, kept in the document file. A
+  // label follows the name rule and no two containers share one (letter
+  // case ignored); a deleted container's label goes at the next Commit.
+  // The container's label; empty when it has none.
+  std::string Label(std::uint32_t container) const;
+  // Gives the container a label; an empty one removes it. kNotFound for no
+  // such container, kInvalidName for a label that breaks the rule,
+  // kDuplicate when another container holds it.
+  Result<void> SetLabel(std::uint32_t container, std::string_view label);
+  // Every label, by container ID.
+  std::vector<std::pair<std::uint32_t, std::string>> Labels() const;
+
+  // Stored keywords: reserved words kept in the document file and reserved
+  // again by every Open, in the order they were added.
+  std::vector<std::string> Keywords() const;
+  // Keeps and reserves the words; a word kept already (letter case
+  // ignored) is not kept twice. Returns how many were new.
+  Result<std::size_t> AddKeywords(std::span<const std::string_view> words);
+  // AddKeywords with a built-in set (KeywordSetNames()); kNotFound for a
+  // name that is no set.
+  Result<std::size_t> AddKeywordSet(std::string_view set);
 
   // The document check of the document as Commit would write it (Open keeps
   // the ID counter above every ID held); empty when the document is clean.

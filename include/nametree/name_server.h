@@ -72,6 +72,15 @@ struct CDuplicateHit {
   std::uint32_t nameID = 0;
 };
 
+// Why AddName or Rename refused, decided where it refused, so that a host
+// explains a refusal without asking the server again.
+struct CNameRefusal {
+  enum class Reason { kNone, kInvalidName, kDuplicate, kNoContainer, kNoName, kEmpty, kFull, kExhausted };
+  Reason reason = Reason::kNone;
+  CNameRuleViolation rule;  // kInvalidName: the rule broken
+  CDuplicateHit hit;        // kDuplicate: the holder, or where == kKeyword
+};
+
 // A record of a legacy document that the import read but left out of the
 // converted tree, as told to the observer of SetLegacyDropObserver.
 struct CLegacyDrop {
@@ -167,11 +176,16 @@ class NAMETREE_API CNameServer {
   // --- name editing
   HRESULT AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                   bool checkDuplicates, bool confine);
+  // The same, with the reason of a refusal in *why (kNone on success).
+  HRESULT AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
+                  bool checkDuplicates, bool confine, CNameRefusal* why);
   HRESULT AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                   bool checkDuplicates);
   HRESULT DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify);
   HRESULT Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,
                  bool notify, bool confine);
+  HRESULT Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,
+                 bool notify, bool confine, CNameRefusal* why);
   HRESULT Rename(std::uint32_t containerID, CString oldText, CString newText, std::uint32_t kind,
                  bool notify, bool confine);
 

@@ -46,5 +46,8 @@ NAMETREE_API std::string_view DuplicateHitNamespace(CDuplicateHit::Where where);
 // full container.
 NAMETREE_API std::string DescribeNameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t containerID,
                                              const CString& name, std::uint32_t kind, bool confine);
+// The same sentence from the reason the server gave with its refusal.
+NAMETREE_API std::string DescribeNameRefusal(const CNameRefusal& why, std::uint32_t containerID, const CString& name,
+                                             std::uint32_t kind);
 
 }  // namespace nametree

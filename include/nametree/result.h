@@ -2,6 +2,7 @@
 // face returns these instead of throwing; nothing is thrown across it.
 #pragma once
 
+#include <cassert>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,8 @@ namespace nametree {
 // (a Python binding gives each its own exception class).
 enum class ErrorKind {
   kInvalidName,    // the text breaks the name rule
-  kDuplicate,      // the text is taken, or is a keyword
+  kDuplicate,      // the text is taken
+  kKeyword,        // the text is a reserved word (its status stays E_NAME_DUPLICATE)
   kNotFound,       // no container or name has the ID, or no such file
   kFull,           // a table holds the most entries a saved document allows
   kInvalidText,    // the text is not well-formed UTF-8 (or UTF-16)
@@ -55,6 +57,10 @@ class NAMETREE_API Error {
   std::string message_;
 };
 
+// Reading the value of a Result that holds an error, or the error of one
+// that holds a value, is a caller's bug: it is checked in debug builds and
+// undefined otherwise, as for std::optional's operator*. Nothing is thrown
+// and nothing ends the program; value_or() is the call that cannot go wrong.
 template <class T>
 class [[nodiscard]] Result {
  public:
@@ -62,16 +68,40 @@ class [[nodiscard]] Result {
   Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
 
   explicit operator bool() const { return v_.index() == 0; }
+  bool has_value() const { return v_.index() == 0; }
   // REQUIRES: *this holds a value.
-  T& operator*() & { return std::get<0>(v_); }
-  const T& operator*() const& { return std::get<0>(v_); }
-  T&& operator*() && { return std::get<0>(std::move(v_)); }
-  T* operator->() { return &std::get<0>(v_); }
-  const T* operator->() const { return &std::get<0>(v_); }
+  T& value() & { return *Held(); }
+  const T& value() const& { return *Held(); }
+  T&& value() && { return std::move(*Held()); }
+  T& operator*() & { return value(); }
+  const T& operator*() const& { return value(); }
+  T&& operator*() && { return std::move(*this).value(); }
+  T* operator->() { return Held(); }
+  const T* operator->() const { return Held(); }
+  // The value, or `fallback` when *this holds an error.
+  template <class U>
+  T value_or(U&& fallback) const& {
+    return has_value() ? *Held() : static_cast<T>(std::forward<U>(fallback));
+  }
+  template <class U>
+  T value_or(U&& fallback) && {
+    return has_value() ? std::move(*Held()) : static_cast<T>(std::forward<U>(fallback));
+  }
   // REQUIRES: *this holds an error.
-  const Error& error() const { return std::get<1>(v_); }
+  const Error& error() const {
+    assert(v_.index() == 1);
+    return *std::get_if<1>(&v_);
+  }
 
  private:
+  T* Held() {
+    assert(v_.index() == 0);
+    return std::get_if<0>(&v_);
+  }
+  const T* Held() const {
+    assert(v_.index() == 0);
+    return std::get_if<0>(&v_);
+  }
   std::variant<T, Error> v_;
 };
 
@@ -82,8 +112,12 @@ class [[nodiscard]] Result<void> {
   Result(Error error) : error_(std::move(error)) {}
 
   explicit operator bool() const { return !error_; }
+  bool has_value() const { return !error_; }
   // REQUIRES: *this holds an error.
-  const Error& error() const { return *error_; }
+  const Error& error() const {
+    assert(error_);
+    return *error_;
+  }
 
  private:
   std::optional<Error> error_;

@@ -10,7 +10,7 @@ nothing when it raises. Every refusal raises a nametree.Error subclass.
 """
 from ._types import (Container, ContainerType, DamagedError, DocumentExistsError, DocumentFileError,
                      DuplicateNameError, Error, Finding, FullError, Hit, InvalidArgumentError,
-                     InvalidNameError, InvalidTextError, LockedError, Name, NotADocumentError,
+                     InvalidNameError, InvalidTextError, KeywordError, LockedError, Name, NotADocumentError,
                      NotFoundError, OutOfIdsError, ReadOnlyError, Verdict)
 from ._nametree import Document, __version__, open
 
@@ -19,6 +19,7 @@ in_memory = Document.in_memory
 __all__ = [
     "Container", "ContainerType", "DamagedError", "Document", "DocumentExistsError", "DocumentFileError",
     "DuplicateNameError", "Error", "Finding", "FullError", "Hit", "InvalidArgumentError", "InvalidNameError",
-    "InvalidTextError", "LockedError", "Name", "NotADocumentError", "NotFoundError", "OutOfIdsError", "ReadOnlyError", "Verdict",
+    "InvalidTextError", "KeywordError", "LockedError", "Name", "NotADocumentError", "NotFoundError", "OutOfIdsError",
+    "ReadOnlyError", "Verdict",
     "__version__", "in_memory", "open",
 ]

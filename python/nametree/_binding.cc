@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include <climits>
+#include <filesystem>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -112,7 +113,17 @@ class PyDocument {
     if (!doc_) RaiseKind(ErrorKind::kInvalidArgument, "the document is closed; open it again to use it");
     return *doc_;
   }
-  void Close() { doc_.reset(); }
+  // For every call that may change the tree: a walk begun before it ends.
+  Document& Edit() {
+    Document& doc = Get();
+    ++edits_;
+    return doc;
+  }
+  std::uint64_t Edits() const { return edits_; }
+  void Close() {
+    doc_.reset();
+    ++edits_;
+  }
   bool Closed() const { return !doc_; }
 
   // Commits after a clean block (unless read-only); never writes after an
@@ -130,6 +141,7 @@ class PyDocument {
 
  private:
   std::optional<Document> doc_;
+  std::uint64_t edits_ = 0;
 };
 
 PyDocument Open(py::object path, bool create, bool readOnly, double wait, bool force) {
@@ -152,20 +164,60 @@ py::list AddMany(PyDocument& self, std::uint32_t container, py::handle texts, st
   std::vector<std::string_view> views;
   views.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) views.push_back(Utf8(items[i], "every name"));
-  std::vector<std::uint32_t> ids = Take(self.Get().AddMany(container, views, kind));
+  std::vector<std::uint32_t> ids = Take(self.Edit().AddMany(container, views, kind));
   py::list out(ids.size());
   for (std::size_t i = 0; i < ids.size(); ++i) PyList_SET_ITEM(out.ptr(), i, PyLong_FromUnsignedLong(ids[i]));
   return out;
 }
 
-py::iterator Containers(PyDocument& self) {
-  py::list out;
-  for (const nametree::ContainerView c : self.Get().Containers()) {
+// The containers in walk order, one at a time: nothing is copied ahead of
+// the caller. It keeps its document alive and stops with an error, never
+// a stale container, once the document is edited or closed.
+class ContainerWalk {
+ public:
+  explicit ContainerWalk(py::object owner)
+      : owner_(std::move(owner)), doc_(&owner_.cast<PyDocument&>()), edits_(doc_->Edits()),
+        at_(doc_->Get().Containers().begin()) {}
+
+  py::object Next() {
+    if (doc_->Closed()) doc_->Get();  // raises
+    if (doc_->Edits() != edits_)
+      throw py::value_error("the document was edited during the walk; walk it again");
+    if (at_ == std::default_sentinel) throw py::stop_iteration();
+    const nametree::ContainerView c = *at_;
     py::list names;
     for (const nametree::NameView& n : c.Names()) names.append(g_types->name(n.Id(), Str(n.Text16())));
-    out.append(g_types->container(c.Id(), TypeOf(c.Type()), c.Parent(), c.Depth(), names));
+    py::object out = g_types->container(c.Id(), TypeOf(c.Type()), c.Parent(), c.Depth(), names);
+    ++at_;
+    return out;
   }
-  return py::iter(out);
+
+ private:
+  py::object owner_;
+  PyDocument* doc_;
+  std::uint64_t edits_;
+  nametree::ContainerRange::iterator at_;
+};
+
+py::str Repr(PyDocument& self) {
+  if (self.Closed()) return py::str("<nametree.Document closed>");
+  Document& doc = self.Get();
+  std::string where = doc.Path().empty() ? "in memory"
+                                         : py::repr(py::module_::import("os").attr("fspath")(doc.Path().string()))
+                                               .cast<std::string>();
+  if (doc.IsReadOnly()) where += ", read-only";
+  if (doc.IsDirty()) where += ", changed";
+  return py::str("<nametree.Document " + where + ">");
+}
+
+std::vector<std::string_view> Words(py::handle words, std::vector<py::object>* keep) {
+  py::object seq = py::reinterpret_steal<py::object>(PySequence_Fast(words.ptr(), "words must be a sequence of str"));
+  if (!seq) throw py::error_already_set();
+  keep->push_back(seq);
+  std::vector<std::string_view> views;
+  const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+  for (Py_ssize_t i = 0; i < n; ++i) views.push_back(Utf8(PySequence_Fast_GET_ITEM(seq.ptr(), i), "every word"));
+  return views;
 }
 
 }  // namespace
@@ -194,25 +246,25 @@ PYBIND11_MODULE(_nametree, m) {
            "Entries of the file that could not be read, as 'path: reason'.")
       .def("add_container",
            [](PyDocument& self, std::uint32_t parent, py::handle type) {
-             return Take(self.Get().AddContainer(parent, ParseType(type)));
+             return Take(self.Edit().AddContainer(parent, ParseType(type)));
            },
            py::arg("parent"), py::arg("type") = "plain",
            "Adds a container under parent (0: at the top level) and returns its ID.")
       .def("add",
            [](PyDocument& self, std::uint32_t container, py::handle text, std::uint32_t kind) {
-             return Take(self.Get().Add(container, Utf8(text, "the name"), kind));
+             return Take(self.Edit().Add(container, Utf8(text, "the name"), kind));
            },
            py::arg("container"), py::arg("text"), py::arg("kind") = 0, "Adds a name and returns its ID.")
       .def("add_many", &AddMany, py::arg("container"), py::arg("texts"), py::arg("kind") = 0,
            "Adds every name and returns their IDs, or adds none and raises.")
       .def("rename",
            [](PyDocument& self, std::uint32_t id, py::handle text, std::uint32_t kind) {
-             Take(self.Get().Rename(id, Utf8(text, "the new name"), kind));
+             Take(self.Edit().Rename(id, Utf8(text, "the new name"), kind));
            },
            py::arg("id"), py::arg("text"), py::arg("kind") = 0, "Gives the name with this ID a new text.")
-      .def("delete", [](PyDocument& self, std::uint32_t id) { Take(self.Get().Delete(id)); }, py::arg("id"),
+      .def("delete", [](PyDocument& self, std::uint32_t id) { Take(self.Edit().Delete(id)); }, py::arg("id"),
            "Deletes the name with this ID.")
-      .def("delete_container", [](PyDocument& self, std::uint32_t id) { Take(self.Get().DeleteContainer(id)); },
+      .def("delete_container", [](PyDocument& self, std::uint32_t id) { Take(self.Edit().DeleteContainer(id)); },
            py::arg("id"), "Deletes a container with its names and sub-containers.")
       .def("next_name",
            [](PyDocument& self, std::uint32_t container, py::handle base, int digits) {
@@ -244,7 +296,66 @@ PYBIND11_MODULE(_nametree, m) {
              return out;
            },
            "The document check's findings; empty when the document is clean.")
-      .def("containers", &Containers, "The containers in walk order.");
+      .def("containers", [](py::object self) { return ContainerWalk(std::move(self)); },
+           "The containers in walk order, met one at a time; an edit ends the walk.")
+      .def("__repr__", &Repr)
+      .def_property_readonly("path",
+                             [](PyDocument& self) -> py::object {
+                               const std::filesystem::path& p = self.Get().Path();
+                               if (p.empty()) return py::none();
+                               return py::module_::import("os").attr("fsdecode")(p.string());
+                             },
+                             "The file the document was opened from; None in memory.")
+      .def("find_id",
+           [](PyDocument& self, std::uint32_t id) {
+             const nametree::NameHit h = Take(self.Get().FindId(id));
+             return g_types->hit(h.container, h.id, Str(h.text));
+           },
+           py::arg("id"), "The name with this ID, as a Hit.")
+      .def("find_label",
+           [](PyDocument& self, py::handle label) { return Take(self.Get().FindLabel(Utf8(label, "the label"))); },
+           py::arg("label"), "The ID of the container with this label, letter case ignored.")
+      .def("label",
+           [](PyDocument& self, std::uint32_t container) -> py::object {
+             const std::string label = self.Get().Label(container);
+             if (label.empty()) return py::none();
+             return Str(label);
+           },
+           py::arg("container"), "The container's label, or None.")
+      .def("set_label",
+           [](PyDocument& self, std::uint32_t container, py::handle label) {
+             Take(self.Edit().SetLabel(container, Utf8(label, "the label")));
+           },
+           py::arg("container"), py::arg("label"), "Gives the container a label; an empty one removes it.")
+      .def("labels",
+           [](PyDocument& self) {
+             py::dict out;
+             for (const auto& [id, text] : self.Get().Labels()) out[py::int_(id)] = Str(text);
+             return out;
+           },
+           "Every label, by container ID.")
+      .def("keywords",
+           [](PyDocument& self) {
+             py::list out;
+             for (const std::string& w : self.Get().Keywords()) out.append(Str(w));
+             return out;
+           },
+           "The reserved words kept in the document.")
+      .def("add_keywords",
+           [](PyDocument& self, py::handle words) {
+             std::vector<py::object> keep;
+             const std::vector<std::string_view> views = Words(words, &keep);
+             return Take(self.Edit().AddKeywords(views));
+           },
+           py::arg("words"), "Keeps and reserves the words; returns how many were new.")
+      .def("add_keyword_set",
+           [](PyDocument& self, py::handle set) { return Take(self.Edit().AddKeywordSet(Utf8(set, "the set"))); },
+           py::arg("set"), "Keeps and reserves a built-in set of words (\"iec61131-3\"); returns how many were new.");
+
+  py::class_<ContainerWalk>(m, "ContainerWalk", "The containers of a document in walk order.")
+      .def("__iter__", [](py::object self) { return self; })
+      .def("__next__", &ContainerWalk::Next)
+      .def("__repr__", [](ContainerWalk&) { return py::str("<nametree.ContainerWalk>"); });
 
   m.def("open", &Open, py::arg("path"), py::arg("create") = false, py::arg("read_only") = false,
         py::arg("wait") = 10.0, py::arg("force") = false, "Opens a document file.");

@@ -95,6 +95,10 @@ class DuplicateNameError(Error):
     """The text is taken in a namespace the container must stay apart from, or is a keyword."""
 
 
+class KeywordError(DuplicateNameError):
+    """The text is a reserved word; .code stays "E_NAME_DUPLICATE"."""
+
+
 class NotFoundError(Error, LookupError):
     """No container, name or file has that ID or path."""
 
@@ -142,6 +146,7 @@ class DocumentExistsError(DocumentFileError):
 ERRORS: dict[str, type[Error]] = {
     "invalid-name": InvalidNameError,
     "duplicate": DuplicateNameError,
+    "keyword": KeywordError,
     "not-found": NotFoundError,
     "full": FullError,
     "invalid-text": InvalidTextError,

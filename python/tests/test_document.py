@@ -113,8 +113,8 @@ def test_files_refuse_what_they_cannot_do(tmp):
     with pytest.raises(nametree.DocumentExistsError):
         nametree.open(path, create=True)
     writer = nametree.open(path)
-    with pytest.raises(nametree.LockedError):
-        nametree.open(path, wait=0)
+    with pytest.raises(nametree.LockedError, match="in this program already"):
+        nametree.open(path)  # at once, not after the wait
     with nametree.open(path, read_only=True) as reader:
         with pytest.raises(nametree.ReadOnlyError):
             reader.commit()
@@ -134,3 +134,56 @@ def test_lint_reports_what_the_server_would_refuse(plant):
     (finding,) = doc.lint()
     assert (finding.check, finding.container, finding.text) == ("invalid", ids["plain"], "_hidden")
     assert 'begins with "_"' in finding.message
+
+
+def test_a_read_only_document_refuses_edits_at_the_call(tmp):
+    path = tmp / "plant.ntd"
+    with nametree.open(path, create=True) as doc:
+        area = doc.add_container(0, "global")
+    with nametree.open(path, read_only=True) as doc:
+        for edit in (lambda: doc.add(area, "Pump"), lambda: doc.add_container(0), lambda: doc.set_label(area, "P"),
+                     lambda: doc.add_keywords(["Begin"])):
+            with pytest.raises(nametree.ReadOnlyError, match="opened read-only"):
+                edit()
+        assert not doc.dirty and doc.find("Pump") == [] and doc.labels() == {} and doc.keywords() == []
+
+
+def test_labels_keywords_and_lookup_survive_a_commit(tmp):
+    path = tmp / "plant.ntd"
+    with nametree.open(path, create=True) as doc:
+        area = doc.add_container(0, "global")
+        pump = doc.add(area, "Pump")
+        doc.set_label(area, "Plant")
+        assert doc.add_keywords(["Begin", "BEGIN"]) == 1
+        assert doc.add_keyword_set("iec61131-3") > 10
+    with nametree.open(path) as doc:
+        assert doc.find_id(pump) == nametree.Hit(area, pump, "Pump")
+        assert doc.find_label("PLANT") == area and doc.label(area) == "Plant" and doc.labels() == {area: "Plant"}
+        assert doc.keywords()[0] == "Begin"
+        with pytest.raises(nametree.KeywordError, match="it is a keyword") as raised:
+            doc.add(area, "if")
+        assert isinstance(raised.value, nametree.DuplicateNameError) and raised.value.code == "E_NAME_DUPLICATE"
+        with pytest.raises(nametree.NotFoundError):
+            doc.find_label("Line")
+        with pytest.raises(nametree.NotFoundError):
+            doc.add_keyword_set("no-such-set")
+        assert repr(doc) == "<nametree.Document %r>" % str(path)
+        doc.add(area, "Valve")
+        assert repr(doc) == "<nametree.Document %r, changed>" % str(path)
+    assert repr(doc) == "<nametree.Document closed>"
+    assert repr(nametree.in_memory()) == "<nametree.Document in memory>"
+
+
+def test_containers_are_walked_lazily_and_an_edit_ends_the_walk(plant):
+    doc, ids = plant
+    walk = doc.containers()
+    assert iter(walk) is walk
+    assert next(walk).id == ids["global"]
+    doc.add(ids["plain"], "Valve")
+    with pytest.raises(ValueError, match="edited during the walk"):
+        next(walk)
+    assert [c.id for c in doc.containers()] == [ids["global"], ids["target"], ids["own"], ids["plain"]]
+    walk = doc.containers()
+    doc.close()
+    with pytest.raises(nametree.InvalidArgumentError, match="closed"):
+        next(walk)

@@ -13,6 +13,7 @@
 #include "cfb/cfb_reader.h"
 #include "cfb/cfb_writer.h"
 #include "cfb/doc_storage.h"
+#include "cfb/held_files.h"
 #include "cfb/temp_names.h"
 #include "nametree/utf8.h"
 #include "platform/counted.h"
@@ -65,6 +66,7 @@ struct FileState {
   WriteFormat format;
   std::shared_ptr<FdHandle> lock;  // held by a writable open
   FileInfo locked;                 // the locked file as it was read
+  HeldFile held;                   // lists the locked file while `lock` holds it
 };
 
 namespace {
@@ -153,11 +155,11 @@ std::string Seconds(int milliseconds) {
 }
 
 Status WritableChecks(const std::string& path, const FileInfo& info) {
-  if (!info.Regular()) return Status::Invalid(path + " is not a regular file");
+  if (!info.Regular()) return Status::NotRegular(path + " is not a regular file");
   // Checked by hand: the superuser's writes pass every access check.
-  if ((info.mode & 0222) == 0) return Status::Invalid(path + " is read-only");
+  if ((info.mode & 0222) == 0) return Status::Denied(path + " is read-only");
   if (info.links > 1)
-    return Status::Invalid(path + " has " + std::to_string(info.links) +
+    return Status::Refused(path + " has " + std::to_string(info.links) +
                            " names (hard links); writing it would split them, so it is not opened for writing");
   return Status();
 }
@@ -172,24 +174,26 @@ Status OpenAndLock(FileLayer& files, const std::string& target, bool writable, i
     FileInfo seen;
     bool exists = false;
     if (Status s = files.StatPath(target, &seen, &exists); !s.ok()) return s;
-    if (!exists) return Status::IoError(target + " does not exist");
+    if (!exists) return Status::NotFound(target + " does not exist");
     // Before any open that could block on a FIFO or device.
-    if (!seen.Regular()) return Status::Invalid(target + " is not a regular file");
+    if (!seen.Regular()) return Status::NotRegular(target + " is not a regular file");
     if (writable)
       if (Status s = WritableChecks(target, seen); !s.ok()) return s;
     int fd = -1;
     if (Status s = files.OpenExisting(target, writable, &fd); !s.ok()) return s;
     *handle = std::make_shared<FdHandle>(files, fd);
     if (Status s = files.StatFd(fd, info); !s.ok()) return s;
-    if (!info->Regular()) return Status::Invalid(target + " is not a regular file");
+    if (!info->Regular()) return Status::NotRegular(target + " is not a regular file");
     if (!writable) return Status();
     if (Status s = WritableChecks(target, *info); !s.ok()) return s;
+    if (IsHeldHere(info->device, info->inode))
+      return Status::Busy(target + " is open for writing in this program already; close it there first");
     for (;;) {
       bool busy = false;
       if (Status s = files.TryLock(fd, &busy); !s.ok()) return s.Prefixed("cannot lock " + target + ": ");
       if (!busy) break;
       if (Clock::now() >= deadline)
-        return Status::IoError(target + " is being changed by another program; gave up waiting after " +
+        return Status::Busy(target + " is being changed by another program; gave up waiting after " +
                                Seconds(waitMs) + " s");
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -199,7 +203,7 @@ Status OpenAndLock(FileLayer& files, const std::string& target, bool writable, i
     if (exists && now.SameFile(*info)) return files.StatFd(fd, info);
     handle->reset();
   }
-  return Status::IoError(target + " keeps being replaced; gave up");
+  return Status::Busy(target + " keeps being replaced; gave up");
 }
 
 }  // namespace
@@ -219,7 +223,12 @@ Status OpenCompoundFile(FileLayer& files, const std::string& path, bool writable
   ReadResult read;
   if (s = ReadCompoundFile(std::make_shared<FdSource>(handle, file->locked.size), false, &read); !s.ok()) return s;
   file->format = {read.layout->majorVersion, read.layout->sectorSize};
-  if (writable) file->lock = std::move(handle);
+  if (writable) {
+    // Two threads may both have passed the look in OpenAndLock; one lock wins.
+    if (!file->held.Take(file->locked.device, file->locked.inode))
+      return Status::Busy(file->target + " is open for writing in this program already; close it there first");
+    file->lock = std::move(handle);
+  }
   *out = MakeRoot(std::move(read.layout), std::move(read.root), std::move(file), std::move(read.warnings));
   return Status();
 }
@@ -257,8 +266,8 @@ Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFil
   } else {
     bool exists = false;
     if (Status s = files.StatPath(file.path, &like, &exists); !s.ok()) return s;
-    if (exists && file.exclusive) return Status::Invalid(file.path + " already exists; it is not replaced");
-    if (exists && !like.Regular()) return Status::Invalid(file.path + " is not a regular file");
+    if (exists && file.exclusive) return Status::Refused(file.path + " already exists; it is not replaced");
+    if (exists && !like.Regular()) return Status::NotRegular(file.path + " is not a regular file");
     if (exists)
       if (Status s = files.ResolvePath(file.path, &target); !s.ok()) return s;
     if (!exists) target = file.path;
@@ -290,7 +299,7 @@ Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFil
     if (s.ok()) s = files.StatFd(file.lock->Fd(), &still);
     if (!s.ok()) return abandon(s);
     if (!exists || !now.SameFile(file.locked) || !still.Unchanged(file.locked))
-      return abandon(Status::IoError(
+      return abandon(Status::Busy(
           target + " was changed or replaced by another program since it was opened; it is left as it is"));
   }
   // The new file is locked before anyone can see it.
@@ -316,7 +325,11 @@ Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFil
   const bool statted = files.StatFd(fd, &info).ok();
   if (file.lock) (void)file.lock->Files().Unlock(file.lock->Fd());
   file.lock = handle;
-  if (statted) file.locked = info;
+  file.held.Release();
+  if (statted) {
+    file.locked = info;
+    (void)file.held.Take(info.device, info.inode);  // a new inode: nobody else lists it
+  }
   file.target = target;
   file.onDisk = true;
   ForgetDamage(*root->Node());
@@ -327,17 +340,48 @@ Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFil
 
 namespace {
 
+CompoundFileFailure FailureOf(cfb::Status::Code code) {
+  using Code = cfb::Status::Code;
+  switch (code) {
+    case Code::kOk: return CompoundFileFailure::kNone;
+    case Code::kCorrupt:
+    case Code::kShortChain:
+    case Code::kUnreadable: return CompoundFileFailure::kCorrupt;
+    case Code::kIoError:
+    case Code::kUnsupported: return CompoundFileFailure::kIo;
+    case Code::kInvalid: return CompoundFileFailure::kInvalid;
+    case Code::kNotFound: return CompoundFileFailure::kNotFound;
+    case Code::kDenied: return CompoundFileFailure::kDenied;
+    case Code::kBusy: return CompoundFileFailure::kBusy;
+    case Code::kNotRegular: return CompoundFileFailure::kNotRegular;
+    case Code::kRefused: return CompoundFileFailure::kRefused;
+  }
+  return CompoundFileFailure::kIo;
+}
+
+constexpr char kOutOfMemory[] = "out of memory (the file or its tree is too large for the memory available)";
+
 // Public entries promise a message, never an exception: allocation fails
 // only on files or trees too large for the memory at hand.
 template <class Call>
-bool Guarded(std::string* error, Call call) {
+bool Guarded(CompoundFileError* error, Call call) {
   try {
-    return call().Report(error);
+    const cfb::Status s = call();
+    if (!s.ok() && error) *error = {FailureOf(s.code()), s.message()};
+    return s.ok();
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
-  return cfb::Status::IoError("out of memory (the file or its tree is too large for the memory available)")
-      .Report(error);
+  if (error) *error = {CompoundFileFailure::kOutOfMemory, kOutOfMemory};
+  return false;
+}
+
+template <class Call>
+bool Guarded(std::string* error, Call call) {
+  CompoundFileError typed;
+  if (Guarded(&typed, call)) return true;
+  if (error) *error = std::move(typed.message);
+  return false;
 }
 
 }  // namespace
@@ -348,6 +392,11 @@ bool OpenCompoundFile(const std::string& path, bool writable, ComPtr<IStorage>* 
 
 bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
                       ComPtr<IStorage>* out, std::string* error) {
+  return Guarded(error, [&] { return cfb::OpenCompoundFile(cfb::SystemFiles(), path, writable, options, out); });
+}
+
+bool OpenCompoundFile(const std::string& path, bool writable, const CompoundFileOptions& options,
+                      ComPtr<IStorage>* out, CompoundFileError* error) {
   return Guarded(error, [&] { return cfb::OpenCompoundFile(cfb::SystemFiles(), path, writable, options, out); });
 }
 
@@ -366,12 +415,24 @@ bool CreateCompoundFile(const std::string& path, int majorVersion, const Compoun
                  [&] { return cfb::CreateCompoundFile(cfb::SystemFiles(), path, majorVersion, options, out); });
 }
 
+bool CreateCompoundFile(const std::string& path, int majorVersion, const CompoundFileOptions& options,
+                        ComPtr<IStorage>* out, CompoundFileError* error) {
+  return Guarded(error,
+                 [&] { return cfb::CreateCompoundFile(cfb::SystemFiles(), path, majorVersion, options, out); });
+}
+
 bool CommitCompoundFile(IStorage* storage, std::string* error) {
   return CommitCompoundFile(storage, {}, nullptr, error);
 }
 
 bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
                         std::vector<std::string>* leftOut, std::string* error) {
+  return Guarded(error,
+                 [&] { return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, options, leftOut); });
+}
+
+bool CommitCompoundFile(IStorage* storage, const CompoundFileOptions& options,
+                        std::vector<std::string>* leftOut, CompoundFileError* error) {
   return Guarded(error,
                  [&] { return cfb::CommitCompoundFile(cfb::SystemFiles(), storage, options, leftOut); });
 }

@@ -20,7 +20,14 @@
 namespace nametree::cfb {
 namespace {
 
-Status SystemError(const std::string& what) { return Status::IoError(what + ": " + std::strerror(errno)); }
+// The code is decided here, from errno, while it is still at hand.
+Status SystemError(const std::string& what) {
+  const int error = errno;
+  std::string message = what + ": " + std::strerror(error);
+  if (error == ENOENT) return Status::NotFound(std::move(message));
+  if (error == EACCES || error == EROFS) return Status::Denied(std::move(message));
+  return Status::IoError(std::move(message));
+}
 
 FileInfo InfoOf(const struct stat& st) {
   FileInfo info;

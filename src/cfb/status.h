@@ -25,6 +25,11 @@ class [[nodiscard]] Status {
     kIoError,      // the system refused an operation
     kUnsupported,  // the system cannot do this here; another way may work
     kInvalid,      // the request or the tree cannot be done or stored as asked
+    kNotFound,     // the file, or a folder on its path, is not there
+    kDenied,       // the file's mode or the system refuses the access asked for
+    kBusy,         // another writer holds the file or keeps replacing it
+    kNotRegular,   // the path names something other than a regular file
+    kRefused,      // done as asked, it would break something intact (links, a file in the way)
   };
 
   Status() = default;
@@ -34,6 +39,11 @@ class [[nodiscard]] Status {
   static Status IoError(std::string message) { return {Code::kIoError, std::move(message)}; }
   static Status Unsupported(std::string message) { return {Code::kUnsupported, std::move(message)}; }
   static Status Invalid(std::string message) { return {Code::kInvalid, std::move(message)}; }
+  static Status NotFound(std::string message) { return {Code::kNotFound, std::move(message)}; }
+  static Status Denied(std::string message) { return {Code::kDenied, std::move(message)}; }
+  static Status Busy(std::string message) { return {Code::kBusy, std::move(message)}; }
+  static Status NotRegular(std::string message) { return {Code::kNotRegular, std::move(message)}; }
+  static Status Refused(std::string message) { return {Code::kRefused, std::move(message)}; }
 
   bool ok() const { return code_ == Code::kOk; }
   Code code() const { return code_; }

@@ -27,16 +27,22 @@ constexpr char kServerPrefix[] = "NameServer: ";
 
 FileError Error(FileErrorKind kind, std::string message) { return {kind, std::move(message)}; }
 
-// What the file layer's message says went wrong.
-FileErrorKind Classify(const std::string& message) {
-  auto has = [&](std::string_view part) { return message.find(part) != std::string::npos; };
-  if (has(" does not exist") || has("No such file")) return FileErrorKind::kNotFound;
-  if (has(" is read-only") || has("Permission denied") || has("Read-only file system")) return FileErrorKind::kReadOnly;
-  if (has("gave up waiting") || has("keeps being replaced")) return FileErrorKind::kLocked;
-  if (has("hard links") || has("could not be read") || has("--force")) return FileErrorKind::kRefused;
-  if (has("not a regular file")) return FileErrorKind::kNotADocument;
-  if (message.rfind("cannot ", 0) == 0 || has(": cannot ")) return FileErrorKind::kIo;
-  return FileErrorKind::kNotADocument;
+// The file layer's verdict in this document's terms. Damage met while
+// writing is the document's; met while opening, the file is no document.
+FileErrorKind KindOf(CompoundFileFailure failure, bool writing) {
+  switch (failure) {
+    case CompoundFileFailure::kNone: return FileErrorKind::kNone;
+    case CompoundFileFailure::kNotFound: return FileErrorKind::kNotFound;
+    case CompoundFileFailure::kDenied: return FileErrorKind::kReadOnly;
+    case CompoundFileFailure::kBusy: return FileErrorKind::kLocked;
+    case CompoundFileFailure::kRefused: return FileErrorKind::kRefused;
+    case CompoundFileFailure::kCorrupt: return writing ? FileErrorKind::kDamaged : FileErrorKind::kNotADocument;
+    case CompoundFileFailure::kNotRegular:
+    case CompoundFileFailure::kInvalid: return FileErrorKind::kNotADocument;
+    case CompoundFileFailure::kIo: return FileErrorKind::kIo;
+    case CompoundFileFailure::kOutOfMemory: return FileErrorKind::kOutOfMemory;
+  }
+  return FileErrorKind::kIo;
 }
 
 // The reason the file layer gave for "NameServer", or empty when it read it.
@@ -109,10 +115,10 @@ struct DocumentFile::State {
     if (std::filesystem::exists(path, ec) || ec)
       return ec ? Error(FileErrorKind::kIo, "cannot check the file: " + ec.message())
                 : Error(FileErrorKind::kRefused, "already exists; it is not replaced");
-    std::string message;
+    CompoundFileError failure;
     ComPtr<IStorage> file;
-    if (!CreateCompoundFile(path.string(), 3, FileOptions(), &file, &message))
-      return Error(Classify(message), "cannot create: " + message);
+    if (!CreateCompoundFile(path.string(), 3, FileOptions(), &file, &failure))
+      return Error(KindOf(failure.kind, false), "cannot create: " + failure.message);
     storage = std::move(file);
     onFile = true;
     return {};
@@ -193,12 +199,10 @@ struct DocumentFile::State {
       return Error(FileErrorKind::kIo, "cannot write the keywords");
     if ((hadLabelStream || !labels.empty()) && !WriteStream(s, document::kLabelStream, document::EncodeLabels(labels)))
       return Error(FileErrorKind::kIo, "cannot write the labels");
-    std::string error;
+    CompoundFileError failure;
     std::vector<std::string> left;
-    if (!CommitCompoundFile(s, FileOptions(), &left, &error)) {
-      const FileErrorKind kind = Classify(error);
-      return Error(kind == FileErrorKind::kRefused ? FileErrorKind::kDamaged : kind, "cannot write: " + error);
-    }
+    if (!CommitCompoundFile(s, FileOptions(), &left, &failure))
+      return Error(KindOf(failure.kind, true), "cannot write: " + failure.message);
     hadKeywordStream = hadKeywordStream || !keywords.empty();
     hadLabelStream = hadLabelStream || !labels.empty();
     malformed.clear();
@@ -242,11 +246,11 @@ std::unique_ptr<DocumentFile> DocumentFile::Open(const std::filesystem::path& pa
     st.path = path;
     st.options = options;
     st.onFile = true;
-    std::string message;
+    CompoundFileError refused;
     if (options.create) {
       if (failure = st.CreateFile(); !failure) return doc;
-    } else if (!OpenCompoundFile(path.string(), !options.readOnly, st.FileOptions(), &st.storage, &message)) {
-      failure = Error(Classify(message), "cannot open: " + message);
+    } else if (!OpenCompoundFile(path.string(), !options.readOnly, st.FileOptions(), &st.storage, &refused)) {
+      failure = Error(KindOf(refused.kind, false), "cannot open: " + refused.message);
     } else if (failure = st.Load(); !failure) {
       return doc;
     }

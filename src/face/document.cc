@@ -4,7 +4,9 @@
 
 #include "face/document_store.h"
 #include "nametree/kept_text.h"
+#include "nametree/keyword_sets.h"
 #include "nametree/refusal_text.h"
+#include "platform/text.h"
 #include "nametree/utf8.h"
 
 namespace nametree {
@@ -18,6 +20,14 @@ Error NoContainer(const std::string& what, std::uint32_t id) {
 }
 
 bool HasContainer(const CNameServer& server, std::uint32_t id) { return id != 0 && server.GetContainer(id); }
+
+// Checked before every edit: a read-only document is never changed, so no
+// edit can turn it dirty and then vanish.
+std::optional<Error> RefuseReadOnly(const Document& doc, const std::string& what) {
+  if (!doc.IsReadOnly()) return std::nullopt;
+  return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED,
+               what + ": the document was opened read-only; open it for writing to change it");
+}
 
 bool WellFormed(std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -62,16 +72,19 @@ Error OutOfIds(const std::string& what) {
                    " has been issued in this process; a new ID would wrap to one in use");
 }
 
-// The error for a name the server refused with hr, as "what: why".
-Error NameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t container, const CString& name,
+// The error for a name the server refused with hr, as "what: why", from
+// the reason the server gave.
+Error NameRefusal(HRESULT hr, const CNameRefusal& why, std::uint32_t container, const CString& name,
                   std::uint32_t kind, const std::string& what) {
+  using Reason = CNameRefusal::Reason;
   ErrorKind errorKind = ErrorKind::kFailed;
-  if (hr == E_NAME_INVALID || name.empty()) errorKind = ErrorKind::kInvalidName;
-  else if (hr == E_NAME_DUPLICATE) errorKind = ErrorKind::kDuplicate;
-  else if (!HasContainer(server, container)) errorKind = ErrorKind::kNotFound;
-  else if (server.GetContainer(container)->GetNumNameIDs() >= kMaxEntriesPerTable) errorKind = ErrorKind::kFull;
+  if (why.reason == Reason::kInvalidName || name.empty()) errorKind = ErrorKind::kInvalidName;
+  else if (why.reason == Reason::kDuplicate)
+    errorKind = why.hit.where == CDuplicateHit::Where::kKeyword ? ErrorKind::kKeyword : ErrorKind::kDuplicate;
+  else if (why.reason == Reason::kNoContainer) errorKind = ErrorKind::kNotFound;
+  else if (why.reason == Reason::kFull) errorKind = ErrorKind::kFull;
   else if (CNameContainer::GetRemainingNameIDs() == 0) return OutOfIds(what);
-  return Error(errorKind, hr, what + ": " + DescribeNameRefusal(server, hr, container, name, kind, false));
+  return Error(errorKind, hr, what + ": " + DescribeNameRefusal(why, container, name, kind));
 }
 
 std::string AddWhat(const CString& name, std::uint32_t container) {
@@ -148,6 +161,7 @@ Result<std::uint32_t> Document::AddContainer(std::uint32_t parent, ContainerType
   if (movedFrom_) return MovedFrom();
   CNameServer& server = Server();
   const std::string what = "cannot add a container under " + Num(parent);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (parent != 0 && !HasContainer(server, parent)) return NoContainer(what, parent);
   store_->KeepCounterAbove();
   const std::uint32_t id = server.AddContainer(parent, static_cast<std::int16_t>(type));
@@ -170,12 +184,14 @@ Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view
   if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
+  if (auto refused = RefuseReadOnly(*this, AddWhat(*name, container))) return *refused;
   CNameServer& server = Server();
   if (!HasContainer(server, container)) return NoContainer(AddWhat(*name, container), container);
   std::uint32_t id = 0;
   store_->KeepCounterAbove();
-  if (HRESULT hr = server.AddName(id, container, *name, kind, true, false); hr != S_OK)
-    return NameRefusal(server, hr, container, *name, kind, AddWhat(*name, container));
+  CNameRefusal why;
+  if (HRESULT hr = server.AddName(id, container, *name, kind, true, false, &why); hr != S_OK)
+    return NameRefusal(hr, why, container, *name, kind, AddWhat(*name, container));
   return id;
 }
 
@@ -192,12 +208,13 @@ Result<std::vector<std::uint32_t>> AddAll(CNameServer& server, std::uint32_t con
   ids.reserve(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
     std::uint32_t id = 0;
-    const HRESULT hr = server.AddName(id, container, names[i], kind, true, false);
+    CNameRefusal why;
+    const HRESULT hr = server.AddName(id, container, names[i], kind, true, false, &why);
     if (hr == S_OK) {
       ids.push_back(id);
       continue;
     }
-    Error error = NameRefusal(server, hr, container, names[i], kind,
+    Error error = NameRefusal(hr, why, container, names[i], kind,
                               AddWhat(names[i], container) + " (name " + std::to_string(i + 1) + " of " +
                                   std::to_string(names.size()) + "; none was added)");
     for (auto it = ids.rbegin(); it != ids.rend(); ++it) server.DeleteName(container, *it, false);
@@ -215,6 +232,7 @@ Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, st
   if (movedFrom_) return MovedFrom();
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
   store_->KeepCounterAbove();
   return AddAll(Server(), container, *names, kind);
 }
@@ -224,6 +242,7 @@ Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, st
   if (movedFrom_) return MovedFrom();
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
   store_->KeepCounterAbove();
   return AddAll(Server(), container, *names, kind);
 }
@@ -233,6 +252,7 @@ Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, st
   if (movedFrom_) return MovedFrom();
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
+  if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
   store_->KeepCounterAbove();
   return AddAll(Server(), container, *names, kind);
 }
@@ -250,17 +270,20 @@ Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::u
   if (!name) return name.error();
   CNameServer& server = Server();
   const std::string what = "cannot rename ID " + Num(id) + " to " + QuotedName(*name);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
   if (!holder) return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id));
-  const HRESULT hr = server.Rename(0, id, *name, kind, true, false);
+  CNameRefusal why;
+  const HRESULT hr = server.Rename(0, id, *name, kind, true, false, &why);
   if (hr == S_OK || hr == S_FALSE) return {};
-  return NameRefusal(server, hr, holder->GetID(), *name, kind, what);
+  return NameRefusal(hr, why, holder->GetID(), *name, kind, what);
 }
 
 Result<void> Document::Delete(std::uint32_t id) {
   if (movedFrom_) return MovedFrom();
   CNameServer& server = Server();
   const std::string what = "cannot delete ID " + Num(id);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
   if (!holder) {
     if (HasContainer(server, id))
@@ -277,6 +300,7 @@ Result<void> Document::DeleteContainer(std::uint32_t id) {
   if (movedFrom_) return MovedFrom();
   CNameServer& server = Server();
   const std::string what = "cannot delete container " + Num(id);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (!HasContainer(server, id)) return NoContainer(what, id);
   if (HRESULT hr = server.DeleteContainer(id, true); hr != S_OK)
     return Error(ErrorKind::kFailed, hr, what + ": its parent container refused");
@@ -372,5 +396,91 @@ Result<std::vector<NameHit>> Document::Find(std::u16string_view text) const {
 }
 
 ContainerRange Document::Containers() const { return ContainerRange(&Server()); }
+
+const std::filesystem::path& Document::Path() const { return store_->File().Path(); }
+
+Result<NameHit> Document::FindId(std::uint32_t id) const {
+  const CNameContainer* holder = id == 0 ? nullptr : Server().FindContainerOfName(id);
+  CString text;
+  if (!holder || holder->FindNameByID(id, &text) != S_OK)
+    return Error(ErrorKind::kNotFound, E_FAIL, "no name has ID " + Num(id));
+  return NameHit{holder->GetID(), id, ToUtf8(text)};
+}
+
+Result<std::uint32_t> Document::FindLabel(std::string_view label) const {
+  Result<CString> text = TextIn(label, "label");
+  if (!text) return text.error();
+  if (std::optional<std::uint32_t> id = store_->File().FindLabel(*text)) return *id;
+  return Error(ErrorKind::kNotFound, E_FAIL, "no container has the label " + QuotedName(*text));
+}
+
+std::string Document::Label(std::uint32_t container) const {
+  const CString* label = store_->File().LabelOf(container);
+  return label && HasContainer(Server(), container) ? ToUtf8(*label) : std::string();
+}
+
+Result<void> Document::SetLabel(std::uint32_t container, std::string_view label) {
+  Result<CString> text = TextIn(label, "label");
+  if (!text) return text.error();
+  const std::string what = "cannot label container " + Num(container) + " " + QuotedName(*text);
+  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
+  if (!HasContainer(Server(), container)) return NoContainer(what, container);
+  DocumentFile& file = store_->File();
+  if (!text->empty()) {
+    std::uint32_t holder = 0;
+    if (FileError refused = file.JudgeLabel(container, *text, &holder))
+      return Error(holder ? ErrorKind::kDuplicate : ErrorKind::kInvalidName,
+                   holder ? E_NAME_DUPLICATE : E_NAME_INVALID, what + ": " + refused.message);
+  }
+  if (FileError failed = file.SetLabel(container, std::move(*text)))
+    return Error(ErrorKind::kFailed, E_FAIL, what + ": " + failed.message);
+  Server().SetDirty(true);
+  return {};
+}
+
+std::vector<std::pair<std::uint32_t, std::string>> Document::Labels() const {
+  std::vector<std::pair<std::uint32_t, std::string>> out;
+  for (const auto& [id, text] : store_->File().Labels()) out.emplace_back(id, ToUtf8(text));
+  return out;
+}
+
+std::vector<std::string> Document::Keywords() const {
+  std::vector<std::string> out;
+  for (const CString& word : store_->File().StoredKeywords()) out.push_back(ToUtf8(word));
+  return out;
+}
+
+namespace {
+
+Result<std::size_t> KeepKeywords(Document& doc, DocumentFile& file, std::vector<CString> words) {
+  if (auto refused = RefuseReadOnly(doc, "cannot keep keywords")) return *refused;
+  std::vector<CString> kept = file.StoredKeywords();
+  const std::size_t before = kept.size();
+  for (CString& word : words) {
+    if (word.empty()) return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, "cannot keep keywords: a word is empty");
+    const bool held = std::any_of(kept.begin(), kept.end(), [&](const CString& k) { return CompareNoCase(k, word) == 0; });
+    if (!held) kept.push_back(std::move(word));
+  }
+  const std::size_t added = kept.size() - before;
+  if (added == 0) return added;
+  file.SetStoredKeywords(std::move(kept));
+  doc.Server().SetDirty(true);
+  return added;
+}
+
+}  // namespace
+
+Result<std::size_t> Document::AddKeywords(std::span<const std::string_view> words) {
+  Result<std::vector<CString>> wide = TextsIn(words);
+  if (!wide) return wide.error();
+  return KeepKeywords(*this, store_->File(), std::move(*wide));
+}
+
+Result<std::size_t> Document::AddKeywordSet(std::string_view set) {
+  const std::span<const std::u16string_view> words = KeywordSet(set);
+  if (words.empty())
+    return Error(ErrorKind::kNotFound, E_INVALIDARG, "no built-in keyword set is called \"" + std::string(set) + "\"");
+  return KeepKeywords(*this, store_->File(), std::vector<CString>(words.begin(), words.end()));
+}
 
 }  // namespace nametree

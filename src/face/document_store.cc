@@ -45,6 +45,8 @@ class FileStore final : public DocumentStore {
   bool IsReadOnly() const override { return options_.readOnly; }
   std::vector<std::string> Warnings() const override { return file_->Warnings(); }
   std::vector<CString> Keywords() const override { return file_->StoredKeywords(); }
+  DocumentFile& File() override { return *file_; }
+  const DocumentFile& File() const override { return *file_; }
 
   Result<void> Commit() override {
     if (path_.empty()) {  // in memory: nothing to write
@@ -54,7 +56,7 @@ class FileStore final : public DocumentStore {
     if (options_.readOnly)
       return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, path_ + ": opened read-only; it cannot be committed");
     FileError error;
-    if (!file_->Commit(&error)) return FromFileError(error, path_, false, true);
+    if (!file_->Commit(&error)) return FromFileError(error, path_, options_.create, true);
     return {};
   }
 

@@ -40,6 +40,9 @@ class DocumentStore {
   // Before an edit draws an ID: the counter is raised to the highest ID the
   // document held when it was opened, if it is below it.
   virtual void KeepCounterAbove() const = 0;
+  // The file with its labels and stored keywords; its path is empty in memory.
+  virtual DocumentFile& File() = 0;
+  virtual const DocumentFile& File() const = 0;
 };
 
 }  // namespace nametree

@@ -6,6 +6,7 @@ std::string_view ErrorKindName(ErrorKind kind) {
   switch (kind) {
     case ErrorKind::kInvalidName: return "invalid-name";
     case ErrorKind::kDuplicate: return "duplicate";
+    case ErrorKind::kKeyword: return "keyword";
     case ErrorKind::kNotFound: return "not-found";
     case ErrorKind::kFull: return "full";
     case ErrorKind::kInvalidText: return "invalid-text";

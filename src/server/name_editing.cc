@@ -14,17 +14,29 @@ namespace {
 // checked add an allocation. A longer key gets its own.
 constexpr std::size_t kKeptKeyUnits = 64;
 thread_local CString t_keptKey;
+
+using Reason = CNameRefusal::Reason;
+
+// Notes why a call refused, where it decided to, and returns its result.
+HRESULT Refuse(CNameRefusal* why, HRESULT hr, Reason reason) {
+  if (why) why->reason = reason;
+  return hr;
+}
 }  // namespace
 
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
-                             bool checkDuplicates, bool confine) {
+                             bool checkDuplicates, bool confine, CNameRefusal* why) {
+  if (why) *why = {};
   try {
-    if (containerID == 0) return E_FAIL;
+    if (containerID == 0) return Refuse(why, E_FAIL, Reason::kNoContainer);
     // The container is found in steps that each wait on memory; the name
     // rule, the key and its hash run while they arrive. The refusals keep
     // their order: an invalid name before a missing container.
     m_pIndex->PrefetchContainer(containerID);
-    if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) return E_NAME_INVALID;
+    if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) {
+      if (why) ExplainInvalidName(text, kind, &why->rule);
+      return Refuse(why, E_NAME_INVALID, Reason::kInvalidName);
+    }
     CNameContainer* container = GetContainer(containerID);
     if (container) ContainerAccess::Prefetch(*container);
     // The checks, the tables and the index look the name up by one key and
@@ -36,7 +48,7 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     const std::uint64_t hash = CTreeIndex::TextHash(key);
     // Where the index will look the name up and list it.
     m_pIndex->PrefetchName(hash, CNameContainer::GetLastIssuedNameID() + 1);
-    if (!container) return E_FAIL;
+    if (!container) return Refuse(why, E_FAIL, Reason::kNoContainer);
     // Its tables are fetched while the duplicate search runs; then their
     // entries and units all at once, rather than one after another as the
     // add reaches them.
@@ -44,22 +56,30 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     if (checkDuplicates) {
       CDuplicateHit hit;
       // A verdict that names no collision is the search running out of memory.
-      if (FindDuplicateOfKey(*container, key, hash, confine, &hit))
-        return hit.where == CDuplicateHit::Where::kNone ? E_FAIL : E_NAME_DUPLICATE;
+      if (FindDuplicateOfKey(*container, key, hash, confine, &hit)) {
+        if (hit.where == CDuplicateHit::Where::kNone) return Refuse(why, E_FAIL, Reason::kExhausted);
+        if (why) why->hit = hit;
+        return Refuse(why, E_NAME_DUPLICATE, Reason::kDuplicate);
+      }
     }
     // Refused here rather than at Save, when the work would be lost.
-    if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
+    if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return Refuse(why, E_FAIL, Reason::kFull);
     ContainerAccess::Of(*container).PrefetchNameEntries();
     const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key, hash);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
-    if (added == 0) return E_FAIL;
+    if (added == 0) return Refuse(why, E_FAIL, Reason::kExhausted);
     id = added;
     m_bDirty = true;
     return S_OK;
   } catch (const std::bad_alloc&) {
-    return E_FAIL;
+    return Refuse(why, E_FAIL, Reason::kExhausted);
   }
+}
+
+HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
+                             bool checkDuplicates, bool confine) {
+  return AddName(id, containerID, std::move(text), kind, checkDuplicates, confine, nullptr);
 }
 
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
@@ -86,9 +106,11 @@ HRESULT CNameServer::DeleteName(std::uint32_t containerID, std::uint32_t nameID,
 }
 
 HRESULT CNameServer::Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,
-                            bool notify, bool confine) {
+                            bool notify, bool confine, CNameRefusal* why) {
+  if (why) *why = {};
   try {
-    if (nameID == 0 || newText.empty()) return E_FAIL;
+    if (nameID == 0) return Refuse(why, E_FAIL, Reason::kNoName);
+    if (newText.empty()) return Refuse(why, E_FAIL, Reason::kEmpty);
     CNameContainer* container = nullptr;
     if (containerID != 0) {
       container = GetContainer(containerID);
@@ -96,24 +118,31 @@ HRESULT CNameServer::Rename(std::uint32_t containerID, std::uint32_t nameID, CSt
       container = FindContainerOfName(nameID);
       if (container) containerID = container->GetID();
     }
-    if (!container) return E_FAIL;
+    if (!container) return Refuse(why, E_FAIL, containerID != 0 ? Reason::kNoContainer : Reason::kNoName);
 
     CString current;
     container->FindNameByID(nameID, &current);
     if (newText == current) return S_FALSE;
-    if (!IsValidName(newText, kind)) return E_NAME_INVALID;
+    if (ExplainInvalidName(newText, kind, why ? &why->rule : nullptr))
+      return Refuse(why, E_NAME_INVALID, Reason::kInvalidName);
     // A change of letter case only must not collide with the name itself.
-    if (CompareNoCase(newText, current) != 0 && IsDuplicateName(containerID, newText, confine))
-      return E_NAME_DUPLICATE;
+    if (CompareNoCase(newText, current) != 0 &&
+        FindDuplicate(containerID, newText, confine, why ? &why->hit : nullptr))
+      return Refuse(why, E_NAME_DUPLICATE, Reason::kDuplicate);
 
     const HRESULT hr = container->Rename(nameID, newText);
-    if (hr != S_OK) return hr;
+    if (hr != S_OK) return Refuse(why, hr, hr == E_OUTOFMEMORY ? Reason::kExhausted : Reason::kNoName);
     if (notify) PostNotification(kNameChanged, containerID, nameID, current, newText);
     m_bDirty = true;
     return S_OK;
   } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return Refuse(why, E_OUTOFMEMORY, Reason::kExhausted);
   }
+}
+
+HRESULT CNameServer::Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,
+                            bool notify, bool confine) {
+  return Rename(containerID, nameID, std::move(newText), kind, notify, confine, nullptr);
 }
 
 HRESULT CNameServer::Rename(std::uint32_t containerID, CString oldText, CString newText, std::uint32_t kind,

@@ -151,4 +151,21 @@ std::string DescribeNameRefusal(const CNameServer& server, HRESULT hr, std::uint
   return "the library refused it";
 }
 
+std::string DescribeNameRefusal(const CNameRefusal& why, std::uint32_t containerID, const CString& name,
+                                std::uint32_t kind) {
+  using Reason = CNameRefusal::Reason;
+  switch (why.reason) {
+    case Reason::kInvalidName: return "not a valid name: " + DescribeRuleViolation(name, why.rule, kind);
+    case Reason::kDuplicate: return DescribeDuplicateHit(why.hit);
+    case Reason::kNoContainer: return "no container has ID " + std::to_string(containerID);
+    case Reason::kEmpty: return "the name is empty";
+    case Reason::kFull:
+      return "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
+    case Reason::kNone:
+    case Reason::kNoName:
+    case Reason::kExhausted: break;
+  }
+  return "the library refused it";
+}
+
 }  // namespace nametree

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <functional>
 #include <random>
 
@@ -195,6 +200,184 @@ TEST(Document, FileRoundTripLockAndRefusals) {
   const std::uint32_t high = busy.Server().GetHighestID();
   ASSERT_TRUE(Document::Open(path, {.readOnly = true}));
   EXPECT_GT(*busy.Add(c, "Fresh"), high);
+}
+
+// Each way a file can refuse a document reaches the host as the kind of
+// that refusal, whatever its sentence says.
+TEST(Document, FileRefusalsKeepTheirKind) {
+  test::TempDir dir;
+  auto make = [&](const std::string& name) {
+    const std::string path = dir.File(name);
+    auto doc = Document::Open(path, {.create = true});
+    EXPECT_TRUE(doc && doc->Commit());
+    return path;
+  };
+  struct Case {
+    const char* what;
+    std::function<std::string()> setUp;
+    OpenOptions options;
+    Kind kind;
+  };
+  const Case cases[] = {
+      {"missing", [&] { return dir.File("absent.ntd"); }, {}, Kind::kNotFound},
+      {"missing folder", [&] { return dir.File("no/such.ntd"); }, {.readOnly = true}, Kind::kNotFound},
+      {"mode", [&] { auto p = make("ro.ntd"); ::chmod(p.c_str(), 0444); return p; }, {}, Kind::kReadOnly},
+      {"folder", [&] { auto p = dir.File("d.ntd"); ::mkdir(p.c_str(), 0777); return p; }, {.readOnly = true},
+       Kind::kNotADocument},
+      {"fifo", [&] { auto p = dir.File("f.ntd"); ::mkfifo(p.c_str(), 0666); return p; }, {}, Kind::kNotADocument},
+      {"garbage", [&] { auto p = dir.File("g.ntd"); std::ofstream(p) << "not a document"; return p; }, {},
+       Kind::kNotADocument},
+      {"hard links", [&] { auto p = make("h.ntd"); ::link(p.c_str(), (p + "2").c_str()); return p; }, {},
+       Kind::kFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = c.setUp();
+    auto doc = Document::Open(path, c.options);
+    ASSERT_FALSE(doc);
+    EXPECT_EQ(doc.error().kind(), c.kind) << doc.error().message();
+  }
+  // A created document whose path is taken before its first commit.
+  const std::string late = dir.File("late.ntd");
+  auto created = Document::Open(late, {.create = true});
+  ASSERT_TRUE(created);
+  std::ofstream(late) << "x";
+  EXPECT_EQ(created->Commit().error().kind(), Kind::kExists);
+}
+
+// A read-only document refuses every edit at the call and stays as it
+// was; labels and keywords included.
+TEST(Document, ReadOnlyRefusesEditsAtTheCall) {
+  test::TempDir dir;
+  const std::string path = dir.File("plant.ntd");
+  std::uint32_t area = 0, pump = 0;
+  {
+    auto doc = Document::Open(path, {.create = true});
+    ASSERT_TRUE(doc);
+    area = doc->AddContainer(0, ContainerType::kGlobal).value();
+    pump = doc->Add(area, "Pump").value();
+    ASSERT_TRUE(doc->Commit());
+  }
+  auto doc = Document::Open(path, {.readOnly = true});
+  ASSERT_TRUE(doc);
+  const std::string_view words[] = {"Begin"};
+  const std::vector<std::string> many = {"A", "B"};
+  auto ok = [](auto r) { return r ? Result<void>() : Result<void>(r.error()); };
+  const std::function<Result<void>()> edits[] = {
+      [&] { return ok(doc->AddContainer(area)); },
+      [&] { return ok(doc->Add(area, "Valve")); },
+      [&] { return ok(doc->AddMany(area, std::span<const std::string>(many))); },
+      [&] { return doc->Rename(pump, "Valve"); },
+      [&] { return doc->Delete(pump); },
+      [&] { return doc->DeleteContainer(area); },
+      [&] { return doc->SetLabel(area, "Plant"); },
+      [&] { return ok(doc->AddKeywords(words)); },
+      [&] { return ok(doc->AddKeywordSet("iec61131-3")); },
+  };
+  for (const auto& edit : edits) {
+    const Result<void> r = edit();
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind(), Kind::kReadOnly) << r.error().message();
+    EXPECT_EQ(r.error().code(), "STG_E_ACCESSDENIED");
+  }
+  EXPECT_FALSE(doc->IsDirty());
+  EXPECT_EQ(doc->FindId(pump).value().text, "Pump");
+  EXPECT_EQ(doc->Server().GetNameSize(area), 1);
+  EXPECT_TRUE(doc->Labels().empty());
+  EXPECT_TRUE(doc->Keywords().empty());
+}
+
+// A file this process holds for writing is refused to a second writer at
+// once, wherever the lock has moved to; readers and a later writer pass.
+TEST(Document, SecondWriterInThisProcessIsRefusedAtOnce) {
+  test::TempDir dir;
+  const std::string path = dir.File("plant.ntd");
+  auto first = Document::Open(path, {.create = true});
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(first->AddContainer(0));
+  auto refusedHere = [&] {
+    auto second = Document::Open(path);
+    return !second && second.error().kind() == Kind::kLocked &&
+           second.error().message().find("open for writing in this program already") != std::string::npos;
+  };
+  ASSERT_TRUE(first->Commit());
+  EXPECT_TRUE(refusedHere());
+  ASSERT_TRUE(first->Commit());  // the lock moves to the file the commit wrote
+  EXPECT_TRUE(refusedHere());
+  EXPECT_TRUE(Document::Open(path, {.readOnly = true}));
+  first = Document::InMemory();
+  EXPECT_TRUE(Document::Open(path));
+
+  // Held by another program (a child, which starts with no file of its
+  // own), the lock is waited for and then given up.
+  int ready[2], done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(done[1]);  // so that the parent's close ends the read below
+    auto held = Document::Open(path);
+    char c = held ? 'y' : 'n';
+    (void)!::write(ready[1], &c, 1);
+    (void)!::read(done[0], &c, 1);
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  auto waited = Document::Open(path, {.wait = std::chrono::milliseconds(50)});
+  ::close(done[1]);
+  ::waitpid(child, nullptr, 0);
+  for (int fd : {ready[0], ready[1], done[0]}) ::close(fd);
+  ASSERT_FALSE(waited);
+  EXPECT_EQ(waited.error().kind(), Kind::kLocked);
+  EXPECT_NE(waited.error().message().find("another program; gave up waiting"), std::string::npos);
+}
+
+TEST(Document, LookupLabelsAndKeywordsTravelWithTheFile) {
+  test::TempDir dir;
+  const std::string path = dir.File("plant.ntd");
+  std::uint32_t area = 0, unit = 0, pump = 0;
+  {
+    auto doc = Document::Open(path, {.create = true});
+    ASSERT_TRUE(doc);
+    area = doc->AddContainer(0, ContainerType::kGlobal).value();
+    unit = doc->AddContainer(area).value();
+    pump = doc->Add(unit, "Pump").value();
+    EXPECT_EQ(doc->Add(99, "X").value_or(0u), 0u);
+    ASSERT_TRUE(doc->SetLabel(area, "Plant"));
+    EXPECT_EQ(doc->SetLabel(unit, "PLANT").error().kind(), Kind::kDuplicate);
+    EXPECT_EQ(doc->SetLabel(unit, "1st").error().kind(), Kind::kInvalidName);
+    EXPECT_EQ(doc->SetLabel(77, "Line").error().kind(), Kind::kNotFound);
+    const std::string_view words[] = {"Begin", "BEGIN", "Finish"};
+    EXPECT_EQ(doc->AddKeywords(words).value(), 2u);
+    EXPECT_EQ(doc->AddKeywordSet("no-such-set").error().kind(), Kind::kNotFound);
+    EXPECT_GT(doc->AddKeywordSet("iec61131-3").value(), 10u);
+    ASSERT_TRUE(doc->Commit());
+  }
+  auto doc = Document::Open(path);
+  ASSERT_TRUE(doc);
+  const NameHit hit = doc->FindId(pump).value();
+  EXPECT_EQ(hit.container, unit);
+  EXPECT_EQ(hit.text, "Pump");
+  EXPECT_EQ(doc->FindId(area).error().kind(), Kind::kNotFound);  // a container is no name
+  EXPECT_EQ(doc->FindLabel("plant").value(), area);
+  EXPECT_EQ(doc->FindLabel("Line").error().kind(), Kind::kNotFound);
+  EXPECT_EQ(doc->Label(area), "Plant");
+  EXPECT_EQ(doc->Labels(), (std::vector<std::pair<std::uint32_t, std::string>>{{area, "Plant"}}));
+  const std::vector<std::string> kept = doc->Keywords();
+  ASSERT_GE(kept.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(kept.begin(), kept.begin() + 2), (std::vector<std::string>{"Begin", "Finish"}));
+  for (const char* word : {"begin", "IF"}) {
+    SCOPED_TRACE(word);
+    const auto refused = doc->Add(unit, word);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind(), Kind::kKeyword);
+    EXPECT_EQ(refused.error().code(), "E_NAME_DUPLICATE");
+    EXPECT_NE(refused.error().message().find("it is a keyword"), std::string::npos);
+  }
+  EXPECT_EQ(doc->Rename(pump, "Finish").error().kind(), Kind::kKeyword);
+  EXPECT_EQ(doc->Add(unit, "PUMP").error().kind(), Kind::kDuplicate);
 }
 
 }  // namespace
