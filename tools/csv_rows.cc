@@ -31,14 +31,6 @@ std::string Row(const CsvColumns& columns, const std::string& container, const s
   return row + "\n";
 }
 
-EditResult Usage(std::string message) {
-  EditResult r;
-  r.exit = kExitError;
-  r.hr = E_INVALIDARG;
-  r.text = std::move(message);
-  return r;
-}
-
 }  // namespace
 
 bool CsvFields(std::string_view line, std::vector<std::string>& fields, std::string* error) {

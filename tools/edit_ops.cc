@@ -13,8 +13,6 @@
 
 namespace nametree::cli {
 
-namespace {
-
 EditResult Usage(std::string message) {
   EditResult r;
   r.exit = kExitError;
@@ -22,6 +20,8 @@ EditResult Usage(std::string message) {
   r.text = std::move(message);
   return r;
 }
+
+namespace {
 EditResult Refused(const std::string& what, const std::string& why, HRESULT hr) {
   EditResult r;
   r.exit = kExitRefused;

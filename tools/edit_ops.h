@@ -47,6 +47,9 @@ struct EditResult {
   bool kept = false;
 };
 
+// The arguments are wrong: kExitError, E_INVALIDARG, and why.
+EditResult Usage(std::string message);
+
 // One edit as typed, parsed once. An ID is kept as typed: in a batch,
 // @LABEL stands for what an earlier line made, known only when it applies.
 struct Edit {
