@@ -25,8 +25,6 @@ constexpr std::streamoff kMaxFileBytes = std::streamoff{256} << 20;
 constexpr std::size_t kShownName = 64, kShownPathName = 24;
 // A path keeps this many innermost elements; outer ones are elided.
 constexpr std::size_t kMaxPathElements = 12;
-// Bytes of an attribute that always decode to more than kShownName units.
-constexpr std::size_t kShownBytes = (kShownName + 1) * 12;
 
 std::string_view LocalName(const char* qualified) {
   std::string_view name(qualified);
