@@ -83,15 +83,17 @@ TEST(DocumentHostile, OpeningNeverMovesTheCounterAgainstAnotherDocument) {
     ASSERT_EQ(server.Save(root.Get()), S_OK);
     ASSERT_TRUE(CommitCompoundFile(root.Get(), &error)) << error;
   }
-  // A reader leaves the counter as it was, and its own edits draw above
-  // the IDs it holds (1 and 2) even from a counter below them.
+  // A reader leaves the counter as it was, and refuses edits of its own.
   CNameContainer::SetLastIssuedNameID(0);
   {
     auto reader = Document::Open(path, {.readOnly = true});
     ASSERT_TRUE(reader) << reader.error().message();
     EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 0u);
     EXPECT_TRUE(reader->Lint().empty());
-    EXPECT_EQ(*reader->Add(1, "Near"), 3u);
+    auto near = reader->Add(1, "Near");
+    ASSERT_FALSE(near);
+    EXPECT_EQ(near.error().kind(), Kind::kReadOnly);
+    EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 0u);
     EXPECT_EQ(reader->Find("Far")->size(), 1u);
   }
   CNameContainer::SetLastIssuedNameID(100);

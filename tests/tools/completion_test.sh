@@ -105,8 +105,8 @@ expect "tour " nametree demo --keep t
 expect "global own plain target " nametree add-container plant.nt 0 --type ''
 expect "target " nametree add-container plant.nt 0 --type = t
 expect "add list remove " nametree keyword ''
-expect "iec61131-3 " nametree keyword add plant.nt --set ''
-expect "iec61131-3 " nametree batch plant.nt --keyword-set i
+expect "iec61131-3 iec61131-3-ed2 iec61131-3-ed3 " nametree keyword add plant.nt --set ''
+expect "iec61131-3 iec61131-3-ed2 iec61131-3-ed3 " nametree batch plant.nt --keyword-set i
 expect "bash zsh " nametree completion ''
 expect "help " nametree help he
 expect "--man " nametree help --m
