@@ -27,6 +27,18 @@ std::uint32_t TreeTag(std::uint64_t key, std::uint32_t topId) { return Tag(key ^
 
 const KeyRooms::List kNoRooms;
 
+// A slot of `pool` given back earlier, else a new one at its end.
+template <class Pool>
+KeyRooms::Index TakeSlot(Pool& pool, std::vector<KeyRooms::Index>& free) {
+  if (free.empty()) {
+    pool.emplace_back();
+    return static_cast<KeyRooms::Index>(pool.size() - 1);
+  }
+  const KeyRooms::Index i = free.back();
+  free.pop_back();
+  return i;
+}
+
 }  // namespace
 
 Reach ReachOf(const CNameContainer& c) {
@@ -64,14 +76,7 @@ KeyRooms::Index KeyRooms::GroupIndexOf(std::uint64_t key, bool make) {
   bool fresh = false;
   Index& slot = groupOf_.FindOrInsert(Tag(key), same, fresh);
   if (!fresh) return slot;
-  Index g;
-  if (!freeGroups_.empty()) {
-    g = freeGroups_.back();
-    freeGroups_.pop_back();
-  } else {
-    g = static_cast<Index>(groups_.size());
-    groups_.emplace_back();
-  }
+  const Index g = TakeSlot(groups_, freeGroups_);
   slot = g;
   groups_[g].key = key;
   return g;
@@ -86,14 +91,7 @@ KeyRooms::Index KeyRooms::TreeIndex(std::uint64_t key, std::uint32_t topId, bool
   bool fresh = false;
   Index& slot = treeOf_.FindOrInsert(TreeTag(key, topId), same, fresh);
   if (!fresh) return slot;
-  Index t;
-  if (!freeTrees_.empty()) {
-    t = freeTrees_.back();
-    freeTrees_.pop_back();
-  } else {
-    t = static_cast<Index>(trees_.size());
-    trees_.emplace_back();
-  }
+  const Index t = TakeSlot(trees_, freeTrees_);
   slot = t;
   trees_[t].key = key;
   trees_[t].topId = topId;
@@ -136,14 +134,7 @@ void KeyRooms::Insert(std::uint64_t key, const CNameContainer* c, const Reach& r
     rooms_[slot].more.push_back(id);
     return;
   }
-  Index i;
-  if (!free_.empty()) {
-    i = free_.back();
-    free_.pop_back();
-  } else {
-    i = static_cast<Index>(rooms_.size());
-    rooms_.emplace_back();
-  }
+  const Index i = TakeSlot(rooms_, free_);
   slot = i;
   last_ = i;
   Room& r = rooms_[i];
