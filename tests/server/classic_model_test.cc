@@ -137,7 +137,7 @@ TEST(ClassicModel, RandomSequencesAgree) {
     if (outcome.failedStep < 0) continue;
     ++failures;
     ADD_FAILURE() << "seed " << seed << ", step " << outcome.failedStep << " disagrees:\n"
-                  << modeldiff::Describe(modeldiff::Shrink(commands, {}, 600));
+                  << modeldiff::Describe(outcome);
   }
 }
 

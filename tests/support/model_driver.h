@@ -2,11 +2,10 @@
 // naive model of support/classic_model.h, and compares after every step the
 // result codes, out-values, lists, posted notifications, the dirty flag, the
 // ID counter, both sides' whole trees and the library's own invariant check.
-// A failing sequence shrinks to a short one that prints as API calls.
+// A failing sequence prints as the calls it made, ending at the disagreement.
 //
 // Commands hold random selectors, not IDs: each is resolved against the
-// model's state when it runs, so dropping commands while shrinking keeps the
-// rest meaningful.
+// model's state when it runs.
 #pragma once
 
 #include <array>
@@ -35,29 +34,20 @@ struct Outcome {
   std::string difference;  // what disagreed, at failedStep
   std::string kind;        // the call and aspect that disagreed, as a class name
   Reached reached;
-  std::vector<std::string> calls;  // with `log`: each step as an API call and its result
-};
-
-struct Options {
-  // Compare both whole trees after every call. Without it a disagreement
-  // shows only where a call's answer differs, which tells which calls a
-  // broken state misleads.
-  bool survey = true;
-  bool log = false;
+  std::vector<std::string> calls;  // each step as a call
 };
 
 std::vector<Command> Generate(std::mt19937_64& rng, int length);
 
 // Runs the sequence on a fresh library server and a fresh model, on a
-// fresh ID counter. Stops at the first disagreement.
-Outcome Run(const std::vector<Command>& commands, Options options = {});
+// fresh ID counter. Stops at the first disagreement. Without `survey` the
+// whole trees are not compared after each call, so that a disagreement
+// shows only where a call's answer differs, which tells which calls a broken
+// state misleads.
+Outcome Run(const std::vector<Command>& commands, bool survey = true);
 
-// Drops commands while the sequence still disagrees in the same way; at
-// most `budget` runs.
-std::vector<Command> Shrink(std::vector<Command> commands, Options options = {}, int budget = 3000);
-
-// A failing sequence printed as API calls, ending at the disagreement.
-std::string Describe(const std::vector<Command>& commands, Options options = {});
+// The calls of a failing run and what disagreed.
+std::string Describe(const Outcome& outcome);
 
 // False, with the reason, when the library folds the model's non-ASCII
 // letters otherwise than the model does.
