@@ -131,13 +131,6 @@ Container::Container(bool uninitialised) {
   if (!uninitialised) Initialize();
 }
 
-Container::Container(Container* parent_, std::uint32_t id_, std::int16_t type_)
-    : id(id_), type(type_), parent(parent_) {
-  subs.Make(kSubBuckets);
-  byID.Make(kNameBuckets);
-  byName.Make(kNameBuckets);
-}
-
 void Container::Initialize() {
   subs.Make(kSubBuckets);
   byID.Make(kNameBuckets);

@@ -122,8 +122,6 @@ class ChainedTable {
 struct Container {
   // uninitialised: 17 buckets everywhere, ID 0xFFFFFFFF; otherwise Initialize.
   explicit Container(bool uninitialised = false);
-  // The constructor that takes parent, ID and type and draws nothing.
-  Container(Container* parent, std::uint32_t id, std::int16_t type);
 
   void Initialize();
   void Shutdown();
