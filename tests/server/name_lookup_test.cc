@@ -70,16 +70,6 @@ class UniqueNames : public ServerTest {
   const CString abc32 = u"abcdefghijklmnopqrstuvwxyzABCDEF", q32 = CString(32, u'q');
 };
 
-TEST_F(UniqueNames, CountsUpAndSkipsTakenNamesInAnyCase) {
-  Put(c, u"Pump1"), Put(c, u"PUMP2");
-  server.SetDirty(false);
-  Expect({{u"Pump", 0, u"Pump3"}, {u"Pump", 0, u"Pump4"}, {u"pump", 0, u"pump3"},  // own counter, same names
-          {u"Valve", 3, u"Valve001"}, {u"Valve", 3, u"Valve002"}, {u"Gate", -4, u"Gate1   "},
-          {u"Pump-A", 0, u"PumpA1"}, {u"2ndPump", 0, u"2ndPump1"}, {u"-_ .", 0, u"<S_FALSE>"}});
-  EXPECT_FALSE(server.IsDirty());
-  EXPECT_EQ(server.GetNameSize(c), 2);
-}
-
 TEST_F(UniqueNames, LongBasesAndExtremeDigitCountsFollowTheLengthRule) {
   Expect({{abc32.substr(0, 30), 3, abc32.substr(0, 30) + u"1"},  // 33 units padded, 31 not
           {abc32, 3, u"abcdefghijklmnopqrstuvwxyzABC001"},
