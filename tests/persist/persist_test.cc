@@ -310,36 +310,6 @@ TEST_F(ServerStream, NoStreamOrDeniedStreamLoadsNothing) {
   EXPECT_EQ(server.Save(nullptr), E_FAIL);
 }
 
-TEST_F(ServerStream, LoadAppendsBehindExistingContainers) {
-  CNameServer server;
-  const std::uint32_t first = server.AddContainer(0, 0);
-  ComPtr<IStorage> st = CreateMemoryStorage();
-  PutStream(st.Get(), Hex("01 00 02 00 | 01 00 09 00 00 00 02 00 00 00 00 00 | 01 00 0A 00 00 00 03 00 00 00 00 00 | 0B 00 00 00"));
-  ASSERT_EQ(server.Load(st.Get()), S_OK);
-  EXPECT_EQ(server.GetTopLevelContainerIDs(), (std::vector<std::uint32_t>{first, 9, 10}));
-  EXPECT_EQ(server.GetGlobalContainerID(), 9u);
-  std::vector<std::uint32_t> targets{77};
-  server.GetTargetsContainerIDList(targets);
-  EXPECT_EQ(targets, (std::vector<std::uint32_t>{77, 10}));
-}
-
-TEST_F(ServerStream, ZeroByteAndTruncatedStreams) {
-  CNameServer server;
-  ComPtr<IStorage> st = CreateMemoryStorage();
-  PutStream(st.Get(), {});
-  EXPECT_EQ(server.Load(st.Get()), E_FAIL);
-  EXPECT_TRUE(server.GetTopLevelContainerIDs().empty());
-
-  // The first record is whole, the second is cut: the first stays, the
-  // counter has moved by one per container made, the dirty flag has not.
-  CNameContainer::SetLastIssuedNameID(50);
-  PutStream(st.Get(), Hex("01 00 02 00 | 01 00 09 00 00 00 02 00 00 00 00 00 | 01 00 0A 00"));
-  EXPECT_EQ(server.Load(st.Get()), E_FAIL);
-  EXPECT_EQ(server.GetTopLevelContainerIDs(), (std::vector<std::uint32_t>{9}));
-  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 52u);
-  EXPECT_FALSE(server.IsDirty());
-}
-
 TEST_F(ServerStream, EmptyServerOverwritesEightBytesLeavingATailThatLoadIgnores) {
   ComPtr<IStorage> st = CreateMemoryStorage();
   PutStream(st.Get(), std::vector<std::uint8_t>(40, 0xCC));
