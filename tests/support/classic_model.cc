@@ -131,6 +131,13 @@ Container::Container(bool uninitialised) {
   if (!uninitialised) Initialize();
 }
 
+Container::Container(Container* parent_, std::uint32_t id_, std::int16_t type_)
+    : id(id_), type(type_), parent(parent_) {
+  subs.Make(kSubBuckets);
+  byID.Make(kNameBuckets);
+  byName.Make(kNameBuckets);
+}
+
 void Container::Initialize() {
   subs.Make(kSubBuckets);
   byID.Make(kNameBuckets);
@@ -342,6 +349,25 @@ void Container::Save(std::vector<std::uint8_t>& out) const {
   });
   PutFixed(out, static_cast<std::uint32_t>(subs.Size()) & 0xFFFF, 2);
   subs.Walk([&](const std::uint32_t&, const std::unique_ptr<Container>& child) { child->Save(out); });
+}
+
+Status Container::Load(const std::vector<std::uint8_t>& record) {
+  Reader in{record};
+  return LoadRecord(*this, in) ? kOk : kFail;
+}
+
+Status Container::CreateContainerFromData(std::uint32_t id_, std::int16_t type_) {
+  subs.Make(kSubBuckets);
+  parent = nullptr;
+  type = type_;
+  id = id_;
+  return kOk;
+}
+
+Status Container::AddContainerFromData(std::uint32_t childID, std::int16_t childType) {
+  const std::unique_ptr<Container>* held = subs.Find(childID);
+  if (!held || (*held)->type != childType) subs.Set(childID, std::make_unique<Container>(this, childID, childType));
+  return kOk;
 }
 
 Status Container::AddNameFromData(std::uint32_t nameID, const Text& text) {
@@ -583,7 +609,7 @@ Status Server::DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool 
   if (nameID == 0) return kFail;
   if (Container* c = GetContainer(containerID)) {
     if (Status s = c->DeleteName(nameID); s != kOk) return s;
-    if (notify) Post(u"NameWasDeleted", containerID, nameID);
+    if (notify) Post(u"NameWasDeleted", c->id, nameID);
   }
   dirty = true;
   return kOk;
@@ -594,7 +620,7 @@ Status Server::Rename(std::uint32_t containerID, std::uint32_t nameID, const Tex
   if (nameID == 0 || text.empty()) return kFail;
   Container* c = containerID ? GetContainer(containerID) : FindContainerOfName(nameID);
   if (!c) return kFail;
-  containerID = c->id;
+  if (containerID == 0) containerID = c->id;
   Text current;
   if (c->FindNameByID(nameID, &current) != kOk) current.clear();
   if (text == current) return kFalse;

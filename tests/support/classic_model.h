@@ -122,6 +122,8 @@ class ChainedTable {
 struct Container {
   // uninitialised: 17 buckets everywhere, ID 0xFFFFFFFF; otherwise Initialize.
   explicit Container(bool uninitialised = false);
+  // The constructor that takes parent, ID and type and draws nothing.
+  Container(Container* parent, std::uint32_t id, std::int16_t type);
 
   void Initialize();
   void Shutdown();
@@ -158,6 +160,10 @@ struct Container {
   int GetNextObjectCount(const Text& base);
 
   void Save(std::vector<std::uint8_t>& out) const;
+  // Merges one container record into this container.
+  Status Load(const std::vector<std::uint8_t>& record);
+  Status CreateContainerFromData(std::uint32_t id, std::int16_t type);
+  Status AddContainerFromData(std::uint32_t id, std::int16_t type);
   Status AddNameFromData(std::uint32_t nameID, const Text& text);
 
   std::uint32_t id = 0xFFFFFFFF;

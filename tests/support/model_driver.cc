@@ -325,7 +325,7 @@ class Runner {
     mod.subs.Walk([&](const std::uint32_t& id, const std::unique_ptr<model::Container>& child) {
       if (!diff.empty()) return;
       CNameContainer* libChild = lib.FindContainer(id);
-      if (!libChild || libChild->GetParent() != &lib) diff = where + "/" + Str(id) + " is not a child in the library";
+      if (!libChild) diff = where + "/" + Str(id) + " is not a child in the library";
       else diff = Survey(*libChild, *child, where + "/" + Str(id));
     });
     return diff;
@@ -495,8 +495,9 @@ class Runner {
     model::Container* mc = PickContainer(r[0]);
     if (!mc) return;
     CNameContainer* lc = lib_->GetContainer(mc->id);
-    if (!lc) Call("GetContainer", mc->id), Fail("the library has no container " + Str(mc->id), "GetContainer");
-    if (lc && lc->GetID() == mc->id && mod_.GetContainer(mc->id) == mc) (this->*F)(r, mc, lc);
+    const model::Container* found = mod_.GetContainer(mc->id);
+    if (!lc != !found) Call("GetContainer", mc->id), Expect("GetContainer", Str(lc != nullptr), Str(found != nullptr));
+    if (lc && found == mc && lc->GetID() == mc->id) (this->*F)(r, mc, lc);
   }
 
   void DirectAddName(const R& r, model::Container* mc, CNameContainer* lc) {
@@ -560,6 +561,76 @@ class Runner {
     const std::uint32_t id = r[1] % 4 == 0 || subs.empty() ? PickContainerID(r[1] / 4) : subs[(r[1] / 4) % subs.size()];
     Call("container DeleteContainer", mc->id, id);
     Expect("container DeleteContainer", Hr(lc->DeleteContainer(id)), Hr(mc->DeleteContainer(id)));
+  }
+
+  // --- the record and FromData entries, which may repeat IDs and leave a
+  // child whose parent is none
+
+  // A kid of the container in table order, on both sides, or none.
+  std::pair<model::Container*, CNameContainer*> Kid(std::uint32_t r, model::Container* mc, CNameContainer* lc) {
+    const Ids subs = mc->SubContainerIDs();
+    if (subs.empty()) return {nullptr, nullptr};
+    const std::uint32_t id = subs[r % subs.size()];
+    return {mc->subs.Find(id)->get(), lc->FindContainer(id)};
+  }
+  std::uint32_t AnyID(std::uint32_t r) const { return 1 + r % (model::LastIssued() + 2); }
+
+  // A copy of some subtree, often the container's own, merged in under an ID.
+  void LoadRecord(const R& r, model::Container* mc, CNameContainer* lc) {
+    model::Container* ms = r[1] % 2 ? mc : PickContainer(r[2]);
+    CNameContainer* ls = lib_->GetContainer(ms->id);
+    if (Containers().size() > 40 || !ls || mod_.GetContainer(ms->id) != ms) return;
+    Call("container Save and Load", ms->id, mc->id);
+    ComPtr<IStream> stream = CreateMemoryStream();
+    const HRESULT hr = ls->Save(stream.Get());
+    std::vector<std::uint8_t> bytes = MemoryStreamBytes(stream.Get()), modBytes;
+    ms->Save(modBytes);
+    Expect("container Save", Hr(hr) + Say(bytes), "S_OK" + Say(modBytes));
+    const std::uint32_t id = AnyID(r[3]);
+    for (int i = 0; i < 4; ++i) modBytes[2 + i] = static_cast<std::uint8_t>(id >> (8 * i));
+    Expect("container Load", Hr(lc->Load(CreateMemoryStream(modBytes).Get())), Hr(mc->Load(modBytes)));
+  }
+
+  // The container or one of its kids made anew under an ID; a kid may be
+  // given its parent back.
+  void CreateFromData(const R& r, model::Container* mc, CNameContainer* lc) {
+    auto [mk, lk] = Kid(r[1], mc, lc);
+    if (!mk || !lk || r[2] % 2) mk = mc, lk = lc;
+    const std::uint32_t id = AnyID(r[3]);
+    const std::int16_t type = kTypes[r[4] % 5];
+    Call("container CreateContainerFromData", mk->id, id, type);
+    Expect("container CreateContainerFromData", Hr(lk->CreateContainerFromData(id, type)),
+           Hr(mk->CreateContainerFromData(id, type)));
+    if (mk == mc || r[5] % 2) return;
+    Call("container SetParent", mk->id, mc->id);
+    lk->SetParent(lc);
+    mk->parent = mc;
+  }
+
+  void AddFromData(const R& r, model::Container* mc, CNameContainer* lc) {
+    // Never 0: no lookup finds a child held under it.
+    const std::uint32_t id = r[2] % 3 ? AnyID(r[1]) : std::max<std::uint32_t>(PickContainerID(r[1]), 1);
+    const std::int16_t type = kTypes[r[3] % 5];
+    Call("container AddContainerFromData", mc->id, id, type);
+    Expect("container AddContainerFromData", Hr(lc->AddContainerFromData(lc, id, type)),
+           Hr(mc->AddContainerFromData(id, type)));
+  }
+
+  void Shutdown(const R& r, model::Container* mc, CNameContainer* lc) {
+    auto [mk, lk] = Kid(r[1], mc, lc);
+    if (!mk || !lk || r[2] % 2) mk = mc, lk = lc;
+    Call("container Shutdown", mk->id);
+    lk->Shutdown();
+    mk->Shutdown();
+  }
+
+  // The counter set back, so that later containers and names repeat IDs.
+  void LowerCounter(const R& r) {
+    std::uint32_t to = r[0] % std::max<std::uint32_t>(model::LastIssued(), 1);
+    if (r[1] % 2 && !mod_.tops.empty()) to = mod_.tops[r[2] % mod_.tops.size()]->id - 1;
+    Call("SetLastIssuedNameID", to);
+    CNameContainer::SetLastIssuedNameID(to);
+    model::LastIssued() = to;
   }
 
   // Many names into one container at once: keys of one text bucket, IDs of
@@ -749,6 +820,11 @@ const Runner::Op Runner::kOps[] = {
     {"SetContainerType", 1, &Runner::Direct<&Runner::SetContainerType>},
     {"ResetContainer", 1, &Runner::Direct<&Runner::ResetContainer>},
     {"container DeleteContainer", 1, &Runner::Direct<&Runner::DirectDeleteContainer>},
+    {"container Save and Load", 1, &Runner::Direct<&Runner::LoadRecord>},
+    {"container CreateContainerFromData", 1, &Runner::Direct<&Runner::CreateFromData>},
+    {"container AddContainerFromData", 1, &Runner::Direct<&Runner::AddFromData>},
+    {"container Shutdown", 1, &Runner::Direct<&Runner::Shutdown>},
+    {"SetLastIssuedNameID", 1, &Runner::LowerCounter},
 };
 const int Runner::kOpCount = static_cast<int>(std::size(Runner::kOps));
 
