@@ -1,28 +1,31 @@
-// Host operations decoded from the input: mostly straight through the
-// containers the server hands out, now and then through the server itself,
-// on trees that repeat IDs and texts. After every one, each lookup of the
-// server must give what a plain walk of its tables gives.
+// Classic-API calls decoded from the input, fed to the library and to the
+// naive model of the classic API; after every call the two must agree (see
+// tests/support/model_driver.h). Each call takes a byte for the operation
+// and four for each of its selectors, zeros once the input is spent.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
-#include "support/walk_model.h"
+#include "support/model_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace nametree::modeldiff;
   std::size_t pos = 0;
-  // As many input bytes as the range needs; zeros once the input is spent.
-  const nametree::test::Pick pick = [&](std::uint32_t n) {
+  auto next = [&](int bytes) {
     std::uint32_t v = 0;
-    for (std::uint64_t range = 1; range < n && pos < size; range <<= 8) v = v << 8 | data[pos++];
-    return n ? v % n : 0;
+    for (int i = 0; i < bytes && pos < size; ++i) v = v << 8 | data[pos++];
+    return v;
   };
-  const int steps = static_cast<int>(std::min<std::size_t>(80, size / 3));
-  const std::string fault = nametree::test::RandomRun(
-      +[](const nametree::CNameServer& s) { return s.GetTopLevelContainers(); }, pick, steps);
-  if (!fault.empty()) {
-    std::fprintf(stderr, "ops_fuzzer: %s\n", fault.c_str());
+  std::vector<Command> commands(std::min<std::size_t>(80, size / 5));
+  for (Command& c : commands) {
+    c.op = static_cast<std::uint8_t>(next(1));
+    for (auto& r : c.r) r = next(4);
+  }
+  const Outcome outcome = Run(commands);
+  if (outcome.failedStep >= 0) {
+    std::fprintf(stderr, "ops_fuzzer:\n%s", Describe(outcome).c_str());
     std::abort();
   }
   return 0;

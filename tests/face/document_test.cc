@@ -9,9 +9,9 @@
 #include <random>
 
 #include "nametree/document.h"
+#include "nametree/name_server.h"
 #include "nametree/utf8.h"
 #include "support/scratch.h"
-#include "support/walk_model.h"
 
 namespace nametree {
 namespace {
@@ -142,15 +142,18 @@ TEST(Document, ContainersFollowTheReferenceWalk) {
     ids.push_back(*id);
     for (unsigned n = random() % 3; n > 0; --n) (void)doc.Add(*id, "N" + std::to_string(random() % 50));
   }
-  const test::TreeWalk reference(doc.Server(), [](const CNameServer& s) {
-    std::vector<CNameContainer*> tops;
-    for (std::uint32_t id : s.GetTopLevelContainerIDs()) tops.push_back(s.GetContainer(id));
-    return tops;
-  });
+  std::vector<const CNameContainer*> reference;  // pre-order, each table in walk order
+  std::function<void(const CNameContainer*)> visit = [&](const CNameContainer* c) {
+    reference.push_back(c);
+    std::vector<std::uint32_t> keys(static_cast<std::size_t>(c->GetNumSubContainers()));
+    c->GetSubContainerIDs(keys.data());
+    for (std::uint32_t key : keys) visit(c->FindContainer(key));
+  };
+  for (std::uint32_t id : doc.Server().GetTopLevelContainerIDs()) visit(doc.Server().GetContainer(id));
   std::size_t i = 0;
   for (const ContainerView c : doc.Containers()) {
-    ASSERT_LT(i, reference.Everything().size());
-    const CNameContainer* expected = reference.Everything()[i++];
+    ASSERT_LT(i, reference.size());
+    const CNameContainer* expected = reference[i++];
     EXPECT_EQ(c.Id(), expected->GetID());
     EXPECT_EQ(c.Parent(), expected->GetParentID());
     EXPECT_EQ(static_cast<std::int16_t>(c.Type()), expected->GetContainerType());
@@ -161,7 +164,7 @@ TEST(Document, ContainersFollowTheReferenceWalk) {
       EXPECT_EQ(text, n.Text16());
     }
   }
-  EXPECT_EQ(i, reference.Everything().size());
+  EXPECT_EQ(i, reference.size());
 }
 
 TEST(Document, FileRoundTripLockAndRefusals) {
