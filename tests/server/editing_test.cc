@@ -53,6 +53,7 @@ struct ThrowingManager : CNotificationManager {
 };
 
 TEST(EditingWithoutManager, ChangesStandWithNoManagerOrAThrowingOne) {
+  CNameContainer::SetLastIssuedNameID(0);
   EXPECT_EQ(CNameServer().Initialize(nullptr), E_FAIL);
   ThrowingManager bad;
   for (CNotificationManager* manager : std::initializer_list<CNotificationManager*>{nullptr, &bad}) {
