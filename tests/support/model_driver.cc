@@ -52,6 +52,7 @@ const std::vector<Text> kCrowded = {u"Pump", u"pump", u"PUMP", u"pumP", u"Fan10"
                                     u"\u00C4B"};
 const std::vector<Text> kOther = {u"Valve", u"valve", u"Pump1", u"PUMP2", u"pump3", u"Begin", u"begin", u"_x",
                                   u"__", u"1abc", u"a b", u"Motor-1", u"", u"AB", u"B", u"A", u"Motor_1",
+                                  u"Q00551", u"Q00G9Q",  // equal in the low 32 bits of the index's hash
                                   u"Abcdefghijabcdefghijabcdefghijab",    // 32 units
                                   u"Abcdefghijabcdefghijabcdefghijabc"};  // 33 units
 constexpr std::int16_t kTypes[] = {0, 2, 3, 4, 1, 0, 2, 3};
