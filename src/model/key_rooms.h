@@ -43,6 +43,8 @@ struct Reach {
   bool searchesTargets = false, searchesTree = false;
   // The namespaces its names stay apart from, in search order.
   std::span<const CDuplicateHit::Where> apart;
+  // Whether its rooms are listed anywhere but under their key's all rooms.
+  bool Listed() const { return inGlobal || inTargets || inTree || searchesTargets || searchesTree; }
 };
 Reach ReachOf(const CNameContainer& c);
 
@@ -70,6 +72,8 @@ class KeyRooms {
   // False when no room of the key and container holds the ID.
   bool Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t id);
   void Clear();
+  // Room for `names` further rooms without growing the index on the way.
+  void Reserve(std::size_t names) { roomOf_.Reserve(names); }
   std::size_t size() const { return rooms_.size() - free_.size(); }
 
   static constexpr Index kNone = 0xFFFFFFFF;
