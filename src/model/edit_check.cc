@@ -11,6 +11,7 @@
 // (found in one walk, so that a single edit costs a walk, not an index).
 // After() restores it for the one edit announced by Before*().
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <set>
@@ -119,8 +120,16 @@ struct EditCheck::State {
   std::uint64_t renamedTo = 0;
   std::set<FindingKey> before;
 
+  // The key of each ASCII character (either case) that is one ASCII unit,
+  // else 0, so that most text is hashed a unit at a time.
+  std::array<char16_t, 128> asciiUnit{};
+
   State(const CNameServer& s, const DocumentCheckOptions& options) : server(s) {
     for (const CString& k : options.keywords) keywords.insert(ToUpper(k));
+    for (char16_t u = 1; u < 128; ++u) {
+      const CString* key = lookAlike.AsciiKey(u >= 'a' && u <= 'z' ? static_cast<char16_t>(u - 0x20) : u);
+      if (key && key->size() == 1) asciiUnit[u] = (*key)[0];
+    }
   }
 
   CString Text(const Holder& h) const {
@@ -134,6 +143,10 @@ struct EditCheck::State {
   std::uint64_t LookHash(std::u16string_view text) const {
     std::uint64_t look = kHashStart;
     for (char16_t u : text) {
+      if (const char16_t k = u < 128 ? asciiUnit[u] : 0) {
+        look = HashUnit(look, k);
+        continue;
+      }
       const char16_t c = u >= 'a' && u <= 'z' ? static_cast<char16_t>(u - 0x20) : u;
       const CString* key = lookAlike.AsciiKey(c);
       if (!key) return HashOf(Look(ToUpper(CString(text))));
@@ -158,13 +171,14 @@ struct EditCheck::State {
   // Then a container that the edit does not change, whose names meet
   // nobody but the global namespace, has its rooms read only when the edit
   // reaches every room of a key; else none of its names is read at all.
-  // An add is told its container only after, so it reads them all.
-  void Build() {
+  // An add is told its container only after it is made, so its index is
+  // built then, without the name it brought (`except`).
+  void Build(std::uint32_t except = 0) {
     if (built == Built::kAll) return;
     std::unordered_set<std::uint64_t> only;
     std::unordered_set<const CNameContainer*> edited;
     const bool some = built == Built::kNone;
-    bool everyRoom = change == Change::kAddName;
+    bool everyRoom = false;
     if (some) {
       if (touched.empty()) return;
       for (const Touched& t : touched) {
@@ -175,20 +189,16 @@ struct EditCheck::State {
     }
     rooms.Clear();
     built = some ? Built::kSome : Built::kAll;
-    if (!some) {
-      std::size_t names = 0;
-      for (ContainerRef c : TreeWalk(server)) names += c.NameCount();
-      rooms.Reserve(names);
-    }
     for (ContainerRef c : TreeWalk(server)) {
       std::optional<Reach> reach;
+      if (!some) rooms.Reserve(&c.Container(), c.NameCount());
       if (some && !everyRoom) {
         reach = ReachOf(c.Container());
         if (!reach->Listed() && !edited.count(&c.Container())) continue;
       }
       for (NameRef n : c.Names()) {
         const std::uint64_t key = LookHash(n.Text());
-        if (some && !only.count(key)) continue;
+        if ((some && !only.count(key)) || n.Id() == except) continue;
         if (!reach) reach = ReachOf(c.Container());
         rooms.Insert(key, &c.Container(), *reach, n.Id());
       }
@@ -274,7 +284,7 @@ struct EditCheck::State {
     std::vector<Member>& members = it->second;
     if (!fresh) return members;
     const KeyRooms::Room& room = rooms.At(i);
-    room.ForEachId([&](std::uint32_t id) {
+    rooms.ForEachId(i, [&](std::uint32_t id) {
       Member m{{id, room.container}, {}, {}, i};
       m.text = Text(m.h);
       m.upper = ToUpper(m.text);
@@ -503,8 +513,7 @@ void EditCheck::BeforeAddName(const CString& text) {
   State& s = *state_;
   s.Reset();
   s.TouchAdd(text);
-  s.change = Change::kAddName;
-  s.Build();  // judged before and after once After knows the container
+  s.change = Change::kAddName;  // judged before and after once After knows the container
 }
 
 void EditCheck::BeforeRename(std::uint32_t nameID, const CString& newText) {
@@ -573,6 +582,11 @@ std::vector<DocumentFinding> EditCheck::After(bool applied, std::uint32_t newNam
       if (const CNameContainer* c = newNameID ? s.server.FindContainerOfName(newNameID) : nullptr) {
         const Reach r = ReachOf(*c);
         Touched& t = s.touched.front();
+        const bool build = s.built != State::Built::kAll;
+        if (build) {
+          State::Reaches(t, c, r);
+          s.Build(newNameID);
+        }
         if (s.Alone(t.key, c, r)) {
           s.rooms.Insert(t.key, c, r, newNameID);
           const Member m{{newNameID, c}, std::move(s.added), {}, 0};
@@ -580,7 +594,7 @@ std::vector<DocumentFinding> EditCheck::After(bool applied, std::uint32_t newNam
           s.Reset();
           return fresh;
         }
-        State::Reaches(t, c, r);
+        if (!build) State::Reaches(t, c, r);
         s.JudgeBefore();
         s.rooms.Insert(t.key, c, r, newNameID);
       }
