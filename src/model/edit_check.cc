@@ -8,8 +8,10 @@
 //
 // Invariant between edits: the rooms hold exactly the server's names, or,
 // until a second edit is announced, only those under the first edit's keys
-// (found in one walk, so that a single edit costs a walk, not an index).
-// After() restores it for the one edit announced by Before*().
+// in the containers that edit can reach (found in one walk, so that a
+// single edit costs a walk, not an index). After() restores it for the one
+// edit announced by Before*(). An add that meets no holder of its key is
+// judged alone, without a pass: nothing else can change.
 #include <algorithm>
 #include <array>
 #include <map>
