@@ -397,8 +397,8 @@ void Announce(EditContext& context, const Edit& edit) {
   using Op = Edit::Op;
   EditCheck& check = *context.check;
   EditResult ignored;
-  const std::optional<std::uint32_t> id =
-      edit.op == Op::kKeyword ? std::optional<std::uint32_t>(0) : EditId(context, edit, &ignored);
+  const bool named = edit.op == Op::kRename || edit.op == Op::kDelete;  // the others announce no ID
+  const std::optional<std::uint32_t> id = named ? EditId(context, edit, &ignored) : std::optional<std::uint32_t>(0);
   switch (edit.op) {
     case Op::kAdd: check.BeforeAddName(edit.name); break;
     case Op::kRename: check.BeforeRename(id.value_or(0), edit.name); break;

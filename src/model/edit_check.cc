@@ -8,9 +8,12 @@
 //
 // Invariant between edits: the rooms hold exactly the server's names, or,
 // until a second edit is announced, only those under the first edit's keys
-// (found in one walk, so that a single edit costs a walk, not an index).
-// After() restores it for the one edit announced by Before*().
+// in the containers that edit can reach (found in one walk, so that a
+// single edit costs a walk, not an index). After() restores it for the one
+// edit announced by Before*(). An add that meets no holder of its key is
+// judged alone, without a pass: nothing else can change.
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <set>
@@ -65,7 +68,8 @@ FindingKey KeyOf(const DocumentFinding& f) {
 
 // What an edit reaches under one look-alike key.
 struct Touched {
-  CString look;
+  CString look;  // made only once names of the key are compared (MakeLook)
+  bool looked = true;
   std::uint64_t key = 0;
   std::vector<const CNameContainer*> containers;  // edited ones, each holding or taking a name of the key
   bool everyRoom = false;                         // the global namespace, or a keyword
@@ -88,6 +92,14 @@ struct FirstTwo {
 // containers; and the first two under different texts.
 using Summary = std::pair<std::unordered_map<CString, FirstTwo>, FirstTwo>;
 
+// Empties a scratch map; one that a large edit grew is given back, so that
+// the small edits after it do not clear its buckets each time.
+template <class Map>
+void Empty(Map& m) {
+  if (m.bucket_count() > 64) m = Map();
+  else m.clear();
+}
+
 }  // namespace
 
 struct EditCheck::State {
@@ -104,12 +116,22 @@ struct EditCheck::State {
   static constexpr std::size_t kFewTouched = 8;
   std::unordered_map<CString, std::size_t> touchedAt;  // by look, once more than a few
   std::vector<std::pair<Holder, std::uint64_t>> gone;   // names the edit takes away, with their keys
+  std::unordered_set<const CNameContainer*> goneWhole;  // containers it takes away
+  CString added;                                        // the text an add brings
   Holder renamed;
   std::uint64_t renamedTo = 0;
   std::set<FindingKey> before;
 
+  // The key of each ASCII character (either case) that is one ASCII unit,
+  // else 0, so that most text is hashed a unit at a time.
+  std::array<char16_t, 128> asciiUnit{};
+
   State(const CNameServer& s, const DocumentCheckOptions& options) : server(s) {
     for (const CString& k : options.keywords) keywords.insert(ToUpper(k));
+    for (char16_t u = 1; u < 128; ++u) {
+      const CString* key = lookAlike.AsciiKey(u >= 'a' && u <= 'z' ? static_cast<char16_t>(u - 0x20) : u);
+      if (key && key->size() == 1) asciiUnit[u] = (*key)[0];
+    }
   }
 
   CString Text(const Holder& h) const {
@@ -123,6 +145,10 @@ struct EditCheck::State {
   std::uint64_t LookHash(std::u16string_view text) const {
     std::uint64_t look = kHashStart;
     for (char16_t u : text) {
+      if (const char16_t k = u < 128 ? asciiUnit[u] : 0) {
+        look = HashUnit(look, k);
+        continue;
+      }
       const char16_t c = u >= 'a' && u <= 'z' ? static_cast<char16_t>(u - 0x20) : u;
       const CString* key = lookAlike.AsciiKey(c);
       if (!key) return HashOf(Look(ToUpper(CString(text))));
@@ -144,21 +170,37 @@ struct EditCheck::State {
 
   // --- the index
   // Every name, or only those under the keys touched now (the first edit).
-  void Build() {
+  // Then a container that the edit does not change, whose names meet
+  // nobody but the global namespace, has its rooms read only when the edit
+  // reaches every room of a key; else none of its names is read at all.
+  // An add is told its container only after it is made, so its index is
+  // built then, without the name it brought (`except`).
+  void Build(std::uint32_t except = 0) {
     if (built == Built::kAll) return;
     std::unordered_set<std::uint64_t> only;
+    std::unordered_set<const CNameContainer*> edited;
     const bool some = built == Built::kNone;
+    bool everyRoom = false;
     if (some) {
       if (touched.empty()) return;
-      for (const Touched& t : touched) only.insert(t.key);
+      for (const Touched& t : touched) {
+        only.insert(t.key);
+        everyRoom = everyRoom || t.everyRoom;
+        edited.insert(t.containers.begin(), t.containers.end());
+      }
     }
     rooms.Clear();
     built = some ? Built::kSome : Built::kAll;
     for (ContainerRef c : TreeWalk(server)) {
       std::optional<Reach> reach;
+      if (!some) rooms.Reserve(&c.Container(), c.NameCount());
+      if (some && !everyRoom) {
+        reach = ReachOf(c.Container());
+        if (!reach->Listed() && !edited.count(&c.Container())) continue;
+      }
       for (NameRef n : c.Names()) {
         const std::uint64_t key = LookHash(n.Text());
-        if (some && !only.count(key)) continue;
+        if ((some && !only.count(key)) || n.Id() == except) continue;
         if (!reach) reach = ReachOf(c.Container());
         rooms.Insert(key, &c.Container(), *reach, n.Id());
       }
@@ -181,6 +223,20 @@ struct EditCheck::State {
     touched.back().look = std::move(look);
     return touched.back();
   }
+  // An add's key, hashed as its text is read; the look waits for MakeLook.
+  Touched& TouchAdd(const CString& text) {
+    added = text;
+    Touched& t = touched.emplace_back();
+    t.key = LookHash(text);
+    t.looked = false;
+    return t;
+  }
+  void MakeLook(Touched& t) const {
+    if (t.looked) return;
+    t.look = Look(ToUpper(added));
+    t.looked = true;
+  }
+
   // The edit changes names of c under t's key.
   static void Reaches(Touched& t, const CNameContainer* c, const Reach& r) {
     t.containers.push_back(c);
@@ -230,7 +286,7 @@ struct EditCheck::State {
     std::vector<Member>& members = it->second;
     if (!fresh) return members;
     const KeyRooms::Room& room = rooms.At(i);
-    room.ForEachId([&](std::uint32_t id) {
+    rooms.ForEachId(i, [&](std::uint32_t id) {
       Member m{{id, room.container}, {}, {}, i};
       m.text = Text(m.h);
       m.upper = ToUpper(m.text);
@@ -240,13 +296,41 @@ struct EditCheck::State {
     return members;
   }
 
+  // The rooms of the key that a namespace holds.
+  const KeyRooms::List& MembersOf(std::uint64_t key, Where w, std::uint32_t topId) const {
+    return w == Where::kGlobal   ? rooms.Global(key)
+           : w == Where::kTarget ? rooms.Targets(key)
+                                 : rooms.TreeMembers(key, topId);
+  }
+  // The namespaces a name of a container with that reach is judged against.
+  template <class F>
+  static void ForEachNamespace(const Reach& at, F&& f) {
+    for (Where w : at.apart) {
+      if (w != Where::kGlobal && w != Where::kTarget && w != Where::kOwnTree) continue;
+      if (w == Where::kOwnTree && at.topType == kGlobalContainer) continue;  // a global tree is no own tree
+      if (f(w)) return;
+    }
+  }
+
+  // Whether a name of the key added to c meets no holder of the key, in c
+  // or in any namespace, and no holder is judged against c's namespaces:
+  // then it is judged alone and nothing else is judged before or after.
+  bool Alone(std::uint64_t key, const CNameContainer* c, const Reach& r) const {
+    if (rooms.Find(key, c) != KeyRooms::kNone) return false;
+    if (r.inGlobal ? !rooms.All(key).empty()
+                   : (r.inTargets && !rooms.TargetSearchers(key).empty()) ||
+                         (r.inTree && !rooms.TreeSearchers(key, r.topId).empty()))
+      return false;
+    bool met = false;
+    ForEachNamespace(r, [&](Where w) { return met = !MembersOf(key, w, r.topId).empty(); });
+    return !met;
+  }
+
   // A namespace's holders of the key: for each text the first two in
   // different containers, and the first two under different texts.
   const Summary& NamespaceIn(Pass& p, const Touched& t, Where w, std::uint32_t topId) const {
     const auto at = std::make_tuple(t.key, static_cast<int>(w), w == Where::kOwnTree ? topId : 0);
-    const KeyRooms::List& list = w == Where::kGlobal   ? rooms.Global(t.key)
-                                 : w == Where::kTarget ? rooms.Targets(t.key)
-                                                       : rooms.TreeMembers(t.key, topId);
+    const KeyRooms::List& list = MembersOf(t.key, w, topId);
     static const Summary kNobody;
     if (list.empty()) return kNobody;
     auto [it, fresh] = p.namespaces.try_emplace(at);
@@ -283,11 +367,12 @@ struct EditCheck::State {
   }
 
   bool IsKeyword(const CString& text, const CString& upper) const {
-    return server.IsKeyword(text) || keywords.count(upper) != 0;
+    return server.IsKeyword(text) || (!keywords.empty() && keywords.count(upper) != 0);
   }
 
-  // The findings of one name, as the whole-document check reports them.
-  void Judge(Pass& p, const Touched& t, const Member& m, std::vector<DocumentFinding>& out) const {
+  // The findings of one name, as the whole-document check reports them;
+  // without a pass, of a name that is Alone.
+  void Judge(Pass* pass, const Touched& t, const Member& m, std::vector<DocumentFinding>& out) const {
     auto add = [&](Kind kind, bool warning) -> DocumentFinding& {
       DocumentFinding& f = out.emplace_back();
       f.kind = kind;
@@ -307,6 +392,12 @@ struct EditCheck::State {
       f.character = hidden;
       f.index = index;
     }
+    if (!pass) {  // its upper-cased text is made only for the extra keywords
+      if (server.IsKeyword(m.text) || (!keywords.empty() && keywords.count(ToUpper(m.text))))
+        add(Kind::kKeyword, false);
+      return;
+    }
+    Pass& p = *pass;
     // In its container: the first holder of its text, and the first of the
     // texts that are neither held twice nor keywords.
     const std::vector<Member>& room = RoomIn(p, m.room, t.look);
@@ -332,9 +423,7 @@ struct EditCheck::State {
       f.confusableSkeleton = lookAlike.UsesSkeleton();
       SetOther(f, *firstAlike);
     }
-    for (Where w : at.apart) {
-      if (w != Where::kGlobal && w != Where::kTarget && w != Where::kOwnTree) continue;
-      if (w == Where::kOwnTree && at.topType == kGlobalContainer) continue;  // a global tree is no own tree
+    ForEachNamespace(at, [&](Where w) {
       const auto& [exact, looks] = NamespaceIn(p, t, w, at.topId);
       if (auto e = exact.find(m.upper); e != exact.end()) {
         const Member* o = e->second.a->h.container != m.h.container ? e->second.a : e->second.b;
@@ -342,7 +431,7 @@ struct EditCheck::State {
           DocumentFinding& f = add(Kind::kCollision, false);
           f.where = w;
           SetOther(f, *o);
-          break;
+          return true;
         }
       }
       const Member* o = looks.a && looks.a->upper != m.upper ? looks.a
@@ -354,23 +443,35 @@ struct EditCheck::State {
         f.confusableSkeleton = lookAlike.UsesSkeleton();
         SetOther(f, *o);
       }
-    }
+      return false;
+    });
   }
 
-  std::vector<DocumentFinding> JudgeTouched() {
+  // Whether a name is one the announced delete takes away.
+  bool Gone(const Holder& h) const {
+    if (change == Change::kDeleteContainer) return goneWhole.count(h.container) != 0;
+    return change == Change::kDeleteName && !gone.empty() && gone.front().first == h;
+  }
+
+  // Before the edit, the names it takes away are left out: no finding of
+  // theirs can be reported after it.
+  std::vector<DocumentFinding> JudgeTouched(bool before) {
     std::vector<DocumentFinding> out;
     if (touched.empty()) return out;
     Pass& p = scratch;
-    p.rooms.clear();
-    p.reach.clear();
+    Empty(p.rooms);
+    Empty(p.reach);
     p.namespaces.clear();
     ++pass;
     std::vector<std::pair<const Member*, const Touched*>> judged;
+    for (Touched& t : touched) MakeLook(t);
     for (const Touched& t : touched) {
       auto take = [&](KeyRooms::Index i) {
         if (i == KeyRooms::kNone || rooms.At(i).mark == pass) return;
         rooms.At(i).mark = pass;
-        for (const Member& m : RoomIn(p, i, t.look)) judged.emplace_back(&m, &t);
+        if (before && change == Change::kDeleteContainer && goneWhole.count(rooms.At(i).container)) return;
+        for (const Member& m : RoomIn(p, i, t.look))
+          if (!before || !Gone(m.h)) judged.emplace_back(&m, &t);
       };
       for (const CNameContainer* c : t.containers) take(rooms.Find(t.key, c));
       if (t.everyRoom) {
@@ -383,12 +484,12 @@ struct EditCheck::State {
         for (KeyRooms::Index i : rooms.TreeSearchers(t.key, top)) take(i);
     }
     SortInWalkOrder(judged, [](const auto& j) -> const Holder& { return j.first->h; });
-    for (const auto& [m, t] : judged) Judge(p, *t, *m, out);
+    for (const auto& [m, t] : judged) Judge(&p, *t, *m, out);
     return out;
   }
 
   void JudgeBefore() {
-    for (const DocumentFinding& f : JudgeTouched()) before.insert(KeyOf(f));
+    for (const DocumentFinding& f : JudgeTouched(true)) before.insert(KeyOf(f));
   }
   void Begin(Change what) {
     change = what;
@@ -398,8 +499,9 @@ struct EditCheck::State {
   void Reset() {
     change = Change::kNone;
     touched.clear();
-    touchedAt.clear();
+    Empty(touchedAt);
     gone.clear();
+    Empty(goneWhole);
     renamed = {};
     before.clear();
   }
@@ -412,9 +514,8 @@ EditCheck::~EditCheck() = default;
 void EditCheck::BeforeAddName(const CString& text) {
   State& s = *state_;
   s.Reset();
-  s.Touch(text);
-  s.change = Change::kAddName;
-  s.Build();  // judged before and after once After knows the container
+  s.TouchAdd(text);
+  s.change = Change::kAddName;  // judged before and after once After knows the container
 }
 
 void EditCheck::BeforeRename(std::uint32_t nameID, const CString& newText) {
@@ -451,6 +552,7 @@ void EditCheck::BeforeDeleteContainer(std::uint32_t containerID) {
   s.Reset();
   if (containerID && s.server.GetContainer(containerID)) {
     for (ContainerRef c : TreeWalk(s.server, containerID)) {
+      s.goneWhole.insert(&c.Container());
       const Reach r = ReachOf(c.Container());
       for (NameRef n : c.Names()) {
         Touched& t = s.Touch(CString(n.Text()));
@@ -482,7 +584,19 @@ std::vector<DocumentFinding> EditCheck::After(bool applied, std::uint32_t newNam
       if (const CNameContainer* c = newNameID ? s.server.FindContainerOfName(newNameID) : nullptr) {
         const Reach r = ReachOf(*c);
         Touched& t = s.touched.front();
-        State::Reaches(t, c, r);
+        const bool build = s.built != State::Built::kAll;
+        if (build) {
+          State::Reaches(t, c, r);
+          s.Build(newNameID);
+        }
+        if (s.Alone(t.key, c, r)) {
+          s.rooms.Insert(t.key, c, r, newNameID);
+          const Member m{{newNameID, c}, std::move(s.added), {}, 0};
+          s.Judge(nullptr, t, m, fresh);
+          s.Reset();
+          return fresh;
+        }
+        if (!build) State::Reaches(t, c, r);
         s.JudgeBefore();
         s.rooms.Insert(t.key, c, r, newNameID);
       }
@@ -491,7 +605,7 @@ std::vector<DocumentFinding> EditCheck::After(bool applied, std::uint32_t newNam
       if (s.change == Change::kRename && s.renamed.container)
         s.rooms.Insert(s.renamedTo, s.renamed.container, ReachOf(*s.renamed.container), s.renamed.id);
     }
-    for (DocumentFinding& f : s.JudgeTouched())
+    for (DocumentFinding& f : s.JudgeTouched(false))
       if (!s.before.count(KeyOf(f))) fresh.push_back(std::move(f));
   }
   s.Reset();

@@ -20,9 +20,7 @@ std::uint32_t Tag(std::uint64_t h) {
   const auto t = static_cast<std::uint32_t>(h ^ (h >> 32));
   return t ? t : 1;  // 0 is no key
 }
-std::uint32_t RoomTag(std::uint64_t key, const CNameContainer* c) {
-  return Tag(key ^ Spread(reinterpret_cast<std::uintptr_t>(c)));
-}
+std::uint32_t ContainerTag(const CNameContainer* c) { return Tag(Spread(reinterpret_cast<std::uintptr_t>(c))); }
 std::uint32_t TreeTag(std::uint64_t key, std::uint32_t topId) { return Tag(key ^ Spread(topId + 0x9E3779B97F4A7C15ull)); }
 
 const KeyRooms::List kNoRooms;
@@ -59,6 +57,28 @@ Reach ReachOf(const CNameContainer& c) {
     r.searchesTree = r.searchesTree || (w == Where::kOwnTree && !globalTree);
   }
   return r;
+}
+
+KeyRooms::Index KeyRooms::LocalIndex(const CNameContainer* c, bool make) const {
+  if (lastLocal_ != kNone && locals_[lastLocal_].container == c) return lastLocal_;
+  const auto same = [&](Index l) { return locals_[l].container == c; };
+  if (!make) {
+    const Index* l = localOf_.FindIf(ContainerTag(c), same);
+    if (l) lastLocal_ = *l;
+    return l ? *l : kNone;
+  }
+  bool fresh = false;
+  Index& slot = localOf_.FindOrInsert(ContainerTag(c), same, fresh);
+  if (fresh) {
+    slot = TakeSlot(locals_, freeLocals_);
+    locals_[slot].container = c;
+  }
+  lastLocal_ = slot;
+  return slot;
+}
+
+void KeyRooms::Reserve(const CNameContainer* c, std::size_t names) {
+  if (names) locals_[LocalIndex(c, true)].byKey.Reserve(names);
 }
 
 KeyRooms::Index KeyRooms::GroupIndex(std::uint64_t key, bool make) {
@@ -128,10 +148,11 @@ void KeyRooms::Unlink(Index room, Slot s) {
 
 void KeyRooms::Insert(std::uint64_t key, const CNameContainer* c, const Reach& reach, std::uint32_t id) {
   bool fresh = false;
-  Index& slot = roomOf_.FindOrInsert(
-      RoomTag(key, c), [&](Index i) { return rooms_[i].key == key && rooms_[i].container == c; }, fresh);
+  Index& slot = locals_[LocalIndex(c, true)].byKey.FindOrInsert(
+      Tag(key), [&](Index i) { return rooms_[i].key == key; }, fresh);
   if (!fresh) {
-    rooms_[slot].more.push_back(id);
+    more_[slot].push_back(id);
+    rooms_[slot].hasMore = true;
     return;
   }
   const Index i = TakeSlot(rooms_, free_);
@@ -155,29 +176,37 @@ void KeyRooms::Insert(std::uint64_t key, const CNameContainer* c, const Reach& r
 }
 
 bool KeyRooms::Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t id) {
-  Index* slot =
-      roomOf_.FindIf(RoomTag(key, c), [&](Index i) { return rooms_[i].key == key && rooms_[i].container == c; });
+  const Index l = LocalIndex(c, false);
+  if (l == kNone) return false;
+  FlatMap<std::uint32_t, Index>& byKey = locals_[l].byKey;
+  Index* slot = byKey.FindIf(Tag(key), [&](Index i) { return rooms_[i].key == key; });
   if (!slot) return false;
   const Index i = *slot;
-  last_ = lastGroup_ = kNone;
+  last_ = lastGroup_ = lastLocal_ = kNone;
   Room& r = rooms_[i];
-  if (r.id == id && !r.more.empty()) {
-    r.id = r.more.back();
-    r.more.pop_back();
+  if (r.hasMore) {
+    std::vector<std::uint32_t>& more = more_.at(i);
+    const auto at = r.id == id ? more.end() - 1 : std::find(more.begin(), more.end(), id);
+    if (at == more.end()) return false;
+    (r.id == id ? r.id : *at) = more.back();
+    more.pop_back();
+    if (more.empty()) {
+      more_.erase(i);
+      r.hasMore = false;
+    }
     return true;
   }
-  if (r.id != id) {
-    const auto at = std::find(r.more.begin(), r.more.end(), id);
-    if (at == r.more.end()) return false;
-    *at = r.more.back();
-    r.more.pop_back();
-    return true;
-  }
+  if (r.id != id) return false;
   Unlink(i, kAll);
   if (r.inWide) Unlink(i, kWide);
   if (r.inTree) Unlink(i, kTree);
   if (r.searches) Unlink(i, kSearch);
-  roomOf_.EraseAt(slot);
+  byKey.EraseAt(slot);
+  if (byKey.empty()) {
+    localOf_.EraseAt(localOf_.FindIf(ContainerTag(c), [&](Index x) { return x == l; }));
+    locals_[l] = Local{};
+    freeLocals_.push_back(l);
+  }
   Release(key, r.topId, r.inTree || r.searchesTree);
   rooms_[i] = Room{};
   free_.push_back(i);
@@ -206,8 +235,9 @@ void KeyRooms::Clear() { *this = KeyRooms(); }
 
 KeyRooms::Index KeyRooms::Find(std::uint64_t key, const CNameContainer* c) const {
   if (last_ != kNone && rooms_[last_].key == key && rooms_[last_].container == c) return last_;
-  const Index* i =
-      roomOf_.FindIf(RoomTag(key, c), [&](Index x) { return rooms_[x].key == key && rooms_[x].container == c; });
+  const Index l = LocalIndex(c, false);
+  if (l == kNone) return kNone;
+  const Index* i = locals_[l].byKey.FindIf(Tag(key), [&](Index x) { return rooms_[x].key == key; });
   if (i) last_ = *i;
   return i ? *i : kNone;
 }
@@ -267,6 +297,17 @@ std::string KeyRooms::Check() const {
     entries += trees_[t].members.size() + trees_[t].searchers.size();
   }
   if (entries != listed) return "2: a list holds a room that is not in it";
+  for (const auto& [i, more] : more_)
+    if (i >= rooms_.size() || dead[i] || !rooms_[i].hasMore || more.empty()) return "1: IDs kept aside for no room";
+  for (Index i = 0; i < rooms_.size(); ++i)
+    if (!dead[i] && rooms_[i].hasMore && !more_.count(i)) return "1: a room's further IDs lost";
+  std::size_t found = 0;
+  for (Index l = 0; l < locals_.size(); ++l) {
+    if (std::find(freeLocals_.begin(), freeLocals_.end(), l) != freeLocals_.end()) continue;
+    if (locals_[l].byKey.empty()) return "3: a container's table without rooms";
+    found += locals_[l].byKey.size();
+  }
+  if (found != size()) return "1: a container's table holds a room that is not there";
   return {};
 }
 

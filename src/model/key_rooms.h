@@ -15,11 +15,17 @@
 // Nothing walks the key's rooms elsewhere: the locals of two programs,
 // which belong to no namespace and search only the global one, never meet.
 //
+// A container's rooms are found by key in a table of that container's own,
+// so that its names, walked or edited one after another, are looked up in
+// one small table rather than all over one of every room.
+//
 // Invariants, true between any two calls (Check walks them):
-//  1. a room holds one ID or more and is found under its key and container;
+//  1. a room holds one ID or more and is found under its key in its
+//     container's table;
 //  2. a room is in exactly the lists its Reach named when it was made, at
 //     the places its `at` gives;
-//  3. a key's group and a tree exist while one of their lists is not empty.
+//  3. a key's group, a tree and a container's table exist while one of
+//     their lists, or the table, is not empty.
 // Insert and Remove keep them. Remove reads nothing of the container, which
 // may be gone: a room keeps what it needs to leave its lists.
 #pragma once
@@ -28,6 +34,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "container/flat_map.h"
@@ -43,6 +50,8 @@ struct Reach {
   bool searchesTargets = false, searchesTree = false;
   // The namespaces its names stay apart from, in search order.
   std::span<const CDuplicateHit::Where> apart;
+  // Whether its rooms are listed anywhere but under their key's all rooms.
+  bool Listed() const { return inGlobal || inTargets || inTree || searchesTargets || searchesTree; }
 };
 Reach ReachOf(const CNameContainer& c);
 
@@ -54,22 +63,25 @@ class KeyRooms {
     std::uint64_t key = 0;
     const CNameContainer* container = nullptr;
     std::uint32_t topId = 0;
-    std::uint32_t id = 0;               // the first ID it holds
-    std::vector<std::uint32_t> more;    // any further ones, rare
-    bool inWide = false, wideIsGlobal = false, inTree = false, searches = false, searchesTree = false;
+    std::uint32_t id = 0;      // the first ID it holds; any further ones, rare, are kept aside
     std::uint32_t at[4] = {};  // its place in each of its lists
     std::uint32_t mark = 0;    // free for the caller's passes
-    template <class F>
-    void ForEachId(F&& f) const {
-      f(id);
-      for (std::uint32_t x : more) f(x);
-    }
+    bool inWide : 1 = false, wideIsGlobal : 1 = false, inTree : 1 = false, searches : 1 = false,
+                  searchesTree : 1 = false, hasMore : 1 = false;
   };
+  template <class F>
+  void ForEachId(Index i, F&& f) const {
+    f(rooms_[i].id);
+    if (rooms_[i].hasMore)
+      for (std::uint32_t x : more_.at(i)) f(x);
+  }
 
   void Insert(std::uint64_t key, const CNameContainer* c, const Reach& reach, std::uint32_t id);
   // False when no room of the key and container holds the ID.
   bool Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t id);
   void Clear();
+  // Room for `names` further rooms of c without growing its table on the way.
+  void Reserve(const CNameContainer* c, std::size_t names);
   std::size_t size() const { return rooms_.size() - free_.size(); }
 
   static constexpr Index kNone = 0xFFFFFFFF;
@@ -99,6 +111,12 @@ class KeyRooms {
     std::uint32_t topId = 0;
     List members, searchers;
   };
+  // A container's rooms by key.
+  struct Local {
+    const CNameContainer* container = nullptr;
+    FlatMap<std::uint32_t, Index> byKey;
+  };
+  Index LocalIndex(const CNameContainer* c, bool make) const;
   Index GroupIndex(std::uint64_t key, bool make);
   Index GroupIndexOf(std::uint64_t key, bool make);
   Index TreeIndex(std::uint64_t key, std::uint32_t topId, bool make);
@@ -128,11 +146,15 @@ class KeyRooms {
   Rooms rooms_;
   std::vector<Group> groups_;
   std::vector<Tree> trees_;
+  mutable std::vector<Local> locals_;
+  std::unordered_map<Index, std::vector<std::uint32_t>> more_;  // a room's IDs after its first
   std::vector<Index> free_, freeGroups_, freeTrees_;
-  FlatMap<std::uint32_t, Index> roomOf_, groupOf_, treeOf_;
-  // The room and the group asked last: an edit asks for the same few again
-  // and again. Forgotten by any removal.
-  mutable Index last_ = kNone;
+  mutable std::vector<Index> freeLocals_;
+  FlatMap<std::uint32_t, Index> groupOf_, treeOf_;
+  mutable FlatMap<std::uint32_t, Index> localOf_;
+  // The room, the group and the container's table asked last: an edit asks
+  // for the same few again and again. Forgotten by any removal.
+  mutable Index last_ = kNone, lastLocal_ = kNone;
   Index lastGroup_ = kNone;
 };
 

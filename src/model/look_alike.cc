@@ -68,7 +68,7 @@ CString LookAlikeKey::operator()(const CString& upper) const {
   return key;
 }
 
-const CString* LookAlikeKey::AsciiKey(char16_t c) const {
+const CString* LookAlikeKey::FirstAsciiKey(char16_t c) const {
   if (c >= 128) return nullptr;
   if (!known_[c]) {
     known_[c] = true;

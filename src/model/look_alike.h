@@ -37,13 +37,17 @@ class LookAlikeKey {
   CString Computed(const CString& upper) const;
   // The key of one upper-cased ASCII character, or null where it leaves
   // ASCII (then only the whole text has a key).
-  const CString* AsciiKey(char16_t c) const;
+  const CString* AsciiKey(char16_t c) const {
+    if (c < 128 && known_[c]) return ascii_[c].empty() ? nullptr : &ascii_[c];
+    return FirstAsciiKey(c);
+  }
   bool UsesSkeleton() const { return checker_ != nullptr; }
 
  private:
   struct Closer {
     void operator()(USpoofChecker* c) const;
   };
+  const CString* FirstAsciiKey(char16_t c) const;
   std::unique_ptr<USpoofChecker, Closer> checker_;
   const UNormalizer2* nfc_ = nullptr;
   // Keys of the ASCII characters, filled as met; empty where a key leaves
