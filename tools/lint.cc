@@ -132,7 +132,8 @@ Finding DescribeFinding(const DocumentFinding& f) {
 
 std::string PathText(const std::vector<std::uint32_t>& path) {
   std::string text;
-  for (std::uint32_t id : path) text += (text.empty() ? "" : "/") + std::to_string(id);
+  // A 0 stands for the levels a short path leaves out.
+  for (std::uint32_t id : path) text += (text.empty() ? "" : "/") + (id ? std::to_string(id) : "...");
   return text;
 }
 

@@ -26,9 +26,9 @@ void PrintJson(const Json& json);
 
 // UTF-16 text for a terminal: control characters (C0, DEL, C1), lone
 // surrogates, bidi controls, invisible (default-ignorable) characters, line
-// and paragraph separators and the backslash are escaped
-// (\n, \t, \\, \xNN, \u{NNNN}), so that a name can neither move the cursor
-// nor pass for another. ParseName reads the escapes back.
+// and paragraph separators are escaped as \u{NNNN}, the backslash as \\,
+// so that a name can neither move the cursor nor pass for another.
+// ParseName reads these back, and \n, \t and \xNN too.
 std::string Display(std::u16string_view text);
 // What the user typed for a name: UTF-8 in which the escapes Display
 // writes stand for their characters (any other backslash is itself);

@@ -201,6 +201,8 @@ class NAMETREE_API Document {
   Result<void> SetLabel(std::uint32_t container, std::string_view label);
   // Every label, by container ID.
   std::vector<std::pair<std::uint32_t, std::string>> Labels() const;
+  // The first broken invariant of the document's tables, or an empty text.
+  std::string CheckInvariants() const;
 
   // Stored keywords: reserved words kept in the document file and reserved
   // again by every Open, in the order they were added.

@@ -44,7 +44,8 @@ struct DocumentFinding {
   bool warning = false;
 
   // The container concerned (none for kCounter and for the top-level list),
-  // its type and the IDs from its top-level container down to it.
+  // its type and the IDs from its top-level container down to it, cut as
+  // ContainerRef::ShortPath cuts them.
   std::uint32_t containerID = 0;
   std::int16_t containerType = 0;
   std::vector<std::uint32_t> path;

@@ -147,6 +147,9 @@ class NAMETREE_API DocumentFile {
   FileError JudgeLabel(std::uint32_t containerID, std::u16string_view label, std::uint32_t* holder = nullptr) const;
   // Every label whose container exists, by container ID.
   std::vector<std::pair<std::uint32_t, CString>> Labels() const;
+  // The first broken invariant of the server and of the document's own
+  // tables, or an empty text.
+  std::string CheckInvariants() const;
 
   // Saves the server and the settings into the file and commits it. Labels
   // of containers that no longer exist are dropped. Entries left out under

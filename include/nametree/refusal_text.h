@@ -16,8 +16,8 @@
 namespace nametree {
 
 // The text with C0, DEL and C1 controls, bidi controls, invisible
-// characters, lone surrogates and the backslash escaped (\n, \t, \\, \xNN,
-// \u{NNNN}), as UTF-8.
+// characters and lone surrogates escaped as \u{NNNN} and the backslash as
+// \\, as UTF-8. The program reads both forms back.
 NAMETREE_API std::string DisplayText(std::u16string_view text);
 
 // How much of a name or of typed input a message repeats: a message stays a

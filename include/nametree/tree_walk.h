@@ -117,6 +117,13 @@ class NAMETREE_API ContainerRef {
   std::size_t ChildCount() const;
   // The IDs from its top-level container down to itself.
   std::vector<std::uint32_t> Path() const;
+  // Path() as findings keep it: of a container deeper than kShortPathLevels,
+  // the first and the last kShortPathEnds IDs around a 0 that stands for the
+  // levels left out (no container has ID 0), so that the findings of a deep
+  // document grow with it linearly, not with the square of its depth.
+  static constexpr std::size_t kShortPathEnds = 4;
+  static constexpr std::size_t kShortPathLevels = 2 * kShortPathEnds + 1;
+  std::vector<std::uint32_t> ShortPath() const;
   const CNameContainer& Container() const { return *c_; }
 
  private:

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "cfb/temp_names.h"
+#include "document/label_table.h"
 #include "document/settings_streams.h"
 #include "nametree/cfb_storage.h"
 #include "nametree/kept_text.h"
@@ -94,7 +95,7 @@ struct DocumentFile::State {
   CNameServer server;
   std::vector<CString> keywords;
   std::unordered_set<CString> keywordKeys;  // the upper-cased keywords, kept with SetStoredKeywords and KeepKeyword
-  document::LabelMap labels;
+  document::LabelTable labels;
   bool hadKeywordStream = false, hadLabelStream = false;
   bool recoveredServer = false;  // loaded under force from what a damaged entry still held
   std::optional<StreamDamage> streamDamage;  // "NameServer" loaded but did not read back whole
@@ -158,7 +159,7 @@ struct DocumentFile::State {
       hadLabelStream = true;
       auto bytes = ReadStream(s, document::kLabelStream);
       auto decoded = bytes ? document::DecodeLabels(*bytes) : std::nullopt;
-      if (decoded) labels = std::move(*decoded);
+      if (decoded) labels.Assign(std::move(*decoded));
       else if (bytes) malformed.push_back(ToUtf8(document::kLabelStream) + ": its contents are malformed");
     }
     for (const CString& k : keywords) {
@@ -193,18 +194,18 @@ struct DocumentFile::State {
     }
     if (HRESULT hr = server.Save(s); hr != S_OK)
       return Error(FileErrorKind::kIo, "cannot save the name server: " + StatusName(hr));
-    for (auto it = labels.begin(); it != labels.end();)
-      it = server.GetContainer(it->first) ? std::next(it) : labels.erase(it);
+    labels.EraseUnless([&](std::uint32_t id) { return server.GetContainer(id) != nullptr; });
     if ((hadKeywordStream || !keywords.empty()) && !WriteStream(s, document::kKeywordStream, document::EncodeKeywords(keywords)))
       return Error(FileErrorKind::kIo, "cannot write the keywords");
-    if ((hadLabelStream || !labels.empty()) && !WriteStream(s, document::kLabelStream, document::EncodeLabels(labels)))
+    if ((hadLabelStream || !labels.ById().empty()) &&
+        !WriteStream(s, document::kLabelStream, document::EncodeLabels(labels.ById())))
       return Error(FileErrorKind::kIo, "cannot write the labels");
     CompoundFileError failure;
     std::vector<std::string> left;
     if (!CommitCompoundFile(s, FileOptions(), &left, &failure))
       return Error(KindOf(failure.kind, true), "cannot write: " + failure.message);
     hadKeywordStream = hadKeywordStream || !keywords.empty();
-    hadLabelStream = hadLabelStream || !labels.empty();
+    hadLabelStream = hadLabelStream || !labels.ById().empty();
     malformed.clear();
     if (leftOut) *leftOut = std::move(left);
     return {};
@@ -294,7 +295,7 @@ std::vector<DocumentDamage> DocumentFile::Damage() const {
   // Labels judged as SetLabel judges them, so that a damaged stream cannot
   // hold what the program would never have written.
   std::unordered_map<CString, std::uint32_t> seen;
-  for (const auto& [id, text] : st.labels) {
+  for (const auto& [id, text] : st.labels.ById()) {
     const std::string quoted = "label " + QuotedName(text) + " of container " + std::to_string(id);
     if (!st.server.GetContainer(id)) {
       out.push_back({DamageKind::kLabelMissing, {}, id, quoted + ": the document holds no such container"});
@@ -366,10 +367,9 @@ FileError DocumentFile::KeepKeyword(const CString& word, bool* added) {
 
 std::optional<std::uint32_t> DocumentFile::FindLabel(std::u16string_view label,
                                                      std::pair<std::uint32_t, std::uint32_t>* twice) const {
-  const CString wanted(label);
   std::optional<std::uint32_t> found;
-  for (const auto& [id, text] : state_->labels) {
-    if (CompareNoCase(text, wanted) != 0 || !state_->server.GetContainer(id)) continue;
+  for (std::uint32_t id : state_->labels.Holders(label)) {
+    if (!state_->server.GetContainer(id)) continue;
     if (found) {
       if (twice) *twice = {*found, id};
       return std::nullopt;
@@ -380,19 +380,18 @@ std::optional<std::uint32_t> DocumentFile::FindLabel(std::u16string_view label,
 }
 
 const CString* DocumentFile::LabelOf(std::uint32_t containerID) const {
-  auto it = state_->labels.find(containerID);
-  return it == state_->labels.end() ? nullptr : &it->second;
+  return state_->labels.Find(containerID);
 }
 
 FileError DocumentFile::SetLabel(std::uint32_t containerID, CString label) {
   if (containerID == 0 || !state_->server.GetContainer(containerID))
     return Error(FileErrorKind::kRefused, "no container has ID " + std::to_string(containerID));
   if (label.empty()) {
-    state_->labels.erase(containerID);
+    state_->labels.Erase(containerID);
     return {};
   }
   if (FileError refused = JudgeLabel(containerID, label)) return refused;
-  state_->labels[containerID] = std::move(label);
+  state_->labels.Set(containerID, std::move(label));
   return {};
 }
 
@@ -409,9 +408,14 @@ FileError DocumentFile::JudgeLabel(std::uint32_t containerID, std::u16string_vie
   return {};
 }
 
+std::string DocumentFile::CheckInvariants() const {
+  if (std::string fault = state_->server.CheckInvariants(); !fault.empty()) return fault;
+  return state_->labels.CheckInvariants();
+}
+
 std::vector<std::pair<std::uint32_t, CString>> DocumentFile::Labels() const {
   std::vector<std::pair<std::uint32_t, CString>> out;
-  for (const auto& [id, text] : state_->labels)
+  for (const auto& [id, text] : state_->labels.ById())
     if (state_->server.GetContainer(id)) out.emplace_back(id, text);
   return out;
 }

@@ -444,6 +444,8 @@ std::vector<std::pair<std::uint32_t, std::string>> Document::Labels() const {
   return out;
 }
 
+std::string Document::CheckInvariants() const { return store_->File().CheckInvariants(); }
+
 std::vector<std::string> Document::Keywords() const {
   std::vector<std::string> out;
   for (const CString& word : store_->File().StoredKeywords()) out.push_back(ToUtf8(word));

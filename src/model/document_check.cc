@@ -4,6 +4,7 @@
 // another one under the same key.
 #include "nametree/document_check.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -22,6 +23,8 @@ constexpr auto kMaxEntries = static_cast<std::size_t>(kMaxEntriesPerTable);
 
 struct Container {
   ContainerRef ref;
+  int parent;     // index of its parent, -1 at the top level
+  int head;       // index of its ancestor kShortPathEnds - 1 levels down, or itself above that
   int top;        // index of its top-level container
   bool searched;  // a tree search from its top-level container enters it
   int firstName;  // its names are [firstName, next container's firstName)
@@ -40,12 +43,6 @@ using KeyMap = std::unordered_map<CString, FirstTwo>;
 struct Namespace {
   KeyMap exact, looks;
 };
-
-void SetContainer(DocumentFinding& f, const Container& c) {
-  f.containerID = c.ref.Id();
-  f.containerType = c.ref.Type();
-  f.path = c.ref.Path();
-}
 
 class Checker {
  public:
@@ -79,7 +76,11 @@ class Checker {
       const int index = static_cast<int>(containers_.size());
       bool searched = true;
       int top = index;
+      int parent = -1;
+      int head = index;
       if (depth > 0) {
+        parent = open.back();
+        if (depth >= ContainerRef::kShortPathEnds) head = containers_[static_cast<std::size_t>(parent)].head;
         const Container& parent = containers_[static_cast<std::size_t>(open.back())];
         top = parent.top;
         const std::int16_t t = c.Type();
@@ -87,7 +88,7 @@ class Checker {
       } else {
         ++tops_;
       }
-      containers_.push_back({c, top, searched, static_cast<int>(names_.size())});
+      containers_.push_back({c, parent, head, top, searched, static_cast<int>(names_.size())});
       for (NameRef n : c.Names()) names_.push_back({n.Id(), n.Text(), index});
       open.push_back(index);
     }
@@ -102,6 +103,30 @@ class Checker {
   const CString& Skeleton(int r) const { return skeleton_[static_cast<std::size_t>(r)]; }
   std::int16_t TopType(int i) const { return C(C(i).top).ref.Type(); }
 
+  // ContainerRef::ShortPath in steps bounded by its ends, not by the depth.
+  std::vector<std::uint32_t> ShortPath(int i) const {
+    constexpr std::size_t kEnds = ContainerRef::kShortPathEnds;
+    const auto levels = static_cast<std::size_t>(C(i).ref.Depth()) + 1;
+    std::vector<std::uint32_t> path;
+    auto up = [&](int from, std::size_t n) {
+      for (; n > 0 && from >= 0; --n, from = C(from).parent) path.push_back(C(from).ref.Id());
+    };
+    if (levels <= ContainerRef::kShortPathLevels) {
+      up(i, levels);
+    } else {
+      up(i, kEnds);
+      path.push_back(0);
+      up(C(i).head, kEnds);
+    }
+    std::reverse(path.begin(), path.end());
+    return path;
+  }
+  void SetContainer(DocumentFinding& f, int i) const {
+    f.containerID = C(i).ref.Id();
+    f.containerType = C(i).ref.Type();
+    f.path = ShortPath(i);
+  }
+
   DocumentFinding& Add(DocumentFindingKind kind, bool warning) {
     findings_.emplace_back();
     findings_.back().kind = kind;
@@ -110,7 +135,7 @@ class Checker {
   }
   DocumentFinding& AddForName(DocumentFindingKind kind, bool warning, int r) {
     DocumentFinding& f = Add(kind, warning);
-    SetContainer(f, C(N(r).container));
+    SetContainer(f, N(r).container);
     f.isName = true;
     f.nameID = N(r).id;
     f.text = CString(N(r).text);
@@ -121,7 +146,7 @@ class Checker {
     f.otherIsName = true;
     f.otherContainerID = c.ref.Id();
     f.otherContainerType = c.ref.Type();
-    f.otherPath = c.ref.Path();
+    f.otherPath = ShortPath(N(o).container);
     f.otherNameID = N(o).id;
     f.otherText = CString(N(o).text);
   }
@@ -143,7 +168,7 @@ class Checker {
       if (fresh) return;
       DocumentFinding& f = owner < 0 ? Add(DocumentFindingKind::kRepeatedId, false)
                                      : AddForName(DocumentFindingKind::kRepeatedId, false, owner);
-      if (owner < 0) SetContainer(f, C(-1 - owner));
+      if (owner < 0) SetContainer(f, -1 - owner);
       f.storedID = id;
       if (it->second >= 0) {
         SetOther(f, it->second);
@@ -151,7 +176,7 @@ class Checker {
         const Container& c = C(-1 - it->second);
         f.otherContainerID = c.ref.Id();
         f.otherContainerType = c.ref.Type();
-        f.otherPath = c.ref.Path();
+        f.otherPath = ShortPath(-1 - it->second);
       }
     };
     for (std::size_t i = 0; i < containers_.size(); ++i) own(containers_[i].ref.Id(), -1 - static_cast<int>(i));
@@ -164,11 +189,12 @@ class Checker {
       f.limit = DocumentLimit::kTopLevelContainers;
       f.count = tops_;
     }
-    for (const Container& c : containers_) {
+    for (std::size_t i = 0; i < containers_.size(); ++i) {
+      const Container& c = containers_[i];
       auto over = [&](DocumentLimit limit, std::size_t count) {
         if (count <= kMaxEntries) return;
         DocumentFinding& f = Add(DocumentFindingKind::kLimit, false);
-        SetContainer(f, c);
+        SetContainer(f, static_cast<int>(i));
         f.limit = limit;
         f.count = count;
       };

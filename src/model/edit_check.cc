@@ -354,14 +354,14 @@ struct EditCheck::State {
     const ContainerRef ref(c, 0);
     f.containerID = ref.Id();
     f.containerType = ref.Type();
-    f.path = ref.Path();
+    f.path = ref.ShortPath();
   }
   void SetOther(DocumentFinding& f, const Member& o) const {
     const ContainerRef ref(*o.h.container, 0);
     f.otherIsName = true;
     f.otherContainerID = ref.Id();
     f.otherContainerType = ref.Type();
-    f.otherPath = ref.Path();
+    f.otherPath = ref.ShortPath();
     f.otherNameID = o.h.id;
     f.otherText = o.text;
   }

@@ -74,6 +74,14 @@ std::vector<std::uint32_t> ContainerRef::Path() const {
   return path;
 }
 
+std::vector<std::uint32_t> ContainerRef::ShortPath() const {
+  std::vector<std::uint32_t> path = Path();
+  if (path.size() <= kShortPathLevels) return path;
+  path.erase(path.begin() + kShortPathEnds, path.end() - kShortPathEnds);
+  path.insert(path.begin() + kShortPathEnds, 0);
+  return path;
+}
+
 TreeWalk::TreeWalk(const CNameServer& server) : server_(&server) {}
 
 TreeWalk::TreeWalk(const CNameServer& server, std::uint32_t containerID, int maxDepth)

@@ -39,14 +39,8 @@ std::string DisplayText(std::u16string_view text) {
       out += static_cast<char>(cp);
     } else if (cp == u'\\') {
       out += "\\\\";
-    } else if (cp == u'\n') {
-      out += "\\n";
-    } else if (cp == u'\t') {
-      out += "\\t";
-    } else if (cp < 0x20 || cp == 0x7F) {
-      std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(cp));
-      out += buffer;
-    } else if ((cp >= 0x80 && cp < 0xA0) || (cp >= 0xD800 && cp <= 0xDFFF) || IsHiddenCodePoint(cp)) {
+    } else if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || (cp >= 0xD800 && cp <= 0xDFFF) || IsHiddenCodePoint(cp)) {
+      // One form for everything not shown, so that a reader needs one rule.
       std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
       out += buffer;
     } else {

@@ -185,7 +185,7 @@ TEST_F(Cli, ADamagedNameServerStopsEveryCommandAndHiddenCharactersShowEscaped) {
   const std::string evil = "Evil\\u{202E}gnp\\u{FE0F}";  // as the program shows it
   Expect({{{"add", "DOC", "3", evil, "--kind", "1", "--no-check"}, "", 0, {"added \"" + evil + "\" to container 3"}, {},
            false, {"\"name\":\"Evil\u202Egnp\uFE0F\""}},
-          {{"add", "DOC", "3", "Tab\\tX\\x01\\\\", "--kind", "1", "--no-check"}, "", 0, {"\"Tab\\tX\\x01\\\\\""}, {},
+          {{"add", "DOC", "3", "Tab\\tX\\x01\\\\", "--kind", "1", "--no-check"}, "", 0, {"\"Tab\\u{0009}X\\u{0001}\\\\\""}, {},
            false, {"\"name\":\"Tab\\tX\\u0001\\\\\""}},
           {{"batch", "DOC"}, "add 1 " + std::string(5000, 'x') + "\n", 1, {}, {"... (5000 UTF-16 code units)"}}});
   const ProgramRun full = Run({"add", Path("base.nt"), "3", "Motor"}, "", "/dev/full");
@@ -243,7 +243,7 @@ TEST_F(Cli, LintFindsWhatEntryWouldRefuseAndRepairRaisesTheCounter) {
         "stored last issued ID 3 is below ID 12", "\"\u0420ump\" (ID 7) looks like \"PUMP\" (ID 6) of the own-tree",
         "ID 5 is held twice: by name \"Pump\" in container 1", "8 errors, 3 warnings"}},
       {{"lint", "DOC", "--json"}, "", 1, {"{\"severity\":\"warning\",\"check\":\"look-alike\""}},
-      {{"tree", "DOC"}, "", 0, {"     9  Twin\n    10  TWIN\n    11  Ctl\\x01\n", "12  Lone\\u{D800}\n"}},
+      {{"tree", "DOC"}, "", 0, {"     9  Twin\n    10  TWIN\n    11  Ctl\\u{0001}\n", "12  Lone\\u{D800}\n"}},
       {{"tree", "DOC", "--json"}, "", 0, {"{\"id\":12,\"name\":\"Lone\xEF\xBF\xBD\"}"}},
       {{"add", "DOC", "1", "Fresh"}, "", 2, {}, {"nametree repair"}},
   }, "bad.nt");

@@ -185,7 +185,8 @@ TEST(Hostile, DeepTreesPrintInSpaceLinearInTheirSize) {
   constexpr std::uint32_t kDepth = 3000;
   Bytes b;
   b.U16(1).U16(1);
-  for (std::uint32_t i = 1; i <= kDepth; ++i) b.Record(i, 0, {{kDepth + i, u"Level"}}).U16(i < kDepth ? 1 : 0);
+  // Every level holds an invalid name, so that lint has a finding per level.
+  for (std::uint32_t i = 1; i <= kDepth; ++i) b.Record(i, 0, {{kDepth + i, u"1Level"}}).U16(i < kDepth ? 1 : 0);
   b.U32(2 * kDepth);
   WriteDocument(doc, b.b);
   for (const char* command : {"tree", "dump"}) {
@@ -203,6 +204,15 @@ TEST(Hostile, DeepTreesPrintInSpaceLinearInTheirSize) {
   std::string nested;
   for (int i = 0; i < 100; ++i) nested += "]}";
   EXPECT_EQ(json.out.find(nested), std::string::npos);  // no JSON reader recurses 3000 deep
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"lint", doc}, {"lint", doc, "--json"}}) {
+    const std::string format = args.back();
+    const ProgramRun lint = RunProgram(dir, args);
+    EXPECT_EQ(lint.exit, 1) << lint.err;
+    EXPECT_LT(lint.out.size(), kDepth * 400) << format;
+    EXPECT_NE(lint.out.find("1/2/3/4/.../2997/2998/2999/3000"), std::string::npos) << format;
+    EXPECT_NE(lint.out.find("1/2/3/4/5/6/7/8/9"), std::string::npos) << format;
+    EXPECT_NE(lint.out.find("1/2/3/4/.../7/8/9/10"), std::string::npos) << format;
+  }
 }
 
 TEST(Hostile, OddCharactersAreEscapedInEveryMessage) {

@@ -156,7 +156,7 @@ TEST_F(PlcopenInput, EchoedNamesAndPathsAreCutAndEscaped) {
   const Json findings = Json::parse(json.out)["findings"];
   for (const Json& f : findings)
     if (f["path"].get<std::string>().find("pou[Q]") != std::string::npos) shown.push_back(f["name"]);
-  const std::vector<std::string> expected = {"Keep\\x00Evil", "a\\x1B[2J", "b\\u{202E}c", "d\\u{D800}",
+  const std::vector<std::string> expected = {"Keep\\u{0000}Evil", "a\\u{001B}[2J", "b\\u{202E}c", "d\\u{D800}",
                                              "e\xEF\xBF\xBD"};
   EXPECT_EQ(shown, expected);
   EXPECT_EQ(findings[findings.size() - 5]["reason"], "invalid name: it holds U+0000, which no name may");
