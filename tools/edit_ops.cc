@@ -192,16 +192,6 @@ EditResult Delete(EditContext& context, const Edit& edit) {
   return r;
 }
 
-constexpr std::int16_t kNamedTypes[] = {kGlobalContainer, kTargetContainer, kLocalCheckContainer, kOrdinaryContainer};
-
-std::optional<std::int16_t> ParseType(std::string_view text) {
-  for (std::int16_t type : kNamedTypes)
-    if (text == TypeLabel(type)) return type;
-  std::optional<std::int64_t> n = ParseSigned(text);
-  if (!n || *n < INT16_MIN || *n > INT16_MAX) return std::nullopt;
-  return static_cast<std::int16_t>(*n);
-}
-
 // The label a new container is to keep: refused before anything is added
 // when the document cannot take it. A batch line whose label a container of
 // the same parent and type holds already is that container (a rerun).
@@ -218,7 +208,7 @@ std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, 
   if (context.labels && ref.ParentId() == parent && ref.Type() == edit.type) {
     EditResult r;
     r.created = holder;
-    r.text = "container " + std::to_string(holder) + " (" + TypeLabel(edit.type) + ") @" + Display(label) +
+    r.text = "container " + std::to_string(holder) + " (" + ContainerTypeName(edit.type) + ") @" + Display(label) +
              " is there already";
     r.json["id"] = holder;
     r.json["parent"] = parent;
@@ -247,7 +237,7 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
   }
   EditResult r;
   r.created = id;
-  r.text = "added container " + std::to_string(id) + " (" + TypeLabel(type) + ") " +
+  r.text = "added container " + std::to_string(id) + " (" + ContainerTypeName(type) + ") " +
            (*parent == 0 ? "at the top level" : "under container " + std::to_string(*parent));
   r.json["id"] = id;
   r.json["parent"] = *parent;
@@ -277,7 +267,7 @@ EditResult Keyword(EditContext& context, const Edit& edit) {
 }
 
 bool TypeArg(const std::string& text, Edit* edit, EditResult* error) {
-  std::optional<std::int16_t> t = ParseType(text);
+  std::optional<std::int16_t> t = ParseContainerType(text);
   if (!t) *error = Usage("--type must be global, target, own, plain or a number from -32768 to 32767, not \"" +
                          Echo(text) + "\"");
   else edit->type = *t;
@@ -288,7 +278,7 @@ bool TypeArg(const std::string& text, Edit* edit, EditResult* error) {
 
 std::vector<std::string> ContainerTypeWords() {
   std::vector<std::string> words;
-  for (std::int16_t type : kNamedTypes) words.push_back(TypeLabel(type));
+  for (std::int16_t type : kNamedContainerTypes) words.push_back(ContainerTypeName(type));
   return words;
 }
 

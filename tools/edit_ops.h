@@ -78,7 +78,7 @@ std::optional<Edit> ParseRow(const std::string& container, const std::string& na
 std::optional<Edit> ParseContainerRow(const std::string& parent, const std::string& type, std::string label, bool keep,
                                       EditResult* error);
 
-// The words --type takes for the named container types, as TypeLabel
+// The words --type takes for the named container types, as ContainerTypeName
 // prints them, in the order the help lists them.
 std::vector<std::string> ContainerTypeWords();
 

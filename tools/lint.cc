@@ -15,7 +15,7 @@ const CString* LabelOf(std::uint32_t id) { return g_labels ? g_labels->LabelOf(i
 
 std::string Place(std::uint32_t id, std::int16_t type, const std::vector<std::uint32_t>& path) {
   const CString* label = LabelOf(id);
-  return "container " + std::to_string(id) + " (" + TypeLabel(type) + ")" + (label ? " @" + Display(*label) : "") +
+  return "container " + std::to_string(id) + " (" + ContainerTypeName(type) + ")" + (label ? " @" + Display(*label) : "") +
          " at " + PathText(path);
 }
 std::string Place(const DocumentFinding& f) { return Place(f.containerID, f.containerType, f.path); }
@@ -57,7 +57,7 @@ std::string CodePoint(char32_t c) {
 
 std::string LimitWords(const DocumentFinding& f) {
   const std::string count = std::to_string(f.count);
-  const char* more = ", more than a saved document holds (32767)";
+  const std::string more = ", more than a saved document holds (" + std::to_string(kMaxEntriesPerTable) + ")";
   switch (f.limit) {
     case DocumentLimit::kTopLevelContainers: return count + " top-level containers" + more;
     case DocumentLimit::kNames: return Place(f) + " holds " + count + " names" + more;
