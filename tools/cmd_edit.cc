@@ -15,7 +15,7 @@ namespace {
 Json FindingsJson(const std::vector<DocumentFinding>& findings) {
   Json list = Json::array();
   for (const DocumentFinding& f : findings) {
-    const Finding shown = DescribeFinding(f);
+    const Finding shown = ShownFinding(f);
     Json item = {{"severity", shown.warning ? "warning" : "error"}, {"check", shown.check}, {"message", shown.message}};
     item.update(shown.json);
     list.push_back(std::move(item));
@@ -25,7 +25,7 @@ Json FindingsJson(const std::vector<DocumentFinding>& findings) {
 
 void PrintFindings(const std::string& where, const std::vector<DocumentFinding>& findings) {
   for (const DocumentFinding& f : findings) {
-    const Finding shown = DescribeFinding(f);
+    const Finding shown = ShownFinding(f);
     std::fprintf(stderr, "nametree: %s: the edit makes lint report: %s: %s\n", where.c_str(),
                  shown.warning ? "warning" : "error", shown.message.c_str());
   }
