@@ -111,6 +111,7 @@ EditResult Add(EditContext& context, const Edit& edit) {
                    WhyRefused(server, hr, container, name, kind, confine), hr);
   EditResult r;
   r.created = id;
+  r.container = container;
   r.text = "added " + Quoted(name) + " to container " + std::to_string(container) + " as ID " + std::to_string(id);
   r.json["id"] = id;
   r.json["container"] = container;
@@ -146,8 +147,10 @@ EditResult Rename(EditContext& context, const Edit& edit) {
   }
   EditResult r;
   r.text = "renamed ID " + std::to_string(id) + " from " + Quoted(old) + " to " + Quoted(name);
+  r.name = id;
+  r.container = holder->GetID();
   r.json["id"] = id;
-  r.json["container"] = holder->GetID();
+  r.json["container"] = r.container;
   r.json["old"] = JsonText(old);
   r.json["new"] = JsonText(name);
   r.old = old;
@@ -168,6 +171,7 @@ EditResult Delete(EditContext& context, const Edit& edit) {
       return Refused(what, "its parent container refused", hr);
     r.text = "deleted container " + std::to_string(*id) + " with " + Counted(gone.containers - 1, "sub-container") +
              " and " + Counted(gone.names, "name");
+    r.container = *id;
     r.json["container"] = *id;
     r.json["subContainers"] = gone.containers - 1;
     r.json["names"] = gone.names;
@@ -186,6 +190,8 @@ EditResult Delete(EditContext& context, const Edit& edit) {
   if (HRESULT hr = server.DeleteName(containerID, *id, true); hr != S_OK)
     return Refused(what, "the container refused", hr);
   r.text = "deleted " + Quoted(old) + " (ID " + std::to_string(*id) + ") from container " + std::to_string(containerID);
+  r.name = *id;
+  r.container = containerID;
   r.json["id"] = *id;
   r.json["container"] = containerID;
   r.json["name"] = JsonText(old);
@@ -413,9 +419,8 @@ bool Undo(EditContext& context, const Edit& edit, const EditResult& done) {
     return true;
   }
   if (edit.op != Edit::Op::kRename) return false;
-  const std::uint32_t id = done.json.value("id", 0u);
-  check.BeforeRename(id, done.old);
-  const bool undone = server.Rename(0, id, done.old, kAllowLeadingUnderscore, false, false) == S_OK;
+  check.BeforeRename(done.name, done.old);
+  const bool undone = server.Rename(0, done.name, done.old, kAllowLeadingUnderscore, false, false) == S_OK;
   check.After(undone);
   return undone;
 }
@@ -452,8 +457,8 @@ EditResult ApplyEdit(EditContext& context, const Edit& edit) {
   r.exit = kExitRefused;
   r.hr = E_FAIL;
   const std::size_t n = r.findings.size();
-  const std::string container = std::to_string(r.json.value("container", 0u));
-  const std::string id = std::to_string(r.json.value("id", 0u));
+  const std::string container = std::to_string(r.container);
+  const std::string id = std::to_string(r.name);
   const std::string what = edit.op == Edit::Op::kAdd ? "cannot add " + Echo(Quoted(edit.name)) + " to container " + container
                            : edit.op == Edit::Op::kRename ? "cannot rename ID " + id + " to " + Echo(Quoted(edit.name))
                            : edit.op == Edit::Op::kDelete ? "cannot delete " + (edit.container ? "container " + container : "ID " + id)
