@@ -80,6 +80,10 @@ int LintPlcopen(const Args& args);
 extern const OptionSpec kProfileOption;
 int ProfileOption(const Args& args, NameProfile* profile);
 
+// --kind and --confine: one meaning in every command that takes them.
+extern const OptionSpec kKindOption;
+extern const OptionSpec kConfineOption;
+
 // The whole table, in the order the global help lists it.
 std::vector<CommandSpec> AllCommands();
 // The names of its commands, in that order.

@@ -284,7 +284,7 @@ int RunBatchCommand(const Args& args) {
     if (!report.findings.empty()) {
       Json findings = Json::array();
       for (const BatchFinding& b : report.findings) {
-        const Finding shown = DescribeFinding(b.finding);
+        const Finding shown = ShownFinding(b.finding);
         Json item = {{"line", b.line}, {"severity", shown.warning ? "warning" : "error"}, {"check", shown.check},
                      {"message", shown.message}};
         item.update(shown.json);
@@ -296,7 +296,7 @@ int RunBatchCommand(const Args& args) {
     return exit;
   }
   for (const BatchFinding& b : report.findings) {
-    const Finding shown = DescribeFinding(b.finding);
+    const Finding shown = ShownFinding(b.finding);
     std::fprintf(stderr, "nametree: %s:%d: the edit makes lint report: %s: %s\n", inputName.c_str(), b.line,
                  shown.warning ? "warning" : "error", shown.message.c_str());
   }

@@ -70,7 +70,7 @@ int RunDump(const Args& args) {
       steps.push_back(std::move(step));
     } else if (isContainer) {
       std::printf("%s%scontainer %u (%s)\n", Indent(indent.size() / 2).c_str(), LevelMark(indent.size() / 2).c_str(), id,
-                  TypeLabel(type).c_str());
+                  ContainerTypeName(type).c_str());
     } else {
       std::printf("%s%u %s\n", Indent(indent.size() / 2).c_str(), id, Display(name).c_str());
     }
@@ -117,10 +117,11 @@ std::string OverLimit(const CNameServer& server) {
   if (over.empty()) return {};
   const DocumentFinding& f = over.front();
   const std::string count = std::to_string(f.count);
+  const std::string more = ", more than " + std::to_string(kMaxEntriesPerTable);
   switch (f.limit) {
-    case DocumentLimit::kTopLevelContainers: return count + " top-level containers, more than 32767";
-    case DocumentLimit::kNames: return "container " + PathText(f.path) + " holds " + count + " names, more than 32767";
-    default: return "container " + PathText(f.path) + " holds " + count + " sub-containers, more than 32767";
+    case DocumentLimit::kTopLevelContainers: return count + " top-level containers" + more;
+    case DocumentLimit::kNames: return "container " + PathText(f.path) + " holds " + count + " names" + more;
+    default: return "container " + PathText(f.path) + " holds " + count + " sub-containers" + more;
   }
 }
 

@@ -15,7 +15,7 @@ namespace {
 Json FindingsJson(const std::vector<DocumentFinding>& findings) {
   Json list = Json::array();
   for (const DocumentFinding& f : findings) {
-    const Finding shown = DescribeFinding(f);
+    const Finding shown = ShownFinding(f);
     Json item = {{"severity", shown.warning ? "warning" : "error"}, {"check", shown.check}, {"message", shown.message}};
     item.update(shown.json);
     list.push_back(std::move(item));
@@ -25,7 +25,7 @@ Json FindingsJson(const std::vector<DocumentFinding>& findings) {
 
 void PrintFindings(const std::string& where, const std::vector<DocumentFinding>& findings) {
   for (const DocumentFinding& f : findings) {
-    const Finding shown = DescribeFinding(f);
+    const Finding shown = ShownFinding(f);
     std::fprintf(stderr, "nametree: %s: the edit makes lint report: %s: %s\n", where.c_str(),
                  shown.warning ? "warning" : "error", shown.message.c_str());
   }
@@ -73,12 +73,6 @@ int RunSingleEdit(const Args& args) {
   return kExitOk;
 }
 
-constexpr OptionSpec kKind{"kind", "N",
-                           "name kind; 1 lets a name begin with \"_\" (and makes add skip the name rule), "
-                           "other values are ordinary (default 0)"};
-constexpr OptionSpec kConfine{"confine", "",
-                              "an \"own\" container (type 4) checks only its own names, the keywords and the "
-                              "global namespace"};
 constexpr OptionSpec kKeywords{"keywords", "FILE",
                                "reserved words, UTF-8, one per line, that no name may repeat; may be repeated; "
                                "- reads standard input",
@@ -103,13 +97,13 @@ std::vector<CommandSpec> EditCommandSpecs(bool batchLine) {
        "namespace the container must not collide with. Prints the new name's ID. A document\n"
        "whose stored last issued ID is below an ID it holds is refused: run 'nametree repair'.",
        {{"CONTAINER", "the container's ID"}, {"NAME", "the name"}},
-       {kKind, {"no-check", "", "skip the duplicate check"}, kConfine},
+       {kKindOption, {"no-check", "", "skip the duplicate check"}, kConfineOption},
        RunSingleEdit},
       {"rename", "give a name a new text",
        "Gives the name with this ID a new text; the ID stays. Prints the \"NameChanged\"\n"
        "notification that the library posts.",
        {{"ID", "the name's ID"}, {"NEWNAME", "its new text"}},
-       {kKind, kConfine},
+       {kKindOption, kConfineOption},
        RunSingleEdit},
       {"delete", "delete a name (or a container)",
        "Deletes the name with this ID and prints the \"NameWasDeleted\" notification. With\n"

@@ -32,7 +32,7 @@ std::string BatchWord(const CString& text) {
 }
 
 std::string TypeWord(std::int16_t type) {
-  const std::string label = TypeLabel(type);
+  const std::string label = ContainerTypeName(type);
   return label.rfind("type ", 0) == 0 ? std::to_string(type) : label;
 }
 
@@ -114,7 +114,7 @@ int PrintCanonical(DocumentFile& file) {
   for (const CString& word : keywords) std::printf("keyword %s\n", Display(word).c_str());
   VisitTreeByID(file.Server(), {}, [&](const ContainerRef& c, int depth, bool) {
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-    std::printf("%scontainer %u (%s)%s\n", indent.c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
+    std::printf("%scontainer %u (%s)%s\n", indent.c_str(), c.Id(), ContainerTypeName(c.Type()).c_str(),
                 LabelSuffix(file, c.Id()).c_str());
     for (const auto& [id, text] : NamesByID(c)) std::printf("%s  %u %s\n", indent.c_str(), id, Display(text).c_str());
   });
@@ -173,14 +173,14 @@ void DiffContainers(const Side& a, const Side& b, Changes& out) {
     if (onlyA) {
       const auto& [id, box] = *ia++;
       out.Add({{"change", "removed"}, {"container", id}, {"parent", box.parent}},
-              "removed container " + std::to_string(id) + " (" + TypeLabel(box.type) + ") from under " +
+              "removed container " + std::to_string(id) + " (" + ContainerTypeName(box.type) + ") from under " +
                   std::to_string(box.parent));
       continue;
     }
     if (onlyB) {
       const auto& [id, box] = *ib++;
       out.Add({{"change", "added"}, {"container", id}, {"parent", box.parent}, {"type", box.type}},
-              "added container " + std::to_string(id) + " (" + TypeLabel(box.type) + ") under " +
+              "added container " + std::to_string(id) + " (" + ContainerTypeName(box.type) + ") under " +
                   std::to_string(box.parent));
       continue;
     }
@@ -193,7 +193,7 @@ void DiffContainers(const Side& a, const Side& b, Changes& out) {
                   std::to_string(y.parent));
     if (x.type != y.type)
       out.Add({{"change", "retyped"}, {"container", id}, {"from", x.type}, {"to", y.type}},
-              "retyped container " + std::to_string(id) + " from " + TypeLabel(x.type) + " to " + TypeLabel(y.type));
+              "retyped container " + std::to_string(id) + " from " + ContainerTypeName(x.type) + " to " + ContainerTypeName(y.type));
     if ((x.label == nullptr) != (y.label == nullptr) || (x.label && *x.label != *y.label))
       out.Add({{"change", "relabelled"}, {"container", id}, {"from", x.label ? Json(JsonText(*x.label)) : Json()},
                {"to", y.label ? Json(JsonText(*y.label)) : Json()}},

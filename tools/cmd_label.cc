@@ -21,10 +21,10 @@ int ListLabels(const Args& args, Document& doc) {
     const CNameContainer* c = doc.Server().GetContainer(id);
     const ContainerRef ref(*c, 0);
     if (args.Has("json")) {
-      list.push_back({{"label", JsonText(label)}, {"id", id}, {"type", ref.Type()}, {"typeName", TypeLabel(ref.Type())},
+      list.push_back({{"label", JsonText(label)}, {"id", id}, {"type", ref.Type()}, {"typeName", ContainerTypeName(ref.Type())},
                       {"path", PathText(ref.Path())}});
     } else {
-      std::printf("@%s  container %u (%s) at %s\n", Display(label).c_str(), id, TypeLabel(ref.Type()).c_str(),
+      std::printf("@%s  container %u (%s) at %s\n", Display(label).c_str(), id, ContainerTypeName(ref.Type()).c_str(),
                   PathText(ref.Path()).c_str());
     }
   }

@@ -16,14 +16,14 @@ namespace nametree::cli {
 namespace {
 
 Json ContainerJson(const DocumentFile& file, const ContainerRef& c) {
-  Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", TypeLabel(c.Type())}};
+  Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", ContainerTypeName(c.Type())}};
   AddLabelJson(json, file, c.Id());
   json["path"] = PathText(c.Path());
   return json;
 }
 
 std::string ContainerWords(const DocumentFile& file, const ContainerRef& c) {
-  return "container " + std::to_string(c.Id()) + " (" + TypeLabel(c.Type()) + ")" + LabelSuffix(file, c.Id()) +
+  return "container " + std::to_string(c.Id()) + " (" + ContainerTypeName(c.Type()) + ")" + LabelSuffix(file, c.Id()) +
          " at " + PathText(c.Path());
 }
 

@@ -64,7 +64,7 @@ int OpenForQuery(const Args& args, Document& doc, NameQuery* q) {
 std::string ContainerWords(const CNameServer& server, std::uint32_t id) {
   const CNameContainer* c = server.GetContainer(id);
   if (!c) return "container " + std::to_string(id) + " (does not exist)";
-  return "container " + std::to_string(id) + " (" + TypeLabel(c->GetContainerType()) + ")";
+  return "container " + std::to_string(id) + " (" + ContainerTypeName(c->GetContainerType()) + ")";
 }
 
 int RunNext(const Args& args) {
@@ -161,10 +161,8 @@ int RunCheck(const Args& args) {
 }  // namespace
 
 void AddNameCommands(std::vector<CommandSpec>& table) {
-  const OptionSpec kind{"kind", "N", "name kind; 1 lets a name begin with \"_\" (default 0)"};
   const OptionSpec keywords{"keywords", "FILE", "reserved words, UTF-8, one per line; may be repeated; - reads "
                                                 "standard input", true};
-  const OptionSpec confine{"confine", "", "an \"own\" container (type 4) checks only its own names"};
   const OptionSpec json{"json", "", "report as JSON (errors too, on stdout)"};
   const OptionSpec keywordSet = kKeywordSetOption;
   const std::vector<PositionalSpec> positionals = {{"FILE", "the document"}, {"CONTAINER", "the container's ID"}};
@@ -178,7 +176,7 @@ void AddNameCommands(std::vector<CommandSpec>& table) {
                    "can pass (a base beginning with a digit under kind 0). Counters are not stored with\n"
                    "the document, so each run starts at 1. Nothing is added.",
                    next,
-                   {{"digits", "N", "at least N digits, with leading zeros (0 to 32; default 0)"}, kind, confine,
+                   {{"digits", "N", "at least N digits, with leading zeros (0 to 32; default 0)"}, kKindOption, kConfineOption,
                     {"local", "", "look at the container's own names alone, as the library's GetNextName does"},
                     keywords, keywordSet, json},
                    RunNext});
@@ -187,7 +185,7 @@ void AddNameCommands(std::vector<CommandSpec>& table) {
                    "apart from (a keyword, the container itself, its own tree, the global or a target\n"
                    "namespace) and where, and whether 'nametree add' would accept it. Exit code 0 when it\n"
                    "would, 1 when it would not. The file is not changed.",
-                   check, {kind, keywords, keywordSet, confine, json}, RunCheck});
+                   check, {kKindOption, keywords, keywordSet, kConfineOption, json}, RunCheck});
 }
 
 }  // namespace nametree::cli

@@ -31,7 +31,7 @@ std::string Holds(const ContainerRef& c) {
 }
 
 Json CountsJson(const DocumentFile& file, const ContainerRef& c) {
-  Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", TypeLabel(c.Type())}};
+  Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", ContainerTypeName(c.Type())}};
   AddLabelJson(json, file, c.Id());
   json["names"] = c.NameCount();
   json["containers"] = c.ChildCount();
@@ -78,14 +78,14 @@ int RunLs(const Args& args) {
     return kExitOk;
   }
   if (self)
-    std::printf("container %u (%s)%s at %s: %s\n", id, TypeLabel(self->Type()).c_str(), LabelSuffix(file, id).c_str(),
+    std::printf("container %u (%s)%s at %s: %s\n", id, ContainerTypeName(self->Type()).c_str(), LabelSuffix(file, id).c_str(),
                 PathText(self->Path()).c_str(), Holds(*self).c_str());
   else
     std::printf("top level: %s\n", CountOf(children.size(), "container", "containers").c_str());
   const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().first).size());
   for (const auto& [nameID, text] : names) std::printf("  %*u  %s\n", width, nameID, Display(text).c_str());
   for (const ContainerRef& c : children)
-    std::printf("  container %u (%s)%s: %s\n", c.Id(), TypeLabel(c.Type()).c_str(), LabelSuffix(file, c.Id()).c_str(),
+    std::printf("  container %u (%s)%s: %s\n", c.Id(), ContainerTypeName(c.Type()).c_str(), LabelSuffix(file, c.Id()).c_str(),
                 Holds(c).c_str());
   return kExitOk;
 }

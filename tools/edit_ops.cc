@@ -111,6 +111,7 @@ EditResult Add(EditContext& context, const Edit& edit) {
                    WhyRefused(server, hr, container, name, kind, confine), hr);
   EditResult r;
   r.created = id;
+  r.container = container;
   r.text = "added " + Quoted(name) + " to container " + std::to_string(container) + " as ID " + std::to_string(id);
   r.json["id"] = id;
   r.json["container"] = container;
@@ -146,8 +147,10 @@ EditResult Rename(EditContext& context, const Edit& edit) {
   }
   EditResult r;
   r.text = "renamed ID " + std::to_string(id) + " from " + Quoted(old) + " to " + Quoted(name);
+  r.name = id;
+  r.container = holder->GetID();
   r.json["id"] = id;
-  r.json["container"] = holder->GetID();
+  r.json["container"] = r.container;
   r.json["old"] = JsonText(old);
   r.json["new"] = JsonText(name);
   r.old = old;
@@ -168,6 +171,7 @@ EditResult Delete(EditContext& context, const Edit& edit) {
       return Refused(what, "its parent container refused", hr);
     r.text = "deleted container " + std::to_string(*id) + " with " + Counted(gone.containers - 1, "sub-container") +
              " and " + Counted(gone.names, "name");
+    r.container = *id;
     r.json["container"] = *id;
     r.json["subContainers"] = gone.containers - 1;
     r.json["names"] = gone.names;
@@ -186,20 +190,12 @@ EditResult Delete(EditContext& context, const Edit& edit) {
   if (HRESULT hr = server.DeleteName(containerID, *id, true); hr != S_OK)
     return Refused(what, "the container refused", hr);
   r.text = "deleted " + Quoted(old) + " (ID " + std::to_string(*id) + ") from container " + std::to_string(containerID);
+  r.name = *id;
+  r.container = containerID;
   r.json["id"] = *id;
   r.json["container"] = containerID;
   r.json["name"] = JsonText(old);
   return r;
-}
-
-constexpr std::int16_t kNamedTypes[] = {kGlobalContainer, kTargetContainer, kLocalCheckContainer, kOrdinaryContainer};
-
-std::optional<std::int16_t> ParseType(std::string_view text) {
-  for (std::int16_t type : kNamedTypes)
-    if (text == TypeLabel(type)) return type;
-  std::optional<std::int64_t> n = ParseSigned(text);
-  if (!n || *n < INT16_MIN || *n > INT16_MAX) return std::nullopt;
-  return static_cast<std::int16_t>(*n);
 }
 
 // The label a new container is to keep: refused before anything is added
@@ -218,7 +214,7 @@ std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, 
   if (context.labels && ref.ParentId() == parent && ref.Type() == edit.type) {
     EditResult r;
     r.created = holder;
-    r.text = "container " + std::to_string(holder) + " (" + TypeLabel(edit.type) + ") @" + Display(label) +
+    r.text = "container " + std::to_string(holder) + " (" + ContainerTypeName(edit.type) + ") @" + Display(label) +
              " is there already";
     r.json["id"] = holder;
     r.json["parent"] = parent;
@@ -247,7 +243,7 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
   }
   EditResult r;
   r.created = id;
-  r.text = "added container " + std::to_string(id) + " (" + TypeLabel(type) + ") " +
+  r.text = "added container " + std::to_string(id) + " (" + ContainerTypeName(type) + ") " +
            (*parent == 0 ? "at the top level" : "under container " + std::to_string(*parent));
   r.json["id"] = id;
   r.json["parent"] = *parent;
@@ -277,7 +273,7 @@ EditResult Keyword(EditContext& context, const Edit& edit) {
 }
 
 bool TypeArg(const std::string& text, Edit* edit, EditResult* error) {
-  std::optional<std::int16_t> t = ParseType(text);
+  std::optional<std::int16_t> t = ParseContainerType(text);
   if (!t) *error = Usage("--type must be global, target, own, plain or a number from -32768 to 32767, not \"" +
                          Echo(text) + "\"");
   else edit->type = *t;
@@ -288,7 +284,7 @@ bool TypeArg(const std::string& text, Edit* edit, EditResult* error) {
 
 std::vector<std::string> ContainerTypeWords() {
   std::vector<std::string> words;
-  for (std::int16_t type : kNamedTypes) words.push_back(TypeLabel(type));
+  for (std::int16_t type : kNamedContainerTypes) words.push_back(ContainerTypeName(type));
   return words;
 }
 
@@ -423,9 +419,8 @@ bool Undo(EditContext& context, const Edit& edit, const EditResult& done) {
     return true;
   }
   if (edit.op != Edit::Op::kRename) return false;
-  const std::uint32_t id = done.json.value("id", 0u);
-  check.BeforeRename(id, done.old);
-  const bool undone = server.Rename(0, id, done.old, kAllowLeadingUnderscore, false, false) == S_OK;
+  check.BeforeRename(done.name, done.old);
+  const bool undone = server.Rename(0, done.name, done.old, kAllowLeadingUnderscore, false, false) == S_OK;
   check.After(undone);
   return undone;
 }
@@ -462,8 +457,8 @@ EditResult ApplyEdit(EditContext& context, const Edit& edit) {
   r.exit = kExitRefused;
   r.hr = E_FAIL;
   const std::size_t n = r.findings.size();
-  const std::string container = std::to_string(r.json.value("container", 0u));
-  const std::string id = std::to_string(r.json.value("id", 0u));
+  const std::string container = std::to_string(r.container);
+  const std::string id = std::to_string(r.name);
   const std::string what = edit.op == Edit::Op::kAdd ? "cannot add " + Echo(Quoted(edit.name)) + " to container " + container
                            : edit.op == Edit::Op::kRename ? "cannot rename ID " + id + " to " + Echo(Quoted(edit.name))
                            : edit.op == Edit::Op::kDelete ? "cannot delete " + (edit.container ? "container " + container : "ID " + id)

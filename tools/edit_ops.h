@@ -40,6 +40,10 @@ struct EditResult {
   std::string text;  // what was done, or what could not be done and why
   Json json;         // what was done, as members
   std::uint32_t created = 0;
+  // What the edit changed, for an undo and for its refusal's words: the
+  // container added to or deleted, or that held the name renamed or deleted.
+  std::uint32_t container = 0;
+  std::uint32_t name = 0;  // the name renamed or deleted
   CString old;  // the text a rename replaced
   // What lint reports after the edit and did not report before it.
   std::vector<DocumentFinding> findings;
@@ -78,7 +82,7 @@ std::optional<Edit> ParseRow(const std::string& container, const std::string& na
 std::optional<Edit> ParseContainerRow(const std::string& parent, const std::string& type, std::string label, bool keep,
                                       EditResult* error);
 
-// The words --type takes for the named container types, as TypeLabel
+// The words --type takes for the named container types, as ContainerTypeName
 // prints them, in the order the help lists them.
 std::vector<std::string> ContainerTypeWords();
 

@@ -84,6 +84,13 @@ int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
   return kExitOk;
 }
 
+const OptionSpec kKindOption{"kind", "N",
+                            "name kind; 1 lets a name begin with \"_\" (and makes add skip the name rule), "
+                            "other values are ordinary (default 0)"};
+const OptionSpec kConfineOption{"confine", "",
+                                "an \"own\" container (type 4) checks only its own names, the keywords and the "
+                                "global namespace"};
+
 const OptionSpec kWaitOption{"wait", "SECONDS",
                              "wait at most this long for another program writing the document (default 10)"};
 const OptionSpec kKeywordSetOption{"keyword-set", "NAME",

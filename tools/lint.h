@@ -23,10 +23,10 @@ struct Finding {
 };
 
 // A finding in the words and JSON of lint.
-Finding DescribeFinding(const DocumentFinding& f);
+Finding ShownFinding(const DocumentFinding& f);
 
 // "1/5/9": the IDs from the top down.
-std::string PathText(const std::vector<std::uint32_t>& path);
+inline std::string PathText(const std::vector<std::uint32_t>& path) { return ContainerPathText(path); }
 
 // `stored` is the document's last issued ID as loaded.
 // With a file, what of it did not read back whole comes first, as errors,

@@ -97,16 +97,6 @@ std::string Counted(std::size_t n, std::string_view noun) {
   return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
 }
 
-std::string TypeLabel(std::int16_t type) {
-  switch (type) {
-    case kOrdinaryContainer: return "plain";
-    case kGlobalContainer: return "global";
-    case kTargetContainer: return "target";
-    case kLocalCheckContainer: return "own";
-    default: return "type " + std::to_string(type);
-  }
-}
-
 std::string_view OpenErrorKind(int error) { return error == ENOENT || error == ENOTDIR ? "not-found" : "io"; }
 
 std::string StatusHex(HRESULT hr) {

@@ -52,8 +52,6 @@ std::string LevelMark(std::size_t level);
 // "1 edit", "2 edits": the count with the noun, plural unless one.
 std::string Counted(std::size_t n, std::string_view noun);
 
-// "global", "target", "own", "plain", or "type N" for other values.
-std::string TypeLabel(std::int16_t type);
 
 // Where the errors of one run go: "nametree: FILE: message" on stderr, or
 // under --json the object {"error", "file", "result", "resultName"} on

@@ -88,7 +88,7 @@ void PrintTree(const CNameServer& server, const TreeOptions& options) {
     any = true;
     const std::string indent = Indent(static_cast<std::size_t>(depth));
     const std::string caption = options.caption ? options.caption(c.Id()) : std::string();
-    std::printf("%s%scontainer %u (%s)%s%s%s\n", indent.c_str(), LevelMark(static_cast<std::size_t>(depth)).c_str(), c.Id(), TypeLabel(c.Type()).c_str(),
+    std::printf("%s%scontainer %u (%s)%s%s%s\n", indent.c_str(), LevelMark(static_cast<std::size_t>(depth)).c_str(), c.Id(), ContainerTypeName(c.Type()).c_str(),
                 LabelText(options, c.Id()).c_str(), caption.empty() ? "" : "  ", caption.c_str());
     const std::vector<ShownName> names = SortedNames(c);
     const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().id).size());
@@ -131,7 +131,7 @@ Json TreeJson(const CNameServer& server, const TreeOptions& options) {
       item["parent"] = c.ParentId();
     }
     item["type"] = c.Type();
-    item["typeName"] = TypeLabel(c.Type());
+    item["typeName"] = ContainerTypeName(c.Type());
     if (const CString* label = options.label ? options.label(c.Id()) : nullptr) item["label"] = JsonText(*label);
     Json names = Json::array();
     for (const ShownName& n : SortedNames(c)) names.push_back({{"id", n.id}, {"name", JsonText(n.text)}});

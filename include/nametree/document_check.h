@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -105,6 +106,16 @@ NAMETREE_API std::vector<DocumentFinding> CheckDocument(const CNameServer& serve
 // Only the entry limits, in the same order: every table holding more than
 // kMaxEntriesPerTable entries.
 NAMETREE_API std::vector<DocumentFinding> CheckEntryLimits(const CNameServer& server);
+
+// The label of a container, or null; what a describer shows beside its ID.
+using ContainerLabelLookup = std::function<const CString*(std::uint32_t containerID)>;
+
+// "1/5/9": the IDs of a container path from the top down; "..." where a
+// short path leaves levels out.
+NAMETREE_API std::string ContainerPathText(const std::vector<std::uint32_t>& path);
+// The finding in one sentence, naming containers by ID, type and path, with
+// their labels where `label` gives one.
+NAMETREE_API std::string DescribeFinding(const DocumentFinding& finding, const ContainerLabelLookup& label = {});
 
 // Whether the findings count against the document: any error, or under
 // options.strict any warning.

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "nametree/export.h"
 
@@ -33,6 +35,18 @@ inline constexpr std::int16_t kOrdinaryContainer = 0;
 inline constexpr std::int16_t kGlobalContainer = 2;
 inline constexpr std::int16_t kTargetContainer = 3;
 inline constexpr std::int16_t kLocalCheckContainer = 4;
+
+// The types that have a word of their own, in the order help lists them.
+inline constexpr std::int16_t kNamedContainerTypes[] = {kGlobalContainer, kTargetContainer, kLocalCheckContainer,
+                                                        kOrdinaryContainer};
+
+// "global", "target", "own", "plain", or "type N" for any other value.
+NAMETREE_API std::string ContainerTypeName(std::int16_t type);
+// A named type by its word (as ContainerTypeName gives it); none for other text.
+NAMETREE_API std::optional<std::int16_t> ContainerTypeByName(std::string_view word);
+// A type written as its word or as a number from -32768 to 32767; none for
+// anything else.
+NAMETREE_API std::optional<std::int16_t> ParseContainerType(std::string_view text);
 
 // Whether a search that descends from a container goes on into a
 // sub-container of this type; any other type is passed over with its subtree.

@@ -86,10 +86,8 @@ py::object TypeOf(nametree::ContainerType type) {
 nametree::ContainerType ParseType(py::handle type) {
   if (PyUnicode_Check(type.ptr())) {
     const std::string_view text = Utf8(type, "the container type");
-    if (text == "plain") return nametree::ContainerType::kPlain;
-    if (text == "global") return nametree::ContainerType::kGlobal;
-    if (text == "target") return nametree::ContainerType::kTarget;
-    if (text == "own") return nametree::ContainerType::kOwn;
+    if (const std::optional<std::int16_t> named = nametree::ContainerTypeByName(text))
+      return static_cast<nametree::ContainerType>(*named);
     RaiseKind(ErrorKind::kInvalidArgument, "the container type must be \"plain\", \"global\", \"target\", \"own\" "
                                            "or a number from -32768 to 32767, not \"" + std::string(text) + "\"");
   }

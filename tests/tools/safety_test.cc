@@ -96,6 +96,10 @@ TEST(EditSafety, LintFindingsAnEditMakesAreWarnedOrRefused) {
   RunProgram(dir, {"batch", doc, "--strict", "--keep-going"}, "add 1 Var1\nadd 1 Motor\n");
   EXPECT_EQ(RunProgram(dir, {"find", doc, "Var1"}).out.find("in container 1"), std::string::npos)
       << "the refused add did not stay";
+  // A refused rename is taken back too, so that the rest is saved.
+  RunProgram(dir, {"batch", doc, "--strict", "--keep-going"}, "rename 2 VAR1\nadd 1 Motor2\n");
+  EXPECT_NE(RunProgram(dir, {"show", doc, "2"}).out.find("\"Pump1\""), std::string::npos);
+  EXPECT_NE(RunProgram(dir, {"find", doc, "Motor2"}).out.find("in container 1"), std::string::npos);
   // A delete can make lint report more: of two equal texts, the later is then judged alone.
   ASSERT_EQ(RunProgram(dir, {"batch", base}, "keyword PUMP2\nadd 1 Pump2 --no-check\nadd 1 PUMP2 --no-check\n").exit, 0);
   RunCases(dir, base, {
