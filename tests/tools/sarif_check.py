@@ -6,6 +6,7 @@ import json
 import re
 import subprocess
 import sys
+import urllib.parse
 
 try:
     import jsonschema
@@ -58,7 +59,8 @@ def main():
         name = re.search(r"\[([^\]]*)\]$", where["logicalLocations"][0]["fullyQualifiedName"]).group(1)
         region = where["physicalLocation"]["region"]
         uri = where["physicalLocation"]["artifactLocation"]["uri"]
-        line = open(uri, encoding="utf-8").read().split("\n")[region["startLine"] - 1]
+        path = urllib.parse.unquote(uri.removeprefix("file://"))
+        line = open(path, encoding="utf-8").read().split("\n")[region["startLine"] - 1]
         assert line[region["startColumn"] - 1:].startswith(name), (line, region, name)
         for fix in result.get("fixes", []):
             fixes += 1
