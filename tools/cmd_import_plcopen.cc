@@ -12,6 +12,7 @@
 #include "document.h"
 #include "keywords.h"
 #include "lint.h"
+#include "plcopen_cli.h"
 #include "nametree/document_file.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/keyword_sets.h"
@@ -21,36 +22,23 @@
 
 namespace nametree::cli {
 
-namespace {
-
 using plcopen::ImportReport;
 using plcopen::Refusal;
 using plcopen::RefusalCause;
 using plcopen::Skipped;
 
-constexpr std::string_view kDefaultKeywordSet = "iec61131-3-ed3";
-
-// The profile (--profile, IEC 61131-3 unless told) and the reserved words
-// (--keyword-set, the third edition's unless a set is named, and --keywords)
-// the project is judged by.
-struct Judging {
-  plcopen::ImportOptions options;
-  std::vector<std::string> sets;
-  std::vector<CString> words;
-};
-
-int ReadJudging(const Args& args, Judging* judging) {
+int ReadJudging(const Args& args, Judging* judging, const plcopen::NamingConfig& config) {
   if (int rc = ProfileOption(args, &judging->options.profile)) return rc;
   judging->sets = args.Values("keyword-set");
-  if (judging->sets.empty()) {
-    judging->sets.emplace_back(kDefaultKeywordSet);
-    if (int rc = KeywordSetWords(args, judging->sets.back(), &judging->words)) return rc;
-    std::vector<CString> own;
-    if (int rc = ReadKeywordFiles(args, &own)) return rc;
-    judging->words.insert(judging->words.end(), own.begin(), own.end());
-    return kExitOk;
-  }
-  return ReadKeywordFiles(args, &judging->words);
+  const bool edition = judging->sets.empty();
+  if (edition) judging->sets.push_back(config.edition);
+  for (const std::string& set : judging->sets)
+    if (int rc = KeywordSetWords(args, set, &judging->words)) return rc;
+  for (const std::string& word : config.keywords) judging->words.push_back(FromUtf8(word));
+  std::vector<CString> own;
+  if (int rc = ReadKeywordFiles(args, &own)) return rc;
+  judging->words.insert(judging->words.end(), own.begin(), own.end());
+  return kExitOk;
 }
 
 std::string KeywordReason(const Judging& judging, const std::string& name) {
@@ -79,7 +67,8 @@ std::string Reason(const Judging& judging, const Refusal& r) {
       if (r.hit.where == CDuplicateHit::Where::kKeyword) return KeywordReason(judging, r.name);
       std::string reason = DescribeDuplicate(r.hit);
       if (!r.otherPath.empty())
-        reason += " by \"" + r.otherName + "\" at line " + std::to_string(r.otherLine) + " (" + r.otherPath + ")";
+        reason += " by \"" + r.otherName + "\" at line " + std::to_string(r.otherLine) + ":" +
+                  std::to_string(r.otherColumn) + " (" + r.otherPath + ")";
       return reason;
     }
     case RefusalCause::kOther: break;
@@ -100,7 +89,7 @@ std::string_view Check(const Refusal& r) {
   }
 }
 
-std::string_view SkippedWhy(Skipped::Why why) {
+static std::string_view SkippedWhy(Skipped::Why why) {
   return why == Skipped::Why::kInstanceOfItsType ? "instance of its program type" : "free text in vendor data";
 }
 
@@ -119,6 +108,8 @@ int Import(const Reporter& report, const Judging& judging, const std::string& pr
   return kExitError;
 }
 
+namespace {
+
 // Writes the imported document with the keywords it was checked against,
 // so that later edits refuse those words too. The file is created
 // exclusively: one that appeared since the check is not replaced either.
@@ -127,14 +118,17 @@ int WriteDocument(Reporter& report, const Judging& judging, Document& doc) {
   return SaveDocument(report, doc);
 }
 
+}  // namespace
+
 Json RefusalJson(const Judging& judging, const Refusal& r) {
-  Json item = {{"name", r.name}, {"line", r.line}, {"path", r.path}, {"reason", Reason(judging, r)},
+  Json item = {{"name", r.name}, {"line", r.line}, {"column", r.column}, {"path", r.path}, {"reason", Reason(judging, r)},
                {"check", Check(r)}, {"result", StatusHex(r.result)}, {"count", r.count}};
   if (r.cause == RefusalCause::kDuplicate) {
     item["namespace"] = DuplicateNamespace(r.hit.where);
     if (r.hit.nameID) item["otherID"] = r.hit.nameID;
     if (!r.otherPath.empty()) {
       item["otherLine"] = r.otherLine;
+      item["otherColumn"] = r.otherColumn;
       item["otherPath"] = r.otherPath;
     }
   }
@@ -144,9 +138,12 @@ Json RefusalJson(const Judging& judging, const Refusal& r) {
 Json SkippedJson(const ImportReport& report) {
   Json list = Json::array();
   for (const Skipped& s : report.skipped)
-    list.push_back({{"name", s.name}, {"line", s.line}, {"path", s.path}, {"why", SkippedWhy(s.why)}});
+    list.push_back({{"name", s.name}, {"line", s.line}, {"column", s.column}, {"path", s.path},
+                    {"why", SkippedWhy(s.why)}});
   return list;
 }
+
+namespace {
 
 std::size_t Refused(const ImportReport& report) {
   std::size_t n = 0;
@@ -158,7 +155,7 @@ int RunImport(const Args& args) {
   const std::string& project = args.At(0);
   const std::string& docPath = args.At(1);
   Judging judging;
-  if (int rc = ReadJudging(args, &judging)) return rc;
+  if (int rc = ReadJudging(args, &judging, plcopen::DefaultNamingConfig())) return rc;
   // Made before the project is read: an existing DOC is refused first.
   Document doc;
   if (int rc = CreateDocument(args.Report(), doc, docPath, CreateOptions(args))) return rc;
@@ -209,36 +206,12 @@ int RunImport(const Args& args) {
 }  // namespace
 
 bool IsPlcopenArgument(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return true;
   if (path.size() <= 4) return false;
   std::string ending = path.substr(path.size() - 4);
   for (char& c : ending) c = static_cast<char>(c | 0x20);
   return ending == ".xml";
-}
-
-int LintPlcopen(const Args& args) {
-  const std::string& project = args.At(0);
-  Judging judging;
-  if (int rc = ReadJudging(args, &judging)) return rc;
-  CNameServer server;
-  ImportReport report;
-  if (int rc = Import(args.Report(), judging, project, server, &report)) return rc;
-  // What the import refused, then what the library finds in what it took.
-  std::vector<Finding> findings;
-  const std::string shown = Echo(project);
-  for (const Refusal& r : report.refused) {
-    Finding f;
-    f.check = Check(r);
-    f.message = shown + ":" + std::to_string(r.line) + ": " + r.path + ": \"" + r.name + "\": " + Reason(judging, r) +
-                (r.count > 1 ? " (and " + std::to_string(r.count - 1) + " more for this cause)" : "");
-    f.json = RefusalJson(judging, r);
-    findings.push_back(std::move(f));
-  }
-  const std::uint32_t stored = CNameContainer::GetLastIssuedNameID();
-  for (Finding& f : LintDocument(server, stored, nullptr, judging.options.profile)) findings.push_back(std::move(f));
-  Json json = Json::object();
-  json["profile"] = NameProfileName(judging.options.profile);
-  json["skipped"] = SkippedJson(report);
-  return ReportFindings(args, project, findings, std::move(json));
 }
 
 const OptionSpec kProfileOption{"profile", "NAME",

@@ -40,7 +40,12 @@ int ReportFindings(const Args& args, const std::string& path, const std::vector<
 namespace {
 
 int RunLint(const Args& args) {
-  if (IsPlcopenArgument(args.At(0))) return LintPlcopen(args);
+  bool projects = args.Count() == 0;
+  for (std::size_t i = 0; i < args.Count(); ++i) projects = projects || IsPlcopenArgument(args.At(i));
+  if (projects || args.Has("print-config")) return LintPlcopen(args);
+  for (const char* option : {"config", "format", "fail-on"})
+    if (args.Has(option)) return args.UsageError("--" + std::string(option) + " applies to PLCopen XML projects only");
+  if (args.Count() > 1) return args.UsageError("a document is checked alone; several files must be PLCopen XML");
   NameProfile profile = NameProfile::kClassic;
   if (int rc = ProfileOption(args, &profile)) return rc;
   Document doc;
@@ -96,8 +101,22 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "First, as errors named by their check: entries that cannot be read, a \"NameServer\"\n"
        "stream that loads but does not read back whole, malformed settings, and labels held\n"
        "twice, breaking the name rule or of a missing container.\n"
-       "Exit 0 when clean (warnings alone keep 0 unless --strict), 1 with findings.",
-       {{"FILE", "the document"}}, {keywords, kKeywordSetOption, kProfileOption, strict, json}, RunLint});
+       "Exit 0 when clean (warnings alone keep 0 unless --strict), 1 with findings.\n"
+       "PLCopen XML projects (FILE.xml, or directories of them, several per run) are imported\n"
+       "and checked as IEC 61131-3 names, each finding with its file, line, column and element\n"
+       "path: the import's refusals, the document check of what it took, and the naming rules\n"
+       "N1 to N10 as the nearest .nametree.toml above each file (or --config) sets them;\n"
+       "--print-config shows that config with its defaults. Exit 1 when a finding at or above\n"
+       "--fail-on (error unless told; warning under --strict) exists.",
+       {{"FILE", "the document, or PLCopen XML projects and directories of them", false, true}},
+       {keywords, kKeywordSetOption, kProfileOption, strict, json,
+        {"format", "FORMAT", "text, json or sarif (PLCopen XML only)", false,
+         [] { return std::vector<std::string>{"text", "json", "sarif"}; }},
+        {"config", "FILE", "the naming rules' config (PLCopen XML only); default: the nearest .nametree.toml"},
+        {"print-config", "", "print the config that applies, with its defaults, and stop"},
+        {"fail-on", "SEVERITY", "exit 1 for findings at or above it: note, warning or error", false,
+         [] { return std::vector<std::string>{"note", "warning", "error"}; }}},
+       RunLint});
   table.push_back(
       {"repair", "raise a stored last issued ID that is below an ID in use, and report the rest",
        "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"

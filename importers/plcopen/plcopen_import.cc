@@ -137,13 +137,45 @@ struct Frame {
   int resource = -1;  // tasks, POU instances
   bool inVariable = false;  // a structure here is an anonymous member type
   bool vendor = false;      // inside addData
+  Scope scope = Scope::kProject;  // where the variables met here are declared
+  bool members = false;           // variables here are members of a type
 };
+
+// The base kind of a data type, as the naming conventions tell types apart.
+std::string BaseKind(pugi::xml_node dataType) {
+  for (pugi::xml_node base = dataType.child("baseType").first_child(); base; base = base.next_sibling()) {
+    if (base.type() != pugi::node_element) continue;
+    const std::string_view kind = LocalName(base.name());
+    if (kind == "struct" || kind == "enum" || kind == "union" || kind == "array") return std::string(kind);
+    if (kind.starts_with("subrange")) return "subrange";
+    return "alias";
+  }
+  return "alias";
+}
+
+// A variable's type as the prefix map names it.
+std::string TypeName(pugi::xml_node variable) {
+  for (pugi::xml_node t = variable.child("type").first_child(); t; t = t.next_sibling()) {
+    if (t.type() != pugi::node_element) continue;
+    const std::string_view kind = LocalName(t.name());
+    if (kind == "derived") return ToUtf8(XmlText(Prefix(t.attribute("name"), 4 * kMaxNameLength)));
+    std::string upper(kind.substr(0, 4 * kMaxNameLength));
+    for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c;
+    return upper;
+  }
+  return "";
+}
+
+Scope PouScope(pugi::xml_node pou) {
+  const std::string_view type = pou.attribute("pouType").value();
+  return type == "program" ? Scope::kProgram : type == "function" ? Scope::kFunction : Scope::kFunctionBlock;
+}
 
 class Importer {
  public:
   Importer(CNameServer& server, ImportReport& report, const std::vector<std::size_t>& newlines,
-           const ImportOptions& options)
-      : server_(server), report_(report), newlines_(newlines), options_(options) {}
+           const ImportOptions& options, std::string_view buffer)
+      : server_(server), report_(report), newlines_(newlines), options_(options), buffer_(buffer) {}
 
   void Run(pugi::xml_node root) {
     slots_.push_back(Slot{-1, 2, 0, 0, std::nullopt, false});
@@ -219,8 +251,36 @@ class Importer {
     return slots_[slot].id;
   }
 
-  std::size_t LineOf(pugi::xml_node node) const {
-    const auto offset = static_cast<std::size_t>(node.offset_debug());
+  // Names are met in document order, so the column is counted on from the
+  // last one: the whole file is walked once however many names a line has.
+  Location LocationOf(pugi::xml_node node) {
+    const pugi::xml_attribute name = node.attribute("name");
+    std::size_t offset = static_cast<std::size_t>(node.offset_debug());
+    if (name && name.value() >= buffer_.data() && name.value() <= buffer_.data() + buffer_.size())
+      offset = static_cast<std::size_t>(name.value() - buffer_.data());
+    const std::size_t line = LineAt(offset);
+    if (line != cursorLine_ || offset < cursorOffset_) {
+      cursorLine_ = line;
+      cursorOffset_ = line > 1 ? newlines_[line - 2] + 1 : 0;
+      cursorColumn_ = 1;
+    }
+    for (; cursorOffset_ < offset; ++cursorOffset_)
+      cursorColumn_ += (static_cast<unsigned char>(buffer_[cursorOffset_]) & 0xC0) != 0x80;
+    return {line, cursorColumn_, name ? WidthAt(offset) : 0, PathOf(node)};
+  }
+
+  // The minimal parse leaves a value as written, references too, and ends
+  // it where its closing quote stood.
+  std::size_t WidthAt(std::size_t offset) const {
+    if (offset == 0 || offset > buffer_.size()) return 0;
+    const std::size_t end = buffer_.find('\0', offset);
+    std::size_t width = 0;
+    for (std::size_t at = offset; at < end && at < buffer_.size(); ++at)
+      width += (static_cast<unsigned char>(buffer_[at]) & 0xC0) != 0x80;
+    return width;
+  }
+
+  std::size_t LineAt(std::size_t offset) const {
     return static_cast<std::size_t>(std::upper_bound(newlines_.begin(), newlines_.end(), offset) -
                                     newlines_.begin()) + 1;
   }
@@ -252,18 +312,36 @@ class Importer {
       first = report_.refused.size() + 1;
     }
     r.cause = cause;
+    r.element = report_.elements.empty() ? 0 : report_.elements.size() - 1;
     if (r.result == S_OK) r.result = cause == RefusalCause::kRule || cause == RefusalCause::kNul ? E_NAME_INVALID : E_FAIL;
     r.name = Shown(name, kShownName);
-    r.line = LineOf(node);
-    r.path = PathOf(node);
+    Location at = LocationOf(node);
+    r.line = at.line;
+    r.column = at.column;
+    r.path = std::move(at.path);
     report_.refused.push_back(std::move(r));
     return 0;
   }
 
   // Enters the element's name into the slot's container; returns its ID, or
   // 0 after listing the refusal.
-  std::uint32_t Name(int slot, pugi::xml_node node, const CString& name) {
+  std::uint32_t Name(int slot, pugi::xml_node node, const CString& name, Element e) {
     ++report_.named;
+    e.text = name.substr(0, 2 * kMaxNameLength);
+    e.length = name.size();
+    e.name = Shown(name, kShownName);
+    e.where = LocationOf(node);
+    const std::size_t index = report_.elements.size();
+    report_.elements.push_back(std::move(e));
+    const std::uint32_t id = Admit(slot, node, name);
+    if (id) {
+      report_.elements[index].nameID = id;
+      report_.byNameID.emplace(id, index);
+    }
+    return id;
+  }
+
+  std::uint32_t Admit(int slot, pugi::xml_node node, const CString& name) {
     Refusal r;
     if (name.find(u'\0') != CString::npos) return Refuse(RefusalCause::kNul, node, name);
     const bool iec = options_.profile == NameProfile::kIec61131_3;
@@ -274,30 +352,48 @@ class Importer {
     const std::uint32_t container = Made(slot);
     if (!container) return Refuse(*slots_[slot].refused, node, name);
     std::uint32_t id = 0;
+    const bool member = report_.elements.back().kind == ElementKind::kMember;
+    if (member) {
+      // Reached only through its variable: it meets its type's members and
+      // the keywords, nothing outside.
+      if (server_.IsKeyword(name)) r.hit.where = CDuplicateHit::Where::kKeyword;
+      else if (server_.GetContainer(container)->FindIDByName(name, &r.hit.nameID) == S_OK)
+        r.hit = {CDuplicateHit::Where::kOwnContainer, container, r.hit.nameID};
+    }
     // The profile's rule has judged; kind 1 keeps the server's from judging again.
-    r.result = server_.AddName(id, container, name, iec ? kAllowLeadingUnderscore : kOrdinaryName, true, false);
+    r.result = r.hit.where != CDuplicateHit::Where::kNone
+                   ? E_NAME_DUPLICATE
+                   : server_.AddName(id, container, name, iec ? kAllowLeadingUnderscore : kOrdinaryName, !member, false);
     if (r.result == S_OK) {
       ++report_.accepted;
-      origins_.emplace(id, node);
       return id;
     }
     if (r.result != E_NAME_DUPLICATE) {
       const bool full = server_.GetContainer(container)->GetNumNameIDs() >= kMaxEntriesPerTable;
       return Refuse(full ? RefusalCause::kNameLimit : RefusalCause::kOther, node, name, std::move(r));
     }
-    if (server_.FindDuplicate(container, name, false, &r.hit)) {
-      if (auto other = origins_.find(r.hit.nameID); other != origins_.end()) {
-        r.otherName = ShownName(other->second.attribute("name"), kShownName);
-        r.otherLine = LineOf(other->second);
-        r.otherPath = PathOf(other->second);
+    if (member || server_.FindDuplicate(container, name, false, &r.hit)) {
+      if (auto other = report_.byNameID.find(r.hit.nameID); other != report_.byNameID.end()) {
+        const Element& e = report_.elements[other->second];
+        r.otherName = e.name;
+        r.otherLine = e.where.line;
+        r.otherColumn = e.where.column;
+        r.otherPath = e.where.path;
       }
+    }
+    if (options_.propose) {
+      CString proposal;
+      if (server_.GetNextAcceptedName(container, name, 0, iec ? kAllowLeadingUnderscore : kOrdinaryName, false,
+                                      &proposal) == S_OK)
+        r.suggestion = ToUtf8(proposal);
     }
     return Refuse(RefusalCause::kDuplicate, node, name, std::move(r));
   }
 
   void Skip(Skipped::Why why, pugi::xml_node node, const CString& name) {
     report_.named += 1;
-    report_.skipped.push_back({why, Shown(name, kShownName), LineOf(node), PathOf(node)});
+    Location at = LocationOf(node);
+    report_.skipped.push_back({why, Shown(name, kShownName), at.line, at.column, std::move(at.path)});
   }
 
   Frame Enter(const Frame& up, pugi::xml_node node) {
@@ -307,59 +403,89 @@ class Importer {
     const bool named = nameAttribute;
     std::uint32_t id = 0;
     int opened = -1;
-    auto name = [&](int slot) {
+    auto name = [&](int slot, Element e) {
       if (!named) return;
       const CString text = XmlText(nameAttribute.value());
       if (up.vendor && HoldsSpace(text)) return Skip(Skipped::Why::kVendorText, node, text);
       if (kind == "pouInstance" && SameIgnoringCase(text, XmlText(node.attribute("typeName").value())))
         return Skip(Skipped::Why::kInstanceOfItsType, node, text);
-      id = Name(slot, node, text);
+      id = Name(slot, node, text, std::move(e));
+    };
+    auto element = [&](ElementKind k, Scope scope, std::string subKind = {}) {
+      Element e;
+      e.kind = k;
+      e.scope = scope;
+      e.subKind = std::move(subKind);
+      return e;
     };
     if (kind == "addData") {
       f.vendor = true;
     } else if (kind == "pou" || kind == "dataType") {
-      name(up.unit);
+      const bool pou = kind == "pou";
+      name(up.unit, pou ? element(ElementKind::kPou, up.scope, node.attribute("pouType").value())
+                        : element(ElementKind::kDataType, up.scope, BaseKind(node)));
       opened = f.vars = NewSlot(up.unit, 0);
-      if (kind == "pou") {
+      f.scope = pou ? PouScope(node) : Scope::kDataType;
+      f.members = !pou;
+      if (pou) {
         f.pou = opened;
         Made(opened);
       }
       f.inVariable = false;
     } else if (kind == "configuration") {
-      name(up.unit);
+      name(up.unit, element(ElementKind::kConfiguration, up.scope));
       opened = f.unit = f.vars = f.config = NewSlot(-1, 3);
       f.pou = f.resource = -1;
+      f.scope = Scope::kConfiguration;
+      f.members = false;
       Made(opened);
     } else if (kind == "resource") {
       const int holder = up.config >= 0 ? up.config : up.unit;
-      name(holder);
+      name(holder, element(ElementKind::kResource, up.scope));
       opened = f.unit = f.vars = f.resource = NewSlot(holder, 0);
       f.pou = -1;
+      f.scope = Scope::kResource;
+      f.members = false;
       Made(opened);
     } else if (kind == "task" || kind == "pouInstance") {
-      name(up.resource >= 0 ? up.resource : up.unit);
+      name(up.resource >= 0 ? up.resource : up.unit,
+           element(kind == "task" ? ElementKind::kTask : ElementKind::kPouInstance, up.scope));
     } else if (kind == "variable") {
-      name(up.vars);
+      Element e = element(up.members ? ElementKind::kMember : ElementKind::kVariable, up.scope,
+                          std::string(LocalName(node.parent().name())));
+      e.type = TypeName(node);
+      e.located = node.attribute("address");
+      name(up.vars, std::move(e));
       f.inVariable = true;
     } else if (kind == "action" || kind == "transition") {
-      name(up.pou >= 0 ? up.pou : up.vars);
+      name(up.pou >= 0 ? up.pou : up.vars,
+           element(kind == "action" ? ElementKind::kAction : ElementKind::kTransition, up.scope));
     } else if ((kind == "struct" || kind == "union") && up.inVariable) {
       opened = f.vars = NewSlot(up.vars, 0);
       f.inVariable = false;
+      f.members = true;
     } else if ((kind == "struct" || kind == "union") && named) {
       // a type of its own, as vendors write unions into addData
-      name(up.unit);
+      name(up.unit, element(ElementKind::kDataType, up.scope, std::string(kind)));
       opened = NewSlot(up.unit, 0);
       f.vars = opened;
+      f.scope = Scope::kDataType;
+      f.members = true;
     } else if (named && KindIs(kind, "method")) {
       opened = f.vars = f.pou = NewSlot(up.pou >= 0 ? up.pou : up.vars, 0);
+      f.scope = Scope::kMethod;
+      f.members = false;
       Made(opened);
     } else if (named && KindIs(kind, "interface")) {
       opened = f.vars = f.pou = NewSlot(up.unit, 0);
+      f.scope = Scope::kFunctionBlock;
+      f.members = false;
       Made(opened);
     } else if (named && kind == "globalVars" && up.pou < 0 && up.config < 0 && up.resource < 0) {
       // a global variable list of its own, outside any configuration
       opened = f.vars = NewSlot(-1, 3);
+      f.scope = Scope::kGlobalList;
+      f.members = false;
       Made(opened);
     }
     if (pugi::xml_attribute globalId = node.attribute("globalId")) {
@@ -377,7 +503,8 @@ class Importer {
   std::vector<int> chain_;
   bool topLevelFull_ = false;
   std::size_t folded_[8] = {};  // by cause: 1 + the index of the refusal folded into
-  std::unordered_map<std::uint32_t, pugi::xml_node> origins_;
+  std::string_view buffer_;     // the parsed text, for columns
+  std::size_t cursorLine_ = 0, cursorOffset_ = 0, cursorColumn_ = 1;
 };
 
 std::size_t LineAt(const std::vector<std::size_t>& newlines, std::size_t offset) {
@@ -400,6 +527,11 @@ bool IsProject(pugi::xml_node root, std::string* found) {
 
 }  // namespace
 
+const Element* ImportReport::ElementOf(std::uint32_t nameID) const {
+  const auto it = byNameID.find(nameID);
+  return it == byNameID.end() ? nullptr : &elements[it->second];
+}
+
 ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report,
                                   const ImportOptions& options) {
   // Lines are counted before the parse, which writes into the buffer.
@@ -420,7 +552,7 @@ ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportRe
             "expected the root element <project> of the PLCopen TC6 namespace " + std::string(kNamespaces[0]) +
                 " (or " + std::string(kNamespaces[1]) + "), found " + found};
   *report = ImportReport{};
-  Importer(server, *report, newlines, options).Run(root);
+  Importer(server, *report, newlines, options, std::string_view(xml)).Run(root);
   report->globalContainer = server.GetGlobalContainerID();
   return {};
 }

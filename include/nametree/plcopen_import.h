@@ -27,7 +27,9 @@
 // nothing else about a name itself, only where each one goes and what is
 // no name at all: a program instance named like its program type (it is
 // that program running, not a second name), and free text in vendor data
-// (addData), such as a device called "General Axis Pool".
+// (addData), such as a device called "General Axis Pool". Members of a
+// structure or union are reached through their variable: they are checked
+// against their type's other members and the keywords only.
 //
 // What the report echoes is bounded whatever the input: names and paths
 // are shown escaped (nametree/refusal_text.h) and cut with an ellipsis, a
@@ -38,6 +40,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "nametree/identifier_profile.h"
@@ -57,21 +60,38 @@ enum class RefusalCause {
 
 inline constexpr std::size_t kMaxScopeDepth = 256;
 
+// Where a name stands: its line and column (1-based; the column counts code
+// points up to the name's first character inside its attribute) and the
+// element path as a report shows it.
+struct Location {
+  std::size_t line = 0;
+  std::size_t column = 0;
+  std::size_t width = 0;  // code points the name takes in the file, references as written
+  std::string path;
+};
+
 // A name the library did not accept.
 struct Refusal {
   RefusalCause cause = RefusalCause::kOther;
   std::string name;  // for display: escaped, cut with an ellipsis (UTF-8)
   std::size_t line = 0;
+  std::size_t column = 0;
   std::string path;  // innermost element path, named elements as pou[Main], for display
   std::size_t count = 1;  // refusals folded into this one (kTooDeep and the limits)
   HRESULT result = S_OK;  // what AddName gave, or would: E_NAME_INVALID for kRule and kNul, else E_FAIL
   CNameRuleViolation violation;  // the rule it breaks, for kRule
   std::string rule;              // why, in the library's words, for kRule
   CDuplicateHit hit;             // the collision, for kDuplicate
+  // A name the server would take instead, for kDuplicate when
+  // ImportOptions::propose (empty when it has none).
+  std::string suggestion;
+  // The refused element in ImportReport::elements (the first for a folded one).
+  std::size_t element = 0;
   // The name of the project that holds the colliding text, when the hit is
   // one of the project's own names (empty for a keyword).
   std::string otherName;
   std::size_t otherLine = 0;
+  std::size_t otherColumn = 0;
   std::string otherPath;
 };
 
@@ -81,11 +101,41 @@ struct Skipped {
   Why why = Why::kVendorText;
   std::string name;  // for display, as Refusal::name
   std::size_t line = 0;
+  std::size_t column = 0;
   std::string path;
+};
+
+// What kind of element a name belongs to, and the scope it is declared in.
+enum class ElementKind {
+  kDataType, kPou, kVariable, kMember, kConfiguration, kResource, kTask, kPouInstance, kAction, kTransition,
+};
+enum class Scope {
+  kProject, kDataType, kProgram, kFunctionBlock, kFunction, kMethod, kConfiguration, kResource, kGlobalList,
+};
+
+// Every named element of the name kinds, in document order: what the naming
+// conventions judge.
+struct Element {
+  ElementKind kind = ElementKind::kVariable;
+  Scope scope = Scope::kProject;
+  // A POU's pouType; a data type's base kind ("struct", "enum", "union",
+  // "array", "subrange", "alias"); a variable's section ("localVars", ...).
+  std::string subKind;
+  // A variable's type: an elementary type's name in upper case, "ARRAY",
+  // "POINTER", or a derived type's name as written.
+  std::string type;
+  bool located = false;  // a variable with an address (AT %I...)
+  CString text;          // the name, cut after 2 * kMaxNameLength units
+  std::size_t length = 0;  // the name's whole length in units
+  std::string name;        // for display, as Refusal::name
+  Location where;
+  std::uint32_t nameID = 0;  // 0 when it was refused or skipped
 };
 
 struct ImportOptions {
   NameProfile profile = NameProfile::kIec61131_3;
+  // Propose a free name for each duplicate (advances the containers' counters).
+  bool propose = false;
 };
 
 struct GlobalId {
@@ -101,6 +151,10 @@ struct ImportReport {
   std::vector<Refusal> refused;  // in document order (a folded one where it first occurred)
   std::vector<Skipped> skipped;  // in document order
   std::vector<GlobalId> globalIds;
+  std::vector<Element> elements;  // in document order
+  // The element of each name the server took, by name ID.
+  const Element* ElementOf(std::uint32_t nameID) const;
+  std::unordered_map<std::uint32_t, std::size_t> byNameID;
 };
 
 enum class ImportStatus {

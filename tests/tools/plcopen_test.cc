@@ -120,10 +120,14 @@ TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
     EXPECT_EQ(report["globalIds"].dump(), c.globalIds);
     EXPECT_EQ(Program({"tree", doc}).out, c.tree);
     EXPECT_EQ(Program({"lint", "--profile", "iec61131-3", doc}).exit, 0);
-    // lint of the project reports exactly the refusals.
+    // lint of the project reports exactly the refusals, then the conventions.
     ProgramRun lint = Program({"lint", "--json", project});
     EXPECT_EQ(lint.exit, refusedExit);
-    EXPECT_EQ(Refusals(Json{{"refused", Json::parse(lint.out)["findings"]}}), c.refused);
+    Json refusals = Json::array();
+    const Json linted = Json::parse(lint.out);
+    for (const Json& f : linted["findings"])
+      if (f.contains("reason")) refusals.push_back(f);
+    EXPECT_EQ(Refusals(Json{{"refused", refusals}}), c.refused);
     // An existing document is never replaced.
     const std::string before = ReadBytes(doc);
     ProgramRun again = Program({"import-plcopen", project, doc});
@@ -159,7 +163,9 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   EXPECT_NE(ed3.out.find("\"LDT\": it is a keyword of iec61131-3-ed3 (of the third edition only; --keyword-set "
                          "iec61131-3-ed2 allows it)"),
             std::string::npos);
-  EXPECT_NE(ed3.out.find("\"then\": it is a keyword of iec61131-3-ed3\n"), std::string::npos);
+  EXPECT_NE(ed3.out.find(":19:337: error: project/types/pous/pou[_DT_TO_DATE]/interface/localVars/variable[then]: "
+                         "\"then\": it is a keyword of iec61131-3-ed3; \"then1\" is free [N3]\n"),
+            std::string::npos);
   auto names = [&](const std::vector<std::string>& options) {
     std::vector<std::string> args = {"lint", "--json"};
     args.insert(args.end(), options.begin(), options.end());
