@@ -88,7 +88,7 @@ void Judge(const Judging& judging, const plcopen::NamingConfig& config, const pl
   options.profile = judging.options.profile;
   for (const DocumentFinding& f : CheckDocument(server, options)) {
     if (plcopen::OutsideItsScope(report, f)) continue;
-    const Finding described = DescribeFinding(f);
+    const Finding described = ShownFinding(f);
     Item item;
     item.rule = described.check;
     item.severity = f.warning ? Severity::kWarning : Severity::kError;
