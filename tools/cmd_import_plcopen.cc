@@ -117,6 +117,7 @@ namespace {
 int WriteDocument(Reporter& report, const Judging& judging, const ImportReport& imported, Document& doc,
                   std::size_t* unlabelled) {
   doc.File().SetStoredKeywords(judging.words);
+  doc.File().SetStoredProfile(judging.options.profile);
   *unlabelled = plcopen::LabelMadeContainers(imported, doc.File());
   return SaveDocument(report, doc);
 }

@@ -199,6 +199,12 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   EXPECT_EQ(names({"--profile", "classic"}),
             "LDT LTIME _DT_TO_DATE _T _IN1 _ _9 then ");
   EXPECT_EQ(Program({"lint", "--profile", "iec", project}).exit, 2);
+  // The imported document keeps its profile: its _T is judged as IEC, not
+  // by the classic rule, unless told.
+  const std::string doc = dir_.File("iec.nt");
+  ASSERT_EQ(Program({"import-plcopen", "--keep-going", project, doc}).exit, 1);
+  EXPECT_EQ(Program({"lint", doc}).out, doc + ": clean\n");
+  EXPECT_NE(Program({"lint", "--profile", "classic", doc}).out.find("\"_T\""), std::string::npos);
 }
 
 TEST(KeywordSets, Iec61131HoldsKeywordsAndTypesButNoStandardBlocks) {
