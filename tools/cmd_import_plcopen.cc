@@ -111,10 +111,14 @@ int Import(const Reporter& report, const Judging& judging, const std::string& pr
 namespace {
 
 // Writes the imported document with the keywords it was checked against,
-// so that later edits refuse those words too. The file is created
-// exclusively: one that appeared since the check is not replaced either.
-int WriteDocument(Reporter& report, const Judging& judging, Document& doc) {
+// so that later edits refuse those words too, and its containers labelled.
+// The file is created exclusively: one that appeared since the check is not
+// replaced either.
+int WriteDocument(Reporter& report, const Judging& judging, const ImportReport& imported, Document& doc,
+                  std::size_t* unlabelled) {
   doc.File().SetStoredKeywords(judging.words);
+  doc.File().SetStoredProfile(judging.options.profile);
+  *unlabelled = plcopen::LabelMadeContainers(imported, doc.File());
   return SaveDocument(report, doc);
 }
 
@@ -163,8 +167,9 @@ int RunImport(const Args& args) {
   ImportReport report;
   if (int rc = Import(args.Report(), judging, project, server, &report)) return rc;
   const bool write = report.refused.empty() || args.Has("keep-going");
+  std::size_t unlabelled = 0;
   if (write)
-    if (int rc = WriteDocument(args.Report(), judging, doc)) return rc;
+    if (int rc = WriteDocument(args.Report(), judging, report, doc, &unlabelled)) return rc;
   const std::size_t written = write ? report.accepted : 0;
   if (args.Has("json")) {
     Json json;
@@ -182,6 +187,7 @@ int RunImport(const Args& args) {
     json["skipped"] = SkippedJson(report);
     json["containers"] = report.containers;
     json["globalContainer"] = report.globalContainer;
+    json["unlabelled"] = unlabelled;
     Json ids = Json::object();
     for (const plcopen::GlobalId& g : report.globalIds) ids[g.globalId] = g.id;
     json["globalIds"] = std::move(ids);

@@ -52,6 +52,8 @@ int RunLint(const Args& args) {
   // Entries that could not be read are findings of their own, not warnings
   // beside the report.
   if (int rc = ReportDocumentError(args.Report(), args.At(0), doc.Open(args.At(0), false))) return rc;
+  // Judged as the document keeps it unless told otherwise.
+  if (!args.Value("profile")) profile = doc.File().StoredProfile();
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File(), profile), Json::object());

@@ -126,6 +126,7 @@ struct Slot {
   // full, so later slots below it are refused without asking again.
   std::optional<RefusalCause> refused;
   bool full = false;  // holds the most sub-containers it may
+  CString name;       // of the element that opened it, as written (a label to be)
 };
 
 // Where the names met inside an element go (slot indexes; -1 for none).
@@ -178,8 +179,15 @@ class Importer {
       : server_(server), report_(report), newlines_(newlines), options_(options), buffer_(buffer) {}
 
   void Run(pugi::xml_node root) {
-    slots_.push_back(Slot{-1, 2, 0, 0, std::nullopt, false});
+    slots_.push_back(Slot{-1, 2, 0, 0, std::nullopt, false, {}});
     Made(0);
+    Walk(root);
+    // Slots are made parents first, so the list is too.
+    for (Slot& s : slots_)
+      if (s.id) report_.made.push_back({s.id, s.parent >= 0 ? slots_[s.parent].id : 0, std::move(s.name)});
+  }
+
+  void Walk(pugi::xml_node root) {
     std::vector<Frame> stack;
     stack.push_back(Enter(Frame{}, root));
     // Document order without recursion: a hostile nesting depth costs only
@@ -211,7 +219,7 @@ class Importer {
   }
 
   int NewSlot(int parent, std::int16_t type) {
-    slots_.push_back(Slot{parent, type, 0, parent >= 0 ? slots_[parent].depth + 1 : 0, std::nullopt, false});
+    slots_.push_back(Slot{parent, type, 0, parent >= 0 ? slots_[parent].depth + 1 : 0, std::nullopt, false, {}});
     return static_cast<int>(slots_.size() - 1);
   }
 
@@ -488,6 +496,7 @@ class Importer {
       f.members = false;
       Made(opened);
     }
+    if (opened >= 0 && named) slots_[opened].name = XmlText(nameAttribute.value());
     if (pugi::xml_attribute globalId = node.attribute("globalId")) {
       if (!id && opened >= 0) id = slots_[opened].id;
       if (id) report_.globalIds.push_back({ToUtf8(XmlText(globalId.value())), id});

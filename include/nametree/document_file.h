@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "nametree/export.h"
+#include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
 #include "nametree/notification.h"
 #include "nametree/storage.h"
@@ -129,6 +130,13 @@ class NAMETREE_API DocumentFile {
   // (kRefused) when the document cannot keep it whole: empty, holding
   // U+0000, or longer than a name may be (kMaxNameLength).
   FileError KeepKeyword(const CString& word, bool* added = nullptr);
+
+  // The rule the document's names are judged by, kept in the file
+  // ("NametreeProfile"); kClassic for a document that keeps none. Commit
+  // writes the stream only once a document has held another profile, so an
+  // older document's file is not changed by it.
+  NameProfile StoredProfile() const;
+  void SetStoredProfile(NameProfile profile);
 
   // The container a label names (letter case ignored); none when no
   // container of that ID exists any more, or when two containers hold it

@@ -46,6 +46,10 @@
 #include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
 
+namespace nametree {
+class DocumentFile;
+}
+
 namespace nametree::plcopen {
 
 enum class RefusalCause {
@@ -143,6 +147,15 @@ struct GlobalId {
   std::uint32_t id = 0;  // the element's name ID, or the container it opened
 };
 
+// A container the import made, with the name of the element that opened it
+// (a POU, a data type, a configuration, a resource, a method, a global
+// list), as written; empty for a variable's inline struct.
+struct MadeContainer {
+  std::uint32_t id = 0;
+  std::uint32_t parent = 0;  // 0 at the top level
+  CString name;
+};
+
 struct ImportReport {
   std::size_t named = 0;     // elements of the name kinds with a name attribute
   std::size_t accepted = 0;  // names the server took
@@ -152,6 +165,7 @@ struct ImportReport {
   std::vector<Skipped> skipped;  // in document order
   std::vector<GlobalId> globalIds;
   std::vector<Element> elements;  // in document order
+  std::vector<MadeContainer> made;  // parents before their children
   // The element of each name the server took, by name ID.
   const Element* ElementOf(std::uint32_t nameID) const;
   std::unordered_map<std::uint32_t, std::size_t> byNameID;
@@ -178,5 +192,12 @@ ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, Im
 // The same for a document in memory; `xml` is used as the parse buffer.
 ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report,
                                   const ImportOptions& options = {});
+
+// Labels the containers the import made in `file`, so that @POU_NAME finds
+// them: each with its element's name, or where that breaks the label rule
+// or another container holds it (letter case ignored), with the names of
+// the named containers above joined by '_' (Config1_Res1). Returns how many
+// named containers got no label.
+std::size_t LabelMadeContainers(const ImportReport& report, DocumentFile& file);
 
 }  // namespace nametree::plcopen

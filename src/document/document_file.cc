@@ -96,7 +96,8 @@ struct DocumentFile::State {
   std::vector<CString> keywords;
   std::unordered_set<CString> keywordKeys;  // the upper-cased keywords, kept with SetStoredKeywords and KeepKeyword
   document::LabelTable labels;
-  bool hadKeywordStream = false, hadLabelStream = false;
+  bool hadKeywordStream = false, hadLabelStream = false, hadProfileStream = false;
+  NameProfile profile = NameProfile::kClassic;
   bool recoveredServer = false;  // loaded under force from what a damaged entry still held
   std::optional<StreamDamage> streamDamage;  // "NameServer" loaded but did not read back whole
   std::vector<std::string> malformed;  // settings streams that did not decode
@@ -162,6 +163,13 @@ struct DocumentFile::State {
       if (decoded) labels.Assign(std::move(*decoded));
       else if (bytes) malformed.push_back(ToUtf8(document::kLabelStream) + ": its contents are malformed");
     }
+    if (HasStream(s, document::kProfileStream)) {
+      hadProfileStream = true;
+      auto bytes = ReadStream(s, document::kProfileStream);
+      auto decoded = bytes ? document::DecodeProfile(*bytes) : std::nullopt;
+      if (decoded) profile = *decoded;
+      else if (bytes) malformed.push_back(ToUtf8(document::kProfileStream) + ": its contents are malformed");
+    }
     for (const CString& k : keywords) {
       server.AddKeyword(k);
       CString key = k;
@@ -200,12 +208,16 @@ struct DocumentFile::State {
     if ((hadLabelStream || !labels.ById().empty()) &&
         !WriteStream(s, document::kLabelStream, document::EncodeLabels(labels.ById())))
       return Error(FileErrorKind::kIo, "cannot write the labels");
+    const bool writeProfile = hadProfileStream || profile != NameProfile::kClassic;
+    if (writeProfile && !WriteStream(s, document::kProfileStream, document::EncodeProfile(profile)))
+      return Error(FileErrorKind::kIo, "cannot write the name profile");
     CompoundFileError failure;
     std::vector<std::string> left;
     if (!CommitCompoundFile(s, FileOptions(), &left, &failure))
       return Error(KindOf(failure.kind, true), "cannot write: " + failure.message);
     hadKeywordStream = hadKeywordStream || !keywords.empty();
     hadLabelStream = hadLabelStream || !labels.ById().empty();
+    hadProfileStream = writeProfile;
     malformed.clear();
     if (leftOut) *leftOut = std::move(left);
     return {};
@@ -338,6 +350,10 @@ std::vector<std::string> DocumentFile::Warnings() const {
 }
 
 const std::vector<CString>& DocumentFile::StoredKeywords() const { return state_->keywords; }
+
+NameProfile DocumentFile::StoredProfile() const { return state_->profile; }
+
+void DocumentFile::SetStoredProfile(NameProfile profile) { state_->profile = profile; }
 
 void DocumentFile::SetStoredKeywords(std::vector<CString> keywords) {
   state_->keywordKeys.clear();

@@ -99,4 +99,20 @@ std::optional<LabelMap> DecodeLabels(const Bytes& bytes) {
   return labels;
 }
 
+Bytes EncodeProfile(NameProfile profile) {
+  const std::string_view name = NameProfileName(profile);
+  return EncodeKeywords({CString(name.begin(), name.end())});
+}
+
+std::optional<NameProfile> DecodeProfile(const Bytes& bytes) {
+  const std::optional<std::vector<CString>> entries = DecodeKeywords(bytes);
+  if (!entries || entries->size() != 1) return std::nullopt;
+  std::string name;
+  for (char16_t c : entries->front()) {
+    if (c > 0x7F) return std::nullopt;
+    name.push_back(static_cast<char>(c));
+  }
+  return NameProfileNamed(name);
+}
+
 }  // namespace nametree::document

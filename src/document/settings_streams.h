@@ -1,5 +1,5 @@
-// The program's settings kept beside "NameServer": reserved words and
-// container labels, each a stream of its own. The bytes are little-endian:
+// The program's settings kept beside "NameServer": reserved words,
+// container labels and the name profile, each a stream of its own. The bytes are little-endian:
 // a version word (1), a count, then per entry (the container ID of a label,)
 // a 16-bit length in UTF-16 units and the units. Decoding never trusts a
 // count or length beyond the bytes that are there, so a damaged stream is
@@ -11,12 +11,16 @@
 #include <optional>
 #include <vector>
 
+#include "nametree/identifier_profile.h"
 #include "nametree/types.h"
 
 namespace nametree::document {
 
 inline constexpr char16_t kKeywordStream[] = u"NametreeKeywords";
 inline constexpr char16_t kLabelStream[] = u"NametreeLabels";
+// One entry, the profile's name; a document without the stream keeps the
+// classic rule.
+inline constexpr char16_t kProfileStream[] = u"NametreeProfile";
 
 using Bytes = std::vector<std::uint8_t>;
 using LabelMap = std::map<std::uint32_t, CString>;
@@ -26,5 +30,9 @@ std::optional<std::vector<CString>> DecodeKeywords(const Bytes& bytes);
 
 Bytes EncodeLabels(const LabelMap& labels);
 std::optional<LabelMap> DecodeLabels(const Bytes& bytes);
+
+Bytes EncodeProfile(NameProfile profile);
+// None for anything but one entry naming a known profile.
+std::optional<NameProfile> DecodeProfile(const Bytes& bytes);
 
 }  // namespace nametree::document

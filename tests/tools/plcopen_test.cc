@@ -51,6 +51,11 @@ struct Fixture {
   int accepted;
   std::string globalIds;
   std::string tree;  // `nametree tree` of what --keep-going writes
+  // The labels it carries, as "label=container ..."; `unlabelled` named
+  // containers have none: a name that breaks the label rule in its path
+  // form too, or a refused duplicate at the top level.
+  std::string labels;
+  int unlabelled;
 };
 
 const Fixture kFixtureCases[] = {
@@ -61,20 +66,24 @@ const Fixture kFixtureCases[] = {
      {},
      12, 26, R"({"cfg-plant":32,"dt-recipe":2,"pou-motor":11})",
      "container 1 (global)\n   2  Recipe\n  10  Mode\n  11  Motor\n  18  Valve\n  22  Main\n  32  Plant\n  42  Line2\n"
-     "  container 4 (plain)\n    5  Speed\n    6  Nested\n    container 8 (plain)\n      9  Speed\n"
-     "  container 13 (plain)\n    14  IN\n    15  PT\n    16  Q\n    17  x\n  container 20 (plain)\n    21  IN\n"
-     "  container 24 (plain)\n    25  Line\n    26  Start\n    27  Go\n  container 29 (plain)\n  container 31 (plain)\n"
-     "container 33 (target)\n  34  Cpu\n  40  Line\n  41  Speed\n  container 36 (plain)\n    37  Fast\n"
-     "    38  main1\n    39  Line\ncontainer 43 (target)\n  44  Cpu\n  container 46 (plain)\n    47  main1\n"},
+     "  container 4 (plain) @Recipe\n    5  Speed\n    6  Nested\n    container 8 (plain)\n      9  Speed\n"
+     "  container 13 (plain) @Motor\n    14  IN\n    15  PT\n    16  Q\n    17  x\n  container 20 (plain) @Valve\n    21  IN\n"
+     "  container 24 (plain) @Main\n    25  Line\n    26  Start\n    27  Go\n  container 29 (plain)\n  container 31 (plain)\n"
+     "container 33 (target) @Plant\n  34  Cpu\n  40  Line\n  41  Speed\n  container 36 (plain) @Cpu\n    37  Fast\n"
+     "    38  main1\n    39  Line\ncontainer 43 (target) @Line2\n  44  Cpu\n  container 46 (plain) @Line2_Cpu\n    47  main1\n",
+     // the second configuration's Cpu takes the path form; the colliding
+     // MOTOR and Recipe (containers 29 and 31) have no label
+     "Recipe=4 Motor=13 Valve=20 Main=24 Plant=33 Cpu=36 Line2=43 Line2_Cpu=46 ", 2},
     {"vendor.xml",
      {"20 MODE twice own-container", "34 Axis collision global"},
      {"45 Helper instance of its program type"},
      10, 15, R"({"gvl-1":15,"m-home":12})",
-     "container 1 (global)\n   2  Reading\n   7  Axis\n  23  Cell\n  container 4 (plain)\n    5  AsInt\n"
-     "    6  AsReal\n  container 9 (plain)\n    10  IN\n    container 12 (plain)\n      13  IN\n      14  Mode\n"
-     "  container 19 (plain)\n    container 21 (plain)\n      22  Fast\ncontainer 15 (target)\n  16  Home\n"
-     "  17  IN\ncontainer 24 (target)\n  25  Plc\n  container 27 (plain)\n    28  Helper\n    32  Fast\n"
-     "    container 30 (plain)\n      31  IN\n"},
+     "container 1 (global)\n   2  Reading\n   7  Axis\n  23  Cell\n  container 4 (plain) @Reading\n    5  AsInt\n"
+     "    6  AsReal\n  container 9 (plain) @Axis\n    10  IN\n    container 12 (plain) @Home\n      13  IN\n      14  Mode\n"
+     "  container 19 (plain) @IRun\n    container 21 (plain) @Run\n      22  Fast\ncontainer 15 (target) @Gvl\n  16  Home\n"
+     "  17  IN\ncontainer 24 (target) @Cell\n  25  Plc\n  container 27 (plain) @Plc\n    28  Helper\n    32  Fast\n"
+     "    container 30 (plain) @Helper\n      31  IN\n",
+     "Reading=4 Axis=9 Home=12 Gvl=15 IRun=19 Run=21 Cell=24 Plc=27 Helper=30 ", 0},
     // In the style of a utility library: leading underscores are IEC names,
     // LDT and LTIME keywords of the third edition only.
     {"iec_names.xml",
@@ -82,8 +91,9 @@ const Fixture kFixtureCases[] = {
       "19 \u041d\u0430\u0441\u043e\u0441 invalid -", "19 _ invalid -", "19 then keyword keyword"},
      {},
      3, 6, "{}",
-     "container 1 (global)\n  2  CAL_SDT\n  6  _DT_TO_DATE\n  container 4 (plain)\n    5  DOY\n"
-     "  container 8 (plain)\n     9  _T\n    10  _IN1\n    11  _9\n"},
+     "container 1 (global)\n  2  CAL_SDT\n  6  _DT_TO_DATE\n  container 4 (plain) @CAL_SDT\n    5  DOY\n"
+     "  container 8 (plain)\n     9  _T\n    10  _IN1\n    11  _9\n",
+     "CAL_SDT=4 ", 1},
     // In the style of an IDE's export: a union of its own in addData is a
     // type, so the list's AsWord is no collision; the instance named like
     // its program and the device names are skipped.
@@ -92,11 +102,13 @@ const Fixture kFixtureCases[] = {
      {"22 PLC_PRG instance of its program type", "24 General Axis Pool free text in vendor data",
       "24 Motion Task free text in vendor data"},
      8, 12, "{}",
-     "container 1 (global)\n   2  PLC_PRG\n   6  Scale\n  10  Device\n  19  U_Raw\n  container 4 (plain)\n"
-     "    5  Raw\n  container 8 (plain)\n    9  AsInt\n  container 21 (plain)\n    22  AsInt\n    23  AsWord\n"
-     "container 11 (target)\n  12  Application\n  container 14 (plain)\n    15  MainTask\n    16  Second\n"
-     "  container 18 (plain)\ncontainer 24 (target)\n  25  AsWord\n"},
-    {"v200.xml", {}, {}, 2, 2, "{}", "container 1 (global)\n  2  Old\n  container 4 (plain)\n    5  Count\n"},
+     "container 1 (global)\n   2  PLC_PRG\n   6  Scale\n  10  Device\n  19  U_Raw\n  container 4 (plain) @PLC_PRG\n"
+     "    5  Raw\n  container 8 (plain) @Scale\n    9  AsInt\n  container 21 (plain) @U_Raw\n    22  AsInt\n    23  AsWord\n"
+     "container 11 (target) @Device\n  12  Application\n  container 14 (plain) @Application\n    15  MainTask\n    16  Second\n"
+     "  container 18 (plain)\ncontainer 24 (target) @GVL\n  25  AsWord\n",
+     // the vendor's "General Axis Pool" (container 18) is no label
+     "PLC_PRG=4 Scale=8 Device=11 Application=14 U_Raw=21 GVL=24 ", 1},
+    {"v200.xml", {}, {}, 2, 2, "{}", "container 1 (global)\n  2  Old\n  container 4 (plain) @Old\n    5  Count\n", "Old=4 ", 0},
 };
 
 TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
@@ -119,6 +131,14 @@ TEST_F(Plcopen, FixturesImportIntoTheirScopesAndListEveryRefusal) {
     EXPECT_EQ(Skipped(report), c.skipped);
     EXPECT_EQ(report["globalIds"].dump(), c.globalIds);
     EXPECT_EQ(Program({"tree", doc}).out, c.tree);
+    EXPECT_EQ(report["unlabelled"], c.unlabelled);
+    std::string labels;
+    const Json listed = Json::parse(Program({"label", "--json", doc}).out);
+    for (const Json& l : listed["labels"])
+      labels += l["label"].get<std::string>() + "=" + std::to_string(l["id"].get<int>()) + " ";
+    EXPECT_EQ(labels, c.labels);
+    const std::string last = c.labels.substr(c.labels.rfind(' ', c.labels.size() - 2) + 1);
+    EXPECT_EQ(Program({"add", doc, "@" + last.substr(0, last.find('=')), "Probe"}).exit, 0) << last;
     EXPECT_EQ(Program({"lint", "--profile", "iec61131-3", doc}).exit, 0);
     // lint of the project reports exactly the refusals, then the conventions.
     ProgramRun lint = Program({"lint", "--json", project});
@@ -179,6 +199,12 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   EXPECT_EQ(names({"--profile", "classic"}),
             "LDT LTIME _DT_TO_DATE _T _IN1 _ _9 then ");
   EXPECT_EQ(Program({"lint", "--profile", "iec", project}).exit, 2);
+  // The imported document keeps its profile: its _T is judged as IEC, not
+  // by the classic rule, unless told.
+  const std::string doc = dir_.File("iec.nt");
+  ASSERT_EQ(Program({"import-plcopen", "--keep-going", project, doc}).exit, 1);
+  EXPECT_EQ(Program({"lint", doc}).out, doc + ": clean\n");
+  EXPECT_NE(Program({"lint", "--profile", "classic", doc}).out.find("\"_T\""), std::string::npos);
 }
 
 TEST(KeywordSets, Iec61131HoldsKeywordsAndTypesButNoStandardBlocks) {
