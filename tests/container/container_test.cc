@@ -60,18 +60,6 @@ TEST_F(Container, LookupIgnoresCaseButTextKeepsIt) {
   EXPECT_EQ(c.GetIDOfName(u"STRASSE"), 0u);
 }
 
-TEST_F(Container, UninitialisedContainerUsesSeventeenBuckets) {
-  // ID 16 -> bucket 1; ID 272 -> bucket 0 of 17 (bucket 17 of 13513).
-  CNameContainer small(true);
-  CNameContainer::SetLastIssuedNameID(15);
-  ASSERT_EQ(small.AddName(u"sixteen"), 16u);
-  CNameContainer::SetLastIssuedNameID(271);
-  ASSERT_EQ(small.AddName(u"twoseventytwo"), 272u);
-  EXPECT_EQ(Names(small), (std::vector<CString>{u"twoseventytwo", u"sixteen"}));
-  EXPECT_EQ(small.GetBucketCounts(), 17u);
-  EXPECT_EQ(CNameContainer().GetBucketCounts(), 13513u);
-}
-
 TEST_F(Container, EmptiedTablesKeepTheirBucketCounts) {
   CNameContainer full, small(true);
   struct Counts {

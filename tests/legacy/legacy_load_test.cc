@@ -107,6 +107,14 @@ TEST_F(Conversion, RecordsBecomeTheTreeAndTheDropObserverHearsOfEveryRecordLeftO
         .containers = {Box(10, 3), Box(70, 0, 77)}},
        "#10 t3\n  100 Pump\n",
        "0/0 100>10 Old\n2/4 70>77 \n1/3 61>0 \n1/4 60>99 \n0/2 101>60 Lost\n0/2 103>55 Astray\n0/1 102>0 Orphan\n"},
+      // Global and target records are made at once, the parent of a type-3 one ignored; a
+      // type-1 record leaves no trace, nor do its subs, and a second top-level 5 is made too.
+      {"bag containers of global and target type",
+       {.containers = {{.version = 3, .id = 5, .parent = 7, .subs = {20, 21}, .type = 3, .jWords = 2, .skipBytes = 1},
+                       {.version = 2, .id = 1, .subs = {30}, .type = 2, .jWords = 1}, Box(2, 2),
+                       {.id = 8, .subs = {40}, .type = 1}, Box(9, 0x10002), {.id = 5, .subs = {22}, .type = 3},
+                       {.id = 6, .parent = 5, .subs = {41}, .type = 1}}},
+       "#5 t3\n  #6 t3\n  #20 t3\n  #21 t3\n  #22 t3\n#1 t2\n  #30 t2\n#2 t2\n#5 t3\n", ""},
       // 33 lies in a later bucket than 17 whatever the insertion order, so it
       // is entered last and keeps the text key of the pair.
       {"remaining names are placed in bucket order",
@@ -150,26 +158,6 @@ TEST_F(Conversion, SpecialBagsAreFoundByParentAndNameAndAccumulateOverLoads) {
   };
   for (const auto& [parent, name, bag] : lookups) EXPECT_EQ(server.GetBagbyName(parent, name), bag) << parent;
   EXPECT_EQ(TreeOf(server), "#10 t3\n  #40 t3\n  #41 t3\n  #43 t3\n  #44 t3\n  #51 t3\n#20 t3\n  #50 t3\n");
-}
-
-TEST_F(Conversion, BagContainersOfGlobalAndTargetTypeAreMadeAtOnce) {
-  ASSERT_EQ(LoadDoc({.containers =
-                         {
-                             // The parent ID of a type-3 record plays no part.
-                             {.version = 3, .id = 5, .parent = 7, .subs = {20, 21}, .type = 3, .jWords = 2, .skipBytes = 1},
-                             {.version = 2, .id = 1, .subs = {30}, .type = 2, .jWords = 1},
-                             Box(2, 2),
-                             {.id = 8, .subs = {40}, .type = 1},  // leaves no trace, nor do its subs
-                             Box(9, 0x10002),                     // neither 2 nor 3
-                             {.id = 5, .subs = {22}, .type = 3},  // a second top-level 5
-                             {.id = 6, .parent = 5, .subs = {41}, .type = 1},  // pending under the first 5
-                         }}),
-            S_OK);
-  EXPECT_EQ(TreeOf(server), "#5 t3\n  #6 t3\n  #20 t3\n  #21 t3\n  #22 t3\n#1 t2\n  #30 t2\n#2 t2\n#5 t3\n");
-  EXPECT_EQ(server.GetGlobalContainerID(), 1u);
-  std::vector<std::uint32_t> targets;
-  ASSERT_EQ(server.GetTargetsContainerIDList(targets), S_OK);
-  EXPECT_EQ(targets, (std::vector<std::uint32_t>{5, 5}));
 }
 
 using LegacyEntry = LegacyTest;

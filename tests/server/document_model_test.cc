@@ -107,23 +107,6 @@ TEST_F(WalkTest, SubTreesAndDepthLimits) {
   EXPECT_EQ(children, walked);
 }
 
-TEST_F(ServerTest, ADeepChainIsWalkedWithoutRecursion) {
-  std::uint32_t at = server.AddContainer(0, kTargetContainer);
-  const std::uint32_t top = at;
-  for (int i = 0; i < 3000; ++i) at = server.AddContainer(at, kLocalCheckContainer);
-  Put(at, u"Bottom");
-  int depth = -1;
-  std::uint32_t last = 0;
-  for (ContainerRef c : TreeWalk(server)) {
-    EXPECT_EQ(c.Depth(), depth + 1);
-    depth = c.Depth();
-    last = c.Id();
-  }
-  EXPECT_EQ(depth, 3000);
-  EXPECT_EQ(last, at);
-  EXPECT_EQ((*TreeWalk(server, top, 10).begin()).Depth(), 0);
-}
-
 TEST_F(ServerTest, TheStoredLastIssuedIDIsWhatTheDocumentSaid) {
   EXPECT_EQ(server.GetStoredLastIssuedID(), 0u);
   Put(server.AddContainer(0, kOrdinaryContainer), u"A");
