@@ -5,10 +5,6 @@
 // document (a 'show' of one ID) or against the same run without the edit
 // check, measured in the same run. Usage: plant_program_bench [PROGRAM]
 // [RUNS]; NAMETREE_PLANT_SCALE=N divides the programs' locals and tags by N.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +16,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "process_run.h"
 
 namespace {
 
@@ -38,27 +34,11 @@ double lastCpu = 0;  // user + system seconds of the last run
 // Wall seconds of one run; its output goes to files, never to the screen.
 double Run(std::vector<std::string> args, const fs::path& in = "/dev/null", int* status = nullptr) {
   args.insert(args.begin(), program);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t io;
-  posix_spawn_file_actions_init(&io);
-  posix_spawn_file_actions_addopen(&io, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&io, 1, (dir / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&io, 2, (dir / "err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  int rc = 0;
-  struct rusage use {};
-  if (posix_spawn(&pid, program.c_str(), &io, nullptr, argv.data(), environ) != 0 || wait4(pid, &rc, 0, &use) < 0) {
-    std::fprintf(stderr, "cannot run %s\n", program.c_str());
-    std::exit(1);
-  }
-  posix_spawn_file_actions_destroy(&io);
-  if (status) *status = rc;
-  lastCpu = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
-            static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const nametree::bench::ProcessRun run =
+      nametree::bench::RunProcess(args, in.string(), (dir / "out.txt").string(), (dir / "err.txt").string());
+  if (status) *status = run.status;
+  lastCpu = run.cpu;
+  return run.wall;
 }
 
 void Copy(const fs::path& from, const fs::path& to) { fs::copy_file(from, to, fs::copy_options::overwrite_existing); }

@@ -5,10 +5,7 @@
 // against pugixml parsing it. Usage: plcopen_lint_bench [DIR] [PROGRAM]
 // [RUNS]; without DIR it reads NAMETREE_PLCOPEN_DIR, else
 // /work/shared/plcopen, and skips with a message when that is absent.
-#include <fcntl.h>
 #include <malloc.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,8 +24,7 @@
 #include "nametree/name_server.h"
 #include "nametree/plcopen_import.h"
 #include "nametree/plcopen_rules.h"
-
-extern char** environ;
+#include "process_run.h"
 
 namespace {
 
@@ -46,30 +42,14 @@ double lastCpu = 0;  // user + system seconds of the last Run
 double Run(const std::vector<std::string>& words) {
   std::vector<std::string> args{program};
   args.insert(args.end(), words.begin(), words.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t io;
-  posix_spawn_file_actions_init(&io);
-  posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&io, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = Clock::now();
-  pid_t pid = 0;
-  int rc = 0;
-  struct rusage use {};
-  if (posix_spawn(&pid, program.c_str(), &io, nullptr, argv.data(), environ) != 0 || wait4(pid, &rc, 0, &use) < 0) {
-    std::fprintf(stderr, "cannot run %s\n", program.c_str());
-    std::exit(1);
-  }
-  posix_spawn_file_actions_destroy(&io);
-  lastCpu = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
-            static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+  const nametree::bench::ProcessRun run = nametree::bench::RunProcess(args, "/dev/null", "/dev/null", "/dev/null");
+  lastCpu = run.cpu;
   // Findings exit 1; anything else means the run did not do the work.
-  if (!WIFEXITED(rc) || WEXITSTATUS(rc) > 1) {
-    std::fprintf(stderr, "%s lint failed (status %d)\n", program.c_str(), rc);
+  if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) > 1) {
+    std::fprintf(stderr, "%s lint failed (status %d)\n", program.c_str(), run.status);
     std::exit(1);
   }
-  return Since(start);
+  return run.wall;
 }
 
 template <class F>
