@@ -81,49 +81,49 @@ void KeyRooms::Reserve(const CNameContainer* c, std::size_t names) {
   if (names) locals_[LocalIndex(c, true)].byKey.Reserve(names);
 }
 
-KeyRooms::Index KeyRooms::GroupIndex(std::uint64_t key, bool make) {
+KeyRooms::Index KeyRooms::FindGroup(std::uint64_t key) const {
   if (lastGroup_ != kNone && groups_[lastGroup_].key == key) return lastGroup_;
-  lastGroup_ = GroupIndexOf(key, make);
+  const Index* g = groupOf_.FindIf(Tag(key), [&](Index x) { return groups_[x].key == key; });
+  lastGroup_ = g ? *g : kNone;
   return lastGroup_;
 }
 
-KeyRooms::Index KeyRooms::GroupIndexOf(std::uint64_t key, bool make) {
-  const auto same = [&](Index g) { return groups_[g].key == key; };
-  if (!make) {
-    const Index* g = groupOf_.FindIf(Tag(key), same);
-    return g ? *g : kNone;
-  }
+KeyRooms::Index KeyRooms::MakeGroup(std::uint64_t key) {
+  if (lastGroup_ != kNone && groups_[lastGroup_].key == key) return lastGroup_;
   bool fresh = false;
-  Index& slot = groupOf_.FindOrInsert(Tag(key), same, fresh);
-  if (!fresh) return slot;
-  const Index g = TakeSlot(groups_, freeGroups_);
-  slot = g;
-  groups_[g].key = key;
-  return g;
+  Index& slot = groupOf_.FindOrInsert(Tag(key), [&](Index x) { return groups_[x].key == key; }, fresh);
+  if (fresh) {
+    slot = TakeSlot(groups_, freeGroups_);
+    groups_[slot].key = key;
+  }
+  lastGroup_ = slot;
+  return slot;
 }
 
-KeyRooms::Index KeyRooms::TreeIndex(std::uint64_t key, std::uint32_t topId, bool make) {
-  const auto same = [&](Index t) { return trees_[t].key == key && trees_[t].topId == topId; };
-  if (!make) {
-    const Index* t = treeOf_.FindIf(TreeTag(key, topId), same);
-    return t ? *t : kNone;
-  }
+KeyRooms::Index KeyRooms::FindTree(std::uint64_t key, std::uint32_t topId) const {
+  const Index* t =
+      treeOf_.FindIf(TreeTag(key, topId), [&](Index x) { return trees_[x].key == key && trees_[x].topId == topId; });
+  return t ? *t : kNone;
+}
+
+KeyRooms::Index KeyRooms::MakeTree(std::uint64_t key, std::uint32_t topId) {
   bool fresh = false;
-  Index& slot = treeOf_.FindOrInsert(TreeTag(key, topId), same, fresh);
-  if (!fresh) return slot;
-  const Index t = TakeSlot(trees_, freeTrees_);
-  slot = t;
-  trees_[t].key = key;
-  trees_[t].topId = topId;
-  return t;
+  Index& slot = treeOf_.FindOrInsert(
+      TreeTag(key, topId), [&](Index x) { return trees_[x].key == key && trees_[x].topId == topId; }, fresh);
+  if (fresh) {
+    slot = TakeSlot(trees_, freeTrees_);
+    trees_[slot].key = key;
+    trees_[slot].topId = topId;
+  }
+  return slot;
 }
 
 KeyRooms::List* KeyRooms::ListOf(const Room& r, Slot s) {
   if (s == kTree || (s == kSearch && r.searchesTree)) {
-    Tree& t = trees_[TreeIndex(r.key, r.topId, true)];
+    Tree& t = trees_[MakeTree(r.key, r.topId)];
     return s == kTree ? &t.members : &t.searchers;
   }
-  Group& g = groups_[GroupIndex(r.key, true)];
+  Group& g = groups_[MakeGroup(r.key)];
   switch (s) {
     case kAll: return &g.all;
     case kWide: return r.wideIsGlobal ? &g.global : &g.targets;
@@ -215,14 +215,14 @@ bool KeyRooms::Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t 
 
 void KeyRooms::Release(std::uint64_t key, std::uint32_t topId, bool tree) {
   if (tree) {
-    const Index t = TreeIndex(key, topId, false);
+    const Index t = FindTree(key, topId);
     if (t != kNone && trees_[t].members.empty() && trees_[t].searchers.empty()) {
       treeOf_.EraseAt(treeOf_.FindIf(TreeTag(key, topId), [&](Index x) { return x == t; }));
       trees_[t] = Tree{};
       freeTrees_.push_back(t);
     }
   }
-  const Index g = GroupIndex(key, false);
+  const Index g = FindGroup(key);
   if (g != kNone && groups_[g].all.empty()) {
     groupOf_.EraseAt(groupOf_.FindIf(Tag(key), [&](Index x) { return x == g; }));
     groups_[g] = Group{};
@@ -243,27 +243,27 @@ KeyRooms::Index KeyRooms::Find(std::uint64_t key, const CNameContainer* c) const
 }
 
 const KeyRooms::List& KeyRooms::All(std::uint64_t key) const {
-  const Index g = const_cast<KeyRooms*>(this)->GroupIndex(key, false);
+  const Index g = FindGroup(key);
   return g == kNone ? kNoRooms : groups_[g].all;
 }
 const KeyRooms::List& KeyRooms::Global(std::uint64_t key) const {
-  const Index g = const_cast<KeyRooms*>(this)->GroupIndex(key, false);
+  const Index g = FindGroup(key);
   return g == kNone ? kNoRooms : groups_[g].global;
 }
 const KeyRooms::List& KeyRooms::Targets(std::uint64_t key) const {
-  const Index g = const_cast<KeyRooms*>(this)->GroupIndex(key, false);
+  const Index g = FindGroup(key);
   return g == kNone ? kNoRooms : groups_[g].targets;
 }
 const KeyRooms::List& KeyRooms::TargetSearchers(std::uint64_t key) const {
-  const Index g = const_cast<KeyRooms*>(this)->GroupIndex(key, false);
+  const Index g = FindGroup(key);
   return g == kNone ? kNoRooms : groups_[g].targetSearchers;
 }
 const KeyRooms::List& KeyRooms::TreeMembers(std::uint64_t key, std::uint32_t topId) const {
-  const Index t = const_cast<KeyRooms*>(this)->TreeIndex(key, topId, false);
+  const Index t = FindTree(key, topId);
   return t == kNone ? kNoRooms : trees_[t].members;
 }
 const KeyRooms::List& KeyRooms::TreeSearchers(std::uint64_t key, std::uint32_t topId) const {
-  const Index t = const_cast<KeyRooms*>(this)->TreeIndex(key, topId, false);
+  const Index t = FindTree(key, topId);
   return t == kNone ? kNoRooms : trees_[t].searchers;
 }
 

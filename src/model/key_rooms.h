@@ -117,9 +117,11 @@ class KeyRooms {
     FlatMap<std::uint32_t, Index> byKey;
   };
   Index LocalIndex(const CNameContainer* c, bool make) const;
-  Index GroupIndex(std::uint64_t key, bool make);
-  Index GroupIndexOf(std::uint64_t key, bool make);
-  Index TreeIndex(std::uint64_t key, std::uint32_t topId, bool make);
+  // kNone when the key has no group (no tree under that top).
+  Index FindGroup(std::uint64_t key) const;
+  Index MakeGroup(std::uint64_t key);
+  Index FindTree(std::uint64_t key, std::uint32_t topId) const;
+  Index MakeTree(std::uint64_t key, std::uint32_t topId);
   List* ListOf(const Room& r, Slot s);
   void Link(Index room, Slot s);
   void Unlink(Index room, Slot s);
@@ -155,7 +157,7 @@ class KeyRooms {
   // The room, the group and the container's table asked last: an edit asks
   // for the same few again and again. Forgotten by any removal.
   mutable Index last_ = kNone, lastLocal_ = kNone;
-  Index lastGroup_ = kNone;
+  mutable Index lastGroup_ = kNone;
 };
 
 }  // namespace nametree
