@@ -90,6 +90,7 @@ bool WantsJson(int argc, char** argv) {
 // begins with it; empty when none is that near.
 std::string NearestCommand(const std::vector<CommandSpec>& table, std::string_view word) {
   std::string best;
+  // mutate: no-command-suggestion
   std::size_t bestCost = 3;
   for (const CommandSpec& c : table) {
     std::vector<std::size_t> row(c.name.size() + 1);  // edit distances, one row at a time
@@ -151,6 +152,7 @@ int CheckOutput(const Reporter& reporter, int code) {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
   // A reader that stopped early (| head) ends us quietly, as it does any
   // filter, also when SIGPIPE was ignored by whoever started us.
+  // mutate: ignored-sigpipe-reported
   if (errno == EPIPE || ReaderGone()) {
     std::signal(SIGPIPE, SIG_DFL);
     std::raise(SIGPIPE);
@@ -279,6 +281,7 @@ std::vector<CommandSpec> AllCommands() {
   AddPlcopenCommands(table);
   AddDemoCommand(table);
   AddCompletionCommand(table);
+  // mutate: help-not-a-command
   AddHelpCommand(table);
   return table;
 }

@@ -45,6 +45,7 @@ bool Words(std::string_view line, std::vector<std::string>& words, std::string* 
   std::size_t i = 0;
   while (i < line.size()) {
     while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    // mutate: batch-comment-read
     if (i == line.size() || line[i] == '#') break;  // the rest is a comment
     std::string word;
     while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
@@ -201,6 +202,7 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
       continue;
     }
     EditResult r = edit ? ApplyEdit(context, *edit) : bad;
+    // mutate: batch-findings-unprinted
     for (DocumentFinding& f : r.findings) report.findings.push_back({number, std::move(f)});
     report.kept = report.kept || r.kept;
     if (r.exit != kExitOk) {
@@ -224,7 +226,9 @@ namespace {
 int RefuseNonStream(const Reporter& report, const std::string& source) {
   struct stat st {};
   if (source == "-" || ::stat(source.c_str(), &st) != 0) return kExitOk;  // the read says why it fails
+  // mutate: batch-reads-directory
   const char* what = S_ISDIR(st.st_mode)    ? "is a directory"
+                     // mutate: batch-opens-socket
                      : S_ISSOCK(st.st_mode) ? "is a socket"
                      : S_ISBLK(st.st_mode)  ? "is a block device"
                                             : nullptr;
@@ -257,7 +261,9 @@ int RunBatchCommand(const Args& args) {
   const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"), &doc.File(), args.Has("strict"),
                                        !args.Has("no-edit-check"));
   const bool keepGoing = args.Has("keep-going");
+  // mutate: batch-saves-partial
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing) && !report.kept;
+  // mutate: saving-unsaid
   if (save && report.progressShown && !doc.DryRun()) std::fprintf(stderr, "saving %s ...\n", doc.Path().c_str());
   if (save)
     if (int rc = SaveDocument(args.Report(), doc)) return rc;

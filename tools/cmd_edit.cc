@@ -42,6 +42,7 @@ int RunSingleEdit(const Args& args) {
   std::vector<PostedNotification> posted;
   doc.Notifications().Subscribe([&posted](const CNotification& n) { posted.push_back({n.Name(), *n.Payload()}); });
   // A new container holds no names, so lint can say nothing new of it.
+  // mutate: delete-unchecked
   const bool judged = edit->op != Edit::Op::kAddContainer && !args.Has("no-edit-check");
   std::optional<EditCheck> check;
   if (judged) check.emplace(doc.Server(), DocumentCheckOptions{});
@@ -54,6 +55,7 @@ int RunSingleEdit(const Args& args) {
   if (r.exit != kExitOk) {
     const bool strict = !r.findings.empty();
     if (strict && !args.Has("json")) PrintFindings(doc.Path(), r.findings);
+    // mutate: refusal-kind-missing
     args.Report().Error(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr, "refused",
                         strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
     return r.exit;

@@ -23,6 +23,7 @@ std::string BatchWord(const CString& text) {
   const std::string shown = ExportText(text);
   const char first = shown.empty() ? ' ' : shown[0];
   if (shown.find_first_of(" \t\"'") == std::string::npos && first != ' ' && first != '#' && first != '-') return shown;
+  // mutate: export-words-unquoted
   std::string quoted = first == '-' ? "-- \"" : "\"";
   for (char c : shown) {
     if (c == '\\' || c == '"') quoted += '\\';
@@ -62,6 +63,7 @@ void PrintKeywordLines(const std::vector<CString>& stored) {
   std::set<std::string_view> written;
   for (const CString& word : stored) {
     const auto set = setOf.find(NameCompareKey(word));
+    // mutate: export-keyword-set-word-by-word
     if (set == setOf.end()) std::printf("keyword %s\n", BatchWord(word).c_str());
     else if (written.insert(set->second).second) std::printf("keyword --set %s\n", std::string(set->second).c_str());
   }
@@ -95,10 +97,12 @@ int RunExport(const Args& args) {
       const CString text(view);
       const bool kind = !server.IsValidName(text, kOrdinaryName);
       if (csv) {
+        // mutate: csv-export-container-by-id
         std::fputs(WriteCsvNameRow(columns, "@" + self, ExportText(text), kind).c_str(), stdout);
         continue;
       }
       std::printf("add @%s %s%s%s\n", self.c_str(), BatchWord(text).c_str(), kind ? " --kind 1" : "",
+                  // mutate: export-checks-held-names
                   unchecked.count(id) ? " --no-check" : "");
     }
   });
@@ -110,6 +114,7 @@ int RunExport(const Args& args) {
 
 int PrintCanonical(DocumentFile& file) {
   std::vector<CString> keywords = file.StoredKeywords();
+  // mutate: canonical-keywords-unsorted
   std::sort(keywords.begin(), keywords.end());
   for (const CString& word : keywords) std::printf("keyword %s\n", Display(word).c_str());
   VisitTreeByID(file.Server(), {}, [&](const ContainerRef& c, int depth, bool) {
@@ -218,6 +223,7 @@ void DiffNames(const Side& a, const Side& b, Changes& out) {
       ++ib;
       continue;
     }
+    // mutate: diff-misses-rename
     if (ia->text != ib->text)
       out.Add({{"change", "renamed"}, {"name", ia->id}, {"from", JsonText(ia->text)}, {"to", JsonText(ib->text)}},
               "renamed name " + std::to_string(ia->id) + " from " + Quoted(ia->text) + " to " + Quoted(ib->text));
@@ -256,6 +262,7 @@ int RunDiff(const Args& args) {
   DiffKeywords(a.File(), b.File(), changes);
   if (args.Has("json"))
     PrintJson({{"a", a.Path()}, {"b", b.Path()}, {"equal", changes.Count() == 0}, {"changes", changes.Take()}});
+  // mutate: diff-always-equal
   return changes.Count() == 0 ? kExitOk : kExitRefused;
 }
 

@@ -29,11 +29,13 @@ using plcopen::Skipped;
 
 int ReadJudging(const Args& args, Judging* judging, const plcopen::NamingConfig& config) {
   if (int rc = ProfileOption(args, &judging->options.profile)) return rc;
+  // mutate: plcopen-keyword-set-ignored
   judging->sets = args.Values("keyword-set");
   const bool edition = judging->sets.empty();
   if (edition) judging->sets.push_back(config.edition);
   for (const std::string& set : judging->sets)
     if (int rc = KeywordSetWords(args, set, &judging->words)) return rc;
+  // mutate: plcopen-n3-user-words-ignored
   for (const std::string& word : config.keywords) judging->words.push_back(FromUtf8(word));
   std::vector<CString> own;
   if (int rc = ReadKeywordFiles(args, &own)) return rc;
@@ -46,6 +48,7 @@ std::string KeywordReason(const Judging& judging, const std::string& name) {
   for (const std::string& set : judging.sets) sets += (sets.empty() ? "" : ", ") + set;
   std::u16string upper = FromUtf8(name);
   for (char16_t& c : upper) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
+  // mutate: plcopen-edition-unsaid
   const bool ed3 = std::find(judging.sets.begin(), judging.sets.end(), "iec61131-3-ed2") == judging.sets.end() &&
                    IsThirdEditionOnlyKeyword(upper);
   return "it is a keyword" + (sets.empty() ? std::string() : " of " + sets) +

@@ -42,6 +42,7 @@ namespace {
 int RunLint(const Args& args) {
   bool projects = args.Count() == 0;
   for (std::size_t i = 0; i < args.Count(); ++i) projects = projects || IsPlcopenArgument(args.At(i));
+  // mutate: plcopen-lint-reads-document
   if (projects || args.Has("print-config")) return LintPlcopen(args);
   for (const char* option : {"config", "format", "fail-on"})
     if (args.Has(option)) return args.UsageError("--" + std::string(option) + " applies to PLCopen XML projects only");

@@ -23,7 +23,9 @@ std::vector<std::string> ShellNames() { return {std::begin(kShells), std::end(kS
 // or a container (labels complete there).
 char PathKind(std::string_view word) {
   for (std::string_view file : {"FILE", "DOC", "A", "B", "IN", "OUT", "INPUT", "PROJECT", "PATH"})
+    // mutate: completion-no-files
     if (word == file) return 'f';
+  // mutate: label-completion-parent-missing
   if (word == "CONTAINER" || word == "PARENT") return 'c';
   return word == "DIR" ? 'd' : 'w';
 }
@@ -67,6 +69,7 @@ _nametree() {
     elif ((more)) && [[ $w == -?* ]]; then
       if [[ ${COMP_WORDS[i+1]-} == = ]]; then
         i=$((i + 2))
+      // mutate: completion-value-counted
       elif [[ " $values " == *" $w "* ]]; then
         i=$((i + 1))
       fi
@@ -142,12 +145,14 @@ std::string BashScript(const std::vector<CommandSpec>& table) {
     std::string opts = "--help", values, paths, dirs, containers, slots, optwords, slotwords;
     for (const OptionSpec& o : c.options) {
       const std::string option = "--" + std::string(o.name);
+      // mutate: completion-options-missing
       opts += " " + option;
       if (o.value.empty()) continue;
       values += " " + option;
       if (PathKind(o.value) == 'f') paths += " " + option;
       if (PathKind(o.value) == 'd') dirs += " " + option;
       if (PathKind(o.value) == 'c') containers += " " + option;
+      // mutate: completion-option-values-missing
       if (o.choices) optwords += "[" + option + "]='" + WordList(o.choices) + "' ";
     }
     for (std::size_t i = 0; i < c.positionals.size(); ++i) {
@@ -219,6 +224,7 @@ std::string ZshScript(const std::vector<CommandSpec>& table) {
 // One @LABEL a line, as the scripts offer them.
 int PrintLabels(const Args& args, const std::string& path) {
   Document doc;
+  // mutate: label-completion-takes-lock
   if (int rc = OpenDocument(args.Report(), doc, path, false)) return rc;
   for (const auto& [id, label] : doc.File().Labels()) std::printf("@%s\n", Display(label).c_str());
   return kExitOk;

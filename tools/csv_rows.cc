@@ -93,6 +93,7 @@ std::optional<Edit> ParseCsvRow(const CsvColumns& columns, const std::vector<std
   if (container.empty()) return ParseContainerRow(fields[p], fields[p + 1], "", false, error);
   if (IsLabelArg(container)) return ParseContainerRow(fields[p], fields[p + 1], container.substr(1), true, error);
   if (container.starts_with(kRefPrefix) && container.size() > kRefPrefix.size())
+    // mutate: csv-ref-row-unnamed
     return ParseContainerRow(fields[p], fields[p + 1], container.substr(kRefPrefix.size()), false, error);
   *error = Usage("a row that makes a container names it @LABEL (kept), --ref NAME (for this batch) or not at all, "
                  "not \"" + Echo(container) + "\"");

@@ -81,11 +81,13 @@ int CreateDocument(const Reporter& report, Document& doc, const std::string& pat
 
 DocumentOptions CreateOptions(const Args& args) {
   DocumentOptions options;
+  // mutate: create-dry-run-writes
   options.dryRun = args.Has("dry-run");
   return options;
 }
 
 int SaveDocument(Reporter& report, Document& doc) {
+  // mutate: dry-run-saves
   if (doc.DryRun()) {
     report.DryRun(doc.Path());
     return kExitOk;

@@ -24,6 +24,7 @@ EditResult Usage(std::string message) {
 namespace {
 EditResult Refused(const std::string& what, const std::string& why, HRESULT hr) {
   EditResult r;
+  // mutate: refusal-exit-code
   r.exit = kExitRefused;
   r.hr = hr;
   r.text = what + ": " + why;
@@ -166,6 +167,7 @@ EditResult Delete(EditContext& context, const Edit& edit) {
   EditResult r;
   if (edit.container) {
     if (*id == 0 || !server.GetContainer(*id)) return Refused(what, "no container has ID " + std::to_string(*id), E_FAIL);
+    // mutate: delete-counts-after
     const SubtreeCounts gone = CountSubtree(server, *id);
     if (HRESULT hr = server.DeleteContainer(*id, true); hr != S_OK)
       return Refused(what, "its parent container refused", hr);
@@ -211,6 +213,7 @@ std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, 
   if (!refused) return std::nullopt;
   if (!holder) return Refused(what, refused.message, E_NAME_INVALID);
   const ContainerRef ref(*context.server.GetContainer(holder), 0);
+  // mutate: label-rerun-any-container
   if (context.labels && ref.ParentId() == parent && ref.Type() == edit.type) {
     EditResult r;
     r.created = holder;
@@ -258,6 +261,7 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
 
 EditResult Keyword(EditContext& context, const Edit& edit) {
   EditResult r;
+  // mutate: batch-keyword-not-kept
   if (context.file) {
     bool added = false;
     if (FileError refused = context.file->KeepKeyword(edit.name, &added))
@@ -337,6 +341,7 @@ std::optional<Edit> ParseEdit(const Args& args, EditResult* error) {
   edit.container = args.Has("container");
   if (const std::string* label = args.Value("as")) {
     edit.label = *label;
+    // mutate: label-as-not-kept
     edit.storeLabel = edit.op == Op::kAddContainer;
   }
   if (const std::string* label = args.Value("label")) {
@@ -415,11 +420,13 @@ bool Undo(EditContext& context, const Edit& edit, const EditResult& done) {
     const CNameContainer* holder = server.FindContainerOfName(done.created);
     if (!holder) return false;
     check.BeforeDeleteName(done.created);
+    // mutate: strict-refusal-stays
     check.After(server.DeleteName(holder->GetID(), done.created, false) == S_OK);
     return true;
   }
   if (edit.op != Edit::Op::kRename) return false;
   check.BeforeRename(done.name, done.old);
+  // mutate: strict-rename-undo-lost
   const bool undone = server.Rename(0, done.name, done.old, kAllowLeadingUnderscore, false, false) == S_OK;
   check.After(undone);
   return undone;
@@ -452,6 +459,7 @@ EditResult ApplyEdit(EditContext& context, const Edit& edit) {
   Announce(context, edit);
   EditResult r = Apply(context, edit);
   r.findings = context.check->After(r.exit == kExitOk, r.created);
+  // mutate: strict-never-refuses
   if (r.exit != kExitOk || r.findings.empty() || !context.strict) return r;
   r.kept = !Undo(context, edit, r);
   r.exit = kExitRefused;

@@ -43,6 +43,7 @@ void Fill(const std::vector<std::string_view>& lines, std::size_t width, std::st
     std::istringstream words{std::string(text)};
     for (std::string word; words >> word;) {
       const std::size_t w = Columns(word);
+      // mutate: wrap-one-column-wide
       if (used > indent && used + 1 + w > width) {
         out += line + '\n';
         line.assign(indent, ' ');
@@ -93,6 +94,7 @@ std::string Escaped(std::string_view text) {
   std::string out;
   for (char c : text) {
     if (c == '\\') out += "\\e";
+    // mutate: man-hyphen-plain
     else if (c == '-') out += "\\-";
     else out += c;
   }
@@ -108,7 +110,9 @@ std::string Roff(std::string_view text) {
       out += ".PP\n";
       continue;
     }
+    // mutate: man-request-unescaped
     if (line[0] == '.' || line[0] == '\'') out += "\\&";
+    // mutate: man-example-joined
     out += Escaped(line) + (line[0] == ' ' ? "\n.br\n" : "\n");
   }
   return out;
@@ -192,8 +196,10 @@ std::string GlobalFooter() {
 std::size_t HelpWidth() {
   std::size_t width = 80;
   winsize size{};
+  // mutate: help-terminal-ignored
   if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
     width = size.ws_col;
+  // mutate: help-columns-ignored
   } else if (const char* columns = std::getenv("COLUMNS")) {
     if (const std::optional<std::uint32_t> n = ParseUnsigned(columns); n && *n > 0) width = *n;
   }
@@ -213,6 +219,7 @@ std::string Wrap(std::string_view text, std::size_t width) {
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     if (b > 0) out += '\n';
     const std::vector<std::string_view>& block = blocks[b];
+    // mutate: wrap-refills-what-fits
     if (std::all_of(block.begin(), block.end(), [&](std::string_view l) { return Columns(l) <= width; })) {
       for (std::size_t i = 0; i < block.size(); ++i) out.append(i ? "\n" : "").append(block[i]);
     } else {

@@ -56,6 +56,7 @@ void GuardInterrupts(const std::string& path, const char* untouched) {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   action.sa_mask = both;
+  // mutate: interrupt-unsaid
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigprocmask(SIG_SETMASK, &before, nullptr);

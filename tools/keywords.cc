@@ -64,6 +64,7 @@ int KeywordSetWords(const Args& args, const std::string& name, std::vector<CStri
 }
 
 int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
+  // mutate: keyword-set-ignored
   for (const std::string& name : args.Values("keyword-set"))
     if (int rc = KeywordSetWords(args, name, words)) return rc;
   bool stdinUsed = false;

@@ -15,6 +15,7 @@ const CString* LabelOf(std::uint32_t id) { return g_labels ? g_labels->LabelOf(i
 // A member only where the container has a label, so that documents without
 // labels keep their JSON.
 Json WithLabel(Json json, std::uint32_t container) {
+  // mutate: lint-json-without-labels
   if (const CString* label = LabelOf(container)) json["label"] = JsonText(*label);
   return json;
 }
@@ -71,6 +72,7 @@ std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t store
   options.useStoredLastID = true;
   options.storedLastID = stored;
   std::vector<Finding> out;
+  // mutate: lint-skips-damage
   if (file)
     for (const DocumentDamage& d : file->Damage()) {
       Json json = Json::object();

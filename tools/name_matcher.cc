@@ -15,6 +15,7 @@ class KeyMatcher : public NameMatcher {
   KeyMatcher(Mode mode, const CString& text) : mode_(mode), key_(NameCompareKey(text)) {}
   bool Matches(const CString& name) override {
     if (mode_ == Mode::kGlob) return Glob(NameCompareKey(name));
+    // mutate: prefix-as-exact
     if (name.size() < key_.size() || (mode_ == Mode::kExact && name.size() != key_.size())) return false;
     return NameCompareKey(name.substr(0, key_.size())) == key_;
   }
@@ -30,6 +31,7 @@ class KeyMatcher : public NameMatcher {
       } else if (p < key_.size() && (key_[p] == u'?' || key_[p] == name[n])) {
         ++p;
         ++n;
+      // mutate: glob-star-no-backtrack
       } else if (star != CString::npos) {
         p = star + 1;
         n = ++resume;

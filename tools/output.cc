@@ -69,6 +69,7 @@ std::optional<CString> ParseName(std::string_view text) {
   };
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t cp = 0;
+    // mutate: names-read-escapes-raw
     const std::size_t n = text[i] == '\\' ? ReadEscape(text, i, &cp) : 0;
     if (n == 0) {
       plain += text[i];
@@ -87,6 +88,7 @@ std::string Echo(std::string_view input) { return EchoedInput(input); }
 
 std::string Quoted(std::u16string_view name) { return QuotedName(name); }
 
+// mutate: indent-grows-with-depth
 std::string Indent(std::size_t level) { return std::string(2 * std::min(level, kIndentLevels), ' '); }
 
 std::string LevelMark(std::size_t level) {
@@ -94,6 +96,7 @@ std::string LevelMark(std::size_t level) {
 }
 
 std::string Counted(std::size_t n, std::string_view noun) {
+  // mutate: plural-for-one
   return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
 }
 
@@ -125,6 +128,7 @@ void Reporter::Error(std::string_view file, const std::string& message, HRESULT 
 int Reporter::Usage(std::string_view command, const std::string& message) const {
   const std::string name = command.empty() ? "nametree" : "nametree " + std::string(command);
   if (json_)
+    // mutate: usage-kind-missing
     Error("", name + ": " + message, E_INVALIDARG, "usage");
   else
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), message.c_str(), name.c_str());

@@ -50,6 +50,7 @@ void VisitByID(const CNameServer& server, const TreeOptions& options, F&& visit)
     const ContainerRef c = pending.back();
     pending.pop_back();
     const int depth = c.Depth() - rootDepth;
+    // mutate: tree-depth-one-more
     const bool deeper = options.maxDepth < 0 || depth < options.maxDepth;
     visit(c, depth, deeper);
     if (!deeper) continue;
@@ -102,6 +103,7 @@ void PrintTree(const CNameServer& server, const TreeOptions& options) {
       char* const end = std::to_chars(digits, digits + sizeof digits, names[i].id).ptr;
       lines += indent;
       lines += "  ";
+      // mutate: tree-ids-unpadded
       lines.append(static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, width - (end - digits))), ' ');
       lines.append(digits, end);
       lines += "  ";
@@ -122,6 +124,7 @@ Json TreeJson(const CNameServer& server, const TreeOptions& options) {
   // top), which takes no other entry until the container's sub-tree is done.
   std::vector<Json*> into;
   VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
+    // mutate: json-nests-without-end
     into.resize(std::min(static_cast<std::size_t>(depth), kJsonNestingLevels));
     Json& list = into.empty() ? json : *into.back();
     Json item;

@@ -21,8 +21,10 @@ std::size_t LabelMadeContainers(const ImportReport& report, DocumentFile& file) 
     if (c.name.empty()) continue;
     const auto parent = index.find(c.parent);
     const CString* above = parent == index.end() ? nullptr : &paths[parent->second];
+    // mutate: plcopen-label-path-unjoined
     paths[i] = above && !above->empty() ? *above + u"_" + c.name : c.name;
     if (!file.SetLabel(c.id, c.name)) continue;
+    // mutate: plcopen-label-no-path-form
     if (paths[i] != c.name && !file.SetLabel(c.id, paths[i])) continue;
     ++unlabelled;
   }

@@ -59,6 +59,7 @@ bool InStyle(std::u16string_view text, CaseStyle style) {
   auto all = [&](auto ok) { return std::all_of(text.begin(), text.end(), ok); };
   switch (style) {
     case CaseStyle::kAny: return true;
+    // mutate: plcopen-n4-camel-is-pascal
     case CaseStyle::kPascal: return Upper(text[0]) && all([](char16_t c) { return Upper(c) || Lower(c) || Digit(c); });
     case CaseStyle::kCamel: return Lower(text[0]) && all([](char16_t c) { return Upper(c) || Lower(c) || Digit(c); });
     case CaseStyle::kUpper: return !Digit(text[0]) && all([](char16_t c) { return Upper(c) || Digit(c) || c == u'_'; });
@@ -110,6 +111,7 @@ class Judge {
 
   void Add(Rule rule, std::size_t element, std::string what, std::vector<std::size_t> related = {}) {
     if (!config_[rule].enabled) return;
+    // mutate: plcopen-rule-severity-fixed
     out_.push_back({rule, config_[rule].severity, what + ": " + std::string(InfoOf(rule).fix), element,
                     std::move(related)});
   }
@@ -117,26 +119,32 @@ class Judge {
   void Judge1(std::size_t i) {
     const Element& e = report_.elements[i];
     const std::string_view kind = ElementKindName(e.kind);
+    // mutate: plcopen-n1-blind
     if (e.kind == ElementKind::kVariable && e.located && !IsGlobalScope(e.scope))
       Add(Rule::kN1, i, Quoted(e) + " is located in a " + std::string(ScopeName(e.scope)));
     if (e.kind == ElementKind::kVariable)
+      // mutate: plcopen-n2-any-prefix
       if (const std::string* prefix = Lookup(config_.typePrefixes, e.type); prefix && !StartsWith(e.text, *prefix))
         Add(Rule::kN2, i, Quoted(e) + " is of type " + e.type + " but does not start with \"" + *prefix + "\"");
     if (auto style = config_.caseStyles.find(std::string(kind));
         style != config_.caseStyles.end() && !InStyle(e.text, style->second))
       Add(Rule::kN4, i, Quoted(e) + " (" + std::string(kind) + ") is not " +
                             std::string(CaseStyleName(style->second)));
+    // mutate: plcopen-n5-external-shadows
     if (e.kind == ElementKind::kVariable && IsLocalScope(e.scope) && e.subKind != "externalVars")
       if (auto global = globals_.find(Key(e.text)); global != globals_.end())
         Add(Rule::kN5, i, Quoted(e) + " shadows the global variable " + Quoted(report_.elements[global->second]),
             {global->second});
+    // mutate: plcopen-n6-min-inclusive
     if (e.length < config_.minLength || e.length > config_.maxLength)
       Add(Rule::kN6, i, Quoted(e) + " has " + std::to_string(e.length) + " characters, outside " +
                             std::to_string(config_.minLength) + " to " + std::to_string(config_.maxLength));
+    // mutate: plcopen-n7-declaring-scope
     if (const std::string* prefix = Lookup(config_.scopePrefixes, ScopeName(e.scope));
         prefix && e.kind != ElementKind::kMember && !StartsWith(e.text, *prefix))
       Add(Rule::kN7, i, Quoted(e) + " is declared in a " + std::string(ScopeName(e.scope)) +
                             " but does not start with \"" + *prefix + "\"");
+    // mutate: plcopen-n10-pous-unjudged
     if (e.kind == ElementKind::kDataType || e.kind == ElementKind::kPou)
       if (const std::string* prefix = Lookup(config_.typeKindPrefixes, e.subKind);
           prefix && !StartsWith(e.text, *prefix))
@@ -190,11 +198,13 @@ std::vector<RuleFinding> CheckNamingRules(const ImportReport& report, const Nami
 std::optional<Rule> RuleOfRefusal(const ImportReport& report, const Refusal& refusal) {
   switch (refusal.cause) {
     case RefusalCause::kRule:
+    // mutate: plcopen-n8-not-a-rule
     case RefusalCause::kNul: return Rule::kN8;
     case RefusalCause::kDuplicate: {
       if (refusal.hit.where == CDuplicateHit::Where::kKeyword) return Rule::kN3;
       const Element* other = report.ElementOf(refusal.hit.nameID);
       if (other && refusal.element < report.elements.size() &&
+          // mutate: plcopen-n9-same-kind
           other->kind != report.elements[refusal.element].kind)
         return Rule::kN9;
       return std::nullopt;
@@ -206,6 +216,7 @@ std::optional<Rule> RuleOfRefusal(const ImportReport& report, const Refusal& ref
 bool OutsideItsScope(const ImportReport& report, const DocumentFinding& finding) {
   if (finding.kind != DocumentFindingKind::kCollision && finding.kind != DocumentFindingKind::kLookAlike)
     return false;
+  // mutate: plcopen-member-finding-kept
   if (finding.where == CDuplicateHit::Where::kOwnContainer) return false;
   const Element* e = report.ElementOf(finding.nameID);
   const Element* other = report.ElementOf(finding.otherNameID);

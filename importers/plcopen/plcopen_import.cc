@@ -22,6 +22,7 @@ constexpr std::string_view kNamespaces[] = {"http://www.plcopen.org/xml/tc6_0201
                                             "http://www.plcopen.org/xml/tc6_0200"};
 constexpr std::streamoff kMaxFileBytes = std::streamoff{256} << 20;
 // What a report shows of one text: a refusal's name, and each name in a path.
+// mutate: plcopen-name-uncut, plcopen-path-names-uncut
 constexpr std::size_t kShownName = 64, kShownPathName = 24;
 // A path keeps this many innermost elements; outer ones are elided.
 constexpr std::size_t kMaxPathElements = 12;
@@ -239,6 +240,7 @@ class Importer {
     }
     for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
       Slot& made = slots_[*it];
+      // mutate: plcopen-deep-unbounded
       if (!made.refused && made.depth >= kMaxScopeDepth) made.refused = RefusalCause::kTooDeep;
       if (!made.refused) {
         const std::uint32_t parentID = made.parent >= 0 ? slots_[made.parent].id : 0;
@@ -270,6 +272,7 @@ class Importer {
     if (line != cursorLine_ || offset < cursorOffset_) {
       cursorLine_ = line;
       cursorOffset_ = line > 1 ? newlines_[line - 2] + 1 : 0;
+      // mutate: plcopen-column-from-zero
       cursorColumn_ = 1;
     }
     for (; cursorOffset_ < offset; ++cursorOffset_)
@@ -282,6 +285,7 @@ class Importer {
   std::size_t WidthAt(std::size_t offset) const {
     if (offset == 0 || offset > buffer_.size()) return 0;
     const std::size_t end = buffer_.find('\0', offset);
+    // mutate: plcopen-fix-width-off
     std::size_t width = 0;
     for (std::size_t at = offset; at < end && at < buffer_.size(); ++at)
       width += (static_cast<unsigned char>(buffer_[at]) & 0xC0) != 0x80;
@@ -290,6 +294,7 @@ class Importer {
 
   std::size_t LineAt(std::size_t offset) const {
     return static_cast<std::size_t>(std::upper_bound(newlines_.begin(), newlines_.end(), offset) -
+                                    // mutate: plcopen-line-from-zero
                                     newlines_.begin()) + 1;
   }
 
@@ -314,6 +319,7 @@ class Importer {
   std::uint32_t Refuse(RefusalCause cause, pugi::xml_node node, const CString& name, Refusal r = {}) {
     const bool folds = cause == RefusalCause::kTooDeep || cause == RefusalCause::kScopeLimit ||
                        cause == RefusalCause::kNameLimit;
+    // mutate: plcopen-limit-unfolded
     if (folds) {
       std::size_t& first = folded_[static_cast<int>(cause)];
       if (first) return ++report_.refused[first - 1].count, 0;
@@ -327,6 +333,7 @@ class Importer {
     r.line = at.line;
     r.column = at.column;
     r.path = std::move(at.path);
+    // mutate: plcopen-refusal-dropped
     report_.refused.push_back(std::move(r));
     return 0;
   }
@@ -334,6 +341,7 @@ class Importer {
   // Enters the element's name into the slot's container; returns its ID, or
   // 0 after listing the refusal.
   std::uint32_t Name(int slot, pugi::xml_node node, const CString& name, Element e) {
+    // mutate: plcopen-element-uncounted
     ++report_.named;
     e.text = name.substr(0, 2 * kMaxNameLength);
     e.length = name.size();
@@ -351,6 +359,7 @@ class Importer {
 
   std::uint32_t Admit(int slot, pugi::xml_node node, const CString& name) {
     Refusal r;
+    // mutate: plcopen-nul-judged-as-rule
     if (name.find(u'\0') != CString::npos) return Refuse(RefusalCause::kNul, node, name);
     const bool iec = options_.profile == NameProfile::kIec61131_3;
     if (ExplainProfileViolation(server_, options_.profile, name, &r.violation)) {
@@ -360,6 +369,7 @@ class Importer {
     const std::uint32_t container = Made(slot);
     if (!container) return Refuse(*slots_[slot].refused, node, name);
     std::uint32_t id = 0;
+    // mutate: plcopen-member-meets-globals
     const bool member = report_.elements.back().kind == ElementKind::kMember;
     if (member) {
       // Reached only through its variable: it meets its type's members and
@@ -378,6 +388,7 @@ class Importer {
     }
     if (r.result != E_NAME_DUPLICATE) {
       const bool full = server_.GetContainer(container)->GetNumNameIDs() >= kMaxEntriesPerTable;
+      // mutate: plcopen-limit-cause-lost
       return Refuse(full ? RefusalCause::kNameLimit : RefusalCause::kOther, node, name, std::move(r));
     }
     if (member || server_.FindDuplicate(container, name, false, &r.hit)) {
@@ -414,7 +425,9 @@ class Importer {
     auto name = [&](int slot, Element e) {
       if (!named) return;
       const CString text = XmlText(nameAttribute.value());
+      // mutate: plcopen-vendor-text-judged
       if (up.vendor && HoldsSpace(text)) return Skip(Skipped::Why::kVendorText, node, text);
+      // mutate: plcopen-instance-judged
       if (kind == "pouInstance" && SameIgnoringCase(text, XmlText(node.attribute("typeName").value())))
         return Skip(Skipped::Why::kInstanceOfItsType, node, text);
       id = Name(slot, node, text, std::move(e));
@@ -432,6 +445,7 @@ class Importer {
       const bool pou = kind == "pou";
       name(up.unit, pou ? element(ElementKind::kPou, up.scope, node.attribute("pouType").value())
                         : element(ElementKind::kDataType, up.scope, BaseKind(node)));
+      // mutate: plcopen-pou-scope-type-4
       opened = f.vars = NewSlot(up.unit, 0);
       f.scope = pou ? PouScope(node) : Scope::kDataType;
       f.members = !pou;
@@ -442,6 +456,7 @@ class Importer {
       f.inVariable = false;
     } else if (kind == "configuration") {
       name(up.unit, element(ElementKind::kConfiguration, up.scope));
+      // mutate: plcopen-configuration-plain
       opened = f.unit = f.vars = f.config = NewSlot(-1, 3);
       f.pou = f.resource = -1;
       f.scope = Scope::kConfiguration;
@@ -450,6 +465,7 @@ class Importer {
     } else if (kind == "resource") {
       const int holder = up.config >= 0 ? up.config : up.unit;
       name(holder, element(ElementKind::kResource, up.scope));
+      // mutate: plcopen-resource-type-4
       opened = f.unit = f.vars = f.resource = NewSlot(holder, 0);
       f.pou = -1;
       f.scope = Scope::kResource;
@@ -469,9 +485,11 @@ class Importer {
       name(up.pou >= 0 ? up.pou : up.vars,
            element(kind == "action" ? ElementKind::kAction : ElementKind::kTransition, up.scope));
     } else if ((kind == "struct" || kind == "union") && up.inVariable) {
+      // mutate: plcopen-member-struct-flat
       opened = f.vars = NewSlot(up.vars, 0);
       f.inVariable = false;
       f.members = true;
+    // mutate: plcopen-named-union-flat
     } else if ((kind == "struct" || kind == "union") && named) {
       // a type of its own, as vendors write unions into addData
       name(up.unit, element(ElementKind::kDataType, up.scope, std::string(kind)));
@@ -480,6 +498,7 @@ class Importer {
       f.scope = Scope::kDataType;
       f.members = true;
     } else if (named && KindIs(kind, "method")) {
+      // mutate: plcopen-method-in-global
       opened = f.vars = f.pou = NewSlot(up.pou >= 0 ? up.pou : up.vars, 0);
       f.scope = Scope::kMethod;
       f.members = false;
@@ -491,11 +510,13 @@ class Importer {
       Made(opened);
     } else if (named && kind == "globalVars" && up.pou < 0 && up.config < 0 && up.resource < 0) {
       // a global variable list of its own, outside any configuration
+      // mutate: plcopen-list-outside-target
       opened = f.vars = NewSlot(-1, 3);
       f.scope = Scope::kGlobalList;
       f.members = false;
       Made(opened);
     }
+    // mutate: plcopen-label-names-dropped
     if (opened >= 0 && named) slots_[opened].name = XmlText(nameAttribute.value());
     if (pugi::xml_attribute globalId = node.attribute("globalId")) {
       if (!id && opened >= 0) id = slots_[opened].id;
@@ -571,6 +592,7 @@ ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, Im
   // A pipe or a device would block the read or never end it.
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
+  // mutate: plcopen-pipe-read
   if (!error && status.type() != std::filesystem::file_type::regular)
     return {ImportStatus::kNotAFile, 0,
             status.type() == std::filesystem::file_type::directory ? "a directory, not a file"

@@ -73,6 +73,7 @@ std::optional<ConfigError> ReadRule(const RuleInfo& info, const toml::node& node
       const auto n = v.value<std::int64_t>();
       if (!n || !v.is_integer() || *n < 0 || *n > 1 << 16) return Error(v, at, "expected a length from 0 to 65536");
       (option == "min" ? config->minLength : config->maxLength) = static_cast<std::size_t>(*n);
+    // mutate: plcopen-config-unknown-key-passes
     } else {
       return Error(v, at, "unknown key");
     }
@@ -168,6 +169,7 @@ std::string FindNamingConfig(const std::string& checked) {
     const std::filesystem::path candidate = dir / kConfigFileName;
     if (std::filesystem::is_regular_file(candidate, error)) return candidate.string();
     if (!dir.has_parent_path() || dir.parent_path() == dir) return "";
+    // mutate: plcopen-config-not-found-above
     dir = dir.parent_path();
   }
 }
@@ -180,6 +182,7 @@ std::string NamingConfigToml(const NamingConfig& config) {
     out += "\n[rules." + std::string(r.id) + "]  # " + std::string(r.title) + "\nenabled = " +
            (config[r.rule].enabled ? "true" : "false") + "\nseverity = \"" +
            std::string(SeverityName(config[r.rule].severity)) + "\"\n";
+    // mutate: plcopen-config-print-unreadable
     if (r.rule == Rule::kN2) out += "prefixes = " + Inline(config.typePrefixes) + "\n";
     if (r.rule == Rule::kN7) out += "prefixes = " + Inline(config.scopePrefixes) + "\n";
     if (r.rule == Rule::kN10) out += "prefixes = " + Inline(config.typeKindPrefixes) + "\n";

@@ -137,6 +137,7 @@ struct Element {
 };
 
 struct ImportOptions {
+  // mutate: plcopen-profile-classic
   NameProfile profile = NameProfile::kIec61131_3;
   // Propose a free name for each duplicate (advances the containers' counters).
   bool propose = false;

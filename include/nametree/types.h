@@ -51,6 +51,7 @@ NAMETREE_API std::optional<std::int16_t> ParseContainerType(std::string_view tex
 // Whether a search that descends from a container goes on into a
 // sub-container of this type; any other type is passed over with its subtree.
 constexpr bool SearchEntersType(std::int16_t type) {
+  // mutate: recursion-skips-type-4
   return type == kGlobalContainer || type == kTargetContainer || type == kLocalCheckContainer;
 }
 

@@ -67,6 +67,7 @@ std::string_view Utf8(py::handle text, const char* role) {
 py::str Str(const nametree::CString& text) {
   int order = -1;  // little-endian, no byte order mark
   PyObject* s = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.data()),
+                                      // mutate: python-text-out-replaced
                                       static_cast<Py_ssize_t>(text.size() * 2), "surrogatepass", &order);
   if (!s) throw py::error_already_set();
   return py::reinterpret_steal<py::str>(s);
@@ -127,6 +128,7 @@ class PyDocument {
   // Commits after a clean block (unless read-only); never writes after an
   // exception. Closes the document either way.
   bool Exit(py::handle excType) {
+    // mutate: with-block-commits-on-raise
     if (excType.is_none() && doc_ && !doc_->IsReadOnly()) {
       nametree::Result<void> done = doc_->Commit();
       Close();
@@ -179,6 +181,7 @@ class ContainerWalk {
 
   py::object Next() {
     if (doc_->Closed()) doc_->Get();  // raises
+    // mutate: python-walk-outlives-edit
     if (doc_->Edits() != edits_)
       throw py::value_error("the document was edited during the walk; walk it again");
     if (at_ == std::default_sentinel) throw py::stop_iteration();

@@ -194,6 +194,7 @@ class Reader {
       }
       if (unit >= space)
         return Fail("the chain of " + what + " points at sector " + Num(unit) + ", which does not exist");
+      // mutate: chain-loop-check-removed
       if (owned_[unit]) {
         if (std::find(chain.begin(), chain.end(), unit) != chain.end())
           return Fail("the chain of " + what + " loops at sector " + Num(unit));
@@ -229,6 +230,7 @@ class Reader {
 
   void DecodeEntry(const std::uint8_t* p) {
     const std::uint32_t link = Get32(p + kOffEntryLeft);
+    // mutate: directory-slots-decoded
     if (p[kOffEntryType] == 0 && (link == kNoStream || link == 0) && Get32(p + kOffEntryRight) == link &&
         Get32(p + kOffEntryChild) == link) {
       slots_.push_back(link == 0 ? kUnusedZeroed : kUnusedUnlinked);
@@ -343,6 +345,7 @@ class Reader {
           node->place = ChainPlace::Declared(e.start, e.size);
         } else {
           node->storage = true;
+          // mutate: nesting-limit-off-by-one
           if (p.depth + 1 > kMaxNesting)
             return Fail("storages are nested deeper than " + Num(kMaxNesting) + " levels");
           pending.push_back({id, node, p.depth + 1, path + "/"});

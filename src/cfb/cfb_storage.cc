@@ -157,6 +157,7 @@ std::string Seconds(int milliseconds) {
 Status WritableChecks(const std::string& path, const FileInfo& info) {
   if (!info.Regular()) return Status::NotRegular(path + " is not a regular file");
   // Checked by hand: the superuser's writes pass every access check.
+  // mutate: read-only-accepted
   if ((info.mode & 0222) == 0) return Status::Denied(path + " is read-only");
   if (info.links > 1)
     return Status::Refused(path + " has " + std::to_string(info.links) +
@@ -186,6 +187,7 @@ Status OpenAndLock(FileLayer& files, const std::string& target, bool writable, i
     if (!info->Regular()) return Status::NotRegular(target + " is not a regular file");
     if (!writable) return Status();
     if (Status s = WritableChecks(target, *info); !s.ok()) return s;
+    // mutate: second-writer-here-waits
     if (IsHeldHere(info->device, info->inode))
       return Status::Busy(target + " is open for writing in this program already; close it there first");
     for (;;) {
@@ -193,6 +195,7 @@ Status OpenAndLock(FileLayer& files, const std::string& target, bool writable, i
       if (Status s = files.TryLock(fd, &busy); !s.ok()) return s.Prefixed("cannot lock " + target + ": ");
       if (!busy) break;
       if (Clock::now() >= deadline)
+        // mutate: lock-wait-kind-lost
         return Status::Busy(target + " is being changed by another program; gave up waiting after " +
                                Seconds(waitMs) + " s");
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -291,6 +294,7 @@ Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFil
   if (s.ok()) s = WriteTree(*root->Node(), root->Tree()->layout, file.format, options.force, sink, leftOut);
   if (s.ok()) s = sink.Flush();
   if (!s.ok()) return abandon(s);
+  // mutate: sync-failure-ignored
   if (s = files.Sync(fd); !s.ok()) return abandon(s.Suffixed(" (a new file beside " + target + ")"));
   if (file.onDisk) {
     FileInfo now, still;
@@ -328,6 +332,7 @@ Status CommitCompoundFile(FileLayer& files, IStorage* storage, const CompoundFil
   file.held.Release();
   if (statted) {
     file.locked = info;
+    // mutate: held-file-lost-at-commit
     (void)file.held.Take(info.device, info.inode);  // a new inode: nobody else lists it
   }
   file.target = target;
@@ -369,6 +374,7 @@ bool Guarded(CompoundFileError* error, Call call) {
     const cfb::Status s = call();
     if (!s.ok() && error) *error = {FailureOf(s.code()), s.message()};
     return s.ok();
+  // mutate: out-of-memory-escapes
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }

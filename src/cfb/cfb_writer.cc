@@ -260,6 +260,7 @@ class Layout {
     Put32(p + kOffEntryRight, links.right);
     Put32(p + kOffEntryChild, links.child);
     std::memcpy(p + kOffEntryClsid, metadata.clsid, sizeof metadata.clsid);
+    // mutate: state-bits-dropped
     Put32(p + kOffEntryState, metadata.stateBits);
     Put64(p + kOffEntryCreated, metadata.created);
     Put64(p + kOffEntryModified, metadata.modified);

@@ -87,6 +87,7 @@ Status CheckChain(const FileLayout& layout, const ChainPlace& place, const std::
   for (std::uint64_t count = 0; count < wanted; ++count) {
     if (u == kEndOfChain) {
       *held = count * unit;
+      // mutate: short-chain-told-corrupt
       return Status::ShortChain("the chain of " + what + " ends after " + Num(count) + " of " + Num(wanted) +
                                 " sectors");
     }

@@ -97,6 +97,7 @@ struct ChainPlace {
   bool mini = true;
 
   static ChainPlace Declared(std::uint32_t start, std::uint64_t size) {
+    // mutate: mini-stream-cutoff
     return {start, size, size < kMiniStreamCutoff};
   }
 };

@@ -33,6 +33,7 @@ class DocStream final : public OwnStream {
     }
     const std::uint64_t end = node_->Size();
     *size = pos_ < end ? static_cast<std::size_t>(end - pos_) : 0;
+    // mutate: file-stream-view-from-start
     *data = *size ? Held() + pos_ : nullptr;
     return S_OK;
   }
@@ -211,6 +212,7 @@ bool DocStorage::Check(DocNode* child) {
 
 CompoundEntryState DocStorage::State(const CString& name) {
   DocNode* found = Find(name);
+  // mutate: entry-state-unchecked
   if (found && !Check(found)) return CompoundEntryState::kDamaged;
   if (found && found->storage &&
       !CheckChains(tree_->layout.get(), *found, ToUtf8(name) + "/", false, &tree_->warnings).ok())
@@ -221,6 +223,7 @@ CompoundEntryState DocStorage::State(const CString& name) {
 
 // A new empty entry in place of any of that name, readable or not. The
 // damage mark of the one it replaces stays: the commit decides.
+// mutate: damage-mark-cleared-on-replace
 std::shared_ptr<DocNode> DocStorage::Replace(const CString& name, bool storage) {
   auto node = std::make_shared<DocNode>();
   node->name = name;

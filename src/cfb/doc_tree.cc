@@ -29,6 +29,7 @@ Status CheckNode(const FileLayout* layout, DocNode& storage, std::size_t index, 
     why = what + " claims " + std::to_string(c.place.size) + " bytes, more than the whole file (" +
           std::to_string(layout->source->Size()) + "); " + why;
   if (check.code() == Status::Code::kCorrupt && corruptIsFatal && !oversized) return check;
+  // mutate: short-chain-not-recovered
   const bool recovered = check.code() == Status::Code::kShortChain;
   if (recovered) why += "; the " + std::to_string(held) + " bytes it holds are read";
   if (warnings) warnings->push_back(path + ToUtf8(c.name) + ": " + why);

@@ -24,6 +24,7 @@ namespace {
 Status SystemError(const std::string& what) {
   const int error = errno;
   std::string message = what + ": " + std::strerror(error);
+  // mutate: missing-file-kind-lost
   if (error == ENOENT) return Status::NotFound(std::move(message));
   if (error == EACCES || error == EROFS) return Status::Denied(std::move(message));
   return Status::IoError(std::move(message));
@@ -83,6 +84,7 @@ class PosixFiles final : public FileLayer {
     return Status();
   }
 
+  // mutate: lock-not-taken
   Status TryLock(int fd, bool* busy) override {
     struct flock lock {};
     lock.l_type = F_WRLCK;

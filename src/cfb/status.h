@@ -51,6 +51,7 @@ class [[nodiscard]] Status {
 
   // The same failure with context in front of its sentence.
   Status Prefixed(std::string_view prefix) const {
+    // mutate: status-prefix-clears-failure
     return ok() ? *this : Status(code_, std::string(prefix) + message_);
   }
   // The same failure with more said behind its sentence.

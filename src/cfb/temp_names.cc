@@ -39,6 +39,7 @@ std::string RandomTempTail() {
 }
 
 std::optional<long> TempNameOwner(const std::string& entry, const std::string& document) {
+  // mutate: temp-owner-not-hidden
   const std::string prefix = "." + document + kMarker;
   if (entry.size() <= prefix.size() || entry.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
   std::size_t at = prefix.size();
@@ -51,6 +52,7 @@ std::optional<long> TempNameOwner(const std::string& entry, const std::string& d
   if (at == digits || entry[digits] == '0' || pid > INT_MAX) return std::nullopt;
   if (at >= entry.size() || entry[at] != '.' || entry.size() - at - 1 != kTailLength) return std::nullopt;
   for (std::size_t i = at + 1; i < entry.size(); ++i)
+    // mutate: temp-tail-unchecked
     if (!IsTailCharacter(entry[i])) return std::nullopt;
   return pid;
 }

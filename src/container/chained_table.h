@@ -70,6 +70,7 @@
 namespace nametree {
 
 struct IdKeyHash {
+  // mutate: id-bucket-shift
   std::uint32_t operator()(std::uint32_t key) const { return key >> 4; }
 };
 
@@ -78,6 +79,7 @@ struct TextKeyHash {
     std::uint32_t h = 0;
     for (char16_t c : key) {
       if (c == 0) break;  // texts hash up to their terminating zero
+      // mutate: text-hash-multiplier
       h = h * 33 + c;
     }
     return h;
@@ -202,6 +204,7 @@ class ChainedTable {
       FreeEntry(entry);
       throw;
     }
+    // mutate: new-key-at-back
     pool_[entry].next = *head;
     if (spread_->index && *head != kNone) spread_->index->SetPrev(*head, entry);
     *head = entry;
@@ -253,6 +256,7 @@ class ChainedTable {
       if (at == kNone) return false;
       const std::uint32_t front = BucketRunStart(ItemBucket(at), at);
       Item* first = &items_[0];
+      // mutate: move-to-front-listed-not-rotated
       std::rotate(first + front, first + at, first + at + 1);
       return true;
     }
@@ -265,9 +269,11 @@ class ChainedTable {
       const std::uint32_t prev = spread_->index->Prev(e);
       if (prev & kHeadMark) return true;
       const std::uint32_t next = pool_[e].next;
+      // mutate: move-to-front-successor-keeps-prev
       pool_[prev].next = next;
       if (next != kNone) spread_->index->SetPrev(next, prev);
       spread_->index->SetPrev(*head, e);
+      // mutate: move-to-front-index-keeps-old-link
       spread_->index->SetPrev(e, kHeadMark | b);
       pool_[e].next = *head;
       *head = e;
@@ -276,6 +282,7 @@ class ChainedTable {
     for (std::uint32_t* link = head; *link != kNone; link = &pool_[*link].next) {
       if (Matches(*link, key)) {
         const std::uint32_t e = *link;
+        // mutate: move-to-front-chain-unchanged
         *link = pool_[e].next;
         pool_[e].next = *head;
         *head = e;
@@ -312,10 +319,12 @@ class ChainedTable {
     return At(FirstFrom(0));
   }
   const Item* NextEntry(const Item* e) const {
+    // mutate: list-next-entry-stops-early
     if (listed_) return e + 1 < &items_[0] + count_ ? e + 1 : nullptr;
     const Node* n = static_cast<const Node*>(e);
     if (n->next != kNone) return &pool_[n->next];
     const std::uint32_t b = BucketOf(store_.ViewOf(n->key));
+    // mutate: walk-skips-a-bucket
     return b + 1 < buckets_ ? At(FirstFrom(b + 1)) : nullptr;
   }
   const Item* FindEntry(View key) const {
@@ -326,6 +335,7 @@ class ChainedTable {
   // place, else by bucket and then along the shared chain, which costs the
   // chain's length at most. REQUIRES: both held, a != b.
   bool WalksBefore(View a, View b) const {
+    // mutate: table-walk-order-backwards
     if (listed_) return Find(a) < Find(b);
     const std::uint32_t ba = BucketOf(a), bb = BucketOf(b);
     if (ba != bb) return ba < bb;
@@ -365,6 +375,7 @@ class ChainedTable {
   bool CheckChains() const {
     if (listed_) {
       for (std::uint32_t i = 0; i < count_; ++i)
+        // mutate: chain-check-blind-to-twice
         if (Find(store_.ViewOf(items_[i].key)) != i) return false;
       return true;
     }
@@ -374,6 +385,7 @@ class ChainedTable {
       std::uint32_t prev = kHeadMark | b;
       for (std::uint32_t e = head; ok && e != kNone; prev = e, e = pool_[e].next) {
         // A count past count_ also stops a chain that loops.
+        // mutate: chain-check-blind-to-twice
         ok = ++seen <= count_ && e < pool_.size() && BucketAt(e) == b && Find(store_.ViewOf(pool_[e].key)) == e &&
              (!spread_->index || spread_->index->Prev(e) == prev);
       }
@@ -410,6 +422,7 @@ class ChainedTable {
 
  private:
   // Bucket counts fit in 30 bits, beside the two flags.
+  // mutate: bucket-count-clamped-low
   static constexpr std::uint32_t kMostBuckets = (1u << 30) - 1;
   static std::uint32_t Clamp(std::uint32_t buckets) { return buckets == 0 ? 1 : buckets > kMostBuckets ? kMostBuckets : buckets; }
 
@@ -446,6 +459,7 @@ class ChainedTable {
       if (spread_->free != kNone) {
         const std::uint32_t e = spread_->free;
         pool_[e].value = std::forward<V>(value);
+        // mutate: pool-free-entry-reused-twice
         spread_->free = pool_[e].next;
         pool_[e].key = slot;
         pool_[e].next = kNone;
@@ -483,6 +497,7 @@ class ChainedTable {
     }
     const std::uint32_t at = BucketRunStart(bucket, count_);
     Item* first = &items_[0];
+    // mutate: list-insert-not-shifted
     std::rotate(first + at, first + count_, first + count_ + 1);
     ++count_;
     return first[at].value;
@@ -495,6 +510,7 @@ class ChainedTable {
     std::uint32_t at = 0;
     while (n > 0) {
       const std::uint32_t half = n / 2;
+      // mutate: list-new-key-at-back
       if (ItemBucket(at + half) < bucket) {
         at += half + 1;
         n -= half + 1;
@@ -510,6 +526,7 @@ class ChainedTable {
     Item* first = &items_[0];
     Value gone(std::move(first[i].value));
     store_.Drop(first[i].key);
+    // mutate: list-removal-not-shifted
     std::move(first + i + 1, first + count_, first + i);
     items_.truncate(count_ - 1);
     if (--count_ == 0) Release();
@@ -569,6 +586,7 @@ class ChainedTable {
     for (std::uint32_t i = 0; i < count_; ++i) {
       if (i == 0 || bucket[i - 1] != bucket[i]) *HeadAt(bucket[i]) = i;
       nodes.push_back(Make<Node>(std::move(items_[i].key), std::move(items_[i].value)));
+      // mutate: list-split-joins-buckets
       if (i + 1 < count_ && bucket[i + 1] == bucket[i]) nodes[i].next = i + 1;
     }
     items_.~Items();
@@ -610,6 +628,7 @@ class ChainedTable {
     const std::uint32_t prev = spread_->index->Prev(dead);
     std::uint32_t& link = (prev & kHeadMark) ? spread_->dense[prev & ~kHeadMark] : pool_[prev].next;
     spread_->index->Erase(dead, HashOfEntry());
+    // mutate: chain-index-successor-keeps-prev
     const std::uint32_t next = pool_[dead].next;
     if (next != kNone) spread_->index->SetPrev(next, prev);
     link = next;
@@ -650,6 +669,7 @@ class ChainedTable {
       const std::uint32_t had = count_;
       Item& it = items_[i];
       if (!f(store_.ViewOf(it.key), it.value)) return false;
+      // mutate: list-walk-skips-after-removal
       if (count_ >= had) ++i;
     }
     return true;

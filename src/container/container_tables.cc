@@ -15,6 +15,7 @@ ContainerTablesBox::ContainerTablesBox() {
 
 ContainerTablesBox::~ContainerTablesBox() { operator->()->~ContainerTables(); }
 
+// mutate: tables-tell-index-of-holder
 CNameContainer* ContainerTables::Owner() const { return place_.index->ContainerOf(place_); }
 
 void ContainerTables::MakeRoomForUnits() {
@@ -77,6 +78,7 @@ void NameTables::InitHashTable(std::uint32_t buckets) {
 
 // Only the counts a container starts with are shared.
 const NameTables& ContainerTables::EmptyNames(bool initialised) {
+  // mutate: unmade-names-read-uninitialised
   return initialised ? Forever<NameTables, kNameBuckets>() : Forever<NameTables, kDefaultBuckets>();
 }
 
@@ -86,12 +88,14 @@ const SubContainerTable& ContainerTables::EmptyChildren(bool initialised) {
 
 NameTables& ContainerTables::MadeNames() {
   if (NameTables* t = names_.get()) return *t;
+  // mutate: made-names-default-buckets
   names_.Reset(Fresh<NameTables>(names_.Initialised() ? kNameBuckets : kDefaultBuckets), false);
   return *names_.get();
 }
 
 SubContainerTable& ContainerTables::MadeChildren() {
   if (SubContainerTable* t = children_.get()) return *t;
+  // mutate: made-children-default-buckets
   children_.Reset(Fresh<SubContainerTable>(children_.Initialised() ? kSubContainerBuckets : kDefaultBuckets), false);
   return *children_.get();
 }
@@ -102,6 +106,7 @@ NameUnitStore::Slot ContainerTables::EnterName(std::uint32_t id, std::u16string_
   // An ID that no container of the tree holds is not in this table either.
   if (place_.index && place_.index->NewNameIdEntering(place_, id)) {
     try {
+      // mutate: fresh-id-listing-kept
       return names.AddNew(id, text);
     } catch (...) {
       place_.index->NameIdLeft(Owner(), id);
@@ -110,6 +115,7 @@ NameUnitStore::Slot ContainerTables::EnterName(std::uint32_t id, std::u16string_
   }
   const std::size_t before = names.size();
   const NameUnitStore::Slot made = names.SetAt(id, text);
+  // mutate: index-misses-new-name-id
   if (!place_.index || names.size() == before) return made;
   try {
     place_.index->NameIdEntered(Owner(), id);
@@ -141,6 +147,7 @@ void ContainerTables::EnterKeyOfName(std::u16string_view key, std::uint32_t id, 
   // Only a key equal to the text and not yet held may share it: a key
   // sharing a text's units is equal to it, so none does yet.
   if (text && t.units.ViewOf(*text) == key && !t.keys.Contains(key)) {
+    // mutate: loaded-keys-never-share-texts
     t.units.OfferAgain(*text);
     // Known absent: no second look.
     if (!place_.index) {
@@ -162,6 +169,7 @@ void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id, std::u
   // A text that no container of the tree holds is not in this table either.
   if (place_.index->NewTextEntering(place_, hash)) {
     try {
+      // mutate: fresh-text-listing-kept
       keys.AddNew(key, id);
     } catch (...) {
       place_.index->TextLeft(Owner(), key);
@@ -173,6 +181,7 @@ void ContainerTables::PlaceKey(std::u16string_view key, std::uint32_t id, std::u
   keys.SetAt(key, id);
   if (keys.size() == before) return;
   try {
+    // mutate: index-misses-held-text-entry
     place_.index->TextEntered(Owner(), key, hash);
   } catch (...) {
     keys.RemoveKey(key);
@@ -190,6 +199,7 @@ bool ContainerTables::RemoveName(std::uint32_t id) {
 bool ContainerTables::RemoveKey(const CString& key, std::uint32_t* id) {
   NameTables* t = names_.get();
   if (!t || !t->keys.RemoveKey(key, id)) return false;
+  // mutate: index-misses-text-removal
   if (place_.index) place_.index->TextLeft(Owner(), key);
   return true;
 }
@@ -197,6 +207,7 @@ bool ContainerTables::RemoveKey(const CString& key, std::uint32_t* id) {
 bool ContainerTables::MoveKeyToFront(const CString& key, std::uint32_t id) {
   NameTables* t = names_.get();
   if (!t || !t->keys.MoveToFront(key)) return false;
+  // mutate: rename-kept-key-keeps-twin
   *t->keys.Lookup(key) = id;
   return true;
 }
@@ -225,6 +236,7 @@ void ContainerTables::RemoveAllNames() {
   }
   const std::uint32_t buckets = t->names.BucketCount();
   if (Shared(buckets, kNameBuckets)) {
+    // mutate: emptied-names-forget-initialised-count
     names_.Reset(nullptr, buckets == kNameBuckets);
   } else {
     t->names.RemoveAll();
@@ -271,6 +283,7 @@ bool ContainerTables::RemoveChild(std::uint32_t key) {
   SubContainerTable* t = children_.get();
   const std::unique_ptr<CNameContainer>* slot = t ? t->Lookup(key) : nullptr;
   if (!slot) return false;
+  // mutate: index-misses-child-removal
   if (place_.index) place_.index->ChildDetaching(slot->get());
   std::unique_ptr<CNameContainer> gone;
   t->RemoveKey(key, &gone);
@@ -293,6 +306,7 @@ void ContainerTables::RemoveAllChildren() {
     });
     const std::uint32_t buckets = t->BucketCount();
     if (Shared(buckets, kSubContainerBuckets)) {
+      // mutate: emptied-children-forget-initialised-count
       from.children_.Reset(nullptr, buckets == kSubContainerBuckets);
     } else {
       t->RemoveAll();

@@ -44,6 +44,7 @@
 
 namespace nametree {
 
+// mutate: sub-container-buckets-100
 inline constexpr std::uint32_t kSubContainerBuckets = 101;
 inline constexpr std::uint32_t kNameBuckets = 13513;
 
@@ -197,6 +198,7 @@ class ContainerTables {
   // Calls f(side, slot) for every slot of the unit store of made tables.
   template <class F>
   static void ForEachUnitSlot(const NameTables& t, F&& f) {
+    // mutate: unit-store-compaction-skips-texts
     t.names.ForEachTextSlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kText, s); });
     t.keys.ForEachKeySlot([&](NameUnitStore::Slot& s) { f(NameUnitStore::kKey, s); });
   }

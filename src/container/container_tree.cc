@@ -18,6 +18,7 @@ std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
   // The child's own initialisation draws an ID that is then replaced by a
   // second draw; each sub-container therefore uses up two IDs, and none is
   // made when the counter would pass its end.
+  // mutate: ids-wrap-one-draw
   if (GetRemainingNameIDs() < 2) return 0;
   const std::uint32_t last = GetLastIssuedNameID();
   try {
@@ -29,6 +30,7 @@ std::uint32_t CNameContainer::AddContainer(std::int16_t type) {
     ContainerTables::PlaceChild(*this, id, std::move(child));
     return id;
   } catch (const std::bad_alloc&) {
+    // mutate: oom-ids-used-up
     SetLastIssuedNameID(last);  // out of memory: nothing changed, no ID used
     return 0;
   }

@@ -74,6 +74,7 @@ class EntryPool {
     if (n <= capacity_) return;
     if (n <= kPage) {
       const auto need = static_cast<std::uint32_t>(n);
+      // mutate: entry-pool-small-grows-by-quarter
       Regrow(std::min<std::uint32_t>(kPage, need * sizeof(T) < kSmallBytes ? ChunkFill(need)
                                                                            : std::max(need, capacity_ + capacity_ / 4)));
     } else {
@@ -136,6 +137,7 @@ class EntryPool {
   // without crossing a page (n <= kPage), so that it can be read as one
   // span: at itself, or the next page's start.
   static std::size_t RunStart(std::size_t at, std::size_t n) {
+    // mutate: unit-runs-cross-pages
     return n && (at >> kShift) != ((at + n - 1) >> kShift) ? (at | (kPage - 1)) + 1 : at;
   }
 
@@ -166,6 +168,7 @@ class EntryPool {
   // REQUIRES: size_ <= n <= kPage and not paged.
   void Regrow(std::uint32_t n) {
     T* fresh = Allocate(n);
+    // mutate: entry-pool-growth-drops-last
     for (std::uint32_t i = 0; i < size_; ++i) {
       ::new (fresh + i) T(std::move(Block()[i]));
       Block()[i].~T();
@@ -185,6 +188,7 @@ class EntryPool {
     if (!dir || want > std::bit_ceil(had)) {
       dir = static_cast<T**>(::operator new(std::bit_ceil(want) * sizeof(T*)));
       if (Paged()) {
+        // mutate: pool-pages-lose-last-page
         std::copy(Pages(), Pages() + had, dir);
       } else {
         dir[0] = Block();

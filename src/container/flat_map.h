@@ -111,6 +111,7 @@ class FlatMap {
     std::size_t i = static_cast<std::size_t>(reinterpret_cast<Slot*>(reinterpret_cast<char*>(at) - offsetof(Slot, value)) -
                                              S());
     // Pull the rest of the run back over the hole, up to an entry at home.
+    // mutate: flat-map-erase-pulls-entry-off-home
     for (std::size_t j = Next(i); S()[j].mixed && Distance(j) > 0; j = Next(j)) {
       S()[i] = S()[j];
       i = j;
@@ -215,6 +216,7 @@ class FlatMap {
   std::size_t Distance(std::size_t i, std::size_t from) const { return i >= from ? i - from : i + capacity_ - from; }
   std::size_t Distance(std::size_t i) const { return Distance(i, Home(S()[i].mixed)); }
   static constexpr std::size_t kLarge = std::size_t{1} << 16;
+  // mutate: flat-map-large-grows-by-half
   static std::size_t Step(std::size_t capacity) { return capacity < kLarge ? capacity / 2 : capacity / 8; }
   std::size_t Grown(std::size_t need) const {
     std::size_t capacity = capacity_ < 8 ? 8 : capacity_ + Step(capacity_);
@@ -239,6 +241,7 @@ class FlatMap {
       const std::uint32_t x = S()[i].mixed;
       if (x == m) {
         if (pred(S()[i].value)) return found = true, i;
+      // mutate: flat-map-search-stops-on-greater-key
       } else if (!x || SortsAfter(i, x, d, m)) {
         return found = false, i;
       }
@@ -266,6 +269,7 @@ class FlatMap {
   // past that; only an entry whose run would go round the new array's end
   // is placed by a full search.
   void Resize(std::size_t capacity) {
+    // mutate: flat-map-mapped-growth-copies
     if (capacity > capacity_ && block_.mapped() && GrowInPlace(capacity)) return;
     ZeroedBlock fresh(capacity * sizeof(Slot));
     ZeroedBlock oldBlock = std::move(block_);
@@ -277,9 +281,11 @@ class FlatMap {
     std::size_t filled = 0;  // one past the slot last filled in order
     for (std::size_t i = wrapped; i < oldCapacity; ++i) {
       if (!old[i].mixed) continue;
+      // mutate: flat-map-rehash-ignores-home
       std::size_t at = std::max(Home(old[i].mixed), filled);
       while (at < capacity_ && S()[at].mixed) ++at;
       if (at == capacity_) {
+        // mutate: flat-map-rehash-overflow-at-front
         PutAt(Place(old[i].mixed), old[i]);
         continue;
       }
@@ -324,11 +330,13 @@ class FlatMap {
     if (!block_.GrowInPlace(capacity * sizeof(Slot))) return false;
     capacity_ = static_cast<std::uint32_t>(capacity);
     Slot* const s = S();
+    // mutate: flat-map-in-place-keeps-wrapped
     for (std::size_t i = 0; i < wrapped; ++i) s[i] = Slot{};
     for (std::size_t c = starts.size(); c-- > 0;) {
       const std::size_t from = wrapped + c * kChunk, end = std::min(from + kChunk, oldCapacity);
       moving.clear();
       to.clear();
+      // mutate: flat-map-in-place-chunk-from-zero
       std::size_t next = starts[c];
       for (std::size_t i = from; i < end; ++i) {
         if (!s[i].mixed) continue;

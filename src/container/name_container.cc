@@ -44,12 +44,14 @@ void CNameContainer::Shutdown() {
 void CNameContainer::ResetContainer() { m_Tables->RemoveAllNames(); }
 
 void CNameContainer::ChangeID(std::uint32_t id) {
+  // mutate: index-misses-new-id
   if (CTreeIndex* index = m_Tables->Place().index) index->TopIdChanging(this, id);
   m_ID = id;
 }
 
 void CNameContainer::SetContainerType(std::int16_t type) {
   CTreeIndex* index = m_Tables->Place().index;
+  // mutate: index-misses-retype
   const bool recount = index && index->TypeChanging(this, type);
   m_Type = type;
   if (recount) index->TypeChanged(this);
@@ -70,6 +72,7 @@ std::uint32_t CNameContainer::AddName(CString text) {
 }
 
 std::uint32_t CNameContainer::AddNameWithKey(std::u16string_view text, std::u16string_view key, std::uint64_t hash) {
+  // mutate: ids-wrap
   if (GetRemainingNameIDs() < 1) return 0;
   const std::uint32_t id = GetNextNameID();
   try {
@@ -77,6 +80,7 @@ std::uint32_t CNameContainer::AddNameWithKey(std::u16string_view text, std::u16s
     m_Tables->EnterKey(key, id, hash);
   } catch (const std::bad_alloc&) {
     // Nothing stays of a name that could not be entered, its ID included.
+    // mutate: oom-name-left-in-table
     m_Tables->RemoveName(id);
     SetLastIssuedNameID(id - 1);
     return 0;
@@ -90,6 +94,7 @@ HRESULT CNameContainer::DeleteName(std::uint32_t id) {
     if (!text) return E_FAIL;
     const CString key = ToUpper(*text);  // made first: the removals need no memory
     m_Tables->RemoveName(id);
+    // mutate: delete-keeps-key-of-other-id
     m_Tables->RemoveKey(key, nullptr);
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -131,6 +136,7 @@ HRESULT CNameContainer::FindNameByKey(const CString& text, bool bRecurse, std::u
   if (text.empty()) return S_FALSE;
   if (!bRecurse) {
     const std::uint32_t* id = m_Tables->Keys().Lookup(text);
+    // mutate: own-search-drops-id
     if (id && pID) *pID = *id;
     return id ? S_OK : S_FALSE;
   }
@@ -172,8 +178,10 @@ void Relabel(ContainerTables& t, std::uint32_t id, std::u16string_view text, con
   // A kept key may belong to a twin of the same key, or be gone with one:
   // either way it comes back at the front, naming id.
   const bool keyStays = newKey == oldKey;
+  // mutate: rename-kept-key-not-reentered
   if (keyStays && t.Keys().Contains(oldKey)) {
     t.EnterName(id, text);
+    // mutate: rename-same-key-not-moved
     t.MoveKeyToFront(oldKey, id);
     return;
   }
@@ -186,12 +194,15 @@ void Relabel(ContainerTables& t, std::uint32_t id, std::u16string_view text, con
   } catch (...) {
     // A held key only takes its value back, in place.
     if (held) {
+      // mutate: rename-held-key-not-restored
       t.EnterKey(newKey, heldBy);
+    // mutate: rename-new-key-kept
     } else {
       t.RemoveKey(newKey, nullptr);
     }
     throw;
   }
+  // mutate: rename-removes-kept-key, rename-old-key-kept
   if (!keyStays) t.RemoveKey(oldKey, nullptr);
 }
 }  // namespace

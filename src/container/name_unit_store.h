@@ -84,6 +84,7 @@ class NameUnitStore {
   // A text's units, offered to the next key. Out of memory it throws with
   // nothing changed. REQUIRES: text views no unit of this store.
   Slot MakeText(View text) {
+    // mutate: long-text-kept-in-a-run
     if (text.size() > kLongestRun) {
       const Slot s = MakeLong(kText, text);
       SetOffered(kNone);
@@ -128,6 +129,7 @@ class NameUnitStore {
     const std::uint32_t length = CodeOf(s), offset = OffsetOf(s);
     held_[side] -= length;
     if (Offered() != kNone && offset == OffsetOf(offer_)) {
+      // mutate: offered-text-drop-frees-taken-units
       if (Offered() == kTaken) {
         // The other holder of the offered units lives on; none are dead.
         SetOffered(side == kText ? kNone : kOffered);
@@ -135,6 +137,7 @@ class NameUnitStore {
         SetOffered(kNone);
         Release(offset, length);
       }
+    // mutate: shared-key-drop-frees-units
     } else if (s.word & kShared) {
       dead_ += length;
     } else {
@@ -183,15 +186,19 @@ class NameUnitStore {
     for (std::size_t i = 0; i < live.size();) {
       const std::uint32_t from = OffsetOf(*live[i]), length = CodeOf(*live[i]);
       std::size_t end = i + 1;
+      // mutate: unit-store-compaction-splits-shared-runs
       while (end < live.size() && OffsetOf(*live[end]) == from) ++end;
       const std::uint32_t at = Put(fresh, View(&units_[from], length), padding);
       const bool onOffer = Offered() != kNone && from == OffsetOf(offer_);
+      // mutate: unit-store-compaction-forgets-offer
       if (onOffer) offer.word = Run(at, length).word | (offer_.word & kShared);
       const std::uint32_t flag = end - i > 1 || onOffer ? kShared : 0;
+      // mutate: unit-store-compaction-keeps-offsets
       for (; i < end; ++i) live[i]->word = Run(at, length).word | flag;
     }
     units_.swap(fresh);
     offer_ = offer;
+    // mutate: unit-compaction-padding-uncounted
     dead_ = padding;
   }
 
@@ -367,6 +374,7 @@ class NameUnitStore {
     const std::uint32_t length = t.length;
     t.units.reset();
     t.length = long_->firstFree;
+    // mutate: long-text-place-not-reused
     long_->firstFree = at;
     return length;
   }
@@ -378,6 +386,7 @@ class NameUnitStore {
     units_.grow_to(end);
     std::uint32_t padding = 0;
     const std::uint32_t at = Put(units_, units, padding);
+    // mutate: unit-padding-uncounted
     dead_ += padding;
     return Run(at, static_cast<std::uint32_t>(units.size()));
   }
@@ -404,6 +413,7 @@ class NameUnitStore {
   }
 
   void Settle() {
+    // mutate: unit-store-freed-while-one-side-holds
     if (!held_[kText] && !held_[kKey]) {
       units_.clear();
       long_.reset();

@@ -6,6 +6,7 @@
 namespace nametree {
 
 int CNameContainer::GetNextObjectCount(const CString& baseName) {
+  // mutate: counters-block-remade
   if (!m_pCounters) m_pCounters = std::make_unique<ObjectCounters>();
   std::vector<CObjectCounter>& counters = m_pCounters->counters;
   std::unique_ptr<CounterIndex>& index = m_pCounters->index;
@@ -28,6 +29,7 @@ int CNameContainer::GetNextObjectCount(const CString& baseName) {
       m_nObjectIndex = static_cast<std::int32_t>(counters.size() - 1);
     }
   }
+  // mutate: object-counter-post-increment
   return ++counters[static_cast<std::size_t>(m_nObjectIndex)].count;
 }
 

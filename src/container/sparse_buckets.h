@@ -54,6 +54,7 @@ class SparseBuckets {
     if (p.run == runs_.size()) p = {runs_.size() - 1, runs_.back().size()};
     Run& run = runs_[p.run];
     run.insert(run.begin() + static_cast<std::ptrdiff_t>(p.slot), Slot{b, kEmpty});
+    // mutate: sparse-run-end-kept-after-insert
     ends_[p.run] = run.back().bucket;
     ++size_;
     if (run.size() > kRunLimit) {
@@ -98,6 +99,7 @@ class SparseBuckets {
       runs_.erase(runs_.begin() + static_cast<std::ptrdiff_t>(p.run));
       ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(p.run));
     } else {
+      // mutate: sparse-run-end-kept-after-erase
       ends_[p.run] = run.back().bucket;
     }
     --size_;
@@ -164,6 +166,7 @@ class SparseBuckets {
     // Load fills tables in bucket order: most calls ask for the last bucket or past it.
     if (runs_.empty()) return {0, 0};
     if (const std::uint32_t last = ends_.back(); last <= b) {
+      // mutate: sparse-last-bucket-missed
       return last == b ? Pos{runs_.size() - 1, runs_.back().size() - 1} : Pos{runs_.size(), 0};
     }
     // Below the last end, so some run ends at b or above.

@@ -44,6 +44,7 @@ class SubtreeWalk {
         children.push_back(child.get());
         return true;
       });
+      // mutate: walk-siblings-forward
       for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back({*it, p.depth + 1});
     }
     return true;

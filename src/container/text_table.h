@@ -71,6 +71,7 @@ class IdTextTable {
     if (!current) return AddNew(id, text);
     const Slot made = units_->MakeText(text);
     const Slot old = *current;
+    // mutate: text-replace-keeps-old-slot
     *current = made;
     units_->Drop(NameUnitStore::kText, old);
     return made;

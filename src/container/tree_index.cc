@@ -46,6 +46,7 @@ class AheadOfUse {
   }
   template <class Use>
   void Finish(Use&& use) {
+    // mutate: prefetch-ring-drops-one
     for (std::size_t i = n_ > kAhead ? n_ - kAhead : 0; i < n_; ++i) use(ring_[i % kAhead]);
   }
 
@@ -103,6 +104,7 @@ CTreeIndex::Place CTreeIndex::PlaceOf(const CNameContainer* c) { return {P(c).to
 void CTreeIndex::PlaceBelow(CNameContainer* c) {
   if (const CNameContainer* h = P(c).holder) {
     P(c).top = P(h).top;
+    // mutate: place-ignores-holder
     P(c).seen = P(h).seen && SearchEntersType(c->GetContainerType());
   } else {
     P(c).top = c;
@@ -138,6 +140,7 @@ bool CTreeIndex::Before(const CNameContainer* a, const CNameContainer* b, bool d
   const SubContainerTable& table = T(parent).Children();
   const std::uint32_t ba = table.BucketOf(P(*ia).key), bb = table.BucketOf(P(*ib).key);
   if (ba != bb) return ba < bb;
+  // mutate: holder-order-within-bucket
   return P(*ia).order > P(*ib).order;  // newest first within a bucket
 }
 
@@ -293,6 +296,7 @@ void CTreeIndex::Enter(CNameContainer* c) {
 // By a quarter, not the vector's doubling: a handle is the only word the
 // index keeps per container besides its maps' slots.
 void CTreeIndex::GrowHandles(std::size_t n) {
+  // mutate: index-handles-double
   if (n > m_Handles.capacity()) m_Handles.reserve(std::max(n, m_Handles.capacity() + m_Handles.capacity() / 4 + 4));
 }
 
@@ -309,6 +313,7 @@ void CTreeIndex::Leave(CNameContainer* c) {
   if (P(c).handle) {
     // Freed into the list it runs through, so that leaving needs no memory.
     m_Handles[P(c).handle] = std::uintptr_t{m_FirstFree} << 1 | 1;
+    // mutate: handle-freed-off-list
     m_FirstFree = P(c).handle;
   }
   P(c).handle = 0;
@@ -404,6 +409,7 @@ CNameContainer* CTreeIndex::After(CNameContainer* c) {
   CNameContainer* holder = P(c).holder;
   const SubContainerTable& siblings = T(holder).Children();
   const auto* next = siblings.NextEntry(siblings.FindEntry(P(c).key));
+  // mutate: detach-walk-skips-siblings
   return next ? Deepest(SubContainerTable::ValueOf(next).get()) : holder;
 }
 
@@ -445,6 +451,7 @@ bool CTreeIndex::NewTextEntering(const TreePlace& at, std::uint64_t hash) {
 
 bool CTreeIndex::ListAlone(FlatMap<std::uint32_t, Ref>& map, std::uint32_t key, std::uint32_t handle) {
   bool fresh;
+  // mutate: new-key-despite-holders
   Ref& ref = map.FindOrInsert(key, [](Ref) { return true; }, fresh);
   if (fresh) ref = handle;
   return fresh;
@@ -458,6 +465,7 @@ void CTreeIndex::EnterText(CNameContainer* c, std::u16string_view key, std::uint
       [&](Ref r) {
         if (r & kGroup) return GroupOf(r).hash == hash;
         const CNameContainer* holder = Holder(r);
+        // mutate: text-tag-trusted
         return holder != c && T(holder).Keys().Contains(key);
       },
       fresh);
@@ -485,6 +493,7 @@ CTreeIndex::Ref* CTreeIndex::TextRefOf(std::uint32_t h, std::uint64_t hash) cons
 
 template <class F>
 bool CTreeIndex::AnyTextEntry(std::uint64_t hash, F&& f) const {
+  // mutate: text-group-hash-ignored
   return m_ByText.FindIf(Tag(hash), [&](Ref r) { return (!(r & kGroup) || GroupOf(r).hash == hash) && f(r); }) != nullptr;
 }
 
@@ -506,6 +515,7 @@ void CTreeIndex::TypeChanged(CNameContainer* c) {
     for (std::vector<CNameContainer*> pending{c}; !pending.empty();) {
       CNameContainer* d = pending.back();
       pending.pop_back();
+      // mutate: retype-keeps-places
       PlaceBelow(d);
       T(d).Children().Walk([&](std::uint32_t, const std::unique_ptr<CNameContainer>& sub) {
         pending.push_back(sub.get());
@@ -546,11 +556,13 @@ const std::uint32_t* CTreeIndex::OwnIDIn(std::uint32_t containerID, std::u16stri
                                          std::uint64_t hash) const {
   const Ref* ref = containerID ? KeyRef(containerID) : nullptr;
   if (!ref || key.empty()) return nullptr;
+  // mutate: own-lookup-by-key-group-as-handle
   if (*ref & kGroup) return OwnID(FindContainer(containerID), key, hash);
   return ListedOwnID(*ref, key, HashOf(key, hash));
 }
 
 const std::uint32_t* CTreeIndex::ListedOwnID(std::uint32_t handle, std::u16string_view key, std::uint64_t hash) const {
+  // mutate: own-lookup-trusts-tag-alone
   return TextRefOf(handle, hash) ? T(Holder(handle)).Keys().Lookup(key) : nullptr;
 }
 
@@ -558,6 +570,7 @@ bool CTreeIndex::NameSearchedFor(std::uint32_t id, const CString& key, std::uint
   const Ref* ref = id ? KeyRef(id) : nullptr;
   if (!ref || !*ref || key.empty()) return false;
   hash = HashOf(key, hash);
+  // mutate: find-name-lone-holder-ignores-descent, find-name-group-as-lone-holder
   if (!(*ref & kGroup)) return descend ? TextBelow(Holder(*ref), key, hash) : ListedOwnID(*ref, key, hash) != nullptr;
   for (const CNameContainer* c : ContainersSearchedFor(id))
     if (descend ? TextBelow(c, key, hash) : OwnID(c, key, hash) != nullptr) return true;
@@ -616,6 +629,7 @@ bool CTreeIndex::TopSet::Has(const CNameContainer* t) const {
   // whether it is among those named by it.
   if ((global && t->GetContainerType() == kGlobalContainer) || (target && t->GetContainerType() == kTargetContainer))
     return true;
+  // mutate: tree-by-id-takes-any-top
   return t == top || (byID && t->GetID() == topID);
 }
 
@@ -624,6 +638,7 @@ bool CTreeIndex::Counted(const Group& g, const TopSet& trees) const {
   if (trees.top && g.perTop.Find(P(trees.top).handle)) return true;
   bool counted = false;
   if (trees.byID)
+    // mutate: tree-by-id-counts-no-shared-text
     ForEachTopWithID(trees.topID, [&](CNameContainer* top) { counted = counted || g.perTop.Find(P(top).handle); });
   return counted;
 }
@@ -635,6 +650,7 @@ bool CTreeIndex::TextIn(std::u16string_view key, const TopSet& trees, std::uint6
     if (ref & kGroup) return Counted(GroupOf(ref), trees);
     const CNameContainer* c = Holder(ref);
     const Place p = PlaceOf(c);
+    // mutate: tree-search-trusts-tag-alone
     return p.seen && trees.Has(p.top) && T(c).Keys().Contains(key);
   });
 }

@@ -186,6 +186,7 @@ class CTreeIndex {
   // False when no container of the tree holds a text of this hash's tag,
   // so that every text search above would say no: one probe answers for a
   // text that no namespace has, as a new name's nearly always is.
+  // mutate: text-held-asks-wrong-tag
   bool TextMayBeHeld(std::uint64_t hash) const { return m_ByText.Find(Tag(hash)) != nullptr; }
 
   // Asks the cache for where the container listed alone under id is kept,

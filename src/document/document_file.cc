@@ -36,6 +36,7 @@ FileErrorKind KindOf(CompoundFileFailure failure, bool writing) {
     case CompoundFileFailure::kNotFound: return FileErrorKind::kNotFound;
     case CompoundFileFailure::kDenied: return FileErrorKind::kReadOnly;
     case CompoundFileFailure::kBusy: return FileErrorKind::kLocked;
+    // mutate: created-file-in-the-way-kind-lost
     case CompoundFileFailure::kRefused: return FileErrorKind::kRefused;
     case CompoundFileFailure::kCorrupt: return writing ? FileErrorKind::kDamaged : FileErrorKind::kNotADocument;
     case CompoundFileFailure::kNotRegular:
@@ -106,6 +107,7 @@ struct DocumentFile::State {
     CompoundFileOptions file;
     file.lockWaitMilliseconds = options.lockWaitMilliseconds;
     file.force = options.force;
+    // mutate: plcopen-overwrites-document
     file.exclusive = options.create;
     return file;
   }
@@ -114,6 +116,7 @@ struct DocumentFile::State {
   // until Commit.
   FileError CreateFile() {
     std::error_code ec;
+    // mutate: plcopen-overwrites-document
     if (std::filesystem::exists(path, ec) || ec)
       return ec ? Error(FileErrorKind::kIo, "cannot check the file: " + ec.message())
                 : Error(FileErrorKind::kRefused, "already exists; it is not replaced");
@@ -141,6 +144,7 @@ struct DocumentFile::State {
       case CompoundEntryState::kDamaged:
         // Force keeps what the file layer recovered, but only when all of it
         // loads: a stream that cannot be opened would load as an empty tree.
+        // mutate: document-damage-unseen
         if (!options.force || !HasStream(s, kServerStream) || server.Load(s) != S_OK)
           return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read (" +
                                                     ServerDamage(s) + "); nothing is changed" +
@@ -167,9 +171,11 @@ struct DocumentFile::State {
       hadProfileStream = true;
       auto bytes = ReadStream(s, document::kProfileStream);
       auto decoded = bytes ? document::DecodeProfile(*bytes) : std::nullopt;
+      // mutate: document-profile-forgotten
       if (decoded) profile = *decoded;
       else if (bytes) malformed.push_back(ToUtf8(document::kProfileStream) + ": its contents are malformed");
     }
+    // mutate: document-keywords-not-reserved
     for (const CString& k : keywords) {
       server.AddKeyword(k);
       CString key = k;
@@ -186,6 +192,7 @@ struct DocumentFile::State {
     if (!recoveredServer && CompoundFileEntryState(s, ToUtf8(kServerStream)) == CompoundEntryState::kDamaged)
       return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream is damaged and cannot be read (" +
                                                 ServerDamage(s) + "); it is not replaced");
+    // mutate: commit-ignores-stream-damage
     if (streamDamage && !options.force)
       return Error(FileErrorKind::kDamaged, "the \"NameServer\" stream did not read back whole (" +
                                                 std::string(StreamCheckName(streamDamage->check)) + ": " +
@@ -197,11 +204,13 @@ struct DocumentFile::State {
       // The library's Save writes over an existing stream from its start;
       // an empty stream leaves nothing of the old one behind.
       ComPtr<IStream> fresh;
+      // mutate: document-stream-not-fresh
       if (Failed(s->CreateStream(kServerStream, kCreateMode, fresh.Put())))
         return Error(FileErrorKind::kIo, "cannot save the name server: cannot replace its stream");
     }
     if (HRESULT hr = server.Save(s); hr != S_OK)
       return Error(FileErrorKind::kIo, "cannot save the name server: " + StatusName(hr));
+    // mutate: document-labels-outlive-containers
     labels.EraseUnless([&](std::uint32_t id) { return server.GetContainer(id) != nullptr; });
     if ((hadKeywordStream || !keywords.empty()) && !WriteStream(s, document::kKeywordStream, document::EncodeKeywords(keywords)))
       return Error(FileErrorKind::kIo, "cannot write the keywords");
@@ -309,6 +318,7 @@ std::vector<DocumentDamage> DocumentFile::Damage() const {
   std::unordered_map<CString, std::uint32_t> seen;
   for (const auto& [id, text] : st.labels.ById()) {
     const std::string quoted = "label " + QuotedName(text) + " of container " + std::to_string(id);
+    // mutate: damage-skips-missing-container
     if (!st.server.GetContainer(id)) {
       out.push_back({DamageKind::kLabelMissing, {}, id, quoted + ": the document holds no such container"});
       continue;
@@ -319,6 +329,7 @@ std::vector<DocumentDamage> DocumentFile::Damage() const {
     }
     CString key = text;
     MakeUpper(key);
+    // mutate: damage-skips-label-twice
     if (auto [it, fresh] = seen.emplace(std::move(key), id); !fresh)
       out.push_back({DamageKind::kLabelTwice, {}, id,
                      quoted + ": container " + std::to_string(it->second) + " has that label too"});
@@ -386,6 +397,7 @@ std::optional<std::uint32_t> DocumentFile::FindLabel(std::u16string_view label,
   std::optional<std::uint32_t> found;
   for (std::uint32_t id : state_->labels.Holders(label)) {
     if (!state_->server.GetContainer(id)) continue;
+    // mutate: find-label-takes-first-of-two
     if (found) {
       if (twice) *twice = {*found, id};
       return std::nullopt;
@@ -418,6 +430,7 @@ FileError DocumentFile::JudgeLabel(std::uint32_t containerID, std::u16string_vie
   std::optional<std::uint32_t> other = FindLabel(label, &twice);
   if (!other && twice.first) other = twice.first != containerID ? twice.first : twice.second;
   if (other && *other != containerID) {
+    // mutate: label-holder-unnamed
     if (holder) *holder = *other;
     return Error(FileErrorKind::kRefused, "container " + std::to_string(*other) + " has that label");
   }
@@ -432,6 +445,7 @@ std::string DocumentFile::CheckInvariants() const {
 std::vector<std::pair<std::uint32_t, CString>> DocumentFile::Labels() const {
   std::vector<std::pair<std::uint32_t, CString>> out;
   for (const auto& [id, text] : state_->labels.ById())
+    // mutate: labels-list-deleted
     if (state_->server.GetContainer(id)) out.emplace_back(id, text);
   return out;
 }

@@ -22,6 +22,7 @@ const CString* LabelTable::Find(std::uint32_t id) const {
 }
 
 std::span<const std::uint32_t> LabelTable::Holders(std::u16string_view label) const {
+  // mutate: label-lookup-case-sensitive
   auto it = byKey_.find(Key(label));
   if (it == byKey_.end()) return {};
   return it->second;
@@ -35,6 +36,7 @@ void LabelTable::Assign(LabelMap labels) {
   byId_ = std::move(labels);
 }
 
+// mutate: label-set-keeps-old-key
 void LabelTable::Set(std::uint32_t id, CString label) {
   Erase(id);
   std::vector<std::uint32_t>& ids = byKey_[Key(label)];

@@ -80,8 +80,10 @@ std::optional<StreamDamage> CheckServerStream(std::span<const std::uint8_t> byte
   };
   std::uint16_t version = 0, count = 0;
   if (!in.U16(&version) || !in.U16(&count)) return ended("its header");
+  // mutate: stream-check-version
   if (version != 1)
     d.Set(StreamCheck::kVersion, 0, "the stream's version is " + std::to_string(version) + ", not 1" + At(0));
+  // mutate: stream-check-negative-top-count
   if (static_cast<std::int16_t>(count) < 0)
     d.Set(StreamCheck::kCounts, 2,
           "the top-level count " + std::to_string(static_cast<std::int16_t>(count)) + " is negative" + At(2));
@@ -112,15 +114,19 @@ std::optional<StreamDamage> CheckServerStream(std::span<const std::uint8_t> byte
     std::uint16_t recordVersion = 0, type = 0, n = 0, m = 0;
     if (!in.U16(&recordVersion) || !in.U32(&id) || !in.U16(&type) || !in.U16(&n)) return ended("a container record");
     ++records;
+    // mutate: stream-check-record-version
     if (recordVersion != 1)
       d.Set(StreamCheck::kVersion, start,
             "container " + std::to_string(id) + " has record version " + std::to_string(recordVersion) + ", not 1" +
                 At(start));
+    // mutate: stream-check-zero-id
     if (id == 0) d.Set(StreamCheck::kUniqueIds, start + 2, "a container has ID 0" + At(start + 2));
+    // mutate: stream-check-repeated-sibling
     if (!keys.insert(key(parent, id)).second)
       d.Set(StreamCheck::kUniqueIds, start + 2,
             "two sibling containers have ID " + std::to_string(id) + "; loading keeps one" + At(start + 2));
     const std::uint64_t self = serial++;
+    // mutate: stream-check-negative-name-count
     if (static_cast<std::int16_t>(n) < 0)
       d.Set(StreamCheck::kCounts, start + 8,
             "container " + std::to_string(id) + " counts " + std::to_string(static_cast<std::int16_t>(n)) +
@@ -134,6 +140,7 @@ std::optional<StreamDamage> CheckServerStream(std::span<const std::uint8_t> byte
       nameIDs.push_back(nameID);
       if (length == 0) continue;
       if (in.Left() < length) return ended("a name's text");
+      // mutate: stream-check-text-length
       if (length % 2 != 0 || in.FirstZeroUnit(length) != length / 2 - 1)
         d.Set(StreamCheck::kLengths, at + 4,
               "name " + std::to_string(nameID) + " of container " + std::to_string(id) +
@@ -142,6 +149,7 @@ std::optional<StreamDamage> CheckServerStream(std::span<const std::uint8_t> byte
       in.Skip(length);
     }
     std::sort(nameIDs.begin(), nameIDs.end());
+    // mutate: stream-check-repeated-name
     if (auto twice = std::adjacent_find(nameIDs.begin(), nameIDs.end()); twice != nameIDs.end())
       d.Set(StreamCheck::kUniqueIds, start,
             "container " + std::to_string(id) + " holds two names under ID " + std::to_string(*twice) +
@@ -157,6 +165,7 @@ std::optional<StreamDamage> CheckServerStream(std::span<const std::uint8_t> byte
   }
   std::uint32_t last = 0;
   if (!in.U32(&last)) return ended("the last issued ID");
+  // mutate: stream-check-trailing-bytes
   if (in.Left() != 0)
     d.Set(StreamCheck::kBytesConsumed, in.Pos(),
           std::to_string(in.Left()) + " bytes follow the end of the stream's contents" + At(in.Pos()));
@@ -167,6 +176,7 @@ std::optional<StreamDamage> CheckServerStream(std::span<const std::uint8_t> byte
     ++loadedRecords;
     loadedNames += static_cast<std::uint64_t>(c.Container().GetNumNameIDs());
   }
+  // mutate: stream-check-loaded-totals
   if (loadedRecords != records || loadedNames != names)
     d.Set(StreamCheck::kCounts, 0,
           "the stream holds " + std::to_string(records) + " containers and " + std::to_string(names) +

@@ -24,6 +24,7 @@ bool HasContainer(const CNameServer& server, std::uint32_t id) { return id != 0 
 // Checked before every edit: a read-only document is never changed, so no
 // edit can turn it dirty and then vanish.
 std::optional<Error> RefuseReadOnly(const Document& doc, const std::string& what) {
+  // mutate: read-only-document-edited
   if (!doc.IsReadOnly()) return std::nullopt;
   return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED,
                what + ": the document was opened read-only; open it for writing to change it");
@@ -80,9 +81,11 @@ Error NameRefusal(HRESULT hr, const CNameRefusal& why, std::uint32_t container, 
   ErrorKind errorKind = ErrorKind::kFailed;
   if (why.reason == Reason::kInvalidName || name.empty()) errorKind = ErrorKind::kInvalidName;
   else if (why.reason == Reason::kDuplicate)
+    // mutate: duplicate-as-other-refusal, keyword-refusal-is-duplicate
     errorKind = why.hit.where == CDuplicateHit::Where::kKeyword ? ErrorKind::kKeyword : ErrorKind::kDuplicate;
   else if (why.reason == Reason::kNoContainer) errorKind = ErrorKind::kNotFound;
   else if (why.reason == Reason::kFull) errorKind = ErrorKind::kFull;
+  // mutate: out-of-ids-is-failed
   else if (CNameContainer::GetRemainingNameIDs() == 0) return OutOfIds(what);
   return Error(errorKind, hr, what + ": " + DescribeNameRefusal(why, container, name, kind));
 }
@@ -109,6 +112,7 @@ Result<std::vector<CString>> TextsIn(std::span<const Text> texts) {
 }  // namespace
 
 Document::Document(std::unique_ptr<DocumentStore> store) : store_(std::move(store)) {}
+// mutate: moved-from-not-marked
 Document::Document(Document&& other) noexcept : store_(std::move(other.store_)), movedFrom_(other.movedFrom_) {
   other.movedFrom_ = true;
 }
@@ -217,7 +221,9 @@ Result<std::vector<std::uint32_t>> AddAll(CNameServer& server, std::uint32_t con
     Error error = NameRefusal(hr, why, container, names[i], kind,
                               AddWhat(names[i], container) + " (name " + std::to_string(i + 1) + " of " +
                                   std::to_string(names.size()) + "; none was added)");
+    // mutate: add-many-keeps-partial
     for (auto it = ids.rbegin(); it != ids.rend(); ++it) server.DeleteName(container, *it, false);
+    // mutate: add-many-spends-ids
     CNameContainer::SetLastIssuedNameID(lastIssued);
     server.SetDirty(dirty);
     return error;
@@ -364,6 +370,7 @@ Result<NameVerdict> Document::Check(std::uint32_t container, std::u16string_view
     verdict.status = E_NAME_DUPLICATE;
     verdict.reason = DescribeDuplicateHit(hit);
     verdict.otherContainer = hit.containerID;
+    // mutate: verdict-without-holder
     verdict.otherName = hit.nameID;
   } else {
     verdict.accepted = true;

@@ -38,6 +38,7 @@ class FileStore final : public DocumentStore {
 
   std::vector<DocumentDamage> Damage() const override { return file_->Damage(); }
   void KeepCounterAbove() const override {
+    // mutate: reader-edit-draws-held-id
     if (CNameContainer::GetLastIssuedNameID() < held_) CNameContainer::SetLastIssuedNameID(held_);
   }
 
@@ -86,7 +87,9 @@ std::unique_ptr<DocumentStore> DocumentStore::Open(const std::filesystem::path& 
   // Loading set the counter to the stored value: a reader puts it back, a
   // writer keeps it above what both the process and the document issued.
   CNameContainer::SetLastIssuedNameID(
+      // mutate: reader-moves-counter
       options.readOnly ? before
+                       // mutate: open-lowers-id-counter
                        : std::max({before, CNameContainer::GetLastIssuedNameID(), file->Server().GetHighestID()}));
   return std::make_unique<FileStore>(std::move(file), path.string(), options);
 }

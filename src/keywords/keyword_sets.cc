@@ -21,6 +21,7 @@ constexpr std::array kIec61131_3 = {
     u"END_PROGRAM"sv, u"END_REPEAT"sv, u"END_RESOURCE"sv, u"END_STEP"sv, u"END_STRUCT"sv,
     u"END_TRANSITION"sv, u"END_TYPE"sv, u"END_VAR"sv, u"END_WHILE"sv, u"ENO"sv, u"EXIT"sv,
     u"EXTENDS"sv, u"F_EDGE"sv, u"FALSE"sv, u"FINAL"sv, u"FOR"sv, u"FROM"sv, u"FUNCTION"sv,
+    // mutate: plcopen-keyword-if-missing
     u"FUNCTION_BLOCK"sv, u"IF"sv, u"IMPLEMENTS"sv, u"INITIAL_STEP"sv, u"INTERFACE"sv,
     u"INTERNAL"sv, u"INTERVAL"sv, u"METHOD"sv, u"MOD"sv, u"NAMESPACE"sv, u"NON_RETAIN"sv,
     u"NOT"sv, u"NULL"sv, u"OF"sv, u"ON"sv, u"OR"sv, u"OVERLAP"sv, u"OVERRIDE"sv, u"PRIORITY"sv,
@@ -35,6 +36,7 @@ constexpr std::array kIec61131_3 = {
     u"BOOL"sv, u"SINT"sv, u"INT"sv, u"DINT"sv, u"LINT"sv, u"USINT"sv, u"UINT"sv, u"UDINT"sv,
     u"ULINT"sv, u"REAL"sv, u"LREAL"sv, u"TIME"sv, u"LTIME"sv, u"DATE"sv, u"LDATE"sv,
     u"TIME_OF_DAY"sv, u"TOD"sv, u"LTIME_OF_DAY"sv, u"LTOD"sv, u"DATE_AND_TIME"sv, u"DT"sv,
+    // mutate: keywords-ed2-keeps-ldt
     u"LDATE_AND_TIME"sv, u"LDT"sv, u"STRING"sv, u"WSTRING"sv, u"CHAR"sv, u"WCHAR"sv, u"BYTE"sv,
     u"WORD"sv, u"DWORD"sv, u"LWORD"sv};
 
@@ -45,6 +47,7 @@ constexpr std::array kThirdEditionOnly = {
     u"ABSTRACT"sv, u"ANY_CHAR"sv, u"ANY_CHARS"sv, u"ANY_DURATION"sv, u"ANY_SIGNED"sv, u"ANY_UNSIGNED"sv,
     u"CHAR"sv, u"CLASS"sv, u"CONTINUE"sv, u"END_CLASS"sv, u"END_INTERFACE"sv, u"END_METHOD"sv,
     u"END_NAMESPACE"sv, u"EXTENDS"sv, u"FINAL"sv, u"IMPLEMENTS"sv, u"INTERFACE"sv, u"INTERNAL"sv,
+    // mutate: keywords-ed2-keeps-ldt
     u"LDATE"sv, u"LDATE_AND_TIME"sv, u"LDT"sv, u"LTIME"sv, u"LTIME_OF_DAY"sv, u"LTOD"sv, u"METHOD"sv,
     u"NAMESPACE"sv, u"NULL"sv, u"OVERLAP"sv, u"OVERRIDE"sv, u"PRIVATE"sv, u"PROTECTED"sv, u"PUBLIC"sv,
     u"REF"sv, u"REF_TO"sv, u"SUPER"sv, u"THIS"sv, u"USING"sv, u"WCHAR"sv};

@@ -15,6 +15,7 @@ HRESULT CNameServer::AddContainerFromData(std::uint32_t id, std::uint32_t parent
     CNameContainer* parent = GetContainer(parentID);
     if (!parent) return E_FAIL;
     // A nested container takes its parent's type, whatever was asked for.
+    // mutate: nested-type-as-asked
     parent->AddContainerFromData(parent, id, parent->GetContainerType());
     return S_OK;
   }
@@ -41,6 +42,7 @@ HRESULT CNameServer::LoadOldBagContainerData(IStream* stream, std::uint32_t coun
       for (std::uint32_t s = 0; s < subCount; ++s) subIDs.push_back(ReadU32(stream));
       // Compared as a whole word: 0x10002 is neither global nor target.
       const std::uint32_t type = ReadU32(stream);
+      // mutate: target-bag-containers-not-made
       if (type == kGlobalContainer || type == kTargetContainer) {
         const auto shortType = static_cast<std::int16_t>(type);
         AddContainerFromData(id, 0, shortType);

@@ -34,6 +34,7 @@ HRESULT CNameServer::ConvertOldToNewNameServer() {
     const std::unique_ptr<COldNameBag> bag = std::move(model.m_OldNameBags.back());
     model.m_OldNameBags.pop_back();
     if (bag->parentID == 0) {  // its names fall back to their own containers
+      // mutate: drop-not-reported
       model.ReportDrop(Record::kNameBag, Reason::kNoParent, bag->bagID, 0);
       continue;
     }

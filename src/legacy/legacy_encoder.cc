@@ -12,7 +12,9 @@ struct Bytes {
     for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
   }
   void Text(const CString& text) {
+    // mutate: legacy-empty-text-counted
     U32(text.empty() ? 0 : static_cast<std::uint32_t>(text.size() * 2 + 2));
+    // mutate: legacy-empty-text-counted
     if (text.empty()) return;
     for (char16_t c : text) {
       out.push_back(static_cast<std::uint8_t>(c));
@@ -65,6 +67,7 @@ std::vector<std::uint8_t> EncodeLegacyStream(const LegacyDocument& doc, LegacyLa
     at.bagParentEnds.push_back(b.out.size());
     b.Ids(r.members);
     b.Filler(r.skipBytes);
+    // mutate: legacy-bag-flag-dropped
     if (r.version >= 2) b.out.push_back(r.flag);
     at.bagEnds.push_back(b.out.size());
   }

@@ -41,6 +41,7 @@ HRESULT CNameServer::LoadOldNameBagData(IStream* stream, std::uint32_t count) {
       const std::uint32_t members = ReadU32(stream);
       for (std::uint32_t m = 0; m < members; ++m) bag->memberIDs.push_back(ReadU32(stream));
       SkipBytesSingly(stream, ReadU32(stream));
+      // mutate: bag-flag-version
       if (version >= 2) bag->flag = ReadU8(stream);
       model.m_OldNameBags.push_back(std::move(bag));
     }

@@ -32,6 +32,7 @@ HRESULT CNameServer::LoadOldNameObjectData(IStream* stream, std::uint32_t count)
       object->nameID = ReadU32(stream);
       object->containerID = ReadU32(stream);
       ReadU32(stream);  // not examined
+      // mutate: version-1-tail-not-skipped
       if (version == 1) SkipVersion1Tail(stream);
       const std::uint32_t key = object->nameID;
       if (const auto* earlier = model.m_OldNameObjects.Lookup(key))

@@ -80,6 +80,7 @@ class Checker {
       int head = index;
       if (depth > 0) {
         parent = open.back();
+        // mutate: short-path-head-not-inherited
         if (depth >= ContainerRef::kShortPathEnds) head = containers_[static_cast<std::size_t>(parent)].head;
         const Container& parent = containers_[static_cast<std::size_t>(open.back())];
         top = parent.top;
@@ -111,6 +112,7 @@ class Checker {
     auto up = [&](int from, std::size_t n) {
       for (; n > 0 && from >= 0; --n, from = C(from).parent) path.push_back(C(from).ref.Id());
     };
+    // mutate: finding-path-uncut
     if (levels <= ContainerRef::kShortPathLevels) {
       up(i, levels);
     } else {
@@ -234,6 +236,7 @@ class Checker {
       const std::int16_t top = TopType(static_cast<int>(i));
       for (int r = c.firstName; r < NameEnd(static_cast<int>(i)); ++r) {
         auto put = [&](Namespace& ns) {
+          // mutate: errors-only-loses-collisions
           Put(ns.exact, Upper(r), r, true);
           if (warnings_) Put(ns.looks, Skeleton(r), r, false);
         };

@@ -56,6 +56,7 @@ std::uint64_t HashOf(const CString& key) {
 // table's order, all before those of its sub-containers.
 bool WalksBefore(const Holder& a, const Holder& b) {
   if (a.container != b.container) return CTreeIndex::WalksBefore(a.container, b.container);
+  // mutate: edit-check-names-reversed
   return a.id != b.id && ContainerReader::Names(*a.container).WalksBefore(a.id, b.id);
 }
 
@@ -129,6 +130,7 @@ struct EditCheck::State {
   State(const CNameServer& s, const DocumentCheckOptions& options) : server(s) {
     for (const CString& k : options.keywords) keywords.insert(ToUpper(k));
     for (char16_t u = 1; u < 128; ++u) {
+      // mutate: edit-check-ascii-lower-case-own-key
       const CString* key = lookAlike.AsciiKey(u >= 'a' && u <= 'z' ? static_cast<char16_t>(u - 0x20) : u);
       if (key && key->size() == 1) asciiUnit[u] = (*key)[0];
     }
@@ -176,6 +178,7 @@ struct EditCheck::State {
   // An add is told its container only after it is made, so its index is
   // built then, without the name it brought (`except`).
   void Build(std::uint32_t except = 0) {
+    // mutate: edit-check-first-keys-only
     if (built == Built::kAll) return;
     std::unordered_set<std::uint64_t> only;
     std::unordered_set<const CNameContainer*> edited;
@@ -196,10 +199,12 @@ struct EditCheck::State {
       if (!some) rooms.Reserve(&c.Container(), c.NameCount());
       if (some && !everyRoom) {
         reach = ReachOf(c.Container());
+        // mutate: edit-check-first-edit-reads-only-its-own
         if (!reach->Listed() && !edited.count(&c.Container())) continue;
       }
       for (NameRef n : c.Names()) {
         const std::uint64_t key = LookHash(n.Text());
+        // mutate: edit-check-add-counts-itself-before
         if ((some && !only.count(key)) || n.Id() == except) continue;
         if (!reach) reach = ReachOf(c.Container());
         rooms.Insert(key, &c.Container(), *reach, n.Id());
@@ -240,6 +245,7 @@ struct EditCheck::State {
   // The edit changes names of c under t's key.
   static void Reaches(Touched& t, const CNameContainer* c, const Reach& r) {
     t.containers.push_back(c);
+    // mutate: edit-check-global-edit-stays-local
     t.everyRoom = t.everyRoom || r.inGlobal;
     t.targets = t.targets || r.inTargets;
     if (r.inTree && std::find(t.trees.begin(), t.trees.end(), r.topId) == t.trees.end()) t.trees.push_back(r.topId);
@@ -317,11 +323,13 @@ struct EditCheck::State {
   // then it is judged alone and nothing else is judged before or after.
   bool Alone(std::uint64_t key, const CNameContainer* c, const Reach& r) const {
     if (rooms.Find(key, c) != KeyRooms::kNone) return false;
+    // mutate: edit-check-alone-misses-searchers
     if (r.inGlobal ? !rooms.All(key).empty()
                    : (r.inTargets && !rooms.TargetSearchers(key).empty()) ||
                          (r.inTree && !rooms.TreeSearchers(key, r.topId).empty()))
       return false;
     bool met = false;
+    // mutate: edit-check-alone-misses-namespaces
     ForEachNamespace(r, [&](Where w) { return met = !MembersOf(key, w, r.topId).empty(); });
     return !met;
   }
@@ -343,6 +351,7 @@ struct EditCheck::State {
     for (const Member* m : members) {
       FirstTwo& e = exact[m->upper];
       if (!e.a) e.a = m;
+      // mutate: edit-check-second-holder-same-container
       else if (!e.b && e.a->h.container != m->h.container) e.b = m;
       if (!looks.a) looks.a = m;
       else if (!looks.b && looks.a->upper != m->upper) looks.b = m;
@@ -450,6 +459,7 @@ struct EditCheck::State {
   // Whether a name is one the announced delete takes away.
   bool Gone(const Holder& h) const {
     if (change == Change::kDeleteContainer) return goneWhole.count(h.container) != 0;
+    // mutate: edit-check-delete-drops-its-neighbours
     return change == Change::kDeleteName && !gone.empty() && gone.front().first == h;
   }
 
@@ -478,8 +488,10 @@ struct EditCheck::State {
         for (KeyRooms::Index i : rooms.All(t.key)) take(i);
         continue;
       }
+      // mutate: edit-check-misses-target-searchers
       if (t.targets)
         for (KeyRooms::Index i : rooms.TargetSearchers(t.key)) take(i);
+      // mutate: edit-check-misses-tree-searchers
       for (std::uint32_t top : t.trees)
         for (KeyRooms::Index i : rooms.TreeSearchers(t.key, top)) take(i);
     }
@@ -601,11 +613,13 @@ std::vector<DocumentFinding> EditCheck::After(bool applied, std::uint32_t newNam
         s.rooms.Insert(t.key, c, r, newNameID);
       }
     } else {
+      // mutate: edit-check-keeps-deleted-names
       for (const auto& [h, key] : s.gone) s.rooms.Remove(key, h.container, h.id);
       if (s.change == Change::kRename && s.renamed.container)
         s.rooms.Insert(s.renamedTo, s.renamed.container, ReachOf(*s.renamed.container), s.renamed.id);
     }
     for (DocumentFinding& f : s.JudgeTouched(false))
+      // mutate: edit-check-reports-old-findings
       if (!s.before.count(KeyOf(f))) fresh.push_back(std::move(f));
   }
   s.Reset();

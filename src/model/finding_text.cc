@@ -19,6 +19,7 @@ class Phrases {
   std::string Place(std::uint32_t id, std::int16_t type, const std::vector<std::uint32_t>& path) const {
     const CString* label = label_ ? label_(id) : nullptr;
     return "container " + std::to_string(id) + " (" + ContainerTypeName(type) + ")" +
+           // mutate: finding-label-dropped
            (label ? " @" + DisplayText(*label) : "") + " at " + ContainerPathText(path);
   }
   std::string Place() const { return Place(f_.containerID, f_.containerType, f_.path); }

@@ -42,15 +42,19 @@ bool ExplainIecIdentifier(std::u16string_view name, CNameRuleViolation* why) {
     return Broken(why, Rule::kTooLong, kMaxNameLength, name[kMaxNameLength]);
   for (std::size_t i = 0; i < name.size(); ++i) {
     const char16_t c = name[i];
+    // mutate: iec-any-script
     if (IsAsciiLetter(c)) continue;
     if (c == u'_') {
+      // mutate: iec-double-underscore
       if (i > 0 && name[i - 1] == u'_') return Broken(why, Rule::kDoubleUnderscore, i, c);
       continue;
     }
+    // mutate: iec-digit-first
     if (IsAsciiDigit(c) && i > 0) continue;
     // Letters of other scripts pass the classic rule; say why they do not pass here.
     return Broken(why, c >= 0x80 ? Rule::kNotAscii : i == 0 ? Rule::kFirstCharacter : Rule::kCharacter, i, c);
   }
+  // mutate: iec-trailing-underscore
   if (name.back() == u'_') return Broken(why, Rule::kTrailingUnderscore, name.size() - 1, u'_');
   return false;
 }

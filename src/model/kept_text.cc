@@ -3,8 +3,10 @@
 namespace nametree {
 
 KeptTextVerdict JudgeKeptText(std::u16string_view text, std::size_t maxUnits) {
+  // mutate: kept-text-lets-nul-pass
   if (const std::size_t nul = text.find(u'\0'); nul != std::u16string_view::npos)
     return {KeptTextRefusal::kNul, nul};
+  // mutate: kept-text-no-length-limit
   if (text.size() > maxUnits) return {KeptTextRefusal::kTooLong, 0};
   return {};
 }

@@ -48,6 +48,7 @@ Reach ReachOf(const CNameContainer& c) {
   const bool globalTree = r.topType == kGlobalContainer;
   if (ContainerReader::Searched(c)) {
     r.inGlobal = globalTree;
+    // mutate: edit-check-target-as-global
     r.inTargets = r.topType == kTargetContainer;
     r.inTree = !globalTree;
   }
@@ -142,6 +143,7 @@ void KeyRooms::Unlink(Index room, Slot s) {
   const std::uint32_t at = rooms_[room].at[s];
   const Index moved = list.back();
   list[at] = moved;
+  // mutate: edit-check-moved-room-keeps-place
   rooms_[moved].at[s] = at;
   list.pop_back();
 }
@@ -188,6 +190,7 @@ bool KeyRooms::Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t 
     std::vector<std::uint32_t>& more = more_.at(i);
     const auto at = r.id == id ? more.end() - 1 : std::find(more.begin(), more.end(), id);
     if (at == more.end()) return false;
+    // mutate: edit-check-first-id-stays
     (r.id == id ? r.id : *at) = more.back();
     more.pop_back();
     if (more.empty()) {
@@ -202,6 +205,7 @@ bool KeyRooms::Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t 
   if (r.inTree) Unlink(i, kTree);
   if (r.searches) Unlink(i, kSearch);
   byKey.EraseAt(slot);
+  // mutate: edit-check-empty-container-table-kept
   if (byKey.empty()) {
     localOf_.EraseAt(localOf_.FindIf(ContainerTag(c), [&](Index x) { return x == l; }));
     locals_[l] = Local{};
@@ -216,6 +220,7 @@ bool KeyRooms::Remove(std::uint64_t key, const CNameContainer* c, std::uint32_t 
 void KeyRooms::Release(std::uint64_t key, std::uint32_t topId, bool tree) {
   if (tree) {
     const Index t = FindTree(key, topId);
+    // mutate: edit-check-tree-freed-early
     if (t != kNone && trees_[t].members.empty() && trees_[t].searchers.empty()) {
       treeOf_.EraseAt(treeOf_.FindIf(TreeTag(key, topId), [&](Index x) { return x == t; }));
       trees_[t] = Tree{};

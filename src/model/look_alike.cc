@@ -74,6 +74,7 @@ const CString* LookAlikeKey::FirstAsciiKey(char16_t c) const {
     known_[c] = true;
     CString one = Computed(CString(1, c));
     if (!one.empty() && std::all_of(one.begin(), one.end(), [](char16_t k) { return k < 128; }))
+      // mutate: look-alike-ascii-identity
       ascii_[c] = std::move(one);
   }
   return ascii_[c].empty() ? nullptr : &ascii_[c];
@@ -83,6 +84,7 @@ CString LookAlikeKey::Computed(const CString& upper) const {
   CString visible;
   visible.reserve(upper.size());
   ForEachCodePoint(upper, [&](char32_t c, int32_t at) {
+    // mutate: skeleton-keeps-invisible
     if (IsInvisibleCodePoint(c)) return true;
     visible.push_back(upper[static_cast<std::size_t>(at)]);
     if (c > 0xFFFF && U_IS_LEAD(upper[static_cast<std::size_t>(at)]))

@@ -113,6 +113,7 @@ TreeWalk::iterator TreeWalk::begin() const {
 
 TreeWalk::iterator& TreeWalk::iterator::operator++() {
   const TreeWalk& w = *walk_;
+  // mutate: walk-depth-limit-off-by-one
   if (w.maxDepth_ < 0 || depth_ - w.rootDepth_ < w.maxDepth_) {
     if (const CNameContainer* first = ChildOf(ContainerReader::Children(*at_).FirstEntry())) {
       at_ = first;
@@ -131,6 +132,7 @@ TreeWalk::iterator& TreeWalk::iterator::operator++() {
       at_ = next;
       return *this;
     }
+    // mutate: walk-climb-stops-at-holder
     at_ = holder;
     --depth_;
   }
@@ -140,6 +142,7 @@ TreeWalk::iterator& TreeWalk::iterator::operator++() {
 
 SubtreeCounts CountSubtree(const CNameServer& server, std::uint32_t containerID) {
   SubtreeCounts counts;
+  // mutate: subtree-counts-own-only
   for (ContainerRef c : TreeWalk(server, containerID)) {
     ++counts.containers;
     counts.names += c.NameCount();

@@ -38,6 +38,7 @@ HRESULT CNameContainer::AddNameFromData(std::uint32_t id, CString name, std::uin
       try {
         m_Tables->EnterKey(key, id);
       } catch (const std::bad_alloc&) {
+        // mutate: from-data-new-name-kept-without-key
         m_Tables->RemoveName(id);
         throw;
       }
@@ -53,6 +54,7 @@ HRESULT CNameContainer::AddNameFromData(std::uint32_t id, CString name, std::uin
       if (keyHad) {
         m_Tables->EnterKey(key, *keyHad);  // only a value changes
       } else {
+        // mutate: from-data-held-name-keeps-new-key
         m_Tables->RemoveKey(key, nullptr);
       }
       throw;

@@ -75,6 +75,7 @@ HRESULT CNameContainer::Save(IStream* pStream) const {
   });
 }
 
+// mutate: live-load-in-batch
 HRESULT CNameContainer::Load(IStream* pStream) { return LoadRecordTree(*this, pStream, false); }
 
 namespace {
@@ -137,6 +138,7 @@ HRESULT LoadRecordTree(CNameContainer& root, IStream* pStream, bool freshRoot) {
       Open done = std::move(open.back());
       open.pop_back();
       if (!done.owned) break;
+      // mutate: deep-load-under-root
       CNameContainer* parent = open.back().c;
       ContainerAccess::SetLoadedParent(*done.c, parent);
       const std::uint32_t id = done.c->GetID();

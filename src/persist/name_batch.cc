@@ -37,8 +37,10 @@ void NameBatch::Enter(ContainerTables& tables) {
   texts_at_.resize(n);
   for (std::size_t i = 0; i < n; ++i) texts_at_[i] = tables.EnterName(ids_[i], TextAt(i));
   // Only when every ID was new does each text's slot stay as it was made.
+  // mutate: batch-text-slots-after-repeated-id
   const bool allNew = tables.Names().size() == before + n;
   order_.resize(n);
+  // mutate: batch-keys-reversed-in-bucket
   for (std::size_t i = 0; i < n; ++i) order_[i] = std::uint64_t{tables.Keys().BucketOf(KeyAt(i))} << 32 | i;
   SortByBucket();
   for (const std::uint64_t o : order_) {
@@ -58,6 +60,7 @@ void NameBatch::SortByBucket() {
   scratch_.resize(n);
   for (const int shift : {32, 40}) {
     std::size_t at[257] = {};
+    // mutate: batch-radix-offsets-unshifted
     for (const std::uint64_t o : order_) ++at[((o >> shift) & 0xFF) + 1];
     for (std::size_t d = 1; d <= 256; ++d) at[d] += at[d - 1];
     for (const std::uint64_t o : order_) scratch_[at[(o >> shift) & 0xFF]++] = o;

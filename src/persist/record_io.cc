@@ -44,6 +44,7 @@ RecordReader::RecordReader(IStream* stream) : stream_(stream) {
 }
 
 RecordReader::~RecordReader() {
+  // mutate: in-place-read-not-advanced
   if (bytes_) bytes_->Advance(static_cast<std::size_t>(at_ - begin_));
 }
 
@@ -139,11 +140,13 @@ std::size_t RecordWriter::PutTextToZero(std::uint8_t* p, std::u16string_view tex
     for (; units + 4 <= n; units += 4) {
       std::uint64_t four;
       std::memcpy(&four, in + units, 8);
+      // mutate: gathered-text-copied-past-zero
       if ((four - 0x0001000100010001u) & ~four & 0x8000800080008000u) break;
       std::memcpy(out + 2 * units, &four, 8);
     }
   }
   for (; units < n && in[units] != 0; ++units) Put16(out + 2 * units, static_cast<std::uint16_t>(in[units]));
+  // mutate: gathered-text-without-terminator-length
   Put32(p, static_cast<std::uint32_t>(units * 2 + 2));
   out[2 * units] = 0;
   out[2 * units + 1] = 0;
@@ -162,6 +165,7 @@ void RecordWriter::Flush() {
   if (own_ && own_->Adopt(buffer_)) return;
   for (std::size_t done = 0; done < buffer_.size();) {
     const std::size_t piece = std::min(kLargestWrite, buffer_.size() - done);
+    // mutate: gathered-save-never-written
     WriteExact(stream_, buffer_.data() + done, static_cast<std::uint32_t>(piece));
     done += piece;
   }

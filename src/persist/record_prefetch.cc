@@ -14,6 +14,7 @@ std::pair<const void*, std::size_t> RecordPrefetch::PieceOf(int part, std::size_
 }
 
 void RecordPrefetch::NextPiece() {
+  // mutate: prefetch-stays-on-first-piece
   ++piece_;
   for (; part_ < kParts; ++part_, piece_ = 0) {
     const auto [first, bytes] = PieceOf(part_, piece_);
@@ -32,6 +33,7 @@ void RecordPrefetch::Aim(const CNameContainer& c, std::size_t steps) {
   piece_ = static_cast<std::size_t>(-1);  // NextPiece starts at piece 0
   NextPiece();
   const std::size_t lines = LinesLeft();
+  // mutate: prefetch-spread-rounded-down
   perStep_ = steps ? (lines + steps - 1) / steps : 0;
 }
 

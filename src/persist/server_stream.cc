@@ -38,6 +38,7 @@ HRESULT CNameServer::Save(IStorage* storage) {
         out.Flush();
         throw;
       }
+      // mutate: refused-document-save-unwritten
       if (!fits) {
         out.Flush();
         return E_FAIL;
@@ -65,6 +66,7 @@ bool CNameServer::IndexLoadedTops(std::size_t first) {
       m_pIndex->TopAppended(m_TopLevelContainers[i].get());
     } catch (const std::bad_alloc&) {
       // The trees that found no room leave, as if their records had failed.
+      // mutate: bulk-attach-failure-keeps-top
       m_TopLevelContainers.erase(m_TopLevelContainers.begin() + static_cast<std::ptrdiff_t>(i),
                                  m_TopLevelContainers.end());
       return false;
@@ -99,7 +101,9 @@ HRESULT CNameServer::Load(IStorage* storage) {
     }
     if (!IndexLoadedTops(first) || !whole) return E_FAIL;
     std::uint32_t last = ReadU32(stream.Get());
+    // mutate: last-id-not-restored
     CNameContainer::SetLastIssuedNameID(last);
+    // mutate: stored-last-id-not-recorded
     m_nStoredLastIssuedID = last;
     return S_OK;
   });

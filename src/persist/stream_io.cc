@@ -16,12 +16,14 @@ void ReadExact(IStream* stream, void* buffer, std::uint32_t size) {
   std::uint32_t got = 0;
   HRESULT hr = stream->Read(buffer, size, &got);
   if (Failed(hr)) throw STREAM_READ_FAILED;
+  // mutate: short-read-accepted
   if (got != size) throw STREAM_SHORT_TRANSFER;
 }
 
 void WriteExact(IStream* stream, const void* buffer, std::uint32_t size) {
   std::uint32_t put = 0;
   HRESULT hr = stream->Write(buffer, size, &put);
+  // mutate: write-failure-ignored
   if (Failed(hr)) throw STREAM_WRITE_FAILED;
   if (put != size) throw STREAM_SHORT_TRANSFER;
 }

@@ -20,6 +20,7 @@ void CNameContainer::TraceDumpContainer(CString indent, const TraceSink& sink) c
   try {
     SubtreeWalk::Run(*this, [&](const CNameContainer& c, std::size_t depth) {
       const std::size_t want = base + depth * kIndentStep.size();
+      // mutate: trace-indent-only-grows
       while (indent.size() > want) indent.resize(indent.size() - kIndentStep.size());
       while (indent.size() < want) indent += kIndentStep;
       sink(indent, true, c.m_ID, c.m_Type, CString());

@@ -9,6 +9,7 @@ std::string ContainerTypeName(std::int16_t type) {
     case kOrdinaryContainer: return "plain";
     case kGlobalContainer: return "global";
     case kTargetContainer: return "target";
+    // mutate: own-type-word
     case kLocalCheckContainer: return "own";
     default: return "type " + std::to_string(type);
   }
@@ -21,6 +22,7 @@ std::optional<std::int16_t> ContainerTypeByName(std::string_view word) {
 }
 
 std::optional<std::int16_t> ParseContainerType(std::string_view text) {
+  // mutate: type-word-not-parsed
   if (std::optional<std::int16_t> named = ContainerTypeByName(text)) return named;
   std::int16_t type = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), type);

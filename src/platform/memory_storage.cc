@@ -36,6 +36,7 @@ class MemoryStream final : public OwnStream {
   }
   void Advance(std::size_t count) override { pos_ += count; }
   bool Adopt(ByteBuffer& bytes) override {
+    // mutate: adopted-save-drops-old-tail
     if (pos_ != 0 || data_->bytes.size() > bytes.size()) return false;
     data_->bytes = std::move(bytes);
     data_->bytes.ShrinkToFit();  // a stream may be kept long after its save

@@ -27,6 +27,7 @@ constexpr std::uint16_t AsciiClass(char32_t cp) {
 // Names are mostly ASCII, and every name is classified on every check.
 constexpr auto kAsciiClasses = [] {
   std::array<std::uint16_t, 0x80> table{};
+  // mutate: ascii-classes-shifted
   for (char32_t cp = 0; cp < 0x80; ++cp) table[cp] = AsciiClass(cp);
   return table;
 }();
@@ -111,8 +112,11 @@ bool UpperFourAscii(char16_t* at) {
   constexpr std::uint64_t kLanes = 0x0001000100010001u;
   std::uint64_t w;
   std::memcpy(&w, at, sizeof w);
+  // mutate: upper-four-takes-latin-1
   if (w & (0xFF80u * kLanes)) return false;
+  // mutate: upper-four-range-ends-early
   const std::uint64_t fromA = w + (0x80u - 'a') * kLanes, pastZ = w + (0x80u - 'z' - 1) * kLanes;
+  // mutate: upper-four-skips-a-lane
   const std::uint64_t lower = fromA & ~pastZ & (0x80u * kLanes);
   w -= lower >> 2;
   std::memcpy(at, &w, sizeof w);
@@ -168,11 +172,13 @@ bool EqualsAsciiNoCase(const CString& a, const CString& b) {
 }
 
 bool IsHiddenCodePoint(char32_t cp) {
+  // mutate: hidden-fast-path-too-wide
   if (cp < 0x80) return false;  // ASCII holds none of them
   const auto c = static_cast<UChar32>(cp);
   if (u_hasBinaryProperty(c, UCHAR_BIDI_CONTROL) || u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT))
     return true;
   const int8_t type = u_charType(c);
+  // mutate: hidden-misses-line-separator
   return type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
 }
 

@@ -66,6 +66,7 @@ bool Decode(std::string_view text, bool strict, CString& out) {
       else cp = (cp << 6) | (s[i + k] & 0x3F);
     }
     static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    // mutate: strict-utf8-takes-overlong
     if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       if (strict) return false;
       out += u'\uFFFD';

@@ -75,6 +75,7 @@ bool ZeroedBlock::GrowInPlace(std::size_t bytes) {
   void* p = mremap(mem_, bytes_, whole, MREMAP_MAYMOVE);
   if (p == MAP_FAILED) return false;
   AdviseHugePages(p, whole);
+  // mutate: zeroed-block-growth-uncounted
   g_mappedBytes += whole - bytes_;
   mem_ = p;
   bytes_ = whole;

@@ -11,6 +11,7 @@ HRESULT CNameServer::GetNextAcceptedName(std::uint32_t containerID, CString base
   try {
     auto judge = [&](const CNameContainer& container, const CString& candidate) -> HRESULT {
       // AddName refuses every name into a full container.
+      // mutate: accepted-name-limit
       if (container.GetNumNameIDs() >= kMaxEntriesPerTable) return E_FAIL;
       // A container whose own names its duplicate check does not cover would
       // still take a second ID under a text it holds; the proposal stays fresh.

@@ -76,6 +76,7 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
           return id && Report(hit, where, &container, *id);
         }
         case Where::kKeyword:
+          // mutate: keyword-check-skipped
           return m_KeywordSet.count(key) && Report(hit, where, nullptr, 0);
         case Where::kGlobal:
           return FindInTrees(index, key, hash, kGlobalTrees, where, hit);
@@ -96,6 +97,7 @@ bool CNameServer::FindDuplicateOfKey(CNameContainer& container, const CString& k
     // Every namespace but the keywords is searched through the index.
     const bool held = !hash || index.TextMayBeHeld(hash);
     for (Where where : NamespacesApart(type, confine, root && root->IsGlobalContainer()))
+      // mutate: unheld-text-skips-keywords
       if ((held || where == Where::kKeyword) && search(where)) return true;
     return false;
   } catch (const std::bad_alloc&) {

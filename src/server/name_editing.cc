@@ -43,8 +43,10 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     // one hash, each made once.
     CString ownKey;
     CString& key = text.size() <= kKeptKeyUnits ? t_keptKey : ownKey;
+    // mutate: kept-key-not-restarted
     key.assign(text);
     MakeUpper(key);
+    // mutate: add-hashes-text-as-typed
     const std::uint64_t hash = CTreeIndex::TextHash(key);
     // Where the index will look the name up and list it.
     m_pIndex->PrefetchName(hash, CNameContainer::GetLastIssuedNameID() + 1);
@@ -63,12 +65,15 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
       }
     }
     // Refused here rather than at Save, when the work would be lost.
+    // mutate: entry-limit-off-by-one
     if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return Refuse(why, E_FAIL, Reason::kFull);
     ContainerAccess::Of(*container).PrefetchNameEntries();
+    // mutate: add-key-as-typed
     const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key, hash);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
     if (added == 0) return Refuse(why, E_FAIL, Reason::kExhausted);
+    // mutate: add-leaves-clean
     id = added;
     m_bDirty = true;
     return S_OK;
@@ -126,12 +131,14 @@ HRESULT CNameServer::Rename(std::uint32_t containerID, std::uint32_t nameID, CSt
     if (ExplainInvalidName(newText, kind, why ? &why->rule : nullptr))
       return Refuse(why, E_NAME_INVALID, Reason::kInvalidName);
     // A change of letter case only must not collide with the name itself.
+    // mutate: case-only-rename-refused
     if (CompareNoCase(newText, current) != 0 &&
         FindDuplicate(containerID, newText, confine, why ? &why->hit : nullptr))
       return Refuse(why, E_NAME_DUPLICATE, Reason::kDuplicate);
 
     const HRESULT hr = container->Rename(nameID, newText);
     if (hr != S_OK) return Refuse(why, hr, hr == E_OUTOFMEMORY ? Reason::kExhausted : Reason::kNoName);
+    // mutate: rename-not-notified
     if (notify) PostNotification(kNameChanged, containerID, nameID, current, newText);
     m_bDirty = true;
     return S_OK;

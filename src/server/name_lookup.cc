@@ -96,6 +96,7 @@ std::uint32_t CNameServer::GetID(std::uint32_t containerID, CString name) const 
     const std::uint64_t hash = CTreeIndex::TextHash(name);
     m_pIndex->PrefetchText(hash);
     const std::uint32_t* own = m_pIndex->OwnIDIn(containerID, name, hash);
+    // mutate: get-id-own-before-global
     std::uint32_t id = 0;
     if (FindKeyInGlobalTrees(name, hash, &id) == S_OK) return id;
     return own ? *own : 0;

@@ -16,6 +16,7 @@ constexpr std::uint16_t kNameCharMask = C1_ALPHA | C1_DIGIT;
 // and ExplainInvalidName both answer from here so their verdicts cannot part.
 CNameRuleViolation CheckNameRule(std::u16string_view name, std::uint32_t kind) {
   using Rule = CNameRuleViolation::Rule;
+  // mutate: length-rule-33
   constexpr std::size_t kMax = static_cast<std::size_t>(kMaxNameLength);
   if (name.empty()) return {Rule::kEmpty, 0, 0};
   if (name.size() > kMax) return {Rule::kTooLong, kMaxNameLength, name[kMax]};
@@ -37,6 +38,7 @@ CNameRuleViolation CheckNameRule(std::u16string_view name, std::uint32_t kind) {
     if (cursor == name.size()) return {};
     const std::uint16_t w = classes[i];
     if (i == 0) {
+      // mutate: first-character-digit
       if (w & C1_ALPHA) {
         ++cursor;
       } else if (!(name[0] == u'_' && kind == kAllowLeadingUnderscore)) {

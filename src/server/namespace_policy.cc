@@ -4,8 +4,11 @@ namespace nametree {
 
 namespace {
 using Where = CDuplicateHit::Where;
+// mutate: keyword-and-global-swapped
 constexpr Where kAlone[] = {Where::kOwnContainer, Where::kKeyword, Where::kGlobal};
+// mutate: global-and-target-swapped, policy-global-tree-skips-targets
 constexpr Where kInGlobalTree[] = {Where::kKeyword, Where::kGlobal, Where::kTarget};
+// mutate: policy-own-tree-after-global
 constexpr Where kInOwnTree[] = {Where::kKeyword, Where::kOwnTree, Where::kGlobal};
 }  // namespace
 

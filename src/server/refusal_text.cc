@@ -39,6 +39,7 @@ std::string DisplayText(std::u16string_view text) {
       out += static_cast<char>(cp);
     } else if (cp == u'\\') {
       out += "\\\\";
+    // mutate: display-shows-hidden, display-surrogate-raw, export-lone-surrogate-replaced, lone-surrogate-not-escaped, display-control-raw
     } else if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || (cp >= 0xD800 && cp <= 0xDFFF) || IsHiddenCodePoint(cp)) {
       // One form for everything not shown, so that a reader needs one rule.
       std::snprintf(buffer, sizeof buffer, "\\u{%04X}", static_cast<unsigned>(cp));
@@ -51,6 +52,7 @@ std::string DisplayText(std::u16string_view text) {
 }
 
 std::string QuotedName(std::u16string_view name) {
+  // mutate: quoted-name-not-cut
   if (name.size() <= kEchoedUnits) return "\"" + DisplayText(name) + "\"";
   std::size_t cut = kEchoedUnits;
   if (IsLowSurrogate(name[cut]) && IsHighSurrogate(name[cut - 1])) --cut;  // not inside a character
@@ -58,6 +60,7 @@ std::string QuotedName(std::u16string_view name) {
 }
 
 std::string EchoedInput(std::string_view input) {
+  // mutate: echo-uncut
   if (input.size() <= kEchoedBytes) return std::string(input);
   std::size_t cut = kEchoedBytes;
   while (cut > 0 && (static_cast<unsigned char>(input[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
@@ -70,6 +73,7 @@ std::string DescribeRuleViolation(std::u16string_view name, const CNameRuleViola
   // refused half of a surrogate pair is shown with its other half.
   std::size_t first = at, units = 1;
   if (at < name.size() && IsHighSurrogate(name[at]) && at + 1 < name.size() && IsLowSurrogate(name[at + 1]))
+    // mutate: non-bmp-half-shown
     units = 2;
   else if (at > 0 && at < name.size() && IsLowSurrogate(name[at]) && IsHighSurrogate(name[at - 1]))
     first = at - 1, units = 2;

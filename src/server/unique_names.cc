@@ -43,6 +43,7 @@ CString FormatNumber(int value, NumberFormat format) {
   const std::size_t pad = format.width > length ? format.width - length : 0;
   CString out;
   if (value < 0) out.push_back(u'-');
+  // mutate: zero-padding-short
   if (format.fill == Fill::kZeros) out.append(pad, u'0');
   while (n > 0) out.push_back(digits[--n]);
   if (format.fill == Fill::kSpacesAfter) out.append(pad, u' ');
@@ -121,6 +122,7 @@ HRESULT CNameServer::GetNextName(std::uint32_t containerID, CString baseName, in
     return ProposeName(containerID, std::move(baseName), digits,
                        [](const CNameContainer& container, const CString& candidate) {
                          std::uint32_t id = 0;
+                         // mutate: proposal-not-advanced
                          return container.FindIDByName(candidate, &id) == S_OK ? S_FALSE : S_OK;
                        },
                        pResult);
