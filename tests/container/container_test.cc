@@ -199,31 +199,6 @@ TEST_F(Container, TextsOfAnyLengthStayWholeAmongShortOnes) {
   EXPECT_EQ(TablesOf(c).CheckUnits(), "");
 }
 
-TEST_F(Container, ResetAndShutdownEmptyNamesButKeepCounters) {
-  CNameContainer parent;
-  CNameContainer c;
-  c.SetContainerType(2);
-  c.SetParent(&parent);
-  const std::uint32_t child = c.AddContainer(3);
-  c.AddName(u"Pump");
-  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 1);
-  c.ResetContainer();
-  EXPECT_EQ(c.GetNumNames(), 0);
-  EXPECT_EQ(c.GetIDOfName(u"Pump"), 0u);
-  EXPECT_NE(c.FindContainer(child), nullptr);
-  const std::uint32_t again = c.AddName(u"Again");
-  EXPECT_EQ(c.GetIDOfName(u"AGAIN"), again);
-
-  const std::uint32_t id = c.GetID();
-  c.Shutdown();
-  EXPECT_EQ(c.GetID(), id);
-  EXPECT_EQ(c.GetContainerType(), 2);
-  EXPECT_EQ(c.GetParent(), nullptr);
-  EXPECT_EQ(c.GetNumSubContainers(), 0);
-  EXPECT_EQ(c.GetNumNames(), 0);
-  EXPECT_EQ(c.GetNextObjectCount(u"Valve"), 2);
-}
-
 TEST_F(Container, SelectedCounterAdvancesUntilReset) {
   // Behind a few or many other counters, which a container finds differently.
   for (int others : {0, 40}) {
@@ -260,19 +235,6 @@ TEST_F(Container, FindContainerPrefersDirectChildThenDepthFirst) {
   a->AddContainerFromData(a, 500, 10);
   EXPECT_EQ(top.FindContainer(500)->GetContainerType(), 10);
   EXPECT_EQ(top.FindContainer(0), nullptr);
-}
-
-TEST_F(Container, AddContainerFromDataKeepsSameTypeReplacesOther) {
-  CNameContainer top;
-  top.AddContainerFromData(&top, 40, 3);
-  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 1u);  // no ID drawn
-  top.FindContainer(40)->AddName(u"Kept");
-  EXPECT_EQ(top.AddContainerFromData(&top, 40, 3), S_OK);
-  EXPECT_EQ(top.FindContainer(40)->GetNumNames(), 1);
-  EXPECT_EQ(top.AddContainerFromData(&top, 40, 2), S_OK);
-  EXPECT_EQ(top.FindContainer(40)->GetNumNames(), 0);
-  EXPECT_EQ(top.FindContainer(40)->GetContainerType(), 2);
-  EXPECT_EQ(top.GetNumSubContainers(), 1);
 }
 
 }  // namespace
