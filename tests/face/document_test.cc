@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <functional>
-#include <random>
 
 #include "nametree/document.h"
 #include "nametree/name_server.h"
@@ -127,44 +126,6 @@ TEST(Document, AddManyAddsAllOrNothing) {
   ASSERT_TRUE(ids);
   EXPECT_EQ(*ids, (std::vector<std::uint32_t>{lastIssued + 1, lastIssued + 2, lastIssued + 3}));
   EXPECT_TRUE(p.doc.IsDirty());
-}
-
-// The walk meets every container once, parents first, in the order of the
-// reference walk, with each container's names.
-TEST(Document, ContainersFollowTheReferenceWalk) {
-  Document doc = Document::InMemory();
-  std::mt19937 random(7);
-  std::vector<std::uint32_t> ids = {0};
-  for (int i = 0; i < 300; ++i) {
-    const std::uint32_t parent = ids[random() % ids.size()];
-    const auto id = doc.AddContainer(parent, static_cast<ContainerType>(random() % 5));
-    ASSERT_TRUE(id);
-    ids.push_back(*id);
-    for (unsigned n = random() % 3; n > 0; --n) (void)doc.Add(*id, "N" + std::to_string(random() % 50));
-  }
-  std::vector<const CNameContainer*> reference;  // pre-order, each table in walk order
-  std::function<void(const CNameContainer*)> visit = [&](const CNameContainer* c) {
-    reference.push_back(c);
-    std::vector<std::uint32_t> keys(static_cast<std::size_t>(c->GetNumSubContainers()));
-    c->GetSubContainerIDs(keys.data());
-    for (std::uint32_t key : keys) visit(c->FindContainer(key));
-  };
-  for (std::uint32_t id : doc.Server().GetTopLevelContainerIDs()) visit(doc.Server().GetContainer(id));
-  std::size_t i = 0;
-  for (const ContainerView c : doc.Containers()) {
-    ASSERT_LT(i, reference.size());
-    const CNameContainer* expected = reference[i++];
-    EXPECT_EQ(c.Id(), expected->GetID());
-    EXPECT_EQ(c.Parent(), expected->GetParentID());
-    EXPECT_EQ(static_cast<std::int16_t>(c.Type()), expected->GetContainerType());
-    ASSERT_EQ(c.Names().size(), static_cast<std::size_t>(expected->GetNumNameIDs()));
-    for (const NameView& n : c.Names()) {
-      CString text;
-      ASSERT_EQ(expected->FindNameByID(n.Id(), &text), S_OK);
-      EXPECT_EQ(text, n.Text16());
-    }
-  }
-  EXPECT_EQ(i, reference.size());
 }
 
 TEST(Document, FileRoundTripLockAndRefusals) {
