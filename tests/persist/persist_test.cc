@@ -327,27 +327,6 @@ TEST_F(ServerStream, EmptyServerOverwritesEightBytesLeavingATailThatLoadIgnores)
   EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 0x0A0B0C0Du);
 }
 
-TEST_F(ServerStream, TraceDumpVisitsLevelsWithGrowingIndent) {
-  CNameServer server;
-  const std::uint32_t top = server.AddContainer(0, 2);
-  const std::uint32_t mid = server.AddContainer(top, 3);
-  const std::uint32_t low = server.AddContainer(mid, 0);
-  server.GetContainer(low)->AddName(u"Deep");
-  server.SetDirty(false);
-  const std::uint32_t counter = CNameContainer::GetLastIssuedNameID();
-  std::vector<std::pair<std::size_t, std::uint32_t>> seen;
-  const auto record = [&](const CString& indent, bool isContainer, std::uint32_t id, std::int16_t, const CString&) {
-    seen.emplace_back(indent.size(), isContainer ? id : 0);
-  };
-  CNameServer().TraceDumpNameServer(record);
-  EXPECT_TRUE(seen.empty());
-  server.TraceDumpNameServer(record);
-  EXPECT_EQ(seen, (std::vector<std::pair<std::size_t, std::uint32_t>>{{2, top}, {4, mid}, {6, low}, {6, 0}}));
-  server.TraceDumpNameServer();
-  EXPECT_FALSE(server.IsDirty());
-  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), counter);
-}
-
 class StreamFaults : public PersistTest {
  protected:
   void SetUp() override {
