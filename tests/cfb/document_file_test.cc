@@ -1,8 +1,8 @@
 // The library on real document files and under the hazards of real use:
-// a name server saved and loaded through a file; a commit that the file
-// system fails at any step, or a save killed halfway, leaving the earlier
-// file whole; paths that are links or no files at all, read-only and
-// hard-linked files; writers in other processes; entries that cannot be read.
+// a commit that the file system fails at any step, or a save killed
+// halfway, leaving the earlier file whole; paths that are links or no files
+// at all, read-only and hard-linked files; writers in other processes;
+// entries that cannot be read.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,9 +15,6 @@
 
 #include "cfb_fixture.h"
 #include "nametree/cfb_storage.h"
-#include "nametree/memory_storage.h"
-#include "nametree/name_server.h"
-#include "nametree/utf8.h"
 
 namespace nametree::test {
 namespace {
@@ -36,43 +33,6 @@ int WaitChild(pid_t pid) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST(DocumentFile, ServerSavesAndLoadsThroughAFile) {
-  // A plant of 200 000 names over a global tree and a few targets.
-  CNameContainer::SetLastIssuedNameID(0);
-  CNameServer server;
-  std::vector<std::uint32_t> where{server.AddContainer(0, kGlobalContainer)};
-  for (int i = 0; i < 40; ++i)
-    where.push_back(server.AddContainer(where[static_cast<std::size_t>(i) / 3], i % 2 ? 3 : 0));
-  for (int t = 0; t < 3; ++t) where.push_back(server.AddContainer(0, kTargetContainer));
-  for (int i = 0; i < 200000; ++i)
-    server.GetContainer(where[static_cast<std::size_t>(i) % where.size()])
-        ->AddName(u"Tag\u00e9" + CString(1, static_cast<char16_t>(u'A' + i % 26)) + u"_" +
-                  FromUtf8(std::to_string(i)));
-  ComPtr<IStorage> inMemory = CreateMemoryStorage();
-  ASSERT_EQ(server.Save(inMemory.Get()), S_OK);
-  const Bytes expected = *Snapshot(inMemory.Get()).at("NameServer");
-  ASSERT_GT(expected.size(), 3u * 1024 * 1024);
-
-  TempDir dir;
-  const std::string path = dir.File("plant.nt");
-  std::string error;
-  ComPtr<IStorage> file;
-  ASSERT_TRUE(CreateCompoundFile(path, &file, &error)) << error;
-  ASSERT_EQ(server.Save(file.Get()), S_OK);
-  ASSERT_TRUE(CommitCompoundFile(file.Get(), &error)) << error;
-  ComPtr<IStorage> reopened;
-  ASSERT_TRUE(OpenCompoundFile(path, false, &reopened, &error)) << error;
-  EXPECT_TRUE(*Snapshot(reopened.Get()).at("NameServer") == expected);
-  CNameServer loaded;
-  ASSERT_EQ(loaded.Load(reopened.Get()), S_OK);
-  EXPECT_EQ(loaded.GetTopLevelContainerIDs(), server.GetTopLevelContainerIDs());
-  for (std::uint32_t id : server.GetTopLevelContainerIDs())
-    EXPECT_EQ(loaded.GetNameSize(id), server.GetNameSize(id));
-  // Read-only documents are not written back.
-  EXPECT_FALSE(CommitCompoundFile(reopened.Get(), &error));
-  EXPECT_NE(error.find("read-only"), std::string::npos) << error;
 }
 
 std::optional<Bytes> Contents(const std::string& path) {
@@ -214,40 +174,6 @@ TEST(DocumentLock, SecondWriterWaitsAndEditsTheFileThatReplacedTheLockedOne) {
   const Tree now = Parse(ReadBytes(path));
   EXPECT_EQ(now.count("Parent") + now.count("Child"), 2u);
   EXPECT_EQ(OpenError(path, true, 0), "");
-}
-
-TEST(DocumentLock, TwoProcessesAddingNamesLoseNone) {
-  TempDir dir;
-  const std::string path = dir.File("doc.nt");
-  CNameServer empty;
-  const std::uint32_t global = empty.AddContainer(0, kGlobalContainer);
-  ComPtr<IStorage> saved = CreateMemoryStorage();
-  ASSERT_EQ(empty.Save(saved.Get()), S_OK);
-  WriteBytes(path, SerializeOrDie(saved.Get()));
-  constexpr int kAdds = 40;
-  auto adder = [&](const CString& who) {
-    for (int i = 0; i < kAdds; ++i) {
-      ComPtr<IStorage> storage;
-      std::string error;
-      CNameServer server;
-      std::uint32_t id = 0;
-      if (!OpenCompoundFile(path, true, &storage, &error) || server.Load(storage.Get()) != S_OK ||
-          server.AddName(id, global, who + FromUtf8(std::to_string(i)), 0, true) != S_OK ||
-          server.Save(storage.Get()) != S_OK || !CommitCompoundFile(storage.Get(), &error))
-        return 1;
-    }
-    return 0;
-  };
-  pid_t children[2];
-  for (int c = 0; c < 2; ++c)
-    if ((children[c] = ::fork()) == 0) ::_exit(adder(c ? u"P_" : u"Q_"));
-  for (pid_t child : children) EXPECT_EQ(WaitChild(child), 0);
-  ComPtr<IStorage> storage;
-  std::string error;
-  ASSERT_TRUE(OpenCompoundFile(path, false, &storage, &error)) << error;
-  CNameServer server;
-  ASSERT_EQ(server.Load(storage.Get()), S_OK);
-  EXPECT_EQ(server.GetNameSize(global), 2 * kAdds);
 }
 
 // A save killed at any moment leaves the old or the new file, and the
