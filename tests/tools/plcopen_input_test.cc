@@ -65,17 +65,22 @@ TEST(IecProfile, AgreesWithTheGrammarOnEveryShortTextAndNamesTheBrokenRule) {
   EXPECT_FALSE(NameProfileNamed("IEC"));
 }
 
-TEST(KeywordSets, TheSecondEditionLacksExactlyWhatTheThirdAdded) {
+TEST(KeywordSets, TheEditionsHoldKeywordsAndTypesAndTheSecondLacksWhatTheThirdAdded) {
   const auto ed2 = KeywordSet("iec61131-3-ed2"), ed3 = KeywordSet("iec61131-3-ed3");
   auto in = [](auto set, std::u16string_view w) { return std::find(set.begin(), set.end(), w) != set.end(); };
   for (auto w : {u"LDT", u"LTIME", u"LDATE", u"LTOD", u"LDATE_AND_TIME", u"METHOD", u"CLASS", u"REF_TO", u"WCHAR"}) {
     EXPECT_TRUE(in(ed3, w));
     EXPECT_FALSE(in(ed2, w));
   }
-  for (auto w : {u"IF", u"BOOL", u"TIME", u"DT", u"VAR_IN_OUT", u"FUNCTION_BLOCK", u"READ_ONLY"}) {
+  for (auto w : {u"IF", u"BOOL", u"TIME", u"DT", u"VAR_IN_OUT", u"FUNCTION_BLOCK", u"END_FUNCTION_BLOCK", u"READ_ONLY",
+                 u"WSTRING"}) {
     EXPECT_TRUE(in(ed2, w));
     EXPECT_TRUE(in(ed3, w));
   }
+  // Keywords and types, but no standard blocks, and case counts.
+  for (auto w : {u"TON", u"IN", u"PT", u"Q", u"ADD", u"if"}) EXPECT_FALSE(in(ed3, w));
+  EXPECT_TRUE(KeywordSet("iec61131").empty());
+  EXPECT_EQ(KeywordSetNames().size(), 3u);
   for (auto w : ed3) EXPECT_EQ(IsThirdEditionOnlyKeyword(w), !in(ed2, w));
   EXPECT_TRUE(std::equal(ed3.begin(), ed3.end(), KeywordSet("iec61131-3").begin(), KeywordSet("iec61131-3").end()));
 }

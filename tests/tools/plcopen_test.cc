@@ -7,7 +7,6 @@
 
 #include <filesystem>
 
-#include "nametree/keyword_sets.h"
 #include "nametree/plcopen_import.h"
 #include "support/program.h"
 
@@ -205,16 +204,6 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   ASSERT_EQ(Program({"import-plcopen", "--keep-going", project, doc}).exit, 1);
   EXPECT_EQ(Program({"lint", doc}).out, doc + ": clean\n");
   EXPECT_NE(Program({"lint", "--profile", "classic", doc}).out.find("\"_T\""), std::string::npos);
-}
-
-TEST(KeywordSets, Iec61131HoldsKeywordsAndTypesButNoStandardBlocks) {
-  const auto set = KeywordSet("iec61131-3");
-  auto has = [&](std::u16string_view w) { return std::find(set.begin(), set.end(), w) != set.end(); };
-  for (auto w : {u"IF", u"END_FUNCTION_BLOCK", u"VAR_IN_OUT", u"METHOD", u"BOOL", u"LDATE_AND_TIME", u"WSTRING"})
-    EXPECT_TRUE(has(w));
-  for (auto w : {u"TON", u"IN", u"PT", u"Q", u"ADD", u"if"}) EXPECT_FALSE(has(w));
-  EXPECT_TRUE(KeywordSet("iec61131").empty());
-  EXPECT_EQ(KeywordSetNames().size(), 3u);
 }
 
 // Elements of the name kinds that carry a name attribute, counted apart
