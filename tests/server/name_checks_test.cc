@@ -1,5 +1,5 @@
 // Which names are refused: the name rule, cleaning of text into name
-// characters, keywords, and the namespaces a name may not repeat.
+// characters, and the namespaces a name may not repeat.
 #include "server_fixture.h"
 
 namespace nametree::test {
@@ -48,14 +48,6 @@ TEST(NameRule, CleaningKeepsOnlyLettersAndDigits) {
   };
   CNameServer server;
   for (const auto& [text, clean] : cases) EXPECT_EQ(CNameServerTestAccess::RemoveInvalidChars(server, text), clean);
-}
-
-TEST_F(ServerTest, KeywordsAreCaseInsensitiveAndCountAsDuplicates) {
-  EXPECT_FALSE(server.IsKeyword(u"begin"));
-  EXPECT_EQ((Results{server.AddKeyword(u"begin"), server.AddKeyword(u"BEGIN"), server.AddKeyword(u"αβγ")}),
-            (Results{S_OK, S_FALSE, S_OK}));
-  EXPECT_TRUE(server.IsKeyword(u"Begin") && server.IsKeyword(u"ΑΒΓ") && !server.IsKeyword(u"Begin1"));
-  EXPECT_TRUE(server.IsValidName(u"Begin", 0));  // refused as a duplicate, not by the rule
 }
 
 // Top level: global G (2), target T (3), ordinary O (0), other tree X (5).
