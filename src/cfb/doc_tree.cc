@@ -74,7 +74,7 @@ void ForgetDamage(DocNode& storage) {
 
 Status LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out) {
   if (node.data) {
-    *out = *node.data;
+    out->assign(node.data->data(), node.data->data() + node.data->size());
     return Status();
   }
   return LoadChain(layout, node.place, out);

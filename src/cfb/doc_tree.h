@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "cfb/chain.h"
+#include "platform/byte_buffer.h"
 
 namespace nametree::cfb {
 
@@ -37,8 +38,9 @@ struct DocNode {
   CString name;
   bool storage = false;
   EntryMetadata metadata;
-  // A stream's bytes: owned once loaded or written, else in the file.
-  std::shared_ptr<Bytes> data;
+  // A stream's bytes: owned once loaded or written, else in the file. A
+  // saved stream's buffer is taken over whole, not copied.
+  std::shared_ptr<ByteBuffer> data;
   ChainPlace place;
   bool open = false;     // exclusive sharing: one stream handle at a time
   bool checked = false;  // its chain in the file was followed and claimed
