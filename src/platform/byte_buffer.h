@@ -16,8 +16,6 @@
 #include <new>
 #include <utility>
 
-#include "platform/huge_pages.h"
-
 namespace nametree {
 
 class ByteBuffer {
@@ -45,8 +43,6 @@ class ByteBuffer {
     if (!grown) throw std::bad_alloc();
     data_ = static_cast<std::uint8_t*>(grown);
     capacity_ = capacity;
-    // A saved stream of many megabytes is touched once, page by page.
-    AdviseHugePages(data_, capacity_);
   }
   // Sets the size; room grows at least twofold, so a run of small writes
   // costs linear time.
