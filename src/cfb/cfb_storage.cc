@@ -135,6 +135,7 @@ class FileSink final : public ByteSink {
   Status WriteAll(const std::uint8_t* data, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
       std::size_t written = 0;
+      // mutate: commit-write-past-piece
       if (Status s = files_.Write(fd_, data + done, std::min(size - done, kPiece), &written); !s.ok())
         return s.Prefixed("cannot write " + name_ + ": ");
       if (written == 0) return Status::IoError("cannot write " + name_ + ": no space was taken");

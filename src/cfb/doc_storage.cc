@@ -38,6 +38,7 @@ class DocStream final : public OwnStream {
   }
   void Advance(std::size_t count) override { pos_ += count; }
   bool Adopt(ByteBuffer& bytes) override {
+    // mutate: adopted-file-save-drops-old-tail
     if (pos_ != 0 || node_->Size() > bytes.size()) return false;
     std::shared_ptr<ByteBuffer> data;
     try {
