@@ -72,12 +72,4 @@ void ForgetDamage(DocNode& storage) {
     if (c->storage) ForgetDamage(*c);
 }
 
-Status LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out) {
-  if (node.data) {
-    out->assign(node.data->data(), node.data->data() + node.data->size());
-    return Status();
-  }
-  return LoadChain(layout, node.place, out);
-}
-
 }  // namespace nametree::cfb

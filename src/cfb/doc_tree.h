@@ -69,7 +69,4 @@ bool AnyDamage(const DocNode& storage);
 // Drops every mark under `storage`: the file no longer holds the damage.
 void ForgetDamage(DocNode& storage);
 
-// A whole stream's bytes, from memory or the file.
-Status LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out);
-
 }  // namespace nametree::cfb
