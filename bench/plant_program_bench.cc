@@ -3,7 +3,7 @@
 // names, the same local names in every program (480 000 names). Each
 // command's wall time, median of five runs, is read against opening the
 // document (a 'show' of one ID) or against the same run without the edit
-// check, measured in the same run. Usage: plant_program_bench [PROGRAM]
+// check, the two run by turns. Usage: plant_program_bench [PROGRAM]
 // [RUNS]; NAMETREE_PLANT_SCALE=N divides the programs' locals and tags by N.
 #include <unistd.h>
 
@@ -43,22 +43,29 @@ double Run(std::vector<std::string> args, const fs::path& in = "/dev/null", int*
 
 void Copy(const fs::path& from, const fs::path& to) { fs::copy_file(from, to, fs::copy_options::overwrite_existing); }
 
-// Medians of `runs` runs (wall, and user + system CPU), each on a fresh
-// copy of `doc` when given.
+// Medians of `runs` runs (wall, and user + system CPU) of a command and of
+// its baseline, taken by turns so that a change in the machine's load
+// falls on both; each run on a fresh copy of its document.
 struct Timing {
   double wall, cpu;
 };
-template <class F>
-Timing Median(F&& once, const fs::path& doc = {}) {
-  std::vector<double> wall, cpu;
+template <class F, class G>
+std::pair<Timing, Timing> ByTurns(F&& once, const fs::path& doc, G&& base, const fs::path& baseDoc) {
+  std::vector<double> wall[2], cpu[2];
   for (int i = 0; i < runs; ++i) {
-    if (!doc.empty()) Copy(doc, dir / "work.nt");
-    wall.push_back(once());
-    cpu.push_back(lastCpu);
+    for (int side = 0; side < 2; ++side) {
+      Copy(side ? baseDoc : doc, dir / "work.nt");
+      wall[side].push_back(side ? base() : once());
+      cpu[side].push_back(lastCpu);
+    }
   }
-  std::sort(wall.begin(), wall.end());
-  std::sort(cpu.begin(), cpu.end());
-  return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
+  Timing median[2];
+  for (int side = 0; side < 2; ++side) {
+    std::sort(wall[side].begin(), wall[side].end());
+    std::sort(cpu[side].begin(), cpu[side].end());
+    median[side] = {wall[side][wall[side].size() / 2], cpu[side][cpu[side].size() / 2]};
+  }
+  return {median[0], median[1]};
 }
 
 void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
@@ -129,35 +136,34 @@ int main(int argc, char** argv) {
             std::to_string(i / (kTargets * kPrograms)) + "\n";
   Write(dir / "adds.txt", adds);
 
-  const Timing open = Median([&] { return Run({"show", work.string(), name}); }, plant);
-  auto timed = [&](std::vector<std::string> args, const fs::path& doc, const fs::path& in = "/dev/null") {
-    return Median([&] { return Run(args, in); }, doc);
-  };
   std::vector<Row> rows;
-  const Timing build = timed({"batch", work.string(), (dir / "plant.txt").string()}, empty);
-  const Timing buildBare = timed({"batch", work.string(), (dir / "plant.txt").string(), "--no-edit-check"}, empty);
-  rows.push_back({"batch building the plant", build, buildBare, "--no-edit-check", 1.5});
-  const Timing more = timed({"batch", work.string(), (dir / "adds.txt").string()}, plant);
-  const Timing moreBare = timed({"batch", work.string(), (dir / "adds.txt").string(), "--no-edit-check"}, plant);
-  rows.push_back({"batch of 10 000 adds into it", more, moreBare, "--no-edit-check", 1.5});
-  rows.push_back({"add of a name", timed({"add", work.string(), prog, "Fresh1"}, plant), open, "open", 1.2});
-  rows.push_back({"add of a name, --no-edit-check", timed({"add", work.string(), prog, "Fresh1", "--no-edit-check"}, plant),
-                  open, "open", 0});
-  rows.push_back({"rename of a name", timed({"rename", work.string(), name, "Fresh1"}, plant), open, "open", 1.2});
-  rows.push_back({"delete of a name", timed({"delete", work.string(), name}, plant), open, "open", 1.2});
-  rows.push_back({"delete --container of a program", timed({"delete", work.string(), prog, "--container"}, plant),
-                  open, "open", 2});
-  rows.push_back({"the same, --dry-run",
-                  timed({"delete", work.string(), prog, "--container", "--dry-run"}, plant), open, "open", 2});
-  rows.push_back({"delete --container of a target", timed({"delete", work.string(), target, "--container"}, plant),
-                  open, "open", 3});
-  rows.push_back({"lint", timed({"lint", work.string()}, plant), open, "open", 0});
-  rows.push_back({"export", timed({"export", work.string()}, plant), open, "open", 0});
-  rows.push_back({"batch of the export into a new document",
-                  timed({"batch", work.string(), (dir / "export.txt").string()}, empty), open, "open", 0});
+  const auto open = [&] { return Run({"show", work.string(), name}); };
+  auto row = [&](const char* what, std::vector<std::string> args, const fs::path& doc, double target,
+                 const fs::path& in = "/dev/null") {
+    const auto [seconds, base] = ByTurns([&] { return Run(args, in); }, doc, open, plant);
+    rows.push_back({what, seconds, base, "open", target});
+  };
+  auto bare = [&](const char* what, std::vector<std::string> args, const fs::path& doc) {
+    std::vector<std::string> without = args;
+    without.push_back("--no-edit-check");
+    const auto [seconds, base] = ByTurns([&] { return Run(args); }, doc, [&] { return Run(without); }, doc);
+    rows.push_back({what, seconds, base, "--no-edit-check", 1.5});
+  };
+  bare("batch building the plant", {"batch", work.string(), (dir / "plant.txt").string()}, empty);
+  bare("batch of 10 000 adds into it", {"batch", work.string(), (dir / "adds.txt").string()}, plant);
+  row("add of a name", {"add", work.string(), prog, "Fresh1"}, plant, 1.2);
+  row("add of a name, --no-edit-check", {"add", work.string(), prog, "Fresh1", "--no-edit-check"}, plant, 0);
+  row("rename of a name", {"rename", work.string(), name, "Fresh1"}, plant, 1.2);
+  row("delete of a name", {"delete", work.string(), name}, plant, 1.2);
+  row("delete --container of a program", {"delete", work.string(), prog, "--container"}, plant, 2);
+  row("the same, --dry-run", {"delete", work.string(), prog, "--container", "--dry-run"}, plant, 2);
+  row("delete --container of a target", {"delete", work.string(), target, "--container"}, plant, 3);
+  row("lint", {"lint", work.string()}, plant, 0);
+  row("export", {"export", work.string()}, plant, 0);
+  row("batch of the export into a new document", {"batch", work.string(), (dir / "export.txt").string()}, empty, 0);
 
-  std::printf("plant: %d targets x (%d tags + %d programs x %d locals), medians of %d runs; open %.3f s wall, %.3f s CPU\n",
-              kTargets, tags, kPrograms, locals, runs, open.wall, open.cpu);
+  std::printf("plant: %d targets x (%d tags + %d programs x %d locals), medians of %d runs, each by turns with its baseline\n",
+              kTargets, tags, kPrograms, locals, runs);
   std::printf("| command | wall s | against, wall s | ratio | CPU s | against, CPU s | ratio | target |\n"
               "|---|---|---|---|---|---|---|---|\n");
   for (const Row& r : rows) {

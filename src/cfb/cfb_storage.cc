@@ -84,6 +84,8 @@ class VectorSink final : public ByteSink {
 };
 
 // Gathers small pieces into large writes; large pieces go straight out.
+// What went out is handed to the disk a few megabytes at a time, so the
+// Sync that ends a commit waits for the last piece, not for the file.
 class FileSink final : public ByteSink {
  public:
   FileSink(FileLayer& files, int fd, std::string name) : files_(files), fd_(fd), name_(std::move(name)) {
@@ -112,7 +114,7 @@ class FileSink final : public ByteSink {
     if (Status s = Flush(); !s.ok()) return s;
     for (std::uint64_t done = 0; done < length;) {
       std::size_t copied = 0;
-      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, std::uint64_t{1} << 30));
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kPiece));
       if (Status s = files_.CopyRange(file->Handle().Fd(), offset + done, fd_, n, &copied); !s.ok()) {
         if (s.code() != Status::Code::kUnsupported || done > 0) return s.Prefixed("cannot write " + name_ + ": ");
         inKernel_ = false;
@@ -120,6 +122,7 @@ class FileSink final : public ByteSink {
       }
       if (copied == 0) return Status::IoError("cannot write " + name_ + ": the copy stopped short");
       done += copied;
+      Went(copied);
     }
     return Status();
   }
@@ -127,16 +130,26 @@ class FileSink final : public ByteSink {
  private:
   static constexpr std::size_t kBuffer = std::size_t{1} << 20;
   static constexpr std::size_t kInKernel = std::size_t{64} << 10;
+  static constexpr std::size_t kPiece = std::size_t{4} << 20;
 
   Status WriteAll(const std::uint8_t* data, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
       std::size_t written = 0;
-      if (Status s = files_.Write(fd_, data + done, size - done, &written); !s.ok())
+      // mutate: commit-write-past-piece
+      if (Status s = files_.Write(fd_, data + done, std::min(size - done, kPiece), &written); !s.ok())
         return s.Prefixed("cannot write " + name_ + ": ");
       if (written == 0) return Status::IoError("cannot write " + name_ + ": no space was taken");
       done += written;
+      Went(written);
     }
     return Status();
+  }
+
+  void Went(std::size_t bytes) {
+    end_ += bytes;
+    if (end_ - handed_ < kPiece) return;
+    files_.StartWriteback(fd_, handed_, end_ - handed_);
+    handed_ = end_;
   }
 
   FileLayer& files_;
@@ -144,6 +157,8 @@ class FileSink final : public ByteSink {
   std::string name_;
   Bytes buffer_;
   bool inKernel_ = true;
+  std::uint64_t end_ = 0;     // bytes in the file so far
+  std::uint64_t handed_ = 0;  // of which handed to the disk
 };
 
 // "2.50", "10.0", "100.0": three digits, at least one after the point.

@@ -211,7 +211,7 @@ class Layout {
 
   Status ReadStream(const DocNode& doc, std::uint8_t* out) {
     if (doc.data) {
-      if (!doc.data->empty()) std::memcpy(out, doc.data->data(), doc.data->size());
+      if (doc.data->size()) std::memcpy(out, doc.data->data(), doc.data->size());
       return Status();
     }
     const std::string what = "cannot read stream " + Quote(doc.name) + " from the file: ";
@@ -352,8 +352,10 @@ class ImportCollector {
           return Fail("cannot open storage " + Quote(e.name));
         if (Status s = Import(sub.Get(), child.get(), depth + 1); !s.ok()) return s;
       } else {
-        child->data = std::make_shared<Bytes>();
-        if (Status s = ReadStream(storage, e, child->data.get()); !s.ok()) return s;
+        Bytes bytes;
+        if (Status s = ReadStream(storage, e, &bytes); !s.ok()) return s;
+        child->data = std::make_shared<ByteBuffer>();
+        if (!bytes.empty()) std::memcpy(child->data->Extend(bytes.size()), bytes.data(), bytes.size());
       }
       node->children.push_back(std::move(child));
     }

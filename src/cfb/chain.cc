@@ -170,10 +170,4 @@ Status ChainReader::Read(std::uint8_t* data, std::size_t size) {
   return Status();
 }
 
-Status LoadChain(const std::shared_ptr<const FileLayout>& layout, const ChainPlace& place, Bytes* out) {
-  out->resize(place.size);
-  if (place.size == 0) return Status();
-  return ChainReader(layout, place).Read(out->data(), out->size());
-}
-
 }  // namespace nametree::cfb

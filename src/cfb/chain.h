@@ -134,7 +134,4 @@ class ChainReader {
 Status CheckChain(const FileLayout& layout, const ChainPlace& place, const std::string& what,
                   std::uint64_t* held);
 
-// A whole stream's bytes from the file.
-Status LoadChain(const std::shared_ptr<const FileLayout>& layout, const ChainPlace& place, Bytes* out);
-
 }  // namespace nametree::cfb

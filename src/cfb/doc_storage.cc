@@ -38,6 +38,23 @@ class DocStream final : public OwnStream {
     return S_OK;
   }
   void Advance(std::size_t count) override { pos_ += count; }
+  bool Adopt(ByteBuffer& bytes) override {
+    // mutate: adopted-file-save-drops-old-tail
+    if (pos_ != 0 || node_->Size() > bytes.size()) return false;
+    std::shared_ptr<ByteBuffer> data;
+    try {
+      data = std::make_shared<ByteBuffer>(std::move(bytes));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    data->ShrinkToFit();  // held until the document closes
+    node_->data = std::move(data);
+    whole_.reset();
+    reader_.reset();
+    ahead_.clear();
+    pos_ = node_->data->size();
+    return true;
+  }
 
   HRESULT Read(void* pv, std::uint32_t cb, std::uint32_t* pcbRead) override {
     if (pcbRead) *pcbRead = 0;
@@ -59,12 +76,16 @@ class DocStream final : public OwnStream {
     if (!pv && cb) return E_POINTER;
     if (!node_->data) {
       // Bytes behind the new contents stay, so the old ones come in first.
-      auto data = std::make_shared<Bytes>();
+      auto data = std::make_shared<ByteBuffer>();
       try {
-        if (whole_) {
-          data->assign(whole_.get(), whole_.get() + node_->place.size);
-        } else if (!LoadStream(tree_->layout, *node_, data.get()).ok()) {
-          return STG_E_READFAULT;
+        const auto size = static_cast<std::size_t>(node_->place.size);
+        if (size) {
+          std::uint8_t* to = data->Extend(size);
+          if (whole_) {
+            std::memcpy(to, whole_.get(), size);
+          } else if (!ChainReader(tree_->layout, node_->place).Read(to, size).ok()) {
+            return STG_E_READFAULT;
+          }
         }
       } catch (const std::bad_alloc&) {
         return STG_E_INSUFFICIENTMEMORY;
@@ -74,9 +95,13 @@ class DocStream final : public OwnStream {
       reader_.reset();
     }
     ahead_.clear();
-    Bytes& b = *node_->data;
+    ByteBuffer& b = *node_->data;
     try {
-      if (pos_ + cb > b.size()) b.resize(pos_ + cb);
+      const std::size_t had = b.size();
+      if (pos_ + cb > had) {
+        b.Resize(static_cast<std::size_t>(pos_ + cb));
+        if (pos_ > had) std::memset(b.data() + had, 0, static_cast<std::size_t>(pos_ - had));
+      }
     } catch (const std::bad_alloc&) {
       return STG_E_INSUFFICIENTMEMORY;
     }
@@ -144,7 +169,7 @@ HRESULT DocStorage::CreateStream(const CString& name, std::uint32_t, IStream** p
   DocNode* found = Find(name);
   if (found && (found->storage || found->open)) return STG_E_ACCESSDENIED;
   auto node = Replace(name, false);
-  node->data = std::make_shared<Bytes>();
+  node->data = std::make_shared<ByteBuffer>();
   *pp = new DocStream(tree_, std::move(node));
   return S_OK;
 }

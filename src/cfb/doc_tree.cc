@@ -73,12 +73,4 @@ void ForgetDamage(DocNode& storage) {
     if (c->storage) ForgetDamage(*c);
 }
 
-Status LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out) {
-  if (node.data) {
-    *out = *node.data;
-    return Status();
-  }
-  return LoadChain(layout, node.place, out);
-}
-
 }  // namespace nametree::cfb

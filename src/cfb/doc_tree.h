@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "cfb/chain.h"
+#include "platform/byte_buffer.h"
 
 namespace nametree::cfb {
 
@@ -37,8 +38,9 @@ struct DocNode {
   CString name;
   bool storage = false;
   EntryMetadata metadata;
-  // A stream's bytes: owned once loaded or written, else in the file.
-  std::shared_ptr<Bytes> data;
+  // A stream's bytes: owned once loaded or written, else in the file. A
+  // saved stream's buffer is taken over whole, not copied.
+  std::shared_ptr<ByteBuffer> data;
   ChainPlace place;
   bool open = false;     // exclusive sharing: one stream handle at a time
   bool checked = false;  // its chain in the file was followed and claimed
@@ -66,8 +68,5 @@ Status CheckChains(const FileLayout* layout, DocNode& storage, const std::string
 bool AnyDamage(const DocNode& storage);
 // Drops every mark under `storage`: the file no longer holds the damage.
 void ForgetDamage(DocNode& storage);
-
-// A whole stream's bytes, from memory or the file.
-Status LoadStream(const std::shared_ptr<const FileLayout>& layout, const DocNode& node, Bytes* out);
 
 }  // namespace nametree::cfb

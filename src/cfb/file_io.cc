@@ -192,6 +192,10 @@ class PosixFiles final : public FileLayer {
     }
   }
 
+  void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size) override {
+    (void)::sync_file_range(fd, static_cast<off64_t>(offset), static_cast<off64_t>(size), SYNC_FILE_RANGE_WRITE);
+  }
+
   Status Sync(int fd) override {
     if (::fsync(fd) != 0) return SystemError("cannot flush to disk");
     return Status();

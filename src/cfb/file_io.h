@@ -61,6 +61,9 @@ class FileLayer {
   // Writes up to `size` bytes; *written tells how many went out.
   virtual Status Write(int fd, const std::uint8_t* data, std::size_t size, std::size_t* written) = 0;
   virtual Status Sync(int fd) = 0;
+  // Starts writing those bytes to the disk without waiting for them; only
+  // Sync makes them durable. A hint: where it is not taken, Sync does it all.
+  virtual void StartWriteback(int /*fd*/, std::uint64_t /*offset*/, std::uint64_t /*size*/) {}
   virtual Status Close(int fd) = 0;
   // Without `replace`, fails when `to` is taken.
   virtual Status Rename(const std::string& from, const std::string& to, bool replace) = 0;

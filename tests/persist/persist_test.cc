@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "container/container_tables.h"
+#include "nametree/cfb_storage.h"
 #include "nametree/memory_storage.h"
 #include "platform/handle_ledger.h"
 #include "nametree/name_server.h"
@@ -30,7 +31,11 @@ std::vector<std::uint8_t> SavedRecord(const CNameContainer& c) {
 std::vector<std::uint8_t> StreamOf(IStorage* storage) {
   ComPtr<IStream> s;
   if (Failed(storage->OpenStream(u"NameServer", kOpenMode, s.Put()))) return {};
-  return MemoryStreamBytes(s.Get());
+  std::vector<std::uint8_t> bytes(std::size_t{1} << 16);
+  std::uint32_t got = 0;
+  s->Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &got);
+  bytes.resize(got);
+  return bytes;
 }
 
 void PutStream(IStorage* storage, const std::vector<std::uint8_t>& bytes) {
@@ -311,20 +316,27 @@ TEST_F(ServerStream, NoStreamOrDeniedStreamLoadsNothing) {
 }
 
 TEST_F(ServerStream, EmptyServerOverwritesEightBytesLeavingATailThatLoadIgnores) {
-  ComPtr<IStorage> st = CreateMemoryStorage();
-  PutStream(st.Get(), std::vector<std::uint8_t>(40, 0xCC));
-  CNameContainer::SetLastIssuedNameID(0x0A0B0C0D);
-  CNameServer server;
-  server.SetDirty(true);
-  ASSERT_EQ(server.Save(st.Get()), S_OK);
-  EXPECT_FALSE(server.IsDirty());
-  const auto bytes = StreamOf(st.Get());
-  ASSERT_EQ(bytes.size(), 40u);
-  EXPECT_EQ(ToHex({bytes.begin(), bytes.begin() + 9}), "01 00 00 00 0D 0C 0B 0A CC");
-  CNameContainer::SetLastIssuedNameID(7);
-  CNameServer loaded;
-  EXPECT_EQ(loaded.Load(st.Get()), S_OK);
-  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 0x0A0B0C0Du);
+  for (bool compoundFile : {false, true}) {
+    ComPtr<IStorage> st = CreateMemoryStorage();
+    PutStream(st.Get(), std::vector<std::uint8_t>(40, 0xCC));
+    if (compoundFile) {
+      std::vector<std::uint8_t> file;
+      ASSERT_TRUE(SerializeCompoundFile(st.Get(), 3, &file, nullptr));
+      ASSERT_TRUE(ParseCompoundFile(file, &st, nullptr));
+    }
+    CNameContainer::SetLastIssuedNameID(0x0A0B0C0D);
+    CNameServer server;
+    server.SetDirty(true);
+    ASSERT_EQ(server.Save(st.Get()), S_OK);
+    EXPECT_FALSE(server.IsDirty());
+    const auto bytes = StreamOf(st.Get());
+    ASSERT_EQ(bytes.size(), 40u);
+    EXPECT_EQ(ToHex({bytes.begin(), bytes.begin() + 9}), "01 00 00 00 0D 0C 0B 0A CC");
+    CNameContainer::SetLastIssuedNameID(7);
+    CNameServer loaded;
+    EXPECT_EQ(loaded.Load(st.Get()), S_OK);
+    EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 0x0A0B0C0Du);
+  }
 }
 
 class StreamFaults : public PersistTest {
