@@ -13,7 +13,6 @@
 #include "keywords.h"
 #include "lint.h"
 #include "plcopen_cli.h"
-#include "nametree/document_file.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/keyword_sets.h"
 #include "nametree/plcopen_import.h"
