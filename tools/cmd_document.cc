@@ -18,7 +18,7 @@ namespace nametree::cli {
 namespace {
 
 int RunInit(const Args& args) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = CreateDocument(args.Report(), doc, args.At(0), CreateOptions(args))) return rc;
   if (int rc = SaveDocument(args.Report(), doc)) return rc;
   std::printf("created %s (no containers yet; add one with 'nametree add-container %s 0')\n",
@@ -33,11 +33,11 @@ int RunTree(const Args& args) {
     if (!n || *n > 65535) return args.UsageError("--depth must be a number from 0 to 65535, not \"" + Echo(*depth) + "\"");
     options.maxDepth = static_cast<int>(*n);
   }
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (args.Count() > 1)
     if (int rc = ResolveShownContainer(args, doc, 1, &options.root)) return rc;
-  options.label = [&doc](std::uint32_t id) { return doc.File().LabelOf(id); };
+  options.label = [&doc](std::uint32_t id) { return doc.Label16(id); };
   if (!args.Has("json")) {
     PrintTree(doc.Server(), options);
     return kExitOk;
@@ -51,9 +51,9 @@ int RunTree(const Args& args) {
 }
 
 int RunDump(const Args& args) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
-  if (args.Has("canonical")) return PrintCanonical(doc.File());
+  if (args.Has("canonical")) return PrintCanonical(doc);
   const bool asJson = args.Has("json");
   Json steps = Json::array();
   doc.Server().TraceDumpNameServer([&](const CString& indent, bool isContainer, std::uint32_t id,
@@ -128,7 +128,7 @@ std::string OverLimit(const CNameServer& server) {
 int RunImportLegacy(const Args& args) {
   const std::string& from = args.At(0);
   const std::string& to = args.At(1);
-  Document doc;
+  Document doc = Document::InMemory();
   std::vector<CLegacyDrop> drops;
   doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
   if (int rc = ImportLegacyDocument(args.Report(), from, doc.Server())) return rc;

@@ -37,7 +37,7 @@ int RunSingleEdit(const Args& args) {
   if (!edit) return args.UsageError(r.text);
   if (args.Has("strict") && args.Has("no-edit-check"))
     return args.UsageError("--strict needs the edit check that --no-edit-check skips");
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenForEdit(doc, args)) return rc;
   std::vector<PostedNotification> posted;
   doc.Notifications().Subscribe([&posted](const CNotification& n) { posted.push_back({n.Name(), *n.Payload()}); });
@@ -47,16 +47,16 @@ int RunSingleEdit(const Args& args) {
   std::optional<EditCheck> check;
   if (judged) check.emplace(doc.Server(), DocumentCheckOptions{});
   EditContext context{doc.Server()};
-  context.file = &doc.File();
+  context.doc = &doc;
   context.check = check ? &*check : nullptr;
   context.strict = args.Has("strict");
   r = ApplyEdit(context, *edit);
   if (r.exit == kExitError) return args.UsageError(r.text);
   if (r.exit != kExitOk) {
     const bool strict = !r.findings.empty();
-    if (strict && !args.Has("json")) PrintFindings(doc.Path(), r.findings);
+    if (strict && !args.Has("json")) PrintFindings(doc.Path().string(), r.findings);
     // mutate: refusal-kind-missing
-    args.Report().Error(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr, "refused",
+    args.Report().Error(doc.Path().string(), r.text + " (" + StatusName(r.hr) + ")", r.hr, "refused",
                         strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
     return r.exit;
   }
@@ -71,7 +71,7 @@ int RunSingleEdit(const Args& args) {
   }
   std::printf("%s\n", r.text.c_str());
   for (const PostedNotification& n : posted) std::printf("  notified %s\n", DescribeNotification(n).c_str());
-  PrintFindings(doc.Path(), r.findings);
+  PrintFindings(doc.Path().string(), r.findings);
   return kExitOk;
 }
 

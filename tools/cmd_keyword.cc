@@ -38,14 +38,14 @@ int RunKeyword(const Args& args) {
 
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(args.Report(), doc, args.At(1), !list, options)) return rc;
-  std::vector<CString> stored = doc.File().StoredKeywords();
+  std::vector<CString> stored = doc.Keywords16();
   if (list) {
     if (args.Has("json")) {
       Json json = Json::array();
       for (const CString& w : stored) json.push_back(JsonText(w));
-      PrintJson({{"file", doc.Path()}, {"keywords", std::move(json)}});
+      PrintJson({{"file", doc.Path().string()}, {"keywords", std::move(json)}});
     } else {
       for (const CString& w : stored) std::printf("%s\n", Display(w).c_str());
     }
@@ -56,12 +56,12 @@ int RunKeyword(const Args& args) {
     // Each word is judged and kept in constant time, so a long list costs
     // what its words cost.
     for (const CString& w : words) {
-      bool added = false;
-      if (FileError refused = doc.File().KeepKeyword(w, &added)) {
-        args.Report().File(doc.Path(), refused.message + "; nothing added", "refused");
+      const Result<bool> added = doc.KeepKeyword(w);
+      if (!added) {
+        args.Report().File(doc.Path().string(), added.error().message() + "; nothing added", "refused");
         return kExitRefused;
       }
-      (added ? changed : unchanged).push_back(w);
+      (*added ? changed : unchanged).push_back(w);
     }
   } else {
     std::unordered_set<CString> kept, gone;
@@ -69,14 +69,14 @@ int RunKeyword(const Args& args) {
     for (const CString& w : words) {
       CString key = NameCompareKey(w);
       if (!kept.count(key)) {
-        args.Report().File(doc.Path(), "not kept in the document: " + Quoted(w) + "; nothing removed", "refused");
+        args.Report().File(doc.Path().string(), "not kept in the document: " + Quoted(w) + "; nothing removed", "refused");
         return kExitRefused;
       }
       (gone.insert(std::move(key)).second ? changed : unchanged).push_back(w);
     }
     stored.erase(std::remove_if(stored.begin(), stored.end(), [&](const CString& w) { return gone.count(NameCompareKey(w)) != 0; }),
                  stored.end());
-    doc.File().SetStoredKeywords(std::move(stored));
+    (void)doc.SetKeywords(std::move(stored));  // opened for writing
   }
   if (!changed.empty())
     if (int rc = SaveDocument(args.Report(), doc)) return rc;
@@ -84,7 +84,7 @@ int RunKeyword(const Args& args) {
     Json done = Json::array(), kept = Json::array();
     for (const CString& w : changed) done.push_back(JsonText(w));
     for (const CString& w : unchanged) kept.push_back(JsonText(w));
-    PrintJson({{"file", doc.Path()}, {action == "add" ? "added" : "removed", std::move(done)}, {"already", std::move(kept)}});
+    PrintJson({{"file", doc.Path().string()}, {action == "add" ? "added" : "removed", std::move(done)}, {"already", std::move(kept)}});
   } else {
     std::printf("%s %zu keyword%s %s %s", action == "add" ? "added" : "removed", changed.size(),
                 changed.size() == 1 ? "" : "s", action == "add" ? "to" : "from", doc.Path().c_str());

@@ -16,7 +16,7 @@ namespace {
 
 int ListLabels(const Args& args, Document& doc) {
   Json list = Json::array();
-  const std::vector<std::pair<std::uint32_t, CString>> labels = doc.File().Labels();
+  const std::vector<std::pair<std::uint32_t, CString>> labels = doc.Labels16();
   for (const auto& [id, label] : labels) {
     const CNameContainer* c = doc.Server().GetContainer(id);
     const ContainerRef ref(*c, 0);
@@ -28,7 +28,7 @@ int ListLabels(const Args& args, Document& doc) {
                   PathText(ref.Path()).c_str());
     }
   }
-  if (args.Has("json")) PrintJson({{"file", doc.Path()}, {"labels", std::move(list)}});
+  if (args.Has("json")) PrintJson({{"file", doc.Path().string()}, {"labels", std::move(list)}});
   else if (labels.empty()) std::printf("no container of %s has a label\n", doc.Path().c_str());
   return kExitOk;
 }
@@ -41,39 +41,38 @@ int RunLabel(const Args& args) {
   if (!label) return args.UsageError("\"" + Echo(args.At(2)) + "\" is not valid UTF-8");
   if (args.Count() == 3 && label->empty()) return args.UsageError("a label is not empty (--remove takes one away)");
 
-  Document doc;
+  Document doc = Document::InMemory();
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
   if (int rc = OpenDocument(args.Report(), doc, args.At(0), args.Count() > 1, options)) return rc;
   if (args.Count() == 1) return ListLabels(args, doc);
   std::uint32_t id = 0;
   if (int rc = ResolveShownContainer(args, doc, 1, &id)) return rc;
-  const CString* old = doc.File().LabelOf(id);
-  const std::string before = old ? Display(*old) : std::string();
-  if (remove && !old) {
-    args.Report().File(doc.Path(), "container " + std::to_string(id) + " has no label; nothing to remove", "refused");
+  const CString old = doc.Label16(id);
+  const std::string before = Display(old);
+  if (remove && old.empty()) {
+    args.Report().File(doc.Path().string(), "container " + std::to_string(id) + " has no label; nothing to remove", "refused");
     return kExitRefused;
   }
-  if (old && *old == *label) {
+  if (!old.empty() && old == *label) {
     std::printf("container %u has the label @%s already\n", id, before.c_str());
     return kExitOk;
   }
-  if (FileError error = doc.File().SetLabel(id, *label)) {
-    args.Report().File(doc.Path(), "cannot label container " + std::to_string(id) + " " + Quoted(*label) + ": " + error.message,
-                       FileErrorKindName(error.kind));
+  if (Result<void> labelled = doc.SetLabel(id, std::u16string_view(*label)); !labelled) {
+    args.Report().File(doc.Path().string(), labelled.error().message(), FileKindName(labelled.error().kind()));
     return kExitRefused;
   }
   if (int rc = SaveDocument(args.Report(), doc)) return rc;
   if (args.Has("json")) {
-    Json json = {{"file", doc.Path()}, {"id", id}};
+    Json json = {{"file", doc.Path().string()}, {"id", id}};
     json["label"] = remove ? Json() : Json(JsonText(*label));
-    json["old"] = old ? Json(before) : Json();
+    json["old"] = old.empty() ? Json() : Json(before);
     PrintJson(json);
   } else if (remove) {
     std::printf("removed the label @%s of container %u\n", before.c_str(), id);
   } else {
     std::printf("labelled container %u @%s%s\n", id, Display(*label).c_str(),
-                old ? (" (was @" + before + ")").c_str() : "");
+                old.empty() ? "" : (" (was @" + before + ")").c_str());
   }
   return kExitOk;
 }

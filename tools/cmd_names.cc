@@ -54,7 +54,7 @@ int OpenForQuery(const Args& args, Document& doc, NameQuery* q) {
   if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
   if (IsLabelArg(args.At(1))) {
     std::string error;
-    const std::optional<std::uint32_t> id = ContainerArg(doc.File(), args.At(1), "CONTAINER", &error);
+    const std::optional<std::uint32_t> id = ContainerArg(doc, args.At(1), "CONTAINER", &error);
     if (!id) return args.UsageError(error);
     q->container = *id;
   }
@@ -79,7 +79,7 @@ int RunNext(const Args& args) {
   }
   const bool local = args.Has("local");
   const bool confine = args.Has("confine");
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenForQuery(args, doc, &q)) return rc;
   CNameServer& server = doc.Server();
   CString proposal;
@@ -123,7 +123,7 @@ int RunCheck(const Args& args) {
   NameQuery q;
   if (!ParseQuery(args, &q)) return kExitError;
   const bool confine = args.Has("confine");
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenForQuery(args, doc, &q)) return rc;
   CNameServer& server = doc.Server();
 

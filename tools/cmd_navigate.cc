@@ -14,10 +14,10 @@ namespace nametree::cli {
 
 int ResolveShownContainer(const Args& args, Document& doc, std::size_t position, std::uint32_t* id) {
   std::string error;
-  const std::optional<std::uint32_t> found = ContainerArg(doc.File(), args.At(position), "CONTAINER", &error);
+  const std::optional<std::uint32_t> found = ContainerArg(doc, args.At(position), "CONTAINER", &error);
   if (!found) return args.UsageError(error);
   if (*found == 0 || !doc.Server().GetContainer(*found)) {
-    args.Report().File(doc.Path(), "no container has ID " + std::to_string(*found), "refused");
+    args.Report().File(doc.Path().string(), "no container has ID " + std::to_string(*found), "refused");
     return kExitRefused;
   }
   *id = *found;
@@ -30,18 +30,17 @@ std::string Holds(const ContainerRef& c) {
   return CountOf(c.NameCount(), "name", "names") + ", " + CountOf(c.ChildCount(), "sub-container", "sub-containers");
 }
 
-Json CountsJson(const DocumentFile& file, const ContainerRef& c) {
+Json CountsJson(const Document& doc, const ContainerRef& c) {
   Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", ContainerTypeName(c.Type())}};
-  AddLabelJson(json, file, c.Id());
+  AddLabelJson(json, doc, c.Id());
   json["names"] = c.NameCount();
   json["containers"] = c.ChildCount();
   return json;
 }
 
 int RunLs(const Args& args) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
-  const DocumentFile& file = doc.File();
   std::uint32_t id = 0;
   if (args.Count() > 1)
     if (int rc = ResolveShownContainer(args, doc, 1, &id)) return rc;
@@ -61,9 +60,9 @@ int RunLs(const Args& args) {
 
   if (args.Has("json")) {
     Json json;
-    json["file"] = doc.Path();
+    json["file"] = doc.Path().string();
     if (self) {
-      json["container"] = CountsJson(file, *self);
+      json["container"] = CountsJson(doc, *self);
       json["container"]["path"] = PathText(self->Path());
     } else {
       json["container"] = nullptr;
@@ -72,20 +71,20 @@ int RunLs(const Args& args) {
     for (const auto& [nameID, text] : names) list.push_back({{"id", nameID}, {"name", JsonText(text)}});
     json["names"] = std::move(list);
     list = Json::array();
-    for (const ContainerRef& c : children) list.push_back(CountsJson(file, c));
+    for (const ContainerRef& c : children) list.push_back(CountsJson(doc, c));
     json["containers"] = std::move(list);
     PrintJson(json);
     return kExitOk;
   }
   if (self)
-    std::printf("container %u (%s)%s at %s: %s\n", id, ContainerTypeName(self->Type()).c_str(), LabelSuffix(file, id).c_str(),
+    std::printf("container %u (%s)%s at %s: %s\n", id, ContainerTypeName(self->Type()).c_str(), LabelSuffix(doc, id).c_str(),
                 PathText(self->Path()).c_str(), Holds(*self).c_str());
   else
     std::printf("top level: %s\n", CountOf(children.size(), "container", "containers").c_str());
   const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().first).size());
   for (const auto& [nameID, text] : names) std::printf("  %*u  %s\n", width, nameID, Display(text).c_str());
   for (const ContainerRef& c : children)
-    std::printf("  container %u (%s)%s: %s\n", c.Id(), ContainerTypeName(c.Type()).c_str(), LabelSuffix(file, c.Id()).c_str(),
+    std::printf("  container %u (%s)%s: %s\n", c.Id(), ContainerTypeName(c.Type()).c_str(), LabelSuffix(doc, c.Id()).c_str(),
                 Holds(c).c_str());
   return kExitOk;
 }
