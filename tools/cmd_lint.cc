@@ -43,8 +43,7 @@ int RunLint(const Args& args) {
   bool projects = args.Count() == 0;
   for (std::size_t i = 0; i < args.Count(); ++i) projects = projects || IsPlcopenArgument(args.At(i));
   if (projects || args.Has("print-config")) return LintPlcopen(args);
-  for (const char* option : {"config", "format", "fail-on"})
-    if (args.Has(option)) return args.UsageError("--" + std::string(option) + " applies to PLCopen XML projects only");
+  if (args.Has("config")) return args.UsageError("--config applies to PLCopen XML projects only");
   if (args.Count() > 1) return args.UsageError("a document is checked alone; several files must be PLCopen XML");
   NameProfile profile = NameProfile::kClassic;
   if (int rc = ProfileOption(args, &profile)) return rc;
@@ -56,7 +55,13 @@ int RunLint(const Args& args) {
   if (!args.Value("profile")) profile = doc.File().StoredProfile();
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File(), profile), Json::object());
+  std::vector<Finding> findings = LintDocument(doc.Server(), stored, &doc.File(), profile);
+  if (const ImportOrigins* origins = doc.File().Origins())
+    return ReportLocatedFindings(args, doc.Path(), *origins, findings);
+  for (const char* option : {"format", "fail-on"})
+    if (args.Has(option))
+      return args.UsageError("--" + std::string(option) + " applies to PLCopen XML projects and documents made of them");
+  return ReportFindings(args, doc.Path(), findings, Json::object());
 }
 
 int RunRepair(const Args& args) {

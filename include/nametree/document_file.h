@@ -12,6 +12,7 @@
 // whole until the new one is in place). No exception leaves these calls.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -63,6 +64,26 @@ struct DocumentDamage {
 // "unreadable", the StreamCheckName of a kStream damage, "malformed",
 // "label-twice", "label-invalid", "label-missing".
 NAMETREE_API std::string_view DocumentDamageName(const DocumentDamage& damage);
+
+// Where an imported name or container came from, so that a newer export
+// can be matched to it and a finding located in the project.
+struct ElementOrigin {
+  std::uint32_t id = 0;  // the name's ID, or the container's
+  bool container = false;
+  // The element path hashed: the same element in a newer export gives the
+  // same key.
+  std::array<std::uint64_t, 2> key{};
+  std::string globalId;  // empty when the element carries none
+  std::uint32_t line = 0, column = 0, width = 0;  // 0 where unknown
+  std::string path;  // the element path as a report shows it
+  bool operator==(const ElementOrigin&) const = default;
+};
+
+struct ImportOrigins {
+  std::string source;  // the project file, as it was named
+  std::vector<ElementOrigin> entries;  // in the project's order
+  bool operator==(const ImportOrigins&) const = default;
+};
 
 struct DocumentFileOptions {
   // A new document: nothing is on disk until Commit, which refuses to
@@ -137,6 +158,20 @@ class NAMETREE_API DocumentFile {
   // older document's file is not changed by it.
   NameProfile StoredProfile() const;
   void SetStoredProfile(NameProfile profile);
+  // The one verdict on a name to add or rename to here: a name of kind 0 in
+  // a document that keeps the IEC 61131-3 profile is judged by the
+  // profile, and *serverKind becomes NameKindOf(profile) so that the server
+  // does not judge it again; any other by the server's rule of its kind
+  // (*serverKind = kind). True when the name breaks the rule, with it in *why.
+  bool ExplainNameRule(const CString& name, std::uint32_t kind, CNameRuleViolation* why,
+                       std::uint32_t* serverKind) const;
+
+  // Where the document's names came from ("NametreeOrigins"); null for a
+  // document no import made, or whose stream is damaged (a kMalformed
+  // damage then says so).
+  const ImportOrigins* Origins() const;
+  // Entries whose name or container is gone are dropped at Commit.
+  void SetOrigins(ImportOrigins origins);
 
   // The container a label names (letter case ignored); none when no
   // container of that ID exists any more, or when two containers hold it
