@@ -114,10 +114,12 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "path: the import's refusals, the document check of what it took, and the naming rules\n"
        "N1 to N10 as the nearest .nametree.toml above each file (or --config) sets them;\n"
        "--print-config shows that config with its defaults. Exit 1 when a finding at or above\n"
-       "--fail-on (error unless told; warning under --strict) exists.",
+       "--fail-on (error unless told; warning under --strict) exists. A document that\n"
+       "import-plcopen made keeps where its names came from: its findings are located in the\n"
+       "project the same way, and --format and --fail-on apply to it too.",
        {{"FILE", "the document, or PLCopen XML projects and directories of them", false, true}},
        {keywords, kKeywordSetOption, kProfileOption, strict, json,
-        {"format", "FORMAT", "text, json or sarif (PLCopen XML only)", false,
+        {"format", "FORMAT", "text, json or sarif (PLCopen XML, and documents imported from it)", false,
          [] { return std::vector<std::string>{"text", "json", "sarif"}; }},
         {"config", "FILE", "the naming rules' config (PLCopen XML only); default: the nearest .nametree.toml"},
         {"print-config", "", "print the config that applies, with its defaults, and stop"},
