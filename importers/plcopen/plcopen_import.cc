@@ -414,9 +414,32 @@ class Importer {
       CString proposal;
       if (server_.GetNextAcceptedName(container, name, 0, NameKindOf(options_.profile), false,
                                       &proposal) == S_OK)
-        r.suggestion = ToUtf8(proposal);
+        r.suggestion = ToUtf8(KeepUnderscores(container, name, proposal));
     }
     return Refuse(RefusalCause::kDuplicate, node, name, std::move(r));
+  }
+
+  // The library's proposal drops underscores (ST_Clock -> STClock1); the
+  // same number after the name's own stem keeps them, where that is free.
+  CString KeepUnderscores(std::uint32_t container, const CString& name, const CString& proposal) const {
+    auto digitsFrom = [](const CString& text) {
+      std::size_t at = text.size();
+      while (at > 0 && text[at - 1] >= u'0' && text[at - 1] <= u'9') --at;
+      return at;
+    };
+    const std::size_t number = digitsFrom(proposal);
+    const CString stem = name.substr(0, digitsFrom(name));
+    CString bare;
+    for (char16_t c : stem)
+      if (c != u'_') bare += c;
+    if (bare == stem || bare != proposal.substr(0, number)) return proposal;
+    const CString kept = stem + proposal.substr(number);
+    CNameRuleViolation why;
+    CDuplicateHit hit;
+    if (kept.size() > kMaxNameLength || ExplainProfileViolation(server_, options_.profile, kept, &why) ||
+        server_.IsKeyword(kept) || server_.FindDuplicate(container, kept, false, &hit))
+      return proposal;
+    return kept;
   }
 
   void Skip(Skipped::Why why, pugi::xml_node node, const CString& name) {

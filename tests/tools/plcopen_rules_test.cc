@@ -136,6 +136,11 @@ TEST_F(PlcopenRules, TextNamesEachPlaceAndTheExitFollowsFailOn) {
             std::string::npos)
       << several.out;
   EXPECT_NE(several.err.find("/malformed.xml:4: malformed XML"), std::string::npos);
+  // A proposal keeps the name's underscores.
+  EXPECT_NE(several.out.find("\"ST_Clock\": taken in the global namespace (container 1 holds it as ID 2) by "
+                             "\"ST_Clock\" at line 7:23 (project/types/dataTypes/dataType[ST_Clock]); \"ST_Clock1\" is free"),
+            std::string::npos)
+      << several.out;
 }
 
 }  // namespace
