@@ -16,6 +16,7 @@
 #include "nametree/identifier_profile.h"
 #include "nametree/keyword_sets.h"
 #include "nametree/plcopen_import.h"
+#include "nametree/plcopen_update.h"
 #include "nametree/utf8.h"
 #include "output.h"
 
@@ -97,11 +98,22 @@ static std::string_view SkippedWhy(Skipped::Why why) {
 
 // Reads the project into the server; exit 2 with the message when it is no
 // PLCopen project.
+int ImportFailed(const Reporter& report, const std::string& project, const std::string& doc,
+                 const plcopen::ImportFailure& failure);
+
 int Import(const Reporter& report, const Judging& judging, const std::string& project, CNameServer& server,
            ImportReport* out) {
   for (const CString& word : judging.words) server.AddKeyword(word);
-  const plcopen::ImportFailure failure = plcopen::ImportPlcopenFile(project, server, out, judging.options);
+  return ImportFailed(report, project, project, plcopen::ImportPlcopenFile(project, server, out, judging.options));
+}
+
+int ImportFailed(const Reporter& report, const std::string& project, const std::string& doc,
+                 const plcopen::ImportFailure& failure) {
   if (failure.status == plcopen::ImportStatus::kOk) return kExitOk;
+  if (failure.status == plcopen::ImportStatus::kNotImported) {
+    report.File(doc, failure.message, "refused");
+    return kExitError;
+  }
   const bool missing = failure.status == plcopen::ImportStatus::kUnreadable && !std::filesystem::exists(project);
   const bool io = failure.status == plcopen::ImportStatus::kUnreadable ||
                   failure.status == plcopen::ImportStatus::kNotAFile;
@@ -116,12 +128,19 @@ namespace {
 // so that later edits refuse those words too, and its containers labelled.
 // The file is created exclusively: one that appeared since the check is not
 // replaced either.
-int WriteDocument(Reporter& report, const Judging& judging, const ImportReport& imported, Document& doc,
-                  std::size_t* unlabelled) {
-  // A document made by this run is writable.
+// An update (`updated` set) has labelled and located what it applied
+// already; one that changed nothing leaves the file as it is. A document
+// this run made or opened is writable.
+int WriteDocument(Reporter& report, const Judging& judging, const std::string& project, const ImportReport& imported,
+                  Document& doc, std::size_t* unlabelled, const plcopen::UpdateSummary* updated) {
+  if (updated && !updated->changed && judging.words == doc.Keywords16() && judging.options.profile == doc.Profile())
+    return kExitOk;
   (void)doc.SetKeywords(judging.words);
   (void)doc.SetProfile(judging.options.profile);
-  *unlabelled = plcopen::LabelMadeContainers(imported, doc);
+  if (!updated) {
+    *unlabelled = plcopen::LabelMadeContainers(imported, doc);
+    (void)doc.SetOrigins(plcopen::OriginsOf(imported, project));
+  }
   return SaveDocument(report, doc);
 }
 
@@ -161,18 +180,29 @@ std::size_t Refused(const ImportReport& report) {
 int RunImport(const Args& args) {
   const std::string& project = args.At(0);
   const std::string& docPath = args.At(1);
+  const bool update = args.Has("update");
   Judging judging;
   if (int rc = ReadJudging(args, &judging, plcopen::DefaultNamingConfig())) return rc;
-  // Made before the project is read: an existing DOC is refused first.
+  judging.options.keys = true;
+  // Made or opened before the project is read: an existing DOC is refused
+  // first, a missing one for --update too.
   Document doc = Document::InMemory();
-  if (int rc = CreateDocument(args.Report(), doc, docPath, CreateOptions(args))) return rc;
+  if (int rc = update ? OpenDocument(args.Report(), doc, docPath, true, CreateOptions(args))
+                      : CreateDocument(args.Report(), doc, docPath, CreateOptions(args)))
+    return rc;
   CNameServer& server = doc.Server();
   ImportReport report;
-  if (int rc = Import(args.Report(), judging, project, server, &report)) return rc;
+  plcopen::UpdateSummary summary;
+  if (int rc = update ? ImportFailed(args.Report(), project, docPath,
+                                     plcopen::UpdatePlcopenFile(project, doc, judging.words, &report, &summary,
+                                                                judging.options))
+                      : Import(args.Report(), judging, project, server, &report))
+    return rc;
   const bool write = report.refused.empty() || args.Has("keep-going");
   std::size_t unlabelled = 0;
   if (write)
-    if (int rc = WriteDocument(args.Report(), judging, report, doc, &unlabelled)) return rc;
+    if (int rc = WriteDocument(args.Report(), judging, project, report, doc, &unlabelled, update ? &summary : nullptr))
+      return rc;
   const std::size_t written = write ? report.accepted : 0;
   if (args.Has("json")) {
     Json json;
@@ -194,6 +224,10 @@ int RunImport(const Args& args) {
     Json ids = Json::object();
     for (const plcopen::GlobalId& g : report.globalIds) ids[g.globalId] = g.id;
     json["globalIds"] = std::move(ids);
+    if (update)
+      json["update"] = {{"kept", summary.kept}, {"renamed", summary.renamed}, {"added", summary.added},
+                        {"deleted", summary.deleted}, {"containersAdded", summary.containersAdded},
+                        {"containersDeleted", summary.containersDeleted}};
     PrintJson(json);
   } else {
     const std::string shown = Echo(project);
@@ -202,7 +236,12 @@ int RunImport(const Args& args) {
                    r.name.c_str(), r.count > 1 ? (", with " + std::to_string(r.count - 1) + " more").c_str() : "",
                    Reason(judging, r).c_str());
     const std::string skipped = report.skipped.empty() ? "" : ", " + std::to_string(report.skipped.size()) + " skipped";
-    if (write)
+    if (write && update)
+      std::printf("updated %s: %zu names kept, %zu renamed, %zu added, %zu deleted; %zu containers added, %zu "
+                  "deleted; %zu refused%s\n",
+                  Echo(docPath).c_str(), summary.kept, summary.renamed, summary.added, summary.deleted,
+                  summary.containersAdded, summary.containersDeleted, Refused(report), skipped.c_str());
+    else if (write)
       std::printf("imported %zu names into %zu containers of %s; %zu refused%s\n", written, report.containers,
                   Echo(docPath).c_str(), Refused(report), skipped.c_str());
     else
@@ -258,10 +297,14 @@ void AddPlcopenCommands(std::vector<CommandSpec>& table) {
        "edition unless --keyword-set names others. A program instance named like its program\n"
        "type and free text in vendor data are no names: they are skipped and listed. Every\n"
        "refused name is listed with its line, element path and the reason. The document is\n"
-       "written only when nothing was refused, unless --keep-going. DOC must not exist.\n"
+       "written only when nothing was refused, unless --keep-going. DOC must not exist, unless\n"
+       "--update: then DOC, made by import-plcopen, takes the newer export: an element whose\n"
+       "path is unchanged, or that carries a globalId the document knew, keeps its ID (and its\n"
+       "container its ID and label); a new element gets a fresh ID; what is gone is deleted.\n"
        "Exit 1 when a name was refused, 2 for a file that is no PLCopen XML.",
-       {{"PROJECT", "the PLCopen XML file"}, {"DOC", "the document to create"}},
+       {{"PROJECT", "the PLCopen XML file"}, {"DOC", "the document to create (to update, with --update)"}},
        {{"keep-going", "", "write the names that pass even when others were refused"},
+        {"update", "", "apply the project to DOC, which import-plcopen made, keeping the IDs of what stayed"},
         kDryRunOption, kProfileOption, kKeywordSetOption, kKeywordsOption,
         {"json", "", "report as one JSON object"}},
        RunImport});

@@ -44,8 +44,7 @@ int RunLint(const Args& args) {
   for (std::size_t i = 0; i < args.Count(); ++i) projects = projects || IsPlcopenArgument(args.At(i));
   // mutate: plcopen-lint-reads-document
   if (projects || args.Has("print-config")) return LintPlcopen(args);
-  for (const char* option : {"config", "format", "fail-on"})
-    if (args.Has(option)) return args.UsageError("--" + std::string(option) + " applies to PLCopen XML projects only");
+  if (args.Has("config")) return args.UsageError("--config applies to PLCopen XML projects only");
   if (args.Count() > 1) return args.UsageError("a document is checked alone; several files must be PLCopen XML");
   NameProfile profile = NameProfile::kClassic;
   if (int rc = ProfileOption(args, &profile)) return rc;
@@ -58,7 +57,14 @@ int RunLint(const Args& args) {
   if (!args.Value("profile")) profile = doc.Profile();
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  return ReportFindings(args, doc.Path().string(), LintDocument(doc.Server(), stored, &doc, profile), Json::object());
+  std::vector<Finding> findings = LintDocument(doc.Server(), stored, &doc, profile);
+  // mutate: plcopen-lint-doc-unlocated
+  if (const ImportOrigins* origins = doc.Origins())
+    return ReportLocatedFindings(args, doc.Path().string(), *origins, findings);
+  for (const char* option : {"format", "fail-on"})
+    if (args.Has(option))
+      return args.UsageError("--" + std::string(option) + " applies to PLCopen XML projects and documents made of them");
+  return ReportFindings(args, doc.Path().string(), findings, Json::object());
 }
 
 int RunRepair(const Args& args) {
@@ -111,10 +117,12 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
        "path: the import's refusals, the document check of what it took, and the naming rules\n"
        "N1 to N10 as the nearest .nametree.toml above each file (or --config) sets them;\n"
        "--print-config shows that config with its defaults. Exit 1 when a finding at or above\n"
-       "--fail-on (error unless told; warning under --strict) exists.",
+       "--fail-on (error unless told; warning under --strict) exists. A document that\n"
+       "import-plcopen made keeps where its names came from: its findings are located in the\n"
+       "project the same way, and --format and --fail-on apply to it too.",
        {{"FILE", "the document, or PLCopen XML projects and directories of them", false, true}},
        {keywords, kKeywordSetOption, kProfileOption, strict, json,
-        {"format", "FORMAT", "text, json or sarif (PLCopen XML only)", false,
+        {"format", "FORMAT", "text, json or sarif (PLCopen XML, and documents imported from it)", false,
          [] { return std::vector<std::string>{"text", "json", "sarif"}; }},
         {"config", "FILE", "the naming rules' config (PLCopen XML only); default: the nearest .nametree.toml"},
         {"print-config", "", "print the config that applies, with its defaults, and stop"},

@@ -93,18 +93,31 @@ std::string WhyRefused(CNameServer& server, HRESULT hr, std::uint32_t containerI
   return DescribeNameRefusal(server, hr, containerID, name, kind, confine);
 }
 
+// The document's verdict where it keeps a profile of its own; the server's
+// refusal words stay for the classic rule. False, with why, when refused.
+bool DocumentRule(const EditContext& context, const CString& name, std::uint32_t* kind, std::string* why) {
+  CNameRuleViolation broken;
+  const std::uint32_t asked = *kind;
+  if (!context.doc || !context.doc->ExplainNameRule(name, asked, &broken, kind) || *kind == asked) return true;
+  *why = "not a valid name: " + DescribeRuleViolation(name, broken, *kind);
+  return false;
+}
+
 EditResult Add(EditContext& context, const Edit& edit) {
   EditResult error;
   const std::optional<std::uint32_t> found = EditId(context, edit, &error);
   if (!found) return error;
   const std::uint32_t container = *found;
   const CString& name = edit.name;
-  const std::uint32_t kind = edit.kind;
   const bool confine = edit.confine;
   CNameServer& server = context.server;
   if (const KeptTextVerdict kept = JudgeKeptText(name); !kept)
     return Refused("cannot add " + Quoted(name) + " to container " + std::to_string(container),
                    DescribeKeptTextRefusal(name, kept), E_NAME_INVALID);
+  std::uint32_t kind = edit.kind;
+  if (std::string why; !DocumentRule(context, name, &kind, &why))
+    return Refused("cannot add " + Echo(Quoted(name)) + " to container " + std::to_string(container), why,
+                   E_NAME_INVALID);
   std::uint32_t id = 0;
   const HRESULT hr = server.AddName(id, container, name, kind, edit.check, confine);
   if (hr != S_OK)
@@ -126,12 +139,14 @@ EditResult Rename(EditContext& context, const Edit& edit) {
   if (!found) return error;
   const std::uint32_t id = *found;
   const CString& name = edit.name;
-  const std::uint32_t kind = edit.kind;
   const bool confine = edit.confine;
   CNameServer& server = context.server;
   if (const KeptTextVerdict kept = JudgeKeptText(name); !kept)
     return Refused("cannot rename ID " + std::to_string(id) + " to " + Quoted(name),
                    DescribeKeptTextRefusal(name, kept), E_NAME_INVALID);
+  std::uint32_t kind = edit.kind;
+  if (std::string why; !DocumentRule(context, name, &kind, &why))
+    return Refused("cannot rename ID " + std::to_string(id) + " to " + Echo(Quoted(name)), why, E_NAME_INVALID);
   const CNameContainer* holder = server.FindContainerOfName(id);
   CString old;
   server.GetName(id, old);

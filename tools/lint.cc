@@ -39,6 +39,9 @@ std::string CodePoint(char32_t c) {
 Finding ShownFinding(const DocumentFinding& f) {
   Finding out{f.warning, std::string(DocumentFindingKindName(f.kind)), nametree::DescribeFinding(f, LabelOf),
               Json::object()};
+  out.nameID = f.isName ? f.nameID : 0;
+  out.otherNameID = f.otherIsName ? f.otherNameID : 0;
+  out.container = f.containerID;
   switch (f.kind) {
     case Kind::kCounter: out.json = {{"stored", f.storedID}, {"highest", f.highestID}}; break;
     case Kind::kRepeatedId: out.json = {{"id", f.storedID}}; break;
@@ -77,7 +80,7 @@ std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t store
     for (const DocumentDamage& d : doc->Damage()) {
       Json json = Json::object();
       if (d.container) json["container"] = d.container;
-      out.push_back({false, std::string(DocumentDamageName(d)), d.message, std::move(json)});
+      out.push_back({false, std::string(DocumentDamageName(d)), d.message, std::move(json), 0, 0, d.container});
     }
   for (const DocumentFinding& f : CheckDocument(server, options)) out.push_back(ShownFinding(f));
   return out;

@@ -20,6 +20,8 @@ struct Finding {
   std::string check;  // DocumentFindingKindName
   std::string message;
   Json json;          // the finding's particulars
+  // What it concerns, for locating it: 0 for none.
+  std::uint32_t nameID = 0, otherNameID = 0, container = 0;
 };
 
 // A finding in the words and JSON of lint.
@@ -38,5 +40,10 @@ std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t store
 // completed with them under --json); returns 1 when they count (errors, or
 // warnings under --strict), else 0.
 int ReportFindings(const Args& args, const std::string& path, const std::vector<Finding>& findings, Json json);
+
+// The findings of a document an import made, each located in its project
+// through the document's origins, printed as lint PROJECT.xml prints them.
+int ReportLocatedFindings(const Args& args, const std::string& path, const ImportOrigins& origins,
+                          const std::vector<Finding>& findings);
 
 }  // namespace nametree::cli

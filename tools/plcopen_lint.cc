@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <unordered_map>
 
 #include "args.h"
 #include "cli.h"
@@ -36,6 +37,8 @@ struct FileResult {
   std::string path;
   std::vector<Item> items;
   Json extra = Json::object();
+  std::string source;  // the project the findings are located in, when not `path`
+  const std::string& Source() const { return source.empty() ? path : source; }
 };
 
 Location LocationOf(const plcopen::ImportReport& report, std::size_t element, const Location& fallback) {
@@ -209,7 +212,7 @@ Json Sarif(const std::vector<FileResult>& results) {
   }
   Json out = Json::array();
   for (const FileResult& file : results) {
-    const std::string uri = Uri(file.path);
+    const std::string uri = Uri(file.Source());
     for (const Item& item : file.items) {
       if (!index.count(item.rule)) {
         index[item.rule] = rules.size();
@@ -220,7 +223,7 @@ Json Sarif(const std::vector<FileResult>& results) {
                      {"ruleIndex", index[item.rule]},
                      {"level", SeverityName(item.severity)},
                      {"message", {{"text", item.message}}},
-                     {"locations", Json::array({SarifLocation(uri, item.where)})}};
+                     {"locations", Json::array({SarifLocation(item.where.line ? uri : Uri(file.path), item.where)})}};
       if (!item.related.empty()) {
         Json related = Json::array();
         for (const Location& r : item.related) {
@@ -254,22 +257,80 @@ std::string Counts(const std::size_t (&n)[3]) {
   return Counted(n[2], "error") + ", " + Counted(n[1], "warning") + (n[0] ? ", " + Counted(n[0], "note") : "");
 }
 
-}  // namespace
+int PrintResults(const std::string& format, Severity failOn, const std::vector<FileResult>& results,
+                 std::size_t files) {
+  std::size_t total[3] = {};
+  bool fails = false;
+  Json files_json = Json::array();
+  for (const FileResult& r : results) {
+    std::size_t n[3] = {};
+    for (const Item& item : r.items) {
+      ++n[static_cast<int>(item.severity)];
+      fails = fails || item.severity >= failOn;
+    }
+    for (int i = 0; i < 3; ++i) total[i] += n[i];
+    if (format == "json") {
+      Json json = r.extra;
+      json["file"] = r.path;
+      json["errors"] = n[2];
+      json["warnings"] = n[1];
+      json["notes"] = n[0];
+      Json list = Json::array();
+      for (const Item& item : r.items) list.push_back(item.json);
+      json["findings"] = std::move(list);
+      files_json.push_back(std::move(json));
+    } else if (format == "text") {
+      const std::string shown = Echo(r.path), source = Echo(r.Source());
+      for (const Item& item : r.items)
+        std::printf("%s: %s: %s%s [%s]\n",
+                    item.where.line ? (source + ":" + std::to_string(item.where.line) + ":" +
+                                       std::to_string(item.where.column)).c_str()
+                                    : shown.c_str(),
+                    std::string(SeverityName(item.severity)).c_str(), item.message.c_str(),
+                    item.suggestion.empty() ? "" : ("; \"" + item.suggestion + "\" is free").c_str(),
+                    item.rule.c_str());
+      std::printf("%s: %s\n", shown.c_str(), r.items.empty() ? "clean" : Counts(n).c_str());
+    }
+  }
+  if (format == "json") {
+    if (files_json.size() == 1 && files == 1) {
+      PrintJson(files_json[0]);
+    } else {
+      PrintJson({{"files", std::move(files_json)}, {"errors", total[2]}, {"warnings", total[1]}, {"notes", total[0]}});
+    }
+  } else if (format == "sarif") {
+    PrintJson(Sarif(results));
+  } else if (files > 1) {
+    std::printf("%s checked: %s\n", Counted(results.size(), "file").c_str(), Counts(total).c_str());
+  }
+  return fails ? kExitRefused : kExitOk;
+}
 
-int LintPlcopen(const Args& args) {
-  std::string format = args.Has("json") ? "json" : "text";
+
+// --format (or --json) and --fail-on (or --strict); exit 2 for a bad one.
+int OutputOptions(const Args& args, std::string* format, Severity* failOn) {
+  *format = args.Has("json") ? "json" : "text";
   if (const std::string* f = args.Value("format")) {
     if (*f != "text" && *f != "json" && *f != "sarif")
       return args.UsageError("--format is text, json or sarif, not \"" + Echo(*f) + "\"");
     if (args.Has("json") && *f != "json") return args.UsageError("--json and --format " + *f + " disagree");
-    format = *f;
+    *format = *f;
   }
-  Severity failOn = args.Has("strict") ? Severity::kWarning : Severity::kError;
+  *failOn = args.Has("strict") ? Severity::kWarning : Severity::kError;
   if (const std::string* f = args.Value("fail-on")) {
     const auto named = plcopen::SeverityNamed(*f);
     if (!named) return args.UsageError("--fail-on is note, warning or error, not \"" + Echo(*f) + "\"");
-    failOn = *named;
+    *failOn = *named;
   }
+  return kExitOk;
+}
+
+}  // namespace
+
+int LintPlcopen(const Args& args) {
+  std::string format;
+  Severity failOn = Severity::kError;
+  if (int rc = OutputOptions(args, &format, &failOn)) return rc;
   std::map<std::string, plcopen::NamingConfig> configs;
   if (args.Has("print-config")) {
     plcopen::NamingConfig config;
@@ -293,54 +354,43 @@ int LintPlcopen(const Args& args) {
       status = std::max(status, rc);
       continue;
     }
-    FileResult result{file, {}, Json::object()};
+    FileResult result{file, {}, Json::object(), {}};
     Judge(judging, config, report, server, &result.items);
     result.extra["profile"] = NameProfileName(judging.options.profile);
     result.extra["skipped"] = SkippedJson(report);
     results.push_back(std::move(result));
   }
-  std::size_t total[3] = {};
-  bool fails = false;
-  Json files_json = Json::array();
-  for (const FileResult& r : results) {
-    std::size_t n[3] = {};
-    for (const Item& item : r.items) {
-      ++n[static_cast<int>(item.severity)];
-      fails = fails || item.severity >= failOn;
-    }
-    for (int i = 0; i < 3; ++i) total[i] += n[i];
-    if (format == "json") {
-      Json json = r.extra;
-      json["file"] = r.path;
-      json["errors"] = n[2];
-      json["warnings"] = n[1];
-      json["notes"] = n[0];
-      Json list = Json::array();
-      for (const Item& item : r.items) list.push_back(item.json);
-      json["findings"] = std::move(list);
-      files_json.push_back(std::move(json));
-    } else if (format == "text") {
-      const std::string shown = Echo(r.path);
-      for (const Item& item : r.items)
-        std::printf("%s:%zu:%zu: %s: %s%s [%s]\n", shown.c_str(), item.where.line, item.where.column,
-                    std::string(SeverityName(item.severity)).c_str(), item.message.c_str(),
-                    item.suggestion.empty() ? "" : ("; \"" + item.suggestion + "\" is free").c_str(),
-                    item.rule.c_str());
-      std::printf("%s: %s\n", shown.c_str(), r.items.empty() ? "clean" : Counts(n).c_str());
-    }
+  return std::max(status, PrintResults(format, failOn, results, files.size()));
+}
+
+int ReportLocatedFindings(const Args& args, const std::string& path, const ImportOrigins& origins,
+                          const std::vector<Finding>& findings) {
+  std::string format;
+  Severity failOn = Severity::kError;
+  if (int rc = OutputOptions(args, &format, &failOn)) return rc;
+  std::unordered_map<std::uint32_t, const ElementOrigin*> names, containers;
+  for (const ElementOrigin& e : origins.entries) (e.container ? containers : names).emplace(e.id, &e);
+  auto where = [](const std::unordered_map<std::uint32_t, const ElementOrigin*>& in, std::uint32_t id) {
+    const auto it = id ? in.find(id) : in.end();
+    return it == in.end() ? Location{} : Location{it->second->line, it->second->column, it->second->width, it->second->path};
+  };
+  FileResult result{path, {}, Json::object(), origins.source};
+  for (const Finding& f : findings) {
+    Item item;
+    item.rule = f.check;
+    item.severity = f.warning ? Severity::kWarning : Severity::kError;
+    item.where = f.nameID ? where(names, f.nameID) : where(containers, f.container);
+    if (const Location other = where(names, f.otherNameID); other.line) item.related.push_back(other);
+    item.message = item.where.path.empty() ? f.message : item.where.path + ": " + f.message;
+    item.json = f.json;
+    item.json["check"] = f.check;
+    Finish(item);
+    result.items.push_back(std::move(item));
   }
-  if (format == "json") {
-    if (files_json.size() == 1 && files.size() == 1) {
-      PrintJson(files_json[0]);
-    } else {
-      PrintJson({{"files", std::move(files_json)}, {"errors", total[2]}, {"warnings", total[1]}, {"notes", total[0]}});
-    }
-  } else if (format == "sarif") {
-    PrintJson(Sarif(results));
-  } else if (files.size() > 1) {
-    std::printf("%s checked: %s\n", Counted(results.size(), "file").c_str(), Counts(total).c_str());
-  }
-  return status ? status : fails ? kExitRefused : kExitOk;
+  result.extra["source"] = origins.source;
+  std::vector<FileResult> results;
+  results.push_back(std::move(result));
+  return PrintResults(format, failOn, results, 1);
 }
 
 }  // namespace nametree::cli

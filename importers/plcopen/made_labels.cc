@@ -1,6 +1,7 @@
 // Labels for the containers an import made. Invariant: every named
-// container gets at most one label, the first in the order made gets its
-// own name, and a label is only ever given through Document::SetLabel,
+// container gets at most one label, one that has a label keeps it, the
+// first in the order made gets its own name, and a label is only ever given
+// through Document::SetLabel,
 // so the file's rule and its one-holder-per-label guarantee decide; the
 // path form of a container is its named ancestors' names and its own,
 // joined by '_', and costs one string per container.
@@ -18,7 +19,7 @@ std::size_t LabelMadeContainers(const ImportReport& report, Document& doc) {
   for (std::size_t i = 0; i < report.made.size(); ++i) {
     const MadeContainer& c = report.made[i];
     index.emplace(c.id, i);
-    if (c.name.empty()) continue;
+    if (c.name.empty() || !doc.Label16(c.id).empty()) continue;
     const auto parent = index.find(c.parent);
     const CString* above = parent == index.end() ? nullptr : &paths[parent->second];
     // mutate: plcopen-label-path-unjoined

@@ -78,6 +78,25 @@ bool StartsWith(std::u16string_view text, const std::string& prefix) {
   return text.starts_with(FromUtf8(prefix));
 }
 
+// One character against the set or single character at the pattern's
+// `at`; *next is where the pattern goes on.
+bool MatchesOne(char16_t c, std::u16string_view pattern, std::size_t at, std::size_t* next) {
+  if (pattern[at] != u'[') return *next = at + 1, pattern[at] == u'?' || pattern[at] == c;
+  bool in = false;
+  std::size_t i = at + 1;
+  for (bool first = true; i < pattern.size() && (first || pattern[i] != u']'); first = false) {
+    if (i + 2 < pattern.size() && pattern[i + 1] == u'-' && pattern[i + 2] != u']') {
+      in = in || (pattern[i] <= c && c <= pattern[i + 2]);
+      i += 3;
+    } else {
+      in = in || pattern[i] == c;
+      ++i;
+    }
+  }
+  *next = i + 1;
+  return in;
+}
+
 const std::string* Lookup(const std::map<std::string, std::string>& map, std::string_view key) {
   const auto it = map.find(std::string(key));
   return it == map.end() || it->second.empty() ? nullptr : &it->second;
@@ -139,6 +158,14 @@ class Judge {
     if (e.length < config_.minLength || e.length > config_.maxLength)
       Add(Rule::kN6, i, Quoted(e) + " has " + std::to_string(e.length) + " characters, outside " +
                             std::to_string(config_.minLength) + " to " + std::to_string(config_.maxLength));
+    if (const std::string* pattern = Lookup(config_.scopePatterns, ScopeName(e.scope));
+        pattern && e.kind != ElementKind::kMember && !MatchesNamePattern(e.text, FromUtf8(*pattern)))
+      Add(Rule::kN7, i, Quoted(e) + " is declared in a " + std::string(ScopeName(e.scope)) +
+                            " but does not match \"" + *pattern + "\"");
+    if (e.kind == ElementKind::kDataType || e.kind == ElementKind::kPou)
+      if (const std::string* pattern = Lookup(config_.typeKindPatterns, e.subKind);
+          pattern && !MatchesNamePattern(e.text, FromUtf8(*pattern)))
+        Add(Rule::kN10, i, Quoted(e) + " is a " + e.subKind + " but does not match \"" + *pattern + "\"");
     // mutate: plcopen-n7-declaring-scope
     if (const std::string* prefix = Lookup(config_.scopePrefixes, ScopeName(e.scope));
         prefix && e.kind != ElementKind::kMember && !StartsWith(e.text, *prefix))
@@ -221,6 +248,39 @@ bool OutsideItsScope(const ImportReport& report, const DocumentFinding& finding)
   const Element* e = report.ElementOf(finding.nameID);
   const Element* other = report.ElementOf(finding.otherNameID);
   return (e && e->kind == ElementKind::kMember) || (other && other->kind == ElementKind::kMember);
+}
+
+bool MatchesNamePattern(std::u16string_view text, std::u16string_view pattern) {
+  // A star that failed is retried one character further on; only the last
+  // star matters, so the walk is bounded by the lengths' product.
+  std::size_t t = 0, p = 0, star = std::u16string_view::npos, resume = 0;
+  while (t < text.size()) {
+    std::size_t next = 0;
+    if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() && MatchesOne(text[t], pattern, p, &next)) {
+      p = next;
+      ++t;
+    } else if (star != std::u16string_view::npos) {
+      // mutate: plcopen-pattern-star-no-retry
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+bool IsNamePattern(std::string_view pattern) {
+  for (std::size_t at = pattern.find('['); at != std::string_view::npos; at = pattern.find('[', at + 1)) {
+    const std::size_t close = pattern.find(']', at + 2);
+    if (at + 1 >= pattern.size() || close == std::string_view::npos) return false;
+    at = close;
+  }
+  return true;
 }
 
 }  // namespace nametree::plcopen

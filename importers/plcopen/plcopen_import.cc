@@ -116,6 +116,22 @@ bool HoldsSpace(std::u16string_view text) {
   return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == u' ' || c == u'\t'; });
 }
 
+// Chains one step onto a parent's key: two independent 64-bit hashes, so
+// that two paths of one project share a key only by a 2^-128 chance.
+ElementKey Chained(const ElementKey& parent, std::string_view kind, std::string_view name, bool named) {
+  ElementKey key = parent;
+  auto feed = [&](unsigned char byte) {
+    key[0] = (key[0] ^ byte) * 0x100000001B3ull;
+    key[1] = (key[1] + byte + 1) * 0xFF51AFD7ED558CCDull;
+    key[1] ^= key[1] >> 29;
+  };
+  for (char c : kind) feed(static_cast<unsigned char>(c));
+  feed(named ? 0xFE : 0xFF);
+  for (char c : name) feed(static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c));
+  feed(0xFD);
+  return key;
+}
+
 // A container the import may make: slots are made on first use, parents
 // before children, so that a data type without members costs nothing.
 struct Slot {
@@ -128,6 +144,8 @@ struct Slot {
   std::optional<RefusalCause> refused;
   bool full = false;  // holds the most sub-containers it may
   CString name;       // of the element that opened it, as written (a label to be)
+  ElementKey key{};
+  std::size_t element = static_cast<std::size_t>(-1);
 };
 
 // Where the names met inside an element go (slot indexes; -1 for none).
@@ -141,6 +159,7 @@ struct Frame {
   bool vendor = false;      // inside addData
   Scope scope = Scope::kProject;  // where the variables met here are declared
   bool members = false;           // variables here are members of a type
+  ElementKey key{};               // of the element itself
 };
 
 // The base kind of a data type, as the naming conventions tell types apart.
@@ -180,12 +199,14 @@ class Importer {
       : server_(server), report_(report), newlines_(newlines), options_(options), buffer_(buffer) {}
 
   void Run(pugi::xml_node root) {
-    slots_.push_back(Slot{-1, 2, 0, 0, std::nullopt, false, {}});
+    slots_.push_back(Slot{-1, 2, 0, 0, std::nullopt, false, {}, Chained({}, "", "", false), static_cast<std::size_t>(-1)});
     Made(0);
     Walk(root);
     // Slots are made parents first, so the list is too.
     for (Slot& s : slots_)
-      if (s.id) report_.made.push_back({s.id, s.parent >= 0 ? slots_[s.parent].id : 0, std::move(s.name)});
+      if (s.id)
+        report_.made.push_back(
+            {s.id, s.parent >= 0 ? slots_[s.parent].id : 0, std::move(s.name), s.type, s.key, s.element});
   }
 
   void Walk(pugi::xml_node root) {
@@ -220,7 +241,8 @@ class Importer {
   }
 
   int NewSlot(int parent, std::int16_t type) {
-    slots_.push_back(Slot{parent, type, 0, parent >= 0 ? slots_[parent].depth + 1 : 0, std::nullopt, false, {}});
+    slots_.push_back(Slot{parent, type, 0, parent >= 0 ? slots_[parent].depth + 1 : 0, std::nullopt, false, {}, {},
+                          static_cast<std::size_t>(-1)});
     return static_cast<int>(slots_.size() - 1);
   }
 
@@ -361,9 +383,8 @@ class Importer {
     Refusal r;
     // mutate: plcopen-nul-judged-as-rule
     if (name.find(u'\0') != CString::npos) return Refuse(RefusalCause::kNul, node, name);
-    const bool iec = options_.profile == NameProfile::kIec61131_3;
     if (ExplainProfileViolation(server_, options_.profile, name, &r.violation)) {
-      r.rule = DescribeRuleViolation(name, r.violation, iec ? kAllowLeadingUnderscore : kOrdinaryName);
+      r.rule = DescribeRuleViolation(name, r.violation, NameKindOf(options_.profile));
       return Refuse(RefusalCause::kRule, node, name, std::move(r));
     }
     const std::uint32_t container = Made(slot);
@@ -381,7 +402,7 @@ class Importer {
     // The profile's rule has judged; kind 1 keeps the server's from judging again.
     r.result = r.hit.where != CDuplicateHit::Where::kNone
                    ? E_NAME_DUPLICATE
-                   : server_.AddName(id, container, name, iec ? kAllowLeadingUnderscore : kOrdinaryName, !member, false);
+                   : server_.AddName(id, container, name, NameKindOf(options_.profile), !member, false);
     if (r.result == S_OK) {
       ++report_.accepted;
       return id;
@@ -402,11 +423,35 @@ class Importer {
     }
     if (options_.propose) {
       CString proposal;
-      if (server_.GetNextAcceptedName(container, name, 0, iec ? kAllowLeadingUnderscore : kOrdinaryName, false,
+      if (server_.GetNextAcceptedName(container, name, 0, NameKindOf(options_.profile), false,
                                       &proposal) == S_OK)
-        r.suggestion = ToUtf8(proposal);
+        // mutate: plcopen-proposal-drops-underscores
+        r.suggestion = ToUtf8(KeepUnderscores(container, name, proposal));
     }
     return Refuse(RefusalCause::kDuplicate, node, name, std::move(r));
+  }
+
+  // The library's proposal drops underscores (ST_Clock -> STClock1); the
+  // same number after the name's own stem keeps them, where that is free.
+  CString KeepUnderscores(std::uint32_t container, const CString& name, const CString& proposal) const {
+    auto digitsFrom = [](const CString& text) {
+      std::size_t at = text.size();
+      while (at > 0 && text[at - 1] >= u'0' && text[at - 1] <= u'9') --at;
+      return at;
+    };
+    const std::size_t number = digitsFrom(proposal);
+    const CString stem = name.substr(0, digitsFrom(name));
+    CString bare;
+    for (char16_t c : stem)
+      if (c != u'_') bare += c;
+    if (bare == stem || bare != proposal.substr(0, number)) return proposal;
+    const CString kept = stem + proposal.substr(number);
+    CNameRuleViolation why;
+    CDuplicateHit hit;
+    if (kept.size() > kMaxNameLength || ExplainProfileViolation(server_, options_.profile, kept, &why) ||
+        server_.IsKeyword(kept) || server_.FindDuplicate(container, kept, false, &hit))
+      return proposal;
+    return kept;
   }
 
   void Skip(Skipped::Why why, pugi::xml_node node, const CString& name) {
@@ -422,6 +467,14 @@ class Importer {
     const bool named = nameAttribute;
     std::uint32_t id = 0;
     int opened = -1;
+    const pugi::xml_attribute globalId = node.attribute("globalId");
+    if (options_.keys) {
+      f.key = Chained(up.key, kind, nameAttribute.value(), named);
+      if (const auto* known = options_.knownGlobalIds; known && globalId)
+        // mutate: plcopen-update-global-id-ignored
+        if (auto it = known->find(globalId.value()); it != known->end()) f.key = it->second;
+    }
+    const std::size_t elementsBefore = report_.elements.size();
     auto name = [&](int slot, Element e) {
       if (!named) return;
       const CString text = XmlText(nameAttribute.value());
@@ -430,6 +483,8 @@ class Importer {
       // mutate: plcopen-instance-judged
       if (kind == "pouInstance" && SameIgnoringCase(text, XmlText(node.attribute("typeName").value())))
         return Skip(Skipped::Why::kInstanceOfItsType, node, text);
+      e.key = f.key;
+      if (globalId) e.globalId = globalId.value();
       id = Name(slot, node, text, std::move(e));
     };
     auto element = [&](ElementKind k, Scope scope, std::string subKind = {}) {
@@ -516,9 +571,13 @@ class Importer {
       f.members = false;
       Made(opened);
     }
-    // mutate: plcopen-label-names-dropped
-    if (opened >= 0 && named) slots_[opened].name = XmlText(nameAttribute.value());
-    if (pugi::xml_attribute globalId = node.attribute("globalId")) {
+    if (opened >= 0) {
+      // mutate: plcopen-label-names-dropped
+      if (named) slots_[opened].name = XmlText(nameAttribute.value());
+      slots_[opened].key = f.key;
+      if (report_.elements.size() > elementsBefore) slots_[opened].element = elementsBefore;
+    }
+    if (globalId) {
       if (!id && opened >= 0) id = slots_[opened].id;
       if (id) report_.globalIds.push_back({ToUtf8(XmlText(globalId.value())), id});
     }

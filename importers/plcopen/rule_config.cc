@@ -60,6 +60,15 @@ std::optional<ConfigError> ReadRule(const RuleInfo& info, const toml::node& node
       if (auto e = ReadTextMap(v, at, ScopeNames(), &config->scopePrefixes)) return e;
     } else if (option == "prefixes" && info.rule == Rule::kN10) {
       if (auto e = ReadTextMap(v, at, TypeKindNames(), &config->typeKindPrefixes)) return e;
+    } else if (option == "patterns" && (info.rule == Rule::kN7 || info.rule == Rule::kN10)) {
+      auto& patterns = info.rule == Rule::kN7 ? config->scopePatterns : config->typeKindPatterns;
+      if (auto e = ReadTextMap(v, at, info.rule == Rule::kN7 ? ScopeNames() : TypeKindNames(), &patterns)) return e;
+      for (const auto& [kind, pattern] : patterns)
+        // mutate: plcopen-pattern-unchecked
+        if (!IsNamePattern(pattern))
+          return Error(*v.as_table()->get(kind), at + "." + kind,
+                       "a pattern is * (any run), ? (one character), [A-Z] or [abc] (one of a set) and plain "
+                       "characters; a '[' is closed by ']'");
     } else if (option == "styles" && info.rule == Rule::kN4) {
       std::map<std::string, std::string> styles;
       if (auto e = ReadTextMap(v, at, ElementKindNames(), &styles)) return e;
@@ -186,6 +195,8 @@ std::string NamingConfigToml(const NamingConfig& config) {
     if (r.rule == Rule::kN2) out += "prefixes = " + Inline(config.typePrefixes) + "\n";
     if (r.rule == Rule::kN7) out += "prefixes = " + Inline(config.scopePrefixes) + "\n";
     if (r.rule == Rule::kN10) out += "prefixes = " + Inline(config.typeKindPrefixes) + "\n";
+    if (r.rule == Rule::kN7) out += "patterns = " + Inline(config.scopePatterns) + "\n";
+    if (r.rule == Rule::kN10) out += "patterns = " + Inline(config.typeKindPatterns) + "\n";
     if (r.rule == Rule::kN6)
       out += "min = " + std::to_string(config.minLength) + "\nmax = " + std::to_string(config.maxLength) + "\n";
     if (r.rule == Rule::kN4) {

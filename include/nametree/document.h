@@ -256,6 +256,17 @@ class NAMETREE_API Document {
   // kClassic for a document that keeps none.
   NameProfile Profile() const;
   Result<void> SetProfile(NameProfile profile);
+  // Whether `name` of `kind` keeps the document's rule (its profile); on a
+  // refusal *why says how, and *serverKind is the kind the name server is
+  // to be asked with when the profile's rule is not the classic one.
+  bool ExplainNameRule(const CString& name, std::uint32_t kind, CNameRuleViolation* why,
+                       std::uint32_t* serverKind) const;
+
+  // Where an import took the document's names from; null for a document no
+  // import made, or whose record of it is damaged (Damage() says so).
+  const ImportOrigins* Origins() const;
+  // Entries whose name or container is gone are dropped at Commit.
+  Result<void> SetOrigins(ImportOrigins origins);
 
   // The document check of the document as Commit would write it (Open keeps
   // the ID counter above every ID held); empty when the document is clean.

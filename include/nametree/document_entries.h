@@ -3,9 +3,11 @@
 // texts, kept apart from the file layer that decides them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "nametree/export.h"
 #include "nametree/stream_check.h"
@@ -33,6 +35,26 @@ struct DocumentDamage {
 // "unreadable", the StreamCheckName of a kStream damage, "malformed",
 // "label-twice", "label-invalid", "label-missing".
 NAMETREE_API std::string_view DocumentDamageName(const DocumentDamage& damage);
+
+// Where an imported name or container came from, so that a newer export
+// can be matched to it and a finding located in the project.
+struct ElementOrigin {
+  std::uint32_t id = 0;  // the name's ID, or the container's
+  bool container = false;
+  // The element path hashed: the same element in a newer export gives the
+  // same key.
+  std::array<std::uint64_t, 2> key{};
+  std::string globalId;  // empty when the element carries none
+  std::uint32_t line = 0, column = 0, width = 0;  // 0 where unknown
+  std::string path;  // the element path as a report shows it
+  bool operator==(const ElementOrigin&) const = default;
+};
+
+struct ImportOrigins {
+  std::string source;  // the project file, as it was named
+  std::vector<ElementOrigin> entries;  // in the project's order
+  bool operator==(const ImportOrigins&) const = default;
+};
 
 // What a document file holds and what a commit leaves beside it, as help
 // texts name them.

@@ -12,6 +12,7 @@
 // whole until the new one is in place). No exception leaves these calls.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -101,6 +102,20 @@ class NAMETREE_API DocumentFile {
   // older document's file is not changed by it.
   NameProfile StoredProfile() const;
   void SetStoredProfile(NameProfile profile);
+  // The one verdict on a name to add or rename to here: a name of kind 0 in
+  // a document that keeps the IEC 61131-3 profile is judged by the
+  // profile, and *serverKind becomes NameKindOf(profile) so that the server
+  // does not judge it again; any other by the server's rule of its kind
+  // (*serverKind = kind). True when the name breaks the rule, with it in *why.
+  bool ExplainNameRule(const CString& name, std::uint32_t kind, CNameRuleViolation* why,
+                       std::uint32_t* serverKind) const;
+
+  // Where the document's names came from ("NametreeOrigins"); null for a
+  // document no import made, or whose stream is damaged (a kMalformed
+  // damage then says so).
+  const ImportOrigins* Origins() const;
+  // Entries whose name or container is gone are dropped at Commit.
+  void SetOrigins(ImportOrigins origins);
 
   // The container a label names (letter case ignored); none when no
   // container of that ID exists any more, or when two containers hold it

@@ -33,4 +33,9 @@ NAMETREE_API bool ExplainIecIdentifier(std::u16string_view name, CNameRuleViolat
 NAMETREE_API bool ExplainProfileViolation(const CNameServer& server, NameProfile profile, const CString& name,
                                           CNameRuleViolation* why);
 
+// The kind a name the profile has judged is added or renamed with: for
+// kIec61131_3 kAllowLeadingUnderscore, so that the server's own rule does
+// not judge it again; for kClassic kOrdinaryName.
+NAMETREE_API std::uint32_t NameKindOf(NameProfile profile);
+
 }  // namespace nametree

@@ -9,8 +9,8 @@
 //   prefixes = { BOOL = "x", INT = "i" }
 //   [rules.N4] styles = { pou = "PascalCase" }
 //   [rules.N6] min = 3, max = 24
-//   [rules.N7] prefixes = { globalList = "g" }
-//   [rules.N10] prefixes = { struct = "ST_", functionBlock = "FB_" }
+//   [rules.N7] prefixes = { globalList = "g" }, patterns = { resource = "[A-Z]*" }
+//   [rules.N10] prefixes = { struct = "ST_", functionBlock = "FB_" }, patterns = { enum = "E_*" }
 //
 // Every key is known or the file is refused with the key and its line: a
 // misspelt option must not pass as a rule that is silently off.

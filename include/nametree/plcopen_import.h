@@ -37,6 +37,7 @@
 // into one with their count.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -110,6 +111,12 @@ struct Skipped {
 };
 
 // What kind of element a name belongs to, and the scope it is declared in.
+// An element's path hashed (ASCII letter case ignored): the element kinds
+// and names from the project down to it. An element whose globalId a
+// previous import knew takes that element's key, and its descendants
+// follow it, so that renaming it moves nothing.
+using ElementKey = std::array<std::uint64_t, 2>;
+
 enum class ElementKind {
   kDataType, kPou, kVariable, kMember, kConfiguration, kResource, kTask, kPouInstance, kAction, kTransition,
 };
@@ -134,6 +141,8 @@ struct Element {
   std::string name;        // for display, as Refusal::name
   Location where;
   std::uint32_t nameID = 0;  // 0 when it was refused or skipped
+  ElementKey key{};          // with ImportOptions::keys only
+  std::string globalId;      // as written, empty when it carries none
 };
 
 struct ImportOptions {
@@ -141,6 +150,10 @@ struct ImportOptions {
   NameProfile profile = NameProfile::kIec61131_3;
   // Propose a free name for each duplicate (advances the containers' counters).
   bool propose = false;
+  // Give each element and container its ElementKey.
+  bool keys = false;
+  // The keys a previous import gave to elements by globalId.
+  const std::unordered_map<std::string, ElementKey>* knownGlobalIds = nullptr;
 };
 
 struct GlobalId {
@@ -155,6 +168,11 @@ struct MadeContainer {
   std::uint32_t id = 0;
   std::uint32_t parent = 0;  // 0 at the top level
   CString name;
+  std::int16_t type = 0;
+  ElementKey key{};  // with ImportOptions::keys
+  // The element that opened it in ImportReport::elements, or npos (the
+  // global container, a variable's inline struct).
+  std::size_t element = static_cast<std::size_t>(-1);
 };
 
 struct ImportReport {
@@ -178,6 +196,7 @@ enum class ImportStatus {
   kMalformed,    // not well-formed XML
   kNotAFile,     // a directory, pipe or device: read only regular files
   kNotPlcopen,   // well-formed, but no PLCopen project
+  kNotImported,  // an update of a document that keeps no origins of an import
 };
 
 struct ImportFailure {
@@ -197,8 +216,8 @@ ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportRe
 // Labels the containers the import made in `file`, so that @POU_NAME finds
 // them: each with its element's name, or where that breaks the label rule
 // or another container holds it (letter case ignored), with the names of
-// the named containers above joined by '_' (Config1_Res1). Returns how many
-// named containers got no label.
+// the named containers above joined by '_' (Config1_Res1). A container
+// with a label keeps it. Returns how many named containers got no label.
 std::size_t LabelMadeContainers(const ImportReport& report, Document& doc);
 
 }  // namespace nametree::plcopen

@@ -74,6 +74,9 @@ struct NamingConfig {
   std::size_t minLength = 1, maxLength = kMaxNameLength;  // N6
   std::map<std::string, std::string> scopePrefixes;    // N7: scope -> prefix of the names declared in it
   std::map<std::string, std::string> typeKindPrefixes; // N10: data type kind -> prefix
+  // N7 and N10 by pattern as well: * any run, ? one character, [A-Z] or
+  // [abc] one of a set; anything else itself, letter case as written.
+  std::map<std::string, std::string> scopePatterns, typeKindPatterns;
 
   const RuleSettings& operator[](Rule r) const { return rules[static_cast<std::size_t>(r)]; }
   RuleSettings& operator[](Rule r) { return rules[static_cast<std::size_t>(r)]; }
@@ -91,6 +94,12 @@ struct RuleFinding {
 
 // The findings of the enabled rules judged here (N1, N2, N4, N5, N6, N7,
 // N10), element by element in document order.
+// Whether the whole text matches the pattern (NamingConfig's patterns); in
+// time proportional to their lengths' product. IsNamePattern: every '['
+// closed, no set empty.
+bool MatchesNamePattern(std::u16string_view text, std::u16string_view pattern);
+bool IsNamePattern(std::string_view pattern);
+
 std::vector<RuleFinding> CheckNamingRules(const ImportReport& report, const NamingConfig& config);
 
 // The rule an import refusal breaks: N8 for the character set, N3 for a

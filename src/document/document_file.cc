@@ -97,7 +97,8 @@ struct DocumentFile::State {
   std::vector<CString> keywords;
   std::unordered_set<CString> keywordKeys;  // the upper-cased keywords, kept with SetStoredKeywords and KeepKeyword
   document::LabelTable labels;
-  bool hadKeywordStream = false, hadLabelStream = false, hadProfileStream = false;
+  bool hadKeywordStream = false, hadLabelStream = false, hadProfileStream = false, hadOriginStream = false;
+  std::optional<ImportOrigins> origins;
   NameProfile profile = NameProfile::kClassic;
   bool recoveredServer = false;  // loaded under force from what a damaged entry still held
   std::optional<StreamDamage> streamDamage;  // "NameServer" loaded but did not read back whole
@@ -175,6 +176,12 @@ struct DocumentFile::State {
       if (decoded) profile = *decoded;
       else if (bytes) malformed.push_back(ToUtf8(document::kProfileStream) + ": its contents are malformed");
     }
+    if (HasStream(s, document::kOriginStream)) {
+      hadOriginStream = true;
+      auto bytes = ReadStream(s, document::kOriginStream);
+      origins = bytes ? document::DecodeOrigins(*bytes) : std::nullopt;
+      if (!origins && bytes) malformed.push_back(ToUtf8(document::kOriginStream) + ": its contents are malformed");
+    }
     // mutate: document-keywords-not-reserved
     for (const CString& k : keywords) {
       server.AddKeyword(k);
@@ -217,6 +224,16 @@ struct DocumentFile::State {
     if ((hadLabelStream || !labels.ById().empty()) &&
         !WriteStream(s, document::kLabelStream, document::EncodeLabels(labels.ById())))
       return Error(FileErrorKind::kIo, "cannot write the labels");
+    if (origins) {
+      // What an edit deleted no longer locates anything; IDs are never reused.
+      std::erase_if(origins->entries, [&](const ElementOrigin& e) {
+        return e.container ? !server.GetContainer(e.id) : !server.FindContainerOfName(e.id);
+      });
+    }
+    // mutate: document-origins-unsaved
+    if ((hadOriginStream || origins) &&
+        !WriteStream(s, document::kOriginStream, document::EncodeOrigins(origins ? *origins : ImportOrigins{})))
+      return Error(FileErrorKind::kIo, "cannot write the origins of the imported names");
     const bool writeProfile = hadProfileStream || profile != NameProfile::kClassic;
     if (writeProfile && !WriteStream(s, document::kProfileStream, document::EncodeProfile(profile)))
       return Error(FileErrorKind::kIo, "cannot write the name profile");
@@ -227,6 +244,7 @@ struct DocumentFile::State {
     hadKeywordStream = hadKeywordStream || !keywords.empty();
     hadLabelStream = hadLabelStream || !labels.ById().empty();
     hadProfileStream = writeProfile;
+    hadOriginStream = hadOriginStream || origins;
     malformed.clear();
     if (leftOut) *leftOut = std::move(left);
     return {};
@@ -365,6 +383,19 @@ const std::vector<CString>& DocumentFile::StoredKeywords() const { return state_
 NameProfile DocumentFile::StoredProfile() const { return state_->profile; }
 
 void DocumentFile::SetStoredProfile(NameProfile profile) { state_->profile = profile; }
+
+bool DocumentFile::ExplainNameRule(const CString& name, std::uint32_t kind, CNameRuleViolation* why,
+                                   std::uint32_t* serverKind) const {
+  // mutate: document-profile-unused-by-add
+  const NameProfile profile = kind == kOrdinaryName ? state_->profile : NameProfile::kClassic;
+  *serverKind = profile == NameProfile::kClassic ? kind : NameKindOf(profile);
+  if (profile == NameProfile::kClassic) return state_->server.ExplainInvalidName(name, kind, why);
+  return ExplainProfileViolation(state_->server, profile, name, why);
+}
+
+const ImportOrigins* DocumentFile::Origins() const { return state_->origins ? &*state_->origins : nullptr; }
+
+void DocumentFile::SetOrigins(ImportOrigins origins) { state_->origins = std::move(origins); }
 
 void DocumentFile::SetStoredKeywords(std::vector<CString> keywords) {
   state_->keywordKeys.clear();

@@ -22,6 +22,18 @@ void PutText(Bytes& out, const CString& text) {
   }
 }
 
+void Put64(Bytes& out, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// UTF-8 text kept as bytes: a file name need not be valid UTF-8.
+void PutUtf8(Bytes& out, const std::string& text) {
+  const std::size_t n = std::min<std::size_t>(text.size(), 0xFFFF);
+  out.push_back(static_cast<std::uint8_t>(n));
+  out.push_back(static_cast<std::uint8_t>(n >> 8));
+  out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
 class Reader {
  public:
   explicit Reader(const Bytes& bytes) : bytes_(bytes) {}
@@ -39,6 +51,26 @@ class Reader {
     text->resize(n);
     for (std::size_t i = 0; i < n; ++i, at_ += 2)
       (*text)[i] = static_cast<char16_t>(bytes_[at_] | (bytes_[at_ + 1] << 8));
+    return true;
+  }
+  bool Get64(std::uint64_t* v) {
+    std::uint32_t low = 0, high = 0;
+    if (!Get32(&low) || !Get32(&high)) return false;
+    *v = low | (static_cast<std::uint64_t>(high) << 32);
+    return true;
+  }
+  bool GetByte(std::uint8_t* v) {
+    if (at_ == bytes_.size()) return false;
+    *v = bytes_[at_++];
+    return true;
+  }
+  bool GetUtf8(std::string* text) {
+    if (bytes_.size() - at_ < 2) return false;
+    const std::size_t n = bytes_[at_] | (bytes_[at_ + 1] << 8);
+    at_ += 2;
+    if (bytes_.size() - at_ < n) return false;
+    text->assign(bytes_.begin() + static_cast<std::ptrdiff_t>(at_), bytes_.begin() + static_cast<std::ptrdiff_t>(at_ + n));
+    at_ += n;
     return true;
   }
   // The header; the count is at most what the remaining bytes can hold.
@@ -113,6 +145,49 @@ std::optional<NameProfile> DecodeProfile(const Bytes& bytes) {
     name.push_back(static_cast<char>(c));
   }
   return NameProfileNamed(name);
+}
+
+namespace {
+constexpr std::size_t kOriginEntryBytes = 4 + 1 + 16 + 12 + 2 + 2;
+}  // namespace
+
+Bytes EncodeOrigins(const ImportOrigins& origins) {
+  Bytes out;
+  Put32(out, kVersion);
+  PutUtf8(out, origins.source);
+  Put32(out, static_cast<std::uint32_t>(origins.entries.size()));
+  for (const ElementOrigin& e : origins.entries) {
+    Put32(out, e.id);
+    out.push_back(e.container ? 1 : 0);
+    Put64(out, e.key[0]);
+    Put64(out, e.key[1]);
+    Put32(out, e.line);
+    Put32(out, e.column);
+    Put32(out, e.width);
+    PutUtf8(out, e.globalId);
+    PutUtf8(out, e.path);
+  }
+  return out;
+}
+
+std::optional<ImportOrigins> DecodeOrigins(const Bytes& bytes) {
+  Reader in(bytes);
+  ImportOrigins origins;
+  std::uint32_t version = 0, count = 0;
+  if (!in.Get32(&version) || version != kVersion || !in.GetUtf8(&origins.source) || !in.Get32(&count) ||
+      count > bytes.size() / kOriginEntryBytes)
+    return std::nullopt;
+  origins.entries.resize(count);
+  for (ElementOrigin& e : origins.entries) {
+    std::uint8_t flags = 0;
+    if (!in.Get32(&e.id) || !in.GetByte(&flags) || flags > 1 || !in.Get64(&e.key[0]) || !in.Get64(&e.key[1]) ||
+        !in.Get32(&e.line) || !in.Get32(&e.column) || !in.Get32(&e.width) || !in.GetUtf8(&e.globalId) ||
+        !in.GetUtf8(&e.path))
+      return std::nullopt;
+    e.container = flags == 1;
+  }
+  if (!in.AtEnd()) return std::nullopt;
+  return origins;
 }
 
 }  // namespace nametree::document

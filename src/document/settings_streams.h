@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "nametree/document_file.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/types.h"
 
@@ -21,6 +22,11 @@ inline constexpr char16_t kLabelStream[] = u"NametreeLabels";
 // One entry, the profile's name; a document without the stream keeps the
 // classic rule.
 inline constexpr char16_t kProfileStream[] = u"NametreeProfile";
+
+// The origins of imported names: the source file, then per entry its ID,
+// a flag byte (1: a container), the 16-byte key, line, column, width and
+// two UTF-8 texts (globalId, path), each a 16-bit byte count and the bytes.
+inline constexpr char16_t kOriginStream[] = u"NametreeOrigins";
 
 using Bytes = std::vector<std::uint8_t>;
 using LabelMap = std::map<std::uint32_t, CString>;
@@ -34,5 +40,8 @@ std::optional<LabelMap> DecodeLabels(const Bytes& bytes);
 Bytes EncodeProfile(NameProfile profile);
 // None for anything but one entry naming a known profile.
 std::optional<NameProfile> DecodeProfile(const Bytes& bytes);
+
+Bytes EncodeOrigins(const ImportOrigins& origins);
+std::optional<ImportOrigins> DecodeOrigins(const Bytes& bytes);
 
 }  // namespace nametree::document

@@ -213,8 +213,12 @@ Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view
   std::uint32_t id = 0;
   store_->KeepCounterAbove();
   CNameRefusal why;
-  if (HRESULT hr = server.AddName(id, container, *name, kind, true, false, &why); hr != S_OK)
-    return NameRefusal(hr, why, container, *name, kind, AddWhat(*name, container));
+  std::uint32_t serverKind = kind;
+  if (store_->File().ExplainNameRule(*name, kind, &why.rule, &serverKind) && serverKind != kind)
+    return NameRefusal(E_NAME_INVALID, {CNameRefusal::Reason::kInvalidName, why.rule, {}}, container, *name,
+                       serverKind, AddWhat(*name, container));
+  if (HRESULT hr = server.AddName(id, container, *name, serverKind, true, false, &why); hr != S_OK)
+    return NameRefusal(hr, why, container, *name, serverKind, AddWhat(*name, container));
   return id;
 }
 
@@ -299,9 +303,13 @@ Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::u
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
   if (!holder) return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id));
   CNameRefusal why;
-  const HRESULT hr = server.Rename(0, id, *name, kind, true, false, &why);
+  std::uint32_t serverKind = kind;
+  if (store_->File().ExplainNameRule(*name, kind, &why.rule, &serverKind) && serverKind != kind)
+    return NameRefusal(E_NAME_INVALID, {CNameRefusal::Reason::kInvalidName, why.rule, {}}, holder->GetID(), *name,
+                       serverKind, what);
+  const HRESULT hr = server.Rename(0, id, *name, serverKind, true, false, &why);
   if (hr == S_OK || hr == S_FALSE) return {};
-  return NameRefusal(hr, why, holder->GetID(), *name, kind, what);
+  return NameRefusal(hr, why, holder->GetID(), *name, serverKind, what);
 }
 
 Result<void> Document::Delete(std::uint32_t id) {
@@ -574,6 +582,25 @@ Result<void> Document::SetProfile(NameProfile profile) {
   if (movedFrom_) return MovedFrom();
   if (auto refused = RefuseReadOnly(*this, "cannot keep the name profile")) return *refused;
   store_->File().SetStoredProfile(profile);
+  Server().SetDirty(true);
+  return {};
+}
+
+bool Document::ExplainNameRule(const CString& name, std::uint32_t kind, CNameRuleViolation* why,
+                               std::uint32_t* serverKind) const {
+  if (movedFrom_) {
+    *serverKind = kind;
+    return Server().ExplainInvalidName(name, kind, why);
+  }
+  return store_->File().ExplainNameRule(name, kind, why, serverKind);
+}
+
+const ImportOrigins* Document::Origins() const { return movedFrom_ ? nullptr : store_->File().Origins(); }
+
+Result<void> Document::SetOrigins(ImportOrigins origins) {
+  if (movedFrom_) return MovedFrom();
+  if (auto refused = RefuseReadOnly(*this, "cannot keep where its names came from")) return *refused;
+  store_->File().SetOrigins(std::move(origins));
   Server().SetDirty(true);
   return {};
 }

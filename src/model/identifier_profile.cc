@@ -65,4 +65,8 @@ bool ExplainProfileViolation(const CNameServer& server, NameProfile profile, con
   return server.ExplainInvalidName(name, kOrdinaryName, why);
 }
 
+std::uint32_t NameKindOf(NameProfile profile) {
+  return profile == NameProfile::kIec61131_3 ? kAllowLeadingUnderscore : kOrdinaryName;
+}
+
 }  // namespace nametree

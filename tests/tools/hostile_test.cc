@@ -36,11 +36,12 @@ struct Bytes {
   }
 };
 
-void WriteDocument(const std::string& path, const std::string& stream, const std::string& labels = "") {
+void WriteDocument(const std::string& path, const std::string& stream, const std::string& labels = "",
+                   const char16_t* settings = u"NametreeLabels") {
   ComPtr<IStorage> root;
   std::string error;
   ASSERT_TRUE(CreateCompoundFile(path, &root, &error)) << error;
-  for (const auto& [name, bytes] : {std::pair(u"NameServer", stream), std::pair(u"NametreeLabels", labels)}) {
+  for (const auto& [name, bytes] : {std::pair(u"NameServer", stream), std::pair(settings, labels)}) {
     ComPtr<IStream> s;
     if (bytes.empty() || root->CreateStream(name, kCreateMode, s.Put()) != S_OK) continue;
     ASSERT_EQ(s->Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr), S_OK);
@@ -171,12 +172,16 @@ TEST(Hostile, LabelsThatCannotBeTrustedAreLintErrors) {
   EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
   EXPECT_NE(r.out.find("\"check\":\"label-invalid\""), std::string::npos) << r.out;
 
-  WriteDocument(doc, Whole(), std::string("\x01\x00\x00\x00\xFF\xFF\xFF\x7F", 8));
-  r = RunProgram(dir, {"lint", doc, "--json"});
-  EXPECT_EQ(r.exit, 1) << r.out << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
-  EXPECT_NE(r.out.find("\"check\":\"malformed\""), std::string::npos) << r.out;
+  // Labels, then origins of an import that claim more entries than the bytes hold.
+  for (const char16_t* settings : {u"NametreeLabels", u"NametreeOrigins"}) {
+    WriteDocument(doc, Whole(), std::string("\x01\x00\x00\x00\x00\x00\xFF\xFF\xFF\x7F", 10), settings);
+    r = RunProgram(dir, {"lint", doc, "--json"});
+    EXPECT_EQ(r.exit, 1) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
+    EXPECT_NE(r.out.find("\"check\":\"malformed\""), std::string::npos) << r.out;
+    EXPECT_EQ(RunProgram(dir, {"tree", doc}).exit, 0);
+  }
 }
 
 TEST(Hostile, DeepTreesPrintInSpaceLinearInTheirSize) {

@@ -70,6 +70,8 @@ TEST_F(PlcopenRules, EachRuleTriggersOnlyWhereItsConfigSays) {
       {"N8", "[rules.N8]\nenabled = false", ""},
       {"N9", "[rules.N9]\nseverity = \"note\"", "N9:n:ST_Clock@26:32"},
       {"N10", "[rules.N10]\nenabled = true\nprefixes = { enum = \"E_\", struct = \"ST_\" }", "N10:w:Mode@10:23"},
+      {"N7", "[rules.N7]\nenabled = true\npatterns = { resource = \"[a-z]?*\" }", "N7:w:Level@35:162"},
+      {"N10", "[rules.N10]\nenabled = true\npatterns = { enum = \"E_[A-Z]*e\", struct = \"*_Clock\" }", "N10:w:Mode@10:23"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
@@ -99,6 +101,7 @@ TEST_F(PlcopenRules, TheConfigIsFoundAboveTheFileAndRefusedWithItsLineAndKey) {
       {"[rules.N4]\nstyles = { pou = \"Title\" }\n", "c.toml:2: rules.N4.styles.pou: unknown case style"},
       {"[rules.N6]\nmin = 9\nmax = 3\n", "rules.N6: min is above max"},
       {"[rules.N1\n", "c.toml:1: "},
+      {"[rules.N10]\npatterns = { enum = \"E_[A-Z\" }\n", "c.toml:2: rules.N10.patterns.enum: a pattern is"},
   };
   for (const auto& c : bad) {
     const ProgramRun run = Program({"lint", "--config", Config(c.text), kProject});
@@ -132,10 +135,15 @@ TEST_F(PlcopenRules, TextNamesEachPlaceAndTheExitFollowsFailOn) {
   const ProgramRun several = Program({"lint", "--config", quiet, NAMETREE_PLCOPEN_FIXTURES});
   EXPECT_EQ(several.exit, 2);
   EXPECT_NE(several.out.find("/vendor.xml: 1 error, 3 warnings, 1 note\n"
-                             "6 files checked: 4 errors, 5 warnings, 5 notes\n"),
+                             "7 files checked: 4 errors, 5 warnings, 5 notes\n"),
             std::string::npos)
       << several.out;
   EXPECT_NE(several.err.find("/malformed.xml:4: malformed XML"), std::string::npos);
+  // A proposal keeps the name's underscores.
+  EXPECT_NE(several.out.find("\"ST_Clock\": taken in the global namespace (container 1 holds it as ID 2) by "
+                             "\"ST_Clock\" at line 7:23 (project/types/dataTypes/dataType[ST_Clock]); \"ST_Clock1\" is free"),
+            std::string::npos)
+      << several.out;
 }
 
 }  // namespace

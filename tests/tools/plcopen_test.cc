@@ -203,7 +203,85 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   const std::string doc = dir_.File("iec.nt");
   ASSERT_EQ(Program({"import-plcopen", "--keep-going", project, doc}).exit, 1);
   EXPECT_EQ(Program({"lint", doc}).out, doc + ": clean\n");
-  EXPECT_NE(Program({"lint", "--profile", "classic", doc}).out.find("\"_T\""), std::string::npos);
+  // Its findings are located in the project through the origins it keeps.
+  const ProgramRun classic = Program({"lint", "--profile", "classic", doc});
+  EXPECT_NE(classic.out.find(project + ":18:38: error: project/types/pous/pou[_DT_TO_DATE]/interface/inputVars/"
+                                       "variable[_T]: container 8 (plain) at 1/8: \"_T\" (ID 9) breaks the name rule"),
+            std::string::npos)
+      << classic.out;
+  std::string located;
+  const Json findings = Json::parse(Program({"lint", "--json", "--profile", "classic", doc}).out)["findings"];
+  for (const Json& f : findings)
+    located += std::to_string(f["line"].get<int>()) + ":" + std::to_string(f["column"].get<int>()) + " ";
+  EXPECT_EQ(located, "16:18 18:38 18:90 19:286 ");
+  const Json sarif = Json::parse(Program({"lint", "--format", "sarif", "--profile", "classic", doc}).out);
+  const Json& where = sarif["runs"][0]["results"][0]["locations"][0]["physicalLocation"];
+  EXPECT_TRUE(where["artifactLocation"]["uri"].get<std::string>().ends_with("/iec_names.xml")) << where;
+  EXPECT_EQ(where["region"].dump(), R"({"endColumn":29,"startColumn":18,"startLine":16})");
+  // add and rename judge by the kept profile, as lint does.
+  EXPECT_EQ(Program({"add", doc, "@CAL_SDT", "_Week"}).exit, 0);
+  for (const std::vector<std::string>& edit : {std::vector<std::string>{"add", doc, "@CAL_SDT", "Week__Day"},
+                                               std::vector<std::string>{"rename", doc, "5", "DOY_"}}) {
+    const ProgramRun r = Program(edit);
+    EXPECT_EQ(r.exit, 1) << edit[0];
+    EXPECT_NE(r.err.find("not a valid name"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Program({"lint", doc}).out, doc + ": clean\n");
+}
+
+// Each edit of update.xml applied to the document imported from it: `diff`
+// shows only what the edit changed, and applying it twice changes no byte.
+TEST_F(Plcopen, UpdateKeepsTheIdsOfWhatStayedAndChangesOnlyWhatTheExportChanged) {
+  const std::string base = ReadBytes(kFixtures + "/update.xml"), before = dir_.File("before.nt");
+  ASSERT_EQ(Program({"import-plcopen", kFixtures + "/update.xml", before}).exit, 0);
+  const struct {
+    std::string from, to, diff;
+  } edits[] = {
+      {"", "", ""},
+      {"<variable name=\"Level\">", "<variable name=\"Extra\"><type><INT/></type></variable><variable name=\"Level\">",
+       "added name 25 \"Extra\" to container 14\n"},
+      // under its globalId: the POU's scope, label and variables stay
+      {"<pou name=\"Pump\"", "<pou name=\"Drive\"", "renamed name 7 from \"Pump\" to \"Drive\"\n"},
+      {"name=\"Count\"", "name=\"Counter\"",
+       "removed name 11 \"Count\" from container 9\nadded name 25 \"Counter\" to container 9\n"},
+      {"<variable name=\"High\"><type><INT/></type></variable>", "", "removed name 6 \"High\" from container 4\n"},
+      // no globalId: a new scope with fresh IDs, none that was deleted
+      {"<resource name=\"Cpu\">", "<resource name=\"Cpu2\">",
+       "removed container 21 (plain) from under 18\nadded container 26 (plain) under 18\nremoved name 19 \"Cpu\" from "
+       "container 18\nremoved name 22 \"Cyclic\" from container 21\nremoved name 23 \"Run1\" from container 21\n"
+       "added name 27 \"Cpu2\" to container 18\nadded name 28 \"Cyclic\" to container 26\nadded name 29 \"Run1\" to "
+       "container 26\n"},
+  };
+  for (const auto& e : edits) {
+    SCOPED_TRACE(e.to);
+    std::string xml = base;
+    if (!e.from.empty()) xml.replace(xml.find(e.from), e.from.size(), e.to);
+    // Unedited, the project the document came from: nothing changes, not one byte.
+    const std::string project = e.from.empty() ? kFixtures + "/update.xml" : dir_.File("edited.xml");
+    const std::string doc = dir_.File("doc.nt");
+    if (!e.from.empty()) WriteBytes(project, xml);
+    WriteBytes(doc, ReadBytes(before));
+    const ProgramRun dry = Program({"import-plcopen", "--update", "--dry-run", "--json", project, doc});
+    ASSERT_EQ(dry.exit, 0) << dry.err;
+    EXPECT_EQ(ReadBytes(doc), ReadBytes(before));
+    std::size_t added = 0;
+    for (std::size_t at = e.diff.find("added name"); at != std::string::npos; at = e.diff.find("added name", at + 1))
+      ++added;
+    EXPECT_EQ(Json::parse(dry.out)["update"]["added"], added);
+    ASSERT_EQ(Program({"import-plcopen", "--update", project, doc}).exit, 0);
+    EXPECT_EQ(Program({"diff", before, doc}).out, e.diff);
+    if (e.from.empty()) {
+      EXPECT_EQ(ReadBytes(doc), ReadBytes(before));
+    }
+    const std::string once = ReadBytes(doc);
+    ASSERT_EQ(Program({"import-plcopen", "--update", project, doc}).exit, 0);
+    EXPECT_EQ(ReadBytes(doc), once);
+  }
+  // A document no import made has nothing to match by.
+  ASSERT_EQ(Program({"init", dir_.File("plain.nt")}).exit, 0);
+  const ProgramRun plain = Program({"import-plcopen", "--update", kFixtures + "/update.xml", dir_.File("plain.nt")});
+  EXPECT_EQ(plain.exit, 2);
+  EXPECT_NE(plain.err.find("keeps no origins of an import"), std::string::npos) << plain.err;
 }
 
 // Elements of the name kinds that carry a name attribute, counted apart
