@@ -12,6 +12,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "bound.h"
 #include "document.h"
 #include "help.h"
 #include "nametree/utf8.h"
@@ -76,6 +77,22 @@ Args ParsedCommand::Collect(Reporter* reporter) const {
     else values = o->results();
   }
   return Args(std::string(entry_.name), std::move(positional), std::move(options), reporter);
+}
+
+std::vector<Words> ParsedCommand::Collected() const {
+  std::vector<Words> words;
+  for (CLI::Option* o : positionals_) words.push_back(o->results());
+  for (const auto& [name, o] : options_) {
+    if (o->get_type_size() == 0) words.push_back(o->count() ? Words{""} : Words{});  // a flag
+    else words.push_back(o->count() ? o->results() : Words{});
+  }
+  return words;
+}
+
+bool ParsedCommand::WantsJson() const {
+  for (const auto& [name, o] : options_)
+    if (name == kJsonOption.name) return o->count() > 0;
+  return false;
 }
 
 namespace {
@@ -188,6 +205,10 @@ int Dispatch(int argc, char** argv, Reporter& reporter) {
   }
   for (const auto& c : parser.commands) {
     if (!c->App()->parsed()) continue;
+    if (c->Entry().act) {
+      reporter = Reporter(c->WantsJson());
+      return c->Entry().act(c->Collected(), Context(c->Entry().name, reporter));
+    }
     const Args args = c->Collect(&reporter);
     reporter = Reporter(args.Has("json"));
     return c->Entry().run(args);

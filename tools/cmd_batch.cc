@@ -40,7 +40,7 @@ bool ReadAll(const std::string& source, std::string* text) {
 // Splits a line into words: blanks separate, "..." and '...' keep blanks,
 // and inside double quotes a backslash keeps the next character. A word
 // that begins with '#' begins a comment.
-bool Words(std::string_view line, std::vector<std::string>& words, std::string* error) {
+bool SplitWords(std::string_view line, std::vector<std::string>& words, std::string* error) {
   words.clear();
   std::size_t i = 0;
   while (i < line.size()) {
@@ -184,7 +184,7 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
       if (edit) label = edit->label;
     } else {
       Args args;
-      if (!Words(line, words, &error) || !parser.Parse(words, &args, &error)) {
+      if (!SplitWords(line, words, &error) || !parser.Parse(words, &args, &error)) {
         refuse(kExitError, E_INVALIDARG, error);
         continue;
       }
