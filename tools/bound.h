@@ -113,6 +113,9 @@ using Setter = std::function<std::string(O&, const Words&)>;
 template <class O>
 class Binder {
  public:
+  // `initial` holds what no entry sets (which edit a command is).
+  explicit Binder(O initial = O{}) : initial_(std::move(initial)) {}
+
   // An entry converted by its field's type; the field may be a base's.
   template <class F, class B>
   Binder& Arg(PositionalSpec spec, F B::*field) {
@@ -150,7 +153,7 @@ class Binder {
   // The struct from the words of every entry (positionals, then options, in
   // table order); nullopt with *error at the first that does not fit.
   std::optional<O> Bind(const std::vector<Words>& words, std::string* error) const {
-    O o{};
+    O o = initial_;
     for (std::size_t i = 0; i < words.size(); ++i) {
       const Setter<O>& set =
           i < positionalSetters_.size() ? positionalSetters_[i] : optionSetters_[i - positionalSetters_.size()];
@@ -161,10 +164,27 @@ class Binder {
     return o;
   }
 
+  // Another binder's entries and rules, for the field `inner` of ours:
+  // its positionals after ours, its options after ours.
+  template <class I>
+  Binder& Nest(const Binder<I>& inner, I O::*field) {
+    initial_.*field = inner.initial_;
+    for (std::size_t i = 0; i < inner.positionals_.size(); ++i)
+      Arg(inner.positionals_[i], [set = inner.positionalSetters_[i], field](O& o, const Words& w) { return set(o.*field, w); });
+    for (std::size_t i = 0; i < inner.options_.size(); ++i)
+      Opt(inner.options_[i], [set = inner.optionSetters_[i], field](O& o, const Words& w) { return set(o.*field, w); });
+    for (const auto& check : inner.checks_) Check([check, field](const O& o) { return check(o.*field); });
+    return *this;
+  }
+
+  // The table entry, for help and for a parser of its own.
+  CommandSpec Spec(std::string_view name, std::string_view summary, std::string_view details) const {
+    return {name, summary, details, positionals_, options_, nullptr};
+  }
   // The table entry that binds and then runs `act`.
   CommandSpec Command(std::string_view name, std::string_view summary, std::string_view details,
                       int (*act)(const O&, const Context&)) const {
-    CommandSpec spec{name, summary, details, positionals_, options_, nullptr};
+    CommandSpec spec = Spec(name, summary, details);
     spec.act = [copy = *this, act](const std::vector<Words>& words, const Context& context) {
       std::string error;
       const std::optional<O> o = copy.Bind(words, &error);
@@ -183,6 +203,9 @@ class Binder {
     return [what = std::move(what), field](O& o, const Words& w) { return Convert(what, w, &(o.*field)); };
   }
 
+  template <class>
+  friend class Binder;
+  O initial_;
   std::vector<PositionalSpec> positionals_;
   std::vector<Setter<O>> positionalSetters_;
   std::vector<OptionSpec> options_;
