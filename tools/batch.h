@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "nametree/document_check.h"
-#include "nametree/document_file.h"
+#include "nametree/document.h"
 #include "nametree/name_server.h"
 
 namespace nametree::cli {
@@ -42,10 +42,10 @@ struct BatchReport {
 };
 
 // Applies every edit of `input` (lines, or CSV rows) to the server in order;
-// with a file, @LABEL also names its labelled containers, and labels and
+// with a document, @LABEL also names its labelled containers, and labels and
 // keywords of the lines are kept in it; `strict` refuses a line whose edit
 // makes lint report something new; without `editCheck` no edit is judged.
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file = nullptr,
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Document* doc = nullptr,
                      bool strict = false, bool editCheck = true);
 
 }  // namespace nametree::cli

@@ -91,9 +91,9 @@ std::string ConvertKeywordSets(const Words& words, std::vector<std::string>* out
   return {};
 }
 
-bool ResolveLabel(const DocumentFile& file, const char* what, ContainerWord* word, std::string* error) {
+bool ResolveLabel(const Document& doc, const char* what, ContainerWord* word, std::string* error) {
   if (!word->IsLabel()) return true;
-  const std::optional<std::uint32_t> id = ContainerArg(file, word->text, what, error);
+  const std::optional<std::uint32_t> id = ContainerArg(doc, word->text, what, error);
   if (id) word->id = *id;
   return id.has_value();
 }

@@ -5,6 +5,7 @@
 // alone: it never sees argv or an option's name.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -60,7 +61,7 @@ struct NameText {
 };
 // --wait SECONDS.
 struct WaitSeconds {
-  int value = DocumentOptions{}.lockWaitSeconds;
+  int value = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(DocumentOptions{}.wait).count());
 };
 
 std::string Convert(std::string_view what, const Words& words, bool* out);
@@ -92,7 +93,13 @@ struct WriteFlags {
   WaitSeconds wait;
   bool force = false;
   bool dryRun = false;
-  DocumentOptions Options() const { return {wait.value, force, dryRun}; }
+  DocumentOptions Options() const {
+    DocumentOptions options;
+    options.wait = std::chrono::seconds(wait.value);
+    options.force = force;
+    options.dryRun = dryRun;
+    return options;
+  }
 };
 // --keyword-set and --keywords: the reserved words, read when the run needs them.
 struct KeywordFlags {
@@ -222,6 +229,6 @@ inline DocumentOptions CreateOptions(bool dryRun) {
 
 // A ContainerWord given as @LABEL, looked up in the open document; false
 // with *error when no container (or more than one) has it.
-bool ResolveLabel(const DocumentFile& file, const char* what, ContainerWord* word, std::string* error);
+bool ResolveLabel(const Document& doc, const char* what, ContainerWord* word, std::string* error);
 
 }  // namespace nametree::cli

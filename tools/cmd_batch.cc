@@ -130,13 +130,13 @@ class Progress {
 
 }  // namespace
 
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, DocumentFile* file, bool strict,
+BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Document* doc, bool strict,
                      bool editCheck) {
   BatchReport report;
   Labels labels;
   std::optional<EditCheck> check;
   if (editCheck) check.emplace(server, DocumentCheckOptions{});
-  EditContext context{server, &labels, file, check ? &*check : nullptr, strict};
+  EditContext context{server, &labels, doc, check ? &*check : nullptr, strict};
   LineParser parser;
   std::vector<std::string_view> lines;
   for (std::size_t start = 0; start < input.size();) {
@@ -260,12 +260,12 @@ int RunBatchCommand(const BatchOptions& o, const Context& context) {
     context.Report().File(source == "-" ? "standard input" : source, "cannot read the batch", OpenErrorKind(errno));
     return kExitError;
   }
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenForEdit(doc, context, o.file, o, o)) return rc;
-  const BatchReport report = RunBatch(doc.Server(), input, o.csv, &doc.File(), o.strict, !o.noEditCheck);
+  const BatchReport report = RunBatch(doc.Server(), input, o.csv, &doc, o.strict, !o.noEditCheck);
   const bool keepGoing = o.keepGoing;
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing) && !report.kept;
-  if (save && report.progressShown && !doc.DryRun()) std::fprintf(stderr, "saving %s ...\n", doc.Path().c_str());
+  if (save && report.progressShown && !doc.IsDryRun()) std::fprintf(stderr, "saving %s ...\n", doc.Path().c_str());
   if (save)
     if (int rc = SaveDocument(context.Report(), doc)) return rc;
   int exit = kExitOk;
@@ -274,12 +274,12 @@ int RunBatchCommand(const BatchOptions& o, const Context& context) {
   const std::string inputName = source == "-" ? "standard input" : source;
   if (o.json) {
     Json json;
-    json["file"] = doc.Path();
+    json["file"] = doc.Path().string();
     json["input"] = inputName;
     json["edits"] = report.edits;
     json["applied"] = report.applied;
-    json["saved"] = save && !doc.DryRun();
-    if (doc.DryRun()) json["dryRun"] = true;
+    json["saved"] = save && !doc.IsDryRun();
+    if (doc.IsDryRun()) json["dryRun"] = true;
     Json refused = Json::array();
     for (const BatchRefusal& r : report.refused)
       refused.push_back({{"line", r.line}, {"text", r.text}, {"error", r.message}, {"result", StatusHex(r.hr)},

@@ -23,7 +23,7 @@ struct InitOptions {
 };
 
 int RunInit(const InitOptions& o, const Context& context) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = CreateDocument(context.Report(), doc, o.file, CreateOptions(o.dryRun))) return rc;
   if (int rc = SaveDocument(context.Report(), doc)) return rc;
   std::printf("created %s (no containers yet; add one with 'nametree add-container %s 0')\n",
@@ -41,11 +41,11 @@ struct TreeCommandOptions {
 int RunTree(const TreeCommandOptions& o, const Context& context) {
   TreeOptions options;
   if (o.depth) options.maxDepth = static_cast<int>(o.depth->value);
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
   if (o.container)
     if (int rc = ResolveShownContainer(context, doc, *o.container, &options.root)) return rc;
-  options.label = [&doc](std::uint32_t id) { return doc.File().LabelOf(id); };
+  options.label = [&doc](std::uint32_t id) { return doc.Label16(id); };
   if (!o.json) {
     PrintTree(doc.Server(), options);
     return kExitOk;
@@ -65,9 +65,9 @@ struct DumpOptions {
 };
 
 int RunDump(const DumpOptions& o, const Context& context) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
-  if (o.canonical) return PrintCanonical(doc.File());
+  if (o.canonical) return PrintCanonical(doc);
   const bool asJson = o.json;
   Json steps = Json::array();
   doc.Server().TraceDumpNameServer([&](const CString& indent, bool isContainer, std::uint32_t id,
@@ -149,7 +149,7 @@ struct ImportLegacyOptions {
 int RunImportLegacy(const ImportLegacyOptions& o, const Context& context) {
   const std::string& from = o.from;
   const std::string& to = o.to;
-  Document doc;
+  Document doc = Document::InMemory();
   std::vector<CLegacyDrop> drops;
   doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
   if (int rc = ImportLegacyDocument(context.Report(), from, doc.Server())) return rc;

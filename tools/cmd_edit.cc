@@ -42,7 +42,7 @@ struct EditOptions : WriteFlags, KeywordFlags {
 int RunSingleEdit(const EditOptions& o, const Context& context) {
   const Edit* edit = &o.edit;
   EditResult r;
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenForEdit(doc, context, o.file, o, o)) return rc;
   std::vector<PostedNotification> posted;
   doc.Notifications().Subscribe([&posted](const CNotification& n) { posted.push_back({n.Name(), *n.Payload()}); });
@@ -51,15 +51,15 @@ int RunSingleEdit(const EditOptions& o, const Context& context) {
   std::optional<EditCheck> check;
   if (judged) check.emplace(doc.Server(), DocumentCheckOptions{});
   EditContext edits{doc.Server()};
-  edits.file = &doc.File();
+  edits.doc = &doc;
   edits.check = check ? &*check : nullptr;
   edits.strict = o.strict;
   r = ApplyEdit(edits, *edit);
   if (r.exit == kExitError) return context.UsageError(r.text);
   if (r.exit != kExitOk) {
     const bool strict = !r.findings.empty();
-    if (strict && !o.json) PrintFindings(doc.Path(), r.findings);
-    context.Report().Error(doc.Path(), r.text + " (" + StatusName(r.hr) + ")", r.hr, "refused",
+    if (strict && !o.json) PrintFindings(doc.Path().string(), r.findings);
+    context.Report().Error(doc.Path().string(), r.text + " (" + StatusName(r.hr) + ")", r.hr, "refused",
                         strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
     return r.exit;
   }
@@ -74,7 +74,7 @@ int RunSingleEdit(const EditOptions& o, const Context& context) {
   }
   std::printf("%s\n", r.text.c_str());
   for (const PostedNotification& n : posted) std::printf("  notified %s\n", DescribeNotification(n).c_str());
-  PrintFindings(doc.Path(), r.findings);
+  PrintFindings(doc.Path().string(), r.findings);
   return kExitOk;
 }
 

@@ -73,24 +73,23 @@ struct ExportOptions {
 };
 
 int RunExport(const ExportOptions& o, const Context& context) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
-  const DocumentFile& file = doc.File();
   const CNameServer& server = doc.Server();
   const bool csv = o.csv;
   const CsvColumns columns{.kind = true, .containers = true};
   const std::set<std::uint32_t> unchecked = HeldAgainstTheCheck(server);
   // How a line names a container: its label, or its old ID for this batch alone.
   auto handle = [&](std::uint32_t id) {
-    const CString* label = file.LabelOf(id);
-    return label ? Display(*label) : std::to_string(id);
+    const std::u16string label = doc.Label16(id);
+    return label.empty() ? std::to_string(id) : Display(label);
   };
   if (csv) std::fputs(WriteCsvHeader(columns).c_str(), stdout);
   else std::printf("# nametree export of %s\n", doc.Path().c_str());
   VisitTreeByID(server, {}, [&](const ContainerRef& c, int, bool) {
     const std::string self = handle(c.Id());
     const std::string parent = c.ParentId() ? "@" + handle(c.ParentId()) : "0";
-    const bool labelled = file.LabelOf(c.Id()) != nullptr;
+    const bool labelled = !doc.Label16(c.Id()).empty();
     if (csv)
       std::fputs(WriteCsvContainerRow(columns, self, labelled, parent, TypeWord(c.Type())).c_str(), stdout);
     else
@@ -107,20 +106,20 @@ int RunExport(const ExportOptions& o, const Context& context) {
                   unchecked.count(id) ? " --no-check" : "");
     }
   });
-  if (!csv) PrintKeywordLines(file.StoredKeywords());
+  if (!csv) PrintKeywordLines(doc.Keywords16());
   return kExitOk;
 }
 
 }  // namespace
 
-int PrintCanonical(DocumentFile& file) {
-  std::vector<CString> keywords = file.StoredKeywords();
+int PrintCanonical(Document& doc) {
+  std::vector<CString> keywords = doc.Keywords16();
   std::sort(keywords.begin(), keywords.end());
   for (const CString& word : keywords) std::printf("keyword %s\n", Display(word).c_str());
-  VisitTreeByID(file.Server(), {}, [&](const ContainerRef& c, int depth, bool) {
+  VisitTreeByID(doc.Server(), {}, [&](const ContainerRef& c, int depth, bool) {
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
     std::printf("%scontainer %u (%s)%s\n", indent.c_str(), c.Id(), ContainerTypeName(c.Type()).c_str(),
-                LabelSuffix(file, c.Id()).c_str());
+                LabelSuffix(doc, c.Id()).c_str());
     for (const auto& [id, text] : NamesByID(c)) std::printf("%s  %u %s\n", indent.c_str(), id, Display(text).c_str());
   });
   return kExitOk;
@@ -132,7 +131,7 @@ struct Side {
   struct Box {
     std::uint32_t parent = 0;
     std::int16_t type = 0;
-    const CString* label = nullptr;
+    CString label;  // empty when none
   };
   struct Entry {
     std::uint32_t id, container;
@@ -144,14 +143,14 @@ struct Side {
 
   explicit Side(Document& doc) {
     for (ContainerRef c : TreeWalk(doc.Server())) {
-      containers[c.Id()] = {c.ParentId(), c.Type(), doc.File().LabelOf(c.Id())};
+      containers[c.Id()] = {c.ParentId(), c.Type(), doc.Label16(c.Id())};
       for (NameRef n : c.Names()) names.push_back({n.Id(), c.Id(), n.Text()});
     }
     std::sort(names.begin(), names.end());
   }
 };
 
-std::string LabelWord(const CString* label) { return label ? "@" + Display(*label) : "no label"; }
+std::string LabelWord(const CString& label) { return label.empty() ? "no label" : "@" + Display(label); }
 
 class Changes {
  public:
@@ -199,9 +198,9 @@ void DiffContainers(const Side& a, const Side& b, Changes& out) {
     if (x.type != y.type)
       out.Add({{"change", "retyped"}, {"container", id}, {"from", x.type}, {"to", y.type}},
               "retyped container " + std::to_string(id) + " from " + ContainerTypeName(x.type) + " to " + ContainerTypeName(y.type));
-    if ((x.label == nullptr) != (y.label == nullptr) || (x.label && *x.label != *y.label))
-      out.Add({{"change", "relabelled"}, {"container", id}, {"from", x.label ? Json(JsonText(*x.label)) : Json()},
-               {"to", y.label ? Json(JsonText(*y.label)) : Json()}},
+    if (x.label != y.label)
+      out.Add({{"change", "relabelled"}, {"container", id}, {"from", x.label.empty() ? Json() : Json(JsonText(x.label))},
+               {"to", y.label.empty() ? Json() : Json(JsonText(y.label))}},
               "relabelled container " + std::to_string(id) + " from " + LabelWord(x.label) + " to " + LabelWord(y.label));
   }
 }
@@ -234,10 +233,10 @@ void DiffNames(const Side& a, const Side& b, Changes& out) {
   }
 }
 
-void DiffKeywords(const DocumentFile& a, const DocumentFile& b, Changes& out) {
-  const auto keys = [](const DocumentFile& f) {
+void DiffKeywords(const Document& a, const Document& b, Changes& out) {
+  const auto keys = [](const Document& d) {
     std::map<CString, CString> keys;
-    for (const CString& w : f.StoredKeywords()) keys.emplace(NameCompareKey(w), w);
+    for (const CString& w : d.Keywords16()) keys.emplace(NameCompareKey(w), w);
     return keys;
   };
   const auto ka = keys(a), kb = keys(b);
@@ -255,7 +254,7 @@ struct DiffOptions {
 };
 
 int RunDiff(const DiffOptions& o, const Context& context) {
-  Document a, b;
+  Document a = Document::InMemory(), b = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), a, o.a, false)) return rc;
   if (int rc = OpenDocument(context.Report(), b, o.b, false)) return rc;
   Changes changes(o.json);
@@ -264,7 +263,7 @@ int RunDiff(const DiffOptions& o, const Context& context) {
     DiffContainers(sa, sb, changes);
     DiffNames(sa, sb, changes);
   }
-  DiffKeywords(a.File(), b.File(), changes);
+  DiffKeywords(a, b, changes);
   if (o.json)
     PrintJson({{"a", a.Path()}, {"b", b.Path()}, {"equal", changes.Count() == 0}, {"changes", changes.Take()}});
   return changes.Count() == 0 ? kExitOk : kExitRefused;

@@ -13,7 +13,6 @@
 #include "keywords.h"
 #include "lint.h"
 #include "plcopen_cli.h"
-#include "nametree/document_file.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/keyword_sets.h"
 #include "nametree/plcopen_import.h"
@@ -116,9 +115,10 @@ namespace {
 // replaced either.
 int WriteDocument(Reporter& report, const Judging& judging, const ImportReport& imported, Document& doc,
                   std::size_t* unlabelled) {
-  doc.File().SetStoredKeywords(judging.words);
-  doc.File().SetStoredProfile(judging.options.profile);
-  *unlabelled = plcopen::LabelMadeContainers(imported, doc.File());
+  // A document made by this run is writable.
+  (void)doc.SetKeywords(judging.words);
+  (void)doc.SetProfile(judging.options.profile);
+  *unlabelled = plcopen::LabelMadeContainers(imported, doc);
   return SaveDocument(report, doc);
 }
 
@@ -161,7 +161,7 @@ int RunImport(const Args& args) {
   Judging judging;
   if (int rc = ReadJudging(args, &judging, plcopen::DefaultNamingConfig())) return rc;
   // Made before the project is read: an existing DOC is refused first.
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = CreateDocument(args.Report(), doc, docPath, CreateOptions(args))) return rc;
   CNameServer& server = doc.Server();
   ImportReport report;
@@ -175,8 +175,8 @@ int RunImport(const Args& args) {
     Json json;
     json["file"] = project;
     json["document"] = docPath;
-    json["written"] = write && !doc.DryRun();
-    if (doc.DryRun()) json["dryRun"] = true;
+    json["written"] = write && !doc.IsDryRun();
+    if (doc.IsDryRun()) json["dryRun"] = true;
     json["profile"] = NameProfileName(judging.options.profile);
     json["elements"] = report.named;
     json["imported"] = written;

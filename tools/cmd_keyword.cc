@@ -56,14 +56,14 @@ std::string ConvertSet(const Words& w, std::vector<CString>* words) {
 int RunKeyword(const KeywordOptions& o, const Context& context) {
   const std::string& action = o.action;
   const bool list = action == "list";
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, !list, o.Options())) return rc;
-  std::vector<CString> stored = doc.File().StoredKeywords();
+  std::vector<CString> stored = doc.Keywords16();
   if (list) {
     if (o.json) {
       Json json = Json::array();
       for (const CString& w : stored) json.push_back(JsonText(w));
-      PrintJson({{"file", doc.Path()}, {"keywords", std::move(json)}});
+      PrintJson({{"file", doc.Path().string()}, {"keywords", std::move(json)}});
     } else {
       for (const CString& w : stored) std::printf("%s\n", Display(w).c_str());
     }
@@ -74,12 +74,12 @@ int RunKeyword(const KeywordOptions& o, const Context& context) {
     // Each word is judged and kept in constant time, so a long list costs
     // what its words cost.
     for (const CString& w : o.words) {
-      bool added = false;
-      if (FileError refused = doc.File().KeepKeyword(w, &added)) {
-        context.Report().File(doc.Path(), refused.message + "; nothing added", "refused");
+      const Result<bool> added = doc.KeepKeyword(w);
+      if (!added) {
+        context.Report().File(doc.Path().string(), added.error().message() + "; nothing added", "refused");
         return kExitRefused;
       }
-      (added ? changed : unchanged).push_back(w);
+      (*added ? changed : unchanged).push_back(w);
     }
   } else {
     std::unordered_set<CString> kept, gone;
@@ -87,14 +87,14 @@ int RunKeyword(const KeywordOptions& o, const Context& context) {
     for (const CString& w : o.words) {
       CString key = NameCompareKey(w);
       if (!kept.count(key)) {
-        context.Report().File(doc.Path(), "not kept in the document: " + Quoted(w) + "; nothing removed", "refused");
+        context.Report().File(doc.Path().string(), "not kept in the document: " + Quoted(w) + "; nothing removed", "refused");
         return kExitRefused;
       }
       (gone.insert(std::move(key)).second ? changed : unchanged).push_back(w);
     }
     stored.erase(std::remove_if(stored.begin(), stored.end(), [&](const CString& w) { return gone.count(NameCompareKey(w)) != 0; }),
                  stored.end());
-    doc.File().SetStoredKeywords(std::move(stored));
+    (void)doc.SetKeywords(std::move(stored));  // opened for writing
   }
   if (!changed.empty())
     if (int rc = SaveDocument(context.Report(), doc)) return rc;
@@ -102,7 +102,7 @@ int RunKeyword(const KeywordOptions& o, const Context& context) {
     Json done = Json::array(), kept = Json::array();
     for (const CString& w : changed) done.push_back(JsonText(w));
     for (const CString& w : unchanged) kept.push_back(JsonText(w));
-    PrintJson({{"file", doc.Path()}, {action == "add" ? "added" : "removed", std::move(done)}, {"already", std::move(kept)}});
+    PrintJson({{"file", doc.Path().string()}, {action == "add" ? "added" : "removed", std::move(done)}, {"already", std::move(kept)}});
   } else {
     std::printf("%s %zu keyword%s %s %s", action == "add" ? "added" : "removed", changed.size(),
                 changed.size() == 1 ? "" : "s", action == "add" ? "to" : "from", doc.Path().c_str());

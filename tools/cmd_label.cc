@@ -24,7 +24,7 @@ struct LabelOptions : WriteFlags {
 
 int ListLabels(const LabelOptions& o, Document& doc) {
   Json list = Json::array();
-  const std::vector<std::pair<std::uint32_t, CString>> labels = doc.File().Labels();
+  const std::vector<std::pair<std::uint32_t, CString>> labels = doc.Labels16();
   for (const auto& [id, label] : labels) {
     const CNameContainer* c = doc.Server().GetContainer(id);
     const ContainerRef ref(*c, 0);
@@ -36,7 +36,7 @@ int ListLabels(const LabelOptions& o, Document& doc) {
                   PathText(ref.Path()).c_str());
     }
   }
-  if (o.json) PrintJson({{"file", doc.Path()}, {"labels", std::move(list)}});
+  if (o.json) PrintJson({{"file", doc.Path().string()}, {"labels", std::move(list)}});
   else if (labels.empty()) std::printf("no container of %s has a label\n", doc.Path().c_str());
   return kExitOk;
 }
@@ -51,37 +51,36 @@ std::string CheckLabel(const LabelOptions& o) {
 int RunLabel(const LabelOptions& o, const Context& context) {
   const bool remove = o.remove;
   const std::optional<CString> label = o.label ? o.label->value : CString();
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, o.container.has_value(), o.Options())) return rc;
   if (!o.container) return ListLabels(o, doc);
   std::uint32_t id = 0;
   if (int rc = ResolveShownContainer(context, doc, *o.container, &id)) return rc;
-  const CString* old = doc.File().LabelOf(id);
-  const std::string before = old ? Display(*old) : std::string();
-  if (remove && !old) {
-    context.Report().File(doc.Path(), "container " + std::to_string(id) + " has no label; nothing to remove", "refused");
+  const CString old = doc.Label16(id);
+  const std::string before = Display(old);
+  if (remove && old.empty()) {
+    context.Report().File(doc.Path().string(), "container " + std::to_string(id) + " has no label; nothing to remove", "refused");
     return kExitRefused;
   }
-  if (old && *old == *label) {
+  if (!old.empty() && old == *label) {
     std::printf("container %u has the label @%s already\n", id, before.c_str());
     return kExitOk;
   }
-  if (FileError error = doc.File().SetLabel(id, *label)) {
-    context.Report().File(doc.Path(), "cannot label container " + std::to_string(id) + " " + Quoted(*label) + ": " + error.message,
-                       FileErrorKindName(error.kind));
+  if (Result<void> labelled = doc.SetLabel(id, std::u16string_view(*label)); !labelled) {
+    context.Report().File(doc.Path().string(), labelled.error().message(), FileKindName(labelled.error().kind()));
     return kExitRefused;
   }
   if (int rc = SaveDocument(context.Report(), doc)) return rc;
   if (o.json) {
-    Json json = {{"file", doc.Path()}, {"id", id}};
+    Json json = {{"file", doc.Path().string()}, {"id", id}};
     json["label"] = remove ? Json() : Json(JsonText(*label));
-    json["old"] = old ? Json(before) : Json();
+    json["old"] = old.empty() ? Json() : Json(before);
     PrintJson(json);
   } else if (remove) {
     std::printf("removed the label @%s of container %u\n", before.c_str(), id);
   } else {
     std::printf("labelled container %u @%s%s\n", id, Display(*label).c_str(),
-                old ? (" (was @" + before + ")").c_str() : "");
+                old.empty() ? "" : (" (was @" + before + ")").c_str());
   }
   return kExitOk;
 }

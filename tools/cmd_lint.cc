@@ -48,19 +48,20 @@ int RunLint(const Args& args) {
   if (args.Count() > 1) return args.UsageError("a document is checked alone; several files must be PLCopen XML");
   NameProfile profile = NameProfile::kClassic;
   if (int rc = ProfileOption(args, &profile)) return rc;
-  Document doc;
   // Entries that could not be read are findings of their own, not warnings
   // beside the report.
-  if (int rc = ReportDocumentError(args.Report(), args.At(0), doc.Open(args.At(0), false))) return rc;
+  Result<Document> opened = Document::Open(args.At(0), {.readOnly = true});
+  if (!opened) return ReportDocumentError(args.Report(), args.At(0), opened.error());
+  Document& doc = *opened;
   // Judged as the document keeps it unless told otherwise.
-  if (!args.Value("profile")) profile = doc.File().StoredProfile();
+  if (!args.Value("profile")) profile = doc.Profile();
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored, &doc.File(), profile), Json::object());
+  return ReportFindings(args, doc.Path().string(), LintDocument(doc.Server(), stored, &doc, profile), Json::object());
 }
 
 int RunRepair(const Args& args) {
-  Document doc;
+  Document doc = Document::InMemory();
   DocumentOptions options;
   if (int rc = WriteOptions(args, &options)) return rc;
   if (int rc = OpenDocument(args.Report(), doc, args.At(0), true, options)) return rc;
@@ -79,7 +80,7 @@ int RunRepair(const Args& args) {
     std::printf("the stored last issued ID %u is above every ID in use; nothing to repair\n", stored);
   }
   // The rest cannot be fixed without choosing which name to lose or rename.
-  return ReportFindings(args, doc.Path(), LintDocument(doc.Server(), stored < highest ? highest : stored, &doc.File()), std::move(json));
+  return ReportFindings(args, doc.Path().string(), LintDocument(doc.Server(), stored < highest ? highest : stored, &doc), std::move(json));
 }
 
 }  // namespace

@@ -15,15 +15,15 @@ namespace nametree::cli {
 
 namespace {
 
-Json ContainerJson(const DocumentFile& file, const ContainerRef& c) {
+Json ContainerJson(const Document& doc, const ContainerRef& c) {
   Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", ContainerTypeName(c.Type())}};
-  AddLabelJson(json, file, c.Id());
+  AddLabelJson(json, doc, c.Id());
   json["path"] = PathText(c.Path());
   return json;
 }
 
-std::string ContainerWords(const DocumentFile& file, const ContainerRef& c) {
-  return "container " + std::to_string(c.Id()) + " (" + ContainerTypeName(c.Type()) + ")" + LabelSuffix(file, c.Id()) +
+std::string ContainerWords(const Document& doc, const ContainerRef& c) {
+  return "container " + std::to_string(c.Id()) + " (" + ContainerTypeName(c.Type()) + ")" + LabelSuffix(doc, c.Id()) +
          " at " + PathText(c.Path());
 }
 
@@ -43,7 +43,7 @@ int RunFind(const FindOptions& o, const Context& context) {
   std::string error;
   const std::unique_ptr<NameMatcher> matcher = NameMatcher::Make(mode, *text, &error);
   if (!matcher) return context.UsageError(error);
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
   Json found = Json::array();
   int count = 0;
@@ -53,10 +53,10 @@ int RunFind(const FindOptions& o, const Context& context) {
       if (!matcher->Matches(CString(n.Text()))) continue;
       ++count;
       if (o.json) {
-        found.push_back({{"id", n.Id()}, {"name", JsonText(n.Text())}, {"container", ContainerJson(doc.File(), c)}});
+        found.push_back({{"id", n.Id()}, {"name", JsonText(n.Text())}, {"container", ContainerJson(doc, c)}});
         continue;
       }
-      if (where.empty()) where = ContainerWords(doc.File(), c);
+      if (where.empty()) where = ContainerWords(doc, c);
       std::printf("%u  %s  in %s\n", n.Id(), Quoted(n.Text()).c_str(), where.c_str());
     }
   }
@@ -73,16 +73,16 @@ struct ShowOptions {
 };
 
 int RunShow(const ShowOptions& o, const Context& context) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
   std::string error;
   ContainerWord word = o.id;
-  if (!ResolveLabel(doc.File(), "ID", &word, &error)) return context.UsageError(error);
+  if (!ResolveLabel(doc, "ID", &word, &error)) return context.UsageError(error);
   const std::uint32_t* id = &word.id;
   Json names = Json::array(), containers = Json::array();
   for (ContainerRef c : TreeWalk(doc.Server())) {
     if (c.Id() == *id) {
-      Json json = ContainerJson(doc.File(), c);
+      Json json = ContainerJson(doc, c);
       const SubtreeCounts tree = CountSubtree(doc.Server(), c.Id());
       json["names"] = c.NameCount();
       json["containers"] = c.ChildCount();
@@ -91,16 +91,16 @@ int RunShow(const ShowOptions& o, const Context& context) {
       containers.push_back(std::move(json));
       if (!o.json)
         std::printf("%s\n  holds %s and %s; with everything below it, %s in %s\n",
-                    ContainerWords(doc.File(), c).c_str(), CountOf(c.NameCount(), "name", "names").c_str(),
+                    ContainerWords(doc, c).c_str(), CountOf(c.NameCount(), "name", "names").c_str(),
                     CountOf(c.ChildCount(), "sub-container", "sub-containers").c_str(),
                     CountOf(tree.names, "name", "names").c_str(),
                     CountOf(tree.containers, "container", "containers").c_str());
     }
     for (NameRef n : c.Names()) {
       if (n.Id() != *id) continue;
-      names.push_back({{"id", n.Id()}, {"name", JsonText(n.Text())}, {"container", ContainerJson(doc.File(), c)}});
+      names.push_back({{"id", n.Id()}, {"name", JsonText(n.Text())}, {"container", ContainerJson(doc, c)}});
       if (!o.json)
-        std::printf("name %u %s in %s\n", n.Id(), Quoted(n.Text()).c_str(), ContainerWords(doc.File(), c).c_str());
+        std::printf("name %u %s in %s\n", n.Id(), Quoted(n.Text()).c_str(), ContainerWords(doc, c).c_str());
     }
   }
   const bool any = !names.empty() || !containers.empty();

@@ -39,7 +39,7 @@ int OpenForQuery(const NameQuery& q, const Context& context, Document& doc, std:
   if (int rc = OpenDocument(context.Report(), doc, q.file, false)) return rc;
   ContainerWord word = q.container;
   std::string error;
-  if (!ResolveLabel(doc.File(), "CONTAINER", &word, &error)) return context.UsageError(error);
+  if (!ResolveLabel(doc, "CONTAINER", &word, &error)) return context.UsageError(error);
   *container = word.id;
   return LoadKeywords(q, context, doc.Server());
 }
@@ -54,7 +54,7 @@ int RunNext(const NextOptions& o, const Context& context) {
   const int digits = static_cast<int>(o.digits.value);
   const std::uint32_t kind = o.kind.value;
   const CString& base = o.name.value;
-  Document doc;
+  Document doc = Document::InMemory();
   std::uint32_t container = 0;
   if (int rc = OpenForQuery(o, context, doc, &container)) return rc;
   CNameServer& server = doc.Server();
@@ -98,7 +98,7 @@ int RunNext(const NextOptions& o, const Context& context) {
 int RunCheck(const NameQuery& q, const Context& context) {
   const CString& name = q.name.value;
   const std::uint32_t kind = q.kind.value;
-  Document doc;
+  Document doc = Document::InMemory();
   std::uint32_t container = 0;
   if (int rc = OpenForQuery(q, context, doc, &container)) return rc;
   CNameServer& server = doc.Server();

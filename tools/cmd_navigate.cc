@@ -15,9 +15,9 @@ namespace nametree::cli {
 int ResolveShownContainer(const Context& context, Document& doc, const ContainerWord& word, std::uint32_t* id) {
   std::string error;
   ContainerWord found = word;
-  if (!ResolveLabel(doc.File(), "CONTAINER", &found, &error)) return context.UsageError(error);
+  if (!ResolveLabel(doc, "CONTAINER", &found, &error)) return context.UsageError(error);
   if (found.id == 0 || !doc.Server().GetContainer(found.id)) {
-    context.Report().File(doc.Path(), "no container has ID " + std::to_string(found.id), "refused");
+    context.Report().File(doc.Path().string(), "no container has ID " + std::to_string(found.id), "refused");
     return kExitRefused;
   }
   *id = found.id;
@@ -30,9 +30,9 @@ std::string Holds(const ContainerRef& c) {
   return CountOf(c.NameCount(), "name", "names") + ", " + CountOf(c.ChildCount(), "sub-container", "sub-containers");
 }
 
-Json CountsJson(const DocumentFile& file, const ContainerRef& c) {
+Json CountsJson(const Document& doc, const ContainerRef& c) {
   Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", ContainerTypeName(c.Type())}};
-  AddLabelJson(json, file, c.Id());
+  AddLabelJson(json, doc, c.Id());
   json["names"] = c.NameCount();
   json["containers"] = c.ChildCount();
   return json;
@@ -45,9 +45,8 @@ struct LsOptions {
 };
 
 int RunLs(const LsOptions& o, const Context& context) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
-  const DocumentFile& file = doc.File();
   std::uint32_t id = 0;
   if (o.container)
     if (int rc = ResolveShownContainer(context, doc, *o.container, &id)) return rc;
@@ -67,9 +66,9 @@ int RunLs(const LsOptions& o, const Context& context) {
 
   if (o.json) {
     Json json;
-    json["file"] = doc.Path();
+    json["file"] = doc.Path().string();
     if (self) {
-      json["container"] = CountsJson(file, *self);
+      json["container"] = CountsJson(doc, *self);
       json["container"]["path"] = PathText(self->Path());
     } else {
       json["container"] = nullptr;
@@ -78,20 +77,20 @@ int RunLs(const LsOptions& o, const Context& context) {
     for (const auto& [nameID, text] : names) list.push_back({{"id", nameID}, {"name", JsonText(text)}});
     json["names"] = std::move(list);
     list = Json::array();
-    for (const ContainerRef& c : children) list.push_back(CountsJson(file, c));
+    for (const ContainerRef& c : children) list.push_back(CountsJson(doc, c));
     json["containers"] = std::move(list);
     PrintJson(json);
     return kExitOk;
   }
   if (self)
-    std::printf("container %u (%s)%s at %s: %s\n", id, ContainerTypeName(self->Type()).c_str(), LabelSuffix(file, id).c_str(),
+    std::printf("container %u (%s)%s at %s: %s\n", id, ContainerTypeName(self->Type()).c_str(), LabelSuffix(doc, id).c_str(),
                 PathText(self->Path()).c_str(), Holds(*self).c_str());
   else
     std::printf("top level: %s\n", CountOf(children.size(), "container", "containers").c_str());
   const int width = names.empty() ? 0 : static_cast<int>(std::to_string(names.back().first).size());
   for (const auto& [nameID, text] : names) std::printf("  %*u  %s\n", width, nameID, Display(text).c_str());
   for (const ContainerRef& c : children)
-    std::printf("  container %u (%s)%s: %s\n", c.Id(), ContainerTypeName(c.Type()).c_str(), LabelSuffix(file, c.Id()).c_str(),
+    std::printf("  container %u (%s)%s: %s\n", c.Id(), ContainerTypeName(c.Type()).c_str(), LabelSuffix(doc, c.Id()).c_str(),
                 Holds(c).c_str());
   return kExitOk;
 }

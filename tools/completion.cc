@@ -218,9 +218,9 @@ std::string ZshScript(const std::vector<CommandSpec>& table) {
 
 // One @LABEL a line, as the scripts offer them.
 int PrintLabels(const Args& args, const std::string& path) {
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = OpenDocument(args.Report(), doc, path, false)) return rc;
-  for (const auto& [id, label] : doc.File().Labels()) std::printf("@%s\n", Display(label).c_str());
+  for (const auto& [id, label] : doc.Labels16()) std::printf("@%s\n", Display(label).c_str());
   return kExitOk;
 }
 

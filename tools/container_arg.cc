@@ -4,7 +4,7 @@
 
 namespace nametree::cli {
 
-std::optional<std::uint32_t> ContainerArg(const DocumentFile& file, std::string_view text, const char* what,
+std::optional<std::uint32_t> ContainerArg(const Document& doc, std::string_view text, const char* what,
                                           std::string* error) {
   if (!IsLabelArg(text)) {
     std::optional<std::uint32_t> id = ParseUnsigned(text);
@@ -12,23 +12,23 @@ std::optional<std::uint32_t> ContainerArg(const DocumentFile& file, std::string_
     return id;
   }
   const std::optional<CString> label = ParseName(text.substr(1));
-  std::pair<std::uint32_t, std::uint32_t> twice{0, 0};
-  std::optional<std::uint32_t> id = label ? file.FindLabel(*label, &twice) : std::nullopt;
-  if (!id && twice.first)
-    *error = "the label \"" + Echo(text.substr(1)) + "\" is held by containers " + std::to_string(twice.first) +
-             " and " + std::to_string(twice.second) + "; give one of them another label";
-  else if (!id)
+  const std::vector<std::uint32_t> holders = label ? doc.LabelHolders(*label) : std::vector<std::uint32_t>();
+  if (holders.size() == 1) return holders[0];
+  if (holders.size() > 1)
+    *error = "the label \"" + Echo(text.substr(1)) + "\" is held by containers " + std::to_string(holders[0]) +
+             " and " + std::to_string(holders[1]) + "; give one of them another label";
+  else
     *error = "no container has the label \"" + Echo(text.substr(1)) + "\"";
-  return id;
+  return std::nullopt;
 }
 
-std::string LabelSuffix(const DocumentFile& file, std::uint32_t containerID) {
-  const CString* label = file.LabelOf(containerID);
-  return label ? " @" + Display(*label) : std::string();
+std::string LabelSuffix(const Document& doc, std::uint32_t containerID) {
+  const std::u16string label = doc.Label16(containerID);
+  return label.empty() ? std::string() : " @" + Display(label);
 }
 
-void AddLabelJson(Json& json, const DocumentFile& file, std::uint32_t containerID) {
-  if (const CString* label = file.LabelOf(containerID)) json["label"] = JsonText(*label);
+void AddLabelJson(Json& json, const Document& doc, std::uint32_t containerID) {
+  if (const std::u16string label = doc.Label16(containerID); !label.empty()) json["label"] = JsonText(label);
 }
 
 std::string CountOf(std::size_t n, std::string_view one, std::string_view many) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "nametree/document_file.h"
+#include "nametree/document.h"
 #include "output.h"
 
 namespace nametree::cli {
@@ -16,15 +16,15 @@ namespace nametree::cli {
 // The ID that `text` names: a number (not checked against the document), or
 // "@LABEL" of a stored label, letter case ignored. Nullopt with *error set
 // when it is neither.
-std::optional<std::uint32_t> ContainerArg(const DocumentFile& file, std::string_view text, const char* what,
+std::optional<std::uint32_t> ContainerArg(const Document& doc, std::string_view text, const char* what,
                                           std::string* error);
 // Whether `text` is written as a label.
 inline bool IsLabelArg(std::string_view text) { return !text.empty() && text[0] == '@'; }
 
 // " @LABEL" for a labelled container, else empty.
-std::string LabelSuffix(const DocumentFile& file, std::uint32_t containerID);
+std::string LabelSuffix(const Document& doc, std::uint32_t containerID);
 // Sets "label" in `json` for a labelled container.
-void AddLabelJson(Json& json, const DocumentFile& file, std::uint32_t containerID);
+void AddLabelJson(Json& json, const Document& doc, std::uint32_t containerID);
 
 // "1 name", "2 names".
 std::string CountOf(std::size_t n, std::string_view one, std::string_view many);

@@ -159,9 +159,9 @@ int SaveAndReload(Reporter& report, Document& doc, const Plant& p) {
   DemoHeading(5, "Saved, and loaded back into a new server");
   if (int rc = SaveDocument(report, doc)) return rc;
   std::error_code ec;
-  const auto bytes = std::filesystem::file_size(doc.Path(), ec);
-  Document reloaded;
-  if (int rc = OpenDocument(report, reloaded, doc.Path(), false)) return rc;
+  const auto bytes = std::filesystem::file_size(doc.Path().string(), ec);
+  Document reloaded = Document::InMemory();
+  if (int rc = OpenDocument(report, reloaded, doc.Path().string(), false)) return rc;
   const bool same = TreeJson(reloaded.Server()) == TreeJson(doc.Server());
   const TreeCounts counts = CountTree(reloaded.Server());
   std::printf("saved plant.nt (%ju bytes); loaded: %d containers, %d names, %s tree\n",
@@ -192,7 +192,7 @@ int RunDemo(const Args& args) {
   }
   std::printf("nametree demo: the names of a small plant, written to %s (%s)\n", dir.Path().c_str(),
               dir.Kept() ? "kept" : "a temporary directory, removed at the end; --keep DIR keeps the files");
-  Document doc;
+  Document doc = Document::InMemory();
   if (int rc = CreateDocument(args.Report(), doc, dir.Path() + "/plant.nt")) return rc;
   Plant plant;
   DemoHeading(1, "Namespaces: a global tree and two targets");

@@ -43,7 +43,7 @@ int DemoLegacyImport(Reporter& report, const std::string& dir) {
   std::printf("wrote earlier.doc: storage \"QXTNameServer\", element \"NameService\" (%zu bytes)\n",
               stream.size());
 
-  Document converted;
+  Document converted = Document::InMemory();
   if (int rc = ImportLegacyDocument(report, legacyPath, converted.Server())) return rc;
   if (int rc = CreateDocument(report, converted, convertedPath)) return rc;
   if (int rc = SaveDocument(report, converted)) return rc;

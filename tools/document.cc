@@ -25,58 +25,45 @@ int RefuseExisting(const Reporter& report, const std::string& path) {
   return kExitError;
 }
 
-DocumentFileOptions FileOptions(const DocumentOptions& options, bool create, bool readOnly) {
-  DocumentFileOptions file;
-  file.create = create;
-  file.readOnly = readOnly;
-  file.lockWaitMilliseconds = options.lockWaitSeconds * 1000;
-  file.force = options.force;
-  return file;
-}
-
 }  // namespace
 
-Document::Document() : file_(DocumentFile::InMemory()) {}
-
-FileError Document::Open(const std::string& path, bool writable, const DocumentOptions& options) {
-  path_ = path;
-  dryRun_ = options.dryRun;
-  FileError error;
-  if (auto file = DocumentFile::Open(path, FileOptions(options, false, !writable), &error)) file_ = std::move(file);
-  return error;
+// As its JSON has always named them.
+std::string_view FileKindName(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::kInvalidArgument: return "usage";
+    case ErrorKind::kNotFound: return "not-found";
+    case ErrorKind::kReadOnly: return "read-only";
+    case ErrorKind::kNotADocument: return "not-a-document";
+    case ErrorKind::kDamaged: return "damaged";
+    case ErrorKind::kLocked: return "locked";
+    case ErrorKind::kIo: return "io";
+    case ErrorKind::kOutOfMemory: return "out-of-memory";
+    default: return "refused";
+  }
 }
 
-FileError Document::Create(const std::string& path, const DocumentOptions& options) {
-  path_ = path;
-  dryRun_ = options.dryRun;
-  return file_->CreateFile(path, FileOptions(options, true, false));
-}
-
-FileError Document::Save(std::vector<std::string>* leftOut) {
-  FileError error;
-  file_->Commit(&error, leftOut);
-  return error;
-}
-
-int ReportDocumentError(const Reporter& report, const std::string& path, const FileError& error) {
-  if (!error) return kExitOk;
-  report.Error(path, error.message, E_FAIL, FileErrorKindName(error.kind));
+int ReportDocumentError(const Reporter& report, const std::string& path, const nametree::Error& error) {
+  report.Error(path, std::string(error.reason()), E_FAIL, FileKindName(error.kind()));
   return kExitError;
 }
 
 int OpenDocument(const Reporter& report, Document& doc, const std::string& path, bool writable,
-                 const DocumentOptions& options) {
+                 DocumentOptions options) {
   if (writable) GuardInterrupts(path);
-  if (int rc = ReportDocumentError(report, path, doc.Open(path, writable, options))) return rc;
-  for (const std::string& warning : doc.File().Warnings())
-    report.File(path, "warning: cannot read " + warning, "damaged");
+  options.readOnly = !writable;
+  Result<Document> opened = Document::Open(path, options);
+  if (!opened) return ReportDocumentError(report, path, opened.error());
+  doc = std::move(*opened);
+  for (const std::string& warning : doc.Warnings()) report.File(path, "warning: cannot read " + warning, "damaged");
   return kExitOk;
 }
 
 int CreateDocument(const Reporter& report, Document& doc, const std::string& path,
                    const DocumentOptions& options) {
   GuardInterrupts(path, "not created");
-  return ReportDocumentError(report, path, doc.Create(path, options));
+  if (Result<void> created = doc.CreateFile(path, options); !created)
+    return ReportDocumentError(report, path, created.error());
+  return kExitOk;
 }
 
 DocumentOptions CreateOptions(const Args& args) {
@@ -86,18 +73,19 @@ DocumentOptions CreateOptions(const Args& args) {
 }
 
 int SaveDocument(Reporter& report, Document& doc) {
-  if (doc.DryRun()) {
-    report.DryRun(doc.Path());
+  const std::string path = doc.Path().string();
+  if (doc.IsDryRun()) {
+    report.DryRun(path);
     return kExitOk;
   }
   std::vector<std::string> leftOut;
   {
     SaveSection section;
-    if (int rc = ReportDocumentError(report, doc.Path(), doc.Save(&leftOut))) return rc;
+    if (Result<void> saved = doc.Commit(&leftOut); !saved) return ReportDocumentError(report, path, saved.error());
     section.Saved();
   }
-  report.Saved(doc.Path());
-  for (const std::string& entry : leftOut) report.File(doc.Path(), "left out: " + entry, "damaged");
+  report.Saved(path);
+  for (const std::string& entry : leftOut) report.File(path, "left out: " + entry, "damaged");
   return kExitOk;
 }
 

@@ -40,8 +40,8 @@ std::optional<std::uint32_t> IdArg(const EditContext* context, const std::string
     if (labels)
       if (auto it = labels->ids.find(label); it != labels->ids.end()) return it->second;
     std::string unknown;
-    if (context->file)
-      if (auto id = ContainerArg(*context->file, text, what, &unknown)) return id;
+    if (context->doc)
+      if (auto id = ContainerArg(*context->doc, text, what, &unknown)) return id;
     auto refused = labels ? labels->refusedAt.find(label) : std::map<std::string, int, std::less<>>::iterator();
     *error = labels && refused != labels->refusedAt.end()
                  ? Refused(std::string(what) + " " + text,
@@ -202,14 +202,14 @@ EditResult Delete(EditContext& context, const Edit& edit) {
 // when the document cannot take it. A batch line whose label a container of
 // the same parent and type holds already is that container (a rerun).
 std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, std::uint32_t parent) {
-  if (!edit.storeLabel || !context.file) return std::nullopt;
+  if (!edit.storeLabel || !context.doc) return std::nullopt;
   const std::string what = "cannot label the new container " + Echo(edit.label);
   // Text that is no UTF-8 is judged as the empty label, which the name rule refuses too.
   const CString label = ParseName(edit.label).value_or(CString());
-  std::uint32_t holder = 0;
-  const FileError refused = context.file->JudgeLabel(0, label, &holder);
-  if (!refused) return std::nullopt;
-  if (!holder) return Refused(what, refused.message, E_NAME_INVALID);
+  const NameVerdict verdict = context.doc->CheckLabel(0, label);
+  if (verdict) return std::nullopt;
+  const std::uint32_t holder = verdict.otherContainer;
+  if (!holder) return Refused(what, verdict.reason, E_NAME_INVALID);
   const ContainerRef ref(*context.server.GetContainer(holder), 0);
   if (context.labels && ref.ParentId() == parent && ref.Type() == edit.type) {
     EditResult r;
@@ -223,7 +223,7 @@ std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, 
     r.json["existing"] = true;
     return r;
   }
-  return Refused(what, refused.message, E_FAIL);
+  return Refused(what, verdict.reason, E_FAIL);
 }
 
 EditResult AddContainer(EditContext& context, const Edit& edit) {
@@ -248,22 +248,23 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
   r.json["id"] = id;
   r.json["parent"] = *parent;
   r.json["type"] = type;
-  if (edit.storeLabel && context.file) {
-    context.file->SetLabel(id, *ParseName(edit.label));
-    r.text += " labelled @" + Display(*context.file->LabelOf(id));
-    r.json["label"] = JsonText(*context.file->LabelOf(id));
+  if (edit.storeLabel && context.doc) {
+    (void)context.doc->SetLabel(id, std::u16string_view(*ParseName(edit.label)));  // judged by CheckNewLabel
+    r.text += " labelled @" + Display(context.doc->Label16(id));
+    r.json["label"] = JsonText(context.doc->Label16(id));
   }
   return r;
 }
 
 EditResult Keyword(EditContext& context, const Edit& edit) {
   EditResult r;
-  if (context.file) {
-    bool added = false;
-    if (FileError refused = context.file->KeepKeyword(edit.name, &added))
-      return Refused("cannot keep the keyword " + Quoted(edit.name), refused.message, E_NAME_INVALID);
+  if (context.doc) {
+    const Result<bool> added = context.doc->KeepKeyword(edit.name);
+    if (!added)
+      return Refused("cannot keep the keyword " + Quoted(edit.name), std::string(added.error().message()),
+                     E_NAME_INVALID);
     r.hr = context.server.AddKeyword(edit.name);
-    if (added) r.hr = S_OK;
+    if (*added) r.hr = S_OK;
   } else {
     r.hr = context.server.AddKeyword(edit.name);
   }

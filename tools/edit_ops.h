@@ -13,7 +13,7 @@
 #include "args.h"
 #include "bound.h"
 #include "nametree/document_check.h"
-#include "nametree/document_file.h"
+#include "nametree/document.h"
 #include "output.h"
 
 namespace nametree::cli {
@@ -28,7 +28,7 @@ struct Labels {
 struct EditContext {
   CNameServer& server;
   Labels* labels = nullptr;  // batch only
-  DocumentFile* file = nullptr;  // resolves @LABEL and keeps labels and keywords
+  Document* doc = nullptr;  // resolves @LABEL and keeps labels and keywords
   // Follows every edit applied, for the findings of lint each one makes new.
   EditCheck* check = nullptr;
   // An edit that makes such a finding is refused: undone where it can be.

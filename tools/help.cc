@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "args.h"
-#include "nametree/document_file.h"
+#include "nametree/document_entries.h"
 #include "nametree/utf8.h"
 #include "nametree/version.h"
 

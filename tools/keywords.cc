@@ -83,10 +83,10 @@ int OpenForEdit(Document& doc, const Context& context, const std::string& path, 
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
   if (stored < highest) {
-    context.Report().File(doc.Path(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
+    context.Report().File(doc.Path().string(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
                                   std::to_string(highest) +
                                   ", which the document holds; an edit would issue held IDs again and "
-                                  "replace names. Run 'nametree repair " + doc.Path() + "' first",
+                                  "replace names. Run 'nametree repair " + doc.Path().string() + "' first",
                           "damaged");
     return kExitError;
   }
@@ -165,30 +165,8 @@ int WriteOptions(const Args& args, DocumentOptions* options) {
     const long seconds = std::strtol(text->c_str(), &end, 10);
     if (text->empty() || *end != 0 || errno != 0 || seconds < 0 || seconds > 86400)
       return args.UsageError("--wait takes a whole number of seconds from 0 to 86400");
-    options->lockWaitSeconds = static_cast<int>(seconds);
+    options->wait = std::chrono::seconds(seconds);
   }
-  return kExitOk;
-}
-
-int OpenForEdit(Document& doc, const Args& args) {
-  DocumentOptions options;
-  if (int rc = WriteOptions(args, &options)) return rc;
-  GuardInterrupts(args.At(0));
-  // Read before the lock is taken: a slow pipe must not hold the document.
-  std::vector<CString> words;
-  if (int rc = ReadKeywordFiles(args, &words)) return rc;
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), true, options)) return rc;
-  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  const std::uint32_t highest = doc.Server().GetHighestID();
-  if (stored < highest) {
-    args.Report().File(doc.Path(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
-                               std::to_string(highest) +
-                               ", which the document holds; an edit would issue held IDs again and "
-                               "replace names. Run 'nametree repair " + doc.Path() + "' first",
-                       "damaged");
-    return kExitError;
-  }
-  for (const CString& word : words) doc.Server().AddKeyword(word);
   return kExitOk;
 }
 

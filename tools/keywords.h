@@ -27,14 +27,12 @@ int KeywordSetWords(const Args& args, const std::string& name, std::vector<CStri
 // DocumentOptions from --wait and --force; a bad --wait is a usage error (2).
 int WriteOptions(const Args& args, DocumentOptions* options);
 
-// Opens the document (args.At(0)) for an edit and adds the keywords. A
-// document whose stored last issued ID is below an ID it holds is refused
-// with 2: the next add would issue a held ID again and replace that name.
-int OpenForEdit(Document& doc, const Args& args);
-
 // The same, from typed options.
 int LoadKeywords(const KeywordFlags& keywords, const Context& context, CNameServer& server);
 int ReadKeywordFiles(const KeywordFlags& keywords, const Context& context, std::vector<CString>* words);
+// Opens the document at `path` for an edit and adds the keywords. A
+// document whose stored last issued ID is below an ID it holds is refused
+// with 2: the next add would issue a held ID again and replace that name.
 int OpenForEdit(Document& doc, const Context& context, const std::string& path, const WriteFlags& write,
                 const KeywordFlags& keywords);
 

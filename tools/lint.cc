@@ -8,14 +8,14 @@ namespace {
 
 using Kind = DocumentFindingKind;
 
-const DocumentFile* g_labels = nullptr;  // the document whose labels the findings show
+const Document* g_labels = nullptr;  // the document whose labels the findings show
 
-const CString* LabelOf(std::uint32_t id) { return g_labels ? g_labels->LabelOf(id) : nullptr; }
+CString LabelOf(std::uint32_t id) { return g_labels ? g_labels->Label16(id) : CString(); }
 
 // A member only where the container has a label, so that documents without
 // labels keep their JSON.
 Json WithLabel(Json json, std::uint32_t container) {
-  if (const CString* label = LabelOf(container)) json["label"] = JsonText(*label);
+  if (const CString label = LabelOf(container); !label.empty()) json["label"] = JsonText(label);
   return json;
 }
 Json NameJson(const DocumentFinding& f) {
@@ -63,16 +63,16 @@ Finding ShownFinding(const DocumentFinding& f) {
   return out;
 }
 
-std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file,
+std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const Document* doc,
                                   NameProfile profile) {
-  g_labels = file;
+  g_labels = doc;
   DocumentCheckOptions options;
   options.profile = profile;
   options.useStoredLastID = true;
   options.storedLastID = stored;
   std::vector<Finding> out;
-  if (file)
-    for (const DocumentDamage& d : file->Damage()) {
+  if (doc)
+    for (const DocumentDamage& d : doc->Damage()) {
       Json json = Json::object();
       if (d.container) json["container"] = d.container;
       out.push_back({false, std::string(DocumentDamageName(d)), d.message, std::move(json)});

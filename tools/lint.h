@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "nametree/document.h"
 #include "nametree/document_check.h"
-#include "nametree/document_file.h"
 #include "nametree/name_server.h"
 #include "output.h"
 
@@ -29,9 +29,9 @@ Finding ShownFinding(const DocumentFinding& f);
 inline std::string PathText(const std::vector<std::uint32_t>& path) { return ContainerPathText(path); }
 
 // `stored` is the document's last issued ID as loaded.
-// With a file, what of it did not read back whole comes first, as errors,
+// With a document, what of it did not read back whole comes first, as errors,
 // and containers show their labels. Names are judged by `profile`'s rule.
-std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const DocumentFile* file = nullptr,
+std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t stored, const Document* doc = nullptr,
                                   NameProfile profile = NameProfile::kClassic);
 
 // Prints the findings of the file at `path` as lint does (text, or `json`

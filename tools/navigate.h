@@ -29,6 +29,6 @@ class NameMatcher {
 };
 
 // 'dump --canonical': the document as a stable text.
-int PrintCanonical(DocumentFile& file);
+int PrintCanonical(Document& doc);
 
 }  // namespace nametree::cli

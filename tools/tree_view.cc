@@ -64,8 +64,8 @@ void VisitByID(const CNameServer& server, const TreeOptions& options, F&& visit)
 constexpr std::size_t kJsonNestingLevels = 64;
 
 std::string LabelText(const TreeOptions& options, std::uint32_t id) {
-  const CString* label = options.label ? options.label(id) : nullptr;
-  return label ? " @" + Display(*label) : std::string();
+  const CString label = options.label ? options.label(id) : CString();
+  return label.empty() ? std::string() : " @" + Display(label);
 }
 
 }  // namespace
@@ -132,7 +132,8 @@ Json TreeJson(const CNameServer& server, const TreeOptions& options) {
     }
     item["type"] = c.Type();
     item["typeName"] = ContainerTypeName(c.Type());
-    if (const CString* label = options.label ? options.label(c.Id()) : nullptr) item["label"] = JsonText(*label);
+    if (const CString label = options.label ? options.label(c.Id()) : CString(); !label.empty())
+      item["label"] = JsonText(label);
     Json names = Json::array();
     for (const ShownName& n : SortedNames(c)) names.push_back({{"id", n.id}, {"name", JsonText(n.text)}});
     item["names"] = std::move(names);

@@ -24,8 +24,8 @@ struct TreeOptions {
   // this many levels below it (-1: all).
   std::uint32_t root = 0;
   int maxDepth = -1;
-  // A container's label, or null; shown as " @LABEL" after its type.
-  std::function<const CString*(std::uint32_t)> label;
+  // A container's label, empty when it has none; shown as " @LABEL" after its type.
+  std::function<CString(std::uint32_t)> label;
 };
 
 void PrintTree(const CNameServer& server, const TreeOptions& options);

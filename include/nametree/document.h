@@ -21,8 +21,11 @@
 #include <utility>
 #include <vector>
 
+#include "nametree/document_entries.h"
 #include "nametree/export.h"
+#include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
+#include "nametree/notification.h"
 #include "nametree/result.h"
 #include "nametree/types.h"
 
@@ -40,6 +43,7 @@ struct OpenOptions {
   bool readOnly = false;  // take no lock; Commit is refused
   std::chrono::milliseconds wait{10000};  // how long to wait for another writer
   bool force = false;     // let Commit leave out entries that could not be read
+  bool dryRun = false;    // Commit succeeds and writes nothing: the file stays as it was
 };
 
 // One name of a container.
@@ -147,6 +151,15 @@ class NAMETREE_API Document {
 
   // Writes the document to its file, crash-safely.
   Result<void> Commit();
+  // Commit; the entries a forced commit left out go to *leftOut, each as
+  // "path: reason".
+  Result<void> Commit(std::vector<std::string>* leftOut);
+  // Puts a document made by InMemory (and filled, say by an import) on a
+  // new file at `path` as it is. Nothing is on disk until Commit, which
+  // refuses (kExists) to replace a file that is at the path by then, as
+  // this call does now. options.create is implied.
+  Result<void> CreateFile(const std::filesystem::path& path, const OpenOptions& options = {});
+  bool IsDryRun() const;
   // A read-only document refuses every edit below (kReadOnly) at the call.
   bool IsReadOnly() const;
   // The file the document was opened from; empty for one in memory.
@@ -154,6 +167,13 @@ class NAMETREE_API Document {
   bool IsDirty() const;
   // Entries of the file that could not be read, as "path: reason".
   std::vector<std::string> Warnings() const;
+  // Everything that did not read back whole, in a fixed order: unreadable
+  // entries, the names' stream, malformed settings, then the labels by
+  // container ID. Empty for a whole document; a Commit without force
+  // refuses to lose any of it.
+  std::vector<DocumentDamage> Damage() const;
+  // Where the document's edits are posted (NameAdded, NameChanged, ...).
+  CNotificationManager& Notifications();
 
   // 0 as the parent makes a top-level container.
   Result<std::uint32_t> AddContainer(std::uint32_t parent, ContainerType type = ContainerType::kPlain);
@@ -201,6 +221,18 @@ class NAMETREE_API Document {
   Result<void> SetLabel(std::uint32_t container, std::string_view label);
   // Every label, by container ID.
   std::vector<std::pair<std::uint32_t, std::string>> Labels() const;
+  // The same in UTF-16, which also carries what a damaged document holds
+  // and UTF-8 cannot (a lone surrogate).
+  std::u16string Label16(std::uint32_t container) const;
+  std::vector<std::pair<std::uint32_t, std::u16string>> Labels16() const;
+  Result<void> SetLabel(std::uint32_t container, std::u16string_view label);
+  // Whether SetLabel would give the label to the container, without giving
+  // it; 0 stands for a container not made yet. A refusal's reason is a
+  // sentence and otherContainer the label's holder.
+  NameVerdict CheckLabel(std::uint32_t container, std::u16string_view label) const;
+  // The containers holding the label, letter case ignored: none or one, or
+  // two where a damaged document lets two share it.
+  std::vector<std::uint32_t> LabelHolders(std::u16string_view label) const;
   // The first broken invariant of the document's tables, or an empty text.
   std::string CheckInvariants() const;
 
@@ -213,6 +245,17 @@ class NAMETREE_API Document {
   // AddKeywords with a built-in set (KeywordSetNames()); kNotFound for a
   // name that is no set.
   Result<std::size_t> AddKeywordSet(std::string_view set);
+  std::vector<std::u16string> Keywords16() const;
+  // Keeps one more word in constant time; true when it was new. Refused
+  // (kInvalidName) for a word the document cannot keep whole.
+  Result<bool> KeepKeyword(std::u16string_view word);
+  // Replaces the stored words; each is also reserved.
+  Result<void> SetKeywords(std::vector<std::u16string> words);
+
+  // The rule the document's names are judged by, kept in its file;
+  // kClassic for a document that keeps none.
+  NameProfile Profile() const;
+  Result<void> SetProfile(NameProfile profile);
 
   // The document check of the document as Commit would write it (Open keeps
   // the ID counter above every ID held); empty when the document is clean.

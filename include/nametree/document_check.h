@@ -107,8 +107,9 @@ NAMETREE_API std::vector<DocumentFinding> CheckDocument(const CNameServer& serve
 // kMaxEntriesPerTable entries.
 NAMETREE_API std::vector<DocumentFinding> CheckEntryLimits(const CNameServer& server);
 
-// The label of a container, or null; what a describer shows beside its ID.
-using ContainerLabelLookup = std::function<const CString*(std::uint32_t containerID)>;
+// The label of a container, empty when it has none; what a describer shows
+// beside its ID.
+using ContainerLabelLookup = std::function<CString(std::uint32_t containerID)>;
 
 // "1/5/9": the IDs of a container path from the top down; "..." where a
 // short path leaves levels out.

@@ -47,7 +47,7 @@
 #include "nametree/name_server.h"
 
 namespace nametree {
-class DocumentFile;
+class Document;
 }
 
 namespace nametree::plcopen {
@@ -198,6 +198,6 @@ ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportRe
 // or another container holds it (letter case ignored), with the names of
 // the named containers above joined by '_' (Config1_Res1). Returns how many
 // named containers got no label.
-std::size_t LabelMadeContainers(const ImportReport& report, DocumentFile& file);
+std::size_t LabelMadeContainers(const ImportReport& report, Document& doc);
 
 }  // namespace nametree::plcopen

@@ -42,6 +42,8 @@ class NAMETREE_API Error {
  public:
   Error() = default;
   Error(ErrorKind kind, HRESULT status, std::string message);
+  // An error about a file: message() is "file: reason".
+  Error(ErrorKind kind, HRESULT status, const std::string& file, std::string_view reason);
 
   ErrorKind kind() const { return kind_; }
   // The status's symbolic name, such as "E_NAME_DUPLICATE".
@@ -49,12 +51,19 @@ class NAMETREE_API Error {
   HRESULT status() const { return status_; }
   // A sentence that says what was refused and why.
   const std::string& message() const { return message_; }
+  // The file the error is about (empty when none), and the message without
+  // it, for a host that shows the file apart.
+  const std::string& file() const { return file_; }
+  std::string_view reason() const {
+    return file_.empty() ? std::string_view(message_) : std::string_view(message_).substr(file_.size() + 2);
+  }
 
  private:
   ErrorKind kind_ = ErrorKind::kFailed;
   HRESULT status_ = E_FAIL;
   std::string code_ = "E_FAIL";
   std::string message_;
+  std::string file_;
 };
 
 // Reading the value of a Result that holds an error, or the error of one

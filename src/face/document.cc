@@ -138,9 +138,28 @@ Result<Document> Document::Open(const std::filesystem::path& path, const OpenOpt
 
 Document Document::InMemory() { return Document(DocumentStore::InMemory()); }
 
-Result<void> Document::Commit() {
+Result<void> Document::Commit() { return Commit(nullptr); }
+
+Result<void> Document::Commit(std::vector<std::string>* leftOut) {
   if (movedFrom_) return MovedFrom();
-  return store_->Commit();
+  return store_->Commit(leftOut);
+}
+
+Result<void> Document::CreateFile(const std::filesystem::path& path, const OpenOptions& options) {
+  if (movedFrom_) return MovedFrom();
+  return store_->CreateFile(path, options);
+}
+
+bool Document::IsDryRun() const { return !movedFrom_ && store_->IsDryRun(); }
+
+std::vector<DocumentDamage> Document::Damage() const {
+  if (movedFrom_) return {};
+  return store_->Damage();
+}
+
+CNotificationManager& Document::Notifications() {
+  if (!store_) store_ = DocumentStore::InMemory();
+  return store_->File().Notifications();
 }
 bool Document::IsReadOnly() const { return movedFrom_ || store_->IsReadOnly(); }
 bool Document::IsDirty() const { return !movedFrom_ && store_->Server().IsDirty(); }
@@ -422,20 +441,60 @@ std::string Document::Label(std::uint32_t container) const {
 Result<void> Document::SetLabel(std::uint32_t container, std::string_view label) {
   Result<CString> text = TextIn(label, "label");
   if (!text) return text.error();
-  const std::string what = "cannot label container " + Num(container) + " " + QuotedName(*text);
+  return SetLabel(container, std::u16string_view(*text));
+}
+
+// Not through TextIn: the label rule refuses what it would, in its own words.
+Result<void> Document::SetLabel(std::uint32_t container, std::u16string_view label) {
+  if (movedFrom_) return MovedFrom();
+  const std::string what = "cannot label container " + Num(container) + " " + QuotedName(label);
   if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (!HasContainer(Server(), container)) return NoContainer(what, container);
-  DocumentFile& file = store_->File();
-  if (!text->empty()) {
-    std::uint32_t holder = 0;
-    if (FileError refused = file.JudgeLabel(container, *text, &holder))
-      return Error(holder ? ErrorKind::kDuplicate : ErrorKind::kInvalidName,
-                   holder ? E_NAME_DUPLICATE : E_NAME_INVALID, what + ": " + refused.message);
-  }
-  if (FileError failed = file.SetLabel(container, std::move(*text)))
+  if (!label.empty())
+    if (const NameVerdict verdict = CheckLabel(container, label); !verdict)
+      return Error(verdict.otherContainer ? ErrorKind::kDuplicate : ErrorKind::kInvalidName, verdict.status,
+                   what + ": " + verdict.reason);
+  if (FileError failed = store_->File().SetLabel(container, CString(label)))
     return Error(ErrorKind::kFailed, E_FAIL, what + ": " + failed.message);
   Server().SetDirty(true);
   return {};
+}
+
+NameVerdict Document::CheckLabel(std::uint32_t container, std::u16string_view label) const {
+  NameVerdict verdict;
+  if (movedFrom_) {
+    verdict.status = E_FAIL;
+    verdict.reason = MovedFrom().message();
+    return verdict;
+  }
+  std::uint32_t holder = 0;
+  const FileError refused = store_->File().JudgeLabel(container, label, &holder);
+  verdict.accepted = !refused;
+  if (refused) {
+    verdict.status = holder ? E_NAME_DUPLICATE : E_NAME_INVALID;
+    verdict.reason = refused.message;
+    verdict.otherContainer = holder;
+  }
+  return verdict;
+}
+
+std::vector<std::uint32_t> Document::LabelHolders(std::u16string_view label) const {
+  if (movedFrom_) return {};
+  std::pair<std::uint32_t, std::uint32_t> twice{0, 0};
+  if (std::optional<std::uint32_t> id = store_->File().FindLabel(label, &twice)) return {*id};
+  if (twice.first) return {twice.first, twice.second};
+  return {};
+}
+
+std::u16string Document::Label16(std::uint32_t container) const {
+  if (movedFrom_) return {};
+  const CString* label = store_->File().LabelOf(container);
+  return label && HasContainer(Server(), container) ? *label : std::u16string();
+}
+
+std::vector<std::pair<std::uint32_t, std::u16string>> Document::Labels16() const {
+  if (movedFrom_) return {};
+  return store_->File().Labels();
 }
 
 std::vector<std::pair<std::uint32_t, std::string>> Document::Labels() const {
@@ -476,6 +535,39 @@ Result<std::size_t> Document::AddKeywords(std::span<const std::string_view> word
   Result<std::vector<CString>> wide = TextsIn(words);
   if (!wide) return wide.error();
   return KeepKeywords(*this, store_->File(), std::move(*wide));
+}
+
+std::vector<std::u16string> Document::Keywords16() const {
+  if (movedFrom_) return {};
+  return store_->File().StoredKeywords();
+}
+
+Result<bool> Document::KeepKeyword(std::u16string_view word) {
+  if (movedFrom_) return MovedFrom();
+  if (auto refused = RefuseReadOnly(*this, "cannot keep keywords")) return *refused;
+  bool added = false;
+  if (FileError refused = store_->File().KeepKeyword(CString(word), &added))
+    return Error(ErrorKind::kInvalidName, E_NAME_INVALID, refused.message);
+  if (added) Server().SetDirty(true);
+  return added;
+}
+
+Result<void> Document::SetKeywords(std::vector<std::u16string> words) {
+  if (movedFrom_) return MovedFrom();
+  if (auto refused = RefuseReadOnly(*this, "cannot keep keywords")) return *refused;
+  store_->File().SetStoredKeywords(std::move(words));
+  Server().SetDirty(true);
+  return {};
+}
+
+NameProfile Document::Profile() const { return movedFrom_ ? NameProfile::kClassic : store_->File().StoredProfile(); }
+
+Result<void> Document::SetProfile(NameProfile profile) {
+  if (movedFrom_) return MovedFrom();
+  if (auto refused = RefuseReadOnly(*this, "cannot keep the name profile")) return *refused;
+  store_->File().SetStoredProfile(profile);
+  Server().SetDirty(true);
+  return {};
 }
 
 Result<std::size_t> Document::AddKeywordSet(std::string_view set) {

@@ -19,8 +19,7 @@ std::vector<LintFinding> Document::Lint() const {
   options.storedLastID = store_->IsReadOnly()
                              ? std::max(Server().GetStoredLastIssuedID(), Server().GetHighestID())
                              : CNameContainer::GetLastIssuedNameID();
-  const DocumentFile& file = store_->File();
-  const ContainerLabelLookup label = [&file](std::uint32_t id) { return file.LabelOf(id); };
+  const ContainerLabelLookup label = [this](std::uint32_t id) { return Label16(id); };
   std::vector<LintFinding> out;
   for (const DocumentDamage& d : store_->Damage())
     out.push_back({std::string(DocumentDamageName(d)), false, d.container, 0, {}, 0, 0, d.message});

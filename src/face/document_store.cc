@@ -12,23 +12,32 @@ namespace {
 // The face's error for what the document file refused; `creating` tells a
 // file in the way from other refusals.
 Error FromFileError(const FileError& e, const std::string& path, bool creating, bool committing) {
-  const std::string message = path + ": " + e.message;
+  const std::string& message = e.message;
   switch (e.kind) {
     case FileErrorKind::kNone:
-    case FileErrorKind::kUsage: return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, message);
-    case FileErrorKind::kNotFound: return Error(ErrorKind::kNotFound, STG_E_FILENOTFOUND, message);
-    case FileErrorKind::kReadOnly: return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, message);
-    case FileErrorKind::kNotADocument: return Error(ErrorKind::kNotADocument, STG_E_DOCFILECORRUPT, message);
-    case FileErrorKind::kDamaged: return Error(ErrorKind::kDamaged, STG_E_DOCFILECORRUPT, message);
-    case FileErrorKind::kLocked: return Error(ErrorKind::kLocked, STG_E_ACCESSDENIED, message);
+    case FileErrorKind::kUsage: return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, path, message);
+    case FileErrorKind::kNotFound: return Error(ErrorKind::kNotFound, STG_E_FILENOTFOUND, path, message);
+    case FileErrorKind::kReadOnly: return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, path, message);
+    case FileErrorKind::kNotADocument: return Error(ErrorKind::kNotADocument, STG_E_DOCFILECORRUPT, path, message);
+    case FileErrorKind::kDamaged: return Error(ErrorKind::kDamaged, STG_E_DOCFILECORRUPT, path, message);
+    case FileErrorKind::kLocked: return Error(ErrorKind::kLocked, STG_E_ACCESSDENIED, path, message);
     case FileErrorKind::kRefused:
-      if (creating) return Error(ErrorKind::kExists, STG_E_FILEALREADYEXISTS, message);
-      return Error(ErrorKind::kFailed, E_FAIL, message);
+      if (creating) return Error(ErrorKind::kExists, STG_E_FILEALREADYEXISTS, path, message);
+      return Error(ErrorKind::kFailed, E_FAIL, path, message);
     case FileErrorKind::kIo:
-      return Error(ErrorKind::kIo, committing ? STG_E_WRITEFAULT : STG_E_READFAULT, message);
-    case FileErrorKind::kOutOfMemory: return Error(ErrorKind::kOutOfMemory, E_OUTOFMEMORY, message);
+      return Error(ErrorKind::kIo, committing ? STG_E_WRITEFAULT : STG_E_READFAULT, path, message);
+    case FileErrorKind::kOutOfMemory: return Error(ErrorKind::kOutOfMemory, E_OUTOFMEMORY, path, message);
   }
-  return Error(ErrorKind::kFailed, E_FAIL, message);
+  return Error(ErrorKind::kFailed, E_FAIL, path, message);
+}
+
+DocumentFileOptions FileOptions(const OpenOptions& options) {
+  DocumentFileOptions file;
+  file.create = options.create;
+  file.readOnly = options.readOnly;
+  file.lockWaitMilliseconds = static_cast<int>(std::min<std::int64_t>(options.wait.count(), INT32_MAX));
+  file.force = options.force;
+  return file;
 }
 
 class FileStore final : public DocumentStore {
@@ -48,17 +57,31 @@ class FileStore final : public DocumentStore {
   DocumentFile& File() override { return *file_; }
   const DocumentFile& File() const override { return *file_; }
 
-  Result<void> Commit() override {
+  Result<void> Commit(std::vector<std::string>* leftOut) override {
     if (path_.empty()) {  // in memory: nothing to write
       file_->Server().SetDirty(false);
       return {};
     }
     if (options_.readOnly)
-      return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, path_ + ": opened read-only; it cannot be committed");
+      return Error(ErrorKind::kReadOnly, STG_E_ACCESSDENIED, path_, "opened read-only; it cannot be committed");
+    if (options_.dryRun) return {};
     FileError error;
-    if (!file_->Commit(&error)) return FromFileError(error, path_, options_.create, true);
+    if (!file_->Commit(&error, leftOut)) return FromFileError(error, path_, options_.create, true);
     return {};
   }
+
+  Result<void> CreateFile(const std::filesystem::path& path, const OpenOptions& options) override {
+    const std::string shown = path.string();
+    if (!path_.empty())
+      return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, shown, "the document is on a file already");
+    if (FileError error = file_->CreateFile(path, FileOptions(options)))
+      return FromFileError(error, shown, true, false);
+    path_ = shown;
+    options_ = options;
+    options_.create = true;
+    return {};
+  }
+  bool IsDryRun() const override { return options_.dryRun; }
 
  private:
   std::unique_ptr<DocumentFile> file_;
@@ -72,13 +95,8 @@ class FileStore final : public DocumentStore {
 std::unique_ptr<DocumentStore> DocumentStore::Open(const std::filesystem::path& path, const OpenOptions& options,
                                                    Error* error) {
   const std::uint32_t before = CNameContainer::GetLastIssuedNameID();
-  DocumentFileOptions fileOptions;
-  fileOptions.create = options.create;
-  fileOptions.readOnly = options.readOnly;
-  fileOptions.lockWaitMilliseconds = static_cast<int>(std::min<std::int64_t>(options.wait.count(), INT32_MAX));
-  fileOptions.force = options.force;
   FileError fileError;
-  std::unique_ptr<DocumentFile> file = DocumentFile::Open(path, fileOptions, &fileError);
+  std::unique_ptr<DocumentFile> file = DocumentFile::Open(path, FileOptions(options), &fileError);
   if (!file) {
     *error = FromFileError(fileError, path.string(), options.create, false);
     return nullptr;

@@ -34,7 +34,11 @@ class DocumentStore {
   virtual std::vector<std::string> Warnings() const = 0;
   // The keywords the document keeps, for the document check.
   virtual std::vector<CString> Keywords() const = 0;
-  virtual Result<void> Commit() = 0;
+  // Entries a forced commit left out go to *leftOut when given.
+  virtual Result<void> Commit(std::vector<std::string>* leftOut) = 0;
+  // Puts a store made InMemory on a new file; nothing is written until Commit.
+  virtual Result<void> CreateFile(const std::filesystem::path& path, const OpenOptions& options) = 0;
+  virtual bool IsDryRun() const = 0;
   // What did not read back whole; empty for a whole document.
   virtual std::vector<DocumentDamage> Damage() const = 0;
   // Before an edit draws an ID: the counter is raised to the highest ID the

@@ -17,9 +17,9 @@ class Phrases {
   Phrases(const DocumentFinding& f, const ContainerLabelLookup& label) : f_(f), label_(label) {}
 
   std::string Place(std::uint32_t id, std::int16_t type, const std::vector<std::uint32_t>& path) const {
-    const CString* label = label_ ? label_(id) : nullptr;
+    const CString label = label_ ? label_(id) : CString();
     return "container " + std::to_string(id) + " (" + ContainerTypeName(type) + ")" +
-           (label ? " @" + DisplayText(*label) : "") + " at " + ContainerPathText(path);
+           (label.empty() ? "" : " @" + DisplayText(label)) + " at " + ContainerPathText(path);
   }
   std::string Place() const { return Place(f_.containerID, f_.containerType, f_.path); }
   std::string OtherPlace() const { return Place(f_.otherContainerID, f_.otherContainerType, f_.otherPath); }

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -245,7 +246,24 @@ TEST(Document, FileRefusalsKeepTheirKind) {
   auto created = Document::Open(late, {.create = true});
   ASSERT_TRUE(created);
   std::ofstream(late) << "x";
-  EXPECT_EQ(created->Commit().error().kind(), Kind::kExists);
+  const Error taken = created->Commit().error();
+  EXPECT_EQ(taken.kind(), Kind::kExists);
+  EXPECT_EQ(taken.file(), late);
+  EXPECT_EQ(taken.message(), late + ": " + std::string(taken.reason()));
+
+  // A document filled in memory goes onto a new file as it is; a dry run writes nothing.
+  for (const bool dry : {true, false}) {
+    Document doc = Document::InMemory();
+    const std::uint32_t c = *doc.AddContainer(0);
+    ASSERT_TRUE(doc.Add(c, "Pump"));
+    const std::string moved = dir.File(dry ? "dry.ntd" : "moved.ntd");
+    EXPECT_EQ(doc.CreateFile(late).error().kind(), Kind::kExists);
+    ASSERT_TRUE(doc.CreateFile(moved, {.dryRun = dry}));
+    EXPECT_EQ(doc.CreateFile(moved).error().kind(), Kind::kInvalidArgument);
+    ASSERT_TRUE(doc.Commit());
+    EXPECT_EQ(std::filesystem::exists(moved), !dry);
+  }
+  EXPECT_EQ(Document::Open(dir.File("moved.ntd"), {.readOnly = true})->Find("pump")->size(), 1u);
 }
 
 // A read-only document refuses every edit at the call and stays as it
@@ -276,6 +294,9 @@ TEST(Document, ReadOnlyRefusesEditsAtTheCall) {
       [&] { return doc->SetLabel(area, "Plant"); },
       [&] { return ok(doc->AddKeywords(words)); },
       [&] { return ok(doc->AddKeywordSet("iec61131-3")); },
+      [&] { return ok(doc->KeepKeyword(u"Begin")); },
+      [&] { return doc->SetKeywords({u"Begin"}); },
+      [&] { return doc->SetProfile(NameProfile::kIec61131_3); },
   };
   for (const auto& edit : edits) {
     const Result<void> r = edit();
@@ -356,6 +377,13 @@ TEST(Document, LookupLabelsAndKeywordsTravelWithTheFile) {
     EXPECT_EQ(doc->AddKeywords(words).value(), 2u);
     EXPECT_EQ(doc->AddKeywordSet("no-such-set").error().kind(), Kind::kNotFound);
     EXPECT_GT(doc->AddKeywordSet("iec61131-3").value(), 10u);
+    EXPECT_FALSE(doc->KeepKeyword(u"finish").value());
+    EXPECT_TRUE(doc->KeepKeyword(u"Halt").value());
+    EXPECT_EQ(doc->KeepKeyword(u"").error().kind(), Kind::kInvalidName);
+    EXPECT_EQ(doc->CheckLabel(0, u"plant").otherContainer, area);
+    EXPECT_EQ(doc->CheckLabel(0, u"1st").status, E_NAME_INVALID);
+    EXPECT_TRUE(doc->CheckLabel(area, u"PLANT"));
+    ASSERT_TRUE(doc->SetProfile(NameProfile::kIec61131_3));
     ASSERT_TRUE(doc->Commit());
   }
   auto doc = Document::Open(path);
@@ -367,6 +395,10 @@ TEST(Document, LookupLabelsAndKeywordsTravelWithTheFile) {
   EXPECT_EQ(doc->FindLabel("plant").value(), area);
   EXPECT_EQ(doc->FindLabel("Line").error().kind(), Kind::kNotFound);
   EXPECT_EQ(doc->Label(area), "Plant");
+  EXPECT_EQ(doc->LabelHolders(u"PLANT"), std::vector<std::uint32_t>{area});
+  EXPECT_TRUE(doc->LabelHolders(u"Line").empty());
+  EXPECT_EQ(doc->Label16(unit), u"");
+  EXPECT_EQ(doc->Profile(), NameProfile::kIec61131_3);
   EXPECT_EQ(doc->Labels(), (std::vector<std::pair<std::uint32_t, std::string>>{{area, "Plant"}}));
   const std::vector<std::string> kept = doc->Keywords();
   ASSERT_GE(kept.size(), 3u);
