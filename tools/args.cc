@@ -139,20 +139,24 @@ int UnknownCommand(const std::vector<CommandSpec>& table, std::string_view word,
                                       (nearest.empty() ? "" : "; did you mean \"" + nearest + "\"?"));
 }
 
-int RunHelp(const Args& args) {
+struct HelpOptions {
+  std::optional<std::string> command;
+  bool man = false;
+};
+
+int RunHelp(const HelpOptions& o, const Context&) {
   const std::vector<CommandSpec> table = AllCommands();
-  if (args.Has("man")) {
-    if (args.Count() > 0) return args.UsageError("--man takes no COMMAND");
+  if (o.man) {
     std::fputs(ManPage(table).c_str(), stdout);
     return kExitOk;
   }
   const ProgramParser parser(table);
-  if (args.Count() == 0) {
+  if (!o.command) {
     std::fputs(parser.app.help().c_str(), stdout);
     return kExitOk;
   }
-  if (!IsCommand(table, args.At(0))) return UnknownCommand(table, args.At(0), false);
-  std::fputs(parser.app.get_subcommand(args.At(0))->help("nametree").c_str(), stdout);
+  if (!IsCommand(table, *o.command)) return UnknownCommand(table, *o.command, false);
+  std::fputs(parser.app.get_subcommand(*o.command)->help("nametree").c_str(), stdout);
   return kExitOk;
 }
 
@@ -255,12 +259,14 @@ ProgramParser::ProgramParser(const std::vector<CommandSpec>& table) : app(kProgr
 }
 
 void AddHelpCommand(std::vector<CommandSpec>& table) {
-  table.push_back({"help", "print the help of a command, or of the program",
-                   "  nametree help add      # the same as 'nametree add --help'\n"
-                   "  nametree help --man    # the manual page: nametree help --man | man -l -",
-                   {{"COMMAND", "the command", false, false, CommandNames}},
-                   {{"man", "", "print the manual page (roff) instead"}},
-                   RunHelp});
+  table.push_back(Binder<HelpOptions>()
+                      .Arg({"COMMAND", "the command", false, false, CommandNames}, &HelpOptions::command)
+                      .Opt({"man", "", "print the manual page (roff) instead"}, &HelpOptions::man)
+                      .Check([](const HelpOptions& o) { return o.man && o.command ? "--man takes no COMMAND" : ""; })
+                      .Command("help", "print the help of a command, or of the program",
+                               "  nametree help add      # the same as 'nametree add --help'\n"
+                               "  nametree help --man    # the manual page: nametree help --man | man -l -",
+                               RunHelp));
 }
 
 std::vector<std::string> CommandNames() {
