@@ -156,18 +156,4 @@ const OptionSpec kDryRunOption{"dry-run", "",
                                "print what the command would change, then \"dry run: FILE left unchanged\"; "
                                "write nothing"};
 
-int WriteOptions(const Args& args, DocumentOptions* options) {
-  options->force = args.Has("force");
-  options->dryRun = args.Has("dry-run");
-  if (const std::string* text = args.Value("wait")) {
-    char* end = nullptr;
-    errno = 0;
-    const long seconds = std::strtol(text->c_str(), &end, 10);
-    if (text->empty() || *end != 0 || errno != 0 || seconds < 0 || seconds > 86400)
-      return args.UsageError("--wait takes a whole number of seconds from 0 to 86400");
-    options->wait = std::chrono::seconds(seconds);
-  }
-  return kExitOk;
-}
-
 }  // namespace nametree::cli

@@ -24,8 +24,6 @@ std::vector<std::string> KeywordSetNameList();
 std::string UnknownKeywordSet(const std::string& name);
 // The words of a built-in set; a usage error (2) for an unknown name.
 int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words);
-// DocumentOptions from --wait and --force; a bad --wait is a usage error (2).
-int WriteOptions(const Args& args, DocumentOptions* options);
 
 // The same, from typed options.
 int LoadKeywords(const KeywordFlags& keywords, const Context& context, CNameServer& server);
