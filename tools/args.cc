@@ -12,6 +12,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "bound.h"
 #include "document.h"
 #include "help.h"
 #include "nametree/utf8.h"
@@ -78,6 +79,23 @@ Args ParsedCommand::Collect(Reporter* reporter) const {
   return Args(std::string(entry_.name), std::move(positional), std::move(options), reporter);
 }
 
+std::vector<Words> ParsedCommand::Collected() const {
+  std::vector<Words> words;
+  for (CLI::Option* o : positionals_) words.push_back(o->results());
+  for (const auto& [name, o] : options_) {
+    if (o->get_type_size() == 0) words.push_back(o->count() ? Words{""} : Words{});  // a flag
+    else words.push_back(o->count() ? o->results() : Words{});
+  }
+  return words;
+}
+
+bool ParsedCommand::WantsJson() const {
+  for (const auto& [name, o] : options_)
+    // mutate: usage-json-unseen
+    if (name == kJsonOption.name) return o->count() > 0;
+  return false;
+}
+
 namespace {
 
 bool WantsJson(int argc, char** argv) {
@@ -123,20 +141,24 @@ int UnknownCommand(const std::vector<CommandSpec>& table, std::string_view word,
                                       (nearest.empty() ? "" : "; did you mean \"" + nearest + "\"?"));
 }
 
-int RunHelp(const Args& args) {
+struct HelpOptions {
+  std::optional<std::string> command;
+  bool man = false;
+};
+
+int RunHelp(const HelpOptions& o, const Context&) {
   const std::vector<CommandSpec> table = AllCommands();
-  if (args.Has("man")) {
-    if (args.Count() > 0) return args.UsageError("--man takes no COMMAND");
+  if (o.man) {
     std::fputs(ManPage(table).c_str(), stdout);
     return kExitOk;
   }
   const ProgramParser parser(table);
-  if (args.Count() == 0) {
+  if (!o.command) {
     std::fputs(parser.app.help().c_str(), stdout);
     return kExitOk;
   }
-  if (!IsCommand(table, args.At(0))) return UnknownCommand(table, args.At(0), false);
-  std::fputs(parser.app.get_subcommand(args.At(0))->help("nametree").c_str(), stdout);
+  if (!IsCommand(table, *o.command)) return UnknownCommand(table, *o.command, false);
+  std::fputs(parser.app.get_subcommand(*o.command)->help("nametree").c_str(), stdout);
   return kExitOk;
 }
 
@@ -190,6 +212,10 @@ int Dispatch(int argc, char** argv, Reporter& reporter) {
   }
   for (const auto& c : parser.commands) {
     if (!c->App()->parsed()) continue;
+    if (c->Entry().act) {
+      reporter = Reporter(c->WantsJson());
+      return c->Entry().act(c->Collected(), Context(c->Entry().name, reporter));
+    }
     const Args args = c->Collect(&reporter);
     reporter = Reporter(args.Has("json"));
     return c->Entry().run(args);
@@ -236,12 +262,14 @@ ProgramParser::ProgramParser(const std::vector<CommandSpec>& table) : app(kProgr
 }
 
 void AddHelpCommand(std::vector<CommandSpec>& table) {
-  table.push_back({"help", "print the help of a command, or of the program",
-                   "  nametree help add      # the same as 'nametree add --help'\n"
-                   "  nametree help --man    # the manual page: nametree help --man | man -l -",
-                   {{"COMMAND", "the command", false, false, CommandNames}},
-                   {{"man", "", "print the manual page (roff) instead"}},
-                   RunHelp});
+  table.push_back(Binder<HelpOptions>()
+                      .Arg({"COMMAND", "the command", false, false, CommandNames}, &HelpOptions::command)
+                      .Opt({"man", "", "print the manual page (roff) instead"}, &HelpOptions::man)
+                      .Check([](const HelpOptions& o) { return o.man && o.command ? "--man takes no COMMAND" : ""; })
+                      .Command("help", "print the help of a command, or of the program",
+                               "  nametree help add      # the same as 'nametree add --help'\n"
+                               "  nametree help --man    # the manual page: nametree help --man | man -l -",
+                               RunHelp));
 }
 
 std::vector<std::string> CommandNames() {

@@ -60,6 +60,10 @@ class ParsedCommand {
   const CommandSpec& Entry() const { return entry_; }
   CLI::App* App() const { return app_; }
   Args Collect(Reporter* reporter = nullptr) const;
+  // The words of each entry: positionals, then options, in table order.
+  std::vector<Words> Collected() const;
+  // Whether --json was given, which decides how even a usage error is told.
+  bool WantsJson() const;
 
  private:
   const CommandSpec& entry_;

@@ -2,6 +2,7 @@
 // subcommands that main() builds its command line from.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,11 @@ std::vector<ExitCodeSpec> ExitCodes();
 using Choices = std::vector<std::string> (*)();
 
 class Args;
+class Context;
+
+// The words given for one table entry: a flag given is one empty word, an
+// entry not given has none.
+using Words = std::vector<std::string>;
 
 struct PositionalSpec {
   std::string_view name;  // upper case, as the usage line shows it
@@ -55,6 +61,8 @@ struct CommandSpec {
   std::vector<PositionalSpec> positionals;
   std::vector<OptionSpec> options;
   int (*run)(const Args& args);
+  // Binds the words of each entry (positionals, then options) and acts.
+  std::function<int(const std::vector<Words>& words, const Context& context)> act = nullptr;
 };
 
 // Each file of subcommands contributes its entries.
@@ -83,6 +91,15 @@ int ProfileOption(const Args& args, NameProfile* profile);
 // --kind and --confine: one meaning in every command that takes them.
 extern const OptionSpec kKindOption;
 extern const OptionSpec kConfineOption;
+// The options of every command that writes a document: how long to wait for
+// another writer, and whether to save over entries that could not be read.
+extern const OptionSpec kWaitOption;
+extern const OptionSpec kForceOption;
+extern const OptionSpec kDryRunOption;
+extern const OptionSpec kNoEditCheckOption;
+// --keyword-set NAME: a built-in set of reserved words, for the commands
+// that take --keywords.
+extern const OptionSpec kKeywordSetOption;
 
 // The whole table, in the order the global help lists it.
 std::vector<CommandSpec> AllCommands();

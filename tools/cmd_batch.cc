@@ -40,7 +40,7 @@ bool ReadAll(const std::string& source, std::string* text) {
 // Splits a line into words: blanks separate, "..." and '...' keep blanks,
 // and inside double quotes a backslash keeps the next character. A word
 // that begins with '#' begins a comment.
-bool Words(std::string_view line, std::vector<std::string>& words, std::string* error) {
+bool SplitWords(std::string_view line, std::vector<std::string>& words, std::string* error) {
   words.clear();
   std::size_t i = 0;
   while (i < line.size()) {
@@ -73,12 +73,15 @@ bool Words(std::string_view line, std::vector<std::string>& words, std::string* 
 // The parser of one batch line: the edit commands without the document.
 class LineParser {
  public:
-  LineParser() : specs_(EditCommandSpecs(true)), app_("a line of a batch", "batch") {
+  LineParser() : lines_(EditLines(true)), app_("a line of a batch", "batch") {
     app_.require_subcommand(1);
+    for (const EditLine& line : lines_) specs_.push_back(line.binder.Spec(line.name, line.summary, line.details));
     for (const CommandSpec& entry : specs_) commands_.push_back(std::make_unique<ParsedCommand>(app_, entry));
   }
 
-  bool Parse(const std::vector<std::string>& words, Args* out, std::string* error) {
+  // False with *error when the words are no edit command; else the edit,
+  // or in *bad why its arguments are wrong.
+  bool Parse(const std::vector<std::string>& words, std::optional<Edit>* out, EditResult* bad, std::string* error) {
     if (std::none_of(specs_.begin(), specs_.end(), [&](const CommandSpec& s) { return s.name == words[0]; })) {
       *error = "\"" + Echo(words[0]) + "\" is no edit; a line is add, rename, delete, add-container or keyword";
       return false;
@@ -92,9 +95,11 @@ class LineParser {
       *error = Echo(e.what());
       return false;
     }
-    for (const auto& c : commands_) {
-      if (!c->App()->parsed()) continue;
-      *out = c->Collect();
+    for (std::size_t i = 0; i < commands_.size(); ++i) {
+      if (!commands_[i]->App()->parsed()) continue;
+      std::string wrong;
+      *out = lines_[i].binder.Bind(commands_[i]->Collected(), &wrong);
+      if (!*out) *bad = Usage(wrong);
       return true;
     }
     *error = "no command";
@@ -102,6 +107,7 @@ class LineParser {
   }
 
  private:
+  std::vector<EditLine> lines_;
   std::vector<CommandSpec> specs_;
   CLI::App app_;
   std::vector<std::unique_ptr<ParsedCommand>> commands_;
@@ -184,17 +190,11 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
       edit = ParseCsvRow(columns, words, &bad);
       if (edit) label = edit->label;
     } else {
-      Args args;
-      if (!Words(line, words, &error) || !parser.Parse(words, &args, &error)) {
+      if (!SplitWords(line, words, &error) || !parser.Parse(words, &edit, &bad, &error)) {
         refuse(kExitError, E_INVALIDARG, error);
         continue;
       }
       ++report.edits;
-      if (args.Has("as") && args.Has("ref")) {
-        refuse(kExitError, E_INVALIDARG, "a line takes --as or --ref, not both");
-        continue;
-      }
-      edit = ParseEdit(args, &bad);
       if (edit) label = edit->label;
     }
     if (!label.empty() && (labels.ids.count(label) != 0 || labels.refusedAt.count(label) != 0)) {
@@ -238,40 +238,48 @@ int RefuseNonStream(const Reporter& report, const std::string& source) {
   return kExitError;
 }
 
-int RunBatchCommand(const Args& args) {
-  const std::string source = args.Count() > 1 ? args.At(1) : "-";
-  const bool stdinKeywords = [&] {
-    for (const std::string& k : args.Values("keywords"))
-      if (k == "-") return true;
-    return false;
-  }();
-  if (source == "-" && stdinKeywords)
-    return args.UsageError("--keywords - and a batch from standard input cannot share it");
-  if (args.Has("strict") && args.Has("no-edit-check"))
-    return args.UsageError("--strict needs the edit check that --no-edit-check skips");
+struct BatchOptions : WriteFlags, KeywordFlags {
+  std::string file;
+  // mutate: batch-input-default-not-stdin
+  std::string source = "-";
+  bool csv = false;
+  bool keepGoing = false;
+  bool strict = false;
+  bool noEditCheck = false;
+  bool json = false;
+};
+
+std::string CheckBatch(const BatchOptions& o) {
+  if (o.source == "-" && std::find(o.files.begin(), o.files.end(), "-") != o.files.end())
+    return "--keywords - and a batch from standard input cannot share it";
+  if (o.strict && o.noEditCheck) return "--strict needs the edit check that --no-edit-check skips";
+  return {};
+}
+
+int RunBatchCommand(const BatchOptions& o, const Context& context) {
+  const std::string& source = o.source;
   std::string input;
-  if (int rc = RefuseNonStream(args.Report(), source)) return rc;
-  GuardInterrupts(args.At(0));  // a slow input is worth a word on Ctrl-C too
+  if (int rc = RefuseNonStream(context.Report(), source)) return rc;
+  GuardInterrupts(o.file);  // a slow input is worth a word on Ctrl-C too
   if (!ReadAll(source, &input)) {
-    args.Report().File(source == "-" ? "standard input" : source, "cannot read the batch", OpenErrorKind(errno));
+    context.Report().File(source == "-" ? "standard input" : source, "cannot read the batch", OpenErrorKind(errno));
     return kExitError;
   }
   Document doc = Document::InMemory();
-  if (int rc = OpenForEdit(doc, args)) return rc;
-  const BatchReport report = RunBatch(doc.Server(), input, args.Has("csv"), &doc, args.Has("strict"),
-                                       !args.Has("no-edit-check"));
-  const bool keepGoing = args.Has("keep-going");
+  if (int rc = OpenForEdit(doc, context, o.file, o, o)) return rc;
+  const BatchReport report = RunBatch(doc.Server(), input, o.csv, &doc, o.strict, !o.noEditCheck);
+  const bool keepGoing = o.keepGoing;
   // mutate: batch-saves-partial
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing) && !report.kept;
   // mutate: saving-unsaid
   if (save && report.progressShown && !doc.IsDryRun()) std::fprintf(stderr, "saving %s ...\n", doc.Path().c_str());
   if (save)
-    if (int rc = SaveDocument(args.Report(), doc)) return rc;
+    if (int rc = SaveDocument(context.Report(), doc)) return rc;
   int exit = kExitOk;
   for (const BatchRefusal& r : report.refused) exit = std::max(exit, r.exit);
 
   const std::string inputName = source == "-" ? "standard input" : source;
-  if (args.Has("json")) {
+  if (o.json) {
     Json json;
     json["file"] = doc.Path().string();
     json["input"] = inputName;
@@ -325,8 +333,22 @@ int RunBatchCommand(const Args& args) {
 }  // namespace
 
 void AddBatchCommand(std::vector<CommandSpec>& table) {
+  using O = BatchOptions;
   table.push_back(
-      {"batch", "apply many edits in one run: one load, one save",
+      Binder<O>()
+          .Arg({"FILE", "the document"}, &O::file)
+          .Arg({"INPUT", "the edits; - or nothing reads standard input", false}, &O::source)
+          .Opt({"csv", "", "INPUT is CSV: container,name[,kind][,parent,type]"}, &O::csv)
+          .Opt({"keep-going", "", "save the edits that succeeded even when others were refused"}, &O::keepGoing)
+          .Opt({"strict", "", "refuse a line whose edit makes lint report something it did not report before"},
+               &O::strict)
+          .KeywordFiles({"keywords", "FILE", "reserved words, one per line; may be repeated; - reads standard input", true})
+          .KeywordSets()
+          .Opt(kNoEditCheckOption, &O::noEditCheck)
+          .Write()
+          .Opt(kJsonObjectOption, &O::json)
+          .Check(CheckBatch)
+          .Command("batch", "apply many edits in one run: one load, one save",
        "Each line of INPUT is an edit as it is typed without 'nametree' and the document:\n"
        "  add 2 Tag17 --kind 1\n  rename 17 Feed17\n  delete 17 [--container]\n"
        "  add-container 1 --type target --as plc1\n  add @plc1 Tag1\n  keyword BEGIN\n"
@@ -342,18 +364,7 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
        "The document is saved only when every line succeeded, unless --keep-going; every\n"
        "refused line is reported with its number and reason. Exit 1 when a line was\n"
        "refused, 2 when one could not be read as an edit.",
-       {{"FILE", "the document"}, {"INPUT", "the edits; - or nothing reads standard input", false}},
-       {{"csv", "", "INPUT is CSV: container,name[,kind][,parent,type]"},
-        {"keep-going", "", "save the edits that succeeded even when others were refused"},
-        {"strict", "", "refuse a line whose edit makes lint report something it did not report before"},
-        {"keywords", "FILE", "reserved words, one per line; may be repeated; - reads standard input", true},
-        kKeywordSetOption,
-        kNoEditCheckOption,
-        kWaitOption,
-        kForceOption,
-        kDryRunOption,
-        {"json", "", "report as one JSON object"}},
-       RunBatchCommand});
+                   RunBatchCommand));
 }
 
 }  // namespace nametree::cli

@@ -17,44 +17,58 @@ namespace nametree::cli {
 
 namespace {
 
-int RunInit(const Args& args) {
+struct InitOptions {
+  std::string file;
+  bool dryRun = false;
+};
+
+int RunInit(const InitOptions& o, const Context& context) {
   Document doc = Document::InMemory();
-  if (int rc = CreateDocument(args.Report(), doc, args.At(0), CreateOptions(args))) return rc;
-  if (int rc = SaveDocument(args.Report(), doc)) return rc;
+  if (int rc = CreateDocument(context.Report(), doc, o.file, CreateOptions(o.dryRun))) return rc;
+  if (int rc = SaveDocument(context.Report(), doc)) return rc;
   std::printf("created %s (no containers yet; add one with 'nametree add-container %s 0')\n",
-              args.At(0).c_str(), args.At(0).c_str());
+              o.file.c_str(), o.file.c_str());
   return kExitOk;
 }
 
-int RunTree(const Args& args) {
+struct TreeCommandOptions {
+  std::string file;
+  std::optional<ContainerWord> container;
+  std::optional<Bounded<0, 65535>> depth;
+  bool json = false;
+};
+
+int RunTree(const TreeCommandOptions& o, const Context& context) {
   TreeOptions options;
-  if (const std::string* depth = args.Value("depth")) {
-    const std::optional<std::uint32_t> n = ParseUnsigned(*depth);
-    if (!n || *n > 65535) return args.UsageError("--depth must be a number from 0 to 65535, not \"" + Echo(*depth) + "\"");
-    options.maxDepth = static_cast<int>(*n);
-  }
+  if (o.depth) options.maxDepth = static_cast<int>(o.depth->value);
   Document doc = Document::InMemory();
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
-  if (args.Count() > 1)
-    if (int rc = ResolveShownContainer(args, doc, 1, &options.root)) return rc;
+  if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
+  if (o.container)
+    if (int rc = ResolveShownContainer(context, doc, *o.container, &options.root)) return rc;
   options.label = [&doc](std::uint32_t id) { return doc.Label16(id); };
-  if (!args.Has("json")) {
+  if (!o.json) {
     PrintTree(doc.Server(), options);
     return kExitOk;
   }
   Json json;
-  json["file"] = args.At(0);
+  json["file"] = o.file;
   json["lastIssuedID"] = doc.Server().GetStoredLastIssuedID();
   json["containers"] = TreeJson(doc.Server(), options);
   PrintJson(json);
   return kExitOk;
 }
 
-int RunDump(const Args& args) {
+struct DumpOptions {
+  std::string file;
+  bool json = false;
+  bool canonical = false;
+};
+
+int RunDump(const DumpOptions& o, const Context& context) {
   Document doc = Document::InMemory();
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
-  if (args.Has("canonical")) return PrintCanonical(doc);
-  const bool asJson = args.Has("json");
+  if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
+  if (o.canonical) return PrintCanonical(doc);
+  const bool asJson = o.json;
   Json steps = Json::array();
   doc.Server().TraceDumpNameServer([&](const CString& indent, bool isContainer, std::uint32_t id,
                                        std::int16_t type, const CString& name) {
@@ -125,21 +139,28 @@ std::string OverLimit(const CNameServer& server) {
   }
 }
 
-int RunImportLegacy(const Args& args) {
-  const std::string& from = args.At(0);
-  const std::string& to = args.At(1);
+struct ImportLegacyOptions {
+  std::string from;
+  std::string to;
+  bool json = false;
+  bool dryRun = false;
+};
+
+int RunImportLegacy(const ImportLegacyOptions& o, const Context& context) {
+  const std::string& from = o.from;
+  const std::string& to = o.to;
   Document doc = Document::InMemory();
   std::vector<CLegacyDrop> drops;
   doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
-  if (int rc = ImportLegacyDocument(args.Report(), from, doc.Server())) return rc;
+  if (int rc = ImportLegacyDocument(context.Report(), from, doc.Server())) return rc;
   if (const std::string why = OverLimit(doc.Server()); !why.empty()) {
-    args.Report().File(from, "the converted document cannot be saved: " + why + "; nothing was written", "refused");
+    context.Report().File(from, "the converted document cannot be saved: " + why + "; nothing was written", "refused");
     return kExitError;
   }
-  if (int rc = CreateDocument(args.Report(), doc, to, CreateOptions(args))) return rc;
-  if (int rc = SaveDocument(args.Report(), doc)) return rc;
+  if (int rc = CreateDocument(context.Report(), doc, to, CreateOptions(o.dryRun))) return rc;
+  if (int rc = SaveDocument(context.Report(), doc)) return rc;
   const TreeCounts counts = CountTree(doc.Server());
-  if (args.Has("json")) {
+  if (o.json) {
     Json json;
     json["from"] = from;
     json["to"] = to;
@@ -177,37 +198,49 @@ int RunImportLegacy(const Args& args) {
 
 void AddDocumentCommands(std::vector<CommandSpec>& table) {
   const PositionalSpec file{"FILE", "the document"};
-  const OptionSpec json{"json", "", "report as JSON (errors too, on stdout)"};
-  table.push_back({"init", "create a new, empty document",
-                   "FILE must not exist yet. The document holds an empty name server; add containers with\n"
-                   "'nametree add-container FILE 0 --type global'.",
-                   {file}, {kDryRunOption}, RunInit});
-  table.push_back({"tree", "show the container tree with types, IDs and names",
+  table.push_back(Binder<InitOptions>()
+                      .Arg(file, &InitOptions::file)
+                      .Opt(kDryRunOption, &InitOptions::dryRun)
+                      .Command("init", "create a new, empty document",
+                               "FILE must not exist yet. The document holds an empty name server; add containers with\n"
+                               "'nametree add-container FILE 0 --type global'.",
+                               RunInit));
+  using Tree = TreeCommandOptions;
+  table.push_back(
+      Binder<Tree>()
+          .Arg(file, &Tree::file)
+          .Arg({"CONTAINER", "show this container's sub-tree alone (an ID or @LABEL)", false}, &Tree::container)
+          .Opt({"depth", "N", "show at most N levels below the first container shown"}, &Tree::depth)
+          .Opt({"json", "", "one JSON object: file, lastIssuedID, containers (nested)"}, &Tree::json)
+          .Command("tree", "show the container tree with types, IDs and names",
                    "Each container is shown with its ID and type (plain 0, global 2, target 3, own 4), then\n"
                    "every name it holds by ID (also a second ID under a text that differs only in case),\n"
                    "then its sub-containers; a labelled container also shows @LABEL. CONTAINER shows its\n"
                    "sub-tree alone, --depth stops N levels below and counts what is not shown. Control\n"
                    "characters in names are shown escaped.",
-                   {file, {"CONTAINER", "show this container's sub-tree alone (an ID or @LABEL)", false}},
-                   {{"depth", "N", "show at most N levels below the first container shown"},
-                    {"json", "", "one JSON object: file, lastIssuedID, containers (nested)"}},
-                   RunTree});
-  table.push_back({"dump", "walk the tree the way the library's trace dump does",
-                   "Lists every name and container in the order of the library's trace walk (storage\n"
-                   "order), indented by level.",
-                   {file},
-                   {{"json", "", "a JSON array of steps: indent, step, id, and type or name"},
-                    {"canonical", "", "a stable text instead: sorted by ID, with labels and keywords and no "
-                                      "counter, fit for comparing versions (git diff)"}},
-                   RunDump});
-  table.push_back({"import-legacy", "convert a document of the earlier format into a new document",
-                   "IN is read through its \"QXTNameServer\" storage (or the older alternative) and its\n"
-                   "\"NameService\" element; the converted names keep their IDs. Every record the\n"
-                   "conversion leaves out is listed with the reason. A converted container that a\n"
-                   "document cannot hold (more than 32767 names or sub-containers) fails the import and\n"
-                   "nothing is written. OUT must not exist yet.",
-                   {{"IN", "the document of the earlier format"}, {"OUT", "the new document"}},
-                   {json, kDryRunOption}, RunImportLegacy});
+                   RunTree));
+  table.push_back(Binder<DumpOptions>()
+                      .Arg(file, &DumpOptions::file)
+                      .Opt({"json", "", "a JSON array of steps: indent, step, id, and type or name"}, &DumpOptions::json)
+                      .Opt({"canonical", "", "a stable text instead: sorted by ID, with labels and keywords and no "
+                                             "counter, fit for comparing versions (git diff)"},
+                           &DumpOptions::canonical)
+                      .Command("dump", "walk the tree the way the library's trace dump does",
+                               "Lists every name and container in the order of the library's trace walk (storage\n"
+                               "order), indented by level.",
+                               RunDump));
+  table.push_back(Binder<ImportLegacyOptions>()
+                      .Arg({"IN", "the document of the earlier format"}, &ImportLegacyOptions::from)
+                      .Arg({"OUT", "the new document"}, &ImportLegacyOptions::to)
+                      .Opt(kJsonOption, &ImportLegacyOptions::json)
+                      .Opt(kDryRunOption, &ImportLegacyOptions::dryRun)
+                      .Command("import-legacy", "convert a document of the earlier format into a new document",
+                               "IN is read through its \"QXTNameServer\" storage (or the older alternative) and its\n"
+                               "\"NameService\" element; the converted names keep their IDs. Every record the\n"
+                               "conversion leaves out is listed with the reason. A converted container that a\n"
+                               "document cannot hold (more than 32767 names or sub-containers) fails the import and\n"
+                               "nothing is written. OUT must not exist yet.",
+                               RunImportLegacy));
 }
 
 }  // namespace nametree::cli

@@ -69,11 +69,16 @@ void PrintKeywordLines(const std::vector<CString>& stored) {
   }
 }
 
-int RunExport(const Args& args) {
+struct ExportOptions {
+  std::string file;
+  bool csv = false;
+};
+
+int RunExport(const ExportOptions& o, const Context& context) {
   Document doc = Document::InMemory();
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
   const CNameServer& server = doc.Server();
-  const bool csv = args.Has("csv");
+  const bool csv = o.csv;
   const CsvColumns columns{.kind = true, .containers = true};
   const std::set<std::uint32_t> unchecked = HeldAgainstTheCheck(server);
   // How a line names a container: its label, or its old ID for this batch alone.
@@ -248,18 +253,24 @@ void DiffKeywords(const Document& a, const Document& b, Changes& out) {
     if (!ka.count(key)) out.Add({{"change", "added"}, {"keyword", JsonText(word)}}, "added keyword " + Quoted(word));
 }
 
-int RunDiff(const Args& args) {
+struct DiffOptions {
+  std::string a;
+  std::string b;
+  bool json = false;
+};
+
+int RunDiff(const DiffOptions& o, const Context& context) {
   Document a = Document::InMemory(), b = Document::InMemory();
-  if (int rc = OpenDocument(args.Report(), a, args.At(0), false)) return rc;
-  if (int rc = OpenDocument(args.Report(), b, args.At(1), false)) return rc;
-  Changes changes(args.Has("json"));
+  if (int rc = OpenDocument(context.Report(), a, o.a, false)) return rc;
+  if (int rc = OpenDocument(context.Report(), b, o.b, false)) return rc;
+  Changes changes(o.json);
   {
     const Side sa(a), sb(b);
     DiffContainers(sa, sb, changes);
     DiffNames(sa, sb, changes);
   }
   DiffKeywords(a, b, changes);
-  if (args.Has("json"))
+  if (o.json)
     PrintJson({{"a", a.Path()}, {"b", b.Path()}, {"equal", changes.Count() == 0}, {"changes", changes.Take()}});
   // mutate: diff-always-equal
   return changes.Count() == 0 ? kExitOk : kExitRefused;
@@ -268,7 +279,10 @@ int RunDiff(const Args& args) {
 }  // namespace
 
 void AddExportCommands(std::vector<CommandSpec>& table) {
-  table.push_back({"export", "write the document as batch lines that rebuild it",
+  table.push_back(Binder<ExportOptions>()
+                      .Arg({"FILE", "the document"}, &ExportOptions::file)
+                      .Opt({"csv", "", "write the containers and names as CSV rows instead"}, &ExportOptions::csv)
+                      .Command("export", "write the document as batch lines that rebuild it",
                    "Writes one 'add-container' line per container (parents first, by ID; a labelled one\n"
                    "with --as LABEL, others with --ref and their old ID), its names as 'add' lines and the\n"
                    "kept keywords as 'keyword' lines (a built-in set held whole as one 'keyword --set\n"
@@ -277,16 +291,16 @@ void AddExportCommands(std::vector<CommandSpec>& table) {
                    "'nametree batch --csv' instead, under the header container,name,kind,parent,type:\n"
                    "a row per container (its parent and type, named @LABEL or --ref ID) and one per\n"
                    "name (its container as @LABEL or @ID); the CSV leaves the keywords out.",
-                   {{"FILE", "the document"}},
-                   {{"csv", "", "write the containers and names as CSV rows instead"}},
-                   RunExport});
-  table.push_back({"diff", "what changed between two documents, by ID",
-                   "Lists the containers added, removed, moved to another parent, retyped or relabelled,\n"
-                   "the names added, removed, renamed or moved, and the kept keywords added or removed,\n"
-                   "from A to B. Exit 0 when they hold the same, 1 when they differ, 2 on errors.",
-                   {{"A", "the document before"}, {"B", "the document after"}},
-                   {{"json", "", "report as one JSON object"}},
-                   RunDiff});
+                   RunExport));
+  table.push_back(Binder<DiffOptions>()
+                      .Arg({"A", "the document before"}, &DiffOptions::a)
+                      .Arg({"B", "the document after"}, &DiffOptions::b)
+                      .Opt(kJsonObjectOption, &DiffOptions::json)
+                      .Command("diff", "what changed between two documents, by ID",
+                               "Lists the containers added, removed, moved to another parent, retyped or relabelled,\n"
+                               "the names added, removed, renamed or moved, and the kept keywords added or removed,\n"
+                               "from A to B. Exit 0 when they hold the same, 1 when they differ, 2 on errors.",
+                               RunDiff));
 }
 
 }  // namespace nametree::cli

@@ -14,13 +14,21 @@ namespace nametree::cli {
 
 namespace {
 
-int ListLabels(const Args& args, Document& doc) {
+struct LabelOptions : WriteFlags {
+  std::string file;
+  std::optional<ContainerWord> container;
+  std::optional<NameText> label;
+  bool remove = false;
+  bool json = false;
+};
+
+int ListLabels(const LabelOptions& o, Document& doc) {
   Json list = Json::array();
   const std::vector<std::pair<std::uint32_t, CString>> labels = doc.Labels16();
   for (const auto& [id, label] : labels) {
     const CNameContainer* c = doc.Server().GetContainer(id);
     const ContainerRef ref(*c, 0);
-    if (args.Has("json")) {
+    if (o.json) {
       list.push_back({{"label", JsonText(label)}, {"id", id}, {"type", ref.Type()}, {"typeName", ContainerTypeName(ref.Type())},
                       {"path", PathText(ref.Path())}});
     } else {
@@ -28,30 +36,30 @@ int ListLabels(const Args& args, Document& doc) {
                   PathText(ref.Path()).c_str());
     }
   }
-  if (args.Has("json")) PrintJson({{"file", doc.Path().string()}, {"labels", std::move(list)}});
+  if (o.json) PrintJson({{"file", doc.Path().string()}, {"labels", std::move(list)}});
   else if (labels.empty()) std::printf("no container of %s has a label\n", doc.Path().c_str());
   return kExitOk;
 }
 
-int RunLabel(const Args& args) {
-  const bool remove = args.Has("remove");
-  if (args.Count() == 3 && remove) return args.UsageError("give LABEL or --remove, not both");
-  if (args.Count() == 2 && !remove) return args.UsageError("LABEL is missing (or --remove to take the label away)");
-  std::optional<CString> label = args.Count() == 3 ? ParseName(args.At(2)) : CString();
-  if (!label) return args.UsageError("\"" + Echo(args.At(2)) + "\" is not valid UTF-8");
-  if (args.Count() == 3 && label->empty()) return args.UsageError("a label is not empty (--remove takes one away)");
+std::string CheckLabel(const LabelOptions& o) {
+  if (o.label && o.remove) return "give LABEL or --remove, not both";
+  if (o.container && !o.label && !o.remove) return "LABEL is missing (or --remove to take the label away)";
+  if (o.label && o.label->value.empty()) return "a label is not empty (--remove takes one away)";
+  return {};
+}
 
+int RunLabel(const LabelOptions& o, const Context& context) {
+  const bool remove = o.remove;
+  const std::optional<CString> label = o.label ? o.label->value : CString();
   Document doc = Document::InMemory();
-  DocumentOptions options;
-  if (int rc = WriteOptions(args, &options)) return rc;
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), args.Count() > 1, options)) return rc;
-  if (args.Count() == 1) return ListLabels(args, doc);
+  if (int rc = OpenDocument(context.Report(), doc, o.file, o.container.has_value(), o.Options())) return rc;
+  if (!o.container) return ListLabels(o, doc);
   std::uint32_t id = 0;
-  if (int rc = ResolveShownContainer(args, doc, 1, &id)) return rc;
+  if (int rc = ResolveShownContainer(context, doc, *o.container, &id)) return rc;
   const CString old = doc.Label16(id);
   const std::string before = Display(old);
   if (remove && old.empty()) {
-    args.Report().File(doc.Path().string(), "container " + std::to_string(id) + " has no label; nothing to remove", "refused");
+    context.Report().File(doc.Path().string(), "container " + std::to_string(id) + " has no label; nothing to remove", "refused");
     return kExitRefused;
   }
   if (!old.empty() && old == *label) {
@@ -59,11 +67,11 @@ int RunLabel(const Args& args) {
     return kExitOk;
   }
   if (Result<void> labelled = doc.SetLabel(id, std::u16string_view(*label)); !labelled) {
-    args.Report().File(doc.Path().string(), labelled.error().message(), FileKindName(labelled.error().kind()));
+    context.Report().File(doc.Path().string(), labelled.error().message(), FileKindName(labelled.error().kind()));
     return kExitRefused;
   }
-  if (int rc = SaveDocument(args.Report(), doc)) return rc;
-  if (args.Has("json")) {
+  if (int rc = SaveDocument(context.Report(), doc)) return rc;
+  if (o.json) {
     Json json = {{"file", doc.Path().string()}, {"id", id}};
     json["label"] = remove ? Json() : Json(JsonText(*label));
     json["old"] = old.empty() ? Json() : Json(before);
@@ -80,18 +88,22 @@ int RunLabel(const Args& args) {
 }  // namespace
 
 void AddLabelCommand(std::vector<CommandSpec>& table) {
-  table.push_back({"label", "give a container a label that commands take as @LABEL",
-                   "Keeps LABEL for the container in the document, beside its names (the name server\n"
-                   "itself is not changed). A label follows the name rule and is unique in the document,\n"
-                   "letter case ignored. Wherever a command, a batch line or a CSV row takes a container's\n"
-                   "ID, @LABEL names it. A label whose container is deleted is dropped at the next save.\n"
-                   "Without CONTAINER, lists every label.",
-                   {{"FILE", "the document"},
-                    {"CONTAINER", "the container: an ID or its @LABEL", false},
-                    {"LABEL", "the new label", false}},
-                   {{"remove", "", "take the container's label away"}, kWaitOption, kForceOption, kDryRunOption,
-                    {"json", "", "report as JSON (errors too, on stdout)"}},
-                   RunLabel});
+  using O = LabelOptions;
+  table.push_back(Binder<O>()
+                      .Arg({"FILE", "the document"}, &O::file)
+                      .Arg({"CONTAINER", "the container: an ID or its @LABEL", false}, &O::container)
+                      .Arg({"LABEL", "the new label", false}, &O::label)
+                      .Opt({"remove", "", "take the container's label away"}, &O::remove)
+                      .Write()
+                      .Opt(kJsonOption, &O::json)
+                      .Check(CheckLabel)
+                      .Command("label", "give a container a label that commands take as @LABEL",
+                               "Keeps LABEL for the container in the document, beside its names (the name server\n"
+                               "itself is not changed). A label follows the name rule and is unique in the document,\n"
+                               "letter case ignored. Wherever a command, a batch line or a CSV row takes a container's\n"
+                               "ID, @LABEL names it. A label whose container is deleted is dropped at the next save.\n"
+                               "Without CONTAINER, lists every label.",
+                               RunLabel));
 }
 
 }  // namespace nametree::cli

@@ -12,10 +12,14 @@
 namespace nametree::cli {
 
 int ReportFindings(const Args& args, const std::string& path, const std::vector<Finding>& findings, Json json) {
+  return ReportFindings(args.Has("json"), args.Has("strict"), path, findings, std::move(json));
+}
+
+int ReportFindings(bool asJson, bool strict, const std::string& path, const std::vector<Finding>& findings, Json json) {
   int errors = 0, warnings = 0;
   for (const Finding& f : findings) (f.warning ? warnings : errors)++;
-  const bool counts = errors > 0 || (args.Has("strict") && warnings > 0);
-  if (args.Has("json")) {
+  const bool counts = errors > 0 || (strict && warnings > 0);
+  if (asJson) {
     json["file"] = path;
     json["errors"] = errors;
     json["warnings"] = warnings;
@@ -67,27 +71,32 @@ int RunLint(const Args& args) {
   return ReportFindings(args, doc.Path().string(), findings, Json::object());
 }
 
-int RunRepair(const Args& args) {
+struct RepairOptions : KeywordFlags, WriteFlags {
+  std::string file;
+  bool strict = false;
+  bool json = false;
+};
+
+int RunRepair(const RepairOptions& o, const Context& context) {
   Document doc = Document::InMemory();
-  DocumentOptions options;
-  if (int rc = WriteOptions(args, &options)) return rc;
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), true, options)) return rc;
-  if (int rc = LoadKeywords(args, doc.Server())) return rc;
+  if (int rc = OpenDocument(context.Report(), doc, o.file, true, o.Options())) return rc;
+  if (int rc = LoadKeywords(o, context, doc.Server())) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
   Json json = Json::object();
   if (stored < highest) {
     CNameContainer::SetLastIssuedNameID(highest);
     doc.Server().SetDirty(true);
-    if (int rc = SaveDocument(args.Report(), doc)) return rc;
-    if (!args.Has("json"))
+    if (int rc = SaveDocument(context.Report(), doc)) return rc;
+    if (!o.json)
       std::printf("raised the stored last issued ID from %u to %u\n", stored, highest);
     json["raised"] = {{"from", stored}, {"to", highest}};
-  } else if (!args.Has("json")) {
+  } else if (!o.json) {
     std::printf("the stored last issued ID %u is above every ID in use; nothing to repair\n", stored);
   }
   // The rest cannot be fixed without choosing which name to lose or rename.
-  return ReportFindings(args, doc.Path().string(), LintDocument(doc.Server(), stored < highest ? highest : stored, &doc), std::move(json));
+  return ReportFindings(o.json, o.strict, doc.Path().string(),
+                        LintDocument(doc.Server(), stored < highest ? highest : stored, &doc), std::move(json));
 }
 
 }  // namespace
@@ -130,11 +139,17 @@ void AddLintCommands(std::vector<CommandSpec>& table) {
          [] { return std::vector<std::string>{"note", "warning", "error"}; }}},
        RunLint});
   table.push_back(
-      {"repair", "raise a stored last issued ID that is below an ID in use, and report the rest",
-       "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"
-       "use is raised to the highest ID, so that edits cannot issue held IDs again. Everything\n"
-       "else lint finds is reported, not changed. Exit 0 when nothing is left, 1 otherwise.",
-       {{"FILE", "the document"}}, {keywords, strict, kWaitOption, kForceOption, kDryRunOption, json}, RunRepair});
+      Binder<RepairOptions>()
+          .Arg({"FILE", "the document"}, &RepairOptions::file)
+          .KeywordFiles(keywords)
+          .Opt(strict, &RepairOptions::strict)
+          .Write()
+          .Opt(json, &RepairOptions::json)
+          .Command("repair", "raise a stored last issued ID that is below an ID in use, and report the rest",
+                   "Fixes what can be fixed without losing anything: a stored last issued ID below an ID in\n"
+                   "use is raised to the highest ID, so that edits cannot issue held IDs again. Everything\n"
+                   "else lint finds is reported, not changed. Exit 0 when nothing is left, 1 otherwise.",
+                   RunRepair));
 }
 
 }  // namespace nametree::cli

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "args.h"
+#include "bound.h"
 #include "cli.h"
 #include "container_arg.h"
 #include "document.h"
@@ -16,49 +17,31 @@ namespace nametree::cli {
 
 namespace {
 
-struct NameQuery {
-  std::uint32_t container = 0;
-  CString name;
-  std::uint32_t kind = kOrdinaryName;
+// What next and check both take: the document, CONTAINER, the text, and
+// the options that decide what an add would be judged by.
+struct NameQuery : KeywordFlags {
+  std::string file;
+  ContainerWord container;
+  NameText name;
+  Kind kind;
+  bool confine = false;
+  bool json = false;
 };
 
-// CONTAINER and NAME (positions 1 and 2) and --kind; false after a usage error.
-bool ParseQuery(const Args& args, NameQuery* q) {
-  std::optional<std::uint32_t> container = IsLabelArg(args.At(1)) ? 0 : ParseUnsigned(args.At(1));
-  if (!container) {
-    args.UsageError("CONTAINER must be a number or @LABEL, not \"" + args.At(1) + "\"");
-    return false;
-  }
-  std::optional<CString> name = ParseName(args.At(2));
-  if (!name) {
-    args.UsageError("\"" + args.At(2) + "\" is not valid UTF-8");
-    return false;
-  }
-  if (const std::string* text = args.Value("kind")) {
-    std::optional<std::uint32_t> kind = ParseUnsigned(*text);
-    if (!kind) {
-      args.UsageError("--kind must be a number, not \"" + *text + "\"");
-      return false;
-    }
-    q->kind = *kind;
-  }
-  q->container = *container;
-  q->name = std::move(*name);
-  return true;
-}
+struct NextOptions : NameQuery {
+  Bounded<0, kMaxNameLength> digits;
+  bool local = false;
+};
 
-// CONTAINER given as @LABEL, once the document is open; false after a usage error.
 // Opens the document for reading, resolves an @LABEL container and applies
 // the keywords: what next and check both need before they ask.
-int OpenForQuery(const Args& args, Document& doc, NameQuery* q) {
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
-  if (IsLabelArg(args.At(1))) {
-    std::string error;
-    const std::optional<std::uint32_t> id = ContainerArg(doc, args.At(1), "CONTAINER", &error);
-    if (!id) return args.UsageError(error);
-    q->container = *id;
-  }
-  return LoadKeywords(args, doc.Server());
+int OpenForQuery(const NameQuery& q, const Context& context, Document& doc, std::uint32_t* container) {
+  if (int rc = OpenDocument(context.Report(), doc, q.file, false)) return rc;
+  ContainerWord word = q.container;
+  std::string error;
+  if (!ResolveLabel(doc, "CONTAINER", &word, &error)) return context.UsageError(error);
+  *container = word.id;
+  return LoadKeywords(q, context, doc.Server());
 }
 
 std::string ContainerWords(const CNameServer& server, std::uint32_t id) {
@@ -67,79 +50,72 @@ std::string ContainerWords(const CNameServer& server, std::uint32_t id) {
   return "container " + std::to_string(id) + " (" + ContainerTypeName(c->GetContainerType()) + ")";
 }
 
-int RunNext(const Args& args) {
-  NameQuery q;
-  if (!ParseQuery(args, &q)) return kExitError;
-  int digits = 0;
-  if (const std::string* text = args.Value("digits")) {
-    std::optional<std::uint32_t> n = ParseUnsigned(*text);
-    if (!n || *n > static_cast<std::uint32_t>(kMaxNameLength))
-      return args.UsageError("--digits must be a number from 0 to 32, not \"" + *text + "\"");
-    digits = static_cast<int>(*n);
-  }
-  const bool local = args.Has("local");
-  const bool confine = args.Has("confine");
+int RunNext(const NextOptions& o, const Context& context) {
+  const int digits = static_cast<int>(o.digits.value);
+  const std::uint32_t kind = o.kind.value;
+  const CString& base = o.name.value;
   Document doc = Document::InMemory();
-  if (int rc = OpenForQuery(args, doc, &q)) return rc;
+  std::uint32_t container = 0;
+  if (int rc = OpenForQuery(o, context, doc, &container)) return rc;
   CNameServer& server = doc.Server();
   CString proposal;
-  const HRESULT hr = local ? server.GetNextName(q.container, q.name, digits, &proposal)
-                           : server.GetNextAcceptedName(q.container, q.name, digits, q.kind, confine, &proposal);
+  const HRESULT hr = o.local ? server.GetNextName(container, base, digits, &proposal)
+                             : server.GetNextAcceptedName(container, base, digits, kind, o.confine, &proposal);
   if (hr != S_OK) {
     std::string why;
-    if (!server.GetContainer(q.container))
-      why = "no container has ID " + std::to_string(q.container);
+    if (!server.GetContainer(container))
+      why = "no container has ID " + std::to_string(container);
     else if (hr == E_FAIL)
       why = "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
     else if (hr == E_NAME_INVALID)
-      why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? q.name : proposal, q.kind);
+      why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? base : proposal, kind);
     else
-      why = Quoted(q.name) + " leaves no letters or digits to build a name from";
-    args.Report().Error(args.At(0), "no proposal for " + Quoted(q.name) + ": " + why, hr == S_OK ? E_FAIL : hr, "refused");
+      why = Quoted(base) + " leaves no letters or digits to build a name from";
+    context.Report().Error(o.file, "no proposal for " + Quoted(base) + ": " + why, hr == S_OK ? E_FAIL : hr, "refused");
     return kExitRefused;
   }
-  if (args.Has("json")) {
+  if (o.json) {
     Json json;
-    json["container"] = q.container;
-    json["base"] = JsonText(q.name);
+    json["container"] = container;
+    json["base"] = JsonText(base);
     json["digits"] = digits;
     json["proposal"] = JsonText(proposal);
     PrintJson(json);
   } else {
     std::printf("%s\n", Display(proposal).c_str());
   }
-  if (!local) return kExitOk;
+  if (!o.local) return kExitOk;
   // The proposal is free in the container itself; say so when add would still refuse it.
   CDuplicateHit hit;
-  if (!server.IsValidName(proposal, q.kind))
+  if (!server.IsValidName(proposal, kind))
     std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(),
-                 DescribeInvalidName(server, proposal, q.kind).c_str());
-  else if (server.FindDuplicate(q.container, proposal, confine, &hit))
+                 DescribeInvalidName(server, proposal, kind).c_str());
+  else if (server.FindDuplicate(container, proposal, o.confine, &hit))
     std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(), DescribeDuplicate(hit).c_str());
   return kExitOk;
 }
 
-int RunCheck(const Args& args) {
-  NameQuery q;
-  if (!ParseQuery(args, &q)) return kExitError;
-  const bool confine = args.Has("confine");
+int RunCheck(const NameQuery& q, const Context& context) {
+  const CString& name = q.name.value;
+  const std::uint32_t kind = q.kind.value;
   Document doc = Document::InMemory();
-  if (int rc = OpenForQuery(args, doc, &q)) return rc;
+  std::uint32_t container = 0;
+  if (int rc = OpenForQuery(q, context, doc, &container)) return rc;
   CNameServer& server = doc.Server();
 
-  const bool valid = server.IsValidName(q.name, q.kind);
+  const bool valid = server.IsValidName(name, kind);
   CDuplicateHit hit;
-  const bool duplicate = server.FindDuplicate(q.container, q.name, confine, &hit);
+  const bool duplicate = server.FindDuplicate(container, name, q.confine, &hit);
   // The verdict is the library's own: the add is tried on the loaded copy, which is never saved.
   std::uint32_t unused = 0;
-  const HRESULT verdict = server.AddName(unused, q.container, q.name, q.kind, true, confine);
-  const bool exists = server.GetContainer(q.container) != nullptr;
+  const HRESULT verdict = server.AddName(unused, container, name, kind, true, q.confine);
+  const bool exists = server.GetContainer(container) != nullptr;
 
-  if (args.Has("json")) {
+  if (q.json) {
     Json json;
-    json["container"] = q.container;
+    json["container"] = container;
     json["containerExists"] = exists;
-    json["name"] = JsonText(q.name);
+    json["name"] = JsonText(name);
     json["valid"] = valid;
     json["duplicate"] = nullptr;
     if (duplicate)
@@ -147,9 +123,9 @@ int RunCheck(const Args& args) {
     json["result"] = StatusName(verdict);
     PrintJson(json);
   } else {
-    std::printf("%s in %s\n", Quoted(q.name).c_str(), ContainerWords(server, q.container).c_str());
+    std::printf("%s in %s\n", Quoted(name).c_str(), ContainerWords(server, container).c_str());
     std::printf("  valid:      %s\n",
-                valid ? "yes" : ("no, " + DescribeInvalidName(server, q.name, q.kind)).c_str());
+                valid ? "yes" : ("no, " + DescribeInvalidName(server, name, kind)).c_str());
     std::printf("  duplicate:  %s\n", duplicate ? ("yes, " + DescribeDuplicate(hit)).c_str() : "no");
     std::printf("  add:        %s\n", verdict == S_OK ? "would be accepted"
                                                       : ("would be refused with " +
@@ -163,29 +139,42 @@ int RunCheck(const Args& args) {
 void AddNameCommands(std::vector<CommandSpec>& table) {
   const OptionSpec keywords{"keywords", "FILE", "reserved words, UTF-8, one per line; may be repeated; - reads "
                                                 "standard input", true};
-  const OptionSpec json{"json", "", "report as JSON (errors too, on stdout)"};
-  const OptionSpec keywordSet = kKeywordSetOption;
-  const std::vector<PositionalSpec> positionals = {{"FILE", "the document"}, {"CONTAINER", "the container's ID"}};
-  std::vector<PositionalSpec> next = positionals, check = positionals;
-  next.push_back({"BASE", "the base name; characters other than letters and digits are dropped"});
-  check.push_back({"NAME", "the name to judge"});
-  table.push_back({"next", "propose a fresh name that add will accept",
+  const PositionalSpec file{"FILE", "the document"}, container{"CONTAINER", "the container's ID"};
+  table.push_back(
+      Binder<NextOptions>()
+          .Arg(file, &NextOptions::file)
+          .Arg(container, &NextOptions::container)
+          .Arg({"BASE", "the base name; characters other than letters and digits are dropped"}, &NextOptions::name)
+          .Opt({"digits", "N", "at least N digits, with leading zeros (0 to 32; default 0)"}, &NextOptions::digits)
+          .Opt(kKindOption, &NextOptions::kind)
+          .Opt(kConfineOption, &NextOptions::confine)
+          .Opt({"local", "", "look at the container's own names alone, as the library's GetNextName does"},
+               &NextOptions::local)
+          .KeywordFiles(keywords)
+          .KeywordSets()
+          .Opt(kJsonOption, &NextOptions::json)
+          .Command("next", "propose a fresh name that add will accept",
                    "Proposes BASE followed by a number (Pump1, or Pump001 with --digits 3) that 'nametree add'\n"
                    "with the same --kind and --confine accepts: valid, no keyword, and free in every\n"
                    "namespace the container must stay apart from. Exit 1 with the reason where no number\n"
                    "can pass (a base beginning with a digit under kind 0). Counters are not stored with\n"
                    "the document, so each run starts at 1. Nothing is added.",
-                   next,
-                   {{"digits", "N", "at least N digits, with leading zeros (0 to 32; default 0)"}, kKindOption, kConfineOption,
-                    {"local", "", "look at the container's own names alone, as the library's GetNextName does"},
-                    keywords, keywordSet, json},
-                   RunNext});
-  table.push_back({"check", "explain whether a name would be accepted",
-                   "Tells whether NAME is valid, whether it collides with a name the container must stay\n"
-                   "apart from (a keyword, the container itself, its own tree, the global or a target\n"
-                   "namespace) and where, and whether 'nametree add' would accept it. Exit code 0 when it\n"
-                   "would, 1 when it would not. The file is not changed.",
-                   check, {kKindOption, keywords, keywordSet, kConfineOption, json}, RunCheck});
+                   RunNext));
+  table.push_back(Binder<NameQuery>()
+                      .Arg(file, &NameQuery::file)
+                      .Arg(container, &NameQuery::container)
+                      .Arg({"NAME", "the name to judge"}, &NameQuery::name)
+                      .Opt(kKindOption, &NameQuery::kind)
+                      .KeywordFiles(keywords)
+                      .KeywordSets()
+                      .Opt(kConfineOption, &NameQuery::confine)
+                      .Opt(kJsonOption, &NameQuery::json)
+                      .Command("check", "explain whether a name would be accepted",
+                               "Tells whether NAME is valid, whether it collides with a name the container must stay\n"
+                               "apart from (a keyword, the container itself, its own tree, the global or a target\n"
+                               "namespace) and where, and whether 'nametree add' would accept it. Exit code 0 when it\n"
+                               "would, 1 when it would not. The file is not changed.",
+                               RunCheck));
 }
 
 }  // namespace nametree::cli

@@ -12,15 +12,15 @@
 
 namespace nametree::cli {
 
-int ResolveShownContainer(const Args& args, Document& doc, std::size_t position, std::uint32_t* id) {
+int ResolveShownContainer(const Context& context, Document& doc, const ContainerWord& word, std::uint32_t* id) {
   std::string error;
-  const std::optional<std::uint32_t> found = ContainerArg(doc, args.At(position), "CONTAINER", &error);
-  if (!found) return args.UsageError(error);
-  if (*found == 0 || !doc.Server().GetContainer(*found)) {
-    args.Report().File(doc.Path().string(), "no container has ID " + std::to_string(*found), "refused");
+  ContainerWord found = word;
+  if (!ResolveLabel(doc, "CONTAINER", &found, &error)) return context.UsageError(error);
+  if (found.id == 0 || !doc.Server().GetContainer(found.id)) {
+    context.Report().File(doc.Path().string(), "no container has ID " + std::to_string(found.id), "refused");
     return kExitRefused;
   }
-  *id = *found;
+  *id = found.id;
   return kExitOk;
 }
 
@@ -38,12 +38,18 @@ Json CountsJson(const Document& doc, const ContainerRef& c) {
   return json;
 }
 
-int RunLs(const Args& args) {
+struct LsOptions {
+  std::string file;
+  std::optional<ContainerWord> container;
+  bool json = false;
+};
+
+int RunLs(const LsOptions& o, const Context& context) {
   Document doc = Document::InMemory();
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), false)) return rc;
+  if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
   std::uint32_t id = 0;
-  if (args.Count() > 1)
-    if (int rc = ResolveShownContainer(args, doc, 1, &id)) return rc;
+  if (o.container)
+    if (int rc = ResolveShownContainer(context, doc, *o.container, &id)) return rc;
   // The top level has no names; its "sub-containers" are the top-level containers.
   std::vector<std::pair<std::uint32_t, std::u16string_view>> names;
   std::vector<ContainerRef> children;
@@ -58,7 +64,7 @@ int RunLs(const Args& args) {
   std::sort(names.begin(), names.end());
   std::sort(children.begin(), children.end(), [](const ContainerRef& a, const ContainerRef& b) { return a.Id() < b.Id(); });
 
-  if (args.Has("json")) {
+  if (o.json) {
     Json json;
     json["file"] = doc.Path().string();
     if (self) {
@@ -92,13 +98,15 @@ int RunLs(const Args& args) {
 }  // namespace
 
 void AddNavigateCommands(std::vector<CommandSpec>& table) {
-  table.push_back({"ls", "one container: its names and its sub-containers with what they hold",
-                   "Lists the container's names by ID, then its sub-containers, each with how many names\n"
-                   "and sub-containers it holds. Without CONTAINER, the top-level containers. Exit 1 when\n"
-                   "no container has the ID.",
-                   {{"FILE", "the document"}, {"CONTAINER", "the container: an ID or @LABEL", false}},
-                   {{"json", "", "report as JSON (errors too, on stdout)"}},
-                   RunLs});
+  table.push_back(Binder<LsOptions>()
+                      .Arg({"FILE", "the document"}, &LsOptions::file)
+                      .Arg({"CONTAINER", "the container: an ID or @LABEL", false}, &LsOptions::container)
+                      .Opt(kJsonOption, &LsOptions::json)
+                      .Command("ls", "one container: its names and its sub-containers with what they hold",
+                               "Lists the container's names by ID, then its sub-containers, each with how many names\n"
+                               "and sub-containers it holds. Without CONTAINER, the top-level containers. Exit 1 when\n"
+                               "no container has the ID.",
+                               RunLs));
 }
 
 }  // namespace nametree::cli

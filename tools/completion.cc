@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "args.h"
+#include "bound.h"
 #include "document.h"
 #include "help.h"
 #include "output.h"
@@ -222,22 +223,29 @@ std::string ZshScript(const std::vector<CommandSpec>& table) {
 }
 
 // One @LABEL a line, as the scripts offer them.
-int PrintLabels(const Args& args, const std::string& path) {
+int PrintLabels(const Context& context, const std::string& path) {
   Document doc = Document::InMemory();
   // mutate: label-completion-takes-lock
-  if (int rc = OpenDocument(args.Report(), doc, path, false)) return rc;
+  if (int rc = OpenDocument(context.Report(), doc, path, false)) return rc;
   for (const auto& [id, label] : doc.Labels16()) std::printf("@%s\n", Display(label).c_str());
   return kExitOk;
 }
 
-int RunCompletion(const Args& args) {
-  if (const std::string* path = args.Value("labels")) {
-    if (args.Count() > 0) return args.UsageError("give SHELL or --labels FILE, not both");
-    return PrintLabels(args, *path);
-  }
-  if (args.Count() == 0) return args.UsageError("SHELL is missing: bash or zsh");
-  const std::optional<std::string> script = CompletionScript(args.At(0), AllCommands());
-  if (!script) return args.UsageError("no completion for the shell \"" + Echo(args.At(0)) + "\"; try bash or zsh");
+struct CompletionOptions {
+  std::optional<std::string> shell;
+  std::optional<std::string> labels;
+};
+
+std::string CheckCompletion(const CompletionOptions& o) {
+  if (o.labels && o.shell) return "give SHELL or --labels FILE, not both";
+  if (!o.labels && !o.shell) return "SHELL is missing: bash or zsh";
+  return {};
+}
+
+int RunCompletion(const CompletionOptions& o, const Context& context) {
+  if (o.labels) return PrintLabels(context, *o.labels);
+  const std::optional<std::string> script = CompletionScript(*o.shell, AllCommands());
+  if (!script) return context.UsageError("no completion for the shell \"" + Echo(*o.shell) + "\"; try bash or zsh");
   std::fputs(script->c_str(), stdout);
   return kExitOk;
 }
@@ -251,16 +259,19 @@ std::optional<std::string> CompletionScript(std::string_view shell, const std::v
 }
 
 void AddCompletionCommand(std::vector<CommandSpec>& table) {
-  table.push_back({"completion", "print a completion script for bash or zsh",
+  table.push_back(Binder<CompletionOptions>()
+                      .Arg({"SHELL", "bash or zsh", false, false, ShellNames}, &CompletionOptions::shell)
+                      .Opt({"labels", "FILE", "print the labels of FILE instead, one @LABEL a line, as the scripts offer "
+                                              "them; reads without waiting for a writer"},
+                           &CompletionOptions::labels)
+                      .Check(CheckCompletion)
+                      .Command("completion", "print a completion script for bash or zsh",
                    "  source <(nametree completion bash)            # bash, in this shell\n"
                    "  nametree completion zsh > ~/.zfunc/_nametree  # zsh, with ~/.zfunc in $fpath\n"
                    "Completes commands, their options, the words a value may be, file names where a\n"
                    "command takes a file, and the @LABELs of the document on the line where it takes a\n"
                    "container.",
-                   {{"SHELL", "bash or zsh", false, false, ShellNames}},
-                   {{"labels", "FILE", "print the labels of FILE instead, one @LABEL a line, as the scripts offer "
-                                       "them; reads without waiting for a writer"}},
-                   RunCompletion});
+                   RunCompletion));
 }
 
 }  // namespace nametree::cli

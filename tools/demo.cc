@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "args.h"
+#include "bound.h"
 #include "cli.h"
 #include "document.h"
 #include "nametree/utf8.h"
@@ -180,20 +180,24 @@ int SaveAndReload(Reporter& report, Document& doc, const Plant& p) {
   return same ? kExitOk : kExitRefused;
 }
 
-int RunDemo(const Args& args) {
-  const DemoDir dir(args.Value("keep"));
+struct DemoOptions {
+  std::optional<std::string> keep;
+};
+
+int RunDemo(const DemoOptions& o, const Context& context) {
+  const DemoDir dir(o.keep ? &*o.keep : nullptr);
   if (dir.Path().empty()) {
     if (dir.Kept()) {
-      args.Report().File(*args.Value("keep"), "cannot be made, or is not an empty directory", "usage");
+      context.Report().File(*o.keep, "cannot be made, or is not an empty directory", "usage");
     } else {
-      args.Report().File("demo", "cannot make a temporary directory", "io");
+      context.Report().File("demo", "cannot make a temporary directory", "io");
     }
     return kExitError;
   }
   std::printf("nametree demo: the names of a small plant, written to %s (%s)\n", dir.Path().c_str(),
               dir.Kept() ? "kept" : "a temporary directory, removed at the end; --keep DIR keeps the files");
   Document doc = Document::InMemory();
-  if (int rc = CreateDocument(args.Report(), doc, dir.Path() + "/plant.nt")) return rc;
+  if (int rc = CreateDocument(context.Report(), doc, dir.Path() + "/plant.nt")) return rc;
   Plant plant;
   DemoHeading(1, "Namespaces: a global tree and two targets");
   BuildNamespaces(doc.Server(), plant);
@@ -204,8 +208,8 @@ int RunDemo(const Args& args) {
   ProposeNames(doc.Server(), plant);
   ShowCollisions(doc.Server(), plant);
   RenameAndDelete(doc, plant);
-  if (int rc = SaveAndReload(args.Report(), doc, plant)) return rc;
-  if (int rc = DemoLegacyImport(args.Report(), dir.Path())) return rc;
+  if (int rc = SaveAndReload(context.Report(), doc, plant)) return rc;
+  if (int rc = DemoLegacyImport(context.Report(), dir.Path())) return rc;
   if (dir.Kept()) {
     std::printf("\nkept in %s: plant.nt, earlier.doc (the earlier format), earlier.nt\n"
                 "try: nametree import-legacy %s/earlier.doc converted.nt\n",
@@ -226,18 +230,19 @@ std::function<std::string(std::uint32_t)> CaptionsOf(const DemoCaptions& caption
 }
 
 void AddDemoCommand(std::vector<CommandSpec>& table) {
-  table.push_back({"demo", "a short tour of the library on a plant document",
+  table.push_back(Binder<DemoOptions>()
+                      .Opt({"keep", "DIR",
+                            "write into DIR (made if needed; must be empty) and keep the files: plant.nt, "
+                            "earlier.nt, and earlier.doc, a document of the earlier format to try "
+                            "'nametree import-legacy' on"},
+                           &DemoOptions::keep)
+                      .Command("demo", "a short tour of the library on a plant document",
                    "Builds a plant document in a temporary directory (removed afterwards):\n"
                    "namespaces, a few hundred proposed names, refused collisions with their\n"
                    "reasons, renames and deletes with their notifications, save and reload,\n"
                    "and the import of a document of the earlier format. Touches no files of\n"
                    "yours unless --keep DIR is given.",
-                   {},
-                   {{"keep", "DIR",
-                     "write into DIR (made if needed; must be empty) and keep the files: plant.nt, "
-                     "earlier.nt, and earlier.doc, a document of the earlier format to try "
-                     "'nametree import-legacy' on"}},
-                   RunDemo});
+                   RunDemo));
 }
 
 }  // namespace nametree::cli

@@ -308,64 +308,49 @@ std::vector<std::string> ContainerTypeWords() {
   return words;
 }
 
-std::optional<Edit> ParseEdit(const Args& args, EditResult* error) {
-  using Op = Edit::Op;
-  const std::string_view command = args.Command();
-  Edit edit;
-  if (command == "add") edit.op = Op::kAdd;
-  else if (command == "rename") edit.op = Op::kRename;
-  else if (command == "delete") edit.op = Op::kDelete;
-  else if (command == "add-container") edit.op = Op::kAddContainer;
-  else if (command == "keyword") edit.op = Op::kKeyword;
-  else {
-    *error = Usage("unknown edit command \"" + Echo(command) + "\"");
-    return std::nullopt;
-  }
-  if (edit.op == Op::kKeyword) {
-    const std::string* set = args.Value("set");
-    if ((args.Count() > 0) == (set != nullptr)) {
-      *error = Usage("a keyword line gives a WORD or --set NAME");
-      return std::nullopt;
-    }
-    if (set) {
-      if (KeywordSet(*set).empty()) {
-        *error = Usage(UnknownKeywordSet(*set));
-        return std::nullopt;
-      }
-      edit.set = *set;
-      return edit;
-    }
-    auto word = NameArg(args.At(0), error);
-    if (!word) return std::nullopt;
-    edit.name = std::move(*word);
-    return edit;
-  }
-  edit.id = args.At(0);
-  if (!CheckIdText(edit, error)) return std::nullopt;
-  if (edit.op == Op::kAdd || edit.op == Op::kRename) {
-    auto name = NameArg(args.At(1), error);
-    if (!name) return std::nullopt;
-    auto kind = KindArg(args.Value("kind"), error);
-    if (!kind) return std::nullopt;
-    edit.name = std::move(*name);
-    edit.kind = *kind;
-  }
-  if (const std::string* text = args.Value("type"))
-    if (!TypeArg(*text, &edit, error)) return std::nullopt;
-  edit.check = !args.Has("no-check");
-  edit.confine = args.Has("confine");
-  edit.container = args.Has("container");
-  if (const std::string* label = args.Value("as")) {
-    edit.label = *label;
-    // mutate: label-as-not-kept
-    edit.storeLabel = edit.op == Op::kAddContainer;
-  }
-  if (const std::string* label = args.Value("label")) {
-    edit.label = *label;
-    edit.storeLabel = true;
-  }
-  if (const std::string* ref = args.Value("ref")) edit.label = *ref;
-  return edit;
+std::string SetEditId(Edit& edit, const Words& words) {
+  if (words.empty()) return {};
+  edit.id = words.back();
+  EditResult error;
+  return CheckIdText(edit, &error) ? std::string() : error.text;
+}
+
+std::string SetEditName(Edit& edit, const Words& words) {
+  if (words.empty()) return {};
+  EditResult error;
+  std::optional<CString> name = NameArg(words.back(), &error);
+  if (!name) return error.text;
+  edit.name = std::move(*name);
+  return {};
+}
+
+std::string SetEditKind(Edit& edit, const Words& words) {
+  EditResult error;
+  const std::optional<std::uint32_t> kind = KindArg(words.empty() ? nullptr : &words.back(), &error);
+  if (!kind) return error.text;
+  edit.kind = *kind;
+  return {};
+}
+
+std::string SetEditType(Edit& edit, const Words& words) {
+  EditResult error;
+  return words.empty() || TypeArg(words.back(), &edit, &error) ? std::string() : error.text;
+}
+
+std::string SetKeywordWord(Edit& edit, const Words& words) {
+  edit.word = !words.empty();
+  return SetEditName(edit, words);
+}
+
+std::string SetKeywordSet(Edit& edit, const Words& words) {
+  if (words.empty()) return {};
+  if (KeywordSet(words.back()).empty()) return UnknownKeywordSet(words.back());
+  edit.set = words.back();
+  return {};
+}
+
+std::string CheckKeywordLine(const Edit& edit) {
+  return edit.word == !edit.set.empty() ? "a keyword line gives a WORD or --set NAME" : "";
 }
 
 std::optional<Edit> ParseRow(const std::string& container, const std::string& name, const std::string* kind,

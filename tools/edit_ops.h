@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "args.h"
+#include "bound.h"
 #include "nametree/document_check.h"
 #include "nametree/document.h"
 #include "output.h"
@@ -62,6 +63,7 @@ struct Edit {
   std::string id;  // the container (add), name (rename, delete) or parent (add-container)
   CString name;    // the text of add and rename, the word of keyword
   std::string set;  // keyword --set: a built-in set instead of one word
+  bool word = false;  // keyword: WORD was typed
   std::uint32_t kind = kOrdinaryName;
   bool check = true;       // add without --no-check
   bool confine = false;    // --confine
@@ -71,9 +73,16 @@ struct Edit {
   bool storeLabel = false;  // the label is kept in the document, not for the batch alone
 };
 
-// The edit that args.Command() names, with args' positional words after
-// the document; a usage error (exit 2, text) when an argument is wrong.
-std::optional<Edit> ParseEdit(const Args& args, EditResult* error);
+// The words of an edit's entries into the Edit, each with its usage error
+// (empty when they fit).
+std::string SetEditId(Edit& edit, const Words& words);
+std::string SetEditName(Edit& edit, const Words& words);
+std::string SetEditKind(Edit& edit, const Words& words);
+std::string SetEditType(Edit& edit, const Words& words);
+std::string SetKeywordWord(Edit& edit, const Words& words);
+std::string SetKeywordSet(Edit& edit, const Words& words);
+// A keyword line gives a WORD or --set, not both.
+std::string CheckKeywordLine(const Edit& edit);
 // An add of a CSV row; an empty kind is the default.
 std::optional<Edit> ParseRow(const std::string& container, const std::string& name, const std::string* kind,
                              EditResult* error);
@@ -89,8 +98,14 @@ std::vector<std::string> ContainerTypeWords();
 // Applies the edit to the server. Nothing is printed.
 EditResult ApplyEdit(EditContext& context, const Edit& edit);
 
-// The table entries of the edit commands. Those of a batch line take no
-// document, take --as, and add the keyword command.
-std::vector<CommandSpec> EditCommandSpecs(bool batchLine);
+// The edit commands: each one's entries, bound into an Edit. Those of a
+// batch line take no document, take --as, and add the keyword command.
+struct EditLine {
+  std::string_view name;
+  std::string_view summary;
+  std::string_view details;
+  Binder<Edit> binder;
+};
+std::vector<EditLine> EditLines(bool batchLine);
 
 }  // namespace nametree::cli

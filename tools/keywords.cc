@@ -45,6 +45,55 @@ int LoadKeywords(const Args& args, CNameServer& server) {
   return kExitOk;
 }
 
+int LoadKeywords(const KeywordFlags& keywords, const Context& context, CNameServer& server) {
+  std::vector<CString> words;
+  if (int rc = ReadKeywordFiles(keywords, context, &words)) return rc;
+  for (const CString& word : words) server.AddKeyword(word);
+  return kExitOk;
+}
+
+int ReadKeywordFiles(const KeywordFlags& keywords, const Context& context, std::vector<CString>* words) {
+  for (const std::string& name : keywords.sets)
+    for (std::u16string_view word : KeywordSet(name)) words->emplace_back(word);
+  bool stdinUsed = false;
+  for (const std::string& path : keywords.files) {
+    if (path == "-") {
+      if (stdinUsed) return context.UsageError("--keywords - may be given once: standard input is read once");
+      stdinUsed = true;
+      if (int rc = ReadKeywords(context.Report(), std::cin, "standard input", *words)) return rc;
+      continue;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      context.Report().File(path, std::string("cannot read keywords: ") + std::strerror(errno), OpenErrorKind(errno));
+      return kExitError;
+    }
+    if (int rc = ReadKeywords(context.Report(), in, path, *words)) return rc;
+  }
+  return kExitOk;
+}
+
+int OpenForEdit(Document& doc, const Context& context, const std::string& path, const WriteFlags& write,
+                const KeywordFlags& keywords) {
+  GuardInterrupts(path);
+  // Read before the lock is taken: a slow pipe must not hold the document.
+  std::vector<CString> words;
+  if (int rc = ReadKeywordFiles(keywords, context, &words)) return rc;
+  if (int rc = OpenDocument(context.Report(), doc, path, true, write.Options())) return rc;
+  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
+  const std::uint32_t highest = doc.Server().GetHighestID();
+  if (stored < highest) {
+    context.Report().File(doc.Path().string(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
+                                  std::to_string(highest) +
+                                  ", which the document holds; an edit would issue held IDs again and "
+                                  "replace names. Run 'nametree repair " + doc.Path().string() + "' first",
+                          "damaged");
+    return kExitError;
+  }
+  for (const CString& word : words) doc.Server().AddKeyword(word);
+  return kExitOk;
+}
+
 std::vector<std::string> KeywordSetNameList() {
   const auto names = KeywordSetNames();
   return {names.begin(), names.end()};
@@ -107,41 +156,5 @@ const OptionSpec kNoEditCheckOption{"no-edit-check", "",
 const OptionSpec kDryRunOption{"dry-run", "",
                                "print what the command would change, then \"dry run: FILE left unchanged\"; "
                                "write nothing"};
-
-int WriteOptions(const Args& args, DocumentOptions* options) {
-  options->force = args.Has("force");
-  options->dryRun = args.Has("dry-run");
-  if (const std::string* text = args.Value("wait")) {
-    char* end = nullptr;
-    errno = 0;
-    const long seconds = std::strtol(text->c_str(), &end, 10);
-    if (text->empty() || *end != 0 || errno != 0 || seconds < 0 || seconds > 86400)
-      return args.UsageError("--wait takes a whole number of seconds from 0 to 86400");
-    options->wait = std::chrono::seconds(seconds);
-  }
-  return kExitOk;
-}
-
-int OpenForEdit(Document& doc, const Args& args) {
-  DocumentOptions options;
-  if (int rc = WriteOptions(args, &options)) return rc;
-  GuardInterrupts(args.At(0));
-  // Read before the lock is taken: a slow pipe must not hold the document.
-  std::vector<CString> words;
-  if (int rc = ReadKeywordFiles(args, &words)) return rc;
-  if (int rc = OpenDocument(args.Report(), doc, args.At(0), true, options)) return rc;
-  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  const std::uint32_t highest = doc.Server().GetHighestID();
-  if (stored < highest) {
-    args.Report().File(doc.Path().string(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
-                               std::to_string(highest) +
-                               ", which the document holds; an edit would issue held IDs again and "
-                               "replace names. Run 'nametree repair " + doc.Path().string() + "' first",
-                       "damaged");
-    return kExitError;
-  }
-  for (const CString& word : words) doc.Server().AddKeyword(word);
-  return kExitOk;
-}
 
 }  // namespace nametree::cli

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "bound.h"
 #include "cli.h"
 #include "document.h"
 
@@ -17,27 +18,20 @@ int LoadKeywords(const Args& args, CNameServer& server);
 // The same words, read without a server.
 int ReadKeywordFiles(const Args& args, std::vector<CString>* words);
 
-// The options of every command that writes a document: how long to wait for
-// another writer, and whether to save over entries that could not be read.
-extern const OptionSpec kWaitOption;
-extern const OptionSpec kForceOption;
-extern const OptionSpec kDryRunOption;
-extern const OptionSpec kNoEditCheckOption;
-// --keyword-set NAME: a built-in set of reserved words, for the commands
-// that take --keywords.
-extern const OptionSpec kKeywordSetOption;
 // The names of the built-in sets, for completion.
 std::vector<std::string> KeywordSetNameList();
 // Why `name` is no built-in set, naming those there are.
 std::string UnknownKeywordSet(const std::string& name);
 // The words of a built-in set; a usage error (2) for an unknown name.
 int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words);
-// DocumentOptions from --wait and --force; a bad --wait is a usage error (2).
-int WriteOptions(const Args& args, DocumentOptions* options);
 
-// Opens the document (args.At(0)) for an edit and adds the keywords. A
+// The same, from typed options.
+int LoadKeywords(const KeywordFlags& keywords, const Context& context, CNameServer& server);
+int ReadKeywordFiles(const KeywordFlags& keywords, const Context& context, std::vector<CString>* words);
+// Opens the document at `path` for an edit and adds the keywords. A
 // document whose stored last issued ID is below an ID it holds is refused
 // with 2: the next add would issue a held ID again and replace that name.
-int OpenForEdit(Document& doc, const Args& args);
+int OpenForEdit(Document& doc, const Context& context, const std::string& path, const WriteFlags& write,
+                const KeywordFlags& keywords);
 
 }  // namespace nametree::cli

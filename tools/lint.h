@@ -40,6 +40,7 @@ std::vector<Finding> LintDocument(const CNameServer& server, std::uint32_t store
 // completed with them under --json); returns 1 when they count (errors, or
 // warnings under --strict), else 0.
 int ReportFindings(const Args& args, const std::string& path, const std::vector<Finding>& findings, Json json);
+int ReportFindings(bool asJson, bool strict, const std::string& path, const std::vector<Finding>& findings, Json json);
 
 // The findings of a document an import made, each located in its project
 // through the document's origins, printed as lint PROJECT.xml prints them.

@@ -7,15 +7,14 @@
 #include <memory>
 #include <string>
 
-#include "args.h"
+#include "bound.h"
 #include "document.h"
 
 namespace nametree::cli {
 
-// The container that positional word `position` names (an ID or @LABEL);
-// 2 for a word that is neither or a label no container has, 1 when no
-// container has the ID, else 0.
-int ResolveShownContainer(const Args& args, Document& doc, std::size_t position, std::uint32_t* id);
+// The container that `word` names (an ID or @LABEL); 2 for a label no
+// container has, 1 when no container has the ID, else 0.
+int ResolveShownContainer(const Context& context, Document& doc, const ContainerWord& word, std::uint32_t* id);
 
 // Which names 'find' lists: TEXT compared as the library compares names
 // (letter case ignored), whole, as a prefix or as a glob (* and ?), or a
