@@ -65,8 +65,6 @@ const Damage kDamages[] = {
     // Chains of streams, through the FAT and the mini FAT, and of the file's own tables.
     {"chain of stream \"Big\" loops",
      [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start + 2)], s.Entry(u"Big").start); }},
-    {"Big: the chain of stream \"Big\" points at sector",
-     [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start + 2)], 0x00FFFFFF); }, false},
     {"ends after 1 of 10", [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start)], cfb::kEndOfChain); },
      false},
     {"does not exist", [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start)], cfb::kFreeSector); },

@@ -44,7 +44,7 @@ const Damage kDamages[] = {
      "loops"},
     {"chain out of the file", "Big",
      [](Surgeon& s) { Put32(&s.file[s.FatOffset(s.Entry(u"Big").start + 1)], 0x00FFFFFF); }, 0,
-     "does not exist"},
+     "points at sector 16777215, which does not exist"},
     {"mini chain out of the table", "NameServer",
      [](Surgeon& s) { s.SetLink(u"NameServer", 116, 0x00FFFFFF); }, 0, "does not exist"},
     {"size past the mini chain", "NameServer",
@@ -118,6 +118,30 @@ TEST(DamagedEntry, IsNeverAbsentAndNoUnforcedCommitReplacesIt) {
     expected[d.entry] = Bytes{1, 2, 3};
     EXPECT_EQ(Parse(ReadBytes(path)), expected);
   }
+}
+
+// Of two entries that share a chain, the one followed first keeps it and
+// the other is damaged: found when followed, not at open.
+TEST(DamagedEntry, ASharedChainDamagesTheEntryFollowedSecond) {
+  Surgeon s(Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}}));
+  s.SetLink(u"Broken", 116, s.Entry(u"Fine").start);
+  TempDir dir;
+  const std::string path = dir.File("doc.nt");
+  WriteBytes(path, s.file);
+  ComPtr<IStorage> storage;
+  std::string error;
+  ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
+  ComPtr<IStream> stream;
+  EXPECT_EQ(storage->OpenStream(u"Fine", kOpenMode, stream.Put()), S_OK);
+  stream.Reset();
+  EXPECT_EQ(storage->OpenStream(u"Broken", kOpenMode, stream.Put()), STG_E_DOCFILECORRUPT);
+  const std::vector<std::string> warnings = CompoundFileWarnings(storage.Get());
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("another entry also uses (a shared chain)"), std::string::npos) << warnings[0];
+  EXPECT_EQ(Snapshot(storage.Get()), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
+  EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));
+  EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos) << error;
+  EXPECT_EQ(ReadBytes(path), s.file);
 }
 
 // A version 4 file of `sectors` sectors after the header whose directory

@@ -1,8 +1,7 @@
 // The library on real document files and under the hazards of real use:
 // a commit that the file system fails at any step, or a save killed
 // halfway, leaving the earlier file whole; paths that are links or no files
-// at all, read-only and hard-linked files; writers in other processes;
-// entries that cannot be read.
+// at all, read-only and hard-linked files; writers in other processes.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -254,50 +253,6 @@ TEST(DocumentCrash, SweepTakesOnlyOurStaleTempsAndAKillLeavesAtMostOne) {
       ASSERT_TRUE(Edit(*layer, doc, {{"NameServer", Pattern(10, 6)}}));
       EXPECT_EQ(clean.Names(), std::vector<std::string>{"doc.nt"});
     }
-  }
-}
-
-// An entry that cannot be read does not stop the rest from being read,
-// but is never dropped silently: the commit is refused unless forced. Its
-// damage is found at open, or when its chain is first followed.
-TEST(DocumentLenient, UnreadableEntryRefusesTheCommitUnlessForced) {
-  const Surgeon s(
-      Serialize({{"NameServer", Pattern(300, 1)}, {"Broken", Pattern(9000, 2)}, {"Fine", Pattern(5000, 3)}}));
-  const std::size_t broken = s.EntryOffset(s.Id(u"Broken"));
-  const std::tuple<std::size_t, std::uint32_t, const char*> cases[] = {
-      {broken + 116, s.Entry(u"Fine").start, "another entry also uses (a shared chain)"},
-      {broken + 116, 0x00FFFFFF, "points at sector 16777215, which does not exist"},
-  };
-  for (const auto& [at, value, words] : cases) {
-    SCOPED_TRACE(words);
-    TempDir dir;
-    const std::string path = dir.File("doc.nt");
-    std::string error;
-    Bytes file = s.file;
-    cfb::Put32(&file[at], value);
-    WriteBytes(path, file);
-    ComPtr<IStorage> storage;
-    ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
-    ComPtr<IStream> stream;
-    EXPECT_EQ(storage->OpenStream(u"Fine", kOpenMode, stream.Put()), S_OK);
-    stream.Reset();
-    EXPECT_EQ(storage->OpenStream(u"Broken", kOpenMode, stream.Put()), STG_E_DOCFILECORRUPT);
-    const std::vector<std::string> warnings = CompoundFileWarnings(storage.Get());
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find(words), std::string::npos) << warnings[0];
-    EXPECT_EQ(Snapshot(storage.Get()), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
-
-    EXPECT_FALSE(CommitCompoundFile(storage.Get(), &error));
-    EXPECT_NE(error.find("1 entries could not be read and would be lost: Broken"), std::string::npos)
-        << error;
-    EXPECT_EQ(ReadBytes(path), file);
-    CompoundFileOptions force;
-    force.force = true;
-    std::vector<std::string> leftOut;
-    ASSERT_TRUE(CommitCompoundFile(storage.Get(), force, &leftOut, &error)) << error;
-    ASSERT_EQ(leftOut.size(), 1u);
-    EXPECT_EQ(leftOut[0].rfind("Broken (", 0), 0u) << leftOut[0];
-    EXPECT_EQ(Parse(ReadBytes(path)), (Tree{{"NameServer", Pattern(300, 1)}, {"Fine", Pattern(5000, 3)}}));
   }
 }
 
