@@ -125,20 +125,20 @@ class Binder {
 
   // An entry converted by its field's type; the field may be a base's.
   template <class F, class B>
-  Binder& Arg(PositionalSpec spec, F B::*field) {
-    return Arg(spec, Into(std::string(spec.name), field));
+  Binder& Arg(PositionalSpec given, F B::*field) {
+    return Arg(given, Into(std::string(given.name), field));
   }
   template <class F, class B>
-  Binder& Opt(OptionSpec spec, F B::*field) {
-    return Opt(spec, Into("--" + std::string(spec.name), field));
+  Binder& Opt(OptionSpec given, F B::*field) {
+    return Opt(given, Into("--" + std::string(given.name), field));
   }
-  Binder& Arg(PositionalSpec spec, Setter<O> set) {
-    positionals_.push_back(spec);
+  Binder& Arg(PositionalSpec given, Setter<O> set) {
+    positionals_.push_back(given);
     positionalSetters_.push_back(std::move(set));
     return *this;
   }
-  Binder& Opt(OptionSpec spec, Setter<O> set) {
-    options_.push_back(spec);
+  Binder& Opt(OptionSpec given, Setter<O> set) {
+    options_.push_back(given);
     optionSetters_.push_back(std::move(set));
     return *this;
   }
@@ -147,7 +147,7 @@ class Binder {
     static_assert(std::is_base_of_v<WriteFlags, O>);
     return Opt(kWaitOption, &WriteFlags::wait).Opt(kForceOption, &WriteFlags::force).Opt(kDryRunOption, &WriteFlags::dryRun);
   }
-  Binder& KeywordFiles(OptionSpec spec) { return Opt(spec, &KeywordFlags::files); }
+  Binder& KeywordFiles(OptionSpec given) { return Opt(given, &KeywordFlags::files); }
   Binder& KeywordSets() {
     return Opt(kKeywordSetOption, [](O& o, const Words& w) { return ConvertKeywordSets(w, &o.KeywordFlags::sets); });
   }
@@ -187,19 +187,19 @@ class Binder {
   }
 
   // The table entry, for help and for a parser of its own.
-  CommandSpec Spec(std::string_view name, std::string_view summary, std::string_view details) const {
+  CommandSpec Entry(std::string_view name, std::string_view summary, std::string_view details) const {
     return {name, summary, details, positionals_, options_, nullptr};
   }
   // The table entry that binds and then runs `act`.
   CommandSpec Command(std::string_view name, std::string_view summary, std::string_view details,
                       int (*act)(const O&, const Context&)) const {
-    CommandSpec spec = Spec(name, summary, details);
-    spec.act = [copy = *this, act](const std::vector<Words>& words, const Context& context) {
+    CommandSpec entry = Entry(name, summary, details);
+    entry.act = [copy = *this, act](const std::vector<Words>& words, const Context& context) {
       std::string error;
       const std::optional<O> o = copy.Bind(words, &error);
       return o ? act(*o, context) : context.UsageError(error);
     };
-    return spec;
+    return entry;
   }
 
   const std::vector<PositionalSpec>& Positionals() const { return positionals_; }

@@ -75,7 +75,7 @@ class LineParser {
  public:
   LineParser() : lines_(EditLines(true)), app_("a line of a batch", "batch") {
     app_.require_subcommand(1);
-    for (const EditLine& line : lines_) specs_.push_back(line.binder.Spec(line.name, line.summary, line.details));
+    for (const EditLine& line : lines_) specs_.push_back(line.binder.Entry(line.name, line.summary, line.details));
     for (const CommandSpec& entry : specs_) commands_.push_back(std::make_unique<ParsedCommand>(app_, entry));
   }
 
