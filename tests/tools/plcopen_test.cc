@@ -218,8 +218,14 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   const Json& where = sarif["runs"][0]["results"][0]["locations"][0]["physicalLocation"];
   EXPECT_TRUE(where["artifactLocation"]["uri"].get<std::string>().ends_with("/iec_names.xml")) << where;
   EXPECT_EQ(where["region"].dump(), R"({"endColumn":29,"startColumn":18,"startLine":16})");
-  // add and rename judge by the kept profile, as lint does.
+  // add, rename and batch judge by the kept profile, as lint does; so does
+  // the check after each line, which --strict would otherwise refuse by.
   EXPECT_EQ(Program({"add", doc, "@CAL_SDT", "_Week"}).exit, 0);
+  const std::string lines = dir_.File("edits.txt");
+  WriteBytes(lines, "add @CAL_SDT _Day\nadd @CAL_SDT Week__Day\nrename 5 DOY_\n");
+  const ProgramRun batch = Program({"batch", "--strict", "--keep-going", doc, lines});
+  EXPECT_EQ(batch.out, "applied 1 of 3 edits to " + doc + "; 2 lines refused\n") << batch.err;
+  EXPECT_EQ(batch.err.find("lint report"), std::string::npos) << batch.err;
   for (const std::vector<std::string>& edit : {std::vector<std::string>{"add", doc, "@CAL_SDT", "Week__Day"},
                                                std::vector<std::string>{"rename", doc, "5", "DOY_"}}) {
     const ProgramRun r = Program(edit);
