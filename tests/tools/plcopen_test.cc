@@ -7,7 +7,9 @@
 
 #include <filesystem>
 
+#include "nametree/document.h"
 #include "nametree/plcopen_import.h"
+#include "nametree/plcopen_update.h"
 #include "support/program.h"
 
 namespace nametree::test {
@@ -240,6 +242,16 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
 TEST_F(Plcopen, UpdateKeepsTheIdsOfWhatStayedAndChangesOnlyWhatTheExportChanged) {
   const std::string base = ReadBytes(kFixtures + "/update.xml"), before = dir_.File("before.nt");
   ASSERT_EQ(Program({"import-plcopen", kFixtures + "/update.xml", before}).exit, 0);
+  // A document that cannot take an update says why in a status of its own.
+  Result<Document> readOnly = Document::Open(before, {.readOnly = true});
+  ASSERT_TRUE(readOnly);
+  Document unimported = Document::InMemory();
+  for (const auto& [doc, status] : {std::pair{&*readOnly, plcopen::ImportStatus::kReadOnly},
+                                    std::pair{&unimported, plcopen::ImportStatus::kNotImported}}) {
+    plcopen::ImportReport report;
+    plcopen::UpdateSummary summary;
+    EXPECT_EQ(plcopen::UpdatePlcopenFile(kFixtures + "/update.xml", *doc, {}, &report, &summary).status, status);
+  }
   const struct {
     std::string from, to, diff;
   } edits[] = {
