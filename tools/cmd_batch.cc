@@ -136,7 +136,11 @@ BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Docu
   BatchReport report;
   Labels labels;
   std::optional<EditCheck> check;
-  if (editCheck) check.emplace(server, DocumentCheckOptions{});
+  // The check after each edit judges names as the document's own lint does.
+  DocumentCheckOptions judged;
+  // mutate: batch-check-ignores-profile
+  if (doc) judged.profile = doc->Profile();
+  if (editCheck) check.emplace(server, judged);
   EditContext context{server, &labels, doc, check ? &*check : nullptr, strict};
   LineParser parser;
   std::vector<std::string_view> lines;

@@ -229,17 +229,19 @@ void AddDocumentCommands(std::vector<CommandSpec>& table) {
                                "Lists every name and container in the order of the library's trace walk (storage\n"
                                "order), indented by level.",
                                RunDump));
+  static const std::string kImportLegacyDetails =
+      "IN is read through its \"QXTNameServer\" storage (or the older alternative) and its\n"
+      "\"NameService\" element; the converted names keep their IDs. Every record the\n"
+      "conversion leaves out is listed with the reason. A converted container that a\n"
+      "document cannot hold (more than " + std::to_string(kMaxEntriesPerTable) + " names or sub-containers) fails the import and\n"
+      "nothing is written. OUT must not exist yet.";
   table.push_back(Binder<ImportLegacyOptions>()
                       .Arg({"IN", "the document of the earlier format"}, &ImportLegacyOptions::from)
                       .Arg({"OUT", "the new document"}, &ImportLegacyOptions::to)
                       .Opt(kJsonOption, &ImportLegacyOptions::json)
                       .Opt(kDryRunOption, &ImportLegacyOptions::dryRun)
                       .Command("import-legacy", "convert a document of the earlier format into a new document",
-                               "IN is read through its \"QXTNameServer\" storage (or the older alternative) and its\n"
-                               "\"NameService\" element; the converted names keep their IDs. Every record the\n"
-                               "conversion leaves out is listed with the reason. A converted container that a\n"
-                               "document cannot hold (more than 32767 names or sub-containers) fails the import and\n"
-                               "nothing is written. OUT must not exist yet.",
+                               kImportLegacyDetails,
                                RunImportLegacy));
 }
 

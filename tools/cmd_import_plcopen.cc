@@ -110,7 +110,7 @@ int Import(const Reporter& report, const Judging& judging, const std::string& pr
 int ImportFailed(const Reporter& report, const std::string& project, const std::string& doc,
                  const plcopen::ImportFailure& failure) {
   if (failure.status == plcopen::ImportStatus::kOk) return kExitOk;
-  if (failure.status == plcopen::ImportStatus::kNotImported) {
+  if (failure.status == plcopen::ImportStatus::kNotImported || failure.status == plcopen::ImportStatus::kReadOnly) {
     report.File(doc, failure.message, "refused");
     return kExitError;
   }

@@ -4,6 +4,7 @@
 #include <unicode/regex.h>
 
 #include "navigate.h"
+#include "nametree/name_glob.h"
 #include "nametree/tree_walk.h"
 
 namespace nametree::cli {
@@ -14,37 +15,25 @@ class KeyMatcher : public NameMatcher {
  public:
   KeyMatcher(Mode mode, const CString& text) : mode_(mode), key_(NameCompareKey(text)) {}
   bool Matches(const CString& name) override {
-    if (mode_ == Mode::kGlob) return Glob(NameCompareKey(name));
     // mutate: prefix-as-exact
     if (name.size() < key_.size() || (mode_ == Mode::kExact && name.size() != key_.size())) return false;
     return NameCompareKey(name.substr(0, key_.size())) == key_;
   }
 
  private:
-  // '*' takes any run of units, '?' one; a failed run backs up to the last '*'.
-  bool Glob(const CString& name) const {
-    std::size_t p = 0, n = 0, star = CString::npos, resume = 0;
-    while (n < name.size()) {
-      if (p < key_.size() && key_[p] == u'*') {
-        star = p++;
-        resume = n;
-      } else if (p < key_.size() && (key_[p] == u'?' || key_[p] == name[n])) {
-        ++p;
-        ++n;
-      // mutate: glob-star-no-backtrack
-      } else if (star != CString::npos) {
-        p = star + 1;
-        n = ++resume;
-      } else {
-        return false;
-      }
-    }
-    while (p < key_.size() && key_[p] == u'*') ++p;
-    return p == key_.size();
-  }
-
   Mode mode_;
   CString key_;
+};
+
+// '[' is a unit of its own here, as find has always taken it.
+class GlobMatcher : public NameMatcher {
+ public:
+  explicit GlobMatcher(const CString& text)
+      : glob_(*NameGlob::Make(text, NameGlob::Case::kAsNamesCompare, NameGlob::Sets::kLiteral)) {}
+  bool Matches(const CString& name) override { return glob_.Matches(name); }
+
+ private:
+  NameGlob glob_;
 };
 
 class RegexMatcher : public NameMatcher {
@@ -66,6 +55,7 @@ class RegexMatcher : public NameMatcher {
 }  // namespace
 
 std::unique_ptr<NameMatcher> NameMatcher::Make(Mode mode, const CString& text, std::string* error) {
+  if (mode == Mode::kGlob) return std::make_unique<GlobMatcher>(text);
   if (mode != Mode::kRegex) return std::make_unique<KeyMatcher>(mode, text);
   UErrorCode status = U_ZERO_ERROR;
   UParseError where{};

@@ -1,8 +1,10 @@
 #include "nametree/plcopen_rules.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
+#include "nametree/name_glob.h"
 #include "nametree/utf8.h"
 
 namespace nametree::plcopen {
@@ -78,25 +80,6 @@ bool StartsWith(std::u16string_view text, const std::string& prefix) {
   return text.starts_with(FromUtf8(prefix));
 }
 
-// One character against the set or single character at the pattern's
-// `at`; *next is where the pattern goes on.
-bool MatchesOne(char16_t c, std::u16string_view pattern, std::size_t at, std::size_t* next) {
-  if (pattern[at] != u'[') return *next = at + 1, pattern[at] == u'?' || pattern[at] == c;
-  bool in = false;
-  std::size_t i = at + 1;
-  for (bool first = true; i < pattern.size() && (first || pattern[i] != u']'); first = false) {
-    if (i + 2 < pattern.size() && pattern[i + 1] == u'-' && pattern[i + 2] != u']') {
-      in = in || (pattern[i] <= c && c <= pattern[i + 2]);
-      i += 3;
-    } else {
-      in = in || pattern[i] == c;
-      ++i;
-    }
-  }
-  *next = i + 1;
-  return in;
-}
-
 const std::string* Lookup(const std::map<std::string, std::string>& map, std::string_view key) {
   const auto it = map.find(std::string(key));
   return it == map.end() || it->second.empty() ? nullptr : &it->second;
@@ -159,12 +142,12 @@ class Judge {
       Add(Rule::kN6, i, Quoted(e) + " has " + std::to_string(e.length) + " characters, outside " +
                             std::to_string(config_.minLength) + " to " + std::to_string(config_.maxLength));
     if (const std::string* pattern = Lookup(config_.scopePatterns, ScopeName(e.scope));
-        pattern && e.kind != ElementKind::kMember && !MatchesNamePattern(e.text, FromUtf8(*pattern)))
+        pattern && e.kind != ElementKind::kMember && !Matches(e.text, *pattern))
       Add(Rule::kN7, i, Quoted(e) + " is declared in a " + std::string(ScopeName(e.scope)) +
                             " but does not match \"" + *pattern + "\"");
     if (e.kind == ElementKind::kDataType || e.kind == ElementKind::kPou)
       if (const std::string* pattern = Lookup(config_.typeKindPatterns, e.subKind);
-          pattern && !MatchesNamePattern(e.text, FromUtf8(*pattern)))
+          pattern && !Matches(e.text, *pattern))
         Add(Rule::kN10, i, Quoted(e) + " is a " + e.subKind + " but does not match \"" + *pattern + "\"");
     // mutate: plcopen-n7-declaring-scope
     if (const std::string* prefix = Lookup(config_.scopePrefixes, ScopeName(e.scope));
@@ -178,8 +161,18 @@ class Judge {
         Add(Rule::kN10, i, Quoted(e) + " is a " + e.subKind + " but does not start with \"" + *prefix + "\"");
   }
 
+  // The config's patterns are checked when it is read; each is made once.
+  bool Matches(std::u16string_view text, const std::string& pattern) {
+    auto it = globs_.find(pattern);
+    if (it == globs_.end())
+      it = globs_.emplace(pattern, NameGlob::Make(FromUtf8(pattern), NameGlob::Case::kKept, NameGlob::Sets::kBracketed))
+               .first;
+    return it->second && it->second->Matches(text);
+  }
+
   const ImportReport& report_;
   const NamingConfig& config_;
+  std::unordered_map<std::string, std::optional<NameGlob>> globs_;
   std::unordered_map<std::u16string, std::size_t> globals_;  // the first global variable of each name
   std::vector<RuleFinding> out_;
 };
@@ -250,37 +243,8 @@ bool OutsideItsScope(const ImportReport& report, const DocumentFinding& finding)
   return (e && e->kind == ElementKind::kMember) || (other && other->kind == ElementKind::kMember);
 }
 
-bool MatchesNamePattern(std::u16string_view text, std::u16string_view pattern) {
-  // A star that failed is retried one character further on; only the last
-  // star matters, so the walk is bounded by the lengths' product.
-  std::size_t t = 0, p = 0, star = std::u16string_view::npos, resume = 0;
-  while (t < text.size()) {
-    std::size_t next = 0;
-    if (p < pattern.size() && pattern[p] == u'*') {
-      star = p++;
-      resume = t;
-    } else if (p < pattern.size() && MatchesOne(text[t], pattern, p, &next)) {
-      p = next;
-      ++t;
-    } else if (star != std::u16string_view::npos) {
-      // mutate: plcopen-pattern-star-no-retry
-      p = star + 1;
-      t = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == u'*') ++p;
-  return p == pattern.size();
-}
-
 bool IsNamePattern(std::string_view pattern) {
-  for (std::size_t at = pattern.find('['); at != std::string_view::npos; at = pattern.find('[', at + 1)) {
-    const std::size_t close = pattern.find(']', at + 2);
-    if (at + 1 >= pattern.size() || close == std::string_view::npos) return false;
-    at = close;
-  }
-  return true;
+  return NameGlob::Make(FromUtf8(pattern), NameGlob::Case::kKept, NameGlob::Sets::kBracketed).has_value();
 }
 
 }  // namespace nametree::plcopen

@@ -27,10 +27,14 @@ constexpr std::size_t kShownName = 64, kShownPathName = 24;
 // A path keeps this many innermost elements; outer ones are elided.
 constexpr std::size_t kMaxPathElements = 12;
 
+// Met for every element: one pass finds both the end and the last colon.
 std::string_view LocalName(const char* qualified) {
-  std::string_view name(qualified);
-  const std::size_t colon = name.rfind(':');
-  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+  const char* local = qualified;
+  const char* end = qualified;
+  for (; *end; ++end)
+    // mutate: plcopen-local-name-first-colon
+    if (*end == ':') local = end + 1;
+  return {local, static_cast<std::size_t>(end - local)};
 }
 
 bool KindIs(std::string_view kind, std::string_view lowerCase) {
@@ -160,6 +164,16 @@ struct Frame {
   Scope scope = Scope::kProject;  // where the variables met here are declared
   bool members = false;           // variables here are members of a type
   ElementKey key{};               // of the element itself
+  std::size_t depth = 0;          // elements from the root down to this one
+};
+
+// One element of the path to the element being entered, kept while the walk
+// is below it, so that a name's path costs a copy of at most
+// kMaxPathElements steps however many names share them.
+struct Step {
+  std::string_view kind;
+  bool named = false;
+  std::string shownName;  // cut to kShownPathName
 };
 
 // The base kind of a data type, as the naming conventions tell types apart.
@@ -299,7 +313,7 @@ class Importer {
     }
     for (; cursorOffset_ < offset; ++cursorOffset_)
       cursorColumn_ += (static_cast<unsigned char>(buffer_[cursorOffset_]) & 0xC0) != 0x80;
-    return {line, cursorColumn_, name ? WidthAt(offset) : 0, PathOf(node)};
+    return {line, cursorColumn_, name ? WidthAt(offset) : 0, PathOf()};
   }
 
   // The minimal parse leaves a value as written, references too, and ends
@@ -320,20 +334,16 @@ class Importer {
                                     newlines_.begin()) + 1;
   }
 
-  // The innermost kMaxPathElements elements, each name cut: its cost does
-  // not grow with the depth or the names above.
-  static std::string PathOf(pugi::xml_node node) {
-    pugi::xml_node chain[kMaxPathElements];
-    std::size_t n = 0;
-    pugi::xml_node at = node;
-    for (; at && at.type() == pugi::node_element && n < kMaxPathElements; at = at.parent()) chain[n++] = at;
-    std::string path = at && at.type() == pugi::node_element ? "\xE2\x80\xA6" : "";
-    while (n > 0) {
-      const pugi::xml_node element = chain[--n];
+  // The innermost kMaxPathElements elements of the element being entered,
+  // each name cut: its cost does not grow with the depth or the names above.
+  std::string PathOf() const {
+    const std::size_t first = depth_ > kMaxPathElements ? depth_ - kMaxPathElements : 0;
+    std::string path = first > 0 ? "\xE2\x80\xA6" : "";
+    for (std::size_t i = first; i < depth_; ++i) {
+      const Step& step = steps_[i];
       if (!path.empty()) path += '/';
-      path += LocalName(element.name());
-      if (pugi::xml_attribute name = element.attribute("name"))
-        path.append("[").append(ShownName(name, kShownPathName)).append("]");
+      path += step.kind;
+      if (step.named) path.append("[").append(step.shownName).append("]");
     }
     return path;
   }
@@ -462,12 +472,20 @@ class Importer {
 
   Frame Enter(const Frame& up, pugi::xml_node node) {
     Frame f = up;
+    f.depth = up.depth + 1;
     const std::string_view kind = LocalName(node.name());
     const pugi::xml_attribute nameAttribute = node.attribute("name");
+    const pugi::xml_attribute globalId = node.attribute("globalId");
     const bool named = nameAttribute;
+    if (steps_.size() < f.depth) steps_.resize(f.depth);
+    Step& step = steps_[f.depth - 1];
+    step.kind = kind;
+    // mutate: plcopen-path-step-stale
+    step.named = named;
+    if (named) step.shownName = ShownName(nameAttribute, kShownPathName);
+    depth_ = f.depth;
     std::uint32_t id = 0;
     int opened = -1;
-    const pugi::xml_attribute globalId = node.attribute("globalId");
     if (options_.keys) {
       f.key = Chained(up.key, kind, nameAttribute.value(), named);
       if (const auto* known = options_.knownGlobalIds; known && globalId)
@@ -594,6 +612,8 @@ class Importer {
   std::size_t folded_[8] = {};  // by cause: 1 + the index of the refusal folded into
   std::string_view buffer_;     // the parsed text, for columns
   std::size_t cursorLine_ = 0, cursorOffset_ = 0, cursorColumn_ = 1;
+  std::vector<Step> steps_;  // from the root to the element being entered
+  std::size_t depth_ = 0;    // of that element
 };
 
 std::size_t LineAt(const std::vector<std::size_t>& newlines, std::size_t offset) {

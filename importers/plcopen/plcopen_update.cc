@@ -65,7 +65,8 @@ ImportOrigins OriginsOf(const ImportReport& report, const std::string& source) {
 ImportFailure UpdatePlcopenFile(const std::string& path, Document& doc, const std::vector<CString>& keywords,
                                 ImportReport* report, UpdateSummary* summary, const ImportOptions& options) {
   *summary = {};
-  if (doc.IsReadOnly()) return {ImportStatus::kNotImported, 0, "the document is open read-only"};
+  // mutate: plcopen-update-read-only-unsaid
+  if (doc.IsReadOnly()) return {ImportStatus::kReadOnly, 0, "the document is open read-only"};
   const ImportOrigins* old = doc.Origins();
   if (!old)
     return {ImportStatus::kNotImported, 0,

@@ -197,6 +197,7 @@ enum class ImportStatus {
   kNotAFile,     // a directory, pipe or device: read only regular files
   kNotPlcopen,   // well-formed, but no PLCopen project
   kNotImported,  // an update of a document that keeps no origins of an import
+  kReadOnly,     // an update of a document opened read-only
 };
 
 struct ImportFailure {

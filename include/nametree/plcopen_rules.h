@@ -94,10 +94,8 @@ struct RuleFinding {
 
 // The findings of the enabled rules judged here (N1, N2, N4, N5, N6, N7,
 // N10), element by element in document order.
-// Whether the whole text matches the pattern (NamingConfig's patterns); in
-// time proportional to their lengths' product. IsNamePattern: every '['
-// closed, no set empty.
-bool MatchesNamePattern(std::u16string_view text, std::u16string_view pattern);
+// Whether NamingConfig's pattern is a NameGlob with bracketed sets, its
+// letter case kept, as N7 and N10 match it: every '[' closed, no set empty.
 bool IsNamePattern(std::string_view pattern);
 
 std::vector<RuleFinding> CheckNamingRules(const ImportReport& report, const NamingConfig& config);

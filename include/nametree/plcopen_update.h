@@ -42,7 +42,8 @@ struct UpdateSummary {
 // document refused beyond the import's own refusals is among
 // report->refused (kOther). The origins are set and new containers
 // labelled (a kept container keeps its label); nothing is committed.
-// kNotImported for a document that keeps no origins.
+// kNotImported for a document that keeps no origins, kReadOnly for one
+// opened read-only.
 ImportFailure UpdatePlcopenFile(const std::string& path, Document& doc, const std::vector<CString>& keywords,
                                 ImportReport* report, UpdateSummary* summary, const ImportOptions& options = {});
 

@@ -26,6 +26,7 @@
 #include "model/key_rooms.h"
 #include "model/look_alike.h"
 #include "nametree/document_check.h"
+#include "nametree/identifier_profile.h"
 #include "nametree/tree_walk.h"
 #include "platform/text.h"
 
@@ -105,6 +106,7 @@ void Empty(Map& m) {
 
 struct EditCheck::State {
   const CNameServer& server;
+  NameProfile profile;
   std::unordered_set<CString> keywords;
   LookAlikeKey lookAlike;
   enum class Built { kNone, kSome, kAll } built = Built::kNone;
@@ -127,7 +129,7 @@ struct EditCheck::State {
   // else 0, so that most text is hashed a unit at a time.
   std::array<char16_t, 128> asciiUnit{};
 
-  State(const CNameServer& s, const DocumentCheckOptions& options) : server(s) {
+  State(const CNameServer& s, const DocumentCheckOptions& options) : server(s), profile(options.profile) {
     for (const CString& k : options.keywords) keywords.insert(ToUpper(k));
     for (char16_t u = 1; u < 128; ++u) {
       // mutate: edit-check-ascii-lower-case-own-key
@@ -393,7 +395,8 @@ struct EditCheck::State {
       return f;
     };
     CNameRuleViolation why;
-    if (server.ExplainInvalidName(m.text, kOrdinaryName, &why)) add(Kind::kInvalid, false).violation = why;
+    // mutate: edit-check-ignores-profile
+    if (ExplainProfileViolation(server, profile, m.text, &why)) add(Kind::kInvalid, false).violation = why;
     char32_t hidden = 0;
     int index = -1;
     if (FindHiddenCodePoint(m.text, &hidden, &index)) {

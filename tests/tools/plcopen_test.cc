@@ -7,7 +7,9 @@
 
 #include <filesystem>
 
+#include "nametree/document.h"
 #include "nametree/plcopen_import.h"
+#include "nametree/plcopen_update.h"
 #include "support/program.h"
 
 namespace nametree::test {
@@ -218,8 +220,14 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   const Json& where = sarif["runs"][0]["results"][0]["locations"][0]["physicalLocation"];
   EXPECT_TRUE(where["artifactLocation"]["uri"].get<std::string>().ends_with("/iec_names.xml")) << where;
   EXPECT_EQ(where["region"].dump(), R"({"endColumn":29,"startColumn":18,"startLine":16})");
-  // add and rename judge by the kept profile, as lint does.
+  // add, rename and batch judge by the kept profile, as lint does; so does
+  // the check after each line, which --strict would otherwise refuse by.
   EXPECT_EQ(Program({"add", doc, "@CAL_SDT", "_Week"}).exit, 0);
+  const std::string lines = dir_.File("edits.txt");
+  WriteBytes(lines, "add @CAL_SDT _Day\nadd @CAL_SDT Week__Day\nrename 5 DOY_\n");
+  const ProgramRun batch = Program({"batch", "--strict", "--keep-going", doc, lines});
+  EXPECT_EQ(batch.out, "applied 1 of 3 edits to " + doc + "; 2 lines refused\n") << batch.err;
+  EXPECT_EQ(batch.err.find("lint report"), std::string::npos) << batch.err;
   for (const std::vector<std::string>& edit : {std::vector<std::string>{"add", doc, "@CAL_SDT", "Week__Day"},
                                                std::vector<std::string>{"rename", doc, "5", "DOY_"}}) {
     const ProgramRun r = Program(edit);
@@ -234,6 +242,16 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
 TEST_F(Plcopen, UpdateKeepsTheIdsOfWhatStayedAndChangesOnlyWhatTheExportChanged) {
   const std::string base = ReadBytes(kFixtures + "/update.xml"), before = dir_.File("before.nt");
   ASSERT_EQ(Program({"import-plcopen", kFixtures + "/update.xml", before}).exit, 0);
+  // A document that cannot take an update says why in a status of its own.
+  Result<Document> readOnly = Document::Open(before, {.readOnly = true});
+  ASSERT_TRUE(readOnly);
+  Document unimported = Document::InMemory();
+  for (const auto& [doc, status] : {std::pair{&*readOnly, plcopen::ImportStatus::kReadOnly},
+                                    std::pair{&unimported, plcopen::ImportStatus::kNotImported}}) {
+    plcopen::ImportReport report;
+    plcopen::UpdateSummary summary;
+    EXPECT_EQ(plcopen::UpdatePlcopenFile(kFixtures + "/update.xml", *doc, {}, &report, &summary).status, status);
+  }
   const struct {
     std::string from, to, diff;
   } edits[] = {
