@@ -87,12 +87,6 @@ bool CheckIdText(const Edit& edit, EditResult* error) {
   return IdArg(nullptr, edit.id, IdWhat(edit.op), error).has_value();
 }
 
-// Why the library refused a name for the container, in words.
-std::string WhyRefused(CNameServer& server, HRESULT hr, std::uint32_t containerID, const CString& name,
-                       std::uint32_t kind, bool confine) {
-  return DescribeNameRefusal(server, hr, containerID, name, kind, confine);
-}
-
 // The document's verdict where it keeps a profile of its own; the server's
 // refusal words stay for the classic rule. False, with why, when refused.
 bool DocumentRule(const EditContext& context, const CString& name, std::uint32_t* kind, std::string* why) {
@@ -119,10 +113,11 @@ EditResult Add(EditContext& context, const Edit& edit) {
     return Refused("cannot add " + Echo(Quoted(name)) + " to container " + std::to_string(container), why,
                    E_NAME_INVALID);
   std::uint32_t id = 0;
-  const HRESULT hr = server.AddName(id, container, name, kind, edit.check, confine);
+  CNameRefusal refusal;
+  const HRESULT hr = server.AddName(id, container, name, kind, edit.check, confine, &refusal);
   if (hr != S_OK)
     return Refused("cannot add " + Echo(Quoted(name)) + " to container " + std::to_string(container),
-                   WhyRefused(server, hr, container, name, kind, confine), hr);
+                   DescribeNameRefusal(refusal, container, name, kind), hr);
   EditResult r;
   r.created = id;
   r.container = container;
@@ -150,7 +145,8 @@ EditResult Rename(EditContext& context, const Edit& edit) {
   const CNameContainer* holder = server.FindContainerOfName(id);
   CString old;
   server.GetName(id, old);
-  const HRESULT hr = server.Rename(0, id, name, kind, true, confine);
+  CNameRefusal refusal;
+  const HRESULT hr = server.Rename(0, id, name, kind, true, confine, &refusal);
   if (hr != S_OK) {
     std::string why;
     if (!holder)
@@ -158,7 +154,7 @@ EditResult Rename(EditContext& context, const Edit& edit) {
     else if (hr == S_FALSE)
       why = "that is its name already; nothing to change";
     else
-      why = WhyRefused(server, hr, holder->GetID(), name, kind, confine);
+      why = DescribeNameRefusal(refusal, holder->GetID(), name, kind);
     return Refused("cannot rename ID " + std::to_string(id) + " to " + Echo(Quoted(name)), why, hr);
   }
   EditResult r;
@@ -251,12 +247,13 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
   if (std::optional<EditResult> labelled = CheckNewLabel(context, edit, *parent)) return *labelled;
   const std::int16_t type = edit.type;
   CNameServer& server = context.server;
-  const std::uint32_t id = server.AddContainer(*parent, type);
+  CNameRefusal refusal;
+  const std::uint32_t id = server.AddContainer(*parent, type, &refusal);
   if (id == 0) {
-    const CNameContainer* p = *parent == 0 ? nullptr : server.GetContainer(*parent);
-    const std::string why = *parent != 0 && !p ? "no container has ID " + std::to_string(*parent)
-                                               : "it holds " + std::to_string(kMaxEntriesPerTable) +
-                                                     " containers, the most a saved document allows";
+    const std::string why = refusal.reason == CNameRefusal::Reason::kNoContainer
+                                ? "no container has ID " + std::to_string(*parent)
+                                : "it holds " + std::to_string(kMaxEntriesPerTable) +
+                                      " containers, the most a saved document allows";
     return Refused("cannot add a container under " + std::to_string(*parent), why, E_FAIL);
   }
   EditResult r;

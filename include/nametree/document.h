@@ -113,6 +113,7 @@ struct NameVerdict {
   std::string reason;           // a sentence; empty when accepted
   std::uint32_t otherContainer = 0;  // the holder of a colliding name (0 for a keyword)
   std::uint32_t otherName = 0;
+  CNameRefusal refusal;         // what the server decided (kNone when accepted)
   explicit operator bool() const { return accepted; }
 };
 

@@ -19,6 +19,7 @@
 #include "nametree/export.h"
 #include "nametree/legacy_storage.h"
 #include "nametree/name_container.h"
+#include "nametree/name_outcome.h"
 #include "nametree/notification.h"
 #include "nametree/storage.h"
 #include "nametree/types.h"
@@ -48,38 +49,8 @@ inline constexpr int kMaxNameLength = 32;
 // documents that already exceed it still load.
 inline constexpr int kMaxEntriesPerTable = 32767;
 
-// Why a text is not a valid name: the rule it breaks and the first UTF-16
-// code unit that breaks it (for kTooLong, the first unit past the limit; for
-// kEmpty, index 0 and unit 0). The last three only a profile's rule gives
-// (nametree/identifier_profile.h); the classic rule never does.
-struct CNameRuleViolation {
-  enum class Rule { kNone, kEmpty, kTooLong, kFirstCharacter, kCharacter, kDoubleUnderscore, kTrailingUnderscore,
-                    kNotAscii };
-  Rule rule = Rule::kNone;
-  int index = -1;
-  char16_t unit = 0;
-  bool operator==(const CNameRuleViolation&) const = default;
-};
-
 // All target namespaces, for FindNameInTargetNameSpace.
 inline constexpr std::uint32_t kAllTargets = 0xFFFFFFFFu;
-
-// Where a proposed name collides, for hosts that explain a refusal.
-struct CDuplicateHit {
-  enum class Where { kNone, kOwnContainer, kKeyword, kGlobal, kTarget, kOwnTree };
-  Where where = Where::kNone;
-  std::uint32_t containerID = 0;  // the container that holds the name (0 for a keyword)
-  std::uint32_t nameID = 0;
-};
-
-// Why AddName or Rename refused, decided where it refused, so that a host
-// explains a refusal without asking the server again.
-struct CNameRefusal {
-  enum class Reason { kNone, kInvalidName, kDuplicate, kNoContainer, kNoName, kEmpty, kFull, kExhausted };
-  Reason reason = Reason::kNone;
-  CNameRuleViolation rule;  // kInvalidName: the rule broken
-  CDuplicateHit hit;        // kDuplicate: the holder, or where == kKeyword
-};
 
 // A record of a legacy document that the import read but left out of the
 // converted tree, as told to the observer of SetLegacyDropObserver.
@@ -110,7 +81,10 @@ class NAMETREE_API CNameServer {
   // --- lifetime and registry
   HRESULT Initialize(CNotificationManager* manager);
   std::uint32_t AddContainer(std::uint32_t parentID, std::int16_t type);
+  // The same, with the reason of a refusal (0) in *why (kNone on success).
+  std::uint32_t AddContainer(std::uint32_t parentID, std::int16_t type, CNameRefusal* why);
   HRESULT DeleteContainer(std::uint32_t id, bool notify);
+  HRESULT DeleteContainer(std::uint32_t id, bool notify, CNameRefusal* why);
   CNameContainer* GetContainer(std::uint32_t id) const;
   CNameContainer* FindContainerOfName(std::uint32_t nameID) const;
   std::uint32_t GetGlobalContainerID() const;
@@ -151,6 +125,8 @@ class NAMETREE_API CNameServer {
 
   // --- name rules
   bool IsValidName(CString name, std::uint32_t kind) const;
+  // The same verdict, with kInvalidName and the rule broken in *why when false.
+  bool IsValidName(const CString& name, std::uint32_t kind, CNameRefusal* why) const;
   // True when the text breaks the name rule (exactly when IsValidName is
   // false), with the reason in *why if given; false and kNone when valid.
   // Keywords play no part, as in IsValidName.
@@ -160,6 +136,9 @@ class NAMETREE_API CNameServer {
 
   // --- duplicates and lookup
   bool IsDuplicateName(std::uint32_t containerID, CString name, bool confine) const;
+  // The same verdict, with kDuplicate or kKeyword and the holder in *why
+  // when true (kOutOfMemory when the search ran out of memory).
+  bool IsDuplicateName(std::uint32_t containerID, const CString& name, bool confine, CNameRefusal* why) const;
   // The same verdict as IsDuplicateName, with the first collision found.
   bool FindDuplicate(std::uint32_t containerID, const CString& name, bool confine,
                      CDuplicateHit* hit) const;
@@ -182,6 +161,7 @@ class NAMETREE_API CNameServer {
   HRESULT AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                   bool checkDuplicates);
   HRESULT DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify);
+  HRESULT DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify, CNameRefusal* why);
   HRESULT Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,
                  bool notify, bool confine);
   HRESULT Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,

@@ -38,15 +38,16 @@ NAMETREE_API std::string DescribeRuleViolation(std::u16string_view name, const C
 // Where a proposed name collides ("taken in the global namespace
 // (container 2 holds it as ID 7)").
 NAMETREE_API std::string DescribeDuplicateHit(const CDuplicateHit& hit);
+// Names for the parts of a refusal, for hosts and scripts that branch on
+// them: "duplicate", "no-container", ...; "first-character", "too-long", ...
+NAMETREE_API std::string_view RefusalReasonName(CNameRefusal::Reason reason);
+NAMETREE_API std::string_view RuleViolationName(CNameRuleViolation::Rule rule);
 // The JSON key of the namespace of a hit: "own-container", "global", ...
 NAMETREE_API std::string_view DuplicateHitNamespace(CDuplicateHit::Where where);
 
-// Why AddName or Rename of `name` in the container refused with `hr`: the
-// broken rule, the other holder, a missing container, an empty name or a
-// full container.
-NAMETREE_API std::string DescribeNameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t containerID,
-                                             const CString& name, std::uint32_t kind, bool confine);
-// The same sentence from the reason the server gave with its refusal.
+// Why AddName or Rename of `name` in the container refused, from the reason
+// the server gave with its refusal: the broken rule, the other holder, a
+// missing container, an empty name or a full container.
 NAMETREE_API std::string DescribeNameRefusal(const CNameRefusal& why, std::uint32_t containerID, const CString& name,
                                              std::uint32_t kind);
 

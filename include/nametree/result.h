@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "nametree/export.h"
+#include "nametree/name_outcome.h"
 #include "nametree/types.h"
 
 namespace nametree {
@@ -42,6 +43,8 @@ class NAMETREE_API Error {
  public:
   Error() = default;
   Error(ErrorKind kind, HRESULT status, std::string message);
+  // A refusal of the server's, with the value it decided.
+  Error(ErrorKind kind, HRESULT status, std::string message, const CNameRefusal& refusal);
   // An error about a file: message() is "file: reason".
   Error(ErrorKind kind, HRESULT status, const std::string& file, std::string_view reason);
 
@@ -54,6 +57,9 @@ class NAMETREE_API Error {
   // The file the error is about (empty when none), and the message without
   // it, for a host that shows the file apart.
   const std::string& file() const { return file_; }
+  // What the server decided: the reason, the rule broken and the colliding
+  // holder; reason kNone for an error the server did not decide (a file's).
+  const CNameRefusal& refusal() const { return refusal_; }
   std::string_view reason() const {
     // mutate: error-reason-keeps-file
     return file_.empty() ? std::string_view(message_) : std::string_view(message_).substr(file_.size() + 2);
@@ -65,6 +71,7 @@ class NAMETREE_API Error {
   std::string code_ = "E_FAIL";
   std::string message_;
   std::string file_;
+  CNameRefusal refusal_;
 };
 
 // Reading the value of a Result that holds an error, or the error of one

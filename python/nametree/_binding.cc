@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "nametree/document.h"
+#include "nametree/refusal_text.h"
 #include "nametree/version.h"
 
 namespace py = pybind11;
@@ -33,6 +34,17 @@ Types* g_types = nullptr;
   const py::str kind(std::string(nametree::ErrorKindName(e.kind())));
   py::object cls = g_types->errors.attr("get")(kind, g_types->error);
   py::object instance = cls(e.message(), std::string(e.code()), e.status(), kind);
+  if (const nametree::CNameRefusal& why = e.refusal(); why.refused()) {
+    instance.attr("reason") = std::string(nametree::RefusalReasonName(why.reason));
+    if (why.rule.rule != nametree::CNameRuleViolation::Rule::kNone) {
+      instance.attr("rule") = std::string(nametree::RuleViolationName(why.rule.rule));
+      instance.attr("position") = why.rule.index + 1;
+    }
+    if (why.hit.where != nametree::CDuplicateHit::Where::kNone) {
+      instance.attr("namespace") = std::string(nametree::DuplicateHitNamespace(why.hit.where));
+      instance.attr("holder") = py::make_tuple(why.hit.containerID, why.hit.nameID);
+    }
+  }
   PyErr_SetObject(cls.ptr(), instance.ptr());
   throw py::error_already_set();
 }

@@ -77,7 +77,11 @@ class Finding(NamedTuple):
 
 class Error(Exception):
     """A refusal: .code is the status name ("E_NAME_DUPLICATE"), .status its number,
-    .kind the kind of refusal, and str(error) a sentence saying why."""
+    .kind the kind of refusal, and str(error) a sentence saying why. Where the
+    library decided it: .reason ("duplicate", "keyword", "no-container", ...),
+    for a broken rule .rule ("first-character", ...) and .position (from 1),
+    for a collision .namespace ("global", ...) and .holder (container ID, name ID);
+    None otherwise."""
 
     def __init__(self, message: str, code: str = "E_FAIL", status: int = -2147467259, kind: str = "failed"):
         super().__init__(message)
@@ -85,6 +89,11 @@ class Error(Exception):
         self.code = code
         self.status = status
         self.kind = kind
+        self.reason: str | None = None
+        self.rule: str | None = None
+        self.position: int | None = None
+        self.namespace: str | None = None
+        self.holder: tuple[int, int] | None = None
 
 
 class InvalidNameError(Error, ValueError):

@@ -58,24 +58,29 @@ def test_a_block_that_raises_writes_nothing(tmp):
     assert path.read_bytes() == before
 
 
-@pytest.mark.parametrize("edit, error, code, says", [
-    (lambda d, i: d.add(i["target"], "PUMP"), nametree.DuplicateNameError, "E_NAME_DUPLICATE", "global namespace"),
-    (lambda d, i: d.add(i["plain"], "1st"), nametree.InvalidNameError, "E_NAME_INVALID", 'begins with "1"'),
-    (lambda d, i: d.add(99, "X"), nametree.NotFoundError, "E_FAIL", "no container has ID 99"),
-    (lambda d, i: d.add(i["plain"], "A\ud800"), nametree.InvalidTextError, "E_INVALIDARG", "lone surrogate"),
-    (lambda d, i: d.add(i["plain"], "Keep\0Evil", 1), nametree.InvalidNameError, "E_NAME_INVALID", "U\\+0000 at position 5"),
-    (lambda d, i: d.rename(99, "X"), nametree.NotFoundError, "E_FAIL", "no name has ID 99"),
-    (lambda d, i: d.delete_container(i["pump"]), nametree.NotFoundError, "E_FAIL", "no container has ID"),
-    (lambda d, i: d.add_container(0, "bogus"), nametree.InvalidArgumentError, "E_INVALIDARG", '"bogus"'),
-    (lambda d, i: d.add_container(0, 40000), nametree.InvalidArgumentError, "E_INVALIDARG", "-32768 to 32767"),
-    (lambda d, i: d.next_name(i["plain"], "9"), nametree.InvalidNameError, "E_NAME_INVALID", "no number makes"),
+@pytest.mark.parametrize("edit, error, code, says, reason", [
+    (lambda d, i: d.add(i["target"], "PUMP"), nametree.DuplicateNameError, "E_NAME_DUPLICATE", "global namespace",
+     "duplicate"),
+    (lambda d, i: d.add(i["plain"], "1st"), nametree.InvalidNameError, "E_NAME_INVALID", 'begins with "1"',
+     "invalid-name"),
+    (lambda d, i: d.add(99, "X"), nametree.NotFoundError, "E_FAIL", "no container has ID 99", "no-container"),
+    (lambda d, i: d.add(i["plain"], "A\ud800"), nametree.InvalidTextError, "E_INVALIDARG", "lone surrogate", None),
+    (lambda d, i: d.add(i["plain"], "Keep\0Evil", 1), nametree.InvalidNameError, "E_NAME_INVALID", "U\\+0000 at position 5", None),
+    (lambda d, i: d.rename(99, "X"), nametree.NotFoundError, "E_FAIL", "no name has ID 99", "no-name"),
+    (lambda d, i: d.delete_container(i["pump"]), nametree.NotFoundError, "E_FAIL", "no container has ID", "no-container"),
+    (lambda d, i: d.add_container(0, "bogus"), nametree.InvalidArgumentError, "E_INVALIDARG", '"bogus"', None),
+    (lambda d, i: d.add_container(0, 40000), nametree.InvalidArgumentError, "E_INVALIDARG", "-32768 to 32767", None),
+    (lambda d, i: d.next_name(i["plain"], "9"), nametree.InvalidNameError, "E_NAME_INVALID", "no number makes", None),
 ])
-def test_refusals_raise_the_error_of_their_kind(plant, edit, error, code, says):
+def test_refusals_raise_the_error_of_their_kind(plant, edit, error, code, says, reason):
     doc, ids = plant
     with pytest.raises(error, match=says) as raised:
         edit(doc, ids)
     assert isinstance(raised.value, nametree.Error)
     assert raised.value.code == code
+    assert raised.value.reason == reason
+    held = (ids["global"], ids["pump"]) if reason == "duplicate" else None
+    assert (raised.value.holder, raised.value.rule) == (held, "first-character" if reason == "invalid-name" else None)
 
 
 def test_add_many_is_all_or_nothing(plant):
@@ -160,6 +165,7 @@ def test_labels_keywords_and_lookup_survive_a_commit(tmp):
         with pytest.raises(nametree.KeywordError, match="it is a keyword") as raised:
             doc.add(area, "if")
         assert isinstance(raised.value, nametree.DuplicateNameError) and raised.value.code == "E_NAME_DUPLICATE"
+        assert (raised.value.reason, raised.value.namespace) == ("keyword", "keyword")
         with pytest.raises(nametree.NotFoundError):
             doc.find_label("Line")
         with pytest.raises(nametree.NotFoundError):

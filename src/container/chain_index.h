@@ -58,6 +58,8 @@ class ChainIndex {
   }
 
   std::uint32_t Prev(std::uint32_t entry) const { return prev_[entry]; }
+  // Entries indexed.
+  std::size_t Size() const { return used_; }
   void SetPrev(std::uint32_t entry, std::uint32_t prev) { prev_[entry] = prev; }
 
   template <class HashOf>
@@ -76,6 +78,7 @@ class ChainIndex {
     }
     slots_[hole] = kNone;
     prev_[entry] = kNone;
+    // mutate: chain-index-erase-keeps-count
     --used_;
   }
 

@@ -370,7 +370,8 @@ class ChainedTable {
 
   // Whether each entry lies in its own bucket's chain, is the one a lookup
   // of its key finds (so no key is held twice), count_ counts them all, and
-  // a chain index, while kept, names the link in front of every entry.
+  // a chain index, while kept, names the link in front of every entry and
+  // holds a slot for no other.
   // Visits every entry; for invariant checks only.
   bool CheckChains() const {
     if (listed_) {
@@ -396,7 +397,7 @@ class ChainedTable {
     } else {
       spread_->sparse.Walk(chain);
     }
-    return ok && seen == count_;
+    return ok && seen == count_ && (!spread_->index || spread_->index->Size() == count_);
   }
 
   // Whether the pool and the sparse buckets keep their invariants, with

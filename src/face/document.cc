@@ -15,8 +15,14 @@ namespace {
 
 std::string Num(std::uint32_t n) { return std::to_string(n); }
 
+using Reason = CNameRefusal::Reason;
+
 Error NoContainer(const std::string& what, std::uint32_t id) {
-  return Error(ErrorKind::kNotFound, E_FAIL, what + ": no container has ID " + Num(id));
+  return Error(ErrorKind::kNotFound, E_FAIL, what + ": no container has ID " + Num(id), {Reason::kNoContainer, {}, {}});
+}
+
+Error NoName(const std::string& what, std::uint32_t id) {
+  return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id), {Reason::kNoName, {}, {}});
 }
 
 bool HasContainer(const CNameServer& server, std::uint32_t id) { return id != 0 && server.GetContainer(id); }
@@ -70,24 +76,36 @@ Error MovedFrom() { return Error(ErrorKind::kInvalidArgument, E_FAIL, "document 
 Error OutOfIds(const std::string& what) {
   return Error(ErrorKind::kOutOfIds, E_FAIL,
                what + ": every name and container ID up to " + Num(CNameContainer::GetLastIssuedNameID()) +
-                   " has been issued in this process; a new ID would wrap to one in use");
+                   " has been issued in this process; a new ID would wrap to one in use",
+               {Reason::kOutOfIds, {}, {}});
+}
+
+// The kind of error a refusal of the server's is.
+ErrorKind KindOf(Reason reason) {
+  switch (reason) {
+    case Reason::kInvalidName:
+    case Reason::kEmpty: return ErrorKind::kInvalidName;
+    // mutate: duplicate-as-other-refusal
+    case Reason::kDuplicate: return ErrorKind::kDuplicate;
+    // mutate: keyword-refusal-is-duplicate
+    case Reason::kKeyword: return ErrorKind::kKeyword;
+    case Reason::kNoContainer:
+    case Reason::kNoName: return ErrorKind::kNotFound;
+    case Reason::kFull: return ErrorKind::kFull;
+    case Reason::kOutOfMemory: return ErrorKind::kOutOfMemory;
+    case Reason::kOutOfIds: return ErrorKind::kOutOfIds;
+    case Reason::kNone: break;
+  }
+  return ErrorKind::kFailed;
 }
 
 // The error for a name the server refused with hr, as "what: why", from
 // the reason the server gave.
 Error NameRefusal(HRESULT hr, const CNameRefusal& why, std::uint32_t container, const CString& name,
                   std::uint32_t kind, const std::string& what) {
-  using Reason = CNameRefusal::Reason;
-  ErrorKind errorKind = ErrorKind::kFailed;
-  if (why.reason == Reason::kInvalidName || name.empty()) errorKind = ErrorKind::kInvalidName;
-  else if (why.reason == Reason::kDuplicate)
-    // mutate: duplicate-as-other-refusal, keyword-refusal-is-duplicate
-    errorKind = why.hit.where == CDuplicateHit::Where::kKeyword ? ErrorKind::kKeyword : ErrorKind::kDuplicate;
-  else if (why.reason == Reason::kNoContainer) errorKind = ErrorKind::kNotFound;
-  else if (why.reason == Reason::kFull) errorKind = ErrorKind::kFull;
   // mutate: out-of-ids-is-failed
-  else if (CNameContainer::GetRemainingNameIDs() == 0) return OutOfIds(what);
-  return Error(errorKind, hr, what + ": " + DescribeNameRefusal(why, container, name, kind));
+  if (why.reason == Reason::kOutOfIds) return OutOfIds(what);
+  return Error(KindOf(why.reason), hr, what + ": " + DescribeNameRefusal(why, container, name, kind), why);
 }
 
 std::string AddWhat(const CString& name, std::uint32_t container) {
@@ -187,13 +205,16 @@ Result<std::uint32_t> Document::AddContainer(std::uint32_t parent, ContainerType
   if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (parent != 0 && !HasContainer(server, parent)) return NoContainer(what, parent);
   store_->KeepCounterAbove();
-  const std::uint32_t id = server.AddContainer(parent, static_cast<std::int16_t>(type));
-  if (id == 0 && CNameContainer::GetRemainingNameIDs() < (parent == 0 ? 1u : 2u)) return OutOfIds(what);
-  if (id == 0)
-    return Error(ErrorKind::kFull, E_FAIL,
-                 what + ": it holds " + std::to_string(kMaxEntriesPerTable) +
-                     " containers, the most a saved document allows");
-  return id;
+  CNameRefusal why;
+  const std::uint32_t id = server.AddContainer(parent, static_cast<std::int16_t>(type), &why);
+  if (id != 0) return id;
+  // mutate: container-out-of-ids-is-full
+  if (why.reason == Reason::kOutOfIds) return OutOfIds(what);
+  if (why.reason == Reason::kOutOfMemory)
+    return Error(ErrorKind::kOutOfMemory, E_OUTOFMEMORY, what + ": the system ran out of memory", why);
+  return Error(ErrorKind::kFull, E_FAIL,
+               what + ": it holds " + std::to_string(kMaxEntriesPerTable) + " containers, the most a saved document allows",
+               why);
 }
 
 Result<std::uint32_t> Document::Add(std::uint32_t container, std::string_view text, std::uint32_t kind) {
@@ -215,7 +236,7 @@ Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view
   CNameRefusal why;
   std::uint32_t serverKind = kind;
   if (store_->File().ExplainNameRule(*name, kind, &why.rule, &serverKind) && serverKind != kind)
-    return NameRefusal(E_NAME_INVALID, {CNameRefusal::Reason::kInvalidName, why.rule, {}}, container, *name,
+    return NameRefusal(E_NAME_INVALID, {Reason::kInvalidName, why.rule, {}}, container, *name,
                        serverKind, AddWhat(*name, container));
   if (HRESULT hr = server.AddName(id, container, *name, serverKind, true, false, &why); hr != S_OK)
     return NameRefusal(hr, why, container, *name, serverKind, AddWhat(*name, container));
@@ -301,11 +322,11 @@ Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::u
   const std::string what = "cannot rename ID " + Num(id) + " to " + QuotedName(*name);
   if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
-  if (!holder) return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id));
+  if (!holder) return NoName(what, id);
   CNameRefusal why;
   std::uint32_t serverKind = kind;
   if (store_->File().ExplainNameRule(*name, kind, &why.rule, &serverKind) && serverKind != kind)
-    return NameRefusal(E_NAME_INVALID, {CNameRefusal::Reason::kInvalidName, why.rule, {}}, holder->GetID(), *name,
+    return NameRefusal(E_NAME_INVALID, {Reason::kInvalidName, why.rule, {}}, holder->GetID(), *name,
                        serverKind, what);
   const HRESULT hr = server.Rename(0, id, *name, serverKind, true, false, &why);
   if (hr == S_OK || hr == S_FALSE) return {};
@@ -322,10 +343,11 @@ Result<void> Document::Delete(std::uint32_t id) {
     if (HasContainer(server, id))
       return Error(ErrorKind::kInvalidArgument, E_INVALIDARG,
                    what + ": it is a container; DeleteContainer deletes it with its names and sub-containers");
-    return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id));
+    return NoName(what, id);
   }
-  if (HRESULT hr = server.DeleteName(holder->GetID(), id, true); hr != S_OK)
-    return Error(ErrorKind::kFailed, hr, what + ": the container refused");
+  CNameRefusal why;
+  if (HRESULT hr = server.DeleteName(holder->GetID(), id, true, &why); hr != S_OK)
+    return Error(KindOf(why.reason), hr, what + ": the container refused", why);
   return {};
 }
 
@@ -335,8 +357,9 @@ Result<void> Document::DeleteContainer(std::uint32_t id) {
   const std::string what = "cannot delete container " + Num(id);
   if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (!HasContainer(server, id)) return NoContainer(what, id);
-  if (HRESULT hr = server.DeleteContainer(id, true); hr != S_OK)
-    return Error(ErrorKind::kFailed, hr, what + ": its parent container refused");
+  CNameRefusal why;
+  if (HRESULT hr = server.DeleteContainer(id, true, &why); hr != S_OK)
+    return Error(KindOf(why.reason), hr, what + ": its parent container refused", why);
   return {};
 }
 
@@ -388,17 +411,16 @@ Result<NameVerdict> Document::Check(std::uint32_t container, std::u16string_view
   if (!HasContainer(server, container))
     return NoContainer("cannot check " + QuotedName(*name) + " for container " + Num(container), container);
   NameVerdict verdict;
-  CNameRuleViolation why;
-  CDuplicateHit hit;
-  if (server.ExplainInvalidName(*name, kOrdinaryName, &why)) {
+  CNameRefusal& why = verdict.refusal;
+  if (!server.IsValidName(*name, kOrdinaryName, &why)) {
     verdict.status = E_NAME_INVALID;
-    verdict.reason = "not a valid name: " + DescribeRuleViolation(*name, why, kOrdinaryName);
-  } else if (server.FindDuplicate(container, *name, false, &hit)) {
+    verdict.reason = "not a valid name: " + DescribeRuleViolation(*name, why.rule, kOrdinaryName);
+  } else if (server.IsDuplicateName(container, *name, false, &why)) {
     verdict.status = E_NAME_DUPLICATE;
-    verdict.reason = DescribeDuplicateHit(hit);
-    verdict.otherContainer = hit.containerID;
+    verdict.reason = DescribeDuplicateHit(why.hit);
+    verdict.otherContainer = why.hit.containerID;
     // mutate: verdict-without-holder
-    verdict.otherName = hit.nameID;
+    verdict.otherName = why.hit.nameID;
   } else {
     verdict.accepted = true;
   }

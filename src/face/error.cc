@@ -27,6 +27,12 @@ std::string_view ErrorKindName(ErrorKind kind) {
 Error::Error(ErrorKind kind, HRESULT status, std::string message)
     : kind_(kind), status_(status), code_(StatusName(status)), message_(std::move(message)) {}
 
+Error::Error(ErrorKind kind, HRESULT status, std::string message, const CNameRefusal& refusal)
+    : Error(kind, status, std::move(message)) {
+  // mutate: error-drops-refusal
+  refusal_ = refusal;
+}
+
 Error::Error(ErrorKind kind, HRESULT status, const std::string& file, std::string_view reason)
     : Error(kind, status, file.empty() ? std::string(reason) : file + ": " + std::string(reason)) {
   file_ = file;

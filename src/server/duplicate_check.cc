@@ -5,6 +5,7 @@
 #include "nametree/name_server.h"
 #include "platform/text.h"
 #include "server/namespace_policy.h"
+#include "server/outcome.h"
 #include <new>
 
 namespace nametree {
@@ -40,6 +41,15 @@ const Trees kTargetTrees{.target = true};
 
 bool CNameServer::IsDuplicateName(std::uint32_t containerID, CString name, bool confine) const {
   return FindDuplicate(containerID, name, confine, nullptr);
+}
+
+bool CNameServer::IsDuplicateName(std::uint32_t containerID, const CString& name, bool confine,
+                                  CNameRefusal* why) const {
+  if (!why) return FindDuplicate(containerID, name, confine, nullptr);
+  *why = {};
+  if (!FindDuplicate(containerID, name, confine, &why->hit)) return false;
+  why->reason = outcome::OfHit(why->hit);
+  return true;
 }
 
 bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, bool confine,

@@ -5,6 +5,7 @@
 #include "container/tree_index.h"
 #include "nametree/name_server.h"
 #include "platform/text.h"
+#include "server/outcome.h"
 #include <new>
 
 namespace nametree {
@@ -15,13 +16,8 @@ namespace {
 constexpr std::size_t kKeptKeyUnits = 64;
 thread_local CString t_keptKey;
 
-using Reason = CNameRefusal::Reason;
-
-// Notes why a call refused, where it decided to, and returns its result.
-HRESULT Refuse(CNameRefusal* why, HRESULT hr, Reason reason) {
-  if (why) why->reason = reason;
-  return hr;
-}
+using outcome::Reason;
+using outcome::Refuse;
 }  // namespace
 
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
@@ -59,9 +55,10 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
       CDuplicateHit hit;
       // A verdict that names no collision is the search running out of memory.
       if (FindDuplicateOfKey(*container, key, hash, confine, &hit)) {
-        if (hit.where == CDuplicateHit::Where::kNone) return Refuse(why, E_FAIL, Reason::kExhausted);
+        const Reason reason = outcome::OfHit(hit);
+        if (reason == Reason::kOutOfMemory) return Refuse(why, E_FAIL, reason);
         if (why) why->hit = hit;
-        return Refuse(why, E_NAME_DUPLICATE, Reason::kDuplicate);
+        return Refuse(why, E_NAME_DUPLICATE, reason);
       }
     }
     // Refused here rather than at Save, when the work would be lost.
@@ -72,13 +69,14 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key, hash);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
-    if (added == 0) return Refuse(why, E_FAIL, Reason::kExhausted);
+    // mutate: add-exhausted-as-memory
+    if (added == 0) return Refuse(why, E_FAIL, outcome::Exhausted(1));
     // mutate: add-leaves-clean
     id = added;
     m_bDirty = true;
     return S_OK;
   } catch (const std::bad_alloc&) {
-    return Refuse(why, E_FAIL, Reason::kExhausted);
+    return Refuse(why, E_FAIL, Reason::kOutOfMemory);
   }
 }
 
@@ -93,12 +91,18 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
 }
 
 HRESULT CNameServer::DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify) {
+  return DeleteName(containerID, nameID, notify, nullptr);
+}
+
+HRESULT CNameServer::DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify, CNameRefusal* why) {
+  if (why) *why = {};
   try {
-    if (nameID == 0) return E_FAIL;
+    // mutate: delete-refusal-unexplained
+    if (nameID == 0) return Refuse(why, E_FAIL, Reason::kNoName);
     CNameContainer* container = GetContainer(containerID);
     if (container) {
       const HRESULT hr = container->DeleteName(nameID);
-      if (hr != S_OK) return hr;
+      if (hr != S_OK) return Refuse(why, hr, hr == E_OUTOFMEMORY ? Reason::kOutOfMemory : Reason::kNoName);
     }
     // Without a container nothing was deleted, so there is nothing to tell the
     // host; the call still counts as an edit, as a deletion would.
@@ -106,7 +110,7 @@ HRESULT CNameServer::DeleteName(std::uint32_t containerID, std::uint32_t nameID,
     m_bDirty = true;
     return S_OK;
   } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return Refuse(why, E_OUTOFMEMORY, Reason::kOutOfMemory);
   }
 }
 
@@ -132,18 +136,17 @@ HRESULT CNameServer::Rename(std::uint32_t containerID, std::uint32_t nameID, CSt
       return Refuse(why, E_NAME_INVALID, Reason::kInvalidName);
     // A change of letter case only must not collide with the name itself.
     // mutate: case-only-rename-refused
-    if (CompareNoCase(newText, current) != 0 &&
-        FindDuplicate(containerID, newText, confine, why ? &why->hit : nullptr))
-      return Refuse(why, E_NAME_DUPLICATE, Reason::kDuplicate);
+    if (CompareNoCase(newText, current) != 0 && IsDuplicateName(containerID, newText, confine, why))
+      return E_NAME_DUPLICATE;
 
     const HRESULT hr = container->Rename(nameID, newText);
-    if (hr != S_OK) return Refuse(why, hr, hr == E_OUTOFMEMORY ? Reason::kExhausted : Reason::kNoName);
+    if (hr != S_OK) return Refuse(why, hr, hr == E_OUTOFMEMORY ? Reason::kOutOfMemory : Reason::kNoName);
     // mutate: rename-not-notified
     if (notify) PostNotification(kNameChanged, containerID, nameID, current, newText);
     m_bDirty = true;
     return S_OK;
   } catch (const std::bad_alloc&) {
-    return Refuse(why, E_OUTOFMEMORY, Reason::kExhausted);
+    return Refuse(why, E_OUTOFMEMORY, Reason::kOutOfMemory);
   }
 }
 

@@ -62,6 +62,14 @@ bool CNameServer::IsValidNameText(std::u16string_view name, std::uint32_t kind) 
   return CheckNameRule(name, kind).rule == CNameRuleViolation::Rule::kNone;
 }
 
+bool CNameServer::IsValidName(const CString& name, std::uint32_t kind, CNameRefusal* why) const {
+  if (why) *why = {};
+  // mutate: invalid-outcome-without-rule
+  if (!ExplainInvalidName(name, kind, why ? &why->rule : nullptr)) return true;
+  if (why) why->reason = CNameRefusal::Reason::kInvalidName;
+  return false;
+}
+
 bool CNameServer::ExplainInvalidName(const CString& name, std::uint32_t kind, CNameRuleViolation* why) const {
   const CNameRuleViolation found = CheckNameRule(name, kind);
   if (why) *why = found;

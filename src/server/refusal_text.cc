@@ -116,6 +116,38 @@ std::string DescribeDuplicateHit(const CDuplicateHit& hit) {
   return "taken";
 }
 
+std::string_view RefusalReasonName(CNameRefusal::Reason reason) {
+  using Reason = CNameRefusal::Reason;
+  switch (reason) {
+    case Reason::kNone: return "none";
+    case Reason::kInvalidName: return "invalid-name";
+    case Reason::kDuplicate: return "duplicate";
+    case Reason::kKeyword: return "keyword";
+    case Reason::kNoContainer: return "no-container";
+    case Reason::kNoName: return "no-name";
+    case Reason::kEmpty: return "empty";
+    case Reason::kFull: return "full";
+    case Reason::kOutOfMemory: return "out-of-memory";
+    case Reason::kOutOfIds: return "out-of-ids";
+  }
+  return "none";
+}
+
+std::string_view RuleViolationName(CNameRuleViolation::Rule rule) {
+  using Rule = CNameRuleViolation::Rule;
+  switch (rule) {
+    case Rule::kNone: return "none";
+    case Rule::kEmpty: return "empty";
+    case Rule::kTooLong: return "too-long";
+    case Rule::kFirstCharacter: return "first-character";
+    case Rule::kCharacter: return "character";
+    case Rule::kDoubleUnderscore: return "double-underscore";
+    case Rule::kTrailingUnderscore: return "trailing-underscore";
+    case Rule::kNotAscii: return "not-ascii";
+  }
+  return "none";
+}
+
 std::string_view DuplicateHitNamespace(CDuplicateHit::Where where) {
   using Where = CDuplicateHit::Where;
   switch (where) {
@@ -129,39 +161,21 @@ std::string_view DuplicateHitNamespace(CDuplicateHit::Where where) {
   return "none";
 }
 
-std::string DescribeNameRefusal(const CNameServer& server, HRESULT hr, std::uint32_t containerID,
-                                const CString& name, std::uint32_t kind, bool confine) {
-  if (hr == E_NAME_INVALID) {
-    CNameRuleViolation why;
-    server.ExplainInvalidName(name, kind, &why);
-    return "not a valid name: " + DescribeRuleViolation(name, why, kind);
-  }
-  if (hr == E_NAME_DUPLICATE) {
-    CDuplicateHit hit;
-    server.FindDuplicate(containerID, name, confine, &hit);
-    return DescribeDuplicateHit(hit);
-  }
-  const CNameContainer* container = containerID == 0 ? nullptr : server.GetContainer(containerID);
-  if (!container) return "no container has ID " + std::to_string(containerID);
-  if (name.empty()) return "the name is empty";
-  if (container->GetNumNameIDs() >= kMaxEntriesPerTable)
-    return "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
-  return "the library refused it";
-}
-
 std::string DescribeNameRefusal(const CNameRefusal& why, std::uint32_t containerID, const CString& name,
                                 std::uint32_t kind) {
   using Reason = CNameRefusal::Reason;
   switch (why.reason) {
     case Reason::kInvalidName: return "not a valid name: " + DescribeRuleViolation(name, why.rule, kind);
-    case Reason::kDuplicate: return DescribeDuplicateHit(why.hit);
+    case Reason::kDuplicate:
+    case Reason::kKeyword: return DescribeDuplicateHit(why.hit);
     case Reason::kNoContainer: return "no container has ID " + std::to_string(containerID);
     case Reason::kEmpty: return "the name is empty";
     case Reason::kFull:
       return "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
     case Reason::kNone:
     case Reason::kNoName:
-    case Reason::kExhausted: break;
+    case Reason::kOutOfMemory:
+    case Reason::kOutOfIds: break;
   }
   return "the library refused it";
 }

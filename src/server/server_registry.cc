@@ -3,6 +3,7 @@
 #include "container/object_counters.h"
 #include "container/subtree_walk.h"
 #include "container/tree_index.h"
+#include "server/outcome.h"
 
 #include <algorithm>
 #include <new>
@@ -97,18 +98,30 @@ std::string CNameServer::CheckInvariants() const {
 }
 
 std::uint32_t CNameServer::AddContainer(std::uint32_t parentID, std::int16_t type) {
+  return AddContainer(parentID, type, nullptr);
+}
+
+std::uint32_t CNameServer::AddContainer(std::uint32_t parentID, std::int16_t type, CNameRefusal* why) {
+  using outcome::Reason;
+  auto refuse = [why](Reason reason) -> std::uint32_t {
+    outcome::Refuse(why, S_OK, reason);
+    return 0;
+  };
+  if (why) *why = {};
   try {
     std::uint32_t id = 0;
     if (parentID != 0) {
       CNameContainer* parent = GetContainer(parentID);
-      if (!parent) return 0;
+      if (!parent) return refuse(Reason::kNoContainer);
       // Refused here rather than at Save, when the work would be lost.
-      if (parent->GetNumSubContainers() >= kMaxEntriesPerTable) return 0;
+      // mutate: container-limit-unexplained
+      if (parent->GetNumSubContainers() >= kMaxEntriesPerTable) return refuse(Reason::kFull);
       id = parent->AddContainer(type);
-      if (id == 0) return 0;
+      // A sub-container draws two IDs (see CNameContainer::AddContainer).
+      if (id == 0) return refuse(outcome::Exhausted(2));
     } else {
-      if (m_TopLevelContainers.size() >= static_cast<std::size_t>(kMaxEntriesPerTable)) return 0;
-      if (CNameContainer::GetRemainingNameIDs() < 1) return 0;
+      if (m_TopLevelContainers.size() >= static_cast<std::size_t>(kMaxEntriesPerTable)) return refuse(Reason::kFull);
+      if (CNameContainer::GetRemainingNameIDs() < 1) return refuse(Reason::kOutOfIds);
       // A container that cannot be made or listed is reported as no ID,
       // with nothing changed.
       const std::uint32_t last = CNameContainer::GetLastIssuedNameID();
@@ -122,26 +135,31 @@ std::uint32_t CNameServer::AddContainer(std::uint32_t parentID, std::int16_t typ
         m_TopLevelContainers.push_back(std::move(c));
       } catch (const std::bad_alloc&) {
         CNameContainer::SetLastIssuedNameID(last);
-        return 0;
+        return refuse(Reason::kOutOfMemory);
       }
     }
     m_bDirty = true;
     return id;
   } catch (const std::bad_alloc&) {
-    return 0;
+    return refuse(Reason::kOutOfMemory);
   }
 }
 
-HRESULT CNameServer::DeleteContainer(std::uint32_t id, bool notify) {
+HRESULT CNameServer::DeleteContainer(std::uint32_t id, bool notify) { return DeleteContainer(id, notify, nullptr); }
+
+HRESULT CNameServer::DeleteContainer(std::uint32_t id, bool notify, CNameRefusal* why) {
+  using outcome::Reason;
+  using outcome::Refuse;
+  if (why) *why = {};
   try {
     CNameContainer* c = GetContainer(id);
     if (!c) return S_OK;
     if (CNameContainer* parent = c->GetParent()) {
-      if (parent->DeleteContainer(id) != S_OK) return E_FAIL;
+      if (parent->DeleteContainer(id) != S_OK) return Refuse(why, E_FAIL, Reason::kNoContainer);
     } else {
       // The list is in the index's list order, so the entry is found by halving.
       const CNameContainer* first = m_pIndex->FirstTopWithID(id);
-      if (!first) return E_FAIL;
+      if (!first) return Refuse(why, E_FAIL, Reason::kNoContainer);
       auto it = std::lower_bound(m_TopLevelContainers.begin(), m_TopLevelContainers.end(), CTreeIndex::ListOrder(first),
                                  [](const auto& p, std::uint64_t order) { return CTreeIndex::ListOrder(p.get()) < order; });
       m_pIndex->TopRemoving(it->get());
@@ -153,7 +171,7 @@ HRESULT CNameServer::DeleteContainer(std::uint32_t id, bool notify) {
     m_bDirty = true;
     return S_OK;
   } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return Refuse(why, E_OUTOFMEMORY, Reason::kOutOfMemory);
   }
 }
 

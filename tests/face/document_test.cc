@@ -17,6 +17,7 @@ namespace nametree {
 namespace {
 
 using Kind = ErrorKind;
+using Reason = CNameRefusal::Reason;
 
 // A document with a global, a target, an own and a plain container, each
 // holding one name.
@@ -39,17 +40,18 @@ TEST(Document, RefusalsNameTheirKindStatusAndReason) {
     Kind kind;
     const char* code;
     const char* message;
+    Reason reason = Reason::kNone;  // what the server decided
   };
   auto ok = [](auto r) { return r ? Result<void>() : Result<void>(r.error()); };
   const Case cases[] = {
       {"duplicate global", [&](Plant& p) { return ok(p.doc.Add(p.target, "PUMP")); }, Kind::kDuplicate,
-       "E_NAME_DUPLICATE", "to container 2: taken in the global namespace (container 1 holds it as ID"},
+       "E_NAME_DUPLICATE", "to container 2: taken in the global namespace (container 1 holds it as ID", Reason::kDuplicate},
       {"invalid first", [&](Plant& p) { return ok(p.doc.Add(p.plain, "1st")); }, Kind::kInvalidName,
-       "E_NAME_INVALID", "not a valid name: it begins with \"1\"; a name begins with a letter"},
+       "E_NAME_INVALID", "not a valid name: it begins with \"1\"; a name begins with a letter", Reason::kInvalidName},
       {"empty", [&](Plant& p) { return ok(p.doc.Add(p.plain, "")); }, Kind::kInvalidName, "E_NAME_INVALID",
-       "it is empty"},
+       "it is empty", Reason::kInvalidName},
       {"no container", [&](Plant& p) { return ok(p.doc.Add(99, "X")); }, Kind::kNotFound, "E_FAIL",
-       "cannot add \"X\" to container 99: no container has ID 99"},
+       "cannot add \"X\" to container 99: no container has ID 99", Reason::kNoContainer},
       {"bad utf-8", [&](Plant& p) { return ok(p.doc.Add(p.plain, "A\xC3")); }, Kind::kInvalidText,
        "E_INVALIDARG", "not valid UTF-8"},
       {"overlong", [&](Plant& p) { return ok(p.doc.Add(p.plain, "A\xC0\x81")); }, Kind::kInvalidText,
@@ -57,15 +59,15 @@ TEST(Document, RefusalsNameTheirKindStatusAndReason) {
       {"lone surrogate", [&](Plant& p) { return ok(p.doc.Add(p.plain, std::u16string(u"A\xD800"))); },
        Kind::kInvalidText, "E_INVALIDARG", "lone UTF-16 surrogate"},
       {"rename missing", [&](Plant& p) { return p.doc.Rename(99, "X"); }, Kind::kNotFound, "E_FAIL",
-       "no name has ID 99"},
+       "no name has ID 99", Reason::kNoName},
       {"rename taken", [&](Plant& p) { return p.doc.Rename(p.motor, "pUMP"); }, Kind::kDuplicate,
-       "E_NAME_DUPLICATE", "cannot rename ID 8 to \"pUMP\": taken in the global namespace"},
+       "E_NAME_DUPLICATE", "cannot rename ID 8 to \"pUMP\": taken in the global namespace", Reason::kDuplicate},
       {"delete container id", [&](Plant& p) { return p.doc.Delete(p.own); }, Kind::kInvalidArgument,
        "E_INVALIDARG", "it is a container"},
       {"delete missing container", [&](Plant& p) { return p.doc.DeleteContainer(p.pump); }, Kind::kNotFound,
-       "E_FAIL", "no container has ID"},
+       "E_FAIL", "no container has ID", Reason::kNoContainer},
       {"parent missing", [&](Plant& p) { return ok(p.doc.AddContainer(77)); }, Kind::kNotFound, "E_FAIL",
-       "cannot add a container under 77"},
+       "cannot add a container under 77", Reason::kNoContainer},
       {"next of digit", [&](Plant& p) { return ok(p.doc.NextName(p.plain, "9x")); }, Kind::kInvalidName,
        "E_NAME_INVALID", "no number makes it a valid name"},
   };
@@ -77,6 +79,9 @@ TEST(Document, RefusalsNameTheirKindStatusAndReason) {
     EXPECT_EQ(r.error().code(), c.code);
     EXPECT_EQ(StatusName(r.error().status()), c.code);
     EXPECT_NE(r.error().message().find(c.message), std::string::npos) << r.error().message();
+    EXPECT_EQ(r.error().refusal().reason, c.reason);
+    const CDuplicateHit held{CDuplicateHit::Where::kGlobal, p.global, p.pump};
+    EXPECT_EQ(r.error().refusal().hit, c.reason == Reason::kDuplicate ? held : CDuplicateHit{});
   }
 }
 
@@ -90,8 +95,11 @@ TEST(Document, EditsCheckFindAndNextNameAgree) {
   EXPECT_EQ(verdict->status, E_NAME_DUPLICATE);
   EXPECT_EQ(verdict->otherContainer, p.global);
   EXPECT_EQ(verdict->otherName, p.pump);
+  EXPECT_EQ(verdict->refusal.reason, Reason::kDuplicate);
   EXPECT_TRUE(*p.doc.Check(p.plain, "Pumpe"));
   EXPECT_EQ(p.doc.Check(p.plain, "_x")->status, E_NAME_INVALID);
+  EXPECT_EQ(p.doc.Check(p.plain, "_x")->refusal.rule.rule, CNameRuleViolation::Rule::kFirstCharacter);
+  EXPECT_EQ(p.doc.Check(p.plain, "_x")->refusal.reason, Reason::kInvalidName);
 
   const auto hits = p.doc.Find("STRASSE");
   ASSERT_TRUE(hits);
@@ -369,6 +377,7 @@ TEST(Document, LookupLabelsAndKeywordsTravelWithTheFile) {
     const auto refused = doc->Add(unit, word);
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().kind(), Kind::kKeyword);
+    EXPECT_EQ(refused.error().refusal().reason, CNameRefusal::Reason::kKeyword);
     EXPECT_EQ(refused.error().code(), "E_NAME_DUPLICATE");
     EXPECT_NE(refused.error().message().find("it is a keyword"), std::string::npos);
   }

@@ -18,23 +18,23 @@ CString Numbered(int i) {
 struct Table {
   const char* what;
   int heldBefore;  // entries the table holds once the fixture's top container exists
-  // Adds one entry through the server: its ID, or 0 when refused.
-  std::function<std::uint32_t(CNameServer&, std::uint32_t top, int i)> add;
+  // Adds one entry through the server: its ID, or 0 when refused (why).
+  std::function<std::uint32_t(CNameServer&, std::uint32_t top, int i, CNameRefusal* why)> add;
   std::function<void(CNameServer&, std::uint32_t top, std::uint32_t id)> remove;
 };
 
 const Table kTables[] = {
     {"names of a container", 0,
-     [](CNameServer& s, std::uint32_t top, int i) {
+     [](CNameServer& s, std::uint32_t top, int i, CNameRefusal* why) {
        std::uint32_t id = 0;
-       const HRESULT hr = s.AddName(id, top, Numbered(i), kOrdinaryName, false);
+       const HRESULT hr = s.AddName(id, top, Numbered(i), kOrdinaryName, false, false, why);
        EXPECT_TRUE(hr == S_OK || hr == E_FAIL) << StatusName(hr);
        return hr == S_OK ? id : 0u;
      },
      [](CNameServer& s, std::uint32_t top, std::uint32_t id) { EXPECT_EQ(s.DeleteName(top, id, false), S_OK); }},
-    {"sub-containers of a parent", 0, [](CNameServer& s, std::uint32_t top, int) { return s.AddContainer(top, 0); },
+    {"sub-containers of a parent", 0, [](CNameServer& s, std::uint32_t top, int, CNameRefusal* why) { return s.AddContainer(top, 0, why); },
      [](CNameServer& s, std::uint32_t, std::uint32_t id) { EXPECT_EQ(s.DeleteContainer(id, false), S_OK); }},
-    {"top-level containers", 1, [](CNameServer& s, std::uint32_t, int) { return s.AddContainer(0, 0); },
+    {"top-level containers", 1, [](CNameServer& s, std::uint32_t, int, CNameRefusal* why) { return s.AddContainer(0, 0, why); },
      [](CNameServer& s, std::uint32_t, std::uint32_t id) { EXPECT_EQ(s.DeleteContainer(id, false), S_OK); }},
 };
 
@@ -45,17 +45,20 @@ TEST(EntryLimits, EachTableStopsAtWhatASavedDocumentHolds) {
     CNameServer server;
     const std::uint32_t top = server.AddContainer(0, kGlobalContainer);
     std::uint32_t last = 0;
-    for (int i = t.heldBefore; i < kMaxEntriesPerTable; ++i) ASSERT_NE(last = t.add(server, top, i), 0u) << i;
+    for (int i = t.heldBefore; i < kMaxEntriesPerTable; ++i) ASSERT_NE(last = t.add(server, top, i, nullptr), 0u) << i;
     ComPtr<IStorage> doc = CreateMemoryStorage();
     EXPECT_EQ(server.Save(doc.Get()), S_OK);  // a full table is still writable
 
     const std::uint32_t counter = CNameContainer::GetLastIssuedNameID();
-    EXPECT_EQ(t.add(server, top, kMaxEntriesPerTable), 0u);
+    CNameRefusal why;
+    EXPECT_EQ(t.add(server, top, kMaxEntriesPerTable, &why), 0u);
+    EXPECT_EQ(why.reason, CNameRefusal::Reason::kFull);
     EXPECT_FALSE(server.IsDirty());
     EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), counter);
 
     t.remove(server, top, last);
-    EXPECT_NE(t.add(server, top, kMaxEntriesPerTable), 0u);
+    EXPECT_NE(t.add(server, top, kMaxEntriesPerTable, &why), 0u);
+    EXPECT_FALSE(why.refused());
   }
 }
 

@@ -28,18 +28,24 @@ TEST_F(Registry, IdsNeverWrap) {
     const int subs = server.GetContainer(top)->GetNumSubContainers(), names = server.GetNameSize(top);
     std::uint32_t id = 0;
     HRESULT hr = S_OK;
-    if (k.what == 'n') hr = server.AddName(id, top, CString(u"Pump") + static_cast<char16_t>(u'A' + k.last % 26), 0, true);
-    if (k.what == 'c') id = server.AddContainer(top, 0);
-    if (k.what == 't') id = server.AddContainer(0, 0);
+    CNameRefusal why;
+    if (k.what == 'n')
+      hr = server.AddName(id, top, CString(u"Pump") + static_cast<char16_t>(u'A' + k.last % 26), 0, true, false, &why);
+    if (k.what == 'c') id = server.AddContainer(top, 0, &why);
+    if (k.what == 't') id = server.AddContainer(0, 0, &why);
     SCOPED_TRACE(testing::Message() << k.what << " " << k.last);
     EXPECT_EQ(hr, k.id || k.what != 'n' ? S_OK : E_FAIL);
     EXPECT_EQ(id, k.id);
+    EXPECT_EQ(why.reason, k.id ? CNameRefusal::Reason::kNone : CNameRefusal::Reason::kOutOfIds);
     EXPECT_EQ(server.IsDirty(), k.id != 0);
     EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), k.id ? 0xFFFFFFFFu : k.last);
     EXPECT_EQ(server.GetTopLevelContainerIDs().size() + server.GetContainer(top)->GetNumSubContainers() +
                   server.GetNameSize(top),
               before + subs + names + (k.id ? 1 : 0));
   }
+  CNameRefusal why;
+  EXPECT_EQ(server.DeleteName(top, 0, true, &why), E_FAIL);
+  EXPECT_EQ(why.reason, CNameRefusal::Reason::kNoName);
   // The container's own entries refuse alike.
   CNameContainer c;
   CNameContainer::SetLastIssuedNameID(0xFFFFFFFFu);
