@@ -418,18 +418,18 @@ Result<std::vector<NameHit>> Document::Find(std::u16string_view text) const {
   if (!name) return name.error();
   std::vector<NameHit> hits;
   const CNameServer& server = Server();
-  for (const ContainerView container : Containers()) {
-    const CNameContainer* c = server.GetContainer(container.Id());
+  for (const ContainerRef container : TreeWalk(server)) {
+    const CNameContainer& c = container.Container();
     std::uint32_t id = 0;
-    if (c->FindIDByName(*name, &id) != S_OK) continue;
+    if (c.FindIDByName(*name, &id) != S_OK) continue;
     CString held;
-    c->FindNameByID(id, &held);
+    c.FindNameByID(id, &held);
     hits.push_back({container.Id(), id, ToUtf8(held)});
   }
   return hits;
 }
 
-ContainerRange Document::Containers() const { return ContainerRange(&Server()); }
+TreeWalk Document::Containers() const { return TreeWalk(Server()); }
 
 const std::filesystem::path& Document::Path() const { return store_->File().Path(); }
 
