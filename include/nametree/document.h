@@ -75,10 +75,10 @@ struct LintFinding {
   std::string message;
 };
 
-class DocumentStore;
-
 class NAMETREE_API Document {
  public:
+  class Store;  // what lies behind it; known inside the library only
+
   static Result<Document> Open(const std::filesystem::path& path, const OpenOptions& options = {});
   // An empty document that lives in memory only; Commit writes nothing.
   static Document InMemory();
@@ -221,8 +221,8 @@ class NAMETREE_API Document {
   const CNameServer& Server() const;
 
  private:
-  explicit Document(std::unique_ptr<DocumentStore> store);
-  mutable std::unique_ptr<DocumentStore> store_;  // made empty on demand once moved from
+  explicit Document(std::unique_ptr<Store> store);
+  mutable std::unique_ptr<Store> store_;  // made empty on demand once moved from
   bool movedFrom_ = false;
 };
 

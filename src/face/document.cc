@@ -111,7 +111,7 @@ Result<std::vector<CString>> TextsIn(std::span<const Text> texts) {
 
 }  // namespace
 
-Document::Document(std::unique_ptr<DocumentStore> store) : store_(std::move(store)) {}
+Document::Document(std::unique_ptr<Store> store) : store_(std::move(store)) {}
 // mutate: moved-from-not-marked
 Document::Document(Document&& other) noexcept : store_(std::move(other.store_)), movedFrom_(other.movedFrom_) {
   other.movedFrom_ = true;
@@ -135,12 +135,12 @@ Result<Document> Document::Open(const std::filesystem::path& path, const OpenOpt
   if (options.wait.count() < 0)
     return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, "the wait for the lock cannot be negative");
   Error error;
-  std::unique_ptr<DocumentStore> store = DocumentStore::Open(path, options, &error);
+  std::unique_ptr<Store> store = Store::Open(path, options, &error);
   if (!store) return error;
   return Document(std::move(store));
 }
 
-Document Document::InMemory() { return Document(DocumentStore::InMemory()); }
+Document Document::InMemory() { return Document(Store::InMemory()); }
 
 Result<void> Document::Commit() { return Commit(nullptr); }
 
@@ -162,7 +162,7 @@ std::vector<DocumentDamage> Document::Damage() const {
 }
 
 CNotificationManager& Document::Notifications() {
-  if (!store_) store_ = DocumentStore::InMemory();
+  if (!store_) store_ = Store::InMemory();
   return store_->File().Notifications();
 }
 bool Document::IsReadOnly() const { return movedFrom_ || store_->IsReadOnly(); }
@@ -172,11 +172,11 @@ std::vector<std::string> Document::Warnings() const {
   return store_->Warnings();
 }
 CNameServer& Document::Server() {
-  if (!store_) store_ = DocumentStore::InMemory();
+  if (!store_) store_ = Store::InMemory();
   return store_->Server();
 }
 const CNameServer& Document::Server() const {
-  if (!store_) store_ = DocumentStore::InMemory();
+  if (!store_) store_ = Store::InMemory();
   return store_->Server();
 }
 
