@@ -34,10 +34,10 @@ int main(int argc, char** argv) {
   auto doc = nametree::Document::Open(argv[1], {.readOnly = true});
   if (!doc) return 1;
   int names = 0;
-  for (const nametree::ContainerView c : doc->Containers()) {
-    std::printf("container %u (type %d)\n", c.Id(), static_cast<int>(c.Type()));
-    for (const nametree::NameView& n : c.Names()) {
-      std::printf("  %u %s\n", n.Id(), n.Text().c_str());
+  for (const nametree::ContainerRef c : doc->Containers()) {
+    std::printf("container %u (type %d)\n", c.Id(), c.Type());
+    for (const nametree::NameRef n : c.Names()) {
+      std::printf("  %u %s\n", n.Id(), n.TextUtf8().c_str());
       ++names;
     }
   }

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <iterator>
 #include <memory>
 #include <span>
 #include <string>
@@ -27,6 +26,7 @@
 #include "nametree/name_server.h"
 #include "nametree/notification.h"
 #include "nametree/result.h"
+#include "nametree/tree_walk.h"
 #include "nametree/types.h"
 
 namespace nametree {
@@ -44,66 +44,6 @@ struct OpenOptions {
   std::chrono::milliseconds wait{10000};  // how long to wait for another writer
   bool force = false;     // let Commit leave out entries that could not be read
   bool dryRun = false;    // Commit succeeds and writes nothing: the file stays as it was
-};
-
-// One name of a container.
-class NAMETREE_API NameView {
- public:
-  NameView(std::uint32_t id, CString text) : id_(id), text_(std::move(text)) {}
-  std::uint32_t Id() const { return id_; }
-  // As UTF-8; a lone surrogate of a damaged name shows as U+FFFD.
-  std::string Text() const;
-  const CString& Text16() const { return text_; }
-
- private:
-  std::uint32_t id_;
-  CString text_;
-};
-
-// One container as the walk meets it.
-class NAMETREE_API ContainerView {
- public:
-  ContainerView(const CNameContainer* container, int depth) : container_(container), depth_(depth) {}
-  std::uint32_t Id() const;
-  ContainerType Type() const;
-  std::uint32_t Parent() const;  // 0 at the top level
-  int Depth() const { return depth_; }  // 0 at the top level
-  // The names in the container's own walk order.
-  std::vector<NameView> Names() const;
-
- private:
-  const CNameContainer* container_;
-  int depth_;
-};
-
-// The containers in walk order: the top-level list in its order, each
-// container before its sub-containers. Editing the document ends the walk's
-// validity; walk again afterwards.
-class NAMETREE_API ContainerRange {
- public:
-  class Cursor;
-  class NAMETREE_API iterator {
-   public:
-    using value_type = ContainerView;
-    using difference_type = std::ptrdiff_t;
-    iterator() = default;
-    explicit iterator(std::shared_ptr<Cursor> cursor) : cursor_(std::move(cursor)) {}
-    ContainerView operator*() const;
-    iterator& operator++();
-    void operator++(int) { ++*this; }
-    friend bool operator==(const iterator& it, std::default_sentinel_t) { return it.AtEnd(); }
-
-   private:
-    bool AtEnd() const;
-    std::shared_ptr<Cursor> cursor_;
-  };
-
-  explicit ContainerRange(const CNameServer* server) : server_(server) {}
-  iterator begin() const;
-  std::default_sentinel_t end() const { return {}; }
-
- private:
-  const CNameServer* server_;
 };
 
 // Whether a text may be added to a container, and if not why.
@@ -136,10 +76,10 @@ struct LintFinding {
   std::string message;
 };
 
-class DocumentStore;
-
 class NAMETREE_API Document {
  public:
+  class Store;  // what lies behind it; known inside the library only
+
   static Result<Document> Open(const std::filesystem::path& path, const OpenOptions& options = {});
   // An empty document that lives in memory only; Commit writes nothing.
   static Document InMemory();
@@ -272,15 +212,18 @@ class NAMETREE_API Document {
   // The document check of the document as Commit would write it (Open keeps
   // the ID counter above every ID held); empty when the document is clean.
   std::vector<LintFinding> Lint() const;
-  ContainerRange Containers() const;
+  // The containers in walk order, each before its sub-containers; the
+  // names of each through ContainerRef::Names(). Any edit ends the walk's
+  // validity: walk again afterwards.
+  TreeWalk Containers() const;
 
   // The classic API of the same document.
   CNameServer& Server();
   const CNameServer& Server() const;
 
  private:
-  explicit Document(std::unique_ptr<DocumentStore> store);
-  mutable std::unique_ptr<DocumentStore> store_;  // made empty on demand once moved from
+  explicit Document(std::unique_ptr<Store> store);
+  mutable std::unique_ptr<Store> store_;  // made empty on demand once moved from
   bool movedFrom_ = false;
 };
 

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -74,6 +75,8 @@ class NAMETREE_API NameRef {
   // A view of the text where the container keeps it: good until the
   // container changes, like the ref itself. Copy it to keep it longer.
   std::u16string_view Text() const;
+  // The text as UTF-8; a lone surrogate of a damaged name shows as U+FFFD.
+  std::string TextUtf8() const;
 
  private:
   friend class TableIterator<NameRef>;

@@ -9,7 +9,7 @@ The with-block commits the document when it ends normally and writes
 nothing when it raises. Every refusal raises a nametree.Error subclass.
 """
 from ._types import (Container, ContainerType, DamagedError, DocumentExistsError, DocumentFileError,
-                     DuplicateNameError, Error, Finding, FullError, Hit, InvalidArgumentError,
+                     DuplicateNameError, Error, FileError, Finding, FullError, Hit, InvalidArgumentError,
                      InvalidNameError, InvalidTextError, KeywordError, LockedError, Name, NotADocumentError,
                      NotFoundError, OutOfIdsError, ReadOnlyError, Verdict)
 from ._nametree import Document, __version__, open
@@ -18,7 +18,7 @@ in_memory = Document.in_memory
 
 __all__ = [
     "Container", "ContainerType", "DamagedError", "Document", "DocumentExistsError", "DocumentFileError",
-    "DuplicateNameError", "Error", "Finding", "FullError", "Hit", "InvalidArgumentError", "InvalidNameError",
+    "DuplicateNameError", "Error", "FileError", "Finding", "FullError", "Hit", "InvalidArgumentError", "InvalidNameError",
     "InvalidTextError", "KeywordError", "LockedError", "Name", "NotADocumentError", "NotFoundError", "OutOfIdsError",
     "ReadOnlyError", "Verdict",
     "__version__", "in_memory", "open",

@@ -76,7 +76,7 @@ std::string_view Utf8(py::handle text, const char* role) {
   return {data, static_cast<std::size_t>(size)};
 }
 
-py::str Str(const nametree::CString& text) {
+py::str Str(std::u16string_view text) {
   int order = -1;  // little-endian, no byte order mark
   PyObject* s = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.data()),
                                       // mutate: python-text-out-replaced
@@ -87,8 +87,8 @@ py::str Str(const nametree::CString& text) {
 
 py::str Str(std::string_view utf8) { return py::str(utf8.data(), utf8.size()); }
 
-py::object TypeOf(nametree::ContainerType type) {
-  const auto n = static_cast<int>(type);
+py::object TypeOf(std::int16_t type) {
+  const int n = type;
   try {
     return g_types->containerType(n);
   } catch (py::error_already_set&) {
@@ -189,18 +189,18 @@ class ContainerWalk {
  public:
   explicit ContainerWalk(py::object owner)
       : owner_(std::move(owner)), doc_(&owner_.cast<PyDocument&>()), edits_(doc_->Edits()),
-        at_(doc_->Get().Containers().begin()) {}
+        walk_(std::make_unique<nametree::TreeWalk>(doc_->Get().Containers())), at_(walk_->begin()) {}
 
   py::object Next() {
     if (doc_->Closed()) doc_->Get();  // raises
     // mutate: python-walk-outlives-edit
     if (doc_->Edits() != edits_)
       throw py::value_error("the document was edited during the walk; walk it again");
-    if (at_ == std::default_sentinel) throw py::stop_iteration();
-    const nametree::ContainerView c = *at_;
+    if (at_ == walk_->end()) throw py::stop_iteration();
+    const nametree::ContainerRef c = *at_;
     py::list names;
-    for (const nametree::NameView& n : c.Names()) names.append(g_types->name(n.Id(), Str(n.Text16())));
-    py::object out = g_types->container(c.Id(), TypeOf(c.Type()), c.Parent(), c.Depth(), names);
+    for (const nametree::NameRef n : c.Names()) names.append(g_types->name(n.Id(), Str(n.Text())));
+    py::object out = g_types->container(c.Id(), TypeOf(c.Type()), c.ParentId(), c.Depth(), names);
     ++at_;
     return out;
   }
@@ -209,7 +209,8 @@ class ContainerWalk {
   py::object owner_;
   PyDocument* doc_;
   std::uint64_t edits_;
-  nametree::ContainerRange::iterator at_;
+  std::unique_ptr<nametree::TreeWalk> walk_;  // its iterators point at it, so it stays put
+  nametree::TreeWalk::iterator at_;
 };
 
 py::str Repr(PyDocument& self) {

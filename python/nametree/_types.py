@@ -128,27 +128,30 @@ class InvalidArgumentError(Error, ValueError):
     """An argument is out of range, or the document is closed."""
 
 
-class DocumentFileError(Error):
+class FileError(Error):
     """The document file cannot be opened or written."""
 
 
-class ReadOnlyError(DocumentFileError):
+DocumentFileError = FileError  # the earlier name; to be removed
+
+
+class ReadOnlyError(FileError):
     """The document was opened read-only, or its file cannot be written."""
 
 
-class NotADocumentError(DocumentFileError):
+class NotADocumentError(FileError):
     """The file is no document of this format."""
 
 
-class DamagedError(DocumentFileError):
+class DamagedError(FileError):
     """The document cannot be read, or committing would lose a damaged entry."""
 
 
-class LockedError(DocumentFileError):
+class LockedError(FileError):
     """Another program is writing the file."""
 
 
-class DocumentExistsError(DocumentFileError):
+class DocumentExistsError(FileError):
     """A document cannot be created where a file already is."""
 
 
@@ -165,7 +168,7 @@ ERRORS: dict[str, type[Error]] = {
     "damaged": DamagedError,
     "locked": LockedError,
     "exists": DocumentExistsError,
-    "io": DocumentFileError,
+    "io": FileError,
     "out-of-memory": Error,
     "out-of-ids": OutOfIdsError,
     "failed": Error,

@@ -125,7 +125,7 @@ def test_files_refuse_what_they_cannot_do(tmp):
         writer.add_container(0)
     nametree.open(path, wait=0).close()
     (tmp / "other").write_bytes(b"not a document at all" * 40)
-    with pytest.raises(nametree.DocumentFileError):
+    with pytest.raises(nametree.FileError):
         nametree.open(tmp / "other")
 
 

@@ -2,7 +2,7 @@
 // commit. Its one invariant: the bytes of a "NameServer" entry the file
 // layer could not read are never replaced, so damage is reported and never
 // turns into an empty document that the next save makes permanent.
-#include "nametree/document_file.h"
+#include "document/document_file.h"
 
 #include <new>
 #include <system_error>
@@ -253,22 +253,6 @@ struct DocumentFile::State {
 
 DocumentFileLayout DescribeDocumentFile(const std::string& path) {
   return {kServerStream, document::kKeywordStream, document::kLabelStream, cfb::TempNamePattern(path)};
-}
-
-std::string_view FileErrorKindName(FileErrorKind kind) {
-  switch (kind) {
-    case FileErrorKind::kNone: return "none";
-    case FileErrorKind::kUsage: return "usage";
-    case FileErrorKind::kNotFound: return "not-found";
-    case FileErrorKind::kReadOnly: return "read-only";
-    case FileErrorKind::kNotADocument: return "not-a-document";
-    case FileErrorKind::kDamaged: return "damaged";
-    case FileErrorKind::kLocked: return "locked";
-    case FileErrorKind::kRefused: return "refused";
-    case FileErrorKind::kIo: return "io";
-    case FileErrorKind::kOutOfMemory: return "out-of-memory";
-  }
-  return "none";
 }
 
 DocumentFile::DocumentFile() : state_(std::make_unique<State>()) {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "nametree/document_file.h"
+#include "document/document_file.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/types.h"
 

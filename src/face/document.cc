@@ -129,7 +129,7 @@ Result<std::vector<CString>> TextsIn(std::span<const Text> texts) {
 
 }  // namespace
 
-Document::Document(std::unique_ptr<DocumentStore> store) : store_(std::move(store)) {}
+Document::Document(std::unique_ptr<Store> store) : store_(std::move(store)) {}
 // mutate: moved-from-not-marked
 Document::Document(Document&& other) noexcept : store_(std::move(other.store_)), movedFrom_(other.movedFrom_) {
   other.movedFrom_ = true;
@@ -153,12 +153,12 @@ Result<Document> Document::Open(const std::filesystem::path& path, const OpenOpt
   if (options.wait.count() < 0)
     return Error(ErrorKind::kInvalidArgument, E_INVALIDARG, "the wait for the lock cannot be negative");
   Error error;
-  std::unique_ptr<DocumentStore> store = DocumentStore::Open(path, options, &error);
+  std::unique_ptr<Store> store = Store::Open(path, options, &error);
   if (!store) return error;
   return Document(std::move(store));
 }
 
-Document Document::InMemory() { return Document(DocumentStore::InMemory()); }
+Document Document::InMemory() { return Document(Store::InMemory()); }
 
 Result<void> Document::Commit() { return Commit(nullptr); }
 
@@ -180,7 +180,7 @@ std::vector<DocumentDamage> Document::Damage() const {
 }
 
 CNotificationManager& Document::Notifications() {
-  if (!store_) store_ = DocumentStore::InMemory();
+  if (!store_) store_ = Store::InMemory();
   return store_->File().Notifications();
 }
 bool Document::IsReadOnly() const { return movedFrom_ || store_->IsReadOnly(); }
@@ -190,11 +190,11 @@ std::vector<std::string> Document::Warnings() const {
   return store_->Warnings();
 }
 CNameServer& Document::Server() {
-  if (!store_) store_ = DocumentStore::InMemory();
+  if (!store_) store_ = Store::InMemory();
   return store_->Server();
 }
 const CNameServer& Document::Server() const {
-  if (!store_) store_ = DocumentStore::InMemory();
+  if (!store_) store_ = Store::InMemory();
   return store_->Server();
 }
 
@@ -440,18 +440,18 @@ Result<std::vector<NameHit>> Document::Find(std::u16string_view text) const {
   if (!name) return name.error();
   std::vector<NameHit> hits;
   const CNameServer& server = Server();
-  for (const ContainerView container : Containers()) {
-    const CNameContainer* c = server.GetContainer(container.Id());
+  for (const ContainerRef container : TreeWalk(server)) {
+    const CNameContainer& c = container.Container();
     std::uint32_t id = 0;
-    if (c->FindIDByName(*name, &id) != S_OK) continue;
+    if (c.FindIDByName(*name, &id) != S_OK) continue;
     CString held;
-    c->FindNameByID(id, &held);
+    c.FindNameByID(id, &held);
     hits.push_back({container.Id(), id, ToUtf8(held)});
   }
   return hits;
 }
 
-ContainerRange Document::Containers() const { return ContainerRange(&Server()); }
+TreeWalk Document::Containers() const { return TreeWalk(Server()); }
 
 const std::filesystem::path& Document::Path() const { return store_->File().Path(); }
 

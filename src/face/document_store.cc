@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "nametree/document_file.h"
+#include "document/document_file.h"
 #include "nametree/storage.h"
 
 namespace nametree {
@@ -40,7 +40,7 @@ DocumentFileOptions FileOptions(const OpenOptions& options) {
   return file;
 }
 
-class FileStore final : public DocumentStore {
+class FileStore final : public Document::Store {
  public:
   FileStore(std::unique_ptr<DocumentFile> file, std::string path, const OpenOptions& options)
       : file_(std::move(file)), path_(std::move(path)), options_(options), held_(file_->Server().GetHighestID()) {}
@@ -95,7 +95,7 @@ class FileStore final : public DocumentStore {
 
 }  // namespace
 
-std::unique_ptr<DocumentStore> DocumentStore::Open(const std::filesystem::path& path, const OpenOptions& options,
+std::unique_ptr<Document::Store> Document::Store::Open(const std::filesystem::path& path, const OpenOptions& options,
                                                    Error* error) {
   const std::uint32_t before = CNameContainer::GetLastIssuedNameID();
   FileError fileError;
@@ -114,7 +114,7 @@ std::unique_ptr<DocumentStore> DocumentStore::Open(const std::filesystem::path& 
   return std::make_unique<FileStore>(std::move(file), path.string(), options);
 }
 
-std::unique_ptr<DocumentStore> DocumentStore::InMemory() {
+std::unique_ptr<Document::Store> Document::Store::InMemory() {
   return std::make_unique<FileStore>(DocumentFile::InMemory(), std::string(), OpenOptions{});
 }
 

@@ -16,18 +16,18 @@
 #include <vector>
 
 #include "nametree/document.h"
-#include "nametree/document_file.h"
+#include "document/document_file.h"
 
 namespace nametree {
 
-class DocumentStore {
+class Document::Store {
  public:
-  virtual ~DocumentStore() = default;
+  virtual ~Store() = default;
 
   // Null with *error set when the file cannot be opened as a document.
-  static std::unique_ptr<DocumentStore> Open(const std::filesystem::path& path, const OpenOptions& options,
+  static std::unique_ptr<Store> Open(const std::filesystem::path& path, const OpenOptions& options,
                                              Error* error);
-  static std::unique_ptr<DocumentStore> InMemory();
+  static std::unique_ptr<Store> InMemory();
 
   virtual CNameServer& Server() = 0;
   virtual bool IsReadOnly() const = 0;

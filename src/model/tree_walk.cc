@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "model/container_reader.h"
+#include "nametree/utf8.h"
 #include "platform/text.h"
 
 namespace nametree {
@@ -35,6 +36,9 @@ CString NameCompareKey(const CString& text) { return ToUpper(text); }
 
 std::uint32_t NameRef::Id() const { return NameByIdTable::KeyOf(AsName(entry_)); }
 std::u16string_view NameRef::Text() const { return ContainerReader::Names(*holder_).TextOf(AsName(entry_)); }
+
+// mutate: name-text-utf8-lossy
+std::string NameRef::TextUtf8() const { return ToUtf8(Text()); }
 
 const void* NameRef::NextEntry(const CNameContainer& holder, const void* entry) {
   return ContainerReader::Names(holder).NextEntry(AsName(entry));

@@ -1,13 +1,12 @@
-// A document file through its public sequence: open, edit, commit. Damage
+// A document file through the host's door: open, edit, commit. Damage
 // to "NameServer" is an error every time and never saved over; a commit
 // leaves no deleted text behind; reserved words and labels persist beside
 // the name server and never touch it.
 #include <algorithm>
 
 #include "cfb_fixture.h"
-#include "nametree/document_file.h"
+#include "nametree/document.h"
 #include "nametree/memory_storage.h"
-#include "nametree/utf8.h"
 
 namespace nametree::test {
 namespace {
@@ -15,17 +14,13 @@ namespace {
 // A document with a global container holding Pump1..Pump60.
 std::string MakeDocument(const TempDir& dir) {
   const std::string path = dir.File("doc.nt");
-  DocumentFileOptions create;
-  create.create = true;
-  FileError error;
-  auto doc = DocumentFile::Open(path, create, &error);
-  EXPECT_TRUE(doc) << error.message;
-  const std::uint32_t global = doc->Server().AddContainer(0, kGlobalContainer);
-  for (int i = 1; i <= 60; ++i) {
-    std::uint32_t id = 0;
-    doc->Server().AddName(id, global, u"Pump" + FromUtf8(std::to_string(i)), kOrdinaryName, true, false);
-  }
-  EXPECT_TRUE(doc->Commit(&error)) << error.message;
+  auto doc = Document::Open(path, {.create = true});
+  EXPECT_TRUE(doc) << doc.error().message();
+  const std::uint32_t global = doc->AddContainer(0, ContainerType::kGlobal).value_or(0);
+  std::vector<std::string> pumps;
+  for (int i = 1; i <= 60; ++i) pumps.push_back("Pump" + std::to_string(i));
+  EXPECT_TRUE(doc->AddMany(global, pumps));
+  EXPECT_TRUE(doc->Commit());
   return path;
 }
 
@@ -35,12 +30,8 @@ bool Holds(const Bytes& file, std::u16string_view text) {
   return std::search(file.begin(), file.end(), wide.begin(), wide.end()) != file.end();
 }
 
-std::unique_ptr<DocumentFile> Open(const std::string& path, bool readOnly, bool force, FileError* error) {
-  DocumentFileOptions options;
-  options.readOnly = readOnly;
-  options.force = force;
-  options.lockWaitMilliseconds = 0;
-  return DocumentFile::Open(path, options, error);
+Result<Document> Open(const std::string& path, bool readOnly, bool force) {
+  return Document::Open(path, {.readOnly = readOnly, .wait = std::chrono::milliseconds(0), .force = force});
 }
 
 TEST(DocumentSequence, DamagedNameServerIsAnErrorForEveryOpenAndIsNeverReplaced) {
@@ -58,64 +49,64 @@ TEST(DocumentSequence, DamagedNameServerIsAnErrorForEveryOpenAndIsNeverReplaced)
     const std::string path = dir.File("damaged.nt");
     WriteBytes(path, file);
     for (const auto& [readOnly, force] : {std::pair{true, false}, {false, false}, {false, true}}) {
-      FileError error;
-      EXPECT_FALSE(Open(path, readOnly, force, &error));
-      EXPECT_EQ(error.kind, FileErrorKind::kDamaged) << error.message;
-      EXPECT_NE(error.message.find("\"NameServer\" stream is damaged"), std::string::npos) << error.message;
+      auto doc = Open(path, readOnly, force);
+      ASSERT_FALSE(doc);
+      EXPECT_EQ(doc.error().kind(), ErrorKind::kDamaged) << doc.error().message();
+      EXPECT_NE(doc.error().message().find("\"NameServer\" stream is damaged"), std::string::npos)
+          << doc.error().message();
     }
     EXPECT_EQ(ReadBytes(path), file);
   }
-  const std::pair<std::string, FileErrorKind> others[] = {
-      {dir.File("absent.nt"), FileErrorKind::kNotFound}, {dir.File("garbage.nt"), FileErrorKind::kNotADocument}};
+  const std::pair<std::string, ErrorKind> others[] = {
+      {dir.File("absent.nt"), ErrorKind::kNotFound}, {dir.File("garbage.nt"), ErrorKind::kNotADocument}};
   WriteBytes(dir.File("garbage.nt"), Bytes(3000, 'x'));
   for (const auto& [path, kind] : others) {
-    FileError error;
-    EXPECT_FALSE(Open(path, true, false, &error));
-    EXPECT_EQ(FileErrorKindName(error.kind), FileErrorKindName(kind)) << error.message;
+    auto doc = Open(path, true, false);
+    ASSERT_FALSE(doc);
+    EXPECT_EQ(ErrorKindName(doc.error().kind()), ErrorKindName(kind)) << doc.error().message();
   }
 }
 
 TEST(DocumentSequence, CommitsLeaveNoDeletedTextAndKeepSettingsBesideTheServer) {
   TempDir dir;
   const std::string path = MakeDocument(dir);
-  FileError error;
   {
-    auto doc = Open(path, false, false, &error);
-    ASSERT_TRUE(doc) << error.message;
-    FileError second;
-    EXPECT_FALSE(Open(path, false, false, &second));
-    EXPECT_EQ(second.kind, FileErrorKind::kLocked) << second.message;
+    auto doc = Open(path, false, false);
+    ASSERT_TRUE(doc) << doc.error().message();
+    EXPECT_EQ(Open(path, false, false).error().kind(), ErrorKind::kLocked);
+    for (int i = 2; i <= 60; ++i) EXPECT_TRUE(doc->Delete(doc->Find("Pump" + std::to_string(i))->at(0).id));
+    ASSERT_TRUE(doc->SetKeywords({u"BEGIN", u"END"}));
     const std::uint32_t global = doc->Server().GetGlobalContainerID();
-    for (int i = 2; i <= 60; ++i)
-      EXPECT_EQ(doc->Server().DeleteName(global, doc->Server().GetID(global, u"Pump" + FromUtf8(std::to_string(i))), false), S_OK);
-    doc->SetStoredKeywords({u"BEGIN", u"END"});
-    const std::pair<std::u16string, FileErrorKind> labels[] = {
-        {u"Plant", FileErrorKind::kNone}, {u"1st", FileErrorKind::kRefused}, {u"plant", FileErrorKind::kNone}};
-    for (const auto& [label, kind] : labels) EXPECT_EQ(doc->SetLabel(global, label).kind, kind);
-    EXPECT_EQ(doc->SetLabel(global + 999, u"Other").kind, FileErrorKind::kRefused);
-    ASSERT_TRUE(doc->Commit(&error)) << error.message;
+    const std::pair<std::string, ErrorKind> labels[] = {
+        {"Plant", ErrorKind::kFailed}, {"1st", ErrorKind::kInvalidName}, {"plant", ErrorKind::kFailed}};
+    for (const auto& [label, kind] : labels) {
+      const Result<void> set = doc->SetLabel(global, label);
+      EXPECT_EQ(set ? ErrorKind::kFailed : set.error().kind(), kind) << label;
+    }
+    EXPECT_EQ(doc->SetLabel(global + 999, "Other").error().kind(), ErrorKind::kNotFound);
+    ASSERT_TRUE(doc->Commit());
   }
   const Bytes file = ReadBytes(path);
   EXPECT_TRUE(Holds(file, u"Pump1"));
   EXPECT_FALSE(Holds(file, u"Pump59"));
-  auto doc = Open(path, false, false, &error);
-  ASSERT_TRUE(doc) << error.message;
-  ComPtr<IStorage> fresh = CreateMemoryStorage();
-  ASSERT_EQ(doc->Server().Save(fresh.Get()), S_OK);
-  EXPECT_EQ(Parse(file).at("NameServer"), Snapshot(fresh.Get()).at("NameServer")) << "no stale tail";
-  EXPECT_EQ(doc->StoredKeywords(), (std::vector<CString>{u"BEGIN", u"END"}));
-  EXPECT_TRUE(doc->Server().IsKeyword(u"begin"));
-  const std::uint32_t global = doc->Server().GetGlobalContainerID();
-  EXPECT_EQ(doc->FindLabel(u"PLANT"), std::optional<std::uint32_t>(global));
-  ASSERT_NE(doc->LabelOf(global), nullptr);
-  EXPECT_EQ(*doc->LabelOf(global), u"plant");
-  const std::uint32_t other = doc->Server().AddContainer(0, kTargetContainer);
-  EXPECT_EQ(doc->SetLabel(other, u"PLANT").kind, FileErrorKind::kRefused);
-  doc->Server().DeleteContainer(global, false);
-  EXPECT_EQ(doc->FindLabel(u"plant"), std::nullopt);
-  EXPECT_TRUE(doc->Labels().empty()) << "a deleted container's label is listed no more";
-  ASSERT_TRUE(doc->Commit(&error)) << error.message;
-  doc.reset();
+  {
+    auto doc = Open(path, false, false);
+    ASSERT_TRUE(doc) << doc.error().message();
+    ComPtr<IStorage> fresh = CreateMemoryStorage();
+    ASSERT_EQ(doc->Server().Save(fresh.Get()), S_OK);
+    EXPECT_EQ(Parse(file).at("NameServer"), Snapshot(fresh.Get()).at("NameServer")) << "no stale tail";
+    EXPECT_EQ(doc->Keywords(), (std::vector<std::string>{"BEGIN", "END"}));
+    EXPECT_TRUE(doc->Server().IsKeyword(u"begin"));
+    const std::uint32_t global = doc->Server().GetGlobalContainerID();
+    EXPECT_EQ(doc->FindLabel("PLANT").value_or(0), global);
+    EXPECT_EQ(doc->Label(global), "plant");
+    const std::uint32_t other = *doc->AddContainer(0, ContainerType::kTarget);
+    EXPECT_EQ(doc->SetLabel(other, "PLANT").error().kind(), ErrorKind::kDuplicate);
+    ASSERT_TRUE(doc->DeleteContainer(global));
+    EXPECT_EQ(doc->FindLabel("plant").error().kind(), ErrorKind::kNotFound);
+    EXPECT_TRUE(doc->Labels().empty()) << "a deleted container's label is listed no more";
+    ASSERT_TRUE(doc->Commit());
+  }
   EXPECT_FALSE(Holds(ReadBytes(path), u"plant"));
 }
 
@@ -126,12 +117,12 @@ TEST(DocumentSequence, MalformedSettingsRefuseTheCommitUnlessForced) {
   tree["NametreeLabels"] = Bytes{1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F};
   WriteBytes(path, Serialize(tree));
   for (bool force : {false, true}) {
-    FileError error;
-    auto doc = Open(path, false, force, &error);
-    ASSERT_TRUE(doc) << error.message;
+    auto doc = Open(path, false, force);
+    ASSERT_TRUE(doc) << doc.error().message();
     EXPECT_EQ(doc->Warnings(), std::vector<std::string>{"NametreeLabels: its contents are malformed"});
-    EXPECT_EQ(doc->Commit(&error), force) << error.message;
-    EXPECT_EQ(error.kind, force ? FileErrorKind::kNone : FileErrorKind::kDamaged);
+    const Result<void> done = doc->Commit();
+    EXPECT_EQ(done ? ErrorKind::kFailed : done.error().kind(), force ? ErrorKind::kFailed : ErrorKind::kDamaged);
+    EXPECT_EQ(static_cast<bool>(done), force);
   }
   EXPECT_EQ(Parse(ReadBytes(path)).at("NametreeLabels"), (Bytes{1, 0, 0, 0, 0, 0, 0, 0}));
 }

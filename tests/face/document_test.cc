@@ -159,9 +159,9 @@ TEST(Document, FileRoundTripLockAndRefusals) {
   auto doc = Document::Open(path);
   ASSERT_TRUE(doc) << doc.error().message();
   std::vector<std::string> texts;
-  for (const ContainerView c : doc->Containers()) {
-    EXPECT_EQ(c.Type(), ContainerType::kGlobal);
-    for (const NameView& n : c.Names()) texts.push_back(n.Text());
+  for (const ContainerRef c : doc->Containers()) {
+    EXPECT_EQ(static_cast<ContainerType>(c.Type()), ContainerType::kGlobal);
+    for (const NameRef n : c.Names()) texts.push_back(n.TextUtf8());
   }
   std::sort(texts.begin(), texts.end());
   EXPECT_EQ(texts, (std::vector<std::string>{"Straße", "Ключ", "名前"}));

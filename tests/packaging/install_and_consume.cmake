@@ -1,4 +1,4 @@
-# Installs the build into a fresh prefix, then builds the example host
+# Installs the build into a fresh prefix, then builds the example hosts
 # against it, with no C++ standard of its own: through the CMake package
 # (shared, where ICU must not be needed, and static) and through pkg-config.
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -42,7 +42,7 @@ if(NOT sonames)
 endif()
 
 # The example must come from the install tree only: copy it out of the sources.
-file(COPY ${SOURCE_DIR}/examples/host DESTINATION ${WORK_DIR})
+file(COPY ${SOURCE_DIR}/examples/classic DESTINATION ${WORK_DIR})
 foreach(variant shared static)
   set(args -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix})
   if(variant STREQUAL "shared")
@@ -50,7 +50,7 @@ foreach(variant shared static)
   else()
     list(APPEND args -DHOST_STATIC=ON)
   endif()
-  run(${CMAKE_COMMAND} -S ${WORK_DIR}/host -B ${WORK_DIR}/host-${variant} -G Ninja ${args})
+  run(${CMAKE_COMMAND} -S ${WORK_DIR}/classic -B ${WORK_DIR}/host-${variant} -G Ninja ${args})
   run(${CMAKE_COMMAND} --build ${WORK_DIR}/host-${variant})
   run(${WORK_DIR}/host-${variant}/host)
   message(STATUS "host (CMake package, ${variant}): ${last_output}")
@@ -66,7 +66,7 @@ if(NOT flags MATCHES "-std=c\\+\\+20")
   message(FATAL_ERROR "pkg-config gives no -std=c++20: ${flags}")
 endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(${CXX} ${WORK_DIR}/host/main.cc ${flags} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/host-pc)
+run(${CXX} ${WORK_DIR}/classic/main.cc ${flags} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/host-pc)
 run(${WORK_DIR}/host-pc)
 message(STATUS "host (pkg-config): ${last_output}")
 
@@ -83,6 +83,14 @@ foreach(expected "Straße" "Насос" "名前" "E_NAME_DUPLICATE")
   endif()
 endforeach()
 message(STATUS "document host: ${last_output}")
+
+# The host on Document alone that the README shows.
+file(COPY ${SOURCE_DIR}/examples/host DESTINATION ${WORK_DIR})
+run(${CMAKE_COMMAND} -S ${WORK_DIR}/host -B ${WORK_DIR}/host-build -G Ninja
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_DISABLE_FIND_PACKAGE_ICU=ON)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/host-build)
+run(${WORK_DIR}/host-build/host ${WORK_DIR}/host.ntd)
+message(STATUS "Document host: ${last_output}")
 
 # The PLCopen importer, where it was built: a static component that brings
 # the static library, ICU and pugixml to the host's link.

@@ -2,7 +2,7 @@
 // file, the name server of its "NameServer" stream, and the program's own
 // settings kept beside it (reserved words in "NametreeKeywords", container
 // labels in "NametreeLabels"). Other entries of the file are kept as they
-// are.
+// are. Internal: a host reaches it through nametree::Document only.
 //
 // What it guarantees: a "NameServer" entry that cannot be read is never
 // taken for an empty document and never replaced, with or without force;
@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "nametree/document_entries.h"
-#include "nametree/export.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
 #include "nametree/notification.h"
@@ -32,10 +31,6 @@
 namespace nametree {
 
 enum class FileErrorKind { kNone, kUsage, kNotFound, kReadOnly, kNotADocument, kDamaged, kLocked, kRefused, kIo, kOutOfMemory };
-
-// "usage", "not-found", "read-only", "not-a-document", "damaged", "locked",
-// "refused", "io", "out-of-memory"; "none" for kNone.
-NAMETREE_API std::string_view FileErrorKindName(FileErrorKind kind);
 
 struct FileError {
   FileErrorKind kind = FileErrorKind::kNone;
@@ -57,7 +52,7 @@ struct DocumentFileOptions {
   bool force = false;
 };
 
-class NAMETREE_API DocumentFile {
+class DocumentFile {
  public:
   // Opens (or, with options.create, starts) the document at `path`. On
   // failure returns null with *error set.
