@@ -88,7 +88,7 @@ int RunExport(const ExportOptions& o, const Context& context) {
   };
   if (csv) std::fputs(WriteCsvHeader(columns).c_str(), stdout);
   else std::printf("# nametree export of %s\n", doc.Path().c_str());
-  VisitTreeByID(server, {}, [&](const ContainerRef& c, int, bool) {
+  VisitTreeByID(doc, {}, [&](const ContainerRef& c, int, bool) {
     const std::string self = handle(c.Id());
     const std::string parent = c.ParentId() ? "@" + handle(c.ParentId()) : "0";
     const bool labelled = !doc.Label16(c.Id()).empty();
@@ -121,7 +121,7 @@ int PrintCanonical(Document& doc) {
   // mutate: canonical-keywords-unsorted
   std::sort(keywords.begin(), keywords.end());
   for (const CString& word : keywords) std::printf("keyword %s\n", Display(word).c_str());
-  VisitTreeByID(doc.Server(), {}, [&](const ContainerRef& c, int depth, bool) {
+  VisitTreeByID(doc, {}, [&](const ContainerRef& c, int depth, bool) {
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
     std::printf("%scontainer %u (%s)%s\n", indent.c_str(), c.Id(), ContainerTypeName(c.Type()).c_str(),
                 LabelSuffix(doc, c.Id()).c_str());

@@ -21,12 +21,14 @@
 #include <utility>
 #include <vector>
 
+#include "nametree/document_check.h"
 #include "nametree/document_entries.h"
 #include "nametree/export.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
 #include "nametree/notification.h"
 #include "nametree/result.h"
+#include "nametree/tree_walk.h"
 #include "nametree/types.h"
 
 namespace nametree {
@@ -121,18 +123,6 @@ struct NameHit {
   std::uint32_t container = 0;
   std::uint32_t id = 0;
   std::string text;
-};
-
-// One finding of the document check.
-struct LintFinding {
-  std::string check;  // "twice", "collision", "invalid", ...
-  bool warning = false;
-  std::uint32_t container = 0;
-  std::uint32_t name = 0;
-  std::string text;
-  std::uint32_t otherContainer = 0;
-  std::uint32_t otherName = 0;
-  std::string message;
 };
 
 class DocumentStore;
@@ -269,9 +259,27 @@ class NAMETREE_API Document {
   Result<void> SetOrigins(ImportOrigins origins);
 
   // The document check of the document as Commit would write it (Open keeps
-  // the ID counter above every ID held); empty when the document is clean.
-  std::vector<LintFinding> Lint() const;
+  // the ID counter above every ID held), after what did not read back whole
+  // (kDamage); empty when the document is clean. DescribeFinding words one.
+  std::vector<DocumentFinding> Lint() const;
+  // The same judged by `options` (the rule, more keywords, the counter).
+  std::vector<DocumentFinding> Lint(const DocumentCheckOptions& options) const;
+  // DescribeFinding with the document's labels.
+  std::string Describe(const DocumentFinding& finding) const;
   ContainerRange Containers() const;
+
+  // The tree through nametree/tree_walk.h, straight over the document's
+  // tables: nothing is copied, and every ref goes stale with the next edit.
+  TreeWalk Walk() const;
+  // `container` and its sub-tree, at most maxDepth levels below it
+  // (negative: all); empty when no container has the ID.
+  TreeWalk Walk(std::uint32_t container, int maxDepth = -1) const;
+  // The whole tree down to maxDepth (0: the top-level containers alone).
+  TreeWalk Levels(int maxDepth) const;
+  // What the sub-tree of `container` holds, itself included; zeros for none.
+  SubtreeCounts Count(std::uint32_t container) const;
+  // Whether a container has the ID.
+  bool IsContainer(std::uint32_t id) const;
 
   // The classic API of the same document.
   CNameServer& Server();

@@ -1,0 +1,23 @@
+// Document's walks: the tree-walk types over the document's own server, so
+// that a client walks without reaching for the classic API.
+#include "nametree/document.h"
+#include "nametree/tree_walk.h"
+
+namespace nametree {
+
+TreeWalk Document::Walk() const { return TreeWalk(Server()); }
+
+TreeWalk Document::Walk(std::uint32_t container, int maxDepth) const {
+  // mutate: document-walk-ignores-depth
+  return TreeWalk(Server(), container, maxDepth);
+}
+
+TreeWalk Document::Levels(int maxDepth) const { return TreeWalk::Levels(Server(), maxDepth); }
+
+SubtreeCounts Document::Count(std::uint32_t container) const { return CountSubtree(Server(), container); }
+
+bool Document::IsContainer(std::uint32_t id) const {
+  return id != 0 && Server().GetContainer(id) != nullptr;
+}
+
+}  // namespace nametree
