@@ -39,11 +39,11 @@ std::string TypeWord(std::int16_t type) {
 
 // Names an add must take unchecked to be made again: those the document
 // holds although add would refuse them.
-std::set<std::uint32_t> HeldAgainstTheCheck(const CNameServer& server) {
+std::set<std::uint32_t> HeldAgainstTheCheck(const Document& doc) {
   std::set<std::uint32_t> ids;
   DocumentCheckOptions errors;
   errors.errorsOnly = true;
-  for (const DocumentFinding& f : CheckDocument(server, errors))
+  for (const DocumentFinding& f : doc.Lint(errors))
     if (f.isName && !f.warning && f.kind != DocumentFindingKind::kInvalid) ids.insert(f.nameID);
   return ids;
 }
@@ -77,10 +77,9 @@ struct ExportOptions {
 int RunExport(const ExportOptions& o, const Context& context) {
   Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
-  const CNameServer& server = doc.Server();
   const bool csv = o.csv;
   const CsvColumns columns{.kind = true, .containers = true};
-  const std::set<std::uint32_t> unchecked = HeldAgainstTheCheck(server);
+  const std::set<std::uint32_t> unchecked = HeldAgainstTheCheck(doc);
   // How a line names a container: its label, or its old ID for this batch alone.
   auto handle = [&](std::uint32_t id) {
     const std::u16string label = doc.Label16(id);
@@ -99,7 +98,7 @@ int RunExport(const ExportOptions& o, const Context& context) {
                   labelled ? "as" : "ref", self.c_str());
     for (const auto& [id, view] : NamesByID(c)) {
       const CString text(view);
-      const bool kind = !server.IsValidName(text, kOrdinaryName);
+      const bool kind = !doc.IsValidName(text, kOrdinaryName);
       if (csv) {
         // mutate: csv-export-container-by-id
         std::fputs(WriteCsvNameRow(columns, "@" + self, ExportText(text), kind).c_str(), stdout);
@@ -147,7 +146,7 @@ struct Side {
   std::vector<Entry> names;  // by ID
 
   explicit Side(Document& doc) {
-    for (ContainerRef c : TreeWalk(doc.Server())) {
+    for (ContainerRef c : doc.Walk()) {
       containers[c.Id()] = {c.ParentId(), c.Type(), doc.Label16(c.Id())};
       for (NameRef n : c.Names()) names.push_back({n.Id(), c.Id(), n.Text()});
     }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -280,6 +281,10 @@ class NAMETREE_API Document {
   SubtreeCounts Count(std::uint32_t container) const;
   // Whether a container has the ID.
   bool IsContainer(std::uint32_t id) const;
+  // The container with the ID as the walk meets it; nullopt for none.
+  std::optional<ContainerRef> FindContainer(std::uint32_t id) const;
+  // Whether the classic name rule takes the text as a name of `kind`.
+  bool IsValidName(std::u16string_view text, std::uint32_t kind = 0) const;
 
   // The classic API of the same document.
   CNameServer& Server();

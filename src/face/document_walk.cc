@@ -20,4 +20,14 @@ bool Document::IsContainer(std::uint32_t id) const {
   return id != 0 && Server().GetContainer(id) != nullptr;
 }
 
+std::optional<ContainerRef> Document::FindContainer(std::uint32_t id) const {
+  const TreeWalk walk = Walk(id, 0);
+  if (walk.begin() == walk.end()) return std::nullopt;
+  return *walk.begin();
+}
+
+bool Document::IsValidName(std::u16string_view text, std::uint32_t kind) const {
+  return Server().IsValidName(CString(text), kind);
+}
+
 }  // namespace nametree
