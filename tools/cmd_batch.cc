@@ -302,10 +302,8 @@ int RunBatchCommand(const BatchOptions& o, const Context& context) {
     if (!report.findings.empty()) {
       Json findings = Json::array();
       for (const BatchFinding& b : report.findings) {
-        const Finding shown = ShownFinding(b.finding);
-        Json item = {{"line", b.line}, {"severity", shown.warning ? "warning" : "error"}, {"check", shown.check},
-                     {"message", shown.message}};
-        item.update(shown.json);
+        Json item = {{"line", b.line}};
+        item.update(FindingJson(b.finding));
         findings.push_back(std::move(item));
       }
       json["findings"] = std::move(findings);
@@ -313,11 +311,9 @@ int RunBatchCommand(const BatchOptions& o, const Context& context) {
     PrintJson(json);
     return exit;
   }
-  for (const BatchFinding& b : report.findings) {
-    const Finding shown = ShownFinding(b.finding);
+  for (const BatchFinding& b : report.findings)
     std::fprintf(stderr, "nametree: %s:%d: the edit makes lint report: %s: %s\n", inputName.c_str(), b.line,
-                 shown.warning ? "warning" : "error", shown.message.c_str());
-  }
+                 b.finding.warning ? "warning" : "error", DescribeFinding(b.finding).c_str());
   for (const BatchRefusal& r : report.refused)
     std::fprintf(stderr, "nametree: %s:%d: %s%s\n", inputName.c_str(), r.line, r.message.c_str(),
                  r.exit == kExitRefused ? (" (" + StatusName(r.hr) + ")").c_str() : "");

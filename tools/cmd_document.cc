@@ -47,13 +47,13 @@ int RunTree(const TreeCommandOptions& o, const Context& context) {
     if (int rc = ResolveShownContainer(context, doc, *o.container, &options.root)) return rc;
   options.label = [&doc](std::uint32_t id) { return doc.Label16(id); };
   if (!o.json) {
-    PrintTree(doc.Server(), options);
+    PrintTree(doc, options);
     return kExitOk;
   }
   Json json;
   json["file"] = o.file;
   json["lastIssuedID"] = doc.Server().GetStoredLastIssuedID();
-  json["containers"] = TreeJson(doc.Server(), options);
+  json["containers"] = TreeJson(doc, options);
   PrintJson(json);
   return kExitOk;
 }
@@ -128,15 +128,7 @@ std::string DropWords(const CLegacyDrop& d) {
 // Why a converted tree cannot be saved, or empty when it can.
 std::string OverLimit(const CNameServer& server) {
   const std::vector<DocumentFinding> over = CheckEntryLimits(server);
-  if (over.empty()) return {};
-  const DocumentFinding& f = over.front();
-  const std::string count = std::to_string(f.count);
-  const std::string more = ", more than " + std::to_string(kMaxEntriesPerTable);
-  switch (f.limit) {
-    case DocumentLimit::kTopLevelContainers: return count + " top-level containers" + more;
-    case DocumentLimit::kNames: return "container " + PathText(f.path) + " holds " + count + " names" + more;
-    default: return "container " + PathText(f.path) + " holds " + count + " sub-containers" + more;
-  }
+  return over.empty() ? std::string() : DescribeFinding(over.front());
 }
 
 struct ImportLegacyOptions {
@@ -159,7 +151,7 @@ int RunImportLegacy(const ImportLegacyOptions& o, const Context& context) {
   }
   if (int rc = CreateDocument(context.Report(), doc, to, CreateOptions(o.dryRun))) return rc;
   if (int rc = SaveDocument(context.Report(), doc)) return rc;
-  const TreeCounts counts = CountTree(doc.Server());
+  const TreeCounts counts = CountTree(doc);
   if (o.json) {
     Json json;
     json["from"] = from;

@@ -14,21 +14,14 @@ namespace {
 
 Json FindingsJson(const std::vector<DocumentFinding>& findings) {
   Json list = Json::array();
-  for (const DocumentFinding& f : findings) {
-    const Finding shown = ShownFinding(f);
-    Json item = {{"severity", shown.warning ? "warning" : "error"}, {"check", shown.check}, {"message", shown.message}};
-    item.update(shown.json);
-    list.push_back(std::move(item));
-  }
+  for (const DocumentFinding& f : findings) list.push_back(FindingJson(f));
   return list;
 }
 
 void PrintFindings(const std::string& where, const std::vector<DocumentFinding>& findings) {
-  for (const DocumentFinding& f : findings) {
-    const Finding shown = ShownFinding(f);
+  for (const DocumentFinding& f : findings)
     std::fprintf(stderr, "nametree: %s: the edit makes lint report: %s: %s\n", where.c_str(),
-                 shown.warning ? "warning" : "error", shown.message.c_str());
-  }
+                 f.warning ? "warning" : "error", DescribeFinding(f).c_str());
 }
 
 struct EditOptions : WriteFlags, KeywordFlags {

@@ -39,11 +39,11 @@ std::string TypeWord(std::int16_t type) {
 
 // Names an add must take unchecked to be made again: those the document
 // holds although add would refuse them.
-std::set<std::uint32_t> HeldAgainstTheCheck(const CNameServer& server) {
+std::set<std::uint32_t> HeldAgainstTheCheck(const Document& doc) {
   std::set<std::uint32_t> ids;
   DocumentCheckOptions errors;
   errors.errorsOnly = true;
-  for (const DocumentFinding& f : CheckDocument(server, errors))
+  for (const DocumentFinding& f : doc.Lint(errors))
     if (f.isName && !f.warning && f.kind != DocumentFindingKind::kInvalid) ids.insert(f.nameID);
   return ids;
 }
@@ -77,10 +77,9 @@ struct ExportOptions {
 int RunExport(const ExportOptions& o, const Context& context) {
   Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
-  const CNameServer& server = doc.Server();
   const bool csv = o.csv;
   const CsvColumns columns{.kind = true, .containers = true};
-  const std::set<std::uint32_t> unchecked = HeldAgainstTheCheck(server);
+  const std::set<std::uint32_t> unchecked = HeldAgainstTheCheck(doc);
   // How a line names a container: its label, or its old ID for this batch alone.
   auto handle = [&](std::uint32_t id) {
     const std::u16string label = doc.Label16(id);
@@ -88,7 +87,7 @@ int RunExport(const ExportOptions& o, const Context& context) {
   };
   if (csv) std::fputs(WriteCsvHeader(columns).c_str(), stdout);
   else std::printf("# nametree export of %s\n", doc.Path().c_str());
-  VisitTreeByID(server, {}, [&](const ContainerRef& c, int, bool) {
+  VisitTreeByID(doc, {}, [&](const ContainerRef& c, int, bool) {
     const std::string self = handle(c.Id());
     const std::string parent = c.ParentId() ? "@" + handle(c.ParentId()) : "0";
     const bool labelled = !doc.Label16(c.Id()).empty();
@@ -99,7 +98,7 @@ int RunExport(const ExportOptions& o, const Context& context) {
                   labelled ? "as" : "ref", self.c_str());
     for (const auto& [id, view] : NamesByID(c)) {
       const CString text(view);
-      const bool kind = !server.IsValidName(text, kOrdinaryName);
+      const bool kind = !doc.IsValidName(text, kOrdinaryName);
       if (csv) {
         // mutate: csv-export-container-by-id
         std::fputs(WriteCsvNameRow(columns, "@" + self, ExportText(text), kind).c_str(), stdout);
@@ -121,7 +120,7 @@ int PrintCanonical(Document& doc) {
   // mutate: canonical-keywords-unsorted
   std::sort(keywords.begin(), keywords.end());
   for (const CString& word : keywords) std::printf("keyword %s\n", Display(word).c_str());
-  VisitTreeByID(doc.Server(), {}, [&](const ContainerRef& c, int depth, bool) {
+  VisitTreeByID(doc, {}, [&](const ContainerRef& c, int depth, bool) {
     const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
     std::printf("%scontainer %u (%s)%s\n", indent.c_str(), c.Id(), ContainerTypeName(c.Type()).c_str(),
                 LabelSuffix(doc, c.Id()).c_str());
@@ -147,7 +146,7 @@ struct Side {
   std::vector<Entry> names;  // by ID
 
   explicit Side(Document& doc) {
-    for (ContainerRef c : TreeWalk(doc.Server())) {
+    for (ContainerRef c : doc.Walk()) {
       containers[c.Id()] = {c.ParentId(), c.Type(), doc.Label16(c.Id())};
       for (NameRef n : c.Names()) names.push_back({n.Id(), c.Id(), n.Text()});
     }

@@ -26,8 +26,7 @@ int ListLabels(const LabelOptions& o, Document& doc) {
   Json list = Json::array();
   const std::vector<std::pair<std::uint32_t, CString>> labels = doc.Labels16();
   for (const auto& [id, label] : labels) {
-    const CNameContainer* c = doc.Server().GetContainer(id);
-    const ContainerRef ref(*c, 0);
+    const ContainerRef ref = *doc.FindContainer(id);
     if (o.json) {
       list.push_back({{"label", JsonText(label)}, {"id", id}, {"type", ref.Type()}, {"typeName", ContainerTypeName(ref.Type())},
                       {"path", PathText(ref.Path())}});

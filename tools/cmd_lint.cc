@@ -11,28 +11,27 @@
 
 namespace nametree::cli {
 
-int ReportFindings(const Args& args, const std::string& path, const std::vector<Finding>& findings, Json json) {
-  return ReportFindings(args.Has("json"), args.Has("strict"), path, findings, std::move(json));
+int ReportFindings(const Args& args, const std::string& path, const std::vector<DocumentFinding>& findings, Json json,
+                   const ContainerLabelLookup& label) {
+  return ReportFindings(args.Has("json"), args.Has("strict"), path, findings, std::move(json), label);
 }
 
-int ReportFindings(bool asJson, bool strict, const std::string& path, const std::vector<Finding>& findings, Json json) {
+int ReportFindings(bool asJson, bool strict, const std::string& path, const std::vector<DocumentFinding>& findings,
+                   Json json, const ContainerLabelLookup& label) {
   int errors = 0, warnings = 0;
-  for (const Finding& f : findings) (f.warning ? warnings : errors)++;
+  for (const DocumentFinding& f : findings) (f.warning ? warnings : errors)++;
   const bool counts = errors > 0 || (strict && warnings > 0);
   if (asJson) {
     json["file"] = path;
     json["errors"] = errors;
     json["warnings"] = warnings;
     Json list = Json::array();
-    for (const Finding& f : findings) {
-      Json item = {{"severity", f.warning ? "warning" : "error"}, {"check", f.check}, {"message", f.message}};
-      item.update(f.json);
-      list.push_back(std::move(item));
-    }
+    for (const DocumentFinding& f : findings) list.push_back(FindingJson(f, label));
     json["findings"] = std::move(list);
     PrintJson(json);
   } else {
-    for (const Finding& f : findings) std::printf("%s: %s\n", f.warning ? "warning" : "error", f.message.c_str());
+    for (const DocumentFinding& f : findings)
+      std::printf("%s: %s\n", f.warning ? "warning" : "error", DescribeFinding(f, label).c_str());
     if (findings.empty())
       std::printf("%s: clean\n", path.c_str());
     else
@@ -42,6 +41,15 @@ int ReportFindings(bool asJson, bool strict, const std::string& path, const std:
 }
 
 namespace {
+
+// The check as the document was saved: its stored counter, not the process's.
+DocumentCheckOptions LintOptions(std::uint32_t stored, NameProfile profile) {
+  DocumentCheckOptions options;
+  options.profile = profile;
+  options.useStoredLastID = true;
+  options.storedLastID = stored;
+  return options;
+}
 
 int RunLint(const Args& args) {
   bool projects = args.Count() == 0;
@@ -60,15 +68,15 @@ int RunLint(const Args& args) {
   // Judged as the document keeps it unless told otherwise.
   if (!args.Value("profile")) profile = doc.Profile();
   if (int rc = LoadKeywords(args, doc.Server())) return rc;
-  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  std::vector<Finding> findings = LintDocument(doc.Server(), stored, &doc, profile);
+  const std::vector<DocumentFinding> findings = doc.Lint(LintOptions(doc.Server().GetStoredLastIssuedID(), profile));
+  const ContainerLabelLookup label = [&doc](std::uint32_t id) { return doc.Label16(id); };
   // mutate: plcopen-lint-doc-unlocated
   if (const ImportOrigins* origins = doc.Origins())
-    return ReportLocatedFindings(args, doc.Path().string(), *origins, findings);
+    return ReportLocatedFindings(args, doc.Path().string(), *origins, findings, label);
   for (const char* option : {"format", "fail-on"})
     if (args.Has(option))
       return args.UsageError("--" + std::string(option) + " applies to PLCopen XML projects and documents made of them");
-  return ReportFindings(args, doc.Path().string(), findings, Json::object());
+  return ReportFindings(args, doc.Path().string(), findings, Json::object(), label);
 }
 
 struct RepairOptions : KeywordFlags, WriteFlags {
@@ -96,7 +104,8 @@ int RunRepair(const RepairOptions& o, const Context& context) {
   }
   // The rest cannot be fixed without choosing which name to lose or rename.
   return ReportFindings(o.json, o.strict, doc.Path().string(),
-                        LintDocument(doc.Server(), stored < highest ? highest : stored, &doc), std::move(json));
+                        doc.Lint(LintOptions(stored < highest ? highest : stored, NameProfile::kClassic)),
+                        std::move(json), [&doc](std::uint32_t id) { return doc.Label16(id); });
 }
 
 }  // namespace

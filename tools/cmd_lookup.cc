@@ -47,7 +47,7 @@ int RunFind(const FindOptions& o, const Context& context) {
   if (int rc = OpenDocument(context.Report(), doc, o.file, false)) return rc;
   Json found = Json::array();
   int count = 0;
-  for (ContainerRef c : TreeWalk(doc.Server())) {
+  for (ContainerRef c : doc.Walk()) {
     std::string where;
     for (NameRef n : c.Names()) {
       if (!matcher->Matches(CString(n.Text()))) continue;
@@ -80,10 +80,10 @@ int RunShow(const ShowOptions& o, const Context& context) {
   if (!ResolveLabel(doc, "ID", &word, &error)) return context.UsageError(error);
   const std::uint32_t* id = &word.id;
   Json names = Json::array(), containers = Json::array();
-  for (ContainerRef c : TreeWalk(doc.Server())) {
+  for (ContainerRef c : doc.Walk()) {
     if (c.Id() == *id) {
       Json json = ContainerJson(doc, c);
-      const SubtreeCounts tree = CountSubtree(doc.Server(), c.Id());
+      const SubtreeCounts tree = doc.Count(c.Id());
       json["names"] = c.NameCount();
       json["containers"] = c.ChildCount();
       json["treeNames"] = tree.names;

@@ -16,7 +16,7 @@ int ResolveShownContainer(const Context& context, Document& doc, const Container
   std::string error;
   ContainerWord found = word;
   if (!ResolveLabel(doc, "CONTAINER", &found, &error)) return context.UsageError(error);
-  if (found.id == 0 || !doc.Server().GetContainer(found.id)) {
+  if (found.id == 0 || !doc.IsContainer(found.id)) {
     context.Report().File(doc.Path().string(), "no container has ID " + std::to_string(found.id), "refused");
     return kExitRefused;
   }
@@ -55,9 +55,9 @@ int RunLs(const LsOptions& o, const Context& context) {
   std::vector<ContainerRef> children;
   std::optional<ContainerRef> self;
   if (id == 0) {
-    for (ContainerRef top : TreeWalk::Levels(doc.Server(), 0)) children.push_back(top);
+    for (ContainerRef top : doc.Levels(0)) children.push_back(top);
   } else {
-    for (ContainerRef c : TreeWalk(doc.Server(), id, 0)) self = c;
+    for (ContainerRef c : doc.Walk(id, 0)) self = c;
     for (NameRef n : self->Names()) names.emplace_back(n.Id(), n.Text());
     children.assign(self->Children().begin(), self->Children().end());
   }

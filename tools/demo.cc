@@ -162,8 +162,8 @@ int SaveAndReload(Reporter& report, Document& doc, const Plant& p) {
   const auto bytes = std::filesystem::file_size(doc.Path().string(), ec);
   Document reloaded = Document::InMemory();
   if (int rc = OpenDocument(report, reloaded, doc.Path().string(), false)) return rc;
-  const bool same = TreeJson(reloaded.Server()) == TreeJson(doc.Server());
-  const TreeCounts counts = CountTree(reloaded.Server());
+  const bool same = TreeJson(reloaded) == TreeJson(doc);
+  const TreeCounts counts = CountTree(reloaded);
   std::printf("saved plant.nt (%ju bytes); loaded: %d containers, %d names, %s tree\n",
               static_cast<std::uintmax_t>(ec ? 0 : bytes), counts.containers, counts.names,
               same ? "the same" : "a DIFFERENT");
@@ -176,7 +176,7 @@ int SaveAndReload(Reporter& report, Document& doc, const Plant& p) {
   TreeOptions options;
   options.maxNamesShown = 2;
   options.caption = CaptionsOf(p.captions);
-  PrintTree(reloaded.Server(), options);
+  PrintTree(reloaded, options);
   return same ? kExitOk : kExitRefused;
 }
 
@@ -203,7 +203,7 @@ int RunDemo(const DemoOptions& o, const Context& context) {
   BuildNamespaces(doc.Server(), plant);
   TreeOptions options;
   options.caption = CaptionsOf(plant.captions);
-  PrintTree(doc.Server(), options);
+  PrintTree(doc, options);
   std::printf("keywords: BEGIN END IF THEN\n");
   ProposeNames(doc.Server(), plant);
   ShowCollisions(doc.Server(), plant);

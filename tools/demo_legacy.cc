@@ -48,7 +48,7 @@ int DemoLegacyImport(Reporter& report, const std::string& dir) {
   if (int rc = CreateDocument(report, converted, convertedPath)) return rc;
   if (int rc = SaveDocument(report, converted)) return rc;
   const CNameServer& server = converted.Server();
-  const TreeCounts counts = CountTree(server);
+  const TreeCounts counts = CountTree(converted);
   std::printf("imported and saved as earlier.nt: %d containers, %d names with their old IDs\n",
               counts.containers, counts.names);
   std::printf("bags became containers: \"Devices\" of container 10 is container %u\n",
@@ -62,7 +62,7 @@ int DemoLegacyImport(Reporter& report, const std::string& dir) {
                                  {40, "was bag \"Tags\""}};
   TreeOptions options;
   options.caption = CaptionsOf(captions);
-  PrintTree(server, options);
+  PrintTree(converted, options);
   return kExitOk;
 }
 

@@ -91,12 +91,11 @@ void Judge(const Judging& judging, const plcopen::NamingConfig& config, const pl
   options.profile = judging.options.profile;
   for (const DocumentFinding& f : CheckDocument(server, options)) {
     if (plcopen::OutsideItsScope(report, f)) continue;
-    const Finding described = ShownFinding(f);
     Item item;
-    item.rule = described.check;
+    item.rule = std::string(FindingName(f));
     item.severity = f.warning ? Severity::kWarning : Severity::kError;
-    item.json = described.json;
-    item.json["check"] = described.check;
+    item.json = FindingParticulars(f);
+    item.json["check"] = std::string(FindingName(f));
     const plcopen::Element* e = report.ElementOf(f.nameID);
     const plcopen::Element* other = report.ElementOf(f.otherNameID);
     if (e) item.where = e->where;
@@ -107,7 +106,7 @@ void Judge(const Judging& judging, const plcopen::NamingConfig& config, const pl
                                     (f.kind != DocumentFindingKind::kLookAlike ? ""
                                      : f.confusableSkeleton            ? " (the same confusable skeleton)"
                                                                        : " (the same text after NFC)")
-                              : described.message;
+                              : DescribeFinding(f);
     items->push_back(std::move(item));
   }
   for (const plcopen::RuleFinding& f : plcopen::CheckNamingRules(report, config)) {
@@ -364,7 +363,7 @@ int LintPlcopen(const Args& args) {
 }
 
 int ReportLocatedFindings(const Args& args, const std::string& path, const ImportOrigins& origins,
-                          const std::vector<Finding>& findings) {
+                          const std::vector<DocumentFinding>& findings, const ContainerLabelLookup& label) {
   std::string format;
   Severity failOn = Severity::kError;
   if (int rc = OutputOptions(args, &format, &failOn)) return rc;
@@ -375,15 +374,17 @@ int ReportLocatedFindings(const Args& args, const std::string& path, const Impor
     return it == in.end() ? Location{} : Location{it->second->line, it->second->column, it->second->width, it->second->path};
   };
   FileResult result{path, {}, Json::object(), origins.source};
-  for (const Finding& f : findings) {
+  for (const DocumentFinding& f : findings) {
     Item item;
-    item.rule = f.check;
+    item.rule = std::string(FindingName(f));
     item.severity = f.warning ? Severity::kWarning : Severity::kError;
-    item.where = f.nameID ? where(names, f.nameID) : where(containers, f.container);
-    if (const Location other = where(names, f.otherNameID); other.line) item.related.push_back(other);
-    item.message = item.where.path.empty() ? f.message : item.where.path + ": " + f.message;
-    item.json = f.json;
-    item.json["check"] = f.check;
+    item.where = f.isName && f.nameID ? where(names, f.nameID) : where(containers, f.containerID);
+    if (const Location other = where(names, f.otherIsName ? f.otherNameID : 0); other.line)
+      item.related.push_back(other);
+    const std::string message = DescribeFinding(f, label);
+    item.message = item.where.path.empty() ? message : item.where.path + ": " + message;
+    item.json = FindingParticulars(f, label);
+    item.json["check"] = std::string(FindingName(f));
     Finish(item);
     result.items.push_back(std::move(item));
   }

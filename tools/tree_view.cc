@@ -37,12 +37,12 @@ std::vector<ContainerRef> SortedChildren(const ContainerRef& c) {
 // below the first level shown; the pending containers are kept by hand, not
 // on the call stack.
 template <class F>
-void VisitByID(const CNameServer& server, const TreeOptions& options, F&& visit) {
+void VisitByID(const Document& doc, const TreeOptions& options, F&& visit) {
   std::vector<ContainerRef> pending;
   if (options.root == 0)
-    for (ContainerRef top : TreeWalk::Levels(server, 0)) pending.push_back(top);
+    for (ContainerRef top : doc.Levels(0)) pending.push_back(top);
   else
-    for (ContainerRef root : TreeWalk(server, options.root, 0)) pending.push_back(root);
+    for (ContainerRef root : doc.Walk(options.root, 0)) pending.push_back(root);
   if (pending.empty()) return;
   const int rootDepth = pending.front().Depth();
   std::reverse(pending.begin(), pending.end());
@@ -71,9 +71,9 @@ std::string LabelText(const TreeOptions& options, std::uint32_t id) {
 
 }  // namespace
 
-void VisitTreeByID(const CNameServer& server, const TreeOptions& options,
+void VisitTreeByID(const Document& doc, const TreeOptions& options,
                    const std::function<void(const ContainerRef&, int, bool)>& visit) {
-  VisitByID(server, options, visit);
+  VisitByID(doc, options, visit);
 }
 
 std::vector<std::pair<std::uint32_t, std::u16string_view>> NamesByID(const ContainerRef& c) {
@@ -82,10 +82,10 @@ std::vector<std::pair<std::uint32_t, std::u16string_view>> NamesByID(const Conta
   return out;
 }
 
-void PrintTree(const CNameServer& server, const TreeOptions& options) {
+void PrintTree(const Document& doc, const TreeOptions& options) {
   bool any = false;
   std::string lines;
-  VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
+  VisitByID(doc, options, [&](const ContainerRef& c, int depth, bool deeper) {
     any = true;
     const std::string indent = Indent(static_cast<std::size_t>(depth));
     const std::string caption = options.caption ? options.caption(c.Id()) : std::string();
@@ -118,12 +118,12 @@ void PrintTree(const CNameServer& server, const TreeOptions& options) {
   if (!any) std::printf("(no containers)\n");
 }
 
-Json TreeJson(const CNameServer& server, const TreeOptions& options) {
+Json TreeJson(const Document& doc, const TreeOptions& options) {
   Json json = Json::array();
   // Where each container's object goes: the array of its parent (or the
   // top), which takes no other entry until the container's sub-tree is done.
   std::vector<Json*> into;
-  VisitByID(server, options, [&](const ContainerRef& c, int depth, bool deeper) {
+  VisitByID(doc, options, [&](const ContainerRef& c, int depth, bool deeper) {
     // mutate: json-nests-without-end
     into.resize(std::min(static_cast<std::size_t>(depth), kJsonNestingLevels));
     Json& list = into.empty() ? json : *into.back();
@@ -148,9 +148,9 @@ Json TreeJson(const CNameServer& server, const TreeOptions& options) {
   return json;
 }
 
-TreeCounts CountTree(const CNameServer& server) {
+TreeCounts CountTree(const Document& doc) {
   TreeCounts counts;
-  for (ContainerRef c : TreeWalk(server)) {
+  for (ContainerRef c : doc.Walk()) {
     ++counts.containers;
     counts.names += static_cast<int>(c.NameCount());
   }

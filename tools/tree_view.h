@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "nametree/name_server.h"
+#include "nametree/document.h"
 #include "nametree/tree_walk.h"
 #include "output.h"
 
@@ -28,21 +28,21 @@ struct TreeOptions {
   std::function<CString(std::uint32_t)> label;
 };
 
-void PrintTree(const CNameServer& server, const TreeOptions& options);
+void PrintTree(const Document& doc, const TreeOptions& options);
 // Each container of the tree (or of the options' sub-tree, to their depth)
 // before those below it, sub-containers by ID; with its depth below the
 // first level and whether those below it are visited.
-void VisitTreeByID(const CNameServer& server, const TreeOptions& options,
+void VisitTreeByID(const Document& doc, const TreeOptions& options,
                    const std::function<void(const ContainerRef&, int, bool)>& visit);
 // A container's names sorted by ID; the texts are views, good until the
 // container changes.
 std::vector<std::pair<std::uint32_t, std::u16string_view>> NamesByID(const ContainerRef& c);
-Json TreeJson(const CNameServer& server, const TreeOptions& options = {});
+Json TreeJson(const Document& doc, const TreeOptions& options = {});
 
 struct TreeCounts {
   int containers = 0;
   int names = 0;
 };
-TreeCounts CountTree(const CNameServer& server);
+TreeCounts CountTree(const Document& doc);
 
 }  // namespace nametree::cli

@@ -14,12 +14,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "nametree/document_check.h"
 #include "nametree/document_entries.h"
 #include "nametree/export.h"
 #include "nametree/identifier_profile.h"
@@ -64,17 +66,6 @@ struct NameHit {
   std::string text;
 };
 
-// One finding of the document check.
-struct LintFinding {
-  std::string check;  // "twice", "collision", "invalid", ...
-  bool warning = false;
-  std::uint32_t container = 0;
-  std::uint32_t name = 0;
-  std::string text;
-  std::uint32_t otherContainer = 0;
-  std::uint32_t otherName = 0;
-  std::string message;
-};
 
 class NAMETREE_API Document {
  public:
@@ -210,12 +201,34 @@ class NAMETREE_API Document {
   Result<void> SetOrigins(ImportOrigins origins);
 
   // The document check of the document as Commit would write it (Open keeps
-  // the ID counter above every ID held); empty when the document is clean.
-  std::vector<LintFinding> Lint() const;
+  // the ID counter above every ID held), after what did not read back whole
+  // (kDamage); empty when the document is clean. DescribeFinding words one.
+  std::vector<DocumentFinding> Lint() const;
+  // The same judged by `options` (the rule, more keywords, the counter).
+  std::vector<DocumentFinding> Lint(const DocumentCheckOptions& options) const;
+  // DescribeFinding with the document's labels.
+  std::string Describe(const DocumentFinding& finding) const;
   // The containers in walk order, each before its sub-containers; the
   // names of each through ContainerRef::Names(). Any edit ends the walk's
   // validity: walk again afterwards.
   TreeWalk Containers() const;
+
+  // The tree through nametree/tree_walk.h, straight over the document's
+  // tables: nothing is copied, and every ref goes stale with the next edit.
+  TreeWalk Walk() const;
+  // `container` and its sub-tree, at most maxDepth levels below it
+  // (negative: all); empty when no container has the ID.
+  TreeWalk Walk(std::uint32_t container, int maxDepth = -1) const;
+  // The whole tree down to maxDepth (0: the top-level containers alone).
+  TreeWalk Levels(int maxDepth) const;
+  // What the sub-tree of `container` holds, itself included; zeros for none.
+  SubtreeCounts Count(std::uint32_t container) const;
+  // Whether a container has the ID.
+  bool IsContainer(std::uint32_t id) const;
+  // The container with the ID as the walk meets it; nullopt for none.
+  std::optional<ContainerRef> FindContainer(std::uint32_t id) const;
+  // Whether the classic name rule takes the text as a name of `kind`.
+  bool IsValidName(std::u16string_view text, std::uint32_t kind = 0) const;
 
   // The classic API of the same document.
   CNameServer& Server();

@@ -4,6 +4,10 @@
 // namespaces that must stay apart and names that hide characters. Linear
 // in the number of names: each namespace is one hash map, never pairwise.
 //
+// A finding is one type for every report of it: the check, the program's
+// edits, Document::Lint (which puts what did not read back whole first,
+// as kDamage findings) and the bindings.
+//
 // Findings come in a fixed order: the counter, IDs held twice, the entry
 // limits, then container by container in walk order and, within one, name
 // by name in its table's walk order.
@@ -16,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "nametree/document_entries.h"
 #include "nametree/export.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
@@ -32,10 +37,11 @@ enum class DocumentFindingKind {
   kCollision,        // a name held in a namespace its container must stay apart from
   kLookAlike,        // warning: a name that looks like one of such a namespace
   kHiddenCharacter,  // warning: a name holding an invisible, bidi or line-breaking character
+  kDamage,           // what of a document file did not read back whole
 };
 
 // "counter", "repeated-id", "limit", "invalid", "twice", "keyword",
-// "collision", "look-alike", "hidden-character".
+// "collision", "look-alike", "hidden-character", "damage".
 NAMETREE_API std::string_view DocumentFindingKindName(DocumentFindingKind kind);
 
 enum class DocumentLimit { kNone, kTopLevelContainers, kNames, kSubContainers };
@@ -81,7 +87,15 @@ struct DocumentFinding {
   // kHiddenCharacter: the first such code point and its UTF-16 index.
   char32_t character = 0;
   int index = -1;
+  // kDamage: what did not read back; containerID is its container.
+  DocumentDamage damage;
 };
+
+// The check's name as reports show it: DocumentDamageName for kDamage,
+// else DocumentFindingKindName.
+NAMETREE_API std::string_view FindingName(const DocumentFinding& finding);
+// A kDamage finding of `damage`.
+NAMETREE_API DocumentFinding DamageFinding(DocumentDamage damage);
 
 struct DocumentCheckOptions {
   // The name rule names are judged by: the server's own unless told.

@@ -304,9 +304,10 @@ PYBIND11_MODULE(_nametree, m) {
       .def("lint",
            [](PyDocument& self) {
              py::list out;
-             for (const nametree::LintFinding& f : self.Get().Lint())
-               out.append(g_types->finding(Str(f.check), f.warning, f.container, f.name, Str(f.text),
-                                           f.otherContainer, f.otherName, Str(f.message)));
+             const nametree::Document& doc = self.Get();
+             for (const nametree::DocumentFinding& f : doc.Lint())
+               out.append(g_types->finding(Str(nametree::FindingName(f)), f.warning, f.containerID, f.nameID,
+                                           Str(f.text), f.otherContainerID, f.otherNameID, Str(doc.Describe(f))));
              return out;
            },
            "The document check's findings; empty when the document is clean.")

@@ -1,16 +1,14 @@
-// Document::Lint: the library's document check, each finding with the
-// sentence the program prints for it.
+// Document::Lint: the library's document check, after what of the file did
+// not read back whole.
 #include <algorithm>
 
 #include "face/document_store.h"
 #include "nametree/document_check.h"
-#include "nametree/refusal_text.h"
-#include "nametree/utf8.h"
 
 namespace nametree {
 
-std::vector<LintFinding> Document::Lint() const {
-  if (movedFrom_) return {{"moved-from", false, 0, 0, {}, 0, 0, "document moved from"}};
+std::vector<DocumentFinding> Document::Lint() const {
+  if (movedFrom_) return Lint(DocumentCheckOptions{});
   DocumentCheckOptions options;
   options.keywords = store_->Keywords();
   // The counter as Commit would write it; Open has raised it above every ID held.
@@ -19,14 +17,21 @@ std::vector<LintFinding> Document::Lint() const {
   options.storedLastID = store_->IsReadOnly()
                              ? std::max(Server().GetStoredLastIssuedID(), Server().GetHighestID())
                              : CNameContainer::GetLastIssuedNameID();
-  const ContainerLabelLookup label = [this](std::uint32_t id) { return Label16(id); };
-  std::vector<LintFinding> out;
-  for (const DocumentDamage& d : store_->Damage())
-    out.push_back({std::string(DocumentDamageName(d)), false, d.container, 0, {}, 0, 0, d.message});
-  for (const DocumentFinding& f : CheckDocument(Server(), options))
-    out.push_back({std::string(DocumentFindingKindName(f.kind)), f.warning, f.containerID, f.nameID, ToUtf8(f.text),
-                   f.otherContainerID, f.otherNameID, DescribeFinding(f, label)});
+  return Lint(options);
+}
+
+std::vector<DocumentFinding> Document::Lint(const DocumentCheckOptions& options) const {
+  if (movedFrom_) return {DamageFinding({DamageKind::kUnreadable, {}, 0, "document moved from"})};
+  std::vector<DocumentFinding> out;
+  // mutate: lint-skips-damage
+  for (DocumentDamage& d : store_->Damage()) out.push_back(DamageFinding(std::move(d)));
+  std::vector<DocumentFinding> found = CheckDocument(Server(), options);
+  out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
   return out;
+}
+
+std::string Document::Describe(const DocumentFinding& finding) const {
+  return DescribeFinding(finding, [this](std::uint32_t id) { return Label16(id); });
 }
 
 }  // namespace nametree

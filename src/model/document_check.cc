@@ -351,8 +351,23 @@ std::string_view DocumentFindingKindName(DocumentFindingKind kind) {
     case DocumentFindingKind::kCollision: return "collision";
     case DocumentFindingKind::kLookAlike: return "look-alike";
     case DocumentFindingKind::kHiddenCharacter: return "hidden-character";
+    case DocumentFindingKind::kDamage: return "damage";
   }
   return "unknown";
+}
+
+std::string_view FindingName(const DocumentFinding& finding) {
+  // mutate: finding-name-ignores-damage
+  if (finding.kind == DocumentFindingKind::kDamage) return DocumentDamageName(finding.damage);
+  return DocumentFindingKindName(finding.kind);
+}
+
+DocumentFinding DamageFinding(DocumentDamage damage) {
+  DocumentFinding f;
+  f.kind = DocumentFindingKind::kDamage;
+  f.containerID = damage.container;
+  f.damage = std::move(damage);
+  return f;
 }
 
 std::vector<DocumentFinding> CheckDocument(const CNameServer& server, const DocumentCheckOptions& options) {

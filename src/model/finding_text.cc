@@ -91,6 +91,7 @@ std::string DescribeFinding(const DocumentFinding& f, const ContainerLabelLookup
              (f.where == Where::kOwnContainer ? " in the same container"
                                               : " of the " + space + " namespace in " + p.OtherPlace()) +
              " (" + (f.confusableSkeleton ? "the same confusable skeleton" : "the same text after NFC") + ")";
+    case Kind::kDamage: return f.damage.message;
   }
   return p.Place() + ": " + p.Entry();
 }

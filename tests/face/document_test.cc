@@ -385,10 +385,10 @@ TEST(Document, LookupLabelsAndKeywordsTravelWithTheFile) {
   EXPECT_EQ(doc->Add(unit, "PUMP").error().kind(), Kind::kDuplicate);
   // A finding names a labelled container by its label too, in the program's words.
   const std::uint32_t hidden = doc->Add(area, "_x", 1).value();
-  const std::vector<LintFinding> found = doc->Lint();
+  const std::vector<DocumentFinding> found = doc->Lint();
   ASSERT_EQ(found.size(), 1u);
   const std::string a = std::to_string(area);
-  EXPECT_EQ(found[0].message.rfind("container " + a + " (global) @Plant at " + a + ": \"_x\" (ID " +
+  EXPECT_EQ(doc->Describe(found[0]).rfind("container " + a + " (global) @Plant at " + a + ": \"_x\" (ID " +
                                        std::to_string(hidden) + ") breaks the name rule: ",
                                    0),
             0u);

@@ -272,7 +272,8 @@ TEST_F(Cli, ImportAndDemoConvertListWhatTheyDropAndNeverOverwrite) {
        {"\"dropped\":1,\"drops\":[{\"record\":\"name object\",\"id\":102,\"reason\":\"container-missing\""}},
       {{"import-legacy", "DOC", "FILE:current.nt"}, "", 2},  // a current document is no legacy one
       {{"import-legacy", "FILE:old.doc", "DOC"}, "", 2},
-      {{"import-legacy", "FILE:big.doc", "FILE:big.nt"}, "", 2, {}, {"container 10 holds 32768 names"}},
+      {{"import-legacy", "FILE:big.doc", "FILE:big.nt"}, "", 2, {},
+       {"container 10 (target) at 10 holds 32768 names, more than a saved document holds (32767)"}},
       {{"demo", "--keep", "FILE:kept"}, "", 0,
        {"NameChanged", "NameWasDeleted", "ContainerWasDeleted", "E_NAME_DUPLICATE", "the same tree", "imported and saved",
         "\"Devices\" of container 10 is container 20"}},
