@@ -43,7 +43,11 @@ int RunSingleEdit(const EditOptions& o, const Context& context) {
   // mutate: delete-unchecked
   const bool judged = edit->op != Edit::Op::kAddContainer && !o.noEditCheck;
   std::optional<EditCheck> check;
-  if (judged) check.emplace(doc.Server(), DocumentCheckOptions{});
+  // Judged by the document's own rule, as its lint and batch judge it.
+  DocumentCheckOptions options;
+  // mutate: edit-check-ignores-profile-single
+  options.profile = doc.Profile();
+  if (judged) check.emplace(doc.Server(), options);
   EditContext edits{doc.Server()};
   edits.doc = &doc;
   edits.check = check ? &*check : nullptr;

@@ -222,7 +222,8 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   EXPECT_EQ(where["region"].dump(), R"({"endColumn":29,"startColumn":18,"startLine":16})");
   // add, rename and batch judge by the kept profile, as lint does; so does
   // the check after each line, which --strict would otherwise refuse by.
-  EXPECT_EQ(Program({"add", doc, "@CAL_SDT", "_Week"}).exit, 0);
+  const ProgramRun added = Program({"add", "--strict", doc, "@CAL_SDT", "_Week"});
+  EXPECT_EQ(added.exit, 0) << added.err;
   const std::string lines = dir_.File("edits.txt");
   WriteBytes(lines, "add @CAL_SDT _Day\nadd @CAL_SDT Week__Day\nrename 5 DOY_\n");
   const ProgramRun batch = Program({"batch", "--strict", "--keep-going", doc, lines});
