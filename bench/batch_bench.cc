@@ -76,10 +76,10 @@ void BM_Batch100kAddsIn100kContainers(benchmark::State& state) {
     state.PauseTiming();
     std::filesystem::copy_file(scene.original, scene.working, std::filesystem::copy_options::overwrite_existing);
     state.ResumeTiming();
-    cli::Document doc;
+    Document doc = Document::InMemory();
     cli::Reporter reporter;
     if (cli::OpenDocument(reporter, doc, scene.working.string(), true) != 0) std::abort();
-    const cli::BatchReport report = cli::RunBatch(doc.Server(), input, false);
+    const cli::BatchReport report = cli::RunBatch(doc.Server(), input, false, &doc);
     if (!report.refused.empty() || report.applied != kAdds || cli::SaveDocument(reporter, doc) != 0) {
       state.SkipWithError("the batch was refused");
       break;
