@@ -124,6 +124,14 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
   ASSERT_TRUE(out.good()) << path;
 }
 
+ComPtr<IStorage> OpenWritten(const std::string& path, const Bytes& file) {
+  WriteBytes(path, file);
+  ComPtr<IStorage> storage;
+  std::string error;
+  if (!OpenCompoundFile(path, true, &storage, &error)) ADD_FAILURE() << path << ": " << error;
+  return storage;
+}
+
 int RunShell(const std::string& command, std::string* output) {
   FILE* p = ::popen(command.c_str(), "r");
   if (!p) return -1;

@@ -75,6 +75,9 @@ bool Edit(cfb::FileLayer& files, const std::string& path, const Tree& change, st
 
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
+// Writes `file` to `path` and opens it for writing; null, with the test
+// failed and the reason said, when it does not open.
+ComPtr<IStorage> OpenWritten(const std::string& path, const Bytes& file);
 
 // Runs `command` through the shell; returns its exit status and stdout.
 int RunShell(const std::string& command, std::string* output = nullptr);

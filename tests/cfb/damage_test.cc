@@ -67,10 +67,9 @@ TEST(DamagedEntry, IsNeverAbsentAndNoUnforcedCommitReplacesIt) {
     d.change(s);
     TempDir dir;
     const std::string path = dir.File("doc.nt");
-    WriteBytes(path, s.file);
-    ComPtr<IStorage> storage;
+    ComPtr<IStorage> storage = OpenWritten(path, s.file);
+    ASSERT_NE(storage.Get(), nullptr);
     std::string error;
-    ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
     // Asked before anything opened the stream, and again after.
     EXPECT_EQ(StateOf(storage.Get(), d.entry), CompoundEntryState::kDamaged);
     EXPECT_EQ(StateOf(storage.Get(), "Missing"), CompoundEntryState::kAbsent);
@@ -127,10 +126,9 @@ TEST(DamagedEntry, ASharedChainDamagesTheEntryFollowedSecond) {
   s.SetLink(u"Broken", 116, s.Entry(u"Fine").start);
   TempDir dir;
   const std::string path = dir.File("doc.nt");
-  WriteBytes(path, s.file);
-  ComPtr<IStorage> storage;
+  ComPtr<IStorage> storage = OpenWritten(path, s.file);
+  ASSERT_NE(storage.Get(), nullptr);
   std::string error;
-  ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
   ComPtr<IStream> stream;
   EXPECT_EQ(storage->OpenStream(u"Fine", kOpenMode, stream.Put()), S_OK);
   stream.Reset();

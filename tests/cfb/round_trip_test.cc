@@ -138,10 +138,9 @@ TEST(CompoundFileMetadata, CommitKeepsWhatItRead) {
     }
     TempDir tmp;
     const std::string path = tmp.File("meta.doc");
-    WriteBytes(path, s.file);
-    ComPtr<IStorage> storage;
+    ComPtr<IStorage> storage = OpenWritten(path, s.file);
+    ASSERT_NE(storage.Get(), nullptr);
     std::string error;
-    ASSERT_TRUE(OpenCompoundFile(path, true, &storage, &error)) << error;
     ComPtr<IStorage> empty;
     EXPECT_EQ(storage->OpenStorage(u"", kOpenMode, empty.Put()), S_OK);
     ASSERT_TRUE(CommitCompoundFile(storage.Get(), &error)) << error;
