@@ -634,4 +634,6 @@ Result<std::size_t> Document::AddKeywordSet(std::string_view set) {
   return KeepKeywords(*this, store_->File(), std::vector<CString>(words.begin(), words.end()));
 }
 
+bool Document::IsContainer(std::uint32_t id) const { return HasContainer(Server(), id); }
+
 }  // namespace nametree

@@ -16,10 +16,6 @@ TreeWalk Document::Levels(int maxDepth) const { return TreeWalk::Levels(Server()
 
 SubtreeCounts Document::Count(std::uint32_t container) const { return CountSubtree(Server(), container); }
 
-bool Document::IsContainer(std::uint32_t id) const {
-  return id != 0 && Server().GetContainer(id) != nullptr;
-}
-
 std::optional<ContainerRef> Document::FindContainer(std::uint32_t id) const {
   const TreeWalk walk = Walk(id, 0);
   if (walk.begin() == walk.end()) return std::nullopt;
