@@ -199,13 +199,13 @@ int RunImport(const ImportRequest& o, const Context& context) {
   if (int rc = update ? OpenDocument(reporter, doc, docPath, true, CreateOptions(o.dryRun))
                       : CreateDocument(reporter, doc, docPath, CreateOptions(o.dryRun)))
     return rc;
-  CNameServer& server = doc.Server();
   ImportReport report;
   plcopen::UpdateSummary summary;
   if (int rc = update ? ImportFailed(reporter, project, docPath,
                                      plcopen::UpdatePlcopenFile(project, doc, judging.words, &report, &summary,
                                                                 judging.options))
-                      : Import(reporter, judging, project, server, &report))
+                      : ImportFailed(reporter, project, docPath,
+                                     plcopen::ImportPlcopenFile(project, doc, judging.words, &report, judging.options)))
     return rc;
   // mutate: plcopen-keep-going-ignored
   const bool write = report.refused.empty() || o.keepGoing;

@@ -258,6 +258,9 @@ TEST_F(Plcopen, UpdateKeepsTheIdsOfWhatStayedAndChangesOnlyWhatTheExportChanged)
     plcopen::UpdateSummary summary;
     EXPECT_EQ(plcopen::UpdatePlcopenFile(kFixtures + "/update.xml", *doc, {}, &report, &summary).status, status);
   }
+  plcopen::ImportReport refused;
+  EXPECT_EQ(plcopen::ImportPlcopenFile(kFixtures + "/update.xml", *readOnly, {}, &refused).status,
+            plcopen::ImportStatus::kReadOnly);
   const struct {
     std::string from, to, diff;
   } edits[] = {
