@@ -65,20 +65,6 @@ ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& entry)
   }
 }
 
-Args ParsedCommand::Collect(Reporter* reporter) const {
-  std::vector<std::string> positional;
-  for (CLI::Option* o : positionals_)
-    for (const std::string& word : o->results()) positional.push_back(word);
-  std::map<std::string, std::vector<std::string>, std::less<>> options;
-  for (const auto& [name, o] : options_) {
-    if (o->count() == 0) continue;
-    std::vector<std::string>& values = options[name];
-    if (o->get_type_size() == 0) values.push_back("");  // a flag
-    else values = o->results();
-  }
-  return Args(std::string(entry_.name), std::move(positional), std::move(options), reporter);
-}
-
 std::vector<Words> ParsedCommand::Collected() const {
   std::vector<Words> words;
   for (CLI::Option* o : positionals_) words.push_back(o->results());
@@ -212,13 +198,8 @@ int Dispatch(int argc, char** argv, Reporter& reporter) {
   }
   for (const auto& c : parser.commands) {
     if (!c->App()->parsed()) continue;
-    if (c->Entry().act) {
-      reporter = Reporter(c->WantsJson());
-      return c->Entry().act(c->Collected(), Context(c->Entry().name, reporter));
-    }
-    const Args args = c->Collect(&reporter);
-    reporter = Reporter(args.Has("json"));
-    return c->Entry().run(args);
+    reporter = Reporter(c->WantsJson());
+    return c->Entry().act(c->Collected(), Context(c->Entry().name, reporter));
   }
   std::fputs(app.help().c_str(), stdout);
   return kExitError;

@@ -1,7 +1,7 @@
-// The arguments of one subcommand as the command line parser left them:
-// positional words in order and options by name (a repeatable option keeps
-// every value). Built by ParseCommandLine for the program and by the batch
-// reader for each of its lines.
+// The program's command line parser, and Args: a subcommand's words by
+// option name, as commands read them before each bound its own struct.
+// Nothing builds an Args any more; it stays while keywords.cc and
+// document.cc still take one.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -52,14 +52,13 @@ class Args {
   Reporter* reporter_ = nullptr;
 };
 
-// One subcommand of a CLI11 app built from a table entry, and the Args of
+// One subcommand of a CLI11 app built from a table entry, and the words of
 // its last parse.
 class ParsedCommand {
  public:
   ParsedCommand(CLI::App& parent, const CommandSpec& entry);
   const CommandSpec& Entry() const { return entry_; }
   CLI::App* App() const { return app_; }
-  Args Collect(Reporter* reporter = nullptr) const;
   // The words of each entry: positionals, then options, in table order.
   std::vector<Words> Collected() const;
   // Whether --json was given, which decides how even a usage error is told.

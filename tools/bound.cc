@@ -85,6 +85,18 @@ std::string Convert(std::string_view, const Words& words, WaitSeconds* out) {
   return {};
 }
 
+std::string Convert(std::string_view, const Words& words, NameProfile* out) {
+  if (words.empty()) return {};
+  const std::optional<NameProfile> named = NameProfileNamed(words.back());
+  if (!named) {
+    std::string known;
+    for (std::string_view n : NameProfileNames()) known += (known.empty() ? "" : ", ") + std::string(n);
+    return "no name profile is called \"" + Echo(words.back()) + "\" (there is " + known + ")";
+  }
+  *out = *named;
+  return {};
+}
+
 std::string ConvertKeywordSets(const Words& words, std::vector<std::string>* out) {
   for (const std::string& name : words)
     // mutate: keyword-set-name-unchecked

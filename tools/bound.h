@@ -72,6 +72,7 @@ std::string Convert(std::string_view what, const Words& words, Kind* out);
 std::string Convert(std::string_view what, const Words& words, ContainerWord* out);
 std::string Convert(std::string_view what, const Words& words, NameText* out);
 std::string Convert(std::string_view what, const Words& words, WaitSeconds* out);
+std::string Convert(std::string_view what, const Words& words, NameProfile* out);
 std::string ConvertBounded(std::string_view what, const Words& words, std::uint32_t lo, std::uint32_t hi,
                            std::uint32_t* out);
 template <std::uint32_t Lo, std::uint32_t Hi, std::uint32_t Default>
@@ -188,7 +189,7 @@ class Binder {
 
   // The table entry, for help and for a parser of its own.
   CommandSpec Entry(std::string_view name, std::string_view summary, std::string_view details) const {
-    return {name, summary, details, positionals_, options_, nullptr};
+    return {name, summary, details, positionals_, options_};
   }
   // The table entry that binds and then runs `act`.
   CommandSpec Command(std::string_view name, std::string_view summary, std::string_view details,
@@ -225,6 +226,7 @@ class Binder {
 // The DocumentOptions of a command that creates a document.
 inline DocumentOptions CreateOptions(bool dryRun) {
   DocumentOptions options;
+  // mutate: create-options-dry-run-lost
   options.dryRun = dryRun;
   return options;
 }

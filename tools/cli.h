@@ -31,7 +31,6 @@ std::vector<ExitCodeSpec> ExitCodes();
 // The words a value may be, for completion; null when any text goes.
 using Choices = std::vector<std::string> (*)();
 
-class Args;
 class Context;
 
 // The words given for one table entry: a flag given is one empty word, an
@@ -60,7 +59,6 @@ struct CommandSpec {
   std::string_view details;  // prose after the options in the command's help
   std::vector<PositionalSpec> positionals;
   std::vector<OptionSpec> options;
-  int (*run)(const Args& args);
   // Binds the words of each entry (positionals, then options) and acts.
   std::function<int(const std::vector<Words>& words, const Context& context)> act = nullptr;
 };
@@ -82,11 +80,8 @@ void AddHelpCommand(std::vector<CommandSpec>& table);
 
 // 'lint' of a PLCopen XML file (a PROJECT.xml argument) instead of a document.
 bool IsPlcopenArgument(const std::string& path);
-int LintPlcopen(const Args& args);
-// --profile NAME: the name rule names are judged by; a usage error (2) for
-// an unknown one, *profile unchanged without the option.
+// --profile NAME: the name rule names are judged by.
 extern const OptionSpec kProfileOption;
-int ProfileOption(const Args& args, NameProfile* profile);
 
 // --kind and --confine: one meaning in every command that takes them.
 extern const OptionSpec kKindOption;

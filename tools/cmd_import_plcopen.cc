@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 
-#include "args.h"
 #include "cli.h"
 #include "document.h"
 #include "keywords.h"
@@ -27,20 +26,19 @@ using plcopen::Refusal;
 using plcopen::RefusalCause;
 using plcopen::Skipped;
 
-int ReadJudging(const Args& args, Judging* judging, const plcopen::NamingConfig& config) {
-  if (int rc = ProfileOption(args, &judging->options.profile)) return rc;
+Judging JudgingOf(const JudgingFlags& flags, const plcopen::NamingConfig& config, const std::vector<CString>& own) {
+  Judging judging;
+  judging.options.profile = flags.profile.value_or(judging.options.profile);
   // mutate: plcopen-keyword-set-ignored
-  judging->sets = args.Values("keyword-set");
-  const bool edition = judging->sets.empty();
-  if (edition) judging->sets.push_back(config.edition);
-  for (const std::string& set : judging->sets)
-    if (int rc = KeywordSetWords(args, set, &judging->words)) return rc;
+  judging.sets = flags.sets;
+  if (judging.sets.empty()) judging.sets.push_back(config.edition);
+  // Each set was checked as bound, and the config's edition as read.
+  for (const std::string& set : judging.sets)
+    for (std::u16string_view word : KeywordSet(set)) judging.words.emplace_back(word);
   // mutate: plcopen-n3-user-words-ignored
-  for (const std::string& word : config.keywords) judging->words.push_back(FromUtf8(word));
-  std::vector<CString> own;
-  if (int rc = ReadKeywordFiles(args, &own)) return rc;
-  judging->words.insert(judging->words.end(), own.begin(), own.end());
-  return kExitOk;
+  for (const std::string& word : config.keywords) judging.words.push_back(FromUtf8(word));
+  judging.words.insert(judging.words.end(), own.begin(), own.end());
+  return judging;
 }
 
 std::string KeywordReason(const Judging& judging, const std::string& name) {
@@ -177,34 +175,46 @@ std::size_t Refused(const ImportReport& report) {
   return n;
 }
 
-int RunImport(const Args& args) {
-  const std::string& project = args.At(0);
-  const std::string& docPath = args.At(1);
-  const bool update = args.Has("update");
-  Judging judging;
-  if (int rc = ReadJudging(args, &judging, plcopen::DefaultNamingConfig())) return rc;
+struct ImportRequest : JudgingFlags {
+  std::string project;
+  std::string doc;
+  bool keepGoing = false;
+  bool update = false;
+  bool dryRun = false;
+  bool json = false;
+};
+
+int RunImport(const ImportRequest& o, const Context& context) {
+  const std::string& project = o.project;
+  const std::string& docPath = o.doc;
+  const bool update = o.update;
+  std::vector<CString> own;
+  if (int rc = ReadKeywordFiles(o, context, &own)) return rc;
+  Judging judging = JudgingOf(o, plcopen::DefaultNamingConfig(), own);
   judging.options.keys = true;
   // Made or opened before the project is read: an existing DOC is refused
   // first, a missing one for --update too.
+  Reporter& reporter = context.Report();
   Document doc = Document::InMemory();
-  if (int rc = update ? OpenDocument(args.Report(), doc, docPath, true, CreateOptions(args))
-                      : CreateDocument(args.Report(), doc, docPath, CreateOptions(args)))
+  if (int rc = update ? OpenDocument(reporter, doc, docPath, true, CreateOptions(o.dryRun))
+                      : CreateDocument(reporter, doc, docPath, CreateOptions(o.dryRun)))
     return rc;
-  CNameServer& server = doc.Server();
   ImportReport report;
   plcopen::UpdateSummary summary;
-  if (int rc = update ? ImportFailed(args.Report(), project, docPath,
+  if (int rc = update ? ImportFailed(reporter, project, docPath,
                                      plcopen::UpdatePlcopenFile(project, doc, judging.words, &report, &summary,
                                                                 judging.options))
-                      : Import(args.Report(), judging, project, server, &report))
+                      : ImportFailed(reporter, project, docPath,
+                                     plcopen::ImportPlcopenFile(project, doc, judging.words, &report, judging.options)))
     return rc;
-  const bool write = report.refused.empty() || args.Has("keep-going");
+  // mutate: plcopen-keep-going-ignored
+  const bool write = report.refused.empty() || o.keepGoing;
   std::size_t unlabelled = 0;
   if (write)
-    if (int rc = WriteDocument(args.Report(), judging, project, report, doc, &unlabelled, update ? &summary : nullptr))
+    if (int rc = WriteDocument(reporter, judging, project, report, doc, &unlabelled, update ? &summary : nullptr))
       return rc;
   const std::size_t written = write ? report.accepted : 0;
-  if (args.Has("json")) {
+  if (o.json) {
     Json json;
     json["file"] = project;
     json["document"] = docPath;
@@ -265,49 +275,40 @@ bool IsPlcopenArgument(const std::string& path) {
 const OptionSpec kProfileOption{"profile", "NAME",
                                 "the name rule: iec61131-3 (the default for PLCopen XML) or classic (for documents)"};
 
-int ProfileOption(const Args& args, NameProfile* profile) {
-  const std::string* name = args.Value("profile");
-  if (!name) return kExitOk;
-  const std::optional<NameProfile> named = NameProfileNamed(*name);
-  if (!named) {
-    std::string known;
-    for (std::string_view n : NameProfileNames()) known += (known.empty() ? "" : ", ") + std::string(n);
-    return args.UsageError("no name profile is called \"" + Echo(*name) + "\" (there is " + known + ")");
-  }
-  *profile = *named;
-  return kExitOk;
-}
-
-namespace {
-const OptionSpec kKeywordsOption{"keywords", "FILE", "reserved words, one per line, besides the keyword set; may be repeated", true};
-}  // namespace
-
 void AddPlcopenCommands(std::vector<CommandSpec>& table) {
+  using O = ImportRequest;
   table.push_back(
-      {"import-plcopen", "make a new document of the names of a PLCopen XML project",
-       "Reads a PLCopen XML project (TC6 schema 2.01 or 2.00) and writes a new document whose\n"
-       "containers follow IEC 61131-3 scoping: a global container (type 2) for data type, POU\n"
-       "and configuration names; a plain container (type 0) below it for each POU (its\n"
-       "variables, actions, transitions; methods below it) and each data type with members;\n"
-       "a target container (type 3) for each configuration (its global variables and\n"
-       "resources), a plain one below it for each resource (its global variables, tasks and POU\n"
-       "instances); a target container for each global variable list of its own. Vendor\n"
-       "sections are read where they stand. Names are judged as IEC 61131-3 identifiers\n"
-       "(--profile classic applies the library's own rule) against the keywords of the third\n"
-       "edition unless --keyword-set names others. A program instance named like its program\n"
-       "type and free text in vendor data are no names: they are skipped and listed. Every\n"
-       "refused name is listed with its line, element path and the reason. The document is\n"
-       "written only when nothing was refused, unless --keep-going. DOC must not exist, unless\n"
-       "--update: then DOC, made by import-plcopen, takes the newer export: an element whose\n"
-       "path is unchanged, or that carries a globalId the document knew, keeps its ID (and its\n"
-       "container its ID and label); a new element gets a fresh ID; what is gone is deleted.\n"
-       "Exit 1 when a name was refused, 2 for a file that is no PLCopen XML.",
-       {{"PROJECT", "the PLCopen XML file"}, {"DOC", "the document to create (to update, with --update)"}},
-       {{"keep-going", "", "write the names that pass even when others were refused"},
-        {"update", "", "apply the project to DOC, which import-plcopen made, keeping the IDs of what stayed"},
-        kDryRunOption, kProfileOption, kKeywordSetOption, kKeywordsOption,
-        {"json", "", "report as one JSON object"}},
-       RunImport});
+      Binder<O>()
+          .Arg({"PROJECT", "the PLCopen XML file"}, &O::project)
+          .Arg({"DOC", "the document to create (to update, with --update)"}, &O::doc)
+          .Opt({"keep-going", "", "write the names that pass even when others were refused"}, &O::keepGoing)
+          .Opt({"update", "", "apply the project to DOC, which import-plcopen made, keeping the IDs of what stayed"},
+               &O::update)
+          .Opt(kDryRunOption, &O::dryRun)
+          .Opt(kProfileOption, &O::profile)
+          .KeywordSets()
+          .KeywordFiles({"keywords", "FILE", "reserved words, one per line, besides the keyword set; may be repeated",
+                         true})
+          .Opt(kJsonObjectOption, &O::json)
+          .Command("import-plcopen", "make a new document of the names of a PLCopen XML project",
+                   "Reads a PLCopen XML project (TC6 schema 2.01 or 2.00) and writes a new document whose\n"
+                   "containers follow IEC 61131-3 scoping: a global container (type 2) for data type, POU\n"
+                   "and configuration names; a plain container (type 0) below it for each POU (its\n"
+                   "variables, actions, transitions; methods below it) and each data type with members;\n"
+                   "a target container (type 3) for each configuration (its global variables and\n"
+                   "resources), a plain one below it for each resource (its global variables, tasks and POU\n"
+                   "instances); a target container for each global variable list of its own. Vendor\n"
+                   "sections are read where they stand. Names are judged as IEC 61131-3 identifiers\n"
+                   "(--profile classic applies the library's own rule) against the keywords of the third\n"
+                   "edition unless --keyword-set names others. A program instance named like its program\n"
+                   "type and free text in vendor data are no names: they are skipped and listed. Every\n"
+                   "refused name is listed with its line, element path and the reason. The document is\n"
+                   "written only when nothing was refused, unless --keep-going. DOC must not exist, unless\n"
+                   "--update: then DOC, made by import-plcopen, takes the newer export: an element whose\n"
+                   "path is unchanged, or that carries a globalId the document knew, keeps its ID (and its\n"
+                   "container its ID and label); a new element gets a fresh ID; what is gone is deleted.\n"
+                   "Exit 1 when a name was refused, 2 for a file that is no PLCopen XML.",
+                   RunImport));
 }
 
 }  // namespace nametree::cli

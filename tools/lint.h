@@ -11,8 +11,6 @@
 
 namespace nametree::cli {
 
-class Args;
-
 // A finding as lint's JSON lists it: severity, check, message and its
 // particulars; containers show the labels `label` gives.
 Json FindingJson(const DocumentFinding& f, const ContainerLabelLookup& label = {});
@@ -25,14 +23,7 @@ inline std::string PathText(const std::vector<std::uint32_t>& path) { return Con
 // Prints the findings of the file at `path` as lint does (text, or `json`
 // completed with them under --json); returns 1 when they count (errors, or
 // warnings under --strict), else 0.
-int ReportFindings(const Args& args, const std::string& path, const std::vector<DocumentFinding>& findings, Json json,
-                   const ContainerLabelLookup& label = {});
 int ReportFindings(bool asJson, bool strict, const std::string& path, const std::vector<DocumentFinding>& findings,
                    Json json, const ContainerLabelLookup& label = {});
-
-// The findings of a document an import made, each located in its project
-// through the document's origins, printed as lint PROJECT.xml prints them.
-int ReportLocatedFindings(const Args& args, const std::string& path, const ImportOrigins& origins,
-                          const std::vector<DocumentFinding>& findings, const ContainerLabelLookup& label = {});
 
 }  // namespace nametree::cli

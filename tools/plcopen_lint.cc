@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <unordered_map>
 
-#include "args.h"
 #include "cli.h"
+#include "keywords.h"
 #include "lint.h"
 #include "nametree/document_check.h"
 #include "nametree/plcopen_config.h"
@@ -131,20 +132,20 @@ bool IsXml(const std::filesystem::path& p) {
 
 // The files named, each directory replaced by the .xml files below it in
 // name order; exit 2 after the message for a directory without any.
-int CollectFiles(const Args& args, std::vector<std::string>* files) {
-  for (std::size_t i = 0; i < args.Count(); ++i) {
+int CollectFiles(const LintRequest& o, const Context& context, std::vector<std::string>* files) {
+  for (const std::string& named : o.files) {
     std::error_code error;
-    if (!std::filesystem::is_directory(args.At(i), error)) {
-      files->push_back(args.At(i));
+    if (!std::filesystem::is_directory(named, error)) {
+      files->push_back(named);
       continue;
     }
     std::vector<std::string> found;
     for (auto it = std::filesystem::recursive_directory_iterator(
-             args.At(i), std::filesystem::directory_options::skip_permission_denied, error);
+             named, std::filesystem::directory_options::skip_permission_denied, error);
          !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
       if (it->is_regular_file(error) && IsXml(it->path())) found.push_back(it->path().string());
     if (found.empty()) {
-      args.Report().File(args.At(i), "a directory without PLCopen XML (.xml) files", "io");
+      context.Report().File(named, "a directory without PLCopen XML (.xml) files", "io");
       return kExitError;
     }
     std::sort(found.begin(), found.end());
@@ -155,16 +156,15 @@ int CollectFiles(const Args& args, std::vector<std::string>* files) {
 
 // The config of a checked file: --config, else the nearest .nametree.toml
 // above it, else the defaults; exit 2 after the message for a bad one.
-int ConfigFor(const Args& args, const std::string& checked, std::map<std::string, plcopen::NamingConfig>& cache,
-              plcopen::NamingConfig* config) {
-  const std::string* named = args.Value("config");
-  const std::string path = named ? *named : plcopen::FindNamingConfig(checked);
+int ConfigFor(const LintRequest& o, const Context& context, const std::string& checked,
+              std::map<std::string, plcopen::NamingConfig>& cache, plcopen::NamingConfig* config) {
+  const std::string path = o.config ? *o.config : plcopen::FindNamingConfig(checked);
   if (auto it = cache.find(path); it != cache.end()) return *config = it->second, kExitOk;
   plcopen::NamingConfig read = plcopen::DefaultNamingConfig();
   if (!path.empty())
     if (auto e = plcopen::ReadNamingConfig(path, &read)) {
-      args.Report().File(e->line ? path + ":" + std::to_string(e->line) : path,
-                         (e->key.empty() ? "" : e->key + ": ") + e->message, "bad-config");
+      context.Report().File(e->line ? path + ":" + std::to_string(e->line) : path,
+                            (e->key.empty() ? "" : e->key + ": ") + e->message, "bad-config");
       return kExitError;
     }
   cache.emplace(path, read);
@@ -256,7 +256,7 @@ std::string Counts(const std::size_t (&n)[3]) {
   return Counted(n[2], "error") + ", " + Counted(n[1], "warning") + (n[0] ? ", " + Counted(n[0], "note") : "");
 }
 
-int PrintResults(const std::string& format, Severity failOn, const std::vector<FileResult>& results,
+int PrintResults(ReportFormat format, Severity failOn, const std::vector<FileResult>& results,
                  std::size_t files) {
   std::size_t total[3] = {};
   bool fails = false;
@@ -268,7 +268,7 @@ int PrintResults(const std::string& format, Severity failOn, const std::vector<F
       fails = fails || item.severity >= failOn;
     }
     for (int i = 0; i < 3; ++i) total[i] += n[i];
-    if (format == "json") {
+    if (format == ReportFormat::kJson) {
       Json json = r.extra;
       json["file"] = r.path;
       json["errors"] = n[2];
@@ -278,7 +278,7 @@ int PrintResults(const std::string& format, Severity failOn, const std::vector<F
       for (const Item& item : r.items) list.push_back(item.json);
       json["findings"] = std::move(list);
       files_json.push_back(std::move(json));
-    } else if (format == "text") {
+    } else if (format == ReportFormat::kText) {
       const std::string shown = Echo(r.path), source = Echo(r.Source());
       for (const Item& item : r.items)
         std::printf("%s: %s: %s%s [%s]\n",
@@ -291,13 +291,13 @@ int PrintResults(const std::string& format, Severity failOn, const std::vector<F
       std::printf("%s: %s\n", shown.c_str(), r.items.empty() ? "clean" : Counts(n).c_str());
     }
   }
-  if (format == "json") {
+  if (format == ReportFormat::kJson) {
     if (files_json.size() == 1 && files == 1) {
       PrintJson(files_json[0]);
     } else {
       PrintJson({{"files", std::move(files_json)}, {"errors", total[2]}, {"warnings", total[1]}, {"notes", total[0]}});
     }
-  } else if (format == "sarif") {
+  } else if (format == ReportFormat::kSarif) {
     PrintJson(Sarif(results));
   } else if (files > 1) {
     std::printf("%s checked: %s\n", Counted(results.size(), "file").c_str(), Counts(total).c_str());
@@ -306,50 +306,69 @@ int PrintResults(const std::string& format, Severity failOn, const std::vector<F
 }
 
 
-// --format (or --json) and --fail-on (or --strict); exit 2 for a bad one.
-int OutputOptions(const Args& args, std::string* format, Severity* failOn) {
-  *format = args.Has("json") ? "json" : "text";
-  if (const std::string* f = args.Value("format")) {
-    if (*f != "text" && *f != "json" && *f != "sarif")
-      return args.UsageError("--format is text, json or sarif, not \"" + Echo(*f) + "\"");
-    if (args.Has("json") && *f != "json") return args.UsageError("--json and --format " + *f + " disagree");
-    *format = *f;
+constexpr std::string_view kFormatNames[] = {"text", "json", "sarif"};
+
+// The format --format (or --json) asks for, and the severity from which
+// findings fail the run (--fail-on, or --strict); exit 2 when --json and
+// --format disagree.
+int OutputOptions(const LintRequest& o, const Context& context, ReportFormat* format, Severity* failOn) {
+  // mutate: lint-json-flag-ignored
+  *format = o.json ? ReportFormat::kJson : ReportFormat::kText;
+  if (o.format) {
+    if (o.json && *o.format != ReportFormat::kJson)
+      return context.UsageError("--json and --format " + std::string(kFormatNames[static_cast<int>(*o.format)]) +
+                                " disagree");
+    *format = *o.format;
   }
-  *failOn = args.Has("strict") ? Severity::kWarning : Severity::kError;
-  if (const std::string* f = args.Value("fail-on")) {
-    const auto named = plcopen::SeverityNamed(*f);
-    if (!named) return args.UsageError("--fail-on is note, warning or error, not \"" + Echo(*f) + "\"");
-    *failOn = *named;
-  }
+  // mutate: lint-strict-fails-on-error
+  *failOn = o.failOn.value_or(o.strict ? Severity::kWarning : Severity::kError);
   return kExitOk;
 }
 
 }  // namespace
 
-int LintPlcopen(const Args& args) {
-  std::string format;
+std::string ConvertFormat(const Words& words, std::optional<ReportFormat>* out) {
+  if (words.empty()) return {};
+  for (std::size_t i = 0; i < std::size(kFormatNames); ++i)
+    if (words.back() == kFormatNames[i]) return *out = static_cast<ReportFormat>(i), std::string();
+  return "--format is text, json or sarif, not \"" + Echo(words.back()) + "\"";
+}
+
+std::string ConvertFailOn(const Words& words, std::optional<Severity>* out) {
+  if (words.empty()) return {};
+  *out = plcopen::SeverityNamed(words.back());
+  return *out ? std::string() : "--fail-on is note, warning or error, not \"" + Echo(words.back()) + "\"";
+}
+
+int LintPlcopen(const LintRequest& o, const Context& context) {
+  ReportFormat format = ReportFormat::kText;
   Severity failOn = Severity::kError;
-  if (int rc = OutputOptions(args, &format, &failOn)) return rc;
+  if (int rc = OutputOptions(o, context, &format, &failOn)) return rc;
   std::map<std::string, plcopen::NamingConfig> configs;
-  if (args.Has("print-config")) {
+  if (o.printConfig) {
     plcopen::NamingConfig config;
-    if (int rc = ConfigFor(args, args.Count() ? args.At(0) : ".", configs, &config)) return rc;
+    if (int rc = ConfigFor(o, context, o.files.empty() ? "." : o.files[0], configs, &config)) return rc;
     std::fputs(plcopen::NamingConfigToml(config).c_str(), stdout);
     return kExitOk;
   }
-  if (args.Count() == 0) return args.UsageError("name a PLCopen XML project, a directory of them, or a document");
+  if (o.files.empty()) return context.UsageError("name a PLCopen XML project, a directory of them, or a document");
   std::vector<std::string> files;
-  int status = CollectFiles(args, &files);
+  int status = CollectFiles(o, context, &files);
   std::vector<FileResult> results;
+  // --keywords is read once, where the first file needs it: standard input
+  // cannot be read again for the next.
+  std::optional<std::vector<CString>> own;
   for (const std::string& file : files) {
     plcopen::NamingConfig config;
-    Judging judging;
-    if (int rc = ConfigFor(args, file, configs, &config)) return rc;
-    if (int rc = ReadJudging(args, &judging, config)) return rc;
+    if (int rc = ConfigFor(o, context, file, configs, &config)) return rc;
+    // mutate: lint-keywords-per-file
+    if (!own)
+      if (int rc = ReadKeywordFiles(o, context, &own.emplace())) return rc;
+    Judging judging = JudgingOf(o, config, *own);
     judging.options.propose = true;
     CNameServer server;
     plcopen::ImportReport report;
-    if (int rc = Import(args.Report(), judging, file, server, &report)) {
+    if (int rc = Import(context.Report(), judging, file, server, &report)) {
       status = std::max(status, rc);
       continue;
     }
@@ -362,11 +381,12 @@ int LintPlcopen(const Args& args) {
   return std::max(status, PrintResults(format, failOn, results, files.size()));
 }
 
-int ReportLocatedFindings(const Args& args, const std::string& path, const ImportOrigins& origins,
-                          const std::vector<DocumentFinding>& findings, const ContainerLabelLookup& label) {
-  std::string format;
+int ReportLocatedFindings(const LintRequest& o, const Context& context, const std::string& path,
+                          const ImportOrigins& origins, const std::vector<DocumentFinding>& findings,
+                          const ContainerLabelLookup& label) {
+  ReportFormat format = ReportFormat::kText;
   Severity failOn = Severity::kError;
-  if (int rc = OutputOptions(args, &format, &failOn)) return rc;
+  if (int rc = OutputOptions(o, context, &format, &failOn)) return rc;
   std::unordered_map<std::uint32_t, const ElementOrigin*> names, containers;
   for (const ElementOrigin& e : origins.entries) (e.container ? containers : names).emplace(e.id, &e);
   auto where = [](const std::unordered_map<std::uint32_t, const ElementOrigin*>& in, std::uint32_t id) {

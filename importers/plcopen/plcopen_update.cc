@@ -11,8 +11,10 @@
 #include <deque>
 #include <limits>
 #include <unordered_map>
+#include <optional>
 #include <unordered_set>
 
+#include "document_guard.h"
 #include "nametree/name_container.h"
 
 namespace nametree::plcopen {
@@ -65,8 +67,7 @@ ImportOrigins OriginsOf(const ImportReport& report, const std::string& source) {
 ImportFailure UpdatePlcopenFile(const std::string& path, Document& doc, const std::vector<CString>& keywords,
                                 ImportReport* report, UpdateSummary* summary, const ImportOptions& options) {
   *summary = {};
-  // mutate: plcopen-update-read-only-unsaid
-  if (doc.IsReadOnly()) return {ImportStatus::kReadOnly, 0, "the document is open read-only"};
+  if (std::optional<ImportFailure> refused = RefuseReadOnly(doc)) return *refused;
   const ImportOrigins* old = doc.Origins();
   if (!old)
     return {ImportStatus::kNotImported, 0,

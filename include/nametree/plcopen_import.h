@@ -197,7 +197,7 @@ enum class ImportStatus {
   kNotAFile,     // a directory, pipe or device: read only regular files
   kNotPlcopen,   // well-formed, but no PLCopen project
   kNotImported,  // an update of a document that keeps no origins of an import
-  kReadOnly,     // an update of a document opened read-only
+  kReadOnly,     // an import into, or an update of, a document opened read-only
 };
 
 struct ImportFailure {
@@ -213,6 +213,11 @@ ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, Im
 // The same for a document in memory; `xml` is used as the parse buffer.
 ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report,
                                   const ImportOptions& options = {});
+// The same into `doc`, which should be empty, reserving `keywords` first;
+// kReadOnly, before anything is read, for a document opened read-only.
+// Nothing is committed.
+ImportFailure ImportPlcopenFile(const std::string& path, Document& doc, const std::vector<CString>& keywords,
+                                ImportReport* report, const ImportOptions& options = {});
 
 // Labels the containers the import made in `file`, so that @POU_NAME finds
 // them: each with its element's name, or where that breaks the label rule

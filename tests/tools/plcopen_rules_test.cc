@@ -123,6 +123,7 @@ TEST_F(PlcopenRules, TextNamesEachPlaceAndTheExitFollowsFailOn) {
       Config("[rules.N3]\nenabled = false\n[rules.N8]\nenabled = false\n[rules.N9]\nseverity = \"note\"\n");
   EXPECT_EQ(Program({"lint", "--config", quiet, kProject}).exit, 0);
   EXPECT_EQ(Program({"lint", "--config", quiet, "--fail-on", "warning", kProject}).exit, 1);
+  EXPECT_EQ(Program({"lint", "--config", quiet, "--strict", kProject}).exit, 1);
   // Only the note of N9 is left, in one of two files.
   const std::string n5 = Config(
       "[rules.N3]\nenabled = false\n[rules.N5]\nenabled = false\n[rules.N8]\nenabled = false\n[rules.N9]\n"

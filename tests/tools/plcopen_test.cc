@@ -200,6 +200,11 @@ TEST_F(Plcopen, TheProfileAndTheEditionAreChosenAndSaid) {
   EXPECT_EQ(names({"--profile", "classic"}),
             "LDT LTIME _DT_TO_DATE _T _IN1 _ _9 then ");
   EXPECT_EQ(Program({"lint", "--profile", "iec", project}).exit, 2);
+  // Words from standard input reserve them in every project of the run.
+  const Json twice =
+      Json::parse(RunProgram(dir_, {"lint", "--json", "--keywords", "-", project, project}, "_T\n").out)["files"];
+  EXPECT_EQ(twice[1]["findings"], twice[0]["findings"]);
+  EXPECT_NE(twice[0]["findings"].dump().find(R"("name":"_T")"), std::string::npos) << twice.dump();
   // The imported document keeps its profile: its _T is judged as IEC, not
   // by the classic rule, unless told.
   const std::string doc = dir_.File("iec.nt");
@@ -253,6 +258,9 @@ TEST_F(Plcopen, UpdateKeepsTheIdsOfWhatStayedAndChangesOnlyWhatTheExportChanged)
     plcopen::UpdateSummary summary;
     EXPECT_EQ(plcopen::UpdatePlcopenFile(kFixtures + "/update.xml", *doc, {}, &report, &summary).status, status);
   }
+  plcopen::ImportReport refused;
+  EXPECT_EQ(plcopen::ImportPlcopenFile(kFixtures + "/update.xml", *readOnly, {}, &refused).status,
+            plcopen::ImportStatus::kReadOnly);
   const struct {
     std::string from, to, diff;
   } edits[] = {
