@@ -13,6 +13,7 @@
 
 #include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
+#include "unread_elements.h"
 
 namespace nametree::plcopen {
 
@@ -163,6 +164,7 @@ struct Frame {
   bool vendor = false;      // inside addData
   Scope scope = Scope::kProject;  // where the variables met here are declared
   bool members = false;           // variables here are members of a type
+  bool unread = false;            // the walk does not enter it (unread_elements.h)
   ElementKey key{};               // of the element itself
   std::size_t depth = 0;          // elements from the root down to this one
 };
@@ -230,7 +232,7 @@ class Importer {
     // the frame stack.
     pugi::xml_node cur = root;
     for (;;) {
-      if (pugi::xml_node child = NextElement(cur.first_child())) {
+      if (pugi::xml_node child = stack.back().unread ? pugi::xml_node() : NextElement(cur.first_child())) {
         stack.push_back(Enter(stack.back(), child));
         cur = child;
         continue;
@@ -474,6 +476,7 @@ class Importer {
     Frame f = up;
     f.depth = up.depth + 1;
     const std::string_view kind = LocalName(node.name());
+    f.unread = ContentUnread(kind);
     const pugi::xml_attribute nameAttribute = node.attribute("name");
     const pugi::xml_attribute globalId = node.attribute("globalId");
     const bool named = nameAttribute;
