@@ -3,11 +3,12 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <fstream>
 #include <iterator>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 
@@ -21,7 +22,7 @@ namespace {
 
 constexpr std::string_view kNamespaces[] = {"http://www.plcopen.org/xml/tc6_0201",
                                             "http://www.plcopen.org/xml/tc6_0200"};
-constexpr std::streamoff kMaxFileBytes = std::streamoff{256} << 20;
+constexpr long kMaxFileBytes = long{256} << 20;
 // What a report shows of one text: a refusal's name, and each name in a path.
 // mutate: plcopen-name-uncut, plcopen-path-names-uncut
 constexpr std::size_t kShownName = 64, kShownPathName = 24;
@@ -637,23 +638,18 @@ bool IsProject(pugi::xml_node root, std::string* found) {
          std::find(std::begin(kNamespaces), std::end(kNamespaces), ns) != std::end(kNamespaces);
 }
 
-}  // namespace
-
-const Element* ImportReport::ElementOf(std::uint32_t nameID) const {
-  const auto it = byNameID.find(nameID);
-  return it == byNameID.end() ? nullptr : &elements[it->second];
-}
-
-ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report,
-                                  const ImportOptions& options) {
+// `xml` is the parse buffer.
+ImportFailure ImportInPlace(char* xml, std::size_t size, CNameServer& server, ImportReport* report,
+                            const ImportOptions& options) {
+  const std::string_view text(xml, size);
   // Lines are counted before the parse, which writes into the buffer.
   std::vector<std::size_t> newlines;
-  for (std::size_t at = xml.find('\n'); at != std::string::npos; at = xml.find('\n', at + 1))
+  for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1))
     newlines.push_back(at);
   pugi::xml_document doc;
   // No DOCTYPE, no entity expansion; parsed in place, so the file is held
   // once. References are replaced by XmlText where a value is read.
-  const pugi::xml_parse_result parsed = doc.load_buffer_inplace(xml.data(), xml.size(), pugi::parse_minimal);
+  const pugi::xml_parse_result parsed = doc.load_buffer_inplace(xml, size, pugi::parse_minimal);
   if (!parsed)
     return {ImportStatus::kMalformed, LineAt(newlines, static_cast<std::size_t>(parsed.offset)),
             std::string("malformed XML: ") + parsed.description()};
@@ -664,9 +660,21 @@ ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportRe
             "expected the root element <project> of the PLCopen TC6 namespace " + std::string(kNamespaces[0]) +
                 " (or " + std::string(kNamespaces[1]) + "), found " + found};
   *report = ImportReport{};
-  Importer(server, *report, newlines, options, std::string_view(xml)).Run(root);
+  Importer(server, *report, newlines, options, text).Run(root);
   report->globalContainer = server.GetGlobalContainerID();
   return {};
+}
+
+}  // namespace
+
+const Element* ImportReport::ElementOf(std::uint32_t nameID) const {
+  const auto it = byNameID.find(nameID);
+  return it == byNameID.end() ? nullptr : &elements[it->second];
+}
+
+ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report,
+                                  const ImportOptions& options) {
+  return ImportInPlace(xml.data(), xml.size(), server, report, options);
 }
 
 ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, ImportReport* report,
@@ -679,20 +687,19 @@ ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, Im
     return {ImportStatus::kNotAFile, 0,
             status.type() == std::filesystem::file_type::directory ? "a directory, not a file"
                                                                     : "not a regular file (a pipe, socket or device)"};
-  std::ifstream in(path, std::ios::binary);
-  std::string xml;
-  if (in) {
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size > kMaxFileBytes) return {ImportStatus::kUnreadable, 0, "larger than 256 MiB; no project is that big"};
-    if (size >= 0) {
-      xml.resize(static_cast<std::size_t>(size));
-      in.read(xml.data(), size);
-    }
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
+  long size = -1;
+  if (in && std::fseek(in.get(), 0, SEEK_END) == 0) size = std::ftell(in.get());
+  if (size > kMaxFileBytes) return {ImportStatus::kUnreadable, 0, "larger than 256 MiB; no project is that big"};
+  // Left unfilled: the read writes every byte, and the parse works in it.
+  std::unique_ptr<char[]> xml;
+  if (size >= 0 && std::fseek(in.get(), 0, SEEK_SET) == 0) {
+    xml = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
+    if (std::fread(xml.get(), 1, static_cast<std::size_t>(size), in.get()) != static_cast<std::size_t>(size))
+      xml.reset();
   }
-  if (!in) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
-  return ImportPlcopenBuffer(std::move(xml), server, report, options);
+  if (!xml) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
+  return ImportInPlace(xml.get(), static_cast<std::size_t>(size), server, report, options);
 }
 
 }  // namespace nametree::plcopen
