@@ -1,11 +1,20 @@
 #include "nametree/plcopen_import.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <pugixml.hpp>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
-#include <cstdio>
+#include <bit>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <iterator>
 #include <memory>
@@ -22,7 +31,7 @@ namespace {
 
 constexpr std::string_view kNamespaces[] = {"http://www.plcopen.org/xml/tc6_0201",
                                             "http://www.plcopen.org/xml/tc6_0200"};
-constexpr long kMaxFileBytes = long{256} << 20;
+constexpr off_t kMaxFileBytes = off_t{256} << 20;
 // What a report shows of one text: a refusal's name, and each name in a path.
 // mutate: plcopen-name-uncut, plcopen-path-names-uncut
 constexpr std::size_t kShownName = 64, kShownPathName = 24;
@@ -620,6 +629,25 @@ class Importer {
   std::size_t depth_ = 0;    // of that element
 };
 
+// The offset of every line feed, in order. Sixteen bytes are compared in
+// one step where the processor can: a call per line (memchr) cost more
+// than the walk of the project.
+std::vector<std::size_t> Newlines(std::string_view text) {
+  std::vector<std::size_t> at;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i feed = _mm_set1_epi8('\n');
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    unsigned feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)));
+    // mutate: plcopen-newline-scan-misses
+    for (; feeds; feeds &= feeds - 1) at.push_back(i + static_cast<std::size_t>(std::countr_zero(feeds)));
+  }
+#endif
+  for (std::size_t next; (next = text.find('\n', i)) != std::string_view::npos; i = next + 1) at.push_back(next);
+  return at;
+}
+
 std::size_t LineAt(const std::vector<std::size_t>& newlines, std::size_t offset) {
   return static_cast<std::size_t>(std::upper_bound(newlines.begin(), newlines.end(), offset) - newlines.begin()) +
          1;
@@ -643,9 +671,7 @@ ImportFailure ImportInPlace(char* xml, std::size_t size, CNameServer& server, Im
                             const ImportOptions& options) {
   const std::string_view text(xml, size);
   // Lines are counted before the parse, which writes into the buffer.
-  std::vector<std::size_t> newlines;
-  for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1))
-    newlines.push_back(at);
+  const std::vector<std::size_t> newlines = Newlines(text);
   pugi::xml_document doc;
   // No DOCTYPE, no entity expansion; parsed in place, so the file is held
   // once. References are replaced by XmlText where a value is read.
@@ -679,27 +705,33 @@ ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportRe
 
 ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, ImportReport* report,
                                 const ImportOptions& options) {
-  // A pipe or a device would block the read or never end it.
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  // Opened without waiting for a pipe's writer, and read only when it is a
+  // regular file: a pipe or a device would block the read or never end it.
+  struct Opened {
+    int fd;
+    ~Opened() {
+      if (fd >= 0) ::close(fd);
+    }
+  } const in{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  struct stat st {};
+  // A socket opens to nothing: what stands there is asked by its path.
+  const bool known = in.fd >= 0 ? ::fstat(in.fd, &st) == 0 : ::stat(path.c_str(), &st) == 0;
   // mutate: plcopen-pipe-read
-  if (!error && status.type() != std::filesystem::file_type::regular)
+  if (known && !S_ISREG(st.st_mode))
     return {ImportStatus::kNotAFile, 0,
-            status.type() == std::filesystem::file_type::directory ? "a directory, not a file"
-                                                                    : "not a regular file (a pipe, socket or device)"};
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
-  long size = -1;
-  if (in && std::fseek(in.get(), 0, SEEK_END) == 0) size = std::ftell(in.get());
-  if (size > kMaxFileBytes) return {ImportStatus::kUnreadable, 0, "larger than 256 MiB; no project is that big"};
+            S_ISDIR(st.st_mode) ? "a directory, not a file" : "not a regular file (a pipe, socket or device)"};
+  if (in.fd < 0 || !known) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
+  if (st.st_size > kMaxFileBytes) return {ImportStatus::kUnreadable, 0, "larger than 256 MiB; no project is that big"};
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
   // Left unfilled: the read writes every byte, and the parse works in it.
-  std::unique_ptr<char[]> xml;
-  if (size >= 0 && std::fseek(in.get(), 0, SEEK_SET) == 0) {
-    xml = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
-    if (std::fread(xml.get(), 1, static_cast<std::size_t>(size), in.get()) != static_cast<std::size_t>(size))
-      xml.reset();
+  const std::unique_ptr<char[]> xml = std::make_unique_for_overwrite<char[]>(size);
+  for (std::size_t got = 0; got < size;) {
+    const ssize_t n = ::read(in.fd, xml.get() + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
+    got += static_cast<std::size_t>(n);
   }
-  if (!xml) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
-  return ImportInPlace(xml.get(), static_cast<std::size_t>(size), server, report, options);
+  return ImportInPlace(xml.get(), size, server, report, options);
 }
 
 }  // namespace nametree::plcopen
