@@ -495,7 +495,10 @@ class Importer {
     step.kind = kind;
     // mutate: plcopen-path-step-stale
     step.named = named;
-    if (named) step.shownName = ShownName(nameAttribute, kShownPathName);
+    // A name is read whole once, for its judging, its path step and its
+    // label; another element's name attribute is shown from its start only.
+    CString text;
+    bool read = false;
     depth_ = f.depth;
     std::uint32_t id = 0;
     int opened = -1;
@@ -508,7 +511,9 @@ class Importer {
     const std::size_t elementsBefore = report_.elements.size();
     auto name = [&](int slot, Element e) {
       if (!named) return;
-      const CString text = XmlText(nameAttribute.value());
+      text = XmlText(nameAttribute.value());
+      step.shownName = Shown(text, kShownPathName);
+      read = true;
       // mutate: plcopen-vendor-text-judged
       if (up.vendor && HoldsSpace(text)) return Skip(Skipped::Why::kVendorText, node, text);
       // mutate: plcopen-instance-judged
@@ -604,10 +609,11 @@ class Importer {
     }
     if (opened >= 0) {
       // mutate: plcopen-label-names-dropped
-      if (named) slots_[opened].name = XmlText(nameAttribute.value());
+      if (named) slots_[opened].name = read ? std::move(text) : XmlText(nameAttribute.value());
       slots_[opened].key = f.key;
       if (report_.elements.size() > elementsBefore) slots_[opened].element = elementsBefore;
     }
+    if (named && !read) step.shownName = ShownName(nameAttribute, kShownPathName);
     if (globalId) {
       if (!id && opened >= 0) id = slots_[opened].id;
       if (id) report_.globalIds.push_back({ToUtf8(XmlText(globalId.value())), id});
@@ -634,6 +640,7 @@ class Importer {
 // than the walk of the project.
 std::vector<std::size_t> Newlines(std::string_view text) {
   std::vector<std::size_t> at;
+  at.reserve(text.size() / 32);  // a line of a project is rarely shorter
   std::size_t i = 0;
 #if defined(__SSE2__)
   const __m128i feed = _mm_set1_epi8('\n');
