@@ -350,7 +350,12 @@ class Importer {
   // each name cut: its cost does not grow with the depth or the names above.
   std::string PathOf() const {
     const std::size_t first = depth_ > kMaxPathElements ? depth_ - kMaxPathElements : 0;
-    std::string path = first > 0 ? "\xE2\x80\xA6" : "";
+    std::size_t length = 3;
+    for (std::size_t i = first; i < depth_; ++i)
+      length += 1 + steps_[i].kind.size() + (steps_[i].named ? steps_[i].shownName.size() + 2 : 0);
+    std::string path;
+    path.reserve(length);
+    if (first > 0) path = "\xE2\x80\xA6";
     for (std::size_t i = first; i < depth_; ++i) {
       const Step& step = steps_[i];
       if (!path.empty()) path += '/';
