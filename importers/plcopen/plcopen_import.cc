@@ -6,12 +6,8 @@
 
 #include <pugixml.hpp>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +19,7 @@
 
 #include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
+#include "line_index.h"
 #include "unread_elements.h"
 
 namespace nametree::plcopen {
@@ -220,9 +217,9 @@ Scope PouScope(pugi::xml_node pou) {
 
 class Importer {
  public:
-  Importer(CNameServer& server, ImportReport& report, const std::vector<std::size_t>& newlines,
+  Importer(CNameServer& server, ImportReport& report, LineIndex& lines,
            const ImportOptions& options, std::string_view buffer)
-      : server_(server), report_(report), newlines_(newlines), options_(options), buffer_(buffer) {}
+      : server_(server), report_(report), lines_(lines), options_(options), buffer_(buffer) {}
 
   void Run(pugi::xml_node root) {
     slots_.push_back(Slot{-1, 2, 0, 0, std::nullopt, false, {}, Chained({}, "", "", false), static_cast<std::size_t>(-1)});
@@ -316,10 +313,10 @@ class Importer {
     std::size_t offset = static_cast<std::size_t>(node.offset_debug());
     if (name && name.value() >= buffer_.data() && name.value() <= buffer_.data() + buffer_.size())
       offset = static_cast<std::size_t>(name.value() - buffer_.data());
-    const std::size_t line = LineAt(offset);
+    const std::size_t line = lines_.LineAt(offset);
     if (line != cursorLine_ || offset < cursorOffset_) {
       cursorLine_ = line;
-      cursorOffset_ = line > 1 ? newlines_[line - 2] + 1 : 0;
+      cursorOffset_ = lines_.LineStart(offset);
       // mutate: plcopen-column-from-zero
       cursorColumn_ = 1;
     }
@@ -338,12 +335,6 @@ class Importer {
     for (std::size_t at = offset; at < end && at < buffer_.size(); ++at)
       width += (static_cast<unsigned char>(buffer_[at]) & 0xC0) != 0x80;
     return width;
-  }
-
-  std::size_t LineAt(std::size_t offset) const {
-    return static_cast<std::size_t>(std::upper_bound(newlines_.begin(), newlines_.end(), offset) -
-                                    // mutate: plcopen-line-from-zero
-                                    newlines_.begin()) + 1;
   }
 
   // The innermost kMaxPathElements elements of the element being entered,
@@ -628,7 +619,7 @@ class Importer {
 
   CNameServer& server_;
   ImportReport& report_;
-  const std::vector<std::size_t>& newlines_;
+  LineIndex& lines_;
   const ImportOptions& options_;
   std::vector<Slot> slots_;
   std::vector<int> chain_;
@@ -639,31 +630,6 @@ class Importer {
   std::vector<Step> steps_;  // from the root to the element being entered
   std::size_t depth_ = 0;    // of that element
 };
-
-// The offset of every line feed, in order. Sixteen bytes are compared in
-// one step where the processor can: a call per line (memchr) cost more
-// than the walk of the project.
-std::vector<std::size_t> Newlines(std::string_view text) {
-  std::vector<std::size_t> at;
-  at.reserve(text.size() / 32);  // a line of a project is rarely shorter
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i feed = _mm_set1_epi8('\n');
-  for (; i + 16 <= text.size(); i += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-    unsigned feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)));
-    // mutate: plcopen-newline-scan-misses
-    for (; feeds; feeds &= feeds - 1) at.push_back(i + static_cast<std::size_t>(std::countr_zero(feeds)));
-  }
-#endif
-  for (std::size_t next; (next = text.find('\n', i)) != std::string_view::npos; i = next + 1) at.push_back(next);
-  return at;
-}
-
-std::size_t LineAt(const std::vector<std::size_t>& newlines, std::size_t offset) {
-  return static_cast<std::size_t>(std::upper_bound(newlines.begin(), newlines.end(), offset) - newlines.begin()) +
-         1;
-}
 
 // The root must be a project element in one of the TC6 namespaces.
 bool IsProject(pugi::xml_node root, std::string* found) {
@@ -683,22 +649,22 @@ ImportFailure ImportInPlace(char* xml, std::size_t size, CNameServer& server, Im
                             const ImportOptions& options) {
   const std::string_view text(xml, size);
   // Lines are counted before the parse, which writes into the buffer.
-  const std::vector<std::size_t> newlines = Newlines(text);
+  LineIndex lines(text);
   pugi::xml_document doc;
   // No DOCTYPE, no entity expansion; parsed in place, so the file is held
   // once. References are replaced by XmlText where a value is read.
   const pugi::xml_parse_result parsed = doc.load_buffer_inplace(xml, size, pugi::parse_minimal);
   if (!parsed)
-    return {ImportStatus::kMalformed, LineAt(newlines, static_cast<std::size_t>(parsed.offset)),
+    return {ImportStatus::kMalformed, lines.LineAt(static_cast<std::size_t>(parsed.offset)),
             std::string("malformed XML: ") + parsed.description()};
   const pugi::xml_node root = doc.document_element();
   std::string found;
   if (!IsProject(root, &found))
-    return {ImportStatus::kNotPlcopen, LineAt(newlines, static_cast<std::size_t>(root.offset_debug())),
+    return {ImportStatus::kNotPlcopen, lines.LineAt(static_cast<std::size_t>(root.offset_debug())),
             "expected the root element <project> of the PLCopen TC6 namespace " + std::string(kNamespaces[0]) +
                 " (or " + std::string(kNamespaces[1]) + "), found " + found};
   *report = ImportReport{};
-  Importer(server, *report, newlines, options, text).Run(root);
+  Importer(server, *report, lines, options, text).Run(root);
   report->globalContainer = server.GetGlobalContainerID();
   return {};
 }

@@ -1,0 +1,64 @@
+#include "line_index.h"
+
+#include <algorithm>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace nametree::plcopen {
+
+namespace {
+
+// The line feeds among 64 bytes, as the bits of a mask.
+std::uint64_t FeedsOf(const char* block) {
+  std::uint64_t mask = 0;
+#if defined(__SSE2__)
+  const __m128i feed = _mm_set1_epi8('\n');
+  for (int part = 0; part < 4; ++part) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
+    const auto bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)));
+    // mutate: plcopen-line-mask-shifted
+    mask |= static_cast<std::uint64_t>(bits) << (16 * part);
+  }
+#else
+  for (int k = 0; k < 64; ++k) mask |= static_cast<std::uint64_t>(block[k] == '\n') << k;
+#endif
+  return mask;
+}
+
+// The bits of the offsets up to `offset` in its block, itself included.
+std::uint64_t UpTo(std::size_t offset) { return (std::uint64_t{2} << (offset % 64)) - 1; }
+
+}  // namespace
+
+LineIndex::LineIndex(std::string_view text) : size_(text.size()) {
+  const std::size_t whole = text.size() / 64;
+  masks_.reserve(whole + 1);
+  for (std::size_t b = 0; b < whole; ++b) masks_.push_back(FeedsOf(text.data() + 64 * b));
+  std::uint64_t tail = 0;
+  for (std::size_t at = 64 * whole; at < text.size(); ++at)
+    tail |= static_cast<std::uint64_t>(text[at] == '\n') << (at % 64);
+  masks_.push_back(tail);
+}
+
+std::size_t LineIndex::LineAt(std::size_t offset) {
+  offset = std::min(offset, size_);
+  const std::size_t block = offset / 64;
+  // mutate: plcopen-line-cursor-forgets
+  for (; block_ < block; ++block_) feeds_ += static_cast<std::size_t>(std::popcount(masks_[block_]));
+  for (; block_ > block; --block_) feeds_ -= static_cast<std::size_t>(std::popcount(masks_[block_ - 1]));
+  // mutate: plcopen-line-from-zero
+  return feeds_ + static_cast<std::size_t>(std::popcount(masks_[block] & UpTo(offset))) + 1;
+}
+
+std::size_t LineIndex::LineStart(std::size_t offset) const {
+  offset = std::min(offset, size_);
+  std::size_t block = offset / 64;
+  std::uint64_t feeds = masks_[block] & UpTo(offset);
+  while (!feeds && block > 0) feeds = masks_[--block];
+  return feeds ? 64 * block + 64 - static_cast<std::size_t>(std::countl_zero(feeds)) : 0;
+}
+
+}  // namespace nametree::plcopen
