@@ -11,21 +11,24 @@ namespace nametree::plcopen {
 
 namespace {
 
+#if defined(__SSE2__)
+// The line feeds among the sixteen bytes at `at`, as the low bits of a mask.
+std::uint64_t FeedsOf16(const char* at) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  return static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+}
+#endif
+
 // The line feeds among 64 bytes, as the bits of a mask.
 std::uint64_t FeedsOf(const char* block) {
-  std::uint64_t mask = 0;
 #if defined(__SSE2__)
-  const __m128i feed = _mm_set1_epi8('\n');
-  for (int part = 0; part < 4; ++part) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
-    const auto bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, feed)));
-    // mutate: plcopen-line-mask-shifted
-    mask |= static_cast<std::uint64_t>(bits) << (16 * part);
-  }
+  // mutate: plcopen-line-mask-shifted
+  return FeedsOf16(block) | FeedsOf16(block + 16) << 16 | FeedsOf16(block + 32) << 32 | FeedsOf16(block + 48) << 48;
 #else
+  std::uint64_t mask = 0;
   for (int k = 0; k < 64; ++k) mask |= static_cast<std::uint64_t>(block[k] == '\n') << k;
-#endif
   return mask;
+#endif
 }
 
 // The bits of the offsets up to `offset` in its block, itself included.
