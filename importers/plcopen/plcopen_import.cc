@@ -379,13 +379,12 @@ class Importer {
   }
 
   // Enters the element's name into the slot's container; returns its ID, or
-  // 0 after listing the refusal.
+  // 0 after listing the refusal. `e` comes with the name as shown.
   std::uint32_t Name(int slot, pugi::xml_node node, const CString& name, Element e) {
     // mutate: plcopen-element-uncounted
     ++report_.named;
     e.text = name.substr(0, 2 * kMaxNameLength);
     e.length = name.size();
-    e.name = Shown(name, kShownName);
     e.where = LocationOf(node);
     const std::size_t index = report_.elements.size();
     report_.elements.push_back(std::move(e));
@@ -508,7 +507,9 @@ class Importer {
     auto name = [&](int slot, Element e) {
       if (!named) return;
       text = XmlText(nameAttribute.value());
-      step.shownName = Shown(text, kShownPathName);
+      e.name = Shown(text, kShownName);
+      // A short name is shown whole in both.
+      step.shownName = text.size() <= kShownPathName ? e.name : Shown(text, kShownPathName);
       read = true;
       // mutate: plcopen-vendor-text-judged
       if (up.vendor && HoldsSpace(text)) return Skip(Skipped::Why::kVendorText, node, text);
