@@ -102,6 +102,8 @@ CString XmlText(std::string_view raw) {
     }
     plain = at + semicolon + 1;
   }
+  // Most names hold no reference: their text is decoded straight.
+  if (plain == 0) return FromUtf8(raw);
   out += FromUtf8(raw.substr(plain));
   return out;
 }
