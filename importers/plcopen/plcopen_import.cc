@@ -510,8 +510,9 @@ class Importer {
       if (!named) return;
       text = XmlText(nameAttribute.value());
       e.name = Shown(text, kShownName);
-      // A short name is shown whole in both.
-      step.shownName = text.size() <= kShownPathName ? e.name : Shown(text, kShownPathName);
+      // A name short enough to be shown whole in both is shown once.
+      step.shownName =
+          text.size() <= std::min(kShownName, kShownPathName) ? e.name : Shown(text, kShownPathName);
       read = true;
       // mutate: plcopen-vendor-text-judged
       if (up.vendor && HoldsSpace(text)) return Skip(Skipped::Why::kVendorText, node, text);
