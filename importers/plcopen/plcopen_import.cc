@@ -1,18 +1,26 @@
 #include "nametree/plcopen_import.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <pugixml.hpp>
 
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <optional>
-#include <fstream>
 #include <iterator>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 
 #include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
+#include "line_index.h"
+#include "unread_elements.h"
 
 namespace nametree::plcopen {
 
@@ -20,7 +28,7 @@ namespace {
 
 constexpr std::string_view kNamespaces[] = {"http://www.plcopen.org/xml/tc6_0201",
                                             "http://www.plcopen.org/xml/tc6_0200"};
-constexpr std::streamoff kMaxFileBytes = std::streamoff{256} << 20;
+constexpr off_t kMaxFileBytes = off_t{256} << 20;
 // What a report shows of one text: a refusal's name, and each name in a path.
 // mutate: plcopen-name-uncut, plcopen-path-names-uncut
 constexpr std::size_t kShownName = 64, kShownPathName = 24;
@@ -94,6 +102,8 @@ CString XmlText(std::string_view raw) {
     }
     plain = at + semicolon + 1;
   }
+  // Most names hold no reference: their text is decoded straight.
+  if (plain == 0) return FromUtf8(raw);
   out += FromUtf8(raw.substr(plain));
   return out;
 }
@@ -163,6 +173,7 @@ struct Frame {
   bool vendor = false;      // inside addData
   Scope scope = Scope::kProject;  // where the variables met here are declared
   bool members = false;           // variables here are members of a type
+  bool unread = false;            // the walk does not enter it (unread_elements.h)
   ElementKey key{};               // of the element itself
   std::size_t depth = 0;          // elements from the root down to this one
 };
@@ -208,9 +219,9 @@ Scope PouScope(pugi::xml_node pou) {
 
 class Importer {
  public:
-  Importer(CNameServer& server, ImportReport& report, const std::vector<std::size_t>& newlines,
+  Importer(CNameServer& server, ImportReport& report, LineIndex& lines,
            const ImportOptions& options, std::string_view buffer)
-      : server_(server), report_(report), newlines_(newlines), options_(options), buffer_(buffer) {}
+      : server_(server), report_(report), lines_(lines), options_(options), buffer_(buffer) {}
 
   void Run(pugi::xml_node root) {
     slots_.push_back(Slot{-1, 2, 0, 0, std::nullopt, false, {}, Chained({}, "", "", false), static_cast<std::size_t>(-1)});
@@ -230,7 +241,7 @@ class Importer {
     // the frame stack.
     pugi::xml_node cur = root;
     for (;;) {
-      if (pugi::xml_node child = NextElement(cur.first_child())) {
+      if (pugi::xml_node child = stack.back().unread ? pugi::xml_node() : NextElement(cur.first_child())) {
         stack.push_back(Enter(stack.back(), child));
         cur = child;
         continue;
@@ -304,10 +315,10 @@ class Importer {
     std::size_t offset = static_cast<std::size_t>(node.offset_debug());
     if (name && name.value() >= buffer_.data() && name.value() <= buffer_.data() + buffer_.size())
       offset = static_cast<std::size_t>(name.value() - buffer_.data());
-    const std::size_t line = LineAt(offset);
+    const std::size_t line = lines_.LineAt(offset);
     if (line != cursorLine_ || offset < cursorOffset_) {
       cursorLine_ = line;
-      cursorOffset_ = line > 1 ? newlines_[line - 2] + 1 : 0;
+      cursorOffset_ = lines_.LineStart(offset);
       // mutate: plcopen-column-from-zero
       cursorColumn_ = 1;
     }
@@ -328,17 +339,16 @@ class Importer {
     return width;
   }
 
-  std::size_t LineAt(std::size_t offset) const {
-    return static_cast<std::size_t>(std::upper_bound(newlines_.begin(), newlines_.end(), offset) -
-                                    // mutate: plcopen-line-from-zero
-                                    newlines_.begin()) + 1;
-  }
-
   // The innermost kMaxPathElements elements of the element being entered,
   // each name cut: its cost does not grow with the depth or the names above.
   std::string PathOf() const {
     const std::size_t first = depth_ > kMaxPathElements ? depth_ - kMaxPathElements : 0;
-    std::string path = first > 0 ? "\xE2\x80\xA6" : "";
+    std::size_t length = 3;
+    for (std::size_t i = first; i < depth_; ++i)
+      length += 1 + steps_[i].kind.size() + (steps_[i].named ? steps_[i].shownName.size() + 2 : 0);
+    std::string path;
+    path.reserve(length);
+    if (first > 0) path = "\xE2\x80\xA6";
     for (std::size_t i = first; i < depth_; ++i) {
       const Step& step = steps_[i];
       if (!path.empty()) path += '/';
@@ -371,13 +381,12 @@ class Importer {
   }
 
   // Enters the element's name into the slot's container; returns its ID, or
-  // 0 after listing the refusal.
+  // 0 after listing the refusal. `e` comes with the name as shown.
   std::uint32_t Name(int slot, pugi::xml_node node, const CString& name, Element e) {
     // mutate: plcopen-element-uncounted
     ++report_.named;
     e.text = name.substr(0, 2 * kMaxNameLength);
     e.length = name.size();
-    e.name = Shown(name, kShownName);
     e.where = LocationOf(node);
     const std::size_t index = report_.elements.size();
     report_.elements.push_back(std::move(e));
@@ -474,6 +483,7 @@ class Importer {
     Frame f = up;
     f.depth = up.depth + 1;
     const std::string_view kind = LocalName(node.name());
+    f.unread = ContentUnread(kind);
     const pugi::xml_attribute nameAttribute = node.attribute("name");
     const pugi::xml_attribute globalId = node.attribute("globalId");
     const bool named = nameAttribute;
@@ -482,7 +492,10 @@ class Importer {
     step.kind = kind;
     // mutate: plcopen-path-step-stale
     step.named = named;
-    if (named) step.shownName = ShownName(nameAttribute, kShownPathName);
+    // A name is read whole once, for its judging, its path step and its
+    // label; another element's name attribute is shown from its start only.
+    CString text;
+    bool read = false;
     depth_ = f.depth;
     std::uint32_t id = 0;
     int opened = -1;
@@ -495,7 +508,12 @@ class Importer {
     const std::size_t elementsBefore = report_.elements.size();
     auto name = [&](int slot, Element e) {
       if (!named) return;
-      const CString text = XmlText(nameAttribute.value());
+      text = XmlText(nameAttribute.value());
+      e.name = Shown(text, kShownName);
+      // A name short enough to be shown whole in both is shown once.
+      step.shownName =
+          text.size() <= std::min(kShownName, kShownPathName) ? e.name : Shown(text, kShownPathName);
+      read = true;
       // mutate: plcopen-vendor-text-judged
       if (up.vendor && HoldsSpace(text)) return Skip(Skipped::Why::kVendorText, node, text);
       // mutate: plcopen-instance-judged
@@ -591,10 +609,11 @@ class Importer {
     }
     if (opened >= 0) {
       // mutate: plcopen-label-names-dropped
-      if (named) slots_[opened].name = XmlText(nameAttribute.value());
+      if (named) slots_[opened].name = read ? std::move(text) : XmlText(nameAttribute.value());
       slots_[opened].key = f.key;
       if (report_.elements.size() > elementsBefore) slots_[opened].element = elementsBefore;
     }
+    if (named && !read) step.shownName = ShownName(nameAttribute, kShownPathName);
     if (globalId) {
       if (!id && opened >= 0) id = slots_[opened].id;
       if (id) report_.globalIds.push_back({ToUtf8(XmlText(globalId.value())), id});
@@ -604,7 +623,7 @@ class Importer {
 
   CNameServer& server_;
   ImportReport& report_;
-  const std::vector<std::size_t>& newlines_;
+  LineIndex& lines_;
   const ImportOptions& options_;
   std::vector<Slot> slots_;
   std::vector<int> chain_;
@@ -615,11 +634,6 @@ class Importer {
   std::vector<Step> steps_;  // from the root to the element being entered
   std::size_t depth_ = 0;    // of that element
 };
-
-std::size_t LineAt(const std::vector<std::size_t>& newlines, std::size_t offset) {
-  return static_cast<std::size_t>(std::upper_bound(newlines.begin(), newlines.end(), offset) - newlines.begin()) +
-         1;
-}
 
 // The root must be a project element in one of the TC6 namespaces.
 bool IsProject(pugi::xml_node root, std::string* found) {
@@ -634,6 +648,31 @@ bool IsProject(pugi::xml_node root, std::string* found) {
          std::find(std::begin(kNamespaces), std::end(kNamespaces), ns) != std::end(kNamespaces);
 }
 
+// `xml` is the parse buffer.
+ImportFailure ImportInPlace(char* xml, std::size_t size, CNameServer& server, ImportReport* report,
+                            const ImportOptions& options) {
+  const std::string_view text(xml, size);
+  // Lines are counted before the parse, which writes into the buffer.
+  LineIndex lines(text);
+  pugi::xml_document doc;
+  // No DOCTYPE, no entity expansion; parsed in place, so the file is held
+  // once. References are replaced by XmlText where a value is read.
+  const pugi::xml_parse_result parsed = doc.load_buffer_inplace(xml, size, pugi::parse_minimal);
+  if (!parsed)
+    return {ImportStatus::kMalformed, lines.LineAt(static_cast<std::size_t>(parsed.offset)),
+            std::string("malformed XML: ") + parsed.description()};
+  const pugi::xml_node root = doc.document_element();
+  std::string found;
+  if (!IsProject(root, &found))
+    return {ImportStatus::kNotPlcopen, lines.LineAt(static_cast<std::size_t>(root.offset_debug())),
+            "expected the root element <project> of the PLCopen TC6 namespace " + std::string(kNamespaces[0]) +
+                " (or " + std::string(kNamespaces[1]) + "), found " + found};
+  *report = ImportReport{};
+  Importer(server, *report, lines, options, text).Run(root);
+  report->globalContainer = server.GetGlobalContainerID();
+  return {};
+}
+
 }  // namespace
 
 const Element* ImportReport::ElementOf(std::uint32_t nameID) const {
@@ -643,53 +682,38 @@ const Element* ImportReport::ElementOf(std::uint32_t nameID) const {
 
 ImportFailure ImportPlcopenBuffer(std::string xml, CNameServer& server, ImportReport* report,
                                   const ImportOptions& options) {
-  // Lines are counted before the parse, which writes into the buffer.
-  std::vector<std::size_t> newlines;
-  for (std::size_t at = xml.find('\n'); at != std::string::npos; at = xml.find('\n', at + 1))
-    newlines.push_back(at);
-  pugi::xml_document doc;
-  // No DOCTYPE, no entity expansion; parsed in place, so the file is held
-  // once. References are replaced by XmlText where a value is read.
-  const pugi::xml_parse_result parsed = doc.load_buffer_inplace(xml.data(), xml.size(), pugi::parse_minimal);
-  if (!parsed)
-    return {ImportStatus::kMalformed, LineAt(newlines, static_cast<std::size_t>(parsed.offset)),
-            std::string("malformed XML: ") + parsed.description()};
-  const pugi::xml_node root = doc.document_element();
-  std::string found;
-  if (!IsProject(root, &found))
-    return {ImportStatus::kNotPlcopen, LineAt(newlines, static_cast<std::size_t>(root.offset_debug())),
-            "expected the root element <project> of the PLCopen TC6 namespace " + std::string(kNamespaces[0]) +
-                " (or " + std::string(kNamespaces[1]) + "), found " + found};
-  *report = ImportReport{};
-  Importer(server, *report, newlines, options, std::string_view(xml)).Run(root);
-  report->globalContainer = server.GetGlobalContainerID();
-  return {};
+  return ImportInPlace(xml.data(), xml.size(), server, report, options);
 }
 
 ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, ImportReport* report,
                                 const ImportOptions& options) {
-  // A pipe or a device would block the read or never end it.
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  // mutate: plcopen-pipe-read
-  if (!error && status.type() != std::filesystem::file_type::regular)
-    return {ImportStatus::kNotAFile, 0,
-            status.type() == std::filesystem::file_type::directory ? "a directory, not a file"
-                                                                    : "not a regular file (a pipe, socket or device)"};
-  std::ifstream in(path, std::ios::binary);
-  std::string xml;
-  if (in) {
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size > kMaxFileBytes) return {ImportStatus::kUnreadable, 0, "larger than 256 MiB; no project is that big"};
-    if (size >= 0) {
-      xml.resize(static_cast<std::size_t>(size));
-      in.read(xml.data(), size);
+  // Opened without waiting for a pipe's writer, and read only when it is a
+  // regular file: a pipe or a device would block the read or never end it.
+  struct Opened {
+    int fd;
+    ~Opened() {
+      if (fd >= 0) ::close(fd);
     }
+  } const in{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  struct stat st {};
+  // A socket opens to nothing: what stands there is asked by its path.
+  const bool known = in.fd >= 0 ? ::fstat(in.fd, &st) == 0 : ::stat(path.c_str(), &st) == 0;
+  // mutate: plcopen-pipe-read
+  if (known && !S_ISREG(st.st_mode))
+    return {ImportStatus::kNotAFile, 0,
+            S_ISDIR(st.st_mode) ? "a directory, not a file" : "not a regular file (a pipe, socket or device)"};
+  if (in.fd < 0 || !known) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
+  if (st.st_size > kMaxFileBytes) return {ImportStatus::kUnreadable, 0, "larger than 256 MiB; no project is that big"};
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  // Left unfilled: the read writes every byte, and the parse works in it.
+  const std::unique_ptr<char[]> xml = std::make_unique_for_overwrite<char[]>(size);
+  for (std::size_t got = 0; got < size;) {
+    const ssize_t n = ::read(in.fd, xml.get() + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
+    got += static_cast<std::size_t>(n);
   }
-  if (!in) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
-  return ImportPlcopenBuffer(std::move(xml), server, report, options);
+  return ImportInPlace(xml.get(), size, server, report, options);
 }
 
 }  // namespace nametree::plcopen
