@@ -76,10 +76,31 @@ class ChainIndex {
         hole = j;
       }
     }
+    // mutate: chain-index-erase-leaves-slot
     slots_[hole] = kNone;
     prev_[entry] = kNone;
     // mutate: chain-index-erase-keeps-count
     --used_;
+  }
+
+  // Whether the slots hold exactly used_ entries, each with a predecessor
+  // and each reached from its home without a gap, so that a lookup finds
+  // it. With a lookup of every chained entry finding it, and used_ equal
+  // to their count, every entry then has exactly one slot.
+  // Visits every slot; for invariant checks only.
+  template <class HashOf>
+  bool CheckSlots(HashOf&& hashOf) const {
+    if (!slots_) return used_ == 0;
+    std::size_t held = 0;
+    for (std::size_t i = 0; i <= mask_; ++i) {
+      const std::uint32_t e = slots_[i];
+      if (e == kNone) continue;
+      ++held;
+      if (e >= prev_.size() || prev_[e] == kNone) return false;
+      for (std::size_t j = Home(hashOf(e)); j != i; j = (j + 1) & mask_)
+        if (slots_[j] == kNone) return false;
+    }
+    return held == used_;
   }
 
   std::size_t MemoryUsage() const {

@@ -238,6 +238,7 @@ class ChainedTable {
       if (Matches(*link, key)) {
         const std::uint32_t dead = *link;
         *link = pool_[dead].next;
+        // mutate: sparse-bucket-kept-empty
         if (!spread_->dense && *head == kNone && count_ > 1) EraseSlot(b);
         Value gone = Retire(dead);
         if (out) *out = std::move(gone);
@@ -369,9 +370,10 @@ class ChainedTable {
   }
 
   // Whether each entry lies in its own bucket's chain, is the one a lookup
-  // of its key finds (so no key is held twice), count_ counts them all, and
-  // a chain index, while kept, names the link in front of every entry and
-  // holds a slot for no other.
+  // of its key finds (so no key is held twice), count_ counts them all,
+  // sparse buckets hold no empty chain, and a chain index, while kept, sits
+  // beside the full bucket array, names the link in front of every entry
+  // and holds one slot for each and none for any other.
   // Visits every entry; for invariant checks only.
   bool CheckChains() const {
     if (listed_) {
@@ -392,12 +394,14 @@ class ChainedTable {
       }
       return ok;
     };
+    if (spread_->index && !spread_->dense) return false;
     if (spread_->dense) {
       for (std::uint32_t b = 0; ok && b < buckets_; ++b) chain(b, spread_->dense[b]);
     } else {
-      spread_->sparse.Walk(chain);
+      spread_->sparse.Walk([&](std::uint32_t b, std::uint32_t head) { return (ok = head != kNone) && chain(b, head); });
     }
-    return ok && seen == count_ && (!spread_->index || spread_->index->Size() == count_);
+    return ok && seen == count_ &&
+           (!spread_->index || (spread_->index->Size() == count_ && spread_->index->CheckSlots(HashOfEntry())));
   }
 
   // Whether the pool and the sparse buckets keep their invariants, with

@@ -18,6 +18,14 @@ ContainerTablesBox::~ContainerTablesBox() { operator->()->~ContainerTables(); }
 // mutate: tables-tell-index-of-holder
 CNameContainer* ContainerTables::Owner() const { return place_.index->ContainerOf(place_); }
 
+void ContainerTables::FetchForAdd() const {
+  if (const NameTables* t = names_.get()) {
+    PrefetchLine(t);
+    PrefetchLine(reinterpret_cast<const char*>(t) + sizeof(NameTables) - 1);
+  }
+  if (place_.index) place_.index->FetchNameIdSlot(CNameContainer::GetLastIssuedNameID() + 1);
+}
+
 void ContainerTables::MakeRoomForUnits() {
   NameTables* t = names_.get();
   if (!t || !t->units.WantsCompaction()) return;

@@ -137,16 +137,14 @@ class ContainerTables {
   std::string CheckUnits() const;
 
   // --- names
-  // Ask the cache, ahead of adding a name, for the name tables' block and
-  // then, once that has arrived, for what the add reads of their entries
-  // and units. They change nothing.
-  void PrefetchNames() const {
-    if (const NameTables* t = names_.get()) {
-      PrefetchLine(t);
-      PrefetchLine(reinterpret_cast<const char*>(t) + sizeof(NameTables) - 1);
-    }
-  }
-  void PrefetchNameEntries() const {
+  // The first half of an add (see ContainerAccess::StartAddName): asks
+  // the cache for the name tables' block and the index's slot for the ID
+  // the add will draw.
+  void FetchForAdd() const;
+  // The second half's fetch: once the block has arrived, what the add reads
+  // of the entries and units it points at, all at once rather than one
+  // after another as the add reaches them.
+  void FetchEntriesForAdd() const {
     if (const NameTables* t = names_.get()) {
       t->units.Prefetch();
       t->names.Prefetch();
@@ -240,11 +238,25 @@ struct ContainerAccess {
   }
   // The record loader's (persist/record_load.h).
   static void ChangeID(CNameContainer& c, std::uint32_t id) { c.ChangeID(id); }
-  // The server's, which upper-cases and hashes a name once for its checks
-  // and the tables.
-  static std::uint32_t AddNameWithKey(CNameContainer& c, std::u16string_view text, std::u16string_view key,
-                                      std::uint64_t hash) {
-    return c.AddNameWithKey(text, key, hash);
+  // An add of a name in two halves around the caller's checks of it, so
+  // that the memory the add reads arrives while they run: StartAddName
+  // fetches the tables' block and the index's slot for the next ID;
+  // FinishAddName fetches the entries that block points at and adds, with
+  // the key and hash that the server made once for its checks and the
+  // tables. What is fetched is only ever a hint: the result is the add's.
+  // REQUIRES between the two: no change to the container's tables and no ID
+  // drawn, or the lines fetched are not the ones the add reads.
+  struct PendingName {
+    CNameContainer* container;
+  };
+  static PendingName StartAddName(CNameContainer& c) {
+    c.m_Tables->FetchForAdd();
+    return {&c};
+  }
+  static std::uint32_t FinishAddName(const PendingName& add, std::u16string_view text, std::u16string_view key,
+                                     std::uint64_t hash) {
+    add.container->m_Tables->FetchEntriesForAdd();
+    return add.container->AddNameWithKey(text, key, hash);
   }
   static void SetLoadedParent(CNameContainer& c, CNameContainer* parent) { c.m_pParent = parent; }
   static const ObjectCounters* CountersOf(const CNameContainer& c) { return c.m_pCounters.get(); }

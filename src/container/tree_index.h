@@ -73,6 +73,9 @@ namespace nametree {
 
 class CTreeIndex {
  public:
+  // 0: none; a container's handle; or kGroup plus the index of a Group.
+  using Ref = std::uint32_t;
+
   CTreeIndex();
   ~CTreeIndex();
   CTreeIndex(const CTreeIndex&) = delete;
@@ -189,29 +192,46 @@ class CTreeIndex {
   // mutate: text-held-asks-wrong-tag
   bool TextMayBeHeld(std::uint64_t hash) const { return m_ByText.Find(Tag(hash)) != nullptr; }
 
-  // Asks the cache for where the container listed alone under id is kept,
-  // so that finding it later waits on the container itself; changes nothing.
-  void PrefetchContainer(std::uint32_t id) const {
-    const Ref* ref = KeyRef(id);
-    if (ref && !(*ref & kGroup)) PrefetchLine(&m_Handles[*ref]);
+  // Finding a container in two halves, so that the caller's own work runs
+  // while the container's memory arrives. StartFindContainer looks the ID
+  // up and asks the cache for where the container is kept;
+  // FinishFindContainer gives FindContainer's answer and asks for the
+  // container's own lines, which its caller reads next.
+  // REQUIRES between the two: no container enters or leaves the tree and no
+  // top-level ID changes, as the search holds the handle it found.
+  struct ContainerSearch {
+    std::uint32_t id = 0;
+    Ref ref = 0;
+  };
+  ContainerSearch StartFindContainer(std::uint32_t id) const {
+    const Ref* ref = id ? KeyRef(id) : nullptr;
+    if (!ref || !*ref) return {id, 0};
+    if (!(*ref & kGroup)) PrefetchLine(&m_Handles[*ref]);
+    return {id, *ref};
   }
-  // Asks the cache for the slot of the text with this hash; changes nothing.
-  void PrefetchText(std::uint64_t hash) const { m_ByText.Prefetch(Tag(hash)); }
-  // Asks the cache for the slots where a name about to be added is looked
-  // up and listed, by its text's hash and the ID it is likely to draw;
-  // changes nothing.
-  void PrefetchName(std::uint64_t hash, std::uint32_t id) const {
-    PrefetchText(hash);
-    m_ByNameID.Prefetch(id);
+  CNameContainer* FinishFindContainer(const ContainerSearch& search) const {
+    if (!search.ref) return nullptr;
+    // mutate: finish-find-group-as-handle
+    CNameContainer* c = search.ref & kGroup ? FindContainer(search.id) : Holder(search.ref);
+    if (c) ContainerAccess::Prefetch(*c);
+    return c;
   }
-
+  // TextHash(key), with the slot that a lookup of the text reads asked of
+  // the cache, for a caller about to look the text up or add it.
+  std::uint64_t TextHashAhead(std::u16string_view key) const {
+    const std::uint64_t hash = TextHash(key);
+    m_ByText.Prefetch(Tag(hash));
+    return hash;
+  }
   // Bytes held by the index.
   std::size_t MemoryUsage() const;
 
  private:
+  friend class ContainerTables;  // fetches ahead of an add (StartAddName)
+  // Asks the cache for the slot where a name of this ID would be listed.
+  void FetchNameIdSlot(std::uint32_t id) const { m_ByNameID.Prefetch(id); }
+
   struct Group;
-  // 0: none; a container's handle; or kGroup plus the index of a Group.
-  using Ref = std::uint32_t;
   static constexpr Ref kGroup = 0x80000000u;
   struct Place {
     CNameContainer* top;

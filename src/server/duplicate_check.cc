@@ -56,14 +56,12 @@ bool CNameServer::FindDuplicate(std::uint32_t containerID, const CString& name, 
                                 CDuplicateHit* hit) const {
   try {
     if (hit) *hit = CDuplicateHit{};
-    // Every namespace is searched by the same key and hash, made once; the
-    // container's slot in the index is fetched while they are made, and
-    // the text's slot while the container is found.
-    m_pIndex->PrefetchContainer(containerID);
+    // Every namespace is searched by the same key and hash, made once while
+    // the container is found.
+    const CTreeIndex::ContainerSearch search = m_pIndex->StartFindContainer(containerID);
     const CString key = ToUpper(name);
-    const std::uint64_t hash = key.empty() ? 0 : CTreeIndex::TextHash(key);
-    if (hash) m_pIndex->PrefetchText(hash);
-    CNameContainer* container = GetContainer(containerID);
+    const std::uint64_t hash = key.empty() ? 0 : m_pIndex->TextHashAhead(key);
+    CNameContainer* container = m_pIndex->FinishFindContainer(search);
     return container && FindDuplicateOfKey(*container, key, hash, confine, hit);
   } catch (const std::bad_alloc&) {
     return true;

@@ -25,16 +25,16 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
   if (why) *why = {};
   try {
     if (containerID == 0) return Refuse(why, E_FAIL, Reason::kNoContainer);
-    // The container is found in steps that each wait on memory; the name
-    // rule, the key and its hash run while they arrive. The refusals keep
-    // their order: an invalid name before a missing container.
-    m_pIndex->PrefetchContainer(containerID);
+    // The container is found, and the name added, in two halves each, so
+    // that the name rule, the key and the checks run while the memory the
+    // next step reads arrives. The refusals keep their order: an invalid
+    // name before a missing container.
+    const CTreeIndex::ContainerSearch search = m_pIndex->StartFindContainer(containerID);
     if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) {
       if (why) ExplainInvalidName(text, kind, &why->rule);
       return Refuse(why, E_NAME_INVALID, Reason::kInvalidName);
     }
-    CNameContainer* container = GetContainer(containerID);
-    if (container) ContainerAccess::Prefetch(*container);
+    CNameContainer* container = m_pIndex->FinishFindContainer(search);
     // The checks, the tables and the index look the name up by one key and
     // one hash, each made once.
     CString ownKey;
@@ -43,14 +43,9 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     key.assign(text);
     MakeUpper(key);
     // mutate: add-hashes-text-as-typed
-    const std::uint64_t hash = CTreeIndex::TextHash(key);
-    // Where the index will look the name up and list it.
-    m_pIndex->PrefetchName(hash, CNameContainer::GetLastIssuedNameID() + 1);
+    const std::uint64_t hash = m_pIndex->TextHashAhead(key);
     if (!container) return Refuse(why, E_FAIL, Reason::kNoContainer);
-    // Its tables are fetched while the duplicate search runs; then their
-    // entries and units all at once, rather than one after another as the
-    // add reaches them.
-    ContainerAccess::Of(*container).PrefetchNames();
+    const ContainerAccess::PendingName add = ContainerAccess::StartAddName(*container);
     if (checkDuplicates) {
       CDuplicateHit hit;
       // A verdict that names no collision is the search running out of memory.
@@ -64,9 +59,8 @@ HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CStri
     // Refused here rather than at Save, when the work would be lost.
     // mutate: entry-limit-off-by-one
     if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return Refuse(why, E_FAIL, Reason::kFull);
-    ContainerAccess::Of(*container).PrefetchNameEntries();
     // mutate: add-key-as-typed
-    const std::uint32_t added = ContainerAccess::AddNameWithKey(*container, text, key, hash);
+    const std::uint32_t added = ContainerAccess::FinishAddName(add, text, key, hash);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
     // mutate: add-exhausted-as-memory

@@ -29,8 +29,7 @@ bool CNameServer::FindName(std::uint32_t containerID, CString name, bool descend
   try {
     if (containerID == 0 || name.empty()) return false;
     MakeUpper(name);
-    const std::uint64_t hash = CTreeIndex::TextHash(name);
-    m_pIndex->PrefetchText(hash);
+    const std::uint64_t hash = m_pIndex->TextHashAhead(name);
     return m_pIndex->NameSearchedFor(containerID, name, hash, descend);
   } catch (const std::bad_alloc&) {
     return false;
@@ -90,11 +89,9 @@ std::uint32_t CNameServer::GetID(std::uint32_t containerID, CString name) const 
       const CNameContainer* c = GetContainer(containerID);
       return c ? c->GetIDOfName(std::move(name)) : 0;
     }
-    // Both lookups go by one key and hash; the text's slot in the index is
-    // fetched while the container's is found.
+    // Both lookups go by one key and hash.
     MakeUpper(name);
-    const std::uint64_t hash = CTreeIndex::TextHash(name);
-    m_pIndex->PrefetchText(hash);
+    const std::uint64_t hash = m_pIndex->TextHashAhead(name);
     const std::uint32_t* own = m_pIndex->OwnIDIn(containerID, name, hash);
     // mutate: get-id-own-before-global
     std::uint32_t id = 0;
