@@ -42,16 +42,10 @@ int RunSingleEdit(const EditOptions& o, const Context& context) {
   // A new container holds no names, so lint can say nothing new of it.
   // mutate: delete-unchecked
   const bool judged = edit->op != Edit::Op::kAddContainer && !o.noEditCheck;
-  std::optional<EditCheck> check;
   // Judged by the document's own rule, as its lint and batch judge it.
-  DocumentCheckOptions options;
   // mutate: edit-check-ignores-profile-single
-  options.profile = doc.Profile();
-  if (judged) check.emplace(doc.Server(), options);
-  EditContext edits{doc.Server()};
-  edits.doc = &doc;
-  edits.check = check ? &*check : nullptr;
-  edits.strict = o.strict;
+  if (judged) doc.JudgeEdits(doc.CheckOptions(), o.strict);
+  EditContext edits{doc};
   r = ApplyEdit(edits, *edit);
   if (r.exit == kExitError) return context.UsageError(r.text);
   if (r.exit != kExitOk) {

@@ -67,8 +67,8 @@ int RunLint(const Args& args) {
   Document& doc = *opened;
   // Judged as the document keeps it unless told otherwise.
   if (!args.Value("profile")) profile = doc.Profile();
-  if (int rc = LoadKeywords(args, doc.Server())) return rc;
-  const std::vector<DocumentFinding> findings = doc.Lint(LintOptions(doc.Server().GetStoredLastIssuedID(), profile));
+  if (int rc = LoadKeywords(args, doc)) return rc;
+  const std::vector<DocumentFinding> findings = doc.Lint(LintOptions(doc.StoredLastIssuedId(), profile));
   const ContainerLabelLookup label = [&doc](std::uint32_t id) { return doc.Label16(id); };
   // mutate: plcopen-lint-doc-unlocated
   if (const ImportOrigins* origins = doc.Origins())
@@ -88,7 +88,7 @@ struct RepairOptions : KeywordFlags, WriteFlags {
 int RunRepair(const RepairOptions& o, const Context& context) {
   Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, true, o.Options())) return rc;
-  if (int rc = LoadKeywords(o, context, doc.Server())) return rc;
+  if (int rc = LoadKeywords(o, context, doc)) return rc;
   const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
   const std::uint32_t highest = doc.Server().GetHighestID();
   Json json = Json::object();

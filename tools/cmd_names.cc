@@ -41,7 +41,7 @@ int OpenForQuery(const NameQuery& q, const Context& context, Document& doc, std:
   std::string error;
   if (!ResolveLabel(doc, "CONTAINER", &word, &error)) return context.UsageError(error);
   *container = word.id;
-  return LoadKeywords(q, context, doc.Server());
+  return LoadKeywords(q, context, doc);
 }
 
 std::string ContainerWords(const CNameServer& server, std::uint32_t id) {
