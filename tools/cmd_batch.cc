@@ -135,7 +135,6 @@ BatchReport RunBatch(Document& doc, std::string_view input, bool csv, bool stric
   BatchReport report;
   Labels labels;
   // The check after each edit judges names as the document's own lint does.
-  // mutate: batch-check-ignores-profile
   if (editCheck) doc.JudgeEdits(doc.CheckOptions(), strict);
   EditContext context{doc, &labels};
   LineParser parser;
@@ -359,7 +358,7 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
        "or --ref NAME (this batch alone), as 'nametree export --csv' writes them.\n"
        "The document is saved only when every line succeeded, unless --keep-going; every\n"
        "refused line is reported with its number and reason. Exit 1 when a line was\n"
-       "refused, 2 when one could not be read as an edit.",
+       "refused, 2 when one could not be read as an edit or names no container there is.",
                    RunBatchCommand));
 }
 

@@ -43,17 +43,17 @@ int RunSingleEdit(const EditOptions& o, const Context& context) {
   // mutate: delete-unchecked
   const bool judged = edit->op != Edit::Op::kAddContainer && !o.noEditCheck;
   // Judged by the document's own rule, as its lint and batch judge it.
-  // mutate: edit-check-ignores-profile-single
   if (judged) doc.JudgeEdits(doc.CheckOptions(), o.strict);
   EditContext edits{doc};
   r = ApplyEdit(edits, *edit);
-  if (r.exit == kExitError) return context.UsageError(r.text);
+  if (r.exit == kExitError && !r.notFound) return context.UsageError(r.text);
   if (r.exit != kExitOk) {
     const bool strict = !r.findings.empty();
     if (strict && !o.json) PrintFindings(doc.Path().string(), r.findings);
+    const std::string_view kind = r.notFound ? "not-found" : "refused";
     // mutate: refusal-kind-missing
-    context.Report().Error(doc.Path().string(), r.text + " (" + StatusName(r.hr) + ")", r.hr, "refused",
-                        strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
+    context.Report().Error(doc.Path().string(), r.text + " (" + StatusName(r.hr) + ")", r.hr, kind,
+                           strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
     return r.exit;
   }
   if (int rc = SaveDocument(context.Report(), doc)) return rc;

@@ -61,11 +61,14 @@ int RunNext(const NextOptions& o, const Context& context) {
   CString proposal;
   const HRESULT hr = o.local ? server.GetNextName(container, base, digits, &proposal)
                              : server.GetNextAcceptedName(container, base, digits, kind, o.confine, &proposal);
+  if (const Result<ContainerRef> held = doc.Container(container); hr != S_OK && !held) {
+    context.Report().Error(o.file, "no proposal for " + Quoted(base) + ": " + std::string(held.error().reason()), hr,
+                           "not-found");
+    return kExitError;
+  }
   if (hr != S_OK) {
     std::string why;
-    if (!server.GetContainer(container))
-      why = "no container has ID " + std::to_string(container);
-    else if (hr == E_FAIL)
+    if (hr == E_FAIL)
       why = "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
     else if (hr == E_NAME_INVALID)
       why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? base : proposal, kind);

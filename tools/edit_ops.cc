@@ -35,6 +35,8 @@ EditResult Refused(const std::string& what, const std::string& why, HRESULT hr) 
 EditResult Refused(const std::string& what, const Error& error, std::uint32_t container = 0, std::uint32_t name = 0) {
   EditResult r = Refused(what, std::string(error.reason()), error.status());
   r.judgedOut = error.kind() == ErrorKind::kFindings;
+  r.notFound = error.kind() == ErrorKind::kNotFound && error.refusal().reason == CNameRefusal::Reason::kNoContainer;
+  if (r.notFound) r.exit = kExitError;
   r.container = container;
   r.name = name;
   return r;

@@ -44,6 +44,8 @@ struct EditResult {
   std::uint32_t name = 0;  // the name renamed or deleted
   // What lint reports after the edit and did not report before it.
   std::vector<DocumentFinding> findings;
+  // The container named is not there: an error (kExitError), not a refusal.
+  bool notFound = false;
   // Refused by the edit check under strict (Document::JudgeEdits).
   bool judgedOut = false;
   // Refused under strict but left in the document, which has no undo for it.

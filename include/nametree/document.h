@@ -257,6 +257,8 @@ class NAMETREE_API Document {
   // The last issued ID the file stores, and the highest ID the document holds.
   std::uint32_t StoredLastIssuedId() const;
   std::uint32_t HighestId() const;
+  // The container with the ID; kNotFound, saying so, for none.
+  Result<ContainerRef> Container(std::uint32_t id) const;
   // The container holding the name with the ID, 0 for none; its text in *text.
   std::uint32_t HolderOf(std::uint32_t id, std::u16string* text = nullptr) const;
 

@@ -17,7 +17,9 @@ std::string Num(std::uint32_t n) { return std::to_string(n); }
 
 using Reason = CNameRefusal::Reason;
 
+// The one sentence for a missing container.
 Error NoContainer(const std::string& what, std::uint32_t id) {
+  // mutate: missing-container-refused
   return Error(ErrorKind::kNotFound, E_FAIL, what, "no container has ID " + Num(id), {Reason::kNoContainer, {}, {}});
 }
 
@@ -115,6 +117,7 @@ Error NameRefusal(HRESULT hr, const CNameRefusal& why, std::uint32_t container, 
                   std::uint32_t kind, const std::string& what) {
   // mutate: out-of-ids-is-failed
   if (why.reason == Reason::kOutOfIds) return OutOfIds(what);
+  if (why.reason == Reason::kNoContainer) return NoContainer(what, container);
   return Error(KindOf(why.reason), hr, what, DescribeNameRefusal(why, container, name, kind), why);
 }
 
@@ -721,6 +724,7 @@ Result<bool> Document::Reserve(std::u16string_view word) {
 
 DocumentCheckOptions Document::CheckOptions() const {
   DocumentCheckOptions options;
+  // mutate: edit-check-ignores-profile-single
   options.profile = Profile();
   options.useStoredLastID = true;
   options.storedLastID = StoredLastIssuedId();
@@ -742,6 +746,11 @@ bool Document::KeepsRefusedEdit() const { return store_ && store_->judge && stor
 std::uint32_t Document::StoredLastIssuedId() const { return Server().GetStoredLastIssuedID(); }
 
 std::uint32_t Document::HighestId() const { return Server().GetHighestID(); }
+
+Result<ContainerRef> Document::Container(std::uint32_t id) const {
+  if (IsContainer(id)) return *FindContainer(id);
+  return NoContainer("no such container", id);
+}
 
 std::uint32_t Document::HolderOf(std::uint32_t id, std::u16string* text) const {
   const CNameContainer* holder = id == 0 ? nullptr : Server().FindContainerOfName(id);
