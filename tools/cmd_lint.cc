@@ -89,8 +89,8 @@ int RunRepair(const RepairOptions& o, const Context& context) {
   Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, true, o.Options())) return rc;
   if (int rc = LoadKeywords(o, context, doc)) return rc;
-  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  const std::uint32_t highest = doc.Server().GetHighestID();
+  const std::uint32_t stored = doc.StoredLastIssuedId();
+  const std::uint32_t highest = doc.HighestId();
   Json json = Json::object();
   if (stored < highest) {
     CNameContainer::SetLastIssuedNameID(highest);

@@ -147,12 +147,12 @@ TEST_F(Cli, EditsAreSavedAndNotifiedAndRefusalsNamedWithoutTouchingTheFile) {
       {{"add", "DOC", "3", "pump1", "--json"}, "", 1,
        {"{\"error\":\"cannot add \\\"pump1\\\"", "\"result\":\"0x800A03EB\",\"resultName\":\"E_NAME_DUPLICATE\"}"}},
       {{"add", "DOC", "3", "1abc"}, "", 1, {}, {"doc.nt"}},
-      {{"add", "DOC", "99", "Motor"}, "", 1, {}, {"doc.nt"}},
+      {{"add", "DOC", "99", "Motor"}, "", 2, {}, {"doc.nt"}},
       {{"add", "DOC", "3", "MOTOR", "--keywords", "FILE:words.txt"}, "", 1, {}, {"keyword"}},
       {{"rename", "DOC", "2", "Pump1"}, "", 1, {}, {"doc.nt"}},
       {{"rename", "DOC", "77", "Motor"}, "", 1, {}, {"doc.nt"}},
       {{"delete", "DOC", "77"}, "", 1, {}, {"doc.nt"}},
-      {{"add-container", "DOC", "55"}, "", 1, {}, {"doc.nt"}},
+      {{"add-container", "DOC", "55"}, "", 2, {}, {"doc.nt"}},
   });
 }
 
