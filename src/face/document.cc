@@ -168,28 +168,28 @@ Result<std::uint32_t> AddKept(Document::Store& store, std::uint32_t container, s
 Result<bool> RenameKept(Document::Store& store, std::uint32_t id, std::u16string_view name, std::uint32_t kind,
                         const Document::EditOptions& how) {
   CNameServer& server = store.Server();
-  const CString text(name);
-  const std::string what = "cannot rename ID " + Num(id) + " to " + QuotedName(text);
+  CString text(name);  // the one copy: the server keeps it
+  const auto what = [&] { return "cannot rename ID " + Num(id) + " to " + QuotedName(name); };
   CNameRefusal why;
   std::uint32_t serverKind = kind;
   // The document's rule first, as an add asks it before the container.
   if (store.File().ExplainNameRule(text, kind, &why.rule, &serverKind) && serverKind != kind)
-    return NameRefusal(E_NAME_INVALID, {Reason::kInvalidName, why.rule, {}}, 0, text, serverKind, what);
+    return NameRefusal(E_NAME_INVALID, {Reason::kInvalidName, why.rule, {}}, 0, text, serverKind, what());
   const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
-  if (!holder) return NoName(what, id);
+  if (!holder) return NoName(what(), id);
   EditJudge* judge = store.judge.get();
   CString old;
   if (judge) {
     server.GetName(id, old);
     judge->Before().BeforeRename(id, text);
   }
-  const HRESULT hr = server.Rename(0, id, text, serverKind, true, how.confine, &why);
+  const HRESULT hr = server.Rename(0, id, std::move(text), serverKind, true, how.confine, &why);
   if (judge && judge->After(hr == S_OK, 0)) {
     judge->UndoRename(server, id, old);
-    return MoreFindings(what, judge->Findings().size());
+    return MoreFindings(what(), judge->Findings().size());
   }
   if (hr == S_OK || hr == S_FALSE) return hr == S_OK;
-  return NameRefusal(hr, why, holder->GetID(), text, serverKind, what);
+  return NameRefusal(hr, why, holder->GetID(), CString(name), serverKind, what());
 }
 
 // The end of a judged edit the server cannot take back: a strict refusal
