@@ -50,8 +50,8 @@ int RunSingleEdit(const EditOptions& o, const Context& context) {
   if (r.exit != kExitOk) {
     const bool strict = !r.findings.empty();
     if (strict && !o.json) PrintFindings(doc.Path().string(), r.findings);
-    const std::string_view kind = r.notFound ? "not-found" : "refused";
     // mutate: refusal-kind-missing
+    const std::string_view kind = r.notFound ? "not-found" : "refused";
     context.Report().Error(doc.Path().string(), r.text + " (" + StatusName(r.hr) + ")", r.hr, kind,
                            strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
     return r.exit;
