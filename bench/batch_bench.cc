@@ -79,7 +79,7 @@ void BM_Batch100kAddsIn100kContainers(benchmark::State& state) {
     Document doc = Document::InMemory();
     cli::Reporter reporter;
     if (cli::OpenDocument(reporter, doc, scene.working.string(), true) != 0) std::abort();
-    const cli::BatchReport report = cli::RunBatch(doc.Server(), input, false, &doc);
+    const cli::BatchReport report = cli::RunBatch(doc, input, false);
     if (!report.refused.empty() || report.applied != kAdds || cli::SaveDocument(reporter, doc) != 0) {
       state.SkipWithError("the batch was refused");
       break;

@@ -9,7 +9,6 @@
 
 #include "nametree/document_check.h"
 #include "nametree/document.h"
-#include "nametree/name_server.h"
 
 namespace nametree::cli {
 
@@ -41,11 +40,10 @@ struct BatchReport {
   bool progressShown = false;
 };
 
-// Applies every edit of `input` (lines, or CSV rows) to the server in order;
-// with a document, @LABEL also names its labelled containers, and labels and
-// keywords of the lines are kept in it; `strict` refuses a line whose edit
-// makes lint report something new; without `editCheck` no edit is judged.
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Document* doc = nullptr,
-                     bool strict = false, bool editCheck = true);
+// Applies every edit of `input` (lines, or CSV rows) to the document in
+// order; @LABEL also names its labelled containers, and labels and keywords
+// of the lines are kept in it; `strict` refuses a line whose edit makes lint
+// report something new; without `editCheck` no edit is judged.
+BatchReport RunBatch(Document& doc, std::string_view input, bool csv, bool strict = false, bool editCheck = true);
 
 }  // namespace nametree::cli

@@ -131,17 +131,12 @@ class Progress {
 
 }  // namespace
 
-BatchReport RunBatch(CNameServer& server, std::string_view input, bool csv, Document* doc, bool strict,
-                     bool editCheck) {
+BatchReport RunBatch(Document& doc, std::string_view input, bool csv, bool strict, bool editCheck) {
   BatchReport report;
   Labels labels;
-  std::optional<EditCheck> check;
   // The check after each edit judges names as the document's own lint does.
-  DocumentCheckOptions judged;
-  // mutate: batch-check-ignores-profile
-  if (doc) judged.profile = doc->Profile();
-  if (editCheck) check.emplace(server, judged);
-  EditContext context{server, &labels, doc, check ? &*check : nullptr, strict};
+  if (editCheck) doc.JudgeEdits(doc.CheckOptions(), strict);
+  EditContext context{doc, &labels};
   LineParser parser;
   std::vector<std::string_view> lines;
   for (std::size_t start = 0; start < input.size();) {
@@ -271,7 +266,7 @@ int RunBatchCommand(const BatchOptions& o, const Context& context) {
   }
   Document doc = Document::InMemory();
   if (int rc = OpenForEdit(doc, context, o.file, o, o)) return rc;
-  const BatchReport report = RunBatch(doc.Server(), input, o.csv, &doc, o.strict, !o.noEditCheck);
+  const BatchReport report = RunBatch(doc, input, o.csv, o.strict, !o.noEditCheck);
   const bool keepGoing = o.keepGoing;
   // mutate: batch-saves-partial
   const bool save = report.applied > 0 && (report.refused.empty() || keepGoing) && !report.kept;
@@ -363,7 +358,7 @@ void AddBatchCommand(std::vector<CommandSpec>& table) {
        "or --ref NAME (this batch alone), as 'nametree export --csv' writes them.\n"
        "The document is saved only when every line succeeded, unless --keep-going; every\n"
        "refused line is reported with its number and reason. Exit 1 when a line was\n"
-       "refused, 2 when one could not be read as an edit.",
+       "refused, 2 when one could not be read as an edit or names no container there is.",
                    RunBatchCommand));
 }
 

@@ -52,7 +52,7 @@ int RunTree(const TreeCommandOptions& o, const Context& context) {
   }
   Json json;
   json["file"] = o.file;
-  json["lastIssuedID"] = doc.Server().GetStoredLastIssuedID();
+  json["lastIssuedID"] = doc.StoredLastIssuedId();
   json["containers"] = TreeJson(doc, options);
   PrintJson(json);
   return kExitOk;

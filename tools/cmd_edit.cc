@@ -42,24 +42,18 @@ int RunSingleEdit(const EditOptions& o, const Context& context) {
   // A new container holds no names, so lint can say nothing new of it.
   // mutate: delete-unchecked
   const bool judged = edit->op != Edit::Op::kAddContainer && !o.noEditCheck;
-  std::optional<EditCheck> check;
   // Judged by the document's own rule, as its lint and batch judge it.
-  DocumentCheckOptions options;
-  // mutate: edit-check-ignores-profile-single
-  options.profile = doc.Profile();
-  if (judged) check.emplace(doc.Server(), options);
-  EditContext edits{doc.Server()};
-  edits.doc = &doc;
-  edits.check = check ? &*check : nullptr;
-  edits.strict = o.strict;
+  if (judged) doc.JudgeEdits(doc.CheckOptions(), o.strict);
+  EditContext edits{doc};
   r = ApplyEdit(edits, *edit);
-  if (r.exit == kExitError) return context.UsageError(r.text);
+  if (r.exit == kExitError && !r.notFound) return context.UsageError(r.text);
   if (r.exit != kExitOk) {
     const bool strict = !r.findings.empty();
     if (strict && !o.json) PrintFindings(doc.Path().string(), r.findings);
     // mutate: refusal-kind-missing
-    context.Report().Error(doc.Path().string(), r.text + " (" + StatusName(r.hr) + ")", r.hr, "refused",
-                        strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
+    const std::string_view kind = r.notFound ? "not-found" : "refused";
+    context.Report().Error(doc.Path().string(), r.text + " (" + StatusName(r.hr) + ")", r.hr, kind,
+                           strict ? Json{{"findings", FindingsJson(r.findings)}} : Json::object());
     return r.exit;
   }
   if (int rc = SaveDocument(context.Report(), doc)) return rc;

@@ -63,8 +63,8 @@ int RunLint(const LintRequest& o, const Context& context) {
   // Judged as the document keeps it unless told otherwise.
   // mutate: lint-doc-profile-unkept
   const NameProfile profile = o.profile.value_or(doc.Profile());
-  if (int rc = LoadKeywords(o, context, doc.Server())) return rc;
-  const std::vector<DocumentFinding> findings = doc.Lint(LintOptions(doc.Server().GetStoredLastIssuedID(), profile));
+  if (int rc = LoadKeywords(o, context, doc)) return rc;
+  const std::vector<DocumentFinding> findings = doc.Lint(LintOptions(doc.StoredLastIssuedId(), profile));
   const ContainerLabelLookup label = [&doc](std::uint32_t id) { return doc.Label16(id); };
   // mutate: plcopen-lint-doc-unlocated
   if (const ImportOrigins* origins = doc.Origins())
@@ -84,9 +84,9 @@ struct RepairOptions : KeywordFlags, WriteFlags {
 int RunRepair(const RepairOptions& o, const Context& context) {
   Document doc = Document::InMemory();
   if (int rc = OpenDocument(context.Report(), doc, o.file, true, o.Options())) return rc;
-  if (int rc = LoadKeywords(o, context, doc.Server())) return rc;
-  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  const std::uint32_t highest = doc.Server().GetHighestID();
+  if (int rc = LoadKeywords(o, context, doc)) return rc;
+  const std::uint32_t stored = doc.StoredLastIssuedId();
+  const std::uint32_t highest = doc.HighestId();
   Json json = Json::object();
   if (stored < highest) {
     CNameContainer::SetLastIssuedNameID(highest);

@@ -41,7 +41,7 @@ int OpenForQuery(const NameQuery& q, const Context& context, Document& doc, std:
   std::string error;
   if (!ResolveLabel(doc, "CONTAINER", &word, &error)) return context.UsageError(error);
   *container = word.id;
-  return LoadKeywords(q, context, doc.Server());
+  return LoadKeywords(q, context, doc);
 }
 
 std::string ContainerWords(const CNameServer& server, std::uint32_t id) {
@@ -61,11 +61,14 @@ int RunNext(const NextOptions& o, const Context& context) {
   CString proposal;
   const HRESULT hr = o.local ? server.GetNextName(container, base, digits, &proposal)
                              : server.GetNextAcceptedName(container, base, digits, kind, o.confine, &proposal);
+  if (const Result<ContainerRef> held = doc.Container(container); hr != S_OK && !held) {
+    context.Report().Error(o.file, "no proposal for " + Quoted(base) + ": " + std::string(held.error().reason()), hr,
+                           "not-found");
+    return kExitError;
+  }
   if (hr != S_OK) {
     std::string why;
-    if (!server.GetContainer(container))
-      why = "no container has ID " + std::to_string(container);
-    else if (hr == E_FAIL)
+    if (hr == E_FAIL)
       why = "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
     else if (hr == E_NAME_INVALID)
       why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? base : proposal, kind);

@@ -16,9 +16,9 @@ int ResolveShownContainer(const Context& context, Document& doc, const Container
   std::string error;
   ContainerWord found = word;
   if (!ResolveLabel(doc, "CONTAINER", &found, &error)) return context.UsageError(error);
-  if (found.id == 0 || !doc.IsContainer(found.id)) {
-    context.Report().File(doc.Path().string(), "no container has ID " + std::to_string(found.id), "refused");
-    return kExitRefused;
+  if (const Result<ContainerRef> shown = doc.Container(found.id); !shown) {
+    context.Report().File(doc.Path().string(), std::string(shown.error().reason()), "not-found");
+    return kExitError;
   }
   *id = found.id;
   return kExitOk;

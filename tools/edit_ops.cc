@@ -31,6 +31,24 @@ EditResult Refused(const std::string& what, const std::string& why, HRESULT hr) 
   return r;
 }
 
+// The library's refusal, worded after what the program says was refused.
+EditResult Refused(const std::string& what, const Error& error, std::uint32_t container = 0, std::uint32_t name = 0) {
+  EditResult r = Refused(what, std::string(error.reason()), error.status());
+  r.judgedOut = error.kind() == ErrorKind::kFindings;
+  r.notFound = error.kind() == ErrorKind::kNotFound && error.refusal().reason == CNameRefusal::Reason::kNoContainer;
+  if (r.notFound) r.exit = kExitError;
+  r.container = container;
+  r.name = name;
+  return r;
+}
+
+// A name whose text the document cannot keep is quoted whole; other
+// refusals echo it cut to a line.
+std::string NameWhat(const Error& error, const CString& name) {
+  const bool unkept = error.kind() == ErrorKind::kInvalidName && error.refusal().reason == CNameRefusal::Reason::kNone;
+  return unkept ? Quoted(name) : Echo(Quoted(name));
+}
+
 // An ID argument: a number, @LABEL of an earlier line of a batch, or
 // @LABEL of a container labelled in the document.
 std::optional<std::uint32_t> IdArg(const EditContext* context, const std::string& text, const char* what,
@@ -41,8 +59,7 @@ std::optional<std::uint32_t> IdArg(const EditContext* context, const std::string
     if (labels)
       if (auto it = labels->ids.find(label); it != labels->ids.end()) return it->second;
     std::string unknown;
-    if (context->doc)
-      if (auto id = ContainerArg(*context->doc, text, what, &unknown)) return id;
+    if (auto id = ContainerArg(context->doc, text, what, &unknown)) return id;
     auto refused = labels ? labels->refusedAt.find(label) : std::map<std::string, int, std::less<>>::iterator();
     *error = labels && refused != labels->refusedAt.end()
                  ? Refused(std::string(what) + " " + text,
@@ -87,42 +104,21 @@ bool CheckIdText(const Edit& edit, EditResult* error) {
   return IdArg(nullptr, edit.id, IdWhat(edit.op), error).has_value();
 }
 
-// The document's verdict where it keeps a profile of its own; the server's
-// refusal words stay for the classic rule. False, with why, when refused.
-bool DocumentRule(const EditContext& context, const CString& name, std::uint32_t* kind, std::string* why) {
-  CNameRuleViolation broken;
-  const std::uint32_t asked = *kind;
-  if (!context.doc || !context.doc->ExplainNameRule(name, asked, &broken, kind) || *kind == asked) return true;
-  *why = "not a valid name: " + DescribeRuleViolation(name, broken, *kind);
-  return false;
-}
-
 EditResult Add(EditContext& context, const Edit& edit) {
   EditResult error;
   const std::optional<std::uint32_t> found = EditId(context, edit, &error);
   if (!found) return error;
   const std::uint32_t container = *found;
   const CString& name = edit.name;
-  const bool confine = edit.confine;
-  CNameServer& server = context.server;
-  if (const KeptTextVerdict kept = JudgeKeptText(name); !kept)
-    return Refused("cannot add " + Quoted(name) + " to container " + std::to_string(container),
-                   DescribeKeptTextRefusal(name, kept), E_NAME_INVALID);
-  std::uint32_t kind = edit.kind;
-  if (std::string why; !DocumentRule(context, name, &kind, &why))
-    return Refused("cannot add " + Echo(Quoted(name)) + " to container " + std::to_string(container), why,
-                   E_NAME_INVALID);
-  std::uint32_t id = 0;
-  CNameRefusal refusal;
-  const HRESULT hr = server.AddName(id, container, name, kind, edit.check, confine, &refusal);
-  if (hr != S_OK)
-    return Refused("cannot add " + Echo(Quoted(name)) + " to container " + std::to_string(container),
-                   DescribeNameRefusal(refusal, container, name, kind), hr);
+  const Result<std::uint32_t> added = context.doc.Add(container, name, edit.kind, {edit.check, edit.confine});
+  if (!added)
+    return Refused("cannot add " + NameWhat(added.error(), name) + " to container " + std::to_string(container),
+                   added.error(), container);
   EditResult r;
-  r.created = id;
+  r.created = *added;
   r.container = container;
-  r.text = "added " + Quoted(name) + " to container " + std::to_string(container) + " as ID " + std::to_string(id);
-  r.json["id"] = id;
+  r.text = "added " + Quoted(name) + " to container " + std::to_string(container) + " as ID " + std::to_string(*added);
+  r.json["id"] = *added;
   r.json["container"] = container;
   r.json["name"] = JsonText(name);
   return r;
@@ -134,38 +130,20 @@ EditResult Rename(EditContext& context, const Edit& edit) {
   if (!found) return error;
   const std::uint32_t id = *found;
   const CString& name = edit.name;
-  const bool confine = edit.confine;
-  CNameServer& server = context.server;
-  if (const KeptTextVerdict kept = JudgeKeptText(name); !kept)
-    return Refused("cannot rename ID " + std::to_string(id) + " to " + Quoted(name),
-                   DescribeKeptTextRefusal(name, kept), E_NAME_INVALID);
-  std::uint32_t kind = edit.kind;
-  if (std::string why; !DocumentRule(context, name, &kind, &why))
-    return Refused("cannot rename ID " + std::to_string(id) + " to " + Echo(Quoted(name)), why, E_NAME_INVALID);
-  const CNameContainer* holder = server.FindContainerOfName(id);
   CString old;
-  server.GetName(id, old);
-  CNameRefusal refusal;
-  const HRESULT hr = server.Rename(0, id, name, kind, true, confine, &refusal);
-  if (hr != S_OK) {
-    std::string why;
-    if (!holder)
-      why = "no name has ID " + std::to_string(id);
-    else if (hr == S_FALSE)
-      why = "that is its name already; nothing to change";
-    else
-      why = DescribeNameRefusal(refusal, holder->GetID(), name, kind);
-    return Refused("cannot rename ID " + std::to_string(id) + " to " + Echo(Quoted(name)), why, hr);
-  }
+  const std::uint32_t holder = context.doc.HolderOf(id, &old);
+  const Result<bool> renamed = context.doc.Rename(id, name, edit.kind, {true, edit.confine});
+  const std::string what = "cannot rename ID " + std::to_string(id) + " to ";
+  if (!renamed) return Refused(what + NameWhat(renamed.error(), name), renamed.error(), holder, id);
+  if (!*renamed) return Refused(what + Echo(Quoted(name)), "that is its name already; nothing to change", S_FALSE);
   EditResult r;
   r.text = "renamed ID " + std::to_string(id) + " from " + Quoted(old) + " to " + Quoted(name);
   r.name = id;
-  r.container = holder->GetID();
+  r.container = holder;
   r.json["id"] = id;
   r.json["container"] = r.container;
   r.json["old"] = JsonText(old);
   r.json["new"] = JsonText(name);
-  r.old = old;
   return r;
 }
 
@@ -173,15 +151,13 @@ EditResult Delete(EditContext& context, const Edit& edit) {
   EditResult error;
   const std::optional<std::uint32_t> id = EditId(context, edit, &error);
   if (!id) return error;
-  CNameServer& server = context.server;
+  Document& doc = context.doc;
   const std::string what = "cannot delete ID " + std::to_string(*id);
   EditResult r;
   if (edit.container) {
-    if (*id == 0 || !server.GetContainer(*id)) return Refused(what, "no container has ID " + std::to_string(*id), E_FAIL);
     // mutate: delete-counts-after
-    const SubtreeCounts gone = CountSubtree(server, *id);
-    if (HRESULT hr = server.DeleteContainer(*id, true); hr != S_OK)
-      return Refused(what, "its parent container refused", hr);
+    const SubtreeCounts gone = doc.Count(*id);
+    if (Result<void> deleted = doc.DeleteContainer(*id); !deleted) return Refused(what, deleted.error(), *id);
     r.text = "deleted container " + std::to_string(*id) + " with " + Counted(gone.containers - 1, "sub-container") +
              " and " + Counted(gone.names, "name");
     r.container = *id;
@@ -190,18 +166,11 @@ EditResult Delete(EditContext& context, const Edit& edit) {
     r.json["names"] = gone.names;
     return r;
   }
-  const CNameContainer* holder = server.FindContainerOfName(*id);
-  if (!holder) {
-    const std::string why = server.GetContainer(*id) ? "it is a container; add --container to delete it with its "
-                                                       "names and sub-containers"
-                                                     : "no name has ID " + std::to_string(*id);
-    return Refused(what, why, E_FAIL);
-  }
-  const std::uint32_t containerID = holder->GetID();
   CString old;
-  server.GetName(*id, old);
-  if (HRESULT hr = server.DeleteName(containerID, *id, true); hr != S_OK)
-    return Refused(what, "the container refused", hr);
+  const std::uint32_t containerID = doc.HolderOf(*id, &old);
+  if (!containerID && doc.IsContainer(*id))
+    return Refused(what, "it is a container; add --container to delete it with its names and sub-containers", E_FAIL);
+  if (Result<void> deleted = doc.Delete(*id); !deleted) return Refused(what, deleted.error(), containerID, *id);
   r.text = "deleted " + Quoted(old) + " (ID " + std::to_string(*id) + ") from container " + std::to_string(containerID);
   r.name = *id;
   r.container = containerID;
@@ -215,15 +184,15 @@ EditResult Delete(EditContext& context, const Edit& edit) {
 // when the document cannot take it. A batch line whose label a container of
 // the same parent and type holds already is that container (a rerun).
 std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, std::uint32_t parent) {
-  if (!edit.storeLabel || !context.doc) return std::nullopt;
+  if (!edit.storeLabel) return std::nullopt;
   const std::string what = "cannot label the new container " + Echo(edit.label);
   // Text that is no UTF-8 is judged as the empty label, which the name rule refuses too.
   const CString label = ParseName(edit.label).value_or(CString());
-  const NameVerdict verdict = context.doc->CheckLabel(0, label);
+  const NameVerdict verdict = context.doc.CheckLabel(0, label);
   if (verdict) return std::nullopt;
   const std::uint32_t holder = verdict.otherContainer;
   if (!holder) return Refused(what, verdict.reason, E_NAME_INVALID);
-  const ContainerRef ref(*context.server.GetContainer(holder), 0);
+  const ContainerRef ref = *context.doc.FindContainer(holder);
   // mutate: label-rerun-any-container
   if (context.labels && ref.ParentId() == parent && ref.Type() == edit.type) {
     EditResult r;
@@ -235,6 +204,7 @@ std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, 
     r.json["type"] = edit.type;
     r.json["label"] = JsonText(label);
     r.json["existing"] = true;
+    r.unchanged = true;
     return r;
   }
   return Refused(what, verdict.reason, E_FAIL);
@@ -246,16 +216,9 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
   if (!parent) return error;
   if (std::optional<EditResult> labelled = CheckNewLabel(context, edit, *parent)) return *labelled;
   const std::int16_t type = edit.type;
-  CNameServer& server = context.server;
-  CNameRefusal refusal;
-  const std::uint32_t id = server.AddContainer(*parent, type, &refusal);
-  if (id == 0) {
-    const std::string why = refusal.reason == CNameRefusal::Reason::kNoContainer
-                                ? "no container has ID " + std::to_string(*parent)
-                                : "it holds " + std::to_string(kMaxEntriesPerTable) +
-                                      " containers, the most a saved document allows";
-    return Refused("cannot add a container under " + std::to_string(*parent), why, E_FAIL);
-  }
+  const Result<std::uint32_t> added = context.doc.AddContainer(*parent, static_cast<ContainerType>(type));
+  if (!added) return Refused("cannot add a container under " + std::to_string(*parent), added.error());
+  const std::uint32_t id = *added;
   EditResult r;
   r.created = id;
   r.text = "added container " + std::to_string(id) + " (" + ContainerTypeName(type) + ") " +
@@ -263,10 +226,10 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
   r.json["id"] = id;
   r.json["parent"] = *parent;
   r.json["type"] = type;
-  if (edit.storeLabel && context.doc) {
-    (void)context.doc->SetLabel(id, std::u16string_view(*ParseName(edit.label)));  // judged by CheckNewLabel
-    r.text += " labelled @" + Display(context.doc->Label16(id));
-    r.json["label"] = JsonText(context.doc->Label16(id));
+  if (edit.storeLabel) {
+    (void)context.doc.SetLabel(id, std::u16string_view(*ParseName(edit.label)));  // judged by CheckNewLabel
+    r.text += " labelled @" + Display(context.doc.Label16(id));
+    r.json["label"] = JsonText(context.doc.Label16(id));
   }
   return r;
 }
@@ -274,16 +237,12 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
 EditResult Keyword(EditContext& context, const Edit& edit) {
   EditResult r;
   // mutate: batch-keyword-not-kept
-  if (context.doc) {
-    const Result<bool> added = context.doc->KeepKeyword(edit.name);
-    if (!added)
-      return Refused("cannot keep the keyword " + Quoted(edit.name), std::string(added.error().message()),
-                     E_NAME_INVALID);
-    r.hr = context.server.AddKeyword(edit.name);
-    if (*added) r.hr = S_OK;
-  } else {
-    r.hr = context.server.AddKeyword(edit.name);
-  }
+  const Result<bool> kept = context.doc.KeepKeyword(edit.name);
+  if (!kept)
+    return Refused("cannot keep the keyword " + Quoted(edit.name), std::string(kept.error().message()), E_NAME_INVALID);
+  const Result<bool> reserved = context.doc.Reserve(edit.name);
+  if (!reserved) return Refused("cannot apply the edit", reserved.error());
+  r.hr = *kept || *reserved ? S_OK : S_FALSE;
   r.text = (r.hr == S_OK ? "reserved " : "already reserved: ") + Quoted(edit.name);
   r.json["keyword"] = JsonText(edit.name);
   return r;
@@ -390,46 +349,6 @@ EditResult Apply(EditContext& context, const Edit& edit) {
   return Usage("unknown edit");
 }
 
-// Tells the check which edit comes; an ID that does not resolve announces
-// nothing that exists, and the edit then fails before it touches the server.
-void Announce(EditContext& context, const Edit& edit) {
-  using Op = Edit::Op;
-  EditCheck& check = *context.check;
-  EditResult ignored;
-  const bool named = edit.op == Op::kRename || edit.op == Op::kDelete;  // the others announce no ID
-  const std::optional<std::uint32_t> id = named ? EditId(context, edit, &ignored) : std::optional<std::uint32_t>(0);
-  switch (edit.op) {
-    case Op::kAdd: check.BeforeAddName(edit.name); break;
-    case Op::kRename: check.BeforeRename(id.value_or(0), edit.name); break;
-    case Op::kDelete:
-      if (edit.container) check.BeforeDeleteContainer(id.value_or(0));
-      else check.BeforeDeleteName(id.value_or(0));
-      break;
-    case Op::kAddContainer: check.BeforeAddContainer(); break;
-    case Op::kKeyword: check.BeforeKeyword(edit.name); break;
-  }
-}
-
-// Takes back an add or a rename that strict refuses, telling the check.
-bool Undo(EditContext& context, const Edit& edit, const EditResult& done) {
-  CNameServer& server = context.server;
-  EditCheck& check = *context.check;
-  if (edit.op == Edit::Op::kAdd) {
-    const CNameContainer* holder = server.FindContainerOfName(done.created);
-    if (!holder) return false;
-    check.BeforeDeleteName(done.created);
-    // mutate: strict-refusal-stays
-    check.After(server.DeleteName(holder->GetID(), done.created, false) == S_OK);
-    return true;
-  }
-  if (edit.op != Edit::Op::kRename) return false;
-  check.BeforeRename(done.name, done.old);
-  // mutate: strict-rename-undo-lost
-  const bool undone = server.Rename(0, done.name, done.old, kAllowLeadingUnderscore, false, false) == S_OK;
-  check.After(undone);
-  return undone;
-}
-
 }  // namespace
 
 EditResult ApplyEdit(EditContext& context, const Edit& edit) {
@@ -453,15 +372,10 @@ EditResult ApplyEdit(EditContext& context, const Edit& edit) {
     all.json["reserved"] = fresh;
     return all;
   }
-  if (!context.check) return Apply(context, edit);
-  Announce(context, edit);
   EditResult r = Apply(context, edit);
-  r.findings = context.check->After(r.exit == kExitOk, r.created);
-  // mutate: strict-never-refuses
-  if (r.exit != kExitOk || r.findings.empty() || !context.strict) return r;
-  r.kept = !Undo(context, edit, r);
-  r.exit = kExitRefused;
-  r.hr = E_FAIL;
+  if ((r.exit == kExitOk && !r.unchanged) || r.judgedOut) r.findings = context.doc.LastFindings();
+  if (!r.judgedOut) return r;
+  r.kept = context.doc.KeepsRefusedEdit();
   const std::size_t n = r.findings.size();
   const std::string container = std::to_string(r.container);
   const std::string id = std::to_string(r.name);

@@ -1,4 +1,4 @@
-// One edit of a loaded name server, as typed on the command line without
+// One edit of a loaded document, as typed on the command line without
 // the program and the document: add, rename, delete, add-container and
 // (in a batch) keyword. Shared by the single commands, which save after
 // one edit, and by batch, which saves after all of them.
@@ -25,14 +25,11 @@ struct Labels {
   std::map<std::string, int, std::less<>> refusedAt;  // a label whose line was refused
 };
 
+// The document edited, which resolves @LABEL, keeps labels and keywords
+// and, where Document::JudgeEdits was called, judges each edit.
 struct EditContext {
-  CNameServer& server;
+  Document& doc;
   Labels* labels = nullptr;  // batch only
-  Document* doc = nullptr;  // resolves @LABEL and keeps labels and keywords
-  // Follows every edit applied, for the findings of lint each one makes new.
-  EditCheck* check = nullptr;
-  // An edit that makes such a finding is refused: undone where it can be.
-  bool strict = false;
 };
 
 struct EditResult {
@@ -45,11 +42,16 @@ struct EditResult {
   // container added to or deleted, or that held the name renamed or deleted.
   std::uint32_t container = 0;
   std::uint32_t name = 0;  // the name renamed or deleted
-  CString old;  // the text a rename replaced
   // What lint reports after the edit and did not report before it.
   std::vector<DocumentFinding> findings;
-  // Refused under strict but left in the server, which has no undo for it.
+  // The container named is not there: an error (kExitError), not a refusal.
+  bool notFound = false;
+  // Refused by the edit check under strict (Document::JudgeEdits).
+  bool judgedOut = false;
+  // Refused under strict but left in the document, which has no undo for it.
   bool kept = false;
+  // Nothing was edited: a rerun's labelled container is there already.
+  bool unchanged = false;
 };
 
 // The arguments are wrong: kExitError, E_INVALIDARG, and why.
@@ -95,7 +97,7 @@ std::optional<Edit> ParseContainerRow(const std::string& parent, const std::stri
 // prints them, in the order the help lists them.
 std::vector<std::string> ContainerTypeWords();
 
-// Applies the edit to the server. Nothing is printed.
+// Applies the edit to the document. Nothing is printed.
 EditResult ApplyEdit(EditContext& context, const Edit& edit);
 
 // The edit commands: each one's entries, bound into an Edit. Those of a

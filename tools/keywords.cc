@@ -38,17 +38,17 @@ int ReadKeywords(const Reporter& report, std::istream& in, const std::string& so
 
 }  // namespace
 
-int LoadKeywords(const Args& args, CNameServer& server) {
+int LoadKeywords(const Args& args, Document& doc) {
   std::vector<CString> words;
   if (int rc = ReadKeywordFiles(args, &words)) return rc;
-  for (const CString& word : words) server.AddKeyword(word);
+  for (const CString& word : words) (void)doc.Reserve(word);
   return kExitOk;
 }
 
-int LoadKeywords(const KeywordFlags& keywords, const Context& context, CNameServer& server) {
+int LoadKeywords(const KeywordFlags& keywords, const Context& context, Document& doc) {
   std::vector<CString> words;
   if (int rc = ReadKeywordFiles(keywords, context, &words)) return rc;
-  for (const CString& word : words) server.AddKeyword(word);
+  for (const CString& word : words) (void)doc.Reserve(word);
   return kExitOk;
 }
 
@@ -80,8 +80,8 @@ int OpenForEdit(Document& doc, const Context& context, const std::string& path, 
   std::vector<CString> words;
   if (int rc = ReadKeywordFiles(keywords, context, &words)) return rc;
   if (int rc = OpenDocument(context.Report(), doc, path, true, write.Options())) return rc;
-  const std::uint32_t stored = doc.Server().GetStoredLastIssuedID();
-  const std::uint32_t highest = doc.Server().GetHighestID();
+  const std::uint32_t stored = doc.StoredLastIssuedId();
+  const std::uint32_t highest = doc.HighestId();
   if (stored < highest) {
     context.Report().File(doc.Path().string(), "the stored last issued ID " + std::to_string(stored) + " is below ID " +
                                   std::to_string(highest) +
@@ -90,7 +90,7 @@ int OpenForEdit(Document& doc, const Context& context, const std::string& path, 
                           "damaged");
     return kExitError;
   }
-  for (const CString& word : words) doc.Server().AddKeyword(word);
+  for (const CString& word : words) (void)doc.Reserve(word);  // no edit is judged yet
   return kExitOk;
 }
 

@@ -14,7 +14,7 @@ namespace nametree::cli {
 class Args;
 
 // Adds the keywords of every --keywords option, in the order given.
-int LoadKeywords(const Args& args, CNameServer& server);
+int LoadKeywords(const Args& args, Document& doc);
 // The same words, read without a server.
 int ReadKeywordFiles(const Args& args, std::vector<CString>* words);
 
@@ -26,7 +26,7 @@ std::string UnknownKeywordSet(const std::string& name);
 int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words);
 
 // The same, from typed options.
-int LoadKeywords(const KeywordFlags& keywords, const Context& context, CNameServer& server);
+int LoadKeywords(const KeywordFlags& keywords, const Context& context, Document& doc);
 int ReadKeywordFiles(const KeywordFlags& keywords, const Context& context, std::vector<CString>* words);
 // Opens the document at `path` for an edit and adds the keywords. A
 // document whose stored last issued ID is below an ID it holds is refused

@@ -10,7 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "nametree/name_server.h"
+#include "nametree/document.h"
+#include "nametree/name_outcome.h"
+#include "nametree/notification.h"
 #include "nametree/types.h"
 
 namespace nametree::cli {

@@ -230,12 +230,46 @@ class NAMETREE_API Document {
   // Whether the classic name rule takes the text as a name of `kind`.
   bool IsValidName(std::u16string_view text, std::uint32_t kind = 0) const;
 
+  // Edits as an editor makes them, judged as they go. The edits above
+  // take these too; a read-only document refuses them all the same.
+  struct EditOptions {
+    bool checkDuplicates = true;  // false: the name rule alone is asked
+    bool confine = false;         // an own-check container asks its own names alone
+  };
+  // Add with how it is checked; the name rule is asked before the
+  // container is looked for, as the classic API asks.
+  Result<std::uint32_t> Add(std::uint32_t container, std::u16string_view text, std::uint32_t kind,
+                            const EditOptions& how);
+  // Rename with how it is checked; false when the name had the text already.
+  Result<bool> Rename(std::uint32_t id, std::u16string_view text, std::uint32_t kind, const EditOptions& how);
+  // Reserves a word for this document's edits, not kept in its file; true when it was new.
+  Result<bool> Reserve(std::u16string_view word);
+  // What the document is judged by: its own name rule and its stored counter.
+  DocumentCheckOptions CheckOptions() const;
+  // From now on judges every edit by the document check with `options`:
+  // LastFindings() is what lint reports after the last edit and did not
+  // before. Under strict an edit that makes any is refused (kFindings): an
+  // add or a rename is taken back, a delete or a reservation stays
+  // (KeepsRefusedEdit), and the document must then not be committed.
+  void JudgeEdits(const DocumentCheckOptions& options, bool strict = false);
+  std::vector<DocumentFinding> LastFindings() const;
+  bool KeepsRefusedEdit() const;
+  // The last issued ID the file stores, and the highest ID the document holds.
+  std::uint32_t StoredLastIssuedId() const;
+  std::uint32_t HighestId() const;
+  // The container with the ID; kNotFound, saying so, for none.
+  Result<ContainerRef> Container(std::uint32_t id) const;
+  // The container holding the name with the ID, 0 for none; its text in *text.
+  std::uint32_t HolderOf(std::uint32_t id, std::u16string* text = nullptr) const;
+
   // The classic API of the same document.
   CNameServer& Server();
   const CNameServer& Server() const;
 
  private:
   explicit Document(std::unique_ptr<Store> store);
+  template <class Text>
+  Result<std::vector<std::uint32_t>> AddTexts(std::uint32_t container, std::span<const Text> texts, std::uint32_t kind);
   mutable std::unique_ptr<Store> store_;  // made empty on demand once moved from
   bool movedFrom_ = false;
 };

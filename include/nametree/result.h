@@ -33,6 +33,7 @@ enum class ErrorKind {
   kIo,             // the system failed to read or write
   kOutOfMemory,
   kOutOfIds,       // the process has issued every name and container ID there is
+  kFindings,       // a judged edit would make the document check report more (strict)
   kFailed,         // any other refusal
 };
 
@@ -47,6 +48,8 @@ class NAMETREE_API Error {
   Error(ErrorKind kind, HRESULT status, std::string message, const CNameRefusal& refusal);
   // An error about a file: message() is "file: reason".
   Error(ErrorKind kind, HRESULT status, const std::string& file, std::string_view reason);
+  // A refused edit: message() is "what: reason", what saying what was refused.
+  Error(ErrorKind kind, HRESULT status, std::string_view what, std::string_view reason, const CNameRefusal& refusal);
 
   ErrorKind kind() const { return kind_; }
   // The status's symbolic name, such as "E_NAME_DUPLICATE".
@@ -55,14 +58,15 @@ class NAMETREE_API Error {
   // A sentence that says what was refused and why.
   const std::string& message() const { return message_; }
   // The file the error is about (empty when none), and the message without
-  // it, for a host that shows the file apart.
+  // what it is about (the file, or the edit refused), for a host that
+  // words that part itself.
   const std::string& file() const { return file_; }
   // What the server decided: the reason, the rule broken and the colliding
   // holder; reason kNone for an error the server did not decide (a file's).
   const CNameRefusal& refusal() const { return refusal_; }
   std::string_view reason() const {
     // mutate: error-reason-keeps-file
-    return file_.empty() ? std::string_view(message_) : std::string_view(message_).substr(file_.size() + 2);
+    return std::string_view(message_).substr(reasonAt_);
   }
 
  private:
@@ -71,6 +75,7 @@ class NAMETREE_API Error {
   std::string code_ = "E_FAIL";
   std::string message_;
   std::string file_;
+  std::size_t reasonAt_ = 0;
   CNameRefusal refusal_;
 };
 

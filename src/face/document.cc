@@ -17,12 +17,14 @@ std::string Num(std::uint32_t n) { return std::to_string(n); }
 
 using Reason = CNameRefusal::Reason;
 
+// The one sentence for a missing container.
 Error NoContainer(const std::string& what, std::uint32_t id) {
-  return Error(ErrorKind::kNotFound, E_FAIL, what + ": no container has ID " + Num(id), {Reason::kNoContainer, {}, {}});
+  // mutate: missing-container-refused
+  return Error(ErrorKind::kNotFound, E_FAIL, what, "no container has ID " + Num(id), {Reason::kNoContainer, {}, {}});
 }
 
 Error NoName(const std::string& what, std::uint32_t id) {
-  return Error(ErrorKind::kNotFound, E_FAIL, what + ": no name has ID " + Num(id), {Reason::kNoName, {}, {}});
+  return Error(ErrorKind::kNotFound, E_FAIL, what, "no name has ID " + Num(id), {Reason::kNoName, {}, {}});
 }
 
 bool HasContainer(const CNameServer& server, std::uint32_t id) { return id != 0 && server.GetContainer(id); }
@@ -48,11 +50,15 @@ bool WellFormed(std::u16string_view text) {
   return true;
 }
 
-Result<CString> Kept(CString text, const char* role) {
+std::optional<Error> RefuseUnkept(std::u16string_view text, const char* role) {
   if (const KeptTextVerdict kept = JudgeKeptText(text); !kept)
-    return Error(ErrorKind::kInvalidName, E_NAME_INVALID,
-                 std::string("the ") + role + " " + QuotedName(text) + " cannot be kept: " +
-                     DescribeKeptTextRefusal(text, kept));
+    return Error(ErrorKind::kInvalidName, E_NAME_INVALID, std::string("the ") + role + " " + QuotedName(text) + " cannot be kept",
+                 DescribeKeptTextRefusal(text, kept), {});
+  return std::nullopt;
+}
+
+Result<CString> Kept(CString text, const char* role) {
+  if (std::optional<Error> refused = RefuseUnkept(text, role)) return *refused;
   return text;
 }
 
@@ -74,10 +80,16 @@ Result<CString> TextIn(std::u16string_view text, const char* role) {
 Error MovedFrom() { return Error(ErrorKind::kInvalidArgument, E_FAIL, "document moved from"); }
 
 Error OutOfIds(const std::string& what) {
-  return Error(ErrorKind::kOutOfIds, E_FAIL,
-               what + ": every name and container ID up to " + Num(CNameContainer::GetLastIssuedNameID()) +
+  return Error(ErrorKind::kOutOfIds, E_FAIL, what,
+               "every name and container ID up to " + Num(CNameContainer::GetLastIssuedNameID()) +
                    " has been issued in this process; a new ID would wrap to one in use",
                {Reason::kOutOfIds, {}, {}});
+}
+
+// A judged edit that strict refuses.
+Error MoreFindings(const std::string& what, std::size_t n) {
+  return Error(ErrorKind::kFindings, E_FAIL, what,
+               "the document check would then report " + Num(static_cast<std::uint32_t>(n)) + " more", {});
 }
 
 // The kind of error a refusal of the server's is.
@@ -105,7 +117,8 @@ Error NameRefusal(HRESULT hr, const CNameRefusal& why, std::uint32_t container, 
                   std::uint32_t kind, const std::string& what) {
   // mutate: out-of-ids-is-failed
   if (why.reason == Reason::kOutOfIds) return OutOfIds(what);
-  return Error(KindOf(why.reason), hr, what + ": " + DescribeNameRefusal(why, container, name, kind), why);
+  if (why.reason == Reason::kNoContainer) return NoContainer(what, container);
+  return Error(KindOf(why.reason), hr, what, DescribeNameRefusal(why, container, name, kind), why);
 }
 
 std::string AddWhat(const CString& name, std::uint32_t container) {
@@ -125,6 +138,69 @@ Result<std::vector<CString>> TextsIn(std::span<const Text> texts) {
     wide.push_back(std::move(*one));
   }
   return wide;
+}
+
+// The add every face's Add ends in: the document's name rule, then the
+// server's, followed by the judge when one is set. `name` is kept already.
+Result<std::uint32_t> AddKept(Document::Store& store, std::uint32_t container, std::u16string_view name,
+                              std::uint32_t kind, const Document::EditOptions& how) {
+  CNameServer& server = store.Server();
+  store.KeepCounterAbove();
+  CString text(name);  // the one copy: the server keeps it
+  CNameRefusal why;
+  std::uint32_t serverKind = kind;
+  if (store.File().ExplainNameRule(text, kind, &why.rule, &serverKind) && serverKind != kind)
+    return NameRefusal(E_NAME_INVALID, {Reason::kInvalidName, why.rule, {}}, container, text, serverKind,
+                       AddWhat(text, container));
+  EditJudge* judge = store.judge.get();
+  if (judge) judge->Before().BeforeAddName(text);
+  std::uint32_t id = 0;
+  const HRESULT hr = server.AddName(id, container, std::move(text), serverKind, how.checkDuplicates, how.confine, &why);
+  if (judge && judge->After(hr == S_OK, id)) {
+    judge->UndoAdd(server, container, id);
+    return MoreFindings(AddWhat(CString(name), container), judge->Findings().size());
+  }
+  if (hr != S_OK) return NameRefusal(hr, why, container, CString(name), serverKind, AddWhat(CString(name), container));
+  return id;
+}
+
+// The rename every face's Rename ends in; true when the text changed.
+Result<bool> RenameKept(Document::Store& store, std::uint32_t id, std::u16string_view name, std::uint32_t kind,
+                        const Document::EditOptions& how) {
+  CNameServer& server = store.Server();
+  CString text(name);  // the one copy: the server keeps it
+  const auto what = [&] { return "cannot rename ID " + Num(id) + " to " + QuotedName(name); };
+  CNameRefusal why;
+  std::uint32_t serverKind = kind;
+  // The document's rule first, as an add asks it before the container.
+  if (store.File().ExplainNameRule(text, kind, &why.rule, &serverKind) && serverKind != kind)
+    return NameRefusal(E_NAME_INVALID, {Reason::kInvalidName, why.rule, {}}, 0, text, serverKind, what());
+  const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
+  if (!holder) return NoName(what(), id);
+  EditJudge* judge = store.judge.get();
+  CString old;
+  if (judge) {
+    server.GetName(id, old);
+    judge->Before().BeforeRename(id, text);
+  }
+  const HRESULT hr = server.Rename(0, id, std::move(text), serverKind, true, how.confine, &why);
+  if (judge && judge->After(hr == S_OK, 0)) {
+    judge->UndoRename(server, id, old);
+    return MoreFindings(what(), judge->Findings().size());
+  }
+  if (hr == S_OK || hr == S_FALSE) return hr == S_OK;
+  return NameRefusal(hr, why, holder->GetID(), CString(name), serverKind, what());
+}
+
+// The end of a judged edit the server cannot take back: a strict refusal
+// leaves it in and says so.
+Result<void> Judged(EditJudge* judge, bool applied, const std::string& what, std::optional<Error> refused) {
+  if (judge && judge->After(applied)) {
+    judge->Keep();
+    return MoreFindings(what, judge->Findings().size());
+  }
+  if (refused) return *refused;
+  return {};
 }
 
 }  // namespace
@@ -205,16 +281,18 @@ Result<std::uint32_t> Document::AddContainer(std::uint32_t parent, ContainerType
   if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (parent != 0 && !HasContainer(server, parent)) return NoContainer(what, parent);
   store_->KeepCounterAbove();
+  EditJudge* judge = store_->judge.get();
+  if (judge) judge->Before().BeforeAddContainer();
   CNameRefusal why;
   const std::uint32_t id = server.AddContainer(parent, static_cast<std::int16_t>(type), &why);
+  if (Result<void> judged = Judged(judge, id != 0, what, std::nullopt); !judged) return judged.error();
   if (id != 0) return id;
   // mutate: container-out-of-ids-is-full
   if (why.reason == Reason::kOutOfIds) return OutOfIds(what);
   if (why.reason == Reason::kOutOfMemory)
-    return Error(ErrorKind::kOutOfMemory, E_OUTOFMEMORY, what + ": the system ran out of memory", why);
-  return Error(ErrorKind::kFull, E_FAIL,
-               what + ": it holds " + std::to_string(kMaxEntriesPerTable) + " containers, the most a saved document allows",
-               why);
+    return Error(ErrorKind::kOutOfMemory, E_OUTOFMEMORY, what, "the system ran out of memory", why);
+  return Error(ErrorKind::kFull, E_FAIL, what,
+               "it holds " + std::to_string(kMaxEntriesPerTable) + " containers, the most a saved document allows", why);
 }
 
 Result<std::uint32_t> Document::Add(std::uint32_t container, std::string_view text, std::uint32_t kind) {
@@ -229,27 +307,27 @@ Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
   if (auto refused = RefuseReadOnly(*this, AddWhat(*name, container))) return *refused;
-  CNameServer& server = Server();
-  if (!HasContainer(server, container)) return NoContainer(AddWhat(*name, container), container);
-  std::uint32_t id = 0;
-  store_->KeepCounterAbove();
-  CNameRefusal why;
-  std::uint32_t serverKind = kind;
-  if (store_->File().ExplainNameRule(*name, kind, &why.rule, &serverKind) && serverKind != kind)
-    return NameRefusal(E_NAME_INVALID, {Reason::kInvalidName, why.rule, {}}, container, *name,
-                       serverKind, AddWhat(*name, container));
-  if (HRESULT hr = server.AddName(id, container, *name, serverKind, true, false, &why); hr != S_OK)
-    return NameRefusal(hr, why, container, *name, serverKind, AddWhat(*name, container));
-  return id;
+  if (!HasContainer(Server(), container)) return NoContainer(AddWhat(*name, container), container);
+  return AddKept(*store_, container, *name, kind, {});
+}
+
+Result<std::uint32_t> Document::Add(std::uint32_t container, std::u16string_view text, std::uint32_t kind,
+                                    const EditOptions& how) {
+  if (movedFrom_) return MovedFrom();
+  if (std::optional<Error> unkept = RefuseUnkept(text, "name")) return *unkept;
+  if (IsReadOnly()) return *RefuseReadOnly(*this, AddWhat(CString(text), container));
+  return AddKept(*store_, container, text, kind, how);
 }
 
 namespace {
 
 // Adds every name or none: a refusal takes back the names added before it
 // and the IDs they drew, and leaves the dirty flag as it was.
-Result<std::vector<std::uint32_t>> AddAll(CNameServer& server, std::uint32_t container,
+Result<std::vector<std::uint32_t>> AddAll(Document::Store& store, std::uint32_t container,
                                           const std::vector<CString>& names, std::uint32_t kind) {
+  CNameServer& server = store.Server();
   if (!HasContainer(server, container)) return NoContainer("cannot add names to container " + Num(container), container);
+  EditJudge* judge = store.judge.get();
   const std::uint32_t lastIssued = CNameContainer::GetLastIssuedNameID();
   const bool dirty = server.IsDirty();
   std::vector<std::uint32_t> ids;
@@ -257,16 +335,18 @@ Result<std::vector<std::uint32_t>> AddAll(CNameServer& server, std::uint32_t con
   for (std::size_t i = 0; i < names.size(); ++i) {
     std::uint32_t id = 0;
     CNameRefusal why;
+    if (judge) judge->Before().BeforeAddName(names[i]);
     const HRESULT hr = server.AddName(id, container, names[i], kind, true, false, &why);
-    if (hr == S_OK) {
-      ids.push_back(id);
-      continue;
-    }
-    Error error = NameRefusal(hr, why, container, names[i], kind,
-                              AddWhat(names[i], container) + " (name " + std::to_string(i + 1) + " of " +
-                                  std::to_string(names.size()) + "; none was added)");
+    const bool more = judge && judge->After(hr == S_OK, id);
+    if (hr == S_OK) ids.push_back(id);
+    if (hr == S_OK && !more) continue;
+    const std::string what = AddWhat(names[i], container) + " (name " + std::to_string(i + 1) + " of " +
+                             std::to_string(names.size()) + "; none was added)";
+    Error error = more ? MoreFindings(what, judge->Findings().size()) : NameRefusal(hr, why, container, names[i], kind, what);
     // mutate: add-many-keeps-partial
-    for (auto it = ids.rbegin(); it != ids.rend(); ++it) server.DeleteName(container, *it, false);
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it)
+      if (judge) judge->UndoAdd(server, container, *it);
+      else server.DeleteName(container, *it, false);
     // mutate: add-many-spends-ids
     CNameContainer::SetLastIssuedNameID(lastIssued);
     server.SetDirty(dirty);
@@ -277,34 +357,30 @@ Result<std::vector<std::uint32_t>> AddAll(CNameServer& server, std::uint32_t con
 
 }  // namespace
 
-Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string_view> texts,
-                                                     std::uint32_t kind) {
+template <class Text>
+Result<std::vector<std::uint32_t>> Document::AddTexts(std::uint32_t container, std::span<const Text> texts,
+                                                      std::uint32_t kind) {
   if (movedFrom_) return MovedFrom();
   Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
   if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
   store_->KeepCounterAbove();
-  return AddAll(Server(), container, *names, kind);
+  return AddAll(*store_, container, *names, kind);
+}
+
+Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string_view> texts,
+                                                     std::uint32_t kind) {
+  return AddTexts(container, texts, kind);
 }
 
 Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string> texts,
                                                      std::uint32_t kind) {
-  if (movedFrom_) return MovedFrom();
-  Result<std::vector<CString>> names = TextsIn(texts);
-  if (!names) return names.error();
-  if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
-  store_->KeepCounterAbove();
-  return AddAll(Server(), container, *names, kind);
+  return AddTexts(container, texts, kind);
 }
 
 Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::u16string> texts,
                                                      std::uint32_t kind) {
-  if (movedFrom_) return MovedFrom();
-  Result<std::vector<CString>> names = TextsIn(texts);
-  if (!names) return names.error();
-  if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
-  store_->KeepCounterAbove();
-  return AddAll(Server(), container, *names, kind);
+  return AddTexts(container, texts, kind);
 }
 
 Result<void> Document::Rename(std::uint32_t id, std::string_view text, std::uint32_t kind) {
@@ -318,19 +394,16 @@ Result<void> Document::Rename(std::uint32_t id, std::u16string_view text, std::u
   if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "new name");
   if (!name) return name.error();
-  CNameServer& server = Server();
-  const std::string what = "cannot rename ID " + Num(id) + " to " + QuotedName(*name);
-  if (auto refused = RefuseReadOnly(*this, what)) return *refused;
-  const CNameContainer* holder = id == 0 ? nullptr : server.FindContainerOfName(id);
-  if (!holder) return NoName(what, id);
-  CNameRefusal why;
-  std::uint32_t serverKind = kind;
-  if (store_->File().ExplainNameRule(*name, kind, &why.rule, &serverKind) && serverKind != kind)
-    return NameRefusal(E_NAME_INVALID, {Reason::kInvalidName, why.rule, {}}, holder->GetID(), *name,
-                       serverKind, what);
-  const HRESULT hr = server.Rename(0, id, *name, serverKind, true, false, &why);
-  if (hr == S_OK || hr == S_FALSE) return {};
-  return NameRefusal(hr, why, holder->GetID(), *name, serverKind, what);
+  if (auto refused = RefuseReadOnly(*this, "cannot rename ID " + Num(id) + " to " + QuotedName(*name))) return *refused;
+  if (Result<bool> renamed = RenameKept(*store_, id, *name, kind, {}); !renamed) return renamed.error();
+  return {};
+}
+
+Result<bool> Document::Rename(std::uint32_t id, std::u16string_view text, std::uint32_t kind, const EditOptions& how) {
+  if (movedFrom_) return MovedFrom();
+  if (std::optional<Error> unkept = RefuseUnkept(text, "new name")) return *unkept;
+  if (auto refused = RefuseReadOnly(*this, "cannot rename ID " + Num(id) + " to " + QuotedName(text))) return *refused;
+  return RenameKept(*store_, id, text, kind, how);
 }
 
 Result<void> Document::Delete(std::uint32_t id) {
@@ -345,10 +418,11 @@ Result<void> Document::Delete(std::uint32_t id) {
                    what + ": it is a container; DeleteContainer deletes it with its names and sub-containers");
     return NoName(what, id);
   }
+  EditJudge* judge = store_->judge.get();
+  if (judge) judge->Before().BeforeDeleteName(id);
   CNameRefusal why;
-  if (HRESULT hr = server.DeleteName(holder->GetID(), id, true, &why); hr != S_OK)
-    return Error(KindOf(why.reason), hr, what + ": the container refused", why);
-  return {};
+  const HRESULT hr = server.DeleteName(holder->GetID(), id, true, &why);
+  return Judged(judge, hr == S_OK, what, hr == S_OK ? std::nullopt : std::optional<Error>(Error(KindOf(why.reason), hr, what, "the container refused", why)));
 }
 
 Result<void> Document::DeleteContainer(std::uint32_t id) {
@@ -357,10 +431,11 @@ Result<void> Document::DeleteContainer(std::uint32_t id) {
   const std::string what = "cannot delete container " + Num(id);
   if (auto refused = RefuseReadOnly(*this, what)) return *refused;
   if (!HasContainer(server, id)) return NoContainer(what, id);
+  EditJudge* judge = store_->judge.get();
+  if (judge) judge->Before().BeforeDeleteContainer(id);
   CNameRefusal why;
-  if (HRESULT hr = server.DeleteContainer(id, true, &why); hr != S_OK)
-    return Error(KindOf(why.reason), hr, what + ": its parent container refused", why);
-  return {};
+  const HRESULT hr = server.DeleteContainer(id, true, &why);
+  return Judged(judge, hr == S_OK, what, hr == S_OK ? std::nullopt : std::optional<Error>(Error(KindOf(why.reason), hr, what, "its parent container refused", why)));
 }
 
 Result<std::u16string> Document::NextName(std::uint32_t container, std::u16string_view base, int digits) {
@@ -635,5 +710,53 @@ Result<std::size_t> Document::AddKeywordSet(std::string_view set) {
 }
 
 bool Document::IsContainer(std::uint32_t id) const { return HasContainer(Server(), id); }
+
+Result<bool> Document::Reserve(std::u16string_view word) {
+  if (movedFrom_) return MovedFrom();
+  const CString text(word);
+  EditJudge* judge = store_->judge.get();
+  if (judge) judge->Before().BeforeKeyword(text);
+  const bool added = Server().AddKeyword(text) == S_OK;
+  if (Result<void> judged = Judged(judge, true, "cannot reserve " + QuotedName(text), std::nullopt); !judged)
+    return judged.error();
+  return added;
+}
+
+DocumentCheckOptions Document::CheckOptions() const {
+  DocumentCheckOptions options;
+  // mutate: edit-check-ignores-profile-single
+  options.profile = Profile();
+  options.useStoredLastID = true;
+  options.storedLastID = StoredLastIssuedId();
+  return options;
+}
+
+void Document::JudgeEdits(const DocumentCheckOptions& options, bool strict) {
+  if (!store_) store_ = Store::InMemory();
+  store_->judge = std::make_unique<EditJudge>(store_->Server(), options, strict);
+}
+
+std::vector<DocumentFinding> Document::LastFindings() const {
+  if (!store_ || !store_->judge) return {};
+  return store_->judge->Findings();
+}
+
+bool Document::KeepsRefusedEdit() const { return store_ && store_->judge && store_->judge->Kept(); }
+
+std::uint32_t Document::StoredLastIssuedId() const { return Server().GetStoredLastIssuedID(); }
+
+std::uint32_t Document::HighestId() const { return Server().GetHighestID(); }
+
+Result<ContainerRef> Document::Container(std::uint32_t id) const {
+  if (IsContainer(id)) return *FindContainer(id);
+  return NoContainer("no such container", id);
+}
+
+std::uint32_t Document::HolderOf(std::uint32_t id, std::u16string* text) const {
+  const CNameContainer* holder = id == 0 ? nullptr : Server().FindContainerOfName(id);
+  if (!holder) return 0;
+  if (text) holder->FindNameByID(id, text);
+  return holder->GetID();
+}
 
 }  // namespace nametree

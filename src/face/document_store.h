@@ -17,6 +17,7 @@
 
 #include "nametree/document.h"
 #include "document/document_file.h"
+#include "face/edit_judge.h"
 
 namespace nametree {
 
@@ -47,6 +48,9 @@ class Document::Store {
   // The file with its labels and stored keywords; its path is empty in memory.
   virtual DocumentFile& File() = 0;
   virtual const DocumentFile& File() const = 0;
+
+  // Follows the edits once JudgeEdits set it; null until then.
+  std::unique_ptr<EditJudge> judge;
 };
 
 }  // namespace nametree

@@ -19,6 +19,7 @@ std::string_view ErrorKindName(ErrorKind kind) {
     case ErrorKind::kIo: return "io";
     case ErrorKind::kOutOfMemory: return "out-of-memory";
     case ErrorKind::kOutOfIds: return "out-of-ids";
+    case ErrorKind::kFindings: return "findings";
     case ErrorKind::kFailed: return "failed";
   }
   return "failed";
@@ -36,6 +37,13 @@ Error::Error(ErrorKind kind, HRESULT status, std::string message, const CNameRef
 Error::Error(ErrorKind kind, HRESULT status, const std::string& file, std::string_view reason)
     : Error(kind, status, file.empty() ? std::string(reason) : file + ": " + std::string(reason)) {
   file_ = file;
+  reasonAt_ = file.empty() ? 0 : file.size() + 2;
+}
+
+Error::Error(ErrorKind kind, HRESULT status, std::string_view what, std::string_view reason,
+             const CNameRefusal& refusal)
+    : Error(kind, status, std::string(what) + ": " + std::string(reason), refusal) {
+  reasonAt_ = what.size() + 2;
 }
 
 }  // namespace nametree

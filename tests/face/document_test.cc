@@ -117,6 +117,35 @@ TEST(Document, EditsCheckFindAndNextNameAgree) {
   EXPECT_FALSE(p.doc.Server().GetContainer(p.plain));
 }
 
+// Judged edits find what lint would find next; strict takes back the add
+// and the rename that make a finding, and keeps what has no undo.
+TEST(Document, JudgedEditsFindWhatLintWouldAndStrictTakesBackWhatItCan) {
+  Plant p;
+  p.doc.JudgeEdits(p.doc.CheckOptions(), true);
+  const Result<std::uint32_t> twin = p.doc.Add(p.target, u"PUMP", 0, {.checkDuplicates = false});
+  ASSERT_FALSE(twin);
+  EXPECT_EQ(twin.error().kind(), Kind::kFindings);
+  const std::vector<DocumentFinding> found = p.doc.LastFindings();
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(twin.error().reason(), "the document check would then report " + std::to_string(found.size()) + " more");
+  EXPECT_EQ(found[0].kind, DocumentFindingKind::kCollision);
+  const Result<bool> alike = p.doc.Rename(p.valve, u"Pum\u0440", 0, {});
+  ASSERT_FALSE(alike);
+  EXPECT_EQ(p.doc.LastFindings().at(0).kind, DocumentFindingKind::kLookAlike);
+  std::u16string text;
+  EXPECT_EQ(p.doc.HolderOf(p.valve, &text), p.target);
+  EXPECT_EQ(text, u"Valve");
+  EXPECT_TRUE(p.doc.Lint().empty());
+  EXPECT_FALSE(p.doc.KeepsRefusedEdit());
+  ASSERT_TRUE(p.doc.Add(p.plain, u"Gate", 0, {}));  // nothing new: the findings go
+  EXPECT_TRUE(p.doc.LastFindings().empty());
+  // A missing container is not-found, as the plain Add says it.
+  const Result<std::uint32_t> lost = p.doc.Add(99, u"X", 0, {});
+  EXPECT_EQ(lost.error().kind(), Kind::kNotFound);
+  EXPECT_EQ(lost.error().reason(), "no container has ID 99");
+  EXPECT_EQ(p.doc.Container(99).error().reason(), "no container has ID 99");
+}
+
 TEST(Document, AddManyAddsAllOrNothing) {
   Plant p;
   const std::uint32_t lastIssued = CNameContainer::GetLastIssuedNameID();

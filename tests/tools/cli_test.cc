@@ -147,12 +147,12 @@ TEST_F(Cli, EditsAreSavedAndNotifiedAndRefusalsNamedWithoutTouchingTheFile) {
       {{"add", "DOC", "3", "pump1", "--json"}, "", 1,
        {"{\"error\":\"cannot add \\\"pump1\\\"", "\"result\":\"0x800A03EB\",\"resultName\":\"E_NAME_DUPLICATE\"}"}},
       {{"add", "DOC", "3", "1abc"}, "", 1, {}, {"doc.nt"}},
-      {{"add", "DOC", "99", "Motor"}, "", 1, {}, {"doc.nt"}},
+      {{"add", "DOC", "99", "Motor"}, "", 2, {}, {"doc.nt"}},
       {{"add", "DOC", "3", "MOTOR", "--keywords", "FILE:words.txt"}, "", 1, {}, {"keyword"}},
       {{"rename", "DOC", "2", "Pump1"}, "", 1, {}, {"doc.nt"}},
       {{"rename", "DOC", "77", "Motor"}, "", 1, {}, {"doc.nt"}},
       {{"delete", "DOC", "77"}, "", 1, {}, {"doc.nt"}},
-      {{"add-container", "DOC", "55"}, "", 1, {}, {"doc.nt"}},
+      {{"add-container", "DOC", "55"}, "", 2, {}, {"doc.nt"}},
   });
 }
 
@@ -201,10 +201,10 @@ TEST_F(Cli, BatchAppliesAllOrNothingAndReportsEveryRefusedLine) {
        "# labels\n\nadd-container 3 --type target --as plc\nadd @plc Tag1\nrename 2 FeedPump\nkeyword BEGIN\n"
        "add @plc \"Tag2\"\n",
        0, {"applied 5 edits"}, {}, false, {"{\"id\":8,\"name\":\"Tag1\"}", "{\"id\":9,\"name\":\"Tag2\"}"}},
-      {{"batch", "DOC"}, refusals, 1, {"3 lines refused", "left as it was"},
+      {{"batch", "DOC"}, refusals, 2, {"3 lines refused", "left as it was"},
        {"standard input:1: ", "global namespace", "standard input:3: ", "standard input:4: ", "no container has ID 9"}},
-      {{"batch", "DOC", "--keep-going"}, refusals, 1, {"applied 1 of 4 edits"}, {}, false, {"\"name\":\"Gate\""}},
-      {{"batch", "DOC", "--json"}, refusals, 1,
+      {{"batch", "DOC", "--keep-going"}, refusals, 2, {"applied 1 of 4 edits"}, {}, false, {"\"name\":\"Gate\""}},
+      {{"batch", "DOC", "--json"}, refusals, 2,
        {"\"applied\":1,\"saved\":false", "{\"line\":1,\"text\":\"add 3 pump1\"", "\"resultName\":\"E_NAME_DUPLICATE\""}},
       {{"batch", "DOC"}, "frob 1\nadd 3\nadd @nowhere X\nadd 3 'open\n", 2, {}, {":1: ", ":2: ", ":3: ", ":4: "}},
       {{"batch", "DOC"}, "keyword Gate\nadd 3 GATE\n", 1, {}, {"keyword"}},

@@ -107,7 +107,7 @@ TEST_F(Navigate, LabelsNameContainersEverywhereAnIdGoesAndLiveBesideTheNames) {
        {"ls", "DOC"}, {"container 3 (target) @Line2: 1 name, 1 sub-container\n"}},
       {{"label", "DOC", "6", "sys"}, "", 1, {"container 1 has that label"}},
       {{"label", "DOC", "6", "1io"}, "", 1, {"name rule"}},
-      {{"label", "DOC", "99", "Io"}, "", 1, {"no container has ID 99"}},
+      {{"label", "DOC", "99", "Io"}, "", 2, {"no container has ID 99"}},
       {{"label", "DOC", "@nowhere", "Io"}, "", 2, {"no container has the label \"nowhere\""}},
       {{"label", "DOC", "6"}, "", 2, {"LABEL is missing"}},
       {{"label", "DOC", "6", "--remove"}, "", 1, {"has no label"}},
@@ -175,7 +175,7 @@ TEST_F(Navigate, TreeLsFindAndShowGoStraightToWhatIsAsked) {
       {{"tree", "DOC", "3"}, "", 0, {"=container 3 (target) @plc1\n  4  Valve\n  container 6 (plain)\n    7  Motor_1\n"}},
       {{"tree", "DOC", "--depth", "0", "--json"}, "", 0, {"\"containers\":[],\"containersNotShown\":1}"}},
       {{"tree", "DOC", "6", "--json"}, "", 0, {"\"containers\":[{\"id\":6,\"type\":0,\"typeName\":\"plain\",\"names\""}},
-      {{"tree", "DOC", "5"}, "", 1, {"no container has ID 5"}},
+      {{"tree", "DOC", "5"}, "", 2, {"no container has ID 5"}},
       {{"tree", "DOC", "3", "--depth", "x"}, "", 2, {"--depth must be a number"}},
       {{"ls", "DOC"}, "", 0,
        {"=top level: 2 containers\n  container 1 (global) @Sys: 1 name, 0 sub-containers\n"

@@ -171,7 +171,7 @@ TEST(EditSafety, ErrorKindsBatchInputsAndNewDocumentDryRuns) {
       {{"add", locked, "1", "X", "--wait", "0", "--json"}, "", 2, "\"kind\":\"locked\"", "", true},
       {{"add", "DOC", "--json"}, "", 2, "\"kind\":\"usage\"", "", true},
       {{"add", "DOC", "1", "Pump1", "--json"}, "", 1, "\"kind\":\"refused\"", "", true},
-      {{"tree", "DOC", "9", "--json"}, "", 1, "\"kind\":\"refused\"", "", true},
+      {{"tree", "DOC", "9", "--json"}, "", 2, "\"kind\":\"not-found\"", "", true},
       {{"batch", "DOC", other.File("none.txt"), "--json"}, "", 2, "\"kind\":\"not-found\"", "", true},
       {{"batch", "DOC", sock}, "", 2, "", "sock: is a socket; a batch is read from a file", true},
       {{"batch", "DOC", "/dev/null"}, "", 0, "applied 0 edits", "", true},
