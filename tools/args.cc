@@ -21,27 +21,6 @@
 
 namespace nametree::cli {
 
-const std::string* Args::Value(std::string_view option) const {
-  auto it = options_.find(option);
-  return it == options_.end() || it->second.empty() ? nullptr : &it->second.back();
-}
-
-std::vector<std::string> Args::Values(std::string_view option) const {
-  auto it = options_.find(option);
-  return it == options_.end() ? std::vector<std::string>{} : it->second;
-}
-
-Args Args::WithoutFirst() const {
-  Args out = *this;
-  if (!out.positional_.empty()) out.positional_.erase(out.positional_.begin());
-  return out;
-}
-
-Reporter& Args::Report() const {
-  static Reporter plain;  // batch lines parse without one and never report through it
-  return reporter_ ? *reporter_ : plain;
-}
-
 ParsedCommand::ParsedCommand(CLI::App& parent, const CommandSpec& entry)
     : entry_(entry), app_(parent.add_subcommand(std::string(entry.name), std::string(entry.summary))) {
   if (!entry.details.empty()) app_->footer(std::string(entry.details));

@@ -1,7 +1,5 @@
-// The program's command line parser, and Args: a subcommand's words by
-// option name, as commands read them before each bound its own struct.
-// Nothing builds an Args any more; it stays while keywords.cc and
-// document.cc still take one.
+// The program's command line parser: one CLI11 subcommand per entry of the
+// command table, whose words each command binds into its own struct.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -19,38 +17,6 @@
 #include "output.h"
 
 namespace nametree::cli {
-
-class Args {
- public:
-  Args() = default;
-  Args(std::string command, std::vector<std::string> positional,
-       std::map<std::string, std::vector<std::string>, std::less<>> options, Reporter* reporter = nullptr)
-      : command_(std::move(command)), positional_(std::move(positional)), options_(std::move(options)),
-        reporter_(reporter) {}
-
-  std::string_view Command() const { return command_; }
-  std::size_t Count() const { return positional_.size(); }
-  const std::string& At(std::size_t i) const { return positional_[i]; }
-  bool Has(std::string_view option) const { return options_.count(option) != 0; }
-  // The option's last value, or null when it was not given.
-  const std::string* Value(std::string_view option) const;
-  // Every value of a repeatable option, in the order given.
-  std::vector<std::string> Values(std::string_view option) const;
-  // The same arguments without the first positional word (the document).
-  Args WithoutFirst() const;
-
-  // Where this run's errors go; a plain one on stderr when none was given.
-  Reporter& Report() const;
-  // Prints "nametree CMD: message" and a pointer to the help (or, under
-  // --json, an error object); returns 2.
-  int UsageError(const std::string& message) const { return Report().Usage(command_, message); }
-
- private:
-  std::string command_;
-  std::vector<std::string> positional_;
-  std::map<std::string, std::vector<std::string>, std::less<>> options_;
-  Reporter* reporter_ = nullptr;
-};
 
 // One subcommand of a CLI11 app built from a table entry, and the words of
 // its last parse.

@@ -67,13 +67,6 @@ int CreateDocument(const Reporter& report, Document& doc, const std::string& pat
   return kExitOk;
 }
 
-DocumentOptions CreateOptions(const Args& args) {
-  DocumentOptions options;
-  // mutate: create-dry-run-writes
-  options.dryRun = args.Has("dry-run");
-  return options;
-}
-
 int SaveDocument(Reporter& report, Document& doc) {
   const std::string path = doc.Path().string();
   if (doc.IsDryRun()) {

@@ -13,8 +13,6 @@
 
 namespace nametree::cli {
 
-class Args;
-
 // How a document file is opened and saved; the command line sets these.
 using DocumentOptions = OpenOptions;
 
@@ -31,8 +29,6 @@ int OpenDocument(const Reporter& report, Document& doc, const std::string& path,
 // Puts the document, filled in memory so far, on a new file at `path`.
 int CreateDocument(const Reporter& report, Document& doc, const std::string& path,
                    const DocumentOptions& options = {});
-// The options of a command that makes a new document: only --dry-run.
-DocumentOptions CreateOptions(const Args& args);
 int SaveDocument(Reporter& report, Document& doc);
 
 // Reads a document of the earlier format into the server.

@@ -38,13 +38,6 @@ int ReadKeywords(const Reporter& report, std::istream& in, const std::string& so
 
 }  // namespace
 
-int LoadKeywords(const Args& args, Document& doc) {
-  std::vector<CString> words;
-  if (int rc = ReadKeywordFiles(args, &words)) return rc;
-  for (const CString& word : words) (void)doc.Reserve(word);
-  return kExitOk;
-}
-
 int LoadKeywords(const KeywordFlags& keywords, const Context& context, Document& doc) {
   std::vector<CString> words;
   if (int rc = ReadKeywordFiles(keywords, context, &words)) return rc;
@@ -103,35 +96,6 @@ std::string UnknownKeywordSet(const std::string& name) {
   std::string known;
   for (std::string_view n : KeywordSetNames()) known += (known.empty() ? "" : ", ") + std::string(n);
   return "no built-in keyword set is called \"" + Echo(name) + "\" (there is " + known + ")";
-}
-
-int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words) {
-  const auto set = KeywordSet(name);
-  if (set.empty()) return args.UsageError(UnknownKeywordSet(name));
-  for (std::u16string_view word : set) words->emplace_back(word);
-  return kExitOk;
-}
-
-int ReadKeywordFiles(const Args& args, std::vector<CString>* words) {
-  // mutate: keyword-set-ignored
-  for (const std::string& name : args.Values("keyword-set"))
-    if (int rc = KeywordSetWords(args, name, words)) return rc;
-  bool stdinUsed = false;
-  for (const std::string& path : args.Values("keywords")) {
-    if (path == "-") {
-      if (stdinUsed) return args.UsageError("--keywords - may be given once: standard input is read once");
-      stdinUsed = true;
-      if (int rc = ReadKeywords(args.Report(), std::cin, "standard input", *words)) return rc;
-      continue;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      args.Report().File(path, std::string("cannot read keywords: ") + std::strerror(errno), OpenErrorKind(errno));
-      return kExitError;
-    }
-    if (int rc = ReadKeywords(args.Report(), in, path, *words)) return rc;
-  }
-  return kExitOk;
 }
 
 const OptionSpec kKindOption{"kind", "N",

@@ -11,21 +11,12 @@
 
 namespace nametree::cli {
 
-class Args;
-
-// Adds the keywords of every --keywords option, in the order given.
-int LoadKeywords(const Args& args, Document& doc);
-// The same words, read without a server.
-int ReadKeywordFiles(const Args& args, std::vector<CString>* words);
-
 // The names of the built-in sets, for completion.
 std::vector<std::string> KeywordSetNameList();
 // Why `name` is no built-in set, naming those there are.
 std::string UnknownKeywordSet(const std::string& name);
-// The words of a built-in set; a usage error (2) for an unknown name.
-int KeywordSetWords(const Args& args, const std::string& name, std::vector<CString>* words);
-
-// The same, from typed options.
+// Adds the keywords of the built-in sets and of every --keywords file, in
+// the order given; ReadKeywordFiles reads the same words without a document.
 int LoadKeywords(const KeywordFlags& keywords, const Context& context, Document& doc);
 int ReadKeywordFiles(const KeywordFlags& keywords, const Context& context, std::vector<CString>* words);
 // Opens the document at `path` for an edit and adds the keywords. A
