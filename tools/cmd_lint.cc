@@ -88,9 +88,7 @@ int RunRepair(const RepairOptions& o, const Context& context) {
   const std::uint32_t stored = doc.StoredLastIssuedId();
   const std::uint32_t highest = doc.HighestId();
   Json json = Json::object();
-  if (stored < highest) {
-    CNameContainer::SetLastIssuedNameID(highest);
-    doc.Server().SetDirty(true);
+  if (doc.RaiseLastIssuedId()) {
     if (int rc = SaveDocument(context.Report(), doc)) return rc;
     if (!o.json)
       std::printf("raised the stored last issued ID from %u to %u\n", stored, highest);

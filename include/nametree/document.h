@@ -257,6 +257,10 @@ class NAMETREE_API Document {
   // The last issued ID the file stores, and the highest ID the document holds.
   std::uint32_t StoredLastIssuedId() const;
   std::uint32_t HighestId() const;
+  // Repairs a stored last issued ID below an ID the document holds, which
+  // would make the next add issue that ID again: the counter is raised to
+  // the highest held and the document turns dirty. False when none is below.
+  bool RaiseLastIssuedId();
   // The container with the ID; kNotFound, saying so, for none.
   Result<ContainerRef> Container(std::uint32_t id) const;
   // The container holding the name with the ID, 0 for none; its text in *text.

@@ -747,6 +747,16 @@ std::uint32_t Document::StoredLastIssuedId() const { return Server().GetStoredLa
 
 std::uint32_t Document::HighestId() const { return Server().GetHighestID(); }
 
+bool Document::RaiseLastIssuedId() {
+  const std::uint32_t highest = HighestId();
+  // mutate: repair-raises-always
+  if (StoredLastIssuedId() >= highest) return false;
+  // Never lowered: another document of the process may have issued more.
+  CNameContainer::SetLastIssuedNameID(std::max(CNameContainer::GetLastIssuedNameID(), highest));
+  Server().SetDirty(true);
+  return true;
+}
+
 Result<ContainerRef> Document::Container(std::uint32_t id) const {
   if (IsContainer(id)) return *FindContainer(id);
   return NoContainer("no such container", id);
