@@ -272,8 +272,9 @@ class NAMETREE_API Document {
 
  private:
   explicit Document(std::unique_ptr<Store> store);
-  template <class Text>
-  Result<std::vector<std::uint32_t>> AddTexts(std::uint32_t container, std::span<const Text> texts, std::uint32_t kind);
+  // What the AddMany overloads share once their texts are converted.
+  Result<std::vector<std::uint32_t>> AddConverted(std::uint32_t container, Result<std::vector<CString>> names,
+                                                  std::uint32_t kind);
   mutable std::unique_ptr<Store> store_;  // made empty on demand once moved from
   bool movedFrom_ = false;
 };

@@ -357,11 +357,9 @@ Result<std::vector<std::uint32_t>> AddAll(Document::Store& store, std::uint32_t 
 
 }  // namespace
 
-template <class Text>
-Result<std::vector<std::uint32_t>> Document::AddTexts(std::uint32_t container, std::span<const Text> texts,
-                                                      std::uint32_t kind) {
+Result<std::vector<std::uint32_t>> Document::AddConverted(std::uint32_t container, Result<std::vector<CString>> names,
+                                                          std::uint32_t kind) {
   if (movedFrom_) return MovedFrom();
-  Result<std::vector<CString>> names = TextsIn(texts);
   if (!names) return names.error();
   if (auto refused = RefuseReadOnly(*this, "cannot add names to container " + Num(container))) return *refused;
   store_->KeepCounterAbove();
@@ -370,17 +368,17 @@ Result<std::vector<std::uint32_t>> Document::AddTexts(std::uint32_t container, s
 
 Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string_view> texts,
                                                      std::uint32_t kind) {
-  return AddTexts(container, texts, kind);
+  return AddConverted(container, TextsIn(texts), kind);
 }
 
 Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::string> texts,
                                                      std::uint32_t kind) {
-  return AddTexts(container, texts, kind);
+  return AddConverted(container, TextsIn(texts), kind);
 }
 
 Result<std::vector<std::uint32_t>> Document::AddMany(std::uint32_t container, std::span<const std::u16string> texts,
                                                      std::uint32_t kind) {
-  return AddTexts(container, texts, kind);
+  return AddConverted(container, TextsIn(texts), kind);
 }
 
 Result<void> Document::Rename(std::uint32_t id, std::string_view text, std::uint32_t kind) {
