@@ -52,7 +52,8 @@ bool WellFormed(std::u16string_view text) {
 
 std::optional<Error> RefuseUnkept(std::u16string_view text, const char* role) {
   if (const KeptTextVerdict kept = JudgeKeptText(text); !kept)
-    return Error(ErrorKind::kInvalidName, E_NAME_INVALID, std::string("the ") + role + " " + QuotedName(text) + " cannot be kept",
+    return Error(ErrorKind::kInvalidName, E_NAME_INVALID,
+                 std::string("the ") + role + " " + QuotedName(text) + " cannot be kept",
                  DescribeKeptTextRefusal(text, kept), {});
   return std::nullopt;
 }
@@ -420,7 +421,9 @@ Result<void> Document::Delete(std::uint32_t id) {
   if (judge) judge->Before().BeforeDeleteName(id);
   CNameRefusal why;
   const HRESULT hr = server.DeleteName(holder->GetID(), id, true, &why);
-  return Judged(judge, hr == S_OK, what, hr == S_OK ? std::nullopt : std::optional<Error>(Error(KindOf(why.reason), hr, what, "the container refused", why)));
+  std::optional<Error> refused;
+  if (hr != S_OK) refused = Error(KindOf(why.reason), hr, what, "the container refused", why);
+  return Judged(judge, hr == S_OK, what, std::move(refused));
 }
 
 Result<void> Document::DeleteContainer(std::uint32_t id) {
@@ -433,7 +436,9 @@ Result<void> Document::DeleteContainer(std::uint32_t id) {
   if (judge) judge->Before().BeforeDeleteContainer(id);
   CNameRefusal why;
   const HRESULT hr = server.DeleteContainer(id, true, &why);
-  return Judged(judge, hr == S_OK, what, hr == S_OK ? std::nullopt : std::optional<Error>(Error(KindOf(why.reason), hr, what, "its parent container refused", why)));
+  std::optional<Error> refused;
+  if (hr != S_OK) refused = Error(KindOf(why.reason), hr, what, "its parent container refused", why);
+  return Judged(judge, hr == S_OK, what, std::move(refused));
 }
 
 Result<std::u16string> Document::NextName(std::uint32_t container, std::u16string_view base, int digits) {
