@@ -44,57 +44,64 @@ int OpenForQuery(const NameQuery& q, const Context& context, Document& doc, std:
   return LoadKeywords(q, context, doc);
 }
 
-std::string ContainerWords(const CNameServer& server, std::uint32_t id) {
-  const CNameContainer* c = server.GetContainer(id);
-  if (!c) return "container " + std::to_string(id) + " (does not exist)";
-  return "container " + std::to_string(id) + " (" + ContainerTypeName(c->GetContainerType()) + ")";
+std::string ContainerWords(const Document& doc, std::uint32_t id) {
+  const Result<ContainerRef> c = doc.Container(id);
+  return "container " + std::to_string(id) + " (" + (c ? std::string(ContainerTypeName(c->Type())) : "does not exist") +
+         ")";
+}
+
+// Why no proposal was made, as the program has always worded it.
+int RefuseProposal(const Context& context, const std::string& file, const CString& base, std::uint32_t kind,
+                   const nametree::Error& error) {
+  const std::string what = "no proposal for " + Quoted(base) + ": ";
+  if (error.kind() == ErrorKind::kNotFound) {
+    context.Report().Error(file, what + std::string(error.reason()), error.status(), "not-found");
+    return kExitError;
+  }
+  std::string why;
+  if (error.kind() == ErrorKind::kFull)
+    why = "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
+  else if (error.kind() == ErrorKind::kInvalidName)
+    why = "no number makes a valid name of it: " + DescribeRuleViolation(base, kind, error.refusal().rule);
+  else
+    why = Quoted(base) + " leaves no letters or digits to build a name from";
+  context.Report().Error(file, what + why, error.status(), "refused");
+  return kExitRefused;
 }
 
 int RunNext(const NextOptions& o, const Context& context) {
-  const int digits = static_cast<int>(o.digits.value);
-  const std::uint32_t kind = o.kind.value;
   const CString& base = o.name.value;
   Document doc = Document::InMemory();
   std::uint32_t container = 0;
   if (int rc = OpenForQuery(o, context, doc, &container)) return rc;
-  CNameServer& server = doc.Server();
-  CString proposal;
-  const HRESULT hr = o.local ? server.GetNextName(container, base, digits, &proposal)
-                             : server.GetNextAcceptedName(container, base, digits, kind, o.confine, &proposal);
-  if (const Result<ContainerRef> held = doc.Container(container); hr != S_OK && !held) {
-    context.Report().Error(o.file, "no proposal for " + Quoted(base) + ": " + std::string(held.error().reason()), hr,
-                           "not-found");
-    return kExitError;
-  }
-  if (hr != S_OK) {
-    std::string why;
-    if (hr == E_FAIL)
-      why = "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
-    else if (hr == E_NAME_INVALID)
-      why = "no number makes a valid name of it: " + DescribeInvalidName(server, proposal.empty() ? base : proposal, kind);
-    else
-      why = Quoted(base) + " leaves no letters or digits to build a name from";
-    context.Report().Error(o.file, "no proposal for " + Quoted(base) + ": " + why, hr == S_OK ? E_FAIL : hr, "refused");
-    return kExitRefused;
-  }
+  Document::Proposal how;
+  how.digits = static_cast<int>(o.digits.value);
+  how.kind = o.kind.value;
+  how.confine = o.confine;
+  how.ownNamesOnly = o.local;
+  const Result<std::u16string> proposal = doc.NextName(container, base, how);
+  if (!proposal) return RefuseProposal(context, o.file, base, how.kind, proposal.error());
   if (o.json) {
     Json json;
     json["container"] = container;
     json["base"] = JsonText(base);
-    json["digits"] = digits;
-    json["proposal"] = JsonText(proposal);
+    json["digits"] = how.digits;
+    json["proposal"] = JsonText(*proposal);
     PrintJson(json);
   } else {
-    std::printf("%s\n", Display(proposal).c_str());
+    std::printf("%s\n", Display(*proposal).c_str());
   }
   if (!o.local) return kExitOk;
   // The proposal is free in the container itself; say so when add would still refuse it.
-  CDuplicateHit hit;
-  if (!server.IsValidName(proposal, kind))
-    std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(),
-                 DescribeInvalidName(server, proposal, kind).c_str());
-  else if (server.FindDuplicate(container, proposal, o.confine, &hit))
-    std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(proposal).c_str(), DescribeDuplicate(hit).c_str());
+  Document::EditOptions check;
+  check.confine = o.confine;
+  const Result<NameVerdict> add = doc.Check(container, *proposal, how.kind, check);
+  const CNameRefusal::Reason reason = add ? add->refusal.reason : CNameRefusal::Reason::kNone;
+  if (reason == CNameRefusal::Reason::kInvalidName)
+    std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(*proposal).c_str(),
+                 DescribeRuleViolation(*proposal, how.kind, add->refusal.rule).c_str());
+  else if (reason == CNameRefusal::Reason::kDuplicate || reason == CNameRefusal::Reason::kKeyword)
+    std::fprintf(stderr, "note: add would refuse %s: %s\n", Quoted(*proposal).c_str(), add->reason.c_str());
   return kExitOk;
 }
 
@@ -104,37 +111,36 @@ int RunCheck(const NameQuery& q, const Context& context) {
   Document doc = Document::InMemory();
   std::uint32_t container = 0;
   if (int rc = OpenForQuery(q, context, doc, &container)) return rc;
-  CNameServer& server = doc.Server();
 
-  const bool valid = server.IsValidName(name, kind);
-  CDuplicateHit hit;
-  const bool duplicate = server.FindDuplicate(container, name, q.confine, &hit);
-  // The verdict is the library's own: the add is tried on the loaded copy, which is never saved.
-  std::uint32_t unused = 0;
-  const HRESULT verdict = server.AddName(unused, container, name, kind, true, q.confine);
-  const bool exists = server.GetContainer(container) != nullptr;
+  CNameRuleViolation broken;
+  const bool valid = doc.IsValidName(name, kind, &broken);
+  const std::optional<CDuplicateHit> duplicate = doc.Collision(container, name, q.confine);
+  Document::EditOptions how;
+  how.confine = q.confine;
+  const Result<NameVerdict> add = doc.Check(container, name, kind, how);
+  const bool accepted = add && add->accepted;
+  const std::string result = add ? StatusName(add->status) : std::string(add.error().code());
 
   if (q.json) {
     Json json;
     json["container"] = container;
-    json["containerExists"] = exists;
+    json["containerExists"] = doc.IsContainer(container);
     json["name"] = JsonText(name);
     json["valid"] = valid;
     json["duplicate"] = nullptr;
     if (duplicate)
-      json["duplicate"] = {{"namespace", DuplicateNamespace(hit.where)}, {"container", hit.containerID}, {"id", hit.nameID}};
-    json["result"] = StatusName(verdict);
+      json["duplicate"] = {{"namespace", DuplicateNamespace(duplicate->where)},
+                           {"container", duplicate->containerID},
+                           {"id", duplicate->nameID}};
+    json["result"] = result;
     PrintJson(json);
   } else {
-    std::printf("%s in %s\n", Quoted(name).c_str(), ContainerWords(server, container).c_str());
-    std::printf("  valid:      %s\n",
-                valid ? "yes" : ("no, " + DescribeInvalidName(server, name, kind)).c_str());
-    std::printf("  duplicate:  %s\n", duplicate ? ("yes, " + DescribeDuplicate(hit)).c_str() : "no");
-    std::printf("  add:        %s\n", verdict == S_OK ? "would be accepted"
-                                                      : ("would be refused with " +
-                                                         StatusName(verdict)).c_str());
+    std::printf("%s in %s\n", Quoted(name).c_str(), ContainerWords(doc, container).c_str());
+    std::printf("  valid:      %s\n", valid ? "yes" : ("no, " + DescribeRuleViolation(name, kind, broken)).c_str());
+    std::printf("  duplicate:  %s\n", duplicate ? ("yes, " + DescribeDuplicate(*duplicate)).c_str() : "no");
+    std::printf("  add:        %s\n", accepted ? "would be accepted" : ("would be refused with " + result).c_str());
   }
-  return verdict == S_OK ? kExitOk : kExitRefused;
+  return accepted ? kExitOk : kExitRefused;
 }
 
 }  // namespace

@@ -122,7 +122,9 @@ void TryAdd(CNameServer& server, const Plant& p, std::uint32_t container, const 
     server.FindDuplicate(container, name, confine, &hit);
     why = StatusName(hr) + ": " + DescribeDuplicate(hit);
   } else {
-    why = StatusName(hr) + ": " + DescribeInvalidName(server, name, kOrdinaryName);
+    CNameRuleViolation broken;
+    server.ExplainInvalidName(name, kOrdinaryName, &broken);
+    why = StatusName(hr) + ": " + DescribeRuleViolation(name, kOrdinaryName, broken);
   }
   std::printf("%-38s %s\n", line.c_str(), why.c_str());
 }

@@ -156,12 +156,6 @@ Json NotificationJson(const PostedNotification& n) {
   return json;
 }
 
-std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind) {
-  CNameRuleViolation why;
-  server.ExplainInvalidName(CString(name), kind, &why);
-  return nametree::DescribeRuleViolation(name, why, kind);
-}
-
 std::string DescribeRuleViolation(std::u16string_view name, std::uint32_t kind, const CNameRuleViolation& why) {
   return nametree::DescribeRuleViolation(name, why, kind);
 }

@@ -102,9 +102,7 @@ struct PostedNotification {
 std::string DescribeNotification(const PostedNotification& n);
 Json NotificationJson(const PostedNotification& n);
 
-// Why IsValidName refuses a name, in words ("it begins with '1'").
-std::string DescribeInvalidName(const CNameServer& server, std::u16string_view name, std::uint32_t kind);
-// The same for a violation already found.
+// Why the name rule refuses a name, in words ("it begins with '1'").
 std::string DescribeRuleViolation(std::u16string_view name, std::uint32_t kind, const CNameRuleViolation& why);
 
 // Where a duplicate was found, in words and as the JSON namespace key.

@@ -130,6 +130,7 @@ class NAMETREE_API Document {
   // digits pads the counter with zeros.
   Result<std::string> NextName(std::uint32_t container, std::string_view base, int digits = 0);
   Result<std::u16string> NextName(std::uint32_t container, std::u16string_view base, int digits = 0);
+  // Whether Add(container, text) would accept the text, without adding it.
   Result<NameVerdict> Check(std::uint32_t container, std::string_view text) const;
   Result<NameVerdict> Check(std::uint32_t container, std::u16string_view text) const;
   // Every name with this text, ignoring letter case, in walk order.
@@ -227,8 +228,9 @@ class NAMETREE_API Document {
   bool IsContainer(std::uint32_t id) const;
   // The container with the ID as the walk meets it; nullopt for none.
   std::optional<ContainerRef> FindContainer(std::uint32_t id) const;
-  // Whether the classic name rule takes the text as a name of `kind`.
-  bool IsValidName(std::u16string_view text, std::uint32_t kind = 0) const;
+  // Whether the classic name rule takes the text as a name of `kind`; the
+  // rule broken in *why when not.
+  bool IsValidName(std::u16string_view text, std::uint32_t kind = 0, CNameRuleViolation* why = nullptr) const;
 
   // Edits as an editor makes them, judged as they go. The edits above
   // take these too; a read-only document refuses them all the same.
@@ -242,6 +244,26 @@ class NAMETREE_API Document {
                             const EditOptions& how);
   // Rename with how it is checked; false when the name had the text already.
   Result<bool> Rename(std::uint32_t id, std::u16string_view text, std::uint32_t kind, const EditOptions& how);
+  // What Add(container, text, kind, how) would decide, refusals in its
+  // order (the name rule before the container), without adding.
+  Result<NameVerdict> Check(std::uint32_t container, std::u16string_view text, std::uint32_t kind,
+                            const EditOptions& how) const;
+  // The name or keyword the text collides with in that Add, the name rule
+  // aside; nullopt for none (and for no such container).
+  std::optional<CDuplicateHit> Collision(std::uint32_t container, std::u16string_view text, bool confine) const;
+  // How NextName proposes: a name Add(container, it, kind, {.confine}) takes,
+  // or with ownNamesOnly one the container itself does not hold, whatever
+  // else an add would say (the classic GetNextName).
+  struct Proposal {
+    int digits = 0;  // pads the counter with zeros
+    std::uint32_t kind = 0;
+    bool confine = false;
+    bool ownNamesOnly = false;
+  };
+  // kInvalidArgument when nothing of the base is left to number;
+  // kInvalidName, with the base's broken rule, when no number makes a
+  // valid name; kFull for a full container.
+  Result<std::u16string> NextName(std::uint32_t container, std::u16string_view base, const Proposal& how);
   // Reserves a word for this document's edits, not kept in its file; true when it was new.
   Result<bool> Reserve(std::u16string_view word);
   // What the document is judged by: its own name rule and its stored counter.

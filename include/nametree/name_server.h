@@ -160,6 +160,10 @@ class NAMETREE_API CNameServer {
                   bool checkDuplicates, bool confine, CNameRefusal* why);
   HRESULT AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                   bool checkDuplicates);
+  // What that AddName would return, refusals in the same order, without
+  // adding: S_OK where it would add (the add itself may still run out of IDs).
+  HRESULT JudgeAddName(std::uint32_t containerID, const CString& text, std::uint32_t kind, bool checkDuplicates,
+                       bool confine, CNameRefusal* why) const;
   HRESULT DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify);
   HRESULT DeleteName(std::uint32_t containerID, std::uint32_t nameID, bool notify, CNameRefusal* why);
   HRESULT Rename(std::uint32_t containerID, std::uint32_t nameID, CString newText, std::uint32_t kind,
@@ -233,6 +237,10 @@ class NAMETREE_API CNameServer {
   HRESULT ProposeName(std::uint32_t containerID, CString baseName, int digits,
                       const std::function<HRESULT(const CNameContainer&, const CString&)>& judge,
                       CString* pResult);
+  struct AddPlan;
+  // AddName's checks, in its order; S_OK with *plan ready for the add.
+  HRESULT PlanAdd(std::uint32_t containerID, const CString& text, std::uint32_t kind, bool checkDuplicates,
+                  bool confine, CNameRefusal* why, AddPlan* plan) const;
   // Lists the top-level containers from `first` on in the index, together;
   // false, having dropped those that found no memory, when memory ran out.
   bool IndexLoadedTops(std::size_t first);

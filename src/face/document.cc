@@ -442,6 +442,13 @@ Result<void> Document::DeleteContainer(std::uint32_t id) {
 }
 
 Result<std::u16string> Document::NextName(std::uint32_t container, std::u16string_view base, int digits) {
+  Proposal how;
+  how.digits = digits;
+  return NextName(container, base, how);
+}
+
+Result<std::u16string> Document::NextName(std::uint32_t container, std::u16string_view base,
+                                          const Proposal& how) {
   if (movedFrom_) return MovedFrom();
   Result<CString> wide = TextIn(base, "base name");
   if (!wide) return wide.error();
@@ -449,19 +456,26 @@ Result<std::u16string> Document::NextName(std::uint32_t container, std::u16strin
   const std::string what = "cannot propose a name from " + QuotedName(*wide) + " in container " + Num(container);
   if (!HasContainer(server, container)) return NoContainer(what, container);
   CString proposal;
-  const HRESULT hr = server.GetNextAcceptedName(container, *wide, digits, kOrdinaryName, false, &proposal);
+  // mutate: proposal-ignores-own-names-only
+  const HRESULT hr = how.ownNamesOnly ? server.GetNextName(container, *wide, how.digits, &proposal)
+                                      : server.GetNextAcceptedName(container, *wide, how.digits, how.kind,
+                                                                   how.confine, &proposal);
   switch (hr) {
     case S_OK: return proposal;
     case S_FALSE:
       return Error(ErrorKind::kInvalidArgument, hr, what + ": nothing is left of the base to number");
-    case E_NAME_INVALID:
+    case E_NAME_INVALID: {
+      CNameRefusal why{Reason::kInvalidName, {}, {}};
+      server.ExplainInvalidName(*wide, how.kind, &why.rule);
       return Error(ErrorKind::kInvalidName, hr,
                    what + ": no number makes it a valid name; begin the base with a letter and keep it under " +
-                       std::to_string(kMaxNameLength) + " characters");
+                       std::to_string(kMaxNameLength) + " characters",
+                   why);
+    }
+    case E_OUTOFMEMORY: return Error(ErrorKind::kOutOfMemory, hr, what + ": out of memory");
     default:
-      return Error(ErrorKind::kFull, hr,
-                   what + ": the container holds " + std::to_string(kMaxEntriesPerTable) +
-                       " names, the most a saved document allows");
+      return Error(ErrorKind::kFull, hr, what + ": " + DescribeNameRefusal({Reason::kFull, {}, {}}, container, *wide, 0),
+                   {Reason::kFull, {}, {}});
   }
 }
 
@@ -485,24 +499,37 @@ Result<NameVerdict> Document::Check(std::uint32_t container, std::u16string_view
   if (movedFrom_) return MovedFrom();
   Result<CString> name = TextIn(text, "name");
   if (!name) return name.error();
-  const CNameServer& server = Server();
-  if (!HasContainer(server, container))
+  if (!HasContainer(Server(), container))
     return NoContainer("cannot check " + QuotedName(*name) + " for container " + Num(container), container);
+  return Check(container, std::u16string_view(*name), kOrdinaryName, EditOptions{});
+}
+
+Result<NameVerdict> Document::Check(std::uint32_t container, std::u16string_view text, std::uint32_t kind,
+                                    const EditOptions& how) const {
+  if (movedFrom_) return MovedFrom();
+  // As Add takes the text: a lone surrogate is the rule's to judge.
+  if (std::optional<Error> unkept = RefuseUnkept(text, "name")) return *unkept;
+  const CString name(text);
   NameVerdict verdict;
   CNameRefusal& why = verdict.refusal;
-  if (!server.IsValidName(*name, kOrdinaryName, &why)) {
-    verdict.status = E_NAME_INVALID;
-    verdict.reason = "not a valid name: " + DescribeRuleViolation(*name, why.rule, kOrdinaryName);
-  } else if (server.IsDuplicateName(container, *name, false, &why)) {
-    verdict.status = E_NAME_DUPLICATE;
-    verdict.reason = DescribeDuplicateHit(why.hit);
-    verdict.otherContainer = why.hit.containerID;
-    // mutate: verdict-without-holder
-    verdict.otherName = why.hit.nameID;
-  } else {
-    verdict.accepted = true;
-  }
+  // mutate: check-ignores-confine
+  verdict.status = Server().JudgeAddName(container, name, kind, how.checkDuplicates, how.confine, &why);
+  if (why.reason == Reason::kNoContainer)
+    return NoContainer("cannot check " + QuotedName(name) + " for container " + Num(container), container);
+  verdict.accepted = verdict.status == S_OK;
+  if (verdict.accepted) return verdict;
+  verdict.reason = DescribeNameRefusal(why, container, name, kind);
+  verdict.otherContainer = why.hit.containerID;
+  // mutate: verdict-without-holder
+  verdict.otherName = why.hit.nameID;
   return verdict;
+}
+
+std::optional<CDuplicateHit> Document::Collision(std::uint32_t container, std::u16string_view text,
+                                                 bool confine) const {
+  CDuplicateHit hit;
+  if (movedFrom_ || !Server().FindDuplicate(container, CString(text), confine, &hit)) return std::nullopt;
+  return hit;
 }
 
 Result<std::vector<NameHit>> Document::Find(std::string_view text) const {

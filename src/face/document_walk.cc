@@ -22,8 +22,8 @@ std::optional<ContainerRef> Document::FindContainer(std::uint32_t id) const {
   return *walk.begin();
 }
 
-bool Document::IsValidName(std::u16string_view text, std::uint32_t kind) const {
-  return Server().IsValidName(CString(text), kind);
+bool Document::IsValidName(std::u16string_view text, std::uint32_t kind, CNameRuleViolation* why) const {
+  return !Server().ExplainInvalidName(CString(text), kind, why);
 }
 
 }  // namespace nametree

@@ -20,47 +20,76 @@ using outcome::Reason;
 using outcome::Refuse;
 }  // namespace
 
+// What PlanAdd hands the add: the key and hash made once for the checks.
+struct CNameServer::AddPlan {
+  CNameContainer* container = nullptr;
+  CString ownKey;
+  CString* key = nullptr;
+  std::uint64_t hash = 0;
+  ContainerAccess::PendingName add{};
+};
+
+HRESULT CNameServer::PlanAdd(std::uint32_t containerID, const CString& text, std::uint32_t kind,
+                             bool checkDuplicates, bool confine, CNameRefusal* why, AddPlan* plan) const {
+  if (containerID == 0) return Refuse(why, E_FAIL, Reason::kNoContainer);
+  // The container is found, and the name added, in two halves each, so
+  // that the name rule, the key and the checks run while the memory the
+  // next step reads arrives. The refusals keep their order: an invalid
+  // name before a missing container.
+  const CTreeIndex::ContainerSearch search = m_pIndex->StartFindContainer(containerID);
+  if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) {
+    if (why) ExplainInvalidName(text, kind, &why->rule);
+    return Refuse(why, E_NAME_INVALID, Reason::kInvalidName);
+  }
+  CNameContainer* container = m_pIndex->FinishFindContainer(search);
+  // The checks, the tables and the index look the name up by one key and
+  // one hash, each made once.
+  CString& key = *(plan->key = text.size() <= kKeptKeyUnits ? &t_keptKey : &plan->ownKey);
+  // mutate: kept-key-not-restarted
+  key.assign(text);
+  MakeUpper(key);
+  // mutate: add-hashes-text-as-typed
+  plan->hash = m_pIndex->TextHashAhead(key);
+  if (!container) return Refuse(why, E_FAIL, Reason::kNoContainer);
+  plan->container = container;
+  plan->add = ContainerAccess::StartAddName(*container);
+  if (checkDuplicates) {
+    CDuplicateHit hit;
+    // A verdict that names no collision is the search running out of memory.
+    if (FindDuplicateOfKey(*container, key, plan->hash, confine, &hit)) {
+      const Reason reason = outcome::OfHit(hit);
+      if (reason == Reason::kOutOfMemory) return Refuse(why, E_FAIL, reason);
+      if (why) why->hit = hit;
+      return Refuse(why, E_NAME_DUPLICATE, reason);
+    }
+  }
+  // Refused here rather than at Save, when the work would be lost.
+  // mutate: entry-limit-off-by-one
+  if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return Refuse(why, E_FAIL, Reason::kFull);
+  return S_OK;
+}
+
+HRESULT CNameServer::JudgeAddName(std::uint32_t containerID, const CString& text, std::uint32_t kind,
+                                  bool checkDuplicates, bool confine, CNameRefusal* why) const {
+  if (why) *why = {};
+  try {
+    AddPlan plan;
+    // mutate: judge-add-adds
+    return PlanAdd(containerID, text, kind, checkDuplicates, confine, why, &plan);
+  } catch (const std::bad_alloc&) {
+    return Refuse(why, E_FAIL, Reason::kOutOfMemory);
+  }
+}
+
 HRESULT CNameServer::AddName(std::uint32_t& id, std::uint32_t containerID, CString text, std::uint32_t kind,
                              bool checkDuplicates, bool confine, CNameRefusal* why) {
   if (why) *why = {};
   try {
-    if (containerID == 0) return Refuse(why, E_FAIL, Reason::kNoContainer);
-    // The container is found, and the name added, in two halves each, so
-    // that the name rule, the key and the checks run while the memory the
-    // next step reads arrives. The refusals keep their order: an invalid
-    // name before a missing container.
-    const CTreeIndex::ContainerSearch search = m_pIndex->StartFindContainer(containerID);
-    if (kind != kAllowLeadingUnderscore && !IsValidNameText(text, kind)) {
-      if (why) ExplainInvalidName(text, kind, &why->rule);
-      return Refuse(why, E_NAME_INVALID, Reason::kInvalidName);
-    }
-    CNameContainer* container = m_pIndex->FinishFindContainer(search);
-    // The checks, the tables and the index look the name up by one key and
-    // one hash, each made once.
-    CString ownKey;
-    CString& key = text.size() <= kKeptKeyUnits ? t_keptKey : ownKey;
-    // mutate: kept-key-not-restarted
-    key.assign(text);
-    MakeUpper(key);
-    // mutate: add-hashes-text-as-typed
-    const std::uint64_t hash = m_pIndex->TextHashAhead(key);
-    if (!container) return Refuse(why, E_FAIL, Reason::kNoContainer);
-    const ContainerAccess::PendingName add = ContainerAccess::StartAddName(*container);
-    if (checkDuplicates) {
-      CDuplicateHit hit;
-      // A verdict that names no collision is the search running out of memory.
-      if (FindDuplicateOfKey(*container, key, hash, confine, &hit)) {
-        const Reason reason = outcome::OfHit(hit);
-        if (reason == Reason::kOutOfMemory) return Refuse(why, E_FAIL, reason);
-        if (why) why->hit = hit;
-        return Refuse(why, E_NAME_DUPLICATE, reason);
-      }
-    }
-    // Refused here rather than at Save, when the work would be lost.
-    // mutate: entry-limit-off-by-one
-    if (container->GetNumNameIDs() >= kMaxEntriesPerTable) return Refuse(why, E_FAIL, Reason::kFull);
+    AddPlan plan;
+    if (const HRESULT hr = PlanAdd(containerID, text, kind, checkDuplicates, confine, why, &plan); hr != S_OK)
+      return hr;
     // mutate: add-key-as-typed
-    const std::uint32_t added = ContainerAccess::FinishAddName(add, text, key, hash);
+    const std::uint32_t added = ContainerAccess::FinishAddName(plan.add, text, *plan.key, plan.hash);
     // Out of memory, or out of IDs: a wrapped counter would reissue IDs
     // that documents hold.
     // mutate: add-exhausted-as-memory

@@ -69,7 +69,7 @@ TEST(Document, RefusalsNameTheirKindStatusAndReason) {
       {"parent missing", [&](Plant& p) { return ok(p.doc.AddContainer(77)); }, Kind::kNotFound, "E_FAIL",
        "cannot add a container under 77", Reason::kNoContainer},
       {"next of digit", [&](Plant& p) { return ok(p.doc.NextName(p.plain, "9x")); }, Kind::kInvalidName,
-       "E_NAME_INVALID", "no number makes it a valid name"},
+       "E_NAME_INVALID", "no number makes it a valid name", Reason::kInvalidName},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -100,6 +100,17 @@ TEST(Document, EditsCheckFindAndNextNameAgree) {
   EXPECT_EQ(p.doc.Check(p.plain, "_x")->status, E_NAME_INVALID);
   EXPECT_EQ(p.doc.Check(p.plain, "_x")->refusal.rule.rule, CNameRuleViolation::Rule::kFirstCharacter);
   EXPECT_EQ(p.doc.Check(p.plain, "_x")->refusal.reason, Reason::kInvalidName);
+  // Judged as Add judges with the same kind and options: the rule before the container.
+  EXPECT_TRUE(*p.doc.Check(p.plain, u"_x", kAllowLeadingUnderscore, {}));
+  EXPECT_TRUE(p.doc.Find("_x")->empty());  // judged, not added
+  EXPECT_EQ(p.doc.Check(99, u"1st", 0, {})->refusal.reason, Reason::kInvalidName);
+  EXPECT_EQ(p.doc.Check(99, u"X", 0, {}).error().kind(), Kind::kNotFound);
+  EXPECT_TRUE(*p.doc.Check(p.target, u"PUMP", 0, {.checkDuplicates = false}));
+  const std::uint32_t inTarget = *p.doc.AddContainer(p.target, ContainerType::kOwn);
+  EXPECT_FALSE(*p.doc.Check(inTarget, u"VALVE", 0, {.checkDuplicates = true, .confine = false}));
+  EXPECT_TRUE(*p.doc.Check(inTarget, u"VALVE", 0, {.checkDuplicates = true, .confine = true}));
+  EXPECT_EQ(p.doc.Collision(p.plain, u"_PUMP", false), std::nullopt);
+  EXPECT_EQ(p.doc.Collision(p.plain, u"pump", false)->nameID, p.pump);
 
   const auto hits = p.doc.Find("STRASSE");
   ASSERT_TRUE(hits);
@@ -111,6 +122,10 @@ TEST(Document, EditsCheckFindAndNextNameAgree) {
   const Result<std::string> next = p.doc.NextName(p.plain, "Pump");
   ASSERT_TRUE(next);
   EXPECT_TRUE(p.doc.Add(p.plain, *next)) << *next;
+  // The container's own names alone: the global Gear1 does not count.
+  ASSERT_TRUE(p.doc.Add(p.global, "Gear1"));
+  EXPECT_EQ(*p.doc.NextName(p.target, u"Gear", {.digits = 0, .kind = 0, .confine = false, .ownNamesOnly = true}), u"Gear1");
+  EXPECT_EQ(*p.doc.NextName(p.target, u"Gear", {.digits = 0, .kind = 0, .confine = false, .ownNamesOnly = false}), u"Gear2");
   ASSERT_TRUE(p.doc.Delete(p.motor));
   EXPECT_TRUE(p.doc.Find("Straße")->empty());
   ASSERT_TRUE(p.doc.DeleteContainer(p.own));
