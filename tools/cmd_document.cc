@@ -8,7 +8,6 @@
 #include "keywords.h"
 #include "navigate.h"
 #include "lint.h"
-#include "nametree/document_check.h"
 #include "nametree/utf8.h"
 #include "output.h"
 #include "tree_view.h"

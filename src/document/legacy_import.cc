@@ -7,8 +7,8 @@
 
 namespace nametree {
 
-std::unique_ptr<DocumentFile> ImportLegacyDocument(const std::filesystem::path& path,
-                                                   const LegacyDropObserver& dropped, FileError* error) {
+std::unique_ptr<DocumentFile> ConvertLegacyFile(const std::filesystem::path& path,
+                                                const LegacyDropObserver& dropped, FileError* error) {
   FileError failure;
   try {
     ComPtr<IStorage> storage;

@@ -17,7 +17,7 @@ namespace nametree {
 
 // The converted tree, or null with *error set. Every record the conversion
 // leaves out is told to `dropped` (when set) as it is met.
-std::unique_ptr<DocumentFile> ImportLegacyDocument(const std::filesystem::path& path,
-                                                   const LegacyDropObserver& dropped, FileError* error);
+std::unique_ptr<DocumentFile> ConvertLegacyFile(const std::filesystem::path& path,
+                                                const LegacyDropObserver& dropped, FileError* error);
 
 }  // namespace nametree

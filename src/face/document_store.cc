@@ -124,7 +124,7 @@ std::unique_ptr<Document::Store> Document::Store::ImportLegacy(const std::filesy
                                                                const LegacyDropObserver& dropped, Error* error) {
   const std::uint32_t before = CNameContainer::GetLastIssuedNameID();
   FileError fileError;
-  std::unique_ptr<DocumentFile> file = ImportLegacyDocument(path, dropped, &fileError);
+  std::unique_ptr<DocumentFile> file = ConvertLegacyFile(path, dropped, &fileError);
   std::vector<DocumentFinding> over;
   if (file) over = CheckEntryLimits(file->Server());
   // mutate: legacy-over-limit-imported
