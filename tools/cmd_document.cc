@@ -8,7 +8,6 @@
 #include "keywords.h"
 #include "navigate.h"
 #include "lint.h"
-#include "nametree/document_check.h"
 #include "nametree/utf8.h"
 #include "output.h"
 #include "tree_view.h"
@@ -125,12 +124,6 @@ std::string DropWords(const CLegacyDrop& d) {
   return "dropped";
 }
 
-// Why a converted tree cannot be saved, or empty when it can.
-std::string OverLimit(const CNameServer& server) {
-  const std::vector<DocumentFinding> over = CheckEntryLimits(server);
-  return over.empty() ? std::string() : DescribeFinding(over.front());
-}
-
 struct ImportLegacyOptions {
   std::string from;
   std::string to;
@@ -141,14 +134,9 @@ struct ImportLegacyOptions {
 int RunImportLegacy(const ImportLegacyOptions& o, const Context& context) {
   const std::string& from = o.from;
   const std::string& to = o.to;
-  Document doc = Document::InMemory();
   std::vector<CLegacyDrop> drops;
-  doc.Server().SetLegacyDropObserver([&drops](const CLegacyDrop& d) { drops.push_back(d); });
-  if (int rc = ImportLegacyDocument(context.Report(), from, doc.Server())) return rc;
-  if (const std::string why = OverLimit(doc.Server()); !why.empty()) {
-    context.Report().File(from, "the converted document cannot be saved: " + why + "; nothing was written", "refused");
-    return kExitError;
-  }
+  Document doc = Document::InMemory();
+  if (int rc = ImportLegacyDocument(context.Report(), from, doc, &drops)) return rc;
   if (int rc = CreateDocument(context.Report(), doc, to, CreateOptions(o.dryRun))) return rc;
   if (int rc = SaveDocument(context.Report(), doc)) return rc;
   const TreeCounts counts = CountTree(doc);

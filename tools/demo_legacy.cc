@@ -44,7 +44,7 @@ int DemoLegacyImport(Reporter& report, const std::string& dir) {
               stream.size());
 
   Document converted = Document::InMemory();
-  if (int rc = ImportLegacyDocument(report, legacyPath, converted.Server())) return rc;
+  if (int rc = ImportLegacyDocument(report, legacyPath, converted)) return rc;
   if (int rc = CreateDocument(report, converted, convertedPath)) return rc;
   if (int rc = SaveDocument(report, converted)) return rc;
   const CNameServer& server = converted.Server();

@@ -10,7 +10,6 @@
 #include "cli.h"
 #include "interrupt.h"
 #include "nametree/cfb_storage.h"
-#include "nametree/legacy_storage.h"
 #include "output.h"
 
 namespace nametree::cli {
@@ -84,21 +83,16 @@ int SaveDocument(Reporter& report, Document& doc) {
   return kExitOk;
 }
 
-int ImportLegacyDocument(const Reporter& report, const std::string& path, CNameServer& server) {
-  ComPtr<IStorage> storage;
-  std::string error;
-  if (!OpenCompoundFile(path, false, &storage, &error)) {
-    std::error_code ec;
-    report.File(path, "cannot open: " + error, std::filesystem::exists(path, ec) ? "not-a-document" : "not-found");
+int ImportLegacyDocument(const Reporter& report, const std::string& path, Document& doc,
+                         std::vector<CLegacyDrop>* drops) {
+  Result<Document> imported = Document::ImportLegacy(path, drops);
+  if (!imported) {
+    const nametree::Error& e = imported.error();
+    if (e.kind() != ErrorKind::kFull) return ReportDocumentError(report, path, e);
+    report.File(path, std::string(e.reason()) + "; nothing was written", FileKindName(e.kind()));
     return kExitError;
   }
-  ComPtr<IZebStorage> legacy = CreateLegacyStorageAdapter(storage.Get());
-  if (server.LoadOldVersion(legacy.Get()) != S_OK) {
-    report.File(path, "is no readable document of the earlier format (no \"QXTNameServer\" "
-                     "storage with a \"NameService\" element, or a damaged one)",
-                "not-a-document");
-    return kExitError;
-  }
+  doc = std::move(*imported);
   return kExitOk;
 }
 

@@ -31,8 +31,11 @@ int CreateDocument(const Reporter& report, Document& doc, const std::string& pat
                    const DocumentOptions& options = {});
 int SaveDocument(Reporter& report, Document& doc);
 
-// Reads a document of the earlier format into the server.
-int ImportLegacyDocument(const Reporter& report, const std::string& path, CNameServer& server);
+// Reads a document of the earlier format into `doc`; a tree too big to
+// save is refused with nothing written. The records the conversion leaves
+// out go to *drops.
+int ImportLegacyDocument(const Reporter& report, const std::string& path, Document& doc,
+                         std::vector<CLegacyDrop>* drops = nullptr);
 
 // Writes a document of the earlier format: the given legacy stream as the
 // element "NameService" of the child storage "QXTNameServer".

@@ -74,6 +74,18 @@ class NAMETREE_API Document {
   static Result<Document> Open(const std::filesystem::path& path, const OpenOptions& options = {});
   // An empty document that lives in memory only; Commit writes nothing.
   static Document InMemory();
+  // A document of the earlier format, converted: in memory, with the old
+  // IDs, to be put on a file with CreateFile. The records the conversion
+  // leaves out go to *drops in the order met. The file is only read. The
+  // process's last issued ID becomes the one the old document stored
+  // (raised to the highest ID it holds), as the classic import sets it: a
+  // host with other documents open raises it above theirs.
+  // kNotFound for no file; kNotADocument for a file that is no compound
+  // file (the reason is the file layer's, after "cannot open: ") or holds
+  // no readable document of the earlier format; kFull for a tree with more
+  // entries in a table than a saved document holds (the reason describes
+  // the first such table).
+  static Result<Document> ImportLegacy(const std::filesystem::path& path, std::vector<CLegacyDrop>* drops = nullptr);
 
   // A Document moved from answers every call with the error "document
   // moved from" (kInvalidArgument); its Server() is an empty one of its own.

@@ -168,6 +168,11 @@ PyDocument Open(py::object path, bool create, bool readOnly, double wait, bool f
   return PyDocument(Take(std::move(doc)));
 }
 
+PyDocument ImportLegacy(py::object path) {
+  const std::string fsPath = py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
+  return PyDocument(Take(Document::ImportLegacy(std::filesystem::path(fsPath))));
+}
+
 py::list AddMany(PyDocument& self, std::uint32_t container, py::handle texts, std::uint32_t kind) {
   py::object seq = py::reinterpret_steal<py::object>(PySequence_Fast(texts.ptr(), "texts must be a sequence of str"));
   if (!seq) throw py::error_already_set();
@@ -247,6 +252,8 @@ PYBIND11_MODULE(_nametree, m) {
   py::class_<PyDocument>(m, "Document", "A document's names: its container tree, edited in memory until commit.")
       .def_static("in_memory", [] { return PyDocument(Document::InMemory()); },
                   "An empty document that lives in memory only; commit writes nothing.")
+      .def_static("import_legacy", &ImportLegacy, py::arg("path"),
+                  "A document of the earlier format, converted into one in memory.")
       .def("__enter__", [](PyDocument& self) -> PyDocument& { self.Get(); return self; },
            py::return_value_policy::reference)
       .def("__exit__", [](PyDocument& self, py::handle t, py::handle, py::handle) { return self.Exit(t); })

@@ -127,6 +127,8 @@ def test_files_refuse_what_they_cannot_do(tmp):
     (tmp / "other").write_bytes(b"not a document at all" * 40)
     with pytest.raises(nametree.FileError):
         nametree.open(tmp / "other")
+    with pytest.raises(nametree.NotADocumentError, match="earlier format"):
+        nametree.Document.import_legacy(path)
 
 
 def test_lint_reports_what_the_server_would_refuse(plant):

@@ -28,9 +28,9 @@ constexpr char kServerPrefix[] = "NameServer: ";
 
 FileError Error(FileErrorKind kind, std::string message) { return {kind, std::move(message)}; }
 
-// The file layer's verdict in this document's terms. Damage met while
-// writing is the document's; met while opening, the file is no document.
-FileErrorKind KindOf(CompoundFileFailure failure, bool writing) {
+}  // namespace
+
+FileErrorKind FileErrorKindOf(CompoundFileFailure failure, bool writing) {
   switch (failure) {
     case CompoundFileFailure::kNone: return FileErrorKind::kNone;
     case CompoundFileFailure::kNotFound: return FileErrorKind::kNotFound;
@@ -46,6 +46,8 @@ FileErrorKind KindOf(CompoundFileFailure failure, bool writing) {
   }
   return FileErrorKind::kIo;
 }
+
+namespace {
 
 // The reason the file layer gave for "NameServer", or empty when it read it.
 std::string ServerDamage(IStorage* storage) {
@@ -124,7 +126,7 @@ struct DocumentFile::State {
     CompoundFileError failure;
     ComPtr<IStorage> file;
     if (!CreateCompoundFile(path.string(), 3, FileOptions(), &file, &failure))
-      return Error(KindOf(failure.kind, false), "cannot create: " + failure.message);
+      return Error(FileErrorKindOf(failure.kind, false), "cannot create: " + failure.message);
     storage = std::move(file);
     onFile = true;
     return {};
@@ -240,7 +242,7 @@ struct DocumentFile::State {
     CompoundFileError failure;
     std::vector<std::string> left;
     if (!CommitCompoundFile(s, FileOptions(), &left, &failure))
-      return Error(KindOf(failure.kind, true), "cannot write: " + failure.message);
+      return Error(FileErrorKindOf(failure.kind, true), "cannot write: " + failure.message);
     hadKeywordStream = hadKeywordStream || !keywords.empty();
     hadLabelStream = hadLabelStream || !labels.ById().empty();
     hadProfileStream = writeProfile;
@@ -274,7 +276,7 @@ std::unique_ptr<DocumentFile> DocumentFile::Open(const std::filesystem::path& pa
     if (options.create) {
       if (failure = st.CreateFile(); !failure) return doc;
     } else if (!OpenCompoundFile(path.string(), !options.readOnly, st.FileOptions(), &st.storage, &refused)) {
-      failure = Error(KindOf(refused.kind, false), "cannot open: " + refused.message);
+      failure = Error(FileErrorKindOf(refused.kind, false), "cannot open: " + refused.message);
     } else if (failure = st.Load(); !failure) {
       return doc;
     }

@@ -38,6 +38,11 @@ struct FileError {
   explicit operator bool() const { return kind != FileErrorKind::kNone; }
 };
 
+// The file layer's verdict in a document's terms. Damage met while writing
+// is the document's; met while opening, the file is no document.
+enum class CompoundFileFailure : std::uint8_t;
+FileErrorKind FileErrorKindOf(CompoundFileFailure failure, bool writing);
+
 struct DocumentFileOptions {
   // A new document: nothing is on disk until Commit, which refuses to
   // replace a file that is at the path by then (also at Open).

@@ -237,6 +237,15 @@ Result<Document> Document::Open(const std::filesystem::path& path, const OpenOpt
 
 Document Document::InMemory() { return Document(Store::InMemory()); }
 
+Result<Document> Document::ImportLegacy(const std::filesystem::path& path, std::vector<CLegacyDrop>* drops) {
+  LegacyDropObserver dropped;
+  if (drops) dropped = [drops](const CLegacyDrop& d) { drops->push_back(d); };
+  Error error;
+  std::unique_ptr<Store> store = Store::ImportLegacy(path, dropped, &error);
+  if (!store) return error;
+  return Document(std::move(store));
+}
+
 Result<void> Document::Commit() { return Commit(nullptr); }
 
 Result<void> Document::Commit(std::vector<std::string>* leftOut) {

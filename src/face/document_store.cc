@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "document/document_file.h"
+#include "document/legacy_import.h"
+#include "nametree/document_check.h"
 #include "nametree/storage.h"
 
 namespace nametree {
@@ -116,6 +118,30 @@ std::unique_ptr<Document::Store> Document::Store::Open(const std::filesystem::pa
 
 std::unique_ptr<Document::Store> Document::Store::InMemory() {
   return std::make_unique<FileStore>(DocumentFile::InMemory(), std::string(), OpenOptions{});
+}
+
+std::unique_ptr<Document::Store> Document::Store::ImportLegacy(const std::filesystem::path& path,
+                                                               const LegacyDropObserver& dropped, Error* error) {
+  const std::uint32_t before = CNameContainer::GetLastIssuedNameID();
+  FileError fileError;
+  std::unique_ptr<DocumentFile> file = ConvertLegacyFile(path, dropped, &fileError);
+  std::vector<DocumentFinding> over;
+  if (file) over = CheckEntryLimits(file->Server());
+  // mutate: legacy-over-limit-imported
+  if (file && over.empty()) {
+    // The read set the counter to the stored value, as the classic import
+    // does (a saved conversion keeps it); raised, so the tree's own IDs are
+    // never drawn again.
+    CNameContainer::SetLastIssuedNameID(
+        // mutate: legacy-import-draws-held-id
+        std::max(CNameContainer::GetLastIssuedNameID(), file->Server().GetHighestID()));
+    return std::make_unique<FileStore>(std::move(file), std::string(), OpenOptions{});
+  }
+  CNameContainer::SetLastIssuedNameID(before);
+  *error = file ? Error(ErrorKind::kFull, E_FAIL, path.string(),
+                        "the converted document cannot be saved: " + DescribeFinding(over.front()))
+                : FromFileError(fileError, path.string(), false, false);
+  return nullptr;
 }
 
 }  // namespace nametree

@@ -4,10 +4,11 @@
 //
 // Invariants: the server is initialised and posts to this store's manager;
 // a writable store holds the file's lock for its whole life; the
-// process-wide last issued ID never goes down when a store opens, so two
-// open documents never draw the same ID; a read-only open leaves it as it
-// was, and an edit of a read-only document first raises it above the IDs
-// the document held when opened (KeepCounterAbove).
+// process-wide last issued ID never goes down when a store opens a file,
+// so two open documents never draw the same ID; a read-only open leaves it
+// as it was, and an edit of a read-only document first raises it above the
+// IDs the document held when opened (KeepCounterAbove); an import sets it
+// as the classic import does, but never below an ID the import holds.
 #pragma once
 
 #include <filesystem>
@@ -29,6 +30,12 @@ class Document::Store {
   static std::unique_ptr<Store> Open(const std::filesystem::path& path, const OpenOptions& options,
                                              Error* error);
   static std::unique_ptr<Store> InMemory();
+  // A document of the earlier format, converted into a store on no file;
+  // null with *error set when it cannot be read or its tree cannot be
+  // saved. The process-wide counter becomes the one the old document
+  // stored, raised to its highest ID; a refused import leaves it as it was.
+  static std::unique_ptr<Store> ImportLegacy(const std::filesystem::path& path, const LegacyDropObserver& dropped,
+                                             Error* error);
 
   virtual CNameServer& Server() = 0;
   virtual bool IsReadOnly() const = 0;

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <functional>
 
+#include "legacy/legacy_doc.h"
+#include "nametree/cfb_storage.h"
 #include "nametree/document.h"
 #include "nametree/name_server.h"
 #include "nametree/utf8.h"
@@ -277,6 +279,34 @@ TEST(Document, FileRefusalsKeepTheirKind) {
     EXPECT_EQ(std::filesystem::exists(moved), !dry);
   }
   EXPECT_EQ(Document::Open(dir.File("moved.ntd"), {.readOnly = true})->Find("pump")->size(), 1u);
+
+  // A document of the earlier format comes in with its IDs, and the counter
+  // it stored below them is raised; what cannot be read or saved is refused.
+  LegacyDocument legacy{.lastIssuedID = 5, .objects = {test::Name(4000000, u"Pump", 10), test::Name(7, u"Lost", 99)},
+                        .containers = {test::Box(10, 3)}};
+  auto writeLegacy = [&](const std::string& name) {
+    ComPtr<IStorage> root;
+    std::string error;
+    EXPECT_TRUE(CreateCompoundFile(dir.File(name), &root, &error) &&
+                test::PutLegacyStream(root.Get(), EncodeLegacyStream(legacy)) && CommitCompoundFile(root.Get(), &error));
+    return dir.File(name);
+  };
+  std::vector<CLegacyDrop> drops;
+  auto imported = Document::ImportLegacy(writeLegacy("old.doc"), &drops);
+  ASSERT_TRUE(imported);
+  EXPECT_EQ(imported->FindId(4000000)->text, "Pump");
+  EXPECT_EQ(drops.size(), 1u);
+  EXPECT_TRUE(imported->Lint().empty()) << imported->Describe(imported->Lint().front());
+  for (std::uint32_t i = 0; i < 32768; ++i) legacy.objects.push_back(test::Name(1000 + i, u"N", 10));
+  const std::pair<std::string, Kind> refused[] = {{dir.File("absent.doc"), Kind::kNotFound},
+                                                  {dir.File("g.ntd"), Kind::kNotADocument},
+                                                  {dir.File("moved.ntd"), Kind::kNotADocument},
+                                                  {writeLegacy("big.doc"), Kind::kFull}};
+  for (const auto& [path, kind] : refused) {
+    auto none = Document::ImportLegacy(path);
+    ASSERT_FALSE(none) << path;
+    EXPECT_EQ(none.error().kind(), kind) << none.error().message();
+  }
 }
 
 // A read-only document refuses every edit at the call and stays as it
