@@ -70,7 +70,7 @@ def test_a_block_that_raises_writes_nothing(tmp):
     (lambda d, i: d.delete_container(i["pump"]), nametree.NotFoundError, "E_FAIL", "no container has ID", "no-container"),
     (lambda d, i: d.add_container(0, "bogus"), nametree.InvalidArgumentError, "E_INVALIDARG", '"bogus"', None),
     (lambda d, i: d.add_container(0, 40000), nametree.InvalidArgumentError, "E_INVALIDARG", "-32768 to 32767", None),
-    (lambda d, i: d.next_name(i["plain"], "9"), nametree.InvalidNameError, "E_NAME_INVALID", "no number makes", None),
+    (lambda d, i: d.next_name(i["plain"], "9"), nametree.InvalidNameError, "E_NAME_INVALID", "no number makes", "invalid-name"),
 ])
 def test_refusals_raise_the_error_of_their_kind(plant, edit, error, code, says, reason):
     doc, ids = plant
