@@ -94,15 +94,13 @@ static std::string_view SkippedWhy(Skipped::Why why) {
   return why == Skipped::Why::kInstanceOfItsType ? "instance of its program type" : "free text in vendor data";
 }
 
-// Reads the project into the server; exit 2 with the message when it is no
-// PLCopen project.
 int ImportFailed(const Reporter& report, const std::string& project, const std::string& doc,
                  const plcopen::ImportFailure& failure);
 
-int Import(const Reporter& report, const Judging& judging, const std::string& project, CNameServer& server,
+int Import(const Reporter& report, const Judging& judging, const std::string& project, Document& doc,
            ImportReport* out) {
-  for (const CString& word : judging.words) server.AddKeyword(word);
-  return ImportFailed(report, project, project, plcopen::ImportPlcopenFile(project, server, out, judging.options));
+  return ImportFailed(report, project, project,
+                      plcopen::ImportPlcopenFile(project, doc, judging.words, out, judging.options));
 }
 
 int ImportFailed(const Reporter& report, const std::string& project, const std::string& doc,
@@ -112,7 +110,7 @@ int ImportFailed(const Reporter& report, const std::string& project, const std::
     report.File(doc, failure.message, "refused");
     return kExitError;
   }
-  const bool missing = failure.status == plcopen::ImportStatus::kUnreadable && !std::filesystem::exists(project);
+  const bool missing = failure.status == plcopen::ImportStatus::kNotFound;
   const bool io = failure.status == plcopen::ImportStatus::kUnreadable ||
                   failure.status == plcopen::ImportStatus::kNotAFile;
   report.File(failure.line ? project + ":" + std::to_string(failure.line) : project, failure.message,

@@ -31,9 +31,9 @@ struct Judging {
 // gave for the flags).
 Judging JudgingOf(const JudgingFlags& flags, const plcopen::NamingConfig& config, const std::vector<CString>& own);
 
-// Imports the project into the empty server with the judging's keywords;
+// Imports the project into the empty document with the judging's keywords;
 // exit 2 with the message when it is no PLCopen project.
-int Import(const Reporter& report, const Judging& judging, const std::string& project, CNameServer& server,
+int Import(const Reporter& report, const Judging& judging, const std::string& project, Document& doc,
            plcopen::ImportReport* out);
 
 std::string Reason(const Judging& judging, const plcopen::Refusal& r);

@@ -72,7 +72,7 @@ void Finish(Item& item) {
 // What the import refused, then what the document check finds in what it
 // took, then the conventions.
 void Judge(const Judging& judging, const plcopen::NamingConfig& config, const plcopen::ImportReport& report,
-           const CNameServer& server, std::vector<Item>* items) {
+           const Document& doc, std::vector<Item>* items) {
   for (const plcopen::Refusal& r : report.refused) {
     const std::optional<plcopen::Rule> rule = plcopen::RuleOfRefusal(report, r);
     if (rule && !config[*rule].enabled) continue;
@@ -90,7 +90,7 @@ void Judge(const Judging& judging, const plcopen::NamingConfig& config, const pl
   }
   DocumentCheckOptions options;
   options.profile = judging.options.profile;
-  for (const DocumentFinding& f : CheckDocument(server, options)) {
+  for (const DocumentFinding& f : doc.Lint(options)) {
     if (plcopen::OutsideItsScope(report, f)) continue;
     Item item;
     item.rule = std::string(FindingName(f));
@@ -366,14 +366,14 @@ int LintPlcopen(const LintRequest& o, const Context& context) {
       if (int rc = ReadKeywordFiles(o, context, &own.emplace())) return rc;
     Judging judging = JudgingOf(o, config, *own);
     judging.options.propose = true;
-    CNameServer server;
+    Document doc = Document::InMemory();
     plcopen::ImportReport report;
-    if (int rc = Import(context.Report(), judging, file, server, &report)) {
+    if (int rc = Import(context.Report(), judging, file, doc, &report)) {
       status = std::max(status, rc);
       continue;
     }
     FileResult result{file, {}, Json::object(), {}};
-    Judge(judging, config, report, server, &result.items);
+    Judge(judging, config, report, doc, &result.items);
     result.extra["profile"] = NameProfileName(judging.options.profile);
     result.extra["skipped"] = SkippedJson(report);
     results.push_back(std::move(result));

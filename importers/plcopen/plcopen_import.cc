@@ -695,6 +695,7 @@ ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, Im
       if (fd >= 0) ::close(fd);
     }
   } const in{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  const int openError = in.fd < 0 ? errno : 0;
   struct stat st {};
   // A socket opens to nothing: what stands there is asked by its path.
   const bool known = in.fd >= 0 ? ::fstat(in.fd, &st) == 0 : ::stat(path.c_str(), &st) == 0;
@@ -702,6 +703,8 @@ ImportFailure ImportPlcopenFile(const std::string& path, CNameServer& server, Im
   if (known && !S_ISREG(st.st_mode))
     return {ImportStatus::kNotAFile, 0,
             S_ISDIR(st.st_mode) ? "a directory, not a file" : "not a regular file (a pipe, socket or device)"};
+  // mutate: plcopen-missing-unreadable
+  if (openError == ENOENT || openError == ENOTDIR) return {ImportStatus::kNotFound, 0, "cannot read the file"};
   if (in.fd < 0 || !known) return {ImportStatus::kUnreadable, 0, "cannot read the file"};
   if (st.st_size > kMaxFileBytes) return {ImportStatus::kUnreadable, 0, "larger than 256 MiB; no project is that big"};
   const std::size_t size = static_cast<std::size_t>(st.st_size);

@@ -192,6 +192,7 @@ struct ImportReport {
 
 enum class ImportStatus {
   kOk,
+  kNotFound,     // no file at the path
   kUnreadable,   // the file could not be read
   kMalformed,    // not well-formed XML
   kNotAFile,     // a directory, pipe or device: read only regular files

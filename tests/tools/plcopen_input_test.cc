@@ -181,6 +181,15 @@ TEST_F(PlcopenInput, PipesAndDirectoriesAreRefusedUnread) {
       EXPECT_NE(run.err.find(path == fifo ? "not a regular file" : "a directory"), std::string::npos) << run.err;
     }
   }
+  for (const std::string& gone : {dir_.File("gone.xml"), fifo + "/under-a-file.xml"}) {
+    for (const char* command : {"lint", "import-plcopen"}) {
+      std::vector<std::string> args = {command, "--json", gone};
+      if (args[0] == "import-plcopen") args.push_back(dir_.File("out.nt"));
+      const ProgramRun run = Program(args, 20);
+      EXPECT_EQ(run.exit, 2) << gone;
+      EXPECT_NE(run.out.find("\"kind\":\"not-found\""), std::string::npos) << run.out;
+    }
+  }
 }
 
 TEST_F(PlcopenInput, ALimitIsReportedOnceWithItsCountAndItsCause) {
