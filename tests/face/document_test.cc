@@ -189,7 +189,7 @@ TEST(Document, FileRoundTripLockAndRefusals) {
   ASSERT_TRUE(doc) << doc.error().message();
   std::vector<std::string> texts;
   for (const ContainerRef c : doc->Containers()) {
-    EXPECT_EQ(static_cast<ContainerType>(c.Type()), ContainerType::kGlobal);
+    EXPECT_EQ(c.Type(), ContainerType::kGlobal);
     for (const NameRef n : c.Names()) texts.push_back(n.TextUtf8());
   }
   std::sort(texts.begin(), texts.end());
