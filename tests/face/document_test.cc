@@ -113,6 +113,7 @@ TEST(Document, EditsCheckFindAndNextNameAgree) {
   EXPECT_TRUE(p.doc.Add(p.plain, *next)) << *next;
   ASSERT_TRUE(p.doc.Delete(p.motor));
   EXPECT_TRUE(p.doc.Find("Straße")->empty());
+  EXPECT_EQ(p.doc.Container(p.own)->Type(), ContainerType::kOwn);
   ASSERT_TRUE(p.doc.DeleteContainer(p.own));
   EXPECT_FALSE(p.doc.Server().GetContainer(p.plain));
 }
