@@ -32,9 +32,10 @@ std::string BatchWord(const CString& text) {
   return quoted + "\"";
 }
 
-std::string TypeWord(std::int16_t type) {
-  const std::string label = ContainerTypeName(type);
-  return label.rfind("type ", 0) == 0 ? std::to_string(type) : label;
+// What --type takes back: the word of a named type, else the number.
+std::string TypeWord(ContainerType type) {
+  const std::string word = ContainerTypeName(type);
+  return ContainerTypeByName(word) ? word : std::to_string(ContainerTypeNumber(type));
 }
 
 // Names an add must take unchecked to be made again: those the document
@@ -134,7 +135,7 @@ namespace {
 struct Side {
   struct Box {
     std::uint32_t parent = 0;
-    std::int16_t type = 0;
+    ContainerType type = ContainerType::kPlain;
     CString label;  // empty when none
   };
   struct Entry {
@@ -187,7 +188,7 @@ void DiffContainers(const Side& a, const Side& b, Changes& out) {
     }
     if (onlyB) {
       const auto& [id, box] = *ib++;
-      out.Add({{"change", "added"}, {"container", id}, {"parent", box.parent}, {"type", box.type}},
+      out.Add({{"change", "added"}, {"container", id}, {"parent", box.parent}, {"type", ContainerTypeNumber(box.type)}},
               "added container " + std::to_string(id) + " (" + ContainerTypeName(box.type) + ") under " +
                   std::to_string(box.parent));
       continue;
@@ -200,7 +201,7 @@ void DiffContainers(const Side& a, const Side& b, Changes& out) {
               "moved container " + std::to_string(id) + " from under " + std::to_string(x.parent) + " to under " +
                   std::to_string(y.parent));
     if (x.type != y.type)
-      out.Add({{"change", "retyped"}, {"container", id}, {"from", x.type}, {"to", y.type}},
+      out.Add({{"change", "retyped"}, {"container", id}, {"from", ContainerTypeNumber(x.type)}, {"to", ContainerTypeNumber(y.type)}},
               "retyped container " + std::to_string(id) + " from " + ContainerTypeName(x.type) + " to " + ContainerTypeName(y.type));
     if (x.label != y.label)
       out.Add({{"change", "relabelled"}, {"container", id}, {"from", x.label.empty() ? Json() : Json(JsonText(x.label))},

@@ -28,7 +28,7 @@ int ListLabels(const LabelOptions& o, Document& doc) {
   for (const auto& [id, label] : labels) {
     const ContainerRef ref = *doc.FindContainer(id);
     if (o.json) {
-      list.push_back({{"label", JsonText(label)}, {"id", id}, {"type", ref.Type()}, {"typeName", ContainerTypeName(ref.Type())},
+      list.push_back({{"label", JsonText(label)}, {"id", id}, {"type", ContainerTypeNumber(ref.Type())}, {"typeName", ContainerTypeName(ref.Type())},
                       {"path", PathText(ref.Path())}});
     } else {
       std::printf("@%s  container %u (%s) at %s\n", Display(label).c_str(), id, ContainerTypeName(ref.Type()).c_str(),

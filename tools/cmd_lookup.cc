@@ -16,7 +16,7 @@ namespace nametree::cli {
 namespace {
 
 Json ContainerJson(const Document& doc, const ContainerRef& c) {
-  Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", ContainerTypeName(c.Type())}};
+  Json json = {{"id", c.Id()}, {"type", ContainerTypeNumber(c.Type())}, {"typeName", ContainerTypeName(c.Type())}};
   AddLabelJson(json, doc, c.Id());
   json["path"] = PathText(c.Path());
   return json;

@@ -31,7 +31,7 @@ std::string Holds(const ContainerRef& c) {
 }
 
 Json CountsJson(const Document& doc, const ContainerRef& c) {
-  Json json = {{"id", c.Id()}, {"type", c.Type()}, {"typeName", ContainerTypeName(c.Type())}};
+  Json json = {{"id", c.Id()}, {"type", ContainerTypeNumber(c.Type())}, {"typeName", ContainerTypeName(c.Type())}};
   AddLabelJson(json, doc, c.Id());
   json["names"] = c.NameCount();
   json["containers"] = c.ChildCount();

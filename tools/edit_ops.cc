@@ -201,7 +201,7 @@ std::optional<EditResult> CheckNewLabel(EditContext& context, const Edit& edit, 
              " is there already";
     r.json["id"] = holder;
     r.json["parent"] = parent;
-    r.json["type"] = edit.type;
+    r.json["type"] = ContainerTypeNumber(edit.type);
     r.json["label"] = JsonText(label);
     r.json["existing"] = true;
     r.unchanged = true;
@@ -215,8 +215,8 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
   const std::optional<std::uint32_t> parent = EditId(context, edit, &error);
   if (!parent) return error;
   if (std::optional<EditResult> labelled = CheckNewLabel(context, edit, *parent)) return *labelled;
-  const std::int16_t type = edit.type;
-  const Result<std::uint32_t> added = context.doc.AddContainer(*parent, static_cast<ContainerType>(type));
+  const ContainerType type = edit.type;
+  const Result<std::uint32_t> added = context.doc.AddContainer(*parent, type);
   if (!added) return Refused("cannot add a container under " + std::to_string(*parent), added.error());
   const std::uint32_t id = *added;
   EditResult r;
@@ -225,7 +225,7 @@ EditResult AddContainer(EditContext& context, const Edit& edit) {
            (*parent == 0 ? "at the top level" : "under container " + std::to_string(*parent));
   r.json["id"] = id;
   r.json["parent"] = *parent;
-  r.json["type"] = type;
+  r.json["type"] = ContainerTypeNumber(type);
   if (edit.storeLabel) {
     (void)context.doc.SetLabel(id, std::u16string_view(*ParseName(edit.label)));  // judged by CheckNewLabel
     r.text += " labelled @" + Display(context.doc.Label16(id));
@@ -249,7 +249,7 @@ EditResult Keyword(EditContext& context, const Edit& edit) {
 }
 
 bool TypeArg(const std::string& text, Edit* edit, EditResult* error) {
-  std::optional<std::int16_t> t = ParseContainerType(text);
+  std::optional<ContainerType> t = ParseContainerType(text);
   if (!t) *error = Usage("--type must be global, target, own, plain or a number from -32768 to 32767, not \"" +
                          Echo(text) + "\"");
   else edit->type = *t;
@@ -260,7 +260,7 @@ bool TypeArg(const std::string& text, Edit* edit, EditResult* error) {
 
 std::vector<std::string> ContainerTypeWords() {
   std::vector<std::string> words;
-  for (std::int16_t type : kNamedContainerTypes) words.push_back(ContainerTypeName(type));
+  for (ContainerType type : kNamedContainerTypes) words.push_back(ContainerTypeName(type));
   return words;
 }
 

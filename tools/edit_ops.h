@@ -70,7 +70,7 @@ struct Edit {
   bool check = true;       // add without --no-check
   bool confine = false;    // --confine
   bool container = false;  // delete --container
-  std::int16_t type = kOrdinaryContainer;
+  ContainerType type = ContainerType::kPlain;
   std::string label;        // --as or --ref in a batch, --label of add-container
   bool storeLabel = false;  // the label is kept in the document, not for the batch alone
 };

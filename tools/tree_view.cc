@@ -133,7 +133,7 @@ Json TreeJson(const Document& doc, const TreeOptions& options) {
       item["depth"] = depth;
       item["parent"] = c.ParentId();
     }
-    item["type"] = c.Type();
+    item["type"] = ContainerTypeNumber(c.Type());
     item["typeName"] = ContainerTypeName(c.Type());
     if (const CString label = options.label ? options.label(c.Id()) : CString(); !label.empty())
       item["label"] = JsonText(label);

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   if (!doc) return 1;
   int names = 0;
   for (const nametree::ContainerRef c : doc->Containers()) {
-    std::printf("container %u (type %d)\n", c.Id(), c.Type());
+    std::printf("container %u (type %d)\n", c.Id(), nametree::ContainerTypeNumber(c.Type()));
     for (const nametree::NameRef n : c.Names()) {
       std::printf("  %u %s\n", n.Id(), n.TextUtf8().c_str());
       ++names;

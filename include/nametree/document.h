@@ -33,13 +33,6 @@
 
 namespace nametree {
 
-enum class ContainerType : std::int16_t {
-  kPlain = kOrdinaryContainer,
-  kGlobal = kGlobalContainer,    // its names are unique across the whole document
-  kTarget = kTargetContainer,    // apart from the global namespace
-  kOwn = kLocalCheckContainer,   // may keep its duplicate check inside itself
-};
-
 struct OpenOptions {
   bool create = false;    // make a new document; the file must not exist yet
   bool readOnly = false;  // take no lock; Commit is refused

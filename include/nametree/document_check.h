@@ -24,6 +24,7 @@
 #include "nametree/export.h"
 #include "nametree/identifier_profile.h"
 #include "nametree/name_server.h"
+#include "nametree/types.h"
 
 namespace nametree {
 
@@ -54,7 +55,7 @@ struct DocumentFinding {
   // its type and the IDs from its top-level container down to it, cut as
   // ContainerRef::ShortPath cuts them.
   std::uint32_t containerID = 0;
-  std::int16_t containerType = 0;
+  ContainerType containerType = ContainerType::kPlain;
   std::vector<std::uint32_t> path;
   // The name concerned, where isName; for kRepeatedId, the second holder.
   bool isName = false;
@@ -66,7 +67,7 @@ struct DocumentFinding {
   // of the ID (kRepeatedId; a container unless otherIsName).
   bool otherIsName = false;
   std::uint32_t otherContainerID = 0;
-  std::int16_t otherContainerType = 0;
+  ContainerType otherContainerType = ContainerType::kPlain;
   std::vector<std::uint32_t> otherPath;
   std::uint32_t otherNameID = 0;
   CString otherText;

@@ -21,6 +21,7 @@
 
 #include "nametree/export.h"
 #include "nametree/name_server.h"
+#include "nametree/types.h"
 
 namespace nametree {
 
@@ -113,7 +114,7 @@ class NAMETREE_API ContainerRef {
   std::uint32_t ParentId() const;
   // 0 at the top level.
   int Depth() const { return depth_; }
-  std::int16_t Type() const;
+  ContainerType Type() const;
   WalkRange<NameIterator> Names() const;
   std::size_t NameCount() const;
   WalkRange<ChildIterator> Children() const;

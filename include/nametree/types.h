@@ -36,17 +36,36 @@ inline constexpr std::int16_t kGlobalContainer = 2;
 inline constexpr std::int16_t kTargetContainer = 3;
 inline constexpr std::int16_t kLocalCheckContainer = 4;
 
+// A container's type as the modern faces carry it. Its values are the
+// classic numbers, and a number the library gives no meaning to is kept as
+// it is, so the two convert both ways without loss.
+enum class ContainerType : std::int16_t {
+  kPlain = kOrdinaryContainer,
+  kGlobal = kGlobalContainer,    // its names are unique across the whole document
+  kTarget = kTargetContainer,    // apart from the global namespace
+  kOwn = kLocalCheckContainer,   // may keep its duplicate check inside itself
+};
+
+// The classic number of a type (the classic API's int16_t, the stream's
+// field, the number JSON prints), and the type of a classic number.
+constexpr std::int16_t ContainerTypeNumber(ContainerType type) { return static_cast<std::int16_t>(type); }
+constexpr ContainerType ContainerTypeOfNumber(std::int16_t number) {
+  // mutate: type-number-misread
+  return static_cast<ContainerType>(number);
+}
+
 // The types that have a word of their own, in the order help lists them.
-inline constexpr std::int16_t kNamedContainerTypes[] = {kGlobalContainer, kTargetContainer, kLocalCheckContainer,
-                                                        kOrdinaryContainer};
+inline constexpr ContainerType kNamedContainerTypes[] = {ContainerType::kGlobal, ContainerType::kTarget,
+                                                         ContainerType::kOwn, ContainerType::kPlain};
 
 // "global", "target", "own", "plain", or "type N" for any other value.
-NAMETREE_API std::string ContainerTypeName(std::int16_t type);
+NAMETREE_API std::string ContainerTypeName(ContainerType type);
+inline std::string ContainerTypeName(std::int16_t number) { return ContainerTypeName(ContainerTypeOfNumber(number)); }
 // A named type by its word (as ContainerTypeName gives it); none for other text.
-NAMETREE_API std::optional<std::int16_t> ContainerTypeByName(std::string_view word);
+NAMETREE_API std::optional<ContainerType> ContainerTypeByName(std::string_view word);
 // A type written as its word or as a number from -32768 to 32767; none for
 // anything else.
-NAMETREE_API std::optional<std::int16_t> ParseContainerType(std::string_view text);
+NAMETREE_API std::optional<ContainerType> ParseContainerType(std::string_view text);
 
 // Whether a search that descends from a container goes on into a
 // sub-container of this type; any other type is passed over with its subtree.

@@ -87,8 +87,8 @@ py::str Str(std::u16string_view text) {
 
 py::str Str(std::string_view utf8) { return py::str(utf8.data(), utf8.size()); }
 
-py::object TypeOf(std::int16_t type) {
-  const int n = type;
+py::object TypeOf(nametree::ContainerType type) {
+  const int n = nametree::ContainerTypeNumber(type);
   try {
     return g_types->containerType(n);
   } catch (py::error_already_set&) {
@@ -99,8 +99,7 @@ py::object TypeOf(std::int16_t type) {
 nametree::ContainerType ParseType(py::handle type) {
   if (PyUnicode_Check(type.ptr())) {
     const std::string_view text = Utf8(type, "the container type");
-    if (const std::optional<std::int16_t> named = nametree::ContainerTypeByName(text))
-      return static_cast<nametree::ContainerType>(*named);
+    if (const std::optional<nametree::ContainerType> named = nametree::ContainerTypeByName(text)) return *named;
     RaiseKind(ErrorKind::kInvalidArgument, "the container type must be \"plain\", \"global\", \"target\", \"own\" "
                                            "or a number from -32768 to 32767, not \"" + std::string(text) + "\"");
   }
@@ -111,7 +110,7 @@ nametree::ContainerType ParseType(py::handle type) {
     PyErr_Clear();
     RaiseKind(ErrorKind::kInvalidArgument, "the container type must be a number from -32768 to 32767");
   }
-  return static_cast<nametree::ContainerType>(n);
+  return nametree::ContainerTypeOfNumber(static_cast<std::int16_t>(n));
 }
 
 // A document as Python holds it: closed once its with-block ends, so the

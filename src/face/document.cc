@@ -294,7 +294,7 @@ Result<std::uint32_t> Document::AddContainer(std::uint32_t parent, ContainerType
   EditJudge* judge = store_->judge.get();
   if (judge) judge->Before().BeforeAddContainer();
   CNameRefusal why;
-  const std::uint32_t id = server.AddContainer(parent, static_cast<std::int16_t>(type), &why);
+  const std::uint32_t id = server.AddContainer(parent, ContainerTypeNumber(type), &why);
   if (Result<void> judged = Judged(judge, id != 0, what, std::nullopt); !judged) return judged.error();
   if (id != 0) return id;
   // mutate: container-out-of-ids-is-full

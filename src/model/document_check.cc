@@ -84,8 +84,7 @@ class Checker {
         if (depth >= ContainerRef::kShortPathEnds) head = containers_[static_cast<std::size_t>(parent)].head;
         const Container& parent = containers_[static_cast<std::size_t>(open.back())];
         top = parent.top;
-        const std::int16_t t = c.Type();
-        searched = parent.searched && SearchEntersType(t);
+        searched = parent.searched && SearchEntersType(ContainerTypeNumber(c.Type()));
       } else {
         ++tops_;
       }
@@ -102,7 +101,7 @@ class Checker {
   }
   const CString& Upper(int r) const { return upper_[static_cast<std::size_t>(r)]; }
   const CString& Skeleton(int r) const { return skeleton_[static_cast<std::size_t>(r)]; }
-  std::int16_t TopType(int i) const { return C(C(i).top).ref.Type(); }
+  ContainerType TopType(int i) const { return C(C(i).top).ref.Type(); }
 
   // ContainerRef::ShortPath in steps bounded by its ends, not by the depth.
   std::vector<std::uint32_t> ShortPath(int i) const {
@@ -233,19 +232,19 @@ class Checker {
     for (std::size_t i = 0; i < containers_.size(); ++i) {
       const Container& c = containers_[i];
       if (!c.searched) continue;
-      const std::int16_t top = TopType(static_cast<int>(i));
+      const ContainerType top = TopType(static_cast<int>(i));
       for (int r = c.firstName; r < NameEnd(static_cast<int>(i)); ++r) {
         auto put = [&](Namespace& ns) {
           // mutate: errors-only-loses-collisions
           Put(ns.exact, Upper(r), r, true);
           if (warnings_) Put(ns.looks, Skeleton(r), r, false);
         };
-        if (top == kGlobalContainer) {
+        if (top == ContainerType::kGlobal) {
           put(global_);
           continue;
         }
         put(ownTree_[C(c.top).ref.Id()]);
-        if (top == kTargetContainer) put(targets_);
+        if (top == ContainerType::kTarget) put(targets_);
       }
     }
   }
@@ -283,7 +282,7 @@ class Checker {
 
   void CheckContainer(int i) {
     const Container& c = C(i);
-    const auto apart = NamespacesApart(c.ref.Type(), false, TopType(i) == kGlobalContainer);
+    const auto apart = NamespacesApart(ContainerTypeNumber(c.ref.Type()), false, TopType(i) == ContainerType::kGlobal);
     bool ownContainer = false;
     for (Where w : apart) ownContainer = ownContainer || w == Where::kOwnContainer;
     Namespace own;  // the container's own names

@@ -16,7 +16,7 @@ class Phrases {
  public:
   Phrases(const DocumentFinding& f, const ContainerLabelLookup& label) : f_(f), label_(label) {}
 
-  std::string Place(std::uint32_t id, std::int16_t type, const std::vector<std::uint32_t>& path) const {
+  std::string Place(std::uint32_t id, ContainerType type, const std::vector<std::uint32_t>& path) const {
     const CString label = label_ ? label_(id) : CString();
     return "container " + std::to_string(id) + " (" + ContainerTypeName(type) + ")" +
            // mutate: finding-label-dropped

@@ -58,7 +58,7 @@ std::uint32_t ContainerRef::ParentId() const {
   const CNameContainer* holder = ContainerReader::Holder(*c_);
   return holder ? holder->GetID() : 0;
 }
-std::int16_t ContainerRef::Type() const { return c_->GetContainerType(); }
+ContainerType ContainerRef::Type() const { return ContainerTypeOfNumber(c_->GetContainerType()); }
 
 WalkRange<NameIterator> ContainerRef::Names() const {
   return {NameIterator(c_, ContainerReader::Names(*c_).FirstEntry(), depth_), NameIterator(c_, nullptr, depth_)};

@@ -130,6 +130,7 @@ TEST(Document, EditsCheckFindAndNextNameAgree) {
   EXPECT_EQ(*p.doc.NextName(p.target, u"Gear", {.digits = 0, .kind = 0, .confine = false, .ownNamesOnly = false}), u"Gear2");
   ASSERT_TRUE(p.doc.Delete(p.motor));
   EXPECT_TRUE(p.doc.Find("Straße")->empty());
+  EXPECT_EQ(p.doc.Container(p.own)->Type(), ContainerType::kOwn);
   ASSERT_TRUE(p.doc.DeleteContainer(p.own));
   EXPECT_FALSE(p.doc.Server().GetContainer(p.plain));
 }
@@ -206,7 +207,7 @@ TEST(Document, FileRoundTripLockAndRefusals) {
   ASSERT_TRUE(doc) << doc.error().message();
   std::vector<std::string> texts;
   for (const ContainerRef c : doc->Containers()) {
-    EXPECT_EQ(static_cast<ContainerType>(c.Type()), ContainerType::kGlobal);
+    EXPECT_EQ(c.Type(), ContainerType::kGlobal);
     for (const NameRef n : c.Names()) texts.push_back(n.TextUtf8());
   }
   std::sort(texts.begin(), texts.end());
