@@ -46,6 +46,7 @@ int LoadKeywords(const KeywordFlags& keywords, const Context& context, Document&
 }
 
 int ReadKeywordFiles(const KeywordFlags& keywords, const Context& context, std::vector<CString>* words) {
+  // mutate: keyword-set-words-dropped
   for (const std::string& name : keywords.sets)
     for (std::u16string_view word : KeywordSet(name)) words->emplace_back(word);
   bool stdinUsed = false;
