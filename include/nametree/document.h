@@ -70,9 +70,10 @@ class NAMETREE_API Document {
   // A document of the earlier format, converted: in memory, with the old
   // IDs, to be put on a file with CreateFile. The records the conversion
   // leaves out go to *drops in the order met. The file is only read. The
-  // process's last issued ID becomes the one the old document stored
-  // (raised to the highest ID it holds), as the classic import sets it: a
-  // host with other documents open raises it above theirs.
+  // process's last issued ID becomes the one the old document stored, as
+  // the classic import sets it, but never lower than the highest ID the
+  // document holds nor than it stood, so that no open document's ID is
+  // drawn again.
   // kNotFound for no file; kNotADocument for a file that is no compound
   // file (the reason is the file layer's, after "cannot open: ") or holds
   // no readable document of the earlier format; kFull for a tree with more

@@ -130,11 +130,15 @@ std::unique_ptr<Document::Store> Document::Store::ImportLegacy(const std::filesy
   // mutate: legacy-over-limit-imported
   if (file && over.empty()) {
     // The read set the counter to the stored value, as the classic import
-    // does (a saved conversion keeps it); raised, so the tree's own IDs are
-    // never drawn again.
-    CNameContainer::SetLastIssuedNameID(
+    // does (in a fresh process a saved conversion keeps it); raised, so
+    // that neither the tree's own IDs nor those of documents open already
+    // are drawn again.
+    CNameContainer::SetLastIssuedNameID(std::max({
+        // mutate: legacy-import-lowers-counter
+        before,
+        CNameContainer::GetLastIssuedNameID(),
         // mutate: legacy-import-draws-held-id
-        std::max(CNameContainer::GetLastIssuedNameID(), file->Server().GetHighestID()));
+        file->Server().GetHighestID()}));
     return std::make_unique<FileStore>(std::move(file), std::string(), OpenOptions{});
   }
   CNameContainer::SetLastIssuedNameID(before);

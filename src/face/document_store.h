@@ -8,7 +8,8 @@
 // so two open documents never draw the same ID; a read-only open leaves it
 // as it was, and an edit of a read-only document first raises it above the
 // IDs the document held when opened (KeepCounterAbove); an import sets it
-// as the classic import does, but never below an ID the import holds.
+// as the classic import does, but never below an ID the import holds nor
+// below where it stood.
 #pragma once
 
 #include <filesystem>
@@ -33,7 +34,8 @@ class Document::Store {
   // A document of the earlier format, converted into a store on no file;
   // null with *error set when it cannot be read or its tree cannot be
   // saved. The process-wide counter becomes the one the old document
-  // stored, raised to its highest ID; a refused import leaves it as it was.
+  // stored, raised to its highest ID and to where it stood; a refused
+  // import leaves it as it was.
   static std::unique_ptr<Store> ImportLegacy(const std::filesystem::path& path, const LegacyDropObserver& dropped,
                                              Error* error);
 

@@ -298,6 +298,9 @@ TEST(Document, FileRefusalsKeepTheirKind) {
   EXPECT_EQ(imported->FindId(4000000)->text, "Pump");
   EXPECT_EQ(drops.size(), 1u);
   EXPECT_TRUE(imported->Lint().empty()) << imported->Describe(imported->Lint().front());
+  CNameContainer::SetLastIssuedNameID(5000000);  // as another open document may have drawn
+  ASSERT_TRUE(Document::ImportLegacy(dir.File("old.doc")));
+  EXPECT_EQ(CNameContainer::GetLastIssuedNameID(), 5000000u);
   for (std::uint32_t i = 0; i < 32768; ++i) legacy.objects.push_back(test::Name(1000 + i, u"N", 10));
   const std::pair<std::string, Kind> refused[] = {{dir.File("absent.doc"), Kind::kNotFound},
                                                   {dir.File("g.ntd"), Kind::kNotADocument},
