@@ -2,6 +2,7 @@
 
 #include "nametree/kept_text.h"
 
+#include <limits>
 #include <optional>
 
 #include "container_arg.h"
@@ -248,10 +249,20 @@ EditResult Keyword(EditContext& context, const Edit& edit) {
   return r;
 }
 
+// "global, target, own, plain or a number from -32768 to 32767": what
+// ParseContainerType takes.
+std::string TypeChoices() {
+  std::string words;
+  for (ContainerType type : kNamedContainerTypes) words += ContainerTypeName(type) + ", ";
+  // mutate: type-choices-cut
+  return words.substr(0, words.size() - 2) + " or a number from " +
+         std::to_string(std::numeric_limits<std::int16_t>::min()) + " to " +
+         std::to_string(std::numeric_limits<std::int16_t>::max());
+}
+
 bool TypeArg(const std::string& text, Edit* edit, EditResult* error) {
   std::optional<ContainerType> t = ParseContainerType(text);
-  if (!t) *error = Usage("--type must be global, target, own, plain or a number from -32768 to 32767, not \"" +
-                         Echo(text) + "\"");
+  if (!t) *error = Usage("--type must be " + TypeChoices() + ", not \"" + Echo(text) + "\"");
   else edit->type = *t;
   return t.has_value();
 }

@@ -103,6 +103,8 @@ TEST_F(Cli, LookupsProposalsChecksAndErrors) {
       {{"tree", "DOC", "--bogus"}, "", 2},
       {{"add", "DOC", "x", "Y", "--json"}, "", 2, {"\"resultName\":\"E_INVALIDARG\""}},
       {{"add", "DOC", "3", "Motor", "--kind", "x"}, "", 2},
+      {{"add-container", "DOC", "0", "--type", "5x"}, "", 2, {},
+       {"--type must be global, target, own, plain or a number from -32768 to 32767, not \"5x\""}},
       {{"next", "DOC", "1", "Pump", "--digits", "33"}, "", 2, {}, {"--digits must be a number from 0 to 32, not \"33\""}},
       {{"check", "DOC", "1", "X", "--keyword-set", "nope"}, "", 2, {}, {"no built-in keyword set is called \"nope\""}},
       {{"add", "DOC", "3", "Motor", "--wait", "soon"}, "", 2, {}, {"--wait takes a whole number"}},
