@@ -29,8 +29,10 @@ struct CNameServer::AddPlan {
   ContainerAccess::PendingName add{};
 };
 
-HRESULT CNameServer::PlanAdd(std::uint32_t containerID, const CString& text, std::uint32_t kind,
-                             bool checkDuplicates, bool confine, CNameRefusal* why, AddPlan* plan) const {
+// Inlined into both callers: a call of its own costs a checked add a few percent.
+[[gnu::always_inline]] inline HRESULT CNameServer::PlanAdd(std::uint32_t containerID, const CString& text,
+                                                           std::uint32_t kind, bool checkDuplicates, bool confine,
+                                                           CNameRefusal* why, AddPlan* plan) const {
   if (containerID == 0) return Refuse(why, E_FAIL, Reason::kNoContainer);
   // The container is found, and the name added, in two halves each, so
   // that the name rule, the key and the checks run while the memory the
