@@ -10,6 +10,7 @@
 #include "container_arg.h"
 #include "document.h"
 #include "keywords.h"
+#include "nametree/refusal_text.h"
 #include "nametree/utf8.h"
 #include "output.h"
 
@@ -60,7 +61,7 @@ int RefuseProposal(const Context& context, const std::string& file, const CStrin
   }
   std::string why;
   if (error.kind() == ErrorKind::kFull)
-    why = "the container holds " + std::to_string(kMaxEntriesPerTable) + " names, the most a saved document allows";
+    why = DescribeNameRefusal(error.refusal(), 0, base, kind);
   else if (error.kind() == ErrorKind::kInvalidName)
     why = "no number makes a valid name of it: " + DescribeRuleViolation(base, kind, error.refusal().rule);
   else

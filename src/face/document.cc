@@ -482,9 +482,10 @@ Result<std::u16string> Document::NextName(std::uint32_t container, std::u16strin
                    why);
     }
     case E_OUTOFMEMORY: return Error(ErrorKind::kOutOfMemory, hr, what + ": out of memory");
-    default:
-      return Error(ErrorKind::kFull, hr, what + ": " + DescribeNameRefusal({Reason::kFull, {}, {}}, container, *wide, 0),
-                   {Reason::kFull, {}, {}});
+    default: {
+      const CNameRefusal full{Reason::kFull, {}, {}};
+      return Error(ErrorKind::kFull, hr, what + ": " + DescribeNameRefusal(full, container, *wide, 0), full);
+    }
   }
 }
 
